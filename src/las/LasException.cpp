@@ -1,0 +1,5 @@
+#include "las/LasException.h"
+
+#include "las/LasMessages.h"
+
+CStopRequested::CStopRequested() noexcept : CLasException(lasmsg::kStopped, false) {}

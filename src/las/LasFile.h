@@ -1,0 +1,83 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "las/LasHeader.h"
+#include "las/LasPoint.h"
+
+// The point objects of one window, one array of a single class, plus the
+// typed view the engine uses to reach the record bytes without virtual calls.
+class PointStorage {
+public:
+    virtual ~PointStorage() = default;
+    virtual LASPoint* At(std::size_t i) = 0;
+    // Record bytes of point i lie at RecordBase() + i * Stride().
+    virtual uint8_t* RecordBase() = 0;
+    virtual std::size_t Stride() const = 0;
+    virtual std::size_t Count() const = 0;
+};
+
+// In-memory face of one LAS file: header, VLR block and one window of points.
+// Every file operation opens the file by name, does one job and closes it.
+class CLasFile {
+public:
+    CLasFile();
+    ~CLasFile();
+    CLasFile(const CLasFile&) = delete;
+    CLasFile& operator=(const CLasFile&) = delete;
+
+    void SetFileName(const std::string& path);
+    const std::string& FileName() const { return fileName; }
+
+    LasHeader* ReadHeader();
+    // Reads the bytes between header and points and builds the VLR table;
+    // returns the table, or null when the file has no VLR block.
+    uint8_t* const* ReadVlrs();
+    std::size_t CreatePoints();
+    void CreatePointObjects();
+    // Reads count records from record number first into a fresh window, which
+    // becomes this file's points; returns the pointer array (null for a file
+    // that declares no points).
+    LASPoint** ReadPoints(uint32_t count, uint32_t first);
+    void WriteHeader();
+    void WriteVlrs();
+    void WritePoints(int* counter);
+    void Clear();
+
+    // Frees the current window (objects and pointer array).
+    void ReleasePoints();
+
+    LasHeader* Header() { return header.get(); }
+    const LasHeader* Header() const { return header.get(); }
+    void SetHeader(std::unique_ptr<LasHeader> h) { header = std::move(h); }
+
+    // The VLR block as stored (gap bytes) and the table of VLR starts inside
+    // it. The table holds only entries whose 54-byte VLR header lies wholly
+    // inside the block, so it never points past the block.
+    bool HasVlrBlock() const { return hasVlrBlock; }
+    const std::vector<uint8_t>& VlrBlock() const { return vlrBlock; }
+    uint8_t* const* VlrTable() const { return vlrTable.empty() ? nullptr : vlrTable.data(); }
+    std::size_t VlrTableSize() const { return vlrTable.size(); }
+    // Takes a VLR block read from elsewhere (an archive entry) and builds the
+    // table over it.
+    void SetVlrBlock(std::vector<uint8_t> block);
+
+    LASPoint** Points() { return points.empty() ? nullptr : points.data(); }
+    std::size_t PointCount() const { return points.size(); }
+    PointStorage* Storage() { return storage.get(); }
+
+private:
+    void BuildVlrTable();
+    void AllocateObjects(std::size_t count, const char* memoryMessage);
+
+    std::unique_ptr<LasHeader> header;
+    std::vector<uint8_t> vlrBlock;
+    std::vector<uint8_t*> vlrTable;
+    bool hasVlrBlock = false;
+    std::vector<LASPoint*> points;
+    std::unique_ptr<PointStorage> storage;
+    std::string fileName;
+};

@@ -1,0 +1,42 @@
+#pragma once
+
+// Every text the LAS layer shows a user, in one place.
+namespace lasmsg {
+inline constexpr const char* kReadOpen = "ReadError::File could not be open.";
+inline constexpr const char* kReadHeader = "ReadError::LAS Header";
+inline constexpr const char* kReadVlr = "ReadError::LAS VRL";
+inline constexpr const char* kReadPoints = "ReadError::LAS Points";
+inline constexpr const char* kWriteOpen = "WriteError::File could not be open.";
+inline constexpr const char* kWriteHeader = "WriteError::LAS Header";
+inline constexpr const char* kWriteVlr = "WriteError::LAS VRL";
+inline constexpr const char* kWriteSignature = "WriteError::LAS Signature";
+inline constexpr const char* kWritePoint = "WriteError::LAS Point";
+inline constexpr const char* kCreatePointsMemory =
+    "CLasFile::CreatePoints - can not create points - memory problem?";
+inline constexpr const char* kReadPointsMemory =
+    "CLasFile::ReadPoints - can not create points - memory problem?";
+
+// Admission: files that could not come back byte for byte are refused
+// before anything is written.
+inline constexpr const char* kVersion =
+    "This version of Velmora can only compress LAS files version 1.0, 1.1, and 1.2.\n"
+    "For more informations on Velmora please contact us!";
+inline constexpr const char* kZeroPoints =
+    "Input LAS file is corrupted - number of points is zero.";
+inline constexpr const char* kPointFormat =
+    "Input LAS file is not supported - point data format must be 0, 1, 2 or 3.";
+inline constexpr const char* kHeaderSize =
+    "Input LAS file is not supported - header size must be 227 bytes.";
+inline constexpr const char* kRecordLength =
+    "Input LAS file is not supported - point data record length must be 20, 28, 26 or 34 bytes.";
+inline constexpr const char* kPointOffset =
+    "Input LAS file is corrupted - offset to point data lies outside the file.";
+inline constexpr const char* kTruncated =
+    "Input LAS file is corrupted - the file is shorter than its points need.";
+inline constexpr const char* kTrailingBytes =
+    "Input LAS file is not supported - there are bytes after the last point record.";
+inline constexpr const char* kSinglePointGap =
+    "Input LAS file is not supported - a single point after a gap without VLRs cannot be stored.";
+
+inline constexpr const char* kStopped = "The operation was stopped.";
+}  // namespace lasmsg

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// Folder of the real LAS files: $VELMORA_LASDATA, else the build's default.
+// Empty when it does not exist.
+std::string CorpusDir();
+// True when a missing corpus must fail the run instead of skipping.
+bool CorpusRequired();
+// Every *.las file of the corpus, sorted by name.
+std::vector<std::filesystem::path> CorpusFiles();
+
+std::vector<uint8_t> ReadAll(const std::filesystem::path& path);
+void WriteAll(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
+
+// A fresh folder below the system's temporary folder, removed with its
+// contents when the object goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& Path() const { return path_; }
+    std::string File(const std::string& name) const { return (path_ / name).string(); }
+
+private:
+    std::filesystem::path path_;
+};
+
+}  // namespace testsupport
+
+// Declares `var` as the corpus folder, or skips the test with a visible
+// message (fails instead when VELMORA_REQUIRE_CORPUS=1).
+#define VELMORA_REQUIRE_CORPUS(var)                                                        \
+    const std::string var = testsupport::CorpusDir();                                      \
+    if (var.empty()) {                                                                     \
+        if (testsupport::CorpusRequired()) {                                               \
+            FAIL() << "LAS corpus not found (set VELMORA_LASDATA); required by "           \
+                      "VELMORA_REQUIRE_CORPUS=1";                                          \
+        }                                                                                  \
+        GTEST_SKIP() << "LAS corpus not found (set VELMORA_LASDATA): skipping";            \
+    }
