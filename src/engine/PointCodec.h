@@ -1,0 +1,59 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+class CFile;
+class CLasFile;
+class LasHeader;
+
+// The engine's face to the archive code: writes one archive entry's data
+// (header image, VLR block, then raw records or coded chunks) from a LAS file,
+// and rebuilds the LAS file from an entry. One lives in each archive object
+// and is reused for every entry; separate codecs share no state, so they may
+// run at the same time.
+class CPointCodec {
+public:
+    CPointCodec();
+    ~CPointCodec();
+    CPointCodec(const CPointCodec&) = delete;
+    CPointCodec& operator=(const CPointCodec&) = delete;
+
+    // Before the call lasFile holds the file name, header and VLR block of
+    // the LAS file, and outputFile is positioned where the entry begins.
+    // Returns the number of bytes written (the growth of the file); rawMode
+    // tells afterwards whether the points were stored uncompressed.
+    // Throws CLasException on failure and CStopRequested after RequestStop().
+    int64_t Compress(CFile* outputFile, CLasFile* lasFile);
+
+    // inputFile is positioned at the entry's first byte; lasFile holds the
+    // path of the LAS file to create. progressCounter (may be null) climbs
+    // from 0 to about 100 for every window of points written.
+    void Decompress(CFile* inputFile, CLasFile* lasFile, int* progressCounter);
+
+    void ReleaseBuffers();
+
+    // Asks a running Compress or Decompress (on another thread) to stop at
+    // its next check; it then throws CStopRequested. The request stays until
+    // ClearStop(), so a stop that arrives between two entries is not lost.
+    void RequestStop() { stopRequested.store(true); }
+    void ClearStop() { stopRequested.store(false); }
+    bool StopRequested() const { return stopRequested.load(); }
+
+    // Worker threads used to code one entry; 0 means one per core.
+    void SetThreadCount(int n) { threadCount = n; }
+    int ThreadCount() const { return threadCount; }
+
+    // Progress for display, written by the coding thread only.
+    std::atomic<int32_t> streamsDone{0};
+    std::atomic<int32_t> streamsTotal{0};
+    std::atomic<double> ratio{0.0};
+    bool rawMode = false;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl;
+    std::atomic<bool> stopRequested{false};
+    int threadCount = 0;
+};
