@@ -7,7 +7,7 @@ JOBS       ?= $(shell nproc)
 CMAKE_GEN  := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 CTEST_ARGS ?=
 
-.PHONY: all deps configure build run test test-sanitize clean
+.PHONY: all deps configure build run test test-sanitize screenshots clean
 
 all: build
 
@@ -37,6 +37,11 @@ test-sanitize: deps
 	cd $(SAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --output-on-failure -j $(JOBS) -L core -LE long $(CTEST_ARGS)
+
+# The main window rendered offscreen into build/screenshots/*.png.
+screenshots: build
+	cmake --build $(BUILD) --target velmora-screenshots
+	$(BUILD)/tools/velmora-screenshots $(BUILD)/screenshots
 
 clean:
 	rm -rf $(BUILD) $(SAN_BUILD)

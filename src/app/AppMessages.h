@@ -1,0 +1,78 @@
+#pragma once
+
+// Every text of the application shell (frame, menus, tool bar, tree, help
+// and start-up), in one place.
+namespace appmsg {
+inline constexpr const char* kAppName = "Velmora";
+
+// Start-up.
+inline constexpr const char* kFileDoesntExist = "File doesn't exist!";
+inline constexpr const char* kNoDisplay =
+    "No display is available for the window; use -c or -d to work from the command line.";
+inline constexpr const char* kNoWindowBuilt =
+    "This build of Velmora has no window; use -c or -d to work from the command line.";
+
+// Frame.
+inline constexpr const char* kNotImplemented = "Not implemented.";
+inline constexpr const char* kReady = "Ready";
+
+// Menus.
+inline constexpr const char* kMenuFile = "&File";
+inline constexpr const char* kMenuEdit = "&Edit";
+inline constexpr const char* kMenuView = "&View";
+inline constexpr const char* kMenuHelp = "&Help";
+inline constexpr const char* kNew = "&New\tCtrl+N";
+inline constexpr const char* kOpen = "&Open...\tCtrl+O";
+inline constexpr const char* kSaveAs = "Save &As...\tCtrl+S";
+inline constexpr const char* kRecentFile = "Recent File";
+inline constexpr const char* kExit = "E&xit";
+inline constexpr const char* kAddTo = "&Add to ...";
+inline constexpr const char* kDeleteFile = "&Delete file\tDelete";
+inline constexpr const char* kExtractTo = "&Extract to ...";
+inline constexpr const char* kExtractHere = "Extract &here";
+inline constexpr const char* kSelectAll = "&Select all\tCtrl+A";
+inline constexpr const char* kDeselectAll = "Deselec&t all\tCtrl+D";
+inline constexpr const char* kInverseSelection = "&Inverse selection\tCtrl+I";
+inline constexpr const char* kFind = "&Find\tCtrl+F";
+inline constexpr const char* kToolbar = "&Toolbar";
+inline constexpr const char* kStatusBar = "&Status Bar";
+inline constexpr const char* kLargeIcons = "Large icons";
+inline constexpr const char* kSmallIcons = "Small icons";
+inline constexpr const char* kList = "List";
+inline constexpr const char* kDetails = "Details";
+inline constexpr const char* kRefresh = "Refresh\tF5";
+inline constexpr const char* kOnlineHelp = "Online Help";
+inline constexpr const char* kOnlineInfo = "Online Info";
+inline constexpr const char* kContacts = "Contacts";
+inline constexpr const char* kAboutLas = "&About LAS";
+
+// Status-bar prompts.
+inline constexpr const char* kPromptAdd = "Add to archive";
+inline constexpr const char* kPromptDelete = "Delete selected file(s)";
+inline constexpr const char* kPromptExtract = "Extract from archive";
+inline constexpr const char* kPromptSelectAll = "Select all";
+inline constexpr const char* kPromptDeselectAll = "Deselect all";
+inline constexpr const char* kPromptInverse = "Inverse selection";
+inline constexpr const char* kPromptSaveAs = "Save VMORA file";
+inline constexpr const char* kPromptExtractHere = "Extract all files in current folder";
+inline constexpr const char* kPromptView = "Change view";
+inline constexpr const char* kPromptNew = "Create a new VMORA file";
+inline constexpr const char* kPromptOpen = "Open an VMORA file";
+
+// Tool bar labels.
+inline constexpr const char* kTbNew = "New";
+inline constexpr const char* kTbOpen = "Open";
+inline constexpr const char* kTbAdd = "Add";
+inline constexpr const char* kTbExtract = "Extract";
+inline constexpr const char* kTbDelete = "Delete";
+inline constexpr const char* kTbFind = "Find";
+inline constexpr const char* kTbView = "View";
+inline constexpr const char* kTbAbout = "About";
+
+// Help, about and contacts.
+inline constexpr const char* kBrowserError = "Error starting the default web browser.";
+inline constexpr const char* kAboutCaption = "About Velmora for LAS 1.2";
+inline constexpr const char* kContactsCaption = "Contacts";
+inline constexpr const char* kOk = "OK";
+inline constexpr const char* kClose = "Close";
+}  // namespace appmsg

@@ -1,0 +1,102 @@
+#include "app/HelpDialogs.h"
+
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFile>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
+#include "app/AppMessages.h"
+#include "app/Icons.h"
+#include "platform/PlatformUi.h"
+
+CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
+    setWindowTitle(QString::fromLatin1(appmsg::kAboutCaption));
+    auto* picture = new QLabel(this);
+    picture->setObjectName(QStringLiteral("picture"));
+    picture->setPixmap(appicons::Picture(QStringLiteral("logo"), 112));
+    auto* text = new QLabel(this);
+    text->setText(QStringLiteral(
+        "<b>Velmora for LAS 1.2</b><br>Version %1<br><br>"
+        "Lossless compression of airborne LAS point clouds<br>"
+        "(LAS 1.0, 1.1 and 1.2, point data formats 0 to 3)<br>"
+        "into .VMRA archives.<br><br>Built with Qt %2.")
+                      .arg(QStringLiteral(VELMORA_VERSION), QString::fromLatin1(qVersion())));
+    auto* ok = new QPushButton(QString::fromLatin1(appmsg::kOk), this);
+    ok->setDefault(true);
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+
+    auto* row = new QHBoxLayout;
+    row->addWidget(picture, 0, Qt::AlignTop);
+    row->addSpacing(12);
+    row->addWidget(text, 1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(ok);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(row);
+    layout->addLayout(buttons);
+}
+
+CContactsDialog::CContactsDialog(QWidget* parent) : QDialog(parent) {
+    setWindowTitle(QString::fromLatin1(appmsg::kContactsCaption));
+    auto* text = new QLabel(this);
+    text->setText(QStringLiteral(
+        "<b>Velmora</b><br>Point cloud compression<br><br>"
+        "Questions, bug reports and ideas are welcome<br>"
+        "through the project's issue tracker.<br><br>"
+        "Please include the program version (see About)<br>"
+        "and, where you can, a small LAS file that shows the problem."));
+    auto* close = new QPushButton(QString::fromLatin1(appmsg::kClose), this);
+    close->setDefault(true);
+    connect(close, &QPushButton::clicked, this, &QDialog::accept);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(close);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(text);
+    layout->addLayout(buttons);
+}
+
+namespace help {
+
+QUrl LocalPageUrl(const QString& page) {
+    // The browser needs a real file; the pages live in the program's
+    // resources so they work offline and cannot go missing.
+#ifdef Q_OS_UNIX
+    const QString owner = QString::number(getuid());
+#else
+    const QString owner = qEnvironmentVariable("USERNAME");
+#endif
+    const QString folder = QDir::temp().filePath(QStringLiteral("velmora-help-") + owner);
+    if (!QDir().mkpath(folder)) return QUrl();
+    appicons::EnsureResources();
+    for (const char* name : {kIndexPage, kTutorialPage}) {
+        const QString target = QDir(folder).filePath(QString::fromLatin1(name));
+        QFile source(QStringLiteral(":/velmora/help/%1").arg(QString::fromLatin1(name)));
+        if (!source.open(QIODevice::ReadOnly)) return QUrl();
+        const QByteArray bytes = source.readAll();
+        QFile existing(target);
+        if (existing.open(QIODevice::ReadOnly) && existing.readAll() == bytes) continue;
+        existing.close();
+        QFile out(target);
+        if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write(bytes) != bytes.size())
+            return QUrl();
+    }
+    return QUrl::fromLocalFile(QDir(folder).filePath(page));
+}
+
+void OpenHelpPage(QWidget* parent, const QString& page) {
+    const QUrl url = LocalPageUrl(page);
+    if (url.isEmpty() || !platform::Ui().OpenUrl(url))
+        platform::ShowMessage(parent, appmsg::kBrowserError, platform::MsgButtons::Ok,
+                              platform::MsgIcon::Error);
+}
+
+}  // namespace help

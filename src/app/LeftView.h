@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QTreeWidget>
+
+#include <vector>
+
+#include "platform/Mounts.h"
+
+class CRightView;
+
+// The folder tree: the top-level places (root, home, mounted volumes), their
+// folders, read from disk on first expansion, and the archives of each folder.
+class CLeftView : public QTreeWidget {
+    Q_OBJECT
+public:
+    enum NodeKind { kDriveNode = 1, kFolderNode = 2, kArchiveNode = 3 };
+    // Item data roles.
+    static constexpr int kKindRole = Qt::UserRole + 1;
+    static constexpr int kDriveIndexRole = Qt::UserRole + 2;
+
+    explicit CLeftView(QWidget* parent = nullptr);
+
+    // The first update: the caption, the icons and the top-level places.
+    // mounts replaces the machine's own list (tests use their own folders).
+    void OnInitialUpdate();
+    void OnInitialUpdate(const std::vector<platform::MountPoint>& mounts);
+
+    void SetRightView(CRightView* view) { rightView = view; }
+
+    // Path of a node: places and folders end with a separator, archives not.
+    QString GetItemPath(const QTreeWidgetItem* node) const;
+    void FillDrives();
+    QTreeWidgetItem* AddDriveNode(const platform::MountPoint& mount);
+    QTreeWidgetItem* ExpandNode(QTreeWidgetItem* node, const QString& name);
+    void SelectPath(const QString& path);
+    // Walks to the node of path without selecting on the way, selects it and
+    // has the list show path. Part of the frame's Open command.
+    void OpenPathInTree(const QString& path);
+    void RefreshTree();
+
+    QTreeWidgetItem* SelectedNode() const;
+    // Makes node the caret and the selection; with list, the list shows it.
+    void SelectNode(QTreeWidgetItem* node, bool list);
+    static NodeKind KindOf(const QTreeWidgetItem* node);
+    // How often a folder has been read from disk (to see that it happens once).
+    int FolderReads() const { return folderReads; }
+
+    bool treeReady = false;
+    QString selectedPath;
+
+signals:
+    void NodeListed(const QString& path);
+
+private:
+    QTreeWidgetItem* TopNodeFor(const QString& path, QString* rest) const;
+    void OnSelectionChanged();
+    void OnItemExpanding(QTreeWidgetItem* node);
+    void ListSelected();
+    void AddPlaceholder(QTreeWidgetItem* node);
+
+    CRightView* rightView = nullptr;
+    std::vector<platform::MountPoint> mounts;
+    bool useSystemMounts = true;
+    int folderReads = 0;
+    bool quiet = false;  // selection changes made by the walks themselves
+    QIcon folderIcon, openFolderIcon, archiveIcon;
+};

@@ -1,0 +1,56 @@
+#include "app/MainApp.h"
+
+#include <QApplication>
+#include <QFileInfo>
+
+#include <cstdio>
+
+#include "app/AppMessages.h"
+#include "app/MainFrame.h"
+#include "platform/PlatformUi.h"
+#include "platform/Settings.h"
+
+QString CMainApp::ArchiveArgument(const QString& argument) {
+    const QFileInfo fi(argument);
+    // A folder with an archive's name is no archive to open.
+    if (!fi.exists() || fi.isDir()) return QString();
+    return fi.absoluteFilePath();
+}
+
+bool CMainApp::DisplayAvailable() {
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    return !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") ||
+           !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+#else
+    return true;
+#endif
+}
+
+bool CMainApp::Run(int argc, char** argv, int* exitCode) {
+    // Without a screen Qt would abort; say what to do instead.
+    if (!DisplayAvailable()) {
+        std::fprintf(stderr, "%s\n", appmsg::kNoDisplay);
+        *exitCode = 255;
+        return true;
+    }
+    QApplication app(argc, argv);
+    QApplication::setOrganizationName(QString::fromLatin1(platform::CSettingsStore::kOrganization));
+    QApplication::setApplicationName(QString::fromLatin1(platform::CSettingsStore::kApplication));
+
+    QString archive;
+    if (argc == 2) {
+        archive = ArchiveArgument(QString::fromLocal8Bit(argv[1]));
+        if (archive.isEmpty()) {
+            platform::ShowMessage(nullptr, appmsg::kFileDoesntExist);
+            return false;
+        }
+        platform::CSettingsStore::Write(QStringLiteral("Path"), archive);
+    }
+
+    CMainFrame frame;
+    frame.ActivateFrame();
+    if (!archive.isEmpty()) frame.AddRecentFile(archive);
+    *exitCode = app.exec();
+    return true;
+}

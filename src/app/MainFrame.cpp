@@ -1,0 +1,489 @@
+#include "app/MainFrame.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCursor>
+#include <QFileInfo>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScreen>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QToolButton>
+
+#include "app/AppMessages.h"
+#include "app/CommandIds.h"
+#include "app/HelpDialogs.h"
+#include "app/Icons.h"
+#include "app/LeftView.h"
+#include "app/MyToolBar.h"
+#include "listview/RightView.h"
+#include "platform/Paths.h"
+#include "platform/PlatformUi.h"
+
+using platform::CSettingsStore;
+using platform::WindowPlacement;
+
+namespace {
+const char* const kWindowKey = "window";
+const char* const kLeftKey = "left";
+const char* const kRightKey = "right";
+const char* const kStyleKey = "Style";
+const char* const kPathKey = "Path";
+const char* const kColWidthReportKey = "ColWidthReport";
+const char* const kColWidthNormalKey = "ColWidthNormal";
+
+QString Key(const char* k) { return QString::fromLatin1(k); }
+
+// A stored rectangle is used only when it could be a window on some screen;
+// anything else is damage and the created position stays.
+bool UsableRect(const QRect& r) {
+    if (r.width() < 200 || r.height() < 150 || r.width() > 16384 || r.height() > 16384)
+        return false;
+    for (QScreen* s : QGuiApplication::screens())
+        if (s->availableVirtualGeometry().intersects(r)) return true;
+    return QGuiApplication::screens().isEmpty();
+}
+}  // namespace
+
+CMainFrame::CMainFrame(const std::vector<platform::MountPoint>* places, QWidget* parent)
+    : QMainWindow(parent), places(places) {
+    setObjectName(QStringLiteral("mainFrame"));
+    OnCreate();
+    OnCreateClient();
+    // The views' first update: the tree gets its places.
+    if (places)
+        leftView->OnInitialUpdate(*places);
+    else
+        leftView->OnInitialUpdate();
+    connect(qApp, &QApplication::focusChanged, this, &CMainFrame::OnFocusChanged);
+    connect(qApp, &QGuiApplication::applicationStateChanged, this,
+            [this](Qt::ApplicationState state) {
+                static bool seenActive = false;
+                if (state != Qt::ApplicationActive) return;
+                // The first activation is the start itself; later ones mean
+                // the user comes back from another program, and the disk may
+                // have changed meanwhile.
+                if (seenActive) OnApplicationActivated();
+                seenActive = true;
+            });
+    connect(rightView, &CRightView::Listed, this, &CMainFrame::UpdateCommandUi);
+    UpdateCommandUi();
+}
+
+CMainFrame::~CMainFrame() = default;
+
+QAction* CMainFrame::MakeAction(int id, const char* text, const char* prompt) {
+    auto* a = new QAction(QString::fromUtf8(text), this);
+    if (prompt) a->setStatusTip(QString::fromUtf8(prompt));
+    a->setData(id);
+    actions.insert(id, a);
+    return a;
+}
+
+void CMainFrame::BuildActions() {
+    MakeAction(cmd::kNew, appmsg::kNew, appmsg::kPromptNew)->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
+    MakeAction(cmd::kOpen, appmsg::kOpen, appmsg::kPromptOpen)->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    // Save As has an accelerator hint in its text but no key of its own.
+    MakeAction(cmd::kSaveAs, appmsg::kSaveAs, appmsg::kPromptSaveAs);
+    MakeAction(cmd::kExit, appmsg::kExit);
+    MakeAction(cmd::kAdd, appmsg::kAddTo, appmsg::kPromptAdd);
+    MakeAction(cmd::kDelete, appmsg::kDeleteFile, appmsg::kPromptDelete)->setShortcut(QKeySequence(Qt::Key_Delete));
+    MakeAction(cmd::kExtractTo, appmsg::kExtractTo, appmsg::kPromptExtract);
+    MakeAction(cmd::kExtractHere, appmsg::kExtractHere, appmsg::kPromptExtractHere);
+    MakeAction(cmd::kSelectAll, appmsg::kSelectAll, appmsg::kPromptSelectAll)->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_A));
+    MakeAction(cmd::kDeselectAll, appmsg::kDeselectAll, appmsg::kPromptDeselectAll)->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
+    MakeAction(cmd::kInvertSelection, appmsg::kInverseSelection, appmsg::kPromptInverse)->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_I));
+    MakeAction(cmd::kFind, appmsg::kFind)->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+    MakeAction(cmd::kToolbar, appmsg::kToolbar)->setCheckable(true);
+    MakeAction(cmd::kStatusBar, appmsg::kStatusBar)->setCheckable(true);
+    viewGroup = new QActionGroup(this);
+    viewGroup->setExclusive(true);
+    for (auto [id, text] : {std::pair{cmd::kLargeIcons, appmsg::kLargeIcons},
+                            std::pair{cmd::kSmallIcons, appmsg::kSmallIcons},
+                            std::pair{cmd::kList, appmsg::kList},
+                            std::pair{cmd::kDetails, appmsg::kDetails}}) {
+        QAction* a = MakeAction(id, text);
+        a->setCheckable(true);
+        viewGroup->addAction(a);
+    }
+    MakeAction(cmd::kRefresh, appmsg::kRefresh)->setShortcut(QKeySequence(Qt::Key_F5));
+    MakeAction(cmd::kView, appmsg::kTbView, appmsg::kPromptView);
+    MakeAction(cmd::kOnlineHelp, appmsg::kOnlineHelp);
+    MakeAction(cmd::kOnlineInfo, appmsg::kOnlineInfo);
+    MakeAction(cmd::kContacts, appmsg::kContacts);
+    MakeAction(cmd::kAbout, appmsg::kAboutLas);
+    MakeAction(cmd::kNextPane, "Next Pane")->setShortcut(QKeySequence(Qt::Key_F6));
+    MakeAction(cmd::kPrevPane, "Previous Pane")->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F6));
+    addAction(Action(cmd::kNextPane));
+    addAction(Action(cmd::kPrevPane));
+
+    connect(Action(cmd::kOpen), &QAction::triggered, this, &CMainFrame::OnOpen);
+    connect(Action(cmd::kSaveAs), &QAction::triggered, this, &CMainFrame::OnSaveAs);
+    connect(Action(cmd::kExit), &QAction::triggered, this, &QWidget::close);
+    connect(Action(cmd::kRefresh), &QAction::triggered, this, &CMainFrame::OnRefresh);
+    connect(Action(cmd::kView), &QAction::triggered, this, &CMainFrame::ShowViewMenu);
+    connect(Action(cmd::kOnlineHelp), &QAction::triggered, this, &CMainFrame::OnOnlineHelp);
+    connect(Action(cmd::kOnlineInfo), &QAction::triggered, this, &CMainFrame::OnOnlineInfo);
+    connect(Action(cmd::kContacts), &QAction::triggered, this, &CMainFrame::OnContacts);
+    connect(Action(cmd::kAbout), &QAction::triggered, this, &CMainFrame::OnAbout);
+    connect(Action(cmd::kNextPane), &QAction::triggered, this, &CMainFrame::OnNextPane);
+    connect(Action(cmd::kPrevPane), &QAction::triggered, this, &CMainFrame::OnNextPane);
+    connect(Action(cmd::kLargeIcons), &QAction::triggered, this, [this] { SetListType(listview::kLargeIcons); });
+    connect(Action(cmd::kSmallIcons), &QAction::triggered, this, [this] { SetListType(listview::kSmallIcons); });
+    connect(Action(cmd::kList), &QAction::triggered, this, [this] { SetListType(listview::kList); });
+    connect(Action(cmd::kDetails), &QAction::triggered, this, [this] { SetListType(listview::kDetails); });
+}
+
+void CMainFrame::BuildMenus() {
+    fileMenu = menuBar()->addMenu(QString::fromLatin1(appmsg::kMenuFile));
+    fileMenu->addAction(Action(cmd::kNew));
+    fileMenu->addAction(Action(cmd::kOpen));
+    fileMenu->addAction(Action(cmd::kSaveAs));
+    fileMenu->addSeparator();
+    recentSeparator = fileMenu->addSeparator();
+    fileMenu->addAction(Action(cmd::kExit));
+
+    QMenu* edit = menuBar()->addMenu(QString::fromLatin1(appmsg::kMenuEdit));
+    edit->addAction(Action(cmd::kAdd));
+    edit->addAction(Action(cmd::kDelete));
+    edit->addAction(Action(cmd::kExtractTo));
+    edit->addAction(Action(cmd::kExtractHere));
+    edit->addSeparator();
+    edit->addAction(Action(cmd::kSelectAll));
+    edit->addAction(Action(cmd::kDeselectAll));
+    edit->addAction(Action(cmd::kInvertSelection));
+    edit->addSeparator();
+    edit->addAction(Action(cmd::kFind));
+
+    viewMenu = menuBar()->addMenu(QString::fromLatin1(appmsg::kMenuView));
+    viewMenu->addAction(Action(cmd::kToolbar));
+    viewMenu->addAction(Action(cmd::kStatusBar));
+    viewMenu->addSeparator();
+    for (int id : {cmd::kLargeIcons, cmd::kSmallIcons, cmd::kList, cmd::kDetails})
+        viewMenu->addAction(Action(id));
+    viewMenu->addSeparator();
+    viewMenu->addAction(Action(cmd::kRefresh));
+    connect(viewMenu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUi);
+
+    QMenu* help = menuBar()->addMenu(QString::fromLatin1(appmsg::kMenuHelp));
+    help->addAction(Action(cmd::kOnlineHelp));
+    help->addAction(Action(cmd::kOnlineInfo));
+    help->addSeparator();
+    help->addAction(Action(cmd::kContacts));
+    help->addAction(Action(cmd::kAbout));
+
+    // The tool bar's drop-down: the four styles.
+    styleMenu = new QMenu(this);
+    styleMenu->setObjectName(QStringLiteral("styleMenu"));
+    for (int id : {cmd::kLargeIcons, cmd::kSmallIcons, cmd::kList, cmd::kDetails})
+        styleMenu->addAction(Action(id));
+    recentFiles = CSettingsStore::ReadRecentFiles();
+    UpdateRecentMenu();
+}
+
+void CMainFrame::BuildToolBar() {
+    toolBar = new CMyToolBar(this);
+    addToolBar(Qt::TopToolBarArea, toolBar);
+    const struct {
+        int id;
+        const char* icon;
+        const char* label;
+    } buttons[] = {{cmd::kNew, "new", appmsg::kTbNew},          {cmd::kOpen, "open", appmsg::kTbOpen},
+                   {cmd::kAdd, "add", appmsg::kTbAdd},          {cmd::kExtractTo, "extract", appmsg::kTbExtract},
+                   {cmd::kDelete, "delete", appmsg::kTbDelete}, {cmd::kFind, "find", appmsg::kTbFind},
+                   {0, nullptr, nullptr},                       {cmd::kView, "view", appmsg::kTbView},
+                   {0, nullptr, nullptr},                       {cmd::kAbout, "about", appmsg::kTbAbout}};
+    for (const auto& b : buttons) {
+        if (!b.id) {
+            toolBar->addSeparator();
+            continue;
+        }
+        QAction* a = Action(b.id);
+        a->setIcon(appicons::Icon(QString::fromLatin1(b.icon)));
+        a->setIconText(QString::fromLatin1(b.label));
+        toolBar->addAction(a);
+    }
+    // Menus do not show the tool bar's pictures.
+    for (QAction* a : std::as_const(actions)) a->setIconVisibleInMenu(false);
+    Action(cmd::kView)->setMenu(styleMenu);
+    if (auto* viewButton = qobject_cast<QToolButton*>(toolBar->widgetForAction(Action(cmd::kView))))
+        viewButton->setPopupMode(QToolButton::MenuButtonPopup);
+    toolBar->ShowButtonText(false);
+    toolBar->ApplyTextMode(true);
+}
+
+void CMainFrame::OnCreate() {
+    BuildActions();
+    BuildMenus();
+    BuildToolBar();
+    statusBarWidget = statusBar();
+    statusBarWidget->showMessage(QString::fromLatin1(appmsg::kReady));
+    connect(Action(cmd::kToolbar), &QAction::toggled, toolBar, &QWidget::setVisible);
+    connect(Action(cmd::kStatusBar), &QAction::toggled, statusBarWidget, &QWidget::setVisible);
+    Action(cmd::kToolbar)->setChecked(true);
+    Action(cmd::kStatusBar)->setChecked(true);
+    setGeometry(100, 100, 600, 450);
+}
+
+bool CMainFrame::OnCreateClient() {
+    splitter = new QSplitter(Qt::Horizontal, this);
+    splitter->setObjectName(QStringLiteral("splitter"));
+    splitter->setChildrenCollapsible(false);
+    WindowPlacement p;
+    if (platform::ParsePlacement(CSettingsStore::Read(Key(kLeftKey)), &p)) leftWidth = p.Width();
+    if (platform::ParsePlacement(CSettingsStore::Read(Key(kRightKey)), &p)) rightWidth = p.Width();
+    // A damaged width must not hide a pane or push the other off screen.
+    leftWidth = std::clamp(leftWidth, 40, 4000);
+    rightWidth = std::clamp(rightWidth, 40, 8000);
+
+    leftView = new CLeftView(splitter);
+    rightView = new CRightView(splitter);
+    splitter->addWidget(leftView);
+    splitter->addWidget(rightView);
+    splitter->setStretchFactor(0, 0);
+    splitter->setStretchFactor(1, 1);
+    splitter->setSizes({leftWidth, rightWidth});
+    setCentralWidget(splitter);
+    rightView->SetTree(leftView);
+    leftView->SetRightView(rightView);
+    return true;
+}
+
+void CMainFrame::ActivateFrame(int showCmd) {
+    if (showCmd == -1) {
+        if (!isVisible())
+            showCmd = WindowPlacement::kShowNormal;
+        else if (isMinimized())
+            showCmd = 9;
+    }
+    raise();
+    if (showCmd != -1) {
+        WindowPlacement p;
+        if (platform::ParsePlacement(CSettingsStore::Read(Key(kWindowKey)), &p)) {
+            if (showCmd != static_cast<int>(WindowPlacement::kShowNormal))
+                p.showCmd = static_cast<uint32_t>(showCmd);
+            const QRect r(p.left, p.top, p.Width(), p.Height());
+            if (UsableRect(r)) setGeometry(r);
+            // Only a maximised window is restored as such: a stored hidden or
+            // minimised state would leave the user without a window.
+            if (p.showCmd == WindowPlacement::kShowMaximized)
+                showMaximized();
+            else
+                showNormal();
+        } else {
+            showNormal();
+        }
+    }
+    raise();
+    // The tree keeps its stored width; the list takes the rest.
+    const int total = splitter->width() > leftWidth ? splitter->width() : leftWidth + rightWidth;
+    splitter->setSizes({leftWidth, std::max(1, total - leftWidth - splitter->handleWidth())});
+
+    int32_t style = 0;
+    if (platform::ParseStyle(CSettingsStore::Read(Key(kStyleKey)), &style)) {
+        const int type = style & 3;
+        if (type != listview::kLargeIcons) rightView->SetType(static_cast<listview::ListType>(type));
+    }
+
+    QString path = CSettingsStore::Read(Key(kPathKey));
+    if (!path.isEmpty()) {
+        path = platform::WithoutTrailingSeparator(path);
+        if (QFileInfo::exists(path)) OpenPathInTree(path);
+    }
+    LoadColumnWidths();
+    UpdateCommandUi();
+}
+
+WindowPlacement CMainFrame::CurrentPlacement() const {
+    WindowPlacement p;
+    const Qt::WindowStates st = windowState();
+    QRect r = geometry();
+    if (st & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)) {
+        if (normalGeometry().isValid()) r = normalGeometry();
+    }
+    if (st & Qt::WindowMinimized) {
+        p.showCmd = WindowPlacement::kShowMinimized;
+        if (st & Qt::WindowMaximized) p.flags |= WindowPlacement::kRestoreToMaximized;
+    } else if (st & Qt::WindowMaximized) {
+        p.showCmd = WindowPlacement::kShowMaximized;
+    }
+    p.left = r.x();
+    p.top = r.y();
+    p.right = r.x() + r.width();
+    p.bottom = r.y() + r.height();
+    return p;
+}
+
+static WindowPlacement PanePlacement(const QWidget* pane) {
+    WindowPlacement p;
+    const QRect g = pane->geometry();
+    p.left = g.x();
+    p.top = g.y();
+    p.right = g.x() + g.width();
+    p.bottom = g.y() + g.height();
+    return p;
+}
+
+void CMainFrame::OnClose() {
+    rightView->ClearItems();
+    WindowPlacement p = CurrentPlacement();
+    if (windowState() & Qt::WindowMinimized) p.showCmd = WindowPlacement::kShow;
+    if (p.flags & WindowPlacement::kRestoreToMaximized) p.showCmd = WindowPlacement::kShowMaximized;
+    CSettingsStore::Write(Key(kWindowKey), platform::FormatPlacement(p));
+    CSettingsStore::Write(Key(kStyleKey), platform::FormatStyle(rightView->Style()));
+    CSettingsStore::Write(Key(kLeftKey), platform::FormatPlacement(PanePlacement(leftView)));
+    CSettingsStore::Write(Key(kRightKey), platform::FormatPlacement(PanePlacement(rightView)));
+    CSettingsStore::Write(Key(kPathKey), leftView->GetItemPath(leftView->SelectedNode()));
+    SaveColumnWidths();
+    CSettingsStore::WriteRecentFiles(recentFiles);
+}
+
+void CMainFrame::closeEvent(QCloseEvent* e) {
+    if (!closing) {
+        closing = true;
+        OnClose();
+    }
+    e->accept();
+}
+
+void CMainFrame::SaveColumnWidths() {
+    if (rightView->Type() == listview::kDetails) {
+        const std::vector<int> w = rightView->ColumnWidthsOnScreen();
+        int* target = rightView->archiveMode ? rightView->archiveWidths : rightView->folderWidths;
+        const std::size_t n = rightView->archiveMode ? CRightView::kArchiveColumns : CRightView::kFolderColumns;
+        for (std::size_t i = 0; i < n && i < w.size(); ++i) target[i] = w[i];
+    }
+    CSettingsStore::Write(Key(kColWidthReportKey),
+                          platform::FormatWidths(rightView->archiveWidths, CRightView::kArchiveColumns));
+    CSettingsStore::Write(Key(kColWidthNormalKey),
+                          platform::FormatWidths(rightView->folderWidths, CRightView::kFolderColumns));
+}
+
+void CMainFrame::LoadColumnWidths() {
+    rightView->recordWidths = false;
+    platform::ParseWidths(CSettingsStore::Read(Key(kColWidthReportKey)), rightView->archiveWidths,
+                          CRightView::kArchiveColumns);
+    platform::ParseWidths(CSettingsStore::Read(Key(kColWidthNormalKey)), rightView->folderWidths,
+                          CRightView::kFolderColumns);
+    rightView->ApplyColumnWidths();
+    rightView->recordWidths = true;
+}
+
+void CMainFrame::OpenPathInTree(const QString& path) { leftView->OpenPathInTree(path); }
+
+void CMainFrame::SetListActive(bool active) {
+    listActive = active;
+    UpdateCommandUi();
+}
+
+void CMainFrame::OnFocusChanged(QWidget*, QWidget* now) {
+    if (!now) return;
+    // The pane that had the focus last stays the active one while the focus
+    // is elsewhere (tool bar, menus, dialogs).
+    if (now == leftView || leftView->isAncestorOf(now))
+        SetListActive(false);
+    else if (now == rightView || rightView->isAncestorOf(now))
+        SetListActive(true);
+}
+
+void CMainFrame::UpdateCommandUi() {
+    Action(cmd::kAdd)->setEnabled(listActive && rightView->canAdd);
+    Action(cmd::kDelete)->setEnabled(listActive && rightView->canDelete);
+    Action(cmd::kExtractTo)->setEnabled(listActive && rightView->canExtract);
+    Action(cmd::kExtractHere)->setEnabled(listActive && rightView->canExtractHere);
+    const int checked[] = {cmd::kLargeIcons, cmd::kDetails, cmd::kSmallIcons, cmd::kList};
+    Action(checked[rightView->Type()])->setChecked(true);
+}
+
+void CMainFrame::SetListType(int type) {
+    rightView->SetType(static_cast<listview::ListType>(type & 3));
+    UpdateCommandUi();
+}
+
+void CMainFrame::OnOpen() {
+    const QString path =
+        platform::Ui().OpenFileName(this, QString::fromLatin1(platform::kArchiveFilter));
+    if (path.isEmpty()) return;
+    OpenPathInTree(path);
+    AddRecentFile(path);
+}
+
+void CMainFrame::OnSaveAs() { platform::ShowMessage(this, appmsg::kNotImplemented); }
+
+void CMainFrame::OnRefresh() {
+    rightView->currentPath = leftView->GetItemPath(leftView->SelectedNode());
+    rightView->ShowPath(rightView->currentPath);
+    leftView->RefreshTree();
+}
+
+void CMainFrame::OnApplicationActivated() {
+    if (leftView->treeReady && !closing && !QApplication::activeModalWidget()) leftView->RefreshTree();
+}
+
+void CMainFrame::ShowViewMenu() {
+    UpdateCommandUi();
+    const QPoint at = QCursor::pos() - QPoint(styleMenu->sizeHint().width(), 0);
+    styleMenu->exec(at);
+}
+
+void CMainFrame::OnOnlineHelp() { help::OpenHelpPage(this, QString::fromLatin1(help::kTutorialPage)); }
+void CMainFrame::OnOnlineInfo() { help::OpenHelpPage(this, QString::fromLatin1(help::kIndexPage)); }
+
+void CMainFrame::OnContacts() {
+    CContactsDialog dlg(this);
+    dlg.exec();
+}
+
+void CMainFrame::OnAbout() {
+    CAboutDlg dlg(this);
+    dlg.exec();
+}
+
+void CMainFrame::OnNextPane() {
+    // Two panes: the next and the previous one are the same.
+    if (listActive)
+        leftView->setFocus(Qt::ShortcutFocusReason);
+    else
+        rightView->setFocus(Qt::ShortcutFocusReason);
+    SetListActive(!listActive);
+}
+
+void CMainFrame::AddRecentFile(const QString& path) {
+    recentFiles.removeAll(path);
+    recentFiles.prepend(path);
+    while (recentFiles.size() > CSettingsStore::kRecentCount) recentFiles.removeLast();
+    UpdateRecentMenu();
+}
+
+void CMainFrame::UpdateRecentMenu() {
+    for (QAction* a : std::as_const(recentActions)) {
+        fileMenu->removeAction(a);
+        a->deleteLater();
+    }
+    recentActions.clear();
+    if (recentFiles.isEmpty()) {
+        QAction* placeholder = new QAction(QString::fromLatin1(appmsg::kRecentFile), this);
+        placeholder->setEnabled(false);
+        recentActions << placeholder;
+    }
+    for (int i = 0; i < recentFiles.size(); ++i) {
+        const QString file = recentFiles[i];
+        auto* a = new QAction(QStringLiteral("&%1 %2").arg(i + 1).arg(file), this);
+        connect(a, &QAction::triggered, this, [this, file] {
+            if (!QFileInfo::exists(file)) {
+                recentFiles.removeAll(file);
+                UpdateRecentMenu();
+                platform::ShowMessage(this, appmsg::kFileDoesntExist);
+                return;
+            }
+            OpenPathInTree(file);
+            AddRecentFile(file);
+        });
+        recentActions << a;
+    }
+    actions.insert(cmd::kRecentFile, recentActions.first());
+    for (QAction* a : std::as_const(recentActions)) fileMenu->insertAction(recentSeparator, a);
+}

@@ -1,0 +1,121 @@
+#include "listview/ListLogic.h"
+
+#include <QStringList>
+
+#include <ctime>
+
+#include "listview/ListMessages.h"
+#include "platform/Paths.h"
+
+namespace listview {
+
+QString FormatByteCount(int64_t value) {
+    if (value == 0) return QStringLiteral("0 B");
+    const bool negative = value < 0;
+    // Through unsigned so the most negative value does not overflow.
+    uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+    const QString digits = QString::number(magnitude);
+    QString out;
+    const qsizetype n = digits.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        if (i > 0 && (n - i) % 3 == 0) out += QLatin1Char('.');
+        out += digits[i];
+    }
+    return (negative ? QStringLiteral("-") : QString()) + out + QStringLiteral(" B");
+}
+
+QString FormatFileTime(int64_t secondsSinceEpoch) {
+    const std::time_t t = static_cast<std::time_t>(secondsSinceEpoch);
+    std::tm local{};
+    if (!localtime_r(&t, &local)) return QString();
+    char buf[128];
+    const std::size_t n = std::strftime(buf, sizeof buf, "%d.%m.%Y %H:%M", &local);
+    if (n == 0) return QString();
+    return QString::fromLocal8Bit(buf, static_cast<qsizetype>(n));
+}
+
+ArchiveItemRecord MakeArchiveRecord(const QString& name, int64_t size, int64_t packed) {
+    ArchiveItemRecord r;
+    r.name = name.toLower();
+    r.size = size;
+    r.packed = packed;
+    if (size != 0) {
+        r.hasRatio = true;
+        r.ratio = static_cast<double>(packed) / static_cast<double>(size) * 100.0;
+    }
+    return r;
+}
+
+QString FormatRatio(const ArchiveItemRecord& r) {
+    if (!r.hasRatio) return QString::fromLatin1(listmsg::kNoRatio);
+    return QString::asprintf("%.2f", r.ratio) + QLatin1Char('%');
+}
+
+namespace {
+// +1 when a is smaller: the larger value goes first.
+template <class T>
+int LargestFirst(const T& a, const T& b) {
+    if (a < b) return 1;
+    if (b < a) return -1;
+    return 0;
+}
+
+int NameOrder(const QString& a, const QString& b) {
+    const int c = QString::compare(a, b, Qt::CaseSensitive);
+    return c < 0 ? -1 : (c > 0 ? 1 : 0);
+}
+}  // namespace
+
+int CompareFolderItems(const FolderItemRecord& a, const FolderItemRecord& b, int column,
+                       int direction) {
+    int r = 0;
+    switch (column) {
+        case 0: r = NameOrder(a.name, b.name); break;
+        case 1: r = LargestFirst(a.size, b.size); break;
+        case 2: r = LargestFirst(a.lastWrite, b.lastWrite); break;
+        default: r = 0;
+    }
+    return direction < 0 ? -r : r;
+}
+
+int CompareArchiveItems(const ArchiveItemRecord& a, const ArchiveItemRecord& b, int column,
+                        int direction) {
+    int r = 0;
+    switch (column) {
+        case 0: r = NameOrder(a.name, b.name); break;
+        case 1: r = LargestFirst(a.size, b.size); break;
+        case 2: r = LargestFirst(a.packed, b.packed); break;
+        case 3:
+            if (a.hasRatio && b.hasRatio)
+                r = LargestFirst(a.ratio, b.ratio);
+            else
+                r = LargestFirst(a.hasRatio, b.hasRatio);
+            break;
+        default: r = 0;
+    }
+    return direction < 0 ? -r : r;
+}
+
+bool IsArchivePath(const QString& path) {
+    return platform::HasTrailingExtension(path, QStringLiteral(".vmra"), true);
+}
+
+CommandFlags ComputeCommandFlags(const QStringList& selectedNames, bool archiveMode) {
+    CommandFlags f;
+    if (selectedNames.isEmpty()) return f;
+    f.canDelete = true;
+    bool archives = false, lasFiles = false;
+    for (const QString& n : selectedNames) {
+        if (platform::HasSuffixNoCase(n, QStringLiteral(".vmra"))) archives = true;
+        if (platform::HasSuffixNoCase(n, QStringLiteral(".las"))) lasFiles = true;
+    }
+    if (lasFiles && !archives) {
+        f.canAdd = !archiveMode;
+        f.canExtract = f.canExtractHere = archiveMode;
+    } else if (archives && !lasFiles) {
+        f.canExtract = f.canExtractHere = true;
+    }
+    return f;
+}
+
+}  // namespace listview

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+
+// What the file list decides without a window: texts of the size, date and
+// ratio columns, the item records and their sort comparisons, and which
+// commands the selection allows.
+namespace listview {
+
+// The list types, numbered as the stored "Style" value holds them in its low
+// two bits.
+enum ListType { kLargeIcons = 0, kDetails = 1, kSmallIcons = 2, kList = 3 };
+// The style word the list writes to the settings: its visible-child bits and
+// the list type.
+inline constexpr int32_t kListStyleBase = 0x50000040;
+
+// "0 B", "12 B", "1.000 B", "1.000.000 B": digits grouped in threes with ".".
+QString FormatByteCount(int64_t value);
+// Local time as "07.12.2026 03:46"; empty when the time cannot be converted.
+QString FormatFileTime(int64_t secondsSinceEpoch);
+
+// Sizes are kept in 64 bits, so files of 2 GiB and more show and sort right.
+struct FolderItemRecord {
+    QString name;  // lower-cased: the sort key
+    int64_t size = 0;
+    int64_t lastWrite = 0;
+};
+
+struct ArchiveItemRecord {
+    QString name;  // lower-cased
+    int64_t size = 0;
+    int64_t packed = 0;
+    // An entry of uncompressed size 0 has no ratio; it sorts below every
+    // entry that has one, as if it had the smallest ratio.
+    bool hasRatio = false;
+    double ratio = 0.0;  // percent
+};
+
+// packed / size * 100, or no ratio when size is 0.
+ArchiveItemRecord MakeArchiveRecord(const QString& name, int64_t size, int64_t packed);
+// "25.00%", or the no-ratio text.
+QString FormatRatio(const ArchiveItemRecord& r);
+
+// Negative when a goes first with direction +1: names A to Z, numbers and
+// dates largest or newest first. Direction -1 negates. Any other column: 0.
+int CompareFolderItems(const FolderItemRecord& a, const FolderItemRecord& b, int column,
+                       int direction);
+int CompareArchiveItems(const ArchiveItemRecord& a, const ArchiveItemRecord& b, int column,
+                        int direction);
+
+// True when the path names an archive: ".vmra" occurs first at its end, not
+// at its start.
+bool IsArchivePath(const QString& path);
+
+// Availability of the list commands for a selection.
+struct CommandFlags {
+    bool canAdd = false;
+    bool canExtract = false;
+    bool canDelete = false;
+    bool canExtractHere = false;
+    bool operator==(const CommandFlags&) const = default;
+};
+
+// selectedNames excludes "..".
+CommandFlags ComputeCommandFlags(const QStringList& selectedNames, bool archiveMode);
+
+}  // namespace listview

@@ -1,0 +1,48 @@
+#pragma once
+
+// Every text the file list shows a user, in one place.
+namespace listmsg {
+inline constexpr const char* kUp = "..";
+inline constexpr const char* kColName = "Name";
+inline constexpr const char* kColSize = "Size";
+inline constexpr const char* kColLastModified = "Last modified";
+inline constexpr const char* kColPacked = "Packed";
+inline constexpr const char* kColRatio = "Ratio";
+
+inline constexpr const char* kErrorOpeningFile = "Error opening file!";
+// Shown in the Ratio column of an entry whose uncompressed size is 0.
+inline constexpr const char* kNoRatio = "-";
+
+// List commands.
+inline constexpr const char* kDeleteOne = "Delete selected file?";
+inline constexpr const char* kDeleteMany = "Delete selected files?";
+inline constexpr const char* kCouldNotDelete = "File could not be deleted!";
+inline constexpr const char* kMessageCaption = "Message";
+inline constexpr const char* kAddFilesToArchive = "Add files to archive?";
+inline constexpr const char* kNoArchiveOpened = "No archive opened.";
+inline constexpr const char* kWrongFileFormat = "Wrong file format!";
+
+// Context menu 129.
+inline constexpr const char* kCtxAdd = "Add to ...";
+inline constexpr const char* kCtxDelete = "Delete file(s)\tDelete";
+inline constexpr const char* kCtxExtractTo = "Extract to ...";
+inline constexpr const char* kCtxExtractHere = "Extract here";
+inline constexpr const char* kCtxSelectAll = "Select all\tCtrl+A";
+inline constexpr const char* kCtxDeselectAll = "Deselect all\tCtrl+D";
+inline constexpr const char* kCtxInvert = "Inverse selection\tCtrl+I";
+
+// Find, delete and new-archive dialogs.
+inline constexpr const char* kFindCaption = "Find";
+inline constexpr const char* kFindWhat = "Find what:";
+inline constexpr const char* kMatchCase = "Match case";
+inline constexpr const char* kExtensionsToSelect = "File extensions to select:";
+inline constexpr const char* kFindLas = "LAS";
+inline constexpr const char* kFindVmra = "VMRA";
+inline constexpr const char* kDeletingCaption = "Deleting in progress";
+inline constexpr const char* kNewCaption = "New";
+inline constexpr const char* kNewFileName = "New file name:";
+inline constexpr const char* kNewDefaultName = "New.vmra";
+inline constexpr const char* kNoFolderSelected = "No folder selected!";
+inline constexpr const char* kFileExists = "File exists!";
+inline constexpr const char* kNewNotCreated = "New file could not be created!";
+}  // namespace listmsg

@@ -1,0 +1,351 @@
+#include "listview/RightView.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QListView>
+#include <QStackedLayout>
+#include <QStandardItemModel>
+#include <QTreeView>
+
+#include <algorithm>
+
+#include "app/Icons.h"
+#include "app/LeftView.h"
+#include "listview/ArchiveListing.h"
+#include "listview/ListMessages.h"
+#include "platform/Paths.h"
+#include "platform/PlatformUi.h"
+
+using platform::MsgButtons;
+using platform::MsgIcon;
+
+CRightView::CRightView(QWidget* parent) : QWidget(parent) {
+    model = new QStandardItemModel(this);
+    selection = new QItemSelectionModel(model, this);
+
+    details = new QTreeView(this);
+    details->setModel(model);
+    details->setSelectionModel(selection);
+    details->setRootIsDecorated(false);
+    details->setItemsExpandable(false);
+    details->setUniformRowHeights(true);
+    details->setAllColumnsShowFocus(true);
+    details->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    details->setSelectionBehavior(QAbstractItemView::SelectRows);
+    details->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    details->header()->setStretchLastSection(false);
+    details->header()->setSectionsClickable(true);
+    details->header()->setSortIndicatorShown(false);
+    details->header()->setSectionsMovable(false);
+    details->header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+
+    icons = new QListView(this);
+    icons->setModel(model);
+    icons->setSelectionModel(selection);
+    icons->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    icons->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    icons->setMovement(QListView::Static);
+    icons->setResizeMode(QListView::Adjust);
+    icons->setUniformItemSizes(true);
+
+    stack = new QStackedLayout(this);
+    stack->setContentsMargins(0, 0, 0, 0);
+    stack->addWidget(icons);
+    stack->addWidget(details);
+
+    connect(details->header(), &QHeaderView::sectionClicked, this, &CRightView::OnHeaderClick);
+    connect(details->header(), &QHeaderView::sectionResized, this, &CRightView::OnSectionResized);
+
+    setFocusPolicy(Qt::StrongFocus);
+    setFocusProxy(icons);
+
+    SetColumns(false);
+    ApplyColumnWidths();
+    archiveMode = false;
+    SetType(kLargeIcons);
+    InsertUpItem();
+    RebuildModel();
+}
+
+CRightView::~CRightView() = default;
+
+void CRightView::focusInEvent(QFocusEvent* e) { QWidget::focusInEvent(e); }
+
+QWidget* CRightView::ActiveView() const {
+    return type == kDetails ? static_cast<QWidget*>(details) : static_cast<QWidget*>(icons);
+}
+
+void CRightView::SetType(ListType t) {
+    type = t;
+    switch (t) {
+        case kDetails:
+            stack->setCurrentWidget(details);
+            setFocusProxy(details);
+            return;
+        case kLargeIcons:
+            icons->setViewMode(QListView::IconMode);
+            icons->setFlow(QListView::LeftToRight);
+            icons->setWrapping(true);
+            icons->setIconSize(QSize(32, 32));
+            icons->setGridSize(QSize(96, 72));
+            icons->setWordWrap(true);
+            break;
+        case kSmallIcons:
+            icons->setViewMode(QListView::ListMode);
+            icons->setFlow(QListView::LeftToRight);
+            icons->setWrapping(true);
+            icons->setIconSize(QSize(16, 16));
+            icons->setGridSize(QSize(170, 22));
+            icons->setWordWrap(false);
+            break;
+        case kList:
+            icons->setViewMode(QListView::ListMode);
+            icons->setFlow(QListView::TopToBottom);
+            icons->setWrapping(true);
+            icons->setIconSize(QSize(16, 16));
+            icons->setGridSize(QSize(170, 22));
+            icons->setWordWrap(false);
+            break;
+    }
+    stack->setCurrentWidget(icons);
+    setFocusProxy(icons);
+}
+
+QIcon CRightView::FolderIcon() {
+    return iconProvider.icon(QAbstractFileIconProvider::Folder);
+}
+
+QIcon CRightView::IconFor(const QString& path) {
+    // The icon depends only on the file type, so one lookup per extension.
+    const QString key = platform::ExtensionOf(platform::FileNamePart(path)).toLower();
+    auto it = iconCache.find(key);
+    if (it != iconCache.end()) return *it;
+    QIcon icon = key == QLatin1String("vmra") ? appicons::Icon(QStringLiteral("archive"))
+                                              : iconProvider.icon(QFileInfo(path));
+    if (icon.isNull()) icon = iconProvider.icon(QAbstractFileIconProvider::File);
+    iconCache.insert(key, icon);
+    return icon;
+}
+
+void CRightView::InsertUpItem() {
+    Row up;
+    up.text = QString::fromLatin1(listmsg::kUp);
+    up.icon = FolderIcon();
+    rows.insert(rows.begin(), std::move(up));
+}
+
+void CRightView::ClearItems() {
+    rows.clear();
+    model->removeRows(0, model->rowCount());
+}
+
+void CRightView::SetColumns(bool archive) {
+    settingColumns = true;
+    QStringList headings{QString::fromLatin1(listmsg::kColName),
+                         QString::fromLatin1(listmsg::kColSize)};
+    if (archive)
+        headings << QString::fromLatin1(listmsg::kColPacked)
+                 << QString::fromLatin1(listmsg::kColRatio);
+    else
+        headings << QString::fromLatin1(listmsg::kColLastModified);
+    model->setColumnCount(headings.size());
+    model->setHorizontalHeaderLabels(headings);
+    const int* widths = archive ? archiveWidths : folderWidths;
+    for (int c = 0; c < headings.size(); ++c) details->setColumnWidth(c, widths[c]);
+    settingColumns = false;
+}
+
+void CRightView::ApplyColumnWidths() {
+    settingColumns = !recordWidths;
+    const int n = archiveMode ? kArchiveColumns : kFolderColumns;
+    const int* widths = archiveMode ? archiveWidths : folderWidths;
+    for (int c = 0; c < n; ++c) details->setColumnWidth(c, widths[c]);
+    settingColumns = false;
+}
+
+std::vector<int> CRightView::ColumnWidthsOnScreen() const {
+    std::vector<int> w;
+    for (int c = 0; c < model->columnCount(); ++c) w.push_back(details->columnWidth(c));
+    return w;
+}
+
+void CRightView::OnSectionResized(int column, int /*oldSize*/, int newSize) {
+    if (!recordWidths || settingColumns || column < 0) return;
+    if (archiveMode && column < kArchiveColumns) archiveWidths[column] = newSize;
+    if (!archiveMode && column < kFolderColumns) folderWidths[column] = newSize;
+}
+
+void CRightView::ShowPath(const QString& path) {
+    if (path.isEmpty()) return;
+    ClearItems();
+    InsertUpItem();
+    currentPath = path;
+    if (listview::IsArchivePath(path)) {
+        if (!archiveMode) {
+            sortColumn = -1;
+            sortDirection = 1;
+            archiveMode = true;
+            SetColumns(true);
+        }
+        RebuildModel();
+        ListArchive(path);
+    } else {
+        if (archiveMode) {
+            sortColumn = -1;
+            sortDirection = 1;
+            archiveMode = false;
+            SetColumns(false);
+        }
+        ListFolder(path);
+    }
+    if (sortColumn != -1) SortRows();
+    RebuildModel();
+    emit Listed();
+}
+
+void CRightView::ListFolder(const QString& folder) {
+    QDir dir(folder);
+    // The LAS files first, then the archives; subfolders are the tree's.
+    for (const char* pattern : {"*.las", "*.vmra"}) {
+        const QFileInfoList files =
+            dir.entryInfoList({QString::fromLatin1(pattern)},
+                              QDir::Files | QDir::Hidden | QDir::System,
+                              QDir::Name);
+        for (const QFileInfo& fi : files) {
+            if (fi.isDir()) continue;
+            Row row;
+            row.text = fi.fileName();
+            row.icon = IconFor(fi.absoluteFilePath());
+            FolderItemRecord rec;
+            rec.name = fi.fileName().toLower();
+            rec.size = fi.size();
+            const QDateTime modified = fi.lastModified();
+            rec.lastWrite = modified.isValid() ? modified.toSecsSinceEpoch() : 0;
+            row.columns << listview::FormatByteCount(rec.size)
+                        << listview::FormatFileTime(rec.lastWrite);
+            row.record = rec;
+            rows.push_back(std::move(row));
+        }
+    }
+}
+
+void CRightView::ListArchive(const QString& path) {
+    canAdd = canExtract = canDelete = canExtractHere = false;
+    const listview::ArchiveListing listing = listview::ReadArchiveListing(path);
+    if (listing.outcome == listview::ArchiveListing::CannotOpen) {
+        platform::ShowMessage(this, listmsg::kErrorOpeningFile);
+        return;
+    }
+    if (listing.outcome == listview::ArchiveListing::Failed) {
+        platform::ShowMessage(this, listing.error, MsgButtons::Ok, MsgIcon::Error);
+        return;
+    }
+    const QString folder = platform::FolderPart(path);
+    for (const listview::ArchiveEntryInfo& e : listing.entries) {
+        Row row;
+        row.text = e.name;
+        row.icon = IconFor(folder + e.name);
+        const ArchiveItemRecord rec = listview::MakeArchiveRecord(e.name, e.size, e.packed);
+        row.columns << listview::FormatByteCount(e.size) << listview::FormatByteCount(e.packed)
+                    << listview::FormatRatio(rec);
+        row.record = rec;
+        rows.push_back(std::move(row));
+    }
+}
+
+void CRightView::OnHeaderClick(int column) {
+    if (column >= 0 && column == sortColumn) {
+        sortDirection = -sortDirection;
+    } else {
+        sortColumn = column;
+        sortDirection = 1;
+        if (column < 0) return;
+    }
+    const QStringList selected = SelectedNames();
+    SortRows();
+    RebuildModel();
+    for (int r = 1; r < ItemCount(); ++r)
+        if (selected.contains(rows[r].text)) SetItemSelected(r, true);
+}
+
+void CRightView::SortRows() {
+    if (rows.size() < 3) return;
+    // ".." is not sorted at all: it stays at row 0 whatever the comparison,
+    // which keeps the ordering of the rest a strict weak ordering.
+    const int column = sortColumn, direction = sortDirection;
+    std::stable_sort(rows.begin() + 1, rows.end(), [&](const Row& a, const Row& b) {
+        if (auto* fa = std::get_if<FolderItemRecord>(&a.record)) {
+            auto* fb = std::get_if<FolderItemRecord>(&b.record);
+            return fb && listview::CompareFolderItems(*fa, *fb, column, direction) < 0;
+        }
+        if (auto* aa = std::get_if<ArchiveItemRecord>(&a.record)) {
+            auto* ab = std::get_if<ArchiveItemRecord>(&b.record);
+            return ab && listview::CompareArchiveItems(*aa, *ab, column, direction) < 0;
+        }
+        return false;
+    });
+}
+
+void CRightView::RebuildModel() {
+    model->removeRows(0, model->rowCount());
+    for (const Row& r : rows) {
+        QList<QStandardItem*> items;
+        auto* first = new QStandardItem(r.icon, r.text);
+        first->setEditable(false);
+        items << first;
+        for (const QString& c : r.columns) {
+            auto* item = new QStandardItem(c);
+            item->setEditable(false);
+            items << item;
+        }
+        model->appendRow(items);
+    }
+}
+
+QString CRightView::ItemText(int row, int column) const {
+    if (row < 0 || row >= ItemCount()) return QString();
+    if (column == 0) return rows[row].text;
+    return column - 1 < rows[row].columns.size() ? rows[row].columns[column - 1] : QString();
+}
+
+bool CRightView::IsItemSelected(int row) const {
+    return selection->isRowSelected(row, QModelIndex());
+}
+
+void CRightView::SetItemSelected(int row, bool selected) {
+    if (row < 0 || row >= model->rowCount()) return;
+    const QModelIndex index = model->index(row, 0);
+    selection->select(index, (selected ? QItemSelectionModel::Select
+                                       : QItemSelectionModel::Deselect) |
+                                 QItemSelectionModel::Rows);
+    if (selected) selection->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+}
+
+QStringList CRightView::SelectedNames() const {
+    QStringList names;
+    for (int r = 1; r < ItemCount(); ++r)
+        if (IsItemSelected(r)) names << rows[r].text;
+    return names;
+}
+
+int CRightView::CurrentRow() const {
+    const QModelIndex i = selection->currentIndex();
+    return i.isValid() ? i.row() : -1;
+}
+
+void CRightView::ShowTreeSelection() {
+    if (!tree) return;
+    currentPath = tree->GetItemPath(tree->SelectedNode());
+    ShowPath(currentPath);
+}
+
+void CRightView::GoUp() {
+    if (!tree) return;
+    QTreeWidgetItem* node = tree->SelectedNode();
+    if (node && node->parent()) {
+        tree->SelectNode(node->parent(), false);
+        ShowTreeSelection();
+    }
+}

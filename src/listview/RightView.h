@@ -1,0 +1,120 @@
+#pragma once
+
+#include <QFileIconProvider>
+#include <QHash>
+#include <QIcon>
+#include <QStringList>
+#include <QWidget>
+
+#include <variant>
+#include <vector>
+
+#include "listview/ListLogic.h"
+
+class CLeftView;
+class QListView;
+class QStackedLayout;
+class QStandardItemModel;
+class QItemSelectionModel;
+class QTreeView;
+class QModelIndex;
+
+using listview::ArchiveItemRecord;
+using listview::FolderItemRecord;
+using listview::ListType;
+using listview::kListStyleBase;
+using listview::kLargeIcons;
+using listview::kDetails;
+using listview::kSmallIcons;
+using listview::kList;
+
+// The right-hand pane: the LAS files and archives of one folder, or the
+// entries of one archive. One item model feeds two views, a details view with
+// columns and an icon/list view for the other three styles, so switching the
+// style keeps items and selection.
+class CRightView : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kFolderColumns = 3;
+    static constexpr int kArchiveColumns = 4;
+
+    explicit CRightView(QWidget* parent = nullptr);
+    ~CRightView() override;
+
+    void SetTree(CLeftView* tree) { this->tree = tree; }
+    CLeftView* Tree() const { return tree; }
+
+    // Lists the folder or archive named by path; an empty path changes nothing.
+    void ShowPath(const QString& path);
+    void ClearItems();
+    void ApplyColumnWidths();
+    void OnHeaderClick(int column);
+    void ShowTreeSelection();
+    void GoUp();
+
+    ListType Type() const { return type; }
+    void SetType(ListType t);
+    // The style word stored in the settings: base bits and the list type.
+    int32_t Style() const { return kListStyleBase | static_cast<int32_t>(type); }
+
+    // Widths of the details columns as the list has them on screen.
+    std::vector<int> ColumnWidthsOnScreen() const;
+
+    // Item access by row; row 0 is always "..".
+    int ItemCount() const { return static_cast<int>(rows.size()); }
+    QString ItemText(int row, int column = 0) const;
+    bool IsItemSelected(int row) const;
+    void SetItemSelected(int row, bool selected);
+    QStringList SelectedNames() const;  // in row order, ".." left out
+    int CurrentRow() const;
+
+    QTreeView* DetailsView() const { return details; }
+    QListView* IconView() const { return icons; }
+    QWidget* ActiveView() const;
+
+    QString currentPath;
+    int folderWidths[kFolderColumns] = {100, 100, 150};
+    int archiveWidths[kArchiveColumns] = {100, 100, 150, 150};
+    bool archiveMode = false;
+    bool recordWidths = false;
+    bool canAdd = false, canExtract = false, canDelete = false, canExtractHere = false;
+    int sortColumn = -1;
+    int sortDirection = 1;
+
+signals:
+    // The list changed what it shows (for the frame's status and commands).
+    void Listed();
+
+protected:
+    void focusInEvent(QFocusEvent* e) override;
+
+private:
+    struct Row {
+        QString text;
+        QIcon icon;
+        QStringList columns;  // texts of columns 1..n
+        std::variant<std::monostate, FolderItemRecord, ArchiveItemRecord> record;
+    };
+
+    void SetColumns(bool archive);
+    void ListFolder(const QString& folder);
+    void ListArchive(const QString& path);
+    void InsertUpItem();
+    void SortRows();
+    void RebuildModel();
+    void OnSectionResized(int column, int oldSize, int newSize);
+    QIcon IconFor(const QString& path);
+    QIcon FolderIcon();
+
+    CLeftView* tree = nullptr;
+    ListType type = kLargeIcons;
+    std::vector<Row> rows;
+    QStandardItemModel* model = nullptr;
+    QItemSelectionModel* selection = nullptr;
+    QStackedLayout* stack = nullptr;
+    QTreeView* details = nullptr;
+    QListView* icons = nullptr;
+    QFileIconProvider iconProvider;
+    QHash<QString, QIcon> iconCache;
+    bool settingColumns = false;
+};

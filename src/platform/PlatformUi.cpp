@@ -1,0 +1,76 @@
+#include "platform/PlatformUi.h"
+
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace platform {
+
+namespace {
+CQtPlatformUi& QtUi() {
+    static CQtPlatformUi ui;
+    return ui;
+}
+IPlatformUi* current = nullptr;
+}  // namespace
+
+IPlatformUi& Ui() { return current ? *current : QtUi(); }
+void SetUi(IPlatformUi* ui) { current = ui; }
+
+MsgResult ShowMessage(QWidget* parent, const QString& text, MsgButtons buttons, MsgIcon icon) {
+    return Ui().MessageBox(parent, text, QString::fromLatin1(kAppCaption), buttons, icon);
+}
+
+MsgResult ShowMessage(QWidget* parent, const char* text, MsgButtons buttons, MsgIcon icon) {
+    return ShowMessage(parent, QString::fromUtf8(text), buttons, icon);
+}
+
+MsgResult CQtPlatformUi::MessageBox(QWidget* parent, const QString& text, const QString& caption,
+                                    MsgButtons buttons, MsgIcon icon) {
+    QMessageBox box(parent);
+    box.setWindowTitle(caption);
+    box.setText(text);
+    switch (icon) {
+        case MsgIcon::None: box.setIcon(QMessageBox::NoIcon); break;
+        case MsgIcon::Error: box.setIcon(QMessageBox::Critical); break;
+        case MsgIcon::Question: box.setIcon(QMessageBox::Question); break;
+        case MsgIcon::Warning: box.setIcon(QMessageBox::Warning); break;
+        case MsgIcon::Information: box.setIcon(QMessageBox::Information); break;
+    }
+    switch (buttons) {
+        case MsgButtons::Ok: box.setStandardButtons(QMessageBox::Ok); break;
+        case MsgButtons::OkCancel:
+            box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+            box.setDefaultButton(QMessageBox::Ok);
+            break;
+        case MsgButtons::YesNo:
+            box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+            box.setDefaultButton(QMessageBox::Yes);
+            break;
+    }
+    switch (box.exec()) {
+        case QMessageBox::Ok: return MsgResult::Ok;
+        case QMessageBox::Yes: return MsgResult::Yes;
+        case QMessageBox::No: return MsgResult::No;
+        default: return MsgResult::Cancel;
+    }
+}
+
+QString CQtPlatformUi::OpenFileName(QWidget* parent, const QString& filter) {
+    return QFileDialog::getOpenFileName(parent, QString(), QString(), filter);
+}
+
+QString CQtPlatformUi::SaveFileName(QWidget* parent, const QString& proposed,
+                                    const QString& filter) {
+    // The overwrite question belongs to the job (it asks per entry), not here.
+    return QFileDialog::getSaveFileName(parent, QString(), proposed, filter, nullptr,
+                                        QFileDialog::DontConfirmOverwrite);
+}
+
+QString CQtPlatformUi::BrowseFolder(QWidget* parent) {
+    return QFileDialog::getExistingDirectory(parent);
+}
+
+bool CQtPlatformUi::OpenUrl(const QUrl& url) { return QDesktopServices::openUrl(url); }
+
+}  // namespace platform

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QString>
+#include <QUrl>
+
+class QWidget;
+
+// The one seam between the window and the platform's own dialogs: message
+// boxes, file dialogs, the folder browser and the web browser. The window
+// calls only these; tests install an implementation that answers from a
+// script and records what was shown.
+namespace platform {
+
+enum class MsgButtons { Ok, OkCancel, YesNo };
+enum class MsgIcon { None, Error, Question, Warning, Information };
+enum class MsgResult { Ok, Cancel, Yes, No };
+
+// The caption of every message box of the window.
+inline constexpr const char* kAppCaption = "Velmora";
+// The filter of the archive dialogs; it matches ".vmra" in any letter case.
+inline constexpr const char* kArchiveFilter = "Compressed LAS File (*.VMRA *.vmra)";
+
+class IPlatformUi {
+public:
+    virtual ~IPlatformUi() = default;
+    virtual MsgResult MessageBox(QWidget* parent, const QString& text, const QString& caption,
+                                 MsgButtons buttons, MsgIcon icon) = 0;
+    // Empty when the user cancels.
+    virtual QString OpenFileName(QWidget* parent, const QString& filter) = 0;
+    virtual QString SaveFileName(QWidget* parent, const QString& proposed,
+                                 const QString& filter) = 0;
+    virtual QString BrowseFolder(QWidget* parent) = 0;
+    // False when no browser could be started.
+    virtual bool OpenUrl(const QUrl& url) = 0;
+};
+
+// The Qt dialogs and QDesktopServices.
+class CQtPlatformUi : public IPlatformUi {
+public:
+    MsgResult MessageBox(QWidget* parent, const QString& text, const QString& caption,
+                         MsgButtons buttons, MsgIcon icon) override;
+    QString OpenFileName(QWidget* parent, const QString& filter) override;
+    QString SaveFileName(QWidget* parent, const QString& proposed, const QString& filter) override;
+    QString BrowseFolder(QWidget* parent) override;
+    bool OpenUrl(const QUrl& url) override;
+};
+
+// The implementation in force (the Qt one unless replaced). Not owned.
+IPlatformUi& Ui();
+void SetUi(IPlatformUi* ui);
+
+// A message box with the application's caption.
+MsgResult ShowMessage(QWidget* parent, const QString& text, MsgButtons buttons = MsgButtons::Ok,
+                      MsgIcon icon = MsgIcon::None);
+MsgResult ShowMessage(QWidget* parent, const char* text, MsgButtons buttons = MsgButtons::Ok,
+                      MsgIcon icon = MsgIcon::None);
+
+}  // namespace platform
