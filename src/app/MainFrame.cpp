@@ -444,11 +444,12 @@ void CMainFrame::OnAbout() {
 
 void CMainFrame::OnNextPane() {
     // Two panes: the next and the previous one are the same.
-    if (listActive)
-        leftView->setFocus(Qt::ShortcutFocusReason);
-    else
+    const bool toList = !listActive;
+    if (toList)
         rightView->setFocus(Qt::ShortcutFocusReason);
-    SetListActive(!listActive);
+    else
+        leftView->setFocus(Qt::ShortcutFocusReason);
+    SetListActive(toList);
 }
 
 void CMainFrame::AddRecentFile(const QString& path) {

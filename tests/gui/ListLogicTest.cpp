@@ -1,0 +1,104 @@
+#include <gtest/gtest.h>
+
+#include <QStringList>
+
+#include <cstdlib>
+#include <ctime>
+
+#include "listview/ListLogic.h"
+
+using namespace listview;
+
+namespace {
+QString S(const char* s) { return QString::fromUtf8(s); }
+}  // namespace
+
+TEST(FormatTest, ByteCountsGroupedInThrees) {
+    EXPECT_EQ(FormatByteCount(0), S("0 B"));
+    EXPECT_EQ(FormatByteCount(12), S("12 B"));
+    EXPECT_EQ(FormatByteCount(999), S("999 B"));
+    EXPECT_EQ(FormatByteCount(1000), S("1.000 B"));
+    EXPECT_EQ(FormatByteCount(1000000), S("1.000.000 B"));
+    EXPECT_EQ(FormatByteCount(12345), S("12.345 B"));
+    // 2 GiB and more: no 32-bit wrap into a negative number.
+    EXPECT_EQ(FormatByteCount(2147483648LL), S("2.147.483.648 B"));
+    EXPECT_EQ(FormatByteCount(5000000000LL), S("5.000.000.000 B"));
+    EXPECT_EQ(FormatByteCount(INT64_MAX), S("9.223.372.036.854.775.807 B"));
+}
+
+TEST(FormatTest, FileTimeInLocalTime) {
+    const char* old = std::getenv("TZ");
+    const std::string saved = old ? old : "";
+    setenv("TZ", "UTC", 1);
+    tzset();
+    EXPECT_EQ(FormatFileTime(0), S("01.01.1970 00:00"));
+    EXPECT_EQ(FormatFileTime(1796615160), S("07.12.2026 03:46"));
+    setenv("TZ", "CET-1", 1);
+    tzset();
+    EXPECT_EQ(FormatFileTime(0), S("01.01.1970 01:00"));
+    if (old)
+        setenv("TZ", saved.c_str(), 1);
+    else
+        unsetenv("TZ");
+    tzset();
+}
+
+TEST(RatioTest, RatioAndTheEntryOfSizeZero) {
+    const ArchiveItemRecord r = MakeArchiveRecord(S("A.las"), 1000, 250);
+    EXPECT_EQ(r.name, S("a.las"));
+    EXPECT_TRUE(r.hasRatio);
+    EXPECT_DOUBLE_EQ(r.ratio, 25.0);
+    EXPECT_EQ(FormatRatio(r), S("25.00%"));
+    const ArchiveItemRecord z = MakeArchiveRecord(S("z.las"), 0, 40);
+    EXPECT_FALSE(z.hasRatio);
+    EXPECT_EQ(FormatRatio(z), S("-"));
+    // No ratio sorts like the smallest ratio: last on the first click.
+    EXPECT_GT(CompareArchiveItems(z, r, 3, 1), 0);
+    EXPECT_LT(CompareArchiveItems(z, r, 3, -1), 0);
+    EXPECT_EQ(CompareArchiveItems(z, z, 3, 1), 0);
+}
+
+TEST(CompareTest, DirectionsOfEachColumn) {
+    const FolderItemRecord a{S("a.las"), 10, 100}, b{S("b.las"), 5000000000LL, 50};
+    EXPECT_LT(CompareFolderItems(a, b, 0, 1), 0);  // A to Z
+    EXPECT_GT(CompareFolderItems(a, b, 0, -1), 0);
+    EXPECT_GT(CompareFolderItems(a, b, 1, 1), 0);  // largest first, beyond 32 bits
+    EXPECT_LT(CompareFolderItems(a, b, 1, -1), 0);
+    EXPECT_LT(CompareFolderItems(a, b, 2, 1), 0);  // newest first
+    EXPECT_EQ(CompareFolderItems(a, b, 3, 1), 0);
+    EXPECT_EQ(CompareFolderItems(a, a, 1, 1), 0);
+
+    const ArchiveItemRecord x = MakeArchiveRecord(S("x.las"), 3000000000LL, 100);
+    const ArchiveItemRecord y = MakeArchiveRecord(S("y.las"), 1000, 900);
+    EXPECT_LT(CompareArchiveItems(x, y, 1, 1), 0);
+    EXPECT_GT(CompareArchiveItems(x, y, 2, 1), 0);
+    EXPECT_GT(CompareArchiveItems(x, y, 3, 1), 0);  // y has the larger ratio
+    EXPECT_EQ(CompareArchiveItems(x, y, 4, 1), 0);
+    // Ordinal order of the lower-cased keys: '_' (0x5F) before 'b' (0x62).
+    EXPECT_LT(CompareFolderItems({S("_x.las"), 0, 0}, {S("b.las"), 0, 0}, 0, 1), 0);
+}
+
+TEST(CommandFlagsTest, WhatTheSelectionAllows) {
+    EXPECT_EQ(ComputeCommandFlags({}, false), CommandFlags{});
+    CommandFlags las = ComputeCommandFlags({S("a.LAS")}, false);
+    EXPECT_TRUE(las.canAdd && las.canDelete);
+    EXPECT_FALSE(las.canExtract || las.canExtractHere);
+    CommandFlags arc = ComputeCommandFlags({S("x.VMRA")}, false);
+    EXPECT_TRUE(arc.canExtract && arc.canExtractHere && arc.canDelete);
+    EXPECT_FALSE(arc.canAdd);
+    CommandFlags both = ComputeCommandFlags({S("a.las"), S("x.vmra")}, false);
+    EXPECT_TRUE(both.canDelete);
+    EXPECT_FALSE(both.canAdd || both.canExtract || both.canExtractHere);
+    CommandFlags entry = ComputeCommandFlags({S("a.las"), S("b.las")}, true);
+    EXPECT_TRUE(entry.canExtract && entry.canExtractHere && entry.canDelete);
+    EXPECT_FALSE(entry.canAdd);
+}
+
+TEST(ArchivePathTest, FirstOccurrenceMustEndThePath) {
+    EXPECT_TRUE(IsArchivePath(S("/data/x.vmra")));
+    EXPECT_TRUE(IsArchivePath(S("/data/X.VMRA")));
+    EXPECT_FALSE(IsArchivePath(S("/a.vmra.d/b.vmra")));
+    EXPECT_FALSE(IsArchivePath(S(".vmra")));
+    EXPECT_FALSE(IsArchivePath(S("/data/")));
+    EXPECT_FALSE(IsArchivePath(S("/data/x.vmra/")));
+}

@@ -1,0 +1,142 @@
+#include <QDateTime>
+#include <QFile>
+#include <QHeaderView>
+#include <QTreeView>
+
+#include "GuiFixture.h"
+#include "app/MainFrame.h"
+#include "listview/RightView.h"
+
+using guitest::GuiFixture;
+
+namespace {
+QStringList Names(const CRightView* v) {
+    QStringList n;
+    for (int r = 0; r < v->ItemCount(); ++r) n << v->ItemText(r);
+    return n;
+}
+void SetTime(const QString& path, qint64 secs) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(f.setFileTime(QDateTime::fromSecsSinceEpoch(secs), QFileDevice::FileModificationTime));
+}
+}  // namespace
+
+class ListViewTest : public GuiFixture {
+protected:
+    void SetUp() override {
+        GuiFixture::SetUp();
+        frame = StartFrame();
+        list = frame->RightView();
+    }
+    std::unique_ptr<CMainFrame> frame;
+    CRightView* list = nullptr;
+};
+
+TEST_F(ListViewTest, FolderShowsLasFilesThenArchivesButNoFolders) {
+    MakeFolder(QStringLiteral("f/sub"));
+    MakeFolder(QStringLiteral("f/d.las"));  // a folder is never listed, whatever its name
+    MakeFile(QStringLiteral("f/b.las"), 12);
+    MakeFile(QStringLiteral("f/A.LAS"), 1000);
+    MakeFile(QStringLiteral("f/a.vmra"), 0);
+    MakeFile(QStringLiteral("f/notes.txt"));
+    MakeFile(QStringLiteral("f/x.las.bak"));
+    list->ShowPath(Root() + QStringLiteral("f/"));
+    EXPECT_FALSE(list->archiveMode);
+    EXPECT_EQ(Names(list), (QStringList{"..", "A.LAS", "b.las", "a.vmra"}));
+    EXPECT_EQ(list->ItemText(1, 1), QStringLiteral("1.000 B"));
+    EXPECT_EQ(list->ItemText(2, 1), QStringLiteral("12 B"));
+    EXPECT_EQ(list->ItemText(3, 1), QStringLiteral("0 B"));
+    EXPECT_EQ(list->ItemText(1, 2).size(), 16);  // dd.mm.yyyy hh:mm
+    EXPECT_EQ(list->DetailsView()->model()->columnCount(), 3);
+    EXPECT_EQ(list->DetailsView()->model()->headerData(2, Qt::Horizontal).toString(),
+              QStringLiteral("Last modified"));
+}
+
+TEST_F(ListViewTest, EmptyPathLeavesTheListAndMissingFolderShowsOnlyUp) {
+    MakeFile(QStringLiteral("g/one.las"));
+    list->ShowPath(Root() + QStringLiteral("g"));
+    EXPECT_EQ(list->ItemCount(), 2);
+    list->ShowPath(QString());
+    EXPECT_EQ(list->ItemCount(), 2);
+    EXPECT_EQ(list->currentPath, Root() + QStringLiteral("g"));
+    list->ShowPath(Root() + QStringLiteral("nowhere/"));
+    EXPECT_EQ(Names(list), QStringList{".."});
+    EXPECT_TRUE(ui.shown.empty());
+}
+
+TEST_F(ListViewTest, SortingEachColumnTwiceKeepsUpFirst) {
+    MakeFile(QStringLiteral("s/b.las"), 300);
+    MakeFile(QStringLiteral("s/C.las"), 100);
+    MakeFile(QStringLiteral("s/a.las"), 200);
+    SetTime(Root() + QStringLiteral("s/b.las"), 1000000000);
+    SetTime(Root() + QStringLiteral("s/C.las"), 1100000000);
+    SetTime(Root() + QStringLiteral("s/a.las"), 900000000);
+    list->ShowPath(Root() + QStringLiteral("s/"));
+
+    list->OnHeaderClick(0);
+    EXPECT_EQ(Names(list), (QStringList{"..", "a.las", "b.las", "C.las"}));
+    list->OnHeaderClick(0);
+    EXPECT_EQ(Names(list), (QStringList{"..", "C.las", "b.las", "a.las"}));
+    list->OnHeaderClick(1);
+    EXPECT_EQ(Names(list), (QStringList{"..", "b.las", "a.las", "C.las"}));
+    list->OnHeaderClick(1);
+    EXPECT_EQ(Names(list), (QStringList{"..", "C.las", "a.las", "b.las"}));
+    list->OnHeaderClick(2);
+    EXPECT_EQ(Names(list), (QStringList{"..", "C.las", "b.las", "a.las"}));
+    list->OnHeaderClick(2);
+    EXPECT_EQ(Names(list), (QStringList{"..", "a.las", "b.las", "C.las"}));
+
+    // The sort stays through a new listing of the same mode.
+    MakeFile(QStringLiteral("s/d.las"), 5);
+    SetTime(Root() + QStringLiteral("s/d.las"), 800000000);
+    list->ShowPath(Root() + QStringLiteral("s/"));
+    EXPECT_EQ(Names(list), (QStringList{"..", "d.las", "a.las", "b.las", "C.las"}));
+}
+
+TEST_F(ListViewTest, HeaderClickThroughTheWidget) {
+    MakeFile(QStringLiteral("h/small.las"), 1);
+    MakeFile(QStringLiteral("h/large.las"), 9000);
+    list->SetType(listview::kDetails);
+    list->ShowPath(Root() + QStringLiteral("h/"));
+    emit list->DetailsView()->header()->sectionClicked(1);
+    EXPECT_EQ(Names(list), (QStringList{"..", "large.las", "small.las"}));
+    EXPECT_EQ(list->sortColumn, 1);
+    EXPECT_EQ(list->sortDirection, 1);
+}
+
+TEST_F(ListViewTest, FilesOfTwoGibibytesAndMoreShowAndSortRight) {
+    MakeFile(QStringLiteral("big/huge.las"), 3221225472LL);  // sparse: costs no disk
+    MakeFile(QStringLiteral("big/wrap.las"), 4294967296LL + 10);
+    MakeFile(QStringLiteral("big/tiny.las"), 20);
+    list->ShowPath(Root() + QStringLiteral("big/"));
+    list->OnHeaderClick(1);
+    EXPECT_EQ(Names(list), (QStringList{"..", "wrap.las", "huge.las", "tiny.las"}));
+    EXPECT_EQ(list->ItemText(1, 1), QStringLiteral("4.294.967.306 B"));
+    EXPECT_EQ(list->ItemText(2, 1), QStringLiteral("3.221.225.472 B"));
+}
+
+TEST_F(ListViewTest, ColumnWidthsAreRecordedOnlyWhileSwitchedOn) {
+    list->SetType(listview::kDetails);
+    list->ShowPath(Root());
+    list->recordWidths = true;
+    list->DetailsView()->setColumnWidth(1, 140);
+    EXPECT_EQ(list->folderWidths[1], 140);
+    list->recordWidths = false;
+    list->DetailsView()->setColumnWidth(1, 60);
+    EXPECT_EQ(list->folderWidths[1], 140);
+    list->folderWidths[2] = 222;
+    list->ApplyColumnWidths();
+    EXPECT_EQ(list->DetailsView()->columnWidth(2), 222);
+}
+
+TEST_F(ListViewTest, SelectionByRowNeverCountsUp) {
+    MakeFile(QStringLiteral("sel/a.las"));
+    MakeFile(QStringLiteral("sel/b.vmra"), 0);
+    list->ShowPath(Root() + QStringLiteral("sel/"));
+    list->SetItemSelected(0, true);
+    list->SetItemSelected(2, true);
+    EXPECT_EQ(list->SelectedNames(), QStringList{"b.vmra"});
+    EXPECT_TRUE(list->IsItemSelected(2));
+    EXPECT_FALSE(list->IsItemSelected(1));
+}

@@ -1,0 +1,156 @@
+#include <gtest/gtest.h>
+
+#include <QString>
+
+#include "platform/Mounts.h"
+#include "platform/Paths.h"
+#include "platform/Settings.h"
+
+using namespace platform;
+
+namespace {
+QString S(const char* s) { return QString::fromUtf8(s); }
+}  // namespace
+
+TEST(PathsTest, SplittingAndJoining) {
+    EXPECT_EQ(FileNamePart(S("/data/x.vmra")), S("x.vmra"));
+    EXPECT_EQ(FileNamePart(S("x.vmra")), S("x.vmra"));
+    EXPECT_EQ(FileNamePart(S("/data/")), S(""));
+    EXPECT_EQ(FolderPart(S("/data/x.vmra")), S("/data/"));
+    EXPECT_EQ(FolderPart(S("x.vmra")), S(""));
+    EXPECT_EQ(SplitPath(S("//data///sub/")), (QStringList{S("data"), S("sub")}));
+    EXPECT_EQ(WithTrailingSeparator(S("/data")), S("/data/"));
+    EXPECT_EQ(WithTrailingSeparator(S("/data/")), S("/data/"));
+    EXPECT_EQ(WithoutTrailingSeparator(S("/data/")), S("/data"));
+    EXPECT_EQ(WithoutTrailingSeparator(S("/")), S("/"));
+    EXPECT_EQ(JoinPath(S("/a"), S("b.las")), S("/a/b.las"));
+    EXPECT_EQ(JoinPath(S("/a/"), S("b.las")), S("/a/b.las"));
+}
+
+TEST(PathsTest, ExtensionRules) {
+    EXPECT_EQ(ExtensionOf(S("/a.b/c.VMRA")), S("VMRA"));
+    EXPECT_EQ(ExtensionOf(S("noext")), S(""));
+    EXPECT_TRUE(HasSuffixNoCase(S("A.LAS"), S(".las")));
+    EXPECT_FALSE(HasSuffixNoCase(S("las"), S(".las")));  // shorter than the extension
+    EXPECT_TRUE(HasSuffixNoCase(S("x.las.las"), S(".las")));
+    EXPECT_TRUE(HasTrailingExtension(S("X.VmRa"), S(".vmra")));
+    EXPECT_FALSE(HasTrailingExtension(S("x.las.las"), S(".las")));
+    EXPECT_FALSE(HasTrailingExtension(S("/a.vmra.d/b.vmra"), S(".vmra")));
+    EXPECT_TRUE(HasTrailingExtension(S(".vmra"), S(".vmra")));
+    EXPECT_FALSE(HasTrailingExtension(S(".vmra"), S(".vmra"), true));
+    EXPECT_FALSE(HasTrailingExtension(S("x.txt"), S(".vmra")));
+}
+
+TEST(MountsTest, TableGivesRootHomeAndRealVolumesOnly) {
+    const QString table = S(
+        "proc /proc proc rw 0 0\n"
+        "overlay / overlay rw 0 0\n"
+        "tmpfs /dev/shm tmpfs rw 0 0\n"
+        "/dev/sda1 /home ext4 rw 0 0\n"
+        "/dev/sdb1 /media/user/USB\\040Stick vfat rw 0 0\n"
+        "/dev/sr0 /media/cdrom iso9660 ro 0 0\n"
+        "server:/export /mnt/net nfs4 rw 0 0\n"
+        "/dev/sdc1 /data xfs rw 0 0\n"
+        "/dev/sdc1 /data xfs rw 0 0\n"
+        "/dev/loop3 /snap/core/1 squashfs ro 0 0\n"
+        "sysfs /sys sysfs rw 0 0\n"
+        "garbage\n");
+    QMap<QString, QString> labels{{S("/dev/sdc1"), S("Archive disk")}};
+    const auto m = ParseMountTable(table, S("/home/user"), labels);
+    ASSERT_EQ(m.size(), 7u);
+    EXPECT_EQ(m[0].path, S("/"));
+    EXPECT_EQ(m[0].NodeText(), S("File System (/)"));
+    EXPECT_EQ(m[1].path, S("/home/user/"));
+    EXPECT_EQ(m[1].label, S("Home"));
+    EXPECT_EQ(m[2].path, S("/home/"));
+    EXPECT_EQ(m[3].path, S("/media/user/USB Stick/"));
+    EXPECT_EQ(m[3].label, S("USB Stick"));
+    EXPECT_EQ(m[3].kind, MountKind::Removable);
+    EXPECT_EQ(m[4].label, S("CD/DVD drive"));
+    EXPECT_EQ(m[4].kind, MountKind::Optical);
+    EXPECT_EQ(m[5].kind, MountKind::Remote);
+    EXPECT_EQ(m[6].NodeText(), S("Archive disk (/data)"));
+}
+
+TEST(MountsTest, LongestPrefixOnComponentBoundaries) {
+    const std::vector<MountPoint> m{{S("/"), S("File System"), MountKind::Root},
+                                    {S("/home/u/"), S("Home"), MountKind::Home},
+                                    {S("/home/"), S("h"), MountKind::Fixed}};
+    EXPECT_EQ(MatchMount(m, S("/home/u/data/x.vmra")), 1);
+    EXPECT_EQ(MatchMount(m, S("/home/u")), 1);
+    EXPECT_EQ(MatchMount(m, S("/home/user2/x")), 2);  // "/home/u" is no prefix of "/home/user2"
+    EXPECT_EQ(MatchMount(m, S("/etc")), 0);
+    EXPECT_EQ(MatchMount(m, S("relative/path")), -1);
+}
+
+TEST(SettingsFormatTest, PlacementNeedsAllTenNumbers) {
+    WindowPlacement p;
+    p.flags = 2;
+    p.showCmd = 3;
+    p.left = 10;
+    p.top = -20;
+    p.right = 610;
+    p.bottom = 430;
+    const QString text = FormatPlacement(p);
+    EXPECT_EQ(text, S("2,3,-1,-1,-1,-1,10,-20,610,430"));
+    WindowPlacement q;
+    ASSERT_TRUE(ParsePlacement(text, &q));
+    EXPECT_EQ(q.flags, 2u);
+    EXPECT_EQ(q.showCmd, 3u);
+    EXPECT_EQ(q.top, -20);
+    EXPECT_EQ(q.Width(), 600);
+    EXPECT_EQ(q.Height(), 450);
+    EXPECT_TRUE(ParsePlacement(S(" 0, 1, -1, -1, -1, -1, 1, 2, 3, 4"), &q));
+
+    WindowPlacement untouched;
+    for (const char* bad : {"", "0,1,-1,-1,-1,-1,10,20,30", "abc", "0,1,-1,-1,-1,-1,10,20,30,x",
+                            "0 ,1,-1,-1,-1,-1,10,20,30,40", "-1,1,-1,-1,-1,-1,10,20,30,40",
+                            "0,1,-1,-1,-1,-1,10,20,30,99999999999"}) {
+        EXPECT_FALSE(ParsePlacement(S(bad), &untouched)) << bad;
+    }
+    EXPECT_EQ(untouched.showCmd, 1u);
+    EXPECT_EQ(untouched.right, 0);
+}
+
+TEST(SettingsFormatTest, PlacementSizeOfReversedOrExtremeRectangles) {
+    WindowPlacement p;
+    p.left = 500;
+    p.right = 100;
+    EXPECT_EQ(p.Width(), 400);
+    p.left = INT32_MIN;
+    p.right = INT32_MAX;
+    EXPECT_EQ(p.Width(), INT32_MAX);  // saturated, not wrapped
+}
+
+TEST(SettingsFormatTest, WidthsArePartialAndKeepUnreadSlots) {
+    int w[4] = {100, 100, 150, 150};
+    EXPECT_EQ(FormatWidths(w, 4), S("100, 100, 150, 150"));
+    EXPECT_EQ(ParseWidths(S("80, 90"), w, 4), 2);
+    EXPECT_EQ(w[0], 80);
+    EXPECT_EQ(w[1], 90);
+    EXPECT_EQ(w[2], 150);
+    EXPECT_EQ(ParseWidths(S("70,x,5"), w, 4), 1);
+    EXPECT_EQ(w[0], 70);
+    EXPECT_EQ(w[1], 90);
+    EXPECT_EQ(ParseWidths(S(""), w, 4), 0);
+    // A width no list could have is damage: the scan stops there.
+    EXPECT_EQ(ParseWidths(S("60, -5, 7"), w, 4), 1);
+    EXPECT_EQ(w[1], 90);
+    EXPECT_EQ(ParseWidths(S("99999999999999999999"), w, 4), 0);
+    EXPECT_EQ(w[0], 60);
+    int three[3] = {1, 2, 3};
+    EXPECT_EQ(ParseWidths(S("4, 5, 6, 7, 8"), three, 3), 3);
+    EXPECT_EQ(three[2], 6);
+}
+
+TEST(SettingsFormatTest, Style) {
+    int32_t style = 7;
+    EXPECT_TRUE(ParseStyle(S("1342177345"), &style));
+    EXPECT_EQ(style & 3, 1);
+    EXPECT_TRUE(ParseStyle(S("-5"), &style));
+    EXPECT_EQ(style, -5);
+    style = 9;
+    EXPECT_FALSE(ParseStyle(S("details"), &style));
+    EXPECT_EQ(style, 9);
+    EXPECT_EQ(FormatStyle(-3), S("-3"));
+}

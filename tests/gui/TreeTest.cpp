@@ -1,0 +1,129 @@
+#include <QTreeWidgetItem>
+
+#include "GuiFixture.h"
+#include "app/LeftView.h"
+#include "app/MainFrame.h"
+#include "listview/RightView.h"
+
+using guitest::GuiFixture;
+
+namespace {
+QStringList ChildTexts(const QTreeWidgetItem* node) {
+    QStringList t;
+    for (int i = 0; i < node->childCount(); ++i) t << node->child(i)->text(0);
+    return t;
+}
+QTreeWidgetItem* Child(QTreeWidgetItem* node, const QString& text) {
+    for (int i = 0; i < node->childCount(); ++i)
+        if (node->child(i)->text(0) == text) return node->child(i);
+    return nullptr;
+}
+}  // namespace
+
+class TreeTest : public GuiFixture {
+protected:
+    void SetUp() override {
+        GuiFixture::SetUp();
+        MakeFolder(QStringLiteral("data/b"));
+        MakeFolder(QStringLiteral("data/Alpha"));
+        MakeFolder(QStringLiteral("data/c/deep"));
+        MakeFolder(QStringLiteral("data/f.vmra"));  // a folder with an archive's name
+        MakeFile(QStringLiteral("data/y.vmra"), 0);
+        MakeFile(QStringLiteral("data/x.VMRA"), 0);
+        MakeFile(QStringLiteral("data/notes.txt"));
+        frame = StartFrame();
+        tree = frame->LeftView();
+    }
+    std::unique_ptr<CMainFrame> frame;
+    CLeftView* tree = nullptr;
+};
+
+TEST_F(TreeTest, TopNodeAndPathsOfEachKind) {
+    ASSERT_EQ(tree->topLevelItemCount(), 1);
+    QTreeWidgetItem* top = tree->topLevelItem(0);
+    EXPECT_EQ(top->text(0), QStringLiteral("Data (") + Root().chopped(1) + QStringLiteral(")"));
+    EXPECT_EQ(tree->GetItemPath(top), Root());
+    EXPECT_EQ(tree->GetItemPath(nullptr), QString());
+
+    QTreeWidgetItem* data = tree->ExpandNode(top, QStringLiteral("data"));
+    ASSERT_NE(data, nullptr);
+    EXPECT_EQ(tree->GetItemPath(data), Root() + QStringLiteral("data/"));
+    tree->ExpandNode(data, QString());
+    // Folders sorted without regard to case, then the archives (files only).
+    EXPECT_EQ(ChildTexts(data), (QStringList{"Alpha", "b", "c", "f.vmra", "x.VMRA", "y.vmra"}));
+    QTreeWidgetItem* archive = Child(data, QStringLiteral("x.VMRA"));
+    EXPECT_EQ(CLeftView::KindOf(archive), CLeftView::kArchiveNode);
+    EXPECT_EQ(tree->GetItemPath(archive), Root() + QStringLiteral("data/x.VMRA"));
+    EXPECT_EQ(archive->childCount(), 0);
+    QTreeWidgetItem* folderArchiveName = Child(data, QStringLiteral("f.vmra"));
+    EXPECT_EQ(CLeftView::KindOf(folderArchiveName), CLeftView::kFolderNode);
+    EXPECT_EQ(tree->GetItemPath(folderArchiveName), Root() + QStringLiteral("data/f.vmra/"));
+    QTreeWidgetItem* deep = tree->ExpandNode(Child(data, QStringLiteral("c")), QStringLiteral("deep"));
+    EXPECT_EQ(tree->GetItemPath(deep), Root() + QStringLiteral("data/c/deep/"));
+}
+
+TEST_F(TreeTest, FoldersAreReadOnceOnFirstExpansion) {
+    QTreeWidgetItem* top = tree->topLevelItem(0);
+    EXPECT_EQ(top->childCount(), 1);  // the placeholder only
+    const int before = tree->FolderReads();
+    top->setExpanded(true);
+    EXPECT_EQ(tree->FolderReads(), before + 1);
+    top->setExpanded(false);
+    top->setExpanded(true);
+    EXPECT_NE(tree->ExpandNode(top, QStringLiteral("data")), nullptr);
+    EXPECT_EQ(tree->ExpandNode(top, QString()), nullptr);
+    EXPECT_EQ(tree->FolderReads(), before + 1);
+    // A folder added later shows only after a rebuild.
+    MakeFolder(QStringLiteral("later"));
+    EXPECT_EQ(tree->ExpandNode(top, QStringLiteral("later")), nullptr);
+}
+
+TEST_F(TreeTest, SelectPathWalksAndStopsAtTheArchive) {
+    tree->SelectPath(Root() + QStringLiteral("data/c/deep"));
+    EXPECT_EQ(tree->GetItemPath(tree->SelectedNode()), Root() + QStringLiteral("data/c/deep/"));
+    EXPECT_EQ(frame->RightView()->currentPath, Root() + QStringLiteral("data/c/deep/"));
+    EXPECT_TRUE(tree->SelectedNode()->parent()->isExpanded());
+
+    tree->SelectPath(Root() + QStringLiteral("data/x.VMRA/"));
+    EXPECT_EQ(CLeftView::KindOf(tree->SelectedNode()), CLeftView::kArchiveNode);
+    EXPECT_EQ(tree->GetItemPath(tree->SelectedNode()), Root() + QStringLiteral("data/x.VMRA"));
+    EXPECT_EQ(tree->selectedItems().size(), 1);
+}
+
+TEST_F(TreeTest, ComponentsAreComparedWithCase) {
+    tree->SelectPath(Root() + QStringLiteral("DATA/b"));
+    // Nothing below the place matches: the place itself stays selected.
+    EXPECT_EQ(tree->GetItemPath(tree->SelectedNode()), Root());
+    tree->SelectPath(Root() + QStringLiteral("data/B"));
+    EXPECT_EQ(tree->GetItemPath(tree->SelectedNode()), Root() + QStringLiteral("data/"));
+}
+
+TEST_F(TreeTest, OpenPathInTreeSelectsTheTargetOrNothing) {
+    tree->OpenPathInTree(Root() + QStringLiteral("data/c"));
+    EXPECT_EQ(tree->GetItemPath(tree->SelectedNode()), Root() + QStringLiteral("data/c/"));
+    EXPECT_TRUE(tree->SelectedNode()->isExpanded());
+    EXPECT_EQ(frame->RightView()->currentPath, Root() + QStringLiteral("data/c"));
+
+    tree->OpenPathInTree(Root() + QStringLiteral("data/missing"));
+    EXPECT_EQ(tree->SelectedNode(), nullptr);
+    EXPECT_EQ(frame->RightView()->currentPath, Root() + QStringLiteral("data/missing"));
+    EXPECT_EQ(frame->RightView()->ItemCount(), 1);  // only ".."
+}
+
+TEST_F(TreeTest, RefreshKeepsTheSelectionAndSeesNewFolders) {
+    tree->SelectPath(Root() + QStringLiteral("data/c"));
+    MakeFolder(QStringLiteral("data/c/fresh"));
+    tree->RefreshTree();
+    QTreeWidgetItem* c = tree->SelectedNode();
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(tree->GetItemPath(c), Root() + QStringLiteral("data/c/"));
+    tree->ExpandNode(c, QString());
+    EXPECT_EQ(ChildTexts(c), (QStringList{"deep", "fresh"}));
+}
+
+TEST_F(TreeTest, SelectingANodeListsIt) {
+    QTreeWidgetItem* data = tree->ExpandNode(tree->topLevelItem(0), QStringLiteral("data"));
+    tree->setCurrentItem(data);
+    EXPECT_EQ(tree->selectedPath, Root() + QStringLiteral("data/"));
+    EXPECT_EQ(frame->RightView()->currentPath, Root() + QStringLiteral("data/"));
+}

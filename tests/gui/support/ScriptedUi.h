@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+#include <deque>
+#include <vector>
+
+#include "platform/PlatformUi.h"
+
+namespace guitest {
+
+// Answers the window's dialogs from a script and records what was shown.
+// Installed for the lifetime of the object.
+class ScriptedUi : public platform::IPlatformUi {
+public:
+    struct Shown {
+        QString text;
+        QString caption;
+        platform::MsgButtons buttons;
+        platform::MsgIcon icon;
+    };
+
+    ScriptedUi() { platform::SetUi(this); }
+    ~ScriptedUi() override { platform::SetUi(nullptr); }
+
+    platform::MsgResult MessageBox(QWidget*, const QString& text, const QString& caption,
+                                   platform::MsgButtons buttons, platform::MsgIcon icon) override;
+    QString OpenFileName(QWidget*, const QString& filter) override;
+    QString SaveFileName(QWidget*, const QString& proposed, const QString& filter) override;
+    QString BrowseFolder(QWidget*) override;
+    bool OpenUrl(const QUrl& url) override;
+
+    // Texts of every message box so far, in order.
+    QStringList Texts() const;
+
+    std::vector<Shown> shown;
+    // Answers to questions, in order; an unscripted question gets Cancel (No).
+    std::deque<platform::MsgResult> answers;
+    std::deque<QString> openNames, saveNames, folders;
+    QStringList savePrompts;  // the names the save dialog proposed
+    int folderRequests = 0;
+    std::vector<QUrl> urls;
+    bool browserWorks = true;
+};
+
+}  // namespace guitest
