@@ -7,7 +7,7 @@ JOBS       ?= $(shell nproc)
 CMAKE_GEN  := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 CTEST_ARGS ?=
 
-.PHONY: all deps configure build run test test-sanitize fuzz clean
+.PHONY: all deps configure build run test test-sanitize fuzz bench clean
 
 all: build
 
@@ -37,6 +37,10 @@ test-sanitize: deps
 	cd $(SAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --output-on-failure -j $(JOBS) -L core -LE long $(CTEST_ARGS)
+
+# Speed and memory against zstd on the benchmark inputs (not a test).
+bench: build
+	./bench/run-bench.sh $(BUILD)
 
 # The decode fuzzer (clang's libFuzzer with the sanitizers), for a bounded time.
 FUZZ_BUILD   ?= build-fuzz

@@ -9,7 +9,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 for f in 0 1 2 3; do
   "$build/tools/velmora-gen" --points 1200 --format "$f" --seed "$f" --vlrs 1 --out "$work/g$f.las"
-  "$build/bench/velmora-codec-timing" "$work/g$f.las" "$work" >/dev/null
+  "$build/tools/velmora-entry" -c "$work/g$f.las" "$work/entry"
   { printf '\x02\x00\x00'; cat "$work/entry"; } > "$out/entry$f"
   # The first row's stream starts right after the header image and the VLR block.
   lengths=(20 28 26 34)
