@@ -29,6 +29,7 @@ public:
     QString SaveFileName(QWidget*, const QString&, const QString&) override { return {}; }
     QString BrowseFolder(QWidget*) override { return {}; }
     bool OpenUrl(const QUrl&) override { return false; }
+    int RunDialog(QDialog&) override { return 0; }
 };
 
 bool Save(QWidget& w, const QString& folder, const char* name) {

@@ -281,3 +281,26 @@ void CLeftView::OnItemExpanding(QTreeWidgetItem* node) {
     ExpandNode(node, QString());
     quiet = wasQuiet;
 }
+
+QTreeWidgetItem* CLeftView::ChildNamed(QTreeWidgetItem* node, const QString& name) {
+    if (!node) return nullptr;
+    for (int i = 0; i < node->childCount(); ++i)
+        if (node->child(i)->text(0) == name) return node->child(i);
+    return nullptr;
+}
+
+QTreeWidgetItem* CLeftView::AddArchiveNode(QTreeWidgetItem* folder, const QString& name) {
+    if (!folder) return nullptr;
+    // Fill the folder first: a node added under a placeholder would be
+    // listed twice once the folder is read from disk.
+    ExpandNode(folder, QString());
+    QTreeWidgetItem* node = ChildNamed(folder, name);
+    if (!node || KindOf(node) != kArchiveNode) {
+        node = new QTreeWidgetItem(QStringList{name});
+        node->setData(0, kKindRole, kArchiveNode);
+        node->setIcon(0, archiveIcon);
+        folder->addChild(node);
+    }
+    SelectNode(node, false);
+    return node;
+}

@@ -39,6 +39,11 @@ public:
     void RefreshTree();
 
     QTreeWidgetItem* SelectedNode() const;
+    // The archive node of name below folder (made when the folder has not
+    // got it yet), selected without listing it.
+    QTreeWidgetItem* AddArchiveNode(QTreeWidgetItem* folder, const QString& name);
+    // The first child of node whose text is name exactly, or none.
+    static QTreeWidgetItem* ChildNamed(QTreeWidgetItem* node, const QString& name);
     // Makes node the caret and the selection; with list, the list shows it.
     void SelectNode(QTreeWidgetItem* node, bool list);
     static NodeKind KindOf(const QTreeWidgetItem* node);

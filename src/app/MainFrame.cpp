@@ -70,6 +70,8 @@ CMainFrame::CMainFrame(const std::vector<platform::MountPoint>* places, QWidget*
                 seenActive = true;
             });
     connect(rightView, &CRightView::Listed, this, &CMainFrame::UpdateCommandUi);
+    connect(rightView, &CRightView::FlagsChanged, this, &CMainFrame::UpdateCommandUi);
+    ConnectListCommands();
     UpdateCommandUi();
 }
 
@@ -213,6 +215,22 @@ void CMainFrame::BuildToolBar() {
         viewButton->setPopupMode(QToolButton::MenuButtonPopup);
     toolBar->ShowButtonText(false);
     toolBar->ApplyTextMode(true);
+}
+
+void CMainFrame::ConnectListCommands() {
+    CRightView* list = rightView;
+    connect(Action(cmd::kAdd), &QAction::triggered, list, &CRightView::AddSelected);
+    connect(Action(cmd::kDelete), &QAction::triggered, list, &CRightView::DeleteSelected);
+    connect(Action(cmd::kExtractTo), &QAction::triggered, list, &CRightView::ExtractTo);
+    connect(Action(cmd::kExtractHere), &QAction::triggered, list, &CRightView::ExtractHere);
+    // While the tree is active the frame makes the same selection change,
+    // but leaves the list's command flags alone.
+    connect(Action(cmd::kSelectAll), &QAction::triggered, this, [this] { rightView->SelectAll(listActive); });
+    connect(Action(cmd::kDeselectAll), &QAction::triggered, this, [this] { rightView->DeselectAll(listActive); });
+    connect(Action(cmd::kInvertSelection), &QAction::triggered, this,
+            [this] { rightView->InvertSelection(listActive); });
+    connect(Action(cmd::kFind), &QAction::triggered, list, &CRightView::FindAndSelect);
+    connect(Action(cmd::kNew), &QAction::triggered, list, &CRightView::NewArchive);
 }
 
 void CMainFrame::OnCreate() {

@@ -74,6 +74,7 @@ private:
     void BuildActions();
     void BuildMenus();
     void BuildToolBar();
+    void ConnectListCommands();
     QAction* MakeAction(int id, const char* text, const char* prompt = nullptr);
     void SetListType(int type);
     void UpdateRecentMenu();

@@ -55,6 +55,17 @@ CRightView::CRightView(QWidget* parent) : QWidget(parent) {
     stack->addWidget(icons);
     stack->addWidget(details);
 
+    for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(details), static_cast<QAbstractItemView*>(icons)}) {
+        view->installEventFilter(this);
+        view->viewport()->installEventFilter(this);
+        view->setAcceptDrops(true);
+        view->viewport()->setAcceptDrops(true);
+        view->setDragDropMode(QAbstractItemView::DropOnly);
+        view->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(view, &QWidget::customContextMenuRequested, this,
+                [this, view](const QPoint& pos) { ShowContextMenu(view->viewport()->mapToGlobal(pos)); });
+        connect(view, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex&) { OnDoubleClick(); });
+    }
     connect(details->header(), &QHeaderView::sectionClicked, this, &CRightView::OnHeaderClick);
     connect(details->header(), &QHeaderView::sectionResized, this, &CRightView::OnSectionResized);
 

@@ -13,6 +13,7 @@
 
 class CLeftView;
 class QListView;
+class QMenu;
 class QStackedLayout;
 class QStandardItemModel;
 class QItemSelectionModel;
@@ -68,6 +69,29 @@ public:
     QStringList SelectedNames() const;  // in row order, ".." left out
     int CurrentRow() const;
 
+    // List commands.
+    void UpdateCommandFlags();
+    // With updateFlags false (the frame's routing while the tree is active)
+    // the command flags stay as they were.
+    void SelectAll(bool updateFlags = true);
+    void DeselectAll(bool updateFlags = true);
+    void InvertSelection(bool updateFlags = true);
+    void AddSelected();
+    void DeleteSelected();
+    void ExtractTo();
+    void ExtractHere();
+    void DropFiles(const QStringList& paths);
+    void OnEnter();
+    void OnDoubleClick();
+    void OnKeyRelease();
+    void FindAndSelect();
+    void SelectMatching(const QString& text, bool matchCase, int filter);
+    void NewArchive();
+    // The pop-up menu for the current selection: the file commands (129)
+    // when something is selected, else the view styles (136). Owned by the
+    // caller.
+    QMenu* BuildContextMenu();
+
     QTreeView* DetailsView() const { return details; }
     QListView* IconView() const { return icons; }
     QWidget* ActiveView() const;
@@ -84,9 +108,12 @@ public:
 signals:
     // The list changed what it shows (for the frame's status and commands).
     void Listed();
+    // The command flags or the list type changed.
+    void FlagsChanged();
 
 protected:
     void focusInEvent(QFocusEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     struct Row {
@@ -97,6 +124,10 @@ private:
     };
 
     void SetColumns(bool archive);
+    void ExtractFromArchive(bool here);
+    void ExtractWholeArchives(bool here);
+    QString ListedFolder() const;
+    void ShowContextMenu(const QPoint& globalPos);
     void ListFolder(const QString& folder);
     void ListArchive(const QString& path);
     void InsertUpItem();

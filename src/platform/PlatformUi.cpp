@@ -1,6 +1,7 @@
 #include "platform/PlatformUi.h"
 
 #include <QDesktopServices>
+#include <QDialog>
 #include <QFileDialog>
 #include <QMessageBox>
 
@@ -72,5 +73,7 @@ QString CQtPlatformUi::BrowseFolder(QWidget* parent) {
 }
 
 bool CQtPlatformUi::OpenUrl(const QUrl& url) { return QDesktopServices::openUrl(url); }
+
+int CQtPlatformUi::RunDialog(QDialog& dialog) { return dialog.exec(); }
 
 }  // namespace platform

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QUrl>
 
+class QDialog;
 class QWidget;
 
 // The one seam between the window and the platform's own dialogs: message
@@ -32,6 +33,9 @@ public:
     virtual QString BrowseFolder(QWidget* parent) = 0;
     // False when no browser could be started.
     virtual bool OpenUrl(const QUrl& url) = 0;
+    // Runs one of the program's own small modal dialogs (find, new archive)
+    // and returns its result code.
+    virtual int RunDialog(QDialog& dialog) = 0;
 };
 
 // The Qt dialogs and QDesktopServices.
@@ -43,6 +47,7 @@ public:
     QString SaveFileName(QWidget* parent, const QString& proposed, const QString& filter) override;
     QString BrowseFolder(QWidget* parent) override;
     bool OpenUrl(const QUrl& url) override;
+    int RunDialog(QDialog& dialog) override;
 };
 
 // The implementation in force (the Qt one unless replaced). Not owned.

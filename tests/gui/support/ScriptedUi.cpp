@@ -1,5 +1,7 @@
 #include "ScriptedUi.h"
 
+#include <QDialog>
+
 namespace guitest {
 
 using platform::MsgButtons;
@@ -37,6 +39,14 @@ QString ScriptedUi::BrowseFolder(QWidget*) {
 bool ScriptedUi::OpenUrl(const QUrl& url) {
     urls.push_back(url);
     return browserWorks;
+}
+
+int ScriptedUi::RunDialog(QDialog& dialog) {
+    dialogTitles << dialog.windowTitle();
+    if (dialogSteps.empty()) return QDialog::Rejected;
+    auto step = std::move(dialogSteps.front());
+    dialogSteps.pop_front();
+    return step(dialog);
 }
 
 QStringList ScriptedUi::Texts() const {

@@ -5,6 +5,7 @@
 #include <QUrl>
 
 #include <deque>
+#include <functional>
 #include <vector>
 
 #include "platform/PlatformUi.h"
@@ -31,6 +32,9 @@ public:
     QString SaveFileName(QWidget*, const QString& proposed, const QString& filter) override;
     QString BrowseFolder(QWidget*) override;
     bool OpenUrl(const QUrl& url) override;
+    // Hands the dialog to the next scripted step, which fills it in and
+    // returns the result code; an unscripted dialog is cancelled.
+    int RunDialog(QDialog& dialog) override;
 
     // Texts of every message box so far, in order.
     QStringList Texts() const;
@@ -43,6 +47,8 @@ public:
     int folderRequests = 0;
     std::vector<QUrl> urls;
     bool browserWorks = true;
+    std::deque<std::function<int(QDialog&)>> dialogSteps;
+    QStringList dialogTitles;
 };
 
 }  // namespace guitest

@@ -1,0 +1,99 @@
+#include "jobs/CompressDialog.h"
+
+#include <QFileInfo>
+
+#include <exception>
+
+#include "jobs/JobMessages.h"
+#include "las/LasException.h"
+#include "platform/Paths.h"
+
+using platform::MsgButtons;
+using platform::MsgIcon;
+using platform::MsgResult;
+
+CCompressDialog::CCompressDialog(QWidget* parent)
+    : CJobDialog(parent, jobmsg::kCompressCaption, jobmsg::kQuitCompression,
+                 jobmsg::kQuitCompressionCaption) {}
+
+QString CCompressDialog::ProposedArchiveName(const QString& lasPath) {
+    const qsizetype dot = lasPath.lastIndexOf(QLatin1Char('.'));
+    // A dot inside a folder name is no extension of the file.
+    const qsizetype sep = lasPath.size() - platform::FileNamePart(lasPath).size() - 1;
+    const QString stem = (dot < 0 || dot < sep) ? lasPath : lasPath.left(dot);
+    return stem + QString::fromLatin1(jobmsg::kArchiveExtension);
+}
+
+void CCompressDialog::RequestStop() { archive.AbortCompression(); }
+
+void CCompressDialog::Work() {
+    Log(QString::fromLatin1(jobmsg::kCompressingFiles));
+    const int count = static_cast<int>(lasPaths.size());
+    if (count < 1 || displayNames.size() != lasPaths.size()) return;
+    for (int i = 0; i < count && !aborting; ++i) {
+        SetFilesText(i + 1, count);
+        ProcessFile(lasPaths[i], displayNames[i]);
+    }
+}
+
+void CCompressDialog::ProcessFile(const QString& lasPath, const QString& name) {
+    SetProgress(0);
+    if (lasPath.isEmpty() || name.isEmpty()) return;
+    if (archivePath.isEmpty()) {
+        const QString chosen = AskSaveFile(ProposedArchiveName(lasPath));
+        if (chosen.isEmpty()) {
+            stopDisplay = true;
+            return;
+        }
+        archivePath = chosen;
+    }
+    if (!platform::HasSuffixNoCase(archivePath, QString::fromLatin1(jobmsg::kArchiveExtension)))
+        archivePath += QString::fromLatin1(jobmsg::kArchiveExtension);
+    if (!QFileInfo::exists(archivePath)) archiveCreated = true;
+
+    SetArchivePathText(archivePath);
+    SetActionText(QString::fromLatin1(jobmsg::kCompressingFile) + name + QString::fromLatin1(jobmsg::kEllipsis));
+    Log(QString::fromLatin1(jobmsg::kCompressingFile) + name);
+
+    const std::string las = platform::ToCore(lasPath);
+    const std::string arc = platform::ToCore(archivePath);
+    bool exists = false;
+    try {
+        exists = archive.ContainsEntry(arc, las);
+    } catch (const CLasException& e) {
+        ShowError(platform::FromCore(e.Message()));
+        return;
+    } catch (const std::exception& e) {
+        ShowError(platform::FromCore(e.what()));
+        return;
+    }
+
+    if (exists) {
+        const MsgResult answer = Ask(name + QString::fromLatin1(jobmsg::kLasExists), MsgButtons::OkCancel,
+                                     MsgIcon::Question);
+        if (answer != MsgResult::Ok || aborting) {
+            stopDisplay = true;
+            return;
+        }
+    }
+    try {
+        archive.AddLasFile(las, arc);
+    } catch (const CStopRequested&) {
+        // Abort: the archive code has put the archive back; nothing to report.
+        return;
+    } catch (const CLasException& e) {
+        if (aborting) return;
+        if (exists) stopDisplay = true;
+        ShowError(platform::FromCore(e.Message()));
+        if (e.canContinue)
+            Log(QString::fromLatin1(jobmsg::kCompressingFile) + name +
+                QString::fromLatin1(exists ? jobmsg::kFailure : jobmsg::kFailed));
+        else if (!exists)
+            stopDisplay = true;
+        return;
+    } catch (const std::exception& e) {
+        ShowError(platform::FromCore(e.what()));
+        return;
+    }
+    if (archiveCreated) archiveCreated = QFileInfo::exists(archivePath);
+}

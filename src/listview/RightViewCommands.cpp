@@ -1,0 +1,400 @@
+// The commands of the file list: selection, adding, deleting, extracting,
+// dropped files, Enter and double click, Find and New.
+#include <QAbstractItemView>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QListView>
+#include <QMenu>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QTreeView>
+
+#include <memory>
+
+#include "app/AppMessages.h"
+#include "app/LeftView.h"
+#include "archive/VMRAFile.h"
+#include "jobs/CompressDialog.h"
+#include "jobs/DecompressDialog.h"
+#include "listview/ArchiveListing.h"
+#include "listview/DeleteDlg.h"
+#include "listview/FindDialog.h"
+#include "listview/ListMessages.h"
+#include "listview/NewDialog.h"
+#include "listview/RightView.h"
+#include "platform/Paths.h"
+#include "platform/PlatformUi.h"
+
+using platform::MsgButtons;
+using platform::MsgIcon;
+using platform::MsgResult;
+
+namespace {
+const QString kLas = QStringLiteral(".las");
+const QString kVmra = QStringLiteral(".vmra");
+}  // namespace
+
+bool CRightView::eventFilter(QObject* watched, QEvent* event) {
+    const bool onView = watched == details || watched == icons;
+    const bool onViewport = watched == details->viewport() || watched == icons->viewport();
+    if (onViewport) {
+        switch (event->type()) {
+            case QEvent::MouseButtonRelease:
+                // After the view has moved the selection.
+                if (static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton)
+                    QMetaObject::invokeMethod(this, [this] { UpdateCommandFlags(); }, Qt::QueuedConnection);
+                break;
+            case QEvent::DragEnter:
+            case QEvent::DragMove: {
+                auto* e = static_cast<QDropEvent*>(event);
+                if (e->mimeData()->hasUrls()) {
+                    e->acceptProposedAction();
+                    return true;
+                }
+                break;
+            }
+            case QEvent::Drop: {
+                auto* e = static_cast<QDropEvent*>(event);
+                QStringList paths;
+                for (const QUrl& url : e->mimeData()->urls())
+                    if (url.isLocalFile()) paths << url.toLocalFile();
+                e->acceptProposedAction();
+                // Not inside the drop: the job dialog is modal.
+                QMetaObject::invokeMethod(this, [this, paths] { DropFiles(paths); }, Qt::QueuedConnection);
+                return true;
+            }
+            default: break;
+        }
+    }
+    if (onView && event->type() == QEvent::KeyPress) {
+        auto* k = static_cast<QKeyEvent*>(event);
+        if ((k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) && SelectedNames().size() == 1 &&
+            !IsItemSelected(0))
+            OnEnter();
+    }
+    if (onView && event->type() == QEvent::KeyRelease) OnKeyRelease();
+    return QWidget::eventFilter(watched, event);
+}
+
+QString CRightView::ListedFolder() const {
+    // The folder the list shows is the one commands act on, even when the
+    // tree could not follow a path to it.
+    return platform::WithTrailingSeparator(currentPath);
+}
+
+void CRightView::UpdateCommandFlags() {
+    SetItemSelected(0, false);
+    if (CurrentRow() == 0) selection->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+    const listview::CommandFlags f = listview::ComputeCommandFlags(SelectedNames(), archiveMode);
+    canAdd = f.canAdd;
+    canExtract = f.canExtract;
+    canDelete = f.canDelete;
+    canExtractHere = f.canExtractHere;
+    emit FlagsChanged();
+}
+
+void CRightView::SelectAll(bool updateFlags) {
+    ActiveView()->setFocus();
+    for (int r = 1; r < ItemCount(); ++r) SetItemSelected(r, true);
+    if (updateFlags) UpdateCommandFlags();
+}
+
+void CRightView::DeselectAll(bool updateFlags) {
+    ActiveView()->setFocus();
+    for (int r = 1; r < ItemCount(); ++r) SetItemSelected(r, false);
+    if (updateFlags) UpdateCommandFlags();
+}
+
+void CRightView::InvertSelection(bool updateFlags) {
+    ActiveView()->setFocus();
+    for (int r = 1; r < ItemCount(); ++r) SetItemSelected(r, !IsItemSelected(r));
+    if (updateFlags) UpdateCommandFlags();
+}
+
+void CRightView::OnKeyRelease() {
+    if (CurrentRow() != 0) return;
+    SetItemSelected(0, false);
+    selection->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+    if (ItemCount() >= 2) SetItemSelected(1, true);
+}
+
+void CRightView::OnEnter() {
+    if (!tree) return;
+    QTreeWidgetItem* node = tree->SelectedNode();
+    for (const QString& name : SelectedNames()) {
+        if (!platform::HasSuffixNoCase(name, kVmra)) continue;
+        if (QTreeWidgetItem* child = CLeftView::ChildNamed(node, name)) tree->SelectNode(child, false);
+        break;
+    }
+    ShowTreeSelection();
+}
+
+void CRightView::OnDoubleClick() {
+    const int row = CurrentRow();
+    if (row < 0) return;
+    if (row == 0) {
+        GoUp();
+        return;
+    }
+    if (archiveMode) {
+        ExtractTo();
+        return;
+    }
+    const QString name = ItemText(row);
+    if (!platform::HasSuffixNoCase(name, kVmra) || !tree) return;
+    const QString folder = ListedFolder();
+    if (QTreeWidgetItem* child = CLeftView::ChildNamed(tree->SelectedNode(), name)) {
+        tree->SelectNode(child, false);
+        ShowPath(folder + name);
+    }
+}
+
+void CRightView::AddSelected() {
+    const QStringList selected = SelectedNames();
+    if (selected.isEmpty()) return;
+    CCompressDialog job(window());
+    const QString folder = ListedFolder();
+    for (const QString& name : selected) {
+        if (!platform::HasSuffixNoCase(name, kLas)) continue;
+        job.lasPaths << folder + name;
+        job.displayNames << name;
+    }
+    job.exec();
+    ShowTreeSelection();
+    if (tree) {
+        tree->RefreshTree();
+        if (job.archiveCreated) tree->SelectPath(job.archivePath);
+    }
+}
+
+void CRightView::DeleteSelected() {
+    const QStringList selected = SelectedNames();
+    if (selected.isEmpty()) return;
+    const char* question = selected.size() == 1 ? listmsg::kDeleteOne : listmsg::kDeleteMany;
+    if (platform::ShowMessage(this, question, MsgButtons::OkCancel, MsgIcon::Question) != MsgResult::Ok) return;
+
+    if (!archiveMode) {
+        const QString folder = ListedFolder();
+        for (const QString& name : selected) {
+            if (!QFile::remove(folder + name))
+                platform::Ui().MessageBox(this, QString::fromLatin1(listmsg::kCouldNotDelete),
+                                          QString::fromLatin1(listmsg::kMessageCaption), MsgButtons::Ok,
+                                          MsgIcon::None);
+        }
+        ShowPath(currentPath);
+    } else if (listview::IsArchivePath(currentPath)) {
+        VMRAFile archive;
+        const QString archivePath = currentPath;
+        for (const QString& name : selected) {
+            if (!platform::HasTrailingExtension(name, kLas)) continue;
+            DeleteDlg dlg(this, &archive, name, archivePath);
+            dlg.exec();
+            if (dlg.Failed()) {
+                platform::ShowMessage(this, dlg.Error(), MsgButtons::Ok, MsgIcon::Error);
+                break;
+            }
+        }
+        // Listed again also after a failure: entries deleted before it are gone.
+        ShowPath(archivePath);
+    }
+    if (tree) tree->RefreshTree();
+}
+
+void CRightView::ExtractFromArchive(bool here) {
+    const QString archivePath = currentPath;
+    const QStringList selected = SelectedNames();
+    if (selected.isEmpty() || !platform::HasSuffixNoCase(archivePath, kVmra)) return;
+    CDecompressDialog job(window());
+    job.archivePath = archivePath;
+    if (here) job.outputFolder = platform::FolderPart(archivePath);
+    for (const QString& name : selected)
+        if (platform::HasSuffixNoCase(name, kLas)) job.entryNames << name;
+    job.exec();
+    ShowTreeSelection();
+}
+
+void CRightView::ExtractWholeArchives(bool here) {
+    const QStringList selected = SelectedNames();
+    if (selected.isEmpty()) return;
+    QStringList archives;
+    for (const QString& name : selected)
+        if (platform::HasSuffixNoCase(name, kVmra)) archives << name;
+    const QString folder = ListedFolder();
+    // Extract to: one job for all archives, so the folder is asked once.
+    std::unique_ptr<CDecompressDialog> shared;
+    if (!here) shared = std::make_unique<CDecompressDialog>(window());
+    for (const QString& name : archives) {
+        std::unique_ptr<CDecompressDialog> own;
+        CDecompressDialog* job = shared.get();
+        if (here) {
+            own = std::make_unique<CDecompressDialog>(window());
+            own->outputFolder = folder;
+            job = own.get();
+        }
+        job->entryNames.clear();
+        job->archivePath = folder + name;
+        const listview::ArchiveListing listing = listview::ReadArchiveListing(job->archivePath);
+        if (listing.outcome == listview::ArchiveListing::CannotOpen) {
+            platform::ShowMessage(this, listmsg::kErrorOpeningFile);
+            return;
+        }
+        if (listing.outcome == listview::ArchiveListing::Failed) {
+            platform::ShowMessage(this, listing.error, MsgButtons::Ok, MsgIcon::Error);
+            return;
+        }
+        if (listing.entries.empty()) return;  // an empty archive ends the command quietly
+        for (const listview::ArchiveEntryInfo& e : listing.entries) job->entryNames << e.name;
+        job->exec();
+        ShowTreeSelection();
+        if (job->outputFolder.isEmpty()) return;
+    }
+}
+
+void CRightView::ExtractTo() {
+    if (archiveMode)
+        ExtractFromArchive(false);
+    else
+        ExtractWholeArchives(false);
+}
+
+void CRightView::ExtractHere() {
+    if (archiveMode)
+        ExtractFromArchive(true);
+    else
+        ExtractWholeArchives(true);
+}
+
+void CRightView::DropFiles(const QStringList& paths) {
+    if (!archiveMode) {
+        platform::ShowMessage(this, listmsg::kNoArchiveOpened);
+        return;
+    }
+    if (platform::ShowMessage(this, listmsg::kAddFilesToArchive, MsgButtons::OkCancel, MsgIcon::Question) !=
+        MsgResult::Ok)
+        return;
+    CCompressDialog job(window());
+    for (const QString& path : paths) {
+        if (!platform::HasTrailingExtension(path, kLas, true)) continue;
+        if (QFileInfo(path).isDir()) continue;  // a folder named like a LAS file
+        job.lasPaths << path;
+        job.displayNames << platform::FileNamePart(path);
+    }
+    job.archivePath = currentPath;
+    if (job.lasPaths.isEmpty()) return;
+    job.exec();
+    ShowTreeSelection();
+}
+
+void CRightView::FindAndSelect() {
+    FindDialog dlg(window());
+    if (platform::Ui().RunDialog(dlg) != QDialog::Accepted) return;
+    SelectMatching(dlg.findText, dlg.matchCase, dlg.Filter());
+}
+
+void CRightView::SelectMatching(const QString& text, bool matchCase, int filter) {
+    ActiveView()->setFocus();
+    const QString needle = matchCase ? text : text.toLower();
+    for (int r = 0; r < ItemCount(); ++r) {
+        const QString name = ItemText(r);
+        const QString hay = matchCase ? name : name.toLower();
+        bool allowed = false;
+        switch (filter) {
+            case 1: allowed = platform::HasTrailingExtension(name, kLas); break;
+            case 2: allowed = platform::HasTrailingExtension(name, kVmra); break;
+            case 3: allowed = true; break;
+            default: allowed = false;
+        }
+        SetItemSelected(r, allowed && hay.contains(needle));
+    }
+}
+
+void CRightView::NewArchive() {
+    if (!tree) return;
+    QTreeWidgetItem* node = tree->SelectedNode();
+    if (!node) {
+        platform::ShowMessage(this, listmsg::kNoFolderSelected);
+        return;
+    }
+    QString folder = tree->GetItemPath(node);
+    if (folder.isEmpty()) return;
+    QTreeWidgetItem* folderNode = node;
+    if (!platform::IsSeparator(folder.back())) {
+        folder = platform::FolderPart(folder);
+        folderNode = node->parent();
+    }
+    NewDialog dlg(QString::fromLatin1(listmsg::kNewDefaultName), window());
+    if (platform::Ui().RunDialog(dlg) != QDialog::Accepted) return;
+    if (dlg.newName.isEmpty()) return;
+    const QString name = NewArchiveFileName(dlg.newName);
+    const QString path = folder + name;
+    if (QFileInfo::exists(path)) {
+        platform::ShowMessage(this, listmsg::kFileExists);
+        return;
+    }
+    // Only a plain name makes a file of this folder; and the file must be new.
+    QFile file(path);
+    if (platform::FileNamePart(name) != name || name == QLatin1String(".") || name == QLatin1String("..") ||
+        !file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        platform::ShowMessage(this, listmsg::kNewNotCreated);
+        return;
+    }
+    file.close();
+    tree->AddArchiveNode(folderNode, name);
+    ShowPath(path);
+}
+
+QMenu* CRightView::BuildContextMenu() {
+    auto* menu = new QMenu(this);
+    if (!SelectedNames().isEmpty()) {
+        const struct {
+            const char* text;
+            bool enabled;
+            void (CRightView::*run)();
+        } file[] = {{listmsg::kCtxAdd, canAdd, &CRightView::AddSelected},
+                    {listmsg::kCtxDelete, canDelete, &CRightView::DeleteSelected},
+                    {listmsg::kCtxExtractTo, canExtract, &CRightView::ExtractTo},
+                    {listmsg::kCtxExtractHere, canExtractHere, &CRightView::ExtractHere}};
+        for (const auto& f : file) {
+            QAction* a = menu->addAction(QString::fromLatin1(f.text));
+            a->setEnabled(f.enabled);
+            auto run = f.run;
+            connect(a, &QAction::triggered, this, [this, run] { (this->*run)(); });
+        }
+        menu->addSeparator();
+        connect(menu->addAction(QString::fromLatin1(listmsg::kCtxSelectAll)), &QAction::triggered, this,
+                [this] { SelectAll(); });
+        connect(menu->addAction(QString::fromLatin1(listmsg::kCtxDeselectAll)), &QAction::triggered, this,
+                [this] { DeselectAll(); });
+        connect(menu->addAction(QString::fromLatin1(listmsg::kCtxInvert)), &QAction::triggered, this,
+                [this] { InvertSelection(); });
+    } else {
+        const struct {
+            const char* text;
+            ListType type;
+        } styles[] = {{appmsg::kLargeIcons, kLargeIcons},
+                      {appmsg::kSmallIcons, kSmallIcons},
+                      {appmsg::kList, kList},
+                      {appmsg::kDetails, kDetails}};
+        for (const auto& s : styles) {
+            QAction* a = menu->addAction(QString::fromLatin1(s.text));
+            a->setCheckable(true);
+            a->setChecked(type == s.type);
+            const ListType t = s.type;
+            connect(a, &QAction::triggered, this, [this, t] {
+                SetType(t);
+                emit FlagsChanged();
+            });
+        }
+    }
+    return menu;
+}
+
+void CRightView::ShowContextMenu(const QPoint& globalPos) {
+    UpdateCommandFlags();
+    std::unique_ptr<QMenu> menu(BuildContextMenu());
+    menu->exec(globalPos);
+}
