@@ -2,14 +2,20 @@
 // checked without a display: velmora-screenshots OUTPUT_FOLDER
 #include <QApplication>
 #include <QDir>
+#include <QMenu>
+#include <QPainter>
+#include <QTimer>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <cstdio>
+#include <memory>
 
 #include "LasGenerator.h"
 #include "app/LeftView.h"
+#include "archive/VMRAFile.h"
+#include "jobs/CompressDialog.h"
 #include "app/MainFrame.h"
 #include "listview/RightView.h"
 #include "platform/Mounts.h"
@@ -72,9 +78,20 @@ int main(int argc, char** argv) {
         o.format = f.format;
         GenerateLasFile((root + QLatin1Char('/') + QString::fromLatin1(f.name)).toStdString(), o);
     }
-    QFile empty(root + QStringLiteral("/new_survey.vmra"));
-    empty.open(QIODevice::WriteOnly);
-    empty.close();
+    {
+        // A real archive, made by the archive code from the files above.
+        VMRAFile archive;
+        for (const char* f : {"strip_001.las", "strip_002.las", "tile_4711.LAS"})
+            archive.AddLasFile((root + QLatin1Char('/') + QString::fromLatin1(f)).toStdString(),
+                               (root + QStringLiteral("/survey.vmra")).toStdString());
+    }
+    const QString bigLas = data.path() + QStringLiteral("/Survey 2026/Flight lines/block_17.las");
+    {
+        LasGenOptions o;
+        o.points = 4000000;
+        o.format = 3;
+        GenerateLasFile(bigLas.toStdString(), o);
+    }
 
     std::vector<platform::MountPoint> places{
         {QStringLiteral("/"), QStringLiteral("File System"), platform::MountKind::Root},
@@ -87,9 +104,10 @@ int main(int argc, char** argv) {
 
     bool ok = true;
     list->SetType(listview::kDetails);
-    frame.UpdateCommandUi();
+    frame.SetListActive(true);
     frame.LeftView()->SelectPath(root);
     list->SetItemSelected(2, true);
+    list->UpdateCommandFlags();
     ok &= Save(frame, out, "folder-details.png");
 
     list->SetType(listview::kLargeIcons);
@@ -98,7 +116,52 @@ int main(int argc, char** argv) {
 
     list->SetType(listview::kDetails);
     frame.UpdateCommandUi();
-    frame.LeftView()->SelectPath(root + QStringLiteral("/new_survey.vmra"));
+    frame.LeftView()->SelectPath(root + QStringLiteral("/survey.vmra"));
     ok &= Save(frame, out, "archive-details.png");
+
+    // The context menu of a selected entry, drawn where it would pop up.
+    frame.SetListActive(true);
+    list->SetItemSelected(1, true);
+    list->SetItemSelected(2, true);
+    list->UpdateCommandFlags();
+    {
+        std::unique_ptr<QMenu> menu(list->BuildContextMenu());
+        menu->popup(QPoint(0, 0));
+        QTest::qWait(50);
+        QPixmap shot = frame.grab();
+        QPainter painter(&shot);
+        const QWidget* view = list->ActiveView();
+        const QPoint at = view->mapTo(&frame, QPoint(120, 52));
+        painter.drawPixmap(at, menu->grab());
+        painter.end();
+        const QString path = QDir(out).filePath(QStringLiteral("context-menu.png"));
+        const bool saved = shot.save(path);
+        std::printf("%s %s\n", saved ? "wrote" : "FAILED", qPrintable(path));
+        ok &= saved;
+        menu->hide();
+    }
+
+    // The compression dialog in the middle of a job.
+    {
+        CCompressDialog job(&frame);
+        job.archivePath = root + QStringLiteral("/survey.vmra");
+        job.lasPaths << bigLas << root + QStringLiteral("/strip_003.las");
+        job.displayNames << QStringLiteral("block_17.las") << QStringLiteral("strip_003.las");
+        bool taken = false;
+        QTimer poll;
+        poll.setInterval(5);
+        QObject::connect(&poll, &QTimer::timeout, &job, [&] {
+            const int total = job.Archive().Engine().streamsTotal.load();
+            if (taken || total <= 0 || job.Progress() < 60) return;
+            taken = true;
+            ok &= Save(job, out, "compress-dialog.png");
+        });
+        poll.start();
+        job.exec();
+        if (!taken) {
+            std::printf("FAILED the job ended before its dialog was captured\n");
+            ok = false;
+        }
+    }
     return ok ? 0 : 1;
 }

@@ -82,8 +82,6 @@ CRightView::CRightView(QWidget* parent) : QWidget(parent) {
 
 CRightView::~CRightView() = default;
 
-void CRightView::focusInEvent(QFocusEvent* e) { QWidget::focusInEvent(e); }
-
 QWidget* CRightView::ActiveView() const {
     return type == kDetails ? static_cast<QWidget*>(details) : static_cast<QWidget*>(icons);
 }

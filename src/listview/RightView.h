@@ -112,7 +112,6 @@ signals:
     void FlagsChanged();
 
 protected:
-    void focusInEvent(QFocusEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:

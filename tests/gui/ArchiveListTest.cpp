@@ -1,0 +1,139 @@
+#include <QFile>
+#include <QFileInfo>
+#include <QTreeView>
+
+#include "GuiFixture.h"
+#include "app/LeftView.h"
+#include "app/MainFrame.h"
+#include "archive/VMRAFile.h"
+#include "las/FileIo.h"
+#include "listview/ListLogic.h"
+#include "listview/RightView.h"
+
+using guitest::GuiFixture;
+using platform::MsgIcon;
+
+namespace {
+QStringList Column(const CRightView* v, int column) {
+    QStringList n;
+    for (int r = 0; r < v->ItemCount(); ++r) n << v->ItemText(r, column);
+    return n;
+}
+}  // namespace
+
+class ArchiveListTest : public GuiFixture {
+protected:
+    void SetUp() override {
+        GuiFixture::SetUp();
+        corpus = QString::fromStdString(testsupport::CorpusDir());
+        frame = StartFrame();
+        list = frame->RightView();
+    }
+    // An archive made by the archive code from corpus files.
+    QString MakeArchive(const QString& name, const QStringList& corpusFiles) {
+        const QString archive = Root() + name;
+        VMRAFile v;
+        for (const QString& f : corpusFiles) {
+            const QString copy = Root() + f;
+            QFile::copy(corpus + QLatin1Char('/') + f, copy);
+            v.AddLasFile(copy.toStdString(), archive.toStdString());
+        }
+        return archive;
+    }
+    QString corpus;
+    std::unique_ptr<CMainFrame> frame;
+    CRightView* list = nullptr;
+};
+
+TEST_F(ArchiveListTest, EntriesWithSizesPackedAndRatio) {
+    VELMORA_REQUIRE_CORPUS(dir);
+    const QString archive =
+        MakeArchive(QStringLiteral("three.vmra"), {"autzen_trim.las", "point10.las", "100_points.las"});
+    list->ShowPath(archive);
+    EXPECT_TRUE(list->archiveMode);
+    EXPECT_EQ(Column(list, 0), (QStringList{"..", "autzen_trim.las", "point10.las", "100_points.las"}));
+    VMRAFile v;
+    CFile f(archive.toStdString(), "rb");
+    ASSERT_GE(v.ReadEntryCount(f), 3);
+    v.ReadDirectory(f);
+    for (int i = 0; i < 3; ++i) {
+        const EntryRecord& r = v.Directory()[static_cast<std::size_t>(i)];
+        EXPECT_EQ(list->ItemText(i + 1, 1), listview::FormatByteCount(r.uncompressedSize));
+        EXPECT_EQ(list->ItemText(i + 1, 2), listview::FormatByteCount(r.storedSize));
+        EXPECT_EQ(list->ItemText(i + 1, 3),
+                  QString::asprintf("%.2f%%", 100.0 * r.storedSize / r.uncompressedSize));
+    }
+    EXPECT_EQ(list->ItemText(1, 1), QStringLiteral("3.742.038 B"));
+    EXPECT_EQ(list->DetailsView()->model()->headerData(3, Qt::Horizontal).toString(), QStringLiteral("Ratio"));
+
+    // The least compressed entry first, then reversed; ".." stays on top.
+    list->OnHeaderClick(3);
+    EXPECT_EQ(list->ItemText(0), QStringLiteral(".."));
+    const double first = list->ItemText(1, 3).chopped(1).toDouble();
+    const double last = list->ItemText(3, 3).chopped(1).toDouble();
+    EXPECT_GE(first, last);
+    list->OnHeaderClick(3);
+    EXPECT_LE(list->ItemText(1, 3).chopped(1).toDouble(), list->ItemText(3, 3).chopped(1).toDouble());
+    EXPECT_TRUE(ui.shown.empty());
+}
+
+TEST_F(ArchiveListTest, EmptyArchiveListsOnlyUpWithoutAMessage) {
+    QFile(Root() + QStringLiteral("empty.vmra")).open(QIODevice::WriteOnly);
+    list->ShowPath(Root() + QStringLiteral("empty.vmra"));
+    EXPECT_TRUE(list->archiveMode);
+    EXPECT_EQ(Column(list, 0), QStringList{".."});
+    EXPECT_TRUE(ui.shown.empty());
+}
+
+TEST_F(ArchiveListTest, NonArchiveSaysWrongFileFormat) {
+    QFile fake(Root() + QStringLiteral("fake.vmra"));
+    ASSERT_TRUE(fake.open(QIODevice::WriteOnly));
+    fake.write(QByteArray(600, 'x'));
+    fake.close();
+    list->ShowPath(Root() + QStringLiteral("fake.vmra"));
+    ASSERT_EQ(ui.shown.size(), 1u);
+    EXPECT_EQ(ui.shown[0].text, QStringLiteral("Wrong file format!"));
+    EXPECT_EQ(ui.shown[0].icon, MsgIcon::Error);
+    EXPECT_EQ(ui.shown[0].caption, QStringLiteral("Velmora"));
+    EXPECT_EQ(Column(list, 0), QStringList{".."});
+    EXPECT_TRUE(list->archiveMode);
+}
+
+TEST_F(ArchiveListTest, VanishedArchiveSaysErrorOpeningFile) {
+    list->ShowPath(Root() + QStringLiteral("gone.vmra"));
+    ASSERT_EQ(ui.shown.size(), 1u);
+    EXPECT_EQ(ui.shown[0].text, QStringLiteral("Error opening file!"));
+    EXPECT_EQ(ui.shown[0].icon, MsgIcon::None);
+    EXPECT_EQ(Column(list, 0), QStringList{".."});
+}
+
+TEST_F(ArchiveListTest, BackToAFolderRestoresItsColumnsAndForgetsTheSort) {
+    QFile(Root() + QStringLiteral("e.vmra")).open(QIODevice::WriteOnly);
+    list->SetType(listview::kDetails);
+    list->folderWidths[0] = 210;
+    list->archiveWidths[0] = 123;
+    list->ShowPath(Root());
+    list->OnHeaderClick(1);
+    list->ShowPath(Root() + QStringLiteral("e.vmra"));
+    EXPECT_EQ(list->sortColumn, -1);
+    EXPECT_EQ(list->DetailsView()->model()->columnCount(), 4);
+    EXPECT_EQ(list->DetailsView()->columnWidth(0), 123);
+    list->OnHeaderClick(2);
+    list->ShowPath(Root());
+    EXPECT_EQ(list->sortColumn, -1);
+    EXPECT_EQ(list->sortDirection, 1);
+    EXPECT_EQ(list->DetailsView()->model()->columnCount(), 3);
+    EXPECT_EQ(list->DetailsView()->model()->headerData(2, Qt::Horizontal).toString(), QStringLiteral("Last modified"));
+    EXPECT_EQ(list->DetailsView()->columnWidth(0), 210);
+}
+
+TEST_F(ArchiveListTest, StoredArchivePathIsReopenedAsTheArchive) {
+    QFile(Root() + QStringLiteral("kept.vmra")).open(QIODevice::WriteOnly);
+    frame->LeftView()->SelectPath(Root() + QStringLiteral("kept.vmra"));
+    CloseFrame(frame);
+    EXPECT_EQ(ReadSetting("Path"), Root() + QStringLiteral("kept.vmra"));
+    frame = StartFrame();
+    EXPECT_TRUE(frame->RightView()->archiveMode);
+    EXPECT_EQ(frame->RightView()->currentPath, Root() + QStringLiteral("kept.vmra"));
+    EXPECT_EQ(CLeftView::KindOf(frame->LeftView()->SelectedNode()), CLeftView::kArchiveNode);
+}

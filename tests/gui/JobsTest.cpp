@@ -1,0 +1,313 @@
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTimer>
+
+#include <filesystem>
+
+#include "GuiFixture.h"
+#include "LasGenerator.h"
+#include "archive/VMRAFile.h"
+#include "jobs/CompressDialog.h"
+#include "jobs/DecompressDialog.h"
+#include "las/LasMessages.h"
+#include "listview/ArchiveListing.h"
+
+using guitest::GuiFixture;
+using platform::MsgButtons;
+using platform::MsgIcon;
+using platform::MsgResult;
+namespace fs = std::filesystem;
+
+namespace {
+
+QStringList EntryNames(const QString& archive) {
+    QStringList names;
+    for (const auto& e : listview::ReadArchiveListing(archive).entries) names << e.name;
+    return names;
+}
+
+QByteArray Bytes(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Presses Abort (answered Yes) once the job has started on the file whose
+// log line is given and the engine has made some progress with it.
+void AbortWhenWorkingOn(CJobDialog& job, guitest::ScriptedUi& ui, const QString& logLine) {
+    auto* timer = new QTimer(&job);
+    timer->setInterval(1);
+    QObject::connect(timer, &QTimer::timeout, &job, [&job, &ui, timer, logLine] {
+        if (!job.LogLines().contains(logLine) || job.Archive().Engine().streamsDone.load() < 1) return;
+        timer->stop();
+        ui.answers.push_back(MsgResult::Yes);
+        job.OnAbort();
+    });
+    timer->start();
+}
+
+}  // namespace
+
+// Real LAS files from the corpus and a large generated one; real archives.
+class JobsTest : public GuiFixture {
+protected:
+    static void SetUpTestSuite() {
+        bigDir = std::make_unique<testsupport::TempDir>();
+        LasGenOptions o;
+        o.points = 3000000;
+        o.format = 1;
+        bigLas = QString::fromStdString(bigDir->File("big.las"));
+        ASSERT_TRUE(GenerateLasFile(bigLas.toStdString(), o));
+    }
+    static void TearDownTestSuite() { bigDir.reset(); }
+
+    void SetUp() override {
+        GuiFixture::SetUp();
+        corpus = QString::fromStdString(testsupport::CorpusDir());
+    }
+    // Copies a corpus file into the test folder under a name of our own.
+    QString Las(const char* corpusName, const QString& as) {
+        const QString to = Root() + as;
+        QFile::copy(corpus + QLatin1Char('/') + QString::fromLatin1(corpusName), to);
+        return to;
+    }
+    QString Big(const QString& as) {
+        const QString to = Root() + as;
+        QFile::copy(bigLas, to);
+        return to;
+    }
+    static void AddDirect(const QString& las, const QString& archive) {
+        VMRAFile v;
+        v.AddLasFile(las.toStdString(), archive.toStdString());
+    }
+
+    QString corpus;
+    static std::unique_ptr<testsupport::TempDir> bigDir;
+    static QString bigLas;
+};
+std::unique_ptr<testsupport::TempDir> JobsTest::bigDir;
+QString JobsTest::bigLas;
+
+TEST_F(JobsTest, BatchOfThreeIntoANewArchiveTypedWithoutExtension) {
+    VELMORA_REQUIRE_CORPUS(dir);
+    CCompressDialog job;
+    for (const char* n : {"a.las", "b.las", "c.las"}) job.displayNames << QString::fromLatin1(n);
+    job.lasPaths << Las("point10.las", "a.las") << Las("point_time.las", "b.las") << Las("100_points.las", "c.las");
+    ui.saveNames.push_back(Root() + QStringLiteral("survey"));
+    EXPECT_EQ(job.exec(), QDialog::Accepted);  // closes by itself
+
+    EXPECT_EQ(ui.savePrompts, QStringList{Root() + QStringLiteral("a.VMRA")});
+    EXPECT_EQ(job.archivePath, Root() + QStringLiteral("survey.VMRA"));
+    EXPECT_TRUE(job.archiveCreated);
+    EXPECT_EQ(EntryNames(job.archivePath), (QStringList{"a.las", "b.las", "c.las"}));
+    EXPECT_EQ(job.LogLines(), (QStringList{"Compressing files...", "Compressing file a.las",
+                                           "Compressing file b.las", "Compressing file c.las"}));
+    EXPECT_EQ(job.FilesText(), QStringLiteral("File(s):\n3/3"));
+    EXPECT_EQ(job.ArchivePathText(), job.archivePath);
+    EXPECT_EQ(job.ActionText(), QStringLiteral("Compressing file c.las..."));
+    EXPECT_TRUE(ui.shown.empty()) << ui.Texts().join(QLatin1Char('|')).toStdString();
+    EXPECT_FALSE(job.WorkerRunning());
+}
+
+TEST_F(JobsTest, ChosenNameEndingInVmraGetsNoSecondExtension) {
+    VELMORA_REQUIRE_CORPUS(dir);
+    CCompressDialog job;
+    job.lasPaths << Las("point10.las", "a.las");
+    job.displayNames << QStringLiteral("a.las");
+    ui.saveNames.push_back(Root() + QStringLiteral("x.vmra"));
+    job.exec();
+    EXPECT_EQ(job.archivePath, Root() + QStringLiteral("x.vmra"));
+    EXPECT_EQ(EntryNames(job.archivePath), QStringList{"a.las"});
+    EXPECT_EQ(CCompressDialog::ProposedArchiveName(QStringLiteral("/d.x/file")), QStringLiteral("/d.x/file.VMRA"));
+    EXPECT_EQ(CCompressDialog::ProposedArchiveName(QStringLiteral("/d/a.b.las")), QStringLiteral("/d/a.b.VMRA"));
+}
+
+TEST_F(JobsTest, CancelledSaveDialogAddsNothingAndAsksAgainForTheNextFile) {
+    VELMORA_REQUIRE_CORPUS(dir);
+    CCompressDialog job;
+    job.lasPaths << Las("point10.las", "a.las") << Las("point_time.las", "b.las");
+    job.displayNames << QStringLiteral("a.las") << QStringLiteral("b.las");
+    ui.saveNames = {QString(), Root() + QStringLiteral("late")};
+    job.exec();
+    EXPECT_EQ(ui.savePrompts.size(), 2);
+    EXPECT_EQ(EntryNames(Root() + QStringLiteral("late.VMRA")), QStringList{"b.las"});
+}
+
+TEST_F(JobsTest, Las13FileInTheMiddleFailsAndTheBatchGoesOn) {
+    VELMORA_REQUIRE_CORPUS(dir);
+    CCompressDialog job;
+    job.archivePath = Root() + QStringLiteral("mixed.vmra");
+    job.lasPaths << Las("point10.las", "a.las") << Las("vegetation_v13.las", "v13.las")
+                 << Las("100_points.las", "c.las");
+    job.displayNames << QStringLiteral("a.las") << QStringLiteral("v13.las") << QStringLiteral("c.las");
+    job.exec();
+    ASSERT_EQ(ui.shown.size(), 1u);
+    EXPECT_EQ(ui.shown[0].text, QString::fromUtf8(lasmsg::kVersion));
+    EXPECT_EQ(ui.shown[0].icon, MsgIcon::Error);
+    EXPECT_EQ(job.LogLines(), (QStringList{"Compressing files...", "Compressing file a.las",
+                                           "Compressing file v13.las", "Compressing file v13.las: FAILED ",
+                                           "Compressing file c.las"}));
+    EXPECT_EQ(EntryNames(job.archivePath), (QStringList{"a.las", "c.las"}));
+}
+
+TEST_F(JobsTest, DecliningTheOverwriteKeepsTheEntryAndGoesOn) {
+    VELMORA_REQUIRE_CORPUS(dir);
+    const QString archive = Root() + QStringLiteral("keep.vmra");
+    AddDirect(Las("point10.las", "a.las"), archive);
+    const QByteArray before = Bytes(archive);
+    // A different file under the same name must not replace the entry.
+    QFile::remove(Root() + QStringLiteral("a.las"));
+    Las("point_time.las", "a.las");
+    CCompressDialog job;
+    job.archivePath = archive;
+    job.lasPaths << Root() + QStringLiteral("a.las") << Las("100_points.las", "b.las");
+    job.displayNames << QStringLiteral("a.las") << QStringLiteral("b.las");
+    ui.answers.push_back(MsgResult::Cancel);
+    job.exec();
+    ASSERT_EQ(ui.shown.size(), 1u);
+    EXPECT_EQ(ui.shown[0].text, QStringLiteral("a.las\n\nLAS file already exists in archive!\nOverwrite?"));
+    EXPECT_EQ(ui.shown[0].buttons, MsgButtons::OkCancel);
+    EXPECT_EQ(ui.shown[0].icon, MsgIcon::Question);
+    EXPECT_EQ(EntryNames(archive), (QStringList{"a.las", "b.las"}));
+    EXPECT_TRUE(Bytes(archive).startsWith(before.left(before.size() - 4 - 268)));
+    EXPECT_FALSE(job.archiveCreated);
+}
+
+TEST_F(JobsTest, AbortDuringTheSecondFileLeavesExactlyTheFirstEntry) {
+    VELMORA_REQUIRE_CORPUS(dir);
+    const QString first = Las("sample_c.las", "first.las");
+    const QString reference = Root() + QStringLiteral("reference.vmra");
+    AddDirect(first, reference);
+
+    CCompressDialog job;
+    job.archivePath = Root() + QStringLiteral("aborted.vmra");
+    job.lasPaths << first << Big(QStringLiteral("second.las"));
+    job.displayNames << QStringLiteral("first.las") << QStringLiteral("second.las");
+    AbortWhenWorkingOn(job, ui, QStringLiteral("Compressing file second.las"));
+    job.exec();
+
+    EXPECT_TRUE(job.Aborted());
+    ASSERT_EQ(ui.shown.size(), 1u);
+    EXPECT_EQ(ui.shown[0].text, QStringLiteral("Do you really want to quit compression?"));
+    EXPECT_EQ(ui.shown[0].caption, QStringLiteral("Cancle compression"));
+    EXPECT_EQ(ui.shown[0].buttons, MsgButtons::YesNo);
+    EXPECT_EQ(EntryNames(job.archivePath), QStringList{"first.las"});
+    EXPECT_EQ(Bytes(job.archivePath), Bytes(reference));
+    EXPECT_FALSE(job.WorkerRunning());
+}
+
+TEST_F(JobsTest, AbortDuringTheFirstFileOfANewArchiveLeavesAnEmptyArchive) {
+    CCompressDialog job;
+    job.archivePath = Root() + QStringLiteral("new.vmra");
+    job.lasPaths << Big(QStringLiteral("big.las")) << Big(QStringLiteral("other.las"));
+    job.displayNames << QStringLiteral("big.las") << QStringLiteral("other.las");
+    AbortWhenWorkingOn(job, ui, QStringLiteral("Compressing file big.las"));
+    job.exec();
+    EXPECT_TRUE(job.Aborted());
+    // The second file is never started.
+    EXPECT_FALSE(job.LogLines().contains(QStringLiteral("Compressing file other.las")));
+    EXPECT_EQ(QFileInfo(job.archivePath).size(), 0);
+    EXPECT_TRUE(EntryNames(job.archivePath).isEmpty());
+}
+
+TEST_F(JobsTest, AnsweringNoToAbortLetsTheJobFinish) {
+    VELMORA_REQUIRE_CORPUS(dir);
+    CCompressDialog job;
+    job.archivePath = Root() + QStringLiteral("go.vmra");
+    job.lasPaths << Las("autzen_trim.las", "a.las");
+    job.displayNames << QStringLiteral("a.las");
+    QTimer::singleShot(0, &job, [&] { job.OnAbort(); });  // unscripted: No
+    job.exec();
+    EXPECT_FALSE(job.Aborted());
+    EXPECT_EQ(EntryNames(job.archivePath), QStringList{"a.las"});
+}
+
+class ExtractJobTest : public JobsTest {
+protected:
+    void SetUp() override {
+        JobsTest::SetUp();
+        if (corpus.isEmpty()) return;
+        archive = Root() + QStringLiteral("two.vmra");
+        AddDirect(Las("point10.las", "a.las"), archive);
+        AddDirect(Las("point_time.las", "b.las"), archive);
+        out = MakeFolder(QStringLiteral("out"));
+    }
+    QString archive, out;
+};
+
+TEST_F(ExtractJobTest, TwoEntriesIntoAChosenFolder) {
+    VELMORA_REQUIRE_CORPUS(dir);
+    CDecompressDialog job;
+    job.archivePath = archive;
+    job.entryNames << QStringLiteral("a.las") << QStringLiteral("b.las");
+    ui.folders.push_back(out);  // no trailing separator: the job adds it
+    EXPECT_EQ(job.exec(), QDialog::Accepted);
+    EXPECT_EQ(job.outputFolder, out + QLatin1Char('/'));
+    EXPECT_EQ(Bytes(out + QStringLiteral("/a.las")), Bytes(Root() + QStringLiteral("a.las")));
+    EXPECT_EQ(Bytes(out + QStringLiteral("/b.las")), Bytes(Root() + QStringLiteral("b.las")));
+    EXPECT_EQ(job.LogLines(), (QStringList{"Decompressing files...", "Decompressing file a.las",
+                                           "Decompressing file b.las"}));
+    EXPECT_TRUE(ui.shown.empty());
+}
+
+TEST_F(ExtractJobTest, CancelledFolderBrowserExtractsNothing) {
+    VELMORA_REQUIRE_CORPUS(dir);
+    CDecompressDialog job;
+    job.archivePath = archive;
+    job.entryNames << QStringLiteral("a.las") << QStringLiteral("b.las");
+    EXPECT_EQ(job.exec(), QDialog::Accepted);
+    EXPECT_EQ(ui.folderRequests, 1);
+    EXPECT_EQ(job.LogLines(), QStringList{"Decompressing files..."});
+    EXPECT_TRUE(QDir(out).isEmpty());
+}
+
+TEST_F(ExtractJobTest, ExistingOutputAnsweredWithCancelIsSkipped) {
+    VELMORA_REQUIRE_CORPUS(dir);
+    QFile old(out + QStringLiteral("/a.las"));
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("mine");
+    old.close();
+    CDecompressDialog job;
+    job.archivePath = archive;
+    job.outputFolder = out + QLatin1Char('/');
+    job.entryNames << QStringLiteral("a.las") << QStringLiteral("b.las");
+    ui.answers.push_back(MsgResult::Cancel);
+    job.exec();
+    ASSERT_EQ(ui.shown.size(), 1u);
+    EXPECT_EQ(ui.shown[0].text, out + QStringLiteral("/a.las\n\nFile already exists.\nOverwrite?"));
+    EXPECT_EQ(Bytes(out + QStringLiteral("/a.las")), QByteArray("mine"));
+    EXPECT_EQ(Bytes(out + QStringLiteral("/b.las")), Bytes(Root() + QStringLiteral("b.las")));
+}
+
+TEST_F(ExtractJobTest, MissingEntryIsReportedAndTheNextIsExtracted) {
+    VELMORA_REQUIRE_CORPUS(dir);
+    CDecompressDialog job;
+    job.archivePath = archive;
+    job.outputFolder = out + QLatin1Char('/');
+    job.entryNames << QStringLiteral("missing.las") << QStringLiteral("b.las");
+    job.exec();
+    ASSERT_EQ(ui.shown.size(), 1u);
+    EXPECT_EQ(ui.shown[0].text, QStringLiteral("LAS file not found in archive!"));
+    EXPECT_EQ(ui.shown[0].icon, MsgIcon::Error);
+    EXPECT_FALSE(QFileInfo::exists(out + QStringLiteral("/missing.las")));
+    EXPECT_EQ(Bytes(out + QStringLiteral("/b.las")), Bytes(Root() + QStringLiteral("b.las")));
+}
+
+TEST_F(JobsTest, AbortedExtractionLeavesNoPartFile) {
+    const QString archive = Root() + QStringLiteral("big.vmra");
+    AddDirect(Big(QStringLiteral("big.las")), archive);
+    const QString out = MakeFolder(QStringLiteral("out"));
+    CDecompressDialog job;
+    job.archivePath = archive;
+    job.outputFolder = out + QLatin1Char('/');
+    job.entryNames << QStringLiteral("big.las");
+    AbortWhenWorkingOn(job, ui, QStringLiteral("Decompressing file big.las"));
+    job.exec();
+    EXPECT_TRUE(job.Aborted());
+    EXPECT_EQ(ui.shown.size(), 1u);
+    EXPECT_EQ(ui.shown[0].caption, QStringLiteral("Cancle decompression"));
+    EXPECT_TRUE(QDir(out).isEmpty()) << QDir(out).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden)
+                                            .join(QLatin1Char(' '))
+                                            .toStdString();
+}

@@ -1,0 +1,422 @@
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QListView>
+#include <QMenu>
+#include <QMimeData>
+#include <QTest>
+#include <QTreeView>
+
+#include "GuiFixture.h"
+#include "app/CommandIds.h"
+#include "app/LeftView.h"
+#include "app/MainFrame.h"
+#include "archive/VMRAFile.h"
+#include "listview/DeleteDlg.h"
+#include "listview/FindDialog.h"
+#include "listview/ListLogic.h"
+#include "listview/NewDialog.h"
+#include "listview/RightView.h"
+
+using guitest::GuiFixture;
+using platform::MsgButtons;
+using platform::MsgIcon;
+using platform::MsgResult;
+
+namespace {
+
+QStringList Names(const CRightView* v) {
+    QStringList n;
+    for (int r = 0; r < v->ItemCount(); ++r) n << v->ItemText(r);
+    return n;
+}
+
+int RowOf(const CRightView* v, const QString& name) {
+    for (int r = 0; r < v->ItemCount(); ++r)
+        if (v->ItemText(r) == name) return r;
+    return -1;
+}
+
+QStringList MenuTexts(const QMenu* m) {
+    QStringList t;
+    for (const QAction* a : m->actions())
+        t << (a->isSeparator() ? QStringLiteral("-") : a->text() + (a->isEnabled() ? "" : " (grey)"));
+    return t;
+}
+
+QByteArray Bytes(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+}  // namespace
+
+class ListCommandsTest : public GuiFixture {
+protected:
+    void SetUp() override {
+        GuiFixture::SetUp();
+        corpus = QString::fromStdString(testsupport::CorpusDir());
+        frame = StartFrame();
+        list = frame->RightView();
+        tree = frame->LeftView();
+        frame->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
+    }
+    QString Las(const char* corpusName, const QString& as) {
+        const QString to = Root() + as;
+        QDir().mkpath(QFileInfo(to).absolutePath());
+        QFile::copy(corpus + QLatin1Char('/') + QString::fromLatin1(corpusName), to);
+        return to;
+    }
+    static void AddDirect(const QString& las, const QString& archive) {
+        VMRAFile v;
+        v.AddLasFile(las.toStdString(), archive.toStdString());
+    }
+    // A left click on the item as the user makes it.
+    void Click(const QString& name, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+        QAbstractItemView* view = static_cast<QAbstractItemView*>(list->ActiveView());
+        const QModelIndex index = view->model()->index(RowOf(list, name), 0);
+        ASSERT_TRUE(index.isValid()) << name.toStdString();
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, mods, view->visualRect(index).center());
+        QApplication::processEvents();
+    }
+    bool Enabled(int id) const { return frame->Action(id)->isEnabled(); }
+
+    QString corpus;
+    std::unique_ptr<CMainFrame> frame;
+    CRightView* list = nullptr;
+    CLeftView* tree = nullptr;
+};
+
+TEST_F(ListCommandsTest, CommandFlagsFollowTheClickedItems) {
+    MakeFile(QStringLiteral("f/a.las"));
+    MakeFile(QStringLiteral("f/x.vmra"), 0);
+    list->SetType(listview::kDetails);
+    tree->SelectPath(Root() + QStringLiteral("f"));
+    list->setFocus();
+    Click(QStringLiteral("a.las"));
+    EXPECT_TRUE(frame->ListActive());
+    EXPECT_TRUE(Enabled(cmd::kAdd));
+    EXPECT_TRUE(Enabled(cmd::kDelete));
+    EXPECT_FALSE(Enabled(cmd::kExtractTo));
+    EXPECT_FALSE(Enabled(cmd::kExtractHere));
+    Click(QStringLiteral("x.vmra"));
+    EXPECT_FALSE(Enabled(cmd::kAdd));
+    EXPECT_TRUE(Enabled(cmd::kExtractTo) && Enabled(cmd::kExtractHere) && Enabled(cmd::kDelete));
+    Click(QStringLiteral("a.las"), Qt::ControlModifier);
+    EXPECT_TRUE(Enabled(cmd::kDelete));
+    EXPECT_FALSE(Enabled(cmd::kAdd) || Enabled(cmd::kExtractTo) || Enabled(cmd::kExtractHere));
+    Click(QStringLiteral(".."));
+    EXPECT_FALSE(list->IsItemSelected(0));  // ".." is never part of a selection
+    EXPECT_FALSE(Enabled(cmd::kDelete));
+}
+
+TEST_F(ListCommandsTest, ArchiveEntriesAllowExtractAndDeleteButNeverAdd) {
+    VELMORA_REQUIRE_CORPUS(dir);
+    const QString archive = Root() + QStringLiteral("e.vmra");
+    AddDirect(Las("point10.las", "src/a.las"), archive);
+    list->SetType(listview::kDetails);
+    tree->SelectPath(archive);
+    EXPECT_TRUE(list->archiveMode);
+    list->setFocus();
+    Click(QStringLiteral("a.las"));
+    EXPECT_FALSE(Enabled(cmd::kAdd));
+    EXPECT_TRUE(Enabled(cmd::kExtractTo) && Enabled(cmd::kExtractHere) && Enabled(cmd::kDelete));
+}
+
+TEST_F(ListCommandsTest, SelectionKeysNeverSelectUp) {
+    MakeFile(QStringLiteral("k/a.las"));
+    MakeFile(QStringLiteral("k/b.las"));
+    tree->SelectPath(Root() + QStringLiteral("k"));
+    list->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(list->SelectedNames(), (QStringList{"a.las", "b.las"}));
+    EXPECT_FALSE(list->IsItemSelected(0));
+    EXPECT_TRUE(Enabled(cmd::kAdd));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_I, Qt::ControlModifier);
+    EXPECT_TRUE(list->SelectedNames().isEmpty());
+    EXPECT_FALSE(list->IsItemSelected(0));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_I, Qt::ControlModifier);
+    EXPECT_EQ(list->SelectedNames().size(), 2);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_D, Qt::ControlModifier);
+    EXPECT_TRUE(list->SelectedNames().isEmpty());
+    EXPECT_FALSE(Enabled(cmd::kDelete));
+
+    // From the tree the frame selects on the list, leaving the flags alone.
+    tree->setFocus();
+    QApplication::processEvents();
+    frame->Action(cmd::kSelectAll)->trigger();
+    EXPECT_EQ(list->SelectedNames().size(), 2);
+    EXPECT_FALSE(list->IsItemSelected(0));
+    EXPECT_FALSE(list->canDelete);
+}
+
+TEST_F(ListCommandsTest, ReleasingAKeyOnUpMovesToTheFirstItem) {
+    MakeFile(QStringLiteral("u/a.las"));
+    tree->SelectPath(Root() + QStringLiteral("u"));
+    list->setFocus();
+    list->SetItemSelected(0, true);
+    QTest::keyRelease(QApplication::focusWidget(), Qt::Key_Up);
+    EXPECT_FALSE(list->IsItemSelected(0));
+    EXPECT_TRUE(list->IsItemSelected(1));
+    EXPECT_EQ(list->CurrentRow(), 1);
+}
+
+TEST_F(ListCommandsTest, DoubleClickOnUpAndOnAnArchive) {
+    MakeFile(QStringLiteral("p/q/x.vmra"), 0);
+    tree->SelectPath(Root() + QStringLiteral("p/q"));
+    list->SetItemSelected(1, true);
+    list->OnDoubleClick();  // x.vmra
+    EXPECT_TRUE(list->archiveMode);
+    EXPECT_EQ(list->currentPath, Root() + QStringLiteral("p/q/x.vmra"));
+    EXPECT_EQ(tree->GetItemPath(tree->SelectedNode()), Root() + QStringLiteral("p/q/x.vmra"));
+    list->SetItemSelected(0, true);
+    list->OnDoubleClick();  // ".."
+    EXPECT_FALSE(list->archiveMode);
+    EXPECT_EQ(list->currentPath, Root() + QStringLiteral("p/q/"));
+    list->SetItemSelected(0, true);
+    list->OnDoubleClick();
+    EXPECT_EQ(list->currentPath, Root() + QStringLiteral("p/"));
+}
+
+TEST_F(ListCommandsTest, EnterOpensTheSelectedArchive) {
+    MakeFile(QStringLiteral("n/y.vmra"), 0);
+    MakeFile(QStringLiteral("n/z.las"));
+    tree->SelectPath(Root() + QStringLiteral("n"));
+    list->setFocus();
+    list->SetItemSelected(RowOf(list, QStringLiteral("y.vmra")), true);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_TRUE(list->archiveMode);
+    EXPECT_EQ(list->currentPath, Root() + QStringLiteral("n/y.vmra"));
+}
+
+TEST_F(ListCommandsTest, DroppingFilesOnAFolderOrAnArchive) {
+    VELMORA_REQUIRE_CORPUS(dir);
+    const QString archive = Root() + QStringLiteral("drop.vmra");
+    QFile(archive).open(QIODevice::WriteOnly);
+    const QString a = Las("point10.las", "in/a.las"), b = Las("100_points.las", "in/b.LAS");
+    MakeFolder(QStringLiteral("in/folder.las"));
+    MakeFile(QStringLiteral("in/notes.txt"));
+    const QStringList dropped{Root() + QStringLiteral("in/folder.las"), Root() + QStringLiteral("in/notes.txt"), a, b};
+
+    tree->SelectPath(Root() + QStringLiteral("in"));
+    list->DropFiles(dropped);
+    EXPECT_EQ(ui.Texts(), QStringList{"No archive opened."});
+
+    tree->SelectPath(archive);
+    ui.answers.push_back(MsgResult::Ok);
+    list->DropFiles(dropped);
+    ASSERT_EQ(ui.shown.size(), 2u);
+    EXPECT_EQ(ui.shown[1].text, QStringLiteral("Add files to archive?"));
+    EXPECT_EQ(ui.shown[1].icon, MsgIcon::Question);
+    EXPECT_EQ(Names(list), (QStringList{"..", "a.las", "b.LAS"}));
+}
+
+TEST_F(ListCommandsTest, DeletingTwoFilesAsksOnce) {
+    MakeFile(QStringLiteral("del/a.las"));
+    MakeFile(QStringLiteral("del/b.las"));
+    MakeFile(QStringLiteral("del/c.las"));
+    tree->SelectPath(Root() + QStringLiteral("del"));
+    list->SetItemSelected(1, true);
+    list->SetItemSelected(2, true);
+    ui.answers.push_back(MsgResult::Ok);
+    list->DeleteSelected();
+    EXPECT_EQ(ui.Texts(), QStringList{"Delete selected files?"});
+    EXPECT_EQ(ui.shown[0].buttons, MsgButtons::OkCancel);
+    EXPECT_EQ(Names(list), (QStringList{"..", "c.las"}));
+    EXPECT_FALSE(QFileInfo::exists(Root() + QStringLiteral("del/a.las")));
+
+    list->SetItemSelected(1, true);
+    list->DeleteSelected();  // unscripted: Cancel
+    EXPECT_EQ(ui.shown.back().text, QStringLiteral("Delete selected file?"));
+    EXPECT_TRUE(QFileInfo::exists(Root() + QStringLiteral("del/c.las")));
+}
+
+TEST_F(ListCommandsTest, DeletingAnEntryWithProgress) {
+    VELMORA_REQUIRE_CORPUS(dir);
+    const QString archive = Root() + QStringLiteral("three.vmra");
+    AddDirect(Las("point10.las", "s/a.las"), archive);
+    AddDirect(Las("sample_c.las", "s/b.las"), archive);
+    AddDirect(Las("100_points.las", "s/c.las"), archive);
+    tree->SelectPath(archive);
+    list->SetItemSelected(RowOf(list, QStringLiteral("b.las")), true);
+    ui.answers.push_back(MsgResult::Ok);
+    list->DeleteSelected();
+    EXPECT_EQ(Names(list), (QStringList{"..", "a.las", "c.las"}));
+    EXPECT_EQ(ui.Texts(), QStringList{"Delete selected file?"});
+
+    VMRAFile v;
+    DeleteDlg dlg(nullptr, &v, QStringLiteral("c.las"), archive);
+    EXPECT_EQ(dlg.windowTitle(), QStringLiteral("Deleting in progress"));
+    dlg.exec();
+    EXPECT_FALSE(dlg.Failed());
+    EXPECT_EQ(dlg.Progress(), 100);
+    DeleteDlg missing(nullptr, &v, QStringLiteral("gone.las"), archive);
+    missing.exec();  // closes by itself also on failure
+    EXPECT_TRUE(missing.Failed());
+    EXPECT_EQ(missing.Error(), QStringLiteral("LAS file not found in archive!"));
+}
+
+TEST_F(ListCommandsTest, ExtractToOverThreeArchivesAsksOnce) {
+    VELMORA_REQUIRE_CORPUS(dir);
+    MakeFolder(QStringLiteral("w"));
+    AddDirect(Las("point10.las", "src/one.las"), Root() + QStringLiteral("w/1.vmra"));
+    AddDirect(Las("point_time.las", "src/two.las"), Root() + QStringLiteral("w/2.vmra"));
+    AddDirect(Las("100_points.las", "src/three.las"), Root() + QStringLiteral("w/3.vmra"));
+    const QString out = MakeFolder(QStringLiteral("out"));
+    tree->SelectPath(Root() + QStringLiteral("w"));
+    list->SelectAll();
+    ui.folders.push_back(out);
+    list->ExtractTo();
+    EXPECT_EQ(ui.folderRequests, 1);
+    for (const char* n : {"one.las", "two.las", "three.las"})
+        EXPECT_EQ(Bytes(out + QLatin1Char('/') + QString::fromLatin1(n)),
+                  Bytes(Root() + QStringLiteral("src/") + QString::fromLatin1(n)))
+            << n;
+
+    // Cancelling the question extracts nothing and stops.
+    const QString out2 = MakeFolder(QStringLiteral("out2"));
+    list->SelectAll();
+    list->ExtractTo();
+    EXPECT_EQ(ui.folderRequests, 2);
+    EXPECT_TRUE(QDir(out2).isEmpty());
+}
+
+TEST_F(ListCommandsTest, ExtractHereStopsQuietlyAtAnEmptyArchive) {
+    VELMORA_REQUIRE_CORPUS(dir);
+    MakeFolder(QStringLiteral("h"));
+    AddDirect(Las("point10.las", "src/one.las"), Root() + QStringLiteral("h/1.vmra"));
+    QFile(Root() + QStringLiteral("h/2.vmra")).open(QIODevice::WriteOnly);
+    AddDirect(Las("100_points.las", "src/three.las"), Root() + QStringLiteral("h/3.vmra"));
+    tree->SelectPath(Root() + QStringLiteral("h"));
+    list->SelectAll();
+    list->ExtractHere();
+    EXPECT_TRUE(ui.shown.empty());
+    EXPECT_EQ(ui.folderRequests, 0);
+    EXPECT_TRUE(QFileInfo::exists(Root() + QStringLiteral("h/one.las")));
+    EXPECT_FALSE(QFileInfo::exists(Root() + QStringLiteral("h/three.las")));
+}
+
+TEST_F(ListCommandsTest, ExtractToOfANonArchiveSaysWrongFileFormat) {
+    MakeFile(QStringLiteral("bad/fake.vmra"), 100);
+    tree->SelectPath(Root() + QStringLiteral("bad"));
+    list->SelectAll();
+    list->ExtractTo();
+    ASSERT_EQ(ui.shown.size(), 1u);
+    EXPECT_EQ(ui.shown[0].text, QStringLiteral("Wrong file format!"));
+    EXPECT_EQ(ui.shown[0].icon, MsgIcon::Error);
+    EXPECT_EQ(ui.folderRequests, 0);
+}
+
+TEST_F(ListCommandsTest, ContextMenusForASelectionAndForNone) {
+    MakeFile(QStringLiteral("c/a.las"));
+    tree->SelectPath(Root() + QStringLiteral("c"));
+    std::unique_ptr<QMenu> styles(list->BuildContextMenu());
+    EXPECT_EQ(MenuTexts(styles.get()), (QStringList{"Large icons", "Small icons", "List", "Details"}));
+    list->SetItemSelected(1, true);
+    list->UpdateCommandFlags();
+    std::unique_ptr<QMenu> files(list->BuildContextMenu());
+    EXPECT_EQ(MenuTexts(files.get()),
+              (QStringList{"Add to ...", "Delete file(s)\tDelete", "Extract to ... (grey)", "Extract here (grey)",
+                           "-", "Select all\tCtrl+A", "Deselect all\tCtrl+D", "Inverse selection\tCtrl+I"}));
+    styles.reset(list->BuildContextMenu());
+    files->actions().at(6)->trigger();  // Deselect all
+    EXPECT_TRUE(list->SelectedNames().isEmpty());
+}
+
+class DialogsTest : public ListCommandsTest {};
+
+TEST_F(DialogsTest, FindSelectsByTextCaseAndExtension) {
+    for (const char* n : {"north_las.las", "South.las", "a.las", "x.las.las", "lasdata.vmra", "B.vmra"})
+        MakeFile(QStringLiteral("find/") + QString::fromLatin1(n), 0);
+    tree->SelectPath(Root() + QStringLiteral("find"));
+    auto selected = [&] {
+        QStringList s;
+        for (int r = 0; r < list->ItemCount(); ++r)
+            if (list->IsItemSelected(r)) s << list->ItemText(r);
+        s.sort();
+        return s;
+    };
+    list->SelectMatching(QStringLiteral("las"), false, 1);
+    EXPECT_EQ(selected(), (QStringList{"South.las", "a.las", "north_las.las"}));  // not x.las.las
+    list->SelectMatching(QStringLiteral("A"), true, 3);
+    EXPECT_TRUE(selected().isEmpty());
+    list->SelectMatching(QStringLiteral("S"), true, 3);
+    EXPECT_EQ(selected(), QStringList{"South.las"});
+    list->SelectMatching(QStringLiteral("las"), false, 2);
+    EXPECT_EQ(selected(), QStringList{"lasdata.vmra"});
+    list->SelectMatching(QString(), false, 3);
+    EXPECT_EQ(selected().size(), 7);  // ".." included
+    list->SelectMatching(QString(), false, 0);
+    EXPECT_TRUE(selected().isEmpty());
+
+    // Through the dialog: only the VMRA box ticked.
+    ui.dialogSteps.push_back([](QDialog& d) {
+        auto& find = dynamic_cast<FindDialog&>(d);
+        EXPECT_TRUE(find.lasBox->isChecked() && find.vmraBox->isChecked());
+        EXPECT_FALSE(find.matchCaseBox->isChecked());
+        find.edit->setText(QStringLiteral("b"));
+        find.lasBox->click();
+        find.accept();
+        return int(QDialog::Accepted);
+    });
+    list->FindAndSelect();
+    EXPECT_EQ(ui.dialogTitles, QStringList{"Find"});
+    EXPECT_EQ(selected(), QStringList{"B.vmra"});
+}
+
+TEST_F(DialogsTest, NewArchiveNames) {
+    MakeFolder(QStringLiteral("new"));
+    tree->SelectPath(Root() + QStringLiteral("new"));
+    auto typeName = [&](const QString& name) {
+        ui.dialogSteps.push_back([name](QDialog& d) {
+            auto& dlg = dynamic_cast<NewDialog&>(d);
+            EXPECT_EQ(dlg.edit->text(), QStringLiteral("New.vmra"));
+            dlg.edit->setText(name);
+            dlg.accept();
+            return int(QDialog::Accepted);
+        });
+        list->NewArchive();
+    };
+    typeName(QStringLiteral("data"));
+    EXPECT_TRUE(QFileInfo::exists(Root() + QStringLiteral("new/data.VMRA")));
+    EXPECT_EQ(QFileInfo(Root() + QStringLiteral("new/data.VMRA")).size(), 0);
+    EXPECT_EQ(list->currentPath, Root() + QStringLiteral("new/data.VMRA"));
+    EXPECT_EQ(Names(list), QStringList{".."});
+    EXPECT_EQ(tree->GetItemPath(tree->SelectedNode()), Root() + QStringLiteral("new/data.VMRA"));
+
+    // With the new archive selected, the next one goes beside it.
+    typeName(QStringLiteral("data.vmra"));
+    EXPECT_TRUE(QFileInfo::exists(Root() + QStringLiteral("new/data.vmra")));
+    typeName(QStringLiteral("DATA.VMRA"));
+    EXPECT_TRUE(QFileInfo::exists(Root() + QStringLiteral("new/DATA.VMRA")));
+    typeName(QStringLiteral("data.vmra.old"));
+    EXPECT_TRUE(QFileInfo::exists(Root() + QStringLiteral("new/data.vmra.old.VMRA")));
+    EXPECT_TRUE(ui.shown.empty());
+    QTreeWidgetItem* folder = tree->SelectedNode()->parent();
+    QStringList children;
+    for (int i = 0; i < folder->childCount(); ++i) children << folder->child(i)->text(0);
+    children.sort();
+    EXPECT_EQ(children, (QStringList{"DATA.VMRA", "data.VMRA", "data.vmra", "data.vmra.old.VMRA"}));
+
+    QFile existing(Root() + QStringLiteral("new/data.vmra"));
+    ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
+    existing.write("keep");
+    existing.close();
+    typeName(QStringLiteral("data.vmra"));
+    EXPECT_EQ(ui.Texts(), QStringList{"File exists!"});
+    EXPECT_EQ(Bytes(Root() + QStringLiteral("new/data.vmra")), QByteArray("keep"));
+
+    typeName(QStringLiteral("sub/evil"));
+    EXPECT_EQ(ui.shown.back().text, QStringLiteral("New file could not be created!"));
+
+    list->NewArchive();  // cancelled dialog: nothing
+    EXPECT_EQ(ui.shown.size(), 2u);
+    tree->clearSelection();
+    list->NewArchive();
+    EXPECT_EQ(ui.shown.back().text, QStringLiteral("No folder selected!"));
+}
