@@ -452,12 +452,12 @@ void CMainFrame::OnOnlineInfo() { help::OpenHelpPage(this, QString::fromLatin1(h
 
 void CMainFrame::OnContacts() {
     CContactsDialog dlg(this);
-    dlg.exec();
+    platform::Ui().RunDialog(dlg);
 }
 
 void CMainFrame::OnAbout() {
     CAboutDlg dlg(this);
-    dlg.exec();
+    platform::Ui().RunDialog(dlg);
 }
 
 void CMainFrame::OnNextPane() {

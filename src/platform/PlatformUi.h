@@ -33,8 +33,8 @@ public:
     virtual QString BrowseFolder(QWidget* parent) = 0;
     // False when no browser could be started.
     virtual bool OpenUrl(const QUrl& url) = 0;
-    // Runs one of the program's own small modal dialogs (find, new archive)
-    // and returns its result code.
+    // Runs one of the program's own small modal dialogs (find, new archive,
+    // about, contacts) and returns its result code.
     virtual int RunDialog(QDialog& dialog) = 0;
 };
 

@@ -2,6 +2,8 @@
 #include <QApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QDialog>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSplitter>
@@ -318,4 +320,19 @@ TEST_F(FrameCommandTest, HelpOpensTheBundledPages) {
     ASSERT_EQ(ui.shown.size(), 1u);
     EXPECT_EQ(ui.shown[0].text, QStringLiteral("Error starting the default web browser."));
     EXPECT_EQ(ui.shown[0].icon, MsgIcon::Error);
+}
+
+TEST_F(FrameCommandTest, AboutAndContactsBoxes) {
+    auto frame = StartFrame();
+    QString aboutText;
+    ui.dialogSteps.push_back([&](QDialog& d) {
+        const auto* picture = d.findChild<QLabel*>(QStringLiteral("picture"));
+        EXPECT_TRUE(picture && !picture->pixmap().isNull());
+        for (const QLabel* l : d.findChildren<QLabel*>()) aboutText += l->text();
+        return int(QDialog::Accepted);
+    });
+    frame->Action(cmd::kAbout)->trigger();
+    frame->Action(cmd::kContacts)->trigger();
+    EXPECT_EQ(ui.dialogTitles, (QStringList{"About Velmora for LAS 1.2", "Contacts"}));
+    EXPECT_TRUE(aboutText.contains(QStringLiteral("Velmora for LAS 1.2")));
 }

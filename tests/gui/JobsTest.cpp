@@ -311,3 +311,14 @@ TEST_F(JobsTest, AbortedExtractionLeavesNoPartFile) {
                                             .join(QLatin1Char(' '))
                                             .toStdString();
 }
+
+TEST(JobDialogWindowTest, MinimisingTheDialogMinimisesTheMainWindow) {
+    QWidget main;
+    main.show();
+    CCompressDialog job(&main);
+    job.show();
+    job.setWindowState(Qt::WindowMinimized);
+    EXPECT_TRUE(main.isMinimized());
+    job.setWindowState(Qt::WindowNoState);
+    EXPECT_FALSE(main.isMinimized());
+}

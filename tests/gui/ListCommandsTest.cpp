@@ -255,6 +255,13 @@ TEST_F(ListCommandsTest, DeletingAnEntryWithProgress) {
     dlg.exec();
     EXPECT_FALSE(dlg.Failed());
     EXPECT_EQ(dlg.Progress(), 100);
+    // Before the deletion has ended, Escape or the close box do nothing.
+    DeleteDlg early(nullptr, &v, QStringLiteral("a.las"), archive);
+    early.show();
+    early.reject();
+    EXPECT_TRUE(early.isVisible());
+    early.hide();
+
     DeleteDlg missing(nullptr, &v, QStringLiteral("gone.las"), archive);
     missing.exec();  // closes by itself also on failure
     EXPECT_TRUE(missing.Failed());
