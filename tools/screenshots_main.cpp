@@ -104,7 +104,12 @@ int main(int argc, char** argv) {
 
     bool ok = true;
     list->SetType(listview::kDetails);
-    frame.SetListActive(true);
+    // As a user would have it: the list active, the name column widened.
+    frame.activateWindow();
+    (void)QTest::qWaitForWindowActive(&frame);
+    list->setFocus();
+    list->folderWidths[0] = list->archiveWidths[0] = 170;
+    list->ApplyColumnWidths();
     frame.LeftView()->SelectPath(root);
     list->SetItemSelected(2, true);
     list->UpdateCommandFlags();
