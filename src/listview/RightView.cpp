@@ -58,9 +58,10 @@ CRightView::CRightView(QWidget* parent) : QWidget(parent) {
     for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(details), static_cast<QAbstractItemView*>(icons)}) {
         view->installEventFilter(this);
         view->viewport()->installEventFilter(this);
-        view->setAcceptDrops(true);
-        view->viewport()->setAcceptDrops(true);
-        view->setDragDropMode(QAbstractItemView::DropOnly);
+        // Drops go to the pane itself, which takes files from anywhere on it.
+        view->setAcceptDrops(false);
+        view->viewport()->setAcceptDrops(false);
+        view->setDragDropMode(QAbstractItemView::NoDragDrop);
         view->setContextMenuPolicy(Qt::CustomContextMenu);
         connect(view, &QWidget::customContextMenuRequested, this,
                 [this, view](const QPoint& pos) { ShowContextMenu(view->viewport()->mapToGlobal(pos)); });
@@ -69,6 +70,7 @@ CRightView::CRightView(QWidget* parent) : QWidget(parent) {
     connect(details->header(), &QHeaderView::sectionClicked, this, &CRightView::OnHeaderClick);
     connect(details->header(), &QHeaderView::sectionResized, this, &CRightView::OnSectionResized);
 
+    setAcceptDrops(true);
     setFocusPolicy(Qt::StrongFocus);
     setFocusProxy(icons);
 

@@ -38,37 +38,30 @@ const QString kLas = QStringLiteral(".las");
 const QString kVmra = QStringLiteral(".vmra");
 }  // namespace
 
+void CRightView::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void CRightView::dragMoveEvent(QDragMoveEvent* event) {
+    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void CRightView::dropEvent(QDropEvent* event) {
+    QStringList paths;
+    for (const QUrl& url : event->mimeData()->urls())
+        if (url.isLocalFile()) paths << url.toLocalFile();
+    event->acceptProposedAction();
+    // Not inside the drop: the job dialog that follows is modal.
+    QMetaObject::invokeMethod(this, [this, paths] { DropFiles(paths); }, Qt::QueuedConnection);
+}
+
 bool CRightView::eventFilter(QObject* watched, QEvent* event) {
     const bool onView = watched == details || watched == icons;
     const bool onViewport = watched == details->viewport() || watched == icons->viewport();
-    if (onViewport) {
-        switch (event->type()) {
-            case QEvent::MouseButtonRelease:
-                // After the view has moved the selection.
-                if (static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton)
-                    QMetaObject::invokeMethod(this, [this] { UpdateCommandFlags(); }, Qt::QueuedConnection);
-                break;
-            case QEvent::DragEnter:
-            case QEvent::DragMove: {
-                auto* e = static_cast<QDropEvent*>(event);
-                if (e->mimeData()->hasUrls()) {
-                    e->acceptProposedAction();
-                    return true;
-                }
-                break;
-            }
-            case QEvent::Drop: {
-                auto* e = static_cast<QDropEvent*>(event);
-                QStringList paths;
-                for (const QUrl& url : e->mimeData()->urls())
-                    if (url.isLocalFile()) paths << url.toLocalFile();
-                e->acceptProposedAction();
-                // Not inside the drop: the job dialog is modal.
-                QMetaObject::invokeMethod(this, [this, paths] { DropFiles(paths); }, Qt::QueuedConnection);
-                return true;
-            }
-            default: break;
-        }
+    if (onViewport && event->type() == QEvent::MouseButtonRelease &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        // Queued, so the view has moved the selection first.
+        QMetaObject::invokeMethod(this, [this] { UpdateCommandFlags(); }, Qt::QueuedConnection);
     }
     if (onView && event->type() == QEvent::KeyPress) {
         auto* k = static_cast<QKeyEvent*>(event);

@@ -214,6 +214,21 @@ TEST_F(ListCommandsTest, DroppingFilesOnAFolderOrAnArchive) {
     EXPECT_EQ(ui.shown[1].text, QStringLiteral("Add files to archive?"));
     EXPECT_EQ(ui.shown[1].icon, MsgIcon::Question);
     EXPECT_EQ(Names(list), (QStringList{"..", "a.las", "b.LAS"}));
+
+    // A real drop from a file manager, onto the list's items.
+    MakeFile(QStringLiteral("in/c.txt"));
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(Root() + QStringLiteral("in/c.txt"))});
+    QWidget* target = static_cast<QAbstractItemView*>(list->ActiveView())->viewport();
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &drop);
+    EXPECT_TRUE(drop.isAccepted());
+    QApplication::processEvents();
+    ASSERT_EQ(ui.shown.size(), 3u);  // asked again; the script answers Cancel
+    EXPECT_EQ(ui.shown[2].text, QStringLiteral("Add files to archive?"));
 }
 
 TEST_F(ListCommandsTest, DeletingTwoFilesAsksOnce) {
