@@ -46,6 +46,9 @@ inline constexpr const char* kOnlineInfo = "Online Info";
 inline constexpr const char* kContacts = "Contacts";
 inline constexpr const char* kAboutLas = "&About LAS";
 
+inline constexpr const char* kNextPane = "Next Pane";
+inline constexpr const char* kPreviousPane = "Previous Pane";
+
 // Status-bar prompts.
 inline constexpr const char* kPromptAdd = "Add to archive";
 inline constexpr const char* kPromptDelete = "Delete selected file(s)";

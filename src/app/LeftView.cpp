@@ -24,13 +24,21 @@ CLeftView::CLeftView(QWidget* parent) : QTreeWidget(parent) {
     setIconSize(QSize(16, 16));
     connect(this, &QTreeWidget::itemSelectionChanged, this, &CLeftView::OnSelectionChanged);
     connect(this, &QTreeWidget::itemExpanded, this, &CLeftView::OnItemExpanding);
+    connect(this, &QTreeWidget::itemCollapsed, this, [this](QTreeWidgetItem* node) {
+        if (KindOf(node) == kFolderNode) node->setIcon(0, folderIcon);
+    });
     connect(this, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem*, int) {
         if (!quiet) ListSelected();
     });
 }
 
-void CLeftView::OnInitialUpdate() {
-    useSystemMounts = true;
+void CLeftView::OnInitialUpdate() { Initialise(nullptr); }
+
+void CLeftView::OnInitialUpdate(const std::vector<platform::MountPoint>& places) { Initialise(&places); }
+
+void CLeftView::Initialise(const std::vector<platform::MountPoint>* places) {
+    useSystemMounts = places == nullptr;
+    if (places) mounts = *places;
     treeReady = false;
     if (window()) window()->setWindowTitle(QString::fromLatin1(appmsg::kAppName));
     QFileIconProvider provider;
@@ -39,14 +47,6 @@ void CLeftView::OnInitialUpdate() {
     archiveIcon = appicons::Icon(QStringLiteral("archive"));
     FillDrives();
     treeReady = true;
-}
-
-void CLeftView::OnInitialUpdate(const std::vector<platform::MountPoint>& places) {
-    OnInitialUpdate();
-    useSystemMounts = false;
-    mounts = places;
-    clear();
-    FillDrives();
 }
 
 void CLeftView::FillDrives() {
@@ -279,6 +279,7 @@ void CLeftView::OnItemExpanding(QTreeWidgetItem* node) {
     const bool wasQuiet = quiet;
     quiet = true;
     ExpandNode(node, QString());
+    if (KindOf(node) == kFolderNode) node->setIcon(0, openFolderIcon);
     quiet = wasQuiet;
 }
 

@@ -57,6 +57,7 @@ signals:
     void NodeListed(const QString& path);
 
 private:
+    void Initialise(const std::vector<platform::MountPoint>* places);
     QTreeWidgetItem* TopNodeFor(const QString& path, QString* rest) const;
     void OnSelectionChanged();
     void OnItemExpanding(QTreeWidgetItem* node);

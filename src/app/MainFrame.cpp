@@ -117,8 +117,8 @@ void CMainFrame::BuildActions() {
     MakeAction(cmd::kOnlineInfo, appmsg::kOnlineInfo);
     MakeAction(cmd::kContacts, appmsg::kContacts);
     MakeAction(cmd::kAbout, appmsg::kAboutLas);
-    MakeAction(cmd::kNextPane, "Next Pane")->setShortcut(QKeySequence(Qt::Key_F6));
-    MakeAction(cmd::kPrevPane, "Previous Pane")->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F6));
+    MakeAction(cmd::kNextPane, appmsg::kNextPane)->setShortcut(QKeySequence(Qt::Key_F6));
+    MakeAction(cmd::kPrevPane, appmsg::kPreviousPane)->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F6));
     addAction(Action(cmd::kNextPane));
     addAction(Action(cmd::kPrevPane));
 
@@ -206,6 +206,7 @@ void CMainFrame::BuildToolBar() {
         QAction* a = Action(b.id);
         a->setIcon(appicons::Icon(QString::fromLatin1(b.icon)));
         a->setIconText(QString::fromLatin1(b.label));
+        a->setToolTip(QString::fromLatin1(b.label));
         toolBar->addAction(a);
     }
     // Menus do not show the tool bar's pictures.

@@ -47,7 +47,9 @@ int ScanNumbers(const QString& text, int64_t* out, int max, bool unsignedValues)
         int64_t v = 0;
         bool overflow = false;
         while (*s >= '0' && *s <= '9') {
-            v = v * 10 + (*s - '0');
+            // Past 2^32 the value is out of every range scanned here; stop
+            // growing it so the arithmetic itself cannot overflow.
+            if (!overflow) v = v * 10 + (*s - '0');
             if (v > (int64_t{1} << 32)) overflow = true;
             ++s;
         }

@@ -137,6 +137,7 @@ TEST(SettingsFormatTest, WidthsArePartialAndKeepUnreadSlots) {
     EXPECT_EQ(ParseWidths(S("60, -5, 7"), w, 4), 1);
     EXPECT_EQ(w[1], 90);
     EXPECT_EQ(ParseWidths(S("99999999999999999999"), w, 4), 0);
+    EXPECT_EQ(ParseWidths(S("123456789012345678901234567890"), w, 4), 0);
     EXPECT_EQ(w[0], 60);
     int three[3] = {1, 2, 3};
     EXPECT_EQ(ParseWidths(S("4, 5, 6, 7, 8"), three, 3), 3);
