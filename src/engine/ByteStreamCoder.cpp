@@ -177,12 +177,72 @@ void EncodeByteStream(const uint8_t* data, std::size_t length, std::vector<uint8
 
 namespace {
 
-// Reads bits most significant first through the window, a 64-bit register
-// at a time. Bits are loaded ahead of use, but only the bits consumed count:
-// the byte holding the last consumed bit is where the end marker is sought.
+// Where the decoder's bytes come from: the sliding window over the archive
+// file, or a block of the archive already in memory. Both give the bytes of
+// the stream in order and the bytes around its end by offset.
+class WindowSource {
+public:
+    explicit WindowSource(InputWindow& in) : in_(in), p_(in.Data()) {}
+    bool ReadCounts(uint8_t* dst) {
+        const bool ok = in_.ReadExact(dst, kCountBytes);
+        p_ = in_.Data();
+        return ok;
+    }
+    int64_t Position() const { return in_.Position(); }
+    // The next bytes of the stream: [first, first + n); n is 0 at the end.
+    const uint8_t* More(std::size_t& n) {
+        in_.Skip(static_cast<std::size_t>(p_ - in_.Data()));
+        n = in_.Ensure(4096);
+        p_ = in_.Data() + n;
+        return in_.Data();
+    }
+    void Done() {
+        in_.Skip(static_cast<std::size_t>(p_ - in_.Data()));
+        p_ = in_.Data();
+    }
+    int ByteAt(int64_t offset) { return in_.ByteAt(offset); }
+    void Seek(int64_t offset) { in_.Seek(offset); }
+
+private:
+    InputWindow& in_;
+    const uint8_t* p_;  // end of what was handed out
+};
+
+class MemorySource {
+public:
+    MemorySource(const uint8_t* data, std::size_t size, std::size_t pos) : data_(data), size_(size), pos_(pos) {}
+    bool ReadCounts(uint8_t* dst) {
+        if (pos_ > size_ || size_ - pos_ < kCountBytes) return false;
+        std::memcpy(dst, data_ + pos_, kCountBytes);
+        pos_ += kCountBytes;
+        return true;
+    }
+    int64_t Position() const { return static_cast<int64_t>(pos_); }
+    const uint8_t* More(std::size_t& n) {
+        n = size_ - pos_;
+        const uint8_t* p = data_ + pos_;
+        pos_ = size_;
+        return p;
+    }
+    void Done() {}
+    int ByteAt(int64_t offset) {
+        return offset < 0 || offset >= static_cast<int64_t>(size_) ? -1 : data_[offset];
+    }
+    void Seek(int64_t offset) { pos_ = static_cast<std::size_t>(offset); }
+
+private:
+    const uint8_t* data_;
+    std::size_t size_;
+    std::size_t pos_;
+};
+
+// Reads bits most significant first, a 64-bit register at a time. Bits are
+// loaded ahead of use, but only the bits consumed count: the byte holding the
+// last consumed bit is where the end marker is sought.
+template <class Source>
 class BitReader {
 public:
-    explicit BitReader(InputWindow& in) : in_(in), p_(in.Data()), end_(in.Data()) {}
+    explicit BitReader(Source& src) : src_(src) {}
 
     // The next k (1..16) bits.
     uint32_t Read(unsigned k) {
@@ -194,19 +254,13 @@ public:
         return v;
     }
     uint64_t Consumed() const { return consumed_; }
-    // Hands the bytes loaded so far back to the window.
-    void Sync() {
-        in_.Skip(static_cast<std::size_t>(p_ - in_.Data()));
-        end_ = p_ = in_.Data();
-    }
 
 private:
     void Refill(unsigned need) {
         while (avail_ <= 56) {
             if (p_ == end_) {
-                Sync();
-                const std::size_t n = in_.Ensure(4096);
-                p_ = in_.Data();
+                std::size_t n = 0;
+                p_ = src_.More(n);
                 end_ = p_ + n;
                 if (n == 0) break;
             }
@@ -214,13 +268,13 @@ private:
             avail_ += 8;
         }
         // A valid stream is always followed by its marker: running out of
-        // file inside a stream means it is damaged.
+        // data inside a stream means it is damaged.
         if (avail_ < need) StreamNotFound();
     }
 
-    InputWindow& in_;
-    const uint8_t* p_;
-    const uint8_t* end_;
+    Source& src_;
+    const uint8_t* p_ = nullptr;
+    const uint8_t* end_ = nullptr;
     uint64_t buf_ = 0;
     unsigned avail_ = 0;
     uint64_t consumed_ = 0;
@@ -228,9 +282,10 @@ private:
 
 // Where the next item begins, judged from the seven bytes around c, the
 // offset of the byte that holds the last bit read.
-int64_t FindStreamEnd(InputWindow& in, int64_t c) {
+template <class Source>
+int64_t FindStreamEnd(Source& src, int64_t c) {
     int b[7];
-    for (int k = -3; k <= 3; ++k) b[k + 3] = in.ByteAt(c + k);
+    for (int k = -3; k <= 3; ++k) b[k + 3] = src.ByteAt(c + k);
     auto at = [&](int k) { return b[k + 3]; };
     auto marker = [&](int k) { return at(k) == 0xFF && at(k + 1) == 0xFF && at(k + 2) == 0x00; };
     if (marker(-3) && at(0) != 0xFF) return c;
@@ -241,12 +296,10 @@ int64_t FindStreamEnd(InputWindow& in, int64_t c) {
     StreamNotFound();
 }
 
-}  // namespace
-
-VELMORA_CPU_CLONES
-void DecodeByteStream(InputWindow& in, uint8_t* out, std::size_t length) {
+template <class Source>
+VELMORA_CPU_CLONES int64_t DecodeCore(Source& src, uint8_t* out, std::size_t length) {
     uint8_t counts[kCountBytes];
-    if (!in.ReadExact(counts, sizeof counts)) StreamNotFound();
+    if (!src.ReadCounts(counts)) StreamNotFound();
 
     // A table an encoder could have written rises to exactly the total;
     // anything else is damage, and decoding it could divide by zero.
@@ -264,8 +317,8 @@ void DecodeByteStream(InputWindow& in, uint8_t* out, std::size_t length) {
         if (highOf[k] > lowOf[k]) std::memset(symbolOf + lowOf[k], k, highOf[k] - lowOf[k]);
     }
 
-    const int64_t codedStart = in.Position();
-    BitReader bits(in);
+    const int64_t codedStart = src.Position();
+    BitReader<Source> bits(src);
     uint32_t code = bits.Read(16);
     uint32_t low = 0, high = kMask16;
 
@@ -296,10 +349,24 @@ void DecodeByteStream(InputWindow& in, uint8_t* out, std::size_t length) {
             code = (((code << u) | bits.Read(u)) & kMask16) ^ kTop;
         }
     }
-    bits.Sync();
+    src.Done();
     const int64_t last = codedStart + static_cast<int64_t>((bits.Consumed() - 1) / 8);
-    const int64_t next = FindStreamEnd(in, last);
-    in.Seek(next);
+    const int64_t next = FindStreamEnd(src, last);
+    src.Seek(next);
+    return next;
+}
+
+}  // namespace
+
+void DecodeByteStream(InputWindow& in, uint8_t* out, std::size_t length) {
+    WindowSource src(in);
+    DecodeCore(src, out, length);
+}
+
+std::size_t DecodeByteStreamAt(const uint8_t* data, std::size_t size, std::size_t offset, uint8_t* out,
+                               std::size_t length) {
+    MemorySource src(data, size, offset);
+    return static_cast<std::size_t>(DecodeCore(src, out, length));
 }
 
 }  // namespace bytestream

@@ -34,4 +34,10 @@ void EncodeByteStream(const uint8_t* data, std::size_t length, std::vector<uint8
 // Throws CLasException "Unable to find stream" when the stream is damaged.
 void DecodeByteStream(InputWindow& in, uint8_t* out, std::size_t length);
 
+// The same for a stream held in memory: data[0 .. size) holds the stream
+// starting at offset (and, for its end marker, the bytes after it when
+// there are any). Returns the offset of the next item.
+std::size_t DecodeByteStreamAt(const uint8_t* data, std::size_t size, std::size_t offset, uint8_t* out,
+                               std::size_t length);
+
 }  // namespace bytestream
