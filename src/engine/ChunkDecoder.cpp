@@ -262,13 +262,29 @@ bool DecodeInParallel(InputWindow& in, const PointView& pts, const Context& ctx)
     }
     std::stable_sort(streams.begin(), streams.end(),
                      [](const Stream* a, const Stream* b) { return a->next - a->table > b->next - b->table; });
-    std::vector<std::function<void()>> tasks;
+    // Streams go in pairs of similar length: two decoders in one loop keep
+    // the processor busy while each waits on its own divisions and loads.
+    std::vector<Stream*> todo;
     for (Stream* st : streams) {
-        if (st->decoded) continue;
-        tasks.emplace_back([&, st] {
+        if (!st->decoded) todo.push_back(st);
+    }
+    std::vector<std::function<void()>> tasks;
+    for (std::size_t i = 0; i < todo.size(); i += 2) {
+        Stream* a = todo[i];
+        Stream* b = i + 1 < todo.size() ? todo[i + 1] : nullptr;
+        tasks.emplace_back([&, a, b] {
             ctx.checkStop();
-            st->bytes.resize(st->length);
-            st->decodedNext = bytestream::DecodeByteStreamAt(data, size, st->table, st->bytes.data(), st->length);
+            a->bytes.resize(a->length);
+            if (!b) {
+                a->decodedNext = bytestream::DecodeByteStreamAt(data, size, a->table, a->bytes.data(), a->length);
+                return;
+            }
+            b->bytes.resize(b->length);
+            bytestream::StreamRequest ra{a->table, a->bytes.data(), a->length, 0};
+            bytestream::StreamRequest rb{b->table, b->bytes.data(), b->length, 0};
+            bytestream::DecodeTwoByteStreamsAt(data, size, ra, rb);
+            a->decodedNext = ra.next;
+            b->decodedNext = rb.next;
         });
     }
     try {

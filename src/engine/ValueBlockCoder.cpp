@@ -32,28 +32,25 @@ void AppendI32(std::vector<uint8_t>& out, int32_t v) {
 void EncodeValueBlock(int32_t* values, std::size_t count, std::vector<uint8_t>& out) {
     AppendI32(out, values[0]);
     const std::size_t n = count - 1;
-    std::vector<uint8_t> bytes(n);
-    uint32_t maxL = 0;
+    std::vector<uint8_t> header(n);
+    // Plane j holds byte j-1 of the magnitude of every value with L >= j,
+    // in array order; one pass fills all four.
+    std::vector<uint8_t> planes[4];
+    for (auto& p : planes) p.reserve(n);
     for (std::size_t i = 1; i < count; ++i) {
         const int32_t v = values[i];
         const int32_t m = wrap::Abs32(v);
         const uint32_t L = LengthOf(m);
         values[i] = m;
-        bytes[i - 1] = static_cast<uint8_t>((v < 0 ? 1 : 0) + 2 * L);
-        if (L > maxL) maxL = L;
+        header[i - 1] = static_cast<uint8_t>((v < 0 ? 1 : 0) + 2 * L);
+        const uint32_t u = static_cast<uint32_t>(m);
+        for (uint32_t plane = 0; plane < L; ++plane) planes[plane].push_back(static_cast<uint8_t>(u >> (8 * plane)));
     }
-    bytestream::EncodeByteStream(bytes.data(), n, out);
-
-    for (uint32_t plane = 1; plane <= maxL; ++plane) {
-        const uint32_t shift = 8 * (plane - 1);
-        std::size_t k = 0;
-        for (std::size_t i = 1; i < count; ++i) {
-            if (LengthOf(values[i]) >= plane) {
-                bytes[k++] = static_cast<uint8_t>(static_cast<uint32_t>(values[i]) >> shift);
-            }
-        }
-        AppendI32(out, static_cast<int32_t>(k));
-        bytestream::EncodeByteStream(bytes.data(), k, out);
+    bytestream::EncodeByteStream(header.data(), n, out);
+    for (const auto& p : planes) {
+        if (p.empty()) break;
+        AppendI32(out, static_cast<int32_t>(p.size()));
+        bytestream::EncodeByteStream(p.data(), p.size(), out);
     }
 }
 
