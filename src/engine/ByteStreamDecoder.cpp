@@ -91,6 +91,15 @@ public:
 
 private:
     void Refill(unsigned need) {
+        if (end_ - p_ >= 8) {
+            // Eight bytes at once; only the whole bytes that fit are taken.
+            uint64_t word;
+            std::memcpy(&word, p_, 8);
+            buf_ |= __builtin_bswap64(word) >> avail_;
+            p_ += (63 - avail_) >> 3;
+            avail_ |= 56;
+            return;
+        }
         while (avail_ <= 56) {
             if (p_ == end_) {
                 std::size_t n = 0;

@@ -17,39 +17,38 @@ namespace {
 class BitWriter {
 public:
     BitWriter(std::vector<uint8_t>& out, std::size_t maxBytes) : out_(out), start_(out.size()) {
-        out_.resize(start_ + maxBytes);
+        // Eight bytes of slack: every Put stores a whole 64-bit word.
+        out_.resize(start_ + maxBytes + 8);
         p_ = out_.data() + start_;
     }
-    // Appends the k (<= 32) low bits of value.
+    // Appends the k (<= 32) low bits of value. The pending bits (fewer than
+    // eight) and the new ones are stored as one big-endian word and the
+    // whole bytes among them are passed: no branch on how many there are.
     void Put(uint32_t value, unsigned k) {
         acc_ = (acc_ << k) | value;
         filled_ += k;
         count_ += k;
-        if (filled_ >= 32) {
-            filled_ -= 32;
-            const uint32_t word = static_cast<uint32_t>(acc_ >> filled_);
-            p_[0] = static_cast<uint8_t>(word >> 24);
-            p_[1] = static_cast<uint8_t>(word >> 16);
-            p_[2] = static_cast<uint8_t>(word >> 8);
-            p_[3] = static_cast<uint8_t>(word);
-            p_ += 4;
-        }
+        StoreBigEndian64(p_, filled_ ? acc_ << (64 - filled_) : 0);
+        p_ += filled_ >> 3;
+        filled_ &= 7;
     }
     void PutRepeated(uint32_t bit, std::size_t k) {
         for (; k >= 32; k -= 32) Put(bit ? 0xFFFFFFFFu : 0u, 32);
         if (k) Put(bit ? (1u << k) - 1 : 0u, static_cast<unsigned>(k));
     }
     std::size_t Count() const { return count_; }
+    // The byte being filled is written even when empty.
     void Finish() {
-        while (filled_ >= 8) {
-            filled_ -= 8;
-            *p_++ = static_cast<uint8_t>(acc_ >> filled_);
-        }
         *p_++ = static_cast<uint8_t>(acc_ << (8 - filled_));
         out_.resize(static_cast<std::size_t>(p_ - out_.data()));
     }
 
 private:
+    static void StoreBigEndian64(uint8_t* p, uint64_t v) {
+        v = __builtin_bswap64(v);
+        std::memcpy(p, &v, 8);
+    }
+
     std::vector<uint8_t>& out_;
     std::size_t start_;
     uint8_t* p_;
