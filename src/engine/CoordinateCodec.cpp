@@ -33,6 +33,14 @@ long MatchScalar(const int32_t* dx, const int32_t* dy, int32_t ddx, int32_t ddy,
     return -1;
 }
 
+// The same with the X step alone (the Y predictor's search).
+long MatchXScalar(const int32_t* dx, int32_t ddx, long lo, long hi) {
+    for (long j = hi; j >= lo; --j) {
+        if (Abs32(Sub32(ddx, dx[j])) < 5) return j;
+    }
+    return -1;
+}
+
 // Sum over j in [lo, hi] of +1 where the X slope explains the step pair at
 // j better than the Y slope, -1 where worse, 0 where equally well.
 int VoteScalar(const int32_t* dx, const int32_t* dy, const int32_t* dz, double kx, double ky, long lo,
@@ -65,6 +73,20 @@ __attribute__((target("avx2"))) long MatchAvx2(const int32_t* dx, const int32_t*
     return j >= lo ? MatchScalar(dx, dy, ddx, ddy, lo, j) : -1;
 }
 
+__attribute__((target("avx2"))) long MatchXAvx2(const int32_t* dx, int32_t ddx, long lo, long hi) {
+    const __m256i vx = _mm256_set1_epi32(ddx);
+    const __m256i five = _mm256_set1_epi32(5);
+    long j = hi;
+    // The nearest step matches most of the time: look at it first.
+    if (j >= lo && Abs32(Sub32(ddx, dx[j])) < 5) return j;
+    for (; j - 7 >= lo; j -= 8) {
+        const __m256i ax = _mm256_abs_epi32(_mm256_sub_epi32(vx, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(dx + j - 7))));
+        const int mask = _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpgt_epi32(five, ax)));
+        if (mask) return j - 7 + (31 - __builtin_clz(static_cast<unsigned>(mask)));
+    }
+    return j >= lo ? MatchXScalar(dx, ddx, lo, j) : -1;
+}
+
 __attribute__((target("avx2"))) int VoteAvx2(const int32_t* dx, const int32_t* dy, const int32_t* dz,
                                              double kx, double ky, long lo, long hi) {
     const __m256d vkx = _mm256_set1_pd(kx), vky = _mm256_set1_pd(ky);
@@ -93,16 +115,19 @@ __attribute__((target("avx2"))) int VoteAvx2(const int32_t* dx, const int32_t* d
 #endif
 
 using MatchFn = long (*)(const int32_t*, const int32_t*, int32_t, int32_t, long, long);
+using MatchXFn = long (*)(const int32_t*, int32_t, long, long);
 using VoteFn = int (*)(const int32_t*, const int32_t*, const int32_t*, double, double, long, long);
 
 struct ZKernels {
     MatchFn match = MatchScalar;
+    MatchXFn matchX = MatchXScalar;
     VoteFn vote = VoteScalar;
     ZKernels() {
 #if defined(__x86_64__)
         __builtin_cpu_init();
         if (__builtin_cpu_supports("avx2")) {
             match = MatchAvx2;
+            matchX = MatchXAvx2;
             vote = VoteAvx2;
         }
 #endif
@@ -121,6 +146,7 @@ void UsePlainKernelsForTesting(bool plain) {
     k = ZKernels();
     if (plain) {
         k.match = MatchScalar;
+        k.matchX = MatchXScalar;
         k.vote = VoteScalar;
     }
 }
@@ -148,11 +174,10 @@ int32_t PredictX(const int32_t* x, const int32_t* dx, std::size_t i) {
 
 int32_t PredictY(const int32_t* y, const int32_t* dx, const int32_t* dy, std::size_t i) {
     const int32_t d = dx[i];
-    const std::size_t limit = std::min<std::size_t>(100, i - 1);
+    const long limit = static_cast<long>(std::min<std::size_t>(100, i - 1));
     // The Y step that went with the most recent similar X step.
-    for (std::size_t k = 0; k < limit; ++k) {
-        if (Abs32(Sub32(d, dx[i - 1 - k])) < 5) return Add32(y[i - 1], dy[i - 1 - k]);
-    }
+    const long hit = Kernels().matchX(dx, d, static_cast<long>(i) - limit, static_cast<long>(i) - 1);
+    if (hit >= 0) return Add32(y[i - 1], dy[hit]);
     if (i <= 3) return y[i - 1];
     const int32_t ax = dx[i - 1], bx = dx[i - 2], ay = dy[i - 1], by = dy[i - 2];
     int32_t step;

@@ -152,7 +152,7 @@ TEST(CoordinateCodec, ResidualsRestoreTheCoordinates) {
     EXPECT_EQ(in.Position(), static_cast<int64_t>(bytes.size()));
 }
 
-TEST(CoordinateCodec, FastAndPlainZLoopsPredictAlike) {
+TEST(CoordinateCodec, FastAndPlainSearchLoopsPredictAlike) {
     // Steps that make the search miss and the vote run, with slopes and
     // products far outside the 32-bit range now and then.
     ChunkColumns c;
@@ -173,8 +173,10 @@ TEST(CoordinateCodec, FastAndPlainZLoopsPredictAlike) {
     c.dz = Steps(c.z);
     std::vector<uint8_t> plain, fast;
     coords::UsePlainKernelsForTesting(true);
+    coords::EncodeY(c, plain);
     coords::EncodeZ(c, plain);
     coords::UsePlainKernelsForTesting(false);
+    coords::EncodeY(c, fast);
     coords::EncodeZ(c, fast);
     EXPECT_EQ(plain, fast);
 }
