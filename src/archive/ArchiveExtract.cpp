@@ -15,7 +15,6 @@ namespace {
 // The smallest coded chunk: at least twelve codec runs, each at least one
 // byte stream of 512 count bytes and its 3-byte end marker.
 constexpr int64_t kMinChunkBytes = 12 * (512 + 3);
-constexpr uint32_t kRawLimit = 1000;
 constexpr uint32_t kChunkPoints = 1000000;
 
 int64_t ChunkCount(uint32_t points) {
@@ -64,10 +63,8 @@ void VMRAFile::CheckEntryData(CFile& file, std::size_t k) {
     if (pointBytes < 0) damaged();
     const uint32_t points = h.NumberOfPointRecords();
     if (marker == LasHeader::kMarkerRaw) {
-        if (points >= kRawLimit || static_cast<int64_t>(points) * recordLength > pointBytes) {
-            damaged();
-        }
-    } else if (points < kRawLimit || ChunkCount(points) * kMinChunkBytes > pointBytes) {
+        if (static_cast<int64_t>(points) * recordLength > pointBytes) damaged();
+    } else if (ChunkCount(points) * kMinChunkBytes > pointBytes) {
         damaged();
     }
 }

@@ -20,6 +20,26 @@ public:
     virtual std::size_t Count() const = 0;
 };
 
+class CLasFile;
+
+// Appends point records to the end of a LAS file in blocks, counting progress
+// and flushing the file the way WritePoints does: the counter is set to 0,
+// climbs by one at every hundredth record (every record for fewer than 100),
+// and the file is flushed after record 0, every 50,000th record and at the end.
+class CRecordAppender {
+public:
+    CRecordAppender(const std::string& path, std::size_t recordLength, std::size_t totalRecords,
+                    int* counter);
+    ~CRecordAppender();
+    // Appends n records of recordLength bytes each.
+    void Append(const uint8_t* records, std::size_t n);
+    void Finish();
+
+private:
+    struct State;
+    std::unique_ptr<State> s_;
+};
+
 // In-memory face of one LAS file: header, VLR block and one window of points.
 // Every file operation opens the file by name, does one job and closes it.
 class CLasFile {

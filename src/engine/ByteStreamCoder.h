@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+class InputWindow;
+
+// The semi-static order-0 arithmetic coder for byte arrays. A stream in the
+// file is 256 cumulative 16-bit counts (scaled to a total of 10,000), the
+// coded bits most significant first, and the end marker FF FF 00. No length
+// is stored: the decoder is told how many bytes to produce and finds the end
+// marker around the place where it stopped reading.
+namespace bytestream {
+
+inline constexpr uint32_t kTotal = 10000;
+inline constexpr std::size_t kCountBytes = 512;
+
+// Frequencies of the 256 byte values for `data`, summing to exactly kTotal,
+// every occurring value at least 1.
+void BuildModel(const uint8_t* data, std::size_t length, uint16_t freq[256]);
+// Takes an excess of d > 0 units out of freq: the whole of it from the first
+// value whose frequency exceeds it by more than 10, one unit from every value
+// of 3 or more passed on the way, pass after pass until none is left.
+void AbsorbExcess(uint16_t freq[256], int32_t d);
+
+// Appends one coded stream for data[0 .. length) (length >= 1) to out. When
+// emittedBits is given it receives the number of coded bits before padding.
+void EncodeByteStream(const uint8_t* data, std::size_t length, std::vector<uint8_t>& out,
+                      std::size_t* emittedBits = nullptr);
+
+// Decodes one stream starting at the window's position into out[0 .. length)
+// and leaves the window at the first byte after the stream's end marker.
+// Throws CLasException "Unable to find stream" when the stream is damaged.
+void DecodeByteStream(InputWindow& in, uint8_t* out, std::size_t length);
+
+}  // namespace bytestream

@@ -1,0 +1,14 @@
+#pragma once
+
+// Every text the engine shows a user, in one place.
+namespace enginemsg {
+inline constexpr const char* kNoOutputFile = "File could not open";
+inline constexpr const char* kNoInputFile = "File could not open.";
+inline constexpr const char* kWritePoint = "WriteError::LAS Point";
+inline constexpr const char* kReadPoints = "ReadError::LAS Points";
+inline constexpr const char* kStreamNotFound = "Unable to find stream";
+inline constexpr const char* kWriteEntry = "WriteError::Archive entry could not be written.";
+inline constexpr const char* kEntryHeader = "ReadError::Archive entry header is damaged.";
+inline constexpr const char* kEntryFormat =
+    "The archive entry has a point data format that cannot be decoded.";
+}  // namespace enginemsg

@@ -1,0 +1,198 @@
+#include <gtest/gtest.h>
+
+#include <numeric>
+
+#include "TestSupport.h"
+#include "engine/ByteStreamCoder.h"
+#include "engine/EngineMessages.h"
+#include "engine/InputWindow.h"
+#include "las/FileIo.h"
+#include "las/LasException.h"
+
+using testsupport::TempDir;
+using testsupport::WriteAll;
+
+namespace {
+
+std::vector<uint8_t> Encode(const std::vector<uint8_t>& data, std::size_t* bits = nullptr) {
+    std::vector<uint8_t> out;
+    bytestream::EncodeByteStream(data.data(), data.size(), out, bits);
+    return out;
+}
+
+// Decodes `lengths.size()` streams back to back from a file holding `bytes`;
+// returns the decoded arrays and the offset after each stream.
+struct Decoded {
+    std::vector<std::vector<uint8_t>> arrays;
+    std::vector<int64_t> ends;
+};
+Decoded DecodeAll(const std::vector<uint8_t>& bytes, const std::vector<std::size_t>& lengths) {
+    TempDir dir;
+    WriteAll(dir.File("s"), bytes);
+    CFile f(dir.File("s"), "rb");
+    InputWindow in(f);
+    Decoded d;
+    for (std::size_t n : lengths) {
+        std::vector<uint8_t> a(n);
+        bytestream::DecodeByteStream(in, a.data(), n);
+        d.arrays.push_back(a);
+        d.ends.push_back(in.Position());
+    }
+    return d;
+}
+
+int Sum(const uint16_t f[256]) { return std::accumulate(f, f + 256, 0); }
+
+TEST(ByteStreamModel, OneRareValueGetsTheFloorAndZeroPaysForIt) {
+    std::vector<uint8_t> data(100000, 0);
+    data[500] = 5;
+    uint16_t f[256];
+    bytestream::BuildModel(data.data(), data.size(), f);
+    EXPECT_EQ(f[0], 9999);
+    EXPECT_EQ(f[5], 1);
+    EXPECT_EQ(Sum(f), 10000);
+}
+
+TEST(ByteStreamModel, ShortfallGoesToByteZeroEvenWhenItDoesNotOccur) {
+    std::vector<uint8_t> data;
+    for (int i = 0; i < 300; ++i) data.insert(data.end(), {1, 2, 3});
+    uint16_t f[256];
+    bytestream::BuildModel(data.data(), data.size(), f);
+    EXPECT_EQ(f[1], 3333);
+    EXPECT_EQ(f[2], 3333);
+    EXPECT_EQ(f[3], 3333);
+    EXPECT_EQ(f[0], 1);
+    EXPECT_EQ(Sum(f), 10000);
+}
+
+TEST(ByteStreamModel, ExcessWalkTakesUnitsOnTheWayThenTheRestFromOneValue) {
+    uint16_t f[256] = {5, 3, 2, 9000};
+    bytestream::AbsorbExcess(f, 4);
+    EXPECT_EQ(f[0], 4);
+    EXPECT_EQ(f[1], 2);
+    EXPECT_EQ(f[2], 2);
+    EXPECT_EQ(f[3], 8998);
+}
+
+TEST(ByteStreamModel, ExcessThatOnePassCannotAbsorbEndsWithExactTotal) {
+    // Values 0..170 occur once each and are raised to the floor of 1; values
+    // 171..255 occur 1,608 times each and round up to 118. The excess of 201
+    // is larger than any of them by more than 10 all through the first pass,
+    // which takes one unit from each of the 85; the second pass takes one
+    // from ten more and the remaining 95 from value 181.
+    std::vector<uint8_t> data;
+    for (int v = 0; v <= 170; ++v) data.push_back(static_cast<uint8_t>(v));
+    for (int v = 171; v <= 255; ++v) data.insert(data.end(), 1608, static_cast<uint8_t>(v));
+    uint16_t f[256];
+    bytestream::BuildModel(data.data(), data.size(), f);
+    EXPECT_EQ(Sum(f), 10000);
+    for (int v = 0; v <= 170; ++v) EXPECT_EQ(f[v], 1) << "value " << v;
+    for (int v = 171; v <= 180; ++v) EXPECT_EQ(f[v], 116) << "value " << v;
+    EXPECT_EQ(f[181], 11);
+    for (int v = 182; v <= 255; ++v) EXPECT_EQ(f[v], 117) << "value " << v;
+
+    // The stream built on that model still decodes.
+    const auto stream = Encode(data);
+    EXPECT_EQ(DecodeAll(stream, {data.size()}).arrays[0], data);
+}
+
+TEST(ByteStream, ThousandZeroBytesMakeTheSmallestStream) {
+    const std::vector<uint8_t> zeros(1000, 0);
+    std::size_t bits = 0;
+    const auto s = Encode(zeros, &bits);
+    ASSERT_EQ(s.size(), 516u);
+    for (int k = 0; k < 256; ++k) {
+        EXPECT_EQ(s[2 * k], 0x10);
+        EXPECT_EQ(s[2 * k + 1], 0x27);
+    }
+    EXPECT_EQ(bits, 2u);
+    EXPECT_EQ(s[512], 0x40);
+    EXPECT_EQ(s[513], 0xFF);
+    EXPECT_EQ(s[514], 0xFF);
+    EXPECT_EQ(s[515], 0x00);
+
+    auto bytes = s;
+    bytes.push_back(0xAB);  // the next item
+    const auto d = DecodeAll(bytes, {1000});
+    EXPECT_EQ(d.arrays[0], zeros);
+    EXPECT_EQ(d.ends[0], 516) << "the next item begins right after the marker";
+}
+
+TEST(ByteStream, CodedBitsEndingOnAByteBoundaryGetAWholeZeroByte) {
+    // Search deterministic inputs for one whose coded bits fill whole bytes.
+    uint32_t seed = 1;
+    bool found = false;
+    for (int attempt = 0; attempt < 2000 && !found; ++attempt) {
+        std::vector<uint8_t> data(50 + attempt % 97);
+        for (auto& b : data) {
+            seed = seed * 1103515245u + 12345u;
+            b = static_cast<uint8_t>((seed >> 16) % 5);
+        }
+        std::size_t bits = 0;
+        const auto s = Encode(data, &bits);
+        if (bits % 8 != 0) continue;
+        found = true;
+        const std::size_t m = s.size() - 512 - 3;
+        EXPECT_EQ(m, bits / 8 + 1);
+        EXPECT_EQ(s[512 + m - 1], 0x00) << "padding byte";
+        auto bytes = s;
+        bytes.insert(bytes.end(), {1, 2, 3});
+        const auto d = DecodeAll(bytes, {data.size()});
+        EXPECT_EQ(d.arrays[0], data);
+        EXPECT_EQ(d.ends[0], static_cast<int64_t>(s.size()));
+    }
+    EXPECT_TRUE(found);
+}
+
+TEST(ByteStream, StreamsBackToBackAcrossReadBlocksDecodeInPlace) {
+    // Streams of many lengths, so markers fall at every offset of the
+    // reader's blocks, and more than a megabyte in all, so the reader slides.
+    std::vector<std::vector<uint8_t>> arrays;
+    std::vector<uint8_t> bytes;
+    std::vector<int64_t> ends;
+    std::vector<std::size_t> lengths;
+    uint32_t seed = 7;
+    for (int k = 0; k < 300; ++k) {
+        std::vector<uint8_t> a(1 + (k * 7919) % 9000);
+        const int spread = 1 + k % 200;
+        for (auto& b : a) {
+            seed = seed * 1664525u + 1013904223u;
+            b = static_cast<uint8_t>((seed >> 20) % spread);
+        }
+        const auto s = Encode(a);
+        bytes.insert(bytes.end(), s.begin(), s.end());
+        ends.push_back(static_cast<int64_t>(bytes.size()));
+        lengths.push_back(a.size());
+        arrays.push_back(std::move(a));
+    }
+    ASSERT_GT(bytes.size(), 1u << 20);
+    const auto d = DecodeAll(bytes, lengths);
+    EXPECT_EQ(d.arrays, arrays);
+    EXPECT_EQ(d.ends, ends);
+}
+
+TEST(ByteStream, DamagedStreamsEndInAClearError) {
+    std::vector<uint8_t> data(5000);
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>((i * i) % 17);
+    const auto s = Encode(data);
+    auto expectNotFound = [&](const std::vector<uint8_t>& bytes, const char* what) {
+        try {
+            DecodeAll(bytes, {data.size()});
+            ADD_FAILURE() << what << ": decoded";
+        } catch (const CLasException& e) {
+            EXPECT_STREQ(e.Message(), enginemsg::kStreamNotFound) << what;
+        }
+    };
+    expectNotFound(std::vector<uint8_t>(s.begin(), s.begin() + 300), "cut in the counts");
+    expectNotFound(std::vector<uint8_t>(s.begin(), s.begin() + static_cast<long>(s.size()) - 3),
+                   "marker missing");
+    auto table = s;
+    table[510] = 0x11;  // last count no longer the total
+    expectNotFound(table, "count table");
+    auto order = s;
+    order[0] = 0xFF;
+    order[1] = 0xFF;  // counts fall again after the first
+    expectNotFound(order, "falling counts");
+}
+
+}  // namespace

@@ -1,0 +1,266 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "EngineRoundTrip.h"
+#include "LasGenerator.h"
+#include "TestLas.h"
+#include "TestSupport.h"
+#include "engine/ByteStreamCoder.h"
+#include "engine/ChunkPlan.h"
+#include "engine/EngineMessages.h"
+#include "engine/InputWindow.h"
+#include "engine/PointCodec.h"
+#include "engine/ValueBlockCoder.h"
+#include "las/FileIo.h"
+#include "las/LasException.h"
+#include "las/LasFile.h"
+#include "las/LasMessages.h"
+
+using testsupport::ReadAll;
+using testsupport::TempDir;
+using testsupport::WriteAll;
+
+namespace {
+
+TEST(ChunkPlan, ChunksAreAMillionWithALargeLastOne) {
+    using chunkplan::ChunkCount;
+    using chunkplan::ChunkSizes;
+    EXPECT_EQ(ChunkSizes(1000), (std::vector<int64_t>{1000}));
+    EXPECT_EQ(ChunkSizes(2000000), (std::vector<int64_t>{2000000}));
+    EXPECT_EQ(ChunkSizes(2000001), (std::vector<int64_t>{1000000, 1000001}));
+    EXPECT_EQ(ChunkSizes(3000000), (std::vector<int64_t>{1000000, 2000000}));
+    EXPECT_EQ(ChunkSizes(5500000),
+              (std::vector<int64_t>{1000000, 1000000, 1000000, 1000000, 1500000}));
+    for (int64_t n : std::vector<int64_t>{1000, 2000000, 2000001, 3000000, 5500000, 4294967295LL}) {
+        EXPECT_EQ(static_cast<std::size_t>(ChunkCount(n)), ChunkSizes(n).size()) << n;
+    }
+    EXPECT_EQ(ChunkCount(5500000) * chunkplan::UnitsPerChunk(3), 80);
+    EXPECT_EQ(chunkplan::UnitsPerChunk(0), 12);
+    EXPECT_EQ(chunkplan::UnitsPerChunk(1), 13);
+    EXPECT_EQ(chunkplan::UnitsPerChunk(2), 15);
+    EXPECT_EQ(chunkplan::UnitsPerChunk(7), 12);
+}
+
+std::string Generate(const TempDir& dir, const std::string& name, uint64_t points, int format,
+                     int vlrs = 3, int gap = 0) {
+    LasGenOptions o;
+    o.points = points;
+    o.format = format;
+    o.seed = points + static_cast<uint64_t>(format);
+    o.vlrCount = vlrs;
+    o.extraGapBytes = gap;
+    const std::string path = dir.File(name);
+    EXPECT_TRUE(GenerateLasFile(path, o));
+    return path;
+}
+
+TEST(Driver, FewerThanAThousandPointsAreStoredRaw) {
+    TempDir dir;
+    const std::string las = Generate(dir, "a.las", 999, 1);
+    CPointCodec codec;
+    const int64_t n = testsupport::CompressToFile(codec, las, dir.File("e"));
+    EXPECT_TRUE(codec.rawMode);
+    const auto entry = ReadAll(dir.File("e"));
+    const auto original = ReadAll(las);
+    const int64_t vlrBytes = static_cast<int64_t>(original.size()) - 227 - 999 * 28;
+    EXPECT_EQ(n, 232 + vlrBytes + 999 * 28);
+    EXPECT_EQ(entry.size(), static_cast<std::size_t>(n));
+    EXPECT_EQ(entry[0], 'O');
+    testsupport::DecompressFromFile(codec, dir.File("e"), dir.File("b.las"));
+    const auto back = ReadAll(dir.File("b.las"));
+    EXPECT_EQ(back, original);
+    EXPECT_EQ(back[0], 'L');
+}
+
+TEST(Driver, AThousandPointsAreOneCodedChunk) {
+    TempDir dir;
+    const std::string las = Generate(dir, "a.las", 1000, 0);
+    CPointCodec codec;
+    testsupport::CompressToFile(codec, las, dir.File("e"));
+    EXPECT_FALSE(codec.rawMode);
+    EXPECT_EQ(codec.streamsTotal.load(), 12);
+    EXPECT_EQ(codec.streamsDone.load(), 0) << "reset at the end of the entry";
+    const auto entry = ReadAll(dir.File("e"));
+    EXPECT_EQ(entry[0], 'L');
+    // After the head, row 1 (user data) begins with its count table.
+    const auto original = ReadAll(las);
+    const std::size_t head = 232 + (original.size() - 227 - 1000 * 20);
+    EXPECT_EQ(entry[head + 510], 0x10);
+    EXPECT_EQ(entry[head + 511], 0x27);
+    testsupport::DecompressFromFile(codec, dir.File("e"), dir.File("b.las"));
+    EXPECT_EQ(ReadAll(dir.File("b.las")), original);
+    codec.ReleaseBuffers();
+    EXPECT_EQ(codec.streamsTotal.load(), 0);
+}
+
+TEST(Driver, GapWithoutVlrsIsStoredAsAMarkedBlock) {
+    TempDir dir;
+    for (uint32_t points : {2u, 999u, 1500u}) {
+        testsupport::LasBuild b;
+        b.format = 3;
+        b.gap = {9, 8, 7, 6, 5};
+        b.points = points;
+        WriteAll(dir.File("g.las"), testsupport::BuildLas(b));
+        CPointCodec codec;
+        testsupport::CompressToFile(codec, dir.File("g.las"), dir.File("e"));
+        // Even a small file is coded: raw storage would take the marker byte.
+        EXPECT_FALSE(codec.rawMode) << points;
+        const auto entry = ReadAll(dir.File("e"));
+        EXPECT_EQ(entry[0], 'V') << points;
+        EXPECT_EQ(entry[100], 1) << "VLR count held as one";
+        EXPECT_EQ(std::vector<uint8_t>(entry.begin() + 232, entry.begin() + 237), b.gap);
+        testsupport::DecompressFromFile(codec, dir.File("e"), dir.File("b.las"));
+        const auto back = ReadAll(dir.File("b.las"));
+        EXPECT_EQ(back, ReadAll(dir.File("g.las"))) << points;
+        EXPECT_EQ(back[100], 0) << "the file declares no VLRs again";
+    }
+}
+
+TEST(Driver, GpsResidualsAreSplitIntoHighAndLowHalves) {
+    // Times 100, 110, 120, 130, 125: at point 4 the prediction is
+    // t(2) + 10 = 130, the residual -5: high half -1, low half -5.
+    TempDir dir;
+    testsupport::LasBuild b;
+    b.format = 1;
+    b.points = 1000;
+    auto las = testsupport::BuildLas(b);
+    for (int i = 0; i < 1000; ++i) {
+        uint8_t* rec = &las[227 + 28 * i];
+        rec[14] = 0;  // one scan direction throughout
+        const int64_t t = i < 4 ? 100 + 10 * i : 125 + 10 * (i - 4);
+        for (int k = 0; k < 8; ++k) rec[20 + k] = static_cast<uint8_t>(static_cast<uint64_t>(t) >> (8 * k));
+    }
+    WriteAll(dir.File("t.las"), las);
+    CPointCodec codec;
+    testsupport::CompressToFile(codec, dir.File("t.las"), dir.File("e"));
+    // Walk the entry: head, 12 rows, then the two GPS blocks.
+    CFile f(dir.File("e"), "rb");
+    InputWindow in(f);
+    in.Skip(232);
+    std::vector<uint8_t> bytes(1000);
+    std::vector<int32_t> values(1000);
+    for (int row = 0; row < 12; ++row) {
+        if (row == 4 || row >= 8) {
+            valueblock::DecodeValueBlock(in, values.data(), 1000);
+        } else {
+            bytestream::DecodeByteStream(in, bytes.data(), 1000);
+        }
+    }
+    std::vector<int32_t> high(1000), low(1000);
+    valueblock::DecodeValueBlock(in, high.data(), 1000);
+    valueblock::DecodeValueBlock(in, low.data(), 1000);
+    EXPECT_EQ(high[0], 0);
+    EXPECT_EQ(low[0], 100);
+    EXPECT_EQ(low[1], 10);
+    EXPECT_EQ(low[2], 20);
+    EXPECT_EQ(low[3], 30);
+    EXPECT_EQ(high[4], -1);
+    EXPECT_EQ(low[4], -5);
+    EXPECT_EQ(in.Position(), FileSizeOf(dir.File("e")));
+    testsupport::DecompressFromFile(codec, dir.File("e"), dir.File("b.las"));
+    EXPECT_EQ(ReadAll(dir.File("b.las")), las);
+}
+
+TEST(Driver, EveryFormatRoundTripsAroundTheRawLimit) {
+    TempDir dir;
+    CPointCodec codec;
+    for (int format = 0; format <= 3; ++format) {
+        for (uint64_t points : {999u, 1000u, 1001u}) {
+            const std::string las = Generate(dir, "in.las", points, format);
+            const int64_t n = testsupport::CompressToFile(codec, las, dir.File("e"));
+            EXPECT_EQ(n, FileSizeOf(dir.File("e")));
+            testsupport::DecompressFromFile(codec, dir.File("e"), dir.File("out.las"));
+            EXPECT_TRUE(ReadAll(las) == ReadAll(dir.File("out.las")))
+                << "format " << format << ", " << points << " points";
+        }
+    }
+}
+
+TEST(Driver, DamagedEntriesFailCleanly) {
+    TempDir dir;
+    const std::string las = Generate(dir, "a.las", 3000, 3);
+    CPointCodec codec;
+    testsupport::CompressToFile(codec, las, dir.File("e"));
+    const auto entry = ReadAll(dir.File("e"));
+    int failures = 0;
+    // Cuts at many places, and flipped bytes all through the entry.
+    for (std::size_t cut = 0; cut < entry.size(); cut += 1 + entry.size() / 300) {
+        WriteAll(dir.File("d"), std::vector<uint8_t>(entry.begin(), entry.begin() + static_cast<long>(cut)));
+        try {
+            testsupport::DecompressFromFile(codec, dir.File("d"), dir.File("o.las"));
+            ADD_FAILURE() << "entry cut at " << cut << " decoded";
+        } catch (const CLasException&) {
+            ++failures;
+        }
+    }
+    uint32_t s = 3;
+    for (int k = 0; k < 300; ++k) {
+        auto bad = entry;
+        s = s * 1664525u + 1013904223u;
+        const std::size_t at = 232 + (s >> 8) % (bad.size() - 232);
+        bad[at] ^= static_cast<uint8_t>(1u << (s % 8));
+        WriteAll(dir.File("d"), bad);
+        try {
+            testsupport::DecompressFromFile(codec, dir.File("d"), dir.File("o.las"));
+        } catch (const CLasException&) {
+            ++failures;
+        }
+    }
+    EXPECT_GT(failures, 300);
+}
+
+TEST(Driver, AbsurdHeadersInAnEntryAreRefusedWithoutAllocating) {
+    TempDir dir;
+    const std::string las = Generate(dir, "a.las", 1500, 0, 0);
+    CPointCodec codec;
+    testsupport::CompressToFile(codec, las, dir.File("e"));
+    auto entry = ReadAll(dir.File("e"));
+    auto expectMessage = [&](const std::vector<uint8_t>& bytes, const char* message) {
+        WriteAll(dir.File("d"), bytes);
+        try {
+            testsupport::DecompressFromFile(codec, dir.File("d"), dir.File("o.las"));
+            ADD_FAILURE() << "decoded";
+        } catch (const CLasException& e) {
+            EXPECT_STREQ(e.Message(), message);
+        }
+    };
+    auto hugeGap = entry;
+    hugeGap[100] = 1;                                  // one VLR
+    hugeGap[96] = hugeGap[97] = hugeGap[98] = 0xFF;    // offset near 2^32
+    hugeGap[99] = 0x7F;
+    expectMessage(hugeGap, enginemsg::kEntryHeader);
+    auto hugeRaw = entry;
+    hugeRaw[0] = 'O';
+    hugeRaw[108] = hugeRaw[109] = hugeRaw[110] = hugeRaw[111] = 0xFF;  // 4 billion records
+    expectMessage(hugeRaw, enginemsg::kReadPoints);
+    auto format9 = entry;
+    format9[104] = 9;
+    expectMessage(format9, enginemsg::kEntryFormat);
+    expectMessage(std::vector<uint8_t>(entry.begin(), entry.begin() + 100), enginemsg::kEntryHeader);
+}
+
+TEST(Driver, AStopRequestEndsCompressionAndDecompression) {
+    TempDir dir;
+    const std::string las = Generate(dir, "a.las", 20000, 3);
+    CPointCodec codec;
+    codec.RequestStop();
+    EXPECT_THROW(testsupport::CompressToFile(codec, las, dir.File("e")), CStopRequested);
+    codec.ClearStop();
+    testsupport::CompressToFile(codec, las, dir.File("e"));
+    codec.RequestStop();
+    EXPECT_THROW(testsupport::DecompressFromFile(codec, dir.File("e"), dir.File("o.las")), CStopRequested);
+    codec.ClearStop();
+
+    // A stop from another thread while the entry is being coded.
+    const std::string big = Generate(dir, "big.las", 2000001, 3);
+    std::thread stopper([&] {
+        while (codec.streamsDone.load() < 3) std::this_thread::yield();
+        codec.RequestStop();
+    });
+    EXPECT_THROW(testsupport::CompressToFile(codec, big, dir.File("e2")), CStopRequested);
+    stopper.join();
+    EXPECT_LT(FileSizeOf(dir.File("e2")), FileSizeOf(dir.File("e")) * 100);
+}
+
+}  // namespace

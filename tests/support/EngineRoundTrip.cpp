@@ -1,0 +1,32 @@
+#include "EngineRoundTrip.h"
+
+#include "engine/PointCodec.h"
+#include "las/FileIo.h"
+#include "las/LasAdmission.h"
+#include "las/LasException.h"
+#include "las/LasFile.h"
+
+namespace testsupport {
+
+int64_t CompressToFile(CPointCodec& codec, const std::string& lasPath, const std::string& entryPath) {
+    CLasFile las;
+    las.SetFileName(lasPath);
+    CheckLasAdmission(*las.ReadHeader(), FileSizeOf(lasPath));
+    las.ReadVlrs();
+    CFile out(entryPath, "wb");
+    if (!out.IsOpen()) throw CLasException("cannot create entry file");
+    const int64_t n = codec.Compress(&out, &las);
+    if (!out.Close()) throw CLasException("cannot close entry file");
+    return n;
+}
+
+void DecompressFromFile(CPointCodec& codec, const std::string& entryPath, const std::string& lasPath) {
+    CLasFile las;
+    las.SetFileName(lasPath);
+    CFile in(entryPath, "rb");
+    if (!in.IsOpen()) throw CLasException("cannot open entry file");
+    int progress = 0;
+    codec.Decompress(&in, &las, &progress);
+}
+
+}  // namespace testsupport
