@@ -181,6 +181,18 @@ void VMRAFile::AddEntry(const std::string& lasPath, const std::string& archivePa
     const int64_t oldCount = entryCount;
     EntryRecord record;
     int64_t end = 0;
+    auto restore = [&] {
+        engine.ReleaseBuffers();
+        if (removeOnFailure) {
+            abandon();
+            return;
+        }
+        const bool restored = archive.Seek(restorePosition) &&
+                              archive.Write(savedTail.data(), savedTail.size()) &&
+                              archive.TruncateHere() && archive.Close();
+        archive.Close();
+        if (!restored) throw CLasException(archmsg::kArchiveDamaged);
+    };
     try {
         if (size == 0) {
             uint8_t magic[kMagicBytes];
@@ -215,26 +227,23 @@ void VMRAFile::AddEntry(const std::string& lasPath, const std::string& archivePa
             throw CLasException(archmsg::kWriteArchive);
         }
     } catch (...) {
-        engine.ReleaseBuffers();
-        if (removeOnFailure) {
-            abandon();
-            throw;
-        }
-        const bool restored = archive.Seek(restorePosition) &&
-                              archive.Write(savedTail.data(), savedTail.size()) &&
-                              archive.TruncateHere() && archive.Close();
-        archive.Close();
-        if (!restored) throw CLasException(archmsg::kArchiveDamaged);
+        restore();
         throw;
     }
     engine.ReleaseBuffers();
 
     // The archive now holds the new entry last; the entry it replaces can go.
+    // Until that move has written anything, a failure still restores.
     if (foundIndex >= 0) {
         directory.push_back(record);
         entryCount = static_cast<int32_t>(directory.size());
         directoryStart = end;
-        RemoveEntryInPlace(archive, static_cast<std::size_t>(foundIndex));
+        try {
+            RemoveEntryInPlace(archive, static_cast<std::size_t>(foundIndex));
+        } catch (...) {
+            if (!moveStarted) restore();
+            throw;
+        }
     }
     if (!archive.Close()) throw CLasException(archmsg::kWriteArchive);
     if (path == createdEmpty) createdEmpty.clear();

@@ -60,11 +60,11 @@ void VMRAFile::RemoveEntryInPlace(CFile& file, std::size_t k) {
 
     std::vector<uint8_t> buffer(
         static_cast<std::size_t>(std::min(kRunBytes, std::max<int64_t>(moveBytes, 1))));
-    bool written = false;
     // Until the first write the archive is intact; after it, a failure
     // leaves a half-moved archive and says so.
+    moveStarted = false;
     auto fail = [&] {
-        throw CLasException(written ? archmsg::kArchiveDamaged : archmsg::kWriteArchive);
+        throw CLasException(moveStarted ? archmsg::kArchiveDamaged : archmsg::kWriteArchive);
     };
     int64_t moved = 0;
     int64_t block = 0;
@@ -72,7 +72,7 @@ void VMRAFile::RemoveEntryInPlace(CFile& file, std::size_t k) {
         const auto n = static_cast<std::size_t>(std::min(kRunBytes, moveBytes - moved));
         if (!file.Seek(from + moved) || !file.ReadExact(buffer.data(), n)) fail();
         if (!file.Seek(offset + moved)) fail();
-        written = true;
+        moveStarted = true;
         if (!file.Write(buffer.data(), n)) fail();
         moved += static_cast<int64_t>(n);
         for (; block < blocks && (block + 1) * kProgressBlock <= moved; ++block) {
@@ -89,7 +89,7 @@ void VMRAFile::RemoveEntryInPlace(CFile& file, std::size_t k) {
         kept.push_back(r);
     }
     const auto bytes = archlayout::DirectoryBytes(kept);
-    written = true;
+    moveStarted = true;
     if (!file.Seek(offset + moveBytes) || !file.Write(bytes.data(), bytes.size()) ||
         !file.TruncateHere() || !file.Flush()) {
         fail();

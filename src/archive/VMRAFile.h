@@ -117,6 +117,9 @@ private:
     // it is still empty, removes it again, as if the job had never started.
     std::string createdEmpty;
     int64_t maxArchiveBytes = kMaxArchiveBytes;
+    // Set once RemoveEntryInPlace has written to the file: from then on the
+    // archive cannot be put back as it was.
+    bool moveStarted = false;
     int extractProgress = 0;
     CPointCodec engine;
     CLasFile lasFile;

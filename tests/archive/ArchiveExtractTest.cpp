@@ -5,6 +5,7 @@
 
 #include "ArchiveTestSupport.h"
 #include "LasGenerator.h"
+#include "TestLas.h"
 #include "TestSupport.h"
 #include "archive/ArchiveMessages.h"
 #include "archive/VMRAFile.h"
@@ -78,6 +79,20 @@ TEST(ArchiveExtract, RawAndCodedEntriesComeBackByteForByte) {
         EXPECT_EQ(ReadAll(out.File(name)), ReadAll(p)) << name;
     }
     EXPECT_EQ(FolderContents(out.Path().string()).size(), a.las.size()) << "no scratch files left";
+}
+
+// Damaged but admitted: the header declares VLRs and leaves no room for
+// them, so the entry carries an empty VLR block.
+TEST(ArchiveExtract, AFileDeclaringVlrsWithoutRoomForThemComesBack) {
+    TempDir dir, out;
+    testsupport::LasBuild b;
+    b.declaredVlrs = 2;
+    b.points = 7;
+    WriteAll(dir.File("novlr.las"), testsupport::BuildLas(b));
+    VMRAFile archive;
+    archive.AddLasFile(dir.File("novlr.las"), dir.File("x.vmra"));
+    archive.ExtractEntry(dir.File("x.vmra"), "novlr.las", out.Path().string() + "/");
+    EXPECT_EQ(ReadAll(out.File("novlr.las")), ReadAll(dir.File("novlr.las")));
 }
 
 TEST(ArchiveExtract, AFolderWithoutTrailingSeparatorStillReceivesTheFile) {
