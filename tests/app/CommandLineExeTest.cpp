@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "ArchiveTestSupport.h"
 #include "ExeRunner.h"
 #include "LasGenerator.h"
 #include "TestLas.h"
@@ -12,6 +13,7 @@
 #include "archive/VMRAFile.h"
 #include "las/FileIo.h"
 
+using archtest::EntryNames;
 using exetest::ExeResult;
 using exetest::Velmora;
 using testsupport::ReadAll;
@@ -28,15 +30,6 @@ std::vector<std::string> Files(const TempDir& dir) {
         names.push_back(e.path().filename().string());
     }
     std::sort(names.begin(), names.end());
-    return names;
-}
-
-std::vector<std::string> Entries(const std::string& archivePath) {
-    CFile f(archivePath, "rb");
-    VMRAFile archive;
-    archive.ReadDirectory(f);
-    std::vector<std::string> names;
-    for (const auto& r : archive.Directory()) names.push_back(r.Name());
     return names;
 }
 
@@ -73,7 +66,7 @@ TEST(VelmoraCompress, ThePatternAloneTakesEveryLasFileOfTheFolder) {
     Folder f;
     const ExeResult r = Velmora(f.Path(), {"-c", "*.LAS", "x.vmra"});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(Entries(f.dir.File("x.vmra")), (std::vector<std::string>{"a.las", "b.las"}));
+    EXPECT_EQ(EntryNames(f.dir.File("x.vmra")), (std::vector<std::string>{"a.las", "b.las"}));
 }
 
 TEST(VelmoraCompress, ThePatternAmongOtherFilesIsAFileName) {
@@ -89,7 +82,7 @@ TEST(VelmoraCompress, ExtensionsIgnoreCaseAndNamesStayAsTyped) {
     std::filesystem::rename(f.dir.File("a.las"), f.dir.File("A.LAS"));
     const ExeResult r = Velmora(f.Path(), {"-c", "A.LAS", "X.VMRA"});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(Entries(f.dir.File("X.VMRA")), std::vector<std::string>{"A.LAS"});
+    EXPECT_EQ(EntryNames(f.dir.File("X.VMRA")), std::vector<std::string>{"A.LAS"});
 }
 
 TEST(VelmoraCompress, AMissingFileEndsTheRunBeforeAnyArchiveIsTouched) {
@@ -109,7 +102,7 @@ TEST(VelmoraCompress, AFailedSecondFileKeepsTheFirstAndShowsErrorThenUsage) {
     const ExeResult r = Velmora(f.Path(), {"-c", "a.las", "v13.las", "x.vmra"});
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(r.err, std::string(archmsg::kVersion) + "\n" + Usage());
-    EXPECT_EQ(Entries(f.dir.File("x.vmra")), std::vector<std::string>{"a.las"});
+    EXPECT_EQ(EntryNames(f.dir.File("x.vmra")), std::vector<std::string>{"a.las"});
 }
 
 TEST(VelmoraCompress, WithoutATerminalTheOverwriteQuestionIsAnsweredCancel) {
@@ -134,7 +127,7 @@ TEST(VelmoraCompress, OnATerminalYReplacesAndAnythingElseCancels) {
 
     const ExeResult yes = exetest::VelmoraOnTerminal(f.Path(), {"-c", "a.las", "x.vmra"}, "y\n");
     EXPECT_EQ(yes.status, 0) << yes.err;
-    EXPECT_EQ(Entries(f.dir.File("x.vmra")), (std::vector<std::string>{"b.las", "a.las"}));
+    EXPECT_EQ(EntryNames(f.dir.File("x.vmra")), (std::vector<std::string>{"b.las", "a.las"}));
 }
 
 TEST(VelmoraDecompress, EveryFormOfExtractAllWritesEveryEntry) {

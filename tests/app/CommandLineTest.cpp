@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "ArchiveTestSupport.h"
 #include "LasGenerator.h"
 #include "TestLas.h"
 #include "TestSupport.h"
@@ -11,6 +12,7 @@
 #include "archive/VMRAFile.h"
 #include "las/FileIo.h"
 
+using archtest::CurrentFolder;
 using testsupport::ReadAll;
 using testsupport::TempDir;
 using testsupport::WriteAll;
@@ -34,17 +36,6 @@ public:
 
 private:
     std::vector<bool> answers_;
-};
-
-class CurrentFolder {
-public:
-    explicit CurrentFolder(const std::filesystem::path& p) : old_(std::filesystem::current_path()) {
-        std::filesystem::current_path(p);
-    }
-    ~CurrentFolder() { std::filesystem::current_path(old_); }
-
-private:
-    std::filesystem::path old_;
 };
 
 int Dispatch(std::vector<const char*> args, CommandLineConsole& console) {

@@ -5,11 +5,13 @@
 #include <optional>
 #include <set>
 
+#include "ArchiveTestSupport.h"
 #include "ExeRunner.h"
 #include "TestSupport.h"
 #include "archive/VMRAFile.h"
 #include "las/FileIo.h"
 
+using archtest::EntryNames;
 using exetest::ExeResult;
 using exetest::Velmora;
 using testsupport::ReadAll;
@@ -24,15 +26,6 @@ const std::set<std::string> kRefused = {"garbage_vlr_count.las", "no_points.las"
 std::optional<std::vector<uint8_t>> BytesIfPresent(const std::string& path) {
     if (!FileExists(path)) return std::nullopt;
     return ReadAll(path);
-}
-
-std::vector<std::string> Entries(const std::string& archivePath) {
-    CFile f(archivePath, "rb");
-    VMRAFile archive;
-    archive.ReadDirectory(f);
-    std::vector<std::string> names;
-    for (const auto& r : archive.Directory()) names.push_back(r.Name());
-    return names;
 }
 
 // The whole road through the executable: every corpus file into one
@@ -60,7 +53,7 @@ TEST(EndToEnd, TheCorpusGoesThroughAnArchiveAndComesBackIdentical) {
         }
     }
     ASSERT_GE(order.size(), 5u);
-    EXPECT_EQ(Entries(vmra), order);
+    EXPECT_EQ(EntryNames(vmra), order);
 
     VMRAFile archive;
     for (const std::string& name : {order.front(), order[order.size() / 2], order.back()}) {
@@ -68,7 +61,7 @@ TEST(EndToEnd, TheCorpusGoesThroughAnArchiveAndComesBackIdentical) {
         expected.erase(name);
         order.erase(std::find(order.begin(), order.end(), name));
     }
-    EXPECT_EQ(Entries(vmra), order);
+    EXPECT_EQ(EntryNames(vmra), order);
 
     // Another file's points under the name of an entry, confirmed on a
     // terminal: the entry is replaced and moves to the end.
@@ -80,7 +73,7 @@ TEST(EndToEnd, TheCorpusGoesThroughAnArchiveAndComesBackIdentical) {
     expected[replaced] = replacement.Path() / replaced;
     order.erase(order.begin() + 1);
     order.push_back(replaced);
-    EXPECT_EQ(Entries(vmra), order);
+    EXPECT_EQ(EntryNames(vmra), order);
 
     const ExeResult d = Velmora(out.Path().string(), {"-d", vmra});
     ASSERT_EQ(d.status, 0) << d.err;

@@ -15,6 +15,8 @@
 #include "las/LasMessages.h"
 
 using archtest::Bytes;
+using archtest::EntryNames;
+using archtest::GenerateLas;
 using archtest::GetU32;
 using archtest::MessageOf;
 using archtest::RecordAt;
@@ -24,32 +26,12 @@ using testsupport::WriteAll;
 
 namespace {
 
-std::string Generate(const TempDir& dir, const std::string& name, uint64_t points, int format,
-                     uint64_t seed) {
-    LasGenOptions o;
-    o.points = points;
-    o.format = format;
-    o.seed = seed;
-    const std::string path = dir.File(name);
-    EXPECT_TRUE(GenerateLasFile(path, o));
-    return path;
-}
-
 // Adds each file in turn to a fresh archive and returns its bytes.
 Bytes FreshArchive(const std::vector<std::string>& lasPaths) {
     TempDir dir;
     VMRAFile archive;
     for (const auto& p : lasPaths) archive.AddLasFile(p, dir.File("fresh.vmra"));
     return ReadAll(dir.File("fresh.vmra"));
-}
-
-std::vector<std::string> NamesIn(const std::string& archivePath) {
-    CFile f(archivePath, "rb");
-    VMRAFile archive;
-    archive.ReadDirectory(f);
-    std::vector<std::string> names;
-    for (const auto& r : archive.Directory()) names.push_back(r.Name());
-    return names;
 }
 
 // The exception AddLasFile throws, caught whole so canContinue can be seen.
@@ -70,7 +52,7 @@ Refusal TryAdd(VMRAFile& archive, const std::string& las, const std::string& vmr
 
 TEST(ArchiveAdd, AMissingArchiveIsCreatedWithOneTrueSizedRecord) {
     TempDir dir;
-    const std::string las = Generate(dir, "small.las", 500, 1, 3);
+    const std::string las = GenerateLas(dir, "small.las", 500, 1, 3);
     VMRAFile archive;
     archive.AddLasFile(las, dir.File("new.vmra"));
 
@@ -82,29 +64,29 @@ TEST(ArchiveAdd, AMissingArchiveIsCreatedWithOneTrueSizedRecord) {
     EXPECT_EQ(GetU32(image, rec), 4u);
     EXPECT_EQ(GetU32(image, rec + 4), rec - 4) << "stored size is the data's true length";
     EXPECT_EQ(GetU32(image, rec + 8), static_cast<uint32_t>(FileSizeOf(las)));
-    EXPECT_EQ(NamesIn(dir.File("new.vmra")), std::vector<std::string>{"small.las"});
+    EXPECT_EQ(EntryNames(dir.File("new.vmra")), std::vector<std::string>{"small.las"});
     EXPECT_EQ(image[4], 'O') << "fewer than 1000 points are stored raw";
 }
 
 TEST(ArchiveAdd, ReplacingAnEntryGivesTheArchiveOfAFreshAddWithItLast) {
     TempDir dir, other;
-    const std::string a = Generate(dir, "a.las", 300, 0, 1);
-    const std::string b = Generate(dir, "b.las", 1500, 3, 2);
-    const std::string c = Generate(dir, "c.las", 200, 2, 3);
-    const std::string newB = Generate(other, "b.las", 1200, 1, 4);
+    const std::string a = GenerateLas(dir, "a.las", 300, 0, 1);
+    const std::string b = GenerateLas(dir, "b.las", 1500, 3, 2);
+    const std::string c = GenerateLas(dir, "c.las", 200, 2, 3);
+    const std::string newB = GenerateLas(other, "b.las", 1200, 1, 4);
     VMRAFile archive;
     for (const auto& p : {a, b, c}) archive.AddLasFile(p, dir.File("x.vmra"));
     ASSERT_TRUE(archive.ContainsEntry(dir.File("x.vmra"), newB));
     archive.AddLasFile(newB, dir.File("x.vmra"));
 
-    EXPECT_EQ(NamesIn(dir.File("x.vmra")), (std::vector<std::string>{"a.las", "c.las", "b.las"}));
+    EXPECT_EQ(EntryNames(dir.File("x.vmra")), (std::vector<std::string>{"a.las", "c.las", "b.las"}));
     EXPECT_EQ(ReadAll(dir.File("x.vmra")), FreshArchive({a, c, newB}));
 }
 
 TEST(ArchiveAdd, ReplacingTheOnlyEntryStartsTheArchiveAfresh) {
     TempDir dir, other;
-    const std::string first = Generate(dir, "a.las", 1100, 0, 1);
-    const std::string second = Generate(other, "a.las", 40, 3, 2);
+    const std::string first = GenerateLas(dir, "a.las", 1100, 0, 1);
+    const std::string second = GenerateLas(other, "a.las", 40, 3, 2);
     VMRAFile archive;
     archive.AddLasFile(first, dir.File("x.vmra"));
     archive.AddLasFile(second, dir.File("x.vmra"));
@@ -114,7 +96,7 @@ TEST(ArchiveAdd, ReplacingTheOnlyEntryStartsTheArchiveAfresh) {
 TEST(ArchiveAdd, RefusedFilesLeaveTheArchiveByteForByte) {
     TempDir dir;
     VMRAFile archive;
-    archive.AddLasFile(Generate(dir, "keep.las", 100, 0, 1), dir.File("x.vmra"));
+    archive.AddLasFile(GenerateLas(dir, "keep.las", 100, 0, 1), dir.File("x.vmra"));
     const Bytes before = ReadAll(dir.File("x.vmra"));
 
     testsupport::LasBuild v13;
@@ -156,7 +138,7 @@ TEST(ArchiveAdd, ACorpusFileWhosePointsEndEarlyChangesNothing) {
     VELMORA_REQUIRE_CORPUS(corpus);
     TempDir dir;
     VMRAFile archive;
-    archive.AddLasFile(Generate(dir, "keep.las", 100, 0, 1), dir.File("x.vmra"));
+    archive.AddLasFile(GenerateLas(dir, "keep.las", 100, 0, 1), dir.File("x.vmra"));
     const Bytes before = ReadAll(dir.File("x.vmra"));
     const Refusal r = TryAdd(archive, corpus + "/garbage_vlr_count.las", dir.File("x.vmra"));
     EXPECT_TRUE(r.thrown);
@@ -184,7 +166,7 @@ TEST(ArchiveAdd, EmptyArchivesStayUnlessThisObjectCreatedThem) {
 
 TEST(ArchiveAdd, ArchivesThatCannotBeOpenedAreReported) {
     TempDir dir;
-    const std::string las = Generate(dir, "a.las", 10, 0, 1);
+    const std::string las = GenerateLas(dir, "a.las", 10, 0, 1);
     VMRAFile archive;
     EXPECT_EQ(TryAdd(archive, las, dir.File("no/such/folder/x.vmra")).message,
               archmsg::kErrorOpeningArchive);
@@ -198,8 +180,8 @@ TEST(ArchiveAdd, ArchivesThatCannotBeOpenedAreReported) {
 
 TEST(ArchiveAdd, AnArchivePastTheSizeLimitIsRefusedAndRestored) {
     TempDir dir;
-    const std::string small = Generate(dir, "small.las", 20, 0, 1);
-    const std::string big = Generate(dir, "big.las", 900, 3, 2);
+    const std::string small = GenerateLas(dir, "small.las", 20, 0, 1);
+    const std::string big = GenerateLas(dir, "big.las", 900, 3, 2);
     VMRAFile archive;
     archive.AddLasFile(small, dir.File("x.vmra"));
     const Bytes before = ReadAll(dir.File("x.vmra"));
@@ -211,16 +193,16 @@ TEST(ArchiveAdd, AnArchivePastTheSizeLimitIsRefusedAndRestored) {
     EXPECT_TRUE(TryAdd(archive, big, dir.File("new.vmra")).thrown);
     EXPECT_FALSE(FileExists(dir.File("new.vmra")));
     // A file that still fits goes in.
-    archive.AddLasFile(Generate(dir, "tiny.las", 5, 0, 3), dir.File("x.vmra"));
-    EXPECT_EQ(NamesIn(dir.File("x.vmra")).size(), 2u);
+    archive.AddLasFile(GenerateLas(dir, "tiny.las", 5, 0, 3), dir.File("x.vmra"));
+    EXPECT_EQ(EntryNames(dir.File("x.vmra")).size(), 2u);
 }
 
 // The file-size limit of the process makes every write past it fail, as a
 // full disk would.
 TEST(ArchiveAdd, AWriteThatFailsMidwayRestoresTheArchive) {
     TempDir dir;
-    const std::string small = Generate(dir, "small.las", 20, 0, 1);
-    const std::string big = Generate(dir, "big.las", 900, 3, 2);
+    const std::string small = GenerateLas(dir, "small.las", 20, 0, 1);
+    const std::string big = GenerateLas(dir, "big.las", 900, 3, 2);
     VMRAFile archive;
     archive.AddLasFile(small, dir.File("x.vmra"));
     const Bytes before = ReadAll(dir.File("x.vmra"));
@@ -242,7 +224,7 @@ TEST(ArchiveAdd, AWriteThatFailsMidwayRestoresTheArchive) {
 // their length.
 TEST(ArchivePartFiles, ArchivesPastTheLimitPassTheEntryOnToTheirParts) {
     TempDir dir;
-    const std::string las = Generate(dir, "a.las", 30, 0, 1);
+    const std::string las = GenerateLas(dir, "a.las", 30, 0, 1);
     const int64_t over = VMRAFile::kPartLimit + 1;
     archtest::MakeSparseFile(dir.File("survey.vmra"), over, {}, {});
     archtest::MakeSparseFile(dir.File("survey_part1.VMRA"), over, {}, {});
@@ -250,13 +232,13 @@ TEST(ArchivePartFiles, ArchivesPastTheLimitPassTheEntryOnToTheirParts) {
     archive.AddLasFile(las, dir.File("survey.vmra"));
     EXPECT_EQ(FileSizeOf(dir.File("survey.vmra")), over);
     EXPECT_EQ(FileSizeOf(dir.File("survey_part1.VMRA")), over);
-    EXPECT_EQ(NamesIn(dir.File("survey_part2.VMRA")), std::vector<std::string>{"a.las"});
+    EXPECT_EQ(EntryNames(dir.File("survey_part2.VMRA")), std::vector<std::string>{"a.las"});
     EXPECT_EQ(ReadAll(dir.File("survey_part2.VMRA")), FreshArchive({las}));
 }
 
 TEST(ArchivePartFiles, AnArchiveOfExactlyTheLimitStillTakesTheEntry) {
     TempDir dir;
-    const std::string las = Generate(dir, "a.las", 30, 0, 1);
+    const std::string las = GenerateLas(dir, "a.las", 30, 0, 1);
     const int64_t size = VMRAFile::kPartLimit;
     // One big entry from offset 4 up to its record.
     const int64_t dirStart = size - 268 - 4;
@@ -270,7 +252,7 @@ TEST(ArchivePartFiles, AnArchiveOfExactlyTheLimitStillTakesTheEntry) {
     VMRAFile archive;
     archive.AddLasFile(las, dir.File("survey.vmra"));
     EXPECT_FALSE(FileExists(dir.File("survey_part1.VMRA")));
-    EXPECT_EQ(NamesIn(dir.File("survey.vmra")), (std::vector<std::string>{"big.las", "a.las"}));
+    EXPECT_EQ(EntryNames(dir.File("survey.vmra")), (std::vector<std::string>{"big.las", "a.las"}));
     CFile f(dir.File("survey.vmra"), "rb");
     archive.ReadDirectory(f);
     EXPECT_EQ(archive.Directory()[1].dataOffset, static_cast<uint32_t>(dirStart));
@@ -306,9 +288,9 @@ TEST(ArchiveContains, AnswersByExactNameAndCreatesMissingArchivesEmpty) {
     EXPECT_EQ(FileSizeOf(dir.File("new.vmra")), 0);
     EXPECT_FALSE(archive.ContainsEntry(dir.File("new.vmra"), "/x/a.las"));
 
-    const std::string las = Generate(dir, "a.las", 30, 0, 1);
+    const std::string las = GenerateLas(dir, "a.las", 30, 0, 1);
     archive.AddLasFile(las, dir.File("x.vmra"));
-    archive.AddLasFile(Generate(dir, "b.las", 30, 0, 2), dir.File("x.vmra"));
+    archive.AddLasFile(GenerateLas(dir, "b.las", 30, 0, 2), dir.File("x.vmra"));
     EXPECT_TRUE(archive.ContainsEntry(dir.File("x.vmra"), "/elsewhere/b.las"));
     EXPECT_EQ(archive.FoundIndex(), 1);
     EXPECT_FALSE(archive.ContainsEntry(dir.File("x.vmra"), "B.las"));

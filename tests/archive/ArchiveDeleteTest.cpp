@@ -9,22 +9,13 @@
 using archtest::BuildArchive;
 using archtest::Bytes;
 using archtest::FakeEntry;
+using archtest::Filler;
 using archtest::MessageOf;
 using testsupport::ReadAll;
 using testsupport::TempDir;
 using testsupport::WriteAll;
 
 namespace {
-
-Bytes Filler(std::size_t n, uint8_t seed) {
-    Bytes b(n);
-    uint32_t s = seed * 2654435761u + 1;
-    for (auto& x : b) {
-        s = s * 1664525u + 1013904223u;
-        x = static_cast<uint8_t>(s >> 24);
-    }
-    return b;
-}
 
 struct Deletion {
     Bytes result;
@@ -62,13 +53,11 @@ TEST(ArchiveDelete, EachPositionLeavesTheOthersAsIfAddedAlone) {
         EXPECT_EQ(d.result, BuildArchive(entries)) << "deleting " << name;
         ASSERT_FALSE(d.progress.empty());
         EXPECT_EQ(d.progress.back(), 100);
+        // Nothing lies behind the last entry: no block moves.
+        if (k == 2) {
+            EXPECT_EQ(d.progress, std::vector<int>{100});
+        }
     }
-}
-
-TEST(ArchiveDelete, DeletingTheLastEntryMovesNothingAndShrinksBySizeAndRecord) {
-    const Deletion d = Delete(Three(), "c.las");
-    EXPECT_EQ(d.result.size(), BuildArchive(Three()).size() - 70 - 268);
-    EXPECT_EQ(d.progress, std::vector<int>{100});
 }
 
 TEST(ArchiveDelete, ProgressCountsBlocksOfTheMovedData) {

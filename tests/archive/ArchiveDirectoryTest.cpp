@@ -12,6 +12,7 @@
 using archtest::BuildArchive;
 using archtest::Bytes;
 using archtest::FakeEntry;
+using archtest::Filler;
 using archtest::MessageOf;
 using archtest::PutU32;
 using archtest::RecordAt;
@@ -19,12 +20,6 @@ using testsupport::TempDir;
 using testsupport::WriteAll;
 
 namespace {
-
-Bytes Filler(std::size_t n, uint8_t seed) {
-    Bytes b(n);
-    for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>(seed + i * 7);
-    return b;
-}
 
 std::vector<FakeEntry> ThreeEntries() {
     return {{"a.las", Filler(300, 1)}, {"b.las", Filler(50, 2)}, {"c.las", Filler(70, 3)}};
@@ -148,15 +143,6 @@ TEST(ArchiveDirectory, NamesAreComparedByteForByteWithCase) {
     EXPECT_FALSE(archive.FindEntry(f, "SURVEY.las"));
     EXPECT_FALSE(archive.FindEntry(f, "survey.las "));
     EXPECT_TRUE(archive.Directory().empty()) << "the search frees the directory again";
-}
-
-TEST(ArchiveDirectory, ANameWithoutTerminatorIsReadAsAllItsBytes) {
-    Bytes image = BuildArchive({{"a.las", Filler(10, 1)}});
-    std::fill_n(image.begin() + static_cast<std::ptrdiff_t>(RecordAt(image, 0) + 12), 256, 'x');
-    VMRAFile archive;
-    ASSERT_EQ(ReadDirectoryOf(image, archive), "");
-    EXPECT_EQ(archive.Directory()[0].Name(), std::string(256, 'x'));
-    EXPECT_FALSE(VMRAFile::IsSafeEntryName(archive.Directory()[0].Name()));
 }
 
 TEST(EntryName, OnlyPlainFileNamesAreSafe) {

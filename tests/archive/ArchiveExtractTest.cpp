@@ -13,6 +13,8 @@
 #include "las/LasMessages.h"
 
 using archtest::Bytes;
+using archtest::CurrentFolder;
+using archtest::GenerateLas;
 using archtest::FolderContents;
 using archtest::GetU32;
 using archtest::MessageOf;
@@ -23,32 +25,6 @@ using testsupport::TempDir;
 using testsupport::WriteAll;
 
 namespace {
-
-std::string Generate(const TempDir& dir, const std::string& name, const LasGenOptions& o) {
-    const std::string path = dir.File(name);
-    EXPECT_TRUE(GenerateLasFile(path, o));
-    return path;
-}
-
-std::string Generate(const TempDir& dir, const std::string& name, uint64_t points, int format,
-                     uint64_t seed) {
-    LasGenOptions o;
-    o.points = points;
-    o.format = format;
-    o.seed = seed;
-    return Generate(dir, name, o);
-}
-
-class CurrentFolder {
-public:
-    explicit CurrentFolder(const std::filesystem::path& p) : old_(std::filesystem::current_path()) {
-        std::filesystem::current_path(p);
-    }
-    ~CurrentFolder() { std::filesystem::current_path(old_); }
-
-private:
-    std::filesystem::path old_;
-};
 
 // An archive of a few small files: raw with and without VLRs, and coded.
 struct SmallArchive {
@@ -61,8 +37,8 @@ struct SmallArchive {
         gap.format = 2;
         gap.vlrCount = 0;
         gap.extraGapBytes = 7;
-        las = {Generate(dir, "raw999.las", 999, 0, 1), Generate(dir, "gap.las", gap),
-               Generate(dir, "coded1000.las", 1000, 1, 2), Generate(dir, "one.las", 1, 3, 3)};
+        las = {GenerateLas(dir, "raw999.las", 999, 0, 1), GenerateLas(dir, "gap.las", gap),
+               GenerateLas(dir, "coded1000.las", 1000, 1, 2), GenerateLas(dir, "one.las", 1, 3, 3)};
         path = dir.File("x.vmra");
         VMRAFile archive;
         for (const auto& p : las) archive.AddLasFile(p, path);

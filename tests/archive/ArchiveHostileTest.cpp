@@ -10,23 +10,13 @@
 #include "las/FileIo.h"
 
 using archtest::Bytes;
+using archtest::CurrentFolder;
 using archtest::FolderContents;
 using testsupport::ReadAll;
 using testsupport::TempDir;
 using testsupport::WriteAll;
 
 namespace {
-
-class CurrentFolder {
-public:
-    explicit CurrentFolder(const std::filesystem::path& p) : old_(std::filesystem::current_path()) {
-        std::filesystem::current_path(p);
-    }
-    ~CurrentFolder() { std::filesystem::current_path(old_); }
-
-private:
-    std::filesystem::path old_;
-};
 
 // Archive bytes of a raw, a coded and a VLR-carrying entry.
 Bytes SampleArchive() {

@@ -10,23 +10,13 @@
 #include "las/FileIo.h"
 
 using archtest::Bytes;
+using archtest::GenerateLas;
 using archtest::FolderContents;
 using testsupport::ReadAll;
 using testsupport::TempDir;
 using testsupport::WriteAll;
 
 namespace {
-
-std::string Generate(const TempDir& dir, const std::string& name, uint64_t points, int format,
-                     uint64_t seed) {
-    LasGenOptions o;
-    o.points = points;
-    o.format = format;
-    o.seed = seed;
-    const std::string path = dir.File(name);
-    EXPECT_TRUE(GenerateLasFile(path, o));
-    return path;
-}
 
 // From another thread, as a job dialog does: asks for a stop as soon as the
 // engine has finished a codec run of the operation now running.
@@ -72,11 +62,11 @@ void RunBatch(VMRAFile& archive, const std::vector<std::string>& files, const st
 
 TEST(ArchiveStop, AStopDuringTheSecondFileOfABatchLeavesTheArchiveOfTheFirst) {
     TempDir dir;
-    const std::string first = Generate(dir, "first.las", 1200, 1, 1);
-    const std::string second = Generate(dir, "second.las", 400000, 3, 2);
-    const std::string third = Generate(dir, "third.las", 300, 0, 3);
+    const std::string first = GenerateLas(dir, "first.las", 1200, 1, 1);
+    const std::string second = GenerateLas(dir, "second.las", 400000, 3, 2);
+    const std::string third = GenerateLas(dir, "third.las", 300, 0, 3);
     VMRAFile archive;
-    archive.AddLasFile(Generate(dir, "old.las", 50, 0, 4), dir.File("x.vmra"));
+    archive.AddLasFile(GenerateLas(dir, "old.las", 50, 0, 4), dir.File("x.vmra"));
     std::vector<std::string> failures;
     RunBatch(archive, {first}, dir.File("x.vmra"), failures);
     const Bytes afterFirst = ReadAll(dir.File("x.vmra"));
@@ -97,7 +87,7 @@ TEST(ArchiveStop, AStopDuringTheSecondFileOfABatchLeavesTheArchiveOfTheFirst) {
 
 TEST(ArchiveStop, AStopDuringTheFirstFileOfANewArchiveLeavesNoArchive) {
     TempDir dir;
-    const std::string big = Generate(dir, "big.las", 400000, 1, 2);
+    const std::string big = GenerateLas(dir, "big.las", 400000, 1, 2);
     VMRAFile archive;
     std::vector<std::string> failures;
     {
@@ -113,7 +103,7 @@ TEST(ArchiveStop, AStopDuringTheFirstFileOfANewArchiveLeavesNoArchive) {
 // the job goes again.
 TEST(ArchiveStop, AStopBeforeTheDirectoryIsLoadedChangesNothing) {
     TempDir dir;
-    const std::string las = Generate(dir, "a.las", 30, 0, 1);
+    const std::string las = GenerateLas(dir, "a.las", 30, 0, 1);
     VMRAFile archive;
     archive.AddLasFile(las, dir.File("x.vmra"));
     const Bytes before = ReadAll(dir.File("x.vmra"));
@@ -130,7 +120,7 @@ TEST(ArchiveStop, AStopBeforeTheDirectoryIsLoadedChangesNothing) {
 
 TEST(ArchiveStop, AStopDuringExtractionKeepsTheFileItWouldHaveReplaced) {
     TempDir dir, out;
-    const std::string big = Generate(dir, "big.las", 200000, 3, 5);
+    const std::string big = GenerateLas(dir, "big.las", 200000, 3, 5);
     VMRAFile archive;
     archive.AddLasFile(big, dir.File("x.vmra"));
     WriteAll(out.File("big.las"), {'o', 'l', 'd'});

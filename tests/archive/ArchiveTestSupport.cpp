@@ -7,6 +7,9 @@
 #include <stdexcept>
 #include <unistd.h>
 
+#include "archive/VMRAFile.h"
+#include "las/FileIo.h"
+
 namespace archtest {
 
 void PutU32(Bytes& bytes, std::size_t at, uint32_t v) {
@@ -70,5 +73,46 @@ std::vector<std::string> FolderContents(const std::string& folder) {
     std::sort(names.begin(), names.end());
     return names;
 }
+
+Bytes Filler(std::size_t n, uint8_t seed) {
+    Bytes b(n);
+    uint32_t s = seed * 2654435761u + 1;
+    for (auto& x : b) {
+        s = s * 1664525u + 1013904223u;
+        x = static_cast<uint8_t>(s >> 24);
+    }
+    return b;
+}
+
+std::string GenerateLas(const testsupport::TempDir& dir, const std::string& name,
+                        const LasGenOptions& options) {
+    const std::string path = dir.File(name);
+    if (!GenerateLasFile(path, options)) throw std::runtime_error("cannot write " + path);
+    return path;
+}
+
+std::string GenerateLas(const testsupport::TempDir& dir, const std::string& name, uint64_t points,
+                        int format, uint64_t seed) {
+    LasGenOptions o;
+    o.points = points;
+    o.format = format;
+    o.seed = seed;
+    return GenerateLas(dir, name, o);
+}
+
+std::vector<std::string> EntryNames(const std::string& archivePath) {
+    CFile f(archivePath, "rb");
+    VMRAFile archive;
+    archive.ReadDirectory(f);
+    std::vector<std::string> names;
+    for (const auto& r : archive.Directory()) names.push_back(r.Name());
+    return names;
+}
+
+CurrentFolder::CurrentFolder(const std::filesystem::path& p) : old_(std::filesystem::current_path()) {
+    std::filesystem::current_path(p);
+}
+
+CurrentFolder::~CurrentFolder() { std::filesystem::current_path(old_); }
 
 }  // namespace archtest

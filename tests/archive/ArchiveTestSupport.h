@@ -1,9 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "LasGenerator.h"
+#include "TestSupport.h"
 #include "las/LasException.h"
 
 namespace archtest {
@@ -46,5 +49,29 @@ std::string MessageOf(F&& f) {
 
 // Names of the files in a folder, sorted.
 std::vector<std::string> FolderContents(const std::string& folder);
+
+// Bytes that differ from seed to seed.
+Bytes Filler(std::size_t n, uint8_t seed);
+
+// A synthetic LAS file in dir; returns its path.
+std::string GenerateLas(const testsupport::TempDir& dir, const std::string& name,
+                        const LasGenOptions& options);
+std::string GenerateLas(const testsupport::TempDir& dir, const std::string& name, uint64_t points,
+                        int format, uint64_t seed);
+
+// The entry names of an archive's directory, in order.
+std::vector<std::string> EntryNames(const std::string& archivePath);
+
+// Makes a folder the current folder for the life of the object.
+class CurrentFolder {
+public:
+    explicit CurrentFolder(const std::filesystem::path& p);
+    ~CurrentFolder();
+    CurrentFolder(const CurrentFolder&) = delete;
+    CurrentFolder& operator=(const CurrentFolder&) = delete;
+
+private:
+    std::filesystem::path old_;
+};
 
 }  // namespace archtest
