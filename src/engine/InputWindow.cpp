@@ -38,6 +38,7 @@ std::size_t InputWindow::Ensure(std::size_t n) {
 }
 
 bool InputWindow::ReadExact(void* dst, std::size_t n) {
+    if (n == 0) return true;
     if (Ensure(n) < n) return false;
     std::memcpy(dst, Data(), n);
     pos_ += n;

@@ -19,6 +19,13 @@ bool CFile::Open(const std::string& path, const char* mode) {
     return f_ != nullptr;
 }
 
+bool CFile::OpenMemory(const void* data, std::size_t size) {
+    Close();
+    if (size == 0) return false;
+    f_ = fmemopen(const_cast<void*>(data), size, "rb");
+    return f_ != nullptr;
+}
+
 bool CFile::Close() {
     if (!f_) return true;
     const bool ok = std::fclose(f_) == 0;

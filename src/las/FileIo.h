@@ -18,6 +18,8 @@ public:
     CFile& operator=(CFile&& other) noexcept;
 
     bool Open(const std::string& path, const char* mode);
+    // Reads from a block of memory as from a file (for fuzzing and tests).
+    bool OpenMemory(const void* data, std::size_t size);
     // Closes the file; false when buffered data could not be written.
     bool Close();
     bool IsOpen() const { return f_ != nullptr; }

@@ -1,0 +1,225 @@
+// velmora-bench: speed and memory of one LAS file's compression and
+// decompression, as whole operations on files, against zstd on the same
+// file. Prints one "name value" line per figure.
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <spawn.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "engine/PointCodec.h"
+#include "las/FileIo.h"
+#include "las/LasAdmission.h"
+#include "las/LasException.h"
+#include "las/LasFile.h"
+
+extern char** environ;
+
+namespace {
+
+struct Run {
+    double seconds = 0;
+    long peakRssKb = 0;
+};
+
+// Runs job in a child process, so each run's peak resident memory is its
+// own; the child reports its wall time through a pipe.
+Run InChild(const std::function<void()>& job) {
+    int fds[2];
+    if (pipe(fds) != 0) std::exit(1);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        int status = 0;
+        const auto t0 = std::chrono::steady_clock::now();
+        try {
+            job();
+        } catch (const CLasException& e) {
+            std::fprintf(stderr, "velmora-bench: %s\n", e.Message());
+            status = 1;
+        }
+        const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        if (write(fds[1], &s, sizeof s) != sizeof s) status = 1;
+        _exit(status);
+    }
+    close(fds[1]);
+    Run r;
+    if (read(fds[0], &r.seconds, sizeof r.seconds) != sizeof r.seconds) r.seconds = -1;
+    close(fds[0]);
+    int status = 0;
+    struct rusage ru {};
+    wait4(pid, &status, 0, &ru);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::fprintf(stderr, "velmora-bench: a run failed\n");
+        std::exit(1);
+    }
+    r.peakRssKb = ru.ru_maxrss;
+    return r;
+}
+
+double RunCommand(const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    const auto t0 = std::chrono::steady_clock::now();
+    pid_t pid;
+    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+void Compress(const std::string& las, const std::string& entry, int threads) {
+    CPointCodec codec;
+    codec.SetThreadCount(threads);
+    CLasFile file;
+    file.SetFileName(las);
+    CheckLasAdmission(*file.ReadHeader(), FileSizeOf(las));
+    file.ReadVlrs();
+    CFile out(entry, "wb");
+    codec.Compress(&out, &file);
+    if (!out.Close()) throw CLasException("WriteError::entry");
+}
+
+void Decompress(const std::string& entry, const std::string& las, int threads) {
+    CPointCodec codec;
+    codec.SetThreadCount(threads);
+    CLasFile file;
+    file.SetFileName(las);
+    CFile in(entry, "rb");
+    int progress = 0;
+    codec.Decompress(&in, &file, &progress);
+}
+
+bool SameFiles(const std::string& a, const std::string& b) {
+    std::ifstream fa(a, std::ios::binary), fb(b, std::ios::binary);
+    return std::equal(std::istreambuf_iterator<char>(fa), {}, std::istreambuf_iterator<char>(fb), {});
+}
+
+template <class T>
+T Median(std::vector<T> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+struct Figures {
+    double seconds;
+    long rssKb;
+};
+
+Figures Measure(int runs, const std::function<void()>& job) {
+    InChild(job);  // warm-up
+    std::vector<double> t;
+    long rss = 0;
+    for (int i = 0; i < runs; ++i) {
+        const Run r = InChild(job);
+        t.push_back(r.seconds);
+        rss = std::max(rss, r.peakRssKb);
+    }
+    return {Median(t), rss};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string las, work = "/tmp";
+    int runs = 5;
+    bool zstd = true;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--runs" && i + 1 < argc) runs = std::max(1, std::atoi(argv[++i]));
+        else if (a == "--workdir" && i + 1 < argc) work = argv[++i];
+        else if (a == "--no-zstd") zstd = false;
+        else if (las.empty() && a[0] != '-') las = a;
+        else {
+            std::fprintf(stderr, "usage: %s FILE.las [--runs N] [--workdir DIR] [--no-zstd]\n", argv[0]);
+            return 2;
+        }
+    }
+    if (las.empty()) {
+        std::fprintf(stderr, "usage: %s FILE.las [--runs N] [--workdir DIR] [--no-zstd]\n", argv[0]);
+        return 2;
+    }
+    const std::string tag = std::to_string(getpid());
+    const std::string entry = work + "/velmora-bench-" + tag + ".entry";
+    const std::string back = work + "/velmora-bench-" + tag + ".las";
+    const std::string zst = work + "/velmora-bench-" + tag + ".zst";
+    const std::string unz = work + "/velmora-bench-" + tag + ".unzst";
+
+    CLasFile probe;
+    probe.SetFileName(las);
+    uint32_t points = 0;
+    try {
+        points = probe.ReadHeader()->NumberOfPointRecords();
+    } catch (const CLasException& e) {
+        std::fprintf(stderr, "velmora-bench: %s\n", e.Message());
+        return 1;
+    }
+    const int64_t lasBytes = FileSizeOf(las);
+
+    std::printf("file %s\n", las.c_str());
+    std::printf("points %u\n", points);
+    std::printf("las_bytes %lld\n", static_cast<long long>(lasBytes));
+    std::fflush(stdout);
+
+    struct Mode {
+        const char* suffix;
+        int threads;
+    } modes[] = {{"", 0}, {"_1thread", 1}};
+    double compressS = 0, decompressS = 0;
+    for (const Mode& m : modes) {
+        const Figures c = Measure(runs, [&] { Compress(las, entry, m.threads); });
+        const Figures d = Measure(runs, [&] { Decompress(entry, back, m.threads); });
+        if (!SameFiles(las, back)) {
+            std::fprintf(stderr, "velmora-bench: the decompressed file differs from the original\n");
+            return 1;
+        }
+        if (m.threads == 0) {
+            compressS = c.seconds;
+            decompressS = d.seconds;
+            const int64_t entryBytes = FileSizeOf(entry);
+            std::printf("entry_bytes %lld\n", static_cast<long long>(entryBytes));
+            std::printf("entry_over_las %.4f\n", static_cast<double>(entryBytes) / static_cast<double>(lasBytes));
+        }
+        std::printf("velmora_compress%s_s %.3f\n", m.suffix, c.seconds);
+        std::printf("velmora_decompress%s_s %.3f\n", m.suffix, d.seconds);
+        std::printf("velmora_compress%s_points_per_s %.0f\n", m.suffix, points / c.seconds);
+        std::printf("velmora_decompress%s_points_per_s %.0f\n", m.suffix, points / d.seconds);
+        std::printf("velmora_compress%s_peak_rss_mb %.1f\n", m.suffix, c.rssKb / 1024.0);
+        std::printf("velmora_decompress%s_peak_rss_mb %.1f\n", m.suffix, d.rssKb / 1024.0);
+        std::fflush(stdout);
+    }
+
+    if (zstd) {
+        auto timeOf = [&](const std::vector<std::string>& cmd) {
+            RunCommand(cmd);  // warm-up
+            std::vector<double> t;
+            for (int i = 0; i < runs; ++i) t.push_back(RunCommand(cmd));
+            return Median(t);
+        };
+        const double zc = timeOf({"zstd", "-3", "-T1", "-q", "-f", las, "-o", zst});
+        const double zd = timeOf({"zstd", "-d", "-q", "-f", zst, "-o", unz});
+        if (zc < 0 || zd < 0) {
+            std::fprintf(stderr, "velmora-bench: zstd did not run (install zstd)\n");
+            return 1;
+        }
+        std::printf("zstd_compress_s %.3f\n", zc);
+        std::printf("zstd_decompress_s %.3f\n", zd);
+        std::printf("zstd_bytes %lld\n", static_cast<long long>(FileSizeOf(zst)));
+        std::printf("compress_over_zstd %.3f\n", compressS / zc);
+        std::printf("decompress_over_zstd %.3f\n", decompressS / zd);
+    }
+    for (const auto& f : {entry, back, zst, unz}) std::remove(f.c_str());
+    return 0;
+}
