@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "engine/CpuDispatch.h"
 #include "engine/EngineMessages.h"
 #include "engine/InputWindow.h"
 #include "las/ByteOrder.h"
@@ -15,30 +16,58 @@ constexpr uint32_t kTop = 0x8000;
 constexpr uint32_t kSecond = 0x4000;
 constexpr uint32_t kMask16 = 0xFFFF;
 
-// Collects bits most significant first; the byte being filled is always
-// written at the end, so a stream ending on a byte boundary gets a whole
-// zero byte of padding.
+// Collects bits most significant first into a 64-bit register and stores
+// whole bytes; the byte being filled is always written at the end, so a
+// stream ending on a byte boundary gets a whole zero byte of padding.
 class BitWriter {
 public:
-    explicit BitWriter(std::vector<uint8_t>& out) : out_(out) {}
-    void Put(uint32_t bit) {
-        ++count_;
-        cur_ = (cur_ << 1) | bit;
-        if (++filled_ == 8) {
-            out_.push_back(static_cast<uint8_t>(cur_));
-            cur_ = 0;
-            filled_ = 0;
+    BitWriter(std::vector<uint8_t>& out, std::size_t maxBytes) : out_(out), start_(out.size()) {
+        out_.resize(start_ + maxBytes);
+        p_ = out_.data() + start_;
+    }
+    // Appends the k (<= 32) low bits of value.
+    void Put(uint32_t value, unsigned k) {
+        acc_ = (acc_ << k) | value;
+        filled_ += k;
+        count_ += k;
+        while (filled_ >= 8) {
+            filled_ -= 8;
+            *p_++ = static_cast<uint8_t>(acc_ >> filled_);
         }
     }
-    void Finish() { out_.push_back(static_cast<uint8_t>(cur_ << (8 - filled_))); }
+    void PutRepeated(uint32_t bit, std::size_t k) {
+        for (; k >= 32; k -= 32) Put(bit ? 0xFFFFFFFFu : 0u, 32);
+        if (k) Put(bit ? (1u << k) - 1 : 0u, static_cast<unsigned>(k));
+    }
     std::size_t Count() const { return count_; }
+    void Finish() {
+        *p_++ = static_cast<uint8_t>(acc_ << (8 - filled_));
+        out_.resize(static_cast<std::size_t>(p_ - out_.data()));
+    }
 
 private:
     std::vector<uint8_t>& out_;
-    uint32_t cur_ = 0;
-    int filled_ = 0;
+    std::size_t start_;
+    uint8_t* p_;
+    uint64_t acc_ = 0;
+    unsigned filled_ = 0;
     std::size_t count_ = 0;
 };
+
+// Leading bits on which low and high agree (16 when they are equal).
+inline unsigned EqualTopBits(uint32_t low, uint32_t high) {
+    const uint32_t x = (low ^ high) & kMask16;
+    return x == 0 ? 16u : static_cast<unsigned>(__builtin_clz(x)) - 16u;
+}
+
+// Steps of the middle-straddling (underflow) case in a row: positions from
+// bit 14 down where low has a 1 and high a 0.
+inline unsigned UnderflowSteps(uint32_t low, uint32_t high) {
+    const uint32_t z = ~(low & ~high) & 0x7FFF;
+    return z == 0 ? 15u : static_cast<unsigned>(__builtin_clz(z)) - 17u;
+}
+
+inline uint32_t Ones(unsigned k) { return (1u << k) - 1; }
 
 [[noreturn]] void StreamNotFound() { throw CLasException(enginemsg::kStreamNotFound); }
 
@@ -84,6 +113,7 @@ void AbsorbExcess(uint16_t freq[256], int32_t d) {
     }
 }
 
+VELMORA_CPU_CLONES
 void EncodeByteStream(const uint8_t* data, std::size_t length, std::vector<uint8_t>& out,
                       std::size_t* emittedBits) {
     uint16_t freq[256];
@@ -99,34 +129,44 @@ void EncodeByteStream(const uint8_t* data, std::size_t length, std::vector<uint8
         le::StoreU16(&out[countsAt + 2 * k], static_cast<uint16_t>(cum));
     }
 
-    BitWriter bits(out);
+    // A symbol costs at most about 14 bits; the pending bits of the flush
+    // are bounded by the shifts made.
+    BitWriter bits(out, 2 * length + 64);
     uint32_t low = 0, high = kMask16;
-    int32_t underflow = 0;
+    std::size_t underflow = 0;
     for (std::size_t i = 0; i < length; ++i) {
         const uint32_t range = high - low + 1;
         const uint32_t b = data[i];
-        high = (low + (range * highOf[b]) / kTotal - 1) & kMask16;
-        low = (low + (range * lowOf[b]) / kTotal) & kMask16;
-        for (;;) {
-            if ((high & kTop) == (low & kTop)) {
-                const uint32_t bit = (high & kTop) ? 1 : 0;
-                bits.Put(bit);
-                for (; underflow > 0; --underflow) bits.Put(bit ^ 1);
-            } else if ((low & kSecond) && !(high & kSecond)) {
-                ++underflow;
-                low &= kSecond - 1;
-                high |= kSecond;
-            } else {
-                break;
+        high = low + (range * highOf[b]) / kTotal - 1;
+        low = low + (range * lowOf[b]) / kTotal;
+        // The renormalisation shifts out, first, the leading bits on which
+        // low and high agree (the first of them followed by the pending
+        // opposite bits), then every step of the underflow case; after one
+        // of those the top bits differ for good. Done in two strides, it
+        // emits exactly the bits of the bit-by-bit loop.
+        const unsigned s1 = EqualTopBits(low, high);
+        if (s1) {
+            const uint32_t top = high >> 15;
+            bits.Put(top, 1);
+            if (underflow) {
+                bits.PutRepeated(top ^ 1, underflow);
+                underflow = 0;
             }
-            low = (low << 1) & kMask16;
-            high = ((high << 1) | 1) & kMask16;
+            if (s1 > 1) bits.Put((high >> (16 - s1)) & Ones(s1 - 1), s1 - 1);
+            low = (low << s1) & kMask16;
+            high = ((high << s1) | Ones(s1)) & kMask16;
+        }
+        const unsigned k = UnderflowSteps(low, high);
+        if (k) {
+            underflow += k;
+            low = (low << k) & 0x7FFF;
+            high = (((high << k) | Ones(k)) & 0x7FFF) | kTop;
         }
     }
     // Flush: the second bit of low, then the pending opposite bits.
     const uint32_t bit = (low & kSecond) ? 1 : 0;
-    bits.Put(bit);
-    for (++underflow; underflow > 0; --underflow) bits.Put(bit ^ 1);
+    bits.Put(bit, 1);
+    bits.PutRepeated(bit ^ 1, underflow + 1);
     if (emittedBits) *emittedBits = bits.Count();
     bits.Finish();
 
@@ -137,42 +177,53 @@ void EncodeByteStream(const uint8_t* data, std::size_t length, std::vector<uint8
 
 namespace {
 
-// Reads bits most significant first through the window. The byte holding
-// the last bit read is the one just before the window's position.
+// Reads bits most significant first through the window, a 64-bit register
+// at a time. Bits are loaded ahead of use, but only the bits consumed count:
+// the byte holding the last consumed bit is where the end marker is sought.
 class BitReader {
 public:
     explicit BitReader(InputWindow& in) : in_(in), p_(in.Data()), end_(in.Data()) {}
-    uint32_t Bit() {
-        if (left_ == 0) {
-            if (p_ == end_) Refill();
-            cur_ = *p_++;
-            left_ = 8;
-        }
-        --left_;
-        return (cur_ >> left_) & 1;
+
+    // The next k (1..16) bits.
+    uint32_t Read(unsigned k) {
+        if (avail_ < k) Refill(k);
+        const uint32_t v = static_cast<uint32_t>(buf_ >> (64 - k));
+        buf_ <<= k;
+        avail_ -= k;
+        consumed_ += k;
+        return v;
     }
-    // Hands the bytes consumed so far back to the window.
+    uint64_t Consumed() const { return consumed_; }
+    // Hands the bytes loaded so far back to the window.
     void Sync() {
         in_.Skip(static_cast<std::size_t>(p_ - in_.Data()));
         end_ = p_ = in_.Data();
     }
 
 private:
-    void Refill() {
-        Sync();
+    void Refill(unsigned need) {
+        while (avail_ <= 56) {
+            if (p_ == end_) {
+                Sync();
+                const std::size_t n = in_.Ensure(4096);
+                p_ = in_.Data();
+                end_ = p_ + n;
+                if (n == 0) break;
+            }
+            buf_ |= static_cast<uint64_t>(*p_++) << (56 - avail_);
+            avail_ += 8;
+        }
         // A valid stream is always followed by its marker: running out of
         // file inside a stream means it is damaged.
-        const std::size_t n = in_.Ensure(4096);
-        if (n == 0) StreamNotFound();
-        p_ = in_.Data();
-        end_ = p_ + n;
+        if (avail_ < need) StreamNotFound();
     }
 
     InputWindow& in_;
-    const uint8_t* p_ = nullptr;
-    const uint8_t* end_ = nullptr;
-    uint32_t cur_ = 0;
-    int left_ = 0;
+    const uint8_t* p_;
+    const uint8_t* end_;
+    uint64_t buf_ = 0;
+    unsigned avail_ = 0;
+    uint64_t consumed_ = 0;
 };
 
 // Where the next item begins, judged from the seven bytes around c, the
@@ -192,6 +243,7 @@ int64_t FindStreamEnd(InputWindow& in, int64_t c) {
 
 }  // namespace
 
+VELMORA_CPU_CLONES
 void DecodeByteStream(InputWindow& in, uint8_t* out, std::size_t length) {
     uint8_t counts[kCountBytes];
     if (!in.ReadExact(counts, sizeof counts)) StreamNotFound();
@@ -212,9 +264,9 @@ void DecodeByteStream(InputWindow& in, uint8_t* out, std::size_t length) {
         if (highOf[k] > lowOf[k]) std::memset(symbolOf + lowOf[k], k, highOf[k] - lowOf[k]);
     }
 
+    const int64_t codedStart = in.Position();
     BitReader bits(in);
-    uint32_t code = 0;
-    for (int i = 0; i < 16; ++i) code = (code << 1) | bits.Bit();
+    uint32_t code = bits.Read(16);
     uint32_t low = 0, high = kMask16;
 
     for (std::size_t i = 0; i < length; ++i) {
@@ -223,29 +275,30 @@ void DecodeByteStream(InputWindow& in, uint8_t* out, std::size_t length) {
             ((static_cast<int32_t>(code) - static_cast<int32_t>(low) + 1) * static_cast<int32_t>(kTotal) - 1) /
             range;
         // Only a damaged stream lets the count fall outside the table.
-        if (count < 0 || count >= static_cast<int32_t>(kTotal)) StreamNotFound();
+        if (static_cast<uint32_t>(count) >= kTotal) StreamNotFound();
         const uint8_t k = symbolOf[count];
         out[i] = k;
         const uint32_t r = static_cast<uint32_t>(range);
-        high = (low + (r * highOf[k]) / kTotal - 1) & kMask16;
-        low = (low + (r * lowOf[k]) / kTotal) & kMask16;
-        for (;;) {
-            if ((low ^ high) & kTop) {
-                if ((low & kSecond) && !(high & kSecond)) {
-                    code ^= kSecond;
-                    low &= kSecond - 1;
-                    high |= kSecond;
-                } else {
-                    break;
-                }
-            }
-            low = (low << 1) & kMask16;
-            high = ((high << 1) | 1) & kMask16;
-            code = ((code << 1) | bits.Bit()) & kMask16;
+        high = low + (r * highOf[k]) / kTotal - 1;
+        low = low + (r * lowOf[k]) / kTotal;
+        // The same two strides as the encoder; in the underflow steps the
+        // flipped second bit of code ends up as its top bit.
+        const unsigned s1 = EqualTopBits(low, high);
+        if (s1) {
+            low = (low << s1) & kMask16;
+            high = ((high << s1) | Ones(s1)) & kMask16;
+            code = ((code << s1) | bits.Read(s1)) & kMask16;
+        }
+        const unsigned u = UnderflowSteps(low, high);
+        if (u) {
+            low = (low << u) & 0x7FFF;
+            high = (((high << u) | Ones(u)) & 0x7FFF) | kTop;
+            code = (((code << u) | bits.Read(u)) & kMask16) ^ kTop;
         }
     }
     bits.Sync();
-    const int64_t next = FindStreamEnd(in, in.Position() - 1);
+    const int64_t last = codedStart + static_cast<int64_t>((bits.Consumed() - 1) / 8);
+    const int64_t next = FindStreamEnd(in, last);
     in.Seek(next);
 }
 

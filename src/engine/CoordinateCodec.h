@@ -22,6 +22,10 @@ int32_t PredictY(const int32_t* y, const int32_t* dx, const int32_t* dy, std::si
 int32_t PredictZ(const int32_t* z, const int32_t* dx, const int32_t* dy, const int32_t* dz,
                  std::size_t i);
 
+// Makes the Z predictor use its plain loops (true) or the fastest ones this
+// CPU runs (false); both must give the same predictions.
+void UsePlainKernelsForTesting(bool plain);
+
 // The residual arrays of a chunk whose columns are filled.
 void EncodeX(const ChunkColumns& c, std::vector<uint8_t>& out);
 void EncodeY(const ChunkColumns& c, std::vector<uint8_t>& out);

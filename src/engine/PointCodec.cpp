@@ -11,6 +11,7 @@
 #include "engine/GpsTimeCodec.h"
 #include "engine/InputWindow.h"
 #include "engine/PointView.h"
+#include "engine/TaskPool.h"
 #include "engine/WrapMath.h"
 #include "las/FileIo.h"
 #include "las/LasException.h"
@@ -46,6 +47,14 @@ constexpr RowInfo kRows[] = {
     {Row::GpsTime, 64},  {Row::Red, 16},           {Row::Green, 16},      {Row::Blue, 16},
 };
 
+// Rows in the order they are handed to the workers: the most work first,
+// so the short byte rows fill the gaps at the end.
+constexpr Row kEncodeOrder[] = {
+    Row::Z, Row::GpsTime, Row::Y, Row::X, Row::Intensity, Row::Red, Row::Green, Row::Blue,
+    Row::PointSource, Row::ScanAngle, Row::Classification, Row::UserData, Row::ReturnNumber,
+    Row::NumberOfReturns, Row::ScanDirection, Row::Edge,
+};
+
 bool RowApplies(Row row, int format) {
     if (row == Row::GpsTime) return format == 1 || format == 3;
     if (row == Row::Red || row == Row::Green || row == Row::Blue) return format == 2 || format == 3;
@@ -68,18 +77,6 @@ bool IsByteRow(Row row) {
     return row == Row::UserData || row == Row::ScanDirection || row == Row::ScanAngle ||
            row == Row::ReturnNumber || row == Row::NumberOfReturns || row == Row::Edge ||
            row == Row::Classification;
-}
-
-PointView ViewOf(CLasFile& las) {
-    PointView v;
-    PointStorage* s = las.Storage();
-    if (s) {
-        v.base = s->RecordBase();
-        v.stride = s->Stride();
-        v.count = s->Count();
-    }
-    v.format = las.Header()->PointDataFormat();
-    return v;
 }
 
 void FillColumns(const PointView& pts, ChunkColumns& c) {
@@ -230,35 +227,47 @@ int64_t CPointCodec::Compress(CFile* outputFile, CLasFile* lasFile) {
         s.totalPoints = n;
         s.chunkCount = ChunkCount(n);
         streamsTotal = s.chunkCount * UnitsPerChunk(format);
+        const std::size_t r = h.PointDataRecordLength();
+        // The codecs read the standard fields of each record in place.
+        if (r < rec::RecordSize(format) || format > 3) throw CLasException(lasmsg::kRecordLength, true);
+        TaskPool pool(TaskPool::Resolve(threadCount));
+        std::vector<uint8_t> records;
+        std::vector<uint8_t> outs[std::size(kRows)];
         int64_t first = 0;
         int64_t remaining = n;
-        std::vector<uint8_t> out;
         do {
             CheckStop(*this);
             const int64_t size = NextChunkSize(remaining);
-            lasFile->ReadPoints(static_cast<uint32_t>(size), static_cast<uint32_t>(first));
+            lasFile->ReadRecords(static_cast<uint32_t>(size), static_cast<uint32_t>(first), records);
             h.SetNumberOfPointRecords(static_cast<uint32_t>(size));
             first += kChunk;
             remaining -= kChunk;
 
-            const PointView pts = ViewOf(*lasFile);
-            if (pts.base == nullptr || pts.count != static_cast<std::size_t>(size)) {
-                throw CLasException(enginemsg::kEntryFormat);
-            }
+            const PointView pts{records.data(), r, static_cast<std::size_t>(size), format};
             ChunkColumns cols;
             FillColumns(pts, cols);
+            // Every row of a chunk depends only on the known points, so the
+            // rows are coded side by side into memory and written in order.
+            std::vector<std::function<void()>> tasks;
+            for (Row row : kEncodeOrder) {
+                if (!RowApplies(row, format)) continue;
+                tasks.emplace_back([&, row] {
+                    CheckStop(*this);
+                    std::vector<uint8_t>& out = outs[static_cast<int>(row)];
+                    out.clear();
+                    EncodeRow(row, pts, cols, out);
+                    ++streamsDone;
+                });
+            }
+            pool.Run(tasks);
             for (const RowInfo& info : kRows) {
                 if (!RowApplies(info.row, format)) continue;
-                CheckStop(*this);
-                out.clear();
-                EncodeRow(info.row, pts, cols, out);
+                const std::vector<uint8_t>& out = outs[static_cast<int>(info.row)];
                 WriteAll(*outputFile, out.data(), out.size());
                 s.uncompressedBits += static_cast<uint64_t>(info.bitsPerPoint) * pts.count;
-                ++streamsDone;
                 ratio = static_cast<double>((outputFile->Tell() - s.startPosition) * 8) /
                         static_cast<double>(s.uncompressedBits);
             }
-            lasFile->ReleasePoints();
         } while (remaining > kChunk);
     }
     ratio = 0;
@@ -327,14 +336,20 @@ void CPointCodec::Decompress(CFile* inputFile, CLasFile* lasFile, int* progressC
         s.totalPoints = n;
         s.chunkCount = ChunkCount(n);
         streamsTotal = s.chunkCount * UnitsPerChunk(format);
+        const std::size_t r = h.PointDataRecordLength();
+        // Records are rebuilt in a buffer of at least the format's standard
+        // size each; bytes a longer record has beyond it stay zero.
+        const std::size_t stride = std::max<std::size_t>(r, rec::RecordSize(format));
+        std::vector<uint8_t> records;
+        std::vector<uint8_t> packed;
         int64_t remaining = n;
         do {
             CheckStop(*this);
             const int64_t size = NextChunkSize(remaining);
             lasFile->Header()->SetNumberOfPointRecords(static_cast<uint32_t>(size));
-            lasFile->CreatePointObjects();
             remaining -= kChunk;
-            const PointView pts = ViewOf(*lasFile);
+            records.assign(static_cast<std::size_t>(size) * stride, 0);
+            const PointView pts{records.data(), stride, static_cast<std::size_t>(size), format};
             ChunkColumns cols;
             for (const RowInfo& info : kRows) {
                 if (!RowApplies(info.row, format)) continue;
@@ -345,7 +360,17 @@ void CPointCodec::Decompress(CFile* inputFile, CLasFile* lasFile, int* progressC
                 ratio = static_cast<double>((in.Position() - s.startPosition) * 8) /
                         static_cast<double>(s.uncompressedBits);
             }
-            lasFile->WritePoints(progressCounter);
+            const uint8_t* out = records.data();
+            if (stride != r) {
+                packed.resize(static_cast<std::size_t>(size) * r);
+                for (std::size_t i = 0; i < static_cast<std::size_t>(size); ++i) {
+                    std::copy_n(records.data() + i * stride, r, packed.data() + i * r);
+                }
+                out = packed.data();
+            }
+            CRecordAppender appender(lasFile->FileName(), r, static_cast<std::size_t>(size), progressCounter);
+            appender.Append(out, static_cast<std::size_t>(size));
+            appender.Finish();
         } while (remaining > kChunk);
     }
     in.SyncFile();
