@@ -199,20 +199,41 @@ int32_t PredictZ(const int32_t* z, const int32_t* dx, const int32_t* dy, const i
 
 namespace {
 
-void Restore(InputWindow& in, std::vector<int32_t>& v, std::vector<int32_t>& d, std::size_t n,
-             const auto& predict) {
-    v.resize(n);
+// v holds the residuals; each is replaced by its value in point order, so
+// the predictor only ever sees restored points before i.
+void Restore(std::vector<int32_t>& v, std::vector<int32_t>& d, const auto& predict) {
+    const std::size_t n = v.size();
     d.assign(n, 0);
-    valueblock::DecodeValueBlock(in, v.data(), n);
-    // v holds the residuals; each is replaced by its value in point order,
-    // so the predictor only ever sees restored points before i.
     for (std::size_t i = 1; i < n; ++i) {
         v[i] = Add32(predict(i), v[i]);
         d[i] = Sub32(v[i], v[i - 1]);
     }
 }
 
+std::vector<int32_t> ReadResiduals(InputWindow& in, std::size_t n) {
+    std::vector<int32_t> r(n);
+    valueblock::DecodeValueBlock(in, r.data(), n);
+    return r;
+}
+
 }  // namespace
+
+void RestoreX(ChunkColumns& c, std::vector<int32_t> residuals) {
+    c.x = std::move(residuals);
+    Restore(c.x, c.dx, [&](std::size_t i) { return PredictX(c.x.data(), c.dx.data(), i); });
+}
+
+void RestoreY(ChunkColumns& c, std::vector<int32_t> residuals) {
+    c.y = std::move(residuals);
+    Restore(c.y, c.dy, [&](std::size_t i) { return PredictY(c.y.data(), c.dx.data(), c.dy.data(), i); });
+}
+
+void RestoreZ(ChunkColumns& c, std::vector<int32_t> residuals) {
+    c.z = std::move(residuals);
+    Restore(c.z, c.dz, [&](std::size_t i) {
+        return PredictZ(c.z.data(), c.dx.data(), c.dy.data(), c.dz.data(), i);
+    });
+}
 
 void EncodeX(const ChunkColumns& c, std::vector<uint8_t>& out) {
     const std::size_t n = c.x.size();
@@ -242,19 +263,8 @@ void EncodeZ(const ChunkColumns& c, std::vector<uint8_t>& out) {
     valueblock::EncodeValueBlock(r.data(), n, out);
 }
 
-void DecodeX(InputWindow& in, ChunkColumns& c, std::size_t n) {
-    Restore(in, c.x, c.dx, n, [&](std::size_t i) { return PredictX(c.x.data(), c.dx.data(), i); });
-}
-
-void DecodeY(InputWindow& in, ChunkColumns& c, std::size_t n) {
-    Restore(in, c.y, c.dy, n,
-            [&](std::size_t i) { return PredictY(c.y.data(), c.dx.data(), c.dy.data(), i); });
-}
-
-void DecodeZ(InputWindow& in, ChunkColumns& c, std::size_t n) {
-    Restore(in, c.z, c.dz, n, [&](std::size_t i) {
-        return PredictZ(c.z.data(), c.dx.data(), c.dy.data(), c.dz.data(), i);
-    });
-}
+void DecodeX(InputWindow& in, ChunkColumns& c, std::size_t n) { RestoreX(c, ReadResiduals(in, n)); }
+void DecodeY(InputWindow& in, ChunkColumns& c, std::size_t n) { RestoreY(c, ReadResiduals(in, n)); }
+void DecodeZ(InputWindow& in, ChunkColumns& c, std::size_t n) { RestoreZ(c, ReadResiduals(in, n)); }
 
 }  // namespace coords

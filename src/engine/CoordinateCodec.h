@@ -31,7 +31,12 @@ void EncodeX(const ChunkColumns& c, std::vector<uint8_t>& out);
 void EncodeY(const ChunkColumns& c, std::vector<uint8_t>& out);
 void EncodeZ(const ChunkColumns& c, std::vector<uint8_t>& out);
 
-// Restore c.x/dx (then y/dy, then z/dz) for a chunk of n points.
+// Restore c.x/dx (then y/dy, then z/dz) from the chunk's residuals.
+void RestoreX(ChunkColumns& c, std::vector<int32_t> residuals);
+void RestoreY(ChunkColumns& c, std::vector<int32_t> residuals);
+void RestoreZ(ChunkColumns& c, std::vector<int32_t> residuals);
+
+// The same, reading the residuals of a chunk of n points from the window.
 void DecodeX(InputWindow& in, ChunkColumns& c, std::size_t n);
 void DecodeY(InputWindow& in, ChunkColumns& c, std::size_t n);
 void DecodeZ(InputWindow& in, ChunkColumns& c, std::size_t n);

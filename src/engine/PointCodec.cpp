@@ -6,6 +6,8 @@
 #include "engine/AttributeCodec.h"
 #include "engine/ChunkColumns.h"
 #include "engine/ChunkPlan.h"
+#include "engine/ChunkRows.h"
+#include "engine/ChunkDecoder.h"
 #include "engine/CoordinateCodec.h"
 #include "engine/EngineMessages.h"
 #include "engine/GpsTimeCodec.h"
@@ -21,6 +23,7 @@
 
 namespace {
 
+using namespace chunkrows;
 using chunkplan::ChunkCount;
 using chunkplan::kChunk;
 using chunkplan::NextChunkSize;
@@ -28,56 +31,6 @@ using chunkplan::UnitsPerChunk;
 
 constexpr uint32_t kRawLimit = 1000;
 constexpr uint64_t kHeaderBits = LasHeader::kImageSize * 8;
-
-// The codec runs of one chunk, in stream order.
-enum class Row {
-    UserData, ScanDirection, ScanAngle, ReturnNumber, PointSource, NumberOfReturns, Edge,
-    Classification, X, Y, Z, Intensity, GpsTime, Red, Green, Blue,
-};
-
-struct RowInfo {
-    Row row;
-    uint32_t bitsPerPoint;
-};
-
-constexpr RowInfo kRows[] = {
-    {Row::UserData, 8},  {Row::ScanDirection, 1},  {Row::ScanAngle, 8},   {Row::ReturnNumber, 3},
-    {Row::PointSource, 16}, {Row::NumberOfReturns, 3}, {Row::Edge, 1},    {Row::Classification, 8},
-    {Row::X, 32},        {Row::Y, 32},             {Row::Z, 32},          {Row::Intensity, 16},
-    {Row::GpsTime, 64},  {Row::Red, 16},           {Row::Green, 16},      {Row::Blue, 16},
-};
-
-// Rows in the order they are handed to the workers: the most work first,
-// so the short byte rows fill the gaps at the end.
-constexpr Row kEncodeOrder[] = {
-    Row::Z, Row::GpsTime, Row::Y, Row::X, Row::Intensity, Row::Red, Row::Green, Row::Blue,
-    Row::PointSource, Row::ScanAngle, Row::Classification, Row::UserData, Row::ReturnNumber,
-    Row::NumberOfReturns, Row::ScanDirection, Row::Edge,
-};
-
-bool RowApplies(Row row, int format) {
-    if (row == Row::GpsTime) return format == 1 || format == 3;
-    if (row == Row::Red || row == Row::Green || row == Row::Blue) return format == 2 || format == 3;
-    return true;
-}
-
-attrs::ByteAttr ByteAttrOf(Row row) {
-    switch (row) {
-        case Row::UserData: return attrs::ByteAttr::UserData;
-        case Row::ScanDirection: return attrs::ByteAttr::ScanDirection;
-        case Row::ScanAngle: return attrs::ByteAttr::ScanAngle;
-        case Row::ReturnNumber: return attrs::ByteAttr::ReturnNumber;
-        case Row::NumberOfReturns: return attrs::ByteAttr::NumberOfReturns;
-        case Row::Edge: return attrs::ByteAttr::Edge;
-        default: return attrs::ByteAttr::Classification;
-    }
-}
-
-bool IsByteRow(Row row) {
-    return row == Row::UserData || row == Row::ScanDirection || row == Row::ScanAngle ||
-           row == Row::ReturnNumber || row == Row::NumberOfReturns || row == Row::Edge ||
-           row == Row::Classification;
-}
 
 void FillColumns(const PointView& pts, ChunkColumns& c) {
     const std::size_t n = pts.count;
@@ -285,6 +238,7 @@ void CPointCodec::Decompress(CFile* inputFile, CLasFile* lasFile, int* progressC
     s.startPosition = inputFile->Tell();
     CheckStop(*this);
 
+    parallelChunks = 0;
     InputWindow in(*inputFile);
     auto header = std::make_unique<LasHeader>();
     if (!in.ReadExact(header->bytes.data(), header->bytes.size())) {
@@ -342,6 +296,8 @@ void CPointCodec::Decompress(CFile* inputFile, CLasFile* lasFile, int* progressC
         const std::size_t stride = std::max<std::size_t>(r, rec::RecordSize(format));
         std::vector<uint8_t> records;
         std::vector<uint8_t> packed;
+        TaskPool pool(TaskPool::Resolve(threadCount));
+        const chunkdecoder::Context ctx{pool, [this] { CheckStop(*this); }, [this] { ++streamsDone; }, false};
         int64_t remaining = n;
         do {
             CheckStop(*this);
@@ -350,15 +306,29 @@ void CPointCodec::Decompress(CFile* inputFile, CLasFile* lasFile, int* progressC
             remaining -= kChunk;
             records.assign(static_cast<std::size_t>(size) * stride, 0);
             const PointView pts{records.data(), stride, static_cast<std::size_t>(size), format};
-            ChunkColumns cols;
-            for (const RowInfo& info : kRows) {
-                if (!RowApplies(info.row, format)) continue;
-                CheckStop(*this);
-                DecodeRow(info.row, in, pts, cols);
-                s.uncompressedBits += static_cast<uint64_t>(info.bitsPerPoint) * pts.count;
-                ++streamsDone;
+            chunkdecoder::Context chunkCtx = ctx;
+            chunkCtx.moreChunks = remaining > kChunk;
+            const int32_t doneBefore = streamsDone;
+            const bool parallel = pool.Threads() > 1 && chunkdecoder::DecodeInParallel(in, pts, chunkCtx);
+            if (parallel) {
+                ++parallelChunks;
+                for (const RowInfo& info : kRows) {
+                    if (RowApplies(info.row, format)) s.uncompressedBits += uint64_t{info.bitsPerPoint} * pts.count;
+                }
                 ratio = static_cast<double>((in.Position() - s.startPosition) * 8) /
                         static_cast<double>(s.uncompressedBits);
+            } else {
+                streamsDone = doneBefore;
+                ChunkColumns cols;
+                for (const RowInfo& info : kRows) {
+                    if (!RowApplies(info.row, format)) continue;
+                    CheckStop(*this);
+                    DecodeRow(info.row, in, pts, cols);
+                    s.uncompressedBits += static_cast<uint64_t>(info.bitsPerPoint) * pts.count;
+                    ++streamsDone;
+                    ratio = static_cast<double>((in.Position() - s.startPosition) * 8) /
+                            static_cast<double>(s.uncompressedBits);
+                }
             }
             const uint8_t* out = records.data();
             if (stride != r) {
