@@ -34,6 +34,19 @@ inline unsigned UnderflowSteps(uint32_t low, uint32_t high) {
 
 inline uint32_t Ones(unsigned k) { return (1u << k) - 1; }
 
+// floor(x / 10000) is (x * kReciprocal) >> kReciprocalShift for every
+// 32-bit x, and range * bound stays below 2^30, so a bound can be kept
+// premultiplied by the reciprocal: floor(range * bound / 10000) is then one
+// 64-bit multiplication and a shift, with the same result as the division.
+inline constexpr uint64_t kReciprocal = 0xD1B71759ull;  // ceil(2^45 / 10000)
+inline constexpr unsigned kReciprocalShift = 45;
+static_assert(kReciprocal * kTotal >= (uint64_t{1} << kReciprocalShift));
+
+inline uint64_t Premultiplied(uint32_t bound) { return uint64_t{bound} * kReciprocal; }
+inline uint32_t ScaledBound(uint32_t range, uint64_t premultiplied) {
+    return static_cast<uint32_t>((range * premultiplied) >> kReciprocalShift);
+}
+
 [[noreturn]] inline void StreamNotFound() { throw CLasException(enginemsg::kStreamNotFound); }
 
 }  // namespace bytestream::detail

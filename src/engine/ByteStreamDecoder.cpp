@@ -135,6 +135,7 @@ int64_t FindStreamEnd(Source& src, int64_t c) {
 // total; anything else is damage, and decoding it could divide by zero.
 struct SymbolTable {
     uint32_t lowOf[256], highOf[256];
+    uint64_t lowScaled[256], highScaled[256];  // premultiplied bounds
     uint8_t symbolOf[kTotal];
 
     void Load(const uint8_t* counts) {
@@ -148,6 +149,8 @@ struct SymbolTable {
         if (prev != kTotal) StreamNotFound();
         for (int k = 0; k < 256; ++k) {
             if (highOf[k] > lowOf[k]) std::memset(symbolOf + lowOf[k], k, highOf[k] - lowOf[k]);
+            lowScaled[k] = Premultiplied(lowOf[k]);
+            highScaled[k] = Premultiplied(highOf[k]);
         }
     }
 };
@@ -174,8 +177,8 @@ public:
         if (static_cast<uint32_t>(count) >= kTotal) StreamNotFound();
         const uint8_t k = table_.symbolOf[count];
         const uint32_t r = static_cast<uint32_t>(range);
-        uint32_t high = low_ + (r * table_.highOf[k]) / kTotal - 1;
-        uint32_t low = low_ + (r * table_.lowOf[k]) / kTotal;
+        uint32_t high = low_ + ScaledBound(r, table_.highScaled[k]) - 1;
+        uint32_t low = low_ + ScaledBound(r, table_.lowScaled[k]);
         // The same two strides as the encoder; in the underflow steps the
         // flipped second bit of code ends up as its top bit.
         const unsigned s1 = EqualTopBits(low, high);

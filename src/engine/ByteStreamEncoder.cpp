@@ -71,9 +71,9 @@ public:
         const std::size_t countsAt = out.size();
         out.resize(countsAt + kCountBytes);
         for (int k = 0; k < 256; ++k) {
-            lowOf_[k] = cum;
+            lowOf_[k] = Premultiplied(cum);
             cum += freq[k];
-            highOf_[k] = cum;
+            highOf_[k] = Premultiplied(cum);
             le::StoreU16(&out[countsAt + 2 * k], static_cast<uint16_t>(cum));
         }
         // A symbol costs at most 16 bits, the flush what the shifts left.
@@ -86,8 +86,8 @@ public:
         BitWriter& bits = *bits_;
         const uint32_t range = high_ - low_ + 1;
         const uint32_t b = data_[i];
-        uint32_t high = low_ + (range * highOf_[b]) / kTotal - 1;
-        uint32_t low = low_ + (range * lowOf_[b]) / kTotal;
+        uint32_t high = low_ + ScaledBound(range, highOf_[b]) - 1;
+        uint32_t low = low_ + ScaledBound(range, lowOf_[b]);
         // The renormalisation shifts out, first, the leading bits on which
         // low and high agree (the first of them followed by the pending
         // opposite bits), then every step of the underflow case; after one
@@ -131,7 +131,7 @@ private:
     const uint8_t* data_;
     std::size_t length_;
     std::vector<uint8_t>& out_;
-    uint32_t lowOf_[256], highOf_[256];
+    uint64_t lowOf_[256], highOf_[256];  // premultiplied bounds
     std::optional<BitWriter> bits_;
     uint32_t low_ = 0, high_ = kMask16;
     std::size_t underflow_ = 0;

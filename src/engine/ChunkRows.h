@@ -2,7 +2,13 @@
 
 #include <cstdint>
 
+#include <vector>
+
 #include "engine/AttributeCodec.h"
+#include "engine/ChunkColumns.h"
+#include "engine/PointView.h"
+
+class InputWindow;
 
 // The codec runs (rows) of one chunk and their order in the stream. The
 // order matters: later rows' predictors read attributes restored by earlier
@@ -65,5 +71,12 @@ inline int BlocksOf(Row row) {
     if (IsByteRow(row)) return 0;
     return row == Row::GpsTime ? 2 : 1;
 }
+
+// The coordinates, their steps and the scan direction flags of a chunk.
+void FillColumns(const PointView& pts, ChunkColumns& c);
+// One row of a chunk, coded into out / decoded from the window into the
+// points (and, for the rows later ones depend on, into cols).
+void EncodeRow(Row row, const PointView& pts, const ChunkColumns& cols, std::vector<uint8_t>& out);
+void DecodeRow(Row row, InputWindow& in, const PointView& pts, ChunkColumns& cols);
 
 }  // namespace chunkrows

@@ -160,10 +160,10 @@ TEST(CoordinateCodec, FastAndPlainZLoopsPredictAlike) {
     int32_t px = 0, py = 0, pz = 0;
     for (int i = 0; i < 20000; ++i) {
         s = s * 6364136223846793005ull + 1442695040888963407ull;
-        const int big = (s >> 60) == 0 ? 1 << 28 : 1;
-        px = wrap::Add32(px, static_cast<int32_t>((s >> 20) % 997) * big - 300);
+        const int32_t big = (s >> 60) == 0 ? 1 << 28 : 1;
+        px = wrap::Add32(px, wrap::Sub32(wrap::Mul32(static_cast<int32_t>((s >> 20) % 997), big), 300));
         py = wrap::Add32(py, static_cast<int32_t>((s >> 33) % 1013) - 500);
-        pz = wrap::Add32(pz, static_cast<int32_t>((s >> 44) % 4001) * big - 2000);
+        pz = wrap::Add32(pz, wrap::Sub32(wrap::Mul32(static_cast<int32_t>((s >> 44) % 4001), big), 2000));
         c.x.push_back(px);
         c.y.push_back(py);
         c.z.push_back(pz);
