@@ -2,6 +2,7 @@
 //   velmora-entry -c IN.las OUT.entry    writes the entry for a LAS file
 //   velmora-entry -d IN.entry OUT.las    rebuilds the LAS file from an entry
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "engine/PointCodec.h"
@@ -32,6 +33,9 @@ int main(int argc, char** argv) {
             if (!in.IsOpen()) throw CLasException("ReadError::File could not be open.");
             int progress = 0;
             codec.Decompress(&in, &las, &progress);
+            if (std::getenv("VELMORA_VERBOSE")) {
+                std::fprintf(stderr, "chunks decoded in parallel: %d\n", codec.ParallelChunks());
+            }
         }
     } catch (const CLasException& e) {
         std::fprintf(stderr, "%s\n", e.Message());

@@ -1,31 +1,22 @@
 #include <cstdio>
-#include <string>
 
-#include "app/WindowMode.h"
+#include "app/CommandLine.h"
+#include "app/CommandLineMessages.h"
 #ifdef VELMORA_WITH_GUI
 #include "app/MainApp.h"
 #endif
-
-namespace {
-std::string UsageText(const std::string& prog) {
-    return "Usage:\n- Open archive: " + prog + " <*.vmra archive to open>\n- Compression: " + prog +
-           " -c <*.las files to compress separated by spaces> <*.vmra archive destination>\n"
-           "- Decompression: " + prog +
-           " -d <*.las files to decompress separated by spaces> <*.vmra source archive>\n";
-}
-}  // namespace
 
 int main(int argc, char** argv) {
     if (IsWindowCommandLine(argc, argv)) {
 #ifdef VELMORA_WITH_GUI
         int exitCode = 0;
+        // False when the archive argument does not exist: that has been
+        // said, and the command line below explains the usage.
         if (CMainApp::Run(argc, argv, &exitCode)) return exitCode;
 #else
-        std::fputs("This build of Velmora has no window; use -c or -d to work from the "
-                   "command line.\n",
-                   stderr);
+        std::fprintf(stderr, "%s\n", climsg::kNoWindow);
+        return 255;
 #endif
     }
-    std::fputs(UsageText(argv[0]).c_str(), stderr);
-    return 255;
+    return DispatchCommandLine(argc, argv);
 }

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,11 @@ struct EntryRecord {
 class VMRAFile {
 public:
     static constexpr uint32_t kMagic = 0x4A3B2C1D;
+    // An archive longer than this takes no more entries; they go to its
+    // next part file.
+    static constexpr int64_t kPartLimit = 1000LL * 1048576;
+    // Offsets and sizes are stored in 32 bits and read as signed.
+    static constexpr int64_t kMaxArchiveBytes = 2147483647;
 
     VMRAFile();
     ~VMRAFile();
@@ -48,6 +54,17 @@ public:
     const std::vector<EntryRecord>& Directory() const { return directory; }
     int32_t EntryCount() const { return entryCount; }
     int FoundIndex() const { return foundIndex; }
+    // Where the loaded directory begins; an entry's data runs up to the next
+    // entry's data or, for the last one, up to here.
+    int64_t DirectoryStart() const { return directoryStart; }
+    // True length of entry i's data in the loaded directory, whatever its
+    // record's stored size says.
+    int64_t EntryExtent(std::size_t i) const;
+
+    // An entry name read from an archive may be used as a file name only
+    // when this holds: not empty, at most 255 bytes, no path separator,
+    // not "." or "..".
+    static bool IsSafeEntryName(const std::string& name);
 
     void AddLasFile(const std::string& lasPath, const std::string& archivePath);
     bool ContainsEntry(const std::string& archivePath, const std::string& lasPath);
@@ -62,20 +79,48 @@ public:
 
     // Stop requests from another thread: the running add or extraction
     // unwinds at the engine's next check and the archive is restored.
+    // A request stays in force until ClearStopRequest(), so one that
+    // arrives between two files of a batch still stops the next file. A
+    // job that reuses this object for new work clears it before starting.
     void AbortCompression();
     void AbortDecompression();
+    void ClearStopRequest() { engine.ClearStop(); }
 
     CPointCodec& Engine() { return engine; }
 
-    // Percent of the data moved by a running DeleteEntry.
+    // Percent of the data moved by a running DeleteEntry: 0 when it starts,
+    // 100 when it has finished.
     std::atomic<int> DeleteProgress{0};
+    // Called on the deleting thread with every new DeleteProgress value.
+    std::function<void(int)> onDeleteProgress;
+
+    // Lowers the size an archive may reach, so tests can meet the limit
+    // without writing gigabytes.
+    void SetMaxArchiveBytes(int64_t bytes) { maxArchiveBytes = bytes; }
 
 private:
+    void DropDirectory();
+    int IndexOf(const std::string& name) const;
+    void ThrowIfStopped() const;
+    void SetDeleteProgress(int percent);
+    void AddEntry(const std::string& lasPath, const std::string& archivePath);
+    void RemoveEntryInPlace(CFile& file, std::size_t k);
+    void CheckEntryData(CFile& file, std::size_t k);
+
     std::vector<EntryRecord> directory;
     int32_t entryCount = 0;
+    int64_t directoryStart = 0;
     int foundIndex = -1;
     std::string currentName;
     std::string outputPath;
+    // An archive that ContainsEntry had to create: a failed add into it, while
+    // it is still empty, removes it again, as if the job had never started.
+    std::string createdEmpty;
+    int64_t maxArchiveBytes = kMaxArchiveBytes;
+    // Set once RemoveEntryInPlace has written to the file: from then on the
+    // archive cannot be put back as it was.
+    bool moveStarted = false;
+    int extractProgress = 0;
     CPointCodec engine;
     CLasFile lasFile;
 };

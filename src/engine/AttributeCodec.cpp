@@ -41,11 +41,9 @@ void EncodeByteAttr(ByteAttr a, const PointView& pts, std::vector<uint8_t>& out)
     bytestream::EncodeByteStream(bytes.data(), n, out);
 }
 
-void DecodeByteAttr(ByteAttr a, InputWindow& in, const PointView& pts, ChunkColumns& cols) {
+void RestoreByteAttr(ByteAttr a, const uint8_t* bytes, const PointView& pts, ChunkColumns& cols) {
     const ByteField f = FieldOf(a);
     const std::size_t n = pts.count;
-    std::vector<uint8_t> bytes(n);
-    bytestream::DecodeByteStream(in, bytes.data(), n);
     if (IsDifference(a)) {
         // The previous value is read back after the setter has masked it,
         // so 1- and 3-bit fields come out exactly as they went in.
@@ -63,6 +61,12 @@ void DecodeByteAttr(ByteAttr a, InputWindow& in, const PointView& pts, ChunkColu
     }
 }
 
+void DecodeByteAttr(ByteAttr a, InputWindow& in, const PointView& pts, ChunkColumns& cols) {
+    std::vector<uint8_t> bytes(pts.count);
+    bytestream::DecodeByteStream(in, bytes.data(), bytes.size());
+    RestoreByteAttr(a, bytes.data(), pts, cols);
+}
+
 void EncodeDifferences16(const std::vector<uint16_t>& v, std::vector<uint8_t>& out) {
     const std::size_t n = v.size();
     std::vector<int32_t> r(n);
@@ -71,13 +75,17 @@ void EncodeDifferences16(const std::vector<uint16_t>& v, std::vector<uint8_t>& o
     valueblock::EncodeValueBlock(r.data(), n, out);
 }
 
-std::vector<uint16_t> DecodeDifferences16(InputWindow& in, std::size_t n) {
-    std::vector<int32_t> r(n);
-    valueblock::DecodeValueBlock(in, r.data(), n);
+std::vector<uint16_t> RestoreDifferences16(const int32_t* r, std::size_t n) {
     std::vector<uint16_t> v(n);
     v[0] = static_cast<uint16_t>(r[0]);
     for (std::size_t i = 1; i < n; ++i) v[i] = static_cast<uint16_t>(wrap::Add32(v[i - 1], r[i]));
     return v;
+}
+
+std::vector<uint16_t> DecodeDifferences16(InputWindow& in, std::size_t n) {
+    std::vector<int32_t> r(n);
+    valueblock::DecodeValueBlock(in, r.data(), n);
+    return RestoreDifferences16(r.data(), n);
 }
 
 void EncodePointSource(const PointView& pts, std::vector<uint8_t>& out) {
@@ -86,9 +94,15 @@ void EncodePointSource(const PointView& pts, std::vector<uint8_t>& out) {
     EncodeDifferences16(v, out);
 }
 
-void DecodePointSource(InputWindow& in, const PointView& pts) {
-    const std::vector<uint16_t> v = DecodeDifferences16(in, pts.count);
+void RestorePointSource(const int32_t* r, const PointView& pts) {
+    const std::vector<uint16_t> v = RestoreDifferences16(r, pts.count);
     for (std::size_t i = 0; i < pts.count; ++i) pts.SetPointSourceId(i, v[i]);
+}
+
+void DecodePointSource(InputWindow& in, const PointView& pts) {
+    std::vector<int32_t> r(pts.count);
+    valueblock::DecodeValueBlock(in, r.data(), r.size());
+    RestorePointSource(r.data(), pts);
 }
 
 uint16_t PredictIntensity(const uint16_t* v, const int32_t* z, std::size_t i) {
@@ -114,16 +128,20 @@ void EncodeIntensity(const PointView& pts, const ChunkColumns& cols, std::vector
     valueblock::EncodeValueBlock(r.data(), n, out);
 }
 
-void DecodeIntensity(InputWindow& in, const PointView& pts, const ChunkColumns& cols) {
+void RestoreIntensity(const int32_t* r, const PointView& pts, const ChunkColumns& cols) {
     const std::size_t n = pts.count;
-    std::vector<int32_t> r(n);
-    valueblock::DecodeValueBlock(in, r.data(), n);
     std::vector<uint16_t> v(n);
     for (std::size_t i = 0; i < n && i < 3; ++i) v[i] = static_cast<uint16_t>(r[i]);
     for (std::size_t i = 3; i < n; ++i) {
         v[i] = static_cast<uint16_t>(wrap::Add32(PredictIntensity(v.data(), cols.z.data(), i), r[i]));
     }
     for (std::size_t i = 0; i < n; ++i) pts.SetIntensity(i, v[i]);
+}
+
+void DecodeIntensity(InputWindow& in, const PointView& pts, const ChunkColumns& cols) {
+    std::vector<int32_t> r(pts.count);
+    valueblock::DecodeValueBlock(in, r.data(), r.size());
+    RestoreIntensity(r.data(), pts, cols);
 }
 
 }  // namespace attrs

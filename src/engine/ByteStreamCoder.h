@@ -29,9 +29,29 @@ void AbsorbExcess(uint16_t freq[256], int32_t d);
 void EncodeByteStream(const uint8_t* data, std::size_t length, std::vector<uint8_t>& out,
                       std::size_t* emittedBits = nullptr);
 
+// Two streams in one loop, for when both are known: their dependency chains
+// overlap, so this takes much less than coding them one after the other.
+void EncodeTwoByteStreams(const uint8_t* a, std::size_t lengthA, std::vector<uint8_t>& outA, const uint8_t* b,
+                          std::size_t lengthB, std::vector<uint8_t>& outB);
+
 // Decodes one stream starting at the window's position into out[0 .. length)
 // and leaves the window at the first byte after the stream's end marker.
 // Throws CLasException "Unable to find stream" when the stream is damaged.
 void DecodeByteStream(InputWindow& in, uint8_t* out, std::size_t length);
+
+// The same for a stream held in memory: data[0 .. size) holds the stream
+// starting at offset (and, for its end marker, the bytes after it when
+// there are any). Returns the offset of the next item.
+std::size_t DecodeByteStreamAt(const uint8_t* data, std::size_t size, std::size_t offset, uint8_t* out,
+                               std::size_t length);
+
+struct StreamRequest {
+    std::size_t offset = 0;  // in: where the stream starts
+    uint8_t* out = nullptr;  // in: length bytes of room
+    std::size_t length = 0;
+    std::size_t next = 0;    // out: where the next item begins
+};
+// Two streams held in memory, decoded in one loop.
+void DecodeTwoByteStreamsAt(const uint8_t* data, std::size_t size, StreamRequest& a, StreamRequest& b);
 
 }  // namespace bytestream

@@ -22,12 +22,21 @@ int32_t PredictY(const int32_t* y, const int32_t* dx, const int32_t* dy, std::si
 int32_t PredictZ(const int32_t* z, const int32_t* dx, const int32_t* dy, const int32_t* dz,
                  std::size_t i);
 
+// Makes the Z predictor use its plain loops (true) or the fastest ones this
+// CPU runs (false); both must give the same predictions.
+void UsePlainKernelsForTesting(bool plain);
+
 // The residual arrays of a chunk whose columns are filled.
 void EncodeX(const ChunkColumns& c, std::vector<uint8_t>& out);
 void EncodeY(const ChunkColumns& c, std::vector<uint8_t>& out);
 void EncodeZ(const ChunkColumns& c, std::vector<uint8_t>& out);
 
-// Restore c.x/dx (then y/dy, then z/dz) for a chunk of n points.
+// Restore c.x/dx (then y/dy, then z/dz) from the chunk's residuals.
+void RestoreX(ChunkColumns& c, std::vector<int32_t> residuals);
+void RestoreY(ChunkColumns& c, std::vector<int32_t> residuals);
+void RestoreZ(ChunkColumns& c, std::vector<int32_t> residuals);
+
+// The same, reading the residuals of a chunk of n points from the window.
 void DecodeX(InputWindow& in, ChunkColumns& c, std::size_t n);
 void DecodeY(InputWindow& in, ChunkColumns& c, std::size_t n);
 void DecodeZ(InputWindow& in, ChunkColumns& c, std::size_t n);

@@ -59,11 +59,8 @@ void Encode(const PointView& pts, const std::vector<uint8_t>& flags, std::vector
     valueblock::EncodeValueBlock(half.data(), n, out);
 }
 
-void Decode(InputWindow& in, const PointView& pts, const std::vector<uint8_t>& flags) {
+void Restore(const int32_t* high, const int32_t* low, const PointView& pts, const std::vector<uint8_t>& flags) {
     const std::size_t n = pts.count;
-    std::vector<int32_t> high(n), low(n);
-    valueblock::DecodeValueBlock(in, high.data(), n);
-    valueblock::DecodeValueBlock(in, low.data(), n);
     auto join = [&](std::size_t k) {
         return static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(high[k])) << 32) |
                                     static_cast<uint32_t>(low[k]));
@@ -72,6 +69,14 @@ void Decode(InputWindow& in, const PointView& pts, const std::vector<uint8_t>& f
     t[0] = join(0);
     for (std::size_t k = 1; k < n; ++k) t[k] = Add64(Predict(t.data(), flags.data(), k), join(k));
     for (std::size_t k = 0; k < n; ++k) pts.SetGpsBits(k, t[k]);
+}
+
+void Decode(InputWindow& in, const PointView& pts, const std::vector<uint8_t>& flags) {
+    const std::size_t n = pts.count;
+    std::vector<int32_t> high(n), low(n);
+    valueblock::DecodeValueBlock(in, high.data(), n);
+    valueblock::DecodeValueBlock(in, low.data(), n);
+    Restore(high.data(), low.data(), pts, flags);
 }
 
 }  // namespace gpstime
@@ -84,9 +89,15 @@ void Encode(const PointView& pts, int channel, std::vector<uint8_t>& out) {
     attrs::EncodeDifferences16(v, out);
 }
 
-void Decode(InputWindow& in, const PointView& pts, int channel) {
-    const std::vector<uint16_t> v = attrs::DecodeDifferences16(in, pts.count);
+void Restore(const int32_t* residuals, const PointView& pts, int channel) {
+    const std::vector<uint16_t> v = attrs::RestoreDifferences16(residuals, pts.count);
     for (std::size_t i = 0; i < pts.count; ++i) pts.SetColor(i, channel, v[i]);
+}
+
+void Decode(InputWindow& in, const PointView& pts, int channel) {
+    std::vector<int32_t> r(pts.count);
+    valueblock::DecodeValueBlock(in, r.data(), r.size());
+    Restore(r.data(), pts, channel);
 }
 
 }  // namespace color

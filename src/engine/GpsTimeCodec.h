@@ -19,6 +19,8 @@ int64_t Predict(const int64_t* t, const uint8_t* f, std::size_t k);
 
 void Encode(const PointView& pts, const std::vector<uint8_t>& flags, std::vector<uint8_t>& out);
 void Decode(InputWindow& in, const PointView& pts, const std::vector<uint8_t>& flags);
+// From the residuals' high and low halves.
+void Restore(const int32_t* high, const int32_t* low, const PointView& pts, const std::vector<uint8_t>& flags);
 
 }  // namespace gpstime
 
@@ -26,4 +28,5 @@ void Decode(InputWindow& in, const PointView& pts, const std::vector<uint8_t>& f
 namespace color {
 void Encode(const PointView& pts, int channel, std::vector<uint8_t>& out);
 void Decode(InputWindow& in, const PointView& pts, int channel);
+void Restore(const int32_t* residuals, const PointView& pts, int channel);
 }  // namespace color

@@ -1,16 +1,20 @@
 #include "engine/PointCodec.h"
 
 #include <algorithm>
+#include <future>
 #include <vector>
 
 #include "engine/AttributeCodec.h"
 #include "engine/ChunkColumns.h"
 #include "engine/ChunkPlan.h"
+#include "engine/ChunkRows.h"
+#include "engine/ChunkDecoder.h"
 #include "engine/CoordinateCodec.h"
 #include "engine/EngineMessages.h"
 #include "engine/GpsTimeCodec.h"
 #include "engine/InputWindow.h"
 #include "engine/PointView.h"
+#include "engine/TaskPool.h"
 #include "engine/WrapMath.h"
 #include "las/FileIo.h"
 #include "las/LasException.h"
@@ -20,6 +24,7 @@
 
 namespace {
 
+using namespace chunkrows;
 using chunkplan::ChunkCount;
 using chunkplan::kChunk;
 using chunkplan::NextChunkSize;
@@ -27,125 +32,6 @@ using chunkplan::UnitsPerChunk;
 
 constexpr uint32_t kRawLimit = 1000;
 constexpr uint64_t kHeaderBits = LasHeader::kImageSize * 8;
-
-// The codec runs of one chunk, in stream order.
-enum class Row {
-    UserData, ScanDirection, ScanAngle, ReturnNumber, PointSource, NumberOfReturns, Edge,
-    Classification, X, Y, Z, Intensity, GpsTime, Red, Green, Blue,
-};
-
-struct RowInfo {
-    Row row;
-    uint32_t bitsPerPoint;
-};
-
-constexpr RowInfo kRows[] = {
-    {Row::UserData, 8},  {Row::ScanDirection, 1},  {Row::ScanAngle, 8},   {Row::ReturnNumber, 3},
-    {Row::PointSource, 16}, {Row::NumberOfReturns, 3}, {Row::Edge, 1},    {Row::Classification, 8},
-    {Row::X, 32},        {Row::Y, 32},             {Row::Z, 32},          {Row::Intensity, 16},
-    {Row::GpsTime, 64},  {Row::Red, 16},           {Row::Green, 16},      {Row::Blue, 16},
-};
-
-bool RowApplies(Row row, int format) {
-    if (row == Row::GpsTime) return format == 1 || format == 3;
-    if (row == Row::Red || row == Row::Green || row == Row::Blue) return format == 2 || format == 3;
-    return true;
-}
-
-attrs::ByteAttr ByteAttrOf(Row row) {
-    switch (row) {
-        case Row::UserData: return attrs::ByteAttr::UserData;
-        case Row::ScanDirection: return attrs::ByteAttr::ScanDirection;
-        case Row::ScanAngle: return attrs::ByteAttr::ScanAngle;
-        case Row::ReturnNumber: return attrs::ByteAttr::ReturnNumber;
-        case Row::NumberOfReturns: return attrs::ByteAttr::NumberOfReturns;
-        case Row::Edge: return attrs::ByteAttr::Edge;
-        default: return attrs::ByteAttr::Classification;
-    }
-}
-
-bool IsByteRow(Row row) {
-    return row == Row::UserData || row == Row::ScanDirection || row == Row::ScanAngle ||
-           row == Row::ReturnNumber || row == Row::NumberOfReturns || row == Row::Edge ||
-           row == Row::Classification;
-}
-
-PointView ViewOf(CLasFile& las) {
-    PointView v;
-    PointStorage* s = las.Storage();
-    if (s) {
-        v.base = s->RecordBase();
-        v.stride = s->Stride();
-        v.count = s->Count();
-    }
-    v.format = las.Header()->PointDataFormat();
-    return v;
-}
-
-void FillColumns(const PointView& pts, ChunkColumns& c) {
-    const std::size_t n = pts.count;
-    c.x.resize(n);
-    c.y.resize(n);
-    c.z.resize(n);
-    c.dx.assign(n, 0);
-    c.dy.assign(n, 0);
-    c.dz.assign(n, 0);
-    c.flags.resize(n);
-    const ByteField dir = attrs::FieldOf(attrs::ByteAttr::ScanDirection);
-    for (std::size_t i = 0; i < n; ++i) {
-        c.x[i] = pts.X(i);
-        c.y[i] = pts.Y(i);
-        c.z[i] = pts.Z(i);
-        c.flags[i] = dir.Get(pts, i);
-        if (i > 0) {
-            c.dx[i] = wrap::Sub32(c.x[i], c.x[i - 1]);
-            c.dy[i] = wrap::Sub32(c.y[i], c.y[i - 1]);
-            c.dz[i] = wrap::Sub32(c.z[i], c.z[i - 1]);
-        }
-    }
-}
-
-void EncodeRow(Row row, const PointView& pts, const ChunkColumns& cols, std::vector<uint8_t>& out) {
-    if (IsByteRow(row)) return attrs::EncodeByteAttr(ByteAttrOf(row), pts, out);
-    switch (row) {
-        case Row::PointSource: return attrs::EncodePointSource(pts, out);
-        case Row::X: return coords::EncodeX(cols, out);
-        case Row::Y: return coords::EncodeY(cols, out);
-        case Row::Z: return coords::EncodeZ(cols, out);
-        case Row::Intensity: return attrs::EncodeIntensity(pts, cols, out);
-        case Row::GpsTime: return gpstime::Encode(pts, cols.flags, out);
-        case Row::Red: return color::Encode(pts, 0, out);
-        case Row::Green: return color::Encode(pts, 1, out);
-        case Row::Blue: return color::Encode(pts, 2, out);
-        default: return;
-    }
-}
-
-void DecodeRow(Row row, InputWindow& in, const PointView& pts, ChunkColumns& cols) {
-    if (IsByteRow(row)) return attrs::DecodeByteAttr(ByteAttrOf(row), in, pts, cols);
-    const std::size_t n = pts.count;
-    switch (row) {
-        case Row::PointSource: return attrs::DecodePointSource(in, pts);
-        case Row::X:
-            coords::DecodeX(in, cols, n);
-            for (std::size_t i = 0; i < n; ++i) pts.SetX(i, cols.x[i]);
-            return;
-        case Row::Y:
-            coords::DecodeY(in, cols, n);
-            for (std::size_t i = 0; i < n; ++i) pts.SetY(i, cols.y[i]);
-            return;
-        case Row::Z:
-            coords::DecodeZ(in, cols, n);
-            for (std::size_t i = 0; i < n; ++i) pts.SetZ(i, cols.z[i]);
-            return;
-        case Row::Intensity: return attrs::DecodeIntensity(in, pts, cols);
-        case Row::GpsTime: return gpstime::Decode(in, pts, cols.flags);
-        case Row::Red: return color::Decode(in, pts, 0);
-        case Row::Green: return color::Decode(in, pts, 1);
-        case Row::Blue: return color::Decode(in, pts, 2);
-        default: return;
-    }
-}
 
 }  // namespace
 
@@ -230,36 +116,59 @@ int64_t CPointCodec::Compress(CFile* outputFile, CLasFile* lasFile) {
         s.totalPoints = n;
         s.chunkCount = ChunkCount(n);
         streamsTotal = s.chunkCount * UnitsPerChunk(format);
-        int64_t first = 0;
-        int64_t remaining = n;
-        std::vector<uint8_t> out;
-        do {
-            CheckStop(*this);
-            const int64_t size = NextChunkSize(remaining);
-            lasFile->ReadPoints(static_cast<uint32_t>(size), static_cast<uint32_t>(first));
-            h.SetNumberOfPointRecords(static_cast<uint32_t>(size));
-            first += kChunk;
-            remaining -= kChunk;
-
-            const PointView pts = ViewOf(*lasFile);
-            if (pts.base == nullptr || pts.count != static_cast<std::size_t>(size)) {
-                throw CLasException(enginemsg::kEntryFormat);
-            }
+        const std::size_t r = h.PointDataRecordLength();
+        // The codecs read the standard fields of each record in place.
+        if (r < rec::RecordSize(format) || format > 3) throw CLasException(lasmsg::kRecordLength, true);
+        TaskPool pool(TaskPool::Resolve(threadCount));
+        std::vector<uint8_t> outs[std::size(kRows)];
+        struct Loaded {
+            std::vector<uint8_t> records;
             ChunkColumns cols;
-            FillColumns(pts, cols);
+        };
+        const std::vector<int64_t> sizes = chunkplan::ChunkSizes(n);
+        auto load = [&](std::size_t k, Loaded& into) {
+            lasFile->ReadRecords(static_cast<uint32_t>(sizes[k]), static_cast<uint32_t>(k * kChunk), into.records);
+            FillColumns(PointView{into.records.data(), r, static_cast<std::size_t>(sizes[k]), format}, into.cols);
+        };
+        Loaded current, following;
+        load(0, current);
+        for (std::size_t k = 0; k < sizes.size(); ++k) {
+            CheckStop(*this);
+            const int64_t size = sizes[k];
+            h.SetNumberOfPointRecords(static_cast<uint32_t>(size));
+            // The next chunk is read while this one is coded.
+            std::future<void> ahead;
+            if (k + 1 < sizes.size()) ahead = std::async(std::launch::async, load, k + 1, std::ref(following));
+
+            const PointView pts{current.records.data(), r, static_cast<std::size_t>(size), format};
+            const ChunkColumns& cols = current.cols;
+            // Every row of a chunk depends only on the known points, so the
+            // rows are coded side by side into memory and written in order.
+            std::vector<std::function<void()>> tasks;
+            for (Row row : kEncodeOrder) {
+                if (!RowApplies(row, format)) continue;
+                tasks.emplace_back([&, row] {
+                    CheckStop(*this);
+                    std::vector<uint8_t>& out = outs[static_cast<int>(row)];
+                    out.clear();
+                    EncodeRow(row, pts, cols, out);
+                    ++streamsDone;
+                });
+            }
+            pool.Run(tasks);
             for (const RowInfo& info : kRows) {
                 if (!RowApplies(info.row, format)) continue;
-                CheckStop(*this);
-                out.clear();
-                EncodeRow(info.row, pts, cols, out);
+                const std::vector<uint8_t>& out = outs[static_cast<int>(info.row)];
                 WriteAll(*outputFile, out.data(), out.size());
                 s.uncompressedBits += static_cast<uint64_t>(info.bitsPerPoint) * pts.count;
-                ++streamsDone;
                 ratio = static_cast<double>((outputFile->Tell() - s.startPosition) * 8) /
                         static_cast<double>(s.uncompressedBits);
             }
-            lasFile->ReleasePoints();
-        } while (remaining > kChunk);
+            if (ahead.valid()) {
+                ahead.get();
+                std::swap(current, following);
+            }
+        }
     }
     ratio = 0;
     streamsDone = 0;
@@ -276,6 +185,7 @@ void CPointCodec::Decompress(CFile* inputFile, CLasFile* lasFile, int* progressC
     s.startPosition = inputFile->Tell();
     CheckStop(*this);
 
+    parallelChunks = 0;
     InputWindow in(*inputFile);
     auto header = std::make_unique<LasHeader>();
     if (!in.ReadExact(header->bytes.data(), header->bytes.size())) {
@@ -327,26 +237,64 @@ void CPointCodec::Decompress(CFile* inputFile, CLasFile* lasFile, int* progressC
         s.totalPoints = n;
         s.chunkCount = ChunkCount(n);
         streamsTotal = s.chunkCount * UnitsPerChunk(format);
+        const std::size_t r = h.PointDataRecordLength();
+        // Records are rebuilt in a buffer of at least the format's standard
+        // size each; bytes a longer record has beyond it stay zero.
+        const std::size_t stride = std::max<std::size_t>(r, rec::RecordSize(format));
+        std::vector<uint8_t> records, written;
+        std::vector<uint8_t> packed;
+        // The records of one chunk are written while the next is decoded.
+        std::future<void> writing;
+        auto write = [&](std::size_t count) {
+            const uint8_t* out = written.data();
+            if (stride != r) {
+                packed.resize(count * r);
+                for (std::size_t i = 0; i < count; ++i) std::copy_n(written.data() + i * stride, r, packed.data() + i * r);
+                out = packed.data();
+            }
+            CRecordAppender appender(lasFile->FileName(), r, count, progressCounter);
+            appender.Append(out, count);
+            appender.Finish();
+        };
+        TaskPool pool(TaskPool::Resolve(threadCount));
+        const chunkdecoder::Context ctx{pool, [this] { CheckStop(*this); }, [this] { ++streamsDone; }, false};
         int64_t remaining = n;
         do {
             CheckStop(*this);
             const int64_t size = NextChunkSize(remaining);
             lasFile->Header()->SetNumberOfPointRecords(static_cast<uint32_t>(size));
-            lasFile->CreatePointObjects();
             remaining -= kChunk;
-            const PointView pts = ViewOf(*lasFile);
-            ChunkColumns cols;
-            for (const RowInfo& info : kRows) {
-                if (!RowApplies(info.row, format)) continue;
-                CheckStop(*this);
-                DecodeRow(info.row, in, pts, cols);
-                s.uncompressedBits += static_cast<uint64_t>(info.bitsPerPoint) * pts.count;
-                ++streamsDone;
+            records.assign(static_cast<std::size_t>(size) * stride, 0);
+            const PointView pts{records.data(), stride, static_cast<std::size_t>(size), format};
+            chunkdecoder::Context chunkCtx = ctx;
+            chunkCtx.moreChunks = remaining > kChunk;
+            const int32_t doneBefore = streamsDone;
+            const bool parallel = pool.Threads() > 1 && chunkdecoder::DecodeInParallel(in, pts, chunkCtx);
+            if (parallel) {
+                ++parallelChunks;
+                for (const RowInfo& info : kRows) {
+                    if (RowApplies(info.row, format)) s.uncompressedBits += uint64_t{info.bitsPerPoint} * pts.count;
+                }
                 ratio = static_cast<double>((in.Position() - s.startPosition) * 8) /
                         static_cast<double>(s.uncompressedBits);
+            } else {
+                streamsDone = doneBefore;
+                ChunkColumns cols;
+                for (const RowInfo& info : kRows) {
+                    if (!RowApplies(info.row, format)) continue;
+                    CheckStop(*this);
+                    DecodeRow(info.row, in, pts, cols);
+                    s.uncompressedBits += static_cast<uint64_t>(info.bitsPerPoint) * pts.count;
+                    ++streamsDone;
+                    ratio = static_cast<double>((in.Position() - s.startPosition) * 8) /
+                            static_cast<double>(s.uncompressedBits);
+                }
             }
-            lasFile->WritePoints(progressCounter);
+            if (writing.valid()) writing.get();
+            std::swap(records, written);
+            writing = std::async(std::launch::async, write, static_cast<std::size_t>(size));
         } while (remaining > kChunk);
+        writing.get();
     }
     in.SyncFile();
     ratio = 0;

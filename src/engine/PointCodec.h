@@ -45,7 +45,11 @@ public:
     void SetThreadCount(int n) { threadCount = n; }
     int ThreadCount() const { return threadCount; }
 
-    // Progress for display, written by the coding thread only.
+    // Chunks of the last Decompress whose streams were decoded side by side
+    // (the others were decoded one stream after the other).
+    int ParallelChunks() const { return parallelChunks; }
+
+    // Progress for display, written by the threads of the running job.
     std::atomic<int32_t> streamsDone{0};
     std::atomic<int32_t> streamsTotal{0};
     std::atomic<double> ratio{0.0};
@@ -56,4 +60,5 @@ private:
     std::unique_ptr<Impl> impl;
     std::atomic<bool> stopRequested{false};
     int threadCount = 0;
+    int parallelChunks = 0;
 };

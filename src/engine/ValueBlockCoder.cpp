@@ -1,5 +1,7 @@
 #include "engine/ValueBlockCoder.h"
 
+#include <algorithm>
+
 #include "engine/ByteStreamCoder.h"
 #include "engine/EngineMessages.h"
 #include "engine/InputWindow.h"
@@ -30,60 +32,42 @@ void AppendI32(std::vector<uint8_t>& out, int32_t v) {
 void EncodeValueBlock(int32_t* values, std::size_t count, std::vector<uint8_t>& out) {
     AppendI32(out, values[0]);
     const std::size_t n = count - 1;
-    std::vector<uint8_t> bytes(n);
-    uint32_t maxL = 0;
+    std::vector<uint8_t> header(n);
+    // Plane j holds byte j-1 of the magnitude of every value with L >= j,
+    // in array order; one pass fills all four.
+    std::vector<uint8_t> planes[4];
+    for (auto& p : planes) p.reserve(n);
     for (std::size_t i = 1; i < count; ++i) {
         const int32_t v = values[i];
         const int32_t m = wrap::Abs32(v);
         const uint32_t L = LengthOf(m);
         values[i] = m;
-        bytes[i - 1] = static_cast<uint8_t>((v < 0 ? 1 : 0) + 2 * L);
-        if (L > maxL) maxL = L;
+        header[i - 1] = static_cast<uint8_t>((v < 0 ? 1 : 0) + 2 * L);
+        const uint32_t u = static_cast<uint32_t>(m);
+        for (uint32_t plane = 0; plane < L; ++plane) planes[plane].push_back(static_cast<uint8_t>(u >> (8 * plane)));
     }
-    bytestream::EncodeByteStream(bytes.data(), n, out);
-
-    for (uint32_t plane = 1; plane <= maxL; ++plane) {
-        const uint32_t shift = 8 * (plane - 1);
-        std::size_t k = 0;
-        for (std::size_t i = 1; i < count; ++i) {
-            if (LengthOf(values[i]) >= plane) {
-                bytes[k++] = static_cast<uint8_t>(static_cast<uint32_t>(values[i]) >> shift);
-            }
-        }
-        AppendI32(out, static_cast<int32_t>(k));
-        bytestream::EncodeByteStream(bytes.data(), k, out);
+    bytestream::EncodeByteStream(header.data(), n, out);
+    for (const auto& p : planes) {
+        if (p.empty()) break;
+        AppendI32(out, static_cast<int32_t>(p.size()));
+        bytestream::EncodeByteStream(p.data(), p.size(), out);
     }
 }
 
-void DecodeValueBlock(InputWindow& in, int32_t* values, std::size_t count) {
-    uint8_t first[4];
-    if (!in.ReadExact(first, 4)) throw CLasException(enginemsg::kStreamNotFound);
-    values[0] = le::LoadI32(first);
-    const std::size_t n = count - 1;
-    std::vector<uint8_t> header(n);
-    bytestream::DecodeByteStream(in, header.data(), n);
-
-    uint32_t maxL = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        const uint32_t L = header[i] >> 1;
-        if (L > maxL) maxL = L;
-    }
+void AssembleValueBlock(int32_t first, const uint8_t* header, std::size_t count, const PlaneBytes* planes,
+                        int planeCount, int32_t* values) {
+    values[0] = first;
     std::vector<uint32_t> magnitude(count, 0);
-    std::vector<uint8_t> planeBytes;
-    for (uint32_t plane = 1; plane <= maxL && plane <= 4; ++plane) {
-        uint8_t kb[4];
-        if (!in.ReadExact(kb, 4)) throw CLasException(enginemsg::kStreamNotFound);
-        const int32_t k = le::LoadI32(kb);
-        // An encoder writes a plane only for values that reach it, so its
-        // count lies between 1 and n; anything else is damage, and trusting
-        // it could size an allocation from four arbitrary bytes.
-        if (k < 1 || static_cast<std::size_t>(k) > n) throw CLasException(enginemsg::kStreamNotFound);
-        planeBytes.resize(static_cast<std::size_t>(k));
-        bytestream::DecodeByteStream(in, planeBytes.data(), planeBytes.size());
-        const uint32_t shift = 8 * (plane - 1);
+    for (int plane = 1; plane <= planeCount; ++plane) {
+        const PlaneBytes& bytes = planes[plane - 1];
+        const uint32_t shift = 8 * static_cast<uint32_t>(plane - 1);
         std::size_t next = 0;
-        for (std::size_t i = 1; i < count && next < planeBytes.size(); ++i) {
-            if ((header[i - 1] >> 1) >= plane) magnitude[i] += static_cast<uint32_t>(planeBytes[next++]) << shift;
+        // Bytes go, in order, to the values that reach this plane; a count
+        // that disagrees with the header (damage) gives wrong values only.
+        for (std::size_t i = 1; i < count && next < bytes.size; ++i) {
+            if (static_cast<int>(header[i - 1] >> 1) >= plane) {
+                magnitude[i] += static_cast<uint32_t>(bytes.data[next++]) << shift;
+            }
         }
     }
     for (std::size_t i = 1; i < count; ++i) {
@@ -96,6 +80,38 @@ void DecodeValueBlock(InputWindow& in, int32_t* values, std::size_t count) {
         }
         values[i] = v;
     }
+}
+
+int PlaneCount(const uint8_t* header, std::size_t n) {
+    uint32_t maxL = 0;
+    for (std::size_t i = 0; i < n; ++i) maxL = std::max<uint32_t>(maxL, header[i] >> 1);
+    return static_cast<int>(std::min<uint32_t>(maxL, 4));
+}
+
+bool PlausiblePlaneCount(int32_t k, std::size_t n) { return k >= 1 && static_cast<std::size_t>(k) <= n; }
+
+void DecodeValueBlock(InputWindow& in, int32_t* values, std::size_t count) {
+    uint8_t first[4];
+    if (!in.ReadExact(first, 4)) throw CLasException(enginemsg::kStreamNotFound);
+    const std::size_t n = count - 1;
+    std::vector<uint8_t> header(n);
+    bytestream::DecodeByteStream(in, header.data(), n);
+    const int planeCount = PlaneCount(header.data(), n);
+    std::vector<uint8_t> planes[4];
+    PlaneBytes views[4];
+    for (int plane = 0; plane < planeCount; ++plane) {
+        uint8_t kb[4];
+        if (!in.ReadExact(kb, 4)) throw CLasException(enginemsg::kStreamNotFound);
+        const int32_t k = le::LoadI32(kb);
+        // An encoder writes a plane only for values that reach it, so its
+        // count lies between 1 and n; anything else is damage, and trusting
+        // it could size an allocation from four arbitrary bytes.
+        if (!PlausiblePlaneCount(k, n)) throw CLasException(enginemsg::kStreamNotFound);
+        planes[plane].resize(static_cast<std::size_t>(k));
+        bytestream::DecodeByteStream(in, planes[plane].data(), planes[plane].size());
+        views[plane] = {planes[plane].data(), planes[plane].size()};
+    }
+    AssembleValueBlock(le::LoadI32(first), header.data(), count, views, planeCount, values);
 }
 
 }  // namespace valueblock

@@ -87,7 +87,7 @@ int CJobDialog::exec() {
     workerDone = false;
     progress->setRange(0, 100);
     progress->setValue(0);
-    archive.Engine().ClearStop();
+    archive.ClearStopRequest();
     display->start();
     worker = std::thread([this] {
         try {

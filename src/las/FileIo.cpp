@@ -1,5 +1,6 @@
 #include "las/FileIo.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -74,6 +75,12 @@ int64_t FileSizeOf(const std::string& path) {
 bool FileExists(const std::string& path) {
     struct stat st {};
     return stat(path.c_str(), &st) == 0;
+}
+
+bool CreateNewFile(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) return false;
+    return ::close(fd) == 0;
 }
 
 std::string FileNamePart(const std::string& path) {

@@ -43,5 +43,8 @@ private:
 // Length of a file on disk, or -1 when it cannot be read.
 int64_t FileSizeOf(const std::string& path);
 bool FileExists(const std::string& path);
+// Creates an empty file that did not exist before; false when the path is
+// taken or cannot be created. Never truncates a file that is already there.
+bool CreateNewFile(const std::string& path);
 // The text after the last path separator, or the whole path when it has none.
 std::string FileNamePart(const std::string& path);

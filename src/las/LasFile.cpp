@@ -175,6 +175,24 @@ LASPoint** CLasFile::ReadPoints(uint32_t count, uint32_t first) {
     return points.data();
 }
 
+void CLasFile::ReadRecords(uint32_t count, uint32_t first, std::vector<uint8_t>& out) {
+    if (!header) throw CLasException(lasmsg::kReadPoints);
+    const uint64_t r = header->PointDataRecordLength();
+    const uint64_t start = header->OffsetToPointData() + static_cast<uint64_t>(first) * r;
+    CFile f;
+    if (!f.Open(fileName, "rb")) throw CLasException(lasmsg::kReadOpen);
+    const int64_t size = f.Size();
+    if (size < 0 || start + count * r > static_cast<uint64_t>(size)) throw CLasException(lasmsg::kReadPoints);
+    try {
+        out.resize(count * r);
+    } catch (const std::bad_alloc&) {
+        throw CLasException(lasmsg::kReadPointsMemory);
+    }
+    if (!f.Seek(static_cast<int64_t>(start)) || !f.ReadExact(out.data(), out.size())) {
+        throw CLasException(lasmsg::kReadPoints);
+    }
+}
+
 void CLasFile::WriteHeader() {
     if (!header) throw CLasException(lasmsg::kWriteHeader);
     CFile f;

@@ -62,6 +62,9 @@ public:
     // becomes this file's points; returns the pointer array (null for a file
     // that declares no points).
     LASPoint** ReadPoints(uint32_t count, uint32_t first);
+    // Reads count records from record number first as they lie in the file,
+    // record after record, into out (for block-wise work without objects).
+    void ReadRecords(uint32_t count, uint32_t first, std::vector<uint8_t>& out);
     void WriteHeader();
     void WriteVlrs();
     void WritePoints(int* counter);

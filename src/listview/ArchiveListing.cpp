@@ -11,11 +11,6 @@ namespace listview {
 
 ArchiveListing ReadArchiveListing(const QString& archivePath) {
     ArchiveListing out;
-#ifdef VELMORA_ARCHIVE_PENDING
-    out.outcome = ArchiveListing::Failed;
-    out.error = QStringLiteral("This build has no archive code yet.");
-    (void)archivePath;
-#else
     CFile file;
     if (!file.Open(platform::ToCore(archivePath), "rb")) {
         out.outcome = ArchiveListing::CannotOpen;
@@ -38,7 +33,6 @@ ArchiveListing ReadArchiveListing(const QString& archivePath) {
         out.error = platform::FromCore(e.what());
         out.entries.clear();
     }
-#endif
     return out;
 }
 

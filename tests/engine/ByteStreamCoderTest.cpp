@@ -4,6 +4,7 @@
 
 #include "TestSupport.h"
 #include "engine/ByteStreamCoder.h"
+#include "engine/ByteStreamCore.h"
 #include "engine/EngineMessages.h"
 #include "engine/InputWindow.h"
 #include "las/FileIo.h"
@@ -94,6 +95,17 @@ TEST(ByteStreamModel, ExcessThatOnePassCannotAbsorbEndsWithExactTotal) {
     // The stream built on that model still decodes.
     const auto stream = Encode(data);
     EXPECT_EQ(DecodeAll(stream, {data.size()}).arrays[0], data);
+}
+
+TEST(ByteStreamModel, PremultipliedBoundsScaleExactlyLikeTheDivision) {
+    using namespace bytestream::detail;
+    const uint32_t bounds[] = {0, 1, 2, 3, 7, 1000, 3333, 4999, 5000, 6667, 9998, 9999, 10000};
+    for (uint32_t range = 1; range <= 65536; ++range) {
+        for (uint32_t bound : bounds) {
+            ASSERT_EQ(ScaledBound(range, Premultiplied(bound)), range * bound / 10000)
+                << "range " << range << ", bound " << bound;
+        }
+    }
 }
 
 TEST(ByteStream, ThousandZeroBytesMakeTheSmallestStream) {

@@ -152,6 +152,35 @@ TEST(CoordinateCodec, ResidualsRestoreTheCoordinates) {
     EXPECT_EQ(in.Position(), static_cast<int64_t>(bytes.size()));
 }
 
+TEST(CoordinateCodec, FastAndPlainSearchLoopsPredictAlike) {
+    // Steps that make the search miss and the vote run, with slopes and
+    // products far outside the 32-bit range now and then.
+    ChunkColumns c;
+    uint64_t s = 17;
+    int32_t px = 0, py = 0, pz = 0;
+    for (int i = 0; i < 20000; ++i) {
+        s = s * 6364136223846793005ull + 1442695040888963407ull;
+        const int32_t big = (s >> 60) == 0 ? 1 << 28 : 1;
+        px = wrap::Add32(px, wrap::Sub32(wrap::Mul32(static_cast<int32_t>((s >> 20) % 997), big), 300));
+        py = wrap::Add32(py, static_cast<int32_t>((s >> 33) % 1013) - 500);
+        pz = wrap::Add32(pz, wrap::Sub32(wrap::Mul32(static_cast<int32_t>((s >> 44) % 4001), big), 2000));
+        c.x.push_back(px);
+        c.y.push_back(py);
+        c.z.push_back(pz);
+    }
+    c.dx = Steps(c.x);
+    c.dy = Steps(c.y);
+    c.dz = Steps(c.z);
+    std::vector<uint8_t> plain, fast;
+    coords::UsePlainKernelsForTesting(true);
+    coords::EncodeY(c, plain);
+    coords::EncodeZ(c, plain);
+    coords::UsePlainKernelsForTesting(false);
+    coords::EncodeY(c, fast);
+    coords::EncodeZ(c, fast);
+    EXPECT_EQ(plain, fast);
+}
+
 TEST(IntensityPredictor, FollowsTheChangeOfZ) {
     const uint16_t v[] = {40, 100, 60, 0};
     // Z drops by more than 3000: 0.

@@ -5,7 +5,7 @@
 
 #include "TestSupport.h"
 #include "app/MainApp.h"
-#include "app/WindowMode.h"
+#include "app/CommandLine.h"
 
 TEST(StartUpTest, WhichCommandLinesOpenTheWindow) {
     const char* none[] = {"velmora"};

@@ -1,0 +1,180 @@
+#include "app/CommandLine.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <iostream>
+#include <unistd.h>
+
+#include "app/CommandLineMessages.h"
+#include "archive/VMRAFile.h"
+#include "las/FileIo.h"
+#include "las/LasException.h"
+
+namespace {
+
+// Framework messages are cut to what a message box of the original shows.
+constexpr std::size_t kMaxForeignMessage = 255;
+
+std::string Lower(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) {
+        return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    });
+    return s;
+}
+
+std::string ErrorOpeningFile(const std::string& path) {
+    return std::string(climsg::kErrorOpeningFile) + path + climsg::kErrorOpeningFileTail;
+}
+
+// The names of the current folder's ".las" files (any case), sorted so that
+// a run does not depend on the order the file system lists them in.
+std::vector<std::string> LasFilesInCurrentFolder() {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(".")) {
+        std::error_code ec;
+        if (!e.is_regular_file(ec)) continue;
+        const std::string name = e.path().filename().string();
+        if (Lower(ExtensionOf(name)) == "las") names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool CanOpenForReading(const std::string& path) {
+    CFile test;
+    return test.Open(path, "rb");
+}
+
+}  // namespace
+
+void TerminalConsole::Show(const std::string& text) {
+    std::fputs(text.c_str(), stderr);
+    if (text.empty() || text.back() != '\n') std::fputc('\n', stderr);
+    std::fflush(stderr);
+}
+
+bool TerminalConsole::AskOkCancel(const std::string& text) {
+    Show(text);
+    // Nothing is overwritten without an answer someone typed.
+    if (!isatty(STDIN_FILENO)) {
+        Show(climsg::kNotATerminal);
+        return false;
+    }
+    std::fputs(climsg::kAnswerPrompt, stderr);
+    std::fflush(stderr);
+    std::string line;
+    if (!std::getline(std::cin, line)) return false;
+    const auto first = line.find_first_not_of(" \t\r");
+    const auto last = line.find_last_not_of(" \t\r");
+    const std::string answer = first == std::string::npos ? "" : line.substr(first, last - first + 1);
+    return answer == "y" || answer == "Y";
+}
+
+std::string ExtensionOf(const std::string& path) {
+    const std::string name = FileNamePart(path);
+    const auto dot = name.find_last_of('.');
+    return dot == std::string::npos ? std::string() : name.substr(dot + 1);
+}
+
+bool IsWindowCommandLine(int argc, const char* const* argv) {
+    return argc <= 1 || (argc == 2 && argv[1] && Lower(ExtensionOf(argv[1])) == "vmra");
+}
+
+std::string UsageText(const std::string& programPath) {
+    return std::string(climsg::kUsageHead) + climsg::kUsageOpen + programPath +
+           climsg::kUsageOpenTail + climsg::kUsageCompress + programPath +
+           climsg::kUsageCompressTail + climsg::kUsageDecompress + programPath +
+           climsg::kUsageDecompressTail;
+}
+
+CommandOutcome RunCommandLine(CommandMode mode, const std::vector<std::string>& args,
+                              CommandLineConsole& console) {
+    if (args.size() < 3) return CommandOutcome::ShowUsage;
+    const std::size_t last = args.size() - 1;
+    const bool compress = mode == CommandMode::CompressMode;
+
+    std::vector<std::string> names;
+    for (std::size_t i = 2; i < last; ++i) {
+        const std::string& a = args[i];
+        if (Lower(ExtensionOf(a)) != "las") return CommandOutcome::ShowUsage;
+        if (!compress) {
+            names.push_back(a);
+            continue;
+        }
+        // The pattern stands for the folder's files only when it is the one
+        // file argument; among others it is a file name like any other.
+        if (Lower(a) == "*.las" && args.size() == 4) {
+            names = LasFilesInCurrentFolder();
+            break;
+        }
+        if (!CanOpenForReading(a)) {
+            console.Show(ErrorOpeningFile(a));
+            return CommandOutcome::Exit;
+        }
+        names.push_back(a);
+    }
+
+    const std::string& archivePath = args[last];
+    if (Lower(ExtensionOf(archivePath)) != "vmra") return CommandOutcome::ShowUsage;
+    if (!compress && !CanOpenForReading(archivePath)) {
+        console.Show(ErrorOpeningFile(archivePath));
+        return CommandOutcome::Exit;
+    }
+
+    VMRAFile archive;
+    try {
+        if (!compress && (names.empty() || Lower(names.front()) == "*.las")) {
+            archive.ExtractAll(archivePath);
+            return CommandOutcome::Done;
+        }
+        for (const std::string& name : names) {
+            if (compress) {
+                if (archive.ContainsEntry(archivePath, name) &&
+                    !console.AskOkCancel(FileNamePart(name) + climsg::kAlreadyInArchive)) {
+                    return CommandOutcome::ShowUsage;
+                }
+                archive.AddLasFile(name, archivePath);
+            } else {
+                // The archive path works from the current folder as typed,
+                // relative or absolute; entries land in the current folder.
+                archive.ExtractEntry(archivePath, name, "");
+            }
+        }
+    } catch (const CLasException& e) {
+        console.Show(e.Message());
+        return CommandOutcome::ShowUsage;
+    } catch (const std::exception& e) {
+        console.Show(std::string(e.what()).substr(0, kMaxForeignMessage));
+        return CommandOutcome::ShowUsage;
+    }
+    return CommandOutcome::Done;
+}
+
+int DispatchCommandLine(int argc, const char* const* argv, CommandLineConsole& console) {
+    std::vector<std::string> args;
+    for (int i = 0; i < argc; ++i) args.emplace_back(argv[i] ? argv[i] : "");
+    const std::string program = args.empty() ? std::string("velmora") : args[0];
+
+    CommandOutcome outcome = CommandOutcome::ShowUsage;
+    try {
+        // The switch is compared exactly, with case.
+        if (args.size() > 1 && args[1] == "-c") {
+            outcome = RunCommandLine(CommandMode::CompressMode, args, console);
+        } else if (args.size() > 1 && args[1] == "-d") {
+            outcome = RunCommandLine(CommandMode::DecompressMode, args, console);
+        }
+    } catch (const std::exception& e) {
+        console.Show(std::string(e.what()).substr(0, kMaxForeignMessage));
+        outcome = CommandOutcome::ShowUsage;
+    }
+    if (outcome == CommandOutcome::ShowUsage) console.Show(UsageText(program));
+    // Scripts must be able to tell a finished job from any failure.
+    return outcome == CommandOutcome::Done ? 0 : 255;
+}
+
+int DispatchCommandLine(int argc, const char* const* argv) {
+    TerminalConsole console;
+    return DispatchCommandLine(argc, argv, console);
+}

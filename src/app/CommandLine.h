@@ -1,0 +1,53 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Command-line mode: "-c LAS... ARCHIVE" compresses, "-d [ENTRY...] ARCHIVE"
+// extracts into the current folder. Core only, no window.
+
+enum class CommandMode { CompressMode, DecompressMode };
+
+// Where command-line mode talks to its user; a test puts its own in place
+// of the terminal.
+class CommandLineConsole {
+public:
+    virtual ~CommandLineConsole() = default;
+    // A message the window would show in a message box.
+    virtual void Show(const std::string& text) = 0;
+    // A question with OK and Cancel: true for OK.
+    virtual bool AskOkCancel(const std::string& text) = 0;
+};
+
+// Messages on standard error; questions answered on the terminal ("y" is
+// OK), Cancel when standard input is not a terminal.
+class TerminalConsole : public CommandLineConsole {
+public:
+    void Show(const std::string& text) override;
+    bool AskOkCancel(const std::string& text) override;
+};
+
+// What a run of RunCommandLine came to.
+enum class CommandOutcome {
+    Done,       // the job ran to its end (also when it had nothing to do)
+    ShowUsage,  // not a job, declined, or a failure already shown
+    Exit,       // a file could not be opened: shown, end without the usage text
+};
+
+// The text after the last "." of the path's file name, without the dot;
+// empty when there is none.
+std::string ExtensionOf(const std::string& path);
+
+// True for the command lines that open the window: none, or one archive.
+bool IsWindowCommandLine(int argc, const char* const* argv);
+
+std::string UsageText(const std::string& programPath);
+
+// args[0] is the program path, args[1] the switch, the last the archive.
+CommandOutcome RunCommandLine(CommandMode mode, const std::vector<std::string>& args,
+                              CommandLineConsole& console);
+
+// Runs a command line that is not a window command line and returns the
+// process exit status: 0 when the job ran to its end, 255 otherwise.
+int DispatchCommandLine(int argc, const char* const* argv, CommandLineConsole& console);
+int DispatchCommandLine(int argc, const char* const* argv);

@@ -1,0 +1,36 @@
+#pragma once
+
+#include "las/LasMessages.h"
+
+// Every text the archive layer shows a user, in one place.
+namespace archmsg {
+inline constexpr const char* kErrorOpeningArchive = "Error opening archive!";
+inline constexpr const char* kWrongFormat = "Wrong file format!";
+inline constexpr const char* kCannotReadHeaders = "Cannot read VMRAFile file headers";
+inline constexpr const char* kErrorOpeningLas = "Error opening LAS file!";
+inline constexpr const char* kCannotCheck = "VMRA cannot be checked!";
+inline constexpr const char* kNotFound = "LAS file not found in archive!";
+inline constexpr const char* kLastFileCannotBeDeleted =
+    "The last file cannot be deleted from archive!";
+// The two refusals of one input file come from the LAS admission check.
+inline constexpr const char* kVersion = lasmsg::kVersion;
+inline constexpr const char* kZeroPoints = lasmsg::kZeroPoints;
+
+// Refusals the archive needs beyond the ones above.
+inline constexpr const char* kNameTooLong =
+    "LAS file name is too long - an archive entry name has at most 254 bytes.";
+inline constexpr const char* kNameHasBackslash =
+    "LAS file name contains a backslash - it could not be extracted safely, so it is not added.";
+inline constexpr const char* kLasTooLarge =
+    "LAS file is too large for an archive entry - at most 4,294,967,295 bytes.";
+inline constexpr const char* kArchiveTooLarge =
+    "The archive would grow past 2,147,483,647 bytes - the LAS file was not added "
+    "and the archive is as it was.";
+inline constexpr const char* kUnsafeEntryName =
+    "The entry's name in the archive is not a plain file name - nothing was extracted.";
+inline constexpr const char* kDamagedEntry =
+    "The entry's data in the archive is damaged - nothing was extracted.";
+inline constexpr const char* kWriteArchive = "Error writing archive!";
+inline constexpr const char* kArchiveDamaged =
+    "Error writing archive! It could not be put back as it was and may be damaged.";
+}  // namespace archmsg

@@ -1,0 +1,167 @@
+#include "archive/VMRAFile.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "archive/ArchiveLayout.h"
+#include "archive/ArchiveMessages.h"
+#include "las/ByteOrder.h"
+#include "las/FileIo.h"
+#include "las/LasException.h"
+
+using archlayout::kCountBytes;
+using archlayout::kMagicBytes;
+using archlayout::kRecordBytes;
+
+namespace {
+
+[[noreturn]] void ThrowHeaders() { throw CLasException(archmsg::kCannotReadHeaders); }
+
+}  // namespace
+
+std::string EntryRecord::Name() const {
+    const auto* end = std::find(name, name + kNameBytes, uint8_t{0});
+    return std::string(reinterpret_cast<const char*>(name), static_cast<std::size_t>(end - name));
+}
+
+void EntryRecord::SetName(const std::string& n) {
+    std::memset(name, 0, kNameBytes);
+    std::memcpy(name, n.data(), std::min(n.size(), kNameBytes - 1));
+}
+
+void EntryRecord::Load(const uint8_t* bytes) {
+    dataOffset = le::LoadU32(bytes);
+    storedSize = le::LoadU32(bytes + 4);
+    uncompressedSize = le::LoadU32(bytes + 8);
+    std::memcpy(name, bytes + 12, kNameBytes);
+}
+
+void EntryRecord::Store(uint8_t* bytes) const {
+    le::StoreU32(bytes, dataOffset);
+    le::StoreU32(bytes + 4, storedSize);
+    le::StoreU32(bytes + 8, uncompressedSize);
+    std::memcpy(bytes + 12, name, kNameBytes);
+}
+
+std::vector<uint8_t> archlayout::DirectoryBytes(const std::vector<EntryRecord>& records) {
+    std::vector<uint8_t> bytes(records.size() * EntryRecord::kSize + kCountBytes);
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        records[i].Store(bytes.data() + i * EntryRecord::kSize);
+    }
+    le::StoreI32(bytes.data() + records.size() * EntryRecord::kSize,
+                 static_cast<int32_t>(records.size()));
+    return bytes;
+}
+
+VMRAFile::VMRAFile() = default;
+
+VMRAFile::~VMRAFile() { engine.ReleaseBuffers(); }
+
+bool VMRAFile::CheckMagic(CFile& file) {
+    uint8_t bytes[kMagicBytes];
+    if (!file.Seek(0) || !file.ReadExact(bytes, sizeof bytes) || le::LoadU32(bytes) != kMagic) {
+        throw CLasException(archmsg::kWrongFormat);
+    }
+    return true;
+}
+
+int32_t VMRAFile::ReadEntryCount(CFile& file) {
+    const int64_t size = file.Size();
+    if (size < 0) throw CLasException(archmsg::kErrorOpeningArchive);
+    if (size == 0) return 0;
+    CheckMagic(file);
+    uint8_t bytes[kCountBytes];
+    if (size < kMagicBytes + kCountBytes || !file.Seek(size - kCountBytes) ||
+        !file.ReadExact(bytes, sizeof bytes)) {
+        ThrowHeaders();
+    }
+    const int32_t n = le::LoadI32(bytes);
+    // The count is checked against the room the file has for records before
+    // anything is sized by it.
+    if (n < 0 || kRecordBytes * n > size - kMagicBytes - kCountBytes) ThrowHeaders();
+    return n;
+}
+
+void VMRAFile::ReadDirectory(CFile& file) {
+    DropDirectory();
+    const int64_t size = file.Size();
+    if (size < 0) throw CLasException(archmsg::kErrorOpeningArchive);
+    if (size == 0) return;
+
+    const int32_t n = ReadEntryCount(file);
+    const int64_t start = size - kCountBytes - kRecordBytes * n;
+    std::vector<uint8_t> bytes(static_cast<std::size_t>(kRecordBytes * n));
+    if (!file.Seek(start) || !file.ReadExact(bytes.data(), bytes.size())) ThrowHeaders();
+
+    std::vector<EntryRecord> records(static_cast<std::size_t>(n));
+    int64_t previousEnd = kMagicBytes;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        EntryRecord& r = records[i];
+        r.Load(bytes.data() + i * EntryRecord::kSize);
+        // Entries lie back to back between the magic number and the
+        // directory, in directory order. Deletion and extraction rely on
+        // that, so a record that breaks it makes the whole directory
+        // unusable rather than letting one operation cut into another entry.
+        const int64_t offset = r.dataOffset;
+        const int64_t end = offset + r.storedSize;
+        if (offset < previousEnd || offset >= start || end > start || offset > kMaxArchiveBytes) {
+            ThrowHeaders();
+        }
+        // The next entry may not begin before this one's stored size says
+        // it ends; raw entries of older archives record a size shorter than
+        // their data, so only the offsets bound an entry's true extent.
+        previousEnd = std::max(offset + 1, end);
+    }
+    directory = std::move(records);
+    entryCount = n;
+    directoryStart = start;
+}
+
+bool VMRAFile::FindEntry(CFile& file, const std::string& name) {
+    ReadDirectory(file);
+    foundIndex = IndexOf(name);
+    DropDirectory();
+    return foundIndex >= 0;
+}
+
+int64_t VMRAFile::EntryExtent(std::size_t i) const {
+    if (i >= directory.size()) return 0;
+    const int64_t next = i + 1 < directory.size() ? directory[i + 1].dataOffset : directoryStart;
+    return next - directory[i].dataOffset;
+}
+
+bool VMRAFile::IsSafeEntryName(const std::string& name) {
+    if (name.empty() || name.size() >= EntryRecord::kNameBytes) return false;
+    if (name == "." || name == "..") return false;
+    return name.find_first_of(std::string("/\\\0", 3)) == std::string::npos;
+}
+
+void VMRAFile::DropDirectory() {
+    directory.clear();
+    directory.shrink_to_fit();
+    entryCount = 0;
+    directoryStart = 0;
+}
+
+int VMRAFile::IndexOf(const std::string& name) const {
+    for (std::size_t i = 0; i < directory.size(); ++i) {
+        if (directory[i].Name() == name) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+void VMRAFile::ThrowIfStopped() const {
+    if (engine.StopRequested()) throw CStopRequested();
+}
+
+// Stopping is only ever a request: the worker notices it at the engine's
+// next check or at one of the archive code's own, unwinds, and restores
+// the archive itself. Nothing here touches a file another thread has open.
+void VMRAFile::AbortCompression() { engine.RequestStop(); }
+
+void VMRAFile::AbortDecompression() { engine.RequestStop(); }
+
+void VMRAFile::SetDeleteProgress(int percent) {
+    DeleteProgress.store(percent);
+    if (onDeleteProgress) onDeleteProgress(percent);
+}

@@ -1,0 +1,52 @@
+#pragma once
+
+// Pieces shared by the byte-stream encoder and decoder (not part of the
+// engine's interface).
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "engine/ByteStreamCoder.h"
+#include "engine/EngineMessages.h"
+#include "las/ByteOrder.h"
+#include "las/LasException.h"
+
+namespace bytestream::detail {
+
+inline constexpr uint32_t kTop = 0x8000;
+inline constexpr uint32_t kSecond = 0x4000;
+inline constexpr uint32_t kMask16 = 0xFFFF;
+
+// Leading bits on which low and high agree (16 when they are equal).
+inline unsigned EqualTopBits(uint32_t low, uint32_t high) {
+    const uint32_t x = (low ^ high) & kMask16;
+    return x == 0 ? 16u : static_cast<unsigned>(__builtin_clz(x)) - 16u;
+}
+
+// Steps of the middle-straddling (underflow) case in a row: positions from
+// bit 14 down where low has a 1 and high a 0.
+inline unsigned UnderflowSteps(uint32_t low, uint32_t high) {
+    const uint32_t z = ~(low & ~high) & 0x7FFF;
+    return z == 0 ? 15u : static_cast<unsigned>(__builtin_clz(z)) - 17u;
+}
+
+inline uint32_t Ones(unsigned k) { return (1u << k) - 1; }
+
+// floor(x / 10000) is (x * kReciprocal) >> kReciprocalShift for every
+// 32-bit x, and range * bound stays below 2^30, so a bound can be kept
+// premultiplied by the reciprocal: floor(range * bound / 10000) is then one
+// 64-bit multiplication and a shift, with the same result as the division.
+inline constexpr uint64_t kReciprocal = 0xD1B71759ull;  // ceil(2^45 / 10000)
+inline constexpr unsigned kReciprocalShift = 45;
+static_assert(kReciprocal * kTotal >= (uint64_t{1} << kReciprocalShift));
+
+inline uint64_t Premultiplied(uint32_t bound) { return uint64_t{bound} * kReciprocal; }
+inline uint32_t ScaledBound(uint32_t range, uint64_t premultiplied) {
+    return static_cast<uint32_t>((range * premultiplied) >> kReciprocalShift);
+}
+
+[[noreturn]] inline void StreamNotFound() { throw CLasException(enginemsg::kStreamNotFound); }
+
+}  // namespace bytestream::detail

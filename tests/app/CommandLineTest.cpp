@@ -1,0 +1,137 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "ArchiveTestSupport.h"
+#include "LasGenerator.h"
+#include "TestLas.h"
+#include "TestSupport.h"
+#include "app/CommandLine.h"
+#include "app/CommandLineMessages.h"
+#include "archive/ArchiveMessages.h"
+#include "archive/VMRAFile.h"
+#include "las/FileIo.h"
+
+using archtest::CurrentFolder;
+using testsupport::ReadAll;
+using testsupport::TempDir;
+using testsupport::WriteAll;
+
+namespace {
+
+// Answers questions from a script and keeps everything shown.
+class ScriptedConsole : public CommandLineConsole {
+public:
+    explicit ScriptedConsole(std::vector<bool> answers = {}) : answers_(std::move(answers)) {}
+    void Show(const std::string& text) override { shown.push_back(text); }
+    bool AskOkCancel(const std::string& text) override {
+        asked.push_back(text);
+        if (answers_.empty()) return false;
+        const bool a = answers_.front();
+        answers_.erase(answers_.begin());
+        return a;
+    }
+    std::vector<std::string> shown;
+    std::vector<std::string> asked;
+
+private:
+    std::vector<bool> answers_;
+};
+
+int Dispatch(std::vector<const char*> args, CommandLineConsole& console) {
+    args.insert(args.begin(), "velmora");
+    return DispatchCommandLine(static_cast<int>(args.size()), args.data(), console);
+}
+
+void Generate(const std::string& path, uint64_t points, uint64_t seed) {
+    LasGenOptions o;
+    o.points = points;
+    o.format = 1;
+    o.seed = seed;
+    ASSERT_TRUE(GenerateLasFile(path, o));
+}
+
+TEST(CommandLineText, ExtensionsComeFromTheFileNameOnly) {
+    EXPECT_EQ(ExtensionOf("a.las"), "las");
+    EXPECT_EQ(ExtensionOf("/x/y/A.Tar.LAS"), "LAS");
+    EXPECT_EQ(ExtensionOf("survey"), "");
+    EXPECT_EQ(ExtensionOf("survey."), "");
+    EXPECT_EQ(ExtensionOf("/data.las/survey"), "");
+    EXPECT_EQ(ExtensionOf("*.las"), "las");
+}
+
+TEST(CommandLineText, WindowFormsAreNoArgumentOrOneArchive) {
+    const char* none[] = {"velmora"};
+    const char* archive[] = {"velmora", "x.VMRA"};
+    const char* las[] = {"velmora", "a.las"};
+    const char* two[] = {"velmora", "x.vmra", "y.vmra"};
+    EXPECT_TRUE(IsWindowCommandLine(1, none));
+    EXPECT_TRUE(IsWindowCommandLine(2, archive));
+    EXPECT_FALSE(IsWindowCommandLine(2, las));
+    EXPECT_FALSE(IsWindowCommandLine(3, two));
+}
+
+TEST(CommandLineText, UsageNamesTheProgramAsInvoked) {
+    EXPECT_EQ(UsageText("./velmora"),
+              "Usage:\n"
+              "- Open archive: ./velmora <*.vmra archive to open>\n"
+              "- Compression: ./velmora -c <*.las files to compress separated by spaces> "
+              "<*.vmra archive destination>\n"
+              "- Decompression: ./velmora -d <*.las files to decompress separated by spaces> "
+              "<*.vmra source archive>\n");
+}
+
+TEST(CommandLineJob, AnsweringOkReplacesAndCancelStopsTheJob) {
+    TempDir dir;
+    CurrentFolder here(dir.Path());
+    Generate("a.las", 30, 1);
+    Generate("b.las", 40, 2);
+    ScriptedConsole first;
+    ASSERT_EQ(Dispatch({"-c", "a.las", "x.vmra"}, first), 0);
+    const auto before = ReadAll("x.vmra");
+
+    // Cancel on the first file: nothing more is done, the usage text follows.
+    ScriptedConsole no({false});
+    EXPECT_EQ(Dispatch({"-c", "a.las", "b.las", "x.vmra"}, no), 255);
+    EXPECT_EQ(no.asked,
+              std::vector<std::string>{std::string("a.las") + climsg::kAlreadyInArchive});
+    EXPECT_EQ(no.shown, std::vector<std::string>{UsageText("velmora")});
+    EXPECT_EQ(ReadAll("x.vmra"), before);
+
+    Generate("other.las", 50, 3);
+    std::filesystem::create_directory("new");
+    std::filesystem::copy_file("other.las", "new/a.las");
+    ScriptedConsole yes({true});
+    EXPECT_EQ(Dispatch({"-c", "new/a.las", "b.las", "x.vmra"}, yes), 0);
+    EXPECT_EQ(yes.asked.size(), 1u);
+    EXPECT_TRUE(yes.shown.empty());
+    std::filesystem::create_directory("out");
+    VMRAFile archive;
+    archive.ExtractEntry("x.vmra", "a.las", "out/");
+    EXPECT_EQ(ReadAll("out/a.las"), ReadAll("other.las"));
+}
+
+TEST(CommandLineJob, AFailureOfTheWholeExtractionIsShownLikeAnyOther) {
+    TempDir dir;
+    CurrentFolder here(dir.Path());
+    WriteAll(dir.File("x.vmra"), {1, 2, 3, 4, 5, 6, 7, 8});
+    ScriptedConsole console;
+    EXPECT_EQ(Dispatch({"-d", "x.vmra"}, console), 255);
+    EXPECT_EQ(console.shown,
+              (std::vector<std::string>{archmsg::kWrongFormat, UsageText("velmora")}));
+}
+
+TEST(CommandLineJob, AnArchiveCreatedForARefusedFileIsRemoved) {
+    TempDir dir;
+    CurrentFolder here(dir.Path());
+    testsupport::LasBuild v13;
+    v13.versionMinor = 3;
+    v13.points = 3;
+    WriteAll(dir.File("v13.las"), testsupport::BuildLas(v13));
+    ScriptedConsole console;
+    EXPECT_EQ(Dispatch({"-c", "v13.las", "x.vmra"}, console), 255);
+    EXPECT_EQ(console.shown.front(), archmsg::kVersion);
+    EXPECT_FALSE(FileExists("x.vmra"));
+}
+
+}  // namespace

@@ -1,0 +1,161 @@
+#include <gtest/gtest.h>
+
+#include <climits>
+
+#include "ArchiveTestSupport.h"
+#include "TestLas.h"
+#include "TestSupport.h"
+#include "archive/ArchiveMessages.h"
+#include "archive/VMRAFile.h"
+#include "las/FileIo.h"
+
+using archtest::BuildArchive;
+using archtest::Bytes;
+using archtest::FakeEntry;
+using archtest::Filler;
+using archtest::MessageOf;
+using archtest::PutU32;
+using archtest::RecordAt;
+using testsupport::TempDir;
+using testsupport::WriteAll;
+
+namespace {
+
+std::vector<FakeEntry> ThreeEntries() {
+    return {{"a.las", Filler(300, 1)}, {"b.las", Filler(50, 2)}, {"c.las", Filler(70, 3)}};
+}
+
+// Writes the image and reads its directory through a fresh object; returns
+// the message of the failure, or "".
+std::string ReadDirectoryOf(const Bytes& image, VMRAFile& archive) {
+    TempDir dir;
+    WriteAll(dir.File("x.vmra"), image);
+    CFile f(dir.File("x.vmra"), "rb");
+    return MessageOf([&] { archive.ReadDirectory(f); });
+}
+
+std::string ReadDirectoryOf(const Bytes& image) {
+    VMRAFile archive;
+    return ReadDirectoryOf(image, archive);
+}
+
+TEST(ArchiveDirectory, AnEmptyFileIsAnArchiveWithoutEntries) {
+    TempDir dir;
+    WriteAll(dir.File("empty.vmra"), {});
+    CFile f(dir.File("empty.vmra"), "rb");
+    VMRAFile archive;
+    EXPECT_EQ(archive.ReadEntryCount(f), 0);
+    archive.ReadDirectory(f);
+    EXPECT_TRUE(archive.Directory().empty());
+    EXPECT_FALSE(archive.FindEntry(f, "a.las"));
+    EXPECT_EQ(archive.FoundIndex(), -1);
+}
+
+TEST(ArchiveDirectory, RecordsLoadInOrderWithTheirExtents) {
+    VMRAFile archive;
+    const Bytes image = BuildArchive(ThreeEntries());
+    ASSERT_EQ(ReadDirectoryOf(image, archive), "");
+    ASSERT_EQ(archive.EntryCount(), 3);
+    const auto& d = archive.Directory();
+    EXPECT_EQ(d[0].Name(), "a.las");
+    EXPECT_EQ(d[2].Name(), "c.las");
+    EXPECT_EQ(d[0].dataOffset, 4u);
+    EXPECT_EQ(d[1].dataOffset, 304u);
+    EXPECT_EQ(d[2].dataOffset, 354u);
+    EXPECT_EQ(archive.DirectoryStart(), 424);
+    EXPECT_EQ(archive.EntryExtent(0), 300);
+    EXPECT_EQ(archive.EntryExtent(2), 70);
+}
+
+TEST(ArchiveDirectory, ForeignAndShortFilesAreNotArchives) {
+    testsupport::LasBuild las;
+    las.points = 3;
+    EXPECT_EQ(ReadDirectoryOf(testsupport::BuildLas(las)), archmsg::kWrongFormat);
+    EXPECT_EQ(ReadDirectoryOf({0x1D, 0x2C, 0x3B}), archmsg::kWrongFormat);
+    // The magic number alone: the count would be the magic number itself.
+    EXPECT_EQ(ReadDirectoryOf({0x1D, 0x2C, 0x3B, 0x4A}), archmsg::kCannotReadHeaders);
+    EXPECT_EQ(ReadDirectoryOf({0x1D, 0x2C, 0x3B, 0x4A, 0, 0, 0}), archmsg::kCannotReadHeaders);
+    // Magic and a zero count is a valid archive without entries.
+    EXPECT_EQ(ReadDirectoryOf({0x1D, 0x2C, 0x3B, 0x4A, 0, 0, 0, 0}), "");
+}
+
+TEST(ArchiveDirectory, CountsTheFileCannotHoldAreRefusedBeforeAnyAllocation) {
+    Bytes image(10000, 0);
+    image[0] = 0x1D, image[1] = 0x2C, image[2] = 0x3B, image[3] = 0x4A;
+    for (uint32_t n : {1000u, 38u, 0xFFFFFFFFu, 0x80000000u, 0x7FFFFFFFu}) {
+        PutU32(image, image.size() - 4, n);
+        EXPECT_EQ(ReadDirectoryOf(image), archmsg::kCannotReadHeaders) << n;
+        TempDir dir;
+        WriteAll(dir.File("x.vmra"), image);
+        CFile f(dir.File("x.vmra"), "rb");
+        VMRAFile archive;
+        EXPECT_EQ(MessageOf([&] { archive.ReadEntryCount(f); }), archmsg::kCannotReadHeaders) << n;
+    }
+}
+
+TEST(ArchiveDirectory, RecordsMustPointBetweenMagicAndDirectoryInOrder) {
+    const Bytes good = BuildArchive(ThreeEntries());
+    ASSERT_EQ(ReadDirectoryOf(good), "");
+    struct Damage {
+        const char* what;
+        std::size_t record;
+        std::size_t field;  // 0 offset, 4 stored size
+        uint32_t value;
+    };
+    const Damage cases[] = {
+        {"data over the magic number", 0, 0, 0},
+        {"data inside the magic number", 0, 0, 2},
+        {"data starting in the directory", 2, 0, 424},
+        {"data past the end", 2, 0, 0xFFFFFF00u},
+        {"data running into the directory", 2, 4, 71},
+        {"stored size wrapping 32 bits", 1, 4, 0xFFFFFFF0u},
+        {"overlapping the entry before", 1, 0, 200},
+        {"out of order", 1, 0, 360},
+    };
+    for (const auto& c : cases) {
+        Bytes bad = good;
+        PutU32(bad, RecordAt(bad, c.record) + c.field, c.value);
+        EXPECT_EQ(ReadDirectoryOf(bad), archmsg::kCannotReadHeaders) << c.what;
+    }
+}
+
+TEST(ArchiveDirectory, ShortStoredSizesOfOlderArchivesAreReadWithTrueExtents) {
+    auto entries = ThreeEntries();
+    entries[0].storedSize = 60;  // raw entries once recorded only their point bytes
+    entries[2].storedSize = 10;
+    VMRAFile archive;
+    ASSERT_EQ(ReadDirectoryOf(BuildArchive(entries), archive), "");
+    EXPECT_EQ(archive.Directory()[0].storedSize, 60u);
+    EXPECT_EQ(archive.EntryExtent(0), 300);
+    EXPECT_EQ(archive.EntryExtent(2), 70);
+}
+
+TEST(ArchiveDirectory, NamesAreComparedByteForByteWithCase) {
+    TempDir dir;
+    WriteAll(dir.File("x.vmra"),
+             BuildArchive({{"Survey.las", Filler(10, 1)}, {"survey.las", Filler(10, 2)}}));
+    CFile f(dir.File("x.vmra"), "rb");
+    VMRAFile archive;
+    EXPECT_TRUE(archive.FindEntry(f, "survey.las"));
+    EXPECT_EQ(archive.FoundIndex(), 1);
+    EXPECT_TRUE(archive.FindEntry(f, "Survey.las"));
+    EXPECT_EQ(archive.FoundIndex(), 0);
+    EXPECT_FALSE(archive.FindEntry(f, "SURVEY.las"));
+    EXPECT_FALSE(archive.FindEntry(f, "survey.las "));
+    EXPECT_TRUE(archive.Directory().empty()) << "the search frees the directory again";
+}
+
+TEST(EntryName, OnlyPlainFileNamesAreSafe) {
+    for (const char* ok : {"a.las", "survey 2020.LAS", "...", ".hidden.las", "é.las"}) {
+        EXPECT_TRUE(VMRAFile::IsSafeEntryName(ok)) << ok;
+    }
+    for (const char* bad : {"", ".", "..", "../a.las", "a/b.las", "/etc/passwd", "..\\a.las",
+                            "a\\b.las", "sub/"}) {
+        EXPECT_FALSE(VMRAFile::IsSafeEntryName(bad)) << bad;
+    }
+    EXPECT_FALSE(VMRAFile::IsSafeEntryName(std::string("a\0b", 3)));
+    EXPECT_TRUE(VMRAFile::IsSafeEntryName(std::string(255, 'n')));
+    EXPECT_FALSE(VMRAFile::IsSafeEntryName(std::string(256, 'n')));
+}
+
+}  // namespace

@@ -1,0 +1,229 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "ArchiveTestSupport.h"
+#include "LasGenerator.h"
+#include "TestLas.h"
+#include "TestSupport.h"
+#include "archive/ArchiveMessages.h"
+#include "archive/VMRAFile.h"
+#include "las/FileIo.h"
+#include "las/LasMessages.h"
+
+using archtest::Bytes;
+using archtest::CurrentFolder;
+using archtest::GenerateLas;
+using archtest::FolderContents;
+using archtest::GetU32;
+using archtest::MessageOf;
+using archtest::PutU32;
+using archtest::RecordAt;
+using testsupport::ReadAll;
+using testsupport::TempDir;
+using testsupport::WriteAll;
+
+namespace {
+
+// An archive of a few small files: raw with and without VLRs, and coded.
+struct SmallArchive {
+    TempDir dir;
+    std::vector<std::string> las;
+    std::string path;
+    SmallArchive() {
+        LasGenOptions gap;
+        gap.points = 40;
+        gap.format = 2;
+        gap.vlrCount = 0;
+        gap.extraGapBytes = 7;
+        las = {GenerateLas(dir, "raw999.las", 999, 0, 1), GenerateLas(dir, "gap.las", gap),
+               GenerateLas(dir, "coded1000.las", 1000, 1, 2), GenerateLas(dir, "one.las", 1, 3, 3)};
+        path = dir.File("x.vmra");
+        VMRAFile archive;
+        for (const auto& p : las) archive.AddLasFile(p, path);
+    }
+};
+
+TEST(ArchiveExtract, RawAndCodedEntriesComeBackByteForByte) {
+    SmallArchive a;
+    TempDir out;
+    VMRAFile archive;
+    for (const auto& p : a.las) {
+        const std::string name = FileNamePart(p);
+        archive.ExtractEntry(a.path, name, out.Path().string() + "/");
+        EXPECT_EQ(ReadAll(out.File(name)), ReadAll(p)) << name;
+    }
+    EXPECT_EQ(FolderContents(out.Path().string()).size(), a.las.size()) << "no scratch files left";
+}
+
+// Damaged but admitted: the header declares VLRs and leaves no room for
+// them, so the entry carries an empty VLR block.
+TEST(ArchiveExtract, AFileDeclaringVlrsWithoutRoomForThemComesBack) {
+    TempDir dir, out;
+    testsupport::LasBuild b;
+    b.declaredVlrs = 2;
+    b.points = 7;
+    WriteAll(dir.File("novlr.las"), testsupport::BuildLas(b));
+    VMRAFile archive;
+    archive.AddLasFile(dir.File("novlr.las"), dir.File("x.vmra"));
+    archive.ExtractEntry(dir.File("x.vmra"), "novlr.las", out.Path().string() + "/");
+    EXPECT_EQ(ReadAll(out.File("novlr.las")), ReadAll(dir.File("novlr.las")));
+}
+
+TEST(ArchiveExtract, AFolderWithoutTrailingSeparatorStillReceivesTheFile) {
+    SmallArchive a;
+    TempDir out;
+    VMRAFile archive;
+    archive.ExtractEntry(a.path, "one.las", out.Path().string());
+    EXPECT_EQ(ReadAll(out.File("one.las")), ReadAll(a.las[3]));
+}
+
+TEST(ArchiveExtract, MissingEntriesAndEmptyArchivesAreReported) {
+    SmallArchive a;
+    TempDir out;
+    const std::string folder = out.Path().string() + "/";
+    VMRAFile archive;
+    archive.ExtractEntry(a.path, "one.las", folder);
+    EXPECT_EQ(MessageOf([&] { archive.ExtractEntry(a.path, "ONE.las", folder); }),
+              archmsg::kNotFound);
+    EXPECT_EQ(MessageOf([&] { archive.ExtractEntry(a.path, "two.las", folder); }),
+              archmsg::kNotFound);
+    WriteAll(out.File("empty.vmra"), {});
+    EXPECT_EQ(MessageOf([&] { archive.ExtractEntry(out.File("empty.vmra"), "one.las", folder); }),
+              archmsg::kCannotCheck);
+    EXPECT_EQ(MessageOf([&] { archive.ExtractEntry(out.File("none.vmra"), "one.las", folder); }),
+              archmsg::kErrorOpeningArchive);
+    EXPECT_EQ(MessageOf([&] { archive.ExtractEntry(a.las[0], "one.las", folder); }),
+              archmsg::kWrongFormat);
+    EXPECT_EQ(FolderContents(out.Path().string()),
+              (std::vector<std::string>{"empty.vmra", "one.las"}));
+}
+
+TEST(ArchiveExtract, ExtractAllFillsTheCurrentFolderAndIgnoresEmptyArchives) {
+    SmallArchive a;
+    TempDir out;
+    CurrentFolder here(out.Path());
+    VMRAFile archive;
+    archive.ExtractAll(a.path);
+    for (const auto& p : a.las) EXPECT_EQ(ReadAll(out.File(FileNamePart(p))), ReadAll(p)) << p;
+    EXPECT_EQ(FolderContents(out.Path().string()).size(), a.las.size());
+
+    TempDir empty;
+    CurrentFolder there(empty.Path());
+    WriteAll(empty.File("empty.vmra"), {});
+    EXPECT_EQ(MessageOf([&] { archive.ExtractAll("empty.vmra"); }), "");
+    EXPECT_EQ(FolderContents(empty.Path().string()), std::vector<std::string>{"empty.vmra"});
+}
+
+TEST(ArchiveExtract, FoldersThatCannotBeWrittenGetNothing) {
+    SmallArchive a;
+    const Bytes before = ReadAll(a.path);
+    TempDir out;
+    WriteAll(out.File("plain.txt"), {'x'});
+    VMRAFile archive;
+    for (const std::string& folder :
+         {out.File("missing") + "/", out.File("plain.txt") + "/", std::string("/proc/")}) {
+        EXPECT_EQ(MessageOf([&] { archive.ExtractEntry(a.path, "raw999.las", folder); }),
+                  lasmsg::kWriteOpen)
+            << folder;
+    }
+    EXPECT_EQ(FolderContents(out.Path().string()), std::vector<std::string>{"plain.txt"});
+    EXPECT_EQ(ReadAll(a.path), before);
+}
+
+// Entry names come from the file; none may lead outside the output folder.
+TEST(ArchiveExtract, NamesThatAreNotPlainFileNamesAreRefused) {
+    SmallArchive a;
+    const Bytes good = ReadAll(a.path);
+    const std::string hostile[] = {"../evil.las", "sub/evil.las", "..", ".", "", "a\\b.las",
+                                   "/tmp/evil.las", std::string(256, 'x')};
+    for (const auto& name : hostile) {
+        Bytes bad = good;
+        uint8_t* field = bad.data() + RecordAt(bad, 1) + 12;
+        std::memset(field, 0, 256);
+        std::memcpy(field, name.data(), name.size());
+        TempDir box;
+        std::filesystem::create_directory(box.Path() / "out");
+        WriteAll(box.File("x.vmra"), bad);
+        VMRAFile archive;
+        EXPECT_EQ(MessageOf([&] {
+                      archive.ExtractEntry(box.File("x.vmra"), name, box.File("out") + "/");
+                  }),
+                  archmsg::kUnsafeEntryName)
+            << name;
+        {
+            CurrentFolder here(box.Path() / "out");
+            EXPECT_EQ(MessageOf([&] { archive.ExtractAll("../x.vmra"); }), archmsg::kUnsafeEntryName)
+                << name;
+        }
+        EXPECT_TRUE(FolderContents(box.File("out")).empty()) << name;
+        EXPECT_EQ(FolderContents(box.Path().string()), (std::vector<std::string>{"out", "x.vmra"}))
+            << name;
+    }
+}
+
+// A damaged entry header cannot make extraction write more points than the
+// entry's data can hold.
+TEST(ArchiveExtract, EntryHeadersThatDoNotFitTheirDataAreRefused) {
+    SmallArchive a;
+    const Bytes good = ReadAll(a.path);
+    struct Damage {
+        const char* what;
+        std::size_t entry;
+        std::size_t at;  // offset inside the stored header image
+        uint32_t value;
+        int bytes;
+    };
+    const Damage cases[] = {
+        {"raw point count far too high", 0, 108, 5000000, 4},
+        {"raw point count one too high", 0, 108, 1000, 4},
+        {"coded point count in the billions", 2, 108, 0xFFFFFFF0u, 4},
+        {"unknown marker", 2, 0, 'X', 1},
+        {"point format 6", 0, 104, 6, 1},
+        {"record length of another format", 2, 106, 34, 2},
+        {"VLR block past the entry", 3, 96, 0x7FFFFFF0u, 4},
+    };
+    for (const auto& c : cases) {
+        Bytes bad = good;
+        const std::size_t at = GetU32(bad, RecordAt(bad, c.entry)) + c.at;
+        for (int k = 0; k < c.bytes; ++k) bad[at + k] = static_cast<uint8_t>(c.value >> (8 * k));
+        TempDir box;
+        WriteAll(box.File("x.vmra"), bad);
+        VMRAFile archive;
+        const std::string name = FileNamePart(a.las[c.entry]);
+        EXPECT_EQ(MessageOf([&] {
+                      archive.ExtractEntry(box.File("x.vmra"), name, box.Path().string() + "/");
+                  }),
+                  archmsg::kDamagedEntry)
+            << c.what;
+        EXPECT_EQ(FolderContents(box.Path().string()), std::vector<std::string>{"x.vmra"}) << c.what;
+    }
+}
+
+// Archives that recorded only the point bytes as the stored size of raw
+// entries still list, extract and delete correctly.
+TEST(ArchiveExtract, OlderArchivesWithShortStoredSizesStillWork) {
+    SmallArchive a;
+    Bytes image = ReadAll(a.path);
+    const uint32_t shortSizes[] = {999 * 20, 40 * 26, 0, 1 * 34};
+    for (std::size_t i = 0; i < 4; ++i) {
+        if (shortSizes[i] != 0) PutU32(image, RecordAt(image, i) + 4, shortSizes[i]);
+    }
+    WriteAll(a.path, image);
+
+    VMRAFile archive;
+    archive.DeleteEntry(a.path, "raw999.las");
+    archive.DeleteEntry(a.path, "one.las");
+    TempDir out;
+    {
+        CurrentFolder here(out.Path());
+        archive.ExtractAll(a.path);
+    }
+    EXPECT_EQ(FolderContents(out.Path().string()),
+              (std::vector<std::string>{"coded1000.las", "gap.las"}));
+    EXPECT_EQ(ReadAll(out.File("gap.las")), ReadAll(a.las[1]));
+    EXPECT_EQ(ReadAll(out.File("coded1000.las")), ReadAll(a.las[2]));
+}
+
+}  // namespace
