@@ -48,7 +48,6 @@ CRightView::CRightView(QWidget* parent) : QWidget(parent) {
     icons->setEditTriggers(QAbstractItemView::NoEditTriggers);
     icons->setMovement(QListView::Static);
     icons->setResizeMode(QListView::Adjust);
-    icons->setUniformItemSizes(true);
 
     stack = new QStackedLayout(this);
     stack->setContentsMargins(0, 0, 0, 0);
@@ -100,8 +99,10 @@ void CRightView::SetType(ListType t) {
             icons->setFlow(QListView::LeftToRight);
             icons->setWrapping(true);
             icons->setIconSize(QSize(32, 32));
-            icons->setGridSize(QSize(96, 72));
+            icons->setGridSize(QSize(116, 72));
             icons->setWordWrap(true);
+            // The first item is "..": its size must not set everyone's.
+            icons->setUniformItemSizes(false);
             break;
         case kSmallIcons:
             icons->setViewMode(QListView::ListMode);
@@ -110,6 +111,7 @@ void CRightView::SetType(ListType t) {
             icons->setIconSize(QSize(16, 16));
             icons->setGridSize(QSize(170, 22));
             icons->setWordWrap(false);
+            icons->setUniformItemSizes(false);
             break;
         case kList:
             icons->setViewMode(QListView::ListMode);
@@ -118,6 +120,7 @@ void CRightView::SetType(ListType t) {
             icons->setIconSize(QSize(16, 16));
             icons->setGridSize(QSize(170, 22));
             icons->setWordWrap(false);
+            icons->setUniformItemSizes(false);
             break;
     }
     stack->setCurrentWidget(icons);
