@@ -1,7 +1,9 @@
-// velmora-bench: speed and memory of one LAS file's compression and
-// decompression, as whole operations on files, against zstd on the same
-// file. Prints one "name value" line per figure.
+// velmora-bench: speed and memory of one LAS file's compression (into a new
+// archive) and decompression (the entry extracted into a folder), as whole
+// operations on files, against zstd on the same file. Prints one
+// "name value" line per figure.
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <spawn.h>
 #include <unistd.h>
@@ -17,9 +19,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/PointCodec.h"
+#include "archive/VMRAFile.h"
 #include "las/FileIo.h"
-#include "las/LasAdmission.h"
 #include "las/LasException.h"
 #include "las/LasFile.h"
 
@@ -80,26 +81,20 @@ double RunCommand(const std::vector<std::string>& args) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 
-void Compress(const std::string& las, const std::string& entry, int threads) {
-    CPointCodec codec;
-    codec.SetThreadCount(threads);
-    CLasFile file;
-    file.SetFileName(las);
-    CheckLasAdmission(*file.ReadHeader(), FileSizeOf(las));
-    file.ReadVlrs();
-    CFile out(entry, "wb");
-    codec.Compress(&out, &file);
-    if (!out.Close()) throw CLasException("WriteError::entry");
+// Compression is adding the LAS file to a new archive; decompression is
+// extracting that entry into a folder: the whole operations a user runs.
+void Compress(const std::string& las, const std::string& archive, int threads) {
+    std::remove(archive.c_str());
+    VMRAFile vmra;
+    vmra.Engine().SetThreadCount(threads);
+    vmra.AddLasFile(las, archive);
 }
 
-void Decompress(const std::string& entry, const std::string& las, int threads) {
-    CPointCodec codec;
-    codec.SetThreadCount(threads);
-    CLasFile file;
-    file.SetFileName(las);
-    CFile in(entry, "rb");
-    int progress = 0;
-    codec.Decompress(&in, &file, &progress);
+void Decompress(const std::string& archive, const std::string& entryName, const std::string& folder,
+                int threads) {
+    VMRAFile vmra;
+    vmra.Engine().SetThreadCount(threads);
+    vmra.ExtractEntry(archive, entryName, folder);
 }
 
 bool SameFiles(const std::string& a, const std::string& b) {
@@ -152,8 +147,9 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string tag = std::to_string(getpid());
-    const std::string entry = work + "/velmora-bench-" + tag + ".entry";
-    const std::string back = work + "/velmora-bench-" + tag + ".las";
+    const std::string entry = work + "/velmora-bench-" + tag + ".vmra";
+    const std::string outFolder = work + "/velmora-bench-" + tag + "-out/";
+    const std::string back = outFolder + FileNamePart(las);
     const std::string zst = work + "/velmora-bench-" + tag + ".zst";
     const std::string unz = work + "/velmora-bench-" + tag + ".unzst";
 
@@ -167,6 +163,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     const int64_t lasBytes = FileSizeOf(las);
+    mkdir(outFolder.c_str(), 0755);
 
     std::printf("file %s\n", las.c_str());
     std::printf("points %u\n", points);
@@ -180,7 +177,7 @@ int main(int argc, char** argv) {
     double compressS = 0, decompressS = 0;
     for (const Mode& m : modes) {
         const Figures c = Measure(runs, [&] { Compress(las, entry, m.threads); });
-        const Figures d = Measure(runs, [&] { Decompress(entry, back, m.threads); });
+        const Figures d = Measure(runs, [&] { Decompress(entry, FileNamePart(las), outFolder, m.threads); });
         if (!SameFiles(las, back)) {
             std::fprintf(stderr, "velmora-bench: the decompressed file differs from the original\n");
             return 1;
@@ -189,8 +186,8 @@ int main(int argc, char** argv) {
             compressS = c.seconds;
             decompressS = d.seconds;
             const int64_t entryBytes = FileSizeOf(entry);
-            std::printf("entry_bytes %lld\n", static_cast<long long>(entryBytes));
-            std::printf("entry_over_las %.4f\n", static_cast<double>(entryBytes) / static_cast<double>(lasBytes));
+            std::printf("archive_bytes %lld\n", static_cast<long long>(entryBytes));
+            std::printf("archive_over_las %.4f\n", static_cast<double>(entryBytes) / static_cast<double>(lasBytes));
         }
         std::printf("velmora_compress%s_s %.3f\n", m.suffix, c.seconds);
         std::printf("velmora_decompress%s_s %.3f\n", m.suffix, d.seconds);
@@ -221,5 +218,6 @@ int main(int argc, char** argv) {
         std::printf("decompress_over_zstd %.3f\n", decompressS / zd);
     }
     for (const auto& f : {entry, back, zst, unz}) std::remove(f.c_str());
+    rmdir(outFolder.c_str());
     return 0;
 }

@@ -29,11 +29,6 @@ void AbsorbExcess(uint16_t freq[256], int32_t d);
 void EncodeByteStream(const uint8_t* data, std::size_t length, std::vector<uint8_t>& out,
                       std::size_t* emittedBits = nullptr);
 
-// Two streams in one loop, for when both are known: their dependency chains
-// overlap, so this takes much less than coding them one after the other.
-void EncodeTwoByteStreams(const uint8_t* a, std::size_t lengthA, std::vector<uint8_t>& outA, const uint8_t* b,
-                          std::size_t lengthB, std::vector<uint8_t>& outB);
-
 // Decodes one stream starting at the window's position into out[0 .. length)
 // and leaves the window at the first byte after the stream's end marker.
 // Throws CLasException "Unable to find stream" when the stream is damaged.

@@ -194,12 +194,12 @@ public:
         low = (low << s1) & kMask16;
         high = ((high << s1) | Ones(s1)) & kMask16;
         uint32_t code = ((code_ << s1) | bits_.Read(s1)) & kMask16;
+        // Now low's top bit is 0 and high's is 1, so the underflow stride
+        // needs no case for zero steps (only code's flip does).
         const unsigned u = UnderflowSteps(low, high);
-        if (u) {
-            low = (low << u) & 0x7FFF;
-            high = (((high << u) | Ones(u)) & 0x7FFF) | kTop;
-            code = (((code << u) | bits_.Read(u)) & kMask16) ^ kTop;
-        }
+        low = (low << u) & 0x7FFF;
+        high = (((high << u) | Ones(u)) & 0x7FFF) | kTop;
+        code = (((code << u) | bits_.Read(u)) & kMask16) ^ (u ? kTop : 0u);
         low_ = low;
         high_ = high;
         code_ = code;

@@ -57,9 +57,7 @@ private:
     std::size_t count_ = 0;
 };
 
-// One stream being encoded: its model, its registers and its bits. Several
-// can advance in one loop; their dependency chains are independent, so the
-// processor overlaps them.
+// One stream being encoded: its model, its registers and its bits.
 class Encoder {
 public:
     Encoder(const uint8_t* data, std::size_t length, std::vector<uint8_t>& out)
@@ -105,11 +103,12 @@ public:
         }
         low = (low << s1) & kMask16;
         high = ((high << s1) | Ones(s1)) & kMask16;
+        // Now low's top bit is 0 and high's is 1, so the underflow stride
+        // needs no case for zero steps.
         const unsigned k = UnderflowSteps(low, high);
         underflow_ += k;
-        const uint32_t shiftedHigh = (((high << k) | Ones(k)) & 0x7FFF) | kTop;
-        low_ = (low << k) & (k ? 0x7FFFu : kMask16);
-        high_ = k ? shiftedHigh : high;
+        low_ = (low << k) & 0x7FFF;
+        high_ = (((high << k) | Ones(k)) & 0x7FFF) | kTop;
     }
 
     // The flush (the second bit of low, then the pending opposite bits),
@@ -184,23 +183,6 @@ void EncodeByteStream(const uint8_t* data, std::size_t length, std::vector<uint8
     Encoder e(data, length, out);
     for (std::size_t i = 0; i < length; ++i) e.Encode(i);
     e.Finish(emittedBits);
-}
-
-VELMORA_CPU_CLONES
-void EncodeTwoByteStreams(const uint8_t* a, std::size_t lengthA, std::vector<uint8_t>& outA, const uint8_t* b,
-                          std::size_t lengthB, std::vector<uint8_t>& outB) {
-    Encoder ea(a, lengthA, outA);
-    Encoder eb(b, lengthB, outB);
-    const std::size_t both = std::min(lengthA, lengthB);
-    std::size_t i = 0;
-    for (; i < both; ++i) {
-        ea.Encode(i);
-        eb.Encode(i);
-    }
-    for (std::size_t j = i; j < lengthA; ++j) ea.Encode(j);
-    for (std::size_t j = i; j < lengthB; ++j) eb.Encode(j);
-    ea.Finish(nullptr);
-    eb.Finish(nullptr);
 }
 
 }  // namespace bytestream

@@ -47,6 +47,15 @@ CPointCodec::~CPointCodec() = default;
 
 void CPointCodec::ReleaseBuffers() { streamsTotal.store(0); }
 
+void CPointCodec::BeginEntry(int64_t startPosition) {
+    ratio = 0;
+    streamsDone = 0;
+    impl->chunkCount = 0;
+    impl->uncompressedBits = 0;
+    impl->startPosition = startPosition;
+    if (StopRequested()) throw CStopRequested();
+}
+
 namespace {
 
 void CheckStop(const CPointCodec& codec) {
@@ -62,13 +71,8 @@ void WriteAll(CFile& out, const void* data, std::size_t n) {
 int64_t CPointCodec::Compress(CFile* outputFile, CLasFile* lasFile) {
     if (!outputFile || !outputFile->IsOpen()) throw CLasException(enginemsg::kNoOutputFile);
     Impl& s = *impl;
-    ratio = 0;
-    streamsDone = 0;
-    s.chunkCount = 0;
-    s.uncompressedBits = 0;
-    s.startPosition = outputFile->Tell();
+    BeginEntry(outputFile->Tell());
     rawMode = false;
-    CheckStop(*this);
 
     LasHeader& h = *lasFile->Header();
     const uint32_t n = h.NumberOfPointRecords();
@@ -178,12 +182,7 @@ int64_t CPointCodec::Compress(CFile* outputFile, CLasFile* lasFile) {
 void CPointCodec::Decompress(CFile* inputFile, CLasFile* lasFile, int* progressCounter) {
     if (!inputFile || !inputFile->IsOpen()) throw CLasException(enginemsg::kNoInputFile);
     Impl& s = *impl;
-    ratio = 0;
-    streamsDone = 0;
-    s.chunkCount = 0;
-    s.uncompressedBits = 0;
-    s.startPosition = inputFile->Tell();
-    CheckStop(*this);
+    BeginEntry(inputFile->Tell());
 
     parallelChunks = 0;
     InputWindow in(*inputFile);

@@ -56,6 +56,10 @@ public:
     bool rawMode = false;
 
 private:
+    // Resets the progress of a new entry starting at this file position;
+    // throws CStopRequested when a stop is pending.
+    void BeginEntry(int64_t startPosition);
+
     struct Impl;
     std::unique_ptr<Impl> impl;
     std::atomic<bool> stopRequested{false};

@@ -18,7 +18,7 @@ using archtest::Bytes;
 using archtest::EntryNames;
 using archtest::GenerateLas;
 using archtest::GetU32;
-using archtest::MessageOf;
+using testsupport::MessageOf;
 using archtest::RecordAt;
 using testsupport::ReadAll;
 using testsupport::TempDir;

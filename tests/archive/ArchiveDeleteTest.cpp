@@ -10,7 +10,7 @@ using archtest::BuildArchive;
 using archtest::Bytes;
 using archtest::FakeEntry;
 using archtest::Filler;
-using archtest::MessageOf;
+using testsupport::MessageOf;
 using testsupport::ReadAll;
 using testsupport::TempDir;
 using testsupport::WriteAll;

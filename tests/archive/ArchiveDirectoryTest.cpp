@@ -13,7 +13,7 @@ using archtest::BuildArchive;
 using archtest::Bytes;
 using archtest::FakeEntry;
 using archtest::Filler;
-using archtest::MessageOf;
+using testsupport::MessageOf;
 using archtest::PutU32;
 using archtest::RecordAt;
 using testsupport::TempDir;

@@ -17,7 +17,7 @@ using archtest::CurrentFolder;
 using archtest::GenerateLas;
 using archtest::FolderContents;
 using archtest::GetU32;
-using archtest::MessageOf;
+using testsupport::MessageOf;
 using archtest::PutU32;
 using archtest::RecordAt;
 using testsupport::ReadAll;

@@ -36,17 +36,6 @@ uint32_t GetU32(const Bytes& bytes, std::size_t at);
 // writes `tail` as its last bytes and `head` as its first.
 void MakeSparseFile(const std::string& path, int64_t size, const Bytes& head, const Bytes& tail);
 
-// The message of the CLasException f throws, or "" when it throws none.
-template <class F>
-std::string MessageOf(F&& f) {
-    try {
-        f();
-    } catch (const CLasException& e) {
-        return e.Message();
-    }
-    return "";
-}
-
 // Names of the files in a folder, sorted.
 std::vector<std::string> FolderContents(const std::string& folder);
 

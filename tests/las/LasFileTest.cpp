@@ -16,22 +16,12 @@
 using testsupport::BuildLas;
 using testsupport::LasBuild;
 using testsupport::MakeVlr;
+using testsupport::MessageOf;
 using testsupport::ReadAll;
 using testsupport::TempDir;
 using testsupport::WriteAll;
 
 namespace {
-
-// Runs f and returns the message of the CLasException it throws, or "".
-template <class F>
-std::string MessageOf(F&& f) {
-    try {
-        f();
-    } catch (const CLasException& e) {
-        return e.Message();
-    }
-    return "";
-}
 
 std::vector<uint8_t> CopyBack(const TempDir& dir, const std::vector<uint8_t>& las) {
     WriteAll(dir.File("in.las"), las);

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "las/LasException.h"
+
 namespace testsupport {
 
 // Folder of the real LAS files: $VELMORA_LASDATA, else the build's default.
@@ -19,6 +21,17 @@ std::vector<std::filesystem::path> CorpusFiles();
 
 std::vector<uint8_t> ReadAll(const std::filesystem::path& path);
 void WriteAll(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
+
+// The message of the CLasException f throws, or "" when it throws none.
+template <class F>
+std::string MessageOf(F&& f) {
+    try {
+        f();
+    } catch (const CLasException& e) {
+        return e.Message();
+    }
+    return "";
+}
 
 // A fresh folder below the system's temporary folder, removed with its
 // contents when the object goes.
