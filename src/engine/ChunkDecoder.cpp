@@ -1,6 +1,7 @@
 #include "engine/ChunkDecoder.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -31,11 +32,11 @@ struct Stream {
     std::size_t next = 0;    // where the scan found the next item
     std::vector<uint8_t> bytes;
     std::size_t decodedNext = 0;
-    bool decoded = false;  // already decoded while the boundaries were sought
 };
 
 struct Block {
     std::size_t firstAt = 0;
+    int32_t first = 0;
     Stream header;
     int planes = 0;
     Stream plane[4];
@@ -77,6 +78,25 @@ public:
             prev = v;
         }
         return prev == bytestream::kTotal;
+    }
+    // Coded bits to expect for `length` symbols of the model in the (valid)
+    // count table at `at`: the model is the stream's own histogram scaled to
+    // 10,000, so each value occurs about f * length / 10,000 times (at least
+    // once when it has a frequency) and costs log2(10,000 / f) bits; the
+    // flush and the padding add a few more.
+    double ExpectedBits(std::size_t at, std::size_t length) const {
+        double bits = 5.0;
+        uint32_t prev = 0;
+        for (std::size_t k = 0; k < 256; ++k) {
+            const uint32_t high = le::LoadU16(data_ + at + 2 * k);
+            if (high > prev) {
+                const double f = static_cast<double>(high - prev);
+                const double count = std::max(1.0, f * static_cast<double>(length) / bytestream::kTotal);
+                bits += count * std::log2(bytestream::kTotal / f);
+            }
+            prev = high;
+        }
+        return bits;
     }
     bool PlaneAt(std::size_t at, std::size_t maxCount) {
         if (!Have(at + 4)) return false;
@@ -132,10 +152,34 @@ private:
     const uint8_t* data_ = nullptr;
 };
 
+// Four bytes and a count table after a block's stream could be the block's
+// next plane (k bytes) or the next block's first value and header stream (n
+// bytes). A stream is coded in very nearly the size its own model predicts
+// for its length, so the coded size of the stream found there tells the two
+// apart; where it cannot, a plane that is as long as the header would be is
+// the likely reading, and a short one is cheap to decode on trial. A wrong
+// choice is still caught by the checks after decoding.
+bool LooksLikePlane(Scanner& sc, Stream& plane, std::size_t end, std::size_t n) {
+    const std::size_t k = plane.length;
+    const double bits = 8.0 * static_cast<double>(end - plane.table - kTable - 3);
+    const double offPlane = std::abs(bits - sc.ExpectedBits(plane.table, k));
+    const double offHeader = std::abs(bits - sc.ExpectedBits(plane.table, n));
+    if (std::abs(offPlane - offHeader) > std::max(48.0, 0.02 * bits)) return offPlane < offHeader;
+    if (2 * k >= n) return true;
+    plane.bytes.resize(k);
+    try {
+        return bytestream::DecodeByteStreamAt(sc.Data(), sc.Size(), plane.table, plane.bytes.data(), k) == end;
+    } catch (const CLasException&) {
+        return false;
+    }
+}
+
 // Finds every stream of a value block of `count` values starting at `at`.
 std::optional<std::size_t> ScanBlock(Scanner& sc, std::size_t at, std::size_t count, Follow follow, Block& b) {
     const std::size_t n = count - 1;
     b.firstAt = at;
+    if (!sc.Have(at + 4)) return std::nullopt;
+    b.first = le::LoadI32(sc.Data() + at);
     b.header.table = at + 4;
     b.header.length = n;
     b.planes = 0;
@@ -157,24 +201,7 @@ std::optional<std::size_t> ScanBlock(Scanner& sc, std::size_t at, std::size_t co
         kMax = k;  // each plane holds a subset of the values of the one before
         const std::optional<std::size_t> pe = sc.StreamEnd(s.table, sound);
         if (!pe) return std::nullopt;
-        if (next) {
-            // Both readings fit: four bytes and a count table could be this
-            // block's next plane or the next block's first value and header
-            // stream. Decoding k bytes there settles it: only a plane of k
-            // bytes ends exactly at the end marker found. (A wrong choice
-            // would still be caught by the checks after decoding.)
-            s.bytes.resize(k);
-            try {
-                s.decodedNext = bytestream::DecodeByteStreamAt(sc.Data(), sc.Size(), s.table, s.bytes.data(), k);
-            } catch (const CLasException&) {
-                s.decodedNext = 0;
-            }
-            if (s.decodedNext != *pe) {
-                s.bytes.clear();
-                break;
-            }
-            s.decoded = true;
-        }
+        if (next && !LooksLikePlane(sc, s, *pe, n)) break;
         s.next = *pe;
         ++b.planes;
         e = pe;
@@ -227,148 +254,167 @@ bool Scan(Scanner& sc, std::size_t count, int format, bool moreChunks, std::vect
     return true;
 }
 
-std::vector<int32_t> Values(const Block& b, std::size_t count, const uint8_t* data) {
+std::vector<int32_t> Values(const Block& b, std::size_t count) {
     valueblock::PlaneBytes planes[4];
     for (int p = 0; p < b.planes; ++p) planes[p] = {b.plane[p].bytes.data(), b.plane[p].bytes.size()};
     std::vector<int32_t> v(count);
-    valueblock::AssembleValueBlock(le::LoadI32(data + b.firstAt), b.header.bytes.data(), count, planes, b.planes,
-                                   v.data());
+    valueblock::AssembleValueBlock(b.first, b.header.bytes.data(), count, planes, b.planes, v.data());
     return v;
 }
 
 }  // namespace
 
-bool DecodeInParallel(InputWindow& in, const PointView& pts, const Context& ctx) {
-    const std::size_t n = pts.count;
-    if (n < 2) return false;
-    // An upper bound on the chunk's coded size keeps memory bounded even for
-    // data that hardly compresses; beyond it the caller's reader takes over.
-    const std::size_t limit = n * 48 + (std::size_t{16} << 20);
-    Scanner sc(in, limit);
+struct ParallelChunk::State {
+    std::size_t count = 0;
     std::vector<RowSlots> slots;
-    std::size_t chunkEnd = 0;
-    if (!Scan(sc, n, pts.format, ctx.moreChunks, slots, chunkEnd)) return false;
-    const uint8_t* data = sc.Data();
-    const std::size_t size = sc.Size();
-
-    // Entropy decoding: every stream on its own, longest first.
-    std::vector<Stream*> streams;
-    for (RowSlots& s : slots) {
-        if (s.blocks == 0) streams.push_back(&s.bytes);
-        for (int b = 0; b < s.blocks; ++b) {
-            streams.push_back(&s.block[b].header);
-            for (int p = 0; p < s.block[b].planes; ++p) streams.push_back(&s.block[b].plane[p]);
-        }
-    }
-    std::stable_sort(streams.begin(), streams.end(),
-                     [](const Stream* a, const Stream* b) { return a->next - a->table > b->next - b->table; });
-    // Streams go in pairs of similar length: two decoders in one loop keep
-    // the processor busy while each waits on its own divisions and loads.
-    std::vector<Stream*> todo;
-    for (Stream* st : streams) {
-        if (!st->decoded) todo.push_back(st);
-    }
-    std::vector<std::function<void()>> tasks;
-    for (std::size_t i = 0; i < todo.size(); i += 2) {
-        Stream* a = todo[i];
-        Stream* b = i + 1 < todo.size() ? todo[i + 1] : nullptr;
-        tasks.emplace_back([&, a, b] {
-            ctx.checkStop();
-            a->bytes.resize(a->length);
-            if (!b) {
-                a->decodedNext = bytestream::DecodeByteStreamAt(data, size, a->table, a->bytes.data(), a->length);
-                return;
-            }
-            b->bytes.resize(b->length);
-            bytestream::StreamRequest ra{a->table, a->bytes.data(), a->length, 0};
-            bytestream::StreamRequest rb{b->table, b->bytes.data(), b->length, 0};
-            bytestream::DecodeTwoByteStreamsAt(data, size, ra, rb);
-            a->decodedNext = ra.next;
-            b->decodedNext = rb.next;
-        });
-    }
-    try {
-        ctx.pool.Run(tasks);
-    } catch (const CStopRequested&) {
-        throw;
-    } catch (const CLasException&) {
-        return false;  // a stream that does not decode where it was assumed
-    }
-    // The boundaries hold only if each stream ended where the next was
-    // assumed to begin and each block has as many planes as its header says.
-    for (const Stream* st : streams) {
-        if (st->decodedNext != st->next) return false;
-    }
-    for (const RowSlots& s : slots) {
-        for (int b = 0; b < s.blocks; ++b) {
-            const Block& blk = s.block[b];
-            if (valueblock::PlaneCount(blk.header.bytes.data(), blk.header.length) != blk.planes) return false;
-        }
-    }
-
-    // Restoring the attributes: the coordinate chain, the return bits with
-    // the GPS time that needs their scan direction, and the independent rest.
+    std::vector<Stream*> streams;  // longest first
+    std::size_t end = 0;
+    const uint8_t* data = nullptr;
+    std::size_t size = 0;
+    std::atomic<bool> failed{false};
     ChunkColumns cols;
-    auto find = [&](Row row) -> RowSlots* {
+
+    RowSlots* Find(Row row) {
         for (RowSlots& s : slots) {
             if (s.row == row) return &s;
         }
         return nullptr;
-    };
-    auto restoreBytes = [&](Row row) {
-        RowSlots* s = find(row);
-        attrs::RestoreByteAttr(ByteAttrOf(row), s->bytes.bytes.data(), pts, cols);
-        ctx.rowDone();
-    };
-    tasks.clear();
-    tasks.emplace_back([&] {
-        ctx.checkStop();
-        coords::RestoreX(cols, Values(find(Row::X)->block[0], n, data));
-        ctx.rowDone();
-        coords::RestoreY(cols, Values(find(Row::Y)->block[0], n, data));
-        ctx.rowDone();
-        ctx.checkStop();
-        coords::RestoreZ(cols, Values(find(Row::Z)->block[0], n, data));
-        ctx.rowDone();
-        for (std::size_t i = 0; i < n; ++i) {
-            pts.SetX(i, cols.x[i]);
-            pts.SetY(i, cols.y[i]);
-            pts.SetZ(i, cols.z[i]);
+    }
+};
+
+ParallelChunk::ParallelChunk() : s_(std::make_unique<State>()) {}
+ParallelChunk::~ParallelChunk() = default;
+
+bool ParallelChunk::Scan(InputWindow& in, std::size_t count, int format, bool moreChunks) {
+    if (count < 2) return false;
+    // An upper bound on the chunk's coded size keeps memory bounded even for
+    // data that hardly compresses; beyond it the caller's reader takes over.
+    const std::size_t limit = count * 48 + (std::size_t{16} << 20);
+    Scanner sc(in, limit);
+    State& st = *s_;
+    st.count = count;
+    if (!chunkdecoder::Scan(sc, count, format, moreChunks, st.slots, st.end)) return false;
+    st.data = sc.Data();
+    st.size = sc.Size();
+    for (RowSlots& r : st.slots) {
+        if (r.blocks == 0) st.streams.push_back(&r.bytes);
+        for (int b = 0; b < r.blocks; ++b) {
+            st.streams.push_back(&r.block[b].header);
+            for (int p = 0; p < r.block[b].planes; ++p) st.streams.push_back(&r.block[b].plane[p]);
         }
-        const std::vector<int32_t> r = Values(find(Row::Intensity)->block[0], n, data);
-        attrs::RestoreIntensity(r.data(), pts, cols);
-        ctx.rowDone();
+    }
+    std::stable_sort(st.streams.begin(), st.streams.end(),
+                     [](const Stream* a, const Stream* b) { return a->next - a->table > b->next - b->table; });
+    return true;
+}
+
+std::size_t ParallelChunk::Size() const { return s_->end; }
+
+void ParallelChunk::EntropyTasks(std::vector<std::function<void()>>& tasks, const std::function<void()>& checkStop) {
+    State& st = *s_;
+    // Streams go in pairs of similar length: two decoders in one loop keep
+    // the processor busy while each waits on its own divisions and loads.
+    for (std::size_t i = 0; i < st.streams.size(); i += 2) {
+        Stream* a = st.streams[i];
+        Stream* b = i + 1 < st.streams.size() ? st.streams[i + 1] : nullptr;
+        tasks.emplace_back([&st, a, b, checkStop] {
+            checkStop();
+            try {
+                a->bytes.resize(a->length);
+                if (!b) {
+                    a->decodedNext = bytestream::DecodeByteStreamAt(st.data, st.size, a->table, a->bytes.data(),
+                                                                    a->length);
+                    return;
+                }
+                b->bytes.resize(b->length);
+                bytestream::StreamRequest ra{a->table, a->bytes.data(), a->length, 0};
+                bytestream::StreamRequest rb{b->table, b->bytes.data(), b->length, 0};
+                bytestream::DecodeTwoByteStreamsAt(st.data, st.size, ra, rb);
+                a->decodedNext = ra.next;
+                b->decodedNext = rb.next;
+            } catch (const CStopRequested&) {
+                throw;
+            } catch (const CLasException&) {
+                // Not where it was assumed (or damaged): the caller decodes
+                // this chunk stream after stream, which tells which.
+                st.failed = true;
+            }
+        });
+    }
+}
+
+bool ParallelChunk::Verify() const {
+    const State& st = *s_;
+    if (st.failed) return false;
+    // The boundaries hold only if each stream ended where the next was
+    // assumed to begin and each block has as many planes as its header says.
+    for (const Stream* stream : st.streams) {
+        if (stream->decodedNext != stream->next) return false;
+    }
+    for (const RowSlots& r : st.slots) {
+        for (int b = 0; b < r.blocks; ++b) {
+            const Block& blk = r.block[b];
+            if (valueblock::PlaneCount(blk.header.bytes.data(), blk.header.length) != blk.planes) return false;
+        }
+    }
+    return true;
+}
+
+void ParallelChunk::RestoreTasks(std::vector<std::function<void()>>& tasks, const PointView& pts,
+                                 const std::function<void()>& checkStop, const std::function<void()>& rowDone) {
+    State& st = *s_;
+    const std::size_t n = st.count;
+    auto restoreBytes = [&st, pts, rowDone](Row row) {
+        attrs::RestoreByteAttr(ByteAttrOf(row), st.Find(row)->bytes.bytes.data(), pts, st.cols);
+        rowDone();
+    };
+    // The coordinate chain, the return bits with the GPS time that needs
+    // their scan direction, and the independent rest.
+    tasks.emplace_back([&st, pts, n, checkStop, rowDone] {
+        checkStop();
+        coords::RestoreX(st.cols, Values(st.Find(Row::X)->block[0], n));
+        rowDone();
+        coords::RestoreY(st.cols, Values(st.Find(Row::Y)->block[0], n));
+        rowDone();
+        checkStop();
+        coords::RestoreZ(st.cols, Values(st.Find(Row::Z)->block[0], n));
+        rowDone();
+        for (std::size_t i = 0; i < n; ++i) {
+            pts.SetX(i, st.cols.x[i]);
+            pts.SetY(i, st.cols.y[i]);
+            pts.SetZ(i, st.cols.z[i]);
+        }
+        const std::vector<int32_t> r = Values(st.Find(Row::Intensity)->block[0], n);
+        attrs::RestoreIntensity(r.data(), pts, st.cols);
+        rowDone();
     });
-    tasks.emplace_back([&] {
-        ctx.checkStop();
+    tasks.emplace_back([&st, pts, n, checkStop, rowDone, restoreBytes] {
+        checkStop();
         // These four share one byte of the record: one task, one writer.
         for (Row row : {Row::ScanDirection, Row::ReturnNumber, Row::NumberOfReturns, Row::Edge}) restoreBytes(row);
-        if (RowSlots* gps = find(Row::GpsTime)) {
-            const std::vector<int32_t> high = Values(gps->block[0], n, data);
-            const std::vector<int32_t> low = Values(gps->block[1], n, data);
-            gpstime::Restore(high.data(), low.data(), pts, cols.flags);
-            ctx.rowDone();
+        if (RowSlots* gps = st.Find(Row::GpsTime)) {
+            const std::vector<int32_t> high = Values(gps->block[0], n);
+            const std::vector<int32_t> low = Values(gps->block[1], n);
+            gpstime::Restore(high.data(), low.data(), pts, st.cols.flags);
+            rowDone();
         }
     });
-    tasks.emplace_back([&] {
-        ctx.checkStop();
+    tasks.emplace_back([&st, pts, n, checkStop, rowDone, restoreBytes] {
+        checkStop();
         for (Row row : {Row::UserData, Row::ScanAngle, Row::Classification}) restoreBytes(row);
-        const std::vector<int32_t> psid = Values(find(Row::PointSource)->block[0], n, data);
+        const std::vector<int32_t> psid = Values(st.Find(Row::PointSource)->block[0], n);
         attrs::RestorePointSource(psid.data(), pts);
-        ctx.rowDone();
+        rowDone();
         int channel = 0;
         for (Row row : {Row::Red, Row::Green, Row::Blue}) {
-            if (RowSlots* c = find(row)) {
-                const std::vector<int32_t> v = Values(c->block[0], n, data);
+            if (RowSlots* c = st.Find(row)) {
+                const std::vector<int32_t> v = Values(c->block[0], n);
                 color::Restore(v.data(), pts, channel);
-                ctx.rowDone();
+                rowDone();
             }
             ++channel;
         }
     });
-    ctx.pool.Run(tasks);
-    in.Skip(chunkEnd);
-    return true;
 }
 
 }  // namespace chunkdecoder

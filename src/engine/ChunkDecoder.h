@@ -3,11 +3,12 @@
 #include <atomic>
 #include <cstddef>
 #include <functional>
+#include <memory>
+#include <vector>
 
 #include "engine/PointView.h"
 
 class InputWindow;
-class TaskPool;
 
 // Decodes one chunk with several threads. Stream lengths are not stored, so
 // where each stream begins is only known once the one before it has been
@@ -20,20 +21,33 @@ class TaskPool;
 // stream would produce.
 namespace chunkdecoder {
 
-struct Context {
-    TaskPool& pool;
-    // Throws CStopRequested when a stop was requested.
-    std::function<void()> checkStop;
-    // Called once per row restored.
-    std::function<void()> rowDone;
-    // More chunks follow this one in the entry.
-    bool moreChunks;
-};
+class ParallelChunk {
+public:
+    ParallelChunk();
+    ~ParallelChunk();
+    ParallelChunk(const ParallelChunk&) = delete;
+    ParallelChunk& operator=(const ParallelChunk&) = delete;
 
-// Returns false, with the window back at the chunk's start and the points
-// untouched by any accepted result, when the boundaries could not be found
-// or did not hold; the caller then decodes the chunk stream after stream.
-// On success the window is left at the first byte after the chunk.
-bool DecodeInParallel(InputWindow& in, const PointView& pts, const Context& ctx);
+    // Finds the boundaries of the chunk of `count` points that begins at the
+    // window's position (which does not move). False when they cannot be
+    // found: the chunk must then be decoded stream after stream.
+    bool Scan(InputWindow& in, std::size_t count, int format, bool moreChunks);
+    // Bytes the chunk takes in the file, after a successful Scan.
+    std::size_t Size() const;
+    // Tasks that decode every stream. They read the window's buffer, which
+    // must not change until they have run.
+    void EntropyTasks(std::vector<std::function<void()>>& tasks, const std::function<void()>& checkStop);
+    // After the entropy tasks: whether the boundaries held. When they did
+    // not, nothing of this chunk may be used.
+    bool Verify() const;
+    // Tasks that restore the attributes into pts. They need nothing of the
+    // window any more, so the next chunk may be read meanwhile.
+    void RestoreTasks(std::vector<std::function<void()>>& tasks, const PointView& pts,
+                      const std::function<void()>& checkStop, const std::function<void()>& rowDone);
+
+private:
+    struct State;
+    std::unique_ptr<State> s_;
+};
 
 }  // namespace chunkdecoder

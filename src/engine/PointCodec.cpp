@@ -256,43 +256,69 @@ void CPointCodec::Decompress(CFile* inputFile, CLasFile* lasFile, int* progressC
             appender.Finish();
         };
         TaskPool pool(TaskPool::Resolve(threadCount));
-        const chunkdecoder::Context ctx{pool, [this] { CheckStop(*this); }, [this] { ++streamsDone; }, false};
-        int64_t remaining = n;
-        do {
+        const std::function<void()> checkStop = [this] { CheckStop(*this); };
+        const std::function<void()> rowDone = [this] { ++streamsDone; };
+        const std::vector<int64_t> sizes = chunkplan::ChunkSizes(n);
+        // With several threads a chunk goes through two stages: its streams
+        // are decoded side by side, then its attributes are restored while
+        // the next chunk's streams are decoded. A chunk whose boundaries
+        // cannot be found or do not hold is decoded stream after stream.
+        auto prepare = [&](std::size_t k) -> std::unique_ptr<chunkdecoder::ParallelChunk> {
+            if (pool.Threads() < 2 || k >= sizes.size()) return nullptr;
+            auto chunk = std::make_unique<chunkdecoder::ParallelChunk>();
+            if (!chunk->Scan(in, static_cast<std::size_t>(sizes[k]), format, k + 1 < sizes.size())) return nullptr;
+            return chunk;
+        };
+        auto settle = [](std::unique_ptr<chunkdecoder::ParallelChunk>& chunk) {
+            if (chunk && !chunk->Verify()) chunk.reset();
+        };
+        std::unique_ptr<chunkdecoder::ParallelChunk> current = prepare(0);
+        if (current) {
+            std::vector<std::function<void()>> tasks;
+            current->EntropyTasks(tasks, checkStop);
+            pool.Run(tasks);
+            settle(current);
+        }
+        for (std::size_t k = 0; k < sizes.size(); ++k) {
             CheckStop(*this);
-            const int64_t size = NextChunkSize(remaining);
+            const int64_t size = sizes[k];
             lasFile->Header()->SetNumberOfPointRecords(static_cast<uint32_t>(size));
-            remaining -= kChunk;
             records.assign(static_cast<std::size_t>(size) * stride, 0);
             const PointView pts{records.data(), stride, static_cast<std::size_t>(size), format};
-            chunkdecoder::Context chunkCtx = ctx;
-            chunkCtx.moreChunks = remaining > kChunk;
-            const int32_t doneBefore = streamsDone;
-            const bool parallel = pool.Threads() > 1 && chunkdecoder::DecodeInParallel(in, pts, chunkCtx);
-            if (parallel) {
+            std::unique_ptr<chunkdecoder::ParallelChunk> following;
+            std::vector<std::function<void()>> tasks;
+            if (current) {
+                in.Skip(current->Size());
+                following = prepare(k + 1);
+                current->RestoreTasks(tasks, pts, checkStop, rowDone);
+                if (following) following->EntropyTasks(tasks, checkStop);
+                pool.Run(tasks);
                 ++parallelChunks;
-                for (const RowInfo& info : kRows) {
-                    if (RowApplies(info.row, format)) s.uncompressedBits += uint64_t{info.bitsPerPoint} * pts.count;
-                }
-                ratio = static_cast<double>((in.Position() - s.startPosition) * 8) /
-                        static_cast<double>(s.uncompressedBits);
             } else {
-                streamsDone = doneBefore;
                 ChunkColumns cols;
                 for (const RowInfo& info : kRows) {
                     if (!RowApplies(info.row, format)) continue;
                     CheckStop(*this);
                     DecodeRow(info.row, in, pts, cols);
-                    s.uncompressedBits += static_cast<uint64_t>(info.bitsPerPoint) * pts.count;
                     ++streamsDone;
-                    ratio = static_cast<double>((in.Position() - s.startPosition) * 8) /
-                            static_cast<double>(s.uncompressedBits);
+                }
+                following = prepare(k + 1);
+                if (following) {
+                    following->EntropyTasks(tasks, checkStop);
+                    pool.Run(tasks);
                 }
             }
+            settle(following);
+            current = std::move(following);
+            for (const RowInfo& info : kRows) {
+                if (RowApplies(info.row, format)) s.uncompressedBits += uint64_t{info.bitsPerPoint} * pts.count;
+            }
+            ratio = static_cast<double>((in.Position() - s.startPosition) * 8) /
+                    static_cast<double>(s.uncompressedBits);
             if (writing.valid()) writing.get();
             std::swap(records, written);
             writing = std::async(std::launch::async, write, static_cast<std::size_t>(size));
-        } while (remaining > kChunk);
+        }
         writing.get();
     }
     in.SyncFile();
