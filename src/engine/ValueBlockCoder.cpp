@@ -1,6 +1,7 @@
 #include "engine/ValueBlockCoder.h"
 
 #include <algorithm>
+#include <memory>
 
 #include "engine/ByteStreamCoder.h"
 #include "engine/EngineMessages.h"
@@ -32,46 +33,61 @@ void AppendI32(std::vector<uint8_t>& out, int32_t v) {
 void EncodeValueBlock(int32_t* values, std::size_t count, std::vector<uint8_t>& out) {
     AppendI32(out, values[0]);
     const std::size_t n = count - 1;
-    std::vector<uint8_t> header(n);
-    // Plane j holds byte j-1 of the magnitude of every value with L >= j,
-    // in array order; one pass fills all four.
-    std::vector<uint8_t> planes[4];
-    for (auto& p : planes) p.reserve(n);
+    // The header byte of every value, and byte j-1 of the magnitude of
+    // every value with L >= j for plane j. Each plane's byte is stored for
+    // every value and its end moved on only where the value reaches the
+    // plane, so there is no branch per value and plane.
+    std::unique_ptr<uint8_t[]> header(new uint8_t[n]);
+    std::unique_ptr<uint8_t[]> planes[4];
+    uint8_t* end[4];
+    for (int j = 0; j < 4; ++j) {
+        planes[j].reset(new uint8_t[n]);
+        end[j] = planes[j].get();
+    }
     for (std::size_t i = 1; i < count; ++i) {
         const int32_t v = values[i];
         const int32_t m = wrap::Abs32(v);
         const uint32_t L = LengthOf(m);
+        const uint32_t u = static_cast<uint32_t>(m);
         values[i] = m;
         header[i - 1] = static_cast<uint8_t>((v < 0 ? 1 : 0) + 2 * L);
-        const uint32_t u = static_cast<uint32_t>(m);
-        for (uint32_t plane = 0; plane < L; ++plane) planes[plane].push_back(static_cast<uint8_t>(u >> (8 * plane)));
+        for (uint32_t j = 0; j < 4; ++j) {
+            *end[j] = static_cast<uint8_t>(u >> (8 * j));
+            end[j] += L > j ? 1 : 0;
+        }
     }
-    bytestream::EncodeByteStream(header.data(), n, out);
-    for (const auto& p : planes) {
-        if (p.empty()) break;
-        AppendI32(out, static_cast<int32_t>(p.size()));
-        bytestream::EncodeByteStream(p.data(), p.size(), out);
+    bytestream::EncodeByteStream(header.get(), n, out);
+    for (int j = 0; j < 4; ++j) {
+        const std::size_t k = static_cast<std::size_t>(end[j] - planes[j].get());
+        if (k == 0) break;
+        AppendI32(out, static_cast<int32_t>(k));
+        bytestream::EncodeByteStream(planes[j].get(), k, out);
     }
 }
 
 void AssembleValueBlock(int32_t first, const uint8_t* header, std::size_t count, const PlaneBytes* planes,
                         int planeCount, int32_t* values) {
     values[0] = first;
-    std::vector<uint32_t> magnitude(count, 0);
+    for (std::size_t i = 1; i < count; ++i) values[i] = 0;
     for (int plane = 1; plane <= planeCount; ++plane) {
         const PlaneBytes& bytes = planes[plane - 1];
-        const uint32_t shift = 8 * static_cast<uint32_t>(plane - 1);
+        if (bytes.size == 0) continue;
+        const unsigned shift = 8 * static_cast<unsigned>(plane - 1);
+        const std::size_t last = bytes.size - 1;
         std::size_t next = 0;
-        // Bytes go, in order, to the values that reach this plane; a count
-        // that disagrees with the header (damage) gives wrong values only.
-        for (std::size_t i = 1; i < count && next < bytes.size; ++i) {
-            if (static_cast<int>(header[i - 1] >> 1) >= plane) {
-                magnitude[i] += static_cast<uint32_t>(bytes.data[next++]) << shift;
-            }
+        // Bytes go, in order, to the values that reach this plane; once they
+        // run out (a count that disagrees with the header: damage) the rest
+        // get none. Without a branch per value.
+        for (std::size_t i = 1; i < count; ++i) {
+            const uint32_t take =
+                static_cast<uint32_t>((header[i - 1] >> 1) >= plane) & static_cast<uint32_t>(next <= last);
+            const uint32_t byte = bytes.data[std::min(next, last)];
+            values[i] = static_cast<int32_t>(static_cast<uint32_t>(values[i]) + ((byte << shift) & (0u - take)));
+            next += take;
         }
     }
     for (std::size_t i = 1; i < count; ++i) {
-        int32_t v = static_cast<int32_t>(magnitude[i]);
+        int32_t v = values[i];
         if (header[i - 1] & 1) {
             v = wrap::Neg32(v);
             // A sign without magnitude stands for INT32_MIN, the one value
