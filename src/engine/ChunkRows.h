@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <iterator>
 
 #include <vector>
 
@@ -32,6 +33,15 @@ inline constexpr RowInfo kRows[] = {
     {Row::X, 32},        {Row::Y, 32},             {Row::Z, 32},          {Row::Intensity, 16},
     {Row::GpsTime, 64},  {Row::Red, 16},           {Row::Green, 16},      {Row::Blue, 16},
 };
+
+// kRows is indexed by Row.
+constexpr bool RowsInEnumOrder() {
+    for (int i = 0; i < static_cast<int>(std::size(kRows)); ++i) {
+        if (static_cast<int>(kRows[i].row) != i) return false;
+    }
+    return true;
+}
+static_assert(RowsInEnumOrder());
 
 // Rows in the order they are handed to the workers: the most work first,
 // so the short byte rows fill the gaps at the end.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <future>
+#include <mutex>
 #include <vector>
 
 #include "engine/AttributeCodec.h"
@@ -149,6 +150,13 @@ int64_t CPointCodec::Compress(CFile* outputFile, CLasFile* lasFile) {
             // Every row of a chunk depends only on the known points, so the
             // rows are coded side by side into memory and written in order.
             std::vector<std::function<void()>> tasks;
+            // The running ratio follows the rows as they finish, in whatever
+            // order, not only when the chunk is written.
+            const int64_t writtenBefore = outputFile->Tell() - s.startPosition;
+            const uint64_t bitsBefore = s.uncompressedBits;
+            std::atomic<int64_t> chunkBytes{0};
+            std::atomic<uint64_t> chunkBits{0};
+            std::mutex ratioMutex;
             for (Row row : kEncodeOrder) {
                 if (!RowApplies(row, format)) continue;
                 tasks.emplace_back([&, row] {
@@ -156,6 +164,12 @@ int64_t CPointCodec::Compress(CFile* outputFile, CLasFile* lasFile) {
                     std::vector<uint8_t>& out = outs[static_cast<int>(row)];
                     out.clear();
                     EncodeRow(row, pts, cols, out);
+                    const uint64_t rowBits = uint64_t{kRows[static_cast<int>(row)].bitsPerPoint} * pts.count;
+                    std::lock_guard<std::mutex> lock(ratioMutex);
+                    chunkBytes += static_cast<int64_t>(out.size());
+                    chunkBits += rowBits;
+                    ratio = static_cast<double>((writtenBefore + chunkBytes) * 8) /
+                            static_cast<double>(bitsBefore + chunkBits);
                     ++streamsDone;
                 });
             }
