@@ -9,6 +9,8 @@ inline constexpr const char* kReadPoints = "ReadError::LAS Points";
 inline constexpr const char* kStreamNotFound = "Unable to find stream";
 inline constexpr const char* kWriteEntry = "WriteError::Archive entry could not be written.";
 inline constexpr const char* kEntryHeader = "ReadError::Archive entry header is damaged.";
+inline constexpr const char* kEntryRecordLength =
+    "The archive entry has a point data record length that cannot be decoded.";
 inline constexpr const char* kEntryFormat =
     "The archive entry has a point data format that cannot be decoded.";
 }  // namespace enginemsg

@@ -242,6 +242,12 @@ void CPointCodec::Decompress(CFile* inputFile, CLasFile* lasFile, int* progressC
         out.Finish();
     } else {
         if (format > 3) throw CLasException(enginemsg::kEntryFormat);
+        // Coding keeps only the standard fields, so a coded entry can only
+        // give back records of the standard length; any other length (never
+        // written by an encoder that checks its input) would also size the
+        // chunk buffer from two arbitrary bytes.
+        const std::size_t r = h.PointDataRecordLength();
+        if (r != rec::RecordSize(format)) throw CLasException(enginemsg::kEntryRecordLength);
         // A value block needs at least two values: fewer points cannot have
         // been coded.
         if (n < 2) throw CLasException(enginemsg::kStreamNotFound);
@@ -250,23 +256,12 @@ void CPointCodec::Decompress(CFile* inputFile, CLasFile* lasFile, int* progressC
         s.totalPoints = n;
         s.chunkCount = ChunkCount(n);
         streamsTotal = s.chunkCount * UnitsPerChunk(format);
-        const std::size_t r = h.PointDataRecordLength();
-        // Records are rebuilt in a buffer of at least the format's standard
-        // size each; bytes a longer record has beyond it stay zero.
-        const std::size_t stride = std::max<std::size_t>(r, rec::RecordSize(format));
         std::vector<uint8_t> records, written;
-        std::vector<uint8_t> packed;
         // The records of one chunk are written while the next is decoded.
         std::future<void> writing;
         auto write = [&](std::size_t count) {
-            const uint8_t* out = written.data();
-            if (stride != r) {
-                packed.resize(count * r);
-                for (std::size_t i = 0; i < count; ++i) std::copy_n(written.data() + i * stride, r, packed.data() + i * r);
-                out = packed.data();
-            }
             CRecordAppender appender(lasFile->FileName(), r, count, progressCounter);
-            appender.Append(out, count);
+            appender.Append(written.data(), count);
             appender.Finish();
         };
         TaskPool pool(TaskPool::Resolve(threadCount));
@@ -297,8 +292,8 @@ void CPointCodec::Decompress(CFile* inputFile, CLasFile* lasFile, int* progressC
             CheckStop(*this);
             const int64_t size = sizes[k];
             lasFile->Header()->SetNumberOfPointRecords(static_cast<uint32_t>(size));
-            records.assign(static_cast<std::size_t>(size) * stride, 0);
-            const PointView pts{records.data(), stride, static_cast<std::size_t>(size), format};
+            records.assign(static_cast<std::size_t>(size) * r, 0);
+            const PointView pts{records.data(), r, static_cast<std::size_t>(size), format};
             std::unique_ptr<chunkdecoder::ParallelChunk> following;
             std::vector<std::function<void()>> tasks;
             if (current) {

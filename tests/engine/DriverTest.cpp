@@ -259,6 +259,9 @@ TEST(Driver, AbsurdHeadersInAnEntryAreRefusedWithoutAllocating) {
     auto format9 = entry;
     format9[104] = 9;
     expectMessage(format9, enginemsg::kEntryFormat);
+    auto longRecords = entry;  // 65,535-byte records would size a 65 GB chunk
+    longRecords[106] = longRecords[107] = 0xFF;
+    expectMessage(longRecords, enginemsg::kEntryRecordLength);
     expectMessage(std::vector<uint8_t>(entry.begin(), entry.begin() + 100), enginemsg::kEntryHeader);
 }
 
