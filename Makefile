@@ -50,13 +50,15 @@ bench: build
 # The decode fuzzer (clang's libFuzzer with the sanitizers), for a bounded time.
 FUZZ_BUILD   ?= build-fuzz
 FUZZ_SECONDS ?= 60
+# A fixed seed makes a CI run repeatable; set FUZZ_SEED=0 for a fresh one.
+FUZZ_SEED    ?= 1
 fuzz: build
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DVELMORA_FUZZ=ON -DVELMORA_GUI=OFF -DVELMORA_TESTS=OFF -DVELMORA_BENCH=OFF
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target velmora-decode-fuzzer
 	rm -rf $(FUZZ_BUILD)/seeds && ./tests/fuzz/make-seeds.sh $(BUILD) $(FUZZ_BUILD)/seeds
 	mkdir -p $(FUZZ_BUILD)/corpus
-	$(FUZZ_BUILD)/tests/fuzz/velmora-decode-fuzzer -max_total_time=$(FUZZ_SECONDS) -max_len=65536 \
+	$(FUZZ_BUILD)/tests/fuzz/velmora-decode-fuzzer -max_total_time=$(FUZZ_SECONDS) -seed=$(FUZZ_SEED) -max_len=65536 \
 	  -rss_limit_mb=2048 -timeout=20 -print_final_stats=1 -artifact_prefix=$(FUZZ_BUILD)/ $(FUZZ_BUILD)/corpus $(FUZZ_BUILD)/seeds
 
 clean:
