@@ -87,6 +87,18 @@ QWidget* CRightView::ActiveView() const {
     return type == kDetails ? static_cast<QWidget*>(details) : static_cast<QWidget*>(icons);
 }
 
+void CRightView::SetIconLayout(QListView::ViewMode mode, QListView::Flow flow, int iconSize, QSize grid,
+                               bool wordWrap) {
+    icons->setViewMode(mode);
+    icons->setFlow(flow);
+    icons->setWrapping(true);
+    icons->setIconSize(QSize(iconSize, iconSize));
+    icons->setGridSize(grid);
+    icons->setWordWrap(wordWrap);
+    // The first item is "..": its size must not set everyone's.
+    icons->setUniformItemSizes(false);
+}
+
 void CRightView::SetType(ListType t) {
     type = t;
     switch (t) {
@@ -95,32 +107,13 @@ void CRightView::SetType(ListType t) {
             setFocusProxy(details);
             return;
         case kLargeIcons:
-            icons->setViewMode(QListView::IconMode);
-            icons->setFlow(QListView::LeftToRight);
-            icons->setWrapping(true);
-            icons->setIconSize(QSize(32, 32));
-            icons->setGridSize(QSize(116, 72));
-            icons->setWordWrap(true);
-            // The first item is "..": its size must not set everyone's.
-            icons->setUniformItemSizes(false);
+            SetIconLayout(QListView::IconMode, QListView::LeftToRight, 32, QSize(116, 72), true);
             break;
         case kSmallIcons:
-            icons->setViewMode(QListView::ListMode);
-            icons->setFlow(QListView::LeftToRight);
-            icons->setWrapping(true);
-            icons->setIconSize(QSize(16, 16));
-            icons->setGridSize(QSize(170, 22));
-            icons->setWordWrap(false);
-            icons->setUniformItemSizes(false);
+            SetIconLayout(QListView::ListMode, QListView::LeftToRight, 16, QSize(170, 22), false);
             break;
         case kList:
-            icons->setViewMode(QListView::ListMode);
-            icons->setFlow(QListView::TopToBottom);
-            icons->setWrapping(true);
-            icons->setIconSize(QSize(16, 16));
-            icons->setGridSize(QSize(170, 22));
-            icons->setWordWrap(false);
-            icons->setUniformItemSizes(false);
+            SetIconLayout(QListView::ListMode, QListView::TopToBottom, 16, QSize(170, 22), false);
             break;
     }
     stack->setCurrentWidget(icons);
@@ -245,17 +238,22 @@ void CRightView::ListFolder(const QString& folder) {
     }
 }
 
-void CRightView::ListArchive(const QString& path) {
-    canAdd = canExtract = canDelete = canExtractHere = false;
-    const listview::ArchiveListing listing = listview::ReadArchiveListing(path);
+bool CRightView::ReportListingFailure(const listview::ArchiveListing& listing) {
     if (listing.outcome == listview::ArchiveListing::CannotOpen) {
         platform::ShowMessage(this, listmsg::kErrorOpeningFile);
-        return;
+        return true;
     }
     if (listing.outcome == listview::ArchiveListing::Failed) {
         platform::ShowMessage(this, listing.error, MsgButtons::Ok, MsgIcon::Error);
-        return;
+        return true;
     }
+    return false;
+}
+
+void CRightView::ListArchive(const QString& path) {
+    canAdd = canExtract = canDelete = canExtractHere = false;
+    const listview::ArchiveListing listing = listview::ReadArchiveListing(path);
+    if (ReportListingFailure(listing)) return;
     const QString folder = platform::FolderPart(path);
     for (const listview::ArchiveEntryInfo& e : listing.entries) {
         Row row;

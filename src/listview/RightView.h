@@ -3,12 +3,14 @@
 #include <QFileIconProvider>
 #include <QHash>
 #include <QIcon>
+#include <QListView>
 #include <QStringList>
 #include <QWidget>
 
 #include <variant>
 #include <vector>
 
+#include "listview/ArchiveListing.h"
 #include "listview/ListLogic.h"
 
 class CLeftView;
@@ -132,6 +134,9 @@ private:
     void ShowContextMenu(const QPoint& globalPos);
     void ListFolder(const QString& folder);
     void ListArchive(const QString& path);
+    // Shows why an archive could not be listed; false when it could.
+    bool ReportListingFailure(const listview::ArchiveListing& listing);
+    void SetIconLayout(QListView::ViewMode mode, QListView::Flow flow, int iconSize, QSize grid, bool wordWrap);
     void InsertUpItem();
     void SortRows();
     void RebuildModel();

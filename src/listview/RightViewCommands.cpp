@@ -231,14 +231,7 @@ void CRightView::ExtractWholeArchives(bool here) {
         job->entryNames.clear();
         job->archivePath = folder + name;
         const listview::ArchiveListing listing = listview::ReadArchiveListing(job->archivePath);
-        if (listing.outcome == listview::ArchiveListing::CannotOpen) {
-            platform::ShowMessage(this, listmsg::kErrorOpeningFile);
-            return;
-        }
-        if (listing.outcome == listview::ArchiveListing::Failed) {
-            platform::ShowMessage(this, listing.error, MsgButtons::Ok, MsgIcon::Error);
-            return;
-        }
+        if (ReportListingFailure(listing)) return;
         if (listing.entries.empty()) return;  // an empty archive ends the command quietly
         for (const listview::ArchiveEntryInfo& e : listing.entries) job->entryNames << e.name;
         job->exec();
