@@ -4,8 +4,10 @@
 
 int TaskPool::Resolve(int requested) {
     if (requested > 0) return requested;
+    // Every running task holds a few working arrays of a chunk's size, so
+    // more threads mean more memory; eight keep a job well inside 400 MB.
     const unsigned n = std::thread::hardware_concurrency();
-    return static_cast<int>(std::clamp(n, 1u, 16u));
+    return static_cast<int>(std::clamp(n, 1u, 8u));
 }
 
 TaskPool::TaskPool(int threads) : threads_(std::max(1, threads)) {
