@@ -235,6 +235,16 @@ void Restore(std::vector<int32_t>& v, std::vector<int32_t>& d, const auto& predi
     }
 }
 
+// The mirror of Restore: point 0 as it is, then each value minus its
+// prediction from the points before it.
+void EncodeResiduals(const std::vector<int32_t>& v, std::vector<uint8_t>& out, const auto& predict) {
+    const std::size_t n = v.size();
+    std::vector<int32_t> r(n);
+    r[0] = v[0];
+    for (std::size_t i = 1; i < n; ++i) r[i] = Sub32(v[i], predict(i));
+    valueblock::EncodeValueBlock(r.data(), n, out);
+}
+
 std::vector<int32_t> ReadResiduals(InputWindow& in, std::size_t n) {
     std::vector<int32_t> r(n);
     valueblock::DecodeValueBlock(in, r.data(), n);
@@ -261,31 +271,17 @@ void RestoreZ(ChunkColumns& c, std::vector<int32_t> residuals) {
 }
 
 void EncodeX(const ChunkColumns& c, std::vector<uint8_t>& out) {
-    const std::size_t n = c.x.size();
-    std::vector<int32_t> r(n);
-    r[0] = c.x[0];
-    for (std::size_t i = 1; i < n; ++i) r[i] = Sub32(c.x[i], PredictX(c.x.data(), c.dx.data(), i));
-    valueblock::EncodeValueBlock(r.data(), n, out);
+    EncodeResiduals(c.x, out, [&](std::size_t i) { return PredictX(c.x.data(), c.dx.data(), i); });
 }
 
 void EncodeY(const ChunkColumns& c, std::vector<uint8_t>& out) {
-    const std::size_t n = c.y.size();
-    std::vector<int32_t> r(n);
-    r[0] = c.y[0];
-    for (std::size_t i = 1; i < n; ++i) {
-        r[i] = Sub32(c.y[i], PredictY(c.y.data(), c.dx.data(), c.dy.data(), i));
-    }
-    valueblock::EncodeValueBlock(r.data(), n, out);
+    EncodeResiduals(c.y, out, [&](std::size_t i) { return PredictY(c.y.data(), c.dx.data(), c.dy.data(), i); });
 }
 
 void EncodeZ(const ChunkColumns& c, std::vector<uint8_t>& out) {
-    const std::size_t n = c.z.size();
-    std::vector<int32_t> r(n);
-    r[0] = c.z[0];
-    for (std::size_t i = 1; i < n; ++i) {
-        r[i] = Sub32(c.z[i], PredictZ(c.z.data(), c.dx.data(), c.dy.data(), c.dz.data(), i));
-    }
-    valueblock::EncodeValueBlock(r.data(), n, out);
+    EncodeResiduals(c.z, out, [&](std::size_t i) {
+        return PredictZ(c.z.data(), c.dx.data(), c.dy.data(), c.dz.data(), i);
+    });
 }
 
 void DecodeX(InputWindow& in, ChunkColumns& c, std::size_t n) { RestoreX(c, ReadResiduals(in, n)); }

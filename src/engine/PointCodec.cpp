@@ -101,18 +101,9 @@ int64_t CPointCodec::Compress(CFile* outputFile, CLasFile* lasFile) {
 
     if (raw) {
         rawMode = true;
-        const std::size_t r = h.PointDataRecordLength();
         // The records go in as they lie in the file, whatever their length.
-        CFile in;
-        if (!in.Open(lasFile->FileName(), "rb")) throw CLasException(lasmsg::kReadOpen);
-        const uint64_t bytes = static_cast<uint64_t>(n) * r;
-        const int64_t size = in.Size();
-        if (size < 0 || h.OffsetToPointData() + bytes > static_cast<uint64_t>(size) ||
-            !in.Seek(h.OffsetToPointData())) {
-            throw CLasException(lasmsg::kReadPoints);
-        }
-        std::vector<uint8_t> records(bytes);
-        if (!in.ReadExact(records.data(), records.size())) throw CLasException(lasmsg::kReadPoints);
+        std::vector<uint8_t> records;
+        lasFile->ReadRecords(n, 0, records);
         h.SetMarker(LasHeader::kMarkerRaw);
         writeEntryHead();
         if (!outputFile->Write(records.data(), records.size())) throw CLasException(enginemsg::kWritePoint);

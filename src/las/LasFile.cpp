@@ -137,22 +137,13 @@ LASPoint** CLasFile::ReadPoints(uint32_t count, uint32_t first) {
     if (!header || header->NumberOfPointRecords() == 0) return nullptr;
 
     const uint64_t r = header->PointDataRecordLength();
-    const uint64_t start = header->OffsetToPointData() + static_cast<uint64_t>(first) * r;
-    CFile f;
-    if (!f.Open(fileName, "rb")) throw CLasException(lasmsg::kReadOpen);
-    // Checked before anything is allocated, so a header that claims more
-    // points than the file holds cannot size a huge window.
-    const int64_t size = f.Size();
-    if (size < 0 || start + count * r > static_cast<uint64_t>(size)) {
-        throw CLasException(lasmsg::kReadPoints);
-    }
+    CFile f = OpenRecords(count, first);
     try {
         points.assign(count, nullptr);
     } catch (const std::bad_alloc&) {
         throw CLasException(lasmsg::kReadPointsMemory);
     }
     AllocateObjects(count, lasmsg::kReadPointsMemory);
-    if (!f.Seek(static_cast<int64_t>(start))) throw CLasException(lasmsg::kReadPoints);
 
     if (storage) {
         // Each object takes the start of its record; bytes beyond the
@@ -177,20 +168,27 @@ LASPoint** CLasFile::ReadPoints(uint32_t count, uint32_t first) {
 
 void CLasFile::ReadRecords(uint32_t count, uint32_t first, std::vector<uint8_t>& out) {
     if (!header) throw CLasException(lasmsg::kReadPoints);
+    CFile f = OpenRecords(count, first);
+    try {
+        out.resize(count * static_cast<std::size_t>(header->PointDataRecordLength()));
+    } catch (const std::bad_alloc&) {
+        throw CLasException(lasmsg::kReadPointsMemory);
+    }
+    if (!f.ReadExact(out.data(), out.size())) throw CLasException(lasmsg::kReadPoints);
+}
+
+CFile CLasFile::OpenRecords(uint32_t count, uint32_t first) const {
     const uint64_t r = header->PointDataRecordLength();
     const uint64_t start = header->OffsetToPointData() + static_cast<uint64_t>(first) * r;
     CFile f;
     if (!f.Open(fileName, "rb")) throw CLasException(lasmsg::kReadOpen);
+    // Checked before anything is allocated, so a header that claims more
+    // points than the file holds cannot size a huge window.
     const int64_t size = f.Size();
-    if (size < 0 || start + count * r > static_cast<uint64_t>(size)) throw CLasException(lasmsg::kReadPoints);
-    try {
-        out.resize(count * r);
-    } catch (const std::bad_alloc&) {
-        throw CLasException(lasmsg::kReadPointsMemory);
-    }
-    if (!f.Seek(static_cast<int64_t>(start)) || !f.ReadExact(out.data(), out.size())) {
+    if (size < 0 || start + count * r > static_cast<uint64_t>(size) || !f.Seek(static_cast<int64_t>(start))) {
         throw CLasException(lasmsg::kReadPoints);
     }
+    return f;
 }
 
 void CLasFile::WriteHeader() {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "las/FileIo.h"
 #include "las/LasHeader.h"
 #include "las/LasPoint.h"
 
@@ -93,6 +94,9 @@ public:
     PointStorage* Storage() { return storage.get(); }
 
 private:
+    // The file, opened and positioned at record `first`, once it is sure
+    // to hold `count` records from there.
+    CFile OpenRecords(uint32_t count, uint32_t first) const;
     void BuildVlrTable();
     void AllocateObjects(std::size_t count, const char* memoryMessage);
 
