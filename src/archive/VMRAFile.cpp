@@ -150,9 +150,7 @@ int VMRAFile::IndexOf(const std::string& name) const {
     return -1;
 }
 
-void VMRAFile::ThrowIfStopped() const {
-    if (engine.StopRequested()) throw CStopRequested();
-}
+void VMRAFile::ThrowIfStopped() { engine.CheckPoint(); }
 
 // Stopping is only ever a request: the worker notices it at the engine's
 // next check or at one of the archive code's own, unwinds, and restores

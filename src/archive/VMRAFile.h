@@ -101,7 +101,7 @@ public:
 private:
     void DropDirectory();
     int IndexOf(const std::string& name) const;
-    void ThrowIfStopped() const;
+    void ThrowIfStopped();
     void SetDeleteProgress(int percent);
     void AddEntry(const std::string& lasPath, const std::string& archivePath);
     void RemoveEntryInPlace(CFile& file, std::size_t k);

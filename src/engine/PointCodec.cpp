@@ -54,14 +54,12 @@ void CPointCodec::BeginEntry(int64_t startPosition) {
     impl->chunkCount = 0;
     impl->uncompressedBits = 0;
     impl->startPosition = startPosition;
-    if (StopRequested()) throw CStopRequested();
+    CheckPoint();
 }
 
 namespace {
 
-void CheckStop(const CPointCodec& codec) {
-    if (codec.StopRequested()) throw CStopRequested();
-}
+void CheckStop(CPointCodec& codec) { codec.CheckPoint(); }
 
 void WriteAll(CFile& out, const void* data, std::size_t n) {
     if (!out.Write(data, n)) throw CLasException(enginemsg::kWriteEntry);

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "engine/StopGate.h"
+
 class CFile;
 class CLasFile;
 class LasHeader;
@@ -37,9 +39,16 @@ public:
     // Asks a running Compress or Decompress (on another thread) to stop at
     // its next check; it then throws CStopRequested. The request stays until
     // ClearStop(), so a stop that arrives between two entries is not lost.
-    void RequestStop() { stopRequested.store(true); }
-    void ClearStop() { stopRequested.store(false); }
-    bool StopRequested() const { return stopRequested.load(); }
+    void RequestStop() { gate.RequestStop(); }
+    void ClearStop() { gate.ClearStop(); }
+    bool StopRequested() const { return gate.StopRequested(); }
+    // Holds the running Compress or Decompress at its next check point until
+    // Resume() or RequestStop(); used while the user is asked whether to stop.
+    void RequestPause() { gate.RequestPause(); }
+    void Resume() { gate.Resume(); }
+    bool Paused() const { return gate.Paused(); }
+    // Waits while paused; throws CStopRequested when a stop is pending.
+    void CheckPoint() { gate.CheckPoint(); }
 
     // Worker threads used to code one entry; 0 means one per core.
     void SetThreadCount(int n) { threadCount = n; }
@@ -62,7 +71,7 @@ private:
 
     struct Impl;
     std::unique_ptr<Impl> impl;
-    std::atomic<bool> stopRequested{false};
+    CStopGate gate;
     int threadCount = 0;
     int parallelChunks = 0;
 };

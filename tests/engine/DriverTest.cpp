@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "EngineRoundTrip.h"
@@ -286,6 +288,37 @@ TEST(Driver, AStopRequestEndsCompressionAndDecompression) {
     EXPECT_THROW(testsupport::CompressToFile(codec, big, dir.File("e2")), CStopRequested);
     stopper.join();
     EXPECT_LT(FileSizeOf(dir.File("e2")), FileSizeOf(dir.File("e")) * 100);
+}
+
+TEST(Driver, APauseHoldsTheJobUntilResumedOrStopped) {
+    TempDir dir;
+    const std::string las = Generate(dir, "p.las", 3000000, 1);
+    CPointCodec codec;
+    // Paused before it starts: the job waits at its first check point.
+    codec.RequestPause();
+    std::atomic<bool> finished{false};
+    std::thread worker([&] {
+        testsupport::CompressToFile(codec, las, dir.File("e"));
+        finished = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_FALSE(finished.load());
+    EXPECT_EQ(codec.streamsDone.load(), 0);
+    codec.Resume();
+    worker.join();
+    EXPECT_TRUE(finished.load());
+
+    // A stop while paused ends the job instead of resuming it.
+    codec.RequestPause();
+    std::thread stopped([&] {
+        EXPECT_THROW(testsupport::CompressToFile(codec, las, dir.File("e2")), CStopRequested);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    codec.RequestStop();
+    stopped.join();
+    EXPECT_TRUE(codec.Paused());
+    codec.Resume();
+    codec.ClearStop();
 }
 
 }  // namespace
