@@ -5,12 +5,16 @@
 #include <exception>
 #include <filesystem>
 #include <iostream>
+#include <csignal>
+#include <pthread.h>
 #include <unistd.h>
 
 #include "app/CommandLineMessages.h"
 #include "archive/VMRAFile.h"
+#include "jobs/core/ArchiveJob.h"
 #include "las/FileIo.h"
 #include "las/LasException.h"
+#include "las/LasMessages.h"
 
 namespace {
 
@@ -41,6 +45,22 @@ std::vector<std::string> LasFilesInCurrentFolder() {
     std::sort(names.begin(), names.end());
     return names;
 }
+
+// Ties a job to the signal watcher for as long as the job lives.
+class SignalAttachment {
+public:
+    SignalAttachment(CSignalStop* stopSignals, CArchiveJob& job) : stopSignals(stopSignals) {
+        if (stopSignals) stopSignals->Attach(&job);
+    }
+    ~SignalAttachment() {
+        if (stopSignals) stopSignals->Attach(nullptr);
+    }
+    SignalAttachment(const SignalAttachment&) = delete;
+    SignalAttachment& operator=(const SignalAttachment&) = delete;
+
+private:
+    CSignalStop* stopSignals;
+};
 
 bool CanOpenForReading(const std::string& path) {
     CFile test;
@@ -89,8 +109,40 @@ std::string UsageText(const std::string& programPath) {
            climsg::kUsageDecompressTail;
 }
 
+namespace {
+
+// The command line's answers to the job's questions and its way of going on
+// after each file: a compression ends at the first file that is not added; an
+// extraction goes on past entries that cannot be given back (so every intact
+// entry is saved) and ends at any other failure.
+class ConsoleHost : public IJobHost {
+public:
+    ConsoleHost(CommandLineConsole& console, bool compress) : console(console), compress(compress) {}
+
+    bool ConfirmReplace(const JobItem& item) override {
+        return console.AskOkCancel(item.displayName + climsg::kAlreadyInArchive);
+    }
+    // Extraction replaces a file of the entry's name without asking, as it
+    // always has on the command line.
+    bool ConfirmOverwrite(const JobItem&, const std::string&) override { return true; }
+    bool ItemFinished(const ItemResult& r) override {
+        if (r.outcome == ItemOutcome::Stopped) return false;
+        if (!r.message.empty()) console.Show(r.Describe());
+        if (Succeeded(r.outcome)) return true;
+        if (compress) return false;
+        return r.outcome == ItemOutcome::Damaged || r.outcome == ItemOutcome::Refused;
+    }
+    void Notice(const std::string& text) override { console.Show(text); }
+
+private:
+    CommandLineConsole& console;
+    bool compress;
+};
+
+}  // namespace
+
 CommandOutcome RunCommandLine(CommandMode mode, const std::vector<std::string>& args,
-                              CommandLineConsole& console) {
+                              CommandLineConsole& console, CSignalStop* stopSignals) {
     if (args.size() < 3) return CommandOutcome::ShowUsage;
     const std::size_t last = args.size() - 1;
     const bool compress = mode == CommandMode::CompressMode;
@@ -123,36 +175,26 @@ CommandOutcome RunCommandLine(CommandMode mode, const std::vector<std::string>& 
         return CommandOutcome::Exit;
     }
 
-    VMRAFile archive;
-    try {
-        if (!compress && (names.empty() || Lower(names.front()) == "*.las")) {
-            archive.ExtractAll(archivePath);
-            return CommandOutcome::Done;
-        }
-        for (const std::string& name : names) {
-            if (compress) {
-                if (archive.ContainsEntry(archivePath, name) &&
-                    !console.AskOkCancel(FileNamePart(name) + climsg::kAlreadyInArchive)) {
-                    return CommandOutcome::ShowUsage;
-                }
-                archive.AddLasFile(name, archivePath);
-            } else {
-                // The archive path works from the current folder as typed,
-                // relative or absolute; entries land in the current folder.
-                archive.ExtractEntry(archivePath, name, "");
-            }
-        }
-    } catch (const CLasException& e) {
-        console.Show(e.Message());
-        return CommandOutcome::ShowUsage;
-    } catch (const std::exception& e) {
-        console.Show(std::string(e.what()).substr(0, kMaxForeignMessage));
-        return CommandOutcome::ShowUsage;
+    ConsoleHost host(console, compress);
+    CArchiveJob job(host);
+    SignalAttachment attached(stopSignals, job);
+    JobSummary summary;
+    if (compress) {
+        summary = job.Add(names, archivePath);
+    } else {
+        // "*.las" as the first name stands for every entry.
+        if (!names.empty() && Lower(names.front()) == "*.las") names.clear();
+        summary = job.Extract(archivePath, names, "");
     }
-    return CommandOutcome::Done;
+    if (summary.stopped) {
+        console.Show(lasmsg::kStopped);
+        return CommandOutcome::Exit;
+    }
+    return summary.AllSucceeded() ? CommandOutcome::Done : CommandOutcome::ShowUsage;
 }
 
-int DispatchCommandLine(int argc, const char* const* argv, CommandLineConsole& console) {
+int DispatchCommandLine(int argc, const char* const* argv, CommandLineConsole& console,
+                        CSignalStop* stopSignals) {
     std::vector<std::string> args;
     for (int i = 0; i < argc; ++i) args.emplace_back(argv[i] ? argv[i] : "");
     const std::string program = args.empty() ? std::string("velmora") : args[0];
@@ -161,9 +203,9 @@ int DispatchCommandLine(int argc, const char* const* argv, CommandLineConsole& c
     try {
         // The switch is compared exactly, with case.
         if (args.size() > 1 && args[1] == "-c") {
-            outcome = RunCommandLine(CommandMode::CompressMode, args, console);
+            outcome = RunCommandLine(CommandMode::CompressMode, args, console, stopSignals);
         } else if (args.size() > 1 && args[1] == "-d") {
-            outcome = RunCommandLine(CommandMode::DecompressMode, args, console);
+            outcome = RunCommandLine(CommandMode::DecompressMode, args, console, stopSignals);
         }
     } catch (const std::exception& e) {
         console.Show(std::string(e.what()).substr(0, kMaxForeignMessage));
@@ -176,5 +218,46 @@ int DispatchCommandLine(int argc, const char* const* argv, CommandLineConsole& c
 
 int DispatchCommandLine(int argc, const char* const* argv) {
     TerminalConsole console;
-    return DispatchCommandLine(argc, argv, console);
+    CSignalStop watcher;
+    return DispatchCommandLine(argc, argv, console, &watcher);
+}
+
+CSignalStop::CSignalStop() {
+    sigemptyset(&watched);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&watched, sig);
+    // Blocked before any other thread starts, so every thread inherits the
+    // mask and only the watcher below ever receives these stopSignals.
+    pthread_sigmask(SIG_BLOCK, &watched, &previousMask);
+    watcher = std::thread([this] { Watch(); });
+}
+
+CSignalStop::~CSignalStop() {
+    finished.store(true);
+    watcher.join();
+    pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
+}
+
+void CSignalStop::Attach(CArchiveJob* job) {
+    std::lock_guard<std::mutex> lock(mutex);
+    target = job;
+    // A signal that came before the job existed still stops it.
+    if (target && signalled.load()) target->RequestStop();
+}
+
+void CSignalStop::Watch() {
+    const timespec tick{0, 100 * 1000 * 1000};
+    while (!finished.load()) {
+        const int sig = sigtimedwait(&watched, nullptr, &tick);
+        if (sig <= 0) continue;
+        if (signalled.exchange(true)) {
+            // The second signal ends the process at once, as the user asked;
+            // the archive's journal keeps even that safe.
+            signal(sig, SIG_DFL);
+            pthread_sigmask(SIG_UNBLOCK, &watched, nullptr);
+            raise(sig);
+            _exit(255);
+        }
+        std::lock_guard<std::mutex> lock(mutex);
+        if (target) target->RequestStop();
+    }
 }

@@ -1,7 +1,13 @@
 #pragma once
 
+#include <atomic>
+#include <csignal>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
+
+class CArchiveJob;
 
 // Command-line mode: "-c LAS... ARCHIVE" compresses, "-d [ENTRY...] ARCHIVE"
 // extracts into the current folder. Core only, no window.
@@ -43,11 +49,38 @@ bool IsWindowCommandLine(int argc, const char* const* argv);
 
 std::string UsageText(const std::string& programPath);
 
+// Turns SIGINT, SIGTERM and SIGHUP into the same stop request as Abort in
+// the window: the job in hand undoes its current change and ends. A second
+// signal ends the process at once. Lives for one command-line run.
+class CSignalStop {
+public:
+    CSignalStop();
+    ~CSignalStop();
+    CSignalStop(const CSignalStop&) = delete;
+    CSignalStop& operator=(const CSignalStop&) = delete;
+    // The job a signal stops (null: none at the moment).
+    void Attach(CArchiveJob* job);
+    bool Signalled() const { return signalled.load(); }
+
+private:
+    void Watch();
+
+    sigset_t watched{};
+    sigset_t previousMask{};
+    std::mutex mutex;
+    CArchiveJob* target = nullptr;
+    std::atomic<bool> signalled{false};
+    std::atomic<bool> finished{false};
+    std::thread watcher;
+};
+
 // args[0] is the program path, args[1] the switch, the last the archive.
+// stopSignals, when given, stops the job on SIGINT, SIGTERM and SIGHUP.
 CommandOutcome RunCommandLine(CommandMode mode, const std::vector<std::string>& args,
-                              CommandLineConsole& console);
+                              CommandLineConsole& console, CSignalStop* stopSignals = nullptr);
 
 // Runs a command line that is not a window command line and returns the
 // process exit status: 0 when the job ran to its end, 255 otherwise.
-int DispatchCommandLine(int argc, const char* const* argv, CommandLineConsole& console);
+int DispatchCommandLine(int argc, const char* const* argv, CommandLineConsole& console,
+                        CSignalStop* stopSignals = nullptr);
 int DispatchCommandLine(int argc, const char* const* argv);

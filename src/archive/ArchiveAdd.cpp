@@ -247,4 +247,6 @@ void VMRAFile::AddEntry(const std::string& lasPath, const std::string& archivePa
     }
     if (!archive.Close()) throw CLasException(archmsg::kWriteArchive);
     if (path == createdEmpty) createdEmpty.clear();
+    lastArchivePath = path;
+    lastStoredBytes = record.storedSize;
 }

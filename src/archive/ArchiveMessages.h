@@ -33,4 +33,17 @@ inline constexpr const char* kDamagedEntry =
 inline constexpr const char* kWriteArchive = "Error writing archive!";
 inline constexpr const char* kArchiveDamaged =
     "Error writing archive! It could not be put back as it was and may be damaged.";
+
+// Failures that are about the archive file rather than the LAS file or the
+// entry in hand, so a report can name the right file.
+inline bool ConcernsArchive(const char* message) {
+    for (const char* m : {kErrorOpeningArchive, kWrongFormat, kCannotReadHeaders, kCannotCheck,
+                          kArchiveTooLarge, kWriteArchive, kArchiveDamaged}) {
+        if (message == m) return true;
+    }
+    return false;
+}
+
+// Failures that mean an entry's stored data cannot be given back.
+inline bool MeansDamagedEntry(const char* message) { return message == kDamagedEntry; }
 }  // namespace archmsg

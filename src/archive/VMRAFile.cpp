@@ -117,6 +117,22 @@ void VMRAFile::ReadDirectory(CFile& file) {
     directoryStart = start;
 }
 
+std::vector<EntryRecord> VMRAFile::ReadDirectoryOf(const std::string& archivePath) {
+    CFile archive;
+    if (FileSizeOf(archivePath) < 0 || !archive.Open(archivePath, "rb")) {
+        throw CLasException(archmsg::kErrorOpeningArchive);
+    }
+    try {
+        ReadDirectory(archive);
+    } catch (...) {
+        DropDirectory();
+        throw;
+    }
+    std::vector<EntryRecord> records = directory;
+    DropDirectory();
+    return records;
+}
+
 bool VMRAFile::FindEntry(CFile& file, const std::string& name) {
     ReadDirectory(file);
     foundIndex = IndexOf(name);

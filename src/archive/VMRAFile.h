@@ -87,6 +87,14 @@ public:
     void ClearStopRequest() { engine.ClearStop(); }
 
     CPointCodec& Engine() { return engine; }
+    const CPointCodec& Engine() const { return engine; }
+
+    // The directory of the archive at path (empty for an archive of length 0).
+    std::vector<EntryRecord> ReadDirectoryOf(const std::string& archivePath);
+    // Where the last successful AddLasFile put its entry (the archive or one
+    // of its part files) and how many bytes the entry takes there.
+    const std::string& LastArchivePath() const { return lastArchivePath; }
+    int64_t LastStoredBytes() const { return lastStoredBytes; }
 
     // Percent of the data moved by a running DeleteEntry: 0 when it starts,
     // 100 when it has finished.
@@ -117,6 +125,8 @@ private:
     // it is still empty, removes it again, as if the job had never started.
     std::string createdEmpty;
     int64_t maxArchiveBytes = kMaxArchiveBytes;
+    std::string lastArchivePath;
+    int64_t lastStoredBytes = 0;
     // Set once RemoveEntryInPlace has written to the file: from then on the
     // archive cannot be put back as it was.
     bool moveStarted = false;

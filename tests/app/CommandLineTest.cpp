@@ -118,7 +118,8 @@ TEST(CommandLineJob, AFailureOfTheWholeExtractionIsShownLikeAnyOther) {
     ScriptedConsole console;
     EXPECT_EQ(Dispatch({"-d", "x.vmra"}, console), 255);
     EXPECT_EQ(console.shown,
-              (std::vector<std::string>{archmsg::kWrongFormat, UsageText("velmora")}));
+              (std::vector<std::string>{std::string("x.vmra: ") + archmsg::kWrongFormat,
+                                        UsageText("velmora")}));
 }
 
 TEST(CommandLineJob, AnArchiveCreatedForARefusedFileIsRemoved) {
@@ -130,8 +131,43 @@ TEST(CommandLineJob, AnArchiveCreatedForARefusedFileIsRemoved) {
     WriteAll(dir.File("v13.las"), testsupport::BuildLas(v13));
     ScriptedConsole console;
     EXPECT_EQ(Dispatch({"-c", "v13.las", "x.vmra"}, console), 255);
-    EXPECT_EQ(console.shown.front(), archmsg::kVersion);
+    ASSERT_FALSE(console.shown.empty());
+    EXPECT_EQ(console.shown.front(), std::string("v13.las: ") + archmsg::kVersion);
     EXPECT_FALSE(FileExists("x.vmra"));
 }
 
+TEST(CommandLineJob, CompressionEndsAtTheFirstFailedFileExtractionGoesPastDamagedEntries) {
+    TempDir dir;
+    CurrentFolder here(dir.Path());
+    Generate("a.las", 1200, 1);
+    Generate("b.las", 1300, 2);
+    Generate("c.las", 1400, 3);
+    testsupport::LasBuild v13;
+    v13.versionMinor = 3;
+    v13.points = 3;
+    WriteAll(dir.File("v13.las"), testsupport::BuildLas(v13));
+    ScriptedConsole console;
+    EXPECT_EQ(Dispatch({"-c", "a.las", "v13.las", "b.las", "x.vmra"}, console), 255);
+    EXPECT_EQ(archtest::EntryNames("x.vmra"), std::vector<std::string>{"a.las"});
+    ScriptedConsole more;
+    ASSERT_EQ(Dispatch({"-c", "b.las", "c.las", "x.vmra"}, more), 0);
+
+    // The first entry damaged: the others still come back, the damaged one
+    // is named, and the run says it failed.
+    auto bytes = ReadAll("x.vmra");
+    bytes[4 + 104] = 9;
+    WriteAll("x.vmra", bytes);
+    std::filesystem::create_directory("out");
+    CurrentFolder out(dir.Path() / "out");
+    ScriptedConsole extract;
+    EXPECT_EQ(Dispatch({"-d", "../x.vmra"}, extract), 255);
+    ASSERT_EQ(extract.shown.size(), 2u);
+    EXPECT_EQ(extract.shown[0], std::string("a.las: ") + archmsg::kDamagedEntry);
+    EXPECT_EQ(extract.shown[1], UsageText("velmora"));
+    EXPECT_FALSE(FileExists("a.las"));
+    EXPECT_EQ(ReadAll("b.las"), ReadAll("../b.las"));
+    EXPECT_EQ(ReadAll("c.las"), ReadAll("../c.las"));
+}
+
 }  // namespace
+

@@ -1,0 +1,307 @@
+#include "jobs/core/ArchiveJob.h"
+
+#include <algorithm>
+#include <exception>
+
+#include "archive/ArchiveMessages.h"
+#include "jobs/core/JobCoreMessages.h"
+#include "las/FileIo.h"
+#include "las/LasException.h"
+
+namespace {
+
+std::string Lower(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) {
+        return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    });
+    return s;
+}
+
+std::string FolderWithSeparator(const std::string& folder) {
+    if (folder.empty() || folder.back() == '/') return folder;
+    return folder + '/';
+}
+
+}  // namespace
+
+bool Succeeded(ItemOutcome outcome) {
+    switch (outcome) {
+        case ItemOutcome::Added:
+        case ItemOutcome::Replaced:
+        case ItemOutcome::Extracted:
+        case ItemOutcome::Passed:
+        case ItemOutcome::Unverified:
+        case ItemOutcome::Deleted:
+            return true;
+        default:
+            return false;
+    }
+}
+
+std::string ItemResult::Describe() const {
+    if (message.empty()) return "";
+    std::string text = (subject.empty() ? item.name : subject) + ": " + message;
+    if (cause != 0) text += std::string(" (") + CauseText(cause) + ")";
+    return text;
+}
+
+std::size_t JobSummary::Count(ItemOutcome outcome) const {
+    return static_cast<std::size_t>(std::count_if(
+        items.begin(), items.end(), [outcome](const ItemResult& r) { return r.outcome == outcome; }));
+}
+
+bool JobSummary::AllSucceeded() const {
+    if (stopped || ended) return false;
+    return std::all_of(items.begin(), items.end(),
+                       [](const ItemResult& r) { return Succeeded(r.outcome); });
+}
+
+std::string JobSummary::Text() const {
+    using namespace jobcoremsg;
+    static constexpr struct {
+        ItemOutcome outcome;
+        const char* word;
+    } kOrder[] = {
+        {ItemOutcome::Added, kAdded},         {ItemOutcome::Replaced, kReplaced},
+        {ItemOutcome::Extracted, kExtracted}, {ItemOutcome::Passed, kPassed},
+        {ItemOutcome::Unverified, kUnverified}, {ItemOutcome::Deleted, kDeleted},
+        {ItemOutcome::Declined, kDeclined},   {ItemOutcome::Refused, kRefused},
+        {ItemOutcome::Damaged, kDamaged},     {ItemOutcome::Failed, kFailed},
+        {ItemOutcome::Stopped, kStopped},
+    };
+    std::string text;
+    for (const auto& entry : kOrder) {
+        const std::size_t n = Count(entry.outcome);
+        if (n == 0) continue;
+        if (text.empty()) {
+            text = std::to_string(n) + " " + (n == 1 ? kFile : kFiles) + " " + entry.word;
+        } else {
+            text += ", " + std::to_string(n) + " " + entry.word;
+        }
+    }
+    return text.empty() ? std::string(kNothing) : text;
+}
+
+std::string WithArchiveSuffix(const std::string& path) {
+    static const std::string kSuffix = ".VMRA";
+    if (path.size() >= kSuffix.size() &&
+        Lower(path.substr(path.size() - kSuffix.size())) == Lower(kSuffix)) {
+        return path;
+    }
+    return path + kSuffix;
+}
+
+CArchiveJob::CArchiveJob(IJobHost& host) : host(host) {}
+
+void CArchiveJob::RequestStop() { archive.Engine().RequestStop(); }
+void CArchiveJob::RequestPause() { archive.Engine().RequestPause(); }
+void CArchiveJob::Resume() { archive.Engine().Resume(); }
+bool CArchiveJob::StopRequested() const { return archive.Engine().StopRequested(); }
+void CArchiveJob::SetThreadCount(int n) { archive.Engine().SetThreadCount(n); }
+
+JobProgress CArchiveJob::Progress() const {
+    JobProgress p;
+    {
+        std::lock_guard<std::mutex> lock(progressMutex);
+        p = current;
+    }
+    if (!p.active) return p;
+    if (kind.load() == Kind::Delete) {
+        p.percent = archive.DeleteProgress.load();
+        return p;
+    }
+    const CPointCodec& engine = archive.Engine();
+    const int64_t total = engine.streamsTotal.load();
+    const int64_t done = engine.streamsDone.load();
+    p.percent = total > 0 ? static_cast<int>(std::min<int64_t>(100, done * 100 / total)) : 0;
+    p.ratio = engine.ratio.load();
+    return p;
+}
+
+void CArchiveJob::Begin(Kind k, const JobItem& item) {
+    kind.store(k);
+    std::lock_guard<std::mutex> lock(progressMutex);
+    current = JobProgress{};
+    current.active = true;
+    current.index = item.index;
+    current.count = item.count;
+    current.displayName = item.displayName;
+    current.lasBytes = item.lasBytes;
+}
+
+void CArchiveJob::End() {
+    std::lock_guard<std::mutex> lock(progressMutex);
+    current.active = false;
+}
+
+namespace {
+
+// Called inside a catch block: what the exception in flight means for the
+// item.
+void ClassifyFailure(ItemResult& result) {
+    try {
+        throw;
+    } catch (const CStopRequested&) {
+        result.outcome = ItemOutcome::Stopped;
+    } catch (const CLasException& e) {
+        result.coreMessage = e.Message();
+        result.message = e.Message();
+        result.cause = e.cause;
+        result.canContinue = e.canContinue;
+        result.outcome = e.canContinue ? ItemOutcome::Refused
+                         : archmsg::MeansDamagedEntry(e.Message()) ? ItemOutcome::Damaged
+                                                                    : ItemOutcome::Failed;
+        if (archmsg::ConcernsArchive(e.Message())) result.subject = result.item.archivePath;
+    } catch (const std::exception& e) {
+        result.message = e.what();
+        result.outcome = ItemOutcome::Failed;
+    }
+}
+
+}  // namespace
+
+bool CArchiveJob::Finish(JobSummary& summary, const ItemResult& result) {
+    End();
+    summary.items.push_back(result);
+    if (result.outcome == ItemOutcome::Stopped) {
+        summary.stopped = true;
+        host.ItemFinished(result);
+        return false;
+    }
+    if (!host.ItemFinished(result)) {
+        summary.ended = true;
+        return false;
+    }
+    return true;
+}
+
+template <class F>
+bool CArchiveJob::RunItem(JobSummary& summary, const JobItem& item, F&& work) {
+    ItemResult result;
+    result.item = item;
+    host.ItemStarted(item);
+    try {
+        result.outcome = work(result);
+    } catch (...) {
+        ClassifyFailure(result);
+    }
+    return Finish(summary, result);
+}
+
+JobSummary CArchiveJob::Add(const std::vector<std::string>& lasPaths,
+                            const std::string& archivePath) {
+    JobSummary summary;
+    const bool existed = FileExists(archivePath);
+    for (std::size_t i = 0; i < lasPaths.size(); ++i) {
+        JobItem item;
+        item.index = i;
+        item.count = lasPaths.size();
+        item.name = lasPaths[i];
+        item.displayName = FileNamePart(lasPaths[i]);
+        item.archivePath = archivePath;
+        item.lasBytes = std::max<int64_t>(0, FileSizeOf(lasPaths[i]));
+        Begin(Kind::Add, item);
+        const bool goOn = RunItem(summary, item, [&](ItemResult& r) { return AddOne(item, r); });
+        if (!goOn) break;
+    }
+    summary.createdArchive = !existed && FileExists(archivePath);
+    return summary;
+}
+
+ItemOutcome CArchiveJob::AddOne(const JobItem& item, ItemResult& result) {
+    const bool exists = archive.ContainsEntry(item.archivePath, item.name);
+    if (exists && !host.ConfirmReplace(item)) return ItemOutcome::Declined;
+    archive.AddLasFile(item.name, item.archivePath);
+    result.storedIn = archive.LastArchivePath();
+    result.storedBytes = archive.LastStoredBytes();
+    return exists ? ItemOutcome::Replaced : ItemOutcome::Added;
+}
+
+bool CArchiveJob::ListNames(const std::string& archivePath, std::vector<std::string>& names,
+                            JobSummary& summary) {
+    ItemResult result;
+    result.item.name = archivePath;
+    result.item.displayName = FileNamePart(archivePath);
+    result.item.archivePath = archivePath;
+    try {
+        for (const EntryRecord& r : archive.ReadDirectoryOf(archivePath)) {
+            // An archive with a name that could lead out of the folder is not
+            // trusted with any of its entries: nothing is written.
+            if (!VMRAFile::IsSafeEntryName(r.Name())) {
+                throw CLasException(archmsg::kUnsafeEntryName);
+            }
+            names.push_back(r.Name());
+        }
+        return true;
+    } catch (...) {
+        ClassifyFailure(result);
+    }
+    // The whole archive failed: one item says so, about the archive.
+    names.clear();
+    if (result.subject.empty()) result.subject = archivePath;
+    Finish(summary, result);
+    return false;
+}
+
+JobSummary CArchiveJob::Extract(const std::string& archivePath,
+                                const std::vector<std::string>& entries,
+                                const std::string& outputFolder) {
+    JobSummary summary;
+    std::vector<std::string> names = entries;
+    if (names.empty() && !ListNames(archivePath, names, summary)) return summary;
+    std::vector<EntryRecord> records;
+    try {
+        records = archive.ReadDirectoryOf(archivePath);
+    } catch (const CLasException&) {
+        // Reported for each entry below, where it is met again.
+    }
+    const std::string folder = FolderWithSeparator(outputFolder);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        JobItem item;
+        item.index = i;
+        item.count = names.size();
+        item.name = names[i];
+        item.displayName = FileNamePart(names[i]);
+        item.archivePath = archivePath;
+        for (const EntryRecord& r : records) {
+            if (r.Name() == names[i]) {
+                item.lasBytes = r.uncompressedSize;
+                break;
+            }
+        }
+        Begin(Kind::Extract, item);
+        const bool goOn =
+            RunItem(summary, item, [&](ItemResult&) { return ExtractOne(item, folder); });
+        if (!goOn) break;
+    }
+    return summary;
+}
+
+ItemOutcome CArchiveJob::ExtractOne(const JobItem& item, const std::string& folder) {
+    const std::string outputPath = folder + item.name;
+    if (FileExists(outputPath) && !host.ConfirmOverwrite(item, outputPath)) {
+        return ItemOutcome::Declined;
+    }
+    archive.ExtractEntry(item.archivePath, item.name, folder);
+    return ItemOutcome::Extracted;
+}
+
+JobSummary CArchiveJob::Delete(const std::string& archivePath,
+                               const std::vector<std::string>& entries) {
+    JobSummary summary;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        JobItem item;
+        item.index = i;
+        item.count = entries.size();
+        item.name = entries[i];
+        item.displayName = entries[i];
+        item.archivePath = archivePath;
+        Begin(Kind::Delete, item);
+        const bool goOn = RunItem(summary, item, [&](ItemResult&) {
+            archive.DeleteEntry(archivePath, item.name);
+            return ItemOutcome::Deleted;
+        });
+        if (!goOn) break;
+    }
+    return summary;
+}

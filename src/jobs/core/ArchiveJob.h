@@ -1,0 +1,81 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "archive/VMRAFile.h"
+#include "jobs/core/JobTypes.h"
+
+// The progress of a running job, for a display that polls it.
+struct JobProgress {
+    bool active = false;      // an item is being worked on
+    std::size_t index = 0;    // of the current item, from 0
+    std::size_t count = 0;
+    std::string displayName;
+    int64_t lasBytes = 0;     // length of the current item's LAS file
+    int percent = 0;          // of the current item
+    double ratio = 0;         // running compression ratio of the current item
+};
+
+// The policy of every batch the window and the command line run on an
+// archive: which questions to ask, what to do with each file or entry, what
+// to report. The host answers the questions and decides after each item
+// whether the batch goes on; stopping, pausing and progress work from any
+// thread. One job object runs one batch at a time.
+class CArchiveJob {
+public:
+    explicit CArchiveJob(IJobHost& host);
+    CArchiveJob(const CArchiveJob&) = delete;
+    CArchiveJob& operator=(const CArchiveJob&) = delete;
+
+    // Compresses the LAS files into the archive (created when missing),
+    // asking before an entry of the same name is replaced.
+    JobSummary Add(const std::vector<std::string>& lasPaths, const std::string& archivePath);
+    // Extracts the named entries (every entry when none is named) into
+    // outputFolder ("" for the current folder), asking before a file is
+    // overwritten.
+    JobSummary Extract(const std::string& archivePath, const std::vector<std::string>& entries,
+                       const std::string& outputFolder);
+    // Removes the named entries from the archive.
+    JobSummary Delete(const std::string& archivePath, const std::vector<std::string>& entries);
+
+    // From any thread. A stop ends the job at the engine's next check, and the
+    // archive is put back as it was before the item in hand.
+    void RequestStop();
+    void RequestPause();
+    void Resume();
+    bool StopRequested() const;
+    JobProgress Progress() const;
+    // Engine threads; 0 means one per core.
+    void SetThreadCount(int n);
+
+    VMRAFile& Archive() { return archive; }
+
+private:
+    enum class Kind { Add, Extract, Delete };
+    void Begin(Kind kind, const JobItem& item);
+    void End();
+    // Runs one item and hands the result to the host; false ends the batch.
+    template <class F>
+    bool RunItem(JobSummary& summary, const JobItem& item, F&& work);
+    // Records an item's result and tells the host; false ends the batch.
+    bool Finish(JobSummary& summary, const ItemResult& result);
+    ItemOutcome AddOne(const JobItem& item, ItemResult& result);
+    ItemOutcome ExtractOne(const JobItem& item, const std::string& folder);
+    // The entry names of the archive, or an item naming what went wrong.
+    bool ListNames(const std::string& archivePath, std::vector<std::string>& names,
+                   JobSummary& summary);
+
+    IJobHost& host;
+    VMRAFile archive;
+    mutable std::mutex progressMutex;
+    JobProgress current;
+    std::atomic<Kind> kind{Kind::Add};
+};
+
+// A path chosen for a new archive, with ".VMRA" appended unless it already
+// ends in ".vmra" (any case).
+std::string WithArchiveSuffix(const std::string& path);

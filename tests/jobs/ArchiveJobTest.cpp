@@ -1,0 +1,274 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "ArchiveTestSupport.h"
+#include "TestLas.h"
+#include "TestSupport.h"
+#include "archive/ArchiveMessages.h"
+#include "jobs/core/ArchiveJob.h"
+#include "las/FileIo.h"
+
+using archtest::EntryNames;
+using archtest::GenerateLas;
+using testsupport::ReadAll;
+using testsupport::TempDir;
+using testsupport::WriteAll;
+
+namespace {
+
+// Answers from a script, keeps every call, and goes on after an item unless
+// told to stop at a given outcome.
+class ScriptedHost : public IJobHost {
+public:
+    std::vector<bool> replaceAnswers;
+    std::vector<bool> overwriteAnswers;
+    std::vector<ItemOutcome> endAt;
+    std::vector<std::string> started;
+    std::vector<std::string> asked;
+    std::vector<ItemResult> finished;
+
+    void ItemStarted(const JobItem& item) override { started.push_back(item.name); }
+    bool ConfirmReplace(const JobItem& item) override {
+        asked.push_back("replace " + item.displayName);
+        return Next(replaceAnswers);
+    }
+    bool ConfirmOverwrite(const JobItem&, const std::string& outputPath) override {
+        asked.push_back("overwrite " + outputPath);
+        return Next(overwriteAnswers);
+    }
+    bool ItemFinished(const ItemResult& r) override {
+        finished.push_back(r);
+        return std::find(endAt.begin(), endAt.end(), r.outcome) == endAt.end();
+    }
+
+private:
+    static bool Next(std::vector<bool>& answers) {
+        if (answers.empty()) return false;
+        const bool a = answers.front();
+        answers.erase(answers.begin());
+        return a;
+    }
+};
+
+std::vector<ItemOutcome> Outcomes(const JobSummary& s) {
+    std::vector<ItemOutcome> out;
+    for (const ItemResult& r : s.items) out.push_back(r.outcome);
+    return out;
+}
+
+std::string V13(const TempDir& dir) {
+    testsupport::LasBuild v13;
+    v13.versionMinor = 3;
+    v13.points = 3;
+    WriteAll(dir.File("v13.las"), testsupport::BuildLas(v13));
+    return dir.File("v13.las");
+}
+
+TEST(JobSummaryText, CountsWhatHappenedInAFixedOrder) {
+    JobSummary s;
+    EXPECT_EQ(s.Text(), "nothing done");
+    auto add = [&](ItemOutcome o) {
+        ItemResult r;
+        r.outcome = o;
+        s.items.push_back(r);
+    };
+    add(ItemOutcome::Refused);
+    add(ItemOutcome::Added);
+    EXPECT_EQ(s.Text(), "1 file added, 1 refused");
+    add(ItemOutcome::Added);
+    add(ItemOutcome::Added);
+    EXPECT_EQ(s.Text(), "3 files added, 1 refused");
+    EXPECT_FALSE(s.AllSucceeded());
+    JobSummary good;
+    good.items.resize(2);
+    good.items[0].outcome = ItemOutcome::Extracted;
+    good.items[1].outcome = ItemOutcome::Unverified;
+    EXPECT_TRUE(good.AllSucceeded());
+    good.ended = true;
+    EXPECT_FALSE(good.AllSucceeded()) << "a job ended early did not run to its end";
+}
+
+TEST(JobSummaryText, AFailureNamesWhatItIsAbout) {
+    ItemResult r;
+    r.item.name = "dir/a.las";
+    EXPECT_EQ(r.Describe(), "");
+    r.message = "Error writing archive!";
+    r.cause = ENOSPC;
+    EXPECT_EQ(r.Describe(), "dir/a.las: Error writing archive! (No space left on device)");
+    r.subject = "x.vmra";
+    r.cause = 0;
+    EXPECT_EQ(r.Describe(), "x.vmra: Error writing archive!");
+}
+
+TEST(ArchivePathSuffix, OnlyAMissingExtensionIsAdded) {
+    EXPECT_EQ(WithArchiveSuffix("/d/survey"), "/d/survey.VMRA");
+    EXPECT_EQ(WithArchiveSuffix("/d/survey.vmra"), "/d/survey.vmra");
+    EXPECT_EQ(WithArchiveSuffix("/d/survey.VmRa"), "/d/survey.VmRa");
+    EXPECT_EQ(WithArchiveSuffix("/d/survey.las"), "/d/survey.las.VMRA");
+}
+
+TEST(AddJob, RefusalsAndDeclinesAreReportedAndTheHostDecidesWhetherToGoOn) {
+    TempDir dir;
+    const std::string a = GenerateLas(dir, "a.las", 1500, 1, 1);
+    const std::string b = GenerateLas(dir, "b.las", 900, 0, 2);
+    const std::string v13 = V13(dir);
+    const std::string arc = dir.File("x.vmra");
+
+    ScriptedHost host;
+    CArchiveJob job(host);
+    JobSummary s = job.Add({a, v13, b}, arc);
+    EXPECT_EQ(Outcomes(s), (std::vector<ItemOutcome>{ItemOutcome::Added, ItemOutcome::Refused,
+                                                     ItemOutcome::Added}));
+    EXPECT_TRUE(s.createdArchive);
+    EXPECT_EQ(s.Text(), "2 files added, 1 refused");
+    ASSERT_EQ(s.items.size(), 3u);
+    EXPECT_EQ(s.items[1].subject, "") << "a refusal is about the LAS file, the item itself";
+    EXPECT_EQ(s.items[1].Describe(), v13 + ": " + archmsg::kVersion);
+    EXPECT_TRUE(s.items[1].canContinue);
+    EXPECT_EQ(s.items[0].storedIn, arc);
+    EXPECT_GT(s.items[0].storedBytes, 0);
+    EXPECT_EQ(host.started, (std::vector<std::string>{a, v13, b}));
+    EXPECT_EQ(EntryNames(arc), (std::vector<std::string>{"a.las", "b.las"}));
+
+    // Declining the replacement leaves the archive as it was; a host that
+    // ends at a decline gets no further item.
+    const auto before = ReadAll(arc);
+    ScriptedHost decliner;
+    decliner.replaceAnswers = {false};
+    decliner.endAt = {ItemOutcome::Declined};
+    CArchiveJob again(decliner);
+    s = again.Add({a, b}, arc);
+    EXPECT_EQ(Outcomes(s), std::vector<ItemOutcome>{ItemOutcome::Declined});
+    EXPECT_TRUE(s.ended);
+    EXPECT_FALSE(s.createdArchive);
+    EXPECT_EQ(decliner.asked, std::vector<std::string>{"replace a.las"});
+    EXPECT_EQ(ReadAll(arc), before);
+
+    // Yes replaces, and the replaced entry goes last.
+    ScriptedHost yes;
+    yes.replaceAnswers = {true};
+    CArchiveJob third(yes);
+    s = third.Add({a}, arc);
+    EXPECT_EQ(Outcomes(s), std::vector<ItemOutcome>{ItemOutcome::Replaced});
+    EXPECT_EQ(EntryNames(arc), (std::vector<std::string>{"b.las", "a.las"}));
+}
+
+TEST(AddJob, AnArchiveMadeForNothingButRefusedFilesIsNotLeftBehind) {
+    TempDir dir;
+    ScriptedHost host;
+    CArchiveJob job(host);
+    const JobSummary s = job.Add({V13(dir)}, dir.File("x.vmra"));
+    EXPECT_EQ(Outcomes(s), std::vector<ItemOutcome>{ItemOutcome::Refused});
+    EXPECT_FALSE(s.createdArchive);
+    EXPECT_FALSE(FileExists(dir.File("x.vmra")));
+}
+
+TEST(AddJob, AStopEndsTheJobAndTheArchiveKeepsWhatWasAddedBefore) {
+    TempDir dir;
+    const std::string a = GenerateLas(dir, "a.las", 1200, 1, 1);
+    const std::string big = GenerateLas(dir, "big.las", 2100000, 3, 2);
+    const std::string c = GenerateLas(dir, "c.las", 1200, 1, 3);
+    const std::string arc = dir.File("x.vmra");
+
+    // The host stops the job once the big file is well under way.
+    ScriptedHost host;
+    CArchiveJob job(host);
+    std::atomic<bool> done{false};
+    std::thread stopper([&] {
+        while (!done.load()) {
+            const JobProgress p = job.Progress();
+            if (p.active && p.index == 1 && p.percent >= 10) {
+                EXPECT_EQ(p.displayName, "big.las");
+                EXPECT_EQ(p.count, 3u);
+                EXPECT_EQ(p.lasBytes, FileSizeOf(big));
+                EXPECT_LE(p.percent, 100);
+                job.RequestStop();
+                return;
+            }
+            std::this_thread::yield();
+        }
+    });
+    const JobSummary s = job.Add({a, big, c}, arc);
+    done = true;
+    stopper.join();
+    EXPECT_EQ(Outcomes(s), (std::vector<ItemOutcome>{ItemOutcome::Added, ItemOutcome::Stopped}));
+    EXPECT_TRUE(s.stopped);
+    EXPECT_FALSE(s.AllSucceeded());
+    EXPECT_FALSE(job.Progress().active);
+    EXPECT_EQ(EntryNames(arc), std::vector<std::string>{"a.las"});
+}
+
+class ExtractJobTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        a = GenerateLas(dir, "a.las", 1500, 1, 1);
+        b = GenerateLas(dir, "b.las", 700, 2, 2);
+        c = GenerateLas(dir, "c.las", 1100, 3, 3);
+        ScriptedHost host;
+        CArchiveJob job(host);
+        ASSERT_TRUE(job.Add({a, b, c}, arc).AllSucceeded());
+        std::filesystem::create_directory(out);
+    }
+    TempDir dir;
+    std::string a, b, c;
+    std::string arc = dir.File("x.vmra");
+    std::string out = dir.File("out");
+};
+
+TEST_F(ExtractJobTest, EveryEntryWhenNoneIsNamedAndOverwritesOnlyWithConsent) {
+    WriteAll(out + "/b.las", {1, 2, 3});
+    ScriptedHost host;
+    host.overwriteAnswers = {false};
+    CArchiveJob job(host);
+    const JobSummary s = job.Extract(arc, {}, out);
+    EXPECT_EQ(Outcomes(s), (std::vector<ItemOutcome>{ItemOutcome::Extracted, ItemOutcome::Declined,
+                                                     ItemOutcome::Extracted}));
+    EXPECT_EQ(host.asked, std::vector<std::string>{"overwrite " + out + "/b.las"});
+    EXPECT_EQ(ReadAll(out + "/a.las"), ReadAll(a));
+    EXPECT_EQ(ReadAll(out + "/b.las"), (std::vector<uint8_t>{1, 2, 3}));
+    EXPECT_EQ(ReadAll(out + "/c.las"), ReadAll(c));
+    ASSERT_EQ(s.items.size(), 3u);
+    EXPECT_EQ(s.items[0].item.lasBytes, FileSizeOf(a));
+}
+
+TEST_F(ExtractJobTest, ADamagedEntryDoesNotKeepTheOthersFromComingBack) {
+    // The first entry's point format byte, in its stored header, made absurd.
+    auto bytes = ReadAll(arc);
+    bytes[4 + 104] = 9;
+    WriteAll(arc, bytes);
+    ScriptedHost host;
+    CArchiveJob job(host);
+    const JobSummary s = job.Extract(arc, {"a.las", "missing.las", "c.las"}, out);
+    EXPECT_EQ(Outcomes(s), (std::vector<ItemOutcome>{ItemOutcome::Damaged, ItemOutcome::Failed,
+                                                     ItemOutcome::Extracted}));
+    ASSERT_EQ(s.items.size(), 3u);
+    EXPECT_EQ(s.items[0].Describe(), std::string("a.las: ") + archmsg::kDamagedEntry);
+    EXPECT_EQ(s.items[1].Describe(), std::string("missing.las: ") + archmsg::kNotFound);
+    EXPECT_FALSE(FileExists(out + "/a.las"));
+    EXPECT_EQ(ReadAll(out + "/c.las"), ReadAll(c));
+}
+
+TEST_F(ExtractJobTest, AnArchiveThatCannotBeReadIsOneFailureAboutTheArchive) {
+    WriteAll(arc, {1, 2, 3, 4, 5, 6, 7, 8});
+    ScriptedHost host;
+    CArchiveJob job(host);
+    const JobSummary s = job.Extract(arc, {}, out);
+    ASSERT_EQ(s.items.size(), 1u);
+    EXPECT_EQ(s.items[0].outcome, ItemOutcome::Failed);
+    EXPECT_EQ(s.items[0].Describe(), arc + ": " + archmsg::kWrongFormat);
+    EXPECT_TRUE(host.started.empty());
+}
+
+TEST_F(ExtractJobTest, DeletingRemovesTheNamedEntriesAndReportsMissingOnes) {
+    ScriptedHost host;
+    CArchiveJob job(host);
+    const JobSummary s = job.Delete(arc, {"b.las", "nope.las", "a.las"});
+    EXPECT_EQ(Outcomes(s), (std::vector<ItemOutcome>{ItemOutcome::Deleted, ItemOutcome::Failed,
+                                                     ItemOutcome::Deleted}));
+    EXPECT_EQ(EntryNames(arc), std::vector<std::string>{"c.las"});
+    EXPECT_EQ(s.Text(), "2 files deleted, 1 failed");
+}
+
+}  // namespace
