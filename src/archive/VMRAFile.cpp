@@ -7,6 +7,7 @@
 #include "archive/ArchiveMessages.h"
 #include "las/ByteOrder.h"
 #include "las/FileIo.h"
+#include "las/LasHeader.h"
 #include "las/LasException.h"
 
 using archlayout::kCountBytes;
@@ -131,6 +132,41 @@ std::vector<EntryRecord> VMRAFile::ReadDirectoryOf(const std::string& archivePat
     std::vector<EntryRecord> records = directory;
     DropDirectory();
     return records;
+}
+
+std::vector<EntryInfo> VMRAFile::ListEntries(const std::string& archivePath) {
+    CFile archive;
+    if (FileSizeOf(archivePath) < 0 || !archive.Open(archivePath, "rb")) {
+        throw CLasException(archmsg::kErrorOpeningArchive);
+    }
+    std::vector<EntryInfo> infos;
+    try {
+        ReadDirectory(archive);
+        for (std::size_t i = 0; i < directory.size(); ++i) {
+            EntryInfo info;
+            info.record = directory[i];
+            info.name = directory[i].Name();
+            info.extent = EntryExtent(i);
+            LasHeader h;
+            // A damaged entry is still listed, with what its record says.
+            if (info.extent >= static_cast<int64_t>(LasHeader::kImageSize) &&
+                archive.Seek(directory[i].dataOffset) &&
+                archive.ReadExact(h.bytes.data(), h.bytes.size())) {
+                info.headerRead = true;
+                info.stored = h.Marker() == LasHeader::kMarkerRaw;
+                info.versionMajor = h.VersionMajor();
+                info.versionMinor = h.VersionMinor();
+                info.pointFormat = h.PointDataFormat();
+                info.points = h.NumberOfPointRecords();
+            }
+            infos.push_back(info);
+        }
+    } catch (...) {
+        DropDirectory();
+        throw;
+    }
+    DropDirectory();
+    return infos;
 }
 
 bool VMRAFile::FindEntry(CFile& file, const std::string& name) {

@@ -29,6 +29,21 @@ struct EntryRecord {
     void Store(uint8_t* bytes) const;
 };
 
+// What a listing shows of one entry, read from its directory record and its
+// stored header alone; nothing is decoded.
+struct EntryInfo {
+    EntryRecord record;
+    std::string name;
+    int64_t extent = 0;       // true length of the entry's data
+    bool headerRead = false;  // the stored header could be read
+    bool stored = false;      // points kept uncompressed (fewer than 1000)
+    uint8_t versionMajor = 0;
+    uint8_t versionMinor = 0;
+    uint8_t pointFormat = 0;
+    uint32_t points = 0;
+    bool hasChecksum = false;
+};
+
 // The ".VMRA" archive: magic number, the entries' data back to back, the
 // directory of EntryRecords and the entry count at the end. Every operation
 // opens the archive by path, works and closes it again.
@@ -91,6 +106,8 @@ public:
 
     // The directory of the archive at path (empty for an archive of length 0).
     std::vector<EntryRecord> ReadDirectoryOf(const std::string& archivePath);
+    // Every entry with the figures of its stored header, in directory order.
+    std::vector<EntryInfo> ListEntries(const std::string& archivePath);
     // Where the last successful AddLasFile put its entry (the archive or one
     // of its part files) and how many bytes the entry takes there.
     const std::string& LastArchivePath() const { return lastArchivePath; }

@@ -145,6 +145,36 @@ TEST(ArchiveDirectory, NamesAreComparedByteForByteWithCase) {
     EXPECT_TRUE(archive.Directory().empty()) << "the search frees the directory again";
 }
 
+TEST(ArchiveListing, EntriesShowTheFiguresOfTheirStoredHeaders) {
+    TempDir dir;
+    VMRAFile archive;
+    archive.AddLasFile(archtest::GenerateLas(dir, "raw.las", 900, 0, 1), dir.File("x.vmra"));
+    archive.AddLasFile(archtest::GenerateLas(dir, "coded.las", 1500, 3, 2), dir.File("x.vmra"));
+    auto infos = archive.ListEntries(dir.File("x.vmra"));
+    ASSERT_EQ(infos.size(), 2u);
+    EXPECT_EQ(infos[0].name, "raw.las");
+    EXPECT_TRUE(infos[0].headerRead);
+    EXPECT_TRUE(infos[0].stored);
+    EXPECT_EQ(infos[0].pointFormat, 0);
+    EXPECT_EQ(infos[0].points, 900u);
+    EXPECT_EQ(infos[0].versionMajor, 1);
+    EXPECT_EQ(infos[0].versionMinor, 2);
+    EXPECT_EQ(infos[0].record.uncompressedSize,
+              static_cast<uint32_t>(FileSizeOf(dir.File("raw.las"))));
+    EXPECT_EQ(infos[1].name, "coded.las");
+    EXPECT_FALSE(infos[1].stored);
+    EXPECT_EQ(infos[1].pointFormat, 3);
+    EXPECT_EQ(infos[1].points, 1500u);
+    EXPECT_EQ(infos[1].extent, infos[1].record.storedSize);
+
+    // Entries too short for a header are still listed, as damaged ones.
+    WriteAll(dir.File("fake.vmra"), BuildArchive(ThreeEntries()));
+    infos = archive.ListEntries(dir.File("fake.vmra"));
+    ASSERT_EQ(infos.size(), 3u);
+    EXPECT_FALSE(infos[1].headerRead);
+    EXPECT_EQ(infos[1].extent, 50);
+}
+
 TEST(EntryName, OnlyPlainFileNamesAreSafe) {
     for (const char* ok : {"a.las", "survey 2020.LAS", "...", ".hidden.las", "é.las"}) {
         EXPECT_TRUE(VMRAFile::IsSafeEntryName(ok)) << ok;
