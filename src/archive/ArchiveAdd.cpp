@@ -1,7 +1,10 @@
+#include <cerrno>
 #include <cstdio>
+#include <memory>
 
 #include "archive/ArchiveLayout.h"
 #include "archive/ArchiveMessages.h"
+#include "archive/ArchiveSession.h"
 #include "archive/VMRAFile.h"
 #include "las/ByteOrder.h"
 #include "las/FileIo.h"
@@ -14,26 +17,6 @@ using archlayout::kMagicBytes;
 using archlayout::kRecordBytes;
 
 namespace {
-
-// Opens an archive for update, creating it when there is no file at the path.
-// Never truncates: an existing file that cannot be opened is an error, not
-// something to replace. Returns whether this call created the file.
-bool OpenOrCreate(CFile& archive, const std::string& path) {
-    bool created = false;
-    if (!archive.Open(path, "r+b")) {
-        if (FileExists(path) || !CreateNewFile(path)) {
-            throw CLasException(archmsg::kErrorOpeningArchive);
-        }
-        created = true;
-        if (!archive.Open(path, "r+b")) {
-            std::remove(path.c_str());
-            throw CLasException(archmsg::kErrorOpeningArchive);
-        }
-    }
-    // Only a regular file can be an archive (a folder or a device cannot).
-    if (FileSizeOf(path) < 0) throw CLasException(archmsg::kErrorOpeningArchive);
-    return created;
-}
 
 // Adds one to a string of decimal digits, however long.
 std::string IncrementDecimal(std::string digits) {
@@ -72,13 +55,14 @@ std::string VMRAFile::NextPartName(const std::string& archivePath) {
 
 bool VMRAFile::ContainsEntry(const std::string& archivePath, const std::string& lasPath) {
     foundIndex = -1;
-    CFile archive;
-    if (OpenOrCreate(archive, archivePath)) {
+    if (!FileExists(archivePath)) {
+        if (!CreateNewFile(archivePath)) throw CLasException(archmsg::kErrorOpeningArchive, false, errno);
         createdEmpty = archivePath;
         return false;
     }
+    CArchiveSession session(archivePath, CArchiveSession::Mode::Read, Hooks());
     try {
-        ReadDirectory(archive);
+        ReadDirectory(session.File());
         foundIndex = IndexOf(FileNamePart(lasPath));
     } catch (...) {
         DropDirectory();
@@ -96,157 +80,147 @@ void VMRAFile::AddLasFile(const std::string& lasPath, const std::string& archive
         currentName.clear();
         lasFile.Clear();
         DropDirectory();
+        engine.ReleaseBuffers();
         throw;
     }
     currentName.clear();
     lasFile.Clear();
     DropDirectory();
+    engine.ReleaseBuffers();
 }
 
-// Whatever fails, the archive is left as it was when the call began: either
-// nothing has been written yet, or the new data went where the directory
-// began and restoring means writing the saved directory back and cutting the
-// file there. A replaced entry is removed only once the new one is safely in
-// the archive, so a failed replacement loses nothing.
-void VMRAFile::AddEntry(const std::string& lasPath, const std::string& archivePath) {
-    // Refusals of one input file: a batch may go on with the next.
+// A full archive passes the entry on to its next part file, which is checked
+// by the same rule.
+std::unique_ptr<CArchiveSession> VMRAFile::OpenForAdd(const std::string& archivePath) {
+    std::string path = archivePath;
+    for (;;) {
+        auto session = std::make_unique<CArchiveSession>(path, CArchiveSession::Mode::Create, Hooks());
+        const int64_t size = session->File().Size();
+        if (size < 0) throw CLasException(archmsg::kErrorOpeningArchive);
+        if (size <= kPartLimit) return session;
+        path = NextPartName(path);
+    }
+}
+
+// Refusals of one input file, decided before the archive is touched: a batch
+// may go on with the next file.
+int64_t VMRAFile::ReadLasForAdd(const std::string& lasPath) {
     if (currentName.size() > archlayout::kMaxNameBytes) {
         throw CLasException(archmsg::kNameTooLong, true);
     }
     if (currentName.find('\\') != std::string::npos) {
         throw CLasException(archmsg::kNameHasBackslash, true);
     }
-    DropDirectory();
-
-    CFile archive;
-    std::string path = archivePath;
-    bool created = false;
-    int64_t size = 0;
-    for (;;) {
-        created = OpenOrCreate(archive, path);
-        size = archive.Size();
-        if (size < 0) throw CLasException(archmsg::kErrorOpeningArchive);
-        if (size <= kPartLimit) break;
-        // A full archive passes the entry on to its next part file, which
-        // is checked by the same rule.
-        archive.Close();
-        path = NextPartName(path);
+    if (IsSpecialFile(lasPath)) throw CLasException(archmsg::kNotRegularLas, true);
+    const int64_t lasSize = FileSizeOf(lasPath);
+    CFile las;
+    if (lasSize < 0 || !las.Open(lasPath, "rb")) {
+        throw CLasException(archmsg::kErrorOpeningLas, false, las.LastError());
     }
-    const bool removeOnFailure = created || (size == 0 && path == createdEmpty);
-    auto abandon = [&] {
-        archive.Close();
-        if (removeOnFailure) {
-            std::remove(path.c_str());
-            if (path == createdEmpty) createdEmpty.clear();
-        }
-    };
+    las.Close();
+    lasFile.Clear();
+    lasFile.SetFileName(lasPath);
+    lasFile.ReadHeader();
+    CheckLasAdmission(*lasFile.Header(), lasSize);
+    if (lasSize > 0xFFFFFFFFLL) throw CLasException(archmsg::kLasTooLarge, true);
+    lasFile.ReadVlrs();
+    return lasSize;
+}
 
-    // The directory and count exactly as they lie in the file, so restoring
-    // puts back every byte, also those after a name's terminator.
-    std::vector<uint8_t> savedTail;
-    int64_t restorePosition = 0;
+// Everything that can be decided without changing the archive is decided
+// first; then the change runs as one transaction. A replaced entry is removed
+// only once the new one is in, and the journal holds everything from the
+// replaced entry on, so an interruption anywhere gives back the archive as it
+// was before the call.
+void VMRAFile::AddEntry(const std::string& lasPath, const std::string& archivePath) {
+    DropDirectory();
+    const std::unique_ptr<CArchiveSession> session = OpenForAdd(archivePath);
+    const std::string& path = session->Path();
+    CFile& archive = session->File();
+    const int64_t size = archive.Size();
+    const bool created = session->Created() || (size == 0 && path == createdEmpty);
     int64_t lasSize = 0;
     try {
-        ThrowIfStopped();
         if (size > 0) {
             CheckMagic(archive);
             ReadDirectory(archive);
-            restorePosition = directoryStart;
-            savedTail.resize(static_cast<std::size_t>(size - directoryStart));
-            if (!archive.Seek(directoryStart) ||
-                !archive.ReadExact(savedTail.data(), savedTail.size())) {
-                throw CLasException(archmsg::kCannotReadHeaders);
-            }
         }
         foundIndex = IndexOf(currentName);
-
-        lasSize = FileSizeOf(lasPath);
-        CFile las;
-        if (lasSize < 0 || !las.Open(lasPath, "rb")) throw CLasException(archmsg::kErrorOpeningLas);
-        las.Close();
-        lasFile.Clear();
-        lasFile.SetFileName(lasPath);
-        lasFile.ReadHeader();
-        // Refused files never reach the archive: nothing has been written.
-        CheckLasAdmission(*lasFile.Header(), lasSize);
-        if (lasSize > 0xFFFFFFFFLL) throw CLasException(archmsg::kLasTooLarge, true);
-        lasFile.ReadVlrs();
+        lasSize = ReadLasForAdd(lasPath);
         ThrowIfStopped();
     } catch (...) {
-        abandon();
+        // Nothing was written; an archive made only for this file goes again.
+        if (created) session->RemoveFile();
+        if (path == createdEmpty) createdEmpty.clear();
         throw;
     }
-
-    const int64_t dataOffset = size > 0 ? directoryStart : kMagicBytes;
-    const int64_t oldCount = entryCount;
-    EntryRecord record;
-    int64_t end = 0;
-    auto restore = [&] {
-        engine.ReleaseBuffers();
-        if (removeOnFailure) {
-            abandon();
-            return;
-        }
-        const bool restored = archive.Seek(restorePosition) &&
-                              archive.Write(savedTail.data(), savedTail.size()) &&
-                              archive.TruncateHere() && archive.Close();
-        archive.Close();
-        if (!restored) throw CLasException(archmsg::kArchiveDamaged);
-    };
+    const int64_t restoreAt = foundIndex >= 0 ? directory[static_cast<std::size_t>(foundIndex)].dataOffset
+                              : size > 0      ? directoryStart
+                                              : 0;
+    CArchiveTransaction change(*session, restoreAt, created);
     try {
-        if (size == 0) {
-            uint8_t magic[kMagicBytes];
-            le::StoreU32(magic, kMagic);
-            if (!archive.Seek(0) || !archive.Write(magic, sizeof magic)) {
-                throw CLasException(archmsg::kWriteArchive);
-            }
-        }
-        if (!archive.Seek(dataOffset)) throw CLasException(archmsg::kWriteArchive);
-        engine.ReleaseBuffers();
-        engine.Compress(&archive, &lasFile);
-        end = archive.Tell();
-        if (end < dataOffset) throw CLasException(archmsg::kWriteArchive);
-        // Checked in 64 bits before the directory is written: every offset
-        // and size of the format must stay a positive 32-bit value.
-        if (end + kRecordBytes * (oldCount + 1) + kCountBytes > maxArchiveBytes) {
-            throw CLasException(archmsg::kArchiveTooLarge, true);
-        }
-        ThrowIfStopped();
-
-        record.dataOffset = static_cast<uint32_t>(dataOffset);
-        // The true length of the data, raw entries included.
-        record.storedSize = static_cast<uint32_t>(end - dataOffset);
-        record.uncompressedSize = static_cast<uint32_t>(lasSize);
-        record.SetName(currentName);
-        std::vector<uint8_t> tail(savedTail.begin(), savedTail.end() - (size > 0 ? kCountBytes : 0));
-        tail.resize(tail.size() + EntryRecord::kSize + kCountBytes);
-        record.Store(tail.data() + oldCount * EntryRecord::kSize);
-        le::StoreI32(tail.data() + (oldCount + 1) * EntryRecord::kSize,
-                     static_cast<int32_t>(oldCount + 1));
-        if (!archive.Write(tail.data(), tail.size()) || !archive.Flush()) {
-            throw CLasException(archmsg::kWriteArchive);
-        }
+        const EntryRecord record = WriteNewEntry(archive, size, lasSize);
+        if (foundIndex >= 0) RemoveEntryInPlace(archive, static_cast<std::size_t>(foundIndex));
+        change.Commit();
+        lastArchivePath = path;
+        lastStoredBytes = record.storedSize;
     } catch (...) {
-        restore();
+        if (path == createdEmpty) createdEmpty.clear();
+        // A rollback that cannot finish says so instead; its journal stays
+        // for the next program that opens the archive.
+        change.RollBack();
         throw;
     }
-    engine.ReleaseBuffers();
+    if (path == createdEmpty) createdEmpty.clear();
+}
 
-    // The archive now holds the new entry last; the entry it replaces can go.
-    // Until that move has written anything, a failure still restores.
-    if (foundIndex >= 0) {
-        directory.push_back(record);
-        entryCount = static_cast<int32_t>(directory.size());
-        directoryStart = end;
-        try {
-            RemoveEntryInPlace(archive, static_cast<std::size_t>(foundIndex));
-        } catch (...) {
-            if (!moveStarted) restore();
-            throw;
+// Writes the new entry's data where the directory began (after the magic
+// number in a new archive), then the directory with the new record last.
+// The loaded directory then matches the file.
+EntryRecord VMRAFile::WriteNewEntry(CFile& archive, int64_t size, int64_t lasSize) {
+    const int64_t dataOffset = size > 0 ? directoryStart : kMagicBytes;
+    if (size == 0) {
+        uint8_t magic[kMagicBytes];
+        le::StoreU32(magic, kMagic);
+        if (!archive.Seek(0) || !archive.Write(magic, sizeof magic)) {
+            throw CLasException(archmsg::kWriteArchive, false, archive.LastError());
         }
     }
-    if (!archive.Close()) throw CLasException(archmsg::kWriteArchive);
-    if (path == createdEmpty) createdEmpty.clear();
-    lastArchivePath = path;
-    lastStoredBytes = record.storedSize;
+    if (!archive.Seek(dataOffset)) throw CLasException(archmsg::kWriteArchive, false, archive.LastError());
+    engine.ReleaseBuffers();
+    try {
+        engine.Compress(&archive, &lasFile);
+    } catch (const CStopRequested&) {
+        throw;
+    } catch (const CLasException& e) {
+        // The engine's message stays; the system's reason is added to it.
+        if (e.cause == 0 && archive.LastError() != 0) {
+            throw CLasException(e.Message(), e.canContinue, archive.LastError());
+        }
+        throw;
+    }
+    const int64_t end = archive.Tell();
+    if (end < dataOffset) throw CLasException(archmsg::kWriteArchive, false, archive.LastError());
+    // Checked in 64 bits before the directory is written: every offset and
+    // size of the format must stay a positive 32-bit value.
+    const int64_t count = static_cast<int64_t>(directory.size()) + 1;
+    if (end + kRecordBytes * count + kCountBytes > maxArchiveBytes) {
+        throw CLasException(archmsg::kArchiveTooLarge, true);
+    }
+    ThrowIfStopped();
+
+    EntryRecord record;
+    record.dataOffset = static_cast<uint32_t>(dataOffset);
+    // The true length of the data, raw entries included.
+    record.storedSize = static_cast<uint32_t>(end - dataOffset);
+    record.uncompressedSize = static_cast<uint32_t>(lasSize);
+    record.SetName(currentName);
+    directory.push_back(record);
+    const auto bytes = archlayout::DirectoryBytes(directory);
+    if (!archive.Write(bytes.data(), bytes.size()) || !archive.TruncateHere()) {
+        throw CLasException(archmsg::kWriteArchive, false, archive.LastError());
+    }
+    entryCount = static_cast<int32_t>(directory.size());
+    directoryStart = end;
+    return record;
 }

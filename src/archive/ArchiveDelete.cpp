@@ -2,6 +2,7 @@
 
 #include "archive/ArchiveLayout.h"
 #include "archive/ArchiveMessages.h"
+#include "archive/ArchiveSession.h"
 #include "archive/VMRAFile.h"
 #include "las/FileIo.h"
 #include "las/LasException.h"
@@ -20,25 +21,30 @@ void VMRAFile::DeleteEntry(const std::string& archivePath, const std::string& en
     // A progress display shared by several deletions must not start from
     // the figure the previous one ended with.
     DeleteProgress.store(0);
-    CFile file;
-    if (FileSizeOf(archivePath) < 0 || !file.Open(archivePath, "r+b")) {
-        throw CLasException(archmsg::kErrorOpeningArchive);
-    }
+    CArchiveSession session(archivePath, CArchiveSession::Mode::Update, Hooks());
+    CFile& file = session.File();
     try {
         ReadDirectory(file);
         foundIndex = IndexOf(entryName);
         if (foundIndex < 0) throw CLasException(archmsg::kNotFound);
         if (entryCount == 1) {
             // The only entry: the archive becomes the empty file a new
-            // archive is.
-            if (!file.Seek(0) || !file.TruncateHere()) {
-                throw CLasException(archmsg::kLastFileCannotBeDeleted);
+            // archive is, in one step that cannot be half done.
+            if (!file.Truncate(0) || !file.Sync()) {
+                throw CLasException(archmsg::kLastFileCannotBeDeleted, false, file.LastError());
             }
             SetDeleteProgress(100);
         } else {
-            RemoveEntryInPlace(file, static_cast<std::size_t>(foundIndex));
+            CArchiveTransaction change(session, directory[static_cast<std::size_t>(foundIndex)].dataOffset,
+                                       false);
+            try {
+                RemoveEntryInPlace(file, static_cast<std::size_t>(foundIndex));
+                change.Commit();
+            } catch (...) {
+                change.RollBack();
+                throw;
+            }
         }
-        if (!file.Close()) throw CLasException(archmsg::kArchiveDamaged);
     } catch (...) {
         DropDirectory();
         throw;
@@ -50,7 +56,7 @@ void VMRAFile::DeleteEntry(const std::string& archivePath, const std::string& en
 // it and cuts the file. The entry's length is taken from where the next
 // entry (or the directory) begins, never from its stored size, which older
 // archives record too short for raw entries. The loaded directory is updated
-// to match the file.
+// to match the file. The caller's transaction undoes a move cut short.
 void VMRAFile::RemoveEntryInPlace(CFile& file, std::size_t k) {
     const int64_t offset = directory[k].dataOffset;
     const int64_t extent = EntryExtent(k);
@@ -60,20 +66,13 @@ void VMRAFile::RemoveEntryInPlace(CFile& file, std::size_t k) {
 
     std::vector<uint8_t> buffer(
         static_cast<std::size_t>(std::min(kRunBytes, std::max<int64_t>(moveBytes, 1))));
-    // Until the first write the archive is intact; after it, a failure
-    // leaves a half-moved archive and says so.
-    moveStarted = false;
-    auto fail = [&] {
-        throw CLasException(moveStarted ? archmsg::kArchiveDamaged : archmsg::kWriteArchive);
-    };
+    auto fail = [&] { throw CLasException(archmsg::kWriteArchive, false, file.LastError()); };
     int64_t moved = 0;
     int64_t block = 0;
     while (moved < moveBytes) {
         const auto n = static_cast<std::size_t>(std::min(kRunBytes, moveBytes - moved));
         if (!file.Seek(from + moved) || !file.ReadExact(buffer.data(), n)) fail();
-        if (!file.Seek(offset + moved)) fail();
-        moveStarted = true;
-        if (!file.Write(buffer.data(), n)) fail();
+        if (!file.Seek(offset + moved) || !file.Write(buffer.data(), n)) fail();
         moved += static_cast<int64_t>(n);
         for (; block < blocks && (block + 1) * kProgressBlock <= moved; ++block) {
             SetDeleteProgress(static_cast<int>(block * 100 / blocks));
@@ -89,9 +88,8 @@ void VMRAFile::RemoveEntryInPlace(CFile& file, std::size_t k) {
         kept.push_back(r);
     }
     const auto bytes = archlayout::DirectoryBytes(kept);
-    moveStarted = true;
     if (!file.Seek(offset + moveBytes) || !file.Write(bytes.data(), bytes.size()) ||
-        !file.TruncateHere() || !file.Flush()) {
+        !file.TruncateHere()) {
         fail();
     }
     SetDeleteProgress(100);

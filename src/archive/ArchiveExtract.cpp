@@ -1,9 +1,12 @@
 #include <atomic>
+#include <cerrno>
+#include <unistd.h>
 #include <cstdio>
 #include <random>
 
 #include "archive/ArchiveLayout.h"
 #include "archive/ArchiveMessages.h"
+#include "archive/ArchiveSession.h"
 #include "archive/VMRAFile.h"
 #include "las/FileIo.h"
 #include "las/LasException.h"
@@ -35,6 +38,15 @@ std::string CreatePartialFile(const std::string& folder) {
         if (!FileExists(path)) break;  // the folder refuses, not a name clash
     }
     throw CLasException(lasmsg::kWriteOpen);
+}
+
+// The extracted file's bytes are on the disk before it takes the entry's
+// name: a success is never reported for data a power cut could still lose.
+void MakeDurable(const std::string& path) {
+    CFile written;
+    if (!written.Open(path, "rb") || fsync(fileno(written.Handle())) != 0) {
+        throw CLasException(lasmsg::kWritePoint, false, errno);
+    }
 }
 
 }  // namespace
@@ -71,10 +83,8 @@ void VMRAFile::CheckEntryData(CFile& file, std::size_t k) {
 
 void VMRAFile::ExtractEntry(const std::string& archivePath, const std::string& entryName,
                             const std::string& outputFolder) {
-    CFile archive;
-    if (FileSizeOf(archivePath) < 0 || !archive.Open(archivePath, "rb")) {
-        throw CLasException(archmsg::kErrorOpeningArchive);
-    }
+    CArchiveSession session(archivePath, CArchiveSession::Mode::Read, Hooks());
+    CFile& archive = session.File();
     if (archive.Size() == 0) throw CLasException(archmsg::kCannotCheck);
     try {
         CheckMagic(archive);
@@ -101,10 +111,12 @@ void VMRAFile::ExtractEntry(const std::string& archivePath, const std::string& e
             engine.Decompress(&archive, &lasFile, &extractProgress);
             engine.ReleaseBuffers();
             lasFile.Clear();
+            MakeDurable(partial);
             // Replaces a file of that name (the caller has asked) in one step.
             if (std::rename(partial.c_str(), outputPath.c_str()) != 0) {
-                throw CLasException(lasmsg::kWriteOpen);
+                throw CLasException(lasmsg::kWriteOpen, false, errno);
             }
+            SyncFolderOf(outputPath);
         } catch (...) {
             std::remove(partial.c_str());
             engine.ReleaseBuffers();
@@ -122,22 +134,7 @@ void VMRAFile::ExtractEntry(const std::string& archivePath, const std::string& e
 
 void VMRAFile::ExtractAll(const std::string& archivePath) {
     std::vector<std::string> names;
-    {
-        CFile archive;
-        if (FileSizeOf(archivePath) < 0 || !archive.Open(archivePath, "rb")) {
-            throw CLasException(archmsg::kErrorOpeningArchive);
-        }
-        if (archive.Size() == 0) return;
-        try {
-            CheckMagic(archive);
-            ReadDirectory(archive);
-        } catch (...) {
-            DropDirectory();
-            throw;
-        }
-        for (const EntryRecord& r : directory) names.push_back(r.Name());
-        DropDirectory();
-    }
+    for (const EntryRecord& r : ReadDirectoryOf(archivePath)) names.push_back(r.Name());
     // An archive with a name that could leave the folder is not trusted with
     // any of its entries: nothing is written.
     for (const std::string& name : names) {

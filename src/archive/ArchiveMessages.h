@@ -31,6 +31,35 @@ inline constexpr const char* kUnsafeEntryName =
 inline constexpr const char* kDamagedEntry =
     "The entry's data in the archive is damaged - nothing was extracted.";
 inline constexpr const char* kWriteArchive = "Error writing archive!";
+inline constexpr const char* kNotRegularArchive =
+    "Not a regular file - a folder, pipe or device cannot be an archive.";
+inline constexpr const char* kNotRegularLas =
+    "Not a regular file - a folder, pipe or device cannot be compressed.";
+inline constexpr const char* kArchiveBusy = "The archive is being changed by another program.";
+inline constexpr const char* kJournalWrite =
+    "Cannot write the archive's journal - the archive was not changed.";
+inline constexpr const char* kJournalForeign =
+    "The journal beside the archive (its name followed by \"-journal\") does not belong to it - "
+    "move the journal away to use the archive.";
+inline constexpr const char* kCannotRecover =
+    "An interrupted change of the archive could not be undone - the archive and its journal "
+    "are left as they are.";
+inline constexpr const char* kNotDurable =
+    "The archive was changed, but the system could not confirm that the change is safely on "
+    "the disk.";
+inline constexpr const char* kRollbackFailed =
+    "Error writing archive! It could not be put back as it was yet; it will be put back the "
+    "next time it is opened.";
+
+// Notices: not failures, but worth a line to the user.
+inline constexpr const char* kWaitingForOther =
+    "waiting for another program that is using this archive...";
+inline constexpr const char* kNoLocking =
+    "this file system does not lock files - do not let two programs change this archive at once.";
+inline constexpr const char* kRecovered =
+    "an interrupted change of this archive was undone - it holds what it held before that change.";
+inline constexpr const char* kJournalDiscarded =
+    "an unfinished journal of a change that had not begun was removed.";
 inline constexpr const char* kArchiveDamaged =
     "Error writing archive! It could not be put back as it was and may be damaged.";
 
@@ -38,7 +67,9 @@ inline constexpr const char* kArchiveDamaged =
 // entry in hand, so a report can name the right file.
 inline bool ConcernsArchive(const char* message) {
     for (const char* m : {kErrorOpeningArchive, kWrongFormat, kCannotReadHeaders, kCannotCheck,
-                          kArchiveTooLarge, kWriteArchive, kArchiveDamaged}) {
+                          kArchiveTooLarge, kWriteArchive, kArchiveDamaged, kNotRegularArchive,
+                          kArchiveBusy, kJournalWrite, kJournalForeign, kCannotRecover,
+                          kRollbackFailed, kNotDurable}) {
         if (message == m) return true;
     }
     return false;

@@ -5,6 +5,7 @@
 
 #include "archive/ArchiveLayout.h"
 #include "archive/ArchiveMessages.h"
+#include "archive/ArchiveSession.h"
 #include "las/ByteOrder.h"
 #include "las/FileIo.h"
 #include "las/LasHeader.h"
@@ -118,11 +119,17 @@ void VMRAFile::ReadDirectory(CFile& file) {
     directoryStart = start;
 }
 
+ArchiveHooks VMRAFile::Hooks() {
+    ArchiveHooks hooks;
+    hooks.checkPoint = [this] { engine.CheckPoint(); };
+    hooks.notice = onNotice;
+    hooks.waitForLock = waitForLock;
+    return hooks;
+}
+
 std::vector<EntryRecord> VMRAFile::ReadDirectoryOf(const std::string& archivePath) {
-    CFile archive;
-    if (FileSizeOf(archivePath) < 0 || !archive.Open(archivePath, "rb")) {
-        throw CLasException(archmsg::kErrorOpeningArchive);
-    }
+    CArchiveSession session(archivePath, CArchiveSession::Mode::Read, Hooks());
+    CFile& archive = session.File();
     try {
         ReadDirectory(archive);
     } catch (...) {
@@ -135,10 +142,8 @@ std::vector<EntryRecord> VMRAFile::ReadDirectoryOf(const std::string& archivePat
 }
 
 std::vector<EntryInfo> VMRAFile::ListEntries(const std::string& archivePath) {
-    CFile archive;
-    if (FileSizeOf(archivePath) < 0 || !archive.Open(archivePath, "rb")) {
-        throw CLasException(archmsg::kErrorOpeningArchive);
-    }
+    CArchiveSession session(archivePath, CArchiveSession::Mode::Read, Hooks());
+    CFile& archive = session.File();
     std::vector<EntryInfo> infos;
     try {
         ReadDirectory(archive);

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,8 @@
 #include "las/LasFile.h"
 
 class CFile;
+class CArchiveSession;
+struct ArchiveHooks;
 
 // One directory record of an archive: 268 bytes in the file, all integers
 // little-endian, the name NUL-terminated within its 256 bytes.
@@ -118,6 +121,14 @@ public:
     std::atomic<int> DeleteProgress{0};
     // Called on the deleting thread with every new DeleteProgress value.
     std::function<void(int)> onDeleteProgress;
+    // Told things the user should know that are not failures: the archive
+    // is busy and the operation waits, an interrupted change was undone.
+    // Called on the operation's thread with the archive's path and a text.
+    std::function<void(const std::string&, const char*)> onNotice;
+    // False: an archive another program is changing is refused at once
+    // ("The archive is being changed by another program.") instead of
+    // waited for, for callers that must not block.
+    bool waitForLock = true;
 
     // Lowers the size an archive may reach, so tests can meet the limit
     // without writing gigabytes.
@@ -128,7 +139,11 @@ private:
     int IndexOf(const std::string& name) const;
     void ThrowIfStopped();
     void SetDeleteProgress(int percent);
+    ArchiveHooks Hooks();
     void AddEntry(const std::string& lasPath, const std::string& archivePath);
+    std::unique_ptr<CArchiveSession> OpenForAdd(const std::string& archivePath);
+    int64_t ReadLasForAdd(const std::string& lasPath);
+    EntryRecord WriteNewEntry(CFile& archive, int64_t size, int64_t lasSize);
     void RemoveEntryInPlace(CFile& file, std::size_t k);
     void CheckEntryData(CFile& file, std::size_t k);
 
@@ -144,9 +159,6 @@ private:
     int64_t maxArchiveBytes = kMaxArchiveBytes;
     std::string lastArchivePath;
     int64_t lastStoredBytes = 0;
-    // Set once RemoveEntryInPlace has written to the file: from then on the
-    // archive cannot be put back as it was.
-    bool moveStarted = false;
     int extractProgress = 0;
     CPointCodec engine;
     CLasFile lasFile;

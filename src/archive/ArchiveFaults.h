@@ -1,0 +1,37 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "las/FileIo.h"
+
+// Faults planted by tests in a real run: with VELMORA_FAULT set to "kill@N"
+// the process ends with SIGKILL at the N-th step that changes an archive or
+// its journal (a write, flush, truncation, sync, removal or rename); with
+// "fail@N" or "fail@N:ENOSPC" (or EIO) that step fails with the error, with
+// "failfrom@N" every step from the N-th on (the disk is gone for good). The
+// steps are counted per archive opened for a change, so one operation can be
+// swept step by step from the outside. Without the setting nothing is planted.
+class CFaultPlan : public IFaultHook {
+public:
+    // The plan the environment asks for, or null.
+    static std::unique_ptr<CFaultPlan> FromEnvironment();
+    // Parses a setting as above; null when it is not one.
+    static std::unique_ptr<CFaultPlan> Parse(const std::string& setting);
+
+    int BeforeStep() override;
+    long StepsTaken() const { return steps; }
+
+private:
+    enum class Action { Kill, Fail, FailFrom };
+    CFaultPlan(Action action, long at, int error) : action(action), at(at), error(error) {}
+
+    Action action;
+    long at;
+    int error;
+    long steps = 0;
+};
+
+// Asks the plan, when there is one, before a step that is not a file write.
+// Returns the error the step must fail with, or 0.
+inline int FaultBeforeStep(IFaultHook* hook) { return hook ? hook->BeforeStep() : 0; }

@@ -1,0 +1,357 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "ArchiveTestSupport.h"
+#include "TestSupport.h"
+#include "archive/ArchiveMessages.h"
+#include "archive/VMRAFile.h"
+#include "las/FileIo.h"
+
+using archtest::Bytes;
+using archtest::EntryNames;
+using archtest::GenerateLas;
+using testsupport::ReadAll;
+using testsupport::TempDir;
+using testsupport::WriteAll;
+
+namespace {
+
+// How a child process that ran an operation ended.
+enum class End { Completed, Failed, Killed };
+
+// Runs op in a child process with the given fault planted, so that SIGKILL
+// really ends a process in the middle of a change.
+End RunInChild(const std::string& fault, const std::function<void()>& op) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        setenv("VELMORA_FAULT", fault.c_str(), 1);
+        try {
+            op();
+        } catch (...) {
+            _exit(1);
+        }
+        _exit(0);
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+    }
+    if (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) return End::Killed;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? End::Completed : End::Failed;
+}
+
+// Sets a fault for this process for as long as the object lives.
+class PlantedFault {
+public:
+    explicit PlantedFault(const std::string& fault) { setenv("VELMORA_FAULT", fault.c_str(), 1); }
+    ~PlantedFault() { unsetenv("VELMORA_FAULT"); }
+};
+
+// The state an archive may legally be in after an interrupted change: its
+// bytes, or no file at all.
+struct State {
+    bool exists = true;
+    Bytes bytes;
+};
+
+State StateOf(const std::string& path) {
+    State s;
+    s.exists = FileExists(path);
+    if (s.exists) s.bytes = ReadAll(path);
+    return s;
+}
+
+bool Same(const State& a, const State& b) { return a.exists == b.exists && a.bytes == b.bytes; }
+
+// Opens the archive the way every operation does (which finishes or undoes
+// an interrupted change), then checks that it is exactly the state before or
+// after, and that every entry comes back as the file it was made from.
+// Returns 0 for "before", 1 for "after".
+int CheckRecovered(const std::string& vmra, const State& before, const State& after,
+                   const std::map<std::string, std::string>& sources, const std::string& label) {
+    try {
+        VMRAFile opener;
+        opener.ListEntries(vmra);
+    } catch (const CLasException& e) {
+        // Only an archive that is not there may fail to open: an interrupted
+        // first add leaves none.
+        EXPECT_FALSE(FileExists(vmra)) << label << ": " << e.Message();
+    }
+    EXPECT_FALSE(FileExists(vmra + "-journal")) << label << ": journal left behind";
+    const State now = StateOf(vmra);
+    // Where there was no archive, an empty one (which holds nothing) is as good.
+    const bool isBefore =
+        Same(now, before) || (!before.exists && now.exists && now.bytes.empty());
+    const bool isAfter = Same(now, after);
+    EXPECT_TRUE(isBefore || isAfter) << label << ": the archive is neither as before nor as after";
+    if (now.exists && !now.bytes.empty()) {
+        TempDir out;
+        VMRAFile extractor;
+        for (const auto& name : EntryNames(vmra)) {
+            extractor.ExtractEntry(vmra, name, out.Path().string() + "/");
+            const auto source = sources.find(name);
+            if (source == sources.end()) continue;
+            EXPECT_EQ(ReadAll(out.File(name)), ReadAll(source->second)) << label << ": " << name;
+        }
+    }
+    return isAfter ? 1 : 0;
+}
+
+// Kills the operation at every step it takes, one run per step, until a run
+// gets through; each time the archive must be before or after. Returns the
+// number of steps swept.
+int SweepKills(const std::string& vmra, const std::function<void()>& prepare,
+               const std::function<void()>& op, const std::map<std::string, std::string>& sources,
+               const std::string& name) {
+    prepare();
+    const State before = StateOf(vmra);
+    EXPECT_EQ(RunInChild("kill@1000000", op), End::Completed) << name;
+    const State after = StateOf(vmra);
+    EXPECT_FALSE(Same(before, after)) << name << ": the operation changed nothing";
+    int step = 1;
+    int afters = 0;
+    for (;; ++step) {
+        prepare();
+        const End end = RunInChild("kill@" + std::to_string(step), op);
+        if (end == End::Completed) break;
+        EXPECT_EQ(end, End::Killed) << name << " step " << step;
+        afters += CheckRecovered(vmra, before, after, sources, name + " killed at step " + std::to_string(step));
+        if (step > 400) {
+            ADD_FAILURE() << name << ": the operation never completed";
+            break;
+        }
+    }
+    EXPECT_TRUE(Same(StateOf(vmra), after)) << name;
+    // Killed at its very first step nothing has happened yet.
+    EXPECT_LT(afters, step) << name;
+    return step - 1;
+}
+
+class ArchiveCrash : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (const char* n : {"a", "b", "c"}) {
+            const uint64_t seed = static_cast<uint64_t>(n[0]);
+            sources[std::string(n) + ".las"] = GenerateLas(dir, std::string(n) + ".las", 1200 + 300 * (seed % 3), 1 + seed % 3, seed);
+        }
+        newB = GenerateLas(staging, "b.las", 900, 2, 77);
+    }
+    // An archive holding the given entries, made afresh.
+    void Make(const std::vector<std::string>& names) {
+        std::remove(vmra.c_str());
+        std::remove((vmra + "-journal").c_str());
+        VMRAFile archive;
+        for (const auto& n : names) archive.AddLasFile(sources[n], vmra);
+    }
+
+    TempDir dir;
+    TempDir staging;
+    std::string vmra = dir.File("x.vmra");
+    std::map<std::string, std::string> sources;
+    std::string newB;
+};
+
+TEST_F(ArchiveCrash, AnAddKilledAtAnyStepLeavesTheArchiveBeforeOrAfter) {
+    const int steps = SweepKills(
+        vmra, [&] { Make({"a.las", "b.las"}); },
+        [&] {
+            VMRAFile archive;
+            archive.AddLasFile(sources["c.las"], vmra);
+        },
+        sources, "add");
+    EXPECT_GE(steps, 6);
+    std::printf("add: %d steps swept\n", steps);
+}
+
+TEST_F(ArchiveCrash, AFirstAddKilledAtAnyStepLeavesNoArchiveOrTheNewOne) {
+    const int steps = SweepKills(
+        vmra, [&] { Make({}); },
+        [&] {
+            VMRAFile archive;
+            archive.AddLasFile(sources["a.las"], vmra);
+        },
+        sources, "first add");
+    std::printf("first add: %d steps swept\n", steps);
+}
+
+TEST_F(ArchiveCrash, AReplacementKilledAtAnyStepNeverLeavesTwoEntriesOfOneName) {
+    // The replacing file has the name of an entry but other points.
+    const int steps = SweepKills(
+        vmra, [&] { Make({"a.las", "b.las", "c.las"}); },
+        [&] {
+            VMRAFile archive;
+            archive.AddLasFile(newB, vmra);
+        },
+        {{"a.las", sources["a.las"]}, {"c.las", sources["c.las"]}}, "replace");
+    std::printf("replace: %d steps swept\n", steps);
+    const auto names = EntryNames(vmra);
+    EXPECT_EQ(names, (std::vector<std::string>{"a.las", "c.las", "b.las"}));
+}
+
+TEST_F(ArchiveCrash, ADeletionKilledAtAnyStepLeavesTheArchiveBeforeOrAfter) {
+    int steps = SweepKills(
+        vmra, [&] { Make({"a.las", "b.las", "c.las"}); },
+        [&] {
+            VMRAFile archive;
+            archive.DeleteEntry(vmra, "a.las");
+        },
+        sources, "delete first");
+    std::printf("delete: %d steps swept\n", steps);
+    steps = SweepKills(
+        vmra, [&] { Make({"a.las"}); },
+        [&] {
+            VMRAFile archive;
+            archive.DeleteEntry(vmra, "a.las");
+        },
+        sources, "delete only");
+    EXPECT_EQ(FileSizeOf(vmra), 0);
+}
+
+TEST_F(ArchiveCrash, ASpillIntoAPartFileKilledAtAnyStepLeavesBothFilesBeforeOrAfter) {
+    const std::string full = dir.File("big.vmra");
+    archtest::MakeSparseFile(full, VMRAFile::kPartLimit + 1, {0x1D, 0x2C, 0x3B, 0x4A}, {0, 0, 0, 0});
+    const std::string part = dir.File("big_part1.VMRA");
+    SweepKills(
+        part, [&] { std::remove(part.c_str()); },
+        [&] {
+            VMRAFile archive;
+            archive.AddLasFile(sources["c.las"], full);
+        },
+        sources, "spill");
+    EXPECT_EQ(FileSizeOf(full), VMRAFile::kPartLimit + 1);
+    EXPECT_EQ(EntryNames(part), std::vector<std::string>{"c.las"});
+}
+
+TEST_F(ArchiveCrash, ARecoveryKilledAtAnyStepIsFinishedByTheNextOpen) {
+    Make({"a.las", "b.las"});
+    const State before = StateOf(vmra);
+    auto add = [&] {
+        VMRAFile archive;
+        archive.AddLasFile(sources["c.las"], vmra);
+    };
+    ASSERT_EQ(RunInChild("kill@1000000", add), End::Completed);
+    const State after = StateOf(vmra);
+    // Killed deep inside the add, then killed again at each step of the
+    // recovery that the next open runs.
+    for (int step = 1;; ++step) {
+        Make({"a.las", "b.las"});
+        ASSERT_EQ(RunInChild("kill@9", add), End::Killed);
+        ASSERT_TRUE(FileExists(vmra + "-journal"));
+        const End end = RunInChild("kill@" + std::to_string(step), [&] {
+            VMRAFile opener;
+            opener.ListEntries(vmra);
+        });
+        CheckRecovered(vmra, before, after, sources, "recovery killed at " + std::to_string(step));
+        if (end == End::Completed || step > 50) break;
+    }
+}
+
+TEST_F(ArchiveCrash, AFailedWriteAtAnyStepLeavesTheArchiveByteForByte) {
+    for (const char* error : {"", ":ENOSPC"}) {
+        for (int step = 1;; ++step) {
+            Make({"a.las", "b.las"});
+            const Bytes before = ReadAll(vmra);
+            bool threw = false;
+            std::string message;
+            int cause = 0;
+            {
+                PlantedFault fault("fail@" + std::to_string(step) + error);
+                VMRAFile archive;
+                try {
+                    archive.AddLasFile(newB, vmra);
+                } catch (const CLasException& e) {
+                    threw = true;
+                    message = e.Message();
+                    cause = e.cause;
+                }
+            }
+            if (!threw) break;
+            const std::string label = std::string("fail") + error + " at step " + std::to_string(step);
+            EXPECT_FALSE(FileExists(vmra + "-journal")) << label;
+            // Once the journal is gone the change stands; only making that
+            // durable can still fail, and the user is told so.
+            if (message == archmsg::kNotDurable) {
+                EXPECT_EQ(EntryNames(vmra), (std::vector<std::string>{"a.las", "b.las"})) << label;
+                TempDir out;
+                VMRAFile extractor;
+                extractor.ExtractEntry(vmra, "b.las", out.Path().string() + "/");
+                EXPECT_EQ(ReadAll(out.File("b.las")), ReadAll(newB)) << label;
+                continue;
+            }
+            EXPECT_EQ(ReadAll(vmra), before) << label;
+            // The user learns why in their own terms.
+            EXPECT_EQ(cause, *error ? ENOSPC : EIO) << label << ": " << message;
+            ASSERT_LT(step, 400);
+        }
+    }
+}
+
+TEST_F(ArchiveCrash, ADiskThatFailsForGoodLeavesTheJournalForTheNextOpen) {
+    int sawRollbackFailure = 0;
+    for (int step = 1;; ++step) {
+        Make({"a.las", "b.las"});
+        const Bytes before = ReadAll(vmra);
+        bool threw = false;
+        bool stands = false;
+        {
+            PlantedFault fault("failfrom@" + std::to_string(step));
+            VMRAFile archive;
+            try {
+                archive.AddLasFile(sources["c.las"], vmra);
+            } catch (const CLasException& e) {
+                threw = true;
+                if (std::string(e.Message()) == archmsg::kRollbackFailed) ++sawRollbackFailure;
+                stands = std::string(e.Message()) == archmsg::kNotDurable;
+            }
+        }
+        if (!threw) break;
+        // Without the fault the next open puts the archive back, unless the
+        // change already stood when the disk failed.
+        VMRAFile opener;
+        const auto names = opener.ListEntries(vmra);
+        if (stands) {
+            EXPECT_EQ(names.size(), 3u);
+        } else {
+            EXPECT_EQ(ReadAll(vmra), before) << "failing from step " << step;
+        }
+        EXPECT_FALSE(FileExists(vmra + "-journal"));
+        ASSERT_LT(step, 400);
+    }
+    EXPECT_GT(sawRollbackFailure, 0);
+}
+
+TEST_F(ArchiveCrash, AJournalCutShortIsDiscardedAndOneForAnotherFileIsRefused) {
+    Make({"a.las", "b.las"});
+    const Bytes before = ReadAll(vmra);
+    auto add = [&] {
+        VMRAFile archive;
+        archive.AddLasFile(sources["c.las"], vmra);
+    };
+    // Killed while the journal is being written: the archive is untouched.
+    ASSERT_EQ(RunInChild("kill@2", add), End::Killed);
+    ASSERT_TRUE(FileExists(vmra + "-journal"));
+    std::vector<std::string> notices;
+    {
+        VMRAFile opener;
+        opener.onNotice = [&](const std::string&, const char* text) { notices.push_back(text); };
+        opener.ListEntries(vmra);
+    }
+    EXPECT_EQ(ReadAll(vmra), before);
+    EXPECT_EQ(notices, std::vector<std::string>{archmsg::kJournalDiscarded});
+
+    // A complete journal of another archive is left alone, and said so.
+    ASSERT_EQ(RunInChild("kill@9", add), End::Killed);
+    const Bytes journal = ReadAll(vmra + "-journal");
+    Make({"b.las", "a.las"});
+    WriteAll(vmra + "-journal", journal);
+    VMRAFile opener;
+    EXPECT_EQ(testsupport::MessageOf([&] { opener.ListEntries(vmra); }), archmsg::kJournalForeign);
+    EXPECT_EQ(ReadAll(vmra + "-journal"), journal);
+}
+
+}  // namespace
