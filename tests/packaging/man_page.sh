@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The installed manual page renders without a single groff warning, has the
-# NAME line the whatis database is built from, and documents every switch
-# the installed executable's usage text offers.
+# NAME line the whatis database is built from, and has an entry for every
+# switch the installed executable's usage text offers.
 source "$(dirname "$0")/lib.sh"
 need man lexgrog
 
@@ -20,8 +20,11 @@ lexgrog "$page" | grep -q ': "velmora - ' || fail "lexgrog finds no NAME line: $
 usage=$("$root/usr/bin/velmora" --help 2>&1 </dev/null || true)
 switches=$(grep -oE '(^|[[:space:][])--?[a-zA-Z][a-zA-Z-]*' <<<"$usage" | sed 's/^[[:space:][]*//' | sort -u)
 [ -n "$switches" ] || fail "the usage text names no switch: $usage"
+# Each switch needs an entry of its own: a paragraph tag, which the page
+# renders at the first indentation, starting with a switch.
+grep -E '^ {7}-' "$work/page.txt" >"$work/tags" || fail "the page has no switch entries"
 for switch in $switches; do
-    grep -qE -- "(^|[[:space:],(])$switch([[:space:],)]|$)" "$work/page.txt" ||
-        fail "the manual page does not document $switch"
+    grep -qE -- "(^|[[:space:],])$switch([[:space:],]|$)" "$work/tags" ||
+        fail "the manual page has no entry for $switch"
 done
 echo "manual page ok; documents $(wc -w <<<"$switches") switches of the usage text"
