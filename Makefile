@@ -6,8 +6,10 @@ SAN_BUILD  ?= build-sanitize
 JOBS       ?= $(shell nproc)
 CMAKE_GEN  := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 CTEST_ARGS ?=
+# Extra options for a new build folder, e.g. CMAKE_ARGS=-DVELMORA_GUI=OFF.
+CMAKE_ARGS ?=
 
-.PHONY: all deps configure build run test test-sanitize screenshots fuzz bench clean
+.PHONY: all deps configure build run test test-sanitize package screenshots fuzz bench clean
 
 all: build
 
@@ -15,7 +17,7 @@ deps:
 	@./scripts/install-deps.sh
 
 $(BUILD)/CMakeCache.txt:
-	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release
+	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release $(CMAKE_ARGS)
 
 configure: deps $(BUILD)/CMakeCache.txt
 
@@ -37,6 +39,11 @@ test-sanitize: deps
 	cd $(SAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --output-on-failure -j $(JOBS) -L core -LE long $(CTEST_ARGS)
+
+# The Debian package of the build: $(BUILD)/velmora_VERSION_ARCH.deb.
+# Command line alone: make package BUILD=build-cli CMAKE_ARGS=-DVELMORA_GUI=OFF
+package: build
+	cd $(BUILD) && cpack -G DEB
 
 # The main window rendered offscreen into build/screenshots/*.png.
 screenshots: build

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs, from Debian's archive only, everything the build, the tests, the
-# fuzz targets and the benchmarks need. Safe to run again: when every package
-# is present it changes nothing and makes no network access.
+# fuzz targets, the benchmarks and the package checks need. Safe to run again:
+# when every package is present it changes nothing and makes no network access.
 set -euo pipefail
 
 packages=(
@@ -11,6 +11,8 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev fonts-dejavu-core
   zstd
   libxxhash-dev
+  desktop-file-utils shared-mime-info xdg-utils libfile-mimeinfo-perl libxml2-utils
+  lintian dpkg-dev man-db file
 )
 
 missing=()
