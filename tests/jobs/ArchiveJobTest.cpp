@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <fcntl.h>
+#include <memory>
+#include <sys/file.h>
+#include <unistd.h>
 #include <thread>
 
 #include "ArchiveTestSupport.h"
@@ -28,6 +33,7 @@ public:
     std::vector<std::string> started;
     std::vector<std::string> asked;
     std::vector<ItemResult> finished;
+    std::vector<std::string> notices;
 
     void ItemStarted(const JobItem& item) override { started.push_back(item.name); }
     bool ConfirmReplace(const JobItem& item) override {
@@ -38,6 +44,7 @@ public:
         asked.push_back("overwrite " + outputPath);
         return Next(overwriteAnswers);
     }
+    void Notice(const std::string& text) override { notices.push_back(text); }
     bool ItemFinished(const ItemResult& r) override {
         finished.push_back(r);
         return std::find(endAt.begin(), endAt.end(), r.outcome) == endAt.end();
@@ -200,7 +207,7 @@ TEST(AddJob, AStopEndsTheJobAndTheArchiveKeepsWhatWasAddedBefore) {
     EXPECT_EQ(EntryNames(arc), std::vector<std::string>{"a.las"});
 }
 
-class ExtractJobTest : public ::testing::Test {
+class ExtractJobs : public ::testing::Test {
 protected:
     void SetUp() override {
         a = GenerateLas(dir, "a.las", 1500, 1, 1);
@@ -217,7 +224,7 @@ protected:
     std::string out = dir.File("out");
 };
 
-TEST_F(ExtractJobTest, EveryEntryWhenNoneIsNamedAndOverwritesOnlyWithConsent) {
+TEST_F(ExtractJobs, EveryEntryWhenNoneIsNamedAndOverwritesOnlyWithConsent) {
     WriteAll(out + "/b.las", {1, 2, 3});
     ScriptedHost host;
     host.overwriteAnswers = {false};
@@ -233,7 +240,7 @@ TEST_F(ExtractJobTest, EveryEntryWhenNoneIsNamedAndOverwritesOnlyWithConsent) {
     EXPECT_EQ(s.items[0].item.lasBytes, FileSizeOf(a));
 }
 
-TEST_F(ExtractJobTest, ADamagedEntryDoesNotKeepTheOthersFromComingBack) {
+TEST_F(ExtractJobs, ADamagedEntryDoesNotKeepTheOthersFromComingBack) {
     // The first entry's point format byte, in its stored header, made absurd.
     auto bytes = ReadAll(arc);
     bytes[4 + 104] = 9;
@@ -250,7 +257,7 @@ TEST_F(ExtractJobTest, ADamagedEntryDoesNotKeepTheOthersFromComingBack) {
     EXPECT_EQ(ReadAll(out + "/c.las"), ReadAll(c));
 }
 
-TEST_F(ExtractJobTest, AnArchiveThatCannotBeReadIsOneFailureAboutTheArchive) {
+TEST_F(ExtractJobs, AnArchiveThatCannotBeReadIsOneFailureAboutTheArchive) {
     WriteAll(arc, {1, 2, 3, 4, 5, 6, 7, 8});
     ScriptedHost host;
     CArchiveJob job(host);
@@ -261,7 +268,7 @@ TEST_F(ExtractJobTest, AnArchiveThatCannotBeReadIsOneFailureAboutTheArchive) {
     EXPECT_TRUE(host.started.empty());
 }
 
-TEST_F(ExtractJobTest, DeletingRemovesTheNamedEntriesAndReportsMissingOnes) {
+TEST_F(ExtractJobs, DeletingRemovesTheNamedEntriesAndReportsMissingOnes) {
     ScriptedHost host;
     CArchiveJob job(host);
     const JobSummary s = job.Delete(arc, {"b.las", "nope.las", "a.las"});
@@ -271,4 +278,54 @@ TEST_F(ExtractJobTest, DeletingRemovesTheNamedEntriesAndReportsMissingOnes) {
     EXPECT_EQ(s.Text(), "2 files deleted, 1 failed");
 }
 
+// Holds an archive the way another program changing it does.
+class OtherProgram {
+public:
+    explicit OtherProgram(const std::string& path) : fd(open(path.c_str(), O_RDWR)) {
+        EXPECT_EQ(flock(fd, LOCK_EX), 0);
+    }
+    ~OtherProgram() { close(fd); }
+
+private:
+    int fd;
+};
+
+TEST_F(ExtractJobs, ABusyArchiveIsWaitedForSaidOnceAndTheWaitCanBeStopped) {
+    const auto before = ReadAll(arc);
+    ScriptedHost host;
+    CArchiveJob job(host);
+    JobSummary s;
+    {
+        OtherProgram other(arc);
+        std::thread worker([&] { s = job.Extract(arc, {"a.las"}, out); });
+        while (host.notices.empty()) std::this_thread::yield();
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        EXPECT_EQ(host.notices, std::vector<std::string>{arc + ": " + archmsg::kWaitingForOther});
+        EXPECT_FALSE(FileExists(out + "/a.las"));
+        job.RequestStop();
+        worker.join();
+    }
+    EXPECT_EQ(Outcomes(s), std::vector<ItemOutcome>{ItemOutcome::Stopped});
+
+    // Once the other program is done, the waiting job carries on.
+    ScriptedHost patient;
+    CArchiveJob second(patient);
+    {
+        auto other = std::make_unique<OtherProgram>(arc);
+        std::thread worker([&] { s = second.Delete(arc, {"b.las"}); });
+        while (patient.notices.empty()) std::this_thread::yield();
+        other.reset();
+        worker.join();
+    }
+    EXPECT_EQ(Outcomes(s), std::vector<ItemOutcome>{ItemOutcome::Deleted});
+    EXPECT_EQ(EntryNames(arc), (std::vector<std::string>{"a.las", "c.las"}));
+
+    // A caller that must not block is told at once.
+    OtherProgram other(arc);
+    VMRAFile impatient;
+    impatient.waitForLock = false;
+    EXPECT_EQ(testsupport::MessageOf([&] { impatient.ListEntries(arc); }), archmsg::kArchiveBusy);
+}
+
 }  // namespace
+

@@ -91,7 +91,11 @@ std::string WithArchiveSuffix(const std::string& path) {
     return path + kSuffix;
 }
 
-CArchiveJob::CArchiveJob(IJobHost& host) : host(host) {}
+CArchiveJob::CArchiveJob(IJobHost& host) : host(host) {
+    archive.onNotice = [this](const std::string& path, const char* text) {
+        this->host.Notice(path + ": " + text);
+    };
+}
 
 void CArchiveJob::RequestStop() { archive.Engine().RequestStop(); }
 void CArchiveJob::RequestPause() { archive.Engine().RequestPause(); }
