@@ -63,6 +63,9 @@ private:
 };
 
 bool CanOpenForReading(const std::string& path) {
+    // A FIFO would make the test open wait for a writer forever; a folder
+    // or device is no LAS file or archive either.
+    if (IsSpecialFile(path)) return false;
     CFile test;
     return test.Open(path, "rb");
 }

@@ -8,6 +8,7 @@
 #include "archive/VMRAFile.h"
 #include "las/ByteOrder.h"
 #include "las/FileIo.h"
+#include "las/LasDigest.h"
 #include "las/LasAdmission.h"
 #include "las/LasException.h"
 #include "las/LasHeader.h"
@@ -104,7 +105,7 @@ std::unique_ptr<CArchiveSession> VMRAFile::OpenForAdd(const std::string& archive
 
 // Refusals of one input file, decided before the archive is touched: a batch
 // may go on with the next file.
-int64_t VMRAFile::ReadLasForAdd(const std::string& lasPath) {
+int64_t VMRAFile::ReadLasForAdd(const std::string& lasPath, CLasDigest& digest) {
     if (currentName.size() > archlayout::kMaxNameBytes) {
         throw CLasException(archmsg::kNameTooLong, true);
     }
@@ -120,6 +121,8 @@ int64_t VMRAFile::ReadLasForAdd(const std::string& lasPath) {
     las.Close();
     lasFile.Clear();
     lasFile.SetFileName(lasPath);
+    // The file's checksum is taken as compression reads it.
+    lasFile.SetDigest(&digest);
     lasFile.ReadHeader();
     CheckLasAdmission(*lasFile.Header(), lasSize);
     if (lasSize > 0xFFFFFFFFLL) throw CLasException(archmsg::kLasTooLarge, true);
@@ -139,6 +142,7 @@ void VMRAFile::AddEntry(const std::string& lasPath, const std::string& archivePa
     CFile& archive = session->File();
     const int64_t size = archive.Size();
     const bool created = session->Created() || (size == 0 && path == createdEmpty);
+    CLasDigest digest(lasPath);
     int64_t lasSize = 0;
     try {
         if (size > 0) {
@@ -146,7 +150,7 @@ void VMRAFile::AddEntry(const std::string& lasPath, const std::string& archivePa
             ReadDirectory(archive);
         }
         foundIndex = IndexOf(currentName);
-        lasSize = ReadLasForAdd(lasPath);
+        lasSize = ReadLasForAdd(lasPath, digest);
         ThrowIfStopped();
     } catch (...) {
         // Nothing was written; an archive made only for this file goes again.
@@ -159,7 +163,7 @@ void VMRAFile::AddEntry(const std::string& lasPath, const std::string& archivePa
                                               : 0;
     CArchiveTransaction change(*session, restoreAt, created);
     try {
-        const EntryRecord record = WriteNewEntry(archive, size, lasSize);
+        const EntryRecord record = WriteNewEntry(archive, size, lasSize, digest);
         if (foundIndex >= 0) RemoveEntryInPlace(archive, static_cast<std::size_t>(foundIndex));
         change.Commit();
         lastArchivePath = path;
@@ -177,7 +181,8 @@ void VMRAFile::AddEntry(const std::string& lasPath, const std::string& archivePa
 // Writes the new entry's data where the directory began (after the magic
 // number in a new archive), then the directory with the new record last.
 // The loaded directory then matches the file.
-EntryRecord VMRAFile::WriteNewEntry(CFile& archive, int64_t size, int64_t lasSize) {
+EntryRecord VMRAFile::WriteNewEntry(CFile& archive, int64_t size, int64_t lasSize,
+                                    CLasDigest& digest) {
     const int64_t dataOffset = size > 0 ? directoryStart : kMagicBytes;
     if (size == 0) {
         uint8_t magic[kMagicBytes];
@@ -208,6 +213,8 @@ EntryRecord VMRAFile::WriteNewEntry(CFile& archive, int64_t size, int64_t lasSiz
         throw CLasException(archmsg::kArchiveTooLarge, true);
     }
     ThrowIfStopped();
+    uint64_t checksum = 0;
+    if (!digest.Finish(lasSize, checksum)) throw CLasException(archmsg::kChangedWhileRead, true);
 
     EntryRecord record;
     record.dataOffset = static_cast<uint32_t>(dataOffset);
@@ -215,6 +222,7 @@ EntryRecord VMRAFile::WriteNewEntry(CFile& archive, int64_t size, int64_t lasSiz
     record.storedSize = static_cast<uint32_t>(end - dataOffset);
     record.uncompressedSize = static_cast<uint32_t>(lasSize);
     record.SetName(currentName);
+    record.SetChecksum(checksum);
     directory.push_back(record);
     const auto bytes = archlayout::DirectoryBytes(directory);
     if (!archive.Write(bytes.data(), bytes.size()) || !archive.TruncateHere()) {

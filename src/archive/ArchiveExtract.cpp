@@ -1,5 +1,6 @@
 #include <atomic>
 #include <cerrno>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <cstdio>
 #include <random>
@@ -9,6 +10,7 @@
 #include "archive/ArchiveSession.h"
 #include "archive/VMRAFile.h"
 #include "las/FileIo.h"
+#include "las/LasDigest.h"
 #include "las/LasException.h"
 #include "las/LasHeader.h"
 #include "las/LasMessages.h"
@@ -40,6 +42,13 @@ std::string CreatePartialFile(const std::string& folder) {
     throw CLasException(lasmsg::kWriteOpen);
 }
 
+// True when path names the very file open as file (also through links).
+bool SameFile(CFile& file, const std::string& path) {
+    struct stat atPath {}, opened {};
+    return ::stat(path.c_str(), &atPath) == 0 && fstat(fileno(file.Handle()), &opened) == 0 &&
+           atPath.st_dev == opened.st_dev && atPath.st_ino == opened.st_ino;
+}
+
 // The extracted file's bytes are on the disk before it takes the entry's
 // name: a success is never reported for data a power cut could still lose.
 void MakeDurable(const std::string& path) {
@@ -54,7 +63,7 @@ void MakeDurable(const std::string& path) {
 // What the engine will be asked to rebuild must fit the entry's extent, so a
 // damaged header cannot make it write a file of billions of points.
 void VMRAFile::CheckEntryData(CFile& file, std::size_t k) {
-    auto damaged = [] { throw CLasException(archmsg::kDamagedEntry); };
+    auto damaged = [] { throw CDamagedEntry(archmsg::kDamagedEntry); };
     const int64_t extent = EntryExtent(k);
     if (extent < static_cast<int64_t>(LasHeader::kImageSize)) damaged();
     LasHeader h;
@@ -74,11 +83,60 @@ void VMRAFile::CheckEntryData(CFile& file, std::size_t k) {
     const int64_t pointBytes = extent - static_cast<int64_t>(LasHeader::kImageSize) - vlrBytes;
     if (pointBytes < 0) damaged();
     const uint32_t points = h.NumberOfPointRecords();
+    const int64_t rawBytes = static_cast<int64_t>(points) * recordLength;
     if (marker == LasHeader::kMarkerRaw) {
-        if (static_cast<int64_t>(points) * recordLength > pointBytes) damaged();
+        if (rawBytes > pointBytes) damaged();
     } else if (ChunkCount(points) * kMinChunkBytes > pointBytes) {
         damaged();
     }
+    // The record's size must tell the entry's true length, or, for points
+    // kept uncompressed by older writers, the length of the points alone.
+    // Anything else means data the directory does not account for.
+    const int64_t stored = directory[k].storedSize;
+    const bool shortRawSize = marker == LasHeader::kMarkerRaw && stored == rawBytes && pointBytes == rawBytes;
+    if (stored != extent && !shortRawSize) damaged();
+}
+
+std::size_t VMRAFile::EntryToExtract(const std::string& entryName) {
+    const int k = IndexOf(entryName);
+    if (k < 0) throw CLasException(archmsg::kNotFound);
+    // The name came from the file: it must not lead out of the folder.
+    if (!IsSafeEntryName(directory[static_cast<std::size_t>(k)].Name())) {
+        throw CLasException(archmsg::kUnsafeEntryName);
+    }
+    return static_cast<std::size_t>(k);
+}
+
+bool VMRAFile::DecodeEntry(CFile& archive, std::size_t k, const std::string& path, bool discard) {
+    const EntryRecord& record = directory[k];
+    if (!archive.Seek(record.dataOffset)) throw CDamagedEntry(archmsg::kDamagedEntry);
+    CLasDigest digest(path);
+    lasFile.Clear();
+    lasFile.SetFileName(path);
+    lasFile.SetDigest(&digest);
+    lasFile.SetOutputDiscarded(discard);
+    extractProgress = 0;
+    try {
+        engine.Decompress(&archive, &lasFile, &extractProgress);
+    } catch (const CStopRequested&) {
+        throw;
+    } catch (const CLasException& e) {
+        // Writing and memory failures are the machine's; every other
+        // failure of the decoder means the stored data is not what was
+        // written.
+        if (lasmsg::IsOutputOrMemoryFailure(e.Message())) throw;
+        throw CDamagedEntry(e.Message());
+    }
+    engine.ReleaseBuffers();
+    lasFile.Clear();
+    // Wrong bytes are never handed out: the file given back must have the
+    // length that went in and, where the entry carries one, its checksum.
+    if (digest.BytesTaken() != static_cast<int64_t>(record.uncompressedSize)) {
+        throw CDamagedEntry(archmsg::kLengthMismatch);
+    }
+    const std::optional<uint64_t> stored = record.Checksum();
+    if (stored && *stored != digest.Value()) throw CDamagedEntry(archmsg::kChecksumMismatch);
+    return stored.has_value();
 }
 
 void VMRAFile::ExtractEntry(const std::string& archivePath, const std::string& entryName,
@@ -89,28 +147,18 @@ void VMRAFile::ExtractEntry(const std::string& archivePath, const std::string& e
     try {
         CheckMagic(archive);
         ReadDirectory(archive);
-        const int k = IndexOf(entryName);
-        if (k < 0) throw CLasException(archmsg::kNotFound);
-        const std::string name = directory[static_cast<std::size_t>(k)].Name();
-        // The name came from the file: it must not lead out of the folder.
-        if (!IsSafeEntryName(name)) throw CLasException(archmsg::kUnsafeEntryName);
-        CheckEntryData(archive, static_cast<std::size_t>(k));
+        const std::size_t k = EntryToExtract(entryName);
+        CheckEntryData(archive, k);
         ThrowIfStopped();
 
         std::string folder = outputFolder;
         if (!folder.empty() && folder.back() != '/') folder += '/';
-        outputPath = folder + name;
+        outputPath = folder + directory[k].Name();
+        // An entry named like the archive would replace the archive itself.
+        if (SameFile(archive, outputPath)) throw CLasException(archmsg::kOutputIsArchive, true);
         const std::string partial = CreatePartialFile(folder);
         try {
-            if (!archive.Seek(directory[static_cast<std::size_t>(k)].dataOffset)) {
-                throw CLasException(archmsg::kDamagedEntry);
-            }
-            lasFile.Clear();
-            lasFile.SetFileName(partial);
-            extractProgress = 0;
-            engine.Decompress(&archive, &lasFile, &extractProgress);
-            engine.ReleaseBuffers();
-            lasFile.Clear();
+            DecodeEntry(archive, k, partial, false);
             MakeDurable(partial);
             // Replaces a file of that name (the caller has asked) in one step.
             if (std::rename(partial.c_str(), outputPath.c_str()) != 0) {
@@ -130,6 +178,29 @@ void VMRAFile::ExtractEntry(const std::string& archivePath, const std::string& e
     }
     DropDirectory();
     outputPath.clear();
+}
+
+bool VMRAFile::TestEntry(const std::string& archivePath, const std::string& entryName) {
+    CArchiveSession session(archivePath, CArchiveSession::Mode::Read, Hooks());
+    CFile& archive = session.File();
+    if (archive.Size() == 0) throw CLasException(archmsg::kCannotCheck);
+    bool verified = false;
+    try {
+        CheckMagic(archive);
+        ReadDirectory(archive);
+        const int k = IndexOf(entryName);
+        if (k < 0) throw CLasException(archmsg::kNotFound);
+        CheckEntryData(archive, static_cast<std::size_t>(k));
+        ThrowIfStopped();
+        verified = DecodeEntry(archive, static_cast<std::size_t>(k), "", true);
+    } catch (...) {
+        engine.ReleaseBuffers();
+        lasFile.Clear();
+        DropDirectory();
+        throw;
+    }
+    DropDirectory();
+    return verified;
 }
 
 void VMRAFile::ExtractAll(const std::string& archivePath) {

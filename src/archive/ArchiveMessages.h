@@ -31,6 +31,16 @@ inline constexpr const char* kUnsafeEntryName =
 inline constexpr const char* kDamagedEntry =
     "The entry's data in the archive is damaged - nothing was extracted.";
 inline constexpr const char* kWriteArchive = "Error writing archive!";
+inline constexpr const char* kChecksumMismatch =
+    "the extracted data does not match the checksum stored in the archive - nothing was "
+    "extracted.";
+inline constexpr const char* kLengthMismatch =
+    "the extracted data does not have the length stored in the archive - nothing was extracted.";
+inline constexpr const char* kOutputIsArchive =
+    "The entry has the name of the archive it is read from - extracting it here would overwrite "
+    "the archive, so it is not extracted.";
+inline constexpr const char* kChangedWhileRead =
+    "The LAS file changed while it was being compressed - it was not added.";
 inline constexpr const char* kNotRegularArchive =
     "Not a regular file - a folder, pipe or device cannot be an archive.";
 inline constexpr const char* kNotRegularLas =
@@ -74,7 +84,4 @@ inline bool ConcernsArchive(const char* message) {
     }
     return false;
 }
-
-// Failures that mean an entry's stored data cannot be given back.
-inline bool MeansDamagedEntry(const char* message) { return message == kDamagedEntry; }
 }  // namespace archmsg

@@ -8,6 +8,7 @@
 #include "archive/ArchiveSession.h"
 #include "las/ByteOrder.h"
 #include "las/FileIo.h"
+#include "las/LasDigest.h"
 #include "las/LasHeader.h"
 #include "las/LasException.h"
 
@@ -29,6 +30,49 @@ std::string EntryRecord::Name() const {
 void EntryRecord::SetName(const std::string& n) {
     std::memset(name, 0, kNameBytes);
     std::memcpy(name, n.data(), std::min(n.size(), kNameBytes - 1));
+}
+
+namespace {
+
+constexpr uint8_t kChecksumTag[4] = {'V', 'M', 'c', 'k'};
+constexpr uint8_t kChecksumVersion = 1;
+constexpr uint8_t kChecksumXxh3 = 1;
+// Tag, version, kind and checksum; the check that follows covers them and
+// the name with its terminator.
+constexpr std::size_t kCheckedBytes = 14;
+
+uint32_t RecordCheck(const uint8_t* name, std::size_t nameLength, const uint8_t* record) {
+    std::vector<uint8_t> bytes(name, name + nameLength + 1);
+    bytes.insert(bytes.end(), record, record + kCheckedBytes);
+    return static_cast<uint32_t>(CLasDigest::Of(bytes.data(), bytes.size()));
+}
+
+}  // namespace
+
+bool EntryRecord::SetChecksum(uint64_t checksum) {
+    const std::size_t length = Name().size();
+    if (length > kMaxNameWithChecksum) return false;
+    uint8_t* record = name + length + 1;
+    std::copy(std::begin(kChecksumTag), std::end(kChecksumTag), record);
+    record[4] = kChecksumVersion;
+    record[5] = kChecksumXxh3;
+    le::StoreU64(record + 6, checksum);
+    le::StoreU32(record + kCheckedBytes, RecordCheck(name, length, record));
+    return true;
+}
+
+std::optional<uint64_t> EntryRecord::Checksum() const {
+    const std::size_t length = Name().size();
+    if (length > kMaxNameWithChecksum) return std::nullopt;
+    const uint8_t* record = name + length + 1;
+    // Bytes after a name mean nothing to the format and may hold anything a
+    // writer left there: only a record whose check holds counts.
+    if (!std::equal(std::begin(kChecksumTag), std::end(kChecksumTag), record) ||
+        record[4] != kChecksumVersion || record[5] != kChecksumXxh3 ||
+        le::LoadU32(record + kCheckedBytes) != RecordCheck(name, length, record)) {
+        return std::nullopt;
+    }
+    return le::LoadU64(record + 6);
 }
 
 void EntryRecord::Load(const uint8_t* bytes) {
@@ -92,6 +136,11 @@ void VMRAFile::ReadDirectory(CFile& file) {
 
     const int32_t n = ReadEntryCount(file);
     const int64_t start = size - kCountBytes - kRecordBytes * n;
+    // The directory must account for every byte of the file: with no entry
+    // there is nothing between the magic number and the count, and the
+    // first entry starts right after the magic number. A count lowered or a
+    // file cut short or grown would otherwise leave data unlisted.
+    if (n == 0 && start != kMagicBytes) ThrowHeaders();
     std::vector<uint8_t> bytes(static_cast<std::size_t>(kRecordBytes * n));
     if (!file.Seek(start) || !file.ReadExact(bytes.data(), bytes.size())) ThrowHeaders();
 
@@ -106,7 +155,8 @@ void VMRAFile::ReadDirectory(CFile& file) {
         // unusable rather than letting one operation cut into another entry.
         const int64_t offset = r.dataOffset;
         const int64_t end = offset + r.storedSize;
-        if (offset < previousEnd || offset >= start || end > start || offset > kMaxArchiveBytes) {
+        if (offset < previousEnd || offset >= start || end > start || offset > kMaxArchiveBytes ||
+            (i == 0 && offset != kMagicBytes)) {
             ThrowHeaders();
         }
         // The next entry may not begin before this one's stored size says
@@ -164,6 +214,7 @@ std::vector<EntryInfo> VMRAFile::ListEntries(const std::string& archivePath) {
                 info.pointFormat = h.PointDataFormat();
                 info.points = h.NumberOfPointRecords();
             }
+            info.hasChecksum = directory[i].Checksum().has_value();
             infos.push_back(info);
         }
     } catch (...) {

@@ -4,10 +4,12 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "engine/PointCodec.h"
+#include "las/LasException.h"
 #include "las/LasFile.h"
 
 class CFile;
@@ -27,9 +29,28 @@ struct EntryRecord {
 
     // The name up to its terminator (or all 256 bytes when there is none).
     std::string Name() const;
+    // Sets the name; the rest of the field becomes zeros (no checksum).
     void SetName(const std::string& n);
+
+    // The checksum of the entry's LAS file lives in the name field after the
+    // name's terminator, in bytes other readers ignore: a tag, a version, the
+    // file's 64-bit XXH3 and a check binding it to the name. Names longer
+    // than kMaxNameWithChecksum leave no room and carry none.
+    static constexpr std::size_t kChecksumBytes = 18;
+    static constexpr std::size_t kMaxNameWithChecksum = kNameBytes - 1 - kChecksumBytes;
+    // False (and nothing written) when the name leaves no room.
+    bool SetChecksum(uint64_t checksum);
+    // The stored checksum, when the record carries a valid one.
+    std::optional<uint64_t> Checksum() const;
     void Load(const uint8_t* bytes);
     void Store(uint8_t* bytes) const;
+};
+
+// An entry whose stored data cannot be given back as it went in; the message
+// says what was found.
+class CDamagedEntry : public CLasException {
+public:
+    explicit CDamagedEntry(const char* message) noexcept : CLasException(message) {}
 };
 
 // What a listing shows of one entry, read from its directory record and its
@@ -92,6 +113,11 @@ public:
     void ExtractEntry(const std::string& archivePath, const std::string& entryName,
                       const std::string& outputFolder);
     void ExtractAll(const std::string& archivePath);
+    // Decodes the entry in memory and checks it (structure, length, and the
+    // checksum where it carries one) without writing anything. Returns
+    // whether a checksum was there to check; throws CDamagedEntry when the
+    // entry cannot be given back as it went in.
+    bool TestEntry(const std::string& archivePath, const std::string& entryName);
 
     void DeleteEntry(const std::string& archivePath, const std::string& entryName);
 
@@ -142,10 +168,15 @@ private:
     ArchiveHooks Hooks();
     void AddEntry(const std::string& lasPath, const std::string& archivePath);
     std::unique_ptr<CArchiveSession> OpenForAdd(const std::string& archivePath);
-    int64_t ReadLasForAdd(const std::string& lasPath);
-    EntryRecord WriteNewEntry(CFile& archive, int64_t size, int64_t lasSize);
+    int64_t ReadLasForAdd(const std::string& lasPath, CLasDigest& digest);
+    EntryRecord WriteNewEntry(CFile& archive, int64_t size, int64_t lasSize, CLasDigest& digest);
     void RemoveEntryInPlace(CFile& file, std::size_t k);
     void CheckEntryData(CFile& file, std::size_t k);
+    // Finds an entry that may be written under its own name.
+    std::size_t EntryToExtract(const std::string& entryName);
+    // Decodes entry k into path (into nothing when discard) and checks the
+    // result against the record; returns whether a checksum was checked.
+    bool DecodeEntry(CFile& archive, std::size_t k, const std::string& path, bool discard);
 
     std::vector<EntryRecord> directory;
     int32_t entryCount = 0;

@@ -1,11 +1,14 @@
 #pragma once
 
+#include "las/LasMessages.h"
+
 // Every text the engine shows a user, in one place.
 namespace enginemsg {
 inline constexpr const char* kNoOutputFile = "File could not open";
 inline constexpr const char* kNoInputFile = "File could not open.";
-inline constexpr const char* kWritePoint = "WriteError::LAS Point";
-inline constexpr const char* kReadPoints = "ReadError::LAS Points";
+// The LAS layer's own texts, for the same failures met in the engine.
+inline constexpr const char* kWritePoint = lasmsg::kWritePoint;
+inline constexpr const char* kReadPoints = lasmsg::kReadPoints;
 inline constexpr const char* kStreamNotFound = "Unable to find stream";
 inline constexpr const char* kWriteEntry = "WriteError::Archive entry could not be written.";
 inline constexpr const char* kEntryHeader = "ReadError::Archive entry header is damaged.";

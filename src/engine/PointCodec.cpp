@@ -217,7 +217,7 @@ void CPointCodec::Decompress(CFile* inputFile, CLasFile* lasFile, int* progressC
         lasFile->WriteVlrs();
         // Records are copied as stored, in bounded blocks, whatever their
         // length or format.
-        CRecordAppender out(lasFile->FileName(), r, n, progressCounter);
+        CRecordAppender out(*lasFile, r, n, progressCounter);
         const std::size_t perBlock = std::max<std::size_t>(1, (std::size_t{1} << 20) / std::max<std::size_t>(r, 1));
         std::vector<uint8_t> buf;
         for (std::size_t done = 0; done < n;) {
@@ -249,7 +249,7 @@ void CPointCodec::Decompress(CFile* inputFile, CLasFile* lasFile, int* progressC
         // The records of one chunk are written while the next is decoded.
         std::future<void> writing;
         auto write = [&](std::size_t count) {
-            CRecordAppender appender(lasFile->FileName(), r, count, progressCounter);
+            CRecordAppender appender(*lasFile, r, count, progressCounter);
             appender.Append(written.data(), count);
             appender.Finish();
         };

@@ -1,5 +1,8 @@
 #include "las/LasAdmission.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "las/LasException.h"
 #include "las/LasHeader.h"
 #include "las/LasMessages.h"
@@ -7,6 +10,12 @@
 void CheckLasAdmission(const LasHeader& h, int64_t fileSize) {
     auto refuse = [](const char* message) { throw CLasException(message, true); };
 
+    // The first byte of the signature is where an entry keeps its marker:
+    // any other signature could not come back as it was.
+    static constexpr uint8_t kSignature[4] = {'L', 'A', 'S', 'F'};
+    if (!std::equal(std::begin(kSignature), std::end(kSignature), h.bytes.begin())) {
+        refuse(lasmsg::kSignature);
+    }
     if (h.VersionMajor() != 1 || h.VersionMinor() > 2) refuse(lasmsg::kVersion);
     if (h.NumberOfPointRecords() == 0) refuse(lasmsg::kZeroPoints);
     if (h.PointDataFormat() > 3) refuse(lasmsg::kPointFormat);

@@ -54,6 +54,7 @@ LasHeader* CLasFile::ReadHeader() {
     if (!f.Open(fileName, "rb")) throw CLasException(lasmsg::kReadOpen);
     uint8_t image[LasHeader::kFileSize];
     if (!f.Seek(0) || !f.ReadExact(image, sizeof image)) throw CLasException(lasmsg::kReadHeader);
+    if (digest) digest->Take(0, image, sizeof image);
     header = std::make_unique<LasHeader>(LasHeader::FromFileImage(image));
     return header.get();
 }
@@ -83,6 +84,7 @@ uint8_t* const* CLasFile::ReadVlrs() {
     if (!f.Seek(header->HeaderSize()) || !f.ReadExact(block.data(), block.size())) {
         throw CLasException(lasmsg::kReadVlr);
     }
+    if (digest) digest->Take(header->HeaderSize(), block.data(), block.size());
     SetVlrBlock(std::move(block));
     return VlrTable();
 }
@@ -151,12 +153,14 @@ LASPoint** CLasFile::ReadPoints(uint32_t count, uint32_t first) {
         const std::size_t keep = std::min<std::size_t>(r, points.empty() ? 0 : points[0]->RecordSize());
         const std::size_t perBlock = std::max<std::size_t>(1, kIoBlockBytes / std::max<uint64_t>(r, 1));
         std::vector<uint8_t> buf(std::min<std::size_t>(perBlock, count) * r);
+        const int64_t start = f.Tell();
         for (std::size_t done = 0; done < count;) {
             const std::size_t n = std::min<std::size_t>(perBlock, count - done);
             if (!f.ReadExact(buf.data(), n * r)) {
                 ReleasePoints();
                 throw CLasException(lasmsg::kReadPoints);
             }
+            if (digest) digest->Take(start + static_cast<int64_t>(done * r), buf.data(), n * r);
             for (std::size_t k = 0; k < n; ++k) {
                 std::copy_n(buf.data() + k * r, keep, points[done + k]->Record());
             }
@@ -174,7 +178,9 @@ void CLasFile::ReadRecords(uint32_t count, uint32_t first, std::vector<uint8_t>&
     } catch (const std::bad_alloc&) {
         throw CLasException(lasmsg::kReadPointsMemory);
     }
+    const int64_t start = f.Tell();
     if (!f.ReadExact(out.data(), out.size())) throw CLasException(lasmsg::kReadPoints);
+    if (digest) digest->Take(start, out.data(), out.size());
 }
 
 CFile CLasFile::OpenRecords(uint32_t count, uint32_t first) const {
@@ -191,56 +197,71 @@ CFile CLasFile::OpenRecords(uint32_t count, uint32_t first) const {
     return f;
 }
 
+// Opens the output for a write that begins the file (mode "wb") or adds to
+// it ("ab"); a discarded output opens nothing.
+CFile CLasFile::OpenOutput(const char* mode) const {
+    CFile f;
+    if (!discardOutput && !f.Open(fileName, mode)) {
+        throw CLasException(lasmsg::kWriteOpen, false, f.LastError());
+    }
+    return f;
+}
+
+void CLasFile::Emit(CFile& f, const uint8_t* data, std::size_t n, const char* message) {
+    if (!discardOutput && !f.Write(data, n)) throw CLasException(message, false, f.LastError());
+    if (digest) digest->TakeNext(data, n);
+}
+
 void CLasFile::WriteHeader() {
     if (!header) throw CLasException(lasmsg::kWriteHeader);
-    CFile f;
-    if (!f.Open(fileName, "wb")) throw CLasException(lasmsg::kWriteOpen);
+    CFile f = OpenOutput("wb");
+    uint8_t image[LasHeader::kFileSize];
     if (header->Marker() == LasHeader::kMarkerGap) {
         // The gap bytes were held as one VLR: the file itself declares none.
         header->SetMarker(LasHeader::kMarkerLas);
         header->SetNumberOfVlrs(0);
-        uint8_t image[LasHeader::kFileSize];
         header->ToFileImage(image);
         header->SetNumberOfVlrs(1);
-        if (!f.Write(image, sizeof image)) throw CLasException(lasmsg::kWriteHeader);
     } else {
-        uint8_t image[LasHeader::kFileSize];
         header->ToFileImage(image);
-        if (!f.Write(image, sizeof image)) throw CLasException(lasmsg::kWriteHeader);
     }
-    if (!f.Close()) throw CLasException(lasmsg::kWriteHeader);
+    Emit(f, image, sizeof image, lasmsg::kWriteHeader);
+    if (!f.Close()) throw CLasException(lasmsg::kWriteHeader, false, f.LastError());
 }
 
 void CLasFile::WriteVlrs() {
     if (!header) throw CLasException(lasmsg::kWriteVlr);
-    CFile f;
-    if (!f.Open(fileName, "ab")) throw CLasException(lasmsg::kWriteOpen);
-    if (hasVlrBlock) {
-        if (!f.Write(vlrBlock.data(), vlrBlock.size())) throw CLasException(lasmsg::kWriteVlr);
-    }
+    CFile f = OpenOutput("ab");
+    if (hasVlrBlock) Emit(f, vlrBlock.data(), vlrBlock.size(), lasmsg::kWriteVlr);
     if (header->NumberOfVlrs() == 0 && header->Gap() == 2) {
         // The LAS 1.0 point data start signature.
         const uint8_t signature[2] = {0xDD, 0xCC};
-        if (!f.Write(signature, sizeof signature)) throw CLasException(lasmsg::kWriteSignature);
+        Emit(f, signature, sizeof signature, lasmsg::kWriteSignature);
     }
-    if (!f.Close()) throw CLasException(lasmsg::kWriteVlr);
+    if (!f.Close()) throw CLasException(lasmsg::kWriteVlr, false, f.LastError());
 }
 
 struct CRecordAppender::State {
     CFile file;
+    CLasDigest* digest = nullptr;
+    bool discard = false;
     std::size_t r = 0;
     std::size_t step = 1;
     std::size_t index = 0;
     int* counter = nullptr;
 };
 
-CRecordAppender::CRecordAppender(const std::string& path, std::size_t recordLength,
-                                 std::size_t totalRecords, int* counter)
-    : s_(std::make_unique<State>()) {
-    s_->r = recordLength;
-    s_->step = std::max<std::size_t>(1, totalRecords > 99 ? totalRecords / 100 : totalRecords);
-    s_->counter = counter;
-    if (!s_->file.Open(path, "ab")) throw CLasException(lasmsg::kWriteOpen);
+CRecordAppender::CRecordAppender(CLasFile& las, std::size_t recordLength, std::size_t totalRecords,
+                                 int* counter)
+    : s(std::make_unique<State>()) {
+    s->r = recordLength;
+    s->step = std::max<std::size_t>(1, totalRecords > 99 ? totalRecords / 100 : totalRecords);
+    s->counter = counter;
+    s->digest = las.Digest();
+    s->discard = las.OutputDiscarded();
+    if (!s->discard && !s->file.Open(las.FileName(), "ab")) {
+        throw CLasException(lasmsg::kWriteOpen, false, s->file.LastError());
+    }
     if (counter) *counter = 0;
 }
 
@@ -251,34 +272,39 @@ void CRecordAppender::Append(const uint8_t* records, std::size_t n) {
     // same flushes as a record-by-record writer, at a fraction of the calls.
     std::size_t done = 0;
     while (done < n) {
-        const std::size_t i = s_->index;
+        const std::size_t i = s->index;
         const std::size_t nextFlush = ((i + kFlushEvery - 1) / kFlushEvery) * kFlushEvery;
         const std::size_t run = std::min(n - done, nextFlush - i + 1);
-        if (!s_->file.Write(records + done * s_->r, run * s_->r)) {
-            throw CLasException(lasmsg::kWritePoint);
+        const uint8_t* bytes = records + done * s->r;
+        if (!s->discard && !s->file.Write(bytes, run * s->r)) {
+            throw CLasException(lasmsg::kWritePoint, false, s->file.LastError());
         }
-        if (s_->counter) {
+        if (s->digest) s->digest->TakeNext(bytes, run * s->r);
+        if (s->counter) {
             for (std::size_t k = i; k < i + run; ++k) {
-                if (k % s_->step == 0) ++*s_->counter;
+                if (k % s->step == 0) ++*s->counter;
             }
         }
-        s_->index += run;
-        if ((s_->index - 1) % kFlushEvery == 0 && !s_->file.Flush()) {
-            throw CLasException(lasmsg::kWritePoint);
+        s->index += run;
+        if (!s->discard && (s->index - 1) % kFlushEvery == 0 && !s->file.Flush()) {
+            throw CLasException(lasmsg::kWritePoint, false, s->file.LastError());
         }
         done += run;
     }
 }
 
 void CRecordAppender::Finish() {
-    if (!s_->file.Flush() || !s_->file.Close()) throw CLasException(lasmsg::kWritePoint);
+    if (s->discard) return;
+    if (!s->file.Flush() || !s->file.Close()) {
+        throw CLasException(lasmsg::kWritePoint, false, s->file.LastError());
+    }
 }
 
 void CLasFile::WritePoints(int* counter) {
     if (!header) throw CLasException(lasmsg::kWritePoint);
     const std::size_t n = points.size();
     const std::size_t r = header->PointDataRecordLength();
-    CRecordAppender out(fileName, r, n, counter);
+    CRecordAppender out(*this, r, n, counter);
     const std::size_t perBlock = std::max<std::size_t>(1, kIoBlockBytes / std::max<std::size_t>(r, 1));
     std::vector<uint8_t> buf;
     for (std::size_t i = 0; i < n; i += perBlock) {
@@ -308,4 +334,6 @@ void CLasFile::Clear() {
     hasVlrBlock = false;
     header.reset();
     fileName.clear();
+    digest = nullptr;
+    discardOutput = false;
 }

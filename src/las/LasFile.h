@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "las/FileIo.h"
+#include "las/LasDigest.h"
 #include "las/LasHeader.h"
 #include "las/LasPoint.h"
 
@@ -29,7 +30,9 @@ class CLasFile;
 // and the file is flushed after record 0, every 50,000th record and at the end.
 class CRecordAppender {
 public:
-    CRecordAppender(const std::string& path, std::size_t recordLength, std::size_t totalRecords,
+    // Appends to las's file, or only to its digest when its output is
+    // discarded.
+    CRecordAppender(CLasFile& las, std::size_t recordLength, std::size_t totalRecords,
                     int* counter);
     ~CRecordAppender();
     // Appends n records of recordLength bytes each.
@@ -38,7 +41,7 @@ public:
 
 private:
     struct State;
-    std::unique_ptr<State> s_;
+    std::unique_ptr<State> s;
 };
 
 // In-memory face of one LAS file: header, VLR block and one window of points.
@@ -89,6 +92,15 @@ public:
     // table over it.
     void SetVlrBlock(std::vector<uint8_t> block);
 
+    // Every byte read from or written to the file passes through digest as
+    // well (null: none). Clear() drops it.
+    void SetDigest(CLasDigest* d) { digest = d; }
+    CLasDigest* Digest() const { return digest; }
+    // Writing goes to the digest alone: an entry is checked without a file
+    // being made. Clear() ends it.
+    void SetOutputDiscarded(bool discard) { discardOutput = discard; }
+    bool OutputDiscarded() const { return discardOutput; }
+
     LASPoint** Points() { return points.empty() ? nullptr : points.data(); }
     std::size_t PointCount() const { return points.size(); }
     PointStorage* Storage() { return storage.get(); }
@@ -97,6 +109,9 @@ private:
     // The file, opened and positioned at record `first`, once it is sure
     // to hold `count` records from there.
     CFile OpenRecords(uint32_t count, uint32_t first) const;
+    CFile OpenOutput(const char* mode) const;
+    // Writes bytes to the output and the digest; throws message on failure.
+    void Emit(CFile& f, const uint8_t* data, std::size_t n, const char* message);
     void BuildVlrTable();
     void AllocateObjects(std::size_t count, const char* memoryMessage);
 
@@ -107,4 +122,6 @@ private:
     std::vector<LASPoint*> points;
     std::unique_ptr<PointStorage> storage;
     std::string fileName;
+    CLasDigest* digest = nullptr;
+    bool discardOutput = false;
 };

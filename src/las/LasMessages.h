@@ -21,6 +21,8 @@ inline constexpr const char* kReadPointsMemory =
 inline constexpr const char* kVersion =
     "This version of Velmora can only compress LAS files version 1.0, 1.1, and 1.2.\n"
     "For more informations on Velmora please contact us!";
+inline constexpr const char* kSignature =
+    "Input LAS file is not supported - it does not start with the signature \"LASF\".";
 inline constexpr const char* kZeroPoints =
     "Input LAS file is corrupted - number of points is zero.";
 inline constexpr const char* kPointFormat =
@@ -39,4 +41,13 @@ inline constexpr const char* kSinglePointGap =
     "Input LAS file is not supported - a single point after a gap without VLRs cannot be stored.";
 
 inline constexpr const char* kStopped = "The operation was stopped.";
+
+// Failures of writing a file or of memory, as opposed to failures of the data.
+inline bool IsOutputOrMemoryFailure(const char* message) {
+    for (const char* m : {kWriteOpen, kWriteHeader, kWriteVlr, kWriteSignature, kWritePoint,
+                          kCreatePointsMemory, kReadPointsMemory}) {
+        if (message == m) return true;
+    }
+    return false;
+}
 }  // namespace lasmsg

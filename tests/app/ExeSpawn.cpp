@@ -1,6 +1,8 @@
 #include "ExeSpawn.h"
 
 #include <cerrno>
+#include <chrono>
+#include <thread>
 #include <cstdio>
 #include <fcntl.h>
 #include <fstream>
@@ -56,6 +58,22 @@ ExeResult Spawned::Wait() {
     std::ifstream in(errPath, std::ios::binary);
     r.err.assign(std::istreambuf_iterator<char>(in), {});
     return r;
+}
+
+bool Spawned::EndsWithin(double seconds, ExeResult& result) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (std::chrono::steady_clock::now() < deadline) {
+        siginfo_t info{};
+        if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+            info.si_pid == pid) {
+            result = Wait();
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    Signal(SIGKILL);
+    result = Wait();
+    return false;
 }
 
 }  // namespace exetest

@@ -20,6 +20,9 @@ public:
     void Signal(int sig) const;
     // Waits for the end. status is -1 and signal set when a signal ended it.
     ExeResult Wait();
+    // Waits at most seconds; false (the process is then killed) when it
+    // had not ended by then.
+    bool EndsWithin(double seconds, ExeResult& result);
     int EndedBySignal() const { return endSignal; }
 
 private:

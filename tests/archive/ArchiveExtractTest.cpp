@@ -206,7 +206,9 @@ TEST(ArchiveExtract, EntryHeadersThatDoNotFitTheirDataAreRefused) {
 TEST(ArchiveExtract, OlderArchivesWithShortStoredSizesStillWork) {
     SmallArchive a;
     Bytes image = ReadAll(a.path);
-    const uint32_t shortSizes[] = {999 * 20, 40 * 26, 0, 1 * 34};
+    // Older writers recorded only the points' bytes for entries kept
+    // uncompressed (fewer than 1000 points and no gap block).
+    const uint32_t shortSizes[] = {999 * 20, 0, 0, 1 * 34};
     for (std::size_t i = 0; i < 4; ++i) {
         if (shortSizes[i] != 0) PutU32(image, RecordAt(image, i) + 4, shortSizes[i]);
     }
@@ -226,4 +228,32 @@ TEST(ArchiveExtract, OlderArchivesWithShortStoredSizesStillWork) {
     EXPECT_EQ(ReadAll(out.File("coded1000.las")), ReadAll(a.las[2]));
 }
 
+TEST(ArchiveExtract, AStoredSizeThatDoesNotAccountForTheDataIsDamage) {
+    SmallArchive a;
+    const Bytes good = ReadAll(a.path);
+    struct Case {
+        std::size_t entry;
+        int64_t delta;
+        const char* message;
+    };
+    // A coded entry one byte short, or long (it then reaches into the next
+    // entry: the directory as a whole is damaged), and a raw entry whose size
+    // is neither its data's nor its points'.
+    for (const Case c : {Case{2, -1, archmsg::kDamagedEntry}, Case{2, 1, archmsg::kCannotReadHeaders},
+                         Case{1, -7, archmsg::kDamagedEntry}, Case{0, -1, archmsg::kDamagedEntry}}) {
+        Bytes image = good;
+        const std::size_t field = RecordAt(image, c.entry) + 4;
+        PutU32(image, field, static_cast<uint32_t>(archtest::GetU32(image, field) + c.delta));
+        WriteAll(a.path, image);
+        VMRAFile archive;
+        TempDir out;
+        const std::string name = FileNamePart(a.las[c.entry]);
+        EXPECT_EQ(MessageOf([&] { archive.ExtractEntry(a.path, name, out.Path().string() + "/"); }),
+                  c.message)
+            << name << " " << c.delta;
+        EXPECT_TRUE(FolderContents(out.Path().string()).empty());
+    }
+}
+
 }  // namespace
+

@@ -147,14 +147,16 @@ void ClassifyFailure(ItemResult& result) {
         throw;
     } catch (const CStopRequested&) {
         result.outcome = ItemOutcome::Stopped;
+    } catch (const CDamagedEntry& e) {
+        result.coreMessage = e.Message();
+        result.message = e.Message();
+        result.outcome = ItemOutcome::Damaged;
     } catch (const CLasException& e) {
         result.coreMessage = e.Message();
         result.message = e.Message();
         result.cause = e.cause;
         result.canContinue = e.canContinue;
-        result.outcome = e.canContinue ? ItemOutcome::Refused
-                         : archmsg::MeansDamagedEntry(e.Message()) ? ItemOutcome::Damaged
-                                                                    : ItemOutcome::Failed;
+        result.outcome = e.canContinue ? ItemOutcome::Refused : ItemOutcome::Failed;
         if (archmsg::ConcernsArchive(e.Message())) result.subject = result.item.archivePath;
     } catch (const std::exception& e) {
         result.message = e.what();
@@ -222,7 +224,7 @@ ItemOutcome CArchiveJob::AddOne(const JobItem& item, ItemResult& result) {
 }
 
 bool CArchiveJob::ListNames(const std::string& archivePath, std::vector<std::string>& names,
-                            JobSummary& summary) {
+                            JobSummary& summary, bool forWriting) {
     ItemResult result;
     result.item.name = archivePath;
     result.item.displayName = FileNamePart(archivePath);
@@ -231,7 +233,7 @@ bool CArchiveJob::ListNames(const std::string& archivePath, std::vector<std::str
         for (const EntryRecord& r : archive.ReadDirectoryOf(archivePath)) {
             // An archive with a name that could lead out of the folder is not
             // trusted with any of its entries: nothing is written.
-            if (!VMRAFile::IsSafeEntryName(r.Name())) {
+            if (forWriting && !VMRAFile::IsSafeEntryName(r.Name())) {
                 throw CLasException(archmsg::kUnsafeEntryName);
             }
             names.push_back(r.Name());
@@ -247,19 +249,16 @@ bool CArchiveJob::ListNames(const std::string& archivePath, std::vector<std::str
     return false;
 }
 
-JobSummary CArchiveJob::Extract(const std::string& archivePath,
-                                const std::vector<std::string>& entries,
-                                const std::string& outputFolder) {
+template <class F>
+JobSummary CArchiveJob::ForEachEntry(Kind k, const std::string& archivePath,
+                                     const std::vector<std::string>& names, F&& work) {
     JobSummary summary;
-    std::vector<std::string> names = entries;
-    if (names.empty() && !ListNames(archivePath, names, summary)) return summary;
     std::vector<EntryRecord> records;
     try {
         records = archive.ReadDirectoryOf(archivePath);
     } catch (const CLasException&) {
-        // Reported for each entry below, where it is met again.
+        // Reported for each entry, where it is met again.
     }
-    const std::string folder = FolderWithSeparator(outputFolder);
     for (std::size_t i = 0; i < names.size(); ++i) {
         JobItem item;
         item.index = i;
@@ -273,12 +272,36 @@ JobSummary CArchiveJob::Extract(const std::string& archivePath,
                 break;
             }
         }
-        Begin(Kind::Extract, item);
-        const bool goOn =
-            RunItem(summary, item, [&](ItemResult&) { return ExtractOne(item, folder); });
-        if (!goOn) break;
+        Begin(k, item);
+        if (!RunItem(summary, item, [&](ItemResult&) { return work(item); })) break;
     }
     return summary;
+}
+
+JobSummary CArchiveJob::Extract(const std::string& archivePath,
+                                const std::vector<std::string>& entries,
+                                const std::string& outputFolder) {
+    std::vector<std::string> names = entries;
+    if (names.empty()) {
+        JobSummary failed;
+        if (!ListNames(archivePath, names, failed, true)) return failed;
+    }
+    const std::string folder = FolderWithSeparator(outputFolder);
+    return ForEachEntry(Kind::Extract, archivePath, names,
+                        [&](const JobItem& item) { return ExtractOne(item, folder); });
+}
+
+JobSummary CArchiveJob::Test(const std::string& archivePath,
+                             const std::vector<std::string>& entries) {
+    std::vector<std::string> names = entries;
+    if (names.empty()) {
+        JobSummary failed;
+        if (!ListNames(archivePath, names, failed, false)) return failed;
+    }
+    return ForEachEntry(Kind::Test, archivePath, names, [&](const JobItem& item) {
+        return archive.TestEntry(archivePath, item.name) ? ItemOutcome::Passed
+                                                          : ItemOutcome::Unverified;
+    });
 }
 
 ItemOutcome CArchiveJob::ExtractOne(const JobItem& item, const std::string& folder) {

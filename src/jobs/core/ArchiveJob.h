@@ -39,6 +39,9 @@ public:
     // overwritten.
     JobSummary Extract(const std::string& archivePath, const std::vector<std::string>& entries,
                        const std::string& outputFolder);
+    // Decodes the named entries (every entry when none is named) in memory
+    // and checks them, writing nothing.
+    JobSummary Test(const std::string& archivePath, const std::vector<std::string>& entries);
     // Removes the named entries from the archive.
     JobSummary Delete(const std::string& archivePath, const std::vector<std::string>& entries);
 
@@ -55,7 +58,7 @@ public:
     VMRAFile& Archive() { return archive; }
 
 private:
-    enum class Kind { Add, Extract, Delete };
+    enum class Kind { Add, Extract, Test, Delete };
     void Begin(Kind kind, const JobItem& item);
     void End();
     // Runs one item and hands the result to the host; false ends the batch.
@@ -66,8 +69,14 @@ private:
     ItemOutcome AddOne(const JobItem& item, ItemResult& result);
     ItemOutcome ExtractOne(const JobItem& item, const std::string& folder);
     // The entry names of the archive, or an item naming what went wrong.
+    // forWriting: names that could lead out of a folder refuse the archive.
     bool ListNames(const std::string& archivePath, std::vector<std::string>& names,
-                   JobSummary& summary);
+                   JobSummary& summary, bool forWriting);
+    // One item per name, each run by work; the LAS size is taken from the
+    // directory where it can be read.
+    template <class F>
+    JobSummary ForEachEntry(Kind kind, const std::string& archivePath,
+                            const std::vector<std::string>& names, F&& work);
 
     IJobHost& host;
     VMRAFile archive;
