@@ -1,9 +1,7 @@
-#include <atomic>
 #include <cerrno>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cstdio>
-#include <random>
 
 #include "archive/ArchiveLayout.h"
 #include "archive/ArchiveMessages.h"
@@ -28,18 +26,15 @@ int64_t ChunkCount(uint32_t points) {
 }
 
 // A fresh, hidden file in folder to decompress into; it becomes the result
-// only when the entry is complete, so neither a failure nor a stop can leave
-// a damaged file under the entry's name, or destroy the file it replaces.
+// only when the entry is complete and checked, so neither a failure nor a
+// stop can leave a damaged file under the entry's name, or destroy the file
+// it replaces.
 std::string CreatePartialFile(const std::string& folder) {
-    static std::atomic<unsigned> counter{0};
-    std::random_device random;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string path = folder + ".velmora-" + std::to_string(random()) + "-" +
-                                 std::to_string(counter++) + ".partial";
-        if (CreateNewFile(path)) return path;
-        if (!FileExists(path)) break;  // the folder refuses, not a name clash
-    }
-    throw CLasException(lasmsg::kWriteOpen);
+    std::string path = folder + ".velmora-XXXXXX.partial";
+    const int fd = mkstemps(path.data(), 8);
+    if (fd < 0) throw CLasException(lasmsg::kWriteOpen, false, errno);
+    ::close(fd);
+    return path;
 }
 
 // True when path names the very file open as file (also through links).

@@ -203,6 +203,45 @@ TEST(ArchiveAdd, AnArchivePastTheSizeLimitIsRefusedAndRestored) {
     EXPECT_EQ(EntryNames(dir.File("x.vmra")).size(), 2u);
 }
 
+TEST(ArchiveAdd, TheSizeGuardHoldsAtItsExactBound) {
+    TempDir dir;
+    const std::string small = GenerateLas(dir, "small.las", 20, 0, 1);
+    const std::string next = GenerateLas(dir, "next.las", 1100, 1, 2);
+    VMRAFile archive;
+    archive.AddLasFile(small, dir.File("x.vmra"));
+    const Bytes before = ReadAll(dir.File("x.vmra"));
+    archive.AddLasFile(next, dir.File("x.vmra"));
+    const int64_t needed = FileSizeOf(dir.File("x.vmra"));
+    // An archive that would be one byte longer than allowed is refused...
+    WriteAll(dir.File("x.vmra"), before);
+    archive.SetMaxArchiveBytes(needed - 1);
+    EXPECT_EQ(TryAdd(archive, next, dir.File("x.vmra")).message, archmsg::kArchiveTooLarge);
+    EXPECT_EQ(ReadAll(dir.File("x.vmra")), before);
+    // ...one of exactly the allowed length is not.
+    archive.SetMaxArchiveBytes(needed);
+    EXPECT_FALSE(TryAdd(archive, next, dir.File("x.vmra")).thrown);
+    EXPECT_EQ(FileSizeOf(dir.File("x.vmra")), needed);
+}
+
+TEST(ArchiveAdd, ALonePointAfterATwoByteGapIsRefusedOrComesBackIdentical) {
+    TempDir dir;
+    testsupport::LasBuild b;
+    b.versionMinor = 0;
+    b.points = 1;
+    b.gap = {0xDD, 0xCC};
+    WriteAll(dir.File("one.las"), testsupport::BuildLas(b));
+    VMRAFile archive;
+    const Refusal r = TryAdd(archive, dir.File("one.las"), dir.File("x.vmra"));
+    if (r.thrown) {
+        EXPECT_TRUE(r.canContinue) << r.message;
+        EXPECT_FALSE(FileExists(dir.File("x.vmra")));
+        return;
+    }
+    TempDir out;
+    archive.ExtractEntry(dir.File("x.vmra"), "one.las", out.Path().string());
+    EXPECT_EQ(ReadAll(out.File("one.las")), ReadAll(dir.File("one.las")));
+}
+
 // The file-size limit of the process makes every write past it fail, as a
 // full disk would.
 TEST(ArchiveAdd, AWriteThatFailsMidwayRestoresTheArchive) {

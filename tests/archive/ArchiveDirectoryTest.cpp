@@ -2,6 +2,8 @@
 
 #include <climits>
 
+#include "AllocationProbe.h"
+
 #include "ArchiveTestSupport.h"
 #include "TestLas.h"
 #include "TestSupport.h"
@@ -90,6 +92,10 @@ TEST(ArchiveDirectory, CountsTheFileCannotHoldAreRefusedBeforeAnyAllocation) {
         CFile f(dir.File("x.vmra"), "rb");
         VMRAFile archive;
         EXPECT_EQ(MessageOf([&] { archive.ReadEntryCount(f); }), archmsg::kCannotReadHeaders) << n;
+        // Refused before a directory of that count is allocated.
+        EXPECT_LT(testsupport::LargestAllocationDuring([&] { archive.ReadDirectory(f); }),
+                  std::size_t{1} << 16)
+            << n;
     }
 }
 

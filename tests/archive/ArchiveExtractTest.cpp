@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "AllocationProbe.h"
+
 #include <cstring>
 #include <filesystem>
 
@@ -253,6 +255,23 @@ TEST(ArchiveExtract, AStoredSizeThatDoesNotAccountForTheDataIsDamage) {
             << name << " " << c.delta;
         EXPECT_TRUE(FolderContents(out.Path().string()).empty());
     }
+}
+
+TEST(ArchiveExtract, AnEntryClaimingMorePointsThanItsDataHoldsIsRefusedBeforeAllocating) {
+    SmallArchive a;
+    Bytes image = ReadAll(a.path);
+    // The coded entry's stored header says four billion points.
+    const std::size_t header = GetU32(image, RecordAt(image, 2));
+    PutU32(image, header + 108, 4000000000u);
+    WriteAll(a.path, image);
+    VMRAFile archive;
+    TempDir out;
+    std::string message;
+    EXPECT_LT(testsupport::LargestAllocationDuring([&] {
+                  message = MessageOf([&] { archive.ExtractEntry(a.path, "coded1000.las", out.Path().string()); });
+              }),
+              std::size_t{4} << 20);
+    EXPECT_EQ(message, archmsg::kDamagedEntry);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "AllocationProbe.h"
+
 #include <cstring>
 #include <filesystem>
 
@@ -10,6 +12,7 @@
 #include "las/FileIo.h"
 #include "las/LasAdmission.h"
 #include "las/LasException.h"
+#include "las/ByteOrder.h"
 #include "las/LasFile.h"
 #include "las/LasMessages.h"
 
@@ -191,7 +194,10 @@ TEST(LasFileVlrs, AGapLargerThanTheFileIsRefusedBeforeAllocating) {
     CLasFile f;
     f.SetFileName(dir.File("a.las"));
     f.ReadHeader();
-    EXPECT_EQ(MessageOf([&] { f.ReadVlrs(); }), lasmsg::kReadVlr);
+    std::string message;
+    EXPECT_LT(testsupport::LargestAllocationDuring([&] { message = MessageOf([&] { f.ReadVlrs(); }); }),
+              std::size_t{1} << 16);
+    EXPECT_EQ(message, lasmsg::kReadVlr);
 }
 
 TEST(LasFilePoints, ReadPointsTakesRecordsFromTheRightOffset) {
@@ -306,11 +312,75 @@ TEST(LasAdmission, RefusesWhatCannotComeBackIdentical) {
             EXPECT_TRUE(e.canContinue) << c.what;
         }
     }
+    // Cases a LasBuild cannot state: bytes of the header changed afterwards.
+    auto admit = [](std::vector<uint8_t> las) {
+        uint8_t image[227];
+        std::memcpy(image, las.data(), 227);
+        return MessageOf([&] {
+            CheckLasAdmission(LasHeader::FromFileImage(image), static_cast<int64_t>(las.size()));
+        });
+    };
+    auto las = BuildLas(base());
+    auto pastTheEnd = las;
+    le::StoreU32(pastTheEnd.data() + 96, static_cast<uint32_t>(las.size() + 1));
+    EXPECT_EQ(admit(pastTheEnd), lasmsg::kPointOffset);
+    auto atTheEnd = las;
+    le::StoreU32(atTheEnd.data() + 96, static_cast<uint32_t>(las.size()));
+    EXPECT_EQ(admit(atTheEnd), lasmsg::kTruncated) << "no room left for the points";
+    for (const uint8_t first : {'V', 'O', 'X'}) {
+        auto signature = las;
+        signature[0] = first;
+        EXPECT_EQ(admit(signature), lasmsg::kSignature) << first;
+    }
     // And the ordinary case passes.
-    const auto las = BuildLas(base());
-    uint8_t image[227];
-    std::memcpy(image, las.data(), 227);
-    EXPECT_NO_THROW(CheckLasAdmission(LasHeader::FromFileImage(image), static_cast<int64_t>(las.size())));
+    EXPECT_EQ(admit(las), "");
+}
+
+TEST(LasFileVlrs, AVlrHeaderEndingExactlyAtTheBlockEndIsInTheTable) {
+    TempDir dir;
+    for (const std::size_t blockBytes : {std::size_t{54}, std::size_t{53}}) {
+        LasBuild b;
+        b.points = 2;
+        b.declaredVlrs = 1;
+        auto vlr = MakeVlr(7, 0, 1);
+        vlr.resize(blockBytes);
+        b.gap = vlr;
+        WriteAll(dir.File("a.las"), BuildLas(b));
+        CLasFile f;
+        f.SetFileName(dir.File("a.las"));
+        f.ReadHeader();
+        f.ReadVlrs();
+        EXPECT_EQ(f.VlrTableSize(), blockBytes == 54 ? 1u : 0u) << blockBytes;
+        EXPECT_EQ(f.VlrBlock().size(), blockBytes);
+    }
+}
+
+TEST(LasFilePoints, RecordsBeyondTheFileAreRefusedBeforeAnythingIsAllocated) {
+    TempDir dir;
+    LasBuild b;
+    b.format = 3;
+    b.points = 5;
+    b.declaredPoints = 4000000000LL;
+    WriteAll(dir.File("a.las"), BuildLas(b));
+    CLasFile f;
+    f.SetFileName(dir.File("a.las"));
+    f.ReadHeader();
+    std::vector<uint8_t> out;
+    std::string message;
+    EXPECT_LT(testsupport::LargestAllocationDuring([&] {
+                  message = MessageOf([&] { f.ReadRecords(4000000000u, 0, out); });
+              }),
+              std::size_t{1} << 20);
+    EXPECT_EQ(message, lasmsg::kReadPoints);
+    EXPECT_LT(testsupport::LargestAllocationDuring([&] {
+                  message = MessageOf([&] { f.ReadPoints(4000000000u, 0); });
+              }),
+              std::size_t{1} << 20);
+    EXPECT_EQ(message, lasmsg::kReadPoints);
+    // One record too many is one too many.
+    EXPECT_EQ(MessageOf([&] { f.ReadPoints(6, 0); }), lasmsg::kReadPoints);
+    EXPECT_EQ(MessageOf([&] { f.ReadPoints(1, 5); }), lasmsg::kReadPoints);
+    EXPECT_NE(f.ReadPoints(1, 4), nullptr);
 }
 
 TEST(LasGenerator, IsDeterministicAndReadable) {
