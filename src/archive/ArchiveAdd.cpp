@@ -152,6 +152,11 @@ void VMRAFile::AddEntry(const std::string& lasPath, const std::string& archivePa
         foundIndex = IndexOf(currentName);
         lasSize = ReadLasForAdd(lasPath, digest);
         ThrowIfStopped();
+    } catch (const CStopRequested&) {
+        // Nothing was written. Stopped, the archive stays as this call found
+        // it; only a file the call itself made goes again.
+        if (session->Created()) session->RemoveFile();
+        throw;
     } catch (...) {
         // Nothing was written; an archive made only for this file goes again.
         if (created) session->RemoveFile();
@@ -168,6 +173,12 @@ void VMRAFile::AddEntry(const std::string& lasPath, const std::string& archivePa
         change.Commit();
         lastArchivePath = path;
         lastStoredBytes = record.storedSize;
+    } catch (const CStopRequested&) {
+        // Stopped by the user: an archive that was there when the call
+        // began, even an empty new one, stays as it was; nothing of the file
+        // is left in it.
+        change.RollBack(session->Created());
+        throw;
     } catch (...) {
         if (path == createdEmpty) createdEmpty.clear();
         // A rollback that cannot finish says so instead; its journal stays

@@ -188,7 +188,7 @@ void CArchiveTransaction::Commit() {
     }
 }
 
-void CArchiveTransaction::RollBack() {
+void CArchiveTransaction::RollBack(bool removeCreated) {
     if (!open) return;
     auto fail = [](int cause) { throw CLasException(archmsg::kRollbackFailed, false, cause); };
     JournalRecord saved;
@@ -196,7 +196,7 @@ void CArchiveTransaction::RollBack() {
     // checks a later session would use.
     if (archjournal::Read(session.JournalPath(), saved) != archjournal::State::Complete) fail(EIO);
     if (!archjournal::Apply(session.JournalPath(), saved, session.File())) fail(errno);
-    if (saved.created && !session.RemoveFile()) fail(errno);
+    if (saved.created && removeCreated && !session.RemoveFile()) fail(errno);
     if (!archjournal::Remove(session.JournalPath(), session.Faults())) fail(errno);
     open = false;
     // The archive is as it was; should the removal of its journal be lost,

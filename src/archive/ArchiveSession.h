@@ -88,7 +88,10 @@ public:
     CArchiveTransaction& operator=(const CArchiveTransaction&) = delete;
 
     void Commit();
-    void RollBack();
+    // removeCreated: an archive this change made goes again (after a
+    // failure); otherwise (after a stop) it stays as the empty archive it
+    // was before the change wrote to it.
+    void RollBack(bool removeCreated = true);
 
 private:
     CArchiveSession& session;
