@@ -116,6 +116,21 @@ TEST(ArchivePathSuffix, OnlyAMissingExtensionIsAdded) {
     EXPECT_EQ(WithArchiveSuffix("/d/survey.las"), "/d/survey.las.VMRA");
 }
 
+TEST(NewArchive, MakesAnEmptyArchiveAndNeverTouchesAFileThatIsThere) {
+    TempDir dir;
+    EXPECT_EQ(CreateNewArchive(dir.Path().string(), "a.vmra"), NewArchiveOutcome::Created);
+    EXPECT_EQ(FileSizeOf(dir.File("a.vmra")), 0);
+    WriteAll(dir.File("b.vmra"), {1, 2, 3});
+    EXPECT_EQ(CreateNewArchive(dir.Path().string() + "/", "b.vmra"), NewArchiveOutcome::Exists);
+    EXPECT_EQ(ReadAll(dir.File("b.vmra")), (std::vector<uint8_t>{1, 2, 3}));
+    for (const char* bad : {"", ".", "..", "sub/c.vmra", "../c.vmra"}) {
+        EXPECT_EQ(CreateNewArchive(dir.Path().string(), bad), NewArchiveOutcome::NotCreated) << bad;
+    }
+    EXPECT_EQ(CreateNewArchive(dir.File("missing"), "c.vmra"), NewArchiveOutcome::NotCreated);
+    EXPECT_EQ(archtest::FolderContents(dir.Path().string()),
+              (std::vector<std::string>{"a.vmra", "b.vmra"}));
+}
+
 TEST(AddJob, RefusalsAndDeclinesAreReportedAndTheHostDecidesWhetherToGoOn) {
     TempDir dir;
     const std::string a = GenerateLas(dir, "a.las", 1500, 1, 1);

@@ -91,6 +91,20 @@ std::string WithArchiveSuffix(const std::string& path) {
     return path + kSuffix;
 }
 
+NewArchiveOutcome CreateNewArchive(const std::string& folder, const std::string& name) {
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) {
+        return NewArchiveOutcome::NotCreated;
+    }
+    const std::string path = FolderWithSeparator(folder) + name;
+    if (FileExists(path)) return NewArchiveOutcome::Exists;
+    if (!CreateNewFile(path)) {
+        // Made by someone else in the meantime, or the folder refuses.
+        return FileExists(path) ? NewArchiveOutcome::Exists : NewArchiveOutcome::NotCreated;
+    }
+    SyncFolderOf(path);
+    return NewArchiveOutcome::Created;
+}
+
 CArchiveJob::CArchiveJob(IJobHost& host) : host(host) {
     archive.onNotice = [this](const std::string& path, const char* text) {
         this->host.Notice(path + ": " + text);

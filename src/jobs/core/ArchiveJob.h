@@ -88,3 +88,9 @@ private:
 // A path chosen for a new archive, with ".VMRA" appended unless it already
 // ends in ".vmra" (any case).
 std::string WithArchiveSuffix(const std::string& path);
+
+// Makes a new, empty archive (a file of length 0) named name in folder.
+enum class NewArchiveOutcome { Created, Exists, NotCreated };
+// name must be a plain file name (no folder, not "." or ".."); an existing
+// file is never touched. The new file's name is made durable in its folder.
+NewArchiveOutcome CreateNewArchive(const std::string& folder, const std::string& name);
