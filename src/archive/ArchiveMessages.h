@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstring>
+
 #include "las/LasMessages.h"
 
 // Every text the archive layer shows a user, in one place.
@@ -80,7 +82,9 @@ inline bool ConcernsArchive(const char* message) {
                           kArchiveTooLarge, kWriteArchive, kArchiveDamaged, kNotRegularArchive,
                           kArchiveBusy, kJournalWrite, kJournalForeign, kCannotRecover,
                           kRollbackFailed, kNotDurable}) {
-        if (message == m) return true;
+        // Texts, not addresses: the same literal may lie at different
+        // addresses in different files.
+        if (std::strcmp(message, m) == 0) return true;
     }
     return false;
 }

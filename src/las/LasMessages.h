@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstring>
+
 // Every text the LAS layer shows a user, in one place.
 namespace lasmsg {
 inline constexpr const char* kReadOpen = "ReadError::File could not be open.";
@@ -46,7 +48,9 @@ inline constexpr const char* kStopped = "The operation was stopped.";
 inline bool IsOutputOrMemoryFailure(const char* message) {
     for (const char* m : {kWriteOpen, kWriteHeader, kWriteVlr, kWriteSignature, kWritePoint,
                           kCreatePointsMemory, kReadPointsMemory}) {
-        if (message == m) return true;
+        // Texts, not addresses: the same literal may lie at different
+        // addresses in different files.
+        if (std::strcmp(message, m) == 0) return true;
     }
     return false;
 }
