@@ -10,6 +10,7 @@ packages=(
   clang libclang-rt-dev
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev fonts-dejavu-core
   zstd
+  nlohmann-json3-dev parallel
 )
 
 missing=()
