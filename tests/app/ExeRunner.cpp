@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <iterator>
+#include <poll.h>
 #include <pty.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -77,6 +78,15 @@ ExeResult RunOnTerminal(const std::string& cwd, const std::vector<std::string>& 
     bool signalled = trigger.empty();
     char buf[4096];
     for (;;) {
+        // A program that waits for an answer nobody typed must fail the
+        // test, not hang it.
+        pollfd ready{master, POLLIN, 0};
+        if (poll(&ready, 1, 1000) == 0) {
+            if (SecondsSince(start) < kTerminalTimeout) continue;
+            kill(pid, SIGKILL);
+            r.err += "\n[killed: no end after " + std::to_string(kTerminalTimeout) + " s]";
+            break;
+        }
         const ssize_t n = read(master, buf, sizeof buf);
         if (n > 0) {
             r.err.append(buf, static_cast<std::size_t>(n));
@@ -84,7 +94,7 @@ ExeResult RunOnTerminal(const std::string& cwd, const std::vector<std::string>& 
                 signalled = true;
                 kill(pid, signal);
             }
-        } else if (n < 0 && errno == EINTR) {
+        } else if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
             continue;
         } else {
             break;  // EIO once the program has ended

@@ -26,6 +26,9 @@ ExeResult VelmoraOnTerminalSignalled(const std::string& cwd, const std::vector<s
                                      const std::string& trigger, int signal);
 
 inline constexpr int kTerminalColumns = 120;
+// A run on a terminal that has not ended after this many seconds is killed
+// (status -1).
+inline constexpr int kTerminalTimeout = 60;
 
 std::string ExePath();
 

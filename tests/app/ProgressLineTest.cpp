@@ -117,10 +117,11 @@ public:
         p.active = true;
         p.index = 0;
         p.percent = percent.load();
-        p.ratio = 0.5;
+        p.ratio = ratio.load();
         return p;
     }
     std::atomic<int> percent{40};
+    std::atomic<double> ratio{0.5};
 
 private:
     std::mutex mutex;
@@ -190,6 +191,11 @@ TEST(ProgressLineDrawing, TheLastRunningRatioStandsWhenNoFinalRatioIsKnown) {
     LineFixture f;
     f.line.Start(f.Item());
     ASSERT_TRUE(f.term.WaitForMoreThan(0));
+    // The engine's ratio drops to 0 when it finishes the file.
+    f.term.ratio = 0;
+    const std::size_t drawn = f.term.Writes().size();
+    ASSERT_TRUE(f.term.WaitForMoreThan(drawn));
+    EXPECT_NE(f.term.Writes().back().find("ratio 50.0%"), std::string::npos);
     f.line.Finish(true, 0);
     EXPECT_NE(f.term.Writes().back().find("ratio 50.0%"), std::string::npos);
 }
