@@ -219,13 +219,11 @@ std::map<std::string, double> EntryRatios(const std::string& archivePath) {
 }
 
 // Makes the folder of -o, with its parents. False (and said) when it cannot
-// be made or a file stands in its place.
+// be made or a file stands in its place (which the library reports as an
+// error too).
 bool MakeOutputFolder(const std::string& folder, CommandLineConsole& console) {
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
-    if (!ec && !std::filesystem::is_directory(folder, ec)) {
-        ec = std::make_error_code(std::errc::not_a_directory);
-    }
     if (!ec) return true;
     console.Show(folder + climsg::kCannotMakeFolder + " (" + ec.message() + ")");
     return false;
