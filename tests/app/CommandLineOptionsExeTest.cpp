@@ -53,7 +53,8 @@ struct Folder {
 };
 
 // A file that takes long enough to compress for the progress line to be
-// redrawn a few times; made once for every test that needs it.
+// redrawn a few times (on one engine thread, so a faster machine does not
+// finish before the first redraw); made once for every test that needs it.
 const std::string& LargeFile() {
     static TempDir dir;
     static const std::string path = [] {
@@ -317,7 +318,7 @@ TEST(VelmoraProgress, QuietOrWithoutATerminalNothingIsDrawn) {
 
     // Standard error into a file, for long enough that a line would be
     // redrawn: nothing at all.
-    const ExeResult file = Velmora(f.Path(), {"-c", LargeFile(), "large.vmra"});
+    const ExeResult file = Velmora(f.Path(), {"-j", "1", "-c", LargeFile(), "large.vmra"});
     ASSERT_EQ(file.status, 0) << file.err;
     EXPECT_GT(file.seconds, 0.2);
     EXPECT_EQ(file.err, "");
@@ -326,7 +327,7 @@ TEST(VelmoraProgress, QuietOrWithoutATerminalNothingIsDrawn) {
 
 TEST(VelmoraProgress, ALongFileIsRedrawnInPlaceAtMostFiveTimesASecond) {
     Folder f;
-    const ExeResult r = VelmoraOnTerminal(f.Path(), {"-c", LargeFile(), "large.vmra"}, "");
+    const ExeResult r = VelmoraOnTerminal(f.Path(), {"-j", "1", "-c", LargeFile(), "large.vmra"}, "");
     ASSERT_EQ(r.status, 0) << r.err;
     const std::size_t draws = Count(r.err, "\rlarge.las  ");
     EXPECT_GE(draws, 2u) << "no running figures before the final line: " << r.err;
@@ -361,7 +362,7 @@ TEST(VelmoraProgress, AStopSignalClearsTheLineBeforeItsMessage) {
     Folder f;
     const auto before = ReadAll(f.File("x.vmra"));
     const ExeResult r = exetest::VelmoraOnTerminalSignalled(
-        f.Path(), {"-c", LargeFile(), "x.vmra"}, " left\x1b[K", SIGINT);
+        f.Path(), {"-j", "1", "-c", LargeFile(), "x.vmra"}, " left\x1b[K", SIGINT);
     EXPECT_EQ(r.status, 255) << r.err;
     const std::string stopped = std::string("\r\x1b[K") + "The operation was stopped.\r\n";
     ASSERT_GE(r.err.size(), stopped.size()) << r.err;
