@@ -5,11 +5,16 @@
 #include <exception>
 #include <filesystem>
 #include <iostream>
+#include <map>
+#include <memory>
 #include <csignal>
 #include <pthread.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include "app/CommandLineMessages.h"
+#include "app/EntryListing.h"
+#include "app/ProgressLine.h"
 #include "archive/VMRAFile.h"
 #include "jobs/core/ArchiveJob.h"
 #include "las/FileIo.h"
@@ -95,6 +100,24 @@ bool TerminalConsole::AskOkCancel(const std::string& text) {
     return answer == "y" || answer == "Y";
 }
 
+void TerminalConsole::Print(const std::string& text) {
+    std::fputs(text.c_str(), stdout);
+    std::fflush(stdout);
+}
+
+bool TerminalConsole::ShowsProgress() { return isatty(STDERR_FILENO) == 1; }
+
+void TerminalConsole::WriteProgress(const std::string& text) {
+    std::fputs(text.c_str(), stderr);
+    std::fflush(stderr);
+}
+
+std::size_t TerminalConsole::Columns() {
+    winsize size{};
+    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+    return 80;
+}
+
 std::string ExtensionOf(const std::string& path) {
     const std::string name = FileNamePart(path);
     const auto dot = name.find_last_of('.');
@@ -112,40 +135,109 @@ std::string UsageText(const std::string& programPath) {
            climsg::kUsageDecompressTail;
 }
 
+std::string HelpText(const std::string& programPath) {
+    return UsageText(programPath) + climsg::kUsageList + programPath + climsg::kUsageListTail +
+           climsg::kUsageTest + programPath + climsg::kUsageTestTail + climsg::kHelpOptionsHead +
+           OptionsHelpText() + climsg::kHelpTail;
+}
+
+std::string VersionText() { return std::string(climsg::kProgramName) + " " + VELMORA_VERSION + "\n"; }
+
 namespace {
 
 // The command line's answers to the job's questions and its way of going on
 // after each file: a compression ends at the first file that is not added; an
 // extraction goes on past entries that cannot be given back (so every intact
-// entry is saved) and ends at any other failure.
+// entry is saved) and ends at any other failure. With a progress line, every
+// question and message waits until the line is out of the way.
 class ConsoleHost : public IJobHost {
 public:
-    ConsoleHost(CommandLineConsole& console, bool compress) : console(console), compress(compress) {}
+    ConsoleHost(CommandLineConsole& console, bool compress, const CommandOptions& options)
+        : console(console), compress(compress), options(options) {}
 
+    // The line to keep informed, and for extractions the stored size per LAS
+    // byte of each entry, for the final figures (the engine's running ratio
+    // is gone by then).
+    void Follow(CProgressLine* line, std::map<std::string, double> entryRatios) {
+        progress = line;
+        ratios = std::move(entryRatios);
+    }
+
+    void ItemStarted(const JobItem& item) override {
+        if (progress) progress->Start(item);
+    }
     bool ConfirmReplace(const JobItem& item) override {
-        return console.AskOkCancel(item.displayName + climsg::kAlreadyInArchive);
+        if (options.yes) return true;
+        if (progress) progress->Pause();
+        const bool ok = console.AskOkCancel(item.displayName + climsg::kAlreadyInArchive);
+        if (progress) progress->Resume();
+        return ok;
     }
     // Extraction replaces a file of the entry's name without asking, as it
     // always has on the command line.
     bool ConfirmOverwrite(const JobItem&, const std::string&) override { return true; }
     bool ItemFinished(const ItemResult& r) override {
+        if (progress) progress->Finish(Succeeded(r.outcome), FinalRatio(r));
         if (r.outcome == ItemOutcome::Stopped) return false;
         if (!r.message.empty()) console.Show(r.Describe());
         if (Succeeded(r.outcome)) return true;
         if (compress) return false;
         return r.outcome == ItemOutcome::Damaged || r.outcome == ItemOutcome::Refused;
     }
-    void Notice(const std::string& text) override { console.Show(text); }
+    void Notice(const std::string& text) override {
+        if (progress) progress->Pause();
+        console.Show(text);
+        if (progress) progress->Resume();
+    }
 
 private:
+    double FinalRatio(const ItemResult& r) const {
+        if (compress) {
+            return r.item.lasBytes > 0 ? static_cast<double>(r.storedBytes) / r.item.lasBytes : 0;
+        }
+        const auto it = ratios.find(r.item.name);
+        return it == ratios.end() ? 0 : it->second;
+    }
+
     CommandLineConsole& console;
     bool compress;
+    const CommandOptions& options;
+    CProgressLine* progress = nullptr;
+    std::map<std::string, double> ratios;
 };
+
+// Stored size per LAS byte of every entry; empty when the archive cannot be
+// listed (the extraction reports that itself).
+std::map<std::string, double> EntryRatios(const std::string& archivePath) {
+    std::map<std::string, double> ratios;
+    try {
+        VMRAFile archive;
+        for (const EntryInfo& e : archive.ListEntries(archivePath)) {
+            if (e.record.uncompressedSize > 0) {
+                ratios[e.name] = static_cast<double>(e.extent) / e.record.uncompressedSize;
+            }
+        }
+    } catch (const std::exception&) {
+    }
+    return ratios;
+}
+
+// Makes the folder of -o, with its parents. False (and said) when it cannot
+// be made or a file stands in its place (which the library reports as an
+// error too).
+bool MakeOutputFolder(const std::string& folder, CommandLineConsole& console) {
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    if (!ec) return true;
+    console.Show(folder + climsg::kCannotMakeFolder + " (" + ec.message() + ")");
+    return false;
+}
 
 }  // namespace
 
 CommandOutcome RunCommandLine(CommandMode mode, const std::vector<std::string>& args,
-                              CommandLineConsole& console, CSignalStop* stopSignals) {
+                              CommandLineConsole& console, CSignalStop* stopSignals,
+                              const CommandOptions& options) {
     if (args.size() < 3) return CommandOutcome::ShowUsage;
     const std::size_t last = args.size() - 1;
     const bool compress = mode == CommandMode::CompressMode;
@@ -178,8 +270,22 @@ CommandOutcome RunCommandLine(CommandMode mode, const std::vector<std::string>& 
         return CommandOutcome::Exit;
     }
 
-    ConsoleHost host(console, compress);
+    if (!compress && !options.outputFolder.empty() && !MakeOutputFolder(options.outputFolder, console)) {
+        return CommandOutcome::Exit;
+    }
+
+    ConsoleHost host(console, compress, options);
     CArchiveJob job(host);
+    if (options.threads > 0) job.SetThreadCount(options.threads);
+    std::unique_ptr<CProgressLine> progress;
+    if (!options.quiet && console.ShowsProgress()) {
+        progress = std::make_unique<CProgressLine>(
+            [&job] { return job.Progress(); },
+            [&console](const std::string& text) { console.WriteProgress(text); },
+            [&console] { return console.Columns(); });
+        host.Follow(progress.get(), compress ? std::map<std::string, double>{}
+                                             : EntryRatios(archivePath));
+    }
     SignalAttachment attached(stopSignals, job);
     JobSummary summary;
     if (compress) {
@@ -187,13 +293,128 @@ CommandOutcome RunCommandLine(CommandMode mode, const std::vector<std::string>& 
     } else {
         // "*.las" as the first name stands for every entry.
         if (!names.empty() && Lower(names.front()) == "*.las") names.clear();
-        summary = job.Extract(archivePath, names, "");
+        summary = job.Extract(archivePath, names, options.outputFolder);
     }
+    progress.reset();
     if (summary.stopped) {
         console.Show(lasmsg::kStopped);
         return CommandOutcome::Exit;
     }
     return summary.AllSucceeded() ? CommandOutcome::Done : CommandOutcome::ShowUsage;
+}
+
+CommandOutcome RunListing(const std::vector<std::string>& args, const CommandOptions& options,
+                          CommandLineConsole& console) {
+    if (args.size() != 3 || Lower(ExtensionOf(args[2])) != "vmra") return CommandOutcome::ShowUsage;
+    const std::string& archivePath = args[2];
+    if (!CanOpenForReading(archivePath)) {
+        console.Show(ErrorOpeningFile(archivePath));
+        return CommandOutcome::Exit;
+    }
+    std::vector<EntryInfo> entries;
+    try {
+        VMRAFile archive;
+        entries = archive.ListEntries(archivePath);
+    } catch (const CLasException& e) {
+        // The command line was right; only the archive is at fault.
+        console.Show(archivePath + ": " + e.Message());
+        return CommandOutcome::Exit;
+    }
+    console.Print(options.json ? EntryListingJson(archivePath, entries) : FormatEntryListing(entries));
+    return CommandOutcome::Done;
+}
+
+namespace {
+
+// The test's report: one line per entry on standard output, and a summary.
+class TestHost : public IJobHost {
+public:
+    explicit TestHost(CommandLineConsole& console) : console(console) {}
+    void ItemStarted(const JobItem& item) override {
+        if (progress) progress->Start(item);
+    }
+    bool ConfirmReplace(const JobItem&) override { return false; }
+    bool ConfirmOverwrite(const JobItem&, const std::string&) override { return false; }
+    bool ItemFinished(const ItemResult& r) override {
+        if (progress) progress->Finish(Succeeded(r.outcome), 0);
+        switch (r.outcome) {
+            case ItemOutcome::Stopped:
+                return false;
+            case ItemOutcome::Passed:
+                console.Print(r.item.name + climsg::kTestOk + "\n");
+                break;
+            case ItemOutcome::Unverified:
+                console.Print(r.item.name + climsg::kTestNoChecksum + "\n");
+                break;
+            case ItemOutcome::Damaged:
+                console.Print(r.item.name + climsg::kTestDamaged + r.message + "\n");
+                break;
+            default:
+                // The archive itself could not be read: that is an error,
+                // not a finding about one entry.
+                if (!r.subject.empty() && r.subject == r.item.archivePath) {
+                    console.Show(r.Describe());
+                } else {
+                    console.Print(r.item.name + climsg::kTestFailed + r.message + "\n");
+                }
+                break;
+        }
+        return true;
+    }
+    void Notice(const std::string& text) override {
+        if (progress) progress->Pause();
+        console.Show(text);
+        if (progress) progress->Resume();
+    }
+    CProgressLine* progress = nullptr;
+
+private:
+    CommandLineConsole& console;
+};
+
+}  // namespace
+
+// velmora -t ARCHIVE [ENTRY...]: the archive is the argument ending in
+// ".vmra", the entries those ending in ".las" (all entries when none).
+CommandOutcome RunTest(const std::vector<std::string>& args, const CommandOptions& options,
+                       CommandLineConsole& console, CSignalStop* stopSignals) {
+    std::string archivePath;
+    std::vector<std::string> names;
+    for (std::size_t i = 2; i < args.size(); ++i) {
+        const std::string extension = Lower(ExtensionOf(args[i]));
+        if (extension == "vmra" && archivePath.empty()) {
+            archivePath = args[i];
+        } else if (extension == "las") {
+            names.push_back(args[i]);
+        } else {
+            return CommandOutcome::ShowUsage;
+        }
+    }
+    if (archivePath.empty()) return CommandOutcome::ShowUsage;
+    if (!CanOpenForReading(archivePath)) {
+        console.Show(ErrorOpeningFile(archivePath));
+        return CommandOutcome::Exit;
+    }
+    TestHost host(console);
+    CArchiveJob job(host);
+    if (options.threads > 0) job.SetThreadCount(options.threads);
+    std::unique_ptr<CProgressLine> progress;
+    if (!options.quiet && console.ShowsProgress()) {
+        progress = std::make_unique<CProgressLine>(
+            [&job] { return job.Progress(); },
+            [&console](const std::string& text) { console.WriteProgress(text); },
+            [&console] { return console.Columns(); });
+        host.progress = progress.get();
+    }
+    SignalAttachment attached(stopSignals, job);
+    const JobSummary summary = job.Test(archivePath, names);
+    progress.reset();
+    if (summary.stopped) {
+        console.Show(lasmsg::kStopped);
+        return CommandOutcome::Exit;
+    }
+    console.Print(summary.Text() + "\n");
+    return summary.AllSucceeded() ? CommandOutcome::Done : CommandOutcome::Exit;
 }
 
 int DispatchCommandLine(int argc, const char* const* argv, CommandLineConsole& console,
@@ -202,13 +423,34 @@ int DispatchCommandLine(int argc, const char* const* argv, CommandLineConsole& c
     for (int i = 0; i < argc; ++i) args.emplace_back(argv[i] ? argv[i] : "");
     const std::string program = args.empty() ? std::string("velmora") : args[0];
 
+    const ParsedCommandLine command = ParseCommandLine(args);
+    if (command.valid && command.options.help) {
+        console.Print(HelpText(program));
+        return 0;
+    }
+    if (command.valid && command.options.version) {
+        console.Print(VersionText());
+        return 0;
+    }
     CommandOutcome outcome = CommandOutcome::ShowUsage;
     try {
-        // The switch is compared exactly, with case.
-        if (args.size() > 1 && args[1] == "-c") {
-            outcome = RunCommandLine(CommandMode::CompressMode, args, console, stopSignals);
-        } else if (args.size() > 1 && args[1] == "-d") {
-            outcome = RunCommandLine(CommandMode::DecompressMode, args, console, stopSignals);
+        const auto& jobArgs = command.jobArgs;
+        const CommandOptions& options = command.options;
+        switch (command.valid ? command.job : CommandSwitch::None) {
+            case CommandSwitch::Compress:
+                outcome = RunCommandLine(CommandMode::CompressMode, jobArgs, console, stopSignals, options);
+                break;
+            case CommandSwitch::Decompress:
+                outcome = RunCommandLine(CommandMode::DecompressMode, jobArgs, console, stopSignals, options);
+                break;
+            case CommandSwitch::List:
+                outcome = RunListing(jobArgs, options, console);
+                break;
+            case CommandSwitch::Test:
+                outcome = RunTest(jobArgs, options, console, stopSignals);
+                break;
+            case CommandSwitch::None:
+                break;
         }
     } catch (const std::exception& e) {
         console.Show(std::string(e.what()).substr(0, kMaxForeignMessage));

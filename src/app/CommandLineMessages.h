@@ -27,4 +27,66 @@ inline constexpr const char* kNotATerminal =
 
 inline constexpr const char* kNoWindow =
     "This build of Velmora has no window: use -c or -d (command-line mode).";
+
+// --help: the usage text, then the switches it does not name, the options
+// and the exit statuses. The switch and option lines are built from the
+// parser's tables, each from a name column and one of these descriptions.
+inline constexpr const char* kUsageList = "- Listing: ";
+inline constexpr const char* kUsageListTail = " -l <*.vmra archive>\n";
+inline constexpr const char* kUsageTest = "- Test: ";
+inline constexpr const char* kUsageTestTail =
+    " -t <*.vmra archive> <*.las entries to test, all when none>\n";
+// One line per entry tested: its name, then one of these.
+inline constexpr const char* kTestOk = ": ok";
+inline constexpr const char* kTestNoChecksum = ": ok (no checksum)";
+inline constexpr const char* kTestDamaged = ": damaged: ";
+inline constexpr const char* kTestFailed = ": failed: ";
+inline constexpr const char* kHelpOptionsHead = "\nOptions, placed before the switch:\n";
+inline constexpr const char* kHelpOutput =
+    "extract into DIR instead of the current folder, created when missing (-d)";
+inline constexpr const char* kHelpThreads =
+    "engine threads, 1 to 64 (default: one per core, at most 8) (-c, -d, -t)";
+inline constexpr const char* kHelpYes = "answer yes to every question about replacing an entry (-c)";
+inline constexpr const char* kHelpQuiet = "no progress line on the terminal (-c, -d, -t)";
+inline constexpr const char* kHelpJson = "the listing as one JSON document (-l)";
+inline constexpr const char* kHelpHelp = "this text";
+inline constexpr const char* kHelpVersion = "the program's name and version";
+inline constexpr const char* kHelpTail =
+    "\nA progress line per file is shown while standard error is a terminal.\n"
+    "Exit status: 0 when the job ran to its end, 255 otherwise.\n";
+
+// --version: program name, a blank, the version.
+inline constexpr const char* kProgramName = "velmora";
+
+// -o DIR: the folder + this text + the system's reason.
+inline constexpr const char* kCannotMakeFolder = ": the output folder cannot be created";
+
+// -l: the column headings, then one word for each yes/no and unknown value.
+inline constexpr const char* kColLasSize = "LAS size";
+inline constexpr const char* kColStored = "Stored";
+inline constexpr const char* kColRatio = "Ratio";
+inline constexpr const char* kColVersion = "Version";
+inline constexpr const char* kColFormat = "Format";
+inline constexpr const char* kColPoints = "Points";
+inline constexpr const char* kColChecksum = "Checksum";
+inline constexpr const char* kColName = "Name";
+inline constexpr const char* kYes = "yes";
+inline constexpr const char* kNo = "no";
+// A figure the entry's stored header could not give (a damaged entry), or a
+// ratio of an empty file.
+inline constexpr const char* kUnknown = "?";
+inline constexpr const char* kNoRatio = "-";
+// The totals line names the number of entries: "3 entries", "1 entry".
+inline constexpr const char* kEntry = "entry";
+inline constexpr const char* kEntries = "entries";
+
+// The progress line: "[2/24] a.las  45%  38.1 MB/s  ratio 12.4%  0:03 elapsed  0:04 left".
+inline constexpr const char* kMegabytesPerSecond = " MB/s";
+inline constexpr const char* kRatioWord = "ratio ";
+inline constexpr const char* kElapsed = " elapsed";
+inline constexpr const char* kLeft = " left";
+inline constexpr const char* kUnknownFigure = "--";
+inline constexpr const char* kUnknownTime = "--:--";
+// Replaces the middle of a name too long for the terminal's width.
+inline constexpr const char* kCut = "...";
 }  // namespace climsg

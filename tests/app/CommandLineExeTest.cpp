@@ -182,7 +182,7 @@ TEST(VelmoraUsage, CommandLinesThatAreNotJobsShowTheUsageText) {
     const std::vector<std::vector<std::string>> lines = {
         {"-C", "a.las", "x.vmra"}, {"-d", "a.txt", "x.vmra"}, {"x.vmra", "y.vmra"},
         {"a.las"},                 {"-c", "a.las", "x.zip"},  {"-c"},
-        {"-d"},                    {"--help"}};
+        {"-d"},                    {"-l"}};
     for (const auto& args : lines) {
         const ExeResult r = Velmora(f.Path(), args);
         EXPECT_EQ(r.status, 255) << args[0];

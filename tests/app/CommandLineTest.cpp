@@ -31,8 +31,10 @@ public:
         answers_.erase(answers_.begin());
         return a;
     }
+    void Print(const std::string& text) override { printed += text; }
     std::vector<std::string> shown;
     std::vector<std::string> asked;
+    std::string printed;
 
 private:
     std::vector<bool> answers_;

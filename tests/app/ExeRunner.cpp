@@ -1,11 +1,14 @@
 #include "ExeRunner.h"
 
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
 #include <iterator>
+#include <poll.h>
 #include <pty.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -30,40 +33,39 @@ int StatusOf(pid_t pid) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-}  // namespace
-
-std::string ExePath() { return VELMORA_EXE; }
-
-ExeResult Velmora(const std::string& cwd, const std::vector<std::string>& args) {
-    char errPath[] = "/tmp/velmora-stderr-XXXXXX";
-    const int errFd = mkstemp(errPath);
-    std::string program;
-    auto argv = Argv(args, program);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int devNull = open("/dev/null", O_RDWR);
-        if (chdir(cwd.c_str()) != 0 || devNull < 0) _exit(120);
-        dup2(devNull, 0);
-        dup2(devNull, 1);
-        dup2(errFd, 2);
-        execv(argv[0], argv.data());
-        _exit(121);
-    }
-    ExeResult r;
-    r.status = StatusOf(pid);
-    close(errFd);
-    std::ifstream in(errPath, std::ios::binary);
-    r.err.assign(std::istreambuf_iterator<char>(in), {});
-    std::remove(errPath);
-    return r;
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-ExeResult VelmoraOnTerminal(const std::string& cwd, const std::vector<std::string>& args,
-                      const std::string& typed) {
+// A temporary file that collects one output stream of the program.
+class Capture {
+public:
+    Capture() : fd(mkstemp(path)) {}
+    ~Capture() { std::remove(path); }
+    Capture(const Capture&) = delete;
+    Capture& operator=(const Capture&) = delete;
+    int Fd() const { return fd; }
+    std::string Text() {
+        close(fd);
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+private:
+    char path[32] = "/tmp/velmora-output-XXXXXX";
+    int fd;
+};
+
+ExeResult RunOnTerminal(const std::string& cwd, const std::vector<std::string>& args,
+                        const std::string& typed, const std::string& trigger, int signal) {
     std::string program;
     auto argv = Argv(args, program);
     int master = -1;
-    const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+    winsize size{};
+    size.ws_row = 40;
+    size.ws_col = kTerminalColumns;
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = forkpty(&master, nullptr, nullptr, &size);
     if (pid == 0) {
         if (chdir(cwd.c_str()) != 0) _exit(120);
         execv(argv[0], argv.data());
@@ -73,12 +75,26 @@ ExeResult VelmoraOnTerminal(const std::string& cwd, const std::vector<std::strin
     if (pid < 0) return r;
     // The terminal keeps the typed line until the program reads it.
     if (write(master, typed.data(), typed.size()) != static_cast<ssize_t>(typed.size())) return r;
+    bool signalled = trigger.empty();
     char buf[4096];
     for (;;) {
+        // A program that waits for an answer nobody typed must fail the
+        // test, not hang it.
+        pollfd ready{master, POLLIN, 0};
+        if (poll(&ready, 1, 1000) == 0) {
+            if (SecondsSince(start) < kTerminalTimeout) continue;
+            kill(pid, SIGKILL);
+            r.err += "\n[killed: no end after " + std::to_string(kTerminalTimeout) + " s]";
+            break;
+        }
         const ssize_t n = read(master, buf, sizeof buf);
         if (n > 0) {
             r.err.append(buf, static_cast<std::size_t>(n));
-        } else if (n < 0 && errno == EINTR) {
+            if (!signalled && r.err.find(trigger) != std::string::npos) {
+                signalled = true;
+                kill(pid, signal);
+            }
+        } else if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
             continue;
         } else {
             break;  // EIO once the program has ended
@@ -86,7 +102,45 @@ ExeResult VelmoraOnTerminal(const std::string& cwd, const std::vector<std::strin
     }
     close(master);
     r.status = StatusOf(pid);
+    r.seconds = SecondsSince(start);
     return r;
+}
+
+}  // namespace
+
+std::string ExePath() { return VELMORA_EXE; }
+
+ExeResult Velmora(const std::string& cwd, const std::vector<std::string>& args) {
+    Capture out, err;
+    std::string program;
+    auto argv = Argv(args, program);
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int devNull = open("/dev/null", O_RDWR);
+        if (chdir(cwd.c_str()) != 0 || devNull < 0) _exit(120);
+        dup2(devNull, 0);
+        dup2(out.Fd(), 1);
+        dup2(err.Fd(), 2);
+        execv(argv[0], argv.data());
+        _exit(121);
+    }
+    ExeResult r;
+    r.status = StatusOf(pid);
+    r.seconds = SecondsSince(start);
+    r.out = out.Text();
+    r.err = err.Text();
+    return r;
+}
+
+ExeResult VelmoraOnTerminal(const std::string& cwd, const std::vector<std::string>& args,
+                            const std::string& typed) {
+    return RunOnTerminal(cwd, args, typed, "", 0);
+}
+
+ExeResult VelmoraOnTerminalSignalled(const std::string& cwd, const std::vector<std::string>& args,
+                                     const std::string& trigger, int signal) {
+    return RunOnTerminal(cwd, args, "", trigger, signal);
 }
 
 }  // namespace exetest

@@ -6,18 +6,29 @@
 namespace exetest {
 
 struct ExeResult {
-    int status = -1;  // exit status, or -1 when the program did not exit normally
-    std::string err;  // standard error (with a terminal: everything it printed)
+    int status = -1;     // exit status, or -1 when the program did not exit normally
+    std::string err;     // standard error (with a terminal: everything it printed)
+    std::string out;     // standard output (empty with a terminal: it is in err)
+    double seconds = 0;  // wall time of the run
 };
 
 // Runs the velmora executable in folder `cwd` with `args` after the program
 // path, standard input not a terminal.
 ExeResult Velmora(const std::string& cwd, const std::vector<std::string>& args);
 
-// The same with a terminal as standard input, standard output and standard
-// error; `typed` is what the user types.
+// The same with a terminal of kTerminalColumns columns as standard input,
+// standard output and standard error; `typed` is what the user types.
 ExeResult VelmoraOnTerminal(const std::string& cwd, const std::vector<std::string>& args,
                       const std::string& typed);
+
+// On a terminal, sends `signal` to the program once it has printed `trigger`.
+ExeResult VelmoraOnTerminalSignalled(const std::string& cwd, const std::vector<std::string>& args,
+                                     const std::string& trigger, int signal);
+
+inline constexpr int kTerminalColumns = 120;
+// A run on a terminal that has not ended after this many seconds is killed
+// (status -1).
+inline constexpr int kTerminalTimeout = 60;
 
 std::string ExePath();
 

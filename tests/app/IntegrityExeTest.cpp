@@ -56,4 +56,61 @@ TEST(VelmoraUntrusted, AnArchiveWhoseDirectoryDoesNotHoldIsNamedAndNothingIsExtr
     EXPECT_TRUE(archtest::FolderContents(out.Path().string()).empty());
 }
 
+TEST(VelmoraTest, OneLinePerEntryAndExitZeroOnlyWhenAllAreGood) {
+    TempDir dir;
+    for (auto [name, points] : {std::pair{"a.las", 1500}, std::pair{"b.las", 700}, std::pair{"c.las", 2500}}) {
+        LasGenOptions o;
+        o.points = static_cast<uint64_t>(points);
+        o.format = 3;
+        o.seed = static_cast<uint64_t>(points);
+        ASSERT_TRUE(GenerateLasFile(dir.File(name), o));
+    }
+    ASSERT_EQ(Velmora(dir.Path().string(), {"-c", "a.las", "b.las", "c.las", "x.vmra"}).status, 0);
+    const auto good = ReadAll(dir.File("x.vmra"));
+    const auto before = archtest::FolderContents(dir.Path().string());
+
+    ExeResult r = Velmora(dir.Path().string(), {"-t", "x.vmra"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "a.las: ok\nb.las: ok\nc.las: ok\n3 files tested ok\n");
+    EXPECT_EQ(archtest::FolderContents(dir.Path().string()), before) << "a test writes nothing";
+
+    r = Velmora(dir.Path().string(), {"-q", "-j", "1", "-t", "x.vmra", "c.las", "nope.las"});
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.out, std::string("c.las: ok\nnope.las: failed: ") + archmsg::kNotFound +
+                         "\n1 file tested ok, 1 failed\n");
+
+    // Without checksums (as other writers leave entries) the entries pass,
+    // saying so.
+    auto bare = good;
+    const int32_t n = archtest::CountOf(bare);
+    for (int32_t i = 0; i < n; ++i) {
+        uint8_t* name = bare.data() + archtest::RecordAt(bare, static_cast<std::size_t>(i)) + 12;
+        std::fill(name + 6, name + 256, 0);
+    }
+    WriteAll(dir.File("x.vmra"), bare);
+    r = Velmora(dir.Path().string(), {"-t", "x.vmra"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "a.las: ok (no checksum)\nb.las: ok (no checksum)\nc.las: ok (no checksum)\n"
+                     "3 files ok without checksum\n");
+
+    // One flipped byte in the middle entry's points.
+    auto bad = good;
+    const std::size_t b = archtest::GetU32(bad, archtest::RecordAt(bad, 1));
+    bad[b + 232 + 300] ^= 0x01;
+    WriteAll(dir.File("x.vmra"), bad);
+    r = Velmora(dir.Path().string(), {"-t", "x.vmra"});
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.out, std::string("a.las: ok\nb.las: damaged: ") + archmsg::kChecksumMismatch +
+                         "\nc.las: ok\n2 files tested ok, 1 damaged\n");
+
+    // An archive that cannot be read is an error about the archive.
+    WriteAll(dir.File("x.vmra"), {1, 2, 3, 4, 5});
+    r = Velmora(dir.Path().string(), {"-t", "x.vmra"});
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.err.rfind(std::string("x.vmra: ") + archmsg::kWrongFormat, 0), 0u) << r.err;
+    // And the command line must name one archive.
+    EXPECT_EQ(Velmora(dir.Path().string(), {"-t", "a.las"}).status, 255);
+}
+
 }  // namespace
+

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "archive/VMRAFile.h"
+
+// What "-l" prints of an archive's entries: figures of the directory and of
+// each entry's stored header only, nothing decoded. The stored size is the
+// entry's true extent in the archive (older archives record less than that
+// for entries kept uncompressed); the ratio is stored size / LAS size in
+// percent, as the window shows it.
+
+// A heading, one line per entry and a totals line, in aligned columns with
+// the name last (names may hold blanks).
+std::string FormatEntryListing(const std::vector<EntryInfo>& entries);
+
+// The same figures as one JSON document: {"archive", "entries": [...],
+// "totals"}. Figures the stored header could not give are null; names that
+// are not UTF-8 have their bad bytes replaced.
+std::string EntryListingJson(const std::string& archivePath, const std::vector<EntryInfo>& entries);
