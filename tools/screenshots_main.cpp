@@ -55,7 +55,6 @@ int main(int argc, char** argv) {
     qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
     QApplication app(argc, argv);
     CUnattendedUi ui;
-    platform::SetUi(&ui);
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config.path());
     if (argc < 2) {
         std::fprintf(stderr, "usage: %s OUTPUT_FOLDER\n", argv[0]);
@@ -96,7 +95,7 @@ int main(int argc, char** argv) {
     std::vector<platform::MountPoint> places{
         {QStringLiteral("/"), QStringLiteral("File System"), platform::MountKind::Root},
         {data.path() + QLatin1Char('/'), QStringLiteral("Project data"), platform::MountKind::Fixed}};
-    CMainFrame frame(&places);
+    CMainFrame frame(ui, &places);
     frame.resize(960, 600);
     frame.ActivateFrame();
     frame.resize(960, 600);
@@ -148,7 +147,7 @@ int main(int argc, char** argv) {
 
     // The compression dialog in the middle of a job.
     {
-        CCompressDialog job(&frame);
+        CCompressDialog job(ui, &frame);
         job.archivePath = root + QStringLiteral("/survey.vmra");
         job.lasPaths << bigLas << root + QStringLiteral("/strip_003.las");
         job.displayNames << QStringLiteral("block_17.las") << QStringLiteral("strip_003.las");

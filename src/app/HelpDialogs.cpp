@@ -92,10 +92,10 @@ QUrl LocalPageUrl(const QString& page) {
     return QUrl::fromLocalFile(QDir(folder).filePath(page));
 }
 
-void OpenHelpPage(QWidget* parent, const QString& page) {
+void OpenHelpPage(platform::IPlatformUi& ui, QWidget* parent, const QString& page) {
     const QUrl url = LocalPageUrl(page);
-    if (url.isEmpty() || !platform::Ui().OpenUrl(url))
-        platform::ShowMessage(parent, appmsg::kBrowserError, platform::MsgButtons::Ok,
+    if (url.isEmpty() || !ui.OpenUrl(url))
+        platform::ShowMessage(ui, parent, appmsg::kBrowserError, platform::MsgButtons::Ok,
                               platform::MsgIcon::Error);
 }
 

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QUrl>
 
+#include "platform/PlatformUi.h"
+
 // The about box and the contacts dialog.
 class CAboutDlg : public QDialog {
     Q_OBJECT
@@ -27,5 +29,5 @@ QUrl LocalPageUrl(const QString& page);
 
 // Opens a bundled page in the default browser; shows the browser error when
 // that cannot be done.
-void OpenHelpPage(QWidget* parent, const QString& page);
+void OpenHelpPage(platform::IPlatformUi& ui, QWidget* parent, const QString& page);
 }  // namespace help

@@ -48,8 +48,9 @@ bool UsableRect(const QRect& r) {
 }
 }  // namespace
 
-CMainFrame::CMainFrame(const std::vector<platform::MountPoint>* places, QWidget* parent)
-    : QMainWindow(parent), places(places) {
+CMainFrame::CMainFrame(platform::IPlatformUi& ui, const std::vector<platform::MountPoint>* places,
+                       QWidget* parent)
+    : QMainWindow(parent), places(places), ui(ui) {
     setObjectName(QStringLiteral("mainFrame"));
     OnCreate();
     OnCreateClient();
@@ -259,7 +260,7 @@ bool CMainFrame::OnCreateClient() {
     rightWidth = std::clamp(rightWidth, 40, 8000);
 
     leftView = new CLeftView(splitter);
-    rightView = new CRightView(splitter);
+    rightView = new CRightView(ui, splitter);
     splitter->addWidget(leftView);
     splitter->addWidget(rightView);
     splitter->setStretchFactor(0, 0);
@@ -424,13 +425,13 @@ void CMainFrame::SetListType(int type) {
 
 void CMainFrame::OnOpen() {
     const QString path =
-        platform::Ui().OpenFileName(this, QString::fromLatin1(platform::kArchiveFilter));
+        ui.OpenFileName(this, QString::fromLatin1(platform::kArchiveFilter));
     if (path.isEmpty()) return;
     OpenPathInTree(path);
     AddRecentFile(path);
 }
 
-void CMainFrame::OnSaveAs() { platform::ShowMessage(this, appmsg::kNotImplemented); }
+void CMainFrame::OnSaveAs() { platform::ShowMessage(ui, this, appmsg::kNotImplemented); }
 
 void CMainFrame::OnRefresh() {
     rightView->currentPath = leftView->GetItemPath(leftView->SelectedNode());
@@ -448,17 +449,17 @@ void CMainFrame::ShowViewMenu() {
     styleMenu->exec(at);
 }
 
-void CMainFrame::OnOnlineHelp() { help::OpenHelpPage(this, QString::fromLatin1(help::kTutorialPage)); }
-void CMainFrame::OnOnlineInfo() { help::OpenHelpPage(this, QString::fromLatin1(help::kIndexPage)); }
+void CMainFrame::OnOnlineHelp() { help::OpenHelpPage(ui, this, QString::fromLatin1(help::kTutorialPage)); }
+void CMainFrame::OnOnlineInfo() { help::OpenHelpPage(ui, this, QString::fromLatin1(help::kIndexPage)); }
 
 void CMainFrame::OnContacts() {
     CContactsDialog dlg(this);
-    platform::Ui().RunDialog(dlg);
+    ui.RunDialog(dlg);
 }
 
 void CMainFrame::OnAbout() {
     CAboutDlg dlg(this);
-    platform::Ui().RunDialog(dlg);
+    ui.RunDialog(dlg);
 }
 
 void CMainFrame::OnNextPane() {
@@ -496,7 +497,7 @@ void CMainFrame::UpdateRecentMenu() {
             if (!QFileInfo::exists(file)) {
                 recentFiles.removeAll(file);
                 UpdateRecentMenu();
-                platform::ShowMessage(this, appmsg::kFileDoesntExist);
+                platform::ShowMessage(ui, this, appmsg::kFileDoesntExist);
                 return;
             }
             OpenPathInTree(file);

@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include "platform/Mounts.h"
+#include "platform/PlatformUi.h"
 #include "platform/Settings.h"
 
 class CLeftView;
@@ -23,7 +24,9 @@ class CMainFrame : public QMainWindow {
     Q_OBJECT
 public:
     // places replaces the machine's top-level places (tests use their own).
-    explicit CMainFrame(const std::vector<platform::MountPoint>* places = nullptr,
+    // ui answers every message box and dialog of the window; not owned.
+    explicit CMainFrame(platform::IPlatformUi& ui,
+                        const std::vector<platform::MountPoint>* places = nullptr,
                         QWidget* parent = nullptr);
     ~CMainFrame() override;
 
@@ -99,4 +102,5 @@ private:
     bool listActive = false;
     bool closing = false;
     const std::vector<platform::MountPoint>* places = nullptr;
+    platform::IPlatformUi& ui;
 };

@@ -12,8 +12,8 @@ using platform::MsgButtons;
 using platform::MsgIcon;
 using platform::MsgResult;
 
-CCompressDialog::CCompressDialog(QWidget* parent)
-    : CJobDialog(parent, jobmsg::kCompressCaption, jobmsg::kQuitCompression,
+CCompressDialog::CCompressDialog(platform::IPlatformUi& ui, QWidget* parent)
+    : CJobDialog(ui, parent, jobmsg::kCompressCaption, jobmsg::kQuitCompression,
                  jobmsg::kQuitCompressionCaption) {}
 
 QString CCompressDialog::ProposedArchiveName(const QString& lasPath) {

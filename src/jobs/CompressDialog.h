@@ -10,7 +10,7 @@
 class CCompressDialog : public CJobDialog {
     Q_OBJECT
 public:
-    explicit CCompressDialog(QWidget* parent = nullptr);
+    explicit CCompressDialog(platform::IPlatformUi& ui, QWidget* parent = nullptr);
     ~CCompressDialog() override { StopAndJoin(); }
 
     // The proposed archive name for a LAS path: its extension replaced by

@@ -13,8 +13,8 @@ using platform::MsgButtons;
 using platform::MsgIcon;
 using platform::MsgResult;
 
-CDecompressDialog::CDecompressDialog(QWidget* parent)
-    : CJobDialog(parent, jobmsg::kDecompressCaption, jobmsg::kQuitDecompression,
+CDecompressDialog::CDecompressDialog(platform::IPlatformUi& ui, QWidget* parent)
+    : CJobDialog(ui, parent, jobmsg::kDecompressCaption, jobmsg::kQuitDecompression,
                  jobmsg::kQuitDecompressionCaption) {}
 
 void CDecompressDialog::RequestStop() { archive.AbortDecompression(); }

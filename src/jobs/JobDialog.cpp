@@ -18,9 +18,9 @@ using platform::MsgButtons;
 using platform::MsgIcon;
 using platform::MsgResult;
 
-CJobDialog::CJobDialog(QWidget* parent, const char* caption, const char* question,
-                       const char* questionCaption)
-    : QDialog(parent), question(question), questionCaption(questionCaption) {
+CJobDialog::CJobDialog(platform::IPlatformUi& ui, QWidget* parent, const char* caption,
+                       const char* question, const char* questionCaption)
+    : QDialog(parent), ui(ui), question(question), questionCaption(questionCaption) {
     setWindowTitle(QString::fromLatin1(caption));
     setModal(true);
 
@@ -119,7 +119,7 @@ void CJobDialog::UpdateDisplay() {
 void CJobDialog::OnAbort() {
     if (!WorkerRunning() || aborting) return;
     const MsgResult answer =
-        platform::Ui().MessageBox(this, QString::fromLatin1(question), QString::fromLatin1(questionCaption),
+        ui.MessageBox(this, QString::fromLatin1(question), QString::fromLatin1(questionCaption),
                                   MsgButtons::YesNo, MsgIcon::Question);
     if (answer != MsgResult::Yes || !WorkerRunning()) return;
     aborting = true;
@@ -181,7 +181,7 @@ void CJobDialog::SetProgress(int percent) {
 MsgResult CJobDialog::Ask(const QString& text, MsgButtons buttons, MsgIcon icon) {
     MsgResult r = MsgResult::Cancel;
     QMetaObject::invokeMethod(
-        this, [&] { r = platform::ShowMessage(this, text, buttons, icon); },
+        this, [&] { r = platform::ShowMessage(ui, this, text, buttons, icon); },
         Qt::BlockingQueuedConnection);
     return r;
 }
@@ -192,14 +192,14 @@ QString CJobDialog::AskSaveFile(const QString& proposed) {
     QString r;
     QMetaObject::invokeMethod(
         this,
-        [&] { r = platform::Ui().SaveFileName(this, proposed, QString::fromLatin1(platform::kArchiveFilter)); },
+        [&] { r = ui.SaveFileName(this, proposed, QString::fromLatin1(platform::kArchiveFilter)); },
         Qt::BlockingQueuedConnection);
     return r;
 }
 
 QString CJobDialog::AskFolder() {
     QString r;
-    QMetaObject::invokeMethod(this, [&] { r = platform::Ui().BrowseFolder(this); },
+    QMetaObject::invokeMethod(this, [&] { r = ui.BrowseFolder(this); },
                               Qt::BlockingQueuedConnection);
     return r;
 }

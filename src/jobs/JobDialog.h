@@ -46,7 +46,7 @@ public slots:
     void OnAbort();
 
 protected:
-    CJobDialog(QWidget* parent, const char* caption, const char* question,
+    CJobDialog(platform::IPlatformUi& ui, QWidget* parent, const char* caption, const char* question,
                const char* questionCaption);
 
     // The worker's body; runs on the worker thread.
@@ -74,6 +74,7 @@ protected:
     std::atomic<bool> stopDisplay{false};
     std::atomic<bool> aborting{false};
     VMRAFile archive;
+    platform::IPlatformUi& ui;
 
     void reject() override;
     void changeEvent(QEvent* e) override;

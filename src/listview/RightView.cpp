@@ -21,7 +21,7 @@
 using platform::MsgButtons;
 using platform::MsgIcon;
 
-CRightView::CRightView(QWidget* parent) : QWidget(parent) {
+CRightView::CRightView(platform::IPlatformUi& ui, QWidget* parent) : QWidget(parent), ui(ui) {
     model = new QStandardItemModel(this);
     selection = new QItemSelectionModel(model, this);
 
@@ -240,11 +240,11 @@ void CRightView::ListFolder(const QString& folder) {
 
 bool CRightView::ReportListingFailure(const listview::ArchiveListing& listing) {
     if (listing.outcome == listview::ArchiveListing::CannotOpen) {
-        platform::ShowMessage(this, listmsg::kErrorOpeningFile);
+        platform::ShowMessage(ui, this, listmsg::kErrorOpeningFile);
         return true;
     }
     if (listing.outcome == listview::ArchiveListing::Failed) {
-        platform::ShowMessage(this, listing.error, MsgButtons::Ok, MsgIcon::Error);
+        platform::ShowMessage(ui, this, listing.error, MsgButtons::Ok, MsgIcon::Error);
         return true;
     }
     return false;

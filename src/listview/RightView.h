@@ -12,6 +12,7 @@
 
 #include "listview/ArchiveListing.h"
 #include "listview/ListLogic.h"
+#include "platform/PlatformUi.h"
 
 class CLeftView;
 class QListView;
@@ -41,7 +42,7 @@ public:
     static constexpr int kFolderColumns = 3;
     static constexpr int kArchiveColumns = 4;
 
-    explicit CRightView(QWidget* parent = nullptr);
+    explicit CRightView(platform::IPlatformUi& ui, QWidget* parent = nullptr);
     ~CRightView() override;
 
     void SetTree(CLeftView* tree) { this->tree = tree; }
@@ -144,6 +145,7 @@ private:
     QIcon IconFor(const QString& path);
     QIcon FolderIcon();
 
+    platform::IPlatformUi& ui;
     CLeftView* tree = nullptr;
     ListType type = kLargeIcons;
     std::vector<Row> rows;

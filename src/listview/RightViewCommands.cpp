@@ -149,7 +149,7 @@ void CRightView::OnDoubleClick() {
 void CRightView::AddSelected() {
     const QStringList selected = SelectedNames();
     if (selected.isEmpty()) return;
-    CCompressDialog job(window());
+    CCompressDialog job(ui, window());
     const QString folder = ListedFolder();
     for (const QString& name : selected) {
         if (!platform::HasSuffixNoCase(name, kLas)) continue;
@@ -168,13 +168,13 @@ void CRightView::DeleteSelected() {
     const QStringList selected = SelectedNames();
     if (selected.isEmpty()) return;
     const char* question = selected.size() == 1 ? listmsg::kDeleteOne : listmsg::kDeleteMany;
-    if (platform::ShowMessage(this, question, MsgButtons::OkCancel, MsgIcon::Question) != MsgResult::Ok) return;
+    if (platform::ShowMessage(ui, this, question, MsgButtons::OkCancel, MsgIcon::Question) != MsgResult::Ok) return;
 
     if (!archiveMode) {
         const QString folder = ListedFolder();
         for (const QString& name : selected) {
             if (!QFile::remove(folder + name))
-                platform::Ui().MessageBox(this, QString::fromLatin1(listmsg::kCouldNotDelete),
+                ui.MessageBox(this, QString::fromLatin1(listmsg::kCouldNotDelete),
                                           QString::fromLatin1(listmsg::kMessageCaption), MsgButtons::Ok,
                                           MsgIcon::None);
         }
@@ -187,7 +187,7 @@ void CRightView::DeleteSelected() {
             DeleteDlg dlg(this, &archive, name, archivePath);
             dlg.exec();
             if (dlg.Failed()) {
-                platform::ShowMessage(this, dlg.Error(), MsgButtons::Ok, MsgIcon::Error);
+                platform::ShowMessage(ui, this, dlg.Error(), MsgButtons::Ok, MsgIcon::Error);
                 break;
             }
         }
@@ -201,7 +201,7 @@ void CRightView::ExtractFromArchive(bool here) {
     const QString archivePath = currentPath;
     const QStringList selected = SelectedNames();
     if (selected.isEmpty() || !platform::HasSuffixNoCase(archivePath, kVmra)) return;
-    CDecompressDialog job(window());
+    CDecompressDialog job(ui, window());
     job.archivePath = archivePath;
     if (here) job.outputFolder = platform::FolderPart(archivePath);
     for (const QString& name : selected)
@@ -219,12 +219,12 @@ void CRightView::ExtractWholeArchives(bool here) {
     const QString folder = ListedFolder();
     // Extract to: one job for all archives, so the folder is asked once.
     std::unique_ptr<CDecompressDialog> shared;
-    if (!here) shared = std::make_unique<CDecompressDialog>(window());
+    if (!here) shared = std::make_unique<CDecompressDialog>(ui, window());
     for (const QString& name : archives) {
         std::unique_ptr<CDecompressDialog> own;
         CDecompressDialog* job = shared.get();
         if (here) {
-            own = std::make_unique<CDecompressDialog>(window());
+            own = std::make_unique<CDecompressDialog>(ui, window());
             own->outputFolder = folder;
             job = own.get();
         }
@@ -256,13 +256,13 @@ void CRightView::ExtractHere() {
 
 void CRightView::DropFiles(const QStringList& paths) {
     if (!archiveMode) {
-        platform::ShowMessage(this, listmsg::kNoArchiveOpened);
+        platform::ShowMessage(ui, this, listmsg::kNoArchiveOpened);
         return;
     }
-    if (platform::ShowMessage(this, listmsg::kAddFilesToArchive, MsgButtons::OkCancel, MsgIcon::Question) !=
+    if (platform::ShowMessage(ui, this, listmsg::kAddFilesToArchive, MsgButtons::OkCancel, MsgIcon::Question) !=
         MsgResult::Ok)
         return;
-    CCompressDialog job(window());
+    CCompressDialog job(ui, window());
     for (const QString& path : paths) {
         if (!platform::HasTrailingExtension(path, kLas, true)) continue;
         if (QFileInfo(path).isDir()) continue;  // a folder named like a LAS file
@@ -277,7 +277,7 @@ void CRightView::DropFiles(const QStringList& paths) {
 
 void CRightView::FindAndSelect() {
     FindDialog dlg(window());
-    if (platform::Ui().RunDialog(dlg) != QDialog::Accepted) return;
+    if (ui.RunDialog(dlg) != QDialog::Accepted) return;
     SelectMatching(dlg.findText, dlg.matchCase, dlg.Filter());
 }
 
@@ -302,7 +302,7 @@ void CRightView::NewArchive() {
     if (!tree) return;
     QTreeWidgetItem* node = tree->SelectedNode();
     if (!node) {
-        platform::ShowMessage(this, listmsg::kNoFolderSelected);
+        platform::ShowMessage(ui, this, listmsg::kNoFolderSelected);
         return;
     }
     QString folder = tree->GetItemPath(node);
@@ -313,19 +313,19 @@ void CRightView::NewArchive() {
         folderNode = node->parent();
     }
     NewDialog dlg(QString::fromLatin1(listmsg::kNewDefaultName), window());
-    if (platform::Ui().RunDialog(dlg) != QDialog::Accepted) return;
+    if (ui.RunDialog(dlg) != QDialog::Accepted) return;
     if (dlg.newName.isEmpty()) return;
     const QString name = NewArchiveFileName(dlg.newName);
     const QString path = folder + name;
     if (QFileInfo::exists(path)) {
-        platform::ShowMessage(this, listmsg::kFileExists);
+        platform::ShowMessage(ui, this, listmsg::kFileExists);
         return;
     }
     // Only a plain name makes a file of this folder; and the file must be new.
     QFile file(path);
     if (platform::FileNamePart(name) != name || name == QLatin1String(".") || name == QLatin1String("..") ||
         !file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-        platform::ShowMessage(this, listmsg::kNewNotCreated);
+        platform::ShowMessage(ui, this, listmsg::kNewNotCreated);
         return;
     }
     file.close();

@@ -7,23 +7,14 @@
 
 namespace platform {
 
-namespace {
-CQtPlatformUi& QtUi() {
-    static CQtPlatformUi ui;
-    return ui;
-}
-IPlatformUi* current = nullptr;
-}  // namespace
-
-IPlatformUi& Ui() { return current ? *current : QtUi(); }
-void SetUi(IPlatformUi* ui) { current = ui; }
-
-MsgResult ShowMessage(QWidget* parent, const QString& text, MsgButtons buttons, MsgIcon icon) {
-    return Ui().MessageBox(parent, text, QString::fromLatin1(kAppCaption), buttons, icon);
+MsgResult ShowMessage(IPlatformUi& ui, QWidget* parent, const QString& text, MsgButtons buttons,
+                      MsgIcon icon) {
+    return ui.MessageBox(parent, text, QString::fromLatin1(kAppCaption), buttons, icon);
 }
 
-MsgResult ShowMessage(QWidget* parent, const char* text, MsgButtons buttons, MsgIcon icon) {
-    return ShowMessage(parent, QString::fromUtf8(text), buttons, icon);
+MsgResult ShowMessage(IPlatformUi& ui, QWidget* parent, const char* text, MsgButtons buttons,
+                      MsgIcon icon) {
+    return ShowMessage(ui, parent, QString::fromUtf8(text), buttons, icon);
 }
 
 MsgResult CQtPlatformUi::MessageBox(QWidget* parent, const QString& text, const QString& caption,

@@ -8,8 +8,8 @@ class QWidget;
 
 // The one seam between the window and the platform's own dialogs: message
 // boxes, file dialogs, the folder browser and the web browser. The window
-// calls only these; tests install an implementation that answers from a
-// script and records what was shown.
+// calls only these, through the implementation its frame was given; tests
+// give one that answers from a script and records what was shown.
 namespace platform {
 
 enum class MsgButtons { Ok, OkCancel, YesNo };
@@ -50,14 +50,10 @@ public:
     int RunDialog(QDialog& dialog) override;
 };
 
-// The implementation in force (the Qt one unless replaced). Not owned.
-IPlatformUi& Ui();
-void SetUi(IPlatformUi* ui);
-
 // A message box with the application's caption.
-MsgResult ShowMessage(QWidget* parent, const QString& text, MsgButtons buttons = MsgButtons::Ok,
-                      MsgIcon icon = MsgIcon::None);
-MsgResult ShowMessage(QWidget* parent, const char* text, MsgButtons buttons = MsgButtons::Ok,
-                      MsgIcon icon = MsgIcon::None);
+MsgResult ShowMessage(IPlatformUi& ui, QWidget* parent, const QString& text,
+                      MsgButtons buttons = MsgButtons::Ok, MsgIcon icon = MsgIcon::None);
+MsgResult ShowMessage(IPlatformUi& ui, QWidget* parent, const char* text,
+                      MsgButtons buttons = MsgButtons::Ok, MsgIcon icon = MsgIcon::None);
 
 }  // namespace platform

@@ -243,6 +243,19 @@ TEST_F(FrameCommandTest, SaveAsIsNotImplementedAndCtrlSDoesNothing) {
     EXPECT_EQ(ui.shown[0].buttons, platform::MsgButtons::Ok);
 }
 
+TEST_F(FrameCommandTest, EachWindowAsksThroughItsOwnPlatform) {
+    auto first = StartFrame();
+    guitest::ScriptedUi otherUi;
+    CMainFrame second(otherUi, &places);
+    second.Action(cmd::kSaveAs)->trigger();
+    EXPECT_TRUE(ui.shown.empty());
+    ASSERT_EQ(otherUi.shown.size(), 1u);
+    first->Action(cmd::kSaveAs)->trigger();
+    ASSERT_EQ(ui.shown.size(), 1u);
+    EXPECT_EQ(otherUi.shown.size(), 1u);
+    EXPECT_EQ(ui.shown[0].text, QStringLiteral("Not implemented."));
+}
+
 TEST_F(FrameCommandTest, ListCommandsFollowTheActivePane) {
     auto frame = StartFrame();
     frame->activateWindow();

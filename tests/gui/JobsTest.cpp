@@ -91,7 +91,7 @@ QString JobsTest::bigLas;
 
 TEST_F(JobsTest, BatchOfThreeIntoANewArchiveTypedWithoutExtension) {
     VELMORA_REQUIRE_CORPUS(dir);
-    CCompressDialog job;
+    CCompressDialog job(ui);
     for (const char* n : {"a.las", "b.las", "c.las"}) job.displayNames << QString::fromLatin1(n);
     job.lasPaths << Las("point10.las", "a.las") << Las("point_time.las", "b.las") << Las("100_points.las", "c.las");
     ui.saveNames.push_back(Root() + QStringLiteral("survey"));
@@ -112,7 +112,7 @@ TEST_F(JobsTest, BatchOfThreeIntoANewArchiveTypedWithoutExtension) {
 
 TEST_F(JobsTest, ChosenNameEndingInVmraGetsNoSecondExtension) {
     VELMORA_REQUIRE_CORPUS(dir);
-    CCompressDialog job;
+    CCompressDialog job(ui);
     job.lasPaths << Las("point10.las", "a.las");
     job.displayNames << QStringLiteral("a.las");
     ui.saveNames.push_back(Root() + QStringLiteral("x.vmra"));
@@ -125,7 +125,7 @@ TEST_F(JobsTest, ChosenNameEndingInVmraGetsNoSecondExtension) {
 
 TEST_F(JobsTest, CancelledSaveDialogAddsNothingAndAsksAgainForTheNextFile) {
     VELMORA_REQUIRE_CORPUS(dir);
-    CCompressDialog job;
+    CCompressDialog job(ui);
     job.lasPaths << Las("point10.las", "a.las") << Las("point_time.las", "b.las");
     job.displayNames << QStringLiteral("a.las") << QStringLiteral("b.las");
     ui.saveNames = {QString(), Root() + QStringLiteral("late")};
@@ -136,7 +136,7 @@ TEST_F(JobsTest, CancelledSaveDialogAddsNothingAndAsksAgainForTheNextFile) {
 
 TEST_F(JobsTest, Las13FileInTheMiddleFailsAndTheBatchGoesOn) {
     VELMORA_REQUIRE_CORPUS(dir);
-    CCompressDialog job;
+    CCompressDialog job(ui);
     job.archivePath = Root() + QStringLiteral("mixed.vmra");
     job.lasPaths << Las("point10.las", "a.las") << Las("vegetation_v13.las", "v13.las")
                  << Las("100_points.las", "c.las");
@@ -159,7 +159,7 @@ TEST_F(JobsTest, DecliningTheOverwriteKeepsTheEntryAndGoesOn) {
     // A different file under the same name must not replace the entry.
     QFile::remove(Root() + QStringLiteral("a.las"));
     Las("point_time.las", "a.las");
-    CCompressDialog job;
+    CCompressDialog job(ui);
     job.archivePath = archive;
     job.lasPaths << Root() + QStringLiteral("a.las") << Las("100_points.las", "b.las");
     job.displayNames << QStringLiteral("a.las") << QStringLiteral("b.las");
@@ -180,7 +180,7 @@ TEST_F(JobsTest, AbortDuringTheSecondFileLeavesExactlyTheFirstEntry) {
     const QString reference = Root() + QStringLiteral("reference.vmra");
     AddDirect(first, reference);
 
-    CCompressDialog job;
+    CCompressDialog job(ui);
     job.archivePath = Root() + QStringLiteral("aborted.vmra");
     job.lasPaths << first << Big(QStringLiteral("second.las"));
     job.displayNames << QStringLiteral("first.las") << QStringLiteral("second.las");
@@ -198,7 +198,7 @@ TEST_F(JobsTest, AbortDuringTheSecondFileLeavesExactlyTheFirstEntry) {
 }
 
 TEST_F(JobsTest, AbortDuringTheFirstFileOfANewArchiveLeavesAnEmptyArchive) {
-    CCompressDialog job;
+    CCompressDialog job(ui);
     job.archivePath = Root() + QStringLiteral("new.vmra");
     job.lasPaths << Big(QStringLiteral("big.las")) << Big(QStringLiteral("other.las"));
     job.displayNames << QStringLiteral("big.las") << QStringLiteral("other.las");
@@ -213,7 +213,7 @@ TEST_F(JobsTest, AbortDuringTheFirstFileOfANewArchiveLeavesAnEmptyArchive) {
 
 TEST_F(JobsTest, AnsweringNoToAbortLetsTheJobFinish) {
     VELMORA_REQUIRE_CORPUS(dir);
-    CCompressDialog job;
+    CCompressDialog job(ui);
     job.archivePath = Root() + QStringLiteral("go.vmra");
     job.lasPaths << Las("autzen_trim.las", "a.las");
     job.displayNames << QStringLiteral("a.las");
@@ -238,7 +238,7 @@ protected:
 
 TEST_F(ExtractJobTest, TwoEntriesIntoAChosenFolder) {
     VELMORA_REQUIRE_CORPUS(dir);
-    CDecompressDialog job;
+    CDecompressDialog job(ui);
     job.archivePath = archive;
     job.entryNames << QStringLiteral("a.las") << QStringLiteral("b.las");
     ui.folders.push_back(out);  // no trailing separator: the job adds it
@@ -253,7 +253,7 @@ TEST_F(ExtractJobTest, TwoEntriesIntoAChosenFolder) {
 
 TEST_F(ExtractJobTest, CancelledFolderBrowserExtractsNothing) {
     VELMORA_REQUIRE_CORPUS(dir);
-    CDecompressDialog job;
+    CDecompressDialog job(ui);
     job.archivePath = archive;
     job.entryNames << QStringLiteral("a.las") << QStringLiteral("b.las");
     EXPECT_EQ(job.exec(), QDialog::Accepted);
@@ -268,7 +268,7 @@ TEST_F(ExtractJobTest, ExistingOutputAnsweredWithCancelIsSkipped) {
     ASSERT_TRUE(old.open(QIODevice::WriteOnly));
     old.write("mine");
     old.close();
-    CDecompressDialog job;
+    CDecompressDialog job(ui);
     job.archivePath = archive;
     job.outputFolder = out + QLatin1Char('/');
     job.entryNames << QStringLiteral("a.las") << QStringLiteral("b.las");
@@ -282,7 +282,7 @@ TEST_F(ExtractJobTest, ExistingOutputAnsweredWithCancelIsSkipped) {
 
 TEST_F(ExtractJobTest, MissingEntryIsReportedAndTheNextIsExtracted) {
     VELMORA_REQUIRE_CORPUS(dir);
-    CDecompressDialog job;
+    CDecompressDialog job(ui);
     job.archivePath = archive;
     job.outputFolder = out + QLatin1Char('/');
     job.entryNames << QStringLiteral("missing.las") << QStringLiteral("b.las");
@@ -298,7 +298,7 @@ TEST_F(JobsTest, AbortedExtractionLeavesNoPartFile) {
     const QString archive = Root() + QStringLiteral("big.vmra");
     AddDirect(Big(QStringLiteral("big.las")), archive);
     const QString out = MakeFolder(QStringLiteral("out"));
-    CDecompressDialog job;
+    CDecompressDialog job(ui);
     job.archivePath = archive;
     job.outputFolder = out + QLatin1Char('/');
     job.entryNames << QStringLiteral("big.las");
@@ -313,9 +313,10 @@ TEST_F(JobsTest, AbortedExtractionLeavesNoPartFile) {
 }
 
 TEST(JobDialogWindowTest, MinimisingTheDialogMinimisesTheMainWindow) {
+    guitest::ScriptedUi ui;
     QWidget main;
     main.show();
-    CCompressDialog job(&main);
+    CCompressDialog job(ui, &main);
     job.show();
     job.setWindowState(Qt::WindowMinimized);
     EXPECT_TRUE(main.isMinimized());

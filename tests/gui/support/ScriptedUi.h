@@ -13,7 +13,6 @@
 namespace guitest {
 
 // Answers the window's dialogs from a script and records what was shown.
-// Installed for the lifetime of the object.
 class ScriptedUi : public platform::IPlatformUi {
 public:
     struct Shown {
@@ -22,9 +21,6 @@ public:
         platform::MsgButtons buttons;
         platform::MsgIcon icon;
     };
-
-    ScriptedUi() { platform::SetUi(this); }
-    ~ScriptedUi() override { platform::SetUi(nullptr); }
 
     platform::MsgResult MessageBox(QWidget*, const QString& text, const QString& caption,
                                    platform::MsgButtons buttons, platform::MsgIcon icon) override;
