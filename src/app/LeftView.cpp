@@ -10,7 +10,6 @@
 
 #include "app/AppMessages.h"
 #include "app/Icons.h"
-#include "listview/RightView.h"
 #include "platform/Paths.h"
 
 CLeftView::CLeftView(QWidget* parent) : QTreeWidget(parent) {
@@ -226,7 +225,6 @@ void CLeftView::OpenPathInTree(const QString& path) {
         clearSelection();
     }
     quiet = false;
-    if (rightView) rightView->ShowPath(path);
     emit NodeListed(path);
 }
 
@@ -271,7 +269,6 @@ void CLeftView::OnSelectionChanged() {
 
 void CLeftView::ListSelected() {
     selectedPath = GetItemPath(SelectedNode());
-    if (rightView) rightView->ShowPath(selectedPath);
     emit NodeListed(selectedPath);
 }
 
@@ -304,4 +301,24 @@ QTreeWidgetItem* CLeftView::AddArchiveNode(QTreeWidgetItem* folder, const QStrin
     }
     SelectNode(node, false);
     return node;
+}
+
+bool CLeftView::SelectParent() {
+    QTreeWidgetItem* node = SelectedNode();
+    if (!node || !node->parent()) return false;
+    SelectNode(node->parent(), false);
+    return true;
+}
+
+bool CLeftView::SelectChild(const QString& name) {
+    QTreeWidgetItem* child = ChildNamed(SelectedNode(), name);
+    if (!child) return false;
+    SelectNode(child, false);
+    return true;
+}
+
+void CLeftView::AddArchiveToSelectedFolder(const QString& name) {
+    QTreeWidgetItem* node = SelectedNode();
+    if (KindOf(node) == kArchiveNode) node = node->parent();
+    AddArchiveNode(node, name);
 }

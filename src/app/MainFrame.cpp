@@ -19,6 +19,7 @@
 #include "app/Icons.h"
 #include "app/LeftView.h"
 #include "app/MyToolBar.h"
+#include "listview/ListMessages.h"
 #include "listview/RightView.h"
 #include "platform/Paths.h"
 #include "platform/PlatformUi.h"
@@ -104,10 +105,10 @@ void CMainFrame::BuildActions() {
     MakeAction(cmd::kStatusBar, appmsg::kStatusBar)->setCheckable(true);
     viewGroup = new QActionGroup(this);
     viewGroup->setExclusive(true);
-    for (auto [id, text] : {std::pair{cmd::kLargeIcons, appmsg::kLargeIcons},
-                            std::pair{cmd::kSmallIcons, appmsg::kSmallIcons},
-                            std::pair{cmd::kList, appmsg::kList},
-                            std::pair{cmd::kDetails, appmsg::kDetails}}) {
+    for (auto [id, text] : {std::pair{cmd::kLargeIcons, listmsg::kLargeIcons},
+                            std::pair{cmd::kSmallIcons, listmsg::kSmallIcons},
+                            std::pair{cmd::kList, listmsg::kList},
+                            std::pair{cmd::kDetails, listmsg::kDetails}}) {
         QAction* a = MakeAction(id, text);
         a->setCheckable(true);
         viewGroup->addAction(a);
@@ -267,8 +268,10 @@ bool CMainFrame::OnCreateClient() {
     splitter->setStretchFactor(1, 1);
     splitter->setSizes({leftWidth, rightWidth});
     setCentralWidget(splitter);
+    // The two panes meet only here: the list asks the tree through its
+    // interface, the tree says what to list through a signal.
     rightView->SetTree(leftView);
-    leftView->SetRightView(rightView);
+    connect(leftView, &CLeftView::NodeListed, rightView, &CRightView::ShowPath);
     return true;
 }
 

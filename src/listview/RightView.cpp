@@ -12,7 +12,7 @@
 #include <algorithm>
 
 #include "app/Icons.h"
-#include "app/LeftView.h"
+#include "listview/FolderTree.h"
 #include "listview/ArchiveListing.h"
 #include "listview/ListMessages.h"
 #include "platform/Paths.h"
@@ -349,15 +349,10 @@ int CRightView::CurrentRow() const {
 
 void CRightView::ShowTreeSelection() {
     if (!tree) return;
-    currentPath = tree->GetItemPath(tree->SelectedNode());
+    currentPath = tree->SelectedPath();
     ShowPath(currentPath);
 }
 
 void CRightView::GoUp() {
-    if (!tree) return;
-    QTreeWidgetItem* node = tree->SelectedNode();
-    if (node && node->parent()) {
-        tree->SelectNode(node->parent(), false);
-        ShowTreeSelection();
-    }
+    if (tree && tree->SelectParent()) ShowTreeSelection();
 }

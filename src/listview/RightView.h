@@ -14,7 +14,7 @@
 #include "listview/ListLogic.h"
 #include "platform/PlatformUi.h"
 
-class CLeftView;
+class IFolderTree;
 class QListView;
 class QMenu;
 class QStackedLayout;
@@ -45,8 +45,8 @@ public:
     explicit CRightView(platform::IPlatformUi& ui, QWidget* parent = nullptr);
     ~CRightView() override;
 
-    void SetTree(CLeftView* tree) { this->tree = tree; }
-    CLeftView* Tree() const { return tree; }
+    // The folder tree of the same window; not owned.
+    void SetTree(IFolderTree* tree) { this->tree = tree; }
 
     // Lists the folder or archive named by path; an empty path changes nothing.
     void ShowPath(const QString& path);
@@ -146,7 +146,7 @@ private:
     QIcon FolderIcon();
 
     platform::IPlatformUi& ui;
-    CLeftView* tree = nullptr;
+    IFolderTree* tree = nullptr;
     ListType type = kLargeIcons;
     std::vector<Row> rows;
     QStandardItemModel* model = nullptr;

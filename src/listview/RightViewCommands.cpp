@@ -15,14 +15,13 @@
 
 #include <memory>
 
-#include "app/AppMessages.h"
-#include "app/LeftView.h"
 #include "archive/VMRAFile.h"
 #include "jobs/CompressDialog.h"
 #include "jobs/DecompressDialog.h"
 #include "listview/ArchiveListing.h"
 #include "listview/DeleteDlg.h"
 #include "listview/FindDialog.h"
+#include "listview/FolderTree.h"
 #include "listview/ListMessages.h"
 #include "listview/NewDialog.h"
 #include "listview/RightView.h"
@@ -117,10 +116,9 @@ void CRightView::OnKeyRelease() {
 
 void CRightView::OnEnter() {
     if (!tree) return;
-    QTreeWidgetItem* node = tree->SelectedNode();
     for (const QString& name : SelectedNames()) {
         if (!platform::HasSuffixNoCase(name, kVmra)) continue;
-        if (QTreeWidgetItem* child = CLeftView::ChildNamed(node, name)) tree->SelectNode(child, false);
+        tree->SelectChild(name);
         break;
     }
     ShowTreeSelection();
@@ -140,10 +138,7 @@ void CRightView::OnDoubleClick() {
     const QString name = ItemText(row);
     if (!platform::HasSuffixNoCase(name, kVmra) || !tree) return;
     const QString folder = ListedFolder();
-    if (QTreeWidgetItem* child = CLeftView::ChildNamed(tree->SelectedNode(), name)) {
-        tree->SelectNode(child, false);
-        ShowPath(folder + name);
-    }
+    if (tree->SelectChild(name)) ShowPath(folder + name);
 }
 
 void CRightView::AddSelected() {
@@ -300,18 +295,14 @@ void CRightView::SelectMatching(const QString& text, bool matchCase, int filter)
 
 void CRightView::NewArchive() {
     if (!tree) return;
-    QTreeWidgetItem* node = tree->SelectedNode();
-    if (!node) {
+    if (!tree->HasSelectedNode()) {
         platform::ShowMessage(ui, this, listmsg::kNoFolderSelected);
         return;
     }
-    QString folder = tree->GetItemPath(node);
+    QString folder = tree->SelectedPath();
     if (folder.isEmpty()) return;
-    QTreeWidgetItem* folderNode = node;
-    if (!platform::IsSeparator(folder.back())) {
-        folder = platform::FolderPart(folder);
-        folderNode = node->parent();
-    }
+    // An archive is selected: the new one goes beside it.
+    if (!platform::IsSeparator(folder.back())) folder = platform::FolderPart(folder);
     NewDialog dlg(QString::fromLatin1(listmsg::kNewDefaultName), window());
     if (ui.RunDialog(dlg) != QDialog::Accepted) return;
     if (dlg.newName.isEmpty()) return;
@@ -329,7 +320,7 @@ void CRightView::NewArchive() {
         return;
     }
     file.close();
-    tree->AddArchiveNode(folderNode, name);
+    tree->AddArchiveToSelectedFolder(name);
     ShowPath(path);
 }
 
@@ -361,10 +352,10 @@ QMenu* CRightView::BuildContextMenu() {
         const struct {
             const char* text;
             ListType type;
-        } styles[] = {{appmsg::kLargeIcons, kLargeIcons},
-                      {appmsg::kSmallIcons, kSmallIcons},
-                      {appmsg::kList, kList},
-                      {appmsg::kDetails, kDetails}};
+        } styles[] = {{listmsg::kLargeIcons, kLargeIcons},
+                      {listmsg::kSmallIcons, kSmallIcons},
+                      {listmsg::kList, kList},
+                      {listmsg::kDetails, kDetails}};
         for (const auto& s : styles) {
             QAction* a = menu->addAction(QString::fromLatin1(s.text));
             a->setCheckable(true);
