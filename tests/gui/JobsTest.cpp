@@ -305,7 +305,7 @@ TEST_F(JobsTest, AbortedExtractionLeavesNoPartFile) {
     AbortWhenWorkingOn(job, ui, QStringLiteral("Decompressing file big.las"));
     job.exec();
     EXPECT_TRUE(job.Aborted());
-    EXPECT_EQ(ui.shown.size(), 1u);
+    ASSERT_EQ(ui.shown.size(), 1u);
     EXPECT_EQ(ui.shown[0].caption, QStringLiteral("Cancle decompression"));
     EXPECT_TRUE(QDir(out).isEmpty()) << QDir(out).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden)
                                             .join(QLatin1Char(' '))

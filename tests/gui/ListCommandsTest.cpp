@@ -240,14 +240,14 @@ TEST_F(ListCommandsTest, DeletingTwoFilesAsksOnce) {
     list->SetItemSelected(2, true);
     ui.answers.push_back(MsgResult::Ok);
     list->DeleteSelected();
-    EXPECT_EQ(ui.Texts(), QStringList{"Delete selected files?"});
+    ASSERT_EQ(ui.Texts(), QStringList{"Delete selected files?"});
     EXPECT_EQ(ui.shown[0].buttons, MsgButtons::OkCancel);
     EXPECT_EQ(Names(list), (QStringList{"..", "c.las"}));
     EXPECT_FALSE(QFileInfo::exists(Root() + QStringLiteral("del/a.las")));
 
     list->SetItemSelected(1, true);
     list->DeleteSelected();  // unscripted: Cancel
-    EXPECT_EQ(ui.shown.back().text, QStringLiteral("Delete selected file?"));
+    EXPECT_EQ(ui.Texts(), (QStringList{"Delete selected files?", "Delete selected file?"}));
     EXPECT_TRUE(QFileInfo::exists(Root() + QStringLiteral("del/c.las")));
 }
 
@@ -346,6 +346,7 @@ TEST_F(ListCommandsTest, ContextMenusForASelectionAndForNone) {
               (QStringList{"Add to ...", "Delete file(s)\tDelete", "Extract to ... (grey)", "Extract here (grey)",
                            "-", "Select all\tCtrl+A", "Deselect all\tCtrl+D", "Inverse selection\tCtrl+I"}));
     styles.reset(list->BuildContextMenu());
+    ASSERT_EQ(files->actions().size(), 8);
     files->actions().at(6)->trigger();  // Deselect all
     EXPECT_TRUE(list->SelectedNames().isEmpty());
 }
@@ -419,7 +420,9 @@ TEST_F(DialogsTest, NewArchiveNames) {
     typeName(QStringLiteral("data.vmra.old"));
     EXPECT_TRUE(QFileInfo::exists(Root() + QStringLiteral("new/data.vmra.old.VMRA")));
     EXPECT_TRUE(ui.shown.empty());
+    ASSERT_NE(tree->SelectedNode(), nullptr);
     QTreeWidgetItem* folder = tree->SelectedNode()->parent();
+    ASSERT_NE(folder, nullptr);
     QStringList children;
     for (int i = 0; i < folder->childCount(); ++i) children << folder->child(i)->text(0);
     children.sort();
@@ -434,11 +437,11 @@ TEST_F(DialogsTest, NewArchiveNames) {
     EXPECT_EQ(Bytes(Root() + QStringLiteral("new/data.vmra")), QByteArray("keep"));
 
     typeName(QStringLiteral("sub/evil"));
-    EXPECT_EQ(ui.shown.back().text, QStringLiteral("New file could not be created!"));
+    EXPECT_EQ(ui.Texts(), (QStringList{"File exists!", "New file could not be created!"}));
 
     list->NewArchive();  // cancelled dialog: nothing
     EXPECT_EQ(ui.shown.size(), 2u);
     tree->clearSelection();
     list->NewArchive();
-    EXPECT_EQ(ui.shown.back().text, QStringLiteral("No folder selected!"));
+    EXPECT_EQ(ui.Texts(), (QStringList{"File exists!", "New file could not be created!", "No folder selected!"}));
 }
