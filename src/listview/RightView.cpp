@@ -64,7 +64,10 @@ CRightView::CRightView(platform::IPlatformUi& ui, QWidget* parent) : QWidget(par
         view->setContextMenuPolicy(Qt::CustomContextMenu);
         connect(view, &QWidget::customContextMenuRequested, this,
                 [this, view](const QPoint& pos) { ShowContextMenu(view->viewport()->mapToGlobal(pos)); });
-        connect(view, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex&) { OnDoubleClick(); });
+        // The row the user double-clicked, not the current one: the first
+        // click's release may already have moved the focus off "..".
+        connect(view, &QAbstractItemView::doubleClicked, this,
+                [this](const QModelIndex& index) { OnDoubleClick(index.row()); });
     }
     connect(details->header(), &QHeaderView::sectionClicked, this, &CRightView::OnHeaderClick);
     connect(details->header(), &QHeaderView::sectionResized, this, &CRightView::OnSectionResized);

@@ -85,7 +85,8 @@ public:
     void ExtractHere();
     void DropFiles(const QStringList& paths);
     void OnEnter();
-    void OnDoubleClick();
+    // A double click on the item of row (".." is row 0).
+    void OnDoubleClick(int row);
     void OnKeyRelease();
     void FindAndSelect();
     void SelectMatching(const QString& text, bool matchCase, int filter);

@@ -64,9 +64,17 @@ bool CRightView::eventFilter(QObject* watched, QEvent* event) {
     }
     if (onView && event->type() == QEvent::KeyPress) {
         auto* k = static_cast<QKeyEvent*>(event);
-        if ((k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) && SelectedNames().size() == 1 &&
-            !IsItemSelected(0))
-            OnEnter();
+        if (k->key() == Qt::Key_Backspace && k->modifiers() == Qt::NoModifier) {
+            GoUp();
+            return true;
+        }
+        if (k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) {
+            // ".." keeps the focus (never the selection) after a click on it.
+            if (CurrentRow() == 0)
+                GoUp();
+            else if (SelectedNames().size() == 1 && !IsItemSelected(0))
+                OnEnter();
+        }
     }
     if (onView && event->type() == QEvent::KeyRelease) OnKeyRelease();
     return QWidget::eventFilter(watched, event);
@@ -79,8 +87,9 @@ QString CRightView::ListedFolder() const {
 }
 
 void CRightView::UpdateCommandFlags() {
+    // ".." is never part of a selection; it may keep the focus, so that
+    // Enter on it goes up.
     SetItemSelected(0, false);
-    if (CurrentRow() == 0) selection->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
     const listview::CommandFlags f = listview::ComputeCommandFlags(SelectedNames(), archiveMode);
     canAdd = f.canAdd;
     canExtract = f.canExtract;
@@ -124,9 +133,8 @@ void CRightView::OnEnter() {
     ShowTreeSelection();
 }
 
-void CRightView::OnDoubleClick() {
-    const int row = CurrentRow();
-    if (row < 0) return;
+void CRightView::OnDoubleClick(int row) {
+    if (row < 0 || row >= ItemCount()) return;
     if (row == 0) {
         GoUp();
         return;

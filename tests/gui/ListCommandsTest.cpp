@@ -10,6 +10,7 @@
 #include <QMimeData>
 #include <QTest>
 #include <QTreeView>
+#include <QWindow>
 
 #include "GuiFixture.h"
 #include "app/CommandIds.h"
@@ -84,6 +85,35 @@ protected:
         QTest::mouseClick(view->viewport(), Qt::LeftButton, mods, view->visualRect(index).center());
         QApplication::processEvents();
     }
+    // Where the item is, in the frame window's coordinates.
+    QPoint WindowPos(const QString& name) {
+        auto* view = static_cast<QAbstractItemView*>(list->ActiveView());
+        const QModelIndex index = view->model()->index(RowOf(list, name), 0);
+        EXPECT_TRUE(index.isValid()) << name.toStdString();
+        return view->viewport()->mapTo(frame.get(), view->visualRect(index).center());
+    }
+    // Mouse events through the window system, in the rhythm of a hand: the
+    // event loop runs between the two clicks, and the second press arrives
+    // soon enough to count as a double click.
+    void ClickAsAUser(const QString& name) {
+        const QPoint at = WindowPos(name);
+        QTest::mousePress(frame->windowHandle(), Qt::LeftButton, Qt::NoModifier, at);
+        QTest::mouseRelease(frame->windowHandle(), Qt::LeftButton, Qt::NoModifier, at);
+        QApplication::processEvents();
+    }
+    void DoubleClickAsAUser(const QString& name) {
+        const QPoint at = WindowPos(name);
+        ClickAsAUser(name);
+        QTest::lastMouseTimestamp -= QTest::mouseDoubleClickInterval - 50;
+        QTest::mousePress(frame->windowHandle(), Qt::LeftButton, Qt::NoModifier, at);
+        QTest::mouseRelease(frame->windowHandle(), Qt::LeftButton, Qt::NoModifier, at);
+        QApplication::processEvents();
+    }
+    void Key(int key) {
+        QTest::keyClick(QApplication::focusWidget(), static_cast<Qt::Key>(key));
+        QApplication::processEvents();
+    }
+    QString TreePath() const { return tree->GetItemPath(tree->SelectedNode()); }
     bool Enabled(int id) const { return frame->Action(id)->isEnabled(); }
 
     QString corpus;
@@ -170,17 +200,61 @@ TEST_F(ListCommandsTest, DoubleClickOnUpAndOnAnArchive) {
     MakeFile(QStringLiteral("p/q/x.vmra"), 0);
     tree->SelectPath(Root() + QStringLiteral("p/q"));
     list->SetItemSelected(1, true);
-    list->OnDoubleClick();  // x.vmra
+    list->OnDoubleClick(1);  // x.vmra
     EXPECT_TRUE(list->archiveMode);
     EXPECT_EQ(list->currentPath, Root() + QStringLiteral("p/q/x.vmra"));
     EXPECT_EQ(tree->GetItemPath(tree->SelectedNode()), Root() + QStringLiteral("p/q/x.vmra"));
-    list->SetItemSelected(0, true);
-    list->OnDoubleClick();  // ".."
+    list->OnDoubleClick(0);  // ".."
     EXPECT_FALSE(list->archiveMode);
     EXPECT_EQ(list->currentPath, Root() + QStringLiteral("p/q/"));
-    list->SetItemSelected(0, true);
-    list->OnDoubleClick();
+    list->OnDoubleClick(0);
     EXPECT_EQ(list->currentPath, Root() + QStringLiteral("p/"));
+}
+
+TEST_F(ListCommandsTest, UpGoesToTheParentByDoubleClickEnterAndBackspace) {
+    for (const listview::ListType type : {listview::kDetails, listview::kLargeIcons}) {
+        SCOPED_TRACE(type);
+        MakeFile(QStringLiteral("p/q/r/a.las"));
+        MakeFile(QStringLiteral("p/q/b.las"));
+        list->SetType(type);
+        tree->SelectPath(Root() + QStringLiteral("p/q/r"));
+        list->setFocus();
+        ASSERT_EQ(list->ItemText(0), QStringLiteral(".."));
+
+        DoubleClickAsAUser(QStringLiteral(".."));
+        EXPECT_EQ(TreePath(), Root() + QStringLiteral("p/q/"));
+        EXPECT_EQ(list->currentPath, Root() + QStringLiteral("p/q/"));
+        EXPECT_TRUE(list->SelectedNames().isEmpty());
+
+        ClickAsAUser(QStringLiteral(".."));
+        EXPECT_FALSE(list->IsItemSelected(0));
+        Key(Qt::Key_Return);
+        EXPECT_EQ(TreePath(), Root() + QStringLiteral("p/"));
+        EXPECT_EQ(list->currentPath, Root() + QStringLiteral("p/"));
+
+        Key(Qt::Key_Backspace);
+        EXPECT_EQ(TreePath(), Root());
+        EXPECT_EQ(list->currentPath, Root());
+        // The place has no parent: Backspace leaves it listed.
+        Key(Qt::Key_Backspace);
+        EXPECT_EQ(TreePath(), Root());
+        EXPECT_TRUE(ui.shown.empty());
+    }
+}
+
+// Enter on a file that is no archive, or a double click on one, does not go
+// up: only ".." and Backspace do.
+TEST_F(ListCommandsTest, EnterAndDoubleClickOnAFileStayInTheFolder) {
+    MakeFile(QStringLiteral("s/t/a.las"));
+    list->SetType(listview::kDetails);
+    tree->SelectPath(Root() + QStringLiteral("s/t"));
+    list->setFocus();
+    DoubleClickAsAUser(QStringLiteral("a.las"));
+    EXPECT_EQ(TreePath(), Root() + QStringLiteral("s/t/"));
+    ClickAsAUser(QStringLiteral("a.las"));
+    Key(Qt::Key_Return);
+    EXPECT_EQ(TreePath(), Root() + QStringLiteral("s/t/"));
+    EXPECT_EQ(list->currentPath, Root() + QStringLiteral("s/t/"));
 }
 
 TEST_F(ListCommandsTest, EnterOpensTheSelectedArchive) {
