@@ -226,12 +226,10 @@ void CMainFrame::ConnectListCommands() {
     connect(Action(cmd::kDelete), &QAction::triggered, list, &CRightView::DeleteSelected);
     connect(Action(cmd::kExtractTo), &QAction::triggered, list, &CRightView::ExtractTo);
     connect(Action(cmd::kExtractHere), &QAction::triggered, list, &CRightView::ExtractHere);
-    // While the tree is active the frame makes the same selection change,
-    // but leaves the list's command flags alone.
-    connect(Action(cmd::kSelectAll), &QAction::triggered, this, [this] { rightView->SelectAll(listActive); });
-    connect(Action(cmd::kDeselectAll), &QAction::triggered, this, [this] { rightView->DeselectAll(listActive); });
-    connect(Action(cmd::kInvertSelection), &QAction::triggered, this,
-            [this] { rightView->InvertSelection(listActive); });
+    // Also while the tree is active: the change is made on the list.
+    connect(Action(cmd::kSelectAll), &QAction::triggered, list, &CRightView::SelectAll);
+    connect(Action(cmd::kDeselectAll), &QAction::triggered, list, &CRightView::DeselectAll);
+    connect(Action(cmd::kInvertSelection), &QAction::triggered, list, &CRightView::InvertSelection);
     connect(Action(cmd::kFind), &QAction::triggered, list, &CRightView::FindAndSelect);
     connect(Action(cmd::kNew), &QAction::triggered, list, &CRightView::NewArchive);
 }

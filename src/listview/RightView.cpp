@@ -69,6 +69,9 @@ CRightView::CRightView(platform::IPlatformUi& ui, QWidget* parent) : QWidget(par
         connect(view, &QAbstractItemView::doubleClicked, this,
                 [this](const QModelIndex& index) { OnDoubleClick(index.row()); });
     }
+    // Every change of the selection, by mouse, keys, Find or a new listing
+    // (which empties it), sets the command flags.
+    connect(selection, &QItemSelectionModel::selectionChanged, this, &CRightView::FollowSelection);
     connect(details->header(), &QHeaderView::sectionClicked, this, &CRightView::OnHeaderClick);
     connect(details->header(), &QHeaderView::sectionResized, this, &CRightView::OnSectionResized);
 
@@ -336,6 +339,21 @@ void CRightView::SetItemSelected(int row, bool selected) {
                                        : QItemSelectionModel::Deselect) |
                                  QItemSelectionModel::Rows);
     if (selected) selection->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+}
+
+void CRightView::SelectRows(int first, const std::function<bool(int)>& wanted) {
+    QItemSelection on, off;
+    int firstOn = -1;
+    const int columns = model->columnCount();
+    for (int r = std::max(first, 0); r < model->rowCount(); ++r) {
+        const bool select = wanted(r);
+        QItemSelection& target = select ? on : off;
+        target.select(model->index(r, 0), model->index(r, columns - 1));
+        if (select && firstOn < 0) firstOn = r;
+    }
+    selection->select(off, QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
+    selection->select(on, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    if (firstOn >= 0) selection->setCurrentIndex(model->index(firstOn, 0), QItemSelectionModel::NoUpdate);
 }
 
 QStringList CRightView::SelectedNames() const {

@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <functional>
 #include <variant>
 #include <vector>
 
@@ -72,13 +73,12 @@ public:
     QStringList SelectedNames() const;  // in row order, ".." left out
     int CurrentRow() const;
 
-    // List commands.
+    // List commands. The command flags follow every change of the
+    // selection, however it is made; a click also takes ".." out of it.
     void UpdateCommandFlags();
-    // With updateFlags false (the frame's routing while the tree is active)
-    // the command flags stay as they were.
-    void SelectAll(bool updateFlags = true);
-    void DeselectAll(bool updateFlags = true);
-    void InvertSelection(bool updateFlags = true);
+    void SelectAll();
+    void DeselectAll();
+    void InvertSelection();
     void AddSelected();
     void DeleteSelected();
     void ExtractTo();
@@ -130,6 +130,11 @@ private:
     };
 
     void SetColumns(bool archive);
+    // Sets the flags from the selection as it is now.
+    void FollowSelection();
+    // Selects the rows from first on for which wanted holds and deselects
+    // the others, in one change of the selection.
+    void SelectRows(int first, const std::function<bool(int)>& wanted);
     void ExtractFromArchive(bool here);
     void ExtractWholeArchives(bool here);
     QString ListedFolder() const;

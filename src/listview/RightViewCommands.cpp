@@ -90,6 +90,10 @@ void CRightView::UpdateCommandFlags() {
     // ".." is never part of a selection; it may keep the focus, so that
     // Enter on it goes up.
     SetItemSelected(0, false);
+    FollowSelection();
+}
+
+void CRightView::FollowSelection() {
     const listview::CommandFlags f = listview::ComputeCommandFlags(SelectedNames(), archiveMode);
     canAdd = f.canAdd;
     canExtract = f.canExtract;
@@ -98,22 +102,24 @@ void CRightView::UpdateCommandFlags() {
     emit FlagsChanged();
 }
 
-void CRightView::SelectAll(bool updateFlags) {
+void CRightView::SelectAll() {
     ActiveView()->setFocus();
-    for (int r = 1; r < ItemCount(); ++r) SetItemSelected(r, true);
-    if (updateFlags) UpdateCommandFlags();
+    SelectRows(1, [](int) { return true; });
+    UpdateCommandFlags();
 }
 
-void CRightView::DeselectAll(bool updateFlags) {
+void CRightView::DeselectAll() {
     ActiveView()->setFocus();
-    for (int r = 1; r < ItemCount(); ++r) SetItemSelected(r, false);
-    if (updateFlags) UpdateCommandFlags();
+    SelectRows(1, [](int) { return false; });
+    UpdateCommandFlags();
 }
 
-void CRightView::InvertSelection(bool updateFlags) {
+void CRightView::InvertSelection() {
     ActiveView()->setFocus();
-    for (int r = 1; r < ItemCount(); ++r) SetItemSelected(r, !IsItemSelected(r));
-    if (updateFlags) UpdateCommandFlags();
+    std::vector<bool> was(static_cast<std::size_t>(ItemCount()));
+    for (int r = 0; r < ItemCount(); ++r) was[static_cast<std::size_t>(r)] = IsItemSelected(r);
+    SelectRows(1, [&was](int r) { return !was[static_cast<std::size_t>(r)]; });
+    UpdateCommandFlags();
 }
 
 void CRightView::OnKeyRelease() {
@@ -287,7 +293,7 @@ void CRightView::FindAndSelect() {
 void CRightView::SelectMatching(const QString& text, bool matchCase, int filter) {
     ActiveView()->setFocus();
     const QString needle = matchCase ? text : text.toLower();
-    for (int r = 0; r < ItemCount(); ++r) {
+    SelectRows(0, [&](int r) {
         const QString name = ItemText(r);
         const QString hay = matchCase ? name : name.toLower();
         bool allowed = false;
@@ -297,8 +303,8 @@ void CRightView::SelectMatching(const QString& text, bool matchCase, int filter)
             case 3: allowed = true; break;
             default: allowed = false;
         }
-        SetItemSelected(r, allowed && hay.contains(needle));
-    }
+        return allowed && hay.contains(needle);
+    });
 }
 
 void CRightView::NewArchive() {

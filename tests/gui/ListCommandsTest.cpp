@@ -17,6 +17,7 @@
 #include "app/LeftView.h"
 #include "app/MainFrame.h"
 #include "archive/VMRAFile.h"
+#include "listview/ArchiveListing.h"
 #include "listview/DeleteDlg.h"
 #include "listview/FindDialog.h"
 #include "listview/ListLogic.h"
@@ -145,6 +146,65 @@ TEST_F(ListCommandsTest, CommandFlagsFollowTheClickedItems) {
     EXPECT_FALSE(Enabled(cmd::kDelete));
 }
 
+TEST_F(ListCommandsTest, CommandsFollowKeyboardAndFindSelections) {
+    MakeFile(QStringLiteral("kb/a.las"));
+    MakeFile(QStringLiteral("kb/x.vmra"), 0);
+    list->SetType(listview::kDetails);
+    tree->SelectPath(Root() + QStringLiteral("kb"));
+    list->setFocus();
+    Key(Qt::Key_Down);  // onto "..", and on its release to the first file
+    ASSERT_EQ(list->SelectedNames(), QStringList{"a.las"});
+    EXPECT_TRUE(Enabled(cmd::kAdd) && Enabled(cmd::kDelete));
+    EXPECT_FALSE(Enabled(cmd::kExtractTo) || Enabled(cmd::kExtractHere));
+    Key(Qt::Key_Down);
+    ASSERT_EQ(list->SelectedNames(), QStringList{"x.vmra"});
+    EXPECT_TRUE(Enabled(cmd::kExtractTo) && Enabled(cmd::kExtractHere) && Enabled(cmd::kDelete));
+    EXPECT_FALSE(Enabled(cmd::kAdd));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up, Qt::ShiftModifier);
+    ASSERT_EQ(list->SelectedNames(), (QStringList{"a.las", "x.vmra"}));
+    EXPECT_TRUE(Enabled(cmd::kDelete));
+    EXPECT_FALSE(Enabled(cmd::kAdd) || Enabled(cmd::kExtractTo) || Enabled(cmd::kExtractHere));
+
+    // Through Find: the archive alone, then the Delete key asks about it.
+    ui.dialogSteps.push_back([](QDialog& d) {
+        auto& find = dynamic_cast<FindDialog&>(d);
+        find.edit->setText(QStringLiteral("x"));
+        find.accept();
+        return int(QDialog::Accepted);
+    });
+    frame->Action(cmd::kFind)->trigger();
+    ASSERT_EQ(list->SelectedNames(), QStringList{"x.vmra"});
+    EXPECT_TRUE(Enabled(cmd::kExtractTo) && Enabled(cmd::kExtractHere) && Enabled(cmd::kDelete));
+    EXPECT_FALSE(Enabled(cmd::kAdd));
+    Key(Qt::Key_Delete);
+    EXPECT_EQ(ui.Texts(), QStringList{"Delete selected file?"});  // answered Cancel
+    EXPECT_TRUE(QFileInfo::exists(Root() + QStringLiteral("kb/x.vmra")));
+
+    // A selection made in code, as the release of a key on ".." does it.
+    list->SetItemSelected(2, false);
+    EXPECT_FALSE(Enabled(cmd::kDelete) || Enabled(cmd::kExtractTo));
+}
+
+TEST_F(ListCommandsTest, AfterABatchNothingIsSelectedAndNothingEnabled) {
+    VELMORA_REQUIRE_CORPUS(dir);
+    const QString store = Root() + QStringLiteral("store/s.vmra");
+    MakeFolder(QStringLiteral("store"));
+    AddDirect(Las("100_points.las", "store/b.las"), store);
+    Las("point10.las", "batch/a.las");
+    list->SetType(listview::kDetails);
+    tree->SelectPath(Root() + QStringLiteral("batch"));
+    list->setFocus();
+    Click(QStringLiteral("a.las"));
+    ASSERT_TRUE(Enabled(cmd::kAdd));
+    ui.saveNames.push_back(store);  // an archive that is there already
+    frame->Action(cmd::kAdd)->trigger();
+    ASSERT_EQ(listview::ReadArchiveListing(store).entries.size(), 2u);
+    EXPECT_EQ(list->currentPath, Root() + QStringLiteral("batch/"));
+    EXPECT_TRUE(list->SelectedNames().isEmpty());
+    for (int id : {cmd::kAdd, cmd::kDelete, cmd::kExtractTo, cmd::kExtractHere})
+        EXPECT_FALSE(Enabled(id)) << id;
+}
+
 TEST_F(ListCommandsTest, ArchiveEntriesAllowExtractAndDeleteButNeverAdd) {
     VELMORA_REQUIRE_CORPUS(dir);
     const QString archive = Root() + QStringLiteral("e.vmra");
@@ -176,13 +236,13 @@ TEST_F(ListCommandsTest, SelectionKeysNeverSelectUp) {
     EXPECT_TRUE(list->SelectedNames().isEmpty());
     EXPECT_FALSE(Enabled(cmd::kDelete));
 
-    // From the tree the frame selects on the list, leaving the flags alone.
+    // From the tree the frame selects on the list, and the flags follow.
     tree->setFocus();
     QApplication::processEvents();
     frame->Action(cmd::kSelectAll)->trigger();
     EXPECT_EQ(list->SelectedNames().size(), 2);
     EXPECT_FALSE(list->IsItemSelected(0));
-    EXPECT_FALSE(list->canDelete);
+    EXPECT_TRUE(list->canDelete && list->canAdd);
 }
 
 TEST_F(ListCommandsTest, ReleasingAKeyOnUpMovesToTheFirstItem) {
