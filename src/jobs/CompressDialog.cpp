@@ -32,19 +32,17 @@ void CCompressDialog::Work() {
     if (count < 1 || displayNames.size() != lasPaths.size()) return;
     for (int i = 0; i < count && !aborting; ++i) {
         SetFilesText(i + 1, count);
-        ProcessFile(lasPaths[i], displayNames[i]);
+        if (!ProcessFile(lasPaths[i], displayNames[i])) break;
     }
 }
 
-void CCompressDialog::ProcessFile(const QString& lasPath, const QString& name) {
+bool CCompressDialog::ProcessFile(const QString& lasPath, const QString& name) {
     SetProgress(0);
-    if (lasPath.isEmpty() || name.isEmpty()) return;
+    if (lasPath.isEmpty() || name.isEmpty()) return true;
     if (archivePath.isEmpty()) {
         const QString chosen = AskSaveFile(ProposedArchiveName(lasPath));
-        if (chosen.isEmpty()) {
-            stopDisplay = true;
-            return;
-        }
+        // Cancel in the chooser ends the whole command, not just this file.
+        if (chosen.isEmpty()) return false;
         archivePath = chosen;
     }
     if (!platform::HasSuffixNoCase(archivePath, QString::fromLatin1(jobmsg::kArchiveExtension)))
@@ -62,10 +60,10 @@ void CCompressDialog::ProcessFile(const QString& lasPath, const QString& name) {
         exists = archive.ContainsEntry(arc, las);
     } catch (const CLasException& e) {
         ShowError(platform::FromCore(e.Message()));
-        return;
+        return true;
     } catch (const std::exception& e) {
         ShowError(platform::FromCore(e.what()));
-        return;
+        return true;
     }
 
     if (exists) {
@@ -73,16 +71,16 @@ void CCompressDialog::ProcessFile(const QString& lasPath, const QString& name) {
                                      MsgIcon::Question);
         if (answer != MsgResult::Ok || aborting) {
             stopDisplay = true;
-            return;
+            return true;
         }
     }
     try {
         archive.AddLasFile(las, arc);
     } catch (const CStopRequested&) {
         // Abort: the archive code has put the archive back; nothing to report.
-        return;
+        return true;
     } catch (const CLasException& e) {
-        if (aborting) return;
+        if (aborting) return true;
         if (exists) stopDisplay = true;
         ShowError(platform::FromCore(e.Message()));
         if (e.canContinue)
@@ -90,10 +88,11 @@ void CCompressDialog::ProcessFile(const QString& lasPath, const QString& name) {
                 QString::fromLatin1(exists ? jobmsg::kFailure : jobmsg::kFailed));
         else if (!exists)
             stopDisplay = true;
-        return;
+        return true;
     } catch (const std::exception& e) {
         ShowError(platform::FromCore(e.what()));
-        return;
+        return true;
     }
     if (archiveCreated) archiveCreated = QFileInfo::exists(archivePath);
+    return true;
 }

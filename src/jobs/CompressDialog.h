@@ -27,5 +27,6 @@ protected:
     void RequestStop() override;
 
 private:
-    void ProcessFile(const QString& lasPath, const QString& name);
+    // False when the job is to end here (the user cancelled the archive).
+    bool ProcessFile(const QString& lasPath, const QString& name);
 };

@@ -123,15 +123,19 @@ TEST_F(JobsTest, ChosenNameEndingInVmraGetsNoSecondExtension) {
     EXPECT_EQ(CCompressDialog::ProposedArchiveName(QStringLiteral("/d/a.b.las")), QStringLiteral("/d/a.b.VMRA"));
 }
 
-TEST_F(JobsTest, CancelledSaveDialogAddsNothingAndAsksAgainForTheNextFile) {
+TEST_F(JobsTest, CancellingTheArchiveChooserEndsTheJob) {
     VELMORA_REQUIRE_CORPUS(dir);
     CCompressDialog job(ui);
-    job.lasPaths << Las("point10.las", "a.las") << Las("point_time.las", "b.las");
-    job.displayNames << QStringLiteral("a.las") << QStringLiteral("b.las");
+    job.lasPaths << Las("point10.las", "a.las") << Las("point_time.las", "b.las") << Las("100_points.las", "c.las");
+    job.displayNames << QStringLiteral("a.las") << QStringLiteral("b.las") << QStringLiteral("c.las");
     ui.saveNames = {QString(), Root() + QStringLiteral("late")};
-    job.exec();
-    EXPECT_EQ(ui.savePrompts.size(), 2);
-    EXPECT_EQ(EntryNames(Root() + QStringLiteral("late.VMRA")), QStringList{"b.las"});
+    EXPECT_EQ(job.exec(), QDialog::Accepted);
+    EXPECT_EQ(ui.savePrompts, QStringList{Root() + QStringLiteral("a.VMRA")});
+    EXPECT_FALSE(QFileInfo::exists(Root() + QStringLiteral("late.VMRA")));
+    EXPECT_TRUE(job.archivePath.isEmpty());
+    EXPECT_FALSE(job.archiveCreated);
+    EXPECT_EQ(job.LogLines(), QStringList{"Compressing files..."});
+    EXPECT_TRUE(ui.shown.empty());
 }
 
 TEST_F(JobsTest, Las13FileInTheMiddleFailsAndTheBatchGoesOn) {

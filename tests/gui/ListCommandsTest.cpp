@@ -328,6 +328,21 @@ TEST_F(ListCommandsTest, EnterOpensTheSelectedArchive) {
     EXPECT_EQ(list->currentPath, Root() + QStringLiteral("n/y.vmra"));
 }
 
+TEST_F(ListCommandsTest, CancelInTheArchiveChooserEndsAdd) {
+    VELMORA_REQUIRE_CORPUS(dir);
+    Las("point10.las", "three/a.las");
+    Las("point_time.las", "three/b.las");
+    Las("100_points.las", "three/c.las");
+    tree->SelectPath(Root() + QStringLiteral("three"));
+    list->setFocus();
+    list->SelectAll();
+    ASSERT_EQ(list->SelectedNames().size(), 3);
+    frame->Action(cmd::kAdd)->trigger();  // the chooser is cancelled
+    EXPECT_EQ(ui.savePrompts.size(), 1);
+    EXPECT_EQ(Names(list), (QStringList{"..", "a.las", "b.las", "c.las"}));
+    EXPECT_TRUE(ui.shown.empty());
+}
+
 TEST_F(ListCommandsTest, DroppingFilesOnAFolderOrAnArchive) {
     VELMORA_REQUIRE_CORPUS(dir);
     const QString archive = Root() + QStringLiteral("drop.vmra");
