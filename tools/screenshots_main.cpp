@@ -10,6 +10,7 @@
 #include <QTest>
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 
 #include "LasGenerator.h"
@@ -36,6 +37,13 @@ public:
     QString BrowseFolder(QWidget*) override { return {}; }
     bool OpenUrl(const QUrl&) override { return false; }
     int RunDialog(QDialog&) override { return 0; }
+    void CloseMessageBoxes(QWidget*) override {}
+    // A dialog left open at the end of its job is photographed, then closed.
+    void KeepOpen(QDialog& dialog) override {
+        if (onKeepOpen) onKeepOpen(dialog);
+        dialog.accept();
+    }
+    std::function<void(QDialog&)> onKeepOpen;
 };
 
 bool Save(QWidget& w, const QString& folder, const char* name) {

@@ -14,7 +14,7 @@ using platform::MsgResult;
 
 CCompressDialog::CCompressDialog(platform::IPlatformUi& ui, QWidget* parent)
     : CJobDialog(ui, parent, jobmsg::kCompressCaption, jobmsg::kQuitCompression,
-                 jobmsg::kQuitCompressionCaption) {}
+                 jobmsg::kQuitCompressionCaption, jobmsg::kSummaryAdded) {}
 
 QString CCompressDialog::ProposedArchiveName(const QString& lasPath) {
     const qsizetype dot = lasPath.lastIndexOf(QLatin1Char('.'));
@@ -30,7 +30,9 @@ void CCompressDialog::Work() {
     Log(QString::fromLatin1(jobmsg::kCompressingFiles));
     const int count = static_cast<int>(lasPaths.size());
     if (count < 1 || displayNames.size() != lasPaths.size()) return;
-    for (int i = 0; i < count && !aborting; ++i) {
+    for (int i = 0; i < count; ++i) {
+        WaitWhilePaused();
+        if (aborting) break;
         SetFilesText(i + 1, count);
         if (!ProcessFile(lasPaths[i], displayNames[i])) break;
     }
@@ -55,21 +57,25 @@ bool CCompressDialog::ProcessFile(const QString& lasPath, const QString& name) {
 
     const std::string las = platform::ToCore(lasPath);
     const std::string arc = platform::ToCore(archivePath);
+    // Every failure is in the log, so the user sees at the end which files
+    // went in and which did not.
+    const QString failedLine = QString::fromLatin1(jobmsg::kCompressingFile) + name;
     bool exists = false;
     try {
         exists = archive.ContainsEntry(arc, las);
-    } catch (const CLasException& e) {
-        ShowError(platform::FromCore(e.Message()));
-        return true;
     } catch (const std::exception& e) {
+        ++tally.failed;
         ShowError(platform::FromCore(e.what()));
+        Log(failedLine + QString::fromLatin1(jobmsg::kFailed));
         return true;
     }
 
     if (exists) {
         const MsgResult answer = Ask(name + QString::fromLatin1(jobmsg::kLasExists), MsgButtons::OkCancel,
                                      MsgIcon::Question);
-        if (answer != MsgResult::Ok || aborting) {
+        if (aborting) return true;
+        if (answer != MsgResult::Ok) {
+            ++tally.skipped;
             stopDisplay = true;
             return true;
         }
@@ -79,20 +85,17 @@ bool CCompressDialog::ProcessFile(const QString& lasPath, const QString& name) {
     } catch (const CStopRequested&) {
         // Abort: the archive code has put the archive back; nothing to report.
         return true;
-    } catch (const CLasException& e) {
-        if (aborting) return true;
-        if (exists) stopDisplay = true;
-        ShowError(platform::FromCore(e.Message()));
-        if (e.canContinue)
-            Log(QString::fromLatin1(jobmsg::kCompressingFile) + name +
-                QString::fromLatin1(exists ? jobmsg::kFailure : jobmsg::kFailed));
-        else if (!exists)
-            stopDisplay = true;
-        return true;
     } catch (const std::exception& e) {
+        if (aborting) return true;
+        const auto* lasError = dynamic_cast<const CLasException*>(&e);
+        const bool refused = lasError && lasError->canContinue;
+        ++(refused ? tally.refused : tally.failed);
+        if (exists || !refused) stopDisplay = true;
         ShowError(platform::FromCore(e.what()));
+        Log(failedLine + QString::fromLatin1(exists ? jobmsg::kFailure : jobmsg::kFailed));
         return true;
     }
+    ++tally.done;
     if (archiveCreated) archiveCreated = QFileInfo::exists(archivePath);
     return true;
 }

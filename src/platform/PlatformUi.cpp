@@ -3,6 +3,7 @@
 #include <QDesktopServices>
 #include <QDialog>
 #include <QFileDialog>
+#include <QAbstractButton>
 #include <QMessageBox>
 
 namespace platform {
@@ -30,17 +31,25 @@ MsgResult CQtPlatformUi::MessageBox(QWidget* parent, const QString& text, const 
         case MsgIcon::Information: box.setIcon(QMessageBox::Information); break;
     }
     switch (buttons) {
-        case MsgButtons::Ok: box.setStandardButtons(QMessageBox::Ok); break;
+        case MsgButtons::Ok:
+            box.setStandardButtons(QMessageBox::Ok);
+            box.setEscapeButton(QMessageBox::Ok);
+            break;
         case MsgButtons::OkCancel:
             box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
             box.setDefaultButton(QMessageBox::Ok);
+            box.setEscapeButton(QMessageBox::Cancel);
             break;
         case MsgButtons::YesNo:
             box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
             box.setDefaultButton(QMessageBox::Yes);
+            box.setEscapeButton(QMessageBox::No);
             break;
     }
-    switch (box.exec()) {
+    openBoxes.emplace_back(&box);
+    const int answer = box.exec();
+    std::erase_if(openBoxes, [&box](const QPointer<QMessageBox>& p) { return p.isNull() || p == &box; });
+    switch (answer) {
         case QMessageBox::Ok: return MsgResult::Ok;
         case QMessageBox::Yes: return MsgResult::Yes;
         case QMessageBox::No: return MsgResult::No;
@@ -66,5 +75,20 @@ QString CQtPlatformUi::BrowseFolder(QWidget* parent) {
 bool CQtPlatformUi::OpenUrl(const QUrl& url) { return QDesktopServices::openUrl(url); }
 
 int CQtPlatformUi::RunDialog(QDialog& dialog) { return dialog.exec(); }
+
+void CQtPlatformUi::CloseMessageBoxes(QWidget* parent) {
+    for (const QPointer<QMessageBox>& box : std::vector<QPointer<QMessageBox>>(openBoxes)) {
+        if (!box || box->parentWidget() != parent) continue;
+        if (QAbstractButton* escape = box->escapeButton())
+            escape->click();
+        else
+            box->reject();
+    }
+}
+
+void CQtPlatformUi::KeepOpen(QDialog&) {
+    // Nothing to do: the dialog is already on screen and its Close button
+    // ends it.
+}
 
 }  // namespace platform

@@ -1,9 +1,13 @@
 #pragma once
 
+#include <QPointer>
 #include <QString>
 #include <QUrl>
 
+#include <vector>
+
 class QDialog;
+class QMessageBox;
 class QWidget;
 
 // The one seam between the window and the platform's own dialogs: message
@@ -36,6 +40,13 @@ public:
     // Runs one of the program's own small modal dialogs (find, new archive,
     // about, contacts) and returns its result code.
     virtual int RunDialog(QDialog& dialog) = 0;
+    // Closes every message box now open over parent as its Escape key would
+    // (No, Cancel or OK), so the call that opened it returns: what it asked
+    // has been overtaken by events.
+    virtual void CloseMessageBoxes(QWidget* parent) = 0;
+    // A running dialog that has ended its work and now stays open until the
+    // user closes it (a job's summary of what failed).
+    virtual void KeepOpen(QDialog& dialog) = 0;
 };
 
 // The Qt dialogs and QDesktopServices.
@@ -48,6 +59,12 @@ public:
     QString BrowseFolder(QWidget* parent) override;
     bool OpenUrl(const QUrl& url) override;
     int RunDialog(QDialog& dialog) override;
+    void CloseMessageBoxes(QWidget* parent) override;
+    void KeepOpen(QDialog& dialog) override;
+
+private:
+    // The boxes whose MessageBox call has not returned yet, innermost last.
+    std::vector<QPointer<QMessageBox>> openBoxes;
 };
 
 // A message box with the application's caption.

@@ -1,9 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QMessageBox>
 #include <QString>
+#include <QTimer>
+#include <QWidget>
 
 #include "platform/Mounts.h"
 #include "platform/Paths.h"
+#include "platform/PlatformUi.h"
 #include "platform/Settings.h"
 
 using namespace platform;
@@ -154,4 +159,38 @@ TEST(SettingsFormatTest, Style) {
     EXPECT_FALSE(ParseStyle(S("details"), &style));
     EXPECT_EQ(style, 9);
     EXPECT_EQ(FormatStyle(-3), S("-3"));
+}
+
+// The real message boxes: closing those over one window answers each as its
+// Escape key would, and leaves the boxes of other windows alone.
+TEST(QtPlatformUiTest, ClosingTheBoxesOverAWindowAnswersThemWithEscape) {
+    CQtPlatformUi ui;
+    QWidget window, other;
+    window.show();
+    other.show();
+    const struct {
+        MsgButtons buttons;
+        MsgResult escape;
+    } cases[] = {{MsgButtons::YesNo, MsgResult::No}, {MsgButtons::OkCancel, MsgResult::Cancel},
+                 {MsgButtons::Ok, MsgResult::Ok}};
+    for (const auto& c : cases) {
+        bool openAfterOtherClosed = false;
+        QTimer::singleShot(100, &window, [&] { ui.CloseMessageBoxes(&other); });
+        QTimer::singleShot(200, &window, [&] {
+            openAfterOtherClosed = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()) != nullptr;
+            ui.CloseMessageBoxes(&window);
+        });
+        // A box that nothing closes would stop the test: it is shut by force.
+        bool forced = false;
+        QTimer::singleShot(3000, &window, [&] {
+            if (QWidget* box = QApplication::activeModalWidget()) {
+                forced = true;
+                box->close();
+            }
+        });
+        EXPECT_EQ(ui.MessageBox(&window, S("question"), S("Velmora"), c.buttons, MsgIcon::Question), c.escape);
+        EXPECT_FALSE(forced);
+        EXPECT_TRUE(openAfterOtherClosed);
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    }
 }
