@@ -61,16 +61,15 @@ CMainFrame::CMainFrame(platform::IPlatformUi& ui, const std::vector<platform::Mo
     else
         leftView->OnInitialUpdate();
     connect(qApp, &QApplication::focusChanged, this, &CMainFrame::OnFocusChanged);
-    connect(qApp, &QGuiApplication::applicationStateChanged, this,
-            [this](Qt::ApplicationState state) {
-                static bool seenActive = false;
-                if (state != Qt::ApplicationActive) return;
-                // The first activation is the start itself; later ones mean
-                // the user comes back from another program, and the disk may
-                // have changed meanwhile.
-                if (seenActive) OnApplicationActivated();
-                seenActive = true;
-            });
+    // The user comes to the window from another program, and the disk may
+    // have changed meanwhile. The first activation is normally the start
+    // itself, unless the program was active already when this frame was made.
+    seenActive = QGuiApplication::applicationState() == Qt::ApplicationActive;
+    connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
+        if (state != Qt::ApplicationActive) return;
+        OnApplicationActivated();
+        seenActive = true;
+    });
     connect(rightView, &CRightView::Listed, this, &CMainFrame::UpdateCommandUi);
     connect(rightView, &CRightView::FlagsChanged, this, &CMainFrame::UpdateCommandUi);
     ConnectListCommands();
@@ -441,7 +440,12 @@ void CMainFrame::OnRefresh() {
 }
 
 void CMainFrame::OnApplicationActivated() {
-    if (leftView->treeReady && !closing && !QApplication::activeModalWidget()) leftView->RefreshTree();
+    if (!leftView->treeReady || closing || QApplication::activeModalWidget()) return;
+    if (seenActive) leftView->RefreshTree();
+    // Also on the first activation, which may come long after the start (a
+    // window that was not given the focus); the list is listed again only
+    // when what it shows has changed on disk, so the start is not repeated.
+    rightView->RefreshIfChanged();
 }
 
 void CMainFrame::ShowViewMenu() {

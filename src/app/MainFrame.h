@@ -101,6 +101,7 @@ private:
     int rightWidth = 100;
     bool listActive = false;
     bool closing = false;
+    bool seenActive = false;  // this frame has seen the program active
     const std::vector<platform::MountPoint>* places = nullptr;
     platform::IPlatformUi& ui;
 };

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QListView>
+#include <QScrollBar>
 #include <QStackedLayout>
 #include <QStandardItemModel>
 #include <QTreeView>
@@ -215,32 +216,24 @@ void CRightView::ShowPath(const QString& path) {
     }
     if (sortColumn != -1) SortRows();
     RebuildModel();
+    listedStamp = listview::ListingStamp(path);
     emit Listed();
 }
 
 void CRightView::ListFolder(const QString& folder) {
-    QDir dir(folder);
     // The LAS files first, then the archives; subfolders are the tree's.
-    for (const char* pattern : {"*.las", "*.vmra"}) {
-        const QFileInfoList files =
-            dir.entryInfoList({QString::fromLatin1(pattern)},
-                              QDir::Files | QDir::Hidden | QDir::System,
-                              QDir::Name);
-        for (const QFileInfo& fi : files) {
-            if (fi.isDir()) continue;
-            Row row;
-            row.text = fi.fileName();
-            row.icon = IconFor(fi.absoluteFilePath());
-            FolderItemRecord rec;
-            rec.name = fi.fileName().toLower();
-            rec.size = fi.size();
-            const QDateTime modified = fi.lastModified();
-            rec.lastWrite = modified.isValid() ? modified.toSecsSinceEpoch() : 0;
-            row.columns << listview::FormatByteCount(rec.size)
-                        << listview::FormatFileTime(rec.lastWrite);
-            row.record = rec;
-            rows.push_back(std::move(row));
-        }
+    for (const QFileInfo& fi : listview::ListedFiles(folder)) {
+        Row row;
+        row.text = fi.fileName();
+        row.icon = IconFor(fi.absoluteFilePath());
+        FolderItemRecord rec;
+        rec.name = fi.fileName().toLower();
+        rec.size = fi.size();
+        const QDateTime modified = fi.lastModified();
+        rec.lastWrite = modified.isValid() ? modified.toSecsSinceEpoch() : 0;
+        row.columns << listview::FormatByteCount(rec.size) << listview::FormatFileTime(rec.lastWrite);
+        row.record = rec;
+        rows.push_back(std::move(row));
     }
 }
 
@@ -366,6 +359,26 @@ QStringList CRightView::SelectedNames() const {
 int CRightView::CurrentRow() const {
     const QModelIndex i = selection->currentIndex();
     return i.isValid() ? i.row() : -1;
+}
+
+void CRightView::Refresh() {
+    if (currentPath.isEmpty()) return;
+    const QStringList selected = SelectedNames();
+    const QString focused = CurrentRow() > 0 ? ItemText(CurrentRow()) : QString();
+    auto* view = static_cast<QAbstractItemView*>(ActiveView());
+    const int down = view->verticalScrollBar()->value();
+    const int across = view->horizontalScrollBar()->value();
+    ShowPath(currentPath);
+    SelectRows(1, [&](int r) { return selected.contains(rows[static_cast<std::size_t>(r)].text); });
+    for (int r = 1; r < ItemCount(); ++r)
+        if (!focused.isEmpty() && rows[static_cast<std::size_t>(r)].text == focused)
+            selection->setCurrentIndex(model->index(r, 0), QItemSelectionModel::NoUpdate);
+    view->verticalScrollBar()->setValue(down);
+    view->horizontalScrollBar()->setValue(across);
+}
+
+void CRightView::RefreshIfChanged() {
+    if (!currentPath.isEmpty() && listview::ListingStamp(currentPath) != listedStamp) Refresh();
 }
 
 void CRightView::ShowTreeSelection() {

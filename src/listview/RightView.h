@@ -56,6 +56,12 @@ public:
     void OnHeaderClick(int column);
     void ShowTreeSelection();
     void GoUp();
+    // Lists what the list shows again, keeping the selection, the focused
+    // item and the scroll position as far as the items are still there.
+    void Refresh();
+    // The same, only when the folder's files or the archive changed on disk
+    // since they were listed.
+    void RefreshIfChanged();
 
     ListType Type() const { return type; }
     void SetType(ListType t);
@@ -163,4 +169,5 @@ private:
     QFileIconProvider iconProvider;
     QHash<QString, QIcon> iconCache;
     bool settingColumns = false;
+    QString listedStamp;  // ListingStamp of currentPath when it was listed
 };

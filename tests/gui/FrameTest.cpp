@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QTest>
 #include <QToolButton>
@@ -311,6 +312,63 @@ TEST_F(FrameCommandTest, RefreshSeesChangesOnDisk) {
     EXPECT_EQ(frame->LeftView()->GetItemPath(d), Root() + QStringLiteral("d/"));
     ASSERT_EQ(d->childCount(), 1);
     EXPECT_EQ(d->child(0)->text(0), QStringLiteral("inner"));
+}
+
+// The user comes back from a file manager that copied a file in.
+TEST_F(FrameCommandTest, ComingBackToTheWindowRefreshesTheListKeepingSelectionAndScroll) {
+    for (int i = 0; i < 60; ++i) MakeFile(QStringLiteral("back/f%1.las").arg(i, 2, 10, QLatin1Char('0')));
+    auto frame = StartFrame();
+    CRightView* list = frame->RightView();
+    frame->LeftView()->SelectPath(Root() + QStringLiteral("back"));
+    emit qApp->applicationStateChanged(Qt::ApplicationActive);  // the start, if not seen yet
+    for (const int style : {cmd::kDetails, cmd::kLargeIcons}) {
+        SCOPED_TRACE(style);
+        QFile::remove(Root() + QStringLiteral("back/new.las"));
+        frame->Action(style)->trigger();
+        frame->Action(cmd::kRefresh)->trigger();
+        ASSERT_EQ(list->ItemCount(), 61);
+        list->SetItemSelected(11, true);  // f10.las
+        list->SetItemSelected(51, true);  // f50.las
+        auto* view = static_cast<QAbstractItemView*>(list->ActiveView());
+        QScrollBar* scroll = view->verticalScrollBar();
+        QApplication::processEvents();
+        scroll->setValue(scroll->maximum() / 2);
+        const int at = scroll->value();
+        ASSERT_GT(at, 0);
+
+        MakeFile(QStringLiteral("back/new.las"));
+        emit qApp->applicationStateChanged(Qt::ApplicationInactive);
+        emit qApp->applicationStateChanged(Qt::ApplicationActive);
+        ASSERT_EQ(list->ItemCount(), 62);
+        EXPECT_EQ(list->ItemText(61), QStringLiteral("new.las"));
+        EXPECT_EQ(list->SelectedNames(), (QStringList{"f10.las", "f50.las"}));
+        EXPECT_EQ(list->ItemText(list->CurrentRow()), QStringLiteral("f50.las"));
+        EXPECT_EQ(scroll->value(), at);
+        EXPECT_EQ(list->currentPath, Root() + QStringLiteral("back/"));
+    }
+    EXPECT_TRUE(ui.shown.empty());
+}
+
+// Nothing changed on disk: coming back lists nothing again, so a damaged
+// archive's message is not repeated on every return to the window.
+TEST_F(FrameCommandTest, ComingBackWithNothingChangedListsNothingAgain) {
+    MakeFile(QStringLiteral("bad/fake.vmra"), 100);
+    WriteSetting("Path", Root() + QStringLiteral("bad/fake.vmra"));
+    auto frame = StartFrame();
+    ASSERT_EQ(ui.Texts(), QStringList{"Wrong file format!"});
+    for (int i = 0; i < 2; ++i) {
+        emit qApp->applicationStateChanged(Qt::ApplicationInactive);
+        emit qApp->applicationStateChanged(Qt::ApplicationActive);
+    }
+    EXPECT_EQ(ui.Texts(), QStringList{"Wrong file format!"});
+    // The archive is changed by another program: it is listed again.
+    QFile fake(Root() + QStringLiteral("bad/fake.vmra"));
+    ASSERT_TRUE(fake.open(QIODevice::Append));
+    fake.write("more");
+    fake.close();
+    emit qApp->applicationStateChanged(Qt::ApplicationInactive);
+    emit qApp->applicationStateChanged(Qt::ApplicationActive);
+    EXPECT_EQ(ui.Texts(), (QStringList{"Wrong file format!", "Wrong file format!"}));
 }
 
 TEST_F(FrameCommandTest, HelpOpensTheBundledPages) {
