@@ -38,6 +38,7 @@ public:
     bool OpenUrl(const QUrl&) override { return false; }
     int RunDialog(QDialog&) override { return 0; }
     void CloseMessageBoxes(QWidget*) override {}
+    void ShowWindow(QWidget& window) override { window.show(); }
     // A dialog left open at the end of its job is photographed, then closed.
     void KeepOpen(QDialog& dialog) override {
         if (onKeepOpen) onKeepOpen(dialog);

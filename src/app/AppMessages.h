@@ -69,7 +69,7 @@ inline constexpr const char* kTbView = "View";
 inline constexpr const char* kTbAbout = "About";
 
 // Help, about and contacts.
-inline constexpr const char* kBrowserError = "Error starting the default web browser.";
+inline constexpr const char* kHelpCaption = "Velmora Help";
 inline constexpr const char* kAboutCaption = "About Velmora for LAS 1.2";
 inline constexpr const char* kContactsCaption = "Contacts";
 inline constexpr const char* kOk = "OK";

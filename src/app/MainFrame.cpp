@@ -454,8 +454,15 @@ void CMainFrame::ShowViewMenu() {
     styleMenu->exec(at);
 }
 
-void CMainFrame::OnOnlineHelp() { help::OpenHelpPage(ui, this, QString::fromLatin1(help::kTutorialPage)); }
-void CMainFrame::OnOnlineInfo() { help::OpenHelpPage(ui, this, QString::fromLatin1(help::kIndexPage)); }
+void CMainFrame::OnOnlineHelp() { ShowHelpPage(help::kTutorialPage); }
+void CMainFrame::OnOnlineInfo() { ShowHelpPage(help::kIndexPage); }
+
+void CMainFrame::ShowHelpPage(const char* page) {
+    if (help::OpenInBrowser(ui, QString::fromLatin1(page))) return;
+    if (!helpWindow) helpWindow = new CHelpWindow(this);
+    helpWindow->ShowPage(QString::fromLatin1(page));
+    ui.ShowWindow(*helpWindow);
+}
 
 void CMainFrame::OnContacts() {
     CContactsDialog dlg(this);

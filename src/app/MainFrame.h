@@ -10,6 +10,7 @@
 
 class CLeftView;
 class CRightView;
+class CHelpWindow;
 class CMyToolBar;
 class QAction;
 class QActionGroup;
@@ -63,6 +64,8 @@ public slots:
     void ShowViewMenu();
     void OnOnlineHelp();
     void OnOnlineInfo();
+    // In the default browser, or in a window of our own when there is none.
+    void ShowHelpPage(const char* page);
     void OnContacts();
     void OnAbout();
     void OnNextPane();
@@ -89,6 +92,7 @@ private:
     CMyToolBar* toolBar = nullptr;
     CLeftView* leftView = nullptr;
     CRightView* rightView = nullptr;
+    CHelpWindow* helpWindow = nullptr;  // made when first needed
     QHash<int, QAction*> actions;
     QActionGroup* viewGroup = nullptr;
     QMenu* fileMenu = nullptr;

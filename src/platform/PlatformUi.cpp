@@ -1,10 +1,16 @@
 #include "platform/PlatformUi.h"
 
+#include <QAbstractButton>
 #include <QDesktopServices>
 #include <QDialog>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QFileDialog>
-#include <QAbstractButton>
 #include <QMessageBox>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThread>
 
 namespace platform {
 
@@ -72,7 +78,43 @@ QString CQtPlatformUi::BrowseFolder(QWidget* parent) {
     return QFileDialog::getExistingDirectory(parent);
 }
 
-bool CQtPlatformUi::OpenUrl(const QUrl& url) { return QDesktopServices::openUrl(url); }
+namespace {
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+// QDesktopServices hands the address to xdg-open and reports success as soon
+// as that has started, also when it then finds no browser at all. Its exit
+// status tells, so it runs behind a shell that writes the status to a file;
+// the shell is detached, so a browser it starts outlives the program. It is
+// awaited for a moment: it ends at once when it finds nothing or hands the
+// page to a running browser; one that still runs has started a browser.
+bool OpenThroughXdgOpen(const QString& opener, const QUrl& url, int waitMs) {
+    QTemporaryDir dir;
+    if (!dir.isValid()) return QDesktopServices::openUrl(url);
+    const QString status = dir.filePath(QStringLiteral("status"));
+    const QStringList args{QStringLiteral("-c"), QStringLiteral("\"$0\" \"$1\" >/dev/null 2>&1; echo $? > \"$2\""),
+                           opener, url.toString(), status};
+    if (!QProcess::startDetached(QStringLiteral("/bin/sh"), args)) return false;
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < waitMs) {
+        QFile file(status);
+        if (file.open(QIODevice::ReadOnly)) {
+            const QByteArray code = file.readAll().trimmed();
+            if (!code.isEmpty()) return code == "0";
+        }
+        QThread::msleep(20);
+    }
+    return true;
+}
+#endif
+}  // namespace
+
+bool CQtPlatformUi::OpenUrl(const QUrl& url) {
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    const QString opener = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+    if (!opener.isEmpty()) return OpenThroughXdgOpen(opener, url, openerWaitMs);
+#endif
+    return QDesktopServices::openUrl(url);
+}
 
 int CQtPlatformUi::RunDialog(QDialog& dialog) { return dialog.exec(); }
 
@@ -84,6 +126,12 @@ void CQtPlatformUi::CloseMessageBoxes(QWidget* parent) {
         else
             box->reject();
     }
+}
+
+void CQtPlatformUi::ShowWindow(QWidget& window) {
+    window.show();
+    window.raise();
+    window.activateWindow();
 }
 
 void CQtPlatformUi::KeepOpen(QDialog&) {

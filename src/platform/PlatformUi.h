@@ -47,11 +47,18 @@ public:
     // A running dialog that has ended its work and now stays open until the
     // user closes it (a job's summary of what failed).
     virtual void KeepOpen(QDialog& dialog) = 0;
+    // Shows one of the program's own windows that leave the main window
+    // usable (the help pages) and brings it to the front.
+    virtual void ShowWindow(QWidget& window) = 0;
 };
 
 // The Qt dialogs and QDesktopServices.
 class CQtPlatformUi : public IPlatformUi {
 public:
+    // openerWaitMs: how long OpenUrl waits for the system's opener to say
+    // whether it found a browser.
+    explicit CQtPlatformUi(int openerWaitMs = 2000) : openerWaitMs(openerWaitMs) {}
+
     MsgResult MessageBox(QWidget* parent, const QString& text, const QString& caption,
                          MsgButtons buttons, MsgIcon icon) override;
     QString OpenFileName(QWidget* parent, const QString& filter) override;
@@ -61,8 +68,10 @@ public:
     int RunDialog(QDialog& dialog) override;
     void CloseMessageBoxes(QWidget* parent) override;
     void KeepOpen(QDialog& dialog) override;
+    void ShowWindow(QWidget& window) override;
 
 private:
+    int openerWaitMs;
     // The boxes whose MessageBox call has not returned yet, innermost last.
     std::vector<QPointer<QMessageBox>> openBoxes;
 };

@@ -8,6 +8,7 @@
 #include <QMenuBar>
 #include <QScrollBar>
 #include <QSplitter>
+#include <QTextBrowser>
 #include <QTest>
 #include <QToolButton>
 #include <QTreeView>
@@ -386,11 +387,36 @@ TEST_F(FrameCommandTest, HelpOpensTheBundledPages) {
     }
     EXPECT_TRUE(ui.shown.empty());
 
+    EXPECT_TRUE(ui.shownWindows.isEmpty());
+}
+
+// No browser: the bundled pages show in a window of the program's own.
+TEST_F(FrameCommandTest, HelpWithoutABrowserShowsThePagesItself) {
+    auto frame = StartFrame();
     ui.browserWorks = false;
     frame->Action(cmd::kOnlineHelp)->trigger();
-    ASSERT_EQ(ui.shown.size(), 1u);
-    EXPECT_EQ(ui.shown[0].text, QStringLiteral("Error starting the default web browser."));
-    EXPECT_EQ(ui.shown[0].icon, MsgIcon::Error);
+    EXPECT_TRUE(ui.shown.empty()) << ui.Texts().join(QLatin1Char('|')).toStdString();
+    ASSERT_EQ(ui.shownWindows, QStringList{"Velmora Help"});
+    auto* page = frame->findChild<QTextBrowser*>(QStringLiteral("helpPage"));
+    ASSERT_NE(page, nullptr);
+    EXPECT_TRUE(page->window()->isVisible());
+    EXPECT_TRUE(page->source().toString().endsWith(QStringLiteral("/tut.html")));
+    const QString tutorial = page->toPlainText();
+    EXPECT_TRUE(tutorial.contains(QStringLiteral("Velmora")));
+
+    frame->Action(cmd::kOnlineInfo)->trigger();
+    EXPECT_EQ(ui.shownWindows.size(), 2);
+    EXPECT_EQ(frame->findChildren<QTextBrowser*>(QStringLiteral("helpPage")).size(), 1);  // the same window
+    EXPECT_TRUE(page->source().toString().endsWith(QStringLiteral("/index.html")));
+    EXPECT_NE(page->toPlainText(), tutorial);
+
+    // The page's link to the tutorial, followed with the keyboard.
+    page->setFocus();
+    QTest::keyClick(page, Qt::Key_Tab);
+    QTest::keyClick(page, Qt::Key_Return);
+    EXPECT_TRUE(page->source().toString().endsWith(QStringLiteral("/tut.html")));
+    EXPECT_EQ(page->toPlainText(), tutorial);
+    EXPECT_TRUE(ui.shown.empty());
 }
 
 TEST_F(FrameCommandTest, AboutAndContactsBoxes) {

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QMessageBox>
 #include <QString>
 #include <QTimer>
@@ -194,3 +197,43 @@ TEST(QtPlatformUiTest, ClosingTheBoxesOverAWindowAnswersThemWithEscape) {
         EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     }
 }
+
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+// The system's opener (xdg-open) is asked to show a page; its answer decides
+// whether a browser showed it. A stand-in opener on the PATH plays each part.
+TEST(QtPlatformUiTest, OpenUrlTellsWhetherTheOpenerFoundABrowser) {
+    QTemporaryDir bin;
+    ASSERT_TRUE(bin.isValid());
+    const QByteArray oldPath = qgetenv("PATH");
+    qputenv("PATH", bin.path().toLocal8Bit() + ':' + oldPath);
+    const QString opener = bin.filePath(QStringLiteral("xdg-open"));
+    const QString seen = bin.filePath(QStringLiteral("seen"));
+    auto script = [&](const QByteArray& body) {
+        QFile f(opener);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write("#!/bin/sh\nprintf '%s' \"$1\" > '" + seen.toLocal8Bit() + "'\n" + body + "\n");
+        f.close();
+        f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    };
+    const QUrl page = QUrl::fromLocalFile(bin.filePath(QStringLiteral("tut.html")));
+    CQtPlatformUi ui(1500);
+
+    script("exit 3");  // "no method available": no browser
+    EXPECT_FALSE(ui.OpenUrl(page));
+    QFile arg(seen);
+    ASSERT_TRUE(arg.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromLocal8Bit(arg.readAll()), page.toString());
+    arg.close();
+
+    script("exit 0");  // handed to a browser
+    EXPECT_TRUE(ui.OpenUrl(page));
+
+    script("sleep 3");  // a browser running in the opener's foreground
+    CQtPlatformUi brief(300);
+    QElapsedTimer took;
+    took.start();
+    EXPECT_TRUE(brief.OpenUrl(page));
+    EXPECT_LT(took.elapsed(), 2500);
+    qputenv("PATH", oldPath);
+}
+#endif

@@ -3,6 +3,7 @@
 #include <QDialog>
 #include <QEventLoop>
 #include <QTimer>
+#include <QWidget>
 
 namespace guitest {
 
@@ -101,6 +102,11 @@ void ScriptedUi::KeepOpen(QDialog& dialog) {
         step(dialog);
     }
     if (dialog.isVisible()) dialog.accept();
+}
+
+void ScriptedUi::ShowWindow(QWidget& window) {
+    shownWindows << window.windowTitle();
+    window.show();
 }
 
 QStringList ScriptedUi::Texts() const {

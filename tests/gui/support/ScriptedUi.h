@@ -37,6 +37,8 @@ public:
     // Records the dialog, hands it to the next keep-open step if there is
     // one, and closes it (accepted) if the step left it open.
     void KeepOpen(QDialog& dialog) override;
+    // Records the window's title; the window is shown as the Qt version does.
+    void ShowWindow(QWidget& window) override;
 
     // Texts of every message box so far, in order.
     QStringList Texts() const;
@@ -61,6 +63,7 @@ public:
     QStringList dialogTitles;
     std::deque<std::function<void(QDialog&)>> keepOpenSteps;
     QStringList keptOpen;  // titles of the dialogs that stayed open
+    QStringList shownWindows;
 
     bool holdQuestions = false;
     int holdLimitMs = 20000;
