@@ -10,6 +10,7 @@
 
 #include "app/AppMessages.h"
 #include "app/Icons.h"
+#include "listview/NameTips.h"
 #include "platform/Paths.h"
 
 CLeftView::CLeftView(QWidget* parent) : QTreeWidget(parent) {
@@ -21,6 +22,8 @@ CLeftView::CLeftView(QWidget* parent) : QTreeWidget(parent) {
     setUniformRowHeights(true);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setIconSize(QSize(16, 16));
+    // Names the pane is too narrow for show in full as tool tips.
+    setItemDelegate(new listview::CNameTipDelegate(this));
     connect(this, &QTreeWidget::itemSelectionChanged, this, &CLeftView::OnSelectionChanged);
     connect(this, &QTreeWidget::itemExpanded, this, &CLeftView::OnItemExpanding);
     connect(this, &QTreeWidget::itemCollapsed, this, [this](QTreeWidgetItem* node) {

@@ -243,7 +243,9 @@ void CMainFrame::OnCreate() {
     connect(Action(cmd::kStatusBar), &QAction::toggled, statusBarWidget, &QWidget::setVisible);
     Action(cmd::kToolbar)->setChecked(true);
     Action(cmd::kStatusBar)->setChecked(true);
-    setGeometry(100, 100, 600, 450);
+    // Wide enough for the whole tool bar, About included; a stored placement
+    // replaces this in ActivateFrame.
+    setGeometry(100, 100, std::max(600, toolBar->sizeHint().width()), 450);
 }
 
 bool CMainFrame::OnCreateClient() {

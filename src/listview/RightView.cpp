@@ -14,6 +14,7 @@
 
 #include "app/Icons.h"
 #include "listview/FolderTree.h"
+#include "listview/NameTips.h"
 #include "listview/ArchiveListing.h"
 #include "listview/ListMessages.h"
 #include "platform/Paths.h"
@@ -56,6 +57,7 @@ CRightView::CRightView(platform::IPlatformUi& ui, QWidget* parent) : QWidget(par
     stack->addWidget(details);
 
     for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(details), static_cast<QAbstractItemView*>(icons)}) {
+        view->setItemDelegate(new listview::CNameTipDelegate(view));
         view->installEventFilter(this);
         view->viewport()->installEventFilter(this);
         // Drops go to the pane itself, which takes files from anywhere on it.
