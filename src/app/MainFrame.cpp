@@ -38,6 +38,18 @@ const char* const kColWidthNormalKey = "ColWidthNormal";
 
 QString Key(const char* k) { return QString::fromLatin1(k); }
 
+// The list's file commands: what runs them and the flag that enables them.
+// A new list command (such as a test of the selected archives) is one row
+// here, one flag and handler in the list, one entry in its pop-up menu.
+const struct {
+    int id;
+    void (CRightView::*run)();
+    bool CRightView::*allowed;
+} kListCommands[] = {{cmd::kAdd, &CRightView::AddSelected, &CRightView::canAdd},
+                     {cmd::kDelete, &CRightView::DeleteSelected, &CRightView::canDelete},
+                     {cmd::kExtractTo, &CRightView::ExtractTo, &CRightView::canExtract},
+                     {cmd::kExtractHere, &CRightView::ExtractHere, &CRightView::canExtractHere}};
+
 // A stored rectangle is used only when it could be a window on some screen;
 // anything else is damage and the created position stays.
 bool UsableRect(const QRect& r) {
@@ -221,10 +233,7 @@ void CMainFrame::BuildToolBar() {
 
 void CMainFrame::ConnectListCommands() {
     CRightView* list = rightView;
-    connect(Action(cmd::kAdd), &QAction::triggered, list, &CRightView::AddSelected);
-    connect(Action(cmd::kDelete), &QAction::triggered, list, &CRightView::DeleteSelected);
-    connect(Action(cmd::kExtractTo), &QAction::triggered, list, &CRightView::ExtractTo);
-    connect(Action(cmd::kExtractHere), &QAction::triggered, list, &CRightView::ExtractHere);
+    for (const auto& c : kListCommands) connect(Action(c.id), &QAction::triggered, list, c.run);
     // Also while the tree is active: the change is made on the list.
     connect(Action(cmd::kSelectAll), &QAction::triggered, list, &CRightView::SelectAll);
     connect(Action(cmd::kDeselectAll), &QAction::triggered, list, &CRightView::DeselectAll);
@@ -412,10 +421,8 @@ void CMainFrame::OnFocusChanged(QWidget*, QWidget* now) {
 }
 
 void CMainFrame::UpdateCommandUi() {
-    Action(cmd::kAdd)->setEnabled(listActive && rightView->canAdd);
-    Action(cmd::kDelete)->setEnabled(listActive && rightView->canDelete);
-    Action(cmd::kExtractTo)->setEnabled(listActive && rightView->canExtract);
-    Action(cmd::kExtractHere)->setEnabled(listActive && rightView->canExtractHere);
+    // The list's commands act only while the list is the active pane.
+    for (const auto& c : kListCommands) Action(c.id)->setEnabled(listActive && rightView->*c.allowed);
     const int checked[] = {cmd::kLargeIcons, cmd::kDetails, cmd::kSmallIcons, cmd::kList};
     Action(checked[rightView->Type()])->setChecked(true);
 }
