@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QPushButton>
@@ -7,6 +8,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <memory>
 #include <thread>
 #include <utility>
 
@@ -54,33 +56,54 @@ void AbortWhenWorkingOn(CJobDialog& job, guitest::ScriptedUi& ui, const QString&
 // What the job did while its abort question was held open.
 struct HeldQuestion {
     bool asked = false;
-    int64_t early = -1, late = -1;  // streams done, 0.8 s and 1.6 s into the question
+    int64_t early = -1, late = -1;  // streams done once they settled, and 0.8 s later
     bool runningLate = false;
     bool pausedLate = false;
 };
 
-// Presses Abort once the job works on the file of logLine; the question stays
-// open for 1.6 s while the job is watched, then gets answer.
+// Presses Abort once the job works on the file of logLine and holds the
+// question open: the streams done are taken once they have not moved for
+// 0.4 s (at most 6 s into the question; a job coding the stream it was on
+// when asked needs a moment), again 0.8 s later, then the question gets answer.
 void HoldAbortQuestion(CJobDialog& job, guitest::ScriptedUi& ui, const QString& logLine, MsgResult answer,
                        HeldQuestion& seen) {
     ui.holdQuestions = true;
-    auto* timer = new QTimer(&job);
-    timer->setInterval(1);
-    QObject::connect(timer, &QTimer::timeout, &job, [&job, &ui, &seen, timer, logLine, answer] {
-        CPointCodec& engine = job.Archive().Engine();
-        if (!job.LogLines().contains(logLine) || engine.streamsDone.load() < 1) return;
-        timer->stop();
-        QTimer::singleShot(800, &job, [&] { seen.early = engine.streamsDone.load(); });
-        QTimer::singleShot(1600, &job, [&seen, &ui, &job, &engine, answer] {
-            seen.asked = ui.QuestionOpen();
-            seen.late = engine.streamsDone.load();
-            seen.runningLate = job.WorkerRunning();
-            seen.pausedLate = engine.Paused();
-            ui.Answer(answer);
+    CJobDialog* held = &job;
+    guitest::ScriptedUi* script = &ui;
+    HeldQuestion* watch = &seen;
+    CPointCodec* engine = &job.Archive().Engine();
+    auto* start = new QTimer(&job);
+    start->setInterval(1);
+    QObject::connect(start, &QTimer::timeout, &job, [=] {
+        if (!held->LogLines().contains(logLine) || engine->streamsDone.load() < 1) return;
+        start->stop();
+        auto* settle = new QTimer(held);
+        settle->setInterval(50);
+        auto last = std::make_shared<int64_t>(-1);
+        auto since = std::make_shared<QElapsedTimer>();
+        auto asked = std::make_shared<QElapsedTimer>();
+        asked->start();
+        QObject::connect(settle, &QTimer::timeout, held, [=] {
+            const int64_t now = engine->streamsDone.load();
+            if (now != *last) {
+                *last = now;
+                since->start();
+            }
+            if (since->elapsed() < 400 && asked->elapsed() < 6000) return;
+            settle->stop();
+            watch->early = now;
+            QTimer::singleShot(800, held, [=] {
+                watch->asked = script->QuestionOpen();
+                watch->late = engine->streamsDone.load();
+                watch->runningLate = held->WorkerRunning();
+                watch->pausedLate = engine->Paused();
+                script->Answer(answer);
+            });
         });
-        job.OnAbort();
+        settle->start();
+        held->OnAbort();
     });
-    timer->start();
+    start->start();
 }
 
 // A job of our own whose worker the test steers: it counts steps, each after
