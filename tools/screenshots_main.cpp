@@ -3,13 +3,17 @@
 #include <QApplication>
 #include <QDir>
 #include <QMenu>
+#include <QCursor>
+#include <QHelpEvent>
 #include <QPainter>
+#include <QToolTip>
 #include <QTimer>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 
 #include "LasGenerator.h"
@@ -36,14 +40,36 @@ public:
     QString BrowseFolder(QWidget*) override { return {}; }
     bool OpenUrl(const QUrl&) override { return false; }
     int RunDialog(QDialog&) override { return 0; }
+    void CloseMessageBoxes(QWidget*) override {}
+    void ShowWindow(QWidget& window) override { window.show(); }
+    // A dialog left open at the end of its job is photographed, then closed.
+    void KeepOpen(QDialog& dialog) override {
+        if (onKeepOpen) onKeepOpen(dialog);
+        dialog.accept();
+    }
+    std::function<void(QDialog&)> onKeepOpen;
 };
+
+// A name longer than the list's name column.
+const char* const kLongName = "block_17_flight_line_0042_north_strip.las";
+
+bool SavePixmap(const QPixmap& shot, const QString& folder, const char* name) {
+    const QString path = QDir(folder).filePath(QString::fromLatin1(name));
+    const bool ok = shot.save(path);
+    std::printf("%s %s\n", ok ? "wrote" : "FAILED", qPrintable(path));
+    return ok;
+}
 
 bool Save(QWidget& w, const QString& folder, const char* name) {
     QTest::qWait(50);
-    const QString path = QDir(folder).filePath(QString::fromLatin1(name));
-    const bool ok = w.grab().save(path);
-    std::printf("%s %s\n", ok ? "wrote" : "FAILED", qPrintable(path));
-    return ok;
+    return SavePixmap(w.grab(), folder, name);
+}
+
+// Pop-ups (menus, tool tips) are windows of their own: they are drawn onto
+// the shot of the window where the user would see them.
+void PaintOver(QPixmap& shot, const QWidget& window, QWidget& popup) {
+    QPainter painter(&shot);
+    painter.drawPixmap(window.mapFromGlobal(popup.mapToGlobal(QPoint(0, 0))), popup.grab());
 }
 
 }  // namespace
@@ -55,7 +81,6 @@ int main(int argc, char** argv) {
     qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
     QApplication app(argc, argv);
     CUnattendedUi ui;
-    platform::SetUi(&ui);
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config.path());
     if (argc < 2) {
         std::fprintf(stderr, "usage: %s OUTPUT_FOLDER\n", argv[0]);
@@ -69,19 +94,20 @@ int main(int argc, char** argv) {
     QDir().mkpath(root + QStringLiteral("/Flight lines"));
     QDir().mkpath(root + QStringLiteral("/Ground control"));
     QDir().mkpath(root + QStringLiteral("/Reports"));
-    const struct { const char* name; uint64_t points; int format; } files[] = {
-        {"strip_001.las", 60000, 1}, {"strip_002.las", 45000, 3}, {"strip_003.las", 80000, 0},
-        {"tile_4711.LAS", 20000, 2}};
+    const struct { const char* name; uint64_t points; int format; int minor; } files[] = {
+        {"strip_001.las", 60000, 1, 2}, {"strip_002.las", 45000, 3, 2}, {"strip_003.las", 80000, 0, 2},
+        {"tile_4711.LAS", 20000, 2, 2}, {kLongName, 30000, 1, 2}, {"waveform_13.las", 5000, 1, 3}};
     for (const auto& f : files) {
         LasGenOptions o;
         o.points = f.points;
         o.format = f.format;
+        o.versionMinor = f.minor;
         GenerateLasFile((root + QLatin1Char('/') + QString::fromLatin1(f.name)).toStdString(), o);
     }
     {
         // A real archive, made by the archive code from the files above.
         VMRAFile archive;
-        for (const char* f : {"strip_001.las", "strip_002.las", "tile_4711.LAS"})
+        for (const char* f : {"strip_001.las", "strip_002.las", "tile_4711.LAS", kLongName})
             archive.AddLasFile((root + QLatin1Char('/') + QString::fromLatin1(f)).toStdString(),
                                (root + QStringLiteral("/survey.vmra")).toStdString());
     }
@@ -96,7 +122,7 @@ int main(int argc, char** argv) {
     std::vector<platform::MountPoint> places{
         {QStringLiteral("/"), QStringLiteral("File System"), platform::MountKind::Root},
         {data.path() + QLatin1Char('/'), QStringLiteral("Project data"), platform::MountKind::Fixed}};
-    CMainFrame frame(&places);
+    CMainFrame frame(ui, &places);
     frame.resize(960, 600);
     frame.ActivateFrame();
     frame.resize(960, 600);
@@ -131,24 +157,66 @@ int main(int argc, char** argv) {
     list->UpdateCommandFlags();
     {
         std::unique_ptr<QMenu> menu(list->BuildContextMenu());
-        menu->popup(QPoint(0, 0));
+        const QWidget* view = list->ActiveView();
+        menu->popup(view->mapToGlobal(QPoint(120, 52)));
         QTest::qWait(50);
         QPixmap shot = frame.grab();
-        QPainter painter(&shot);
-        const QWidget* view = list->ActiveView();
-        const QPoint at = view->mapTo(&frame, QPoint(120, 52));
-        painter.drawPixmap(at, menu->grab());
-        painter.end();
-        const QString path = QDir(out).filePath(QStringLiteral("context-menu.png"));
-        const bool saved = shot.save(path);
-        std::printf("%s %s\n", saved ? "wrote" : "FAILED", qPrintable(path));
-        ok &= saved;
+        PaintOver(shot, frame, *menu);
+        ok &= SavePixmap(shot, out, "context-menu.png");
         menu->hide();
+    }
+
+    // The archive's entries with the tool tip over a name its column cuts off.
+    list->DeselectAll();
+    {
+        auto* view = list->DetailsView();
+        int row = -1;
+        for (int r = 0; r < list->ItemCount(); ++r)
+            if (list->ItemText(r) == QString::fromLatin1(kLongName)) row = r;
+        const QPoint at = view->visualRect(view->model()->index(row, 0)).center();
+        QCursor::setPos(view->viewport()->mapToGlobal(at));
+        QHelpEvent hover(QEvent::ToolTip, at, view->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(view->viewport(), &hover);
+        QTest::qWait(50);
+        QWidget* tip = nullptr;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->inherits("QTipLabel") && w->isVisible()) tip = w;
+        if (row < 0 || !tip) {
+            std::printf("FAILED no tool tip over the cut-off name\n");
+            ok = false;
+        } else {
+            QPixmap shot = frame.grab();
+            PaintOver(shot, frame, *tip);
+            ok &= SavePixmap(shot, out, "archive-name-tooltip.png");
+        }
+        QToolTip::hideText();
+    }
+
+    // The compression dialog at the end of a job that refused a file: it
+    // stays open with its log and the summary.
+    {
+        CCompressDialog job(ui, &frame);
+        job.archivePath = root + QStringLiteral("/Reports/flights.vmra");
+        for (const char* name : {"strip_003.las", "waveform_13.las", "strip_001.las"}) {
+            job.lasPaths << root + QLatin1Char('/') + QString::fromLatin1(name);
+            job.displayNames << QString::fromLatin1(name);
+        }
+        bool taken = false;
+        ui.onKeepOpen = [&](QDialog& dialog) {
+            taken = true;
+            ok &= Save(dialog, out, "job-summary.png");
+        };
+        job.exec();
+        ui.onKeepOpen = nullptr;
+        if (!taken) {
+            std::printf("FAILED the job closed without its summary\n");
+            ok = false;
+        }
     }
 
     // The compression dialog in the middle of a job.
     {
-        CCompressDialog job(&frame);
+        CCompressDialog job(ui, &frame);
         job.archivePath = root + QStringLiteral("/survey.vmra");
         job.lasPaths << bigLas << root + QStringLiteral("/strip_003.las");
         job.displayNames << QStringLiteral("block_17.las") << QStringLiteral("strip_003.las");

@@ -36,10 +36,6 @@ inline constexpr const char* kInverseSelection = "&Inverse selection\tCtrl+I";
 inline constexpr const char* kFind = "&Find\tCtrl+F";
 inline constexpr const char* kToolbar = "&Toolbar";
 inline constexpr const char* kStatusBar = "&Status Bar";
-inline constexpr const char* kLargeIcons = "Large icons";
-inline constexpr const char* kSmallIcons = "Small icons";
-inline constexpr const char* kList = "List";
-inline constexpr const char* kDetails = "Details";
 inline constexpr const char* kRefresh = "Refresh\tF5";
 inline constexpr const char* kOnlineHelp = "Online Help";
 inline constexpr const char* kOnlineInfo = "Online Info";
@@ -73,7 +69,7 @@ inline constexpr const char* kTbView = "View";
 inline constexpr const char* kTbAbout = "About";
 
 // Help, about and contacts.
-inline constexpr const char* kBrowserError = "Error starting the default web browser.";
+inline constexpr const char* kHelpCaption = "Velmora Help";
 inline constexpr const char* kAboutCaption = "About Velmora for LAS 1.2";
 inline constexpr const char* kContactsCaption = "Contacts";
 inline constexpr const char* kOk = "OK";

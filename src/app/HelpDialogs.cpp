@@ -6,6 +6,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QTextBrowser>
 #include <QVBoxLayout>
 
 #ifdef Q_OS_UNIX
@@ -64,6 +65,28 @@ CContactsDialog::CContactsDialog(QWidget* parent) : QDialog(parent) {
     layout->addLayout(buttons);
 }
 
+CHelpWindow::CHelpWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
+    setWindowTitle(QString::fromLatin1(appmsg::kHelpCaption));
+    browser = new QTextBrowser(this);
+    browser->setObjectName(QStringLiteral("helpPage"));
+    // Links to the web stay out: the window is for the bundled pages.
+    browser->setOpenExternalLinks(false);
+    auto* close = new QPushButton(QString::fromLatin1(appmsg::kClose), this);
+    connect(close, &QPushButton::clicked, this, &QWidget::close);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(close);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(browser, 1);
+    layout->addLayout(buttons);
+    resize(640, 560);
+}
+
+void CHelpWindow::ShowPage(const QString& page) {
+    appicons::EnsureResources();
+    browser->setSource(QUrl(QStringLiteral("qrc:/velmora/help/") + page));
+}
+
 namespace help {
 
 QUrl LocalPageUrl(const QString& page) {
@@ -92,11 +115,9 @@ QUrl LocalPageUrl(const QString& page) {
     return QUrl::fromLocalFile(QDir(folder).filePath(page));
 }
 
-void OpenHelpPage(QWidget* parent, const QString& page) {
+bool OpenInBrowser(platform::IPlatformUi& ui, const QString& page) {
     const QUrl url = LocalPageUrl(page);
-    if (url.isEmpty() || !platform::Ui().OpenUrl(url))
-        platform::ShowMessage(parent, appmsg::kBrowserError, platform::MsgButtons::Ok,
-                              platform::MsgIcon::Error);
+    return !url.isEmpty() && ui.OpenUrl(url);
 }
 
 }  // namespace help

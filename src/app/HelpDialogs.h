@@ -3,6 +3,9 @@
 #include <QDialog>
 #include <QString>
 #include <QUrl>
+#include <QWidget>
+
+#include "platform/PlatformUi.h"
 
 // The about box and the contacts dialog.
 class CAboutDlg : public QDialog {
@@ -17,6 +20,22 @@ public:
     explicit CContactsDialog(QWidget* parent = nullptr);
 };
 
+class QTextBrowser;
+
+// The help pages shown by the program itself, for a machine without a web
+// browser: the pages come from the program's resources, links between them
+// work, and the main window stays usable beside it.
+class CHelpWindow : public QWidget {
+    Q_OBJECT
+public:
+    explicit CHelpWindow(QWidget* parent = nullptr);
+    // page is a bundled page's file name (help::kIndexPage, help::kTutorialPage).
+    void ShowPage(const QString& page);
+
+private:
+    QTextBrowser* browser = nullptr;
+};
+
 namespace help {
 inline constexpr const char* kIndexPage = "index.html";
 inline constexpr const char* kTutorialPage = "tut.html";
@@ -25,7 +44,7 @@ inline constexpr const char* kTutorialPage = "tut.html";
 // into a folder of its own the first time; an empty URL when that fails.
 QUrl LocalPageUrl(const QString& page);
 
-// Opens a bundled page in the default browser; shows the browser error when
-// that cannot be done.
-void OpenHelpPage(QWidget* parent, const QString& page);
+// Opens a bundled page in the default browser; false when no browser could
+// be started.
+bool OpenInBrowser(platform::IPlatformUi& ui, const QString& page);
 }  // namespace help

@@ -10,7 +10,7 @@
 
 #include "app/AppMessages.h"
 #include "app/Icons.h"
-#include "listview/RightView.h"
+#include "listview/NameTips.h"
 #include "platform/Paths.h"
 
 CLeftView::CLeftView(QWidget* parent) : QTreeWidget(parent) {
@@ -22,6 +22,8 @@ CLeftView::CLeftView(QWidget* parent) : QTreeWidget(parent) {
     setUniformRowHeights(true);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setIconSize(QSize(16, 16));
+    // Names the pane is too narrow for show in full as tool tips.
+    setItemDelegate(new listview::CNameTipDelegate(this));
     connect(this, &QTreeWidget::itemSelectionChanged, this, &CLeftView::OnSelectionChanged);
     connect(this, &QTreeWidget::itemExpanded, this, &CLeftView::OnItemExpanding);
     connect(this, &QTreeWidget::itemCollapsed, this, [this](QTreeWidgetItem* node) {
@@ -226,7 +228,6 @@ void CLeftView::OpenPathInTree(const QString& path) {
         clearSelection();
     }
     quiet = false;
-    if (rightView) rightView->ShowPath(path);
     emit NodeListed(path);
 }
 
@@ -271,7 +272,6 @@ void CLeftView::OnSelectionChanged() {
 
 void CLeftView::ListSelected() {
     selectedPath = GetItemPath(SelectedNode());
-    if (rightView) rightView->ShowPath(selectedPath);
     emit NodeListed(selectedPath);
 }
 
@@ -304,4 +304,24 @@ QTreeWidgetItem* CLeftView::AddArchiveNode(QTreeWidgetItem* folder, const QStrin
     }
     SelectNode(node, false);
     return node;
+}
+
+bool CLeftView::SelectParent() {
+    QTreeWidgetItem* node = SelectedNode();
+    if (!node || !node->parent()) return false;
+    SelectNode(node->parent(), false);
+    return true;
+}
+
+bool CLeftView::SelectChild(const QString& name) {
+    QTreeWidgetItem* child = ChildNamed(SelectedNode(), name);
+    if (!child) return false;
+    SelectNode(child, false);
+    return true;
+}
+
+void CLeftView::AddArchiveToSelectedFolder(const QString& name) {
+    QTreeWidgetItem* node = SelectedNode();
+    if (KindOf(node) == kArchiveNode) node = node->parent();
+    AddArchiveNode(node, name);
 }

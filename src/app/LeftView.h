@@ -4,13 +4,13 @@
 
 #include <vector>
 
+#include "listview/FolderTree.h"
 #include "platform/Mounts.h"
-
-class CRightView;
 
 // The folder tree: the top-level places (root, home, mounted volumes), their
 // folders, read from disk on first expansion, and the archives of each folder.
-class CLeftView : public QTreeWidget {
+// What it selects for listing it announces with NodeListed.
+class CLeftView : public QTreeWidget, public IFolderTree {
     Q_OBJECT
 public:
     enum NodeKind { kDriveNode = 1, kFolderNode = 2, kArchiveNode = 3 };
@@ -25,18 +25,22 @@ public:
     void OnInitialUpdate();
     void OnInitialUpdate(const std::vector<platform::MountPoint>& mounts);
 
-    void SetRightView(CRightView* view) { rightView = view; }
-
     // Path of a node: places and folders end with a separator, archives not.
     QString GetItemPath(const QTreeWidgetItem* node) const;
     void FillDrives();
     QTreeWidgetItem* AddDriveNode(const platform::MountPoint& mount);
     QTreeWidgetItem* ExpandNode(QTreeWidgetItem* node, const QString& name);
-    void SelectPath(const QString& path);
+    void SelectPath(const QString& path) override;
     // Walks to the node of path without selecting on the way, selects it and
     // has the list show path. Part of the frame's Open command.
     void OpenPathInTree(const QString& path);
-    void RefreshTree();
+    void RefreshTree() override;
+
+    bool HasSelectedNode() const override { return SelectedNode() != nullptr; }
+    QString SelectedPath() const override { return GetItemPath(SelectedNode()); }
+    bool SelectParent() override;
+    bool SelectChild(const QString& name) override;
+    void AddArchiveToSelectedFolder(const QString& name) override;
 
     QTreeWidgetItem* SelectedNode() const;
     // The archive node of name below folder (made when the folder has not
@@ -54,6 +58,7 @@ public:
     QString selectedPath;
 
 signals:
+    // The list is to show path: the node of path was selected or opened.
     void NodeListed(const QString& path);
 
 private:
@@ -64,7 +69,6 @@ private:
     void ListSelected();
     void AddPlaceholder(QTreeWidgetItem* node);
 
-    CRightView* rightView = nullptr;
     std::vector<platform::MountPoint> mounts;
     bool useSystemMounts = true;
     int folderReads = 0;

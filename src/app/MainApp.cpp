@@ -38,17 +38,18 @@ bool CMainApp::Run(int argc, char** argv, int* exitCode) {
     QApplication::setOrganizationName(QString::fromLatin1(platform::CSettingsStore::kOrganization));
     QApplication::setApplicationName(QString::fromLatin1(platform::CSettingsStore::kApplication));
 
+    platform::CQtPlatformUi ui;
     QString archive;
     if (argc == 2) {
         archive = ArchiveArgument(QString::fromLocal8Bit(argv[1]));
         if (archive.isEmpty()) {
-            platform::ShowMessage(nullptr, appmsg::kFileDoesntExist);
+            platform::ShowMessage(ui, nullptr, appmsg::kFileDoesntExist);
             return false;
         }
         platform::CSettingsStore::Write(QStringLiteral("Path"), archive);
     }
 
-    CMainFrame frame;
+    CMainFrame frame(ui);
     frame.ActivateFrame();
     if (!archive.isEmpty()) frame.AddRecentFile(archive);
     *exitCode = app.exec();

@@ -19,6 +19,7 @@
 #include "app/Icons.h"
 #include "app/LeftView.h"
 #include "app/MyToolBar.h"
+#include "listview/ListMessages.h"
 #include "listview/RightView.h"
 #include "platform/Paths.h"
 #include "platform/PlatformUi.h"
@@ -37,6 +38,18 @@ const char* const kColWidthNormalKey = "ColWidthNormal";
 
 QString Key(const char* k) { return QString::fromLatin1(k); }
 
+// The list's file commands: what runs them and the flag that enables them.
+// A new list command (such as a test of the selected archives) is one row
+// here, one flag and handler in the list, one entry in its pop-up menu.
+const struct {
+    int id;
+    void (CRightView::*run)();
+    bool CRightView::*allowed;
+} kListCommands[] = {{cmd::kAdd, &CRightView::AddSelected, &CRightView::canAdd},
+                     {cmd::kDelete, &CRightView::DeleteSelected, &CRightView::canDelete},
+                     {cmd::kExtractTo, &CRightView::ExtractTo, &CRightView::canExtract},
+                     {cmd::kExtractHere, &CRightView::ExtractHere, &CRightView::canExtractHere}};
+
 // A stored rectangle is used only when it could be a window on some screen;
 // anything else is damage and the created position stays.
 bool UsableRect(const QRect& r) {
@@ -48,8 +61,9 @@ bool UsableRect(const QRect& r) {
 }
 }  // namespace
 
-CMainFrame::CMainFrame(const std::vector<platform::MountPoint>* places, QWidget* parent)
-    : QMainWindow(parent), places(places) {
+CMainFrame::CMainFrame(platform::IPlatformUi& ui, const std::vector<platform::MountPoint>* places,
+                       QWidget* parent)
+    : QMainWindow(parent), places(places), ui(ui) {
     setObjectName(QStringLiteral("mainFrame"));
     OnCreate();
     OnCreateClient();
@@ -59,16 +73,15 @@ CMainFrame::CMainFrame(const std::vector<platform::MountPoint>* places, QWidget*
     else
         leftView->OnInitialUpdate();
     connect(qApp, &QApplication::focusChanged, this, &CMainFrame::OnFocusChanged);
-    connect(qApp, &QGuiApplication::applicationStateChanged, this,
-            [this](Qt::ApplicationState state) {
-                static bool seenActive = false;
-                if (state != Qt::ApplicationActive) return;
-                // The first activation is the start itself; later ones mean
-                // the user comes back from another program, and the disk may
-                // have changed meanwhile.
-                if (seenActive) OnApplicationActivated();
-                seenActive = true;
-            });
+    // The user comes to the window from another program, and the disk may
+    // have changed meanwhile. The first activation is normally the start
+    // itself, unless the program was active already when this frame was made.
+    seenActive = QGuiApplication::applicationState() == Qt::ApplicationActive;
+    connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
+        if (state != Qt::ApplicationActive) return;
+        OnApplicationActivated();
+        seenActive = true;
+    });
     connect(rightView, &CRightView::Listed, this, &CMainFrame::UpdateCommandUi);
     connect(rightView, &CRightView::FlagsChanged, this, &CMainFrame::UpdateCommandUi);
     ConnectListCommands();
@@ -103,10 +116,10 @@ void CMainFrame::BuildActions() {
     MakeAction(cmd::kStatusBar, appmsg::kStatusBar)->setCheckable(true);
     viewGroup = new QActionGroup(this);
     viewGroup->setExclusive(true);
-    for (auto [id, text] : {std::pair{cmd::kLargeIcons, appmsg::kLargeIcons},
-                            std::pair{cmd::kSmallIcons, appmsg::kSmallIcons},
-                            std::pair{cmd::kList, appmsg::kList},
-                            std::pair{cmd::kDetails, appmsg::kDetails}}) {
+    for (auto [id, text] : {std::pair{cmd::kLargeIcons, listmsg::kLargeIcons},
+                            std::pair{cmd::kSmallIcons, listmsg::kSmallIcons},
+                            std::pair{cmd::kList, listmsg::kList},
+                            std::pair{cmd::kDetails, listmsg::kDetails}}) {
         QAction* a = MakeAction(id, text);
         a->setCheckable(true);
         viewGroup->addAction(a);
@@ -220,16 +233,11 @@ void CMainFrame::BuildToolBar() {
 
 void CMainFrame::ConnectListCommands() {
     CRightView* list = rightView;
-    connect(Action(cmd::kAdd), &QAction::triggered, list, &CRightView::AddSelected);
-    connect(Action(cmd::kDelete), &QAction::triggered, list, &CRightView::DeleteSelected);
-    connect(Action(cmd::kExtractTo), &QAction::triggered, list, &CRightView::ExtractTo);
-    connect(Action(cmd::kExtractHere), &QAction::triggered, list, &CRightView::ExtractHere);
-    // While the tree is active the frame makes the same selection change,
-    // but leaves the list's command flags alone.
-    connect(Action(cmd::kSelectAll), &QAction::triggered, this, [this] { rightView->SelectAll(listActive); });
-    connect(Action(cmd::kDeselectAll), &QAction::triggered, this, [this] { rightView->DeselectAll(listActive); });
-    connect(Action(cmd::kInvertSelection), &QAction::triggered, this,
-            [this] { rightView->InvertSelection(listActive); });
+    for (const auto& c : kListCommands) connect(Action(c.id), &QAction::triggered, list, c.run);
+    // Also while the tree is active: the change is made on the list.
+    connect(Action(cmd::kSelectAll), &QAction::triggered, list, &CRightView::SelectAll);
+    connect(Action(cmd::kDeselectAll), &QAction::triggered, list, &CRightView::DeselectAll);
+    connect(Action(cmd::kInvertSelection), &QAction::triggered, list, &CRightView::InvertSelection);
     connect(Action(cmd::kFind), &QAction::triggered, list, &CRightView::FindAndSelect);
     connect(Action(cmd::kNew), &QAction::triggered, list, &CRightView::NewArchive);
 }
@@ -244,7 +252,9 @@ void CMainFrame::OnCreate() {
     connect(Action(cmd::kStatusBar), &QAction::toggled, statusBarWidget, &QWidget::setVisible);
     Action(cmd::kToolbar)->setChecked(true);
     Action(cmd::kStatusBar)->setChecked(true);
-    setGeometry(100, 100, 600, 450);
+    // Wide enough for the whole tool bar, About included; a stored placement
+    // replaces this in ActivateFrame.
+    setGeometry(100, 100, std::max(600, toolBar->sizeHint().width()), 450);
 }
 
 bool CMainFrame::OnCreateClient() {
@@ -259,15 +269,17 @@ bool CMainFrame::OnCreateClient() {
     rightWidth = std::clamp(rightWidth, 40, 8000);
 
     leftView = new CLeftView(splitter);
-    rightView = new CRightView(splitter);
+    rightView = new CRightView(ui, splitter);
     splitter->addWidget(leftView);
     splitter->addWidget(rightView);
     splitter->setStretchFactor(0, 0);
     splitter->setStretchFactor(1, 1);
     splitter->setSizes({leftWidth, rightWidth});
     setCentralWidget(splitter);
+    // The two panes meet only here: the list asks the tree through its
+    // interface, the tree says what to list through a signal.
     rightView->SetTree(leftView);
-    leftView->SetRightView(rightView);
+    connect(leftView, &CLeftView::NodeListed, rightView, &CRightView::ShowPath);
     return true;
 }
 
@@ -409,10 +421,8 @@ void CMainFrame::OnFocusChanged(QWidget*, QWidget* now) {
 }
 
 void CMainFrame::UpdateCommandUi() {
-    Action(cmd::kAdd)->setEnabled(listActive && rightView->canAdd);
-    Action(cmd::kDelete)->setEnabled(listActive && rightView->canDelete);
-    Action(cmd::kExtractTo)->setEnabled(listActive && rightView->canExtract);
-    Action(cmd::kExtractHere)->setEnabled(listActive && rightView->canExtractHere);
+    // The list's commands act only while the list is the active pane.
+    for (const auto& c : kListCommands) Action(c.id)->setEnabled(listActive && rightView->*c.allowed);
     const int checked[] = {cmd::kLargeIcons, cmd::kDetails, cmd::kSmallIcons, cmd::kList};
     Action(checked[rightView->Type()])->setChecked(true);
 }
@@ -424,13 +434,13 @@ void CMainFrame::SetListType(int type) {
 
 void CMainFrame::OnOpen() {
     const QString path =
-        platform::Ui().OpenFileName(this, QString::fromLatin1(platform::kArchiveFilter));
+        ui.OpenFileName(this, QString::fromLatin1(platform::kArchiveFilter));
     if (path.isEmpty()) return;
     OpenPathInTree(path);
     AddRecentFile(path);
 }
 
-void CMainFrame::OnSaveAs() { platform::ShowMessage(this, appmsg::kNotImplemented); }
+void CMainFrame::OnSaveAs() { platform::ShowMessage(ui, this, appmsg::kNotImplemented); }
 
 void CMainFrame::OnRefresh() {
     rightView->currentPath = leftView->GetItemPath(leftView->SelectedNode());
@@ -439,7 +449,12 @@ void CMainFrame::OnRefresh() {
 }
 
 void CMainFrame::OnApplicationActivated() {
-    if (leftView->treeReady && !closing && !QApplication::activeModalWidget()) leftView->RefreshTree();
+    if (!leftView->treeReady || closing || QApplication::activeModalWidget()) return;
+    if (seenActive) leftView->RefreshTree();
+    // Also on the first activation, which may come long after the start (a
+    // window that was not given the focus); the list is listed again only
+    // when what it shows has changed on disk, so the start is not repeated.
+    rightView->RefreshIfChanged();
 }
 
 void CMainFrame::ShowViewMenu() {
@@ -448,17 +463,24 @@ void CMainFrame::ShowViewMenu() {
     styleMenu->exec(at);
 }
 
-void CMainFrame::OnOnlineHelp() { help::OpenHelpPage(this, QString::fromLatin1(help::kTutorialPage)); }
-void CMainFrame::OnOnlineInfo() { help::OpenHelpPage(this, QString::fromLatin1(help::kIndexPage)); }
+void CMainFrame::OnOnlineHelp() { ShowHelpPage(help::kTutorialPage); }
+void CMainFrame::OnOnlineInfo() { ShowHelpPage(help::kIndexPage); }
+
+void CMainFrame::ShowHelpPage(const char* page) {
+    if (help::OpenInBrowser(ui, QString::fromLatin1(page))) return;
+    if (!helpWindow) helpWindow = new CHelpWindow(this);
+    helpWindow->ShowPage(QString::fromLatin1(page));
+    ui.ShowWindow(*helpWindow);
+}
 
 void CMainFrame::OnContacts() {
     CContactsDialog dlg(this);
-    platform::Ui().RunDialog(dlg);
+    ui.RunDialog(dlg);
 }
 
 void CMainFrame::OnAbout() {
     CAboutDlg dlg(this);
-    platform::Ui().RunDialog(dlg);
+    ui.RunDialog(dlg);
 }
 
 void CMainFrame::OnNextPane() {
@@ -496,7 +518,7 @@ void CMainFrame::UpdateRecentMenu() {
             if (!QFileInfo::exists(file)) {
                 recentFiles.removeAll(file);
                 UpdateRecentMenu();
-                platform::ShowMessage(this, appmsg::kFileDoesntExist);
+                platform::ShowMessage(ui, this, appmsg::kFileDoesntExist);
                 return;
             }
             OpenPathInTree(file);

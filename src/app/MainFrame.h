@@ -5,10 +5,12 @@
 #include <QStringList>
 
 #include "platform/Mounts.h"
+#include "platform/PlatformUi.h"
 #include "platform/Settings.h"
 
 class CLeftView;
 class CRightView;
+class CHelpWindow;
 class CMyToolBar;
 class QAction;
 class QActionGroup;
@@ -23,7 +25,9 @@ class CMainFrame : public QMainWindow {
     Q_OBJECT
 public:
     // places replaces the machine's top-level places (tests use their own).
-    explicit CMainFrame(const std::vector<platform::MountPoint>* places = nullptr,
+    // ui answers every message box and dialog of the window; not owned.
+    explicit CMainFrame(platform::IPlatformUi& ui,
+                        const std::vector<platform::MountPoint>* places = nullptr,
                         QWidget* parent = nullptr);
     ~CMainFrame() override;
 
@@ -60,6 +64,8 @@ public slots:
     void ShowViewMenu();
     void OnOnlineHelp();
     void OnOnlineInfo();
+    // In the default browser, or in a window of our own when there is none.
+    void ShowHelpPage(const char* page);
     void OnContacts();
     void OnAbout();
     void OnNextPane();
@@ -86,6 +92,7 @@ private:
     CMyToolBar* toolBar = nullptr;
     CLeftView* leftView = nullptr;
     CRightView* rightView = nullptr;
+    CHelpWindow* helpWindow = nullptr;  // made when first needed
     QHash<int, QAction*> actions;
     QActionGroup* viewGroup = nullptr;
     QMenu* fileMenu = nullptr;
@@ -98,5 +105,7 @@ private:
     int rightWidth = 100;
     bool listActive = false;
     bool closing = false;
+    bool seenActive = false;  // this frame has seen the program active
     const std::vector<platform::MountPoint>* places = nullptr;
+    platform::IPlatformUi& ui;
 };

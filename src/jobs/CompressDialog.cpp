@@ -12,9 +12,9 @@ using platform::MsgButtons;
 using platform::MsgIcon;
 using platform::MsgResult;
 
-CCompressDialog::CCompressDialog(QWidget* parent)
-    : CJobDialog(parent, jobmsg::kCompressCaption, jobmsg::kQuitCompression,
-                 jobmsg::kQuitCompressionCaption) {}
+CCompressDialog::CCompressDialog(platform::IPlatformUi& ui, QWidget* parent)
+    : CJobDialog(ui, parent, jobmsg::kCompressCaption, jobmsg::kQuitCompression,
+                 jobmsg::kQuitCompressionCaption, jobmsg::kSummaryAdded) {}
 
 QString CCompressDialog::ProposedArchiveName(const QString& lasPath) {
     const qsizetype dot = lasPath.lastIndexOf(QLatin1Char('.'));
@@ -30,21 +30,21 @@ void CCompressDialog::Work() {
     Log(QString::fromLatin1(jobmsg::kCompressingFiles));
     const int count = static_cast<int>(lasPaths.size());
     if (count < 1 || displayNames.size() != lasPaths.size()) return;
-    for (int i = 0; i < count && !aborting; ++i) {
+    for (int i = 0; i < count; ++i) {
+        WaitWhilePaused();
+        if (aborting) break;
         SetFilesText(i + 1, count);
-        ProcessFile(lasPaths[i], displayNames[i]);
+        if (!ProcessFile(lasPaths[i], displayNames[i])) break;
     }
 }
 
-void CCompressDialog::ProcessFile(const QString& lasPath, const QString& name) {
+bool CCompressDialog::ProcessFile(const QString& lasPath, const QString& name) {
     SetProgress(0);
-    if (lasPath.isEmpty() || name.isEmpty()) return;
+    if (lasPath.isEmpty() || name.isEmpty()) return true;
     if (archivePath.isEmpty()) {
         const QString chosen = AskSaveFile(ProposedArchiveName(lasPath));
-        if (chosen.isEmpty()) {
-            stopDisplay = true;
-            return;
-        }
+        // Cancel in the chooser ends the whole command, not just this file.
+        if (chosen.isEmpty()) return false;
         archivePath = chosen;
     }
     if (!platform::HasSuffixNoCase(archivePath, QString::fromLatin1(jobmsg::kArchiveExtension)))
@@ -57,43 +57,45 @@ void CCompressDialog::ProcessFile(const QString& lasPath, const QString& name) {
 
     const std::string las = platform::ToCore(lasPath);
     const std::string arc = platform::ToCore(archivePath);
+    // Every failure is in the log, so the user sees at the end which files
+    // went in and which did not.
+    const QString failedLine = QString::fromLatin1(jobmsg::kCompressingFile) + name;
     bool exists = false;
     try {
         exists = archive.ContainsEntry(arc, las);
-    } catch (const CLasException& e) {
-        ShowError(platform::FromCore(e.Message()));
-        return;
     } catch (const std::exception& e) {
+        ++tally.failed;
         ShowError(platform::FromCore(e.what()));
-        return;
+        Log(failedLine + QString::fromLatin1(jobmsg::kFailed));
+        return true;
     }
 
     if (exists) {
         const MsgResult answer = Ask(name + QString::fromLatin1(jobmsg::kLasExists), MsgButtons::OkCancel,
                                      MsgIcon::Question);
-        if (answer != MsgResult::Ok || aborting) {
+        if (aborting) return true;
+        if (answer != MsgResult::Ok) {
+            ++tally.skipped;
             stopDisplay = true;
-            return;
+            return true;
         }
     }
     try {
         archive.AddLasFile(las, arc);
     } catch (const CStopRequested&) {
         // Abort: the archive code has put the archive back; nothing to report.
-        return;
-    } catch (const CLasException& e) {
-        if (aborting) return;
-        if (exists) stopDisplay = true;
-        ShowError(platform::FromCore(e.Message()));
-        if (e.canContinue)
-            Log(QString::fromLatin1(jobmsg::kCompressingFile) + name +
-                QString::fromLatin1(exists ? jobmsg::kFailure : jobmsg::kFailed));
-        else if (!exists)
-            stopDisplay = true;
-        return;
+        return true;
     } catch (const std::exception& e) {
+        if (aborting) return true;
+        const auto* lasError = dynamic_cast<const CLasException*>(&e);
+        const bool refused = lasError && lasError->canContinue;
+        ++(refused ? tally.refused : tally.failed);
+        if (exists || !refused) stopDisplay = true;
         ShowError(platform::FromCore(e.what()));
-        return;
+        Log(failedLine + QString::fromLatin1(exists ? jobmsg::kFailure : jobmsg::kFailed));
+        return true;
     }
+    ++tally.done;
     if (archiveCreated) archiveCreated = QFileInfo::exists(archivePath);
+    return true;
 }

@@ -10,7 +10,7 @@
 class CCompressDialog : public CJobDialog {
     Q_OBJECT
 public:
-    explicit CCompressDialog(QWidget* parent = nullptr);
+    explicit CCompressDialog(platform::IPlatformUi& ui, QWidget* parent = nullptr);
     ~CCompressDialog() override { StopAndJoin(); }
 
     // The proposed archive name for a LAS path: its extension replaced by
@@ -27,5 +27,6 @@ protected:
     void RequestStop() override;
 
 private:
-    void ProcessFile(const QString& lasPath, const QString& name);
+    // False when the job is to end here (the user cancelled the archive).
+    bool ProcessFile(const QString& lasPath, const QString& name);
 };

@@ -10,7 +10,7 @@
 class CDecompressDialog : public CJobDialog {
     Q_OBJECT
 public:
-    explicit CDecompressDialog(QWidget* parent = nullptr);
+    explicit CDecompressDialog(platform::IPlatformUi& ui, QWidget* parent = nullptr);
     ~CDecompressDialog() override { StopAndJoin(); }
 
     QString archivePath;

@@ -13,14 +13,15 @@
 #include <QWindowStateChangeEvent>
 
 #include "jobs/JobMessages.h"
+#include "las/LasException.h"
 
 using platform::MsgButtons;
 using platform::MsgIcon;
 using platform::MsgResult;
 
-CJobDialog::CJobDialog(QWidget* parent, const char* caption, const char* question,
-                       const char* questionCaption)
-    : QDialog(parent), question(question), questionCaption(questionCaption) {
+CJobDialog::CJobDialog(platform::IPlatformUi& ui, QWidget* parent, const char* caption,
+                       const char* question, const char* questionCaption, const char* doneVerb)
+    : QDialog(parent), ui(ui), question(question), questionCaption(questionCaption), doneVerb(doneVerb) {
     setWindowTitle(QString::fromLatin1(caption));
     setModal(true);
 
@@ -43,6 +44,10 @@ CJobDialog::CJobDialog(QWidget* parent, const char* caption, const char* questio
     abortButton = new QPushButton(QString::fromLatin1(jobmsg::kAbort), this);
     abortButton->setObjectName(QStringLiteral("abort"));  // 1013
     connect(abortButton, &QPushButton::clicked, this, &CJobDialog::OnAbort);
+    closeButton = new QPushButton(QString::fromLatin1(jobmsg::kClose), this);
+    closeButton->setObjectName(QStringLiteral("close"));
+    closeButton->hide();
+    connect(closeButton, &QPushButton::clicked, this, &QDialog::accept);
 
     auto* grid = new QGridLayout;
     grid->addWidget(new QLabel(QString::fromLatin1(jobmsg::kFileLabel), this), 0, 0);
@@ -54,6 +59,7 @@ CJobDialog::CJobDialog(QWidget* parent, const char* caption, const char* questio
     side->addWidget(filesLabel);
     side->addStretch(1);
     side->addWidget(abortButton);
+    side->addWidget(closeButton);
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(log, 1);
     bottom->addLayout(side);
@@ -81,13 +87,28 @@ void CJobDialog::StopAndJoin() {
     }
 }
 
-int CJobDialog::exec() {
+void CJobDialog::ResetForRun() {
+    // A dialog object may serve several runs (one folder for many archives):
+    // nothing of the last run may show in the next.
     stopDisplay = false;
     aborting = false;
     workerDone = false;
+    asking = false;
+    finishPending = false;
+    tally = JobTally{};
+    log->clear();
+    for (QLabel* label : {archiveLabel, ratioLabel, actionLabel, filesLabel}) label->clear();
     progress->setRange(0, 100);
     progress->setValue(0);
+    closeButton->hide();
+    abortButton->show();
+    abortButton->setEnabled(true);
     archive.ClearStopRequest();
+    archive.Engine().Resume();
+}
+
+int CJobDialog::exec() {
+    ResetForRun();
     display->start();
     worker = std::thread([this] {
         try {
@@ -103,8 +124,32 @@ int CJobDialog::exec() {
 
 void CJobDialog::OnWorkerFinished() {
     if (worker.joinable()) worker.join();
+    if (asking) {
+        // The worker was past its last check point: the question has nothing
+        // left to stop. It goes, and the dialog ends once it has returned.
+        finishPending = true;
+        ui.CloseMessageBoxes(this);
+        return;
+    }
+    Finish();
+}
+
+void CJobDialog::Finish() {
+    finishPending = false;
     display->stop();
-    accept();
+    if (!KeepsLogOpen(tally)) {
+        accept();
+        return;
+    }
+    const QString summary = QString::fromStdString(JobSummary(tally, doneVerb));
+    actionLabel->setText(summary);
+    log->addItem(summary);
+    log->scrollToBottom();
+    abortButton->hide();
+    closeButton->show();
+    closeButton->setDefault(true);
+    closeButton->setFocus();
+    ui.KeepOpen(*this);
 }
 
 void CJobDialog::UpdateDisplay() {
@@ -117,16 +162,24 @@ void CJobDialog::UpdateDisplay() {
 }
 
 void CJobDialog::OnAbort() {
-    if (!WorkerRunning() || aborting) return;
-    const MsgResult answer =
-        platform::Ui().MessageBox(this, QString::fromLatin1(question), QString::fromLatin1(questionCaption),
-                                  MsgButtons::YesNo, MsgIcon::Question);
-    if (answer != MsgResult::Yes || !WorkerRunning()) return;
-    aborting = true;
-    RequestStop();
-    abortButton->setEnabled(false);
-    actionLabel->setText(QString::fromLatin1(jobmsg::kStopping));
-    // The dialog closes when the worker reports that it has ended.
+    if (!WorkerRunning() || aborting || asking) return;
+    CPointCodec& engine = archive.Engine();
+    // Nothing more is done while the user makes up their mind.
+    engine.RequestPause();
+    asking = true;
+    const MsgResult answer = ui.MessageBox(this, QString::fromLatin1(question), QString::fromLatin1(questionCaption),
+                                           MsgButtons::YesNo, MsgIcon::Question);
+    asking = false;
+    if (answer == MsgResult::Yes && !finishPending) {
+        aborting = true;
+        RequestStop();
+        abortButton->setEnabled(false);
+        actionLabel->setText(QString::fromLatin1(jobmsg::kStopping));
+    }
+    // After a stop request the worker wakes only to unwind; the dialog
+    // closes when it reports that it has ended.
+    engine.Resume();
+    if (finishPending) Finish();
 }
 
 void CJobDialog::reject() {
@@ -178,10 +231,20 @@ void CJobDialog::SetProgress(int percent) {
     OnUi([this, percent] { progress->setValue(percent); });
 }
 
+void CJobDialog::WaitWhilePaused() {
+    try {
+        archive.Engine().CheckPoint();
+    } catch (const CStopRequested&) {
+        // A stop: the caller sees it in aborting.
+    }
+}
+
 MsgResult CJobDialog::Ask(const QString& text, MsgButtons buttons, MsgIcon icon) {
+    WaitWhilePaused();
+    if (aborting) return MsgResult::Cancel;
     MsgResult r = MsgResult::Cancel;
     QMetaObject::invokeMethod(
-        this, [&] { r = platform::ShowMessage(this, text, buttons, icon); },
+        this, [&] { r = platform::ShowMessage(ui, this, text, buttons, icon); },
         Qt::BlockingQueuedConnection);
     return r;
 }
@@ -192,14 +255,14 @@ QString CJobDialog::AskSaveFile(const QString& proposed) {
     QString r;
     QMetaObject::invokeMethod(
         this,
-        [&] { r = platform::Ui().SaveFileName(this, proposed, QString::fromLatin1(platform::kArchiveFilter)); },
+        [&] { r = ui.SaveFileName(this, proposed, QString::fromLatin1(platform::kArchiveFilter)); },
         Qt::BlockingQueuedConnection);
     return r;
 }
 
 QString CJobDialog::AskFolder() {
     QString r;
-    QMetaObject::invokeMethod(this, [&] { r = platform::Ui().BrowseFolder(this); },
+    QMetaObject::invokeMethod(this, [&] { r = ui.BrowseFolder(this); },
                               Qt::BlockingQueuedConnection);
     return r;
 }

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "archive/VMRAFile.h"
+#include "jobs/JobSummary.h"
 #include "platform/PlatformUi.h"
 
 class QLabel;
@@ -21,12 +22,14 @@ class QTimer;
 // 200 ms display of the engine's counters, and Abort. The worker talks to the
 // window only through queued calls; a stop is a request the engine honours at
 // its next check, and the dialog closes only once the worker has ended, so no
-// thread is ever suspended or killed.
+// thread is ever suspended or killed. While the user is asked whether to
+// abort, the worker waits at its next check point.
 class CJobDialog : public QDialog {
     Q_OBJECT
 public:
     ~CJobDialog() override;
 
+    // Runs the job; every run starts with an empty log and counts.
     int exec() override;
 
     // The log lines so far.
@@ -40,14 +43,16 @@ public:
     // True once Abort was confirmed.
     bool Aborted() const { return aborting.load(); }
     VMRAFile& Archive() { return archive; }
+    // What became of the files of the last run; read it once the run ended.
+    const JobTally& Tally() const { return tally; }
 
 public slots:
-    // The Abort button: asks, and on Yes stops the job.
+    // The Abort button: holds the job, asks, and on Yes stops it.
     void OnAbort();
 
 protected:
-    CJobDialog(QWidget* parent, const char* caption, const char* question,
-               const char* questionCaption);
+    CJobDialog(platform::IPlatformUi& ui, QWidget* parent, const char* caption, const char* question,
+               const char* questionCaption, const char* doneVerb);
 
     // The worker's body; runs on the worker thread.
     virtual void Work() = 0;
@@ -65,15 +70,24 @@ protected:
     void SetFilesText(int number, int count);
     void SetProgress(int percent);
     // Shown and answered on the user-interface thread; the worker waits.
+    // Messages and questions wait for the answer to an open abort question,
+    // and after a confirmed abort nothing more is asked. The choosers come
+    // only at the start of a file, after the worker's safe point.
     platform::MsgResult Ask(const QString& text, platform::MsgButtons buttons, platform::MsgIcon icon);
     void ShowError(const QString& text);
     QString AskSaveFile(const QString& proposed);
     QString AskFolder();
+    // The worker's safe point between files: it waits here while the abort
+    // question is open.
+    void WaitWhilePaused();
 
     // Ends the progress display for the rest of the job.
     std::atomic<bool> stopDisplay{false};
     std::atomic<bool> aborting{false};
+    // Written by the worker only; read by the window once the worker ended.
+    JobTally tally;
     VMRAFile archive;
+    platform::IPlatformUi& ui;
 
     void reject() override;
     void changeEvent(QEvent* e) override;
@@ -81,11 +95,16 @@ protected:
 private:
     void UpdateDisplay();
     void OnWorkerFinished();
+    // After the worker has ended: closes, or shows the summary and waits for
+    // the user when something failed.
+    void Finish();
+    void ResetForRun();
     template <class F>
     void OnUi(F f);
 
     const char* question;
     const char* questionCaption;
+    const char* doneVerb;
     QLabel* archiveLabel = nullptr;
     QLabel* ratioLabel = nullptr;
     QLabel* actionLabel = nullptr;
@@ -93,7 +112,11 @@ private:
     QProgressBar* progress = nullptr;
     QListWidget* log = nullptr;
     QPushButton* abortButton = nullptr;
+    QPushButton* closeButton = nullptr;
     QTimer* display = nullptr;
     std::thread worker;
     std::atomic<bool> workerDone{false};
+    // The abort question is open; the worker's end waits until it is gone.
+    bool asking = false;
+    bool finishPending = false;
 };

@@ -25,4 +25,14 @@ inline constexpr const char* kQuitCompressionCaption = "Cancle compression";
 inline constexpr const char* kQuitDecompression = "Do you really want to quit decompression?";
 inline constexpr const char* kQuitDecompressionCaption = "Cancle decompression";
 inline constexpr const char* kArchiveExtension = ".VMRA";
+
+// The end of a job that had failures: a summary line and a button to close.
+inline constexpr const char* kClose = "Close";
+inline constexpr const char* kSummaryFile = "file";
+inline constexpr const char* kSummaryFiles = "files";
+inline constexpr const char* kSummaryAdded = "added";
+inline constexpr const char* kSummaryExtracted = "extracted";
+inline constexpr const char* kSummaryRefused = "refused";
+inline constexpr const char* kSummaryFailed = "failed";
+inline constexpr const char* kSummarySkipped = "skipped";
 }  // namespace jobmsg

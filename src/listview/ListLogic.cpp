@@ -1,5 +1,8 @@
 #include "listview/ListLogic.h"
 
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
 #include <QStringList>
 
 #include <ctime>
@@ -98,6 +101,30 @@ int CompareArchiveItems(const ArchiveItemRecord& a, const ArchiveItemRecord& b, 
 
 bool IsArchivePath(const QString& path) {
     return platform::HasTrailingExtension(path, QStringLiteral(".vmra"), true);
+}
+
+QString ListingStamp(const QString& path) {
+    QString stamp;
+    auto add = [&stamp](const QFileInfo& fi) {
+        stamp += fi.fileName() + QLatin1Char('/') + QString::number(fi.size()) + QLatin1Char('/') +
+                 QString::number(fi.lastModified().toMSecsSinceEpoch()) + QLatin1Char('\n');
+    };
+    if (IsArchivePath(path)) {
+        const QFileInfo archive(path);
+        if (archive.exists()) add(archive);
+        return stamp;
+    }
+    for (const QFileInfo& fi : ListedFiles(path)) add(fi);
+    return stamp;
+}
+
+QFileInfoList ListedFiles(const QString& folder) {
+    const QDir dir(folder);
+    QFileInfoList files;
+    for (const char* pattern : {"*.las", "*.vmra"})
+        files += dir.entryInfoList({QString::fromLatin1(pattern)}, QDir::Files | QDir::Hidden | QDir::System,
+                                   QDir::Name);
+    return files;
 }
 
 CommandFlags ComputeCommandFlags(const QStringList& selectedNames, bool archiveMode) {

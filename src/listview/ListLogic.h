@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFileInfoList>
 #include <QString>
 
 #include <cstdint>
@@ -53,6 +54,15 @@ int CompareArchiveItems(const ArchiveItemRecord& a, const ArchiveItemRecord& b, 
 // True when the path names an archive: ".vmra" occurs first at its end, not
 // at its start.
 bool IsArchivePath(const QString& path);
+
+// The files a folder listing shows: its LAS files, then its archives, each
+// group in name order; never a folder.
+QFileInfoList ListedFiles(const QString& folder);
+
+// What a listing of path comes from: the names, sizes and times of the files
+// a folder listing shows, or the size and time of an archive. While it stays
+// the same, listing path again would give the same items.
+QString ListingStamp(const QString& path);
 
 // Availability of the list commands for a selection.
 struct CommandFlags {

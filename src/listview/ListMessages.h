@@ -22,6 +22,12 @@ inline constexpr const char* kAddFilesToArchive = "Add files to archive?";
 inline constexpr const char* kNoArchiveOpened = "No archive opened.";
 inline constexpr const char* kWrongFileFormat = "Wrong file format!";
 
+// The view styles, in the View menu and the list's own pop-up menu.
+inline constexpr const char* kLargeIcons = "Large icons";
+inline constexpr const char* kSmallIcons = "Small icons";
+inline constexpr const char* kList = "List";
+inline constexpr const char* kDetails = "Details";
+
 // Context menu 129.
 inline constexpr const char* kCtxAdd = "Add to ...";
 inline constexpr const char* kCtxDelete = "Delete file(s)\tDelete";

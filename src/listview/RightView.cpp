@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QListView>
+#include <QScrollBar>
 #include <QStackedLayout>
 #include <QStandardItemModel>
 #include <QTreeView>
@@ -12,7 +13,8 @@
 #include <algorithm>
 
 #include "app/Icons.h"
-#include "app/LeftView.h"
+#include "listview/FolderTree.h"
+#include "listview/NameTips.h"
 #include "listview/ArchiveListing.h"
 #include "listview/ListMessages.h"
 #include "platform/Paths.h"
@@ -21,7 +23,7 @@
 using platform::MsgButtons;
 using platform::MsgIcon;
 
-CRightView::CRightView(QWidget* parent) : QWidget(parent) {
+CRightView::CRightView(platform::IPlatformUi& ui, QWidget* parent) : QWidget(parent), ui(ui) {
     model = new QStandardItemModel(this);
     selection = new QItemSelectionModel(model, this);
 
@@ -55,6 +57,7 @@ CRightView::CRightView(QWidget* parent) : QWidget(parent) {
     stack->addWidget(details);
 
     for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(details), static_cast<QAbstractItemView*>(icons)}) {
+        view->setItemDelegate(new listview::CNameTipDelegate(view));
         view->installEventFilter(this);
         view->viewport()->installEventFilter(this);
         // Drops go to the pane itself, which takes files from anywhere on it.
@@ -64,8 +67,14 @@ CRightView::CRightView(QWidget* parent) : QWidget(parent) {
         view->setContextMenuPolicy(Qt::CustomContextMenu);
         connect(view, &QWidget::customContextMenuRequested, this,
                 [this, view](const QPoint& pos) { ShowContextMenu(view->viewport()->mapToGlobal(pos)); });
-        connect(view, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex&) { OnDoubleClick(); });
+        // The row the user double-clicked, not the current one: the first
+        // click's release may already have moved the focus off "..".
+        connect(view, &QAbstractItemView::doubleClicked, this,
+                [this](const QModelIndex& index) { OnDoubleClick(index.row()); });
     }
+    // Every change of the selection, by mouse, keys, Find or a new listing
+    // (which empties it), sets the command flags.
+    connect(selection, &QItemSelectionModel::selectionChanged, this, &CRightView::FollowSelection);
     connect(details->header(), &QHeaderView::sectionClicked, this, &CRightView::OnHeaderClick);
     connect(details->header(), &QHeaderView::sectionResized, this, &CRightView::OnSectionResized);
 
@@ -209,42 +218,34 @@ void CRightView::ShowPath(const QString& path) {
     }
     if (sortColumn != -1) SortRows();
     RebuildModel();
+    listedStamp = listview::ListingStamp(path);
     emit Listed();
 }
 
 void CRightView::ListFolder(const QString& folder) {
-    QDir dir(folder);
     // The LAS files first, then the archives; subfolders are the tree's.
-    for (const char* pattern : {"*.las", "*.vmra"}) {
-        const QFileInfoList files =
-            dir.entryInfoList({QString::fromLatin1(pattern)},
-                              QDir::Files | QDir::Hidden | QDir::System,
-                              QDir::Name);
-        for (const QFileInfo& fi : files) {
-            if (fi.isDir()) continue;
-            Row row;
-            row.text = fi.fileName();
-            row.icon = IconFor(fi.absoluteFilePath());
-            FolderItemRecord rec;
-            rec.name = fi.fileName().toLower();
-            rec.size = fi.size();
-            const QDateTime modified = fi.lastModified();
-            rec.lastWrite = modified.isValid() ? modified.toSecsSinceEpoch() : 0;
-            row.columns << listview::FormatByteCount(rec.size)
-                        << listview::FormatFileTime(rec.lastWrite);
-            row.record = rec;
-            rows.push_back(std::move(row));
-        }
+    for (const QFileInfo& fi : listview::ListedFiles(folder)) {
+        Row row;
+        row.text = fi.fileName();
+        row.icon = IconFor(fi.absoluteFilePath());
+        FolderItemRecord rec;
+        rec.name = fi.fileName().toLower();
+        rec.size = fi.size();
+        const QDateTime modified = fi.lastModified();
+        rec.lastWrite = modified.isValid() ? modified.toSecsSinceEpoch() : 0;
+        row.columns << listview::FormatByteCount(rec.size) << listview::FormatFileTime(rec.lastWrite);
+        row.record = rec;
+        rows.push_back(std::move(row));
     }
 }
 
 bool CRightView::ReportListingFailure(const listview::ArchiveListing& listing) {
     if (listing.outcome == listview::ArchiveListing::CannotOpen) {
-        platform::ShowMessage(this, listmsg::kErrorOpeningFile);
+        platform::ShowMessage(ui, this, listmsg::kErrorOpeningFile);
         return true;
     }
     if (listing.outcome == listview::ArchiveListing::Failed) {
-        platform::ShowMessage(this, listing.error, MsgButtons::Ok, MsgIcon::Error);
+        platform::ShowMessage(ui, this, listing.error, MsgButtons::Ok, MsgIcon::Error);
         return true;
     }
     return false;
@@ -335,6 +336,21 @@ void CRightView::SetItemSelected(int row, bool selected) {
     if (selected) selection->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
 }
 
+void CRightView::SelectRows(int first, const std::function<bool(int)>& wanted) {
+    QItemSelection on, off;
+    int firstOn = -1;
+    const int columns = model->columnCount();
+    for (int r = std::max(first, 0); r < model->rowCount(); ++r) {
+        const bool select = wanted(r);
+        QItemSelection& target = select ? on : off;
+        target.select(model->index(r, 0), model->index(r, columns - 1));
+        if (select && firstOn < 0) firstOn = r;
+    }
+    selection->select(off, QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
+    selection->select(on, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    if (firstOn >= 0) selection->setCurrentIndex(model->index(firstOn, 0), QItemSelectionModel::NoUpdate);
+}
+
 QStringList CRightView::SelectedNames() const {
     QStringList names;
     for (int r = 1; r < ItemCount(); ++r)
@@ -347,17 +363,32 @@ int CRightView::CurrentRow() const {
     return i.isValid() ? i.row() : -1;
 }
 
+void CRightView::Refresh() {
+    if (currentPath.isEmpty()) return;
+    const QStringList selected = SelectedNames();
+    const QString focused = CurrentRow() > 0 ? ItemText(CurrentRow()) : QString();
+    auto* view = static_cast<QAbstractItemView*>(ActiveView());
+    const int down = view->verticalScrollBar()->value();
+    const int across = view->horizontalScrollBar()->value();
+    ShowPath(currentPath);
+    SelectRows(1, [&](int r) { return selected.contains(rows[static_cast<std::size_t>(r)].text); });
+    for (int r = 1; r < ItemCount(); ++r)
+        if (!focused.isEmpty() && rows[static_cast<std::size_t>(r)].text == focused)
+            selection->setCurrentIndex(model->index(r, 0), QItemSelectionModel::NoUpdate);
+    view->verticalScrollBar()->setValue(down);
+    view->horizontalScrollBar()->setValue(across);
+}
+
+void CRightView::RefreshIfChanged() {
+    if (!currentPath.isEmpty() && listview::ListingStamp(currentPath) != listedStamp) Refresh();
+}
+
 void CRightView::ShowTreeSelection() {
     if (!tree) return;
-    currentPath = tree->GetItemPath(tree->SelectedNode());
+    currentPath = tree->SelectedPath();
     ShowPath(currentPath);
 }
 
 void CRightView::GoUp() {
-    if (!tree) return;
-    QTreeWidgetItem* node = tree->SelectedNode();
-    if (node && node->parent()) {
-        tree->SelectNode(node->parent(), false);
-        ShowTreeSelection();
-    }
+    if (tree && tree->SelectParent()) ShowTreeSelection();
 }

@@ -7,13 +7,15 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <functional>
 #include <variant>
 #include <vector>
 
 #include "listview/ArchiveListing.h"
 #include "listview/ListLogic.h"
+#include "platform/PlatformUi.h"
 
-class CLeftView;
+class IFolderTree;
 class QListView;
 class QMenu;
 class QStackedLayout;
@@ -41,11 +43,11 @@ public:
     static constexpr int kFolderColumns = 3;
     static constexpr int kArchiveColumns = 4;
 
-    explicit CRightView(QWidget* parent = nullptr);
+    explicit CRightView(platform::IPlatformUi& ui, QWidget* parent = nullptr);
     ~CRightView() override;
 
-    void SetTree(CLeftView* tree) { this->tree = tree; }
-    CLeftView* Tree() const { return tree; }
+    // The folder tree of the same window; not owned.
+    void SetTree(IFolderTree* tree) { this->tree = tree; }
 
     // Lists the folder or archive named by path; an empty path changes nothing.
     void ShowPath(const QString& path);
@@ -54,6 +56,12 @@ public:
     void OnHeaderClick(int column);
     void ShowTreeSelection();
     void GoUp();
+    // Lists what the list shows again, keeping the selection, the focused
+    // item and the scroll position as far as the items are still there.
+    void Refresh();
+    // The same, only when the folder's files or the archive changed on disk
+    // since they were listed.
+    void RefreshIfChanged();
 
     ListType Type() const { return type; }
     void SetType(ListType t);
@@ -71,20 +79,20 @@ public:
     QStringList SelectedNames() const;  // in row order, ".." left out
     int CurrentRow() const;
 
-    // List commands.
+    // List commands. The command flags follow every change of the
+    // selection, however it is made; a click also takes ".." out of it.
     void UpdateCommandFlags();
-    // With updateFlags false (the frame's routing while the tree is active)
-    // the command flags stay as they were.
-    void SelectAll(bool updateFlags = true);
-    void DeselectAll(bool updateFlags = true);
-    void InvertSelection(bool updateFlags = true);
+    void SelectAll();
+    void DeselectAll();
+    void InvertSelection();
     void AddSelected();
     void DeleteSelected();
     void ExtractTo();
     void ExtractHere();
     void DropFiles(const QStringList& paths);
     void OnEnter();
-    void OnDoubleClick();
+    // A double click on the item of row (".." is row 0).
+    void OnDoubleClick(int row);
     void OnKeyRelease();
     void FindAndSelect();
     void SelectMatching(const QString& text, bool matchCase, int filter);
@@ -128,6 +136,11 @@ private:
     };
 
     void SetColumns(bool archive);
+    // Sets the flags from the selection as it is now.
+    void FollowSelection();
+    // Selects the rows from first on for which wanted holds and deselects
+    // the others, in one change of the selection.
+    void SelectRows(int first, const std::function<bool(int)>& wanted);
     void ExtractFromArchive(bool here);
     void ExtractWholeArchives(bool here);
     QString ListedFolder() const;
@@ -144,7 +157,8 @@ private:
     QIcon IconFor(const QString& path);
     QIcon FolderIcon();
 
-    CLeftView* tree = nullptr;
+    platform::IPlatformUi& ui;
+    IFolderTree* tree = nullptr;
     ListType type = kLargeIcons;
     std::vector<Row> rows;
     QStandardItemModel* model = nullptr;
@@ -155,4 +169,5 @@ private:
     QFileIconProvider iconProvider;
     QHash<QString, QIcon> iconCache;
     bool settingColumns = false;
+    QString listedStamp;  // ListingStamp of currentPath when it was listed
 };

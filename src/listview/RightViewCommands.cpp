@@ -15,14 +15,13 @@
 
 #include <memory>
 
-#include "app/AppMessages.h"
-#include "app/LeftView.h"
 #include "archive/VMRAFile.h"
 #include "jobs/CompressDialog.h"
 #include "jobs/DecompressDialog.h"
 #include "listview/ArchiveListing.h"
 #include "listview/DeleteDlg.h"
 #include "listview/FindDialog.h"
+#include "listview/FolderTree.h"
 #include "listview/ListMessages.h"
 #include "listview/NewDialog.h"
 #include "listview/RightView.h"
@@ -65,9 +64,17 @@ bool CRightView::eventFilter(QObject* watched, QEvent* event) {
     }
     if (onView && event->type() == QEvent::KeyPress) {
         auto* k = static_cast<QKeyEvent*>(event);
-        if ((k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) && SelectedNames().size() == 1 &&
-            !IsItemSelected(0))
-            OnEnter();
+        if (k->key() == Qt::Key_Backspace && k->modifiers() == Qt::NoModifier) {
+            GoUp();
+            return true;
+        }
+        if (k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) {
+            // ".." keeps the focus (never the selection) after a click on it.
+            if (CurrentRow() == 0)
+                GoUp();
+            else if (SelectedNames().size() == 1 && !IsItemSelected(0))
+                OnEnter();
+        }
     }
     if (onView && event->type() == QEvent::KeyRelease) OnKeyRelease();
     return QWidget::eventFilter(watched, event);
@@ -80,8 +87,13 @@ QString CRightView::ListedFolder() const {
 }
 
 void CRightView::UpdateCommandFlags() {
+    // ".." is never part of a selection; it may keep the focus, so that
+    // Enter on it goes up.
     SetItemSelected(0, false);
-    if (CurrentRow() == 0) selection->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+    FollowSelection();
+}
+
+void CRightView::FollowSelection() {
     const listview::CommandFlags f = listview::ComputeCommandFlags(SelectedNames(), archiveMode);
     canAdd = f.canAdd;
     canExtract = f.canExtract;
@@ -90,22 +102,24 @@ void CRightView::UpdateCommandFlags() {
     emit FlagsChanged();
 }
 
-void CRightView::SelectAll(bool updateFlags) {
+void CRightView::SelectAll() {
     ActiveView()->setFocus();
-    for (int r = 1; r < ItemCount(); ++r) SetItemSelected(r, true);
-    if (updateFlags) UpdateCommandFlags();
+    SelectRows(1, [](int) { return true; });
+    UpdateCommandFlags();
 }
 
-void CRightView::DeselectAll(bool updateFlags) {
+void CRightView::DeselectAll() {
     ActiveView()->setFocus();
-    for (int r = 1; r < ItemCount(); ++r) SetItemSelected(r, false);
-    if (updateFlags) UpdateCommandFlags();
+    SelectRows(1, [](int) { return false; });
+    UpdateCommandFlags();
 }
 
-void CRightView::InvertSelection(bool updateFlags) {
+void CRightView::InvertSelection() {
     ActiveView()->setFocus();
-    for (int r = 1; r < ItemCount(); ++r) SetItemSelected(r, !IsItemSelected(r));
-    if (updateFlags) UpdateCommandFlags();
+    std::vector<bool> was(static_cast<std::size_t>(ItemCount()));
+    for (int r = 0; r < ItemCount(); ++r) was[static_cast<std::size_t>(r)] = IsItemSelected(r);
+    SelectRows(1, [&was](int r) { return !was[static_cast<std::size_t>(r)]; });
+    UpdateCommandFlags();
 }
 
 void CRightView::OnKeyRelease() {
@@ -117,18 +131,16 @@ void CRightView::OnKeyRelease() {
 
 void CRightView::OnEnter() {
     if (!tree) return;
-    QTreeWidgetItem* node = tree->SelectedNode();
     for (const QString& name : SelectedNames()) {
         if (!platform::HasSuffixNoCase(name, kVmra)) continue;
-        if (QTreeWidgetItem* child = CLeftView::ChildNamed(node, name)) tree->SelectNode(child, false);
+        tree->SelectChild(name);
         break;
     }
     ShowTreeSelection();
 }
 
-void CRightView::OnDoubleClick() {
-    const int row = CurrentRow();
-    if (row < 0) return;
+void CRightView::OnDoubleClick(int row) {
+    if (row < 0 || row >= ItemCount()) return;
     if (row == 0) {
         GoUp();
         return;
@@ -140,16 +152,13 @@ void CRightView::OnDoubleClick() {
     const QString name = ItemText(row);
     if (!platform::HasSuffixNoCase(name, kVmra) || !tree) return;
     const QString folder = ListedFolder();
-    if (QTreeWidgetItem* child = CLeftView::ChildNamed(tree->SelectedNode(), name)) {
-        tree->SelectNode(child, false);
-        ShowPath(folder + name);
-    }
+    if (tree->SelectChild(name)) ShowPath(folder + name);
 }
 
 void CRightView::AddSelected() {
     const QStringList selected = SelectedNames();
     if (selected.isEmpty()) return;
-    CCompressDialog job(window());
+    CCompressDialog job(ui, window());
     const QString folder = ListedFolder();
     for (const QString& name : selected) {
         if (!platform::HasSuffixNoCase(name, kLas)) continue;
@@ -168,13 +177,13 @@ void CRightView::DeleteSelected() {
     const QStringList selected = SelectedNames();
     if (selected.isEmpty()) return;
     const char* question = selected.size() == 1 ? listmsg::kDeleteOne : listmsg::kDeleteMany;
-    if (platform::ShowMessage(this, question, MsgButtons::OkCancel, MsgIcon::Question) != MsgResult::Ok) return;
+    if (platform::ShowMessage(ui, this, question, MsgButtons::OkCancel, MsgIcon::Question) != MsgResult::Ok) return;
 
     if (!archiveMode) {
         const QString folder = ListedFolder();
         for (const QString& name : selected) {
             if (!QFile::remove(folder + name))
-                platform::Ui().MessageBox(this, QString::fromLatin1(listmsg::kCouldNotDelete),
+                ui.MessageBox(this, QString::fromLatin1(listmsg::kCouldNotDelete),
                                           QString::fromLatin1(listmsg::kMessageCaption), MsgButtons::Ok,
                                           MsgIcon::None);
         }
@@ -187,7 +196,7 @@ void CRightView::DeleteSelected() {
             DeleteDlg dlg(this, &archive, name, archivePath);
             dlg.exec();
             if (dlg.Failed()) {
-                platform::ShowMessage(this, dlg.Error(), MsgButtons::Ok, MsgIcon::Error);
+                platform::ShowMessage(ui, this, dlg.Error(), MsgButtons::Ok, MsgIcon::Error);
                 break;
             }
         }
@@ -201,7 +210,7 @@ void CRightView::ExtractFromArchive(bool here) {
     const QString archivePath = currentPath;
     const QStringList selected = SelectedNames();
     if (selected.isEmpty() || !platform::HasSuffixNoCase(archivePath, kVmra)) return;
-    CDecompressDialog job(window());
+    CDecompressDialog job(ui, window());
     job.archivePath = archivePath;
     if (here) job.outputFolder = platform::FolderPart(archivePath);
     for (const QString& name : selected)
@@ -219,12 +228,12 @@ void CRightView::ExtractWholeArchives(bool here) {
     const QString folder = ListedFolder();
     // Extract to: one job for all archives, so the folder is asked once.
     std::unique_ptr<CDecompressDialog> shared;
-    if (!here) shared = std::make_unique<CDecompressDialog>(window());
+    if (!here) shared = std::make_unique<CDecompressDialog>(ui, window());
     for (const QString& name : archives) {
         std::unique_ptr<CDecompressDialog> own;
         CDecompressDialog* job = shared.get();
         if (here) {
-            own = std::make_unique<CDecompressDialog>(window());
+            own = std::make_unique<CDecompressDialog>(ui, window());
             own->outputFolder = folder;
             job = own.get();
         }
@@ -256,13 +265,13 @@ void CRightView::ExtractHere() {
 
 void CRightView::DropFiles(const QStringList& paths) {
     if (!archiveMode) {
-        platform::ShowMessage(this, listmsg::kNoArchiveOpened);
+        platform::ShowMessage(ui, this, listmsg::kNoArchiveOpened);
         return;
     }
-    if (platform::ShowMessage(this, listmsg::kAddFilesToArchive, MsgButtons::OkCancel, MsgIcon::Question) !=
+    if (platform::ShowMessage(ui, this, listmsg::kAddFilesToArchive, MsgButtons::OkCancel, MsgIcon::Question) !=
         MsgResult::Ok)
         return;
-    CCompressDialog job(window());
+    CCompressDialog job(ui, window());
     for (const QString& path : paths) {
         if (!platform::HasTrailingExtension(path, kLas, true)) continue;
         if (QFileInfo(path).isDir()) continue;  // a folder named like a LAS file
@@ -277,14 +286,14 @@ void CRightView::DropFiles(const QStringList& paths) {
 
 void CRightView::FindAndSelect() {
     FindDialog dlg(window());
-    if (platform::Ui().RunDialog(dlg) != QDialog::Accepted) return;
+    if (ui.RunDialog(dlg) != QDialog::Accepted) return;
     SelectMatching(dlg.findText, dlg.matchCase, dlg.Filter());
 }
 
 void CRightView::SelectMatching(const QString& text, bool matchCase, int filter) {
     ActiveView()->setFocus();
     const QString needle = matchCase ? text : text.toLower();
-    for (int r = 0; r < ItemCount(); ++r) {
+    SelectRows(0, [&](int r) {
         const QString name = ItemText(r);
         const QString hay = matchCase ? name : name.toLower();
         bool allowed = false;
@@ -294,42 +303,38 @@ void CRightView::SelectMatching(const QString& text, bool matchCase, int filter)
             case 3: allowed = true; break;
             default: allowed = false;
         }
-        SetItemSelected(r, allowed && hay.contains(needle));
-    }
+        return allowed && hay.contains(needle);
+    });
 }
 
 void CRightView::NewArchive() {
     if (!tree) return;
-    QTreeWidgetItem* node = tree->SelectedNode();
-    if (!node) {
-        platform::ShowMessage(this, listmsg::kNoFolderSelected);
+    if (!tree->HasSelectedNode()) {
+        platform::ShowMessage(ui, this, listmsg::kNoFolderSelected);
         return;
     }
-    QString folder = tree->GetItemPath(node);
+    QString folder = tree->SelectedPath();
     if (folder.isEmpty()) return;
-    QTreeWidgetItem* folderNode = node;
-    if (!platform::IsSeparator(folder.back())) {
-        folder = platform::FolderPart(folder);
-        folderNode = node->parent();
-    }
+    // An archive is selected: the new one goes beside it.
+    if (!platform::IsSeparator(folder.back())) folder = platform::FolderPart(folder);
     NewDialog dlg(QString::fromLatin1(listmsg::kNewDefaultName), window());
-    if (platform::Ui().RunDialog(dlg) != QDialog::Accepted) return;
+    if (ui.RunDialog(dlg) != QDialog::Accepted) return;
     if (dlg.newName.isEmpty()) return;
     const QString name = NewArchiveFileName(dlg.newName);
     const QString path = folder + name;
     if (QFileInfo::exists(path)) {
-        platform::ShowMessage(this, listmsg::kFileExists);
+        platform::ShowMessage(ui, this, listmsg::kFileExists);
         return;
     }
     // Only a plain name makes a file of this folder; and the file must be new.
     QFile file(path);
     if (platform::FileNamePart(name) != name || name == QLatin1String(".") || name == QLatin1String("..") ||
         !file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-        platform::ShowMessage(this, listmsg::kNewNotCreated);
+        platform::ShowMessage(ui, this, listmsg::kNewNotCreated);
         return;
     }
     file.close();
-    tree->AddArchiveNode(folderNode, name);
+    tree->AddArchiveToSelectedFolder(name);
     ShowPath(path);
 }
 
@@ -361,10 +366,10 @@ QMenu* CRightView::BuildContextMenu() {
         const struct {
             const char* text;
             ListType type;
-        } styles[] = {{appmsg::kLargeIcons, kLargeIcons},
-                      {appmsg::kSmallIcons, kSmallIcons},
-                      {appmsg::kList, kList},
-                      {appmsg::kDetails, kDetails}};
+        } styles[] = {{listmsg::kLargeIcons, kLargeIcons},
+                      {listmsg::kSmallIcons, kSmallIcons},
+                      {listmsg::kList, kList},
+                      {listmsg::kDetails, kDetails}};
         for (const auto& s : styles) {
             QAction* a = menu->addAction(QString::fromLatin1(s.text));
             a->setCheckable(true);

@@ -1,15 +1,19 @@
 #pragma once
 
+#include <QPointer>
 #include <QString>
 #include <QUrl>
 
+#include <vector>
+
 class QDialog;
+class QMessageBox;
 class QWidget;
 
 // The one seam between the window and the platform's own dialogs: message
 // boxes, file dialogs, the folder browser and the web browser. The window
-// calls only these; tests install an implementation that answers from a
-// script and records what was shown.
+// calls only these, through the implementation its frame was given; tests
+// give one that answers from a script and records what was shown.
 namespace platform {
 
 enum class MsgButtons { Ok, OkCancel, YesNo };
@@ -36,11 +40,25 @@ public:
     // Runs one of the program's own small modal dialogs (find, new archive,
     // about, contacts) and returns its result code.
     virtual int RunDialog(QDialog& dialog) = 0;
+    // Closes every message box now open over parent as its Escape key would
+    // (No, Cancel or OK), so the call that opened it returns: what it asked
+    // has been overtaken by events.
+    virtual void CloseMessageBoxes(QWidget* parent) = 0;
+    // A running dialog that has ended its work and now stays open until the
+    // user closes it (a job's summary of what failed).
+    virtual void KeepOpen(QDialog& dialog) = 0;
+    // Shows one of the program's own windows that leave the main window
+    // usable (the help pages) and brings it to the front.
+    virtual void ShowWindow(QWidget& window) = 0;
 };
 
 // The Qt dialogs and QDesktopServices.
 class CQtPlatformUi : public IPlatformUi {
 public:
+    // openerWaitMs: how long OpenUrl waits for the system's opener to say
+    // whether it found a browser.
+    explicit CQtPlatformUi(int openerWaitMs = 2000) : openerWaitMs(openerWaitMs) {}
+
     MsgResult MessageBox(QWidget* parent, const QString& text, const QString& caption,
                          MsgButtons buttons, MsgIcon icon) override;
     QString OpenFileName(QWidget* parent, const QString& filter) override;
@@ -48,16 +66,20 @@ public:
     QString BrowseFolder(QWidget* parent) override;
     bool OpenUrl(const QUrl& url) override;
     int RunDialog(QDialog& dialog) override;
+    void CloseMessageBoxes(QWidget* parent) override;
+    void KeepOpen(QDialog& dialog) override;
+    void ShowWindow(QWidget& window) override;
+
+private:
+    int openerWaitMs;
+    // The boxes whose MessageBox call has not returned yet, innermost last.
+    std::vector<QPointer<QMessageBox>> openBoxes;
 };
 
-// The implementation in force (the Qt one unless replaced). Not owned.
-IPlatformUi& Ui();
-void SetUi(IPlatformUi* ui);
-
 // A message box with the application's caption.
-MsgResult ShowMessage(QWidget* parent, const QString& text, MsgButtons buttons = MsgButtons::Ok,
-                      MsgIcon icon = MsgIcon::None);
-MsgResult ShowMessage(QWidget* parent, const char* text, MsgButtons buttons = MsgButtons::Ok,
-                      MsgIcon icon = MsgIcon::None);
+MsgResult ShowMessage(IPlatformUi& ui, QWidget* parent, const QString& text,
+                      MsgButtons buttons = MsgButtons::Ok, MsgIcon icon = MsgIcon::None);
+MsgResult ShowMessage(IPlatformUi& ui, QWidget* parent, const char* text,
+                      MsgButtons buttons = MsgButtons::Ok, MsgIcon icon = MsgIcon::None);
 
 }  // namespace platform

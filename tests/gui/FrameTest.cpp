@@ -6,7 +6,9 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScrollBar>
 #include <QSplitter>
+#include <QTextBrowser>
 #include <QTest>
 #include <QToolButton>
 #include <QTreeView>
@@ -21,6 +23,7 @@
 #include "platform/Settings.h"
 
 using guitest::GuiFixture;
+using guitest::ScriptedUi;
 using platform::MsgIcon;
 using platform::WindowPlacement;
 
@@ -43,9 +46,24 @@ WindowPlacement StoredPlacement(const char* key) {
 
 class FrameSettingsTest : public GuiFixture {};
 
+// The whole tool bar is in view: no button is pushed into its overflow menu.
+static void ExpectWholeToolBar(CMainFrame& frame) {
+    QApplication::processEvents();
+    for (QAction* a : frame.ToolBar()->actions()) {
+        if (a->isSeparator()) continue;
+        QWidget* button = frame.ToolBar()->widgetForAction(a);
+        ASSERT_NE(button, nullptr) << a->iconText().toStdString();
+        EXPECT_TRUE(button->isVisible()) << a->iconText().toStdString();
+        EXPECT_LE(button->geometry().right(), frame.ToolBar()->contentsRect().right()) << a->iconText().toStdString();
+    }
+}
+
 TEST_F(FrameSettingsTest, FirstStartWithAnEmptyStore) {
     auto frame = StartFrame();
-    EXPECT_EQ(frame->geometry(), QRect(100, 100, 600, 450));
+    EXPECT_EQ(frame->geometry().topLeft(), QPoint(100, 100));
+    EXPECT_EQ(frame->geometry().height(), 450);
+    EXPECT_GE(frame->geometry().width(), 600);
+    ExpectWholeToolBar(*frame);
     EXPECT_EQ(frame->LeftView()->width(), 150);
     EXPECT_EQ(frame->RightView()->Type(), listview::kLargeIcons);
     EXPECT_EQ(frame->LeftView()->SelectedNode(), nullptr);
@@ -119,7 +137,9 @@ TEST_F(FrameSettingsTest, MissingPartialAndGarbageValuesKeepTheDefaults) {
     WriteSetting("ColWidthReport", QStringLiteral("80, 90"));
     WriteSetting("ColWidthNormal", QStringLiteral("wide, 12"));
     auto frame = StartFrame();
-    EXPECT_EQ(frame->geometry(), QRect(100, 100, 600, 450));
+    ScriptedUi otherUi;
+    CMainFrame fresh(otherUi, &places);  // as made, before any setting counts
+    EXPECT_EQ(frame->geometry(), fresh.geometry());
     EXPECT_EQ(frame->LeftView()->width(), 150);
     EXPECT_EQ(frame->RightView()->Type(), listview::kLargeIcons);
     EXPECT_TRUE(frame->RightView()->currentPath.isEmpty());
@@ -243,6 +263,19 @@ TEST_F(FrameCommandTest, SaveAsIsNotImplementedAndCtrlSDoesNothing) {
     EXPECT_EQ(ui.shown[0].buttons, platform::MsgButtons::Ok);
 }
 
+TEST_F(FrameCommandTest, EachWindowAsksThroughItsOwnPlatform) {
+    auto first = StartFrame();
+    guitest::ScriptedUi otherUi;
+    CMainFrame second(otherUi, &places);
+    second.Action(cmd::kSaveAs)->trigger();
+    EXPECT_TRUE(ui.shown.empty());
+    ASSERT_EQ(otherUi.shown.size(), 1u);
+    first->Action(cmd::kSaveAs)->trigger();
+    ASSERT_EQ(ui.shown.size(), 1u);
+    EXPECT_EQ(otherUi.shown.size(), 1u);
+    EXPECT_EQ(ui.shown[0].text, QStringLiteral("Not implemented."));
+}
+
 TEST_F(FrameCommandTest, ListCommandsFollowTheActivePane) {
     auto frame = StartFrame();
     frame->activateWindow();
@@ -300,6 +333,63 @@ TEST_F(FrameCommandTest, RefreshSeesChangesOnDisk) {
     EXPECT_EQ(d->child(0)->text(0), QStringLiteral("inner"));
 }
 
+// The user comes back from a file manager that copied a file in.
+TEST_F(FrameCommandTest, ComingBackToTheWindowRefreshesTheListKeepingSelectionAndScroll) {
+    for (int i = 0; i < 60; ++i) MakeFile(QStringLiteral("back/f%1.las").arg(i, 2, 10, QLatin1Char('0')));
+    auto frame = StartFrame();
+    CRightView* list = frame->RightView();
+    frame->LeftView()->SelectPath(Root() + QStringLiteral("back"));
+    emit qApp->applicationStateChanged(Qt::ApplicationActive);  // the start, if not seen yet
+    for (const int style : {cmd::kDetails, cmd::kLargeIcons}) {
+        SCOPED_TRACE(style);
+        QFile::remove(Root() + QStringLiteral("back/new.las"));
+        frame->Action(style)->trigger();
+        frame->Action(cmd::kRefresh)->trigger();
+        ASSERT_EQ(list->ItemCount(), 61);
+        list->SetItemSelected(11, true);  // f10.las
+        list->SetItemSelected(51, true);  // f50.las
+        auto* view = static_cast<QAbstractItemView*>(list->ActiveView());
+        QScrollBar* scroll = view->verticalScrollBar();
+        QApplication::processEvents();
+        scroll->setValue(scroll->maximum() / 2);
+        const int at = scroll->value();
+        ASSERT_GT(at, 0);
+
+        MakeFile(QStringLiteral("back/new.las"));
+        emit qApp->applicationStateChanged(Qt::ApplicationInactive);
+        emit qApp->applicationStateChanged(Qt::ApplicationActive);
+        ASSERT_EQ(list->ItemCount(), 62);
+        EXPECT_EQ(list->ItemText(61), QStringLiteral("new.las"));
+        EXPECT_EQ(list->SelectedNames(), (QStringList{"f10.las", "f50.las"}));
+        EXPECT_EQ(list->ItemText(list->CurrentRow()), QStringLiteral("f50.las"));
+        EXPECT_EQ(scroll->value(), at);
+        EXPECT_EQ(list->currentPath, Root() + QStringLiteral("back/"));
+    }
+    EXPECT_TRUE(ui.shown.empty());
+}
+
+// Nothing changed on disk: coming back lists nothing again, so a damaged
+// archive's message is not repeated on every return to the window.
+TEST_F(FrameCommandTest, ComingBackWithNothingChangedListsNothingAgain) {
+    MakeFile(QStringLiteral("bad/fake.vmra"), 100);
+    WriteSetting("Path", Root() + QStringLiteral("bad/fake.vmra"));
+    auto frame = StartFrame();
+    ASSERT_EQ(ui.Texts(), QStringList{"Wrong file format!"});
+    for (int i = 0; i < 2; ++i) {
+        emit qApp->applicationStateChanged(Qt::ApplicationInactive);
+        emit qApp->applicationStateChanged(Qt::ApplicationActive);
+    }
+    EXPECT_EQ(ui.Texts(), QStringList{"Wrong file format!"});
+    // The archive is changed by another program: it is listed again.
+    QFile fake(Root() + QStringLiteral("bad/fake.vmra"));
+    ASSERT_TRUE(fake.open(QIODevice::Append));
+    fake.write("more");
+    fake.close();
+    emit qApp->applicationStateChanged(Qt::ApplicationInactive);
+    emit qApp->applicationStateChanged(Qt::ApplicationActive);
+    EXPECT_EQ(ui.Texts(), (QStringList{"Wrong file format!", "Wrong file format!"}));
+}
+
 TEST_F(FrameCommandTest, HelpOpensTheBundledPages) {
     auto frame = StartFrame();
     frame->Action(cmd::kOnlineHelp)->trigger();
@@ -315,11 +405,36 @@ TEST_F(FrameCommandTest, HelpOpensTheBundledPages) {
     }
     EXPECT_TRUE(ui.shown.empty());
 
+    EXPECT_TRUE(ui.shownWindows.isEmpty());
+}
+
+// No browser: the bundled pages show in a window of the program's own.
+TEST_F(FrameCommandTest, HelpWithoutABrowserShowsThePagesItself) {
+    auto frame = StartFrame();
     ui.browserWorks = false;
     frame->Action(cmd::kOnlineHelp)->trigger();
-    ASSERT_EQ(ui.shown.size(), 1u);
-    EXPECT_EQ(ui.shown[0].text, QStringLiteral("Error starting the default web browser."));
-    EXPECT_EQ(ui.shown[0].icon, MsgIcon::Error);
+    EXPECT_TRUE(ui.shown.empty()) << ui.Texts().join(QLatin1Char('|')).toStdString();
+    ASSERT_EQ(ui.shownWindows, QStringList{"Velmora Help"});
+    auto* page = frame->findChild<QTextBrowser*>(QStringLiteral("helpPage"));
+    ASSERT_NE(page, nullptr);
+    EXPECT_TRUE(page->window()->isVisible());
+    EXPECT_TRUE(page->source().toString().endsWith(QStringLiteral("/tut.html")));
+    const QString tutorial = page->toPlainText();
+    EXPECT_TRUE(tutorial.contains(QStringLiteral("Velmora")));
+
+    frame->Action(cmd::kOnlineInfo)->trigger();
+    EXPECT_EQ(ui.shownWindows.size(), 2);
+    EXPECT_EQ(frame->findChildren<QTextBrowser*>(QStringLiteral("helpPage")).size(), 1);  // the same window
+    EXPECT_TRUE(page->source().toString().endsWith(QStringLiteral("/index.html")));
+    EXPECT_NE(page->toPlainText(), tutorial);
+
+    // The page's link to the tutorial, followed with the keyboard.
+    page->setFocus();
+    QTest::keyClick(page, Qt::Key_Tab);
+    QTest::keyClick(page, Qt::Key_Return);
+    EXPECT_TRUE(page->source().toString().endsWith(QStringLiteral("/tut.html")));
+    EXPECT_EQ(page->toPlainText(), tutorial);
+    EXPECT_TRUE(ui.shown.empty());
 }
 
 TEST_F(FrameCommandTest, AboutAndContactsBoxes) {

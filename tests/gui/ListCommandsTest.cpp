@@ -10,12 +10,14 @@
 #include <QMimeData>
 #include <QTest>
 #include <QTreeView>
+#include <QWindow>
 
 #include "GuiFixture.h"
 #include "app/CommandIds.h"
 #include "app/LeftView.h"
 #include "app/MainFrame.h"
 #include "archive/VMRAFile.h"
+#include "listview/ArchiveListing.h"
 #include "listview/DeleteDlg.h"
 #include "listview/FindDialog.h"
 #include "listview/ListLogic.h"
@@ -84,6 +86,35 @@ protected:
         QTest::mouseClick(view->viewport(), Qt::LeftButton, mods, view->visualRect(index).center());
         QApplication::processEvents();
     }
+    // Where the item is, in the frame window's coordinates.
+    QPoint WindowPos(const QString& name) {
+        auto* view = static_cast<QAbstractItemView*>(list->ActiveView());
+        const QModelIndex index = view->model()->index(RowOf(list, name), 0);
+        EXPECT_TRUE(index.isValid()) << name.toStdString();
+        return view->viewport()->mapTo(frame.get(), view->visualRect(index).center());
+    }
+    // Mouse events through the window system, in the rhythm of a hand: the
+    // event loop runs between the two clicks, and the second press arrives
+    // soon enough to count as a double click.
+    void ClickAsAUser(const QString& name) {
+        const QPoint at = WindowPos(name);
+        QTest::mousePress(frame->windowHandle(), Qt::LeftButton, Qt::NoModifier, at);
+        QTest::mouseRelease(frame->windowHandle(), Qt::LeftButton, Qt::NoModifier, at);
+        QApplication::processEvents();
+    }
+    void DoubleClickAsAUser(const QString& name) {
+        const QPoint at = WindowPos(name);
+        ClickAsAUser(name);
+        QTest::lastMouseTimestamp -= QTest::mouseDoubleClickInterval - 50;
+        QTest::mousePress(frame->windowHandle(), Qt::LeftButton, Qt::NoModifier, at);
+        QTest::mouseRelease(frame->windowHandle(), Qt::LeftButton, Qt::NoModifier, at);
+        QApplication::processEvents();
+    }
+    void Key(int key) {
+        QTest::keyClick(QApplication::focusWidget(), static_cast<Qt::Key>(key));
+        QApplication::processEvents();
+    }
+    QString TreePath() const { return tree->GetItemPath(tree->SelectedNode()); }
     bool Enabled(int id) const { return frame->Action(id)->isEnabled(); }
 
     QString corpus;
@@ -113,6 +144,65 @@ TEST_F(ListCommandsTest, CommandFlagsFollowTheClickedItems) {
     Click(QStringLiteral(".."));
     EXPECT_FALSE(list->IsItemSelected(0));  // ".." is never part of a selection
     EXPECT_FALSE(Enabled(cmd::kDelete));
+}
+
+TEST_F(ListCommandsTest, CommandsFollowKeyboardAndFindSelections) {
+    MakeFile(QStringLiteral("kb/a.las"));
+    MakeFile(QStringLiteral("kb/x.vmra"), 0);
+    list->SetType(listview::kDetails);
+    tree->SelectPath(Root() + QStringLiteral("kb"));
+    list->setFocus();
+    Key(Qt::Key_Down);  // onto "..", and on its release to the first file
+    ASSERT_EQ(list->SelectedNames(), QStringList{"a.las"});
+    EXPECT_TRUE(Enabled(cmd::kAdd) && Enabled(cmd::kDelete));
+    EXPECT_FALSE(Enabled(cmd::kExtractTo) || Enabled(cmd::kExtractHere));
+    Key(Qt::Key_Down);
+    ASSERT_EQ(list->SelectedNames(), QStringList{"x.vmra"});
+    EXPECT_TRUE(Enabled(cmd::kExtractTo) && Enabled(cmd::kExtractHere) && Enabled(cmd::kDelete));
+    EXPECT_FALSE(Enabled(cmd::kAdd));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up, Qt::ShiftModifier);
+    ASSERT_EQ(list->SelectedNames(), (QStringList{"a.las", "x.vmra"}));
+    EXPECT_TRUE(Enabled(cmd::kDelete));
+    EXPECT_FALSE(Enabled(cmd::kAdd) || Enabled(cmd::kExtractTo) || Enabled(cmd::kExtractHere));
+
+    // Through Find: the archive alone, then the Delete key asks about it.
+    ui.dialogSteps.push_back([](QDialog& d) {
+        auto& find = dynamic_cast<FindDialog&>(d);
+        find.edit->setText(QStringLiteral("x"));
+        find.accept();
+        return int(QDialog::Accepted);
+    });
+    frame->Action(cmd::kFind)->trigger();
+    ASSERT_EQ(list->SelectedNames(), QStringList{"x.vmra"});
+    EXPECT_TRUE(Enabled(cmd::kExtractTo) && Enabled(cmd::kExtractHere) && Enabled(cmd::kDelete));
+    EXPECT_FALSE(Enabled(cmd::kAdd));
+    Key(Qt::Key_Delete);
+    EXPECT_EQ(ui.Texts(), QStringList{"Delete selected file?"});  // answered Cancel
+    EXPECT_TRUE(QFileInfo::exists(Root() + QStringLiteral("kb/x.vmra")));
+
+    // A selection made in code, as the release of a key on ".." does it.
+    list->SetItemSelected(2, false);
+    EXPECT_FALSE(Enabled(cmd::kDelete) || Enabled(cmd::kExtractTo));
+}
+
+TEST_F(ListCommandsTest, AfterABatchNothingIsSelectedAndNothingEnabled) {
+    VELMORA_REQUIRE_CORPUS(dir);
+    const QString store = Root() + QStringLiteral("store/s.vmra");
+    MakeFolder(QStringLiteral("store"));
+    AddDirect(Las("100_points.las", "store/b.las"), store);
+    Las("point10.las", "batch/a.las");
+    list->SetType(listview::kDetails);
+    tree->SelectPath(Root() + QStringLiteral("batch"));
+    list->setFocus();
+    Click(QStringLiteral("a.las"));
+    ASSERT_TRUE(Enabled(cmd::kAdd));
+    ui.saveNames.push_back(store);  // an archive that is there already
+    frame->Action(cmd::kAdd)->trigger();
+    ASSERT_EQ(listview::ReadArchiveListing(store).entries.size(), 2u);
+    EXPECT_EQ(list->currentPath, Root() + QStringLiteral("batch/"));
+    EXPECT_TRUE(list->SelectedNames().isEmpty());
+    for (int id : {cmd::kAdd, cmd::kDelete, cmd::kExtractTo, cmd::kExtractHere})
+        EXPECT_FALSE(Enabled(id)) << id;
 }
 
 TEST_F(ListCommandsTest, ArchiveEntriesAllowExtractAndDeleteButNeverAdd) {
@@ -146,13 +236,13 @@ TEST_F(ListCommandsTest, SelectionKeysNeverSelectUp) {
     EXPECT_TRUE(list->SelectedNames().isEmpty());
     EXPECT_FALSE(Enabled(cmd::kDelete));
 
-    // From the tree the frame selects on the list, leaving the flags alone.
+    // From the tree the frame selects on the list, and the flags follow.
     tree->setFocus();
     QApplication::processEvents();
     frame->Action(cmd::kSelectAll)->trigger();
     EXPECT_EQ(list->SelectedNames().size(), 2);
     EXPECT_FALSE(list->IsItemSelected(0));
-    EXPECT_FALSE(list->canDelete);
+    EXPECT_TRUE(list->canDelete && list->canAdd);
 }
 
 TEST_F(ListCommandsTest, ReleasingAKeyOnUpMovesToTheFirstItem) {
@@ -170,17 +260,61 @@ TEST_F(ListCommandsTest, DoubleClickOnUpAndOnAnArchive) {
     MakeFile(QStringLiteral("p/q/x.vmra"), 0);
     tree->SelectPath(Root() + QStringLiteral("p/q"));
     list->SetItemSelected(1, true);
-    list->OnDoubleClick();  // x.vmra
+    list->OnDoubleClick(1);  // x.vmra
     EXPECT_TRUE(list->archiveMode);
     EXPECT_EQ(list->currentPath, Root() + QStringLiteral("p/q/x.vmra"));
     EXPECT_EQ(tree->GetItemPath(tree->SelectedNode()), Root() + QStringLiteral("p/q/x.vmra"));
-    list->SetItemSelected(0, true);
-    list->OnDoubleClick();  // ".."
+    list->OnDoubleClick(0);  // ".."
     EXPECT_FALSE(list->archiveMode);
     EXPECT_EQ(list->currentPath, Root() + QStringLiteral("p/q/"));
-    list->SetItemSelected(0, true);
-    list->OnDoubleClick();
+    list->OnDoubleClick(0);
     EXPECT_EQ(list->currentPath, Root() + QStringLiteral("p/"));
+}
+
+TEST_F(ListCommandsTest, UpGoesToTheParentByDoubleClickEnterAndBackspace) {
+    for (const listview::ListType type : {listview::kDetails, listview::kLargeIcons}) {
+        SCOPED_TRACE(type);
+        MakeFile(QStringLiteral("p/q/r/a.las"));
+        MakeFile(QStringLiteral("p/q/b.las"));
+        list->SetType(type);
+        tree->SelectPath(Root() + QStringLiteral("p/q/r"));
+        list->setFocus();
+        ASSERT_EQ(list->ItemText(0), QStringLiteral(".."));
+
+        DoubleClickAsAUser(QStringLiteral(".."));
+        EXPECT_EQ(TreePath(), Root() + QStringLiteral("p/q/"));
+        EXPECT_EQ(list->currentPath, Root() + QStringLiteral("p/q/"));
+        EXPECT_TRUE(list->SelectedNames().isEmpty());
+
+        ClickAsAUser(QStringLiteral(".."));
+        EXPECT_FALSE(list->IsItemSelected(0));
+        Key(Qt::Key_Return);
+        EXPECT_EQ(TreePath(), Root() + QStringLiteral("p/"));
+        EXPECT_EQ(list->currentPath, Root() + QStringLiteral("p/"));
+
+        Key(Qt::Key_Backspace);
+        EXPECT_EQ(TreePath(), Root());
+        EXPECT_EQ(list->currentPath, Root());
+        // The place has no parent: Backspace leaves it listed.
+        Key(Qt::Key_Backspace);
+        EXPECT_EQ(TreePath(), Root());
+        EXPECT_TRUE(ui.shown.empty());
+    }
+}
+
+// Enter on a file that is no archive, or a double click on one, does not go
+// up: only ".." and Backspace do.
+TEST_F(ListCommandsTest, EnterAndDoubleClickOnAFileStayInTheFolder) {
+    MakeFile(QStringLiteral("s/t/a.las"));
+    list->SetType(listview::kDetails);
+    tree->SelectPath(Root() + QStringLiteral("s/t"));
+    list->setFocus();
+    DoubleClickAsAUser(QStringLiteral("a.las"));
+    EXPECT_EQ(TreePath(), Root() + QStringLiteral("s/t/"));
+    ClickAsAUser(QStringLiteral("a.las"));
+    Key(Qt::Key_Return);
+    EXPECT_EQ(TreePath(), Root() + QStringLiteral("s/t/"));
+    EXPECT_EQ(list->currentPath, Root() + QStringLiteral("s/t/"));
 }
 
 TEST_F(ListCommandsTest, EnterOpensTheSelectedArchive) {
@@ -192,6 +326,21 @@ TEST_F(ListCommandsTest, EnterOpensTheSelectedArchive) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     EXPECT_TRUE(list->archiveMode);
     EXPECT_EQ(list->currentPath, Root() + QStringLiteral("n/y.vmra"));
+}
+
+TEST_F(ListCommandsTest, CancelInTheArchiveChooserEndsAdd) {
+    VELMORA_REQUIRE_CORPUS(dir);
+    Las("point10.las", "three/a.las");
+    Las("point_time.las", "three/b.las");
+    Las("100_points.las", "three/c.las");
+    tree->SelectPath(Root() + QStringLiteral("three"));
+    list->setFocus();
+    list->SelectAll();
+    ASSERT_EQ(list->SelectedNames().size(), 3);
+    frame->Action(cmd::kAdd)->trigger();  // the chooser is cancelled
+    EXPECT_EQ(ui.savePrompts.size(), 1);
+    EXPECT_EQ(Names(list), (QStringList{"..", "a.las", "b.las", "c.las"}));
+    EXPECT_TRUE(ui.shown.empty());
 }
 
 TEST_F(ListCommandsTest, DroppingFilesOnAFolderOrAnArchive) {
@@ -240,14 +389,14 @@ TEST_F(ListCommandsTest, DeletingTwoFilesAsksOnce) {
     list->SetItemSelected(2, true);
     ui.answers.push_back(MsgResult::Ok);
     list->DeleteSelected();
-    EXPECT_EQ(ui.Texts(), QStringList{"Delete selected files?"});
+    ASSERT_EQ(ui.Texts(), QStringList{"Delete selected files?"});
     EXPECT_EQ(ui.shown[0].buttons, MsgButtons::OkCancel);
     EXPECT_EQ(Names(list), (QStringList{"..", "c.las"}));
     EXPECT_FALSE(QFileInfo::exists(Root() + QStringLiteral("del/a.las")));
 
     list->SetItemSelected(1, true);
     list->DeleteSelected();  // unscripted: Cancel
-    EXPECT_EQ(ui.shown.back().text, QStringLiteral("Delete selected file?"));
+    EXPECT_EQ(ui.Texts(), (QStringList{"Delete selected files?", "Delete selected file?"}));
     EXPECT_TRUE(QFileInfo::exists(Root() + QStringLiteral("del/c.las")));
 }
 
@@ -346,6 +495,7 @@ TEST_F(ListCommandsTest, ContextMenusForASelectionAndForNone) {
               (QStringList{"Add to ...", "Delete file(s)\tDelete", "Extract to ... (grey)", "Extract here (grey)",
                            "-", "Select all\tCtrl+A", "Deselect all\tCtrl+D", "Inverse selection\tCtrl+I"}));
     styles.reset(list->BuildContextMenu());
+    ASSERT_EQ(files->actions().size(), 8);
     files->actions().at(6)->trigger();  // Deselect all
     EXPECT_TRUE(list->SelectedNames().isEmpty());
 }
@@ -419,7 +569,9 @@ TEST_F(DialogsTest, NewArchiveNames) {
     typeName(QStringLiteral("data.vmra.old"));
     EXPECT_TRUE(QFileInfo::exists(Root() + QStringLiteral("new/data.vmra.old.VMRA")));
     EXPECT_TRUE(ui.shown.empty());
+    ASSERT_NE(tree->SelectedNode(), nullptr);
     QTreeWidgetItem* folder = tree->SelectedNode()->parent();
+    ASSERT_NE(folder, nullptr);
     QStringList children;
     for (int i = 0; i < folder->childCount(); ++i) children << folder->child(i)->text(0);
     children.sort();
@@ -434,11 +586,11 @@ TEST_F(DialogsTest, NewArchiveNames) {
     EXPECT_EQ(Bytes(Root() + QStringLiteral("new/data.vmra")), QByteArray("keep"));
 
     typeName(QStringLiteral("sub/evil"));
-    EXPECT_EQ(ui.shown.back().text, QStringLiteral("New file could not be created!"));
+    EXPECT_EQ(ui.Texts(), (QStringList{"File exists!", "New file could not be created!"}));
 
     list->NewArchive();  // cancelled dialog: nothing
     EXPECT_EQ(ui.shown.size(), 2u);
     tree->clearSelection();
     list->NewArchive();
-    EXPECT_EQ(ui.shown.back().text, QStringLiteral("No folder selected!"));
+    EXPECT_EQ(ui.Texts(), (QStringList{"File exists!", "New file could not be created!", "No folder selected!"}));
 }

@@ -1,10 +1,18 @@
+#include <QApplication>
 #include <QDateTime>
 #include <QFile>
 #include <QHeaderView>
+#include <QHelpEvent>
+#include <QListView>
+#include <QTest>
+#include <QToolTip>
 #include <QTreeView>
+#include <QTreeWidget>
 
 #include "GuiFixture.h"
+#include "app/LeftView.h"
 #include "app/MainFrame.h"
+#include "listview/NameTips.h"
 #include "listview/RightView.h"
 
 using guitest::GuiFixture;
@@ -14,6 +22,15 @@ QStringList Names(const CRightView* v) {
     QStringList n;
     for (int r = 0; r < v->ItemCount(); ++r) n << v->ItemText(r);
     return n;
+}
+// The tool tip a hovering mouse gets over the item of view at index.
+QString TipOver(QAbstractItemView* view, const QModelIndex& index) {
+    QToolTip::hideText();  // hides after a short delay
+    EXPECT_TRUE(QTest::qWaitFor([] { return !QToolTip::isVisible(); }));
+    const QPoint at = view->visualRect(index).center();
+    QHelpEvent help(QEvent::ToolTip, at, view->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(view->viewport(), &help);
+    return QToolTip::isVisible() ? QToolTip::text() : QString();
 }
 void SetTime(const QString& path, qint64 secs) {
     QFile f(path);
@@ -139,4 +156,56 @@ TEST_F(ListViewTest, SelectionByRowNeverCountsUp) {
     EXPECT_EQ(list->SelectedNames(), QStringList{"b.vmra"});
     EXPECT_TRUE(list->IsItemSelected(2));
     EXPECT_FALSE(list->IsItemSelected(1));
+}
+
+TEST(NameTipsTest, TextIsCutWhenItDoesNotFitItsRoom) {
+    const QFont font = QApplication::font();
+    const QFontMetrics fm(font);
+    const QString name = QStringLiteral("flight_line_0042_north.las");
+    const int width = fm.horizontalAdvance(name);
+    const int line = fm.height();
+    EXPECT_FALSE(listview::IsTextCut(font, name, QSize(width + 4, line), false));
+    EXPECT_TRUE(listview::IsTextCut(font, name, QSize(width / 2, line), false));
+    // Wrapped onto lines: cut when the lines need more height than there is,
+    // or a single word is wider than the room.
+    const QString words = QStringLiteral("north strip of the survey");
+    const int wordWidth = fm.horizontalAdvance(QStringLiteral("survey")) + 4;
+    EXPECT_FALSE(listview::IsTextCut(font, words, QSize(wordWidth, line * 8), true));
+    EXPECT_TRUE(listview::IsTextCut(font, words, QSize(wordWidth, line * 2), true));
+    EXPECT_TRUE(listview::IsTextCut(font, name, QSize(width / 2, line * 8), true));
+}
+
+// Hovering over a name that its column, the icon grid or the tree's width cut
+// off shows the whole name; a name shown whole gets no tip.
+TEST_F(ListViewTest, CutOffNamesShowInFullAsToolTips) {
+    const QString longName = QStringLiteral("survey_2026_block_17_flight_line_0042_north_strip.las");
+    MakeFile(QStringLiteral("names/a.las"));
+    MakeFile(QStringLiteral("names/") + longName);
+    MakeFolder(QStringLiteral("names/a_folder_with_a_name_far_too_long_for_the_tree_pane"));
+    frame->LeftView()->SelectPath(Root() + QStringLiteral("names"));
+    const int shortRow = 1, longRow = 2;
+    ASSERT_EQ(list->ItemText(longRow), longName);
+
+    list->SetType(listview::kDetails);
+    list->DetailsView()->setColumnWidth(0, 120);
+    QApplication::processEvents();
+    QAbstractItemView* details = list->DetailsView();
+    EXPECT_EQ(TipOver(details, details->model()->index(longRow, 0)), longName);
+    EXPECT_EQ(TipOver(details, details->model()->index(shortRow, 0)), QString());
+
+    list->SetType(listview::kLargeIcons);
+    QApplication::processEvents();
+    QAbstractItemView* icons = list->IconView();
+    EXPECT_EQ(TipOver(icons, icons->model()->index(longRow, 0)), longName);
+    EXPECT_EQ(TipOver(icons, icons->model()->index(shortRow, 0)), QString());
+
+    CLeftView* tree = frame->LeftView();
+    QTreeWidgetItem* names = tree->SelectedNode();
+    ASSERT_NE(names, nullptr);
+    names->setExpanded(true);
+    ASSERT_EQ(names->childCount(), 1);
+    QApplication::processEvents();
+    const QModelIndex folder = tree->indexFromItem(names->child(0));
+    EXPECT_EQ(TipOver(tree, folder), QStringLiteral("a_folder_with_a_name_far_too_long_for_the_tree_pane"));
+    EXPECT_EQ(TipOver(tree, tree->indexFromItem(names)), QString());
 }

@@ -1,9 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QMessageBox>
 #include <QString>
+#include <QTimer>
+#include <QWidget>
 
 #include "platform/Mounts.h"
 #include "platform/Paths.h"
+#include "platform/PlatformUi.h"
 #include "platform/Settings.h"
 
 using namespace platform;
@@ -155,3 +163,77 @@ TEST(SettingsFormatTest, Style) {
     EXPECT_EQ(style, 9);
     EXPECT_EQ(FormatStyle(-3), S("-3"));
 }
+
+// The real message boxes: closing those over one window answers each as its
+// Escape key would, and leaves the boxes of other windows alone.
+TEST(QtPlatformUiTest, ClosingTheBoxesOverAWindowAnswersThemWithEscape) {
+    CQtPlatformUi ui;
+    QWidget window, other;
+    window.show();
+    other.show();
+    const struct {
+        MsgButtons buttons;
+        MsgResult escape;
+    } cases[] = {{MsgButtons::YesNo, MsgResult::No}, {MsgButtons::OkCancel, MsgResult::Cancel},
+                 {MsgButtons::Ok, MsgResult::Ok}};
+    for (const auto& c : cases) {
+        bool openAfterOtherClosed = false;
+        QTimer::singleShot(100, &window, [&] { ui.CloseMessageBoxes(&other); });
+        QTimer::singleShot(200, &window, [&] {
+            openAfterOtherClosed = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()) != nullptr;
+            ui.CloseMessageBoxes(&window);
+        });
+        // A box that nothing closes would stop the test: it is shut by force.
+        bool forced = false;
+        QTimer::singleShot(3000, &window, [&] {
+            if (QWidget* box = QApplication::activeModalWidget()) {
+                forced = true;
+                box->close();
+            }
+        });
+        EXPECT_EQ(ui.MessageBox(&window, S("question"), S("Velmora"), c.buttons, MsgIcon::Question), c.escape);
+        EXPECT_FALSE(forced);
+        EXPECT_TRUE(openAfterOtherClosed);
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    }
+}
+
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+// The system's opener (xdg-open) is asked to show a page; its answer decides
+// whether a browser showed it. A stand-in opener on the PATH plays each part.
+TEST(QtPlatformUiTest, OpenUrlTellsWhetherTheOpenerFoundABrowser) {
+    QTemporaryDir bin;
+    ASSERT_TRUE(bin.isValid());
+    const QByteArray oldPath = qgetenv("PATH");
+    qputenv("PATH", bin.path().toLocal8Bit() + ':' + oldPath);
+    const QString opener = bin.filePath(QStringLiteral("xdg-open"));
+    const QString seen = bin.filePath(QStringLiteral("seen"));
+    auto script = [&](const QByteArray& body) {
+        QFile f(opener);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write("#!/bin/sh\nprintf '%s' \"$1\" > '" + seen.toLocal8Bit() + "'\n" + body + "\n");
+        f.close();
+        f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    };
+    const QUrl page = QUrl::fromLocalFile(bin.filePath(QStringLiteral("tut.html")));
+    CQtPlatformUi ui(1500);
+
+    script("exit 3");  // "no method available": no browser
+    EXPECT_FALSE(ui.OpenUrl(page));
+    QFile arg(seen);
+    ASSERT_TRUE(arg.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromLocal8Bit(arg.readAll()), page.toString());
+    arg.close();
+
+    script("exit 0");  // handed to a browser
+    EXPECT_TRUE(ui.OpenUrl(page));
+
+    script("sleep 3");  // a browser running in the opener's foreground
+    CQtPlatformUi brief(300);
+    QElapsedTimer took;
+    took.start();
+    EXPECT_TRUE(brief.OpenUrl(page));
+    EXPECT_LT(took.elapsed(), 2500);
+    qputenv("PATH", oldPath);
+}
+#endif

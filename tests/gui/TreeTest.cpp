@@ -63,6 +63,7 @@ TEST_F(TreeTest, TopNodeAndPathsOfEachKind) {
 }
 
 TEST_F(TreeTest, FoldersAreReadOnceOnFirstExpansion) {
+    ASSERT_EQ(tree->topLevelItemCount(), 1);
     QTreeWidgetItem* top = tree->topLevelItem(0);
     EXPECT_EQ(top->childCount(), 1);  // the placeholder only
     const int before = tree->FolderReads();
@@ -82,6 +83,7 @@ TEST_F(TreeTest, SelectPathWalksAndStopsAtTheArchive) {
     tree->SelectPath(Root() + QStringLiteral("data/c/deep"));
     EXPECT_EQ(tree->GetItemPath(tree->SelectedNode()), Root() + QStringLiteral("data/c/deep/"));
     EXPECT_EQ(frame->RightView()->currentPath, Root() + QStringLiteral("data/c/deep/"));
+    ASSERT_TRUE(tree->SelectedNode() && tree->SelectedNode()->parent());
     EXPECT_TRUE(tree->SelectedNode()->parent()->isExpanded());
 
     tree->SelectPath(Root() + QStringLiteral("data/x.VMRA/"));
@@ -100,6 +102,7 @@ TEST_F(TreeTest, ComponentsAreComparedWithCase) {
 
 TEST_F(TreeTest, OpenPathInTreeSelectsTheTargetOrNothing) {
     tree->OpenPathInTree(Root() + QStringLiteral("data/c"));
+    ASSERT_NE(tree->SelectedNode(), nullptr);
     EXPECT_EQ(tree->GetItemPath(tree->SelectedNode()), Root() + QStringLiteral("data/c/"));
     EXPECT_TRUE(tree->SelectedNode()->isExpanded());
     EXPECT_EQ(frame->RightView()->currentPath, Root() + QStringLiteral("data/c"));
@@ -122,7 +125,9 @@ TEST_F(TreeTest, RefreshKeepsTheSelectionAndSeesNewFolders) {
 }
 
 TEST_F(TreeTest, SelectingANodeListsIt) {
+    ASSERT_EQ(tree->topLevelItemCount(), 1);
     QTreeWidgetItem* data = tree->ExpandNode(tree->topLevelItem(0), QStringLiteral("data"));
+    ASSERT_NE(data, nullptr);
     tree->setCurrentItem(data);
     EXPECT_EQ(tree->selectedPath, Root() + QStringLiteral("data/"));
     EXPECT_EQ(frame->RightView()->currentPath, Root() + QStringLiteral("data/"));

@@ -23,7 +23,7 @@ void GuiFixture::TearDown() {
 }
 
 std::unique_ptr<CMainFrame> GuiFixture::StartFrame() {
-    auto frame = std::make_unique<CMainFrame>(&places);
+    auto frame = std::make_unique<CMainFrame>(ui, &places);
     frame->ActivateFrame();
     QCoreApplication::processEvents();
     return frame;

@@ -1,20 +1,65 @@
 #include "ScriptedUi.h"
 
 #include <QDialog>
+#include <QEventLoop>
+#include <QTimer>
+#include <QWidget>
 
 namespace guitest {
 
 using platform::MsgButtons;
 using platform::MsgResult;
 
-MsgResult ScriptedUi::MessageBox(QWidget*, const QString& text, const QString& caption,
+namespace {
+// What Escape gives on a box with these buttons.
+MsgResult EscapeAnswer(MsgButtons buttons) {
+    switch (buttons) {
+        case MsgButtons::Ok: return MsgResult::Ok;
+        case MsgButtons::OkCancel: return MsgResult::Cancel;
+        case MsgButtons::YesNo: return MsgResult::No;
+    }
+    return MsgResult::Cancel;
+}
+}  // namespace
+
+MsgResult ScriptedUi::MessageBox(QWidget* parent, const QString& text, const QString& caption,
                                  MsgButtons buttons, platform::MsgIcon icon) {
     shown.push_back({text, caption, buttons, icon});
+    if (onShown) onShown(shown.back());
     if (buttons == MsgButtons::Ok) return MsgResult::Ok;
-    if (answers.empty()) return buttons == MsgButtons::YesNo ? MsgResult::No : MsgResult::Cancel;
+    if (holdQuestions && !heldLoop) {
+        QEventLoop loop;
+        heldLoop = &loop;
+        heldParent = parent;
+        heldAnswer = EscapeAnswer(buttons);
+        QTimer limit;
+        limit.setSingleShot(true);
+        QObject::connect(&limit, &QTimer::timeout, &loop, [this, &loop] {
+            ++heldTooLong;
+            loop.quit();
+        });
+        limit.start(holdLimitMs);
+        loop.exec();
+        heldLoop = nullptr;
+        heldParent = nullptr;
+        return heldAnswer;
+    }
+    if (answers.empty()) return EscapeAnswer(buttons);
     const MsgResult r = answers.front();
     answers.pop_front();
     return r;
+}
+
+void ScriptedUi::Answer(MsgResult answer) {
+    if (!heldLoop) return;
+    heldAnswer = answer;
+    heldLoop->quit();
+}
+
+void ScriptedUi::CloseMessageBoxes(QWidget* parent) {
+    if (!heldLoop || heldParent != parent) return;
+    ++closedByProgram;
+    heldLoop->quit();  // with the escape answer set when it was opened
 }
 
 static QString Take(std::deque<QString>& q) {
@@ -47,6 +92,21 @@ int ScriptedUi::RunDialog(QDialog& dialog) {
     auto step = std::move(dialogSteps.front());
     dialogSteps.pop_front();
     return step(dialog);
+}
+
+void ScriptedUi::KeepOpen(QDialog& dialog) {
+    keptOpen << dialog.windowTitle();
+    if (!keepOpenSteps.empty()) {
+        auto step = std::move(keepOpenSteps.front());
+        keepOpenSteps.pop_front();
+        step(dialog);
+    }
+    if (dialog.isVisible()) dialog.accept();
+}
+
+void ScriptedUi::ShowWindow(QWidget& window) {
+    shownWindows << window.windowTitle();
+    window.show();
 }
 
 QStringList ScriptedUi::Texts() const {
