@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/Icons.h"
+#include "platform/Icons.h"
 
 namespace {
 

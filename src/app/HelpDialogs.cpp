@@ -14,7 +14,7 @@
 #endif
 
 #include "app/AppMessages.h"
-#include "app/Icons.h"
+#include "platform/Icons.h"
 #include "platform/PlatformUi.h"
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {

@@ -9,7 +9,7 @@
 #include <algorithm>
 
 #include "app/AppMessages.h"
-#include "app/Icons.h"
+#include "platform/Icons.h"
 #include "listview/NameTips.h"
 #include "platform/Paths.h"
 

@@ -16,7 +16,7 @@
 #include "app/AppMessages.h"
 #include "app/CommandIds.h"
 #include "app/HelpDialogs.h"
-#include "app/Icons.h"
+#include "platform/Icons.h"
 #include "app/LeftView.h"
 #include "app/MyToolBar.h"
 #include "listview/ListMessages.h"

@@ -12,7 +12,7 @@
 
 #include <algorithm>
 
-#include "app/Icons.h"
+#include "platform/Icons.h"
 #include "listview/FolderTree.h"
 #include "listview/NameTips.h"
 #include "listview/ArchiveListing.h"

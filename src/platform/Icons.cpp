@@ -1,4 +1,4 @@
-#include "app/Icons.h"
+#include "platform/Icons.h"
 
 #include <QPainter>
 #include <QSvgRenderer>
