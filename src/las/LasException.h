@@ -9,14 +9,14 @@
 class CLasException : public std::exception {
 public:
     explicit CLasException(const char* message, bool canContinue = false, int cause = 0) noexcept
-        : message_(message), canContinue(canContinue), cause(cause) {}
+        : text(message), canContinue(canContinue), cause(cause) {}
     ~CLasException() override = default;
 
-    const char* what() const noexcept override { return message_; }
-    virtual const char* Message() const noexcept { return message_; }
+    const char* what() const noexcept override { return text; }
+    virtual const char* Message() const noexcept { return text; }
 
 private:
-    const char* message_;
+    const char* text;
 
 public:
     // True only where one input file is refused and a batch may go on with

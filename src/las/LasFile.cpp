@@ -20,15 +20,15 @@ constexpr uint32_t kFlushEvery = 50000;
 template <int F>
 class PointStorageT final : public PointStorage {
 public:
-    explicit PointStorageT(std::size_t n) : items_(new LASPointT<F>[n]()), count_(n) {}
-    LASPoint* At(std::size_t i) override { return &items_[i]; }
-    uint8_t* RecordBase() override { return count_ ? items_[0].record : nullptr; }
+    explicit PointStorageT(std::size_t n) : items(new LASPointT<F>[n]()), count(n) {}
+    LASPoint* At(std::size_t i) override { return &items[i]; }
+    uint8_t* RecordBase() override { return count ? items[0].record : nullptr; }
     std::size_t Stride() const override { return sizeof(LASPointT<F>); }
-    std::size_t Count() const override { return count_; }
+    std::size_t Count() const override { return count; }
 
 private:
-    std::unique_ptr<LASPointT<F>[]> items_;
-    std::size_t count_;
+    std::unique_ptr<LASPointT<F>[]> items;
+    std::size_t count;
 };
 
 std::unique_ptr<PointStorage> MakeStorage(int format, std::size_t n) {
