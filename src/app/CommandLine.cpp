@@ -222,6 +222,18 @@ std::map<std::string, double> EntryRatios(const std::string& archivePath) {
     return ratios;
 }
 
+// Sets the job's threads and, on a terminal unless -q, makes the progress
+// line that follows it (null otherwise).
+std::unique_ptr<CProgressLine> PrepareJob(CArchiveJob& job, const CommandOptions& options,
+                                          CommandLineConsole& console) {
+    if (options.threads > 0) job.SetThreadCount(options.threads);
+    if (options.quiet || !console.ShowsProgress()) return nullptr;
+    return std::make_unique<CProgressLine>(
+        [&job] { return job.Progress(); },
+        [&console](const std::string& text) { console.WriteProgress(text); },
+        [&console] { return console.Columns(); });
+}
+
 // Makes the folder of -o, with its parents. False (and said) when it cannot
 // be made or a file stands in its place (which the library reports as an
 // error too).
@@ -276,13 +288,8 @@ CommandOutcome RunCommandLine(CommandMode mode, const std::vector<std::string>& 
 
     ConsoleHost host(console, compress, options);
     CArchiveJob job(host);
-    if (options.threads > 0) job.SetThreadCount(options.threads);
-    std::unique_ptr<CProgressLine> progress;
-    if (!options.quiet && console.ShowsProgress()) {
-        progress = std::make_unique<CProgressLine>(
-            [&job] { return job.Progress(); },
-            [&console](const std::string& text) { console.WriteProgress(text); },
-            [&console] { return console.Columns(); });
+    std::unique_ptr<CProgressLine> progress = PrepareJob(job, options, console);
+    if (progress) {
         host.Follow(progress.get(), compress ? std::map<std::string, double>{}
                                              : EntryRatios(archivePath));
     }
@@ -397,15 +404,8 @@ CommandOutcome RunTest(const std::vector<std::string>& args, const CommandOption
     }
     TestHost host(console);
     CArchiveJob job(host);
-    if (options.threads > 0) job.SetThreadCount(options.threads);
-    std::unique_ptr<CProgressLine> progress;
-    if (!options.quiet && console.ShowsProgress()) {
-        progress = std::make_unique<CProgressLine>(
-            [&job] { return job.Progress(); },
-            [&console](const std::string& text) { console.WriteProgress(text); },
-            [&console] { return console.Columns(); });
-        host.progress = progress.get();
-    }
+    std::unique_ptr<CProgressLine> progress = PrepareJob(job, options, console);
+    host.progress = progress.get();
     SignalAttachment attached(stopSignals, job);
     const JobSummary summary = job.Test(archivePath, names);
     progress.reset();

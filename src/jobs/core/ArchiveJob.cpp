@@ -208,17 +208,23 @@ bool CArchiveJob::RunItem(JobSummary& summary, const JobItem& item, F&& work) {
     return Finish(summary, result);
 }
 
+JobItem CArchiveJob::ItemOf(const std::string& name, std::size_t index, std::size_t count,
+                            const std::string& archivePath) {
+    JobItem item;
+    item.index = index;
+    item.count = count;
+    item.name = name;
+    item.displayName = FileNamePart(name);
+    item.archivePath = archivePath;
+    return item;
+}
+
 JobSummary CArchiveJob::Add(const std::vector<std::string>& lasPaths,
                             const std::string& archivePath) {
     JobSummary summary;
     const bool existed = FileExists(archivePath);
     for (std::size_t i = 0; i < lasPaths.size(); ++i) {
-        JobItem item;
-        item.index = i;
-        item.count = lasPaths.size();
-        item.name = lasPaths[i];
-        item.displayName = FileNamePart(lasPaths[i]);
-        item.archivePath = archivePath;
+        JobItem item = ItemOf(lasPaths[i], i, lasPaths.size(), archivePath);
         item.lasBytes = std::max<int64_t>(0, FileSizeOf(lasPaths[i]));
         Begin(Kind::Add, item);
         const bool goOn = RunItem(summary, item, [&](ItemResult& r) { return AddOne(item, r); });
@@ -274,12 +280,7 @@ JobSummary CArchiveJob::ForEachEntry(Kind k, const std::string& archivePath,
         // Reported for each entry, where it is met again.
     }
     for (std::size_t i = 0; i < names.size(); ++i) {
-        JobItem item;
-        item.index = i;
-        item.count = names.size();
-        item.name = names[i];
-        item.displayName = FileNamePart(names[i]);
-        item.archivePath = archivePath;
+        JobItem item = ItemOf(names[i], i, names.size(), archivePath);
         for (const EntryRecord& r : records) {
             if (r.Name() == names[i]) {
                 item.lasBytes = r.uncompressedSize;
@@ -295,11 +296,9 @@ JobSummary CArchiveJob::ForEachEntry(Kind k, const std::string& archivePath,
 JobSummary CArchiveJob::Extract(const std::string& archivePath,
                                 const std::vector<std::string>& entries,
                                 const std::string& outputFolder) {
+    JobSummary failed;
     std::vector<std::string> names = entries;
-    if (names.empty()) {
-        JobSummary failed;
-        if (!ListNames(archivePath, names, failed, true)) return failed;
-    }
+    if (names.empty() && !ListNames(archivePath, names, failed, true)) return failed;
     const std::string folder = FolderWithSeparator(outputFolder);
     return ForEachEntry(Kind::Extract, archivePath, names,
                         [&](const JobItem& item) { return ExtractOne(item, folder); });
@@ -307,11 +306,9 @@ JobSummary CArchiveJob::Extract(const std::string& archivePath,
 
 JobSummary CArchiveJob::Test(const std::string& archivePath,
                              const std::vector<std::string>& entries) {
+    JobSummary failed;
     std::vector<std::string> names = entries;
-    if (names.empty()) {
-        JobSummary failed;
-        if (!ListNames(archivePath, names, failed, false)) return failed;
-    }
+    if (names.empty() && !ListNames(archivePath, names, failed, false)) return failed;
     return ForEachEntry(Kind::Test, archivePath, names, [&](const JobItem& item) {
         return archive.TestEntry(archivePath, item.name) ? ItemOutcome::Passed
                                                           : ItemOutcome::Unverified;
@@ -329,20 +326,8 @@ ItemOutcome CArchiveJob::ExtractOne(const JobItem& item, const std::string& fold
 
 JobSummary CArchiveJob::Delete(const std::string& archivePath,
                                const std::vector<std::string>& entries) {
-    JobSummary summary;
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        JobItem item;
-        item.index = i;
-        item.count = entries.size();
-        item.name = entries[i];
-        item.displayName = entries[i];
-        item.archivePath = archivePath;
-        Begin(Kind::Delete, item);
-        const bool goOn = RunItem(summary, item, [&](ItemResult&) {
-            archive.DeleteEntry(archivePath, item.name);
-            return ItemOutcome::Deleted;
-        });
-        if (!goOn) break;
-    }
-    return summary;
+    return ForEachEntry(Kind::Delete, archivePath, entries, [&](const JobItem& item) {
+        archive.DeleteEntry(archivePath, item.name);
+        return ItemOutcome::Deleted;
+    });
 }

@@ -59,6 +59,8 @@ public:
 
 private:
     enum class Kind { Add, Extract, Test, Delete };
+    static JobItem ItemOf(const std::string& name, std::size_t index, std::size_t count,
+                          const std::string& archivePath);
     void Begin(Kind kind, const JobItem& item);
     void End();
     // Runs one item and hands the result to the host; false ends the batch.
