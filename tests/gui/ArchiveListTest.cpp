@@ -2,6 +2,9 @@
 #include <QFileInfo>
 #include <QTreeView>
 
+#include <cerrno>
+#include <cstring>
+
 #include "GuiFixture.h"
 #include "app/LeftView.h"
 #include "app/MainFrame.h"
@@ -92,7 +95,7 @@ TEST_F(ArchiveListTest, NonArchiveSaysWrongFileFormat) {
     fake.close();
     list->ShowPath(Root() + QStringLiteral("fake.vmra"));
     ASSERT_EQ(ui.shown.size(), 1u);
-    EXPECT_EQ(ui.shown[0].text, QStringLiteral("Wrong file format!"));
+    EXPECT_EQ(ui.shown[0].text, QStringLiteral("Wrong file format!\n\n") + Root() + QStringLiteral("fake.vmra"));
     EXPECT_EQ(ui.shown[0].icon, MsgIcon::Error);
     EXPECT_EQ(ui.shown[0].caption, QStringLiteral("Velmora"));
     EXPECT_EQ(Column(list, 0), QStringList{".."});
@@ -102,7 +105,9 @@ TEST_F(ArchiveListTest, NonArchiveSaysWrongFileFormat) {
 TEST_F(ArchiveListTest, VanishedArchiveSaysErrorOpeningFile) {
     list->ShowPath(Root() + QStringLiteral("gone.vmra"));
     ASSERT_EQ(ui.shown.size(), 1u);
-    EXPECT_EQ(ui.shown[0].text, QStringLiteral("Error opening file!"));
+    // The window's text, the archive, and the system's reason.
+    EXPECT_EQ(ui.shown[0].text, QStringLiteral("Error opening file!\n\n") + Root() +
+                                    QStringLiteral("gone.vmra\n") + QString::fromUtf8(std::strerror(ENOENT)));
     EXPECT_EQ(ui.shown[0].icon, MsgIcon::None);
     EXPECT_EQ(Column(list, 0), QStringList{".."});
 }

@@ -413,20 +413,19 @@ TEST_F(ListCommandsTest, DeletingAnEntryWithProgress) {
     EXPECT_EQ(Names(list), (QStringList{"..", "a.las", "c.las"}));
     EXPECT_EQ(ui.Texts(), QStringList{"Delete selected file?"});
 
-    VMRAFile v;
-    DeleteDlg dlg(nullptr, &v, QStringLiteral("c.las"), archive);
+    DeleteDlg dlg(nullptr, archive, {QStringLiteral("c.las")});
     EXPECT_EQ(dlg.windowTitle(), QStringLiteral("Deleting in progress"));
     dlg.exec();
     EXPECT_FALSE(dlg.Failed());
     EXPECT_EQ(dlg.Progress(), 100);
-    // Before the deletion has ended, Escape or the close box do nothing.
-    DeleteDlg early(nullptr, &v, QStringLiteral("a.las"), archive);
+    // Before the deletion has ended, Escape or the close box do not close it.
+    DeleteDlg early(nullptr, archive, {QStringLiteral("a.las")});
     early.show();
     early.reject();
     EXPECT_TRUE(early.isVisible());
     early.hide();
 
-    DeleteDlg missing(nullptr, &v, QStringLiteral("gone.las"), archive);
+    DeleteDlg missing(nullptr, archive, {QStringLiteral("gone.las")});
     missing.exec();  // closes by itself also on failure
     EXPECT_TRUE(missing.Failed());
     EXPECT_EQ(missing.Error(), QStringLiteral("LAS file not found in archive!"));
@@ -478,7 +477,7 @@ TEST_F(ListCommandsTest, ExtractToOfANonArchiveSaysWrongFileFormat) {
     list->SelectAll();
     list->ExtractTo();
     ASSERT_EQ(ui.shown.size(), 1u);
-    EXPECT_EQ(ui.shown[0].text, QStringLiteral("Wrong file format!"));
+    EXPECT_EQ(ui.shown[0].text, QStringLiteral("Wrong file format!\n\n") + Root() + QStringLiteral("bad/fake.vmra"));
     EXPECT_EQ(ui.shown[0].icon, MsgIcon::Error);
     EXPECT_EQ(ui.folderRequests, 0);
 }
@@ -493,10 +492,11 @@ TEST_F(ListCommandsTest, ContextMenusForASelectionAndForNone) {
     std::unique_ptr<QMenu> files(list->BuildContextMenu());
     EXPECT_EQ(MenuTexts(files.get()),
               (QStringList{"Add to ...", "Delete file(s)\tDelete", "Extract to ... (grey)", "Extract here (grey)",
-                           "-", "Select all\tCtrl+A", "Deselect all\tCtrl+D", "Inverse selection\tCtrl+I"}));
+                           "Test (grey)", "-", "Select all\tCtrl+A", "Deselect all\tCtrl+D",
+                           "Inverse selection\tCtrl+I"}));
     styles.reset(list->BuildContextMenu());
-    ASSERT_EQ(files->actions().size(), 8);
-    files->actions().at(6)->trigger();  // Deselect all
+    ASSERT_EQ(files->actions().size(), 9);
+    files->actions().at(7)->trigger();  // Deselect all
     EXPECT_TRUE(list->SelectedNames().isEmpty());
 }
 
