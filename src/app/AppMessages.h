@@ -5,7 +5,8 @@
 namespace appmsg {
 inline constexpr const char* kAppName = "Velmora";
 
-// Start-up.
+// Start-up. The name of the installed desktop entry, without ".desktop".
+inline constexpr const char* kDesktopFileName = "velmora";
 inline constexpr const char* kFileDoesntExist = "File doesn't exist!";
 inline constexpr const char* kNoDisplay =
     "No display is available for the window; use -c or -d to work from the command line.";

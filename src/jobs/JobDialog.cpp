@@ -321,10 +321,11 @@ void CJobDialog::Notice(const std::string& text) {
     // sees it where the job's action shows, and it stays in the log.
     const QString line = platform::FromCore(text);
     OnUi([this, line] {
+        log->addItem(line);
+        log->scrollToBottom();
         noticeShown = true;
         actionLabel->setText(line);
     });
-    Log(line);
 }
 
 QStringList CJobDialog::LogLines() const {

@@ -5,9 +5,15 @@
 #include <cerrno>
 #include <cstring>
 
+#include <QElapsedTimer>
+#include <QStatusBar>
+#include <QTimer>
+
+#include "ArchiveStates.h"
 #include "GuiFixture.h"
 #include "app/LeftView.h"
 #include "app/MainFrame.h"
+#include "archive/ArchiveMessages.h"
 #include "archive/VMRAFile.h"
 #include "las/FileIo.h"
 #include "listview/ListLogic.h"
@@ -141,4 +147,49 @@ TEST_F(ArchiveListTest, StoredArchivePathIsReopenedAsTheArchive) {
     EXPECT_TRUE(frame->RightView()->archiveMode);
     EXPECT_EQ(frame->RightView()->currentPath, Root() + QStringLiteral("kept.vmra"));
     EXPECT_EQ(CLeftView::KindOf(frame->LeftView()->SelectedNode()), CLeftView::kArchiveNode);
+}
+
+// Another program changes the archive: the list says so at once instead of
+// freezing the window until the other program is done.
+TEST_F(ArchiveListTest, ABusyArchiveIsNotWaitedFor) {
+    VELMORA_REQUIRE_CORPUS(dir);
+    const QString archive = MakeArchive(QStringLiteral("busy.vmra"), {"point10.las"});
+    guitest::CHeldArchiveLock other(archive);
+    ASSERT_TRUE(other.Held());
+    // A list that waited would be let go here, and list the entry late.
+    QTimer::singleShot(3000, list, [&] { other.Release(); });
+    QElapsedTimer clock;
+    clock.start();
+    list->ShowPath(archive);
+    EXPECT_LT(clock.elapsed(), 2000);
+    ASSERT_EQ(ui.shown.size(), 1u);
+    EXPECT_EQ(ui.shown[0].text, QStringLiteral("The archive is being changed by another program.\n\n") + archive);
+    EXPECT_EQ(ui.shown[0].icon, MsgIcon::Error);
+    EXPECT_EQ(Column(list, 0), QStringList{".."});
+
+    other.Release();
+    list->ShowPath(archive);
+    EXPECT_EQ(Column(list, 0), (QStringList{"..", "point10.las"}));
+    EXPECT_EQ(ui.shown.size(), 1u);
+}
+
+TEST_F(ArchiveListTest, AnArchivePutRightWhileListedIsSaidInTheStatusBar) {
+    VELMORA_REQUIRE_CORPUS(dir);
+    const QString archive = MakeArchive(QStringLiteral("kept.vmra"), {"point10.las"});
+    QFile::copy(corpus + QStringLiteral("/100_points.las"), Root() + QStringLiteral("late.las"));
+    QFile before(archive);
+    ASSERT_TRUE(before.open(QIODevice::ReadOnly));
+    const QByteArray bytes = before.readAll();
+    before.close();
+    ASSERT_TRUE(guitest::LeaveInterruptedChange(archive, Root() + QStringLiteral("late.las")));
+    frame->statusBar()->clearMessage();
+    list->ShowPath(archive);
+    EXPECT_EQ(frame->statusBar()->currentMessage(),
+              archive + QStringLiteral(": ") + QString::fromLatin1(archmsg::kRecovered));
+    EXPECT_TRUE(ui.shown.empty());
+    EXPECT_EQ(Column(list, 0), (QStringList{"..", "point10.las"}));
+    EXPECT_FALSE(QFileInfo::exists(archive + QStringLiteral("-journal")));
+    QFile after(archive);
+    ASSERT_TRUE(after.open(QIODevice::ReadOnly));
+    EXPECT_EQ(after.readAll(), bytes);
 }

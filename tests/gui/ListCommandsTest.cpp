@@ -12,11 +12,13 @@
 #include <QTreeView>
 #include <QWindow>
 
+#include "ArchiveStates.h"
 #include "GuiFixture.h"
 #include "app/CommandIds.h"
 #include "app/LeftView.h"
 #include "app/MainFrame.h"
 #include "archive/VMRAFile.h"
+#include "jobs/JobDialog.h"
 #include "listview/ArchiveListing.h"
 #include "listview/DeleteDlg.h"
 #include "listview/FindDialog.h"
@@ -429,6 +431,66 @@ TEST_F(ListCommandsTest, DeletingAnEntryWithProgress) {
     missing.exec();  // closes by itself also on failure
     EXPECT_TRUE(missing.Failed());
     EXPECT_EQ(missing.Error(), QStringLiteral("LAS file not found in archive!"));
+}
+
+TEST_F(ListCommandsTest, AnEntryDeletedMeanwhileIsNamedInTheBox) {
+    VELMORA_REQUIRE_CORPUS(dir);
+    const QString archive = Root() + QStringLiteral("two.vmra");
+    AddDirect(Las("point10.las", "s/a.las"), archive);
+    AddDirect(Las("100_points.las", "s/b.las"), archive);
+    tree->SelectPath(archive);
+    list->SetItemSelected(RowOf(list, QStringLiteral("a.las")), true);
+    list->SetItemSelected(RowOf(list, QStringLiteral("b.las")), true);
+    {
+        VMRAFile other;  // another program, behind the list's back
+        other.DeleteEntry(archive.toStdString(), "a.las");
+    }
+    ui.answers.push_back(MsgResult::Ok);
+    list->DeleteSelected();
+    ASSERT_EQ(ui.shown.size(), 2u);
+    EXPECT_EQ(ui.shown[1].text, QStringLiteral("LAS file not found in archive!\n\na.las"));
+    EXPECT_EQ(ui.shown[1].icon, MsgIcon::Error);
+    // The deletion ended at the entry it could not delete.
+    EXPECT_EQ(Names(list), (QStringList{"..", "b.las"}));
+}
+
+TEST_F(ListCommandsTest, TestChecksTheSelectedEntriesOfTheOpenArchive) {
+    VELMORA_REQUIRE_CORPUS(dir);
+    const QString archive = Root() + QStringLiteral("t.vmra");
+    AddDirect(Las("point10.las", "s/a.las"), archive);
+    AddDirect(Las("sample_c.las", "s/b.las"), archive);
+    AddDirect(Las("100_points.las", "s/c.las"), archive);
+    ASSERT_TRUE(guitest::DamageEntry(archive, QStringLiteral("b.las")));
+    list->SetType(listview::kDetails);
+
+    // Not for files in a folder.
+    tree->SelectPath(Root() + QStringLiteral("s"));
+    list->setFocus();
+    Click(QStringLiteral("a.las"));
+    EXPECT_FALSE(Enabled(cmd::kTest));
+    EXPECT_FALSE(list->canTest);
+
+    tree->SelectPath(archive);
+    list->setFocus();
+    EXPECT_FALSE(Enabled(cmd::kTest));  // nothing selected yet
+    Click(QStringLiteral("a.las"));
+    Click(QStringLiteral("b.las"), Qt::ControlModifier);
+    EXPECT_TRUE(Enabled(cmd::kTest));
+    std::unique_ptr<QMenu> menu(list->BuildContextMenu());
+    EXPECT_TRUE(MenuTexts(menu.get()).contains(QStringLiteral("Test")));
+
+    QStringList log;
+    ui.keepOpenSteps.push_back([&](QDialog& d) { log = dynamic_cast<CJobDialog&>(d).LogLines(); });
+    frame->Action(cmd::kTest)->trigger();
+    ASSERT_EQ(ui.keptOpen, QStringList{"Test"});
+    ASSERT_EQ(log.size(), 6) << log.join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(log.mid(0, 4), (QStringList{"Testing files...", "Testing file a.las", "a.las: ok", "Testing file b.las"}));
+    EXPECT_TRUE(log[4].startsWith(QStringLiteral("b.las: damaged: ")));
+    EXPECT_EQ(log[5], QStringLiteral("1 file tested ok, 1 damaged"));
+    EXPECT_TRUE(ui.shown.empty());
+    // The list still shows the archive, with the same selection.
+    EXPECT_EQ(list->currentPath, archive);
+    EXPECT_EQ(list->SelectedNames(), (QStringList{"a.las", "b.las"}));
 }
 
 TEST_F(ListCommandsTest, ExtractToOverThreeArchivesAsksOnce) {
