@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <functional>
 #include <memory>
+#include <utility>
 
 #include "ArchiveStates.h"
 #include "GuiFixture.h"
@@ -265,4 +266,31 @@ TEST_F(JobHostTest, ADeletionEndsAtTheFirstEntryThatCannotBeDeleted) {
     EXPECT_FALSE(both.Failed());
     EXPECT_EQ(both.Summary().Count(ItemOutcome::Deleted), 2u);
     EXPECT_EQ(QFileInfo(archive).size(), 0);  // the last entry leaves an empty archive
+}
+
+// The user confirms Abort while the box about one file is still open: the
+// batch ends there, and the next file is not begun.
+TEST_F(JobHostTest, AnAbortDuringAFilesErrorBoxStartsNoFurtherFile) {
+    LasGenOptions o;
+    o.points = 3000;
+    o.versionMinor = 3;  // refused
+    ASSERT_TRUE(GenerateLasFile((Root() + QStringLiteral("v13.las")).toStdString(), o));
+    CCompressDialog job(ui);
+    job.archivePath = archive;
+    job.lasPaths << Root() + QStringLiteral("v13.las") << Root() + QStringLiteral("a.las");
+    job.displayNames << QStringLiteral("v13.las") << QStringLiteral("a.las");
+    bool asked = false;
+    ui.onShown = [&](const guitest::ScriptedUi::Shown&) {
+        if (std::exchange(asked, true)) return;
+        ui.answers.push_back(MsgResult::Yes);
+        job.OnAbort();
+    };
+    job.exec();
+    ui.onShown = nullptr;
+    EXPECT_TRUE(job.Aborted());
+    ASSERT_EQ(job.Summary().items.size(), 1u);
+    EXPECT_EQ(job.Summary().items[0].outcome, ItemOutcome::Refused);
+    EXPECT_TRUE(job.Summary().ended);
+    EXPECT_EQ(ui.Texts().size(), 2);  // the error box and the abort question
+    EXPECT_EQ(EntryNames(archive), (QStringList{"a.las", "b.las"}));
 }
