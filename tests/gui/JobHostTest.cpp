@@ -22,6 +22,7 @@
 #include "jobs/DecompressDialog.h"
 #include "jobs/TestDialog.h"
 #include "las/LasException.h"
+#include "las/LasMessages.h"
 #include "listview/ArchiveListing.h"
 #include "listview/DeleteDlg.h"
 
@@ -293,4 +294,29 @@ TEST_F(JobHostTest, AnAbortDuringAFilesErrorBoxStartsNoFurtherFile) {
     EXPECT_TRUE(job.Summary().ended);
     EXPECT_EQ(ui.Texts().size(), 2);  // the error box and the abort question
     EXPECT_EQ(EntryNames(archive), (QStringList{"a.las", "b.las"}));
+}
+
+// A replacement the user agreed to that then fails is logged apart from a
+// new file that fails.
+TEST_F(JobHostTest, AFailedReplacementIsLoggedAsSuch) {
+    LasGenOptions o;
+    o.points = 3000;
+    o.versionMinor = 3;  // refused
+    const QString folder = MakeFolder(QStringLiteral("new")) + QLatin1Char('/');
+    for (const char* name : {"a.las", "n.las"})
+        ASSERT_TRUE(GenerateLasFile((folder + QString::fromLatin1(name)).toStdString(), o));
+    CCompressDialog job(ui);
+    job.archivePath = archive;
+    job.lasPaths << folder + QStringLiteral("a.las") << folder + QStringLiteral("n.las");
+    job.displayNames << QStringLiteral("a.las") << QStringLiteral("n.las");
+    ui.answers.push_back(MsgResult::Ok);  // replace a.las
+    job.exec();
+    EXPECT_EQ(job.LogLines(), (QStringList{"Compressing files...", "Compressing file a.las",
+                                           "Compressing file a.las: FAILURE ", "Compressing file n.las",
+                                           "Compressing file n.las: FAILED ", "2 files refused"}));
+    ASSERT_EQ(ui.shown.size(), 3u);
+    EXPECT_EQ(ui.shown[0].text, QStringLiteral("a.las\n\nLAS file already exists in archive!\nOverwrite?"));
+    EXPECT_EQ(ui.shown[1].text, QString::fromUtf8(lasmsg::kVersion) + QStringLiteral("\n\n") + folder +
+                                    QStringLiteral("a.las"));
+    EXPECT_EQ(ui.keptOpen, QStringList{"Compress"});
 }
