@@ -2,6 +2,7 @@
 // checked without a display: velmora-screenshots OUTPUT_FOLDER
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QMenu>
 #include <QCursor>
 #include <QHelpEvent>
@@ -20,6 +21,7 @@
 #include "app/LeftView.h"
 #include "archive/VMRAFile.h"
 #include "jobs/CompressDialog.h"
+#include "jobs/TestDialog.h"
 #include "app/MainFrame.h"
 #include "listview/RightView.h"
 #include "platform/Mounts.h"
@@ -210,6 +212,40 @@ int main(int argc, char** argv) {
         ui.onKeepOpen = nullptr;
         if (!taken) {
             std::printf("FAILED the job closed without its summary\n");
+            ok = false;
+        }
+    }
+
+    // The test of an archive's entries, one of them damaged: the dialog
+    // stays open with what it found for each.
+    {
+        const QString checked = root + QStringLiteral("/Reports/checked.vmra");
+        VMRAFile archive;
+        for (const char* f : {"strip_001.las", "strip_002.las", "tile_4711.LAS"})
+            archive.AddLasFile((root + QLatin1Char('/') + QString::fromLatin1(f)).toStdString(),
+                               checked.toStdString());
+        // Bytes changed in the middle of the second entry's data, as a bad
+        // disk sector would.
+        const EntryRecord r = archive.ReadDirectoryOf(checked.toStdString())[1];
+        QFile file(checked);
+        if (file.open(QIODevice::ReadWrite) && file.seek(r.dataOffset + r.storedSize / 2)) {
+            const QByteArray junk(64, '\x5a');
+            file.write(junk);
+        }
+        file.close();
+        CTestDialog job(ui, &frame);
+        job.archivePath = checked;
+        job.entryNames << QStringLiteral("strip_001.las") << QStringLiteral("strip_002.las")
+                       << QStringLiteral("tile_4711.LAS");
+        bool taken = false;
+        ui.onKeepOpen = [&](QDialog& dialog) {
+            taken = true;
+            ok &= Save(dialog, out, "test-damaged.png");
+        };
+        job.exec();
+        ui.onKeepOpen = nullptr;
+        if (!taken) {
+            std::printf("FAILED the test closed without showing the damage\n");
             ok = false;
         }
     }

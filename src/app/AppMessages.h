@@ -5,7 +5,8 @@
 namespace appmsg {
 inline constexpr const char* kAppName = "Velmora";
 
-// Start-up.
+// Start-up. The name of the installed desktop entry, without ".desktop".
+inline constexpr const char* kDesktopFileName = "velmora";
 inline constexpr const char* kFileDoesntExist = "File doesn't exist!";
 inline constexpr const char* kNoDisplay =
     "No display is available for the window; use -c or -d to work from the command line.";
@@ -30,6 +31,7 @@ inline constexpr const char* kAddTo = "&Add to ...";
 inline constexpr const char* kDeleteFile = "&Delete file\tDelete";
 inline constexpr const char* kExtractTo = "&Extract to ...";
 inline constexpr const char* kExtractHere = "Extract &here";
+inline constexpr const char* kTest = "&Test";
 inline constexpr const char* kSelectAll = "&Select all\tCtrl+A";
 inline constexpr const char* kDeselectAll = "Deselec&t all\tCtrl+D";
 inline constexpr const char* kInverseSelection = "&Inverse selection\tCtrl+I";
@@ -54,6 +56,7 @@ inline constexpr const char* kPromptDeselectAll = "Deselect all";
 inline constexpr const char* kPromptInverse = "Inverse selection";
 inline constexpr const char* kPromptSaveAs = "Save VMORA file";
 inline constexpr const char* kPromptExtractHere = "Extract all files in current folder";
+inline constexpr const char* kPromptTest = "Test the selected entries of the archive";
 inline constexpr const char* kPromptView = "Change view";
 inline constexpr const char* kPromptNew = "Create a new VMORA file";
 inline constexpr const char* kPromptOpen = "Open an VMORA file";

@@ -13,6 +13,8 @@ inline constexpr int kAdd = 32774;
 inline constexpr int kDelete = 32775;
 inline constexpr int kExtractTo = 32776;
 inline constexpr int kExtractHere = 32820;
+// The program's own: decode the selected entries and check them.
+inline constexpr int kTest = 32840;
 inline constexpr int kSelectAll = 32777;
 inline constexpr int kDeselectAll = 32778;
 inline constexpr int kInvertSelection = 32785;

@@ -3,6 +3,7 @@
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -82,12 +83,27 @@ CHelpWindow::CHelpWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     resize(640, 560);
 }
 
-void CHelpWindow::ShowPage(const QString& page) {
+void CHelpWindow::ShowPage(const QString& page, const QString& programFolder) {
+    const QString installed = help::InstalledPage(programFolder, page);
+    if (!installed.isEmpty()) {
+        browser->setSource(QUrl::fromLocalFile(installed));
+        return;
+    }
     appicons::EnsureResources();
     browser->setSource(QUrl(QStringLiteral("qrc:/velmora/help/") + page));
 }
 
 namespace help {
+
+QString InstalledPage(const QString& programFolder, const QString& page) {
+    if (programFolder.isEmpty()) return QString();
+    // The layout of an installation: the program in <prefix>/bin, its
+    // documents in <prefix>/share/doc/velmora.
+    const QString path =
+        QDir::cleanPath(programFolder + QStringLiteral("/../share/doc/velmora/") + page);
+    const QFileInfo info(path);
+    return info.isFile() && info.isReadable() ? path : QString();
+}
 
 QUrl LocalPageUrl(const QString& page) {
     // The browser needs a real file; the pages live in the program's
@@ -115,8 +131,9 @@ QUrl LocalPageUrl(const QString& page) {
     return QUrl::fromLocalFile(QDir(folder).filePath(page));
 }
 
-bool OpenInBrowser(platform::IPlatformUi& ui, const QString& page) {
-    const QUrl url = LocalPageUrl(page);
+bool OpenInBrowser(platform::IPlatformUi& ui, const QString& page, const QString& programFolder) {
+    const QString installed = InstalledPage(programFolder, page);
+    const QUrl url = installed.isEmpty() ? LocalPageUrl(page) : QUrl::fromLocalFile(installed);
     return !url.isEmpty() && ui.OpenUrl(url);
 }
 

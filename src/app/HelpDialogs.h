@@ -29,8 +29,9 @@ class CHelpWindow : public QWidget {
     Q_OBJECT
 public:
     explicit CHelpWindow(QWidget* parent = nullptr);
-    // page is a bundled page's file name (help::kIndexPage, help::kTutorialPage).
-    void ShowPage(const QString& page);
+    // page is a help page's file name (help::kIndexPage, help::kTutorialPage):
+    // the installed copy when there is one, else the bundled one.
+    void ShowPage(const QString& page, const QString& programFolder);
 
 private:
     QTextBrowser* browser = nullptr;
@@ -40,11 +41,16 @@ namespace help {
 inline constexpr const char* kIndexPage = "index.html";
 inline constexpr const char* kTutorialPage = "tut.html";
 
+// The page as the package installs it, <programFolder>/../share/doc/velmora/
+// page, when that file is there; else empty.
+QString InstalledPage(const QString& programFolder, const QString& page);
+
 // The file URL of a bundled page, written out of the program's resources
 // into a folder of its own the first time; an empty URL when that fails.
 QUrl LocalPageUrl(const QString& page);
 
-// Opens a bundled page in the default browser; false when no browser could
-// be started.
-bool OpenInBrowser(platform::IPlatformUi& ui, const QString& page);
+// Opens a help page in the default browser, the installed copy when there is
+// one; false when no browser could be started. programFolder is the folder
+// of the running program.
+bool OpenInBrowser(platform::IPlatformUi& ui, const QString& page, const QString& programFolder);
 }  // namespace help

@@ -7,6 +7,7 @@
 
 #include "app/AppMessages.h"
 #include "app/MainFrame.h"
+#include "platform/Icons.h"
 #include "platform/PlatformUi.h"
 #include "platform/Settings.h"
 
@@ -15,6 +16,13 @@ QString CMainApp::ArchiveArgument(const QString& argument) {
     // A folder with an archive's name is no archive to open.
     if (!fi.exists() || fi.isDir()) return QString();
     return fi.absoluteFilePath();
+}
+
+void CMainApp::SetDesktopIdentity() {
+    QGuiApplication::setDesktopFileName(QString::fromLatin1(appmsg::kDesktopFileName));
+    QIcon icon = appicons::Icon(QStringLiteral("logo"));
+    for (int size : {128, 256}) icon.addPixmap(appicons::Picture(QStringLiteral("logo"), size));
+    QApplication::setWindowIcon(icon);
 }
 
 bool CMainApp::DisplayAvailable() {
@@ -37,6 +45,7 @@ bool CMainApp::Run(int argc, char** argv, int* exitCode) {
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QString::fromLatin1(platform::CSettingsStore::kOrganization));
     QApplication::setApplicationName(QString::fromLatin1(platform::CSettingsStore::kApplication));
+    SetDesktopIdentity();
 
     platform::CQtPlatformUi ui;
     QString archive;

@@ -16,6 +16,11 @@ public:
     // The archive argument made absolute, or empty when no such file exists.
     static QString ArchiveArgument(const QString& argument);
 
+    // How the desktop knows the running program: the desktop entry it was
+    // installed with (so docks and task bars group its windows under the
+    // entry's name and icon) and the logo as every window's icon.
+    static void SetDesktopIdentity();
+
     // False when Qt would find no screen to show the window on.
     static bool DisplayAvailable();
 };

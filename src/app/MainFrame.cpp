@@ -48,7 +48,8 @@ const struct {
 } kListCommands[] = {{cmd::kAdd, &CRightView::AddSelected, &CRightView::canAdd},
                      {cmd::kDelete, &CRightView::DeleteSelected, &CRightView::canDelete},
                      {cmd::kExtractTo, &CRightView::ExtractTo, &CRightView::canExtract},
-                     {cmd::kExtractHere, &CRightView::ExtractHere, &CRightView::canExtractHere}};
+                     {cmd::kExtractHere, &CRightView::ExtractHere, &CRightView::canExtractHere},
+                     {cmd::kTest, &CRightView::TestSelected, &CRightView::canTest}};
 
 // A stored rectangle is used only when it could be a window on some screen;
 // anything else is damage and the created position stays.
@@ -84,6 +85,9 @@ CMainFrame::CMainFrame(platform::IPlatformUi& ui, const std::vector<platform::Mo
     });
     connect(rightView, &CRightView::Listed, this, &CMainFrame::UpdateCommandUi);
     connect(rightView, &CRightView::FlagsChanged, this, &CMainFrame::UpdateCommandUi);
+    // What the archive layer says while the list reads an archive (an
+    // interrupted change was undone) is said once, in the status bar.
+    connect(rightView, &CRightView::Notice, this, [this](const QString& text) { statusBarWidget->showMessage(text); });
     ConnectListCommands();
     UpdateCommandUi();
 }
@@ -108,6 +112,7 @@ void CMainFrame::BuildActions() {
     MakeAction(cmd::kDelete, appmsg::kDeleteFile, appmsg::kPromptDelete)->setShortcut(QKeySequence(Qt::Key_Delete));
     MakeAction(cmd::kExtractTo, appmsg::kExtractTo, appmsg::kPromptExtract);
     MakeAction(cmd::kExtractHere, appmsg::kExtractHere, appmsg::kPromptExtractHere);
+    MakeAction(cmd::kTest, appmsg::kTest, appmsg::kPromptTest);
     MakeAction(cmd::kSelectAll, appmsg::kSelectAll, appmsg::kPromptSelectAll)->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_A));
     MakeAction(cmd::kDeselectAll, appmsg::kDeselectAll, appmsg::kPromptDeselectAll)->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
     MakeAction(cmd::kInvertSelection, appmsg::kInverseSelection, appmsg::kPromptInverse)->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_I));
@@ -166,6 +171,7 @@ void CMainFrame::BuildMenus() {
     edit->addAction(Action(cmd::kDelete));
     edit->addAction(Action(cmd::kExtractTo));
     edit->addAction(Action(cmd::kExtractHere));
+    edit->addAction(Action(cmd::kTest));
     edit->addSeparator();
     edit->addAction(Action(cmd::kSelectAll));
     edit->addAction(Action(cmd::kDeselectAll));
@@ -467,9 +473,10 @@ void CMainFrame::OnOnlineHelp() { ShowHelpPage(help::kTutorialPage); }
 void CMainFrame::OnOnlineInfo() { ShowHelpPage(help::kIndexPage); }
 
 void CMainFrame::ShowHelpPage(const char* page) {
-    if (help::OpenInBrowser(ui, QString::fromLatin1(page))) return;
+    const QString programFolder = QCoreApplication::applicationDirPath();
+    if (help::OpenInBrowser(ui, QString::fromLatin1(page), programFolder)) return;
     if (!helpWindow) helpWindow = new CHelpWindow(this);
-    helpWindow->ShowPage(QString::fromLatin1(page));
+    helpWindow->ShowPage(QString::fromLatin1(page), programFolder);
     ui.ShowWindow(*helpWindow);
 }
 

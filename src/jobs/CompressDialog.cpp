@@ -1,20 +1,13 @@
 #include "jobs/CompressDialog.h"
 
-#include <QFileInfo>
-
-#include <exception>
+#include <utility>
 
 #include "jobs/JobMessages.h"
-#include "las/LasException.h"
 #include "platform/Paths.h"
-
-using platform::MsgButtons;
-using platform::MsgIcon;
-using platform::MsgResult;
 
 CCompressDialog::CCompressDialog(platform::IPlatformUi& ui, QWidget* parent)
     : CJobDialog(ui, parent, jobmsg::kCompressCaption, jobmsg::kQuitCompression,
-                 jobmsg::kQuitCompressionCaption, jobmsg::kSummaryAdded) {}
+                 jobmsg::kQuitCompressionCaption, jobmsg::kCompressingFile) {}
 
 QString CCompressDialog::ProposedArchiveName(const QString& lasPath) {
     const qsizetype dot = lasPath.lastIndexOf(QLatin1Char('.'));
@@ -24,78 +17,59 @@ QString CCompressDialog::ProposedArchiveName(const QString& lasPath) {
     return stem + QString::fromLatin1(jobmsg::kArchiveExtension);
 }
 
-void CCompressDialog::RequestStop() { archive.AbortCompression(); }
-
 void CCompressDialog::Work() {
     Log(QString::fromLatin1(jobmsg::kCompressingFiles));
-    const int count = static_cast<int>(lasPaths.size());
-    if (count < 1 || displayNames.size() != lasPaths.size()) return;
-    for (int i = 0; i < count; ++i) {
-        WaitWhilePaused();
-        if (aborting) break;
-        SetFilesText(i + 1, count);
-        if (!ProcessFile(lasPaths[i], displayNames[i])) break;
+    archiveCreated = false;
+    if (lasPaths.isEmpty() || displayNames.size() != lasPaths.size()) return;
+    // A file without a path or a name is passed over.
+    std::vector<std::string> paths;
+    shownNames.clear();
+    for (qsizetype i = 0; i < lasPaths.size(); ++i) {
+        if (lasPaths[i].isEmpty() || displayNames[i].isEmpty()) continue;
+        paths.push_back(platform::ToCore(lasPaths[i]));
+        shownNames << displayNames[i];
     }
-}
-
-bool CCompressDialog::ProcessFile(const QString& lasPath, const QString& name) {
-    SetProgress(0);
-    if (lasPath.isEmpty() || name.isEmpty()) return true;
+    if (paths.empty()) return;
     if (archivePath.isEmpty()) {
-        const QString chosen = AskSaveFile(ProposedArchiveName(lasPath));
-        // Cancel in the chooser ends the whole command, not just this file.
-        if (chosen.isEmpty()) return false;
+        const QString chosen = AskSaveFile(ProposedArchiveName(platform::FromCore(paths.front())));
+        // Cancel in the chooser ends the whole command.
+        if (chosen.isEmpty()) return;
         archivePath = chosen;
     }
-    if (!platform::HasSuffixNoCase(archivePath, QString::fromLatin1(jobmsg::kArchiveExtension)))
-        archivePath += QString::fromLatin1(jobmsg::kArchiveExtension);
-    if (!QFileInfo::exists(archivePath)) archiveCreated = true;
-
+    archivePath = platform::FromCore(WithArchiveSuffix(platform::ToCore(archivePath)));
     SetArchivePathText(archivePath);
-    SetActionText(QString::fromLatin1(jobmsg::kCompressingFile) + name + QString::fromLatin1(jobmsg::kEllipsis));
-    Log(QString::fromLatin1(jobmsg::kCompressingFile) + name);
+    if (aborting) return;
+    summary = job.Add(paths, platform::ToCore(archivePath));
+    archiveCreated = summary.createdArchive;
+}
 
-    const std::string las = platform::ToCore(lasPath);
-    const std::string arc = platform::ToCore(archivePath);
-    // Every failure is in the log, so the user sees at the end which files
-    // went in and which did not.
-    const QString failedLine = QString::fromLatin1(jobmsg::kCompressingFile) + name;
-    bool exists = false;
-    try {
-        exists = archive.ContainsEntry(arc, las);
-    } catch (const std::exception& e) {
-        ++tally.failed;
-        ShowError(platform::FromCore(e.what()));
-        Log(failedLine + QString::fromLatin1(jobmsg::kFailed));
-        return true;
-    }
+QString CCompressDialog::ItemName(const JobItem& item) const {
+    return item.index < static_cast<std::size_t>(shownNames.size()) ? shownNames[static_cast<qsizetype>(item.index)]
+                                                                     : CJobDialog::ItemName(item);
+}
 
-    if (exists) {
-        const MsgResult answer = Ask(name + QString::fromLatin1(jobmsg::kLasExists), MsgButtons::OkCancel,
-                                     MsgIcon::Question);
-        if (aborting) return true;
-        if (answer != MsgResult::Ok) {
-            ++tally.skipped;
+bool CCompressDialog::ConfirmReplace(const JobItem& item) {
+    replacing = CJobDialog::ConfirmReplace(item);
+    return replacing;
+}
+
+void CCompressDialog::Report(const ItemResult& result) {
+    const bool replaced = std::exchange(replacing, false);
+    switch (result.outcome) {
+        case ItemOutcome::Added:
+        case ItemOutcome::Replaced:
+            return;
+        case ItemOutcome::Declined:
+            // The file is skipped; the progress shows no more for this job.
             stopDisplay = true;
-            return true;
-        }
+            return;
+        default:
+            break;
     }
-    try {
-        archive.AddLasFile(las, arc);
-    } catch (const CStopRequested&) {
-        // Abort: the archive code has put the archive back; nothing to report.
-        return true;
-    } catch (const std::exception& e) {
-        if (aborting) return true;
-        const auto* lasError = dynamic_cast<const CLasException*>(&e);
-        const bool refused = lasError && lasError->canContinue;
-        ++(refused ? tally.refused : tally.failed);
-        if (exists || !refused) stopDisplay = true;
-        ShowError(platform::FromCore(e.what()));
-        Log(failedLine + QString::fromLatin1(exists ? jobmsg::kFailure : jobmsg::kFailed));
-        return true;
-    }
-    ++tally.done;
-    if (archiveCreated) archiveCreated = QFileInfo::exists(archivePath);
-    return true;
+    // One file's failure never ends the batch, and every failure is in the
+    // log, so the user sees at the end which files went in and which did not.
+    if (replaced || result.outcome != ItemOutcome::Refused) stopDisplay = true;
+    ShowFailure(result);
+    Log(QString::fromLatin1(jobmsg::kCompressingFile) + ItemName(result.item) +
+        QString::fromLatin1(replaced ? jobmsg::kFailure : jobmsg::kFailed));
 }

@@ -2,11 +2,14 @@
 
 #include <QStringList>
 
+#include <vector>
+
 #include "jobs/JobDialog.h"
 
 // Adds a batch of LAS files to one archive. The caller fills lasPaths and the
-// parallel displayNames, and archivePath (empty: the job asks at the first
-// file); archiveCreated tells afterwards whether the job made the archive.
+// parallel displayNames, and archivePath (empty: the job asks before the
+// first file); archiveCreated tells afterwards whether the job made the
+// archive.
 class CCompressDialog : public CJobDialog {
     Q_OBJECT
 public:
@@ -24,9 +27,13 @@ public:
 
 protected:
     void Work() override;
-    void RequestStop() override;
+    void Report(const ItemResult& result) override;
+    QString ItemName(const JobItem& item) const override;
+    bool ConfirmReplace(const JobItem& item) override;
 
 private:
-    // False when the job is to end here (the user cancelled the archive).
-    bool ProcessFile(const QString& lasPath, const QString& name);
+    // The display names of the files the job was given, by item index.
+    QStringList shownNames;
+    // The user agreed to replace the entry of the item in hand.
+    bool replacing = false;
 };

@@ -4,9 +4,10 @@
 
 #include "jobs/JobDialog.h"
 
-// Extracts a list of entries of one archive into one folder. The caller sets
-// archivePath, entryNames and outputFolder (empty: the job asks for a folder
-// before the first entry and keeps the choice for later runs).
+// Extracts entries of one archive into one folder. The caller sets
+// archivePath, entryNames (or wholeArchive for every entry) and outputFolder
+// (empty: the job asks for a folder before the first entry and keeps the
+// choice for later runs).
 class CDecompressDialog : public CJobDialog {
     Q_OBJECT
 public:
@@ -15,12 +16,11 @@ public:
 
     QString archivePath;
     QStringList entryNames;
+    // Every entry of the archive, as its directory lists them.
+    bool wholeArchive = false;
     QString outputFolder;
 
 protected:
     void Work() override;
-    void RequestStop() override;
-
-private:
-    void ExtractOne(const QString& name);
+    void Report(const ItemResult& result) override;
 };

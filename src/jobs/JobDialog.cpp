@@ -1,7 +1,6 @@
 #include "jobs/JobDialog.h"
 
 #include <QEvent>
-#include <algorithm>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -12,16 +11,20 @@
 #include <QVBoxLayout>
 #include <QWindowStateChangeEvent>
 
+#include <algorithm>
+
 #include "jobs/JobMessages.h"
+#include "jobs/JobReport.h"
 #include "las/LasException.h"
+#include "platform/Paths.h"
 
 using platform::MsgButtons;
 using platform::MsgIcon;
 using platform::MsgResult;
 
 CJobDialog::CJobDialog(platform::IPlatformUi& ui, QWidget* parent, const char* caption,
-                       const char* question, const char* questionCaption, const char* doneVerb)
-    : QDialog(parent), ui(ui), question(question), questionCaption(questionCaption), doneVerb(doneVerb) {
+                       const char* question, const char* questionCaption, const char* itemVerb)
+    : QDialog(parent), ui(ui), question(question), questionCaption(questionCaption), itemVerb(itemVerb) {
     setWindowTitle(QString::fromLatin1(caption));
     setModal(true);
 
@@ -82,7 +85,7 @@ void CJobDialog::StopAndJoin() {
     // last guard, so no dialog is destroyed under its worker's feet.
     if (worker.joinable()) {
         aborting = true;
-        archive.Engine().RequestStop();
+        job.RequestStop();
         worker.join();
     }
 }
@@ -95,7 +98,9 @@ void CJobDialog::ResetForRun() {
     workerDone = false;
     asking = false;
     finishPending = false;
-    tally = JobTally{};
+    noticeShown = false;
+    itemAction.clear();
+    summary = JobSummary{};
     log->clear();
     for (QLabel* label : {archiveLabel, ratioLabel, actionLabel, filesLabel}) label->clear();
     progress->setRange(0, 100);
@@ -103,8 +108,8 @@ void CJobDialog::ResetForRun() {
     closeButton->hide();
     abortButton->show();
     abortButton->setEnabled(true);
-    archive.ClearStopRequest();
-    archive.Engine().Resume();
+    job.Archive().ClearStopRequest();
+    job.Resume();
 }
 
 int CJobDialog::exec() {
@@ -137,13 +142,13 @@ void CJobDialog::OnWorkerFinished() {
 void CJobDialog::Finish() {
     finishPending = false;
     display->stop();
-    if (!KeepsLogOpen(tally)) {
+    if (!KeepsLogOpen(summary)) {
         accept();
         return;
     }
-    const QString summary = QString::fromStdString(JobSummary(tally, doneVerb));
-    actionLabel->setText(summary);
-    log->addItem(summary);
+    const QString text = platform::FromCore(summary.Text());
+    actionLabel->setText(text);
+    log->addItem(text);
     log->scrollToBottom();
     abortButton->hide();
     closeButton->show();
@@ -154,31 +159,35 @@ void CJobDialog::Finish() {
 
 void CJobDialog::UpdateDisplay() {
     if (stopDisplay) return;
-    CPointCodec& engine = archive.Engine();
-    const int64_t total = engine.streamsTotal.load();
-    const int64_t done = engine.streamsDone.load();
-    progress->setValue(total > 0 ? static_cast<int>(std::clamp<int64_t>(done * 100 / total, 0, 100)) : 0);
-    ratioLabel->setText(QString::asprintf("%.0f ", engine.ratio.load() * 100.0) + QLatin1Char('%'));
+    const JobProgress p = job.Progress();
+    // Between items the figures of the last one stay on show.
+    if (!p.active) return;
+    progress->setValue(std::clamp(p.percent, 0, 100));
+    ratioLabel->setText(QString::asprintf("%.0f ", p.ratio * 100.0) + QLatin1Char('%'));
+    // The wait a notice told of is over once the work moves.
+    if (noticeShown && p.percent > 0) {
+        noticeShown = false;
+        actionLabel->setText(itemAction);
+    }
 }
 
 void CJobDialog::OnAbort() {
     if (!WorkerRunning() || aborting || asking) return;
-    CPointCodec& engine = archive.Engine();
     // Nothing more is done while the user makes up their mind.
-    engine.RequestPause();
+    job.RequestPause();
     asking = true;
     const MsgResult answer = ui.MessageBox(this, QString::fromLatin1(question), QString::fromLatin1(questionCaption),
                                            MsgButtons::YesNo, MsgIcon::Question);
     asking = false;
     if (answer == MsgResult::Yes && !finishPending) {
         aborting = true;
-        RequestStop();
+        job.RequestStop();
         abortButton->setEnabled(false);
         actionLabel->setText(QString::fromLatin1(jobmsg::kStopping));
     }
     // After a stop request the worker wakes only to unwind; the dialog
     // closes when it reports that it has ended.
-    engine.Resume();
+    job.Resume();
     if (finishPending) Finish();
 }
 
@@ -218,7 +227,11 @@ void CJobDialog::SetArchivePathText(const QString& text) {
 }
 
 void CJobDialog::SetActionText(const QString& text) {
-    OnUi([this, text] { actionLabel->setText(text); });
+    OnUi([this, text] {
+        noticeShown = false;
+        itemAction = text;
+        actionLabel->setText(text);
+    });
 }
 
 void CJobDialog::SetFilesText(int number, int count) {
@@ -233,7 +246,7 @@ void CJobDialog::SetProgress(int percent) {
 
 void CJobDialog::WaitWhilePaused() {
     try {
-        archive.Engine().CheckPoint();
+        Archive().Engine().CheckPoint();
     } catch (const CStopRequested&) {
         // A stop: the caller sees it in aborting.
     }
@@ -251,6 +264,8 @@ MsgResult CJobDialog::Ask(const QString& text, MsgButtons buttons, MsgIcon icon)
 
 void CJobDialog::ShowError(const QString& text) { Ask(text, MsgButtons::Ok, MsgIcon::Error); }
 
+void CJobDialog::ShowFailure(const ItemResult& result) { ShowError(FailureText(result)); }
+
 QString CJobDialog::AskSaveFile(const QString& proposed) {
     QString r;
     QMetaObject::invokeMethod(
@@ -265,6 +280,52 @@ QString CJobDialog::AskFolder() {
     QMetaObject::invokeMethod(this, [&] { r = ui.BrowseFolder(this); },
                               Qt::BlockingQueuedConnection);
     return r;
+}
+
+QString CJobDialog::ItemName(const JobItem& item) const { return platform::FromCore(item.name); }
+
+void CJobDialog::ItemStarted(const JobItem& item) {
+    WaitWhilePaused();
+    if (aborting) return;
+    const QString name = ItemName(item);
+    SetFilesText(static_cast<int>(item.index) + 1, static_cast<int>(item.count));
+    SetProgress(0);
+    SetActionText(QString::fromLatin1(itemVerb) + name + QString::fromLatin1(jobmsg::kEllipsis));
+    Log(QString::fromLatin1(itemVerb) + name);
+}
+
+bool CJobDialog::ConfirmReplace(const JobItem& item) {
+    const MsgResult answer =
+        Ask(ItemName(item) + QString::fromLatin1(jobmsg::kLasExists), MsgButtons::OkCancel, MsgIcon::Question);
+    return answer == MsgResult::Ok && !aborting;
+}
+
+bool CJobDialog::ConfirmOverwrite(const JobItem&, const std::string& outputPath) {
+    const MsgResult answer = Ask(platform::FromCore(outputPath) + QString::fromLatin1(jobmsg::kFileExists),
+                                 MsgButtons::OkCancel, MsgIcon::Question);
+    return answer == MsgResult::Ok && !aborting;
+}
+
+bool CJobDialog::ItemFinished(const ItemResult& result) {
+    // Stopped only by Abort (or the dialog going away): nothing to report.
+    if (result.outcome == ItemOutcome::Stopped) return false;
+    Report(result);
+    // An abort question opened during this item holds the next one back,
+    // and a Yes to it ends the batch here.
+    WaitWhilePaused();
+    return !aborting;
+}
+
+void CJobDialog::Notice(const std::string& text) {
+    // The job waits for another program, or put an archive right: the user
+    // sees it where the job's action shows, and it stays in the log.
+    const QString line = platform::FromCore(text);
+    OnUi([this, line] {
+        log->addItem(line);
+        log->scrollToBottom();
+        noticeShown = true;
+        actionLabel->setText(line);
+    });
 }
 
 QStringList CJobDialog::LogLines() const {

@@ -7,8 +7,7 @@
 #include <memory>
 #include <thread>
 
-#include "archive/VMRAFile.h"
-#include "jobs/JobSummary.h"
+#include "jobs/core/ArchiveJob.h"
 #include "platform/PlatformUi.h"
 
 class QLabel;
@@ -17,14 +16,16 @@ class QProgressBar;
 class QPushButton;
 class QTimer;
 
-// What the compression and decompression dialogs share: the controls, the
-// worker thread that does the archive work one file after the other, the
-// 200 ms display of the engine's counters, and Abort. The worker talks to the
-// window only through queued calls; a stop is a request the engine honours at
-// its next check, and the dialog closes only once the worker has ended, so no
-// thread is ever suspended or killed. While the user is asked whether to
-// abort, the worker waits at its next check point.
-class CJobDialog : public QDialog {
+// What the compression, decompression and test dialogs share: the controls,
+// the worker thread that runs one batch of the job layer, the 200 ms display
+// of the job's progress, and Abort. The dialog is the job's host: it answers
+// the job's questions through the platform seam, logs each item and decides
+// after each one whether the batch goes on. The worker talks to the window
+// only through queued calls; a stop is a request the job honours at its next
+// check, and the dialog closes only once the worker has ended, so no thread
+// is ever suspended or killed. While the user is asked whether to abort, the
+// worker waits at its next check point.
+class CJobDialog : public QDialog, protected IJobHost {
     Q_OBJECT
 public:
     ~CJobDialog() override;
@@ -42,22 +43,26 @@ public:
     bool WorkerRunning() const { return worker.joinable() && !workerDone.load(); }
     // True once Abort was confirmed.
     bool Aborted() const { return aborting.load(); }
-    VMRAFile& Archive() { return archive; }
-    // What became of the files of the last run; read it once the run ended.
-    const JobTally& Tally() const { return tally; }
+    VMRAFile& Archive() { return job.Archive(); }
+    // What became of the items of the last run; read it once the run ended.
+    const JobSummary& Summary() const { return summary; }
 
 public slots:
     // The Abort button: holds the job, asks, and on Yes stops it.
     void OnAbort();
 
 protected:
+    // itemVerb starts the log line of each item ("Compressing file ").
     CJobDialog(platform::IPlatformUi& ui, QWidget* parent, const char* caption, const char* question,
-               const char* questionCaption, const char* doneVerb);
+               const char* questionCaption, const char* itemVerb);
 
-    // The worker's body; runs on the worker thread.
+    // The worker's body; runs on the worker thread. It asks for what the job
+    // needs first (archive, folder) and then runs one batch of the job.
     virtual void Work() = 0;
-    // Asks the archive code to stop the running operation.
-    virtual void RequestStop() = 0;
+    // How the log and the boxes tell of an item that did not stop the job.
+    virtual void Report(const ItemResult& result) = 0;
+    // The name the dialog shows for an item.
+    virtual QString ItemName(const JobItem& item) const;
 
     // Stops a worker that still runs and waits for it; derived dialogs call
     // it first in their destructors, before their own members go.
@@ -72,21 +77,30 @@ protected:
     // Shown and answered on the user-interface thread; the worker waits.
     // Messages and questions wait for the answer to an open abort question,
     // and after a confirmed abort nothing more is asked. The choosers come
-    // only at the start of a file, after the worker's safe point.
+    // only before the batch starts.
     platform::MsgResult Ask(const QString& text, platform::MsgButtons buttons, platform::MsgIcon icon);
     void ShowError(const QString& text);
+    // A failed item's box: the core's text naming what it is about.
+    void ShowFailure(const ItemResult& result);
     QString AskSaveFile(const QString& proposed);
     QString AskFolder();
-    // The worker's safe point between files: it waits here while the abort
+    // The worker's safe point between items: it waits here while the abort
     // question is open.
     void WaitWhilePaused();
+
+    // The job's side of the conversation, on the worker thread.
+    void ItemStarted(const JobItem& item) override;
+    bool ConfirmReplace(const JobItem& item) override;
+    bool ConfirmOverwrite(const JobItem& item, const std::string& outputPath) override;
+    bool ItemFinished(const ItemResult& result) override;
+    void Notice(const std::string& text) override;
 
     // Ends the progress display for the rest of the job.
     std::atomic<bool> stopDisplay{false};
     std::atomic<bool> aborting{false};
     // Written by the worker only; read by the window once the worker ended.
-    JobTally tally;
-    VMRAFile archive;
+    JobSummary summary;
+    CArchiveJob job{*this};
     platform::IPlatformUi& ui;
 
     void reject() override;
@@ -104,7 +118,7 @@ private:
 
     const char* question;
     const char* questionCaption;
-    const char* doneVerb;
+    const char* itemVerb;
     QLabel* archiveLabel = nullptr;
     QLabel* ratioLabel = nullptr;
     QLabel* actionLabel = nullptr;
@@ -116,6 +130,10 @@ private:
     QTimer* display = nullptr;
     std::thread worker;
     std::atomic<bool> workerDone{false};
+    // The action text of the item in hand, shown again once a notice about
+    // waiting has been overtaken by progress.
+    QString itemAction;
+    bool noticeShown = false;
     // The abort question is open; the worker's end waits until it is gone.
     bool asking = false;
     bool finishPending = false;

@@ -24,15 +24,20 @@ inline constexpr const char* kQuitCompression = "Do you really want to quit comp
 inline constexpr const char* kQuitCompressionCaption = "Cancle compression";
 inline constexpr const char* kQuitDecompression = "Do you really want to quit decompression?";
 inline constexpr const char* kQuitDecompressionCaption = "Cancle decompression";
+// The extension the archive chooser proposes in place of the LAS file's.
 inline constexpr const char* kArchiveExtension = ".VMRA";
 
-// The end of a job that had failures: a summary line and a button to close.
+// The test of an archive's entries: one line per entry says what was found.
+inline constexpr const char* kTestCaption = "Test";
+inline constexpr const char* kTestingFiles = "Testing files...";
+inline constexpr const char* kTestingFile = "Testing file ";
+inline constexpr const char* kTestOk = ": ok";
+inline constexpr const char* kTestNoChecksum = ": ok (no checksum)";
+inline constexpr const char* kTestDamaged = ": damaged: ";
+inline constexpr const char* kTestFailed = ": failed: ";
+inline constexpr const char* kQuitTest = "Do you really want to stop the test?";
+inline constexpr const char* kQuitTestCaption = "Cancel test";
+
+// The end of a job that had failures: the summary line and a button to close.
 inline constexpr const char* kClose = "Close";
-inline constexpr const char* kSummaryFile = "file";
-inline constexpr const char* kSummaryFiles = "files";
-inline constexpr const char* kSummaryAdded = "added";
-inline constexpr const char* kSummaryExtracted = "extracted";
-inline constexpr const char* kSummaryRefused = "refused";
-inline constexpr const char* kSummaryFailed = "failed";
-inline constexpr const char* kSummarySkipped = "skipped";
 }  // namespace jobmsg

@@ -1,9 +1,10 @@
 #include "listview/ArchiveListing.h"
 
+#include <cstring>
 #include <exception>
 
+#include "archive/ArchiveMessages.h"
 #include "archive/VMRAFile.h"
-#include "las/FileIo.h"
 #include "las/LasException.h"
 #include "platform/Paths.h"
 
@@ -11,22 +12,21 @@ namespace listview {
 
 ArchiveListing ReadArchiveListing(const QString& archivePath) {
     ArchiveListing out;
-    CFile file;
-    if (!file.Open(platform::ToCore(archivePath), "rb")) {
-        out.outcome = ArchiveListing::CannotOpen;
-        return out;
-    }
-    // A new archive is an empty file: nothing to list, nothing to report.
-    if (file.Size() == 0) return out;
+    VMRAFile archive;
+    archive.waitForLock = false;
+    archive.onNotice = [&out](const std::string& path, const char* text) {
+        out.notices << platform::FromCore(path) + QStringLiteral(": ") + platform::FromCore(text);
+    };
     try {
-        VMRAFile archive;
-        if (archive.ReadEntryCount(file) < 1) return out;
-        archive.ReadDirectory(file);
-        for (const EntryRecord& r : archive.Directory())
-            out.entries.push_back({platform::FromCore(r.Name()), r.uncompressedSize, r.storedSize});
+        for (const EntryInfo& e : archive.ListEntries(platform::ToCore(archivePath)))
+            out.entries.push_back({platform::FromCore(e.name), e.record.uncompressedSize, e.record.storedSize});
     } catch (const CLasException& e) {
-        out.outcome = ArchiveListing::Failed;
+        // Texts, not addresses: the same literal may lie at different
+        // addresses in different files.
+        out.outcome = std::strcmp(e.Message(), archmsg::kErrorOpeningArchive) == 0 ? ArchiveListing::CannotOpen
+                                                                                   : ArchiveListing::Failed;
         out.error = platform::FromCore(e.Message());
+        out.cause = e.cause;
         out.entries.clear();
     } catch (const std::exception& e) {
         out.outcome = ArchiveListing::Failed;

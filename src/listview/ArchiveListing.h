@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <vector>
@@ -13,8 +14,11 @@ struct ArchiveEntryInfo {
     int64_t packed = 0;  // stored size in the archive
 };
 
-// The entries of an archive, read from its directory; nothing is
-// decompressed, and the archive is closed again before this returns.
+// The entries of an archive, read from its directory by the archive layer,
+// which locks the archive for reading and first puts right a change of it
+// that was interrupted. Nothing is decompressed, and the archive is closed
+// again before this returns. An archive another program is changing is not
+// waited for: the window must not freeze.
 struct ArchiveListing {
     enum Outcome {
         Listed,      // entries holds the directory (empty for an empty archive)
@@ -24,6 +28,9 @@ struct ArchiveListing {
     Outcome outcome = Listed;
     std::vector<ArchiveEntryInfo> entries;
     QString error;
+    int cause = 0;  // the system's reason behind the failure, 0 for none
+    // What the archive layer said besides, one line each ("PATH: text").
+    QStringList notices;
 };
 
 ArchiveListing ReadArchiveListing(const QString& archivePath);

@@ -2,40 +2,62 @@
 
 #include <QDialog>
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
 #include <thread>
 
+#include "jobs/core/ArchiveJob.h"
+
+class QLabel;
 class QProgressBar;
 class QTimer;
-class VMRAFile;
 
-// Deletes one entry of an archive on a thread of its own while a progress
-// bar moves. It closes by itself when the deletion has ended, also when it
-// failed (Error() then holds the message), and refuses to close before.
-class DeleteDlg : public QDialog {
+// Deletes entries of an archive on a thread of its own while a progress bar
+// moves. It closes by itself when the deletion has ended, also when it
+// failed (Failure() then tells why), and never before: an archive being
+// rewritten must not be cut short. Escape or the close box ask the job to
+// stop: at once while it waits for another program that uses the archive,
+// otherwise once the entry in hand is deleted.
+class DeleteDlg : public QDialog, private IJobHost {
     Q_OBJECT
 public:
-    DeleteDlg(QWidget* parent, VMRAFile* archive, const QString& entryName, const QString& archivePath);
+    DeleteDlg(QWidget* parent, const QString& archivePath, const QStringList& entryNames);
     ~DeleteDlg() override;
 
     int exec() override;
-    bool Failed() const { return failed; }
-    QString Error() const { return error; }
+    // What became of the entries; read it once exec() has returned.
+    const JobSummary& Summary() const { return summary; }
+    // The entry that could not be deleted (the deletion ends there), or
+    // null; a stop is no failure.
+    const ItemResult* Failure() const;
+    bool Failed() const { return Failure() != nullptr; }
+    // The core's text of the failure; empty when there was none.
+    QString Error() const;
     int Progress() const;
+    // What the job said while it ran (it waits for another program).
+    QString NoticeText() const;
 
     void reject() override;
 
 private:
+    bool ConfirmReplace(const JobItem&) override { return false; }
+    bool ConfirmOverwrite(const JobItem&, const std::string&) override { return false; }
+    // The first entry that is not deleted ends the deletion, and so does a
+    // stop request that came while an entry was being deleted.
+    bool ItemFinished(const ItemResult& result) override {
+        return Succeeded(result.outcome) && !job.StopRequested();
+    }
+    void Notice(const std::string& text) override;
     void Poll();
 
-    VMRAFile* archive;
+    CArchiveJob job{*this};
     std::thread deletion;
     QProgressBar* progress = nullptr;
+    QLabel* notice = nullptr;
     QTimer* poll = nullptr;
-    QString entryName;
     QString archivePath;
+    QStringList entryNames;
     std::atomic<bool> done{false};
-    bool failed = false;
-    QString error;
+    JobSummary summary;
 };

@@ -138,7 +138,7 @@ CommandFlags ComputeCommandFlags(const QStringList& selectedNames, bool archiveM
     }
     if (lasFiles && !archives) {
         f.canAdd = !archiveMode;
-        f.canExtract = f.canExtractHere = archiveMode;
+        f.canExtract = f.canExtractHere = f.canTest = archiveMode;
     } else if (archives && !lasFiles) {
         f.canExtract = f.canExtractHere = true;
     }

@@ -70,6 +70,7 @@ struct CommandFlags {
     bool canExtract = false;
     bool canDelete = false;
     bool canExtractHere = false;
+    bool canTest = false;  // entries of the open archive, tested in place
     bool operator==(const CommandFlags&) const = default;
 };
 

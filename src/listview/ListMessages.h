@@ -33,6 +33,7 @@ inline constexpr const char* kCtxAdd = "Add to ...";
 inline constexpr const char* kCtxDelete = "Delete file(s)\tDelete";
 inline constexpr const char* kCtxExtractTo = "Extract to ...";
 inline constexpr const char* kCtxExtractHere = "Extract here";
+inline constexpr const char* kCtxTest = "Test";
 inline constexpr const char* kCtxSelectAll = "Select all\tCtrl+A";
 inline constexpr const char* kCtxDeselectAll = "Deselect all\tCtrl+D";
 inline constexpr const char* kCtxInvert = "Inverse selection\tCtrl+I";

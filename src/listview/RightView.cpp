@@ -12,6 +12,7 @@
 
 #include <algorithm>
 
+#include "jobs/JobReport.h"
 #include "platform/Icons.h"
 #include "listview/FolderTree.h"
 #include "listview/NameTips.h"
@@ -239,22 +240,25 @@ void CRightView::ListFolder(const QString& folder) {
     }
 }
 
-bool CRightView::ReportListingFailure(const listview::ArchiveListing& listing) {
+bool CRightView::ReportListing(const QString& path, const listview::ArchiveListing& listing) {
+    for (const QString& notice : listing.notices) emit Notice(notice);
     if (listing.outcome == listview::ArchiveListing::CannotOpen) {
-        platform::ShowMessage(ui, this, listmsg::kErrorOpeningFile);
+        platform::ShowMessage(ui, this,
+                              MessageAbout(QString::fromLatin1(listmsg::kErrorOpeningFile), path, listing.cause));
         return true;
     }
     if (listing.outcome == listview::ArchiveListing::Failed) {
-        platform::ShowMessage(ui, this, listing.error, MsgButtons::Ok, MsgIcon::Error);
+        platform::ShowMessage(ui, this, MessageAbout(listing.error, path, listing.cause), MsgButtons::Ok,
+                              MsgIcon::Error);
         return true;
     }
     return false;
 }
 
 void CRightView::ListArchive(const QString& path) {
-    canAdd = canExtract = canDelete = canExtractHere = false;
+    canAdd = canExtract = canDelete = canExtractHere = canTest = false;
     const listview::ArchiveListing listing = listview::ReadArchiveListing(path);
-    if (ReportListingFailure(listing)) return;
+    if (ReportListing(path, listing)) return;
     const QString folder = platform::FolderPart(path);
     for (const listview::ArchiveEntryInfo& e : listing.entries) {
         Row row;

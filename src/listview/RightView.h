@@ -89,6 +89,8 @@ public:
     void DeleteSelected();
     void ExtractTo();
     void ExtractHere();
+    // Decodes the selected entries of the open archive and checks them.
+    void TestSelected();
     void DropFiles(const QStringList& paths);
     void OnEnter();
     // A double click on the item of row (".." is row 0).
@@ -111,7 +113,7 @@ public:
     int archiveWidths[kArchiveColumns] = {100, 100, 150, 150};
     bool archiveMode = false;
     bool recordWidths = false;
-    bool canAdd = false, canExtract = false, canDelete = false, canExtractHere = false;
+    bool canAdd = false, canExtract = false, canDelete = false, canExtractHere = false, canTest = false;
     int sortColumn = -1;
     int sortDirection = 1;
 
@@ -120,6 +122,9 @@ signals:
     void Listed();
     // The command flags or the list type changed.
     void FlagsChanged();
+    // Something the user should know that is no failure: an interrupted
+    // change of an archive was undone while it was read (for the status bar).
+    void Notice(const QString& text);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -147,8 +152,9 @@ private:
     void ShowContextMenu(const QPoint& globalPos);
     void ListFolder(const QString& folder);
     void ListArchive(const QString& path);
-    // Shows why an archive could not be listed; false when it could.
-    bool ReportListingFailure(const listview::ArchiveListing& listing);
+    // Passes on what the archive layer said while it read the archive at
+    // path, and shows why it could not be listed; false when it could.
+    bool ReportListing(const QString& path, const listview::ArchiveListing& listing);
     void SetIconLayout(QListView::ViewMode mode, QListView::Flow flow, int iconSize, QSize grid, bool wordWrap);
     void InsertUpItem();
     void SortRows();

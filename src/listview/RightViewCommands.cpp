@@ -15,9 +15,11 @@
 
 #include <memory>
 
-#include "archive/VMRAFile.h"
 #include "jobs/CompressDialog.h"
 #include "jobs/DecompressDialog.h"
+#include "jobs/JobReport.h"
+#include "jobs/TestDialog.h"
+#include "jobs/core/ArchiveJob.h"
 #include "listview/ArchiveListing.h"
 #include "listview/DeleteDlg.h"
 #include "listview/FindDialog.h"
@@ -99,6 +101,7 @@ void CRightView::FollowSelection() {
     canExtract = f.canExtract;
     canDelete = f.canDelete;
     canExtractHere = f.canExtractHere;
+    canTest = f.canTest;
     emit FlagsChanged();
 }
 
@@ -189,16 +192,15 @@ void CRightView::DeleteSelected() {
         }
         ShowPath(currentPath);
     } else if (listview::IsArchivePath(currentPath)) {
-        VMRAFile archive;
         const QString archivePath = currentPath;
-        for (const QString& name : selected) {
-            if (!platform::HasTrailingExtension(name, kLas)) continue;
-            DeleteDlg dlg(this, &archive, name, archivePath);
+        QStringList entries;
+        for (const QString& name : selected)
+            if (platform::HasTrailingExtension(name, kLas)) entries << name;
+        if (!entries.isEmpty()) {
+            DeleteDlg dlg(this, archivePath, entries);
             dlg.exec();
-            if (dlg.Failed()) {
-                platform::ShowMessage(ui, this, dlg.Error(), MsgButtons::Ok, MsgIcon::Error);
-                break;
-            }
+            if (const ItemResult* failure = dlg.Failure())
+                platform::ShowMessage(ui, this, FailureText(*failure), MsgButtons::Ok, MsgIcon::Error);
         }
         // Listed again also after a failure: entries deleted before it are gone.
         ShowPath(archivePath);
@@ -237,12 +239,14 @@ void CRightView::ExtractWholeArchives(bool here) {
             own->outputFolder = folder;
             job = own.get();
         }
-        job->entryNames.clear();
         job->archivePath = folder + name;
+        // An archive that cannot be read ends the command before any folder
+        // is asked for; an empty one ends it quietly.
         const listview::ArchiveListing listing = listview::ReadArchiveListing(job->archivePath);
-        if (ReportListingFailure(listing)) return;
-        if (listing.entries.empty()) return;  // an empty archive ends the command quietly
-        for (const listview::ArchiveEntryInfo& e : listing.entries) job->entryNames << e.name;
+        if (ReportListing(job->archivePath, listing)) return;
+        if (listing.entries.empty()) return;
+        job->entryNames.clear();
+        job->wholeArchive = true;
         job->exec();
         ShowTreeSelection();
         if (job->outputFolder.isEmpty()) return;
@@ -261,6 +265,20 @@ void CRightView::ExtractHere() {
         ExtractFromArchive(true);
     else
         ExtractWholeArchives(true);
+}
+
+void CRightView::TestSelected() {
+    const QString archivePath = currentPath;
+    if (!archiveMode || !platform::HasSuffixNoCase(archivePath, kVmra)) return;
+    CTestDialog job(ui, window());
+    job.archivePath = archivePath;
+    for (const QString& name : SelectedNames())
+        if (platform::HasSuffixNoCase(name, kLas)) job.entryNames << name;
+    if (job.entryNames.isEmpty()) return;
+    job.exec();
+    // The test changes nothing, but opening the archive may have put right
+    // an interrupted change of it.
+    Refresh();
 }
 
 void CRightView::DropFiles(const QStringList& paths) {
@@ -321,21 +339,18 @@ void CRightView::NewArchive() {
     if (ui.RunDialog(dlg) != QDialog::Accepted) return;
     if (dlg.newName.isEmpty()) return;
     const QString name = NewArchiveFileName(dlg.newName);
-    const QString path = folder + name;
-    if (QFileInfo::exists(path)) {
-        platform::ShowMessage(ui, this, listmsg::kFileExists);
-        return;
+    switch (CreateNewArchive(platform::ToCore(folder), platform::ToCore(name))) {
+        case NewArchiveOutcome::Exists:
+            platform::ShowMessage(ui, this, listmsg::kFileExists);
+            return;
+        case NewArchiveOutcome::NotCreated:
+            platform::ShowMessage(ui, this, listmsg::kNewNotCreated);
+            return;
+        case NewArchiveOutcome::Created:
+            break;
     }
-    // Only a plain name makes a file of this folder; and the file must be new.
-    QFile file(path);
-    if (platform::FileNamePart(name) != name || name == QLatin1String(".") || name == QLatin1String("..") ||
-        !file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-        platform::ShowMessage(ui, this, listmsg::kNewNotCreated);
-        return;
-    }
-    file.close();
     tree->AddArchiveToSelectedFolder(name);
-    ShowPath(path);
+    ShowPath(folder + name);
 }
 
 QMenu* CRightView::BuildContextMenu() {
@@ -348,7 +363,8 @@ QMenu* CRightView::BuildContextMenu() {
         } file[] = {{listmsg::kCtxAdd, canAdd, &CRightView::AddSelected},
                     {listmsg::kCtxDelete, canDelete, &CRightView::DeleteSelected},
                     {listmsg::kCtxExtractTo, canExtract, &CRightView::ExtractTo},
-                    {listmsg::kCtxExtractHere, canExtractHere, &CRightView::ExtractHere}};
+                    {listmsg::kCtxExtractHere, canExtractHere, &CRightView::ExtractHere},
+                    {listmsg::kCtxTest, canTest, &CRightView::TestSelected}};
         for (const auto& f : file) {
             QAction* a = menu->addAction(QString::fromLatin1(f.text));
             a->setEnabled(f.enabled);

@@ -2,9 +2,20 @@
 #include <QFileInfo>
 #include <QTreeView>
 
+#include <cerrno>
+#include <cstring>
+
+#include <QElapsedTimer>
+#include <QStatusBar>
+
+#include <chrono>
+#include <thread>
+
+#include "ArchiveStates.h"
 #include "GuiFixture.h"
 #include "app/LeftView.h"
 #include "app/MainFrame.h"
+#include "archive/ArchiveMessages.h"
 #include "archive/VMRAFile.h"
 #include "las/FileIo.h"
 #include "listview/ListLogic.h"
@@ -92,7 +103,7 @@ TEST_F(ArchiveListTest, NonArchiveSaysWrongFileFormat) {
     fake.close();
     list->ShowPath(Root() + QStringLiteral("fake.vmra"));
     ASSERT_EQ(ui.shown.size(), 1u);
-    EXPECT_EQ(ui.shown[0].text, QStringLiteral("Wrong file format!"));
+    EXPECT_EQ(ui.shown[0].text, QStringLiteral("Wrong file format!\n\n") + Root() + QStringLiteral("fake.vmra"));
     EXPECT_EQ(ui.shown[0].icon, MsgIcon::Error);
     EXPECT_EQ(ui.shown[0].caption, QStringLiteral("Velmora"));
     EXPECT_EQ(Column(list, 0), QStringList{".."});
@@ -102,7 +113,9 @@ TEST_F(ArchiveListTest, NonArchiveSaysWrongFileFormat) {
 TEST_F(ArchiveListTest, VanishedArchiveSaysErrorOpeningFile) {
     list->ShowPath(Root() + QStringLiteral("gone.vmra"));
     ASSERT_EQ(ui.shown.size(), 1u);
-    EXPECT_EQ(ui.shown[0].text, QStringLiteral("Error opening file!"));
+    // The window's text, the archive, and the system's reason.
+    EXPECT_EQ(ui.shown[0].text, QStringLiteral("Error opening file!\n\n") + Root() +
+                                    QStringLiteral("gone.vmra\n") + QString::fromUtf8(std::strerror(ENOENT)));
     EXPECT_EQ(ui.shown[0].icon, MsgIcon::None);
     EXPECT_EQ(Column(list, 0), QStringList{".."});
 }
@@ -136,4 +149,53 @@ TEST_F(ArchiveListTest, StoredArchivePathIsReopenedAsTheArchive) {
     EXPECT_TRUE(frame->RightView()->archiveMode);
     EXPECT_EQ(frame->RightView()->currentPath, Root() + QStringLiteral("kept.vmra"));
     EXPECT_EQ(CLeftView::KindOf(frame->LeftView()->SelectedNode()), CLeftView::kArchiveNode);
+}
+
+// Another program changes the archive: the list says so at once instead of
+// freezing the window until the other program is done.
+TEST_F(ArchiveListTest, ABusyArchiveIsNotWaitedFor) {
+    VELMORA_REQUIRE_CORPUS(dir);
+    const QString archive = MakeArchive(QStringLiteral("busy.vmra"), {"point10.las"});
+    guitest::CHeldArchiveLock other(archive);
+    ASSERT_TRUE(other.Held());
+    // A list that waited would be let go here, and list the entry late. From
+    // a thread of its own: a waiting list would hold the window's.
+    std::thread finisher([&] {
+        std::this_thread::sleep_for(std::chrono::seconds(3));
+        other.Release();
+    });
+    QElapsedTimer clock;
+    clock.start();
+    list->ShowPath(archive);
+    EXPECT_LT(clock.elapsed(), 2000);
+    finisher.join();
+    ASSERT_EQ(ui.shown.size(), 1u);
+    EXPECT_EQ(ui.shown[0].text, QStringLiteral("The archive is being changed by another program.\n\n") + archive);
+    EXPECT_EQ(ui.shown[0].icon, MsgIcon::Error);
+    EXPECT_EQ(Column(list, 0), QStringList{".."});
+
+    list->ShowPath(archive);
+    EXPECT_EQ(Column(list, 0), (QStringList{"..", "point10.las"}));
+    EXPECT_EQ(ui.shown.size(), 1u);
+}
+
+TEST_F(ArchiveListTest, AnArchivePutRightWhileListedIsSaidInTheStatusBar) {
+    VELMORA_REQUIRE_CORPUS(dir);
+    const QString archive = MakeArchive(QStringLiteral("kept.vmra"), {"point10.las"});
+    QFile::copy(corpus + QStringLiteral("/100_points.las"), Root() + QStringLiteral("late.las"));
+    QFile before(archive);
+    ASSERT_TRUE(before.open(QIODevice::ReadOnly));
+    const QByteArray bytes = before.readAll();
+    before.close();
+    ASSERT_TRUE(guitest::LeaveInterruptedChange(archive, Root() + QStringLiteral("late.las")));
+    frame->statusBar()->clearMessage();
+    list->ShowPath(archive);
+    EXPECT_EQ(frame->statusBar()->currentMessage(),
+              archive + QStringLiteral(": ") + QString::fromLatin1(archmsg::kRecovered));
+    EXPECT_TRUE(ui.shown.empty());
+    EXPECT_EQ(Column(list, 0), (QStringList{"..", "point10.las"}));
+    EXPECT_FALSE(QFileInfo::exists(archive + QStringLiteral("-journal")));
+    QFile after(archive);
+    ASSERT_TRUE(after.open(QIODevice::ReadOnly));
+    EXPECT_EQ(after.readAll(), bytes);
 }

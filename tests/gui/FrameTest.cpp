@@ -210,7 +210,7 @@ TEST_F(FrameCommandTest, MenusHoldEveryEntryInOrder) {
               (QStringList{"&New\tCtrl+N", "&Open...\tCtrl+O", "Save &As...\tCtrl+S", "-",
                            "Recent File", "-", "E&xit"}));
     EXPECT_EQ(MenuTexts(menus[1]->menu()),
-              (QStringList{"&Add to ...", "&Delete file\tDelete", "&Extract to ...", "Extract &here", "-",
+              (QStringList{"&Add to ...", "&Delete file\tDelete", "&Extract to ...", "Extract &here", "&Test", "-",
                            "&Select all\tCtrl+A", "Deselec&t all\tCtrl+D", "&Inverse selection\tCtrl+I",
                            "-", "&Find\tCtrl+F"}));
     EXPECT_EQ(MenuTexts(menus[2]->menu()),
@@ -374,12 +374,13 @@ TEST_F(FrameCommandTest, ComingBackWithNothingChangedListsNothingAgain) {
     MakeFile(QStringLiteral("bad/fake.vmra"), 100);
     WriteSetting("Path", Root() + QStringLiteral("bad/fake.vmra"));
     auto frame = StartFrame();
-    ASSERT_EQ(ui.Texts(), QStringList{"Wrong file format!"});
+    const QString wrong = QStringLiteral("Wrong file format!\n\n") + Root() + QStringLiteral("bad/fake.vmra");
+    ASSERT_EQ(ui.Texts(), QStringList{wrong});
     for (int i = 0; i < 2; ++i) {
         emit qApp->applicationStateChanged(Qt::ApplicationInactive);
         emit qApp->applicationStateChanged(Qt::ApplicationActive);
     }
-    EXPECT_EQ(ui.Texts(), QStringList{"Wrong file format!"});
+    EXPECT_EQ(ui.Texts(), QStringList{wrong});
     // The archive is changed by another program: it is listed again.
     QFile fake(Root() + QStringLiteral("bad/fake.vmra"));
     ASSERT_TRUE(fake.open(QIODevice::Append));
@@ -387,7 +388,7 @@ TEST_F(FrameCommandTest, ComingBackWithNothingChangedListsNothingAgain) {
     fake.close();
     emit qApp->applicationStateChanged(Qt::ApplicationInactive);
     emit qApp->applicationStateChanged(Qt::ApplicationActive);
-    EXPECT_EQ(ui.Texts(), (QStringList{"Wrong file format!", "Wrong file format!"}));
+    EXPECT_EQ(ui.Texts(), (QStringList{wrong, wrong}));
 }
 
 TEST_F(FrameCommandTest, HelpOpensTheBundledPages) {

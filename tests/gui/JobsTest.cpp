@@ -113,7 +113,7 @@ class CSteeredJob : public CJobDialog {
 public:
     explicit CSteeredJob(platform::IPlatformUi& ui)
         : CJobDialog(ui, nullptr, "Steered", "Do you really want to quit compression?", "Cancle compression",
-                     "done") {}
+                     "Stepping ") {}
     ~CSteeredJob() override {
         release = true;
         StopAndJoin();
@@ -134,7 +134,7 @@ protected:
         if (!errorAtEnd.isEmpty()) ShowError(errorAtEnd);
         Log(QStringLiteral("finished"));
     }
-    void RequestStop() override { archive.AbortCompression(); }
+    void Report(const ItemResult&) override {}
 };
 
 }  // namespace
@@ -251,7 +251,9 @@ TEST_F(JobsTest, Las13FileInTheMiddleFailsAndTheBatchGoesOn) {
     EXPECT_TRUE(closeShown);
     EXPECT_FALSE(abortShown);
     ASSERT_EQ(ui.shown.size(), 1u);
-    EXPECT_EQ(ui.shown[0].text, QString::fromUtf8(lasmsg::kVersion));
+    // The core's text, then the file it is about.
+    EXPECT_EQ(ui.shown[0].text, QString::fromUtf8(lasmsg::kVersion) + QStringLiteral("\n\n") + Root() +
+                                    QStringLiteral("v13.las"));
     EXPECT_EQ(ui.shown[0].icon, MsgIcon::Error);
     EXPECT_EQ(job.LogLines(), (QStringList{"Compressing files...", "Compressing file a.las",
                                            "Compressing file v13.las", "Compressing file v13.las: FAILED ",
@@ -559,7 +561,7 @@ TEST_F(ExtractJobTest, MissingEntryIsReportedAndTheNextIsExtracted) {
     job.entryNames << QStringLiteral("missing.las") << QStringLiteral("b.las");
     job.exec();
     ASSERT_EQ(ui.shown.size(), 1u);
-    EXPECT_EQ(ui.shown[0].text, QStringLiteral("LAS file not found in archive!"));
+    EXPECT_EQ(ui.shown[0].text, QStringLiteral("LAS file not found in archive!\n\nmissing.las"));
     EXPECT_EQ(ui.shown[0].icon, MsgIcon::Error);
     EXPECT_FALSE(QFileInfo::exists(out + QStringLiteral("/missing.las")));
     EXPECT_EQ(Bytes(out + QStringLiteral("/b.las")), Bytes(Root() + QStringLiteral("b.las")));
@@ -580,7 +582,7 @@ TEST_F(ExtractJobTest, EachRunOfAReusedDialogStartsClean) {
     job.entryNames << QStringLiteral("missing.las") << QStringLiteral("a.las");
     job.exec();
     ASSERT_EQ(ui.keptOpen, QStringList{"Decompress"});
-    EXPECT_EQ(job.Tally().failed, 1);
+    EXPECT_EQ(job.Summary().Count(ItemOutcome::Failed), 1u);
 
     job.archivePath = second;
     job.entryNames = QStringList{QStringLiteral("c.las")};
@@ -588,8 +590,8 @@ TEST_F(ExtractJobTest, EachRunOfAReusedDialogStartsClean) {
     EXPECT_EQ(job.LogLines(), (QStringList{"Decompressing files...", "Decompressing file c.las"}));
     EXPECT_EQ(job.FilesText(), QStringLiteral("File(s):\n1/1"));
     EXPECT_EQ(job.ArchivePathText(), second);
-    EXPECT_EQ(job.Tally().done, 1);
-    EXPECT_EQ(job.Tally().failed, 0);
+    EXPECT_EQ(job.Summary().Count(ItemOutcome::Extracted), 1u);
+    EXPECT_EQ(job.Summary().Count(ItemOutcome::Failed), 0u);
     EXPECT_EQ(ui.keptOpen.size(), 1);  // the clean run closed by itself
     auto* close = job.findChild<QPushButton*>(QStringLiteral("close"));
     auto* abort = job.findChild<QPushButton*>(QStringLiteral("abort"));

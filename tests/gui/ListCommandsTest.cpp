@@ -12,11 +12,13 @@
 #include <QTreeView>
 #include <QWindow>
 
+#include "ArchiveStates.h"
 #include "GuiFixture.h"
 #include "app/CommandIds.h"
 #include "app/LeftView.h"
 #include "app/MainFrame.h"
 #include "archive/VMRAFile.h"
+#include "jobs/JobDialog.h"
 #include "listview/ArchiveListing.h"
 #include "listview/DeleteDlg.h"
 #include "listview/FindDialog.h"
@@ -413,23 +415,82 @@ TEST_F(ListCommandsTest, DeletingAnEntryWithProgress) {
     EXPECT_EQ(Names(list), (QStringList{"..", "a.las", "c.las"}));
     EXPECT_EQ(ui.Texts(), QStringList{"Delete selected file?"});
 
-    VMRAFile v;
-    DeleteDlg dlg(nullptr, &v, QStringLiteral("c.las"), archive);
+    DeleteDlg dlg(nullptr, archive, {QStringLiteral("c.las")});
     EXPECT_EQ(dlg.windowTitle(), QStringLiteral("Deleting in progress"));
     dlg.exec();
     EXPECT_FALSE(dlg.Failed());
     EXPECT_EQ(dlg.Progress(), 100);
-    // Before the deletion has ended, Escape or the close box do nothing.
-    DeleteDlg early(nullptr, &v, QStringLiteral("a.las"), archive);
+    // Before the deletion has ended, Escape or the close box do not close it.
+    DeleteDlg early(nullptr, archive, {QStringLiteral("a.las")});
     early.show();
     early.reject();
     EXPECT_TRUE(early.isVisible());
     early.hide();
 
-    DeleteDlg missing(nullptr, &v, QStringLiteral("gone.las"), archive);
+    DeleteDlg missing(nullptr, archive, {QStringLiteral("gone.las")});
     missing.exec();  // closes by itself also on failure
     EXPECT_TRUE(missing.Failed());
     EXPECT_EQ(missing.Error(), QStringLiteral("LAS file not found in archive!"));
+}
+
+TEST_F(ListCommandsTest, AnEntryDeletedMeanwhileIsNamedInTheBox) {
+    VELMORA_REQUIRE_CORPUS(dir);
+    const QString archive = Root() + QStringLiteral("two.vmra");
+    AddDirect(Las("point10.las", "s/a.las"), archive);
+    AddDirect(Las("100_points.las", "s/b.las"), archive);
+    tree->SelectPath(archive);
+    list->SetItemSelected(RowOf(list, QStringLiteral("a.las")), true);
+    list->SetItemSelected(RowOf(list, QStringLiteral("b.las")), true);
+    {
+        VMRAFile other;  // another program, behind the list's back
+        other.DeleteEntry(archive.toStdString(), "a.las");
+    }
+    ui.answers.push_back(MsgResult::Ok);
+    list->DeleteSelected();
+    ASSERT_EQ(ui.shown.size(), 2u);
+    EXPECT_EQ(ui.shown[1].text, QStringLiteral("LAS file not found in archive!\n\na.las"));
+    EXPECT_EQ(ui.shown[1].icon, MsgIcon::Error);
+    // The deletion ended at the entry it could not delete.
+    EXPECT_EQ(Names(list), (QStringList{"..", "b.las"}));
+}
+
+TEST_F(ListCommandsTest, TestChecksTheSelectedEntriesOfTheOpenArchive) {
+    VELMORA_REQUIRE_CORPUS(dir);
+    const QString archive = Root() + QStringLiteral("t.vmra");
+    AddDirect(Las("point10.las", "s/a.las"), archive);
+    AddDirect(Las("sample_c.las", "s/b.las"), archive);
+    AddDirect(Las("100_points.las", "s/c.las"), archive);
+    ASSERT_TRUE(guitest::DamageEntry(archive, QStringLiteral("b.las")));
+    list->SetType(listview::kDetails);
+
+    // Not for files in a folder.
+    tree->SelectPath(Root() + QStringLiteral("s"));
+    list->setFocus();
+    Click(QStringLiteral("a.las"));
+    EXPECT_FALSE(Enabled(cmd::kTest));
+    EXPECT_FALSE(list->canTest);
+
+    tree->SelectPath(archive);
+    list->setFocus();
+    EXPECT_FALSE(Enabled(cmd::kTest));  // nothing selected yet
+    Click(QStringLiteral("a.las"));
+    Click(QStringLiteral("b.las"), Qt::ControlModifier);
+    EXPECT_TRUE(Enabled(cmd::kTest));
+    std::unique_ptr<QMenu> menu(list->BuildContextMenu());
+    EXPECT_TRUE(MenuTexts(menu.get()).contains(QStringLiteral("Test")));
+
+    QStringList log;
+    ui.keepOpenSteps.push_back([&](QDialog& d) { log = dynamic_cast<CJobDialog&>(d).LogLines(); });
+    frame->Action(cmd::kTest)->trigger();
+    ASSERT_EQ(ui.keptOpen, QStringList{"Test"});
+    ASSERT_EQ(log.size(), 6) << log.join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(log.mid(0, 4), (QStringList{"Testing files...", "Testing file a.las", "a.las: ok", "Testing file b.las"}));
+    EXPECT_TRUE(log[4].startsWith(QStringLiteral("b.las: damaged: ")));
+    EXPECT_EQ(log[5], QStringLiteral("1 file tested ok, 1 damaged"));
+    EXPECT_TRUE(ui.shown.empty());
+    // The list still shows the archive, with the same selection.
+    EXPECT_EQ(list->currentPath, archive);
+    EXPECT_EQ(list->SelectedNames(), (QStringList{"a.las", "b.las"}));
 }
 
 TEST_F(ListCommandsTest, ExtractToOverThreeArchivesAsksOnce) {
@@ -478,7 +539,7 @@ TEST_F(ListCommandsTest, ExtractToOfANonArchiveSaysWrongFileFormat) {
     list->SelectAll();
     list->ExtractTo();
     ASSERT_EQ(ui.shown.size(), 1u);
-    EXPECT_EQ(ui.shown[0].text, QStringLiteral("Wrong file format!"));
+    EXPECT_EQ(ui.shown[0].text, QStringLiteral("Wrong file format!\n\n") + Root() + QStringLiteral("bad/fake.vmra"));
     EXPECT_EQ(ui.shown[0].icon, MsgIcon::Error);
     EXPECT_EQ(ui.folderRequests, 0);
 }
@@ -493,10 +554,11 @@ TEST_F(ListCommandsTest, ContextMenusForASelectionAndForNone) {
     std::unique_ptr<QMenu> files(list->BuildContextMenu());
     EXPECT_EQ(MenuTexts(files.get()),
               (QStringList{"Add to ...", "Delete file(s)\tDelete", "Extract to ... (grey)", "Extract here (grey)",
-                           "-", "Select all\tCtrl+A", "Deselect all\tCtrl+D", "Inverse selection\tCtrl+I"}));
+                           "Test (grey)", "-", "Select all\tCtrl+A", "Deselect all\tCtrl+D",
+                           "Inverse selection\tCtrl+I"}));
     styles.reset(list->BuildContextMenu());
-    ASSERT_EQ(files->actions().size(), 8);
-    files->actions().at(6)->trigger();  // Deselect all
+    ASSERT_EQ(files->actions().size(), 9);
+    files->actions().at(7)->trigger();  // Deselect all
     EXPECT_TRUE(list->SelectedNames().isEmpty());
 }
 

@@ -82,16 +82,18 @@ TEST(CommandFlagsTest, WhatTheSelectionAllows) {
     EXPECT_EQ(ComputeCommandFlags({}, false), CommandFlags{});
     CommandFlags las = ComputeCommandFlags({S("a.LAS")}, false);
     EXPECT_TRUE(las.canAdd && las.canDelete);
-    EXPECT_FALSE(las.canExtract || las.canExtractHere);
+    EXPECT_FALSE(las.canExtract || las.canExtractHere || las.canTest);
     CommandFlags arc = ComputeCommandFlags({S("x.VMRA")}, false);
     EXPECT_TRUE(arc.canExtract && arc.canExtractHere && arc.canDelete);
-    EXPECT_FALSE(arc.canAdd);
+    EXPECT_FALSE(arc.canAdd || arc.canTest);
     CommandFlags both = ComputeCommandFlags({S("a.las"), S("x.vmra")}, false);
     EXPECT_TRUE(both.canDelete);
     EXPECT_FALSE(both.canAdd || both.canExtract || both.canExtractHere);
     CommandFlags entry = ComputeCommandFlags({S("a.las"), S("b.las")}, true);
-    EXPECT_TRUE(entry.canExtract && entry.canExtractHere && entry.canDelete);
+    EXPECT_TRUE(entry.canExtract && entry.canExtractHere && entry.canDelete && entry.canTest);
     EXPECT_FALSE(entry.canAdd);
+    // Only entries can be tested: nothing else is listed in an archive.
+    EXPECT_FALSE(ComputeCommandFlags({S("a.las"), S("x.vmra")}, true).canTest);
 }
 
 TEST(ArchivePathTest, FirstOccurrenceMustEndThePath) {

@@ -1,9 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QIcon>
+#include <QImage>
+#include <QUrl>
 
+#include "ScriptedUi.h"
 #include "TestSupport.h"
+#include "app/HelpDialogs.h"
 #include "app/MainApp.h"
 #include "app/CommandLine.h"
 
@@ -40,4 +46,47 @@ TEST(StartUpTest, ArchiveArgumentIsMadeAbsolute) {
     EXPECT_TRUE(CMainApp::ArchiveArgument(QStringLiteral("y.vmra")).isEmpty());
     EXPECT_TRUE(CMainApp::ArchiveArgument(QStringLiteral("d.vmra")).isEmpty());
     QDir::setCurrent(old);
+}
+
+TEST(StartUpTest, TheDesktopKnowsTheProgramByItsEntryAndLogo) {
+    CMainApp::SetDesktopIdentity();
+    EXPECT_EQ(QGuiApplication::desktopFileName(), QStringLiteral("velmora"));
+    const QIcon icon = QApplication::windowIcon();
+    ASSERT_FALSE(icon.isNull());
+    // Drawn, not blank, and sharp at the sizes docks and task switchers use.
+    const QImage big = icon.pixmap(256, 256).toImage();
+    EXPECT_EQ(big.width(), 256);
+    int painted = 0;
+    for (int y = 0; y < big.height(); y += 8)
+        for (int x = 0; x < big.width(); x += 8) painted += qAlpha(big.pixel(x, y)) > 0;
+    EXPECT_GT(painted, 100);
+}
+
+// Installed, the help pages are the package's copies beside the program;
+// elsewhere (a build folder) the bundled ones.
+TEST(StartUpTest, HelpPagesComeFromTheInstalledCopyWhenThereIsOne) {
+    testsupport::TempDir dir;
+    const QString prefix = QString::fromStdString(dir.Path().string());
+    const QString bin = prefix + QStringLiteral("/bin");
+    const QString docs = prefix + QStringLiteral("/share/doc/velmora");
+    ASSERT_TRUE(QDir().mkpath(bin) && QDir().mkpath(docs));
+    QFile page(docs + QStringLiteral("/tut.html"));
+    ASSERT_TRUE(page.open(QIODevice::WriteOnly));
+    page.write("<html><body>installed</body></html>");
+    page.close();
+
+    EXPECT_EQ(help::InstalledPage(bin, QStringLiteral("tut.html")), docs + QStringLiteral("/tut.html"));
+    EXPECT_TRUE(help::InstalledPage(bin, QStringLiteral("index.html")).isEmpty());
+    EXPECT_TRUE(help::InstalledPage(docs, QStringLiteral("tut.html")).isEmpty());
+    EXPECT_TRUE(help::InstalledPage(QString(), QStringLiteral("tut.html")).isEmpty());
+
+    guitest::ScriptedUi ui;
+    EXPECT_TRUE(help::OpenInBrowser(ui, QStringLiteral("tut.html"), bin));
+    EXPECT_TRUE(help::OpenInBrowser(ui, QStringLiteral("index.html"), bin));
+    ASSERT_EQ(ui.urls.size(), 2u);
+    EXPECT_EQ(ui.urls[0], QUrl::fromLocalFile(docs + QStringLiteral("/tut.html")));
+    // Not installed: the bundled page, written out for the browser.
+    EXPECT_TRUE(ui.urls[1].isLocalFile());
+    EXPECT_FALSE(ui.urls[1].toLocalFile().startsWith(prefix));
+    EXPECT_TRUE(ui.urls[1].toLocalFile().endsWith(QStringLiteral("/index.html")));
 }

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QString>
+
+#include "jobs/core/JobTypes.h"
+
+// What the window makes of the results the job layer reports. No window is
+// needed for that, so these are plain functions.
+
+// A message box text that names what it is about: the message unchanged,
+// a blank line, the file or entry, and the system's reason on a line of its
+// own when there is one (cause 0: none).
+QString MessageAbout(const QString& message, const QString& about, int cause);
+
+// The box for an item that failed: the core's text, then the path or entry
+// the text is about (the item's name when the result names nothing else).
+QString FailureText(const ItemResult& result);
+
+// A job that refused, failed or found damaged anything keeps its dialog open
+// at the end, so the user can read in the log what went in or came out and
+// what did not. Declined questions and a stop are the user's own doing.
+bool KeepsLogOpen(const JobSummary& summary);

@@ -1,0 +1,322 @@
+// The job dialogs as hosts of the job layer: testing entries, waiting for
+// another program, archives put right on the way, and boxes that name the
+// file they are about.
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QPushButton>
+#include <QTimer>
+
+#include <cerrno>
+#include <functional>
+#include <memory>
+#include <utility>
+
+#include "ArchiveStates.h"
+#include "GuiFixture.h"
+#include "LasGenerator.h"
+#include "archive/ArchiveMessages.h"
+#include "archive/VMRAFile.h"
+#include "jobs/CompressDialog.h"
+#include "jobs/DecompressDialog.h"
+#include "jobs/TestDialog.h"
+#include "las/LasException.h"
+#include "las/LasMessages.h"
+#include "listview/ArchiveListing.h"
+#include "listview/DeleteDlg.h"
+
+using guitest::CHeldArchiveLock;
+using guitest::GuiFixture;
+using platform::MsgButtons;
+using platform::MsgIcon;
+using platform::MsgResult;
+
+namespace {
+
+QByteArray Bytes(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QStringList EntryNames(const QString& archive) {
+    QStringList names;
+    for (const auto& e : listview::ReadArchiveListing(archive).entries) names << e.name;
+    return names;
+}
+
+// Calls then() once the job's action text has become text.
+void WhenActionIs(CJobDialog& job, const QString& text, std::function<void()> then) {
+    auto* poll = new QTimer(&job);
+    poll->setInterval(5);
+    QObject::connect(poll, &QTimer::timeout, &job, [&job, poll, text, then] {
+        if (job.ActionText() != text) return;
+        poll->stop();
+        then();
+    });
+    poll->start();
+}
+
+}  // namespace
+
+class JobHostTest : public GuiFixture {
+protected:
+    void SetUp() override {
+        GuiFixture::SetUp();
+        archive = Root() + QStringLiteral("work.vmra");
+        for (const char* name : {"a.las", "b.las"}) {
+            LasGenOptions o;
+            o.points = 4000;
+            o.format = 1;
+            o.seed = static_cast<uint64_t>(name[0]);
+            ASSERT_TRUE(GenerateLasFile((Root() + QString::fromLatin1(name)).toStdString(), o));
+            VMRAFile v;
+            v.AddLasFile((Root() + QString::fromLatin1(name)).toStdString(), archive.toStdString());
+        }
+        out = MakeFolder(QStringLiteral("out")) + QLatin1Char('/');
+    }
+    QString Waiting() const { return archive + QStringLiteral(": ") + QString::fromLatin1(archmsg::kWaitingForOther); }
+
+    QString archive, out;
+};
+
+TEST_F(JobHostTest, TestingEntriesSaysWhatWasFoundForEach) {
+    // A name too long to leave room for a checksum in its record.
+    const QString longName = QString(236, QLatin1Char('n')) + QStringLiteral(".las");
+    QFile::copy(Root() + QStringLiteral("a.las"), Root() + longName);
+    {
+        VMRAFile v;
+        v.AddLasFile((Root() + longName).toStdString(), archive.toStdString());
+    }
+    ASSERT_TRUE(guitest::DamageEntry(archive, QStringLiteral("b.las")));
+
+    CTestDialog job(ui);
+    EXPECT_EQ(job.windowTitle(), QStringLiteral("Test"));
+    job.archivePath = archive;
+    job.entryNames << QStringLiteral("a.las") << QStringLiteral("b.las") << longName;
+    // Damage keeps the dialog open with its summary; it is a finding, not an
+    // error box.
+    EXPECT_EQ(job.exec(), QDialog::Accepted);
+    EXPECT_TRUE(ui.shown.empty()) << ui.Texts().join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(ui.keptOpen, QStringList{"Test"});
+    const QStringList log = job.LogLines();
+    ASSERT_EQ(log.size(), 8) << log.join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(log.mid(0, 4), (QStringList{"Testing files...", "Testing file a.las", "a.las: ok", "Testing file b.las"}));
+    EXPECT_TRUE(log[4].startsWith(QStringLiteral("b.las: damaged: "))) << log[4].toStdString();
+    EXPECT_GT(log[4].size(), QStringLiteral("b.las: damaged: ").size() + 10);  // and why
+    EXPECT_EQ(log.mid(5), (QStringList{QStringLiteral("Testing file ") + longName,
+                                       longName + QStringLiteral(": ok (no checksum)"),
+                                       "1 file tested ok, 1 ok without checksum, 1 damaged"}));
+    EXPECT_EQ(job.ActionText(), QStringLiteral("1 file tested ok, 1 ok without checksum, 1 damaged"));
+
+    // An entry that is not there cannot be tested: a box says so and names it.
+    ui.keptOpen.clear();
+    job.entryNames = QStringList{QStringLiteral("gone.las"), QStringLiteral("a.las")};
+    job.exec();
+    ASSERT_EQ(ui.shown.size(), 1u);
+    EXPECT_EQ(ui.shown[0].text, QStringLiteral("LAS file not found in archive!\n\ngone.las"));
+    EXPECT_EQ(ui.shown[0].icon, MsgIcon::Error);
+    EXPECT_EQ(job.LogLines(), (QStringList{"Testing files...", "Testing file gone.las",
+                                           "gone.las: failed: LAS file not found in archive!", "Testing file a.las",
+                                           "a.las: ok", "1 file tested ok, 1 failed"}));
+    EXPECT_EQ(ui.keptOpen, QStringList{"Test"});
+}
+
+TEST_F(JobHostTest, ATestWithEveryEntryIntactClosesByItself) {
+    CTestDialog job(ui);
+    job.archivePath = archive;
+    job.entryNames << QStringLiteral("a.las") << QStringLiteral("b.las");
+    EXPECT_EQ(job.exec(), QDialog::Accepted);
+    EXPECT_TRUE(ui.keptOpen.isEmpty());
+    EXPECT_EQ(job.LogLines(), (QStringList{"Testing files...", "Testing file a.las", "a.las: ok", "Testing file b.las",
+                                           "b.las: ok"}));
+    EXPECT_EQ(job.Summary().Count(ItemOutcome::Passed), 2u);
+    EXPECT_EQ(job.FilesText(), QStringLiteral("File(s):\n2/2"));
+}
+
+// Another program changes the archive: the dialog says that it waits, and
+// Abort ends the wait with nothing done.
+TEST_F(JobHostTest, AnExtractionWaitsVisiblyForAnotherProgramAndAbortEndsTheWait) {
+    CHeldArchiveLock other(archive);
+    ASSERT_TRUE(other.Held());
+    CDecompressDialog job(ui);
+    job.archivePath = archive;
+    job.outputFolder = out;
+    job.entryNames << QStringLiteral("a.las") << QStringLiteral("b.las");
+    bool sawWait = false;
+    WhenActionIs(job, Waiting(), [&] {
+        sawWait = job.LogLines().contains(Waiting());
+        ui.answers.push_back(MsgResult::Yes);
+        job.OnAbort();
+    });
+    // Should Abort not end the wait, the other program finishes after all,
+    // and the checks below tell.
+    QTimer::singleShot(8000, &job, [&] { other.Release(); });
+    QElapsedTimer clock;
+    clock.start();
+    job.exec();
+    EXPECT_TRUE(sawWait);
+    EXPECT_LT(clock.elapsed(), 10000);
+    EXPECT_TRUE(job.Aborted());
+    EXPECT_TRUE(job.Summary().stopped);
+    EXPECT_EQ(ui.Texts(), QStringList{"Do you really want to quit decompression?"});
+    EXPECT_TRUE(QDir(out).isEmpty());
+    EXPECT_TRUE(ui.keptOpen.isEmpty());
+}
+
+TEST_F(JobHostTest, ACompressionWaitsForAnotherProgramAndGoesOnWhenItIsDone) {
+    LasGenOptions o;
+    o.points = 3000;
+    ASSERT_TRUE(GenerateLasFile((Root() + QStringLiteral("c.las")).toStdString(), o));
+    auto other = std::make_unique<CHeldArchiveLock>(archive);
+    ASSERT_TRUE(other->Held());
+    CCompressDialog job(ui);
+    job.archivePath = archive;
+    job.lasPaths << Root() + QStringLiteral("c.las");
+    job.displayNames << QStringLiteral("c.las");
+    bool sawWait = false;
+    WhenActionIs(job, Waiting(), [&] {
+        sawWait = true;
+        other->Release();
+    });
+    EXPECT_EQ(job.exec(), QDialog::Accepted);
+    EXPECT_TRUE(sawWait);
+    EXPECT_EQ(job.LogLines(), (QStringList{"Compressing files...", "Compressing file c.las", Waiting()}));
+    EXPECT_EQ(EntryNames(archive), (QStringList{"a.las", "b.las", "c.las"}));
+    EXPECT_TRUE(ui.shown.empty());
+}
+
+TEST_F(JobHostTest, AnArchivePutRightOnTheWayIsInTheLog) {
+    LasGenOptions o;
+    o.points = 3000;
+    ASSERT_TRUE(GenerateLasFile((Root() + QStringLiteral("c.las")).toStdString(), o));
+    const QByteArray before = Bytes(archive);
+    ASSERT_TRUE(guitest::LeaveInterruptedChange(archive, Root() + QStringLiteral("c.las")));
+    CDecompressDialog job(ui);
+    job.archivePath = archive;
+    job.outputFolder = out;
+    job.entryNames << QStringLiteral("b.las");
+    EXPECT_EQ(job.exec(), QDialog::Accepted);
+    const QString recovered = archive + QStringLiteral(": ") + QString::fromLatin1(archmsg::kRecovered);
+    // Put right when the job first reads the archive, before its first entry.
+    EXPECT_EQ(job.LogLines(), (QStringList{"Decompressing files...", recovered, "Decompressing file b.las"}));
+    EXPECT_EQ(Bytes(archive), before);
+    EXPECT_FALSE(QFileInfo::exists(archive + QStringLiteral("-journal")));
+    EXPECT_EQ(Bytes(out + QStringLiteral("b.las")), Bytes(Root() + QStringLiteral("b.las")));
+}
+
+// A failure about the archive names the archive, with the system's reason.
+TEST_F(JobHostTest, BoxesNameTheArchiveWhenTheFailureIsAboutIt) {
+    CDecompressDialog job(ui);
+    job.archivePath = Root() + QStringLiteral("nowhere.vmra");
+    job.outputFolder = out;
+    job.entryNames << QStringLiteral("a.las");
+    job.exec();
+    ASSERT_EQ(ui.shown.size(), 1u);
+    EXPECT_EQ(ui.shown[0].text, QStringLiteral("Error opening archive!\n\n") + job.archivePath + QLatin1Char('\n') +
+                                    QString::fromUtf8(CauseText(ENOENT)));
+    EXPECT_EQ(job.LogLines().last(), QStringLiteral("1 file failed"));
+}
+
+// Extracting every entry of an archive is one batch of the job layer.
+TEST_F(JobHostTest, AWholeArchiveIsExtractedAsItsDirectoryListsIt) {
+    CDecompressDialog job(ui);
+    job.archivePath = archive;
+    job.outputFolder = out;
+    job.wholeArchive = true;
+    EXPECT_EQ(job.exec(), QDialog::Accepted);
+    EXPECT_EQ(job.LogLines(),
+              (QStringList{"Decompressing files...", "Decompressing file a.las", "Decompressing file b.las"}));
+    for (const char* n : {"a.las", "b.las"})
+        EXPECT_EQ(Bytes(out + QString::fromLatin1(n)), Bytes(Root() + QString::fromLatin1(n))) << n;
+}
+
+TEST_F(JobHostTest, ADeletionWaitingForAnotherProgramCanBeGivenUp) {
+    CHeldArchiveLock other(archive);
+    ASSERT_TRUE(other.Held());
+    const QByteArray before = Bytes(archive);
+    DeleteDlg dlg(nullptr, archive, {QStringLiteral("a.las"), QStringLiteral("b.las")});
+    auto* poll = new QTimer(&dlg);
+    poll->setInterval(5);
+    QString seen;
+    QObject::connect(poll, &QTimer::timeout, &dlg, [&] {
+        if (dlg.NoticeText().isEmpty()) return;
+        poll->stop();
+        seen = dlg.NoticeText();
+        dlg.reject();  // Escape
+    });
+    poll->start();
+    QTimer::singleShot(8000, &dlg, [&] { other.Release(); });
+    dlg.exec();
+    EXPECT_EQ(seen, Waiting());
+    EXPECT_TRUE(dlg.Summary().stopped);
+    EXPECT_FALSE(dlg.Failed());
+    EXPECT_EQ(Bytes(archive), before);
+}
+
+TEST_F(JobHostTest, ADeletionEndsAtTheFirstEntryThatCannotBeDeleted) {
+    DeleteDlg dlg(nullptr, archive, {QStringLiteral("gone.las"), QStringLiteral("a.las")});
+    dlg.exec();
+    ASSERT_TRUE(dlg.Failed());
+    EXPECT_EQ(dlg.Failure()->item.name, "gone.las");
+    EXPECT_EQ(dlg.Summary().items.size(), 1u);
+    EXPECT_EQ(EntryNames(archive), (QStringList{"a.las", "b.las"}));
+
+    DeleteDlg both(nullptr, archive, {QStringLiteral("b.las"), QStringLiteral("a.las")});
+    both.exec();
+    EXPECT_FALSE(both.Failed());
+    EXPECT_EQ(both.Summary().Count(ItemOutcome::Deleted), 2u);
+    EXPECT_EQ(QFileInfo(archive).size(), 0);  // the last entry leaves an empty archive
+}
+
+// The user confirms Abort while the box about one file is still open: the
+// batch ends there, and the next file is not begun.
+TEST_F(JobHostTest, AnAbortDuringAFilesErrorBoxStartsNoFurtherFile) {
+    LasGenOptions o;
+    o.points = 3000;
+    o.versionMinor = 3;  // refused
+    ASSERT_TRUE(GenerateLasFile((Root() + QStringLiteral("v13.las")).toStdString(), o));
+    CCompressDialog job(ui);
+    job.archivePath = archive;
+    job.lasPaths << Root() + QStringLiteral("v13.las") << Root() + QStringLiteral("a.las");
+    job.displayNames << QStringLiteral("v13.las") << QStringLiteral("a.las");
+    bool asked = false;
+    ui.onShown = [&](const guitest::ScriptedUi::Shown&) {
+        if (std::exchange(asked, true)) return;
+        ui.answers.push_back(MsgResult::Yes);
+        job.OnAbort();
+    };
+    job.exec();
+    ui.onShown = nullptr;
+    EXPECT_TRUE(job.Aborted());
+    ASSERT_EQ(job.Summary().items.size(), 1u);
+    EXPECT_EQ(job.Summary().items[0].outcome, ItemOutcome::Refused);
+    EXPECT_TRUE(job.Summary().ended);
+    EXPECT_EQ(ui.Texts().size(), 2);  // the error box and the abort question
+    EXPECT_EQ(EntryNames(archive), (QStringList{"a.las", "b.las"}));
+}
+
+// A replacement the user agreed to that then fails is logged apart from a
+// new file that fails.
+TEST_F(JobHostTest, AFailedReplacementIsLoggedAsSuch) {
+    LasGenOptions o;
+    o.points = 3000;
+    o.versionMinor = 3;  // refused
+    const QString folder = MakeFolder(QStringLiteral("new")) + QLatin1Char('/');
+    for (const char* name : {"a.las", "n.las"})
+        ASSERT_TRUE(GenerateLasFile((folder + QString::fromLatin1(name)).toStdString(), o));
+    CCompressDialog job(ui);
+    job.archivePath = archive;
+    job.lasPaths << folder + QStringLiteral("a.las") << folder + QStringLiteral("n.las");
+    job.displayNames << QStringLiteral("a.las") << QStringLiteral("n.las");
+    ui.answers.push_back(MsgResult::Ok);  // replace a.las
+    job.exec();
+    EXPECT_EQ(job.LogLines(), (QStringList{"Compressing files...", "Compressing file a.las",
+                                           "Compressing file a.las: FAILURE ", "Compressing file n.las",
+                                           "Compressing file n.las: FAILED ", "2 files refused"}));
+    ASSERT_EQ(ui.shown.size(), 3u);
+    EXPECT_EQ(ui.shown[0].text, QStringLiteral("a.las\n\nLAS file already exists in archive!\nOverwrite?"));
+    EXPECT_EQ(ui.shown[1].text, QString::fromUtf8(lasmsg::kVersion) + QStringLiteral("\n\n") + folder +
+                                    QStringLiteral("a.las"));
+    EXPECT_EQ(ui.keptOpen, QStringList{"Compress"});
+}

@@ -1,0 +1,59 @@
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "archive/ArchiveMessages.h"
+#include "jobs/JobReport.h"
+#include "las/LasMessages.h"
+
+namespace {
+
+ItemResult Result(ItemOutcome outcome) {
+    ItemResult r;
+    r.outcome = outcome;
+    return r;
+}
+
+JobSummary Of(std::initializer_list<ItemOutcome> outcomes) {
+    JobSummary s;
+    for (ItemOutcome o : outcomes) s.items.push_back(Result(o));
+    return s;
+}
+
+}  // namespace
+
+TEST(JobReportTest, TheBoxNamesTheSubjectElseTheItemAndGivesTheReason) {
+    ItemResult r = Result(ItemOutcome::Refused);
+    r.item.name = "/data/v13.las";
+    r.item.archivePath = "/data/x.vmra";
+    r.message = lasmsg::kVersion;
+    EXPECT_EQ(FailureText(r), QString::fromUtf8(lasmsg::kVersion) + QStringLiteral("\n\n/data/v13.las"));
+
+    // About the archive, with the system's reason on a line of its own.
+    r.message = archmsg::kWriteArchive;
+    r.subject = "/data/x.vmra";
+    r.cause = ENOSPC;
+    EXPECT_EQ(FailureText(r), QStringLiteral("Error writing archive!\n\n/data/x.vmra\n") +
+                                  QString::fromUtf8(std::strerror(ENOSPC)));
+}
+
+TEST(JobReportTest, AMessageAboutNothingKeepsItsReason) {
+    EXPECT_EQ(MessageAbout(QStringLiteral("Error opening file!"), QString(), 0), QStringLiteral("Error opening file!"));
+    EXPECT_EQ(MessageAbout(QStringLiteral("Error opening file!"), QString(), ENOENT),
+              QStringLiteral("Error opening file!\n\n") + QString::fromUtf8(std::strerror(ENOENT)));
+    EXPECT_EQ(MessageAbout(QStringLiteral("Wrong file format!"), QStringLiteral("/a/b.vmra"), 0),
+              QStringLiteral("Wrong file format!\n\n/a/b.vmra"));
+}
+
+TEST(JobReportTest, RefusalsFailuresAndDamageKeepTheLogOpen) {
+    EXPECT_FALSE(KeepsLogOpen(JobSummary{}));
+    // Declined questions and a stop are the user's choice.
+    EXPECT_FALSE(KeepsLogOpen(Of({ItemOutcome::Added, ItemOutcome::Replaced, ItemOutcome::Declined,
+                                  ItemOutcome::Stopped, ItemOutcome::Extracted, ItemOutcome::Passed,
+                                  ItemOutcome::Unverified, ItemOutcome::Deleted})));
+    for (ItemOutcome bad : {ItemOutcome::Refused, ItemOutcome::Failed, ItemOutcome::Damaged}) {
+        EXPECT_TRUE(KeepsLogOpen(Of({ItemOutcome::Added, bad})));
+        EXPECT_TRUE(KeepsLogOpen(Of({bad, ItemOutcome::Declined})));
+    }
+}
