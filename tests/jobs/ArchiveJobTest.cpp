@@ -320,7 +320,10 @@ TEST_F(ExtractJobs, ABusyArchiveIsWaitedForSaidOnceAndTheWaitCanBeStopped) {
         job.RequestStop();
         worker.join();
     }
-    EXPECT_EQ(Outcomes(s), std::vector<ItemOutcome>{ItemOutcome::Stopped});
+    // Stopped while it waited: nothing was begun, and the job says so.
+    EXPECT_TRUE(s.stopped);
+    EXPECT_TRUE(host.started.empty());
+    EXPECT_FALSE(s.AllSucceeded());
 
     // Once the other program is done, the waiting job carries on.
     ScriptedHost patient;

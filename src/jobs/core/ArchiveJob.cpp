@@ -276,6 +276,10 @@ JobSummary CArchiveJob::ForEachEntry(Kind k, const std::string& archivePath,
     std::vector<EntryRecord> records;
     try {
         records = archive.ReadDirectoryOf(archivePath);
+    } catch (const CStopRequested&) {
+        // Stopped while waiting for another program: nothing was begun.
+        summary.stopped = true;
+        return summary;
     } catch (const CLasException&) {
         // Reported for each entry, where it is met again.
     }
