@@ -263,9 +263,7 @@ void VMRAFile::ThrowIfStopped() { engine.CheckPoint(); }
 // Stopping is only ever a request: the worker notices it at the engine's
 // next check or at one of the archive code's own, unwinds, and restores
 // the archive itself. Nothing here touches a file another thread has open.
-void VMRAFile::AbortCompression() { engine.RequestStop(); }
-
-void VMRAFile::AbortDecompression() { engine.RequestStop(); }
+void VMRAFile::Abort() { engine.RequestStop(); }
 
 void VMRAFile::SetDeleteProgress(int percent) {
     DeleteProgress.store(percent);

@@ -126,8 +126,7 @@ public:
     // A request stays in force until ClearStopRequest(), so one that
     // arrives between two files of a batch still stops the next file. A
     // job that reuses this object for new work clears it before starting.
-    void AbortCompression();
-    void AbortDecompression();
+    void Abort();
     void ClearStopRequest() { engine.ClearStop(); }
 
     CPointCodec& Engine() { return engine; }

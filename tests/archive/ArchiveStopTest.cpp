@@ -22,15 +22,11 @@ namespace {
 // engine has finished a codec run of the operation now running.
 class StopOnceCoding {
 public:
-    StopOnceCoding(VMRAFile& archive, bool extraction)
-        : thread_([this, &archive, extraction] {
+    explicit StopOnceCoding(VMRAFile& archive)
+        : thread_([this, &archive] {
               while (!quit_ && archive.Engine().streamsDone.load() == 0) std::this_thread::yield();
               if (quit_) return;
-              if (extraction) {
-                  archive.AbortDecompression();
-              } else {
-                  archive.AbortCompression();
-              }
+              archive.Abort();
               requested_ = true;
           }) {}
     ~StopOnceCoding() {
@@ -71,7 +67,7 @@ TEST(ArchiveStop, AStopDuringTheSecondFileOfABatchLeavesTheArchiveOfTheFirst) {
     RunBatch(archive, {first}, dir.File("x.vmra"), failures);
     const Bytes afterFirst = ReadAll(dir.File("x.vmra"));
     {
-        StopOnceCoding stop(archive, false);
+        StopOnceCoding stop(archive);
         RunBatch(archive, {second, third}, dir.File("x.vmra"), failures);
         EXPECT_TRUE(stop.Requested());
     }
@@ -93,7 +89,7 @@ TEST(ArchiveStop, AStopDuringTheFirstFileOfANewArchiveLeavesItEmpty) {
     VMRAFile archive;
     std::vector<std::string> failures;
     {
-        StopOnceCoding stop(archive, false);
+        StopOnceCoding stop(archive);
         RunBatch(archive, {big}, dir.File("x.vmra"), failures);
     }
     EXPECT_EQ(failures, std::vector<std::string>{"stopped big.las"});
@@ -109,7 +105,7 @@ TEST(ArchiveStop, AStopBeforeTheDirectoryIsLoadedChangesNothing) {
     VMRAFile archive;
     archive.AddLasFile(las, dir.File("x.vmra"));
     const Bytes before = ReadAll(dir.File("x.vmra"));
-    archive.AbortCompression();
+    archive.Abort();
     EXPECT_THROW(archive.AddLasFile(las, dir.File("x.vmra")), CStopRequested);
     EXPECT_EQ(ReadAll(dir.File("x.vmra")), before);
 
@@ -127,7 +123,7 @@ TEST(ArchiveStop, AStopDuringExtractionKeepsTheFileItWouldHaveReplaced) {
     archive.AddLasFile(big, dir.File("x.vmra"));
     WriteAll(out.File("big.las"), {'o', 'l', 'd'});
     {
-        StopOnceCoding stop(archive, true);
+        StopOnceCoding stop(archive);
         EXPECT_THROW(archive.ExtractEntry(dir.File("x.vmra"), "big.las", out.Path().string() + "/"),
                      CStopRequested);
     }
