@@ -53,8 +53,8 @@ int main() {
         std::vector<uint8_t> both = c1;
         both.insert(both.end(), c2.begin(), c2.end());
         auto t2 = CpuClock::now();
-        bytestream::StreamRequest ra{0, b1.data(), half, 0}, rb{c1.size(), b2.data(), half, 0};
-        bytestream::DecodeTwoByteStreamsAt(both.data(), both.size(), ra, rb);
+        bytestream::DecodeRequest r[2] = {{0, b1.data(), half}, {c1.size(), b2.data(), half}};
+        bytestream::DecodeByteStreamsAt(both.data(), both.size(), r, 2);
         auto t3 = CpuClock::now();
         bestDec2 = std::min(bestDec2, (t3 - t2) / data.size());
     }

@@ -17,7 +17,7 @@
 #include "LasGenerator.h"
 #include "engine/CoordinateCodec.h"
 #include "engine/GpsTimeCodec.h"
-#include "engine/PointView.h"
+#include "engine/ChunkColumns.h"
 #include "engine/WrapMath.h"
 #include "las/LasPoint.h"
 
@@ -92,26 +92,26 @@ struct Cloud {
     }
 
     std::vector<uint8_t> Records() const {
+        ChunkColumns cols;
+        cols.Resize(n, format);
+        cols.x = x;
+        cols.y = y;
+        cols.z = z;
+        cols.intensity = intensity;
+        cols.returnBits = returnBits;
+        cols.classification = classification;
+        cols.scanAngle = scanAngle;
+        cols.userData = userData;
+        cols.pointSource = pointSource;
+        if (rec::HasGpsTime(format)) cols.gpsBits = gps;
+        if (rec::HasRgb(format)) {
+            cols.rgb[0] = red;
+            cols.rgb[1] = green;
+            cols.rgb[2] = blue;
+        }
         const std::size_t r = rec::RecordSize(format);
         std::vector<uint8_t> out(n * r, 0);
-        const PointView v{out.data(), r, n, format};
-        for (std::size_t i = 0; i < n; ++i) {
-            v.SetX(i, x[i]);
-            v.SetY(i, y[i]);
-            v.SetZ(i, z[i]);
-            v.SetIntensity(i, intensity[i]);
-            v.Byte(i, rec::kReturnBits) = returnBits[i];
-            v.Byte(i, rec::kClassification) = classification[i];
-            v.Byte(i, rec::kScanAngle) = scanAngle[i];
-            v.Byte(i, rec::kUserData) = userData[i];
-            v.SetPointSourceId(i, pointSource[i]);
-            if (rec::HasGpsTime(format)) v.SetGpsBits(i, gps[i]);
-            if (rec::HasRgb(format)) {
-                v.SetColor(i, 0, red[i]);
-                v.SetColor(i, 1, green[i]);
-                v.SetColor(i, 2, blue[i]);
-            }
-        }
+        cols.Gather(out.data(), r, 0, n);
         return out;
     }
 };
@@ -141,7 +141,7 @@ std::vector<int32_t> XWithResiduals(std::size_t n, int32_t first, const std::fun
     std::vector<int32_t> x(n), dx(n, 0);
     x[0] = first;
     for (std::size_t i = 1; i < n; ++i) {
-        x[i] = Add32(coords::PredictX(x.data(), dx.data(), i), residual(i));
+        x[i] = Add32(coords::PredictX(x[i - 1], dx.data() + i, i), residual(i));
         dx[i] = Sub32(x[i], x[i - 1]);
     }
     return x;
@@ -184,13 +184,11 @@ bool ValueLengths(const std::string& dir) {
     // GPS residuals whose halves sit at the bounds: each time is the
     // prediction plus the residual wanted.
     for (std::size_t i = 0; i < n; ++i) c.SetFlag(i, (i / 23) % 2);
-    std::vector<uint8_t> flags(n);
-    for (std::size_t i = 0; i < n; ++i) flags[i] = c.Flag(i);
     for (std::size_t k = 1; k < n; ++k) {
         const uint32_t low = static_cast<uint32_t>(k % 4 == 1 ? EdgeValue(k / 4) : rng.Range(-3000, 3000));
         const uint32_t high = static_cast<uint32_t>(k % 4 == 3 ? EdgeValue(k / 4 + 5) : rng.Range(-1, 1));
         const int64_t r = static_cast<int64_t>((uint64_t{high} << 32) | low);
-        c.gps[k] = wrap::Add64(gpstime::Predict(c.gps.data(), flags.data(), k), r);
+        c.gps[k] = wrap::Add64(gpstime::Predict(c.gps.data(), c.returnBits.data(), k), r);
     }
     return Write(dir + "/value_lengths.las", c, 1);
 }

@@ -65,6 +65,12 @@ struct EncodeRequest {
 // bytes as coding them one after the other, in a fraction of the time.
 void EncodeByteStreams(const EncodeRequest* requests, std::size_t count);
 
+// Whether 512 count bytes can head a stream: cumulative counts that never
+// fall and end at the total. Anything else is damage, and decoding with it
+// could divide by zero. The one test both the decoder and the search for a
+// chunk's streams apply.
+bool ValidCountTable(const uint8_t* counts);
+
 // Decodes one stream starting at the window's position into out[0 .. length)
 // and leaves the window at the first byte after the stream's end marker.
 // Throws CLasException "Unable to find stream" when the stream is damaged.
@@ -76,13 +82,15 @@ void DecodeByteStream(InputWindow& in, uint8_t* out, std::size_t length);
 std::size_t DecodeByteStreamAt(const uint8_t* data, std::size_t size, std::size_t offset, uint8_t* out,
                                std::size_t length);
 
-struct StreamRequest {
+struct DecodeRequest {
     std::size_t offset = 0;  // in: where the stream starts
     uint8_t* out = nullptr;  // in: length bytes of room
     std::size_t length = 0;
     std::size_t next = 0;    // out: where the next item begins
+    bool failed = false;     // out: the stream is damaged (or not where assumed)
 };
-// Two streams held in memory, decoded in one loop.
-void DecodeTwoByteStreamsAt(const uint8_t* data, std::size_t size, StreamRequest& a, StreamRequest& b);
+// Streams held in memory, decoded side by side. A damaged stream fails
+// alone; the others are decoded all the same.
+void DecodeByteStreamsAt(const uint8_t* data, std::size_t size, DecodeRequest* requests, std::size_t count);
 
 }  // namespace bytestream

@@ -16,58 +16,58 @@ namespace {
 // the stream in order and the bytes around its end by offset.
 class WindowSource {
 public:
-    explicit WindowSource(InputWindow& in) : in_(in), p_(in.Data()) {}
+    explicit WindowSource(InputWindow& in) : in(in), p(in.Data()) {}
     bool ReadCounts(uint8_t* dst) {
-        const bool ok = in_.ReadExact(dst, kCountBytes);
-        p_ = in_.Data();
+        const bool ok = in.ReadExact(dst, kCountBytes);
+        p = in.Data();
         return ok;
     }
-    int64_t Position() const { return in_.Position(); }
+    int64_t Position() const { return in.Position(); }
     // The next bytes of the stream: [first, first + n); n is 0 at the end.
     const uint8_t* More(std::size_t& n) {
-        in_.Skip(static_cast<std::size_t>(p_ - in_.Data()));
-        n = in_.Ensure(4096);
-        p_ = in_.Data() + n;
-        return in_.Data();
+        in.Skip(static_cast<std::size_t>(p - in.Data()));
+        n = in.Ensure(4096);
+        p = in.Data() + n;
+        return in.Data();
     }
     void Done() {
-        in_.Skip(static_cast<std::size_t>(p_ - in_.Data()));
-        p_ = in_.Data();
+        in.Skip(static_cast<std::size_t>(p - in.Data()));
+        p = in.Data();
     }
-    int ByteAt(int64_t offset) { return in_.ByteAt(offset); }
-    void Seek(int64_t offset) { in_.Seek(offset); }
+    int ByteAt(int64_t offset) { return in.ByteAt(offset); }
+    void Seek(int64_t offset) { in.Seek(offset); }
 
 private:
-    InputWindow& in_;
-    const uint8_t* p_;  // end of what was handed out
+    InputWindow& in;
+    const uint8_t* p;  // end of what was handed out
 };
 
 class MemorySource {
 public:
-    MemorySource(const uint8_t* data, std::size_t size, std::size_t pos) : data_(data), size_(size), pos_(pos) {}
+    MemorySource(const uint8_t* data, std::size_t size, std::size_t pos) : data(data), size(size), pos(pos) {}
     bool ReadCounts(uint8_t* dst) {
-        if (pos_ > size_ || size_ - pos_ < kCountBytes) return false;
-        std::memcpy(dst, data_ + pos_, kCountBytes);
-        pos_ += kCountBytes;
+        if (pos > size || size - pos < kCountBytes) return false;
+        std::memcpy(dst, data + pos, kCountBytes);
+        pos += kCountBytes;
         return true;
     }
-    int64_t Position() const { return static_cast<int64_t>(pos_); }
+    int64_t Position() const { return static_cast<int64_t>(pos); }
     const uint8_t* More(std::size_t& n) {
-        n = size_ - pos_;
-        const uint8_t* p = data_ + pos_;
-        pos_ = size_;
+        n = size - pos;
+        const uint8_t* p = data + pos;
+        pos = size;
         return p;
     }
     void Done() {}
     int ByteAt(int64_t offset) {
-        return offset < 0 || offset >= static_cast<int64_t>(size_) ? -1 : data_[offset];
+        return offset < 0 || offset >= static_cast<int64_t>(size) ? -1 : data[offset];
     }
-    void Seek(int64_t offset) { pos_ = static_cast<std::size_t>(offset); }
+    void Seek(int64_t offset) { pos = static_cast<std::size_t>(offset); }
 
 private:
-    const uint8_t* data_;
-    std::size_t size_;
-    std::size_t pos_;
+    const uint8_t* data;
+    std::size_t size;
+    std::size_t pos;
 };
 
 // Reads bits most significant first, a 64-bit register at a time. Bits are
@@ -76,51 +76,51 @@ private:
 template <class Source>
 class BitReader {
 public:
-    explicit BitReader(Source& src) : src_(src) {}
+    explicit BitReader(Source& src) : src(src) {}
 
-    // The next k (0..16) bits.
+    // The next k (0..32) bits.
     uint32_t Read(unsigned k) {
-        if (avail_ < k) Refill(k);
-        const uint32_t v = static_cast<uint32_t>((buf_ >> 1) >> (63 - k));
-        buf_ <<= k;
-        avail_ -= k;
-        consumed_ += k;
+        if (avail < k) Refill(k);
+        const uint32_t v = static_cast<uint32_t>((buf >> 1) >> (63 - k));
+        buf <<= k;
+        avail -= k;
+        consumed += k;
         return v;
     }
-    uint64_t Consumed() const { return consumed_; }
+    uint64_t Consumed() const { return consumed; }
 
 private:
     void Refill(unsigned need) {
-        if (end_ - p_ >= 8) {
+        if (end - p >= 8) {
             // Eight bytes at once; only the whole bytes that fit are taken.
             uint64_t word;
-            std::memcpy(&word, p_, 8);
-            buf_ |= __builtin_bswap64(word) >> avail_;
-            p_ += (63 - avail_) >> 3;
-            avail_ |= 56;
+            std::memcpy(&word, p, 8);
+            buf |= __builtin_bswap64(word) >> avail;
+            p += (63 - avail) >> 3;
+            avail |= 56;
             return;
         }
-        while (avail_ <= 56) {
-            if (p_ == end_) {
+        while (avail <= 56) {
+            if (p == end) {
                 std::size_t n = 0;
-                p_ = src_.More(n);
-                end_ = p_ + n;
+                p = src.More(n);
+                end = p + n;
                 if (n == 0) break;
             }
-            buf_ |= static_cast<uint64_t>(*p_++) << (56 - avail_);
-            avail_ += 8;
+            buf |= static_cast<uint64_t>(*p++) << (56 - avail);
+            avail += 8;
         }
         // A valid stream is always followed by its marker: running out of
         // data inside a stream means it is damaged.
-        if (avail_ < need) StreamNotFound();
+        if (avail < need) StreamNotFound();
     }
 
-    Source& src_;
-    const uint8_t* p_ = nullptr;
-    const uint8_t* end_ = nullptr;
-    uint64_t buf_ = 0;
-    unsigned avail_ = 0;
-    uint64_t consumed_ = 0;
+    Source& src;
+    const uint8_t* p = nullptr;
+    const uint8_t* end = nullptr;
+    uint64_t buf = 0;
+    unsigned avail = 0;
+    uint64_t consumed = 0;
 };
 
 // Where the next item begins, judged from the seven bytes around c, the
@@ -148,14 +148,13 @@ struct SymbolTable {
     uint8_t symbolOf[kTotal];
 
     void Load(const uint8_t* counts) {
+        if (!ValidCountTable(counts)) StreamNotFound();
         uint32_t prev = 0;
         for (int k = 0; k < 256; ++k) {
             highOf[k] = le::LoadU16(&counts[2 * k]);
             lowOf[k] = prev;
-            if (highOf[k] < prev) StreamNotFound();
             prev = highOf[k];
         }
-        if (prev != kTotal) StreamNotFound();
         for (int k = 0; k < 256; ++k) {
             if (highOf[k] > lowOf[k]) std::memset(symbolOf + lowOf[k], k, highOf[k] - lowOf[k]);
             lowScaled[k] = Premultiplied(lowOf[k]);
@@ -169,74 +168,71 @@ struct SymbolTable {
 template <class Source>
 class Decoder {
 public:
-    explicit Decoder(Source& src) : src_(src), bits_(src) {
+    explicit Decoder(Source& src) : src(src), bits(src) {
         uint8_t counts[kCountBytes];
         if (!src.ReadCounts(counts)) StreamNotFound();
-        table_.Load(counts);
+        table.Load(counts);
         // The most probable value. When it is very probable, the test for
         // it comes before the division: count < H and count >= L are, for
         // the integers involved, v * total <= H * range and v * total >
         // L * range, two multiplications off the decoder's serial chain.
         for (int k = 0; k < 256; ++k) {
-            if (table_.highOf[k] - table_.lowOf[k] > table_.highOf[mps_] - table_.lowOf[mps_]) {
-                mps_ = static_cast<uint8_t>(k);
+            if (table.highOf[k] - table.lowOf[k] > table.highOf[mps] - table.lowOf[mps]) {
+                mps = static_cast<uint8_t>(k);
             }
         }
-        mpsFirst_ = table_.highOf[mps_] - table_.lowOf[mps_] >= kMpsFirst;
-        codedStart_ = src.Position();
-        code_ = bits_.Read(16);
+        mpsFirst = table.highOf[mps] - table.lowOf[mps] >= kMpsFirst;
+        codedStart = src.Position();
+        code = bits.Read(16);
     }
 
+    // The registers are kept as low and width (range = high - low + 1), and
+    // the renormalisation done in one stride of t = s1 + k shifts, as the
+    // encoder does; in the k underflow steps the flipped second bit of code
+    // ends up as its top bit.
     inline uint8_t Next() {
-        const uint32_t r = high_ - low_ + 1;
-        const int32_t v = static_cast<int32_t>(code_) - static_cast<int32_t>(low_) + 1;
+        const int32_t v = static_cast<int32_t>(code) - static_cast<int32_t>(low) + 1;
         uint8_t k;
-        if (mpsFirst_ && v >= 1 && static_cast<uint32_t>(v) * kTotal <= r * table_.highOf[mps_] &&
-            static_cast<uint32_t>(v) * kTotal > r * table_.lowOf[mps_]) {
-            k = mps_;
+        if (mpsFirst && v >= 1 && static_cast<uint32_t>(v) * kTotal <= range * table.highOf[mps] &&
+            static_cast<uint32_t>(v) * kTotal > range * table.lowOf[mps]) {
+            k = mps;
         } else {
-            const int32_t count = (v * static_cast<int32_t>(kTotal) - 1) / static_cast<int32_t>(r);
+            const int32_t count = (v * static_cast<int32_t>(kTotal) - 1) / static_cast<int32_t>(range);
             // Only a damaged stream lets the count fall outside the table.
             if (static_cast<uint32_t>(count) >= kTotal) StreamNotFound();
-            k = table_.symbolOf[count];
+            k = table.symbolOf[count];
         }
-        uint32_t high = low_ + ScaledBound(r, table_.highScaled[k]) - 1;
-        uint32_t low = low_ + ScaledBound(r, table_.lowScaled[k]);
-        // The same two strides as the encoder; in the underflow steps the
-        // flipped second bit of code ends up as its top bit.
-        const unsigned s1 = EqualTopBits(low, high);
-        low = (low << s1) & kMask16;
-        high = ((high << s1) | Ones(s1)) & kMask16;
-        uint32_t code = ((code_ << s1) | bits_.Read(s1)) & kMask16;
-        // Now low's top bit is 0 and high's is 1, so the underflow stride
-        // needs no case for zero steps (only code's flip does).
-        const unsigned u = UnderflowSteps(low, high);
-        low = (low << u) & 0x7FFF;
-        high = (((high << u) | Ones(u)) & 0x7FFF) | kTop;
-        code = (((code << u) | bits_.Read(u)) & kMask16) ^ (u ? kTop : 0u);
-        low_ = low;
-        high_ = high;
-        code_ = code;
+        const uint32_t hr = ScaledBound(range, table.highScaled[k]);
+        const uint32_t lr = ScaledBound(range, table.lowScaled[k]);
+        const uint32_t l = low + lr;
+        const uint32_t h = low + hr - 1;
+        const unsigned z = static_cast<unsigned>(std::countl_zero(l ^ h));
+        const uint32_t stops = ((~l | h) << 1) | 1;
+        const unsigned underflow = static_cast<unsigned>(std::countl_zero(stops << (z & 31)));
+        const unsigned t = z - 16 + underflow;
+        low = (l << t) & 0x7FFF;
+        range = (hr - lr) << t;
+        code = (((code << t) | bits.Read(t)) & kMask16) ^ (underflow ? kTop : 0u);
         return k;
     }
 
     // Finds the end marker and moves the source to the next item.
     int64_t Finish() {
-        src_.Done();
-        const int64_t last = codedStart_ + static_cast<int64_t>((bits_.Consumed() - 1) / 8);
-        const int64_t next = FindStreamEnd(src_, last);
-        src_.Seek(next);
+        src.Done();
+        const int64_t last = codedStart + static_cast<int64_t>((bits.Consumed() - 1) / 8);
+        const int64_t next = FindStreamEnd(src, last);
+        src.Seek(next);
         return next;
     }
 
 private:
-    Source& src_;
-    BitReader<Source> bits_;
-    SymbolTable table_;
-    int64_t codedStart_ = 0;
-    uint32_t low_ = 0, high_ = kMask16, code_ = 0;
-    uint8_t mps_ = 0;
-    bool mpsFirst_ = false;
+    Source& src;
+    BitReader<Source> bits;
+    SymbolTable table;
+    int64_t codedStart = 0;
+    uint32_t low = 0, range = kMask16 + 1, code = 0;
+    uint8_t mps = 0;
+    bool mpsFirst = false;
     // From this frequency on (out of 10,000) the test for the most probable
     // value pays: it is right often enough to be well predicted.
     static constexpr uint32_t kMpsFirst = 8500;
@@ -251,6 +247,16 @@ int64_t DecodeOne(Source& src, uint8_t* out, std::size_t length) {
 
 }  // namespace
 
+bool ValidCountTable(const uint8_t* counts) {
+    uint32_t prev = 0;
+    for (int k = 0; k < 256; ++k) {
+        const uint32_t high = le::LoadU16(counts + 2 * k);
+        if (high < prev) return false;
+        prev = high;
+    }
+    return prev == kTotal;
+}
+
 VELMORA_CPU_CLONES
 void DecodeByteStream(InputWindow& in, uint8_t* out, std::size_t length) {
     WindowSource src(in);
@@ -264,8 +270,12 @@ std::size_t DecodeByteStreamAt(const uint8_t* data, std::size_t size, std::size_
     return static_cast<std::size_t>(DecodeOne(src, out, length));
 }
 
+namespace {
+
+// Two streams in one loop: the processor works on one while the other
+// waits on its division and loads.
 VELMORA_CPU_CLONES
-void DecodeTwoByteStreamsAt(const uint8_t* data, std::size_t size, StreamRequest& a, StreamRequest& b) {
+void DecodePairAt(const uint8_t* data, std::size_t size, DecodeRequest& a, DecodeRequest& b) {
     MemorySource sa(data, size, a.offset), sb(data, size, b.offset);
     Decoder<MemorySource> da(sa), db(sb);
     const std::size_t both = std::min(a.length, b.length);
@@ -278,6 +288,39 @@ void DecodeTwoByteStreamsAt(const uint8_t* data, std::size_t size, StreamRequest
     for (std::size_t j = i; j < b.length; ++j) b.out[j] = db.Next();
     a.next = static_cast<std::size_t>(da.Finish());
     b.next = static_cast<std::size_t>(db.Finish());
+}
+
+void DecodeAloneAt(const uint8_t* data, std::size_t size, DecodeRequest& r) {
+    try {
+        r.next = DecodeByteStreamAt(data, size, r.offset, r.out, r.length);
+    } catch (const CLasException&) {
+        r.failed = true;
+    }
+}
+
+}  // namespace
+
+void DecodeByteStreamsAt(const uint8_t* data, std::size_t size, DecodeRequest* requests, std::size_t count) {
+    // Pairs of similar length, so the pair's loop runs two streams most of
+    // its way.
+    std::vector<DecodeRequest*> order(count);
+    for (std::size_t i = 0; i < count; ++i) order[i] = &requests[i];
+    std::sort(order.begin(), order.end(), [](const DecodeRequest* a, const DecodeRequest* b) {
+        return a->length > b->length;
+    });
+    for (std::size_t i = 0; i < count; i += 2) {
+        if (i + 1 == count) {
+            DecodeAloneAt(data, size, *order[i]);
+            continue;
+        }
+        try {
+            DecodePairAt(data, size, *order[i], *order[i + 1]);
+        } catch (const CLasException&) {
+            // Which of the two is damaged: each on its own.
+            DecodeAloneAt(data, size, *order[i]);
+            DecodeAloneAt(data, size, *order[i + 1]);
+        }
+    }
 }
 
 }  // namespace bytestream
