@@ -37,7 +37,11 @@ long MatchXScalar(const int32_t* dx, int32_t ddx, long count) {
     return -1;
 }
 
-int VoteScalar(const int32_t* dx, const int32_t* dy, const int32_t* dz, double kx, double ky, long count) {
+// Whether the decision is already made: the pairs still to come cannot
+// turn a balance above their number, nor lift one at or below minus it.
+inline bool Decided(int balance, long remaining) { return balance > remaining || balance + remaining <= 0; }
+
+bool VoteScalar(const int32_t* dx, const int32_t* dy, const int32_t* dz, double kx, double ky, long count) {
     int balance = 0;
     for (long j = 0; j < count; ++j) {
         const double dzPrev = static_cast<double>(dz[j]);
@@ -46,8 +50,9 @@ int VoteScalar(const int32_t* dx, const int32_t* dy, const int32_t* dz, double k
         const int32_t ey = Abs32(Sub32(
             TruncToInt32(ky * static_cast<double>(Sub32(dy[j + 1], dy[j])) + dzPrev), dz[j + 1]));
         balance += (ex < ey) - (ex > ey);
+        if (Decided(balance, count - j - 1)) break;
     }
-    return balance;
+    return balance > 0;
 }
 
 #if defined(__x86_64__)
@@ -82,13 +87,12 @@ __attribute__((target("avx2"))) long MatchXAvx2(const int32_t* dx, int32_t ddx, 
     return j >= lo ? MatchXScalar(dx, ddx, j + 1) : -1;
 }
 
-__attribute__((target("avx2"))) int VoteAvx2(const int32_t* dx, const int32_t* dy, const int32_t* dz,
-                                             double kx, double ky, long count) {
-    const long hi = count - 1;
+__attribute__((target("avx2,popcnt"))) bool VoteAvx2(const int32_t* dx, const int32_t* dy, const int32_t* dz,
+                                                     double kx, double ky, long count) {
     const __m256d vkx = _mm256_set1_pd(kx), vky = _mm256_set1_pd(ky);
-    __m128i less = _mm_setzero_si128(), more = _mm_setzero_si128();
+    int balance = 0;
     long j = 0;
-    for (; j + 3 <= hi; j += 4) {
+    for (; j + 4 <= count; j += 4) {
         auto load = [](const int32_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
         const __m128i stepX = _mm_sub_epi32(load(dx + j + 1), load(dx + j));
         const __m128i stepY = _mm_sub_epi32(load(dy + j + 1), load(dy + j));
@@ -98,15 +102,21 @@ __attribute__((target("avx2"))) int VoteAvx2(const int32_t* dx, const int32_t* d
         const __m128i ty = _mm256_cvttpd_epi32(_mm256_add_pd(_mm256_mul_pd(vky, _mm256_cvtepi32_pd(stepY)), dzPrev));
         const __m128i ex = _mm_abs_epi32(_mm_sub_epi32(tx, dzNext));
         const __m128i ey = _mm_abs_epi32(_mm_sub_epi32(ty, dzNext));
-        less = _mm_sub_epi32(less, _mm_cmplt_epi32(ex, ey));
-        more = _mm_sub_epi32(more, _mm_cmpgt_epi32(ex, ey));
+        const int less = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmplt_epi32(ex, ey)));
+        const int more = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpgt_epi32(ex, ey)));
+        balance += __builtin_popcount(static_cast<unsigned>(less)) - __builtin_popcount(static_cast<unsigned>(more));
+        if (Decided(balance, count - j - 4)) return balance > 0;
     }
-    alignas(16) int32_t l[4], m[4];
-    _mm_store_si128(reinterpret_cast<__m128i*>(l), less);
-    _mm_store_si128(reinterpret_cast<__m128i*>(m), more);
-    int balance = (l[0] + l[1] + l[2] + l[3]) - (m[0] + m[1] + m[2] + m[3]);
-    if (j <= hi) balance += VoteScalar(dx + j, dy + j, dz + j, kx, ky, hi - j + 1);
-    return balance;
+    // The last pairs one by one, on top of the balance so far.
+    for (; j < count; ++j) {
+        const double dzPrev = static_cast<double>(dz[j]);
+        const int32_t ex = Abs32(Sub32(
+            TruncToInt32(kx * static_cast<double>(Sub32(dx[j + 1], dx[j])) + dzPrev), dz[j + 1]));
+        const int32_t ey = Abs32(Sub32(
+            TruncToInt32(ky * static_cast<double>(Sub32(dy[j + 1], dy[j])) + dzPrev), dz[j + 1]));
+        balance += (ex < ey) - (ex > ey);
+    }
+    return balance > 0;
 }
 #endif
 
@@ -134,26 +144,49 @@ void CStepWindow::Fill(const int32_t* v, std::size_t end) {
     for (std::size_t i = start; i < end; ++i) steps[kHistory + (i - start)] = Sub32(v[i], v[i - 1]);
 }
 
-int32_t PredictX(int32_t prev, const int32_t* dx, std::size_t i) {
-    if (i == 1) return prev;
-    const std::size_t K = std::min<std::size_t>(7, i - 1);
-    int32_t step = 0;
-    if (K > 2) {
-        int32_t sum = 0, lo = dx[-1], hi = dx[-1];
-        for (std::size_t k = 1; k <= K; ++k) {
-            const int32_t d = dx[-static_cast<long>(k)];
-            sum = Add32(sum, d);
-            lo = std::min(lo, d);
-            hi = std::max(hi, d);
-        }
-        // Mean of the steps without one smallest and one largest.
-        const int32_t trimmed = Sub32(Sub32(sum, lo), hi);
-        step = TruncToInt32(static_cast<double>(trimmed) / static_cast<double>(K - 2) + 0.5);
-        // The last two steps turn: the scan line reversed.
-        if (wrap::Mul32(dx[-2], dx[-1]) < 0) step = Sub32(step, dx[-1]);
-    }
-    return Add32(prev, step);
+namespace {
+
+// trunc(t / d + 0.5) in double precision, for d = 1 to 5 and any 32-bit t,
+// is the integer quotient (2t + d) / 2d truncated towards zero. The exact
+// value t / d + 1/2 is either an integer that both compute exactly (d even:
+// t / d is then exact in binary) or at least 1/10 from one, while the two
+// rounded double steps are off by less than 2^-20 for |t| <= 2^31, so the
+// truncations agree.
+inline int32_t HalfUpQuotient(int32_t t, int32_t d) {
+    return static_cast<int32_t>((2 * int64_t{t} + d) / (2 * int64_t{d}));
 }
+
+// Mean of the last K steps without one smallest and one largest, half up;
+// corrected when the last two steps turn (the scan line reversed).
+template <std::size_t K>
+inline int32_t TrimmedStep(const int32_t* dx) {
+    int32_t sum = 0, lo = dx[-1], hi = dx[-1];
+    for (std::size_t k = 1; k <= K; ++k) {
+        const int32_t d = dx[-static_cast<long>(k)];
+        sum = Add32(sum, d);
+        lo = std::min(lo, d);
+        hi = std::max(hi, d);
+    }
+    int32_t step = HalfUpQuotient(Sub32(Sub32(sum, lo), hi), static_cast<int32_t>(K - 2));
+    if (wrap::Mul32(dx[-2], dx[-1]) < 0) step = Sub32(step, dx[-1]);
+    return step;
+}
+
+inline int32_t PredictXInline(int32_t prev, const int32_t* dx, std::size_t i) {
+    // From point 8 on, always seven steps (and a division by a constant).
+    if (i >= 8) return Add32(prev, TrimmedStep<7>(dx));
+    switch (i) {
+        case 4: return Add32(prev, TrimmedStep<3>(dx));
+        case 5: return Add32(prev, TrimmedStep<4>(dx));
+        case 6: return Add32(prev, TrimmedStep<5>(dx));
+        case 7: return Add32(prev, TrimmedStep<6>(dx));
+        default: return prev;  // fewer than three steps: no mean
+    }
+}
+
+}  // namespace
+
+int32_t PredictX(int32_t prev, const int32_t* dx, std::size_t i) { return PredictXInline(prev, dx, i); }
 
 int32_t PredictY(int32_t prev, const int32_t* dx, const int32_t* dy, std::size_t i, const Kernels& k) {
     const int32_t d = dx[0];
@@ -195,9 +228,8 @@ int32_t PredictZ(int32_t prev, const int32_t* dx, const int32_t* dy, const int32
     // before point 1); a pair explained equally well by both counts for both.
     const long rounds = static_cast<long>(std::min<std::size_t>(100, i - 2));
     const long back = 1 + rounds;
-    const int balance = k.vote(dx - back, dy - back, dz - back, kx, ky, rounds);
     int32_t step;
-    if (balance > 0) {
+    if (k.xExplainsBetter(dx - back, dy - back, dz - back, kx, ky, rounds)) {
         step = TruncToInt32(kx * static_cast<double>(Sub32(ddx, ax)) + static_cast<double>(az) + 0.5);
     } else {
         step = TruncToInt32(ky * static_cast<double>(Sub32(ddy, ay)) + static_cast<double>(az) + 0.5);
@@ -207,112 +239,116 @@ int32_t PredictZ(int32_t prev, const int32_t* dx, const int32_t* dy, const int32
 
 namespace {
 
-// Runs f(i) for points 1 .. n - 1 a window block at a time, after
-// preparing each block with start(begin, end).
-template <class Start, class F>
-void ByBlocks(std::size_t n, Start&& start, F&& f) {
+// The encoder's side: point 0 as it is, then each value minus its
+// prediction from the points before it, a window block at a time. The
+// predictor gets the point and its offset in the block, where its steps
+// are in the windows.
+template <class Prepare, class Predict>
+void Split(const std::vector<int32_t>& v, Prepare&& prepare, Predict&& predict, valueblock::CBlockWriter& out) {
+    const std::size_t n = v.size();
+    valueblock::SplitCursor cursor = out.Begin(n, v[0]);
     for (std::size_t begin = 1; begin < n; begin += CStepWindow::kBlock) {
         const std::size_t end = std::min(n, begin + CStepWindow::kBlock);
-        start(begin, end);
-        for (std::size_t i = begin; i < end; ++i) f(i);
+        prepare(begin, end);
+        for (std::size_t i = begin; i < end; ++i) cursor.Add(Sub32(v[i], predict(i, i - begin)));
     }
-}
-
-// The encoder's side: point 0 as it is, then each value minus its
-// prediction from the points before it.
-template <class Start, class Predict>
-void Split(const std::vector<int32_t>& v, Start&& start, Predict&& predict, valueblock::CBlockWriter& out) {
-    valueblock::SplitCursor cursor = out.Begin(v.size(), v[0]);
-    ByBlocks(v.size(), start, [&](std::size_t i) { cursor.Add(Sub32(v[i], predict(i))); });
     out.End(cursor);
 }
 
 // The decoder's side: each residual replaced by its value in point order,
 // so the predictor only ever sees restored points before i; the restored
 // coordinate's steps go into its window as they are known.
-template <class Start, class Predict>
-void Restore(const valueblock::CBlockBytes& r, std::vector<int32_t>& v, CStepWindow& own, Start&& start,
+template <class Prepare, class Predict>
+void Restore(const valueblock::CBlockBytes& r, std::vector<int32_t>& v, CStepWindow& own, Prepare&& prepare,
              Predict&& predict) {
-    std::size_t blockEnd = 1;
+    std::size_t begin = 0, blockEnd = 1;
+    int32_t* steps = own.Base();
     valueblock::ForEachValue(r, [&](std::size_t i, int32_t residual) {
         if (i == 0) {
             v[0] = residual;
             return;
         }
         if (i == blockEnd) {
+            begin = i;
             blockEnd = std::min(v.size(), i + CStepWindow::kBlock);
-            start(i, blockEnd);
+            prepare(begin, blockEnd);
         }
-        v[i] = Add32(predict(i), residual);
-        own.At(i)[0] = Sub32(v[i], v[i - 1]);
+        const std::size_t off = i - begin;
+        v[i] = Add32(predict(i, off), residual);
+        steps[off] = Sub32(v[i], v[i - 1]);
     });
+}
+
+// Each window begun at `begin` and, for a coordinate known in full, filled
+// up to `end`.
+void Known(CStepWindow& w, const int32_t* v, std::size_t begin, std::size_t end) {
+    w.Start(v, begin);
+    w.Fill(v, end);
 }
 
 }  // namespace
 
 void SplitX(const ChunkColumns& c, Windows& w, valueblock::CBlockWriter& out) {
     const int32_t* x = c.x.data();
-    auto start = [&](std::size_t begin, std::size_t end) {
-        w.x.Start(x, begin);
-        w.x.Fill(x, end);
-    };
-    Split(c.x, start, [&](std::size_t i) { return PredictX(x[i - 1], w.x.At(i), i); }, out);
+    const int32_t* sx = w.x.Base();
+    Split(c.x, [&](std::size_t b, std::size_t e) { Known(w.x, x, b, e); },
+          [&](std::size_t i, std::size_t off) { return PredictXInline(x[i - 1], sx + off, i); }, out);
 }
 
 void SplitY(const ChunkColumns& c, Windows& w, const Kernels& k, valueblock::CBlockWriter& out) {
     const int32_t *x = c.x.data(), *y = c.y.data();
-    auto start = [&](std::size_t begin, std::size_t end) {
-        w.x.Start(x, begin);
-        w.x.Fill(x, end);
-        w.y.Start(y, begin);
-        w.y.Fill(y, end);
+    const int32_t *sx = w.x.Base(), *sy = w.y.Base();
+    auto prepare = [&](std::size_t b, std::size_t e) {
+        Known(w.x, x, b, e);
+        Known(w.y, y, b, e);
     };
-    Split(c.y, start, [&](std::size_t i) { return PredictY(y[i - 1], w.x.At(i), w.y.At(i), i, k); }, out);
+    Split(c.y, prepare, [&](std::size_t i, std::size_t off) { return PredictY(y[i - 1], sx + off, sy + off, i, k); },
+          out);
 }
 
 void SplitZ(const ChunkColumns& c, Windows& w, const Kernels& k, valueblock::CBlockWriter& out) {
     const int32_t *x = c.x.data(), *y = c.y.data(), *z = c.z.data();
-    auto start = [&](std::size_t begin, std::size_t end) {
-        w.x.Start(x, begin);
-        w.x.Fill(x, end);
-        w.y.Start(y, begin);
-        w.y.Fill(y, end);
-        w.z.Start(z, begin);
-        w.z.Fill(z, end);
+    const int32_t *sx = w.x.Base(), *sy = w.y.Base(), *sz = w.z.Base();
+    auto prepare = [&](std::size_t b, std::size_t e) {
+        Known(w.x, x, b, e);
+        Known(w.y, y, b, e);
+        Known(w.z, z, b, e);
     };
-    Split(c.z, start,
-          [&](std::size_t i) { return PredictZ(z[i - 1], w.x.At(i), w.y.At(i), w.z.At(i), i, k); }, out);
+    Split(c.z, prepare,
+          [&](std::size_t i, std::size_t off) { return PredictZ(z[i - 1], sx + off, sy + off, sz + off, i, k); },
+          out);
 }
 
 void RestoreX(const valueblock::CBlockBytes& r, Windows& w, ChunkColumns& c) {
     int32_t* x = c.x.data();
-    Restore(r, c.x, w.x, [&](std::size_t begin, std::size_t) { w.x.Start(x, begin); },
-            [&](std::size_t i) { return PredictX(x[i - 1], w.x.At(i), i); });
+    const int32_t* sx = w.x.Base();
+    Restore(r, c.x, w.x, [&](std::size_t b, std::size_t) { w.x.Start(x, b); },
+            [&](std::size_t i, std::size_t off) { return PredictXInline(x[i - 1], sx + off, i); });
 }
 
 void RestoreY(const valueblock::CBlockBytes& r, Windows& w, const Kernels& k, ChunkColumns& c) {
     const int32_t* x = c.x.data();
     int32_t* y = c.y.data();
-    auto start = [&](std::size_t begin, std::size_t end) {
-        w.x.Start(x, begin);
-        w.x.Fill(x, end);
-        w.y.Start(y, begin);
+    const int32_t *sx = w.x.Base(), *sy = w.y.Base();
+    auto prepare = [&](std::size_t b, std::size_t e) {
+        Known(w.x, x, b, e);
+        w.y.Start(y, b);
     };
-    Restore(r, c.y, w.y, start, [&](std::size_t i) { return PredictY(y[i - 1], w.x.At(i), w.y.At(i), i, k); });
+    Restore(r, c.y, w.y, prepare,
+            [&](std::size_t i, std::size_t off) { return PredictY(y[i - 1], sx + off, sy + off, i, k); });
 }
 
 void RestoreZ(const valueblock::CBlockBytes& r, Windows& w, const Kernels& k, ChunkColumns& c) {
     const int32_t *x = c.x.data(), *y = c.y.data();
     int32_t* z = c.z.data();
-    auto start = [&](std::size_t begin, std::size_t end) {
-        w.x.Start(x, begin);
-        w.x.Fill(x, end);
-        w.y.Start(y, begin);
-        w.y.Fill(y, end);
-        w.z.Start(z, begin);
+    const int32_t *sx = w.x.Base(), *sy = w.y.Base(), *sz = w.z.Base();
+    auto prepare = [&](std::size_t b, std::size_t e) {
+        Known(w.x, x, b, e);
+        Known(w.y, y, b, e);
+        w.z.Start(z, b);
     };
-    Restore(r, c.z, w.z, start,
-            [&](std::size_t i) { return PredictZ(z[i - 1], w.x.At(i), w.y.At(i), w.z.At(i), i, k); });
+    Restore(r, c.z, w.z, prepare,
+            [&](std::size_t i, std::size_t off) { return PredictZ(z[i - 1], sx + off, sy + off, sz + off, i, k); });
 }
 
 }  // namespace coords

@@ -22,9 +22,11 @@ struct Kernels {
     long (*match)(const int32_t* dx, const int32_t* dy, int32_t ddx, int32_t ddy, long count);
     // The same with the X step alone.
     long (*matchX)(const int32_t* dx, int32_t ddx, long count);
-    // Over the step pairs (m, m + 1), m in [0, count): +1 where the X slope
-    // explains the Z step better than the Y slope, -1 where worse.
-    int (*vote)(const int32_t* dx, const int32_t* dy, const int32_t* dz, double kx, double ky, long count);
+    // Over the step pairs (m, m + 1), m in [0, count), each voting +1 where
+    // the X slope explains the Z step better than the Y slope and -1 where
+    // worse: whether the votes add up to more than 0.
+    bool (*xExplainsBetter)(const int32_t* dx, const int32_t* dy, const int32_t* dz, double kx, double ky,
+                            long count);
 
     static Kernels Plain();
     // The fastest this processor runs.
@@ -45,9 +47,9 @@ public:
     void Start(const int32_t* v, std::size_t begin);
     // The block's own steps from v, for points [begin, end).
     void Fill(const int32_t* v, std::size_t end);
-    // The step into point i, for i in the block: [-1], [-2] ... are the
-    // steps before it.
-    int32_t* At(std::size_t i) { return steps + kHistory + (i - start); }
+    // The step into the block's first point; the block's steps follow it,
+    // the history's precede it.
+    int32_t* Base() { return steps + kHistory; }
 
 private:
     std::size_t start = 0;

@@ -39,7 +39,7 @@ SplitCursor CBlockWriter::Begin(std::size_t count, int32_t first) {
     return c;
 }
 
-void CBlockWriter::End(const SplitCursor& cursor) {
+void CBlockWriter::End(SplitCursor cursor) {
     for (int j = 0; j < kPlanes; ++j) plane[j].Shrink(cursor.end[j]);
 }
 

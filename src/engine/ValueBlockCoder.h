@@ -54,7 +54,10 @@ public:
     // For a block of count values (count >= 2) beginning with first; the
     // other count - 1 values are added through the cursor, in order.
     SplitCursor Begin(std::size_t count, int32_t first);
-    void End(const SplitCursor& cursor);
+    // Takes the cursor by value: a cursor whose address is never taken
+    // stays in registers while the values are added, although every byte
+    // it stores could otherwise alias it.
+    void End(SplitCursor cursor);
     // The streams to code (header, then each plane that holds a byte).
     void AddRequests(std::vector<bytestream::EncodeRequest>& requests);
     // After the requests are coded: the block's bytes.
