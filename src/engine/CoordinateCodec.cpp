@@ -2,10 +2,6 @@
 
 #include <algorithm>
 
-#if defined(__x86_64__)
-#include <immintrin.h>
-#endif
-
 #include "engine/WrapMath.h"
 
 namespace coords {
@@ -14,123 +10,6 @@ using wrap::Abs32;
 using wrap::Add32;
 using wrap::Sub32;
 using wrap::TruncToInt32;
-
-namespace {
-
-// The two loops of the Z predictor that look back up to 100 steps are its
-// cost. Each has a plain version and an AVX2 version that gives exactly the
-// same results (the same double products and sums in the same order, the
-// conversion instruction that yields INT32_MIN out of range, wrapping
-// integer steps); the CPU decides once which one runs.
-
-long MatchScalar(const int32_t* dx, const int32_t* dy, int32_t ddx, int32_t ddy, long count) {
-    for (long j = count - 1; j >= 0; --j) {
-        if (Abs32(Sub32(ddx, dx[j])) < 5 && Abs32(Sub32(ddy, dy[j])) < 5) return j;
-    }
-    return -1;
-}
-
-long MatchXScalar(const int32_t* dx, int32_t ddx, long count) {
-    for (long j = count - 1; j >= 0; --j) {
-        if (Abs32(Sub32(ddx, dx[j])) < 5) return j;
-    }
-    return -1;
-}
-
-// Whether the decision is already made: the pairs still to come cannot
-// turn a balance above their number, nor lift one at or below minus it.
-inline bool Decided(int balance, long remaining) { return balance > remaining || balance + remaining <= 0; }
-
-bool VoteScalar(const int32_t* dx, const int32_t* dy, const int32_t* dz, double kx, double ky, long count) {
-    int balance = 0;
-    for (long j = 0; j < count; ++j) {
-        const double dzPrev = static_cast<double>(dz[j]);
-        const int32_t ex = Abs32(Sub32(
-            TruncToInt32(kx * static_cast<double>(Sub32(dx[j + 1], dx[j])) + dzPrev), dz[j + 1]));
-        const int32_t ey = Abs32(Sub32(
-            TruncToInt32(ky * static_cast<double>(Sub32(dy[j + 1], dy[j])) + dzPrev), dz[j + 1]));
-        balance += (ex < ey) - (ex > ey);
-        if (Decided(balance, count - j - 1)) break;
-    }
-    return balance > 0;
-}
-
-#if defined(__x86_64__)
-__attribute__((target("avx2"))) long MatchAvx2(const int32_t* dx, const int32_t* dy, int32_t ddx,
-                                               int32_t ddy, long count) {
-    const long lo = 0;
-    const __m256i vx = _mm256_set1_epi32(ddx), vy = _mm256_set1_epi32(ddy);
-    const __m256i five = _mm256_set1_epi32(5);
-    long j = count - 1;
-    for (; j - 7 >= lo; j -= 8) {
-        const __m256i ax = _mm256_abs_epi32(_mm256_sub_epi32(vx, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(dx + j - 7))));
-        const __m256i ay = _mm256_abs_epi32(_mm256_sub_epi32(vy, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(dy + j - 7))));
-        const __m256i hit = _mm256_and_si256(_mm256_cmpgt_epi32(five, ax), _mm256_cmpgt_epi32(five, ay));
-        const int mask = _mm256_movemask_ps(_mm256_castsi256_ps(hit));
-        if (mask) return j - 7 + (31 - __builtin_clz(static_cast<unsigned>(mask)));
-    }
-    return j >= lo ? MatchScalar(dx, dy, ddx, ddy, j + 1) : -1;
-}
-
-__attribute__((target("avx2"))) long MatchXAvx2(const int32_t* dx, int32_t ddx, long count) {
-    const long lo = 0;
-    const __m256i vx = _mm256_set1_epi32(ddx);
-    const __m256i five = _mm256_set1_epi32(5);
-    long j = count - 1;
-    // The nearest step matches most of the time: look at it first.
-    if (j >= lo && Abs32(Sub32(ddx, dx[j])) < 5) return j;
-    for (; j - 7 >= lo; j -= 8) {
-        const __m256i ax = _mm256_abs_epi32(_mm256_sub_epi32(vx, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(dx + j - 7))));
-        const int mask = _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpgt_epi32(five, ax)));
-        if (mask) return j - 7 + (31 - __builtin_clz(static_cast<unsigned>(mask)));
-    }
-    return j >= lo ? MatchXScalar(dx, ddx, j + 1) : -1;
-}
-
-__attribute__((target("avx2,popcnt"))) bool VoteAvx2(const int32_t* dx, const int32_t* dy, const int32_t* dz,
-                                                     double kx, double ky, long count) {
-    const __m256d vkx = _mm256_set1_pd(kx), vky = _mm256_set1_pd(ky);
-    int balance = 0;
-    long j = 0;
-    for (; j + 4 <= count; j += 4) {
-        auto load = [](const int32_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
-        const __m128i stepX = _mm_sub_epi32(load(dx + j + 1), load(dx + j));
-        const __m128i stepY = _mm_sub_epi32(load(dy + j + 1), load(dy + j));
-        const __m256d dzPrev = _mm256_cvtepi32_pd(load(dz + j));
-        const __m128i dzNext = load(dz + j + 1);
-        const __m128i tx = _mm256_cvttpd_epi32(_mm256_add_pd(_mm256_mul_pd(vkx, _mm256_cvtepi32_pd(stepX)), dzPrev));
-        const __m128i ty = _mm256_cvttpd_epi32(_mm256_add_pd(_mm256_mul_pd(vky, _mm256_cvtepi32_pd(stepY)), dzPrev));
-        const __m128i ex = _mm_abs_epi32(_mm_sub_epi32(tx, dzNext));
-        const __m128i ey = _mm_abs_epi32(_mm_sub_epi32(ty, dzNext));
-        const int less = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmplt_epi32(ex, ey)));
-        const int more = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpgt_epi32(ex, ey)));
-        balance += __builtin_popcount(static_cast<unsigned>(less)) - __builtin_popcount(static_cast<unsigned>(more));
-        if (Decided(balance, count - j - 4)) return balance > 0;
-    }
-    // The last pairs one by one, on top of the balance so far.
-    for (; j < count; ++j) {
-        const double dzPrev = static_cast<double>(dz[j]);
-        const int32_t ex = Abs32(Sub32(
-            TruncToInt32(kx * static_cast<double>(Sub32(dx[j + 1], dx[j])) + dzPrev), dz[j + 1]));
-        const int32_t ey = Abs32(Sub32(
-            TruncToInt32(ky * static_cast<double>(Sub32(dy[j + 1], dy[j])) + dzPrev), dz[j + 1]));
-        balance += (ex < ey) - (ex > ey);
-    }
-    return balance > 0;
-}
-#endif
-
-}  // namespace
-
-Kernels Kernels::Plain() { return {MatchScalar, MatchXScalar, VoteScalar}; }
-
-Kernels Kernels::Fastest() {
-#if defined(__x86_64__)
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx2")) return {MatchAvx2, MatchXAvx2, VoteAvx2};
-#endif
-    return Plain();
-}
 
 void CStepWindow::Start(const int32_t* v, std::size_t begin) {
     start = begin;

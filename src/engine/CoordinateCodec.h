@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "engine/ChunkColumns.h"
 #include "engine/ValueBlockCoder.h"
@@ -13,9 +14,9 @@
 namespace coords {
 
 // The two loops of the Z predictor that look back up to 100 steps (and the
-// Y predictor's search) are its cost. Each has a plain version and an AVX2
-// version that gives exactly the same results; which ones run is chosen
-// per codec, not for the whole process.
+// Y predictor's search) are its cost. Each has a plain version and versions
+// for wider vectors that give exactly the same results; which ones run is
+// chosen per codec, not for the whole process.
 struct Kernels {
     // Offset in [0, count) of the most recent (highest) step j with
     // |ddx - dx[j]| < 5 and |ddy - dy[j]| < 5, or -1.
@@ -29,7 +30,9 @@ struct Kernels {
                             long count);
 
     static Kernels Plain();
-    // The fastest this processor runs.
+    // Every version this processor runs, the plain one first, the fastest
+    // last.
+    static std::vector<Kernels> Available();
     static Kernels Fastest();
 };
 

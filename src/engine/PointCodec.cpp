@@ -80,9 +80,7 @@ CPointCodec::~CPointCodec() = default;
 
 void CPointCodec::ReleaseBuffers() { streamsTotal.store(0); }
 
-void CPointCodec::UsePlainKernels(bool plain) {
-    impl->kernels = plain ? coords::Kernels::Plain() : coords::Kernels::Fastest();
-}
+void CPointCodec::UseKernels(const coords::Kernels& kernels) { impl->kernels = kernels; }
 
 void CPointCodec::BeginEntry(int64_t startPosition) {
     ratio = 0;

@@ -8,6 +8,9 @@
 
 class CFile;
 class CLasFile;
+namespace coords {
+struct Kernels;
+}
 class InputWindow;
 class LasHeader;
 
@@ -59,9 +62,10 @@ public:
     // side (in the others, some or all were decoded one after the other).
     int ParallelChunks() const { return parallelChunks; }
 
-    // Makes the predictors use their plain loops (true) or the fastest this
-    // processor runs (false); both must give the same results.
-    void UsePlainKernels(bool plain);
+    // Makes the predictors use these versions of their loops (by default
+    // the fastest this processor runs); every version gives the same
+    // results.
+    void UseKernels(const coords::Kernels& kernels);
 
     // Progress for display, written by the threads of the running job.
     std::atomic<int32_t> streamsDone{0};

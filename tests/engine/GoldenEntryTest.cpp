@@ -11,6 +11,7 @@
 #include "EngineRoundTrip.h"
 #include "LasGenerator.h"
 #include "TestSupport.h"
+#include "engine/CoordinateCodec.h"
 #include "engine/PointCodec.h"
 
 using testsupport::ReadAll;
@@ -49,19 +50,26 @@ std::string FirstDifference(const std::vector<uint8_t>& a, const std::vector<uin
 
 class GoldenEntry : public ::testing::TestWithParam<const char*> {};
 
+// Every version of the predictors' loops this processor runs, the plain
+// one and the vector ones, with one thread and with two.
 TEST_P(GoldenEntry, EncoderWritesTheFrozenBytes) {
     const std::string name = GetParam();
     const auto expected = ReadAll(kFixtures / (name + ".entry"));
     ASSERT_FALSE(expected.empty());
     TempDir dir;
-    for (int threads : {1, 2}) {
-        CPointCodec codec;
-        codec.SetThreadCount(threads);
-        const int64_t n = testsupport::CompressToFile(codec, (kFixtures / (name + ".las")).string(), dir.File("e"));
-        const auto entry = ReadAll(dir.File("e"));
-        EXPECT_EQ(n, static_cast<int64_t>(entry.size()));
-        EXPECT_TRUE(entry == expected) << name << " with " << threads << " threads: "
-                                       << FirstDifference(entry, expected);
+    const auto kernels = coords::Kernels::Available();
+    for (std::size_t k = 0; k < kernels.size(); ++k) {
+        for (int threads : {1, 2}) {
+            CPointCodec codec;
+            codec.SetThreadCount(threads);
+            codec.UseKernels(kernels[k]);
+            const int64_t n =
+                testsupport::CompressToFile(codec, (kFixtures / (name + ".las")).string(), dir.File("e"));
+            const auto entry = ReadAll(dir.File("e"));
+            EXPECT_EQ(n, static_cast<int64_t>(entry.size()));
+            EXPECT_TRUE(entry == expected) << name << ", loops " << k << ", " << threads << " threads: "
+                                           << FirstDifference(entry, expected);
+        }
     }
 }
 
@@ -69,15 +77,17 @@ TEST_P(GoldenEntry, FrozenEntryDecodesToItsInput) {
     const std::string name = GetParam();
     const auto original = ReadAll(kFixtures / (name + ".las"));
     TempDir dir;
-    // One thread decodes stream after stream; two find the streams' places
-    // first and decode them side by side.
-    for (int threads : {1, 2}) {
-        CPointCodec codec;
-        codec.SetThreadCount(threads);
-        testsupport::DecompressFromFile(codec, (kFixtures / (name + ".entry")).string(), dir.File("back.las"));
-        const auto back = ReadAll(dir.File("back.las"));
-        EXPECT_TRUE(back == original) << name << " with " << threads << " threads: "
-                                      << FirstDifference(back, original);
+    const auto kernels = coords::Kernels::Available();
+    for (std::size_t k = 0; k < kernels.size(); ++k) {
+        for (int threads : {1, 2}) {
+            CPointCodec codec;
+            codec.SetThreadCount(threads);
+            codec.UseKernels(kernels[k]);
+            testsupport::DecompressFromFile(codec, (kFixtures / (name + ".entry")).string(), dir.File("back.las"));
+            const auto back = ReadAll(dir.File("back.las"));
+            EXPECT_TRUE(back == original) << name << ", loops " << k << ", " << threads << " threads: "
+                                          << FirstDifference(back, original);
+        }
     }
 }
 
