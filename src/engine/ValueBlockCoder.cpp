@@ -91,12 +91,14 @@ uint8_t* CBlockBytes::PreparePlane(int j, std::size_t length) {
 }
 
 void CBlockBytes::Settle() {
-    // How many values take a byte from each plane.
-    std::size_t takers[kPlanes] = {};
+    // How many values take a byte from each plane: from a histogram of the
+    // header bytes, the values whose length exceeds each plane's index.
+    uint32_t histogram[256] = {};
     const uint8_t* h = header.Data();
-    for (std::size_t i = 0; i < n; ++i) {
-        const uint32_t length = h[i] >> 1;
-        for (int j = 0; j < kPlanes; ++j) takers[j] += length > static_cast<uint32_t>(j) ? 1 : 0;
+    for (std::size_t i = 0; i < n; ++i) ++histogram[h[i]];
+    std::size_t takers[kPlanes] = {};
+    for (uint32_t b = 0; b < 256; ++b) {
+        for (int j = 0; j < kPlanes; ++j) takers[j] += (b >> 1) > static_cast<uint32_t>(j) ? histogram[b] : 0;
     }
     for (int j = 0; j < kPlanes; ++j) {
         if (j >= planes) plane[j].Clear();
@@ -125,9 +127,10 @@ void CBlockBytes::Read(InputWindow& in, std::size_t count) {
 }
 
 int PlaneCount(const uint8_t* header, std::size_t n) {
-    uint32_t maxL = 0;
-    for (std::size_t i = 0; i < n; ++i) maxL = std::max<uint32_t>(maxL, header[i] >> 1);
-    return static_cast<int>(std::min<uint32_t>(maxL, kPlanes));
+    // The largest byte has the largest length; a maximum without a branch.
+    uint8_t largest = 0;
+    for (std::size_t i = 0; i < n; ++i) largest = std::max(largest, header[i]);
+    return static_cast<int>(std::min<uint32_t>(largest >> 1, kPlanes));
 }
 
 bool PlausiblePlaneLength(int32_t k, std::size_t n) { return k >= 1 && static_cast<std::size_t>(k) <= n; }
