@@ -51,45 +51,46 @@ std::string FirstDifference(const std::vector<uint8_t>& a, const std::vector<uin
 
 class GoldenEntry : public ::testing::TestWithParam<const char*> {};
 
-// Every version of the predictors' loops this processor runs, the plain
-// one and the vector ones, with one thread and with two.
+// Runs f with a codec set to each version of the predictors' loops this
+// processor runs (the plain one and the vector ones), with one thread and
+// with two; f gets the codec and a description for its messages.
+template <class F>
+void ForEachSetting(F f) {
+    const auto kernels = coords::Kernels::Available();
+    for (std::size_t k = 0; k < kernels.size(); ++k) {
+        for (int threads : {1, 2}) {
+            CPointCodec codec;
+            codec.SetThreadCount(threads);
+            codec.UseKernels(kernels[k]);
+            f(codec, "loops " + std::to_string(k) + ", " + std::to_string(threads) + " threads");
+        }
+    }
+}
+
 TEST_P(GoldenEntry, EncoderWritesTheFrozenBytes) {
     const std::string name = GetParam();
     const auto expected = ReadAll(kFixtures / (name + ".entry"));
     ASSERT_FALSE(expected.empty());
     TempDir dir;
-    const auto kernels = coords::Kernels::Available();
-    for (std::size_t k = 0; k < kernels.size(); ++k) {
-        for (int threads : {1, 2}) {
-            CPointCodec codec;
-            codec.SetThreadCount(threads);
-            codec.UseKernels(kernels[k]);
-            const int64_t n =
-                testsupport::CompressToFile(codec, (kFixtures / (name + ".las")).string(), dir.File("e"));
-            const auto entry = ReadAll(dir.File("e"));
-            EXPECT_EQ(n, static_cast<int64_t>(entry.size()));
-            EXPECT_TRUE(entry == expected) << name << ", loops " << k << ", " << threads << " threads: "
-                                           << FirstDifference(entry, expected);
-        }
-    }
+    ForEachSetting([&](CPointCodec& codec, const std::string& setting) {
+        const int64_t n = testsupport::CompressToFile(codec, (kFixtures / (name + ".las")).string(), dir.File("e"));
+        const auto entry = ReadAll(dir.File("e"));
+        EXPECT_EQ(n, static_cast<int64_t>(entry.size()));
+        EXPECT_TRUE(entry == expected) << name << ", " << setting << ": " << FirstDifference(entry, expected);
+    });
 }
 
+// Decoding finds the places of the streams first and decodes them side by
+// side, with one thread or with several.
 TEST_P(GoldenEntry, FrozenEntryDecodesToItsInput) {
     const std::string name = GetParam();
     const auto original = ReadAll(kFixtures / (name + ".las"));
     TempDir dir;
-    const auto kernels = coords::Kernels::Available();
-    for (std::size_t k = 0; k < kernels.size(); ++k) {
-        for (int threads : {1, 2}) {
-            CPointCodec codec;
-            codec.SetThreadCount(threads);
-            codec.UseKernels(kernels[k]);
-            testsupport::DecompressFromFile(codec, (kFixtures / (name + ".entry")).string(), dir.File("back.las"));
-            const auto back = ReadAll(dir.File("back.las"));
-            EXPECT_TRUE(back == original) << name << ", loops " << k << ", " << threads << " threads: "
-                                          << FirstDifference(back, original);
-        }
-    }
+    ForEachSetting([&](CPointCodec& codec, const std::string& setting) {
+        testsupport::DecompressFromFile(codec, (kFixtures / (name + ".entry")).string(), dir.File("back.las"));
+        const auto back = ReadAll(dir.File("back.las"));
+        EXPECT_TRUE(back == original) << name << ", " << setting << ": " << FirstDifference(back, original);
+    });
 }
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, GoldenEntry, ::testing::ValuesIn(kNames),
