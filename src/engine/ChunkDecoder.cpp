@@ -77,7 +77,7 @@ void Check(const std::vector<Row>& rows, const chunkscan::ChunkSpots& spots, Scr
 }  // namespace
 
 CChunkDecoder::CChunkDecoder(TaskPool& taskPool, const coords::Kernels& k, Hooks h)
-    : pool(taskPool), kernels(k), hooks(std::move(h)), scratch(static_cast<std::size_t>(taskPool.Threads())) {}
+    : pool(taskPool), kernels(k), hooks(std::move(h)), scratch(std::make_unique<chunkrows::Scratch[]>(static_cast<std::size_t>(taskPool.Threads()))) {}
 
 bool CChunkDecoder::Decode(InputWindow& in, std::size_t count, int format, bool moreChunks, ChunkColumns& c) {
     c.Resize(count, format);
@@ -109,7 +109,7 @@ std::size_t CChunkDecoder::DecodeSideBySide(const chunkscan::ChunkSpots& spots, 
     for (Group g : kGroups) {
         if (!GroupApplies(g, c.format)) continue;
         tasks.emplace_back([this, g, &spots, &c](int worker) {
-            RunGroup(g, spots, scratch[static_cast<std::size_t>(worker)], c);
+            RunGroup(g, spots, scratch[worker], c);
         });
     }
     pool.Run(tasks);

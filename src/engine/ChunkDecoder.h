@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -46,7 +47,7 @@ private:
     TaskPool& pool;
     const coords::Kernels& kernels;
     Hooks hooks;
-    std::vector<chunkrows::Scratch> scratch;  // one per thread
+    std::unique_ptr<chunkrows::Scratch[]> scratch;  // one per thread
     std::mutex mutex;
     std::condition_variable settled;
     State groupState[chunkrows::kGroupCount] = {};

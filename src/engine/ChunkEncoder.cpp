@@ -7,7 +7,7 @@
 using namespace chunkrows;
 
 CChunkEncoder::CChunkEncoder(TaskPool& taskPool, const coords::Kernels& k, Hooks h)
-    : pool(taskPool), kernels(k), hooks(std::move(h)), scratch(static_cast<std::size_t>(taskPool.Threads())) {}
+    : pool(taskPool), kernels(k), hooks(std::move(h)), scratch(std::make_unique<chunkrows::Scratch[]>(static_cast<std::size_t>(taskPool.Threads()))) {}
 
 void CChunkEncoder::Encode(const ChunkColumns& c) {
     order.clear();
@@ -19,7 +19,7 @@ void CChunkEncoder::Encode(const ChunkColumns& c) {
     std::vector<TaskPool::Task> tasks;
     for (Group g : kGroups) {
         if (!GroupApplies(g, c.format)) continue;
-        tasks.emplace_back([this, g, &c](int worker) { RunGroup(g, scratch[static_cast<std::size_t>(worker)], c); });
+        tasks.emplace_back([this, g, &c](int worker) { RunGroup(g, scratch[worker], c); });
     }
     pool.Run(tasks);
 }
@@ -32,6 +32,11 @@ void CChunkEncoder::RunGroup(Group g, Scratch& s, const ChunkColumns& c) {
         done[Index(row)] = true;
         hooks.rowCoded(row, outs[Index(row)].Size());
     }
-    // Whatever is ready goes out in stream order; one thread at a time.
-    while (written < order.size() && done[Index(order[written])]) hooks.write(outs[Index(order[written++])]);
+    // Whatever is ready goes out in stream order, one thread at a time, and
+    // its memory is given back: only rows done out of order wait.
+    while (written < order.size() && done[Index(order[written])]) {
+        CByteBuffer& out = outs[Index(order[written++])];
+        hooks.write(out);
+        out.Release();
+    }
 }

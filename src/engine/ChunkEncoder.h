@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -30,7 +31,7 @@ private:
     TaskPool& pool;
     const coords::Kernels& kernels;
     Hooks hooks;
-    std::vector<chunkrows::Scratch> scratch;  // one per thread
+    std::unique_ptr<chunkrows::Scratch[]> scratch;  // one per thread
     CByteBuffer outs[chunkrows::kRowCount];
     std::mutex mutex;
     std::vector<chunkrows::Row> order;  // the format's rows

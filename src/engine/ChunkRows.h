@@ -71,14 +71,27 @@ bool GroupApplies(Group g, int format);
 // The group whose restored attributes this one reads, if any.
 bool DependsOn(Group g, Group& on);
 
-// Working memory of one thread, kept between chunks.
+// Working memory of one thread, kept between chunks. The byte rows' arrays,
+// the block writers and the decoded blocks all work in one set of buffers,
+// so a thread holds the memory of its largest group, not of every kind.
 struct Scratch {
-    CByteBuffer bytes[4];
+    static constexpr int kBuffers = 2 * valueblock::CBlockWriter::kBuffers;
+    CByteBuffer pool[kBuffers];
+    CByteBuffer* bytes = pool;  // byte rows: one array each
     valueblock::CBlockWriter writers[2];
     valueblock::CBlockBytes blocks[2];
     coords::Windows windows;
     std::vector<bytestream::EncodeRequest> encodeRequests;
     std::vector<bytestream::DecodeRequest> decodeRequests;
+
+    Scratch() {
+        writers[0].WorkIn(pool);
+        writers[1].WorkIn(pool + valueblock::CBlockWriter::kBuffers);
+        blocks[0].WorkIn(pool);
+        blocks[1].WorkIn(pool + valueblock::CBlockBytes::kBuffers);
+    }
+    Scratch(const Scratch&) = delete;
+    Scratch& operator=(const Scratch&) = delete;
 };
 
 // Codes the group's rows into outs[Index(row)] (cleared first): the

@@ -28,35 +28,35 @@ SplitCursor CBlockWriter::Begin(std::size_t count, int32_t first) {
     firstValue = first;
     n = count - 1;
     SplitCursor c;
-    header.Clear();
-    c.header = header.Grow(n);
+    Header().Clear();
+    c.header = Header().Grow(n);
     // Every plane gets room for all values; what a plane never reaches is
     // never written, and costs no memory.
     for (int j = 0; j < kPlanes; ++j) {
-        plane[j].Clear();
-        c.end[j] = plane[j].Grow(n);
+        Plane(j).Clear();
+        c.end[j] = Plane(j).Grow(n);
     }
     return c;
 }
 
 void CBlockWriter::End(SplitCursor cursor) {
-    for (int j = 0; j < kPlanes; ++j) plane[j].Shrink(cursor.end[j]);
+    for (int j = 0; j < kPlanes; ++j) Plane(j).Shrink(cursor.end[j]);
 }
 
 void CBlockWriter::AddRequests(std::vector<bytestream::EncodeRequest>& requests) {
-    for (CByteBuffer& c : coded) c.Clear();
-    requests.push_back({header.Data(), n, &coded[0]});
-    for (int j = 0; j < kPlanes && plane[j].Size() > 0; ++j) {
-        requests.push_back({plane[j].Data(), plane[j].Size(), &coded[j + 1]});
+    for (int j = 0; j <= kPlanes; ++j) Coded(j).Clear();
+    requests.push_back({Header().Data(), n, &Coded(0)});
+    for (int j = 0; j < kPlanes && Plane(j).Size() > 0; ++j) {
+        requests.push_back({Plane(j).Data(), Plane(j).Size(), &Coded(j + 1)});
     }
 }
 
 void CBlockWriter::AppendTo(CByteBuffer& out) const {
     AppendI32(out, firstValue);
-    out.Append(coded[0].Data(), coded[0].Size());
-    for (int j = 0; j < kPlanes && plane[j].Size() > 0; ++j) {
-        AppendI32(out, static_cast<int32_t>(plane[j].Size()));
-        out.Append(coded[j + 1].Data(), coded[j + 1].Size());
+    out.Append(Coded(0).Data(), Coded(0).Size());
+    for (int j = 0; j < kPlanes && Plane(j).Size() > 0; ++j) {
+        AppendI32(out, static_cast<int32_t>(Plane(j).Size()));
+        out.Append(Coded(j + 1).Data(), Coded(j + 1).Size());
     }
 }
 
@@ -77,34 +77,34 @@ uint8_t* CBlockBytes::PrepareHeader(int32_t first, std::size_t count) {
     firstValue = first;
     n = count - 1;
     planes = 0;
-    header.Clear();
-    return header.Grow(n);
+    buf[0].Clear();
+    return buf[0].Grow(n);
 }
 
-int CBlockBytes::PlanesCalledFor() const { return PlaneCount(header.Data(), n); }
+int CBlockBytes::PlanesCalledFor() const { return PlaneCount(buf[0].Data(), n); }
 
 uint8_t* CBlockBytes::PreparePlane(int j, std::size_t length) {
     planes = std::max(planes, j + 1);
-    stored[j] = length;
-    plane[j].Clear();
-    return plane[j].Grow(length);
+    buf[1 + j].Clear();
+    return buf[1 + j].Grow(length);
 }
 
 void CBlockBytes::Settle() {
     // How many values take a byte from each plane: from a histogram of the
     // header bytes, the values whose length exceeds each plane's index.
     uint32_t histogram[256] = {};
-    const uint8_t* h = header.Data();
+    const uint8_t* h = buf[0].Data();
     for (std::size_t i = 0; i < n; ++i) ++histogram[h[i]];
     std::size_t takers[kPlanes] = {};
     for (uint32_t b = 0; b < 256; ++b) {
         for (int j = 0; j < kPlanes; ++j) takers[j] += (b >> 1) > static_cast<uint32_t>(j) ? histogram[b] : 0;
     }
     for (int j = 0; j < kPlanes; ++j) {
-        if (j >= planes) plane[j].Clear();
-        const std::size_t have = plane[j].Size();
+        CByteBuffer& plane = buf[1 + j];
+        if (j >= planes) plane.Clear();
+        const std::size_t have = plane.Size();
         const std::size_t want = std::max(have, takers[j]) + kSlack;
-        std::memset(plane[j].Grow(want - have), 0, want - have);
+        std::memset(plane.Grow(want - have), 0, want - have);
     }
 }
 

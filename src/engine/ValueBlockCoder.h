@@ -51,6 +51,16 @@ struct SplitCursor {
 // laid out. Kept between chunks, so its buffers are allocated once.
 class CBlockWriter {
 public:
+    // Header and planes, then their coded streams.
+    static constexpr int kBuffers = 2 * (kPlanes + 1);
+
+    CBlockWriter() = default;
+    CBlockWriter(const CBlockWriter&) = delete;
+    CBlockWriter& operator=(const CBlockWriter&) = delete;
+    // Makes the writer work in kBuffers buffers of the caller's (instead of
+    // its own), which other work may use between blocks.
+    void WorkIn(CByteBuffer* buffers) { buf = buffers; }
+
     // For a block of count values (count >= 2) beginning with first; the
     // other count - 1 values are added through the cursor, in order.
     SplitCursor Begin(std::size_t count, int32_t first);
@@ -64,11 +74,14 @@ public:
     void AppendTo(CByteBuffer& out) const;
 
 private:
+    CByteBuffer& Header() const { return buf[0]; }
+    CByteBuffer& Plane(int j) const { return buf[1 + j]; }
+    CByteBuffer& Coded(int j) const { return buf[kPlanes + 1 + j]; }
+
     int32_t firstValue = 0;
     std::size_t n = 0;
-    CByteBuffer header;
-    CByteBuffer plane[kPlanes];
-    CByteBuffer coded[kPlanes + 1];
+    CByteBuffer own[kBuffers];
+    CByteBuffer* buf = own;
 };
 
 // Splits and codes the values in one go (for callers with an array).
@@ -80,6 +93,14 @@ void EncodeValueBlock(const int32_t* values, std::size_t count, std::vector<uint
 // header bytes (damage) gives wrong values, never a read past the bytes.
 class CBlockBytes {
 public:
+    static constexpr int kBuffers = 1 + kPlanes;
+
+    CBlockBytes() = default;
+    CBlockBytes(const CBlockBytes&) = delete;
+    CBlockBytes& operator=(const CBlockBytes&) = delete;
+    // Makes the block keep its bytes in kBuffers buffers of the caller's.
+    void WorkIn(CByteBuffer* buffers) { buf = buffers; }
+
     // Reads and decodes a block of count values at the window's position,
     // stream after stream, and leaves the window after its last stream.
     void Read(InputWindow& in, std::size_t count);
@@ -95,16 +116,15 @@ public:
     int32_t First() const { return firstValue; }
     std::size_t Count() const { return n + 1; }
     int Planes() const { return planes; }
-    const uint8_t* Header() const { return header.Data(); }
-    const uint8_t* Plane(int j) const { return plane[j].Data(); }
+    const uint8_t* Header() const { return buf[0].Data(); }
+    const uint8_t* Plane(int j) const { return buf[1 + j].Data(); }
 
 private:
     int32_t firstValue = 0;
     std::size_t n = 0;
     int planes = 0;
-    std::size_t stored[kPlanes] = {};
-    CByteBuffer header;
-    CByteBuffer plane[kPlanes];
+    CByteBuffer own[kBuffers];
+    CByteBuffer* buf = own;
 };
 
 // Calls f(i, value) for the block's values in order, i = 0 .. count - 1.
