@@ -198,11 +198,21 @@ void SplitZ(const ChunkColumns& c, Windows& w, const Kernels& k, valueblock::CBl
           out);
 }
 
-void RestoreX(const valueblock::CBlockBytes& r, Windows& w, ChunkColumns& c) {
+void RestoreX(const valueblock::CBlockBytes& r, Windows&, ChunkColumns& c) {
+    // Each X waits for the one before, so its last seven steps are kept in
+    // registers (steps[6] the last), not in memory the chain would pass
+    // through; no later row reads X's steps from here.
     int32_t* x = c.x.data();
-    const int32_t* sx = w.x.Base();
-    Restore(r, c.x, w.x, [&](std::size_t b, std::size_t) { w.x.Start(x, b); },
-            [&](std::size_t i, std::size_t off) { return PredictXInline(x[i - 1], sx + off, i); });
+    int32_t steps[7] = {};
+    valueblock::ForEachValue(r, [&](std::size_t i, int32_t residual) {
+        if (i == 0) {
+            x[0] = residual;
+            return;
+        }
+        x[i] = Add32(PredictXInline(x[i - 1], steps + 7, i), residual);
+        for (int k = 0; k < 6; ++k) steps[k] = steps[k + 1];
+        steps[6] = Sub32(x[i], x[i - 1]);
+    });
 }
 
 void RestoreY(const valueblock::CBlockBytes& r, Windows& w, const Kernels& k, ChunkColumns& c) {
