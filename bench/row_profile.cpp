@@ -38,7 +38,7 @@ const char* Name(Row r) {
 }
 
 const char* Name(Group g) {
-    static const char* names[] = {"return_bits", "bytes", "point_source", "x", "y", "z", "intensity",
+    static const char* names[] = {"return_bits", "bytes_and_source", "x", "y", "z", "intensity",
                                   "gps_time", "red", "green", "blue"};
     return names[static_cast<int>(g)];
 }

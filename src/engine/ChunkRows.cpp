@@ -37,8 +37,7 @@ int BlocksOf(Row row) {
 std::vector<Row> RowsOf(Group g) {
     switch (g) {
         case Group::ReturnBits: return {Row::ScanDirection, Row::ReturnNumber, Row::NumberOfReturns, Row::Edge};
-        case Group::Bytes: return {Row::UserData, Row::ScanAngle, Row::Classification};
-        case Group::PointSource: return {Row::PointSource};
+        case Group::Bytes: return {Row::UserData, Row::ScanAngle, Row::PointSource, Row::Classification};
         case Group::X: return {Row::X};
         case Group::Y: return {Row::Y};
         case Group::Z: return {Row::Z};
@@ -85,26 +84,28 @@ void SplitRow(Row row, const ChunkColumns& c, const coords::Kernels& k, Scratch&
 void PrepareGroup(Group g, const ChunkColumns& c, const coords::Kernels& k, Scratch& s, CByteBuffer* outs) {
     const std::vector<Row> rows = RowsOf(g);
     s.encodeRequests.clear();
-    for (Row row : rows) outs[Index(row)].Clear();
-    if (IsByteRow(rows.front())) {
-        // One stream per row, coded straight into the row's output.
-        for (std::size_t r = 0; r < rows.size(); ++r) {
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        const Row row = rows[r];
+        outs[Index(row)].Clear();
+        if (IsByteRow(row)) {
+            // One stream per byte row, coded straight into the row's output.
             s.bytes[r].Clear();
-            attrs::FillBytes(ByteAttrOf(rows[r]), c, s.bytes[r].Grow(c.count));
-            s.encodeRequests.push_back({s.bytes[r].Data(), c.count, &outs[Index(rows[r])]});
+            attrs::FillBytes(ByteAttrOf(row), c, s.bytes[r].Grow(c.count));
+            s.encodeRequests.push_back({s.bytes[r].Data(), c.count, &outs[Index(row)]});
+            continue;
         }
-        return;
+        // A group has at most one value row, in s.writers.
+        SplitRow(row, c, k, s);
+        for (int b = 0; b < BlocksOf(row); ++b) s.writers[b].AddRequests(s.encodeRequests);
     }
-    const Row row = rows.front();
-    SplitRow(row, c, k, s);
-    for (int b = 0; b < BlocksOf(row); ++b) s.writers[b].AddRequests(s.encodeRequests);
 }
 
 void CodeGroup(Scratch& s) { bytestream::EncodeByteStreams(s.encodeRequests.data(), s.encodeRequests.size()); }
 
 void LayOutGroup(Group g, Scratch& s, CByteBuffer* outs) {
-    const Row row = RowsOf(g).front();
-    for (int b = 0; b < BlocksOf(row); ++b) s.writers[b].AppendTo(outs[Index(row)]);
+    for (Row row : RowsOf(g)) {
+        for (int b = 0; b < BlocksOf(row); ++b) s.writers[b].AppendTo(outs[Index(row)]);
+    }
 }
 
 void EncodeGroup(Group g, const ChunkColumns& c, const coords::Kernels& k, Scratch& s, CByteBuffer* outs) {

@@ -57,12 +57,14 @@ int BlocksOf(Row row);
 // Rows coded and decoded together: their streams side by side (so one
 // thread has independent work while each stream waits on its own steps),
 // restored by one task. The four attributes of the return byte share that
-// byte, so they are one group and have one writer. In the order of the
-// work: a group waits (when decoding) only for one before it.
-enum class Group { ReturnBits, Bytes, PointSource, X, Y, Z, Intensity, GpsTime, Red, Green, Blue };
-inline constexpr Group kGroups[] = {Group::ReturnBits, Group::Bytes,     Group::PointSource, Group::X,
-                                    Group::Y,          Group::Z,         Group::Intensity,   Group::GpsTime,
-                                    Group::Red,        Group::Green,     Group::Blue};
+// byte, so they are one group and have one writer; the other byte rows go
+// with the point source, whose header stream is as long as theirs. A group
+// has at most one value row. In the order of the work: a group waits (when
+// decoding) only for one before it.
+enum class Group { ReturnBits, Bytes, X, Y, Z, Intensity, GpsTime, Red, Green, Blue };
+inline constexpr Group kGroups[] = {Group::ReturnBits, Group::Bytes, Group::X,       Group::Y,
+                                    Group::Z,          Group::Intensity, Group::GpsTime, Group::Red,
+                                    Group::Green,      Group::Blue};
 inline constexpr int kGroupCount = static_cast<int>(std::size(kGroups));
 
 // The group's rows, in stream order.
@@ -73,11 +75,13 @@ bool DependsOn(Group g, Group& on);
 
 // Working memory of one thread, kept between chunks. The byte rows' arrays,
 // the block writers and the decoded blocks all work in one set of buffers,
-// so a thread holds the memory of its largest group, not of every kind.
+// so a thread holds the memory of its largest group, not of every kind. The
+// byte rows' arrays are those of the second writer and block, which only
+// the GPS time (a group without byte rows) uses.
 struct Scratch {
     static constexpr int kBuffers = 2 * valueblock::CBlockWriter::kBuffers;
     CByteBuffer pool[kBuffers];
-    CByteBuffer* bytes = pool;  // byte rows: one array each
+    CByteBuffer* bytes = pool + valueblock::CBlockWriter::kBuffers;  // byte rows: one array each
     valueblock::CBlockWriter writers[2];
     valueblock::CBlockBytes blocks[2];
     coords::Windows windows;
