@@ -6,6 +6,9 @@
 
 uint8_t* CByteBuffer::Grow(std::size_t n) {
     if (capacity - size < n) {
+        // An empty buffer's memory goes before the larger is taken, so the
+        // two are never held at once.
+        if (size == 0) Release();
         const std::size_t want = std::max(size + n, capacity + capacity / 2);
         std::unique_ptr<uint8_t[]> larger(new uint8_t[want]);
         if (size) std::memcpy(larger.get(), bytes.get(), size);

@@ -3,20 +3,26 @@
 #include "las/ByteOrder.h"
 #include "las/LasPoint.h"
 
+namespace {
+
+// Sizes a column whose values will all be overwritten: when it must grow,
+// its memory goes first, so old and new are never held at once.
+template <class T>
+void Size(std::vector<T>& v, std::size_t n) {
+    if (n > v.capacity()) std::vector<T>().swap(v);
+    v.resize(n);
+}
+
+}  // namespace
+
 void ChunkColumns::Resize(std::size_t n, int pointFormat) {
     format = pointFormat;
     count = n;
-    x.resize(n);
-    y.resize(n);
-    z.resize(n);
-    intensity.resize(n);
-    pointSource.resize(n);
-    returnBits.resize(n);
-    classification.resize(n);
-    scanAngle.resize(n);
-    userData.resize(n);
-    gpsBits.resize(rec::HasGpsTime(format) ? n : 0);
-    for (auto& c : rgb) c.resize(rec::HasRgb(format) ? n : 0);
+    for (auto* v : {&x, &y, &z}) Size(*v, n);
+    for (auto* v : {&intensity, &pointSource}) Size(*v, n);
+    for (auto* v : {&returnBits, &classification, &scanAngle, &userData}) Size(*v, n);
+    Size(gpsBits, rec::HasGpsTime(format) ? n : 0);
+    for (auto& c : rgb) Size(c, rec::HasRgb(format) ? n : 0);
 }
 
 void ChunkColumns::Scatter(const uint8_t* records, std::size_t stride, std::size_t first, std::size_t n) {

@@ -34,8 +34,8 @@ void Request(const std::vector<Row>& rows, const chunkscan::ChunkSpots& spots, s
     for (std::size_t r = 0; r < rows.size(); ++r) {
         const chunkscan::RowSpot& spot = *spots.Find(rows[r]);
         if (spot.blocks == 0) {
-            s.bytes[r].Clear();
-            s.decodeRequests.push_back({spot.bytes.table, s.bytes[r].Grow(count), count});
+            s.decodedBytes[r].Clear();
+            s.decodeRequests.push_back({spot.bytes.table, s.decodedBytes[r].Grow(count), count});
             continue;
         }
         for (int b = 0; b < spot.blocks; ++b) {

@@ -89,9 +89,9 @@ void PrepareGroup(Group g, const ChunkColumns& c, const coords::Kernels& k, Scra
         outs[Index(row)].Clear();
         if (IsByteRow(row)) {
             // One stream per byte row, coded straight into the row's output.
-            s.bytes[r].Clear();
-            attrs::FillBytes(ByteAttrOf(row), c, s.bytes[r].Grow(c.count));
-            s.encodeRequests.push_back({s.bytes[r].Data(), c.count, &outs[Index(row)]});
+            s.byteArrays[r].Clear();
+            attrs::FillBytes(ByteAttrOf(row), c, s.byteArrays[r].Grow(c.count));
+            s.encodeRequests.push_back({s.byteArrays[r].Data(), c.count, &outs[Index(row)]});
             continue;
         }
         // A group has at most one value row, in s.writers.
@@ -116,15 +116,15 @@ void EncodeGroup(Group g, const ChunkColumns& c, const coords::Kernels& k, Scrat
 
 void ReadRowStreams(Row row, InputWindow& in, std::size_t count, Scratch& s) {
     if (IsByteRow(row)) {
-        s.bytes[0].Clear();
-        bytestream::DecodeByteStream(in, s.bytes[0].Grow(count), count);
+        s.decodedBytes[0].Clear();
+        bytestream::DecodeByteStream(in, s.decodedBytes[0].Grow(count), count);
         return;
     }
     for (int b = 0; b < BlocksOf(row); ++b) s.blocks[b].Read(in, count);
 }
 
 void RestoreRow(Row row, const coords::Kernels& k, Scratch& s, int slot, ChunkColumns& c) {
-    if (IsByteRow(row)) return attrs::RestoreBytes(ByteAttrOf(row), s.bytes[slot].Data(), c);
+    if (IsByteRow(row)) return attrs::RestoreBytes(ByteAttrOf(row), s.decodedBytes[slot].Data(), c);
     switch (row) {
         case Row::PointSource: return attrs::RestoreDifferences16(s.blocks[0], c.pointSource);
         case Row::X: return coords::RestoreX(s.blocks[0], s.windows, c);

@@ -76,12 +76,14 @@ bool DependsOn(Group g, Group& on);
 // Working memory of one thread, kept between chunks. The byte rows' arrays,
 // the block writers and the decoded blocks all work in one set of buffers,
 // so a thread holds the memory of its largest group, not of every kind. The
-// byte rows' arrays are those of the second writer and block, which only
-// the GPS time (a group without byte rows) uses.
+// byte rows' arrays are those of the second writer (coding) or the second
+// decoded block (decoding), which only the GPS time, a group without byte
+// rows, uses.
 struct Scratch {
     static constexpr int kBuffers = 2 * valueblock::CBlockWriter::kBuffers;
     CByteBuffer pool[kBuffers];
-    CByteBuffer* bytes = pool + valueblock::CBlockWriter::kBuffers;  // byte rows: one array each
+    CByteBuffer* byteArrays = pool + valueblock::CBlockWriter::kBuffers;  // to code, one per byte row
+    CByteBuffer* decodedBytes = pool + valueblock::CBlockBytes::kBuffers;  // decoded, one per byte row
     valueblock::CBlockWriter writers[2];
     valueblock::CBlockBytes blocks[2];
     coords::Windows windows;
@@ -107,12 +109,12 @@ void CodeGroup(Scratch& s);
 void LayOutGroup(Group g, Scratch& s, CByteBuffer* outs);
 
 // The streams of one row from the window, stream after stream, into
-// s.bytes[0] or s.blocks.
+// s.decodedBytes[0] or s.blocks.
 void ReadRowStreams(Row row, InputWindow& in, std::size_t count, Scratch& s);
 
 // Decodes one row from the window, stream after stream, and restores it.
 void DecodeRow(Row row, InputWindow& in, const coords::Kernels& k, Scratch& s, ChunkColumns& c);
-// Restores a row from its decoded streams: a byte row from s.bytes[slot],
+// Restores a row from its decoded streams: a byte row from s.decodedBytes[slot],
 // a value row from s.blocks.
 void RestoreRow(Row row, const coords::Kernels& k, Scratch& s, int slot, ChunkColumns& c);
 
