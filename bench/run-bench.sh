@@ -1,19 +1,28 @@
 #!/usr/bin/env bash
 # Benchmark inputs and runs: the real survey autzen_trim.las tiled 30 times
 # side by side (3.3 million points, format 3), and a generated 5,500,000-point
-# format 1 file. Figures go to standard output, one "name value" per line.
+# format 1 file; with VELMORA_BENCH_LARGE=1 also autzen_trim.las tiled 300
+# times (33 million points, 1.1 GB), for memory and linear growth. Figures go
+# to standard output, one "name value" line each.
 set -euo pipefail
 build=${1:-build}
 corpus=${VELMORA_LASDATA:-$(cd "$(dirname "$0")/.." && pwd)/../shared/lasdata}
 data="$build/bench-data"
 mkdir -p "$data"
+files=("$data/autzen30.las" "$data/gen5500k_f1.las")
 if [ ! -f "$data/autzen30.las" ]; then
   "$build/tools/velmora-tile" "$corpus/autzen_trim.las" 30 "$data/autzen30.las"
 fi
 if [ ! -f "$data/gen5500k_f1.las" ]; then
   "$build/tools/velmora-gen" --points 5500000 --format 1 --seed 5 --out "$data/gen5500k_f1.las"
 fi
-for f in "$data/autzen30.las" "$data/gen5500k_f1.las"; do
+if [ "${VELMORA_BENCH_LARGE:-0}" = 1 ]; then
+  if [ ! -f "$data/autzen300.las" ]; then
+    "$build/tools/velmora-tile" "$corpus/autzen_trim.las" 300 "$data/autzen300.las"
+  fi
+  files+=("$data/autzen300.las")
+fi
+for f in "${files[@]}"; do
   "$build/bench/velmora-bench" "$f" --workdir "$data" "${@:2}"
   echo
 done

@@ -1,7 +1,9 @@
 // velmora-bench: speed and memory of one LAS file's compression (into a new
 // archive) and decompression (the entry extracted into a folder), as whole
-// operations on files, against zstd on the same file. Prints one
-// "name value" line per figure.
+// operations on files, against zstd on the same file: once with the default
+// threads on every core, once with one engine thread pinned to the first
+// core (zstd pinned likewise). Prints one "name value" line per figure.
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -30,17 +32,35 @@ namespace {
 
 struct Run {
     double seconds = 0;
+    double cpuSeconds = 0;
     long peakRssKb = 0;
 };
 
-// Runs job in a child process, so each run's peak resident memory is its
-// own; the child reports its wall time through a pipe.
-Run InChild(const std::function<void()>& job) {
+double CpuSeconds(const struct rusage& ru) {
+    auto s = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec * 1e-6; };
+    return s(ru.ru_utime) + s(ru.ru_stime);
+}
+
+// The calling process (and what it starts) runs on the first core only.
+void PinToFirstCore() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(0, &set);
+    if (sched_setaffinity(0, sizeof set, &set) != 0) {
+        std::perror("velmora-bench: sched_setaffinity");
+        std::exit(1);
+    }
+}
+
+// Runs job in a child process, so each run's peak resident memory and CPU
+// time are its own; the child reports its wall time through a pipe.
+Run InChild(const std::function<void()>& job, bool pinned) {
     int fds[2];
     if (pipe(fds) != 0) std::exit(1);
     const pid_t pid = fork();
     if (pid == 0) {
         close(fds[0]);
+        if (pinned) PinToFirstCore();
         int status = 0;
         const auto t0 = std::chrono::steady_clock::now();
         try {
@@ -65,10 +85,12 @@ Run InChild(const std::function<void()>& job) {
         std::exit(1);
     }
     r.peakRssKb = ru.ru_maxrss;
+    r.cpuSeconds = CpuSeconds(ru);
     return r;
 }
 
-double RunCommand(const std::vector<std::string>& args) {
+double RunCommand(std::vector<std::string> args, bool pinned) {
+    if (pinned) args.insert(args.begin(), {"taskset", "-c", "0"});
     std::vector<char*> argv;
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
@@ -79,6 +101,11 @@ double RunCommand(const std::vector<std::string>& args) {
     waitpid(pid, &status, 0);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+double LoadAverage() {
+    double load[1] = {0};
+    return getloadavg(load, 1) == 1 ? load[0] : -1;
 }
 
 // Compression is adding the LAS file to a new archive; decompression is
@@ -110,19 +137,22 @@ T Median(std::vector<T> v) {
 
 struct Figures {
     double seconds;
+    double cpuSeconds;
     long rssKb;
 };
 
-Figures Measure(int runs, const std::function<void()>& job) {
-    InChild(job);  // warm-up
-    std::vector<double> t;
+// Medians of wall and CPU time; the largest peak memory of all runs.
+Figures Measure(int runs, bool pinned, const std::function<void()>& job) {
+    InChild(job, pinned);  // warm-up
+    std::vector<double> t, cpu;
     long rss = 0;
     for (int i = 0; i < runs; ++i) {
-        const Run r = InChild(job);
+        const Run r = InChild(job, pinned);
         t.push_back(r.seconds);
+        cpu.push_back(r.cpuSeconds);
         rss = std::max(rss, r.peakRssKb);
     }
-    return {Median(t), rss};
+    return {Median(t), Median(cpu), rss};
 }
 
 }  // namespace
@@ -170,27 +200,32 @@ int main(int argc, char** argv) {
     std::printf("las_bytes %lld\n", static_cast<long long>(lasBytes));
     std::fflush(stdout);
 
+    std::printf("load_average_before %.2f\n", LoadAverage());
     struct Mode {
         const char* suffix;
         int threads;
-    } modes[] = {{"", 0}, {"_1thread", 1}};
-    double compressS = 0, decompressS = 0;
-    for (const Mode& m : modes) {
-        const Figures c = Measure(runs, [&] { Compress(las, entry, m.threads); });
-        const Figures d = Measure(runs, [&] { Decompress(entry, FileNamePart(las), outFolder, m.threads); });
+        bool pinned;
+    } modes[] = {{"", 0, false}, {"_1thread", 1, true}};
+    double seconds[2][2] = {};  // [mode][compress, decompress]
+    for (std::size_t k = 0; k < std::size(modes); ++k) {
+        const Mode& m = modes[k];
+        const Figures c = Measure(runs, m.pinned, [&] { Compress(las, entry, m.threads); });
+        const Figures d = Measure(runs, m.pinned, [&] { Decompress(entry, FileNamePart(las), outFolder, m.threads); });
         if (!SameFiles(las, back)) {
             std::fprintf(stderr, "velmora-bench: the decompressed file differs from the original\n");
             return 1;
         }
+        seconds[k][0] = c.seconds;
+        seconds[k][1] = d.seconds;
         if (m.threads == 0) {
-            compressS = c.seconds;
-            decompressS = d.seconds;
             const int64_t entryBytes = FileSizeOf(entry);
             std::printf("archive_bytes %lld\n", static_cast<long long>(entryBytes));
             std::printf("archive_over_las %.4f\n", static_cast<double>(entryBytes) / static_cast<double>(lasBytes));
         }
         std::printf("velmora_compress%s_s %.3f\n", m.suffix, c.seconds);
         std::printf("velmora_decompress%s_s %.3f\n", m.suffix, d.seconds);
+        std::printf("velmora_compress%s_cpu_s %.3f\n", m.suffix, c.cpuSeconds);
+        std::printf("velmora_decompress%s_cpu_s %.3f\n", m.suffix, d.cpuSeconds);
         std::printf("velmora_compress%s_points_per_s %.0f\n", m.suffix, points / c.seconds);
         std::printf("velmora_decompress%s_points_per_s %.0f\n", m.suffix, points / d.seconds);
         std::printf("velmora_compress%s_peak_rss_mb %.1f\n", m.suffix, c.rssKb / 1024.0);
@@ -199,24 +234,31 @@ int main(int argc, char** argv) {
     }
 
     if (zstd) {
-        auto timeOf = [&](const std::vector<std::string>& cmd) {
-            RunCommand(cmd);  // warm-up
+        auto timeOf = [&](const std::vector<std::string>& cmd, bool pinned) {
+            RunCommand(cmd, pinned);  // warm-up
             std::vector<double> t;
-            for (int i = 0; i < runs; ++i) t.push_back(RunCommand(cmd));
+            for (int i = 0; i < runs; ++i) t.push_back(RunCommand(cmd, pinned));
             return Median(t);
         };
-        const double zc = timeOf({"zstd", "-3", "-T1", "-q", "-f", las, "-o", zst});
-        const double zd = timeOf({"zstd", "-d", "-q", "-f", zst, "-o", unz});
-        if (zc < 0 || zd < 0) {
+        const std::vector<std::string> zcmd = {"zstd", "-3", "-T1", "-q", "-f", las, "-o", zst};
+        const std::vector<std::string> dcmd = {"zstd", "-d", "-q", "-f", zst, "-o", unz};
+        const double zc = timeOf(zcmd, false), zd = timeOf(dcmd, false);
+        const double zc1 = timeOf(zcmd, true), zd1 = timeOf(dcmd, true);
+        if (zc < 0 || zd < 0 || zc1 < 0 || zd1 < 0) {
             std::fprintf(stderr, "velmora-bench: zstd did not run (install zstd)\n");
             return 1;
         }
         std::printf("zstd_compress_s %.3f\n", zc);
         std::printf("zstd_decompress_s %.3f\n", zd);
+        std::printf("zstd_compress_1core_s %.3f\n", zc1);
+        std::printf("zstd_decompress_1core_s %.3f\n", zd1);
         std::printf("zstd_bytes %lld\n", static_cast<long long>(FileSizeOf(zst)));
-        std::printf("compress_over_zstd %.3f\n", compressS / zc);
-        std::printf("decompress_over_zstd %.3f\n", decompressS / zd);
+        std::printf("compress_over_zstd %.3f\n", seconds[0][0] / zc);
+        std::printf("decompress_over_zstd %.3f\n", seconds[0][1] / zd);
+        std::printf("compress_1thread_over_zstd_1core %.3f\n", seconds[1][0] / zc1);
+        std::printf("decompress_1thread_over_zstd_1core %.3f\n", seconds[1][1] / zd1);
     }
+    std::printf("load_average_after %.2f\n", LoadAverage());
     for (const auto& f : {entry, back, zst, unz}) std::remove(f.c_str());
     rmdir(outFolder.c_str());
     return 0;

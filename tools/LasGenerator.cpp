@@ -77,6 +77,9 @@ std::vector<Vlr> MakeVlrs(int count) {
     return vlrs;
 }
 
+constexpr double kScale = 0.01;
+constexpr double kOffX = 635000.0, kOffY = 848000.0, kOffZ = 0.0;
+
 void PutText(uint8_t* dst, std::size_t room, const std::string& s) {
     std::memcpy(dst, s.data(), std::min(room, s.size()));
 }
@@ -91,59 +94,81 @@ std::vector<uint8_t> SerializeVlr(const Vlr& v) {
     return out;
 }
 
-// Bounds and per-return counts gathered while points are produced.
-struct Stats {
-    int32_t minX = std::numeric_limits<int32_t>::max(), maxX = std::numeric_limits<int32_t>::min();
-    int32_t minY = minX, maxY = maxX, minZ = minX, maxZ = maxX;
-    uint32_t byReturn[5] = {0, 0, 0, 0, 0};
-};
-
 }  // namespace
 
-bool GenerateLasFile(const std::string& path, const LasGenOptions& opt) {
-    if (opt.format < 0 || opt.format > 3) return false;
-    const std::size_t recordSize = rec::RecordSize(opt.format);
-    const std::vector<Vlr> vlrs = MakeVlrs(opt.vlrCount);
+bool LasFileWriter::Begin(const std::string& path, const LasGenOptions& layout) {
+    if (layout.format < 0 || layout.format > 3) return false;
+    format = layout.format;
+    const std::vector<Vlr> vlrs = MakeVlrs(layout.vlrCount);
     std::vector<uint8_t> vlrBytes;
     for (const Vlr& v : vlrs) {
         const auto b = SerializeVlr(v);
         vlrBytes.insert(vlrBytes.end(), b.begin(), b.end());
     }
-    vlrBytes.resize(vlrBytes.size() + static_cast<std::size_t>(std::max(0, opt.extraGapBytes)), 0);
+    vlrBytes.resize(vlrBytes.size() + static_cast<std::size_t>(std::max(0, layout.extraGapBytes)), 0);
 
-    const double scale = 0.01;
-    const double offX = 635000.0, offY = 848000.0, offZ = 0.0;
+    std::memcpy(header.bytes.data(), "LASF", 4);
+    header.bytes[LasHeader::kVersionMajor] = 1;
+    header.bytes[LasHeader::kVersionMinor] = static_cast<uint8_t>(layout.versionMinor);
+    PutText(&header.bytes[26], 32, "VELMORA SYNTHETIC");
+    PutText(&header.bytes[58], 32, "velmora-gen");
+    header.SetU16(90, 123);
+    header.SetU16(92, 2026);
+    header.SetU16(LasHeader::kHeaderSize, LasHeader::kFileSize);
+    header.SetU32(LasHeader::kOffsetToPointData, static_cast<uint32_t>(LasHeader::kFileSize + vlrBytes.size()));
+    header.SetNumberOfVlrs(static_cast<uint32_t>(vlrs.size()));
+    header.bytes[LasHeader::kPointDataFormat] = static_cast<uint8_t>(format);
+    header.SetU16(LasHeader::kPointDataRecordLength, static_cast<uint16_t>(rec::RecordSize(format)));
+    for (int k = 0; k < 3; ++k) header.SetDouble(LasHeader::kScaleX + 8 * k, kScale);
+    header.SetDouble(LasHeader::kOffsetX, kOffX);
+    header.SetDouble(LasHeader::kOffsetX + 8, kOffY);
+    header.SetDouble(LasHeader::kOffsetX + 16, kOffZ);
 
-    LasHeader h;
-    std::memcpy(h.bytes.data(), "LASF", 4);
-    h.bytes[LasHeader::kVersionMajor] = 1;
-    h.bytes[LasHeader::kVersionMinor] = static_cast<uint8_t>(opt.versionMinor);
-    PutText(&h.bytes[26], 32, "VELMORA SYNTHETIC");
-    PutText(&h.bytes[58], 32, "velmora-gen");
-    h.SetU16(90, 123);
-    h.SetU16(92, 2026);
-    h.SetU16(LasHeader::kHeaderSize, LasHeader::kFileSize);
-    h.SetU32(LasHeader::kOffsetToPointData,
-             static_cast<uint32_t>(LasHeader::kFileSize + vlrBytes.size()));
-    h.SetNumberOfVlrs(static_cast<uint32_t>(vlrs.size()));
-    h.bytes[LasHeader::kPointDataFormat] = static_cast<uint8_t>(opt.format);
-    h.SetU16(LasHeader::kPointDataRecordLength, static_cast<uint16_t>(recordSize));
-    h.SetNumberOfPointRecords(static_cast<uint32_t>(opt.points));
-    for (int k = 0; k < 3; ++k) {
-        h.SetDouble(LasHeader::kScaleX + 8 * k, scale);
-    }
-    h.SetDouble(LasHeader::kOffsetX, offX);
-    h.SetDouble(LasHeader::kOffsetX + 8, offY);
-    h.SetDouble(LasHeader::kOffsetX + 16, offZ);
-
-    CFile f;
-    if (!f.Open(path, "wb")) return false;
+    if (!file.Open(path, "wb")) return false;
     uint8_t image[LasHeader::kFileSize];
-    h.ToFileImage(image);
-    if (!f.Write(image, sizeof image) || !f.Write(vlrBytes.data(), vlrBytes.size())) return false;
+    header.ToFileImage(image);
+    return file.Write(image, sizeof image) && file.Write(vlrBytes.data(), vlrBytes.size());
+}
+
+bool LasFileWriter::Add(const uint8_t* records, std::size_t count) {
+    const std::size_t r = rec::RecordSize(format);
+    for (std::size_t i = 0; i < count; ++i) {
+        const uint8_t* p = records + i * r;
+        const int32_t x = le::LoadI32(p + rec::kX), y = le::LoadI32(p + rec::kY), z = le::LoadI32(p + rec::kZ);
+        minX = std::min(minX, x); maxX = std::max(maxX, x);
+        minY = std::min(minY, y); maxY = std::max(maxY, y);
+        minZ = std::min(minZ, z); maxZ = std::max(maxZ, z);
+        const int ret = p[rec::kReturnBits] & 0x07;
+        if (ret >= 1) ++byReturn[std::min(ret, 5) - 1];
+    }
+    points += count;
+    return file.Write(records, count * r);
+}
+
+bool LasFileWriter::Finish() {
+    // Counts and bounds are known only now: write the header again.
+    header.SetNumberOfPointRecords(static_cast<uint32_t>(points));
+    for (int k = 0; k < 5; ++k) header.SetU32(LasHeader::kPointsByReturn + 4 * k, byReturn[k]);
+    if (points > 0) {
+        header.SetDouble(LasHeader::kMaxX, maxX * kScale + kOffX);
+        header.SetDouble(LasHeader::kMinX, minX * kScale + kOffX);
+        header.SetDouble(LasHeader::kMaxY, maxY * kScale + kOffY);
+        header.SetDouble(LasHeader::kMinY, minY * kScale + kOffY);
+        header.SetDouble(LasHeader::kMaxZ, maxZ * kScale + kOffZ);
+        header.SetDouble(LasHeader::kMinZ, minZ * kScale + kOffZ);
+    }
+    uint8_t image[LasHeader::kFileSize];
+    header.ToFileImage(image);
+    if (!file.Seek(0) || !file.Write(image, sizeof image)) return false;
+    return file.Close();
+}
+
+bool GenerateLasFile(const std::string& path, const LasGenOptions& opt) {
+    const std::size_t recordSize = rec::RecordSize(opt.format);
+    LasFileWriter writer;
+    if (!writer.Begin(path, opt)) return false;
 
     Rng rng(opt.seed);
-    Stats st;
     // Scanner state: lines across X, the aircraft moving along Y.
     const int pulsesPerLine = 180 + static_cast<int>(rng.Below(80));
     const int32_t lineWidth = 60000;  // 600 m swath in centimetres
@@ -213,13 +238,8 @@ bool GenerateLasFile(const std::string& path, const LasGenOptions& opt) {
                 std::memcpy(out + rec::RgbOffset(opt.format), p3.record + 28, 6);
             }
             block.insert(block.end(), out, out + recordSize);
-
-            st.minX = std::min(st.minX, xi); st.maxX = std::max(st.maxX, xi);
-            st.minY = std::min(st.minY, yi); st.maxY = std::max(st.maxY, yi);
-            st.minZ = std::min(st.minZ, zi); st.maxZ = std::max(st.maxZ, zi);
-            ++st.byReturn[std::min(r, 5) - 1];
             if (block.size() >= blockPoints * recordSize) {
-                if (!f.Write(block.data(), block.size())) return false;
+                if (!writer.Add(block.data(), blockPoints)) return false;
                 block.clear();
             }
         }
@@ -233,19 +253,5 @@ bool GenerateLasFile(const std::string& path, const LasGenOptions& opt) {
             }
         }
     }
-    if (!f.Write(block.data(), block.size())) return false;
-
-    // Bounds and counts are known only now: write the header again.
-    for (int k = 0; k < 5; ++k) h.SetU32(LasHeader::kPointsByReturn + 4 * k, st.byReturn[k]);
-    if (opt.points > 0) {
-        h.SetDouble(LasHeader::kMaxX, st.maxX * scale + offX);
-        h.SetDouble(LasHeader::kMinX, st.minX * scale + offX);
-        h.SetDouble(LasHeader::kMaxY, st.maxY * scale + offY);
-        h.SetDouble(LasHeader::kMinY, st.minY * scale + offY);
-        h.SetDouble(LasHeader::kMaxZ, st.maxZ * scale + offZ);
-        h.SetDouble(LasHeader::kMinZ, st.minZ * scale + offZ);
-    }
-    h.ToFileImage(image);
-    if (!f.Seek(0) || !f.Write(image, sizeof image)) return false;
-    return f.Close();
+    return writer.Add(block.data(), block.size() / recordSize) && writer.Finish();
 }

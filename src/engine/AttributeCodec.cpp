@@ -1,108 +1,84 @@
 #include "engine/AttributeCodec.h"
 
-#include "engine/ByteStreamCoder.h"
-#include "engine/ValueBlockCoder.h"
 #include "engine/WrapMath.h"
 
 namespace attrs {
 
-ByteField FieldOf(ByteAttr a) {
+namespace {
+
+// Where an attribute lives: its column, and its bits in that column's
+// byte (the return byte holds four attributes).
+struct Field {
+    std::vector<uint8_t> ChunkColumns::*column;
+    unsigned shift;
+    uint8_t mask;  // of the field's value, before shifting
+};
+
+Field FieldOf(ByteAttr a) {
     switch (a) {
-        case ByteAttr::UserData: return {rec::kUserData, 0, 0xFF};
-        case ByteAttr::ScanDirection: return {rec::kReturnBits, 6, 0x01};
-        case ByteAttr::ScanAngle: return {rec::kScanAngle, 0, 0xFF};
-        case ByteAttr::ReturnNumber: return {rec::kReturnBits, 0, 0x07};
-        case ByteAttr::NumberOfReturns: return {rec::kReturnBits, 3, 0x07};
-        case ByteAttr::Edge: return {rec::kReturnBits, 7, 0x01};
-        case ByteAttr::Classification: return {rec::kClassification, 0, 0xFF};
+        case ByteAttr::UserData: return {&ChunkColumns::userData, 0, 0xFF};
+        case ByteAttr::ScanDirection: return {&ChunkColumns::returnBits, 6, 0x01};
+        case ByteAttr::ScanAngle: return {&ChunkColumns::scanAngle, 0, 0xFF};
+        case ByteAttr::ReturnNumber: return {&ChunkColumns::returnBits, 0, 0x07};
+        case ByteAttr::NumberOfReturns: return {&ChunkColumns::returnBits, 3, 0x07};
+        case ByteAttr::Edge: return {&ChunkColumns::returnBits, 7, 0x01};
+        case ByteAttr::Classification: return {&ChunkColumns::classification, 0, 0xFF};
     }
-    return {rec::kUserData, 0, 0xFF};
+    return {&ChunkColumns::userData, 0, 0xFF};
 }
+
+}  // namespace
 
 bool IsDifference(ByteAttr a) {
-    return a == ByteAttr::ScanDirection || a == ByteAttr::ScanAngle ||
-           a == ByteAttr::NumberOfReturns || a == ByteAttr::Classification;
+    return a == ByteAttr::ScanDirection || a == ByteAttr::ScanAngle || a == ByteAttr::NumberOfReturns ||
+           a == ByteAttr::Classification;
 }
 
-void EncodeByteAttr(ByteAttr a, const PointView& pts, std::vector<uint8_t>& out) {
-    const ByteField f = FieldOf(a);
-    const std::size_t n = pts.count;
-    std::vector<uint8_t> bytes(n);
+void FillBytes(ByteAttr a, const ChunkColumns& c, uint8_t* out) {
+    const Field f = FieldOf(a);
+    const uint8_t* v = (c.*f.column).data();
+    const std::size_t n = c.count;
     if (IsDifference(a)) {
         uint8_t prev = 0;
         for (std::size_t i = 0; i < n; ++i) {
-            const uint8_t v = f.Get(pts, i);
-            bytes[i] = static_cast<uint8_t>(v - prev);
-            prev = v;
+            const uint8_t value = (v[i] >> f.shift) & f.mask;
+            out[i] = static_cast<uint8_t>(value - prev);
+            prev = value;
         }
     } else {
-        for (std::size_t i = 0; i < n; ++i) bytes[i] = f.Get(pts, i);
-    }
-    bytestream::EncodeByteStream(bytes.data(), n, out);
-}
-
-void RestoreByteAttr(ByteAttr a, const uint8_t* bytes, const PointView& pts, ChunkColumns& cols) {
-    const ByteField f = FieldOf(a);
-    const std::size_t n = pts.count;
-    if (IsDifference(a)) {
-        // The previous value is read back after the setter has masked it,
-        // so 1- and 3-bit fields come out exactly as they went in.
-        uint8_t prev = 0;
-        for (std::size_t i = 0; i < n; ++i) {
-            f.Set(pts, i, static_cast<uint8_t>(prev + bytes[i]));
-            prev = f.Get(pts, i);
-        }
-    } else {
-        for (std::size_t i = 0; i < n; ++i) f.Set(pts, i, bytes[i]);
-    }
-    if (a == ByteAttr::ScanDirection) {
-        cols.flags.resize(n);
-        for (std::size_t i = 0; i < n; ++i) cols.flags[i] = f.Get(pts, i);
+        for (std::size_t i = 0; i < n; ++i) out[i] = (v[i] >> f.shift) & f.mask;
     }
 }
 
-void DecodeByteAttr(ByteAttr a, InputWindow& in, const PointView& pts, ChunkColumns& cols) {
-    std::vector<uint8_t> bytes(pts.count);
-    bytestream::DecodeByteStream(in, bytes.data(), bytes.size());
-    RestoreByteAttr(a, bytes.data(), pts, cols);
+void RestoreBytes(ByteAttr a, const uint8_t* bytes, ChunkColumns& c) {
+    const Field f = FieldOf(a);
+    uint8_t* v = (c.*f.column).data();
+    const std::size_t n = c.count;
+    const uint8_t keep = static_cast<uint8_t>(~(f.mask << f.shift));
+    // Only the field's bits are kept, as a setter would; a difference is
+    // added to the previous value as kept, so 1- and 3-bit fields come out
+    // exactly as they went in.
+    uint8_t prev = 0;
+    const bool difference = IsDifference(a);
+    for (std::size_t i = 0; i < n; ++i) {
+        const uint8_t value = static_cast<uint8_t>((difference ? prev + bytes[i] : bytes[i]) & f.mask);
+        v[i] = static_cast<uint8_t>((v[i] & keep) | (value << f.shift));
+        prev = value;
+    }
 }
 
-void EncodeDifferences16(const std::vector<uint16_t>& v, std::vector<uint8_t>& out) {
-    const std::size_t n = v.size();
-    std::vector<int32_t> r(n);
-    r[0] = v[0];
-    for (std::size_t i = 1; i < n; ++i) r[i] = static_cast<int32_t>(v[i]) - static_cast<int32_t>(v[i - 1]);
-    valueblock::EncodeValueBlock(r.data(), n, out);
+void SplitDifferences16(const std::vector<uint16_t>& v, valueblock::CBlockWriter& out) {
+    valueblock::SplitCursor cursor = out.Begin(v.size(), v[0]);
+    for (std::size_t i = 1; i < v.size(); ++i) cursor.Add(static_cast<int32_t>(v[i]) - static_cast<int32_t>(v[i - 1]));
+    out.End(cursor);
 }
 
-std::vector<uint16_t> RestoreDifferences16(const int32_t* r, std::size_t n) {
-    std::vector<uint16_t> v(n);
-    v[0] = static_cast<uint16_t>(r[0]);
-    for (std::size_t i = 1; i < n; ++i) v[i] = static_cast<uint16_t>(wrap::Add32(v[i - 1], r[i]));
-    return v;
-}
-
-std::vector<uint16_t> DecodeDifferences16(InputWindow& in, std::size_t n) {
-    std::vector<int32_t> r(n);
-    valueblock::DecodeValueBlock(in, r.data(), n);
-    return RestoreDifferences16(r.data(), n);
-}
-
-void EncodePointSource(const PointView& pts, std::vector<uint8_t>& out) {
-    std::vector<uint16_t> v(pts.count);
-    for (std::size_t i = 0; i < pts.count; ++i) v[i] = pts.PointSourceId(i);
-    EncodeDifferences16(v, out);
-}
-
-void RestorePointSource(const int32_t* r, const PointView& pts) {
-    const std::vector<uint16_t> v = RestoreDifferences16(r, pts.count);
-    for (std::size_t i = 0; i < pts.count; ++i) pts.SetPointSourceId(i, v[i]);
-}
-
-void DecodePointSource(InputWindow& in, const PointView& pts) {
-    std::vector<int32_t> r(pts.count);
-    valueblock::DecodeValueBlock(in, r.data(), r.size());
-    RestorePointSource(r.data(), pts);
+void RestoreDifferences16(const valueblock::CBlockBytes& r, std::vector<uint16_t>& v) {
+    uint16_t prev = 0;
+    valueblock::ForEachValue(r, [&](std::size_t i, int32_t d) {
+        prev = static_cast<uint16_t>(i == 0 ? d : wrap::Add32(prev, d));
+        v[i] = prev;
+    });
 }
 
 uint16_t PredictIntensity(const uint16_t* v, const int32_t* z, std::size_t i) {
@@ -116,32 +92,23 @@ uint16_t PredictIntensity(const uint16_t* v, const int32_t* z, std::size_t i) {
     return ah > af ? v[i - 2] : v[i - 1];
 }
 
-void EncodeIntensity(const PointView& pts, const ChunkColumns& cols, std::vector<uint8_t>& out) {
-    const std::size_t n = pts.count;
-    std::vector<uint16_t> v(n);
-    for (std::size_t i = 0; i < n; ++i) v[i] = pts.Intensity(i);
-    std::vector<int32_t> r(n);
-    for (std::size_t i = 0; i < n && i < 3; ++i) r[i] = v[i];
-    for (std::size_t i = 3; i < n; ++i) {
-        r[i] = static_cast<int32_t>(v[i]) - PredictIntensity(v.data(), cols.z.data(), i);
-    }
-    valueblock::EncodeValueBlock(r.data(), n, out);
+void SplitIntensity(const ChunkColumns& c, valueblock::CBlockWriter& out) {
+    const uint16_t* v = c.intensity.data();
+    const int32_t* z = c.z.data();
+    valueblock::SplitCursor cursor = out.Begin(c.count, v[0]);
+    // Points 1 and 2 are predicted by 0.
+    for (std::size_t i = 1; i < c.count && i < 3; ++i) cursor.Add(v[i]);
+    for (std::size_t i = 3; i < c.count; ++i) cursor.Add(static_cast<int32_t>(v[i]) - PredictIntensity(v, z, i));
+    out.End(cursor);
 }
 
-void RestoreIntensity(const int32_t* r, const PointView& pts, const ChunkColumns& cols) {
-    const std::size_t n = pts.count;
-    std::vector<uint16_t> v(n);
-    for (std::size_t i = 0; i < n && i < 3; ++i) v[i] = static_cast<uint16_t>(r[i]);
-    for (std::size_t i = 3; i < n; ++i) {
-        v[i] = static_cast<uint16_t>(wrap::Add32(PredictIntensity(v.data(), cols.z.data(), i), r[i]));
-    }
-    for (std::size_t i = 0; i < n; ++i) pts.SetIntensity(i, v[i]);
-}
-
-void DecodeIntensity(InputWindow& in, const PointView& pts, const ChunkColumns& cols) {
-    std::vector<int32_t> r(pts.count);
-    valueblock::DecodeValueBlock(in, r.data(), r.size());
-    RestoreIntensity(r.data(), pts, cols);
+void RestoreIntensity(const valueblock::CBlockBytes& r, ChunkColumns& c) {
+    uint16_t* v = c.intensity.data();
+    const int32_t* z = c.z.data();
+    valueblock::ForEachValue(r, [&](std::size_t i, int32_t residual) {
+        const int32_t p = i < 3 ? 0 : PredictIntensity(v, z, i);
+        v[i] = static_cast<uint16_t>(wrap::Add32(p, residual));
+    });
 }
 
 }  // namespace attrs

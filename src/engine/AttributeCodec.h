@@ -2,12 +2,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
 #include "engine/ChunkColumns.h"
-#include "engine/PointView.h"
-
-class InputWindow;
+#include "engine/ValueBlockCoder.h"
 
 // The small attributes (one byte stream each, as they are or as differences
 // to the previous point), the point source ID (differences in a value block)
@@ -16,29 +13,21 @@ namespace attrs {
 
 enum class ByteAttr { UserData, ScanDirection, ScanAngle, ReturnNumber, NumberOfReturns, Edge, Classification };
 
-ByteField FieldOf(ByteAttr a);
 bool IsDifference(ByteAttr a);
 
-void EncodeByteAttr(ByteAttr a, const PointView& pts, std::vector<uint8_t>& out);
-// Also records the scan direction flags in cols when a is ScanDirection.
-void DecodeByteAttr(ByteAttr a, InputWindow& in, const PointView& pts, ChunkColumns& cols);
-void RestoreByteAttr(ByteAttr a, const uint8_t* bytes, const PointView& pts, ChunkColumns& cols);
+// The n bytes of the attribute's stream, from the columns / back into them.
+void FillBytes(ByteAttr a, const ChunkColumns& c, uint8_t* out);
+void RestoreBytes(ByteAttr a, const uint8_t* bytes, ChunkColumns& c);
 
-void EncodePointSource(const PointView& pts, std::vector<uint8_t>& out);
-void DecodePointSource(InputWindow& in, const PointView& pts);
-void RestorePointSource(const int32_t* residuals, const PointView& pts);
+// Differences of a 16-bit attribute in one value block: the first value as
+// it is, then each value minus the one before, as a signed integer.
+void SplitDifferences16(const std::vector<uint16_t>& v, valueblock::CBlockWriter& out);
+void RestoreDifferences16(const valueblock::CBlockBytes& r, std::vector<uint16_t>& v);
 
 // Prediction of the intensity of point i >= 3 from the intensities before
 // it and the Z of points i, i-1, i-2.
 uint16_t PredictIntensity(const uint16_t* v, const int32_t* z, std::size_t i);
-void EncodeIntensity(const PointView& pts, const ChunkColumns& cols, std::vector<uint8_t>& out);
-void DecodeIntensity(InputWindow& in, const PointView& pts, const ChunkColumns& cols);
-void RestoreIntensity(const int32_t* residuals, const PointView& pts, const ChunkColumns& cols);
-
-// Differences of a 16-bit attribute in one value block: the first value as
-// it is, then each value minus the one before, as a signed integer.
-void EncodeDifferences16(const std::vector<uint16_t>& v, std::vector<uint8_t>& out);
-std::vector<uint16_t> DecodeDifferences16(InputWindow& in, std::size_t n);
-std::vector<uint16_t> RestoreDifferences16(const int32_t* residuals, std::size_t n);
+void SplitIntensity(const ChunkColumns& c, valueblock::CBlockWriter& out);
+void RestoreIntensity(const valueblock::CBlockBytes& r, ChunkColumns& c);
 
 }  // namespace attrs

@@ -2,9 +2,33 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 class InputWindow;
+
+// A growable byte array whose new room is not cleared, so room reserved for
+// the worst case but never written costs no memory. Kept between chunks, it
+// is allocated once for the largest.
+class CByteBuffer {
+public:
+    uint8_t* Data() { return bytes.get(); }
+    const uint8_t* Data() const { return bytes.get(); }
+    std::size_t Size() const { return size; }
+    void Clear() { size = 0; }
+    // Adds n bytes of room at the end and returns where they begin.
+    uint8_t* Grow(std::size_t n);
+    // Cuts the buffer at end, which lies inside it.
+    void Shrink(const uint8_t* end) { size = static_cast<std::size_t>(end - bytes.get()); }
+    void Append(const void* src, std::size_t n);
+    // Gives the memory back.
+    void Release();
+
+private:
+    std::unique_ptr<uint8_t[]> bytes;
+    std::size_t size = 0;
+    std::size_t capacity = 0;
+};
 
 // The semi-static order-0 arithmetic coder for byte arrays. A stream in the
 // file is 256 cumulative 16-bit counts (scaled to a total of 10,000), the
@@ -26,8 +50,26 @@ void AbsorbExcess(uint16_t freq[256], int32_t d);
 
 // Appends one coded stream for data[0 .. length) (length >= 1) to out. When
 // emittedBits is given it receives the number of coded bits before padding.
+void EncodeByteStream(const uint8_t* data, std::size_t length, CByteBuffer& out,
+                      std::size_t* emittedBits = nullptr);
 void EncodeByteStream(const uint8_t* data, std::size_t length, std::vector<uint8_t>& out,
                       std::size_t* emittedBits = nullptr);
+
+struct EncodeRequest {
+    const uint8_t* data = nullptr;
+    std::size_t length = 0;        // at least 1
+    CByteBuffer* out = nullptr;    // the stream is appended to it
+    std::size_t* emittedBits = nullptr;
+};
+// Several streams coded side by side, each into its own buffer; the same
+// bytes as coding them one after the other, in a fraction of the time.
+void EncodeByteStreams(const EncodeRequest* requests, std::size_t count);
+
+// Whether 512 count bytes can head a stream: cumulative counts that never
+// fall and end at the total. Anything else is damage, and decoding with it
+// could divide by zero. The one test both the decoder and the search for a
+// chunk's streams apply.
+bool ValidCountTable(const uint8_t* counts);
 
 // Decodes one stream starting at the window's position into out[0 .. length)
 // and leaves the window at the first byte after the stream's end marker.
@@ -40,13 +82,15 @@ void DecodeByteStream(InputWindow& in, uint8_t* out, std::size_t length);
 std::size_t DecodeByteStreamAt(const uint8_t* data, std::size_t size, std::size_t offset, uint8_t* out,
                                std::size_t length);
 
-struct StreamRequest {
+struct DecodeRequest {
     std::size_t offset = 0;  // in: where the stream starts
     uint8_t* out = nullptr;  // in: length bytes of room
     std::size_t length = 0;
     std::size_t next = 0;    // out: where the next item begins
+    bool failed = false;     // out: the stream is damaged (or not where assumed)
 };
-// Two streams held in memory, decoded in one loop.
-void DecodeTwoByteStreamsAt(const uint8_t* data, std::size_t size, StreamRequest& a, StreamRequest& b);
+// Streams held in memory, decoded side by side. A damaged stream fails
+// alone; the others are decoded all the same.
+void DecodeByteStreamsAt(const uint8_t* data, std::size_t size, DecodeRequest* requests, std::size_t count);
 
 }  // namespace bytestream

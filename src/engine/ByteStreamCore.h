@@ -20,17 +20,6 @@ inline constexpr uint32_t kTop = 0x8000;
 inline constexpr uint32_t kSecond = 0x4000;
 inline constexpr uint32_t kMask16 = 0xFFFF;
 
-// Leading bits on which low and high agree (16 when they are equal).
-inline unsigned EqualTopBits(uint32_t low, uint32_t high) {
-    return static_cast<unsigned>(std::countl_zero((low ^ high) & kMask16)) - 16u;
-}
-
-// Steps of the middle-straddling (underflow) case in a row: positions from
-// bit 14 down where low has a 1 and high a 0.
-inline unsigned UnderflowSteps(uint32_t low, uint32_t high) {
-    return static_cast<unsigned>(std::countl_zero(~(low & ~high) & 0x7FFFu)) - 17u;
-}
-
 inline uint32_t Ones(unsigned k) { return (1u << k) - 1; }
 
 // floor(x / 10000) is (x * kReciprocal) >> kReciprocalShift for every

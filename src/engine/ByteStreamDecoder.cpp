@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <memory>
 
 #include "engine/ByteStreamCoder.h"
 #include "engine/ByteStreamCore.h"
@@ -11,124 +12,196 @@ using namespace detail;
 
 namespace {
 
-// Where the decoder's bytes come from: the sliding window over the archive
-// file, or a block of the archive already in memory. Both give the bytes of
-// the stream in order and the bytes around its end by offset.
-class WindowSource {
-public:
-    explicit WindowSource(InputWindow& in) : in_(in), p_(in.Data()) {}
-    bool ReadCounts(uint8_t* dst) {
-        const bool ok = in_.ReadExact(dst, kCountBytes);
-        p_ = in_.Data();
-        return ok;
-    }
-    int64_t Position() const { return in_.Position(); }
-    // The next bytes of the stream: [first, first + n); n is 0 at the end.
-    const uint8_t* More(std::size_t& n) {
-        in_.Skip(static_cast<std::size_t>(p_ - in_.Data()));
-        n = in_.Ensure(4096);
-        p_ = in_.Data() + n;
-        return in_.Data();
-    }
-    void Done() {
-        in_.Skip(static_cast<std::size_t>(p_ - in_.Data()));
-        p_ = in_.Data();
-    }
-    int ByteAt(int64_t offset) { return in_.ByteAt(offset); }
-    void Seek(int64_t offset) { in_.Seek(offset); }
+// The model read from a stream's count table, with the lookup from a count
+// to its symbol. A table an encoder could have written rises to exactly the
+// total; anything else is damage, and decoding it could divide by zero.
+struct SymbolTable {
+    uint32_t lowOf[256], highOf[256];
+    uint64_t lowScaled[256], highScaled[256];  // premultiplied bounds
+    uint8_t symbolOf[kTotal];
 
-private:
-    InputWindow& in_;
-    const uint8_t* p_;  // end of what was handed out
+    void Load(const uint8_t* counts) {
+        if (!ValidCountTable(counts)) StreamNotFound();
+        uint32_t prev = 0;
+        for (int k = 0; k < 256; ++k) {
+            highOf[k] = le::LoadU16(&counts[2 * k]);
+            lowOf[k] = prev;
+            prev = highOf[k];
+        }
+        for (int k = 0; k < 256; ++k) {
+            if (highOf[k] > lowOf[k]) std::memset(symbolOf + lowOf[k], k, highOf[k] - lowOf[k]);
+            lowScaled[k] = Premultiplied(lowOf[k]);
+            highScaled[k] = Premultiplied(highOf[k]);
+        }
+    }
 };
 
-class MemorySource {
-public:
-    MemorySource(const uint8_t* data, std::size_t size, std::size_t pos) : data_(data), size_(size), pos_(pos) {}
-    bool ReadCounts(uint8_t* dst) {
-        if (pos_ > size_ || size_ - pos_ < kCountBytes) return false;
-        std::memcpy(dst, data_ + pos_, kCountBytes);
-        pos_ += kCountBytes;
-        return true;
-    }
-    int64_t Position() const { return static_cast<int64_t>(pos_); }
-    const uint8_t* More(std::size_t& n) {
-        n = size_ - pos_;
-        const uint8_t* p = data_ + pos_;
-        pos_ = size_;
-        return p;
-    }
-    void Done() {}
-    int ByteAt(int64_t offset) {
-        return offset < 0 || offset >= static_cast<int64_t>(size_) ? -1 : data_[offset];
-    }
-    void Seek(int64_t offset) { pos_ = static_cast<std::size_t>(offset); }
-
-private:
-    const uint8_t* data_;
-    std::size_t size_;
-    std::size_t pos_;
+// The coded bits of a stream in memory, most significant first, a 64-bit
+// register at a time. Bits are loaded ahead of use; only those taken count.
+struct BitIn {
+    const uint8_t* p = nullptr;    // next byte to load
+    const uint8_t* end = nullptr;  // end of the bytes there are
+    uint64_t buf = 0;              // the next bit at the top
+    uint32_t avail = 0;            // valid bits in buf
 };
 
-// Reads bits most significant first, a 64-bit register at a time. Bits are
-// loaded ahead of use, but only the bits consumed count: the byte holding the
-// last consumed bit is where the end marker is sought.
-template <class Source>
-class BitReader {
-public:
-    explicit BitReader(Source& src) : src_(src) {}
-
-    // The next k (0..16) bits.
-    uint32_t Read(unsigned k) {
-        if (avail_ < k) Refill(k);
-        const uint32_t v = static_cast<uint32_t>((buf_ >> 1) >> (63 - k));
-        buf_ <<= k;
-        avail_ -= k;
-        consumed_ += k;
-        return v;
+// Near the end of the data, byte by byte. Takes and returns the bits by
+// value, so the hot loop's registers never have their address taken.
+__attribute__((noinline)) BitIn RefillSlowly(BitIn in, unsigned need) {
+    while (in.avail <= 56 && in.p < in.end) {
+        in.buf |= static_cast<uint64_t>(*in.p++) << (56 - in.avail);
+        in.avail += 8;
     }
-    uint64_t Consumed() const { return consumed_; }
+    // A valid stream is always followed by its marker: running out of data
+    // inside a stream means it is damaged.
+    if (in.avail < need) StreamNotFound();
+    return in;
+}
 
-private:
-    void Refill(unsigned need) {
-        if (end_ - p_ >= 8) {
+// The next k (0..31) bits.
+__attribute__((always_inline)) inline uint32_t Take(BitIn& in, unsigned k) {
+    if (__builtin_expect(in.avail < k, 0)) {
+        if (in.end - in.p >= 8) {
             // Eight bytes at once; only the whole bytes that fit are taken.
             uint64_t word;
-            std::memcpy(&word, p_, 8);
-            buf_ |= __builtin_bswap64(word) >> avail_;
-            p_ += (63 - avail_) >> 3;
-            avail_ |= 56;
-            return;
+            std::memcpy(&word, in.p, 8);
+            in.buf |= __builtin_bswap64(word) >> in.avail;
+            in.p += (63 - in.avail) >> 3;
+            in.avail |= 56;
+        } else {
+            in = RefillSlowly(in, k);
         }
-        while (avail_ <= 56) {
-            if (p_ == end_) {
-                std::size_t n = 0;
-                p_ = src_.More(n);
-                end_ = p_ + n;
-                if (n == 0) break;
-            }
-            buf_ |= static_cast<uint64_t>(*p_++) << (56 - avail_);
-            avail_ += 8;
-        }
-        // A valid stream is always followed by its marker: running out of
-        // data inside a stream means it is damaged.
-        if (avail_ < need) StreamNotFound();
     }
+    const uint32_t v = static_cast<uint32_t>((in.buf >> 1) >> (63 - k));
+    in.buf <<= k;
+    in.avail -= k;
+    return v;
+}
 
-    Source& src_;
-    const uint8_t* p_ = nullptr;
-    const uint8_t* end_ = nullptr;
-    uint64_t buf_ = 0;
-    unsigned avail_ = 0;
-    uint64_t consumed_ = 0;
+// From this frequency on (out of 10,000) the test for the most probable
+// value before the division pays: it is right often enough to be well
+// predicted.
+constexpr uint32_t kMpsFirst = 8500;
+
+// One stream being decoded: its model and its registers between the loops
+// that advance it.
+struct Lane {
+    SymbolTable table;
+    const uint8_t* coded = nullptr;  // first byte of the coded bits
+    BitIn bits;
+    uint32_t low = 0, range = kMask16 + 1, code = 0;
+    uint32_t mps = 0;
+    bool mpsFirst = false;
+    uint8_t* out = nullptr;
+    std::size_t length = 0;
 };
 
+// data[0 .. size) holds the stream from offset on.
+void StartLane(Lane& lane, const uint8_t* data, std::size_t size, std::size_t offset, uint8_t* out,
+               std::size_t length) {
+    if (offset > size || size - offset < kCountBytes) StreamNotFound();
+    lane.table.Load(data + offset);
+    // The most probable value. When it is very probable, the test for it
+    // comes before the division: count < H and count >= L are, for the
+    // integers involved, v * total <= H * range and v * total > L * range,
+    // two multiplications off the decoder's serial chain.
+    const SymbolTable& t = lane.table;
+    lane.mps = 0;
+    for (uint32_t k = 0; k < 256; ++k) {
+        if (t.highOf[k] - t.lowOf[k] > t.highOf[lane.mps] - t.lowOf[lane.mps]) lane.mps = k;
+    }
+    lane.mpsFirst = t.highOf[lane.mps] - t.lowOf[lane.mps] >= kMpsFirst;
+    lane.coded = data + offset + kCountBytes;
+    lane.bits = {lane.coded, data + size, 0, 0};
+    lane.low = 0;
+    lane.range = kMask16 + 1;
+    lane.code = Take(lane.bits, 16);
+    lane.out = out;
+    lane.length = length;
+}
+
+// What a lane's loop keeps at hand besides the registers.
+struct LaneConstants {
+    const SymbolTable* table;
+    uint32_t mps;
+    bool mpsFirst;
+    uint8_t* out;
+};
+
+// One symbol. The registers are kept as low and width (range = high - low
+// + 1), and the renormalisation done in one stride of t = s1 + k shifts, as
+// the encoder does; in the k underflow steps the flipped second bit of code
+// ends up as its top bit.
+__attribute__((always_inline)) inline uint8_t DecodeOne(uint32_t& low, uint32_t& range, uint32_t& code, BitIn& bits,
+                                                        const LaneConstants& c) {
+    const SymbolTable& t = *c.table;
+    const int32_t v = static_cast<int32_t>(code) - static_cast<int32_t>(low) + 1;
+    uint32_t k;
+    if (c.mpsFirst && v >= 1 && static_cast<uint32_t>(v) * kTotal <= range * t.highOf[c.mps] &&
+        static_cast<uint32_t>(v) * kTotal > range * t.lowOf[c.mps]) {
+        k = c.mps;
+    } else {
+        const int32_t count = (v * static_cast<int32_t>(kTotal) - 1) / static_cast<int32_t>(range);
+        // Only a damaged stream lets the count fall outside the table.
+        if (static_cast<uint32_t>(count) >= kTotal) StreamNotFound();
+        k = t.symbolOf[count];
+    }
+    const uint32_t hr = ScaledBound(range, t.highScaled[k]);
+    const uint32_t lr = ScaledBound(range, t.lowScaled[k]);
+    const uint32_t l = low + lr;
+    const uint32_t h = low + hr - 1;
+    const unsigned z = static_cast<unsigned>(std::countl_zero(l ^ h));
+    const uint32_t stops = ((~l | h) << 1) | 1;
+    // stops has its lowest bit set, so what is counted is never 0.
+    const unsigned underflow = static_cast<unsigned>(__builtin_clz(stops << (z & 31)));
+    const unsigned shifts = z - 16 + underflow;
+    low = (l << shifts) & 0x7FFF;
+    range = (hr - lr) << shifts;
+    code = (((code << shifts) | Take(bits, shifts)) & kMask16) ^ (underflow ? kTop : 0u);
+    return static_cast<uint8_t>(k);
+}
+
+// Advances L lanes by `steps` symbols each, from symbol `from` on, with
+// their registers in locals the byte stores cannot alias.
+template <int L>
+__attribute__((always_inline)) inline void RunLanes(Lane* const* lanes, std::size_t from, std::size_t steps) {
+    uint32_t low[L], range[L], code[L];
+    BitIn bits[L];
+    LaneConstants c[L];
+    for (int l = 0; l < L; ++l) {
+        low[l] = lanes[l]->low;
+        range[l] = lanes[l]->range;
+        code[l] = lanes[l]->code;
+        bits[l] = lanes[l]->bits;
+        c[l] = {&lanes[l]->table, lanes[l]->mps, lanes[l]->mpsFirst, lanes[l]->out};
+    }
+    for (std::size_t i = from; i < from + steps; ++i) {
+        for (int l = 0; l < L; ++l) c[l].out[i] = DecodeOne(low[l], range[l], code[l], bits[l], c[l]);
+    }
+    for (int l = 0; l < L; ++l) {
+        lanes[l]->low = low[l];
+        lanes[l]->range = range[l];
+        lanes[l]->code = code[l];
+        lanes[l]->bits = bits[l];
+    }
+}
+
+VELMORA_CPU_CLONES __attribute__((noinline)) void RunLanes1(Lane* const* l, std::size_t from, std::size_t n) {
+    RunLanes<1>(l, from, n);
+}
+VELMORA_CPU_CLONES __attribute__((noinline)) void RunLanes2(Lane* const* l, std::size_t from, std::size_t n) {
+    RunLanes<2>(l, from, n);
+}
+
 // Where the next item begins, judged from the seven bytes around c, the
-// offset of the byte that holds the last bit read.
-template <class Source>
-int64_t FindStreamEnd(Source& src, int64_t c) {
+// offset of the byte that holds the last bit taken; bytes beyond the data
+// match nothing.
+std::size_t FindStreamEnd(const uint8_t* data, std::size_t size, std::size_t c) {
     int b[7];
-    for (int k = -3; k <= 3; ++k) b[k + 3] = src.ByteAt(c + k);
+    for (int k = -3; k <= 3; ++k) {
+        const std::size_t at = c + static_cast<std::size_t>(k);
+        b[k + 3] = at < size ? data[at] : -1;
+    }
     auto at = [&](int k) { return b[k + 3]; };
     auto marker = [&](int k) { return at(k) == 0xFF && at(k + 1) == 0xFF && at(k + 2) == 0x00; };
     if (marker(-3) && at(0) != 0xFF) return c;
@@ -139,145 +212,89 @@ int64_t FindStreamEnd(Source& src, int64_t c) {
     StreamNotFound();
 }
 
-// The model read from a stream's count table, with the lookup from a count
-// to its symbol. A table an encoder could have written rises to exactly the
-// total; anything else is damage, and decoding it could divide by zero.
-struct SymbolTable {
-    uint32_t lowOf[256], highOf[256];
-    uint64_t lowScaled[256], highScaled[256];  // premultiplied bounds
-    uint8_t symbolOf[kTotal];
+std::size_t FinishLane(const Lane& lane, const uint8_t* data, std::size_t size) {
+    const std::size_t taken = 8 * static_cast<std::size_t>(lane.bits.p - lane.coded) - lane.bits.avail;
+    const std::size_t last = static_cast<std::size_t>(lane.coded - data) + (taken - 1) / 8;
+    return FindStreamEnd(data, size, last);
+}
 
-    void Load(const uint8_t* counts) {
-        uint32_t prev = 0;
-        for (int k = 0; k < 256; ++k) {
-            highOf[k] = le::LoadU16(&counts[2 * k]);
-            lowOf[k] = prev;
-            if (highOf[k] < prev) StreamNotFound();
-            prev = highOf[k];
-        }
-        if (prev != kTotal) StreamNotFound();
-        for (int k = 0; k < 256; ++k) {
-            if (highOf[k] > lowOf[k]) std::memset(symbolOf + lowOf[k], k, highOf[k] - lowOf[k]);
-            lowScaled[k] = Premultiplied(lowOf[k]);
-            highScaled[k] = Premultiplied(highOf[k]);
-        }
+std::size_t DecodeAt(const uint8_t* data, std::size_t size, std::size_t offset, uint8_t* out, std::size_t length) {
+    auto lane = std::make_unique<Lane>();
+    StartLane(*lane, data, size, offset, out, length);
+    Lane* lanes[1] = {lane.get()};
+    RunLanes1(lanes, 0, length);
+    return FinishLane(*lane, data, size);
+}
+
+// Two streams in one loop: the processor works on one while the other
+// waits on its division and loads.
+void DecodePairAt(const uint8_t* data, std::size_t size, DecodeRequest& a, DecodeRequest& b) {
+    auto lanes = std::make_unique<Lane[]>(2);
+    StartLane(lanes[0], data, size, a.offset, a.out, a.length);
+    StartLane(lanes[1], data, size, b.offset, b.out, b.length);
+    Lane* order[2] = {&lanes[0], &lanes[1]};
+    if (a.length < b.length) std::swap(order[0], order[1]);
+    const std::size_t both = order[1]->length;
+    RunLanes2(order, 0, both);
+    RunLanes1(order, both, order[0]->length - both);
+    a.next = FinishLane(lanes[0], data, size);
+    b.next = FinishLane(lanes[1], data, size);
+}
+
+void DecodeAloneAt(const uint8_t* data, std::size_t size, DecodeRequest& r) {
+    try {
+        r.next = DecodeAt(data, size, r.offset, r.out, r.length);
+    } catch (const CLasException&) {
+        r.failed = true;
     }
-};
-
-// One stream being decoded. Like the encoder, several can advance in one
-// loop with overlapping dependency chains.
-template <class Source>
-class Decoder {
-public:
-    explicit Decoder(Source& src) : src_(src), bits_(src) {
-        uint8_t counts[kCountBytes];
-        if (!src.ReadCounts(counts)) StreamNotFound();
-        table_.Load(counts);
-        // The most probable value. When it is very probable, the test for
-        // it comes before the division: count < H and count >= L are, for
-        // the integers involved, v * total <= H * range and v * total >
-        // L * range, two multiplications off the decoder's serial chain.
-        for (int k = 0; k < 256; ++k) {
-            if (table_.highOf[k] - table_.lowOf[k] > table_.highOf[mps_] - table_.lowOf[mps_]) {
-                mps_ = static_cast<uint8_t>(k);
-            }
-        }
-        mpsFirst_ = table_.highOf[mps_] - table_.lowOf[mps_] >= kMpsFirst;
-        codedStart_ = src.Position();
-        code_ = bits_.Read(16);
-    }
-
-    inline uint8_t Next() {
-        const uint32_t r = high_ - low_ + 1;
-        const int32_t v = static_cast<int32_t>(code_) - static_cast<int32_t>(low_) + 1;
-        uint8_t k;
-        if (mpsFirst_ && v >= 1 && static_cast<uint32_t>(v) * kTotal <= r * table_.highOf[mps_] &&
-            static_cast<uint32_t>(v) * kTotal > r * table_.lowOf[mps_]) {
-            k = mps_;
-        } else {
-            const int32_t count = (v * static_cast<int32_t>(kTotal) - 1) / static_cast<int32_t>(r);
-            // Only a damaged stream lets the count fall outside the table.
-            if (static_cast<uint32_t>(count) >= kTotal) StreamNotFound();
-            k = table_.symbolOf[count];
-        }
-        uint32_t high = low_ + ScaledBound(r, table_.highScaled[k]) - 1;
-        uint32_t low = low_ + ScaledBound(r, table_.lowScaled[k]);
-        // The same two strides as the encoder; in the underflow steps the
-        // flipped second bit of code ends up as its top bit.
-        const unsigned s1 = EqualTopBits(low, high);
-        low = (low << s1) & kMask16;
-        high = ((high << s1) | Ones(s1)) & kMask16;
-        uint32_t code = ((code_ << s1) | bits_.Read(s1)) & kMask16;
-        // Now low's top bit is 0 and high's is 1, so the underflow stride
-        // needs no case for zero steps (only code's flip does).
-        const unsigned u = UnderflowSteps(low, high);
-        low = (low << u) & 0x7FFF;
-        high = (((high << u) | Ones(u)) & 0x7FFF) | kTop;
-        code = (((code << u) | bits_.Read(u)) & kMask16) ^ (u ? kTop : 0u);
-        low_ = low;
-        high_ = high;
-        code_ = code;
-        return k;
-    }
-
-    // Finds the end marker and moves the source to the next item.
-    int64_t Finish() {
-        src_.Done();
-        const int64_t last = codedStart_ + static_cast<int64_t>((bits_.Consumed() - 1) / 8);
-        const int64_t next = FindStreamEnd(src_, last);
-        src_.Seek(next);
-        return next;
-    }
-
-private:
-    Source& src_;
-    BitReader<Source> bits_;
-    SymbolTable table_;
-    int64_t codedStart_ = 0;
-    uint32_t low_ = 0, high_ = kMask16, code_ = 0;
-    uint8_t mps_ = 0;
-    bool mpsFirst_ = false;
-    // From this frequency on (out of 10,000) the test for the most probable
-    // value pays: it is right often enough to be well predicted.
-    static constexpr uint32_t kMpsFirst = 8500;
-};
-
-template <class Source>
-int64_t DecodeOne(Source& src, uint8_t* out, std::size_t length) {
-    Decoder<Source> d(src);
-    for (std::size_t i = 0; i < length; ++i) out[i] = d.Next();
-    return d.Finish();
 }
 
 }  // namespace
 
-VELMORA_CPU_CLONES
-void DecodeByteStream(InputWindow& in, uint8_t* out, std::size_t length) {
-    WindowSource src(in);
-    DecodeOne(src, out, length);
+bool ValidCountTable(const uint8_t* counts) {
+    uint32_t prev = 0;
+    for (int k = 0; k < 256; ++k) {
+        const uint32_t high = le::LoadU16(counts + 2 * k);
+        if (high < prev) return false;
+        prev = high;
+    }
+    return prev == kTotal;
 }
 
-VELMORA_CPU_CLONES
+void DecodeByteStream(InputWindow& in, uint8_t* out, std::size_t length) {
+    // The whole stream in the window: it takes at most two bytes a symbol,
+    // its counts, the flush, padding and marker, and the bytes after the
+    // marker that tell where it ends.
+    const std::size_t have = in.Ensure(kCountBytes + 2 * length + 96);
+    in.Skip(DecodeAt(in.Data(), have, 0, out, length));
+}
+
 std::size_t DecodeByteStreamAt(const uint8_t* data, std::size_t size, std::size_t offset, uint8_t* out,
                                std::size_t length) {
-    MemorySource src(data, size, offset);
-    return static_cast<std::size_t>(DecodeOne(src, out, length));
+    return DecodeAt(data, size, offset, out, length);
 }
 
-VELMORA_CPU_CLONES
-void DecodeTwoByteStreamsAt(const uint8_t* data, std::size_t size, StreamRequest& a, StreamRequest& b) {
-    MemorySource sa(data, size, a.offset), sb(data, size, b.offset);
-    Decoder<MemorySource> da(sa), db(sb);
-    const std::size_t both = std::min(a.length, b.length);
-    std::size_t i = 0;
-    for (; i < both; ++i) {
-        a.out[i] = da.Next();
-        b.out[i] = db.Next();
+void DecodeByteStreamsAt(const uint8_t* data, std::size_t size, DecodeRequest* requests, std::size_t count) {
+    // Pairs of similar length, so the pair's loop runs two streams most of
+    // its way.
+    std::vector<DecodeRequest*> order(count);
+    for (std::size_t i = 0; i < count; ++i) order[i] = &requests[i];
+    std::sort(order.begin(), order.end(), [](const DecodeRequest* a, const DecodeRequest* b) {
+        return a->length > b->length;
+    });
+    for (std::size_t i = 0; i < count; i += 2) {
+        if (i + 1 == count) {
+            DecodeAloneAt(data, size, *order[i]);
+            continue;
+        }
+        try {
+            DecodePairAt(data, size, *order[i], *order[i + 1]);
+        } catch (const CLasException&) {
+            // Which of the two is damaged: each on its own.
+            DecodeAloneAt(data, size, *order[i]);
+            DecodeAloneAt(data, size, *order[i + 1]);
+        }
     }
-    for (std::size_t j = i; j < a.length; ++j) a.out[j] = da.Next();
-    for (std::size_t j = i; j < b.length; ++j) b.out[j] = db.Next();
-    a.next = static_cast<std::size_t>(da.Finish());
-    b.next = static_cast<std::size_t>(db.Finish());
 }
 
 }  // namespace bytestream

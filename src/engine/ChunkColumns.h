@@ -1,14 +1,28 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
-// Per-chunk working arrays shared by the codec rows: coordinates, their
-// steps (d?[i] = ?[i] - ?[i-1], wrapping; d?[0] is 0) and the scan
-// direction flags. The encoder fills them from the points before coding;
-// the decoder fills them row by row as it restores the attributes.
+// The points of one chunk, one array per attribute: what the codec rows
+// read and restore. Kept between chunks, so the arrays are allocated once
+// for the largest chunk. The four small fields that share the return byte
+// (return number, number of returns, scan direction, edge of flight line)
+// stay in that byte.
 struct ChunkColumns {
+    int format = 0;
+    std::size_t count = 0;
     std::vector<int32_t> x, y, z;
-    std::vector<int32_t> dx, dy, dz;
-    std::vector<uint8_t> flags;
+    std::vector<uint16_t> intensity, pointSource;
+    std::vector<uint8_t> returnBits, classification, scanAngle, userData;
+    std::vector<int64_t> gpsBits;   // formats 1 and 3: the double's bits
+    std::vector<uint16_t> rgb[3];   // formats 2 and 3
+
+    // Sizes the arrays the format has for n points.
+    void Resize(std::size_t n, int pointFormat);
+    // Points [first, first + n) from / into n records of `stride` bytes.
+    void Scatter(const uint8_t* records, std::size_t stride, std::size_t first, std::size_t n);
+    void Gather(uint8_t* records, std::size_t stride, std::size_t first, std::size_t n) const;
+
+    uint8_t ScanDirection(std::size_t i) const { return (returnBits[i] >> 6) & 1; }
 };

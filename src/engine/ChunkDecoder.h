@@ -1,53 +1,56 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <vector>
 
-#include "engine/PointView.h"
+#include "engine/ChunkRows.h"
+#include "engine/ChunkScanner.h"
 
 class InputWindow;
+class TaskPool;
 
-// Decodes one chunk with several threads. Stream lengths are not stored, so
-// where each stream begins is only known once the one before it has been
-// decoded; this decoder first finds the boundaries by looking for end
-// markers that are followed by a well-formed next item, then decodes all
-// streams side by side, and accepts the result only if every stream ends
-// exactly where the next was assumed to begin and every value block has the
-// planes its header announces. Decoding a stream depends only on where it
-// starts, so an accepted result is the one a decoder reading stream after
-// stream would produce.
-namespace chunkdecoder {
-
-class ParallelChunk {
+// Decodes an entry's chunks into columns. The places of a chunk's streams
+// are found first (chunkscan), so the streams of each group of rows are
+// decoded side by side and the groups restored by the pool's threads; a
+// stream is used only if it ends exactly where the next was assumed to
+// begin, which makes the result the one stream-after-stream decoding gives.
+// From the first row whose streams did not hold (damage, or a false end
+// marker inside a stream), the chunk is decoded stream after stream.
+class CChunkDecoder {
 public:
-    ParallelChunk();
-    ~ParallelChunk();
-    ParallelChunk(const ParallelChunk&) = delete;
-    ParallelChunk& operator=(const ParallelChunk&) = delete;
+    struct Hooks {
+        std::function<void()> checkPoint;  // may throw to stop
+        std::function<void()> rowDone;     // once per row, as rows are restored
+    };
 
-    // Finds the boundaries of the chunk of `count` points that begins at the
-    // window's position (which does not move). False when they cannot be
-    // found: the chunk must then be decoded stream after stream.
-    bool Scan(InputWindow& in, std::size_t count, int format, bool moreChunks);
-    // Bytes the chunk takes in the file, after a successful Scan.
-    std::size_t Size() const;
-    // Tasks that decode every stream. They read the window's buffer, which
-    // must not change until they have run.
-    void EntropyTasks(std::vector<std::function<void()>>& tasks, const std::function<void()>& checkStop);
-    // After the entropy tasks: whether the boundaries held. When they did
-    // not, nothing of this chunk may be used.
-    bool Verify() const;
-    // Tasks that restore the attributes into pts. They need nothing of the
-    // window any more, so the next chunk may be read meanwhile.
-    void RestoreTasks(std::vector<std::function<void()>>& tasks, const PointView& pts,
-                      const std::function<void()>& checkStop, const std::function<void()>& rowDone);
+    CChunkDecoder(TaskPool& pool, const coords::Kernels& kernels, Hooks hooks);
+
+    // Decodes the chunk of `count` points (count >= 2) at the window's
+    // position into c and leaves the window right after it. True when every
+    // row was decoded side by side.
+    bool Decode(InputWindow& in, std::size_t count, int format, bool moreChunks, ChunkColumns& c);
 
 private:
-    struct State;
-    std::unique_ptr<State> s_;
-};
+    enum class State { Pending, Restored, Failed };
 
-}  // namespace chunkdecoder
+    std::size_t DecodeSideBySide(const chunkscan::ChunkSpots& spots, ChunkColumns& c);
+    void RunGroup(chunkrows::Group g, const chunkscan::ChunkSpots& spots, chunkrows::Scratch& s, ChunkColumns& c);
+    void Settle(chunkrows::Group g, State state);
+    bool Await(chunkrows::Group g);
+    void Count(chunkrows::Row row);
+
+    TaskPool& pool;
+    const coords::Kernels& kernels;
+    Hooks hooks;
+    std::unique_ptr<chunkrows::Scratch[]> scratch;  // one per thread
+    std::mutex mutex;
+    std::condition_variable settled;
+    State groupState[chunkrows::kGroupCount] = {};
+    bool restored[chunkrows::kRowCount] = {};
+    bool counted[chunkrows::kRowCount] = {};
+};

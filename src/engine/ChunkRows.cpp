@@ -1,75 +1,144 @@
 #include "engine/ChunkRows.h"
 
-#include "engine/CoordinateCodec.h"
 #include "engine/GpsTimeCodec.h"
 #include "engine/InputWindow.h"
-#include "engine/WrapMath.h"
 
 namespace chunkrows {
 
-void FillColumns(const PointView& pts, ChunkColumns& c) {
-    const std::size_t n = pts.count;
-    c.x.resize(n);
-    c.y.resize(n);
-    c.z.resize(n);
-    c.dx.assign(n, 0);
-    c.dy.assign(n, 0);
-    c.dz.assign(n, 0);
-    c.flags.resize(n);
-    const ByteField dir = attrs::FieldOf(attrs::ByteAttr::ScanDirection);
-    for (std::size_t i = 0; i < n; ++i) {
-        c.x[i] = pts.X(i);
-        c.y[i] = pts.Y(i);
-        c.z[i] = pts.Z(i);
-        c.flags[i] = dir.Get(pts, i);
-        if (i > 0) {
-            c.dx[i] = wrap::Sub32(c.x[i], c.x[i - 1]);
-            c.dy[i] = wrap::Sub32(c.y[i], c.y[i - 1]);
-            c.dz[i] = wrap::Sub32(c.z[i], c.z[i - 1]);
+bool RowApplies(Row row, int format) {
+    if (row == Row::GpsTime) return format == 1 || format == 3;
+    if (row == Row::Red || row == Row::Green || row == Row::Blue) return format == 2 || format == 3;
+    return true;
+}
+
+bool IsByteRow(Row row) {
+    return row == Row::UserData || row == Row::ScanDirection || row == Row::ScanAngle ||
+           row == Row::ReturnNumber || row == Row::NumberOfReturns || row == Row::Edge ||
+           row == Row::Classification;
+}
+
+attrs::ByteAttr ByteAttrOf(Row row) {
+    switch (row) {
+        case Row::UserData: return attrs::ByteAttr::UserData;
+        case Row::ScanDirection: return attrs::ByteAttr::ScanDirection;
+        case Row::ScanAngle: return attrs::ByteAttr::ScanAngle;
+        case Row::ReturnNumber: return attrs::ByteAttr::ReturnNumber;
+        case Row::NumberOfReturns: return attrs::ByteAttr::NumberOfReturns;
+        case Row::Edge: return attrs::ByteAttr::Edge;
+        default: return attrs::ByteAttr::Classification;
+    }
+}
+
+int BlocksOf(Row row) {
+    if (IsByteRow(row)) return 0;
+    return row == Row::GpsTime ? 2 : 1;
+}
+
+std::vector<Row> RowsOf(Group g) {
+    switch (g) {
+        case Group::ReturnBits: return {Row::ScanDirection, Row::ReturnNumber, Row::NumberOfReturns, Row::Edge};
+        case Group::Bytes: return {Row::UserData, Row::ScanAngle, Row::PointSource, Row::Classification};
+        case Group::X: return {Row::X};
+        case Group::Y: return {Row::Y};
+        case Group::Z: return {Row::Z};
+        case Group::Intensity: return {Row::Intensity};
+        case Group::GpsTime: return {Row::GpsTime};
+        case Group::Red: return {Row::Red};
+        case Group::Green: return {Row::Green};
+        case Group::Blue: return {Row::Blue};
+    }
+    return {};
+}
+
+bool GroupApplies(Group g, int format) { return RowApplies(RowsOf(g).front(), format); }
+
+bool DependsOn(Group g, Group& on) {
+    switch (g) {
+        case Group::Y: on = Group::X; return true;
+        case Group::Z: on = Group::Y; return true;
+        case Group::Intensity: on = Group::Z; return true;
+        case Group::GpsTime: on = Group::ReturnBits; return true;
+        default: return false;
+    }
+}
+
+namespace {
+
+int ColourOf(Row row) { return row == Row::Red ? 0 : row == Row::Green ? 1 : 2; }
+
+// Splits a value row into s.writers (two for GPS time).
+void SplitRow(Row row, const ChunkColumns& c, const coords::Kernels& k, Scratch& s) {
+    switch (row) {
+        case Row::PointSource: return attrs::SplitDifferences16(c.pointSource, s.writers[0]);
+        case Row::X: return coords::SplitX(c, s.windows, s.writers[0]);
+        case Row::Y: return coords::SplitY(c, s.windows, k, s.writers[0]);
+        case Row::Z: return coords::SplitZ(c, s.windows, k, s.writers[0]);
+        case Row::Intensity: return attrs::SplitIntensity(c, s.writers[0]);
+        case Row::GpsTime: return gpstime::Split(c, s.writers[0], s.writers[1]);
+        default: return attrs::SplitDifferences16(c.rgb[ColourOf(row)], s.writers[0]);
+    }
+}
+
+}  // namespace
+
+void PrepareGroup(Group g, const ChunkColumns& c, const coords::Kernels& k, Scratch& s, CByteBuffer* outs) {
+    const std::vector<Row> rows = RowsOf(g);
+    s.encodeRequests.clear();
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        const Row row = rows[r];
+        outs[Index(row)].Clear();
+        if (IsByteRow(row)) {
+            // One stream per byte row, coded straight into the row's output.
+            s.byteArrays[r].Clear();
+            attrs::FillBytes(ByteAttrOf(row), c, s.byteArrays[r].Grow(c.count));
+            s.encodeRequests.push_back({s.byteArrays[r].Data(), c.count, &outs[Index(row)]});
+            continue;
         }
+        // A group has at most one value row, in s.writers.
+        SplitRow(row, c, k, s);
+        for (int b = 0; b < BlocksOf(row); ++b) s.writers[b].AddRequests(s.encodeRequests);
     }
 }
 
-void EncodeRow(Row row, const PointView& pts, const ChunkColumns& cols, std::vector<uint8_t>& out) {
-    if (IsByteRow(row)) return attrs::EncodeByteAttr(ByteAttrOf(row), pts, out);
-    switch (row) {
-        case Row::PointSource: return attrs::EncodePointSource(pts, out);
-        case Row::X: return coords::EncodeX(cols, out);
-        case Row::Y: return coords::EncodeY(cols, out);
-        case Row::Z: return coords::EncodeZ(cols, out);
-        case Row::Intensity: return attrs::EncodeIntensity(pts, cols, out);
-        case Row::GpsTime: return gpstime::Encode(pts, cols.flags, out);
-        case Row::Red: return color::Encode(pts, 0, out);
-        case Row::Green: return color::Encode(pts, 1, out);
-        case Row::Blue: return color::Encode(pts, 2, out);
-        default: return;
+void CodeGroup(Scratch& s) { bytestream::EncodeByteStreams(s.encodeRequests.data(), s.encodeRequests.size()); }
+
+void LayOutGroup(Group g, Scratch& s, CByteBuffer* outs) {
+    for (Row row : RowsOf(g)) {
+        for (int b = 0; b < BlocksOf(row); ++b) s.writers[b].AppendTo(outs[Index(row)]);
     }
 }
 
-void DecodeRow(Row row, InputWindow& in, const PointView& pts, ChunkColumns& cols) {
-    if (IsByteRow(row)) return attrs::DecodeByteAttr(ByteAttrOf(row), in, pts, cols);
-    const std::size_t n = pts.count;
-    switch (row) {
-        case Row::PointSource: return attrs::DecodePointSource(in, pts);
-        case Row::X:
-            coords::DecodeX(in, cols, n);
-            for (std::size_t i = 0; i < n; ++i) pts.SetX(i, cols.x[i]);
-            return;
-        case Row::Y:
-            coords::DecodeY(in, cols, n);
-            for (std::size_t i = 0; i < n; ++i) pts.SetY(i, cols.y[i]);
-            return;
-        case Row::Z:
-            coords::DecodeZ(in, cols, n);
-            for (std::size_t i = 0; i < n; ++i) pts.SetZ(i, cols.z[i]);
-            return;
-        case Row::Intensity: return attrs::DecodeIntensity(in, pts, cols);
-        case Row::GpsTime: return gpstime::Decode(in, pts, cols.flags);
-        case Row::Red: return color::Decode(in, pts, 0);
-        case Row::Green: return color::Decode(in, pts, 1);
-        case Row::Blue: return color::Decode(in, pts, 2);
-        default: return;
+void EncodeGroup(Group g, const ChunkColumns& c, const coords::Kernels& k, Scratch& s, CByteBuffer* outs) {
+    PrepareGroup(g, c, k, s, outs);
+    CodeGroup(s);
+    LayOutGroup(g, s, outs);
+}
+
+void ReadRowStreams(Row row, InputWindow& in, std::size_t count, Scratch& s) {
+    if (IsByteRow(row)) {
+        s.decodedBytes[0].Clear();
+        bytestream::DecodeByteStream(in, s.decodedBytes[0].Grow(count), count);
+        return;
     }
+    for (int b = 0; b < BlocksOf(row); ++b) s.blocks[b].Read(in, count);
+}
+
+void RestoreRow(Row row, const coords::Kernels& k, Scratch& s, int slot, ChunkColumns& c) {
+    if (IsByteRow(row)) return attrs::RestoreBytes(ByteAttrOf(row), s.decodedBytes[slot].Data(), c);
+    switch (row) {
+        case Row::PointSource: return attrs::RestoreDifferences16(s.blocks[0], c.pointSource);
+        case Row::X: return coords::RestoreX(s.blocks[0], s.windows, c);
+        case Row::Y: return coords::RestoreY(s.blocks[0], s.windows, k, c);
+        case Row::Z: return coords::RestoreZ(s.blocks[0], s.windows, k, c);
+        case Row::Intensity: return attrs::RestoreIntensity(s.blocks[0], c);
+        case Row::GpsTime: return gpstime::Restore(s.blocks[0], s.blocks[1], c);
+        default: return attrs::RestoreDifferences16(s.blocks[0], c.rgb[ColourOf(row)]);
+    }
+}
+
+void DecodeRow(Row row, InputWindow& in, const coords::Kernels& k, Scratch& s, ChunkColumns& c) {
+    ReadRowStreams(row, in, c.count, s);
+    RestoreRow(row, k, s, 0, c);
 }
 
 }  // namespace chunkrows

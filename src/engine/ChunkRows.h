@@ -2,25 +2,28 @@
 
 #include <cstdint>
 #include <iterator>
-
 #include <vector>
 
 #include "engine/AttributeCodec.h"
+#include "engine/ByteStreamCoder.h"
 #include "engine/ChunkColumns.h"
-#include "engine/PointView.h"
+#include "engine/CoordinateCodec.h"
+#include "engine/ValueBlockCoder.h"
 
 class InputWindow;
 
-// The codec runs (rows) of one chunk and their order in the stream. The
-// order matters: later rows' predictors read attributes restored by earlier
-// ones (Z uses X and Y, intensity uses Z, GPS time the scan direction).
+// The codec runs (rows) of one chunk, their order in the stream, and how
+// they are grouped for work.
 namespace chunkrows {
 
-// The codec runs of one chunk, in stream order.
+// The codec runs of one chunk, in stream order. The order matters: later
+// rows' predictors read attributes restored by earlier ones (Z uses X and
+// Y, intensity uses Z, GPS time the scan direction).
 enum class Row {
     UserData, ScanDirection, ScanAngle, ReturnNumber, PointSource, NumberOfReturns, Edge,
     Classification, X, Y, Z, Intensity, GpsTime, Red, Green, Blue,
 };
+inline constexpr int kRowCount = 16;
 
 struct RowInfo {
     Row row;
@@ -43,50 +46,76 @@ constexpr bool RowsInEnumOrder() {
 }
 static_assert(RowsInEnumOrder());
 
-// Rows in the order they are handed to the workers: the most work first,
-// so the short byte rows fill the gaps at the end.
-inline constexpr Row kEncodeOrder[] = {
-    Row::Z, Row::GpsTime, Row::Y, Row::X, Row::Intensity, Row::Red, Row::Green, Row::Blue,
-    Row::PointSource, Row::ScanAngle, Row::Classification, Row::UserData, Row::ReturnNumber,
-    Row::NumberOfReturns, Row::ScanDirection, Row::Edge,
+inline int Index(Row r) { return static_cast<int>(r); }
+
+bool RowApplies(Row row, int format);
+bool IsByteRow(Row row);
+attrs::ByteAttr ByteAttrOf(Row row);
+// Value blocks of a row (two for GPS time); byte rows have none.
+int BlocksOf(Row row);
+
+// Rows coded and decoded together: their streams side by side (so one
+// thread has independent work while each stream waits on its own steps),
+// restored by one task. The four attributes of the return byte share that
+// byte, so they are one group and have one writer; the other byte rows go
+// with the point source, whose header stream is as long as theirs. A group
+// has at most one value row. In the order of the work: a group waits (when
+// decoding) only for one before it.
+enum class Group { ReturnBits, Bytes, X, Y, Z, Intensity, GpsTime, Red, Green, Blue };
+inline constexpr Group kGroups[] = {Group::ReturnBits, Group::Bytes, Group::X,       Group::Y,
+                                    Group::Z,          Group::Intensity, Group::GpsTime, Group::Red,
+                                    Group::Green,      Group::Blue};
+inline constexpr int kGroupCount = static_cast<int>(std::size(kGroups));
+
+// The group's rows, in stream order.
+std::vector<Row> RowsOf(Group g);
+bool GroupApplies(Group g, int format);
+// The group whose restored attributes this one reads, if any.
+bool DependsOn(Group g, Group& on);
+
+// Working memory of one thread, kept between chunks. The byte rows' arrays,
+// the block writers and the decoded blocks all work in one set of buffers,
+// so a thread holds the memory of its largest group, not of every kind. The
+// byte rows' arrays are those of the second writer (coding) or the second
+// decoded block (decoding), which only the GPS time, a group without byte
+// rows, uses.
+struct Scratch {
+    static constexpr int kBuffers = 2 * valueblock::CBlockWriter::kBuffers;
+    CByteBuffer pool[kBuffers];
+    CByteBuffer* byteArrays = pool + valueblock::CBlockWriter::kBuffers;  // to code, one per byte row
+    CByteBuffer* decodedBytes = pool + valueblock::CBlockBytes::kBuffers;  // decoded, one per byte row
+    valueblock::CBlockWriter writers[2];
+    valueblock::CBlockBytes blocks[2];
+    coords::Windows windows;
+    std::vector<bytestream::EncodeRequest> encodeRequests;
+    std::vector<bytestream::DecodeRequest> decodeRequests;
+
+    Scratch() {
+        writers[0].WorkIn(pool);
+        writers[1].WorkIn(pool + valueblock::CBlockWriter::kBuffers);
+        blocks[0].WorkIn(pool);
+        blocks[1].WorkIn(pool + valueblock::CBlockBytes::kBuffers);
+    }
+    Scratch(const Scratch&) = delete;
+    Scratch& operator=(const Scratch&) = delete;
 };
 
-inline bool RowApplies(Row row, int format) {
-    if (row == Row::GpsTime) return format == 1 || format == 3;
-    if (row == Row::Red || row == Row::Green || row == Row::Blue) return format == 2 || format == 3;
-    return true;
-}
+// Codes the group's rows into outs[Index(row)] (cleared first): the
+// streams made from the columns, coded side by side, laid out.
+void EncodeGroup(Group g, const ChunkColumns& c, const coords::Kernels& k, Scratch& s, CByteBuffer* outs);
+// The three steps of EncodeGroup (apart for measuring them).
+void PrepareGroup(Group g, const ChunkColumns& c, const coords::Kernels& k, Scratch& s, CByteBuffer* outs);
+void CodeGroup(Scratch& s);
+void LayOutGroup(Group g, Scratch& s, CByteBuffer* outs);
 
-inline attrs::ByteAttr ByteAttrOf(Row row) {
-    switch (row) {
-        case Row::UserData: return attrs::ByteAttr::UserData;
-        case Row::ScanDirection: return attrs::ByteAttr::ScanDirection;
-        case Row::ScanAngle: return attrs::ByteAttr::ScanAngle;
-        case Row::ReturnNumber: return attrs::ByteAttr::ReturnNumber;
-        case Row::NumberOfReturns: return attrs::ByteAttr::NumberOfReturns;
-        case Row::Edge: return attrs::ByteAttr::Edge;
-        default: return attrs::ByteAttr::Classification;
-    }
-}
+// The streams of one row from the window, stream after stream, into
+// s.decodedBytes[0] or s.blocks.
+void ReadRowStreams(Row row, InputWindow& in, std::size_t count, Scratch& s);
 
-inline bool IsByteRow(Row row) {
-    return row == Row::UserData || row == Row::ScanDirection || row == Row::ScanAngle ||
-           row == Row::ReturnNumber || row == Row::NumberOfReturns || row == Row::Edge ||
-           row == Row::Classification;
-}
-
-// Rows stored as one value block (two for GPS time); the rest are one byte
-// stream each.
-inline int BlocksOf(Row row) {
-    if (IsByteRow(row)) return 0;
-    return row == Row::GpsTime ? 2 : 1;
-}
-
-// The coordinates, their steps and the scan direction flags of a chunk.
-void FillColumns(const PointView& pts, ChunkColumns& c);
-// One row of a chunk, coded into out / decoded from the window into the
-// points (and, for the rows later ones depend on, into cols).
-void EncodeRow(Row row, const PointView& pts, const ChunkColumns& cols, std::vector<uint8_t>& out);
-void DecodeRow(Row row, InputWindow& in, const PointView& pts, ChunkColumns& cols);
+// Decodes one row from the window, stream after stream, and restores it.
+void DecodeRow(Row row, InputWindow& in, const coords::Kernels& k, Scratch& s, ChunkColumns& c);
+// Restores a row from its decoded streams: a byte row from s.decodedBytes[slot],
+// a value row from s.blocks.
+void RestoreRow(Row row, const coords::Kernels& k, Scratch& s, int slot, ChunkColumns& c);
 
 }  // namespace chunkrows

@@ -2,11 +2,6 @@
 
 #include <algorithm>
 
-#if defined(__x86_64__)
-#include <immintrin.h>
-#endif
-
-#include "engine/ValueBlockCoder.h"
 #include "engine/WrapMath.h"
 
 namespace coords {
@@ -16,170 +11,70 @@ using wrap::Add32;
 using wrap::Sub32;
 using wrap::TruncToInt32;
 
+void CStepWindow::Start(const int32_t* v, std::size_t begin) {
+    start = begin;
+    for (std::size_t k = 0; k < kHistory; ++k) {
+        const std::size_t back = kHistory - k;  // point begin - back
+        steps[k] = begin > back ? Sub32(v[begin - back], v[begin - back - 1]) : 0;
+    }
+}
+
+void CStepWindow::Fill(const int32_t* v, std::size_t end) {
+    for (std::size_t i = start; i < end; ++i) steps[kHistory + (i - start)] = Sub32(v[i], v[i - 1]);
+}
+
 namespace {
 
-// The two loops of the Z predictor that look back up to 100 steps are its
-// cost. Each has a plain version and an AVX2 version that gives exactly the
-// same results (the same double products and sums in the same order, the
-// conversion instruction that yields INT32_MIN out of range, wrapping
-// integer steps); the CPU decides once which one runs.
-
-// Index j in [lo, hi] of the most recent step (highest j) with
-// |ddx - dx[j]| < 5 and |ddy - dy[j]| < 5, or -1.
-long MatchScalar(const int32_t* dx, const int32_t* dy, int32_t ddx, int32_t ddy, long lo, long hi) {
-    for (long j = hi; j >= lo; --j) {
-        if (Abs32(Sub32(ddx, dx[j])) < 5 && Abs32(Sub32(ddy, dy[j])) < 5) return j;
-    }
-    return -1;
+// trunc(t / d + 0.5) in double precision, for d = 1 to 5 and any 32-bit t,
+// is the integer quotient (2t + d) / 2d truncated towards zero. The exact
+// value t / d + 1/2 is either an integer that both compute exactly (d even:
+// t / d is then exact in binary) or at least 1/10 from one, while the two
+// rounded double steps are off by less than 2^-20 for |t| <= 2^31, so the
+// truncations agree.
+inline int32_t HalfUpQuotient(int32_t t, int32_t d) {
+    return static_cast<int32_t>((2 * int64_t{t} + d) / (2 * int64_t{d}));
 }
 
-// The same with the X step alone (the Y predictor's search).
-long MatchXScalar(const int32_t* dx, int32_t ddx, long lo, long hi) {
-    for (long j = hi; j >= lo; --j) {
-        if (Abs32(Sub32(ddx, dx[j])) < 5) return j;
+// Mean of the last K steps without one smallest and one largest, half up;
+// corrected when the last two steps turn (the scan line reversed).
+template <std::size_t K>
+inline int32_t TrimmedStep(const int32_t* dx) {
+    int32_t sum = 0, lo = dx[-1], hi = dx[-1];
+    for (std::size_t k = 1; k <= K; ++k) {
+        const int32_t d = dx[-static_cast<long>(k)];
+        sum = Add32(sum, d);
+        lo = std::min(lo, d);
+        hi = std::max(hi, d);
     }
-    return -1;
+    int32_t step = HalfUpQuotient(Sub32(Sub32(sum, lo), hi), static_cast<int32_t>(K - 2));
+    if (wrap::Mul32(dx[-2], dx[-1]) < 0) step = Sub32(step, dx[-1]);
+    return step;
 }
 
-// Sum over j in [lo, hi] of +1 where the X slope explains the step pair at
-// j better than the Y slope, -1 where worse, 0 where equally well.
-int VoteScalar(const int32_t* dx, const int32_t* dy, const int32_t* dz, double kx, double ky, long lo,
-               long hi) {
-    int balance = 0;
-    for (long j = lo; j <= hi; ++j) {
-        const double dzPrev = static_cast<double>(dz[j]);
-        const int32_t ex = Abs32(Sub32(
-            TruncToInt32(kx * static_cast<double>(Sub32(dx[j + 1], dx[j])) + dzPrev), dz[j + 1]));
-        const int32_t ey = Abs32(Sub32(
-            TruncToInt32(ky * static_cast<double>(Sub32(dy[j + 1], dy[j])) + dzPrev), dz[j + 1]));
-        balance += (ex < ey) - (ex > ey);
+inline int32_t PredictXInline(int32_t prev, const int32_t* dx, std::size_t i) {
+    // From point 8 on, always seven steps (and a division by a constant).
+    if (i >= 8) return Add32(prev, TrimmedStep<7>(dx));
+    switch (i) {
+        case 4: return Add32(prev, TrimmedStep<3>(dx));
+        case 5: return Add32(prev, TrimmedStep<4>(dx));
+        case 6: return Add32(prev, TrimmedStep<5>(dx));
+        case 7: return Add32(prev, TrimmedStep<6>(dx));
+        default: return prev;  // fewer than three steps: no mean
     }
-    return balance;
-}
-
-#if defined(__x86_64__)
-__attribute__((target("avx2"))) long MatchAvx2(const int32_t* dx, const int32_t* dy, int32_t ddx,
-                                               int32_t ddy, long lo, long hi) {
-    const __m256i vx = _mm256_set1_epi32(ddx), vy = _mm256_set1_epi32(ddy);
-    const __m256i five = _mm256_set1_epi32(5);
-    long j = hi;
-    for (; j - 7 >= lo; j -= 8) {
-        const __m256i ax = _mm256_abs_epi32(_mm256_sub_epi32(vx, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(dx + j - 7))));
-        const __m256i ay = _mm256_abs_epi32(_mm256_sub_epi32(vy, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(dy + j - 7))));
-        const __m256i hit = _mm256_and_si256(_mm256_cmpgt_epi32(five, ax), _mm256_cmpgt_epi32(five, ay));
-        const int mask = _mm256_movemask_ps(_mm256_castsi256_ps(hit));
-        if (mask) return j - 7 + (31 - __builtin_clz(static_cast<unsigned>(mask)));
-    }
-    return j >= lo ? MatchScalar(dx, dy, ddx, ddy, lo, j) : -1;
-}
-
-__attribute__((target("avx2"))) long MatchXAvx2(const int32_t* dx, int32_t ddx, long lo, long hi) {
-    const __m256i vx = _mm256_set1_epi32(ddx);
-    const __m256i five = _mm256_set1_epi32(5);
-    long j = hi;
-    // The nearest step matches most of the time: look at it first.
-    if (j >= lo && Abs32(Sub32(ddx, dx[j])) < 5) return j;
-    for (; j - 7 >= lo; j -= 8) {
-        const __m256i ax = _mm256_abs_epi32(_mm256_sub_epi32(vx, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(dx + j - 7))));
-        const int mask = _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpgt_epi32(five, ax)));
-        if (mask) return j - 7 + (31 - __builtin_clz(static_cast<unsigned>(mask)));
-    }
-    return j >= lo ? MatchXScalar(dx, ddx, lo, j) : -1;
-}
-
-__attribute__((target("avx2"))) int VoteAvx2(const int32_t* dx, const int32_t* dy, const int32_t* dz,
-                                             double kx, double ky, long lo, long hi) {
-    const __m256d vkx = _mm256_set1_pd(kx), vky = _mm256_set1_pd(ky);
-    __m128i less = _mm_setzero_si128(), more = _mm_setzero_si128();
-    long j = lo;
-    for (; j + 3 <= hi; j += 4) {
-        auto load = [](const int32_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
-        const __m128i stepX = _mm_sub_epi32(load(dx + j + 1), load(dx + j));
-        const __m128i stepY = _mm_sub_epi32(load(dy + j + 1), load(dy + j));
-        const __m256d dzPrev = _mm256_cvtepi32_pd(load(dz + j));
-        const __m128i dzNext = load(dz + j + 1);
-        const __m128i tx = _mm256_cvttpd_epi32(_mm256_add_pd(_mm256_mul_pd(vkx, _mm256_cvtepi32_pd(stepX)), dzPrev));
-        const __m128i ty = _mm256_cvttpd_epi32(_mm256_add_pd(_mm256_mul_pd(vky, _mm256_cvtepi32_pd(stepY)), dzPrev));
-        const __m128i ex = _mm_abs_epi32(_mm_sub_epi32(tx, dzNext));
-        const __m128i ey = _mm_abs_epi32(_mm_sub_epi32(ty, dzNext));
-        less = _mm_sub_epi32(less, _mm_cmplt_epi32(ex, ey));
-        more = _mm_sub_epi32(more, _mm_cmpgt_epi32(ex, ey));
-    }
-    alignas(16) int32_t l[4], m[4];
-    _mm_store_si128(reinterpret_cast<__m128i*>(l), less);
-    _mm_store_si128(reinterpret_cast<__m128i*>(m), more);
-    int balance = (l[0] + l[1] + l[2] + l[3]) - (m[0] + m[1] + m[2] + m[3]);
-    if (j <= hi) balance += VoteScalar(dx, dy, dz, kx, ky, j, hi);
-    return balance;
-}
-#endif
-
-using MatchFn = long (*)(const int32_t*, const int32_t*, int32_t, int32_t, long, long);
-using MatchXFn = long (*)(const int32_t*, int32_t, long, long);
-using VoteFn = int (*)(const int32_t*, const int32_t*, const int32_t*, double, double, long, long);
-
-struct ZKernels {
-    MatchFn match = MatchScalar;
-    MatchXFn matchX = MatchXScalar;
-    VoteFn vote = VoteScalar;
-    ZKernels() {
-#if defined(__x86_64__)
-        __builtin_cpu_init();
-        if (__builtin_cpu_supports("avx2")) {
-            match = MatchAvx2;
-            matchX = MatchXAvx2;
-            vote = VoteAvx2;
-        }
-#endif
-    }
-};
-
-ZKernels& Kernels() {
-    static ZKernels k;
-    return k;
 }
 
 }  // namespace
 
-void UsePlainKernelsForTesting(bool plain) {
-    ZKernels& k = Kernels();
-    k = ZKernels();
-    if (plain) {
-        k.match = MatchScalar;
-        k.matchX = MatchXScalar;
-        k.vote = VoteScalar;
-    }
-}
+int32_t PredictX(int32_t prev, const int32_t* dx, std::size_t i) { return PredictXInline(prev, dx, i); }
 
-int32_t PredictX(const int32_t* x, const int32_t* dx, std::size_t i) {
-    if (i == 1) return x[0];
-    const std::size_t K = std::min<std::size_t>(7, i - 1);
-    int32_t step = 0;
-    if (K > 2) {
-        int32_t sum = 0, lo = dx[i - 1], hi = dx[i - 1];
-        for (std::size_t k = 0; k < K; ++k) {
-            const int32_t d = dx[i - 1 - k];
-            sum = Add32(sum, d);
-            lo = std::min(lo, d);
-            hi = std::max(hi, d);
-        }
-        // Mean of the steps without one smallest and one largest.
-        const int32_t trimmed = Sub32(Sub32(sum, lo), hi);
-        step = TruncToInt32(static_cast<double>(trimmed) / static_cast<double>(K - 2) + 0.5);
-        // The last two steps turn: the scan line reversed.
-        if (wrap::Mul32(dx[i - 2], dx[i - 1]) < 0) step = Sub32(step, dx[i - 1]);
-    }
-    return Add32(x[i - 1], step);
-}
-
-int32_t PredictY(const int32_t* y, const int32_t* dx, const int32_t* dy, std::size_t i) {
-    const int32_t d = dx[i];
+int32_t PredictY(int32_t prev, const int32_t* dx, const int32_t* dy, std::size_t i, const Kernels& k) {
+    const int32_t d = dx[0];
     const long limit = static_cast<long>(std::min<std::size_t>(100, i - 1));
     // The Y step that went with the most recent similar X step.
-    const long hit = Kernels().matchX(dx, d, static_cast<long>(i) - limit, static_cast<long>(i) - 1);
-    if (hit >= 0) return Add32(y[i - 1], dy[hit]);
-    if (i <= 3) return y[i - 1];
-    const int32_t ax = dx[i - 1], bx = dx[i - 2], ay = dy[i - 1], by = dy[i - 2];
+    const long hit = k.matchX(dx - limit, d, limit);
+    if (hit >= 0) return Add32(prev, dy[hit - limit]);
+    if (i <= 3) return prev;
+    const int32_t ax = dx[-1], bx = dx[-2], ay = dy[-1], by = dy[-2];
     int32_t step;
     if (bx == ax || by == ay) {
         step = by;
@@ -187,105 +82,162 @@ int32_t PredictY(const int32_t* y, const int32_t* dx, const int32_t* dy, std::si
         const double slope = static_cast<double>(Sub32(by, ay)) / static_cast<double>(Sub32(bx, ax));
         step = TruncToInt32(slope * static_cast<double>(Sub32(d, ax)) + 0.5 + static_cast<double>(ay));
     }
-    return Add32(y[i - 1], step);
+    return Add32(prev, step);
 }
 
-int32_t PredictZ(const int32_t* z, const int32_t* dx, const int32_t* dy, const int32_t* dz,
-                 std::size_t i) {
-    const int32_t ddx = dx[i], ddy = dy[i];
+int32_t PredictZ(int32_t prev, const int32_t* dx, const int32_t* dy, const int32_t* dz, std::size_t i,
+                 const Kernels& k) {
+    const int32_t ddx = dx[0], ddy = dy[0];
     const long limit = static_cast<long>(std::min<std::size_t>(100, i - 1));
     // The Z step that went with the most recent similar X and Y steps.
-    const long hit = Kernels().match(dx, dy, ddx, ddy, static_cast<long>(i) - limit, static_cast<long>(i) - 1);
-    if (hit >= 0) return Add32(z[i - 1], dz[hit]);
-    if (i <= 2) return z[i - 1];
-    const int32_t ax = dx[i - 1], bx = dx[i - 2];
-    const int32_t ay = dy[i - 1], by = dy[i - 2];
-    const int32_t az = dz[i - 1], bz = dz[i - 2];
+    const long hit = k.match(dx - limit, dy - limit, ddx, ddy, limit);
+    if (hit >= 0) return Add32(prev, dz[hit - limit]);
+    if (i <= 2) return prev;
+    const int32_t ax = dx[-1], bx = dx[-2];
+    const int32_t ay = dy[-1], by = dy[-2];
+    const int32_t az = dz[-1], bz = dz[-2];
     // Without two distinct steps in every coordinate there is no slope to
     // trust; the vote would not be looked at, so it is not computed.
-    if (bx == ax || by == ay || bz == az) return Add32(z[i - 1], bz);
+    if (bx == ax || by == ay || bz == az) return Add32(prev, bz);
 
     const double kx = static_cast<double>(Sub32(bz, az)) / static_cast<double>(Sub32(bx, ax));
     const double ky = static_cast<double>(Sub32(bz, az)) / static_cast<double>(Sub32(by, ay));
-    // Which slope explained the recent past better, over the step pairs at
-    // j = i-2 down to at most 100 pairs back (never below 1); a pair
-    // explained equally well by both counts for both.
+    // Which slope explained the recent past better, over the step pairs
+    // from the one ending at point i - 1 back to at most 100 pairs (never
+    // before point 1); a pair explained equally well by both counts for both.
     const long rounds = static_cast<long>(std::min<std::size_t>(100, i - 2));
-    const long hi = static_cast<long>(i) - 2;
-    const int balance = Kernels().vote(dx, dy, dz, kx, ky, hi - rounds + 1, hi);
+    const long back = 1 + rounds;
     int32_t step;
-    if (balance > 0) {
+    if (k.xExplainsBetter(dx - back, dy - back, dz - back, kx, ky, rounds)) {
         step = TruncToInt32(kx * static_cast<double>(Sub32(ddx, ax)) + static_cast<double>(az) + 0.5);
     } else {
         step = TruncToInt32(ky * static_cast<double>(Sub32(ddy, ay)) + static_cast<double>(az) + 0.5);
     }
-    return Add32(z[i - 1], step);
+    return Add32(prev, step);
 }
 
 namespace {
 
-// v holds the residuals; each is replaced by its value in point order, so
-// the predictor only ever sees restored points before i.
-void Restore(std::vector<int32_t>& v, std::vector<int32_t>& d, const auto& predict) {
+// The encoder's side: point 0 as it is, then each value minus its
+// prediction from the points before it, a window block at a time. The
+// predictor gets the point and its offset in the block, where its steps
+// are in the windows.
+template <class Prepare, class Predict>
+void Split(const std::vector<int32_t>& v, Prepare&& prepare, Predict&& predict, valueblock::CBlockWriter& out) {
     const std::size_t n = v.size();
-    d.assign(n, 0);
-    for (std::size_t i = 1; i < n; ++i) {
-        v[i] = Add32(predict(i), v[i]);
-        d[i] = Sub32(v[i], v[i - 1]);
+    valueblock::SplitCursor cursor = out.Begin(n, v[0]);
+    for (std::size_t begin = 1; begin < n; begin += CStepWindow::kBlock) {
+        const std::size_t end = std::min(n, begin + CStepWindow::kBlock);
+        prepare(begin, end);
+        for (std::size_t i = begin; i < end; ++i) cursor.Add(Sub32(v[i], predict(i, i - begin)));
     }
+    out.End(cursor);
 }
 
-// The mirror of Restore: point 0 as it is, then each value minus its
-// prediction from the points before it.
-void EncodeResiduals(const std::vector<int32_t>& v, std::vector<uint8_t>& out, const auto& predict) {
-    const std::size_t n = v.size();
-    std::vector<int32_t> r(n);
-    r[0] = v[0];
-    for (std::size_t i = 1; i < n; ++i) r[i] = Sub32(v[i], predict(i));
-    valueblock::EncodeValueBlock(r.data(), n, out);
+// The decoder's side: each residual replaced by its value in point order,
+// so the predictor only ever sees restored points before i; the restored
+// coordinate's steps go into its window as they are known.
+template <class Prepare, class Predict>
+void Restore(const valueblock::CBlockBytes& r, std::vector<int32_t>& v, CStepWindow& own, Prepare&& prepare,
+             Predict&& predict) {
+    std::size_t begin = 0, blockEnd = 1;
+    int32_t* steps = own.Base();
+    valueblock::ForEachValue(r, [&](std::size_t i, int32_t residual) {
+        if (i == 0) {
+            v[0] = residual;
+            return;
+        }
+        if (i == blockEnd) {
+            begin = i;
+            blockEnd = std::min(v.size(), i + CStepWindow::kBlock);
+            prepare(begin, blockEnd);
+        }
+        const std::size_t off = i - begin;
+        v[i] = Add32(predict(i, off), residual);
+        steps[off] = Sub32(v[i], v[i - 1]);
+    });
 }
 
-std::vector<int32_t> ReadResiduals(InputWindow& in, std::size_t n) {
-    std::vector<int32_t> r(n);
-    valueblock::DecodeValueBlock(in, r.data(), n);
-    return r;
+// Each window begun at `begin` and, for a coordinate known in full, filled
+// up to `end`.
+void Known(CStepWindow& w, const int32_t* v, std::size_t begin, std::size_t end) {
+    w.Start(v, begin);
+    w.Fill(v, end);
 }
 
 }  // namespace
 
-void RestoreX(ChunkColumns& c, std::vector<int32_t> residuals) {
-    c.x = std::move(residuals);
-    Restore(c.x, c.dx, [&](std::size_t i) { return PredictX(c.x.data(), c.dx.data(), i); });
+void SplitX(const ChunkColumns& c, Windows& w, valueblock::CBlockWriter& out) {
+    const int32_t* x = c.x.data();
+    const int32_t* sx = w.x.Base();
+    Split(c.x, [&](std::size_t b, std::size_t e) { Known(w.x, x, b, e); },
+          [&](std::size_t i, std::size_t off) { return PredictXInline(x[i - 1], sx + off, i); }, out);
 }
 
-void RestoreY(ChunkColumns& c, std::vector<int32_t> residuals) {
-    c.y = std::move(residuals);
-    Restore(c.y, c.dy, [&](std::size_t i) { return PredictY(c.y.data(), c.dx.data(), c.dy.data(), i); });
+void SplitY(const ChunkColumns& c, Windows& w, const Kernels& k, valueblock::CBlockWriter& out) {
+    const int32_t *x = c.x.data(), *y = c.y.data();
+    const int32_t *sx = w.x.Base(), *sy = w.y.Base();
+    auto prepare = [&](std::size_t b, std::size_t e) {
+        Known(w.x, x, b, e);
+        Known(w.y, y, b, e);
+    };
+    Split(c.y, prepare, [&](std::size_t i, std::size_t off) { return PredictY(y[i - 1], sx + off, sy + off, i, k); },
+          out);
 }
 
-void RestoreZ(ChunkColumns& c, std::vector<int32_t> residuals) {
-    c.z = std::move(residuals);
-    Restore(c.z, c.dz, [&](std::size_t i) {
-        return PredictZ(c.z.data(), c.dx.data(), c.dy.data(), c.dz.data(), i);
+void SplitZ(const ChunkColumns& c, Windows& w, const Kernels& k, valueblock::CBlockWriter& out) {
+    const int32_t *x = c.x.data(), *y = c.y.data(), *z = c.z.data();
+    const int32_t *sx = w.x.Base(), *sy = w.y.Base(), *sz = w.z.Base();
+    auto prepare = [&](std::size_t b, std::size_t e) {
+        Known(w.x, x, b, e);
+        Known(w.y, y, b, e);
+        Known(w.z, z, b, e);
+    };
+    Split(c.z, prepare,
+          [&](std::size_t i, std::size_t off) { return PredictZ(z[i - 1], sx + off, sy + off, sz + off, i, k); },
+          out);
+}
+
+void RestoreX(const valueblock::CBlockBytes& r, Windows&, ChunkColumns& c) {
+    // Each X waits for the one before, so its last seven steps are kept in
+    // registers (steps[6] the last), not in memory the chain would pass
+    // through; no later row reads X's steps from here.
+    int32_t* x = c.x.data();
+    int32_t steps[7] = {};
+    valueblock::ForEachValue(r, [&](std::size_t i, int32_t residual) {
+        if (i == 0) {
+            x[0] = residual;
+            return;
+        }
+        x[i] = Add32(PredictXInline(x[i - 1], steps + 7, i), residual);
+        for (int k = 0; k < 6; ++k) steps[k] = steps[k + 1];
+        steps[6] = Sub32(x[i], x[i - 1]);
     });
 }
 
-void EncodeX(const ChunkColumns& c, std::vector<uint8_t>& out) {
-    EncodeResiduals(c.x, out, [&](std::size_t i) { return PredictX(c.x.data(), c.dx.data(), i); });
+void RestoreY(const valueblock::CBlockBytes& r, Windows& w, const Kernels& k, ChunkColumns& c) {
+    const int32_t* x = c.x.data();
+    int32_t* y = c.y.data();
+    const int32_t *sx = w.x.Base(), *sy = w.y.Base();
+    auto prepare = [&](std::size_t b, std::size_t e) {
+        Known(w.x, x, b, e);
+        w.y.Start(y, b);
+    };
+    Restore(r, c.y, w.y, prepare,
+            [&](std::size_t i, std::size_t off) { return PredictY(y[i - 1], sx + off, sy + off, i, k); });
 }
 
-void EncodeY(const ChunkColumns& c, std::vector<uint8_t>& out) {
-    EncodeResiduals(c.y, out, [&](std::size_t i) { return PredictY(c.y.data(), c.dx.data(), c.dy.data(), i); });
+void RestoreZ(const valueblock::CBlockBytes& r, Windows& w, const Kernels& k, ChunkColumns& c) {
+    const int32_t *x = c.x.data(), *y = c.y.data();
+    int32_t* z = c.z.data();
+    const int32_t *sx = w.x.Base(), *sy = w.y.Base(), *sz = w.z.Base();
+    auto prepare = [&](std::size_t b, std::size_t e) {
+        Known(w.x, x, b, e);
+        Known(w.y, y, b, e);
+        w.z.Start(z, b);
+    };
+    Restore(r, c.z, w.z, prepare,
+            [&](std::size_t i, std::size_t off) { return PredictZ(z[i - 1], sx + off, sy + off, sz + off, i, k); });
 }
-
-void EncodeZ(const ChunkColumns& c, std::vector<uint8_t>& out) {
-    EncodeResiduals(c.z, out, [&](std::size_t i) {
-        return PredictZ(c.z.data(), c.dx.data(), c.dy.data(), c.dz.data(), i);
-    });
-}
-
-void DecodeX(InputWindow& in, ChunkColumns& c, std::size_t n) { RestoreX(c, ReadResiduals(in, n)); }
-void DecodeY(InputWindow& in, ChunkColumns& c, std::size_t n) { RestoreY(c, ReadResiduals(in, n)); }
-void DecodeZ(InputWindow& in, ChunkColumns& c, std::size_t n) { RestoreZ(c, ReadResiduals(in, n)); }
 
 }  // namespace coords

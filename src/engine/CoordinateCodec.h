@@ -5,8 +5,7 @@
 #include <vector>
 
 #include "engine/ChunkColumns.h"
-
-class InputWindow;
+#include "engine/ValueBlockCoder.h"
 
 // X, Y and Z of a chunk as residuals of predictors built from the steps
 // between earlier points. Encoder and decoder call the same Predict*
@@ -14,31 +13,73 @@ class InputWindow;
 // decoder over what it has restored so far.
 namespace coords {
 
-// Prediction for point i >= 1. x[0 .. i) and dx[1 .. i) are known.
-int32_t PredictX(const int32_t* x, const int32_t* dx, std::size_t i);
-// y[0 .. i) and dy[1 .. i) are known, and dx up to and including i.
-int32_t PredictY(const int32_t* y, const int32_t* dx, const int32_t* dy, std::size_t i);
-// z[0 .. i) and dz[1 .. i) are known, and dx, dy up to and including i.
-int32_t PredictZ(const int32_t* z, const int32_t* dx, const int32_t* dy, const int32_t* dz,
-                 std::size_t i);
+// The two loops of the Z predictor that look back up to 100 steps (and the
+// Y predictor's search) are its cost. Each has a plain version and versions
+// for wider vectors that give exactly the same results; which ones run is
+// chosen per codec, not for the whole process.
+struct Kernels {
+    // Offset in [0, count) of the most recent (highest) step j with
+    // |ddx - dx[j]| < 5 and |ddy - dy[j]| < 5, or -1.
+    long (*match)(const int32_t* dx, const int32_t* dy, int32_t ddx, int32_t ddy, long count);
+    // The same with the X step alone.
+    long (*matchX)(const int32_t* dx, int32_t ddx, long count);
+    // Over the step pairs (m, m + 1), m in [0, count), each voting +1 where
+    // the X slope explains the Z step better than the Y slope and -1 where
+    // worse: whether the votes add up to more than 0.
+    bool (*xExplainsBetter)(const int32_t* dx, const int32_t* dy, const int32_t* dz, double kx, double ky,
+                            long count);
 
-// Makes the Z predictor use its plain loops (true) or the fastest ones this
-// CPU runs (false); both must give the same predictions.
-void UsePlainKernelsForTesting(bool plain);
+    static Kernels Plain();
+    // Every version this processor runs, the plain one first, the fastest
+    // last.
+    static std::vector<Kernels> Available();
+    static Kernels Fastest();
+};
 
-// The residual arrays of a chunk whose columns are filled.
-void EncodeX(const ChunkColumns& c, std::vector<uint8_t>& out);
-void EncodeY(const ChunkColumns& c, std::vector<uint8_t>& out);
-void EncodeZ(const ChunkColumns& c, std::vector<uint8_t>& out);
+// The steps of a coordinate (v[j] - v[j-1]; 0 for the chunk's first point)
+// for a block of points and the kHistory points before it, so predictors
+// that look back a bounded distance read them as a plain array, and a
+// chunk's steps are never all held at once.
+class CStepWindow {
+public:
+    static constexpr std::size_t kHistory = 128;  // more than the 101 steps a predictor reads
+    static constexpr std::size_t kBlock = 4096;
 
-// Restore c.x/dx (then y/dy, then z/dz) from the chunk's residuals.
-void RestoreX(ChunkColumns& c, std::vector<int32_t> residuals);
-void RestoreY(ChunkColumns& c, std::vector<int32_t> residuals);
-void RestoreZ(ChunkColumns& c, std::vector<int32_t> residuals);
+    // Begins the block at point `begin` (>= 1): the history from v, which
+    // must be known up to begin - 1.
+    void Start(const int32_t* v, std::size_t begin);
+    // The block's own steps from v, for points [begin, end).
+    void Fill(const int32_t* v, std::size_t end);
+    // The step into the block's first point; the block's steps follow it,
+    // the history's precede it.
+    int32_t* Base() { return steps + kHistory; }
 
-// The same, reading the residuals of a chunk of n points from the window.
-void DecodeX(InputWindow& in, ChunkColumns& c, std::size_t n);
-void DecodeY(InputWindow& in, ChunkColumns& c, std::size_t n);
-void DecodeZ(InputWindow& in, ChunkColumns& c, std::size_t n);
+private:
+    std::size_t start = 0;
+    int32_t steps[kHistory + kBlock];
+};
+
+// Predictions for point i >= 1. prev is the coordinate of point i - 1; the
+// step pointers point at point i's steps (see CStepWindow::At). X reads
+// only steps before i; Y reads dx[0] and Z dx[0] and dy[0] too.
+int32_t PredictX(int32_t prev, const int32_t* dx, std::size_t i);
+int32_t PredictY(int32_t prev, const int32_t* dx, const int32_t* dy, std::size_t i, const Kernels& k);
+int32_t PredictZ(int32_t prev, const int32_t* dx, const int32_t* dy, const int32_t* dz, std::size_t i,
+                 const Kernels& k);
+
+// Working memory of the coordinate rows: one step window per coordinate.
+struct Windows {
+    CStepWindow x, y, z;
+};
+
+// The residuals of a chunk's X, Y or Z, split into a value block.
+void SplitX(const ChunkColumns& c, Windows& w, valueblock::CBlockWriter& out);
+void SplitY(const ChunkColumns& c, Windows& w, const Kernels& k, valueblock::CBlockWriter& out);
+void SplitZ(const ChunkColumns& c, Windows& w, const Kernels& k, valueblock::CBlockWriter& out);
+
+// Restore c.x (then y, then z) from the chunk's residuals.
+void RestoreX(const valueblock::CBlockBytes& r, Windows& w, ChunkColumns& c);
+void RestoreY(const valueblock::CBlockBytes& r, Windows& w, const Kernels& k, ChunkColumns& c);
+void RestoreZ(const valueblock::CBlockBytes& r, Windows& w, const Kernels& k, ChunkColumns& c);
 
 }  // namespace coords

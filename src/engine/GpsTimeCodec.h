@@ -2,11 +2,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
-#include "engine/PointView.h"
-
-class InputWindow;
+#include "engine/ChunkColumns.h"
+#include "engine/ValueBlockCoder.h"
 
 // GPS times are coded without floating point: the double's eight bytes as a
 // signed 64-bit integer, predicted from the steps between earlier times and
@@ -14,19 +12,11 @@ class InputWindow;
 // high halves and one of low halves.
 namespace gpstime {
 
-// Prediction of point k >= 1 from t[0 .. k) and the flags f[0 .. k).
-int64_t Predict(const int64_t* t, const uint8_t* f, std::size_t k);
+// Prediction of point k >= 1 from the times t[0 .. k) and the scan
+// direction flags of the points before k (bit 6 of their return bytes).
+int64_t Predict(const int64_t* t, const uint8_t* returnBits, std::size_t k);
 
-void Encode(const PointView& pts, const std::vector<uint8_t>& flags, std::vector<uint8_t>& out);
-void Decode(InputWindow& in, const PointView& pts, const std::vector<uint8_t>& flags);
-// From the residuals' high and low halves.
-void Restore(const int32_t* high, const int32_t* low, const PointView& pts, const std::vector<uint8_t>& flags);
+void Split(const ChunkColumns& c, valueblock::CBlockWriter& high, valueblock::CBlockWriter& low);
+void Restore(const valueblock::CBlockBytes& high, const valueblock::CBlockBytes& low, ChunkColumns& c);
 
 }  // namespace gpstime
-
-// Colour channels as differences to the previous point, one value block each.
-namespace color {
-void Encode(const PointView& pts, int channel, std::vector<uint8_t>& out);
-void Decode(InputWindow& in, const PointView& pts, int channel);
-void Restore(const int32_t* residuals, const PointView& pts, int channel);
-}  // namespace color

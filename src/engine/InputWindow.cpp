@@ -9,65 +9,65 @@ namespace {
 constexpr std::size_t kBlock = 1 << 20;
 }
 
-InputWindow::InputWindow(CFile& file) : file_(file) {
-    bufStart_ = file_.Tell();
-    fileSize_ = file_.Size();
-    if (bufStart_ < 0) bufStart_ = 0;
-    if (fileSize_ < bufStart_) fileSize_ = bufStart_;
+InputWindow::InputWindow(CFile& file) : file(file) {
+    bufferStart = file.Tell();
+    fileSize = file.Size();
+    if (bufferStart < 0) bufferStart = 0;
+    if (fileSize < bufferStart) fileSize = bufferStart;
 }
 
 std::size_t InputWindow::Ensure(std::size_t n) {
-    if (len_ - pos_ >= n) return n;
+    if (length - pos >= n) return n;
     // Slide: keep a little history for look-back, drop the rest.
-    const std::size_t keepFrom = pos_ > kHistory ? pos_ - kHistory : 0;
+    const std::size_t keepFrom = pos > kHistory ? pos - kHistory : 0;
     if (keepFrom > 0) {
-        std::memmove(buf_.data(), buf_.data() + keepFrom, len_ - keepFrom);
-        len_ -= keepFrom;
-        pos_ -= keepFrom;
-        bufStart_ += static_cast<int64_t>(keepFrom);
+        std::memmove(buffer.data(), buffer.data() + keepFrom, length - keepFrom);
+        length -= keepFrom;
+        pos -= keepFrom;
+        bufferStart += static_cast<int64_t>(keepFrom);
     }
-    const int64_t fileEnd = bufStart_ + static_cast<int64_t>(len_);
-    const int64_t available = fileSize_ - fileEnd;
-    std::size_t want = std::max(n - (len_ - pos_), kBlock);
-    if (available <= 0) return len_ - pos_;
+    const int64_t fileEnd = bufferStart + static_cast<int64_t>(length);
+    const int64_t available = fileSize - fileEnd;
+    std::size_t want = std::max(n - (length - pos), kBlock);
+    if (available <= 0) return length - pos;
     want = static_cast<std::size_t>(std::min<int64_t>(static_cast<int64_t>(want), available));
-    if (buf_.size() < len_ + want) buf_.resize(len_ + want);
-    if (file_.Tell() != fileEnd) file_.Seek(fileEnd);
-    len_ += file_.Read(buf_.data() + len_, want);
-    return std::min(n, len_ - pos_);
+    if (buffer.size() < length + want) buffer.resize(length + want);
+    if (file.Tell() != fileEnd) file.Seek(fileEnd);
+    length += file.Read(buffer.data() + length, want);
+    return std::min(n, length - pos);
 }
 
 bool InputWindow::ReadExact(void* dst, std::size_t n) {
     if (n == 0) return true;
     if (Ensure(n) < n) return false;
     std::memcpy(dst, Data(), n);
-    pos_ += n;
+    pos += n;
     return true;
 }
 
 void InputWindow::Seek(int64_t offset) {
-    const int64_t rel = offset - bufStart_;
-    if (rel >= 0 && static_cast<uint64_t>(rel) <= len_) {
-        pos_ = static_cast<std::size_t>(rel);
+    const int64_t rel = offset - bufferStart;
+    if (rel >= 0 && static_cast<uint64_t>(rel) <= length) {
+        pos = static_cast<std::size_t>(rel);
         return;
     }
     // Outside what is held: start afresh there.
-    bufStart_ = offset;
-    len_ = 0;
-    pos_ = 0;
+    bufferStart = offset;
+    length = 0;
+    pos = 0;
 }
 
 int InputWindow::ByteAt(int64_t offset) {
-    if (offset < bufStart_ || offset >= fileSize_) return -1;
-    const int64_t rel = offset - bufStart_;
-    if (static_cast<uint64_t>(rel) >= len_) {
+    if (offset < bufferStart || offset >= fileSize) return -1;
+    const int64_t rel = offset - bufferStart;
+    if (static_cast<uint64_t>(rel) >= length) {
         const int64_t ahead = offset - Position();
         if (ahead < 0 || Ensure(static_cast<std::size_t>(ahead) + 1) <= static_cast<std::size_t>(ahead)) {
             return -1;
         }
-        return buf_[static_cast<std::size_t>(offset - bufStart_)];
+        return buffer[static_cast<std::size_t>(offset - bufferStart)];
     }
-    return buf_[static_cast<std::size_t>(rel)];
+    return buffer[static_cast<std::size_t>(rel)];
 }
 
-void InputWindow::SyncFile() { file_.Seek(Position()); }
+void InputWindow::SyncFile() { file.Seek(Position()); }

@@ -15,18 +15,18 @@ public:
     // Reading starts at the file's current position.
     explicit InputWindow(CFile& file);
 
-    int64_t Position() const { return bufStart_ + static_cast<int64_t>(pos_); }
+    int64_t Position() const { return bufferStart + static_cast<int64_t>(pos); }
     // Length of the file, fixed when the window was made.
-    int64_t FileSize() const { return fileSize_; }
-    int64_t Remaining() const { return fileSize_ - Position(); }
+    int64_t FileSize() const { return fileSize; }
+    int64_t Remaining() const { return fileSize - Position(); }
 
     // Makes up to n bytes at the current position available and returns how
     // many are (fewer only at the end of the file).
     std::size_t Ensure(std::size_t n);
-    const uint8_t* Data() const { return buf_.data() + pos_; }
+    const uint8_t* Data() const { return buffer.data() + pos; }
     void Skip(std::size_t n) {
-        if (n <= len_ - pos_) {
-            pos_ += n;
+        if (n <= length - pos) {
+            pos += n;
         } else {
             Seek(Position() + static_cast<int64_t>(n));
         }
@@ -46,10 +46,10 @@ public:
     static constexpr std::size_t kHistory = 64;
 
 private:
-    CFile& file_;
-    std::vector<uint8_t> buf_;
-    int64_t bufStart_;     // file offset of buf_[0]
-    std::size_t len_ = 0;  // valid bytes in buf_
-    std::size_t pos_ = 0;  // current position inside buf_
-    int64_t fileSize_;
+    CFile& file;
+    std::vector<uint8_t> buffer;
+    int64_t bufferStart;     // file offset of buffer[0]
+    std::size_t length = 0;  // valid bytes in buffer
+    std::size_t pos = 0;  // current position inside buffer
+    int64_t fileSize;
 };

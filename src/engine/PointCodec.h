@@ -8,6 +8,10 @@
 
 class CFile;
 class CLasFile;
+namespace coords {
+struct Kernels;
+}
+class InputWindow;
 class LasHeader;
 
 // The engine's face to the archive code: writes one archive entry's data
@@ -54,9 +58,14 @@ public:
     void SetThreadCount(int n) { threadCount = n; }
     int ThreadCount() const { return threadCount; }
 
-    // Chunks of the last Decompress whose streams were decoded side by side
-    // (the others were decoded one stream after the other).
+    // Chunks of the last Decompress whose streams were all decoded side by
+    // side (in the others, some or all were decoded one after the other).
     int ParallelChunks() const { return parallelChunks; }
+
+    // Makes the predictors use these versions of their loops (by default
+    // the fastest this processor runs); every version gives the same
+    // results.
+    void UseKernels(const coords::Kernels& kernels);
 
     // Progress for display, written by the threads of the running job.
     std::atomic<int32_t> streamsDone{0};
@@ -68,6 +77,15 @@ private:
     // Resets the progress of a new entry starting at this file position;
     // throws CStopRequested when a stop is pending.
     void BeginEntry(int64_t startPosition);
+    void WriteEntryHead(CFile& out, CLasFile& las);
+    void CompressRaw(CFile& out, CLasFile& las);
+    void CompressChunks(CFile& out, CLasFile& las);
+    void ReadEntryHead(InputWindow& in, CLasFile& las);
+    void DecompressRaw(InputWindow& in, CLasFile& las, int* progressCounter);
+    void DecompressChunks(InputWindow& in, CLasFile& las, int* progressCounter);
+    // Adds a row's (or the entry head's) uncompressed bits and the archive
+    // bytes so far to the running ratio.
+    void AddToRatio(uint64_t bits, int64_t bytes);
 
     struct Impl;
     std::unique_ptr<Impl> impl;

@@ -4,69 +4,67 @@
 
 int TaskPool::Resolve(int requested) {
     if (requested > 0) return requested;
-    // Every running task holds a few working arrays of a chunk's size, so
-    // more threads mean more memory; eight keep a job well inside 400 MB.
     const unsigned n = std::thread::hardware_concurrency();
-    return static_cast<int>(std::clamp(n, 1u, 8u));
+    return static_cast<int>(std::clamp(n, 1u, 4u));
 }
 
-TaskPool::TaskPool(int threads) : threads_(std::max(1, threads)) {
-    // The caller's thread works too, so one fewer is started.
-    for (int i = 1; i < threads_; ++i) workers_.emplace_back([this] { Worker(); });
+TaskPool::TaskPool(int threadCount) : threads(std::max(1, threadCount)) {
+    // The caller's thread works too (as worker 0), so one fewer is started.
+    for (int i = 1; i < threads; ++i) workers.emplace_back([this, i] { Worker(i); });
 }
 
 TaskPool::~TaskPool() {
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        stopping_ = true;
+        std::lock_guard<std::mutex> lock(mutex);
+        stopping = true;
     }
-    wake_.notify_all();
-    for (auto& t : workers_) t.join();
+    wake.notify_all();
+    for (auto& t : workers) t.join();
 }
 
-bool TaskPool::RunOne(std::unique_lock<std::mutex>& lock) {
-    if (!batch_ || next_ >= batch_->size()) return false;
-    std::function<void()>& task = (*batch_)[next_++];
-    ++running_;
+bool TaskPool::RunOne(std::unique_lock<std::mutex>& lock, int index) {
+    if (!batch || next >= batch->size()) return false;
+    Task& task = (*batch)[next++];
+    ++running;
     lock.unlock();
     std::exception_ptr error;
     try {
-        task();
+        task(index);
     } catch (...) {
         error = std::current_exception();
     }
     lock.lock();
-    if (error && !error_) error_ = error;
-    --running_;
+    if (error && !firstError) firstError = error;
+    --running;
     // After a failure the remaining tasks are skipped.
-    if (error_) next_ = batch_->size();
-    if (next_ >= batch_->size() && running_ == 0) done_.notify_all();
+    if (firstError) next = batch->size();
+    if (next >= batch->size() && running == 0) done.notify_all();
     return true;
 }
 
-void TaskPool::Worker() {
-    std::unique_lock<std::mutex> lock(mutex_);
+void TaskPool::Worker(int index) {
+    std::unique_lock<std::mutex> lock(mutex);
     for (;;) {
-        wake_.wait(lock, [this] { return stopping_ || (batch_ && next_ < batch_->size()); });
-        if (stopping_) return;
-        while (RunOne(lock)) {
+        wake.wait(lock, [this] { return stopping || (batch && next < batch->size()); });
+        if (stopping) return;
+        while (RunOne(lock, index)) {
         }
     }
 }
 
-void TaskPool::Run(std::vector<std::function<void()>>& tasks) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    batch_ = &tasks;
-    next_ = 0;
-    running_ = 0;
-    error_ = nullptr;
-    wake_.notify_all();
-    while (RunOne(lock)) {
+void TaskPool::Run(std::vector<Task>& tasks) {
+    std::unique_lock<std::mutex> lock(mutex);
+    batch = &tasks;
+    next = 0;
+    running = 0;
+    firstError = nullptr;
+    wake.notify_all();
+    while (RunOne(lock, 0)) {
     }
-    done_.wait(lock, [this] { return next_ >= batch_->size() && running_ == 0; });
-    batch_ = nullptr;
-    std::exception_ptr error = error_;
-    error_ = nullptr;
+    done.wait(lock, [this] { return next >= batch->size() && running == 0; });
+    batch = nullptr;
+    const std::exception_ptr error = firstError;
+    firstError = nullptr;
     lock.unlock();
     if (error) std::rethrow_exception(error);
 }

@@ -11,33 +11,39 @@
 // when every task of the batch has finished; the first exception a task
 // threw is rethrown there, after the others have finished, so nothing a
 // task uses is freed while it still runs. With one thread, tasks run inline
-// on the caller.
+// on the caller. Each task learns which of the pool's threads runs it
+// (0 .. Threads() - 1), so it can use that thread's working memory.
 class TaskPool {
 public:
-    explicit TaskPool(int threads);
+    using Task = std::function<void(int worker)>;
+
+    explicit TaskPool(int threadCount);
     ~TaskPool();
     TaskPool(const TaskPool&) = delete;
     TaskPool& operator=(const TaskPool&) = delete;
 
-    int Threads() const { return threads_; }
-    // Tasks are started in the order given (put the longest first).
-    void Run(std::vector<std::function<void()>>& tasks);
+    int Threads() const { return threads; }
+    // Tasks are started in the order given. A task may wait for one given
+    // before it (and only for such), which then has already started.
+    void Run(std::vector<Task>& tasks);
 
-    // Threads to use for a requested count: 0 means one per core.
+    // Threads to use for a requested count: 0 means one per core, up to a
+    // few (a chunk has few tasks that can run at once, and each running task
+    // holds working memory).
     static int Resolve(int requested);
 
 private:
-    void Worker();
-    bool RunOne(std::unique_lock<std::mutex>& lock);
+    void Worker(int index);
+    bool RunOne(std::unique_lock<std::mutex>& lock, int index);
 
-    int threads_;
-    std::vector<std::thread> workers_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::condition_variable done_;
-    std::vector<std::function<void()>>* batch_ = nullptr;
-    std::size_t next_ = 0;
-    std::size_t running_ = 0;
-    std::exception_ptr error_;
-    bool stopping_ = false;
+    int threads;
+    std::vector<std::thread> workers;
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::condition_variable done;
+    std::vector<Task>* batch = nullptr;
+    std::size_t next = 0;
+    std::size_t running = 0;
+    std::exception_ptr firstError;
+    bool stopping = false;
 };

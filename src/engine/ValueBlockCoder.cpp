@@ -1,12 +1,10 @@
 #include "engine/ValueBlockCoder.h"
 
 #include <algorithm>
-#include <memory>
+#include <cstring>
 
-#include "engine/ByteStreamCoder.h"
 #include "engine/EngineMessages.h"
 #include "engine/InputWindow.h"
-#include "engine/WrapMath.h"
 #include "las/ByteOrder.h"
 #include "las/LasException.h"
 
@@ -14,120 +12,133 @@ namespace valueblock {
 
 namespace {
 
-// Number of magnitude bytes: 0 for 0 and for INT32_MIN (whose magnitude
-// wraps back to itself and is not positive), then 1 to 4.
-inline uint32_t LengthOf(int32_t m) {
-    if (m <= 0) return 0;
-    const uint32_t u = static_cast<uint32_t>(m);
-    return u <= 0xFF ? 1 : u <= 0xFFFF ? 2 : u <= 0xFFFFFF ? 3 : 4;
-}
-
-void AppendI32(std::vector<uint8_t>& out, int32_t v) {
+void AppendI32(CByteBuffer& out, int32_t v) {
     uint8_t b[4];
     le::StoreI32(b, v);
-    out.insert(out.end(), b, b + 4);
+    out.Append(b, 4);
 }
+
+// Bytes read past a plane's end by the value reader, which loads a plane's
+// next byte whether or not the value takes it.
+constexpr std::size_t kSlack = 8;
 
 }  // namespace
 
-void EncodeValueBlock(int32_t* values, std::size_t count, std::vector<uint8_t>& out) {
-    AppendI32(out, values[0]);
-    const std::size_t n = count - 1;
-    // The header byte of every value, and byte j-1 of the magnitude of
-    // every value with L >= j for plane j. Each plane's byte is stored for
-    // every value and its end moved on only where the value reaches the
-    // plane, so there is no branch per value and plane.
-    std::unique_ptr<uint8_t[]> header(new uint8_t[n]);
-    std::unique_ptr<uint8_t[]> planes[4];
-    uint8_t* end[4];
-    for (int j = 0; j < 4; ++j) {
-        planes[j].reset(new uint8_t[n]);
-        end[j] = planes[j].get();
+SplitCursor CBlockWriter::Begin(std::size_t count, int32_t first) {
+    firstValue = first;
+    n = count - 1;
+    SplitCursor c;
+    Header().Clear();
+    c.header = Header().Grow(n);
+    // Every plane gets room for all values; what a plane never reaches is
+    // never written, and costs no memory.
+    for (int j = 0; j < kPlanes; ++j) {
+        Plane(j).Clear();
+        c.end[j] = Plane(j).Grow(n);
     }
-    for (std::size_t i = 1; i < count; ++i) {
-        const int32_t v = values[i];
-        const int32_t m = wrap::Abs32(v);
-        const uint32_t L = LengthOf(m);
-        const uint32_t u = static_cast<uint32_t>(m);
-        values[i] = m;
-        header[i - 1] = static_cast<uint8_t>((v < 0 ? 1 : 0) + 2 * L);
-        for (uint32_t j = 0; j < 4; ++j) {
-            *end[j] = static_cast<uint8_t>(u >> (8 * j));
-            end[j] += L > j ? 1 : 0;
-        }
-    }
-    bytestream::EncodeByteStream(header.get(), n, out);
-    for (int j = 0; j < 4; ++j) {
-        const std::size_t k = static_cast<std::size_t>(end[j] - planes[j].get());
-        if (k == 0) break;
-        AppendI32(out, static_cast<int32_t>(k));
-        bytestream::EncodeByteStream(planes[j].get(), k, out);
+    return c;
+}
+
+void CBlockWriter::End(SplitCursor cursor) {
+    for (int j = 0; j < kPlanes; ++j) Plane(j).Shrink(cursor.end[j]);
+}
+
+void CBlockWriter::AddRequests(std::vector<bytestream::EncodeRequest>& requests) {
+    for (int j = 0; j <= kPlanes; ++j) Coded(j).Clear();
+    requests.push_back({Header().Data(), n, &Coded(0)});
+    for (int j = 0; j < kPlanes && Plane(j).Size() > 0; ++j) {
+        requests.push_back({Plane(j).Data(), Plane(j).Size(), &Coded(j + 1)});
     }
 }
 
-void AssembleValueBlock(int32_t first, const uint8_t* header, std::size_t count, const PlaneBytes* planes,
-                        int planeCount, int32_t* values) {
-    values[0] = first;
-    for (std::size_t i = 1; i < count; ++i) values[i] = 0;
-    for (int plane = 1; plane <= planeCount; ++plane) {
-        const PlaneBytes& bytes = planes[plane - 1];
-        if (bytes.size == 0) continue;
-        const unsigned shift = 8 * static_cast<unsigned>(plane - 1);
-        const std::size_t last = bytes.size - 1;
-        std::size_t next = 0;
-        // Bytes go, in order, to the values that reach this plane; once they
-        // run out (a count that disagrees with the header: damage) the rest
-        // get none. Without a branch per value.
-        for (std::size_t i = 1; i < count; ++i) {
-            const uint32_t take =
-                static_cast<uint32_t>((header[i - 1] >> 1) >= plane) & static_cast<uint32_t>(next <= last);
-            const uint32_t byte = bytes.data[std::min(next, last)];
-            values[i] = static_cast<int32_t>(static_cast<uint32_t>(values[i]) + ((byte << shift) & (0u - take)));
-            next += take;
-        }
-    }
-    for (std::size_t i = 1; i < count; ++i) {
-        int32_t v = values[i];
-        if (header[i - 1] & 1) {
-            v = wrap::Neg32(v);
-            // A sign without magnitude stands for INT32_MIN, the one value
-            // whose magnitude has no 32-bit form.
-            if (v == 0) v = INT32_MIN;
-        }
-        values[i] = v;
+void CBlockWriter::AppendTo(CByteBuffer& out) const {
+    AppendI32(out, firstValue);
+    out.Append(Coded(0).Data(), Coded(0).Size());
+    for (int j = 0; j < kPlanes && Plane(j).Size() > 0; ++j) {
+        AppendI32(out, static_cast<int32_t>(Plane(j).Size()));
+        out.Append(Coded(j + 1).Data(), Coded(j + 1).Size());
     }
 }
 
-int PlaneCount(const uint8_t* header, std::size_t n) {
-    uint32_t maxL = 0;
-    for (std::size_t i = 0; i < n; ++i) maxL = std::max<uint32_t>(maxL, header[i] >> 1);
-    return static_cast<int>(std::min<uint32_t>(maxL, 4));
+void EncodeValueBlock(const int32_t* values, std::size_t count, std::vector<uint8_t>& out) {
+    CBlockWriter w;
+    SplitCursor c = w.Begin(count, values[0]);
+    for (std::size_t i = 1; i < count; ++i) c.Add(values[i]);
+    w.End(c);
+    std::vector<bytestream::EncodeRequest> requests;
+    w.AddRequests(requests);
+    bytestream::EncodeByteStreams(requests.data(), requests.size());
+    CByteBuffer block;
+    w.AppendTo(block);
+    out.insert(out.end(), block.Data(), block.Data() + block.Size());
 }
 
-bool PlausiblePlaneCount(int32_t k, std::size_t n) { return k >= 1 && static_cast<std::size_t>(k) <= n; }
+uint8_t* CBlockBytes::PrepareHeader(int32_t first, std::size_t count) {
+    firstValue = first;
+    n = count - 1;
+    planes = 0;
+    buf[0].Clear();
+    return buf[0].Grow(n);
+}
 
-void DecodeValueBlock(InputWindow& in, int32_t* values, std::size_t count) {
+int CBlockBytes::PlanesCalledFor() const { return PlaneCount(buf[0].Data(), n); }
+
+uint8_t* CBlockBytes::PreparePlane(int j, std::size_t length) {
+    planes = std::max(planes, j + 1);
+    buf[1 + j].Clear();
+    return buf[1 + j].Grow(length);
+}
+
+void CBlockBytes::Settle() {
+    // How many values take a byte from each plane: from a histogram of the
+    // header bytes, the values whose length exceeds each plane's index.
+    uint32_t histogram[256] = {};
+    const uint8_t* h = buf[0].Data();
+    for (std::size_t i = 0; i < n; ++i) ++histogram[h[i]];
+    std::size_t takers[kPlanes] = {};
+    for (uint32_t b = 0; b < 256; ++b) {
+        for (int j = 0; j < kPlanes; ++j) takers[j] += (b >> 1) > static_cast<uint32_t>(j) ? histogram[b] : 0;
+    }
+    for (int j = 0; j < kPlanes; ++j) {
+        CByteBuffer& plane = buf[1 + j];
+        if (j >= planes) plane.Clear();
+        const std::size_t have = plane.Size();
+        const std::size_t want = std::max(have, takers[j]) + kSlack;
+        std::memset(plane.Grow(want - have), 0, want - have);
+    }
+}
+
+void CBlockBytes::Read(InputWindow& in, std::size_t count) {
     uint8_t first[4];
     if (!in.ReadExact(first, 4)) throw CLasException(enginemsg::kStreamNotFound);
-    const std::size_t n = count - 1;
-    std::vector<uint8_t> header(n);
-    bytestream::DecodeByteStream(in, header.data(), n);
-    const int planeCount = PlaneCount(header.data(), n);
-    std::vector<uint8_t> planes[4];
-    PlaneBytes views[4];
-    for (int plane = 0; plane < planeCount; ++plane) {
+    bytestream::DecodeByteStream(in, PrepareHeader(le::LoadI32(first), count), count - 1);
+    const int called = PlanesCalledFor();
+    for (int j = 0; j < called; ++j) {
         uint8_t kb[4];
         if (!in.ReadExact(kb, 4)) throw CLasException(enginemsg::kStreamNotFound);
         const int32_t k = le::LoadI32(kb);
-        // An encoder writes a plane only for values that reach it, so its
-        // count lies between 1 and n; anything else is damage, and trusting
-        // it could size an allocation from four arbitrary bytes.
-        if (!PlausiblePlaneCount(k, n)) throw CLasException(enginemsg::kStreamNotFound);
-        planes[plane].resize(static_cast<std::size_t>(k));
-        bytestream::DecodeByteStream(in, planes[plane].data(), planes[plane].size());
-        views[plane] = {planes[plane].data(), planes[plane].size()};
+        // Anything else is damage, and trusting it could size an
+        // allocation from four arbitrary bytes.
+        if (!PlausiblePlaneLength(k, n)) throw CLasException(enginemsg::kStreamNotFound);
+        const std::size_t length = static_cast<std::size_t>(k);
+        bytestream::DecodeByteStream(in, PreparePlane(j, length), length);
     }
-    AssembleValueBlock(le::LoadI32(first), header.data(), count, views, planeCount, values);
+    Settle();
+}
+
+int PlaneCount(const uint8_t* header, std::size_t n) {
+    // The largest byte has the largest length; a maximum without a branch.
+    uint8_t largest = 0;
+    for (std::size_t i = 0; i < n; ++i) largest = std::max(largest, header[i]);
+    return static_cast<int>(std::min<uint32_t>(largest >> 1, kPlanes));
+}
+
+bool PlausiblePlaneLength(int32_t k, std::size_t n) { return k >= 1 && static_cast<std::size_t>(k) <= n; }
+
+void DecodeValueBlock(InputWindow& in, int32_t* values, std::size_t count) {
+    CBlockBytes b;
+    b.Read(in, count);
+    ForEachValue(b, [&](std::size_t i, int32_t v) { values[i] = v; });
 }
 
 }  // namespace valueblock

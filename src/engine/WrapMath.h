@@ -19,7 +19,11 @@ inline int32_t Mul32(int32_t a, int32_t b) {
 }
 inline int32_t Neg32(int32_t a) { return static_cast<int32_t>(0u - static_cast<uint32_t>(a)); }
 // |INT32_MIN| stays INT32_MIN, so it counts as smaller than any positive bound.
-inline int32_t Abs32(int32_t a) { return a < 0 ? Neg32(a) : a; }
+// Without a branch: the signs of residuals are not predictable.
+inline int32_t Abs32(int32_t a) {
+    const uint32_t sign = static_cast<uint32_t>(a >> 31);  // all ones when negative
+    return static_cast<int32_t>((static_cast<uint32_t>(a) ^ sign) - sign);
+}
 
 inline int64_t Add64(int64_t a, int64_t b) {
     return static_cast<int64_t>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b));

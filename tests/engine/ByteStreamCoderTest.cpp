@@ -44,6 +44,54 @@ Decoded DecodeAll(const std::vector<uint8_t>& bytes, const std::vector<std::size
 
 int Sum(const uint16_t f[256]) { return std::accumulate(f, f + 256, 0); }
 
+// The coder one bit at a time, as plainly as it can be written: the
+// reference the fast encoder must match bit for bit.
+std::vector<uint8_t> EncodeBitByBit(const std::vector<uint8_t>& data) {
+    uint16_t f[256];
+    bytestream::BuildModel(data.data(), data.size(), f);
+    uint32_t lowOf[257] = {0};
+    for (int k = 0; k < 256; ++k) lowOf[k + 1] = lowOf[k] + f[k];
+    std::vector<uint8_t> out;
+    for (int k = 0; k < 256; ++k) {
+        out.push_back(static_cast<uint8_t>(lowOf[k + 1]));
+        out.push_back(static_cast<uint8_t>(lowOf[k + 1] >> 8));
+    }
+    std::vector<int> bits;
+    int32_t low = 0, high = 0xFFFF, pending = 0;
+    auto emit = [&](int bit) {
+        bits.push_back(bit);
+        for (; pending > 0; --pending) bits.push_back(!bit);
+    };
+    for (uint8_t b : data) {
+        const int32_t range = high - low + 1;
+        high = low + range * static_cast<int32_t>(lowOf[b + 1]) / 10000 - 1;
+        low = low + range * static_cast<int32_t>(lowOf[b]) / 10000;
+        for (;;) {
+            if ((high & 0x8000) == (low & 0x8000)) {
+                emit((high >> 15) & 1);
+            } else if ((low & 0x4000) && !(high & 0x4000)) {
+                ++pending;
+                low &= 0x3FFF;
+                high |= 0x4000;
+            } else {
+                break;
+            }
+            low = (low << 1) & 0xFFFF;
+            high = ((high << 1) | 1) & 0xFFFF;
+        }
+    }
+    ++pending;
+    emit((low >> 14) & 1);
+    bits.resize(bits.size() / 8 * 8 + 8, 0);  // 1 to 8 zero bits of padding
+    for (std::size_t i = 0; i < bits.size(); i += 8) {
+        uint8_t byte = 0;
+        for (int k = 0; k < 8; ++k) byte = static_cast<uint8_t>(byte << 1 | bits[i + k]);
+        out.push_back(byte);
+    }
+    out.insert(out.end(), {0xFF, 0xFF, 0x00});
+    return out;
+}
+
 TEST(ByteStreamModel, OneRareValueGetsTheFloorAndZeroPaysForIt) {
     std::vector<uint8_t> data(100000, 0);
     data[500] = 5;
@@ -128,6 +176,59 @@ TEST(ByteStream, ThousandZeroBytesMakeTheSmallestStream) {
     const auto d = DecodeAll(bytes, {1000});
     EXPECT_EQ(d.arrays[0], zeros);
     EXPECT_EQ(d.ends[0], 516) << "the next item begins right after the marker";
+}
+
+TEST(ByteStream, FastEncoderWritesTheBitsOfTheBitByBitCoder) {
+    std::vector<std::vector<uint8_t>> inputs;
+    // Runs of a value whose range is exactly the middle half of the
+    // interval (values 1, 2, 3 in the proportions 1:2:1, each 1 or 3
+    // bringing back the whole interval): each 2 of a run adds one pending
+    // bit, so a run is as many pending bits, more than one store of the
+    // fast encoder takes.
+    std::vector<uint8_t> middle;
+    int count[4] = {0, 0, 0, 0};
+    auto put = [&](uint8_t v, int times) {
+        middle.insert(middle.end(), static_cast<std::size_t>(times), v);
+        count[v] += times;
+    };
+    for (int run : {3, 24, 25, 31, 32, 33, 64, 70, 200, 1000}) {
+        put(1, 1);
+        put(2, run);
+        put(run % 2 ? 3 : 1, 1);
+    }
+    const int quarter = 1000;
+    while (count[1] < quarter || count[3] < quarter) {
+        if (count[1] < quarter) put(1, 1);
+        if (count[3] < quarter) put(3, 1);
+    }
+    put(2, 2 * quarter - count[2]);
+    inputs.push_back(middle);
+    // Skewed, uniform, two-valued and single-valued data of many lengths.
+    uint32_t seed = 5;
+    for (int k = 0; k < 60; ++k) {
+        std::vector<uint8_t> a(1 + (k * 2711) % 7000);
+        const int spread = k % 4 == 0 ? 256 : k % 4 == 1 ? 2 : 1 + k;
+        for (auto& b : a) {
+            seed = seed * 1664525u + 1013904223u;
+            const uint32_t r = seed >> 8;
+            b = static_cast<uint8_t>(r % 7 < 5 ? 0 : (r >> 5) % static_cast<uint32_t>(spread));
+        }
+        inputs.push_back(a);
+    }
+    for (const auto& in : inputs) {
+        const auto expected = EncodeBitByBit(in);
+        ASSERT_EQ(Encode(in), expected) << "input of " << in.size() << " bytes";
+        EXPECT_EQ(DecodeAll(expected, {in.size()}).arrays[0], in);
+    }
+    // Side by side in every grouping, the same bytes.
+    std::vector<CByteBuffer> outs(inputs.size());
+    std::vector<bytestream::EncodeRequest> requests;
+    for (std::size_t i = 0; i < inputs.size(); ++i) requests.push_back({inputs[i].data(), inputs[i].size(), &outs[i]});
+    bytestream::EncodeByteStreams(requests.data(), requests.size());
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        EXPECT_EQ(std::vector<uint8_t>(outs[i].Data(), outs[i].Data() + outs[i].Size()), EncodeBitByBit(inputs[i]))
+            << "stream " << i;
+    }
 }
 
 TEST(ByteStream, CodedBitsEndingOnAByteBoundaryGetAWholeZeroByte) {

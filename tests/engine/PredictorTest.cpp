@@ -8,6 +8,7 @@
 #include "engine/CoordinateCodec.h"
 #include "engine/GpsTimeCodec.h"
 #include "engine/InputWindow.h"
+#include "engine/ChunkRows.h"
 #include "engine/ValueBlockCoder.h"
 #include "engine/WrapMath.h"
 #include "las/FileIo.h"
@@ -23,10 +24,21 @@ std::vector<int32_t> Steps(const std::vector<int32_t>& v) {
     return d;
 }
 
+const coords::Kernels kPlain = coords::Kernels::Plain();
+
+// The predictors over whole arrays of coordinates and steps.
+int32_t PredictX(const int32_t* x, const int32_t* dx, std::size_t i) { return coords::PredictX(x[i - 1], dx + i, i); }
+int32_t PredictY(const int32_t* y, const int32_t* dx, const int32_t* dy, std::size_t i) {
+    return coords::PredictY(y[i - 1], dx + i, dy + i, i, kPlain);
+}
+int32_t PredictZ(const int32_t* z, const int32_t* dx, const int32_t* dy, const int32_t* dz, std::size_t i) {
+    return coords::PredictZ(z[i - 1], dx + i, dy + i, dz + i, i, kPlain);
+}
+
 std::vector<int32_t> XResiduals(const std::vector<int32_t>& x) {
     const auto dx = Steps(x);
     std::vector<int32_t> r = {x[0]};
-    for (std::size_t i = 1; i < x.size(); ++i) r.push_back(x[i] - coords::PredictX(x.data(), dx.data(), i));
+    for (std::size_t i = 1; i < x.size(); ++i) r.push_back(x[i] - PredictX(x.data(), dx.data(), i));
     return r;
 }
 
@@ -50,12 +62,12 @@ TEST(CoordinatePredictors, XFollowsTheTrimmedMeanOfItsSteps) {
     // the last step is taken back off the mean.
     const std::vector<int32_t> x = {0, 10, 20, 30, 40, 30};
     const auto dx = Steps(x);
-    EXPECT_EQ(coords::PredictX(x.data(), dx.data(), 5), 50);  // steps 10,10,10,10
+    EXPECT_EQ(PredictX(x.data(), dx.data(), 5), 50);  // steps 10,10,10,10
     const std::vector<int32_t> turn = {0, 10, 20, 30, 40, 30, 20};
     const auto dt = Steps(turn);
     // Steps 10,10,10,10,-10: trimmed mean (40 - (-10) - 10)/3 = 10 -> 10.5 -> 10,
     // then 10 - (-10) = 20: 30 + 20.
-    EXPECT_EQ(coords::PredictX(turn.data(), dt.data(), 6), 50);
+    EXPECT_EQ(PredictX(turn.data(), dt.data(), 6), 50);
 }
 
 TEST(CoordinatePredictors, YTakesTheStepOfTheNearestSimilarXStep) {
@@ -64,7 +76,7 @@ TEST(CoordinatePredictors, YTakesTheStepOfTheNearestSimilarXStep) {
     const std::vector<int32_t> x = {0, 10, 60, 72, 122, 133};
     const std::vector<int32_t> y = {0, 1, 2, 7, 8, 0};
     const auto dx = Steps(x), dy = Steps(y);
-    EXPECT_EQ(coords::PredictY(y.data(), dx.data(), dy.data(), 5), 8 + 5);
+    EXPECT_EQ(PredictY(y.data(), dx.data(), dy.data(), 5), 8 + 5);
 }
 
 TEST(CoordinatePredictors, YWithoutMatchExtrapolatesOrRepeats) {
@@ -73,15 +85,15 @@ TEST(CoordinatePredictors, YWithoutMatchExtrapolatesOrRepeats) {
     const std::vector<int32_t> y = {0, 3, 9, 12, 0};
     const auto dx = Steps(x);
     auto dy = Steps(y);
-    EXPECT_EQ(coords::PredictY(y.data(), dx.data(), dy.data(), 3), 9);
+    EXPECT_EQ(PredictY(y.data(), dx.data(), dy.data(), 3), 9);
     // i = 4: Ax = 400, Bx = 200, Ay = 3, By = 6, dx = 800:
     // (6-3)/(200-400) * (800-400) + 0.5 + 3 = -6 + 0.5 + 3 = -2.5 -> -2.
-    EXPECT_EQ(coords::PredictY(y.data(), dx.data(), dy.data(), 4), 12 - 2);
+    EXPECT_EQ(PredictY(y.data(), dx.data(), dy.data(), 4), 12 - 2);
     // Bx = Ax: the step is By.
     const std::vector<int32_t> x2 = {0, 100, 200, 300, 1000};
     const std::vector<int32_t> y2 = {0, 4, 9, 11, 0};
     const auto dx2 = Steps(x2), dy2 = Steps(y2);
-    EXPECT_EQ(coords::PredictY(y2.data(), dx2.data(), dy2.data(), 4), 11 + 5);
+    EXPECT_EQ(PredictY(y2.data(), dx2.data(), dy2.data(), 4), 11 + 5);
 }
 
 TEST(CoordinatePredictors, ZEarlyPointsAndEqualStepsUseSimpleRules) {
@@ -90,7 +102,7 @@ TEST(CoordinatePredictors, ZEarlyPointsAndEqualStepsUseSimpleRules) {
     const std::vector<int32_t> z = {5, 9, 20, 24, 0};
     const auto dx = Steps(x), dy = Steps(y), dz = Steps(z);
     // Point 2 without a match: z(1).
-    EXPECT_EQ(coords::PredictZ(z.data(), dx.data(), dy.data(), dz.data(), 2), 9);
+    EXPECT_EQ(PredictZ(z.data(), dx.data(), dy.data(), dz.data(), 2), 9);
     // Point 4: Az = 4, Bz = 11, no equal steps: the vote decides between the
     // slopes kx = 7/-100 and ky = 7/50... computed by hand below.
     const std::vector<int32_t> xe = {0, 100, 200, 300, 1000};
@@ -98,7 +110,7 @@ TEST(CoordinatePredictors, ZEarlyPointsAndEqualStepsUseSimpleRules) {
     const std::vector<int32_t> ze = {5, 9, 20, 24, 0};
     const auto dxe = Steps(xe), dye = Steps(ye), dze = Steps(ze);
     // Ax = Bx = 100: the step is Bz = 11, whatever the vote.
-    EXPECT_EQ(coords::PredictZ(ze.data(), dxe.data(), dye.data(), dze.data(), 4), 24 + 11);
+    EXPECT_EQ(PredictZ(ze.data(), dxe.data(), dye.data(), dze.data(), 4), 24 + 11);
 }
 
 TEST(CoordinatePredictors, ZVoteChoosesTheSlopeThatExplainedThePast) {
@@ -114,38 +126,60 @@ TEST(CoordinatePredictors, ZVoteChoosesTheSlopeThatExplainedThePast) {
     // j=2: 100, DZ'=3, DZ=6: ex=|trunc(5)-6|=1; DY-DY'=10: trunc(0.67+3)=3, ey=3 -> cx.
     // j=1: 100, DZ'=1, DZ=3: ex=|3-3|=0; 0: ey=|1-3|=2 -> cx.  cx=3 > cy=1.
     // step = trunc(0.02*(1-400) + 8 + 0.5) = trunc(0.52) = 0.
-    EXPECT_EQ(coords::PredictZ(z.data(), dx.data(), dy.data(), dz.data(), 5), 18 + 0);
+    EXPECT_EQ(PredictZ(z.data(), dx.data(), dy.data(), dz.data(), 5), 18 + 0);
+}
+
+// A chunk of format 0 with the given coordinates and nothing else.
+ChunkColumns Coordinates(const std::vector<int32_t>& x, const std::vector<int32_t>& y,
+                         const std::vector<int32_t>& z) {
+    ChunkColumns c;
+    c.Resize(x.size(), 0);
+    c.x = x;
+    c.y = y;
+    c.z = z;
+    return c;
+}
+
+// The coded X, Y and Z rows of a chunk, back to back.
+std::vector<uint8_t> EncodeCoordinates(const ChunkColumns& c, const coords::Kernels& k) {
+    chunkrows::Scratch s;
+    CByteBuffer outs[chunkrows::kRowCount];
+    std::vector<uint8_t> bytes;
+    for (auto g : {chunkrows::Group::X, chunkrows::Group::Y, chunkrows::Group::Z}) {
+        chunkrows::EncodeGroup(g, c, k, s, outs);
+        const CByteBuffer& out = outs[chunkrows::Index(chunkrows::RowsOf(g).front())];
+        bytes.insert(bytes.end(), out.Data(), out.Data() + out.Size());
+    }
+    return bytes;
 }
 
 TEST(CoordinateCodec, ResidualsRestoreTheCoordinates) {
-    ChunkColumns c;
+    std::vector<int32_t> x, y, z;
     uint32_t s = 5;
     int32_t px = 0, py = 0, pz = 0;
-    for (int i = 0; i < 3000; ++i) {
+    // More points than one window block holds, so blocks follow each other.
+    for (int i = 0; i < 9000; ++i) {
         s = s * 1664525u + 1013904223u;
         px = wrap::Add32(px, 100 + static_cast<int32_t>((s >> 24) % 7));
         py += (i % 200 < 100) ? 3 : -3;
         pz += static_cast<int32_t>((s >> 8) % 41) - 20;
         if (i == 1500) px = INT32_MAX - 50;  // wrap-around on the way
-        c.x.push_back(px);
-        c.y.push_back(py);
-        c.z.push_back(pz);
+        x.push_back(px);
+        y.push_back(py);
+        z.push_back(pz);
     }
-    c.dx = Steps(c.x);
-    c.dy = Steps(c.y);
-    c.dz = Steps(c.z);
-    std::vector<uint8_t> bytes;
-    coords::EncodeX(c, bytes);
-    coords::EncodeY(c, bytes);
-    coords::EncodeZ(c, bytes);
+    const ChunkColumns c = Coordinates(x, y, z);
+    const std::vector<uint8_t> bytes = EncodeCoordinates(c, kPlain);
     TempDir dir;
     WriteAll(dir.File("c"), bytes);
     CFile f(dir.File("c"), "rb");
     InputWindow in(f);
     ChunkColumns d;
-    coords::DecodeX(in, d, c.x.size());
-    coords::DecodeY(in, d, c.x.size());
-    coords::DecodeZ(in, d, c.x.size());
+    d.Resize(x.size(), 0);
+    chunkrows::Scratch scratch;
+    for (auto row : {chunkrows::Row::X, chunkrows::Row::Y, chunkrows::Row::Z}) {
+        chunkrows::DecodeRow(row, in, kPlain, scratch, d);
+    }
     EXPECT_EQ(d.x, c.x);
     EXPECT_EQ(d.y, c.y);
     EXPECT_EQ(d.z, c.z);
@@ -155,7 +189,7 @@ TEST(CoordinateCodec, ResidualsRestoreTheCoordinates) {
 TEST(CoordinateCodec, FastAndPlainSearchLoopsPredictAlike) {
     // Steps that make the search miss and the vote run, with slopes and
     // products far outside the 32-bit range now and then.
-    ChunkColumns c;
+    std::vector<int32_t> x, y, z;
     uint64_t s = 17;
     int32_t px = 0, py = 0, pz = 0;
     for (int i = 0; i < 20000; ++i) {
@@ -164,21 +198,14 @@ TEST(CoordinateCodec, FastAndPlainSearchLoopsPredictAlike) {
         px = wrap::Add32(px, wrap::Sub32(wrap::Mul32(static_cast<int32_t>((s >> 20) % 997), big), 300));
         py = wrap::Add32(py, static_cast<int32_t>((s >> 33) % 1013) - 500);
         pz = wrap::Add32(pz, wrap::Sub32(wrap::Mul32(static_cast<int32_t>((s >> 44) % 4001), big), 2000));
-        c.x.push_back(px);
-        c.y.push_back(py);
-        c.z.push_back(pz);
+        x.push_back(px);
+        y.push_back(py);
+        z.push_back(pz);
     }
-    c.dx = Steps(c.x);
-    c.dy = Steps(c.y);
-    c.dz = Steps(c.z);
-    std::vector<uint8_t> plain, fast;
-    coords::UsePlainKernelsForTesting(true);
-    coords::EncodeY(c, plain);
-    coords::EncodeZ(c, plain);
-    coords::UsePlainKernelsForTesting(false);
-    coords::EncodeY(c, fast);
-    coords::EncodeZ(c, fast);
-    EXPECT_EQ(plain, fast);
+    const ChunkColumns c = Coordinates(x, y, z);
+    const std::vector<uint8_t> plain = EncodeCoordinates(c, kPlain);
+    const auto kernels = coords::Kernels::Available();
+    for (std::size_t k = 1; k < kernels.size(); ++k) EXPECT_EQ(EncodeCoordinates(c, kernels[k]), plain) << k;
 }
 
 TEST(IntensityPredictor, FollowsTheChangeOfZ) {
@@ -204,11 +231,18 @@ TEST(IntensityPredictor, FollowsTheChangeOfZ) {
     EXPECT_EQ(attrs::PredictIntensity(v, fwd, 3), 60);
 }
 
+// Return bytes holding the given scan direction flags (bit 6).
+std::vector<uint8_t> WithFlags(const std::vector<uint8_t>& flags) {
+    std::vector<uint8_t> bytes;
+    for (uint8_t f : flags) bytes.push_back(static_cast<uint8_t>(f << 6 | 0x09));
+    return bytes;
+}
+
 TEST(GpsTimePredictor, ConstantStepsGiveTheDocumentedResiduals) {
     const std::vector<int64_t> t = {100, 110, 120, 130, 140, 150};
     const std::vector<uint8_t> f(6, 0);
     std::vector<int64_t> r = {t[0]};
-    for (std::size_t k = 1; k < t.size(); ++k) r.push_back(t[k] - gpstime::Predict(t.data(), f.data(), k));
+    for (std::size_t k = 1; k < t.size(); ++k) r.push_back(t[k] - gpstime::Predict(t.data(), WithFlags(f).data(), k));
     EXPECT_EQ(r, (std::vector<int64_t>{100, 10, 20, 30, 10, 10}));
 }
 
@@ -217,7 +251,7 @@ TEST(GpsTimePredictor, RepeatedTimeLooksAtTheStepBeforeAndTheSmallestStep) {
     // t(3) - t(2) = 30, then the smallest non-zero step of the last five (7).
     const std::vector<int64_t> t = {0, 7, 37, 67, 67, 67, 0};
     const std::vector<uint8_t> f(7, 0);
-    EXPECT_EQ(gpstime::Predict(t.data(), f.data(), 6), 67 + 7);
+    EXPECT_EQ(gpstime::Predict(t.data(), WithFlags(f).data(), 6), 67 + 7);
 }
 
 TEST(GpsTimePredictor, DirectionChangeUsesTheStepAtAnEarlierChange) {
@@ -227,59 +261,63 @@ TEST(GpsTimePredictor, DirectionChangeUsesTheStepAtAnEarlierChange) {
     // recent step (10) is used as if the direction had not changed.
     const std::vector<int64_t> t = {0, 10, 20, 30, 50, 70, 90, 0};
     const std::vector<uint8_t> f = {0, 0, 0, 1, 1, 1, 0, 0};
-    EXPECT_EQ(gpstime::Predict(t.data(), f.data(), 7), 70 + 10);
+    EXPECT_EQ(gpstime::Predict(t.data(), WithFlags(f).data(), 7), 70 + 10);
     // f(1) = 1, so a = 0, b = 1: from s = 5 no 0s to pass, the 1s down to
     // 3; s >= 2, so the step at that earlier change, t(4) - t(3) = 20.
     const std::vector<int64_t> u = {0, 1, 2, 3, 23, 24, 25, 0};
     const std::vector<uint8_t> g = {1, 1, 0, 0, 1, 1, 0, 0};
-    EXPECT_EQ(gpstime::Predict(u.data(), g.data(), 7), 24 + 20);
+    EXPECT_EQ(gpstime::Predict(u.data(), WithFlags(g).data(), 7), 24 + 20);
 }
 
 TEST(DifferenceBytes, SmallAttributesAreCodedAsDocumented) {
-    // Points built in a record buffer, read through the same view the
-    // engine uses; the coded stream is decoded back to its bytes.
-    auto streamBytes = [](attrs::ByteAttr a, const std::vector<std::array<uint8_t, 20>>& recs) {
-        std::vector<std::array<uint8_t, 20>> copy = recs;
-        PointView v;
-        v.base = copy[0].data();
-        v.stride = 20;
-        v.count = copy.size();
-        v.format = 0;
-        std::vector<uint8_t> out;
-        attrs::EncodeByteAttr(a, v, out);
-        TempDir dir;
-        WriteAll(dir.File("s"), out);
-        CFile f(dir.File("s"), "rb");
-        InputWindow in(f);
-        std::vector<uint8_t> bytes(copy.size());
-        bytestream::DecodeByteStream(in, bytes.data(), bytes.size());
+    // The bytes of an attribute's stream from the chunk's columns, and the
+    // columns restored from them.
+    auto streamBytes = [](attrs::ByteAttr a, std::vector<uint8_t> ChunkColumns::*column, std::vector<uint8_t> values) {
+        ChunkColumns c;
+        c.Resize(values.size(), 0);
+        c.*column = values;
+        std::vector<uint8_t> bytes(values.size());
+        attrs::FillBytes(a, c, bytes.data());
+        ChunkColumns back;
+        back.Resize(values.size(), 0);
+        attrs::RestoreBytes(a, bytes.data(), back);
+        std::vector<uint8_t> again(values.size());
+        attrs::FillBytes(a, back, again.data());
+        EXPECT_EQ(again, bytes);
         return bytes;
     };
-    auto records = [](std::size_t offset, std::vector<uint8_t> values) {
-        std::vector<std::array<uint8_t, 20>> r(values.size());
-        for (std::size_t i = 0; i < values.size(); ++i) {
-            r[i].fill(0);
-            r[i][offset] = values[i];
-        }
-        return r;
-    };
-    // Scan direction 0,1,1,0 in bit 6 of byte 14, other bits set around it.
-    EXPECT_EQ(streamBytes(attrs::ByteAttr::ScanDirection, records(14, {0x3F, 0x7F, 0xFF, 0x80})),
+    // Scan direction 0,1,1,0 in bit 6 of the return byte, other bits set around it.
+    EXPECT_EQ(streamBytes(attrs::ByteAttr::ScanDirection, &ChunkColumns::returnBits, {0x3F, 0x7F, 0xFF, 0x80}),
               (std::vector<uint8_t>{0, 1, 0, 255}));
-    EXPECT_EQ(streamBytes(attrs::ByteAttr::ScanAngle, records(16, {0xF6, 0xF4})),
+    EXPECT_EQ(streamBytes(attrs::ByteAttr::ScanAngle, &ChunkColumns::scanAngle, {0xF6, 0xF4}),
               (std::vector<uint8_t>{0xF6, 0xFE}));
-    EXPECT_EQ(streamBytes(attrs::ByteAttr::Classification, records(15, {2, 130})),
+    EXPECT_EQ(streamBytes(attrs::ByteAttr::Classification, &ChunkColumns::classification, {2, 130}),
               (std::vector<uint8_t>{2, 128}));
-    EXPECT_EQ(streamBytes(attrs::ByteAttr::ReturnNumber, records(14, {0xF9, 0x0A})),
+    EXPECT_EQ(streamBytes(attrs::ByteAttr::ReturnNumber, &ChunkColumns::returnBits, {0xF9, 0x0A}),
               (std::vector<uint8_t>{1, 2}));
 }
 
+TEST(DifferenceBytes, RestoringOneFieldKeepsTheOthersOfItsByte) {
+    ChunkColumns c;
+    c.Resize(3, 0);
+    c.returnBits = {0xFF, 0x00, 0xA5};
+    // Number of returns (bits 3-5) 2, 3, 7 as differences 2, 1, 4.
+    const uint8_t bytes[] = {2, 1, 4};
+    attrs::RestoreBytes(attrs::ByteAttr::NumberOfReturns, bytes, c);
+    EXPECT_EQ(c.returnBits, (std::vector<uint8_t>{0xD7, 0x18, 0xBD}));
+}
+
 TEST(DifferenceValues, PointSourceWrapsBackToZero) {
-    std::vector<uint16_t> v = {65535, 0, 7};
-    std::vector<uint8_t> out;
-    attrs::EncodeDifferences16(v, out);
+    const std::vector<uint16_t> v = {65535, 0, 7};
+    valueblock::CBlockWriter w;
+    attrs::SplitDifferences16(v, w);
+    std::vector<bytestream::EncodeRequest> requests;
+    w.AddRequests(requests);
+    bytestream::EncodeByteStreams(requests.data(), requests.size());
+    CByteBuffer out;
+    w.AppendTo(out);
     TempDir dir;
-    WriteAll(dir.File("s"), out);
+    WriteAll(dir.File("s"), std::vector<uint8_t>(out.Data(), out.Data() + out.Size()));
     {
         CFile f(dir.File("s"), "rb");
         InputWindow in(f);
@@ -289,7 +327,11 @@ TEST(DifferenceValues, PointSourceWrapsBackToZero) {
     }
     CFile f(dir.File("s"), "rb");
     InputWindow in(f);
-    EXPECT_EQ(attrs::DecodeDifferences16(in, 3), v);
+    valueblock::CBlockBytes b;
+    b.Read(in, 3);
+    std::vector<uint16_t> back(3);
+    attrs::RestoreDifferences16(b, back);
+    EXPECT_EQ(back, v);
 }
 
 }  // namespace

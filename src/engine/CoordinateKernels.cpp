@@ -1,0 +1,193 @@
+#include <algorithm>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
+#include "engine/CoordinateCodec.h"
+#include "engine/WrapMath.h"
+
+namespace coords {
+
+using wrap::Abs32;
+using wrap::Sub32;
+using wrap::TruncToInt32;
+
+namespace {
+
+// The loops of the Y and Z predictors that look back up to 100 steps are
+// their cost. Each has a plain version and versions for AVX2 and AVX-512
+// that give exactly the same results: the same double products and sums
+// in the same order (never fused), the conversion instruction that yields
+// INT32_MIN out of range, wrapping integer steps, and the votes, counted in
+// any order, giving the same sum.
+
+long MatchScalar(const int32_t* dx, const int32_t* dy, int32_t ddx, int32_t ddy, long count) {
+    for (long j = count - 1; j >= 0; --j) {
+        if (Abs32(Sub32(ddx, dx[j])) < 5 && Abs32(Sub32(ddy, dy[j])) < 5) return j;
+    }
+    return -1;
+}
+
+long MatchXScalar(const int32_t* dx, int32_t ddx, long count) {
+    for (long j = count - 1; j >= 0; --j) {
+        if (Abs32(Sub32(ddx, dx[j])) < 5) return j;
+    }
+    return -1;
+}
+
+// Whether the decision is already made: the pairs still to come cannot
+// turn a balance above their number, nor lift one at or below minus it.
+inline bool Decided(int balance, long remaining) { return balance > remaining || balance + remaining <= 0; }
+
+// The vote of the step pair (0, 1): +1 where the X slope explains the Z
+// step better than the Y slope, -1 where worse, 0 where equally well.
+inline int PairVote(const int32_t* dx, const int32_t* dy, const int32_t* dz, double kx, double ky) {
+    const double dzPrev = static_cast<double>(dz[0]);
+    const int32_t ex = Abs32(Sub32(TruncToInt32(kx * static_cast<double>(Sub32(dx[1], dx[0])) + dzPrev), dz[1]));
+    const int32_t ey = Abs32(Sub32(TruncToInt32(ky * static_cast<double>(Sub32(dy[1], dy[0])) + dzPrev), dz[1]));
+    return (ex < ey) - (ex > ey);
+}
+
+bool VoteScalar(const int32_t* dx, const int32_t* dy, const int32_t* dz, double kx, double ky, long count) {
+    int balance = 0;
+    for (long j = 0; j < count; ++j) {
+        balance += PairVote(dx + j, dy + j, dz + j, kx, ky);
+        if (Decided(balance, count - j - 1)) break;
+    }
+    return balance > 0;
+}
+
+#if defined(__x86_64__)
+__attribute__((target("avx2"))) long MatchAvx2(const int32_t* dx, const int32_t* dy, int32_t ddx,
+                                               int32_t ddy, long count) {
+    const long lo = 0;
+    const __m256i vx = _mm256_set1_epi32(ddx), vy = _mm256_set1_epi32(ddy);
+    const __m256i five = _mm256_set1_epi32(5);
+    long j = count - 1;
+    for (; j - 7 >= lo; j -= 8) {
+        const __m256i ax = _mm256_abs_epi32(_mm256_sub_epi32(vx, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(dx + j - 7))));
+        const __m256i ay = _mm256_abs_epi32(_mm256_sub_epi32(vy, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(dy + j - 7))));
+        const __m256i hit = _mm256_and_si256(_mm256_cmpgt_epi32(five, ax), _mm256_cmpgt_epi32(five, ay));
+        const int mask = _mm256_movemask_ps(_mm256_castsi256_ps(hit));
+        if (mask) return j - 7 + (31 - __builtin_clz(static_cast<unsigned>(mask)));
+    }
+    return j >= lo ? MatchScalar(dx, dy, ddx, ddy, j + 1) : -1;
+}
+
+__attribute__((target("avx2"))) long MatchXAvx2(const int32_t* dx, int32_t ddx, long count) {
+    const long lo = 0;
+    const __m256i vx = _mm256_set1_epi32(ddx);
+    const __m256i five = _mm256_set1_epi32(5);
+    long j = count - 1;
+    // The nearest step matches most of the time: look at it first.
+    if (j >= lo && Abs32(Sub32(ddx, dx[j])) < 5) return j;
+    for (; j - 7 >= lo; j -= 8) {
+        const __m256i ax = _mm256_abs_epi32(_mm256_sub_epi32(vx, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(dx + j - 7))));
+        const int mask = _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpgt_epi32(five, ax)));
+        if (mask) return j - 7 + (31 - __builtin_clz(static_cast<unsigned>(mask)));
+    }
+    return j >= lo ? MatchXScalar(dx, ddx, j + 1) : -1;
+}
+
+__attribute__((target("avx2,popcnt"))) bool VoteAvx2(const int32_t* dx, const int32_t* dy, const int32_t* dz,
+                                                     double kx, double ky, long count) {
+    const __m256d vkx = _mm256_set1_pd(kx), vky = _mm256_set1_pd(ky);
+    int balance = 0;
+    long j = 0;
+    for (; j + 4 <= count; j += 4) {
+        auto load = [](const int32_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
+        const __m128i stepX = _mm_sub_epi32(load(dx + j + 1), load(dx + j));
+        const __m128i stepY = _mm_sub_epi32(load(dy + j + 1), load(dy + j));
+        const __m256d dzPrev = _mm256_cvtepi32_pd(load(dz + j));
+        const __m128i dzNext = load(dz + j + 1);
+        const __m128i tx = _mm256_cvttpd_epi32(_mm256_add_pd(_mm256_mul_pd(vkx, _mm256_cvtepi32_pd(stepX)), dzPrev));
+        const __m128i ty = _mm256_cvttpd_epi32(_mm256_add_pd(_mm256_mul_pd(vky, _mm256_cvtepi32_pd(stepY)), dzPrev));
+        const __m128i ex = _mm_abs_epi32(_mm_sub_epi32(tx, dzNext));
+        const __m128i ey = _mm_abs_epi32(_mm_sub_epi32(ty, dzNext));
+        const int less = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmplt_epi32(ex, ey)));
+        const int more = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpgt_epi32(ex, ey)));
+        balance += __builtin_popcount(static_cast<unsigned>(less)) - __builtin_popcount(static_cast<unsigned>(more));
+        if (Decided(balance, count - j - 4)) return balance > 0;
+    }
+    // The last pairs one by one, on top of the balance so far.
+    for (; j < count; ++j) balance += PairVote(dx + j, dy + j, dz + j, kx, ky);
+    return balance > 0;
+}
+
+__attribute__((target("avx2"))) inline __m256i Load8(const int32_t* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+__attribute__((target("avx512f,avx512vl,avx512bw,avx512dq,popcnt"))) long MatchAvx512(
+    const int32_t* dx, const int32_t* dy, int32_t ddx, int32_t ddy, long count) {
+    const __m512i vx = _mm512_set1_epi32(ddx), vy = _mm512_set1_epi32(ddy);
+    const __m512i five = _mm512_set1_epi32(5);
+    long j = count - 1;
+    for (; j - 15 >= 0; j -= 16) {
+        const __m512i ax = _mm512_abs_epi32(_mm512_sub_epi32(vx, _mm512_loadu_si512(dx + j - 15)));
+        const __m512i ay = _mm512_abs_epi32(_mm512_sub_epi32(vy, _mm512_loadu_si512(dy + j - 15)));
+        const unsigned mask = _mm512_cmpgt_epi32_mask(five, ax) & _mm512_cmpgt_epi32_mask(five, ay);
+        if (mask) return j - 15 + (31 - __builtin_clz(mask));
+    }
+    return j >= 0 ? MatchScalar(dx, dy, ddx, ddy, j + 1) : -1;
+}
+
+__attribute__((target("avx512f,avx512vl,avx512bw,avx512dq,popcnt"))) long MatchXAvx512(const int32_t* dx,
+                                                                                       int32_t ddx, long count) {
+    const __m512i vx = _mm512_set1_epi32(ddx);
+    const __m512i five = _mm512_set1_epi32(5);
+    long j = count - 1;
+    // The nearest step matches most of the time: look at it first.
+    if (j >= 0 && Abs32(Sub32(ddx, dx[j])) < 5) return j;
+    for (; j - 15 >= 0; j -= 16) {
+        const __m512i ax = _mm512_abs_epi32(_mm512_sub_epi32(vx, _mm512_loadu_si512(dx + j - 15)));
+        const unsigned mask = _mm512_cmpgt_epi32_mask(five, ax);
+        if (mask) return j - 15 + (31 - __builtin_clz(mask));
+    }
+    return j >= 0 ? MatchXScalar(dx, ddx, j + 1) : -1;
+}
+
+__attribute__((target("avx512f,avx512vl,avx512bw,avx512dq,popcnt"))) bool VoteAvx512(
+    const int32_t* dx, const int32_t* dy, const int32_t* dz, double kx, double ky, long count) {
+    const __m512d vkx = _mm512_set1_pd(kx), vky = _mm512_set1_pd(ky);
+    int balance = 0;
+    long j = 0;
+    for (; j + 8 <= count; j += 8) {
+        const __m256i stepX = _mm256_sub_epi32(Load8(dx + j + 1), Load8(dx + j));
+        const __m256i stepY = _mm256_sub_epi32(Load8(dy + j + 1), Load8(dy + j));
+        const __m512d dzPrev = _mm512_cvtepi32_pd(Load8(dz + j));
+        const __m256i dzNext = Load8(dz + j + 1);
+        const __m256i tx = _mm512_cvttpd_epi32(_mm512_add_pd(_mm512_mul_pd(vkx, _mm512_cvtepi32_pd(stepX)), dzPrev));
+        const __m256i ty = _mm512_cvttpd_epi32(_mm512_add_pd(_mm512_mul_pd(vky, _mm512_cvtepi32_pd(stepY)), dzPrev));
+        const __m256i ex = _mm256_abs_epi32(_mm256_sub_epi32(tx, dzNext));
+        const __m256i ey = _mm256_abs_epi32(_mm256_sub_epi32(ty, dzNext));
+        const unsigned less = _mm256_cmpgt_epi32_mask(ey, ex), more = _mm256_cmpgt_epi32_mask(ex, ey);
+        balance += __builtin_popcount(less) - __builtin_popcount(more);
+        if (Decided(balance, count - j - 8)) return balance > 0;
+    }
+    for (; j < count; ++j) balance += PairVote(dx + j, dy + j, dz + j, kx, ky);
+    return balance > 0;
+}
+#endif
+
+}  // namespace
+
+Kernels Kernels::Plain() { return {MatchScalar, MatchXScalar, VoteScalar}; }
+
+std::vector<Kernels> Kernels::Available() {
+    std::vector<Kernels> all = {Plain()};
+#if defined(__x86_64__)
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2")) all.push_back({MatchAvx2, MatchXAvx2, VoteAvx2});
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
+        __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512dq")) {
+        all.push_back({MatchAvx512, MatchXAvx512, VoteAvx512});
+    }
+#endif
+    return all;
+}
+
+Kernels Kernels::Fastest() { return Available().back(); }
+
+}  // namespace coords
