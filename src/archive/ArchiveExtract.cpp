@@ -7,6 +7,7 @@
 #include "archive/ArchiveMessages.h"
 #include "archive/ArchiveSession.h"
 #include "archive/VMRAFile.h"
+#include "engine/EntryCheck.h"
 #include "las/FileIo.h"
 #include "las/LasDigest.h"
 #include "las/LasException.h"
@@ -14,16 +15,6 @@
 #include "las/LasMessages.h"
 
 namespace {
-
-// The smallest coded chunk: at least twelve codec runs, each at least one
-// byte stream of 512 count bytes and its 3-byte end marker.
-constexpr int64_t kMinChunkBytes = 12 * (512 + 3);
-constexpr uint32_t kChunkPoints = 1000000;
-
-int64_t ChunkCount(uint32_t points) {
-    if (points <= 2 * kChunkPoints) return 1;
-    return (static_cast<int64_t>(points) + kChunkPoints - 1) / kChunkPoints - 1;
-}
 
 // A fresh, hidden file in folder to decompress into; it becomes the result
 // only when the entry is complete and checked, so neither a failure nor a
@@ -56,7 +47,8 @@ void MakeDurable(const std::string& path) {
 }  // namespace
 
 // What the engine will be asked to rebuild must fit the entry's extent, so a
-// damaged header cannot make it write a file of billions of points.
+// damaged header cannot make it write a file of billions of points; the
+// engine judges that, the archive only what the directory must account for.
 void VMRAFile::CheckEntryData(CFile& file, std::size_t k) {
     auto damaged = [] { throw CDamagedEntry(archmsg::kDamagedEntry); };
     const int64_t extent = EntryExtent(k);
@@ -65,30 +57,20 @@ void VMRAFile::CheckEntryData(CFile& file, std::size_t k) {
     if (!file.Seek(directory[k].dataOffset) || !file.ReadExact(h.bytes.data(), h.bytes.size())) {
         damaged();
     }
-    const uint8_t marker = h.Marker();
-    if (marker != LasHeader::kMarkerLas && marker != LasHeader::kMarkerGap &&
-        marker != LasHeader::kMarkerRaw) {
-        damaged();
-    }
-    const uint8_t format = h.PointDataFormat();
-    const uint16_t recordLength = h.PointDataRecordLength();
-    if (format > 3 || recordLength != StandardRecordLength(format)) damaged();
-    const int64_t vlrBytes = h.NumberOfVlrs() != 0 ? h.Gap() : 0;
-    if (vlrBytes < 0) damaged();
-    const int64_t pointBytes = extent - static_cast<int64_t>(LasHeader::kImageSize) - vlrBytes;
-    if (pointBytes < 0) damaged();
-    const uint32_t points = h.NumberOfPointRecords();
-    const int64_t rawBytes = static_cast<int64_t>(points) * recordLength;
-    if (marker == LasHeader::kMarkerRaw) {
-        if (rawBytes > pointBytes) damaged();
-    } else if (ChunkCount(points) * kMinChunkBytes > pointBytes) {
+    try {
+        CheckEntry(h, extent);
+    } catch (const CLasException&) {
         damaged();
     }
     // The record's size must tell the entry's true length, or, for points
     // kept uncompressed by older writers, the length of the points alone.
     // Anything else means data the directory does not account for.
+    const int64_t vlrBytes = h.NumberOfVlrs() != 0 ? h.Gap() : 0;
+    const int64_t pointBytes = extent - static_cast<int64_t>(LasHeader::kImageSize) - vlrBytes;
+    const int64_t rawBytes = static_cast<int64_t>(h.NumberOfPointRecords()) * h.PointDataRecordLength();
     const int64_t stored = directory[k].storedSize;
-    const bool shortRawSize = marker == LasHeader::kMarkerRaw && stored == rawBytes && pointBytes == rawBytes;
+    const bool shortRawSize =
+        h.Marker() == LasHeader::kMarkerRaw && stored == rawBytes && pointBytes == rawBytes;
     if (stored != extent && !shortRawSize) damaged();
 }
 
