@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "archive/ArchiveLayout.h"
+#include "engine/EntryMarkers.h"
 #include "archive/ArchiveMessages.h"
 #include "archive/ArchiveSession.h"
 #include "archive/VMRAFile.h"
@@ -70,7 +71,7 @@ void VMRAFile::CheckEntryData(CFile& file, std::size_t k) {
     const int64_t rawBytes = static_cast<int64_t>(h.NumberOfPointRecords()) * h.PointDataRecordLength();
     const int64_t stored = directory[k].storedSize;
     const bool shortRawSize =
-        h.Marker() == LasHeader::kMarkerRaw && stored == rawBytes && pointBytes == rawBytes;
+        h.Marker() == entrymarker::kRaw && stored == rawBytes && pointBytes == rawBytes;
     if (stored != extent && !shortRawSize) damaged();
 }
 

@@ -1,4 +1,5 @@
 #include "archive/VMRAFile.h"
+#include "engine/EntryMarkers.h"
 
 #include <algorithm>
 #include <cstring>
@@ -208,7 +209,7 @@ std::vector<EntryInfo> VMRAFile::ListEntries(const std::string& archivePath) {
                 archive.Seek(directory[i].dataOffset) &&
                 archive.ReadExact(h.bytes.data(), h.bytes.size())) {
                 info.headerRead = true;
-                info.stored = h.Marker() == LasHeader::kMarkerRaw;
+                info.stored = h.Marker() == entrymarker::kRaw;
                 info.versionMajor = h.VersionMajor();
                 info.versionMinor = h.VersionMinor();
                 info.pointFormat = h.PointDataFormat();

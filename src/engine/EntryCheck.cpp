@@ -1,4 +1,5 @@
 #include "engine/EntryCheck.h"
+#include "engine/EntryMarkers.h"
 
 #include "engine/ByteStreamCoder.h"
 #include "engine/ChunkPlan.h"
@@ -10,7 +11,7 @@ void CheckEntry(const LasHeader& h, int64_t extent) {
     const int64_t head = static_cast<int64_t>(LasHeader::kImageSize);
     if (extent < head) throw CLasException(enginemsg::kEntryHeader);
     const uint8_t marker = h.Marker();
-    if (marker != LasHeader::kMarkerLas && marker != LasHeader::kMarkerGap && marker != LasHeader::kMarkerRaw) {
+    if (marker != entrymarker::kLas && marker != entrymarker::kGap && marker != entrymarker::kRaw) {
         throw CLasException(enginemsg::kEntryHeader);
     }
     const uint8_t format = h.PointDataFormat();
@@ -24,7 +25,7 @@ void CheckEntry(const LasHeader& h, int64_t extent) {
     if (vlrBytes < 0 || vlrBytes > extent - head) throw CLasException(enginemsg::kEntryHeader);
     const int64_t pointBytes = extent - head - vlrBytes;
     const uint32_t n = h.NumberOfPointRecords();
-    if (marker == LasHeader::kMarkerRaw) {
+    if (marker == entrymarker::kRaw) {
         if (static_cast<int64_t>(n) * r > pointBytes) throw CLasException(enginemsg::kReadPoints);
         return;
     }

@@ -1,4 +1,5 @@
 #include "engine/PointCodec.h"
+#include "engine/EntryMarkers.h"
 
 #include <algorithm>
 #include <vector>
@@ -98,6 +99,15 @@ void CPointCodec::AddToRatio(uint64_t bits, int64_t bytes) {
     ratio = static_cast<double>(impl->codedBytes * 8) / static_cast<double>(impl->uncompressedBits);
 }
 
+namespace {
+
+// A file whose gap between header and points holds no VLRs, only bytes.
+bool GapBlockOnly(const LasHeader& h, const CLasFile& las) {
+    return h.NumberOfVlrs() == 0 && las.HasVlrBlock() && !las.VlrBlock().empty();
+}
+
+}  // namespace
+
 int64_t CPointCodec::Compress(CFile* outputFile, CLasFile* lasFile) {
     if (!outputFile || !outputFile->IsOpen()) throw CLasException(enginemsg::kNoOutputFile);
     BeginEntry(outputFile->Tell());
@@ -106,7 +116,7 @@ int64_t CPointCodec::Compress(CFile* outputFile, CLasFile* lasFile) {
     // A gap held as a VLR block is marked in the header's first byte, the
     // byte raw storage would need for its own marker; such files are coded
     // even when small, so they come back declaring no VLRs, as they were.
-    const bool gapMarked = h.Marker() == LasHeader::kMarkerGap;
+    const bool gapMarked = GapBlockOnly(h, *lasFile);
     rawMode = n < kRawLimit && !(gapMarked && n >= 2);
     if (rawMode) {
         CompressRaw(*outputFile, *lasFile);
@@ -120,9 +130,16 @@ int64_t CPointCodec::Compress(CFile* outputFile, CLasFile* lasFile) {
 
 void CPointCodec::WriteEntryHead(CFile& out, CLasFile& las) {
     const LasHeader& h = *las.Header();
-    WriteAll(out, h.bytes.data(), h.bytes.size());
-    AddToRatio(kHeaderBits, static_cast<int64_t>(h.bytes.size()));
-    if (h.NumberOfVlrs() == 0) return;
+    // Gap bytes without VLRs go in as one block that the stored header
+    // declares as one VLR, marked so it is given back declaring none.
+    LasHeader image = h;
+    if (h.Marker() != entrymarker::kRaw && GapBlockOnly(h, las)) {
+        image.SetMarker(entrymarker::kGap);
+        image.SetNumberOfVlrs(1);
+    }
+    WriteAll(out, image.bytes.data(), image.bytes.size());
+    AddToRatio(kHeaderBits, static_cast<int64_t>(image.bytes.size()));
+    if (image.NumberOfVlrs() == 0) return;
     const std::vector<uint8_t>& block = las.VlrBlock();
     // The decoder takes the block's length from the header, so what is
     // written must be exactly that long.
@@ -136,7 +153,7 @@ void CPointCodec::CompressRaw(CFile& out, CLasFile& las) {
     // The records go in as they lie in the file.
     std::vector<uint8_t> records;
     las.ReadRecords(h.NumberOfPointRecords(), 0, records);
-    h.SetMarker(LasHeader::kMarkerRaw);
+    h.SetMarker(entrymarker::kRaw);
     WriteEntryHead(out, las);
     if (!out.Write(records.data(), records.size())) throw CLasException(enginemsg::kWritePoint);
 }
@@ -180,7 +197,7 @@ void CPointCodec::Decompress(CFile* inputFile, CLasFile* lasFile, int* progressC
     parallelChunks = 0;
     InputWindow in(*inputFile);
     ReadEntryHead(in, *lasFile);
-    if (lasFile->Header()->Marker() == LasHeader::kMarkerRaw) {
+    if (lasFile->Header()->Marker() == entrymarker::kRaw) {
         DecompressRaw(in, *lasFile, progressCounter);
     } else {
         DecompressChunks(in, *lasFile, progressCounter);
@@ -196,11 +213,16 @@ void CPointCodec::ReadEntryHead(InputWindow& in, CLasFile& las) {
     // Everything sized from the header below fits in what is left of the
     // archive.
     CheckEntry(*header, in.FileSize() - impl->startPosition);
-    const LasHeader& h = *header;
+    LasHeader& h = *header;
     las.SetHeader(std::move(header));
     if (h.NumberOfVlrs() == 0) return;
     std::vector<uint8_t> block(static_cast<std::size_t>(h.Gap()));
     if (!in.ReadExact(block.data(), block.size())) throw CLasException(enginemsg::kEntryHeader);
+    if (h.Marker() == entrymarker::kGap) {
+        // The block was gap bytes: the LAS file declares no VLRs.
+        h.SetMarker(entrymarker::kLas);
+        h.SetNumberOfVlrs(0);
+    }
     las.SetVlrBlock(std::move(block));
 }
 
@@ -208,7 +230,7 @@ void CPointCodec::DecompressRaw(InputWindow& in, CLasFile& las, int* progressCou
     LasHeader& h = *las.Header();
     const uint32_t n = h.NumberOfPointRecords();
     const std::size_t r = h.PointDataRecordLength();
-    h.SetMarker(LasHeader::kMarkerLas);
+    h.SetMarker(entrymarker::kLas);
     las.WriteHeader();
     las.WriteVlrs();
     // Records are copied as stored, in bounded blocks.

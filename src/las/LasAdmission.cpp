@@ -33,10 +33,10 @@ void CheckLasAdmission(const LasHeader& h, int64_t fileSize) {
     const int64_t expected = static_cast<int64_t>(h.OffsetToPointData()) + pointBytes;
     if (fileSize < expected) refuse(lasmsg::kTruncated);
     if (fileSize > expected) refuse(lasmsg::kTrailingBytes);
-    // Gap bytes without VLRs travel as a block marked in the header's first
-    // byte; a lone point would be stored raw, whose marker takes that byte,
-    // so the file would come back declaring one VLR.
-    const bool gapBlock = h.Marker() == LasHeader::kMarkerGap ||
-                          (h.NumberOfVlrs() == 0 && h.Gap() > 0);
+    // Gap bytes without VLRs travel as one block that the entry announces in
+    // the header's first byte; a lone point would be stored uncompressed,
+    // whose mark takes that same byte, so the file would come back declaring
+    // one VLR.
+    const bool gapBlock = h.NumberOfVlrs() == 0 && h.Gap() > 0;
     if (gapBlock && h.NumberOfPointRecords() == 1) refuse(lasmsg::kSinglePointGap);
 }

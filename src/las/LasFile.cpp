@@ -66,13 +66,10 @@ uint8_t* const* CLasFile::ReadVlrs() {
     if (!header) throw CLasException(lasmsg::kReadVlr);
 
     const int64_t gap = header->Gap();
-    if (header->NumberOfVlrs() == 0) {
-        // Any gap, even one or two bytes, is kept as one block so that it
-        // comes back exactly; only a file with no gap at all has no block.
-        if (gap <= 0) return nullptr;
-        header->SetNumberOfVlrs(1);
-        header->SetMarker(LasHeader::kMarkerGap);
-    }
+    // Any gap, with VLRs or without, even of one or two bytes, is kept as
+    // one block so that it comes back exactly; only a file with no gap at
+    // all has no block.
+    if (gap == 0 && header->NumberOfVlrs() == 0) return nullptr;
     if (gap < 0) throw CLasException(lasmsg::kReadVlr);
 
     CFile f;
@@ -216,15 +213,7 @@ void CLasFile::WriteHeader() {
     if (!header) throw CLasException(lasmsg::kWriteHeader);
     CFile f = OpenOutput("wb");
     uint8_t image[LasHeader::kFileSize];
-    if (header->Marker() == LasHeader::kMarkerGap) {
-        // The gap bytes were held as one VLR: the file itself declares none.
-        header->SetMarker(LasHeader::kMarkerLas);
-        header->SetNumberOfVlrs(0);
-        header->ToFileImage(image);
-        header->SetNumberOfVlrs(1);
-    } else {
-        header->ToFileImage(image);
-    }
+    header->ToFileImage(image);
     Emit(f, image, sizeof image, lasmsg::kWriteHeader);
     if (!f.Close()) throw CLasException(lasmsg::kWriteHeader, false, f.LastError());
 }
@@ -233,8 +222,9 @@ void CLasFile::WriteVlrs() {
     if (!header) throw CLasException(lasmsg::kWriteVlr);
     CFile f = OpenOutput("ab");
     if (hasVlrBlock) Emit(f, vlrBlock.data(), vlrBlock.size(), lasmsg::kWriteVlr);
-    if (header->NumberOfVlrs() == 0 && header->Gap() == 2) {
-        // The LAS 1.0 point data start signature.
+    if (!hasVlrBlock && header->NumberOfVlrs() == 0 && header->Gap() == 2) {
+        // A header that declares a 2-byte gap but comes without its bytes:
+        // the LAS 1.0 point data start signature.
         const uint8_t signature[2] = {0xDD, 0xCC};
         Emit(f, signature, sizeof signature, lasmsg::kWriteSignature);
     }

@@ -38,11 +38,6 @@ public:
         kMinZ = 224,
     };
 
-    // Markers kept in byte 0 of the signature.
-    static constexpr uint8_t kMarkerLas = 'L';
-    static constexpr uint8_t kMarkerGap = 'V';  // gap bytes held as one VLR block
-    static constexpr uint8_t kMarkerRaw = 'O';  // entry holds its points uncompressed
-
     LasHeader() { bytes.fill(0); }
 
     // Builds the image from the 227 bytes of a LAS file header. The padding
@@ -51,6 +46,8 @@ public:
     // The 227 bytes to write to a LAS file (the two gaps left out).
     void ToFileImage(uint8_t* out227) const;
 
+    // The first byte of the signature, which other formats holding the
+    // image may use for a mark of their own.
     uint8_t Marker() const { return bytes[kSignature]; }
     void SetMarker(uint8_t m) { bytes[kSignature] = m; }
 

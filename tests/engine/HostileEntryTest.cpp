@@ -13,6 +13,7 @@
 #include <numeric>
 
 #include "AllocationProbe.h"
+#include "engine/EntryMarkers.h"
 #include "EngineRoundTrip.h"
 #include "LasGenerator.h"
 #include "TestSupport.h"
@@ -76,7 +77,7 @@ TEST(SharedChecks, PlaneLengthsLieBetweenOneAndTheValues) {
 // A coded entry's header: format 0, standard records, no VLRs, n points.
 LasHeader CodedHeader(uint32_t n) {
     LasHeader h;
-    h.SetMarker(LasHeader::kMarkerLas);
+    h.SetMarker(entrymarker::kLas);
     h.SetU16(LasHeader::kHeaderSize, 227);
     h.SetU32(LasHeader::kOffsetToPointData, 227);
     h.bytes[LasHeader::kPointDataFormat] = 0;
@@ -98,7 +99,7 @@ TEST(EntryCheck, EachDamageHasItsMessage) {
     EXPECT_EQ(message(CodedHeader(1500), 231), enginemsg::kEntryHeader);
 
     LasHeader raw = CodedHeader(999);
-    raw.SetMarker(LasHeader::kMarkerRaw);
+    raw.SetMarker(entrymarker::kRaw);
     EXPECT_EQ(message(raw, 232 + 999 * 20), "");
     EXPECT_EQ(message(raw, 232 + 999 * 20 - 1), enginemsg::kReadPoints);
 
