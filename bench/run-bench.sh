@@ -3,7 +3,8 @@
 # side by side (3.3 million points, format 3), and a generated 5,500,000-point
 # format 1 file; with VELMORA_BENCH_LARGE=1 also autzen_trim.las tiled 300
 # times (33 million points, 1.1 GB), for memory and linear growth. Figures go
-# to standard output, one "name value" line each.
+# to standard output, one "name value" line each. Last, the cost of a change
+# of an archive as a transaction (velmora-archive-bench).
 set -euo pipefail
 build=${1:-build}
 corpus=${VELMORA_LASDATA:-$(cd "$(dirname "$0")/.." && pwd)/../shared/lasdata}
@@ -26,3 +27,7 @@ for f in "${files[@]}"; do
   "$build/bench/velmora-bench" "$f" --workdir "$data" "${@:2}"
   echo
 done
+# What making every change of an archive a transaction costs: replacing the
+# 3.3-million-point file in an archive that holds it, and adding 100 small
+# corpus files one by one (per file).
+"$build/bench/velmora-archive-bench" "$data/autzen30.las" "$corpus" --workdir "$data/archive-bench"
