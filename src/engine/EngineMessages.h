@@ -4,6 +4,8 @@
 
 // Every text the engine shows a user, in one place.
 namespace enginemsg {
+// Two texts on purpose: the full stop is how a user has always told a
+// missing output of Compress from a missing input of Decompress.
 inline constexpr const char* kNoOutputFile = "File could not open";
 inline constexpr const char* kNoInputFile = "File could not open.";
 // The LAS layer's own texts, for the same failures met in the engine.
