@@ -320,7 +320,13 @@ void EncodeByteStreams(const EncodeRequest* requests, std::size_t count) {
         }
         // Longest first: the lanes run side by side for as long as the
         // shortest lasts, then the rest go on without it.
-        std::sort(active, active + m, [](const Lane* a, const Lane* b) { return a->length > b->length; });
+        // (At most four: an insertion sort, which also keeps the compiler from
+        // seeing paths of a general sort that cannot be taken here.)
+        for (std::size_t i = 1; i < m; ++i) {
+            for (std::size_t j = i; j > 0 && active[j - 1]->length < active[j]->length; --j) {
+                std::swap(active[j - 1], active[j]);
+            }
+        }
         std::size_t done = 0;
         for (std::size_t live = m; live > 0; --live) {
             const std::size_t until = active[live - 1]->length;
