@@ -26,12 +26,6 @@ namespace {
 // Framework messages are cut to what a message box of the original shows.
 constexpr std::size_t kMaxForeignMessage = 255;
 
-std::string Lower(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) {
-        return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    });
-    return s;
-}
 
 std::string ErrorOpeningFile(const std::string& path) {
     return std::string(climsg::kErrorOpeningFile) + path + climsg::kErrorOpeningFileTail;
@@ -45,7 +39,7 @@ std::vector<std::string> LasFilesInCurrentFolder() {
         std::error_code ec;
         if (!e.is_regular_file(ec)) continue;
         const std::string name = e.path().filename().string();
-        if (Lower(ExtensionOf(name)) == "las") names.push_back(name);
+        if (LowerAscii(ExtensionOf(name)) == "las") names.push_back(name);
     }
     std::sort(names.begin(), names.end());
     return names;
@@ -125,7 +119,7 @@ std::string ExtensionOf(const std::string& path) {
 }
 
 bool IsWindowCommandLine(int argc, const char* const* argv) {
-    return argc <= 1 || (argc == 2 && argv[1] && Lower(ExtensionOf(argv[1])) == "vmra");
+    return argc <= 1 || (argc == 2 && argv[1] && LowerAscii(ExtensionOf(argv[1])) == "vmra");
 }
 
 std::string UsageText(const std::string& programPath) {
@@ -257,14 +251,14 @@ CommandOutcome RunCommandLine(CommandMode mode, const std::vector<std::string>& 
     std::vector<std::string> names;
     for (std::size_t i = 2; i < last; ++i) {
         const std::string& a = args[i];
-        if (Lower(ExtensionOf(a)) != "las") return CommandOutcome::ShowUsage;
+        if (LowerAscii(ExtensionOf(a)) != "las") return CommandOutcome::ShowUsage;
         if (!compress) {
             names.push_back(a);
             continue;
         }
         // The pattern stands for the folder's files only when it is the one
         // file argument; among others it is a file name like any other.
-        if (Lower(a) == "*.las" && args.size() == 4) {
+        if (LowerAscii(a) == "*.las" && args.size() == 4) {
             names = LasFilesInCurrentFolder();
             break;
         }
@@ -276,7 +270,7 @@ CommandOutcome RunCommandLine(CommandMode mode, const std::vector<std::string>& 
     }
 
     const std::string& archivePath = args[last];
-    if (Lower(ExtensionOf(archivePath)) != "vmra") return CommandOutcome::ShowUsage;
+    if (LowerAscii(ExtensionOf(archivePath)) != "vmra") return CommandOutcome::ShowUsage;
     if (!compress && !CanOpenForReading(archivePath)) {
         console.Show(ErrorOpeningFile(archivePath));
         return CommandOutcome::Exit;
@@ -299,7 +293,7 @@ CommandOutcome RunCommandLine(CommandMode mode, const std::vector<std::string>& 
         summary = job.Add(names, archivePath);
     } else {
         // "*.las" as the first name stands for every entry.
-        if (!names.empty() && Lower(names.front()) == "*.las") names.clear();
+        if (!names.empty() && LowerAscii(names.front()) == "*.las") names.clear();
         summary = job.Extract(archivePath, names, options.outputFolder);
     }
     progress.reset();
@@ -312,7 +306,7 @@ CommandOutcome RunCommandLine(CommandMode mode, const std::vector<std::string>& 
 
 CommandOutcome RunListing(const std::vector<std::string>& args, const CommandOptions& options,
                           CommandLineConsole& console) {
-    if (args.size() != 3 || Lower(ExtensionOf(args[2])) != "vmra") return CommandOutcome::ShowUsage;
+    if (args.size() != 3 || LowerAscii(ExtensionOf(args[2])) != "vmra") return CommandOutcome::ShowUsage;
     const std::string& archivePath = args[2];
     if (!CanOpenForReading(archivePath)) {
         console.Show(ErrorOpeningFile(archivePath));
@@ -388,7 +382,7 @@ CommandOutcome RunTest(const std::vector<std::string>& args, const CommandOption
     std::string archivePath;
     std::vector<std::string> names;
     for (std::size_t i = 2; i < args.size(); ++i) {
-        const std::string extension = Lower(ExtensionOf(args[i]));
+        const std::string extension = LowerAscii(ExtensionOf(args[i]));
         if (extension == "vmra" && archivePath.empty()) {
             archivePath = args[i];
         } else if (extension == "las") {

@@ -61,33 +61,17 @@ bool VMRAFile::ContainsEntry(const std::string& archivePath, const std::string& 
         createdEmpty = archivePath;
         return false;
     }
+    OperationScope scope(*this);
     CArchiveSession session(archivePath, CArchiveSession::Mode::Read, Hooks());
-    try {
-        ReadDirectory(session.File());
-        foundIndex = IndexOf(FileNamePart(lasPath));
-    } catch (...) {
-        DropDirectory();
-        throw;
-    }
-    DropDirectory();
+    ReadDirectory(session.File());
+    foundIndex = IndexOf(FileNamePart(lasPath));
     return foundIndex >= 0;
 }
 
 void VMRAFile::AddLasFile(const std::string& lasPath, const std::string& archivePath) {
+    OperationScope scope(*this);
     currentName = FileNamePart(lasPath);
-    try {
-        AddEntry(lasPath, archivePath);
-    } catch (...) {
-        currentName.clear();
-        lasFile.Clear();
-        DropDirectory();
-        engine.ReleaseBuffers();
-        throw;
-    }
-    currentName.clear();
-    lasFile.Clear();
-    DropDirectory();
-    engine.ReleaseBuffers();
+    AddEntry(lasPath, archivePath);
 }
 
 // A full archive passes the entry on to its next part file, which is checked
@@ -136,7 +120,6 @@ int64_t VMRAFile::ReadLasForAdd(const std::string& lasPath, CLasDigest& digest) 
 // replaced entry on, so an interruption anywhere gives back the archive as it
 // was before the call.
 void VMRAFile::AddEntry(const std::string& lasPath, const std::string& archivePath) {
-    DropDirectory();
     const std::unique_ptr<CArchiveSession> session = OpenForAdd(archivePath);
     const std::string& path = session->Path();
     CFile& archive = session->File();

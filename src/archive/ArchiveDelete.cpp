@@ -21,35 +21,30 @@ void VMRAFile::DeleteEntry(const std::string& archivePath, const std::string& en
     // A progress display shared by several deletions must not start from
     // the figure the previous one ended with.
     DeleteProgress.store(0);
+    OperationScope scope(*this);
     CArchiveSession session(archivePath, CArchiveSession::Mode::Update, Hooks());
     CFile& file = session.File();
-    try {
-        ReadDirectory(file);
-        foundIndex = IndexOf(entryName);
-        if (foundIndex < 0) throw CLasException(archmsg::kNotFound);
-        if (entryCount == 1) {
-            // The only entry: the archive becomes the empty file a new
-            // archive is, in one step that cannot be half done.
-            if (!file.Truncate(0) || !file.Sync()) {
-                throw CLasException(archmsg::kLastFileCannotBeDeleted, false, file.LastError());
-            }
-            SetDeleteProgress(100);
-        } else {
-            CArchiveTransaction change(session, directory[static_cast<std::size_t>(foundIndex)].dataOffset,
-                                       false);
-            try {
-                RemoveEntryInPlace(file, static_cast<std::size_t>(foundIndex));
-                change.Commit();
-            } catch (...) {
-                change.RollBack();
-                throw;
-            }
+    ReadDirectory(file);
+    foundIndex = IndexOf(entryName);
+    if (foundIndex < 0) throw CLasException(archmsg::kNotFound);
+    if (entryCount == 1) {
+        // The only entry: the archive becomes the empty file a new archive
+        // is, in one step that cannot be half done.
+        if (!file.Truncate(0) || !file.Sync()) {
+            throw CLasException(archmsg::kLastFileCannotBeDeleted, false, file.LastError());
         }
+        SetDeleteProgress(100);
+        return;
+    }
+    CArchiveTransaction change(session, directory[static_cast<std::size_t>(foundIndex)].dataOffset,
+                               false);
+    try {
+        RemoveEntryInPlace(file, static_cast<std::size_t>(foundIndex));
+        change.Commit();
     } catch (...) {
-        DropDirectory();
+        change.RollBack();
         throw;
     }
-    DropDirectory();
 }
 
 // Moves the data behind entry k down over it, writes the directory without

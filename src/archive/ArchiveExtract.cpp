@@ -1,5 +1,4 @@
 #include <cerrno>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <cstdio>
 
@@ -27,13 +26,6 @@ std::string CreatePartialFile(const std::string& folder) {
     if (fd < 0) throw CLasException(lasmsg::kWriteOpen, false, errno);
     ::close(fd);
     return path;
-}
-
-// True when path names the very file open as file (also through links).
-bool SameFile(CFile& file, const std::string& path) {
-    struct stat atPath {}, opened {};
-    return ::stat(path.c_str(), &atPath) == 0 && fstat(fileno(file.Handle()), &opened) == 0 &&
-           atPath.st_dev == opened.st_dev && atPath.st_ino == opened.st_ino;
 }
 
 // The extracted file's bytes are on the disk before it takes the entry's
@@ -75,16 +67,6 @@ void VMRAFile::CheckEntryData(CFile& file, std::size_t k) {
     if (stored != extent && !shortRawSize) damaged();
 }
 
-std::size_t VMRAFile::EntryToExtract(const std::string& entryName) {
-    const int k = IndexOf(entryName);
-    if (k < 0) throw CLasException(archmsg::kNotFound);
-    // The name came from the file: it must not lead out of the folder.
-    if (!IsSafeEntryName(directory[static_cast<std::size_t>(k)].Name())) {
-        throw CLasException(archmsg::kUnsafeEntryName);
-    }
-    return static_cast<std::size_t>(k);
-}
-
 bool VMRAFile::DecodeEntry(CFile& archive, std::size_t k, const std::string& path, bool discard) {
     const EntryRecord& record = directory[k];
     if (!archive.Seek(record.dataOffset)) throw CDamagedEntry(archmsg::kDamagedEntry);
@@ -105,7 +87,6 @@ bool VMRAFile::DecodeEntry(CFile& archive, std::size_t k, const std::string& pat
         if (lasmsg::IsOutputOrMemoryFailure(e.Message())) throw;
         throw CDamagedEntry(e.Message());
     }
-    engine.ReleaseBuffers();
     lasFile.Clear();
     // Wrong bytes are never handed out: the file given back must have the
     // length that went in and, where the entry carries one, its checksum.
@@ -117,68 +98,52 @@ bool VMRAFile::DecodeEntry(CFile& archive, std::size_t k, const std::string& pat
     return stored.has_value();
 }
 
+std::size_t VMRAFile::OpenEntry(CFile& archive, const std::string& entryName, bool toWrite) {
+    if (archive.Size() == 0) throw CLasException(archmsg::kCannotCheck);
+    CheckMagic(archive);
+    ReadDirectory(archive);
+    const int found = IndexOf(entryName);
+    if (found < 0) throw CLasException(archmsg::kNotFound);
+    const auto k = static_cast<std::size_t>(found);
+    // The name came from the file: it must not lead out of the folder.
+    if (toWrite && !IsSafeEntryName(directory[k].Name())) {
+        throw CLasException(archmsg::kUnsafeEntryName);
+    }
+    CheckEntryData(archive, k);
+    ThrowIfStopped();
+    return k;
+}
+
 void VMRAFile::ExtractEntry(const std::string& archivePath, const std::string& entryName,
                             const std::string& outputFolder) {
+    OperationScope scope(*this);
     CArchiveSession session(archivePath, CArchiveSession::Mode::Read, Hooks());
     CFile& archive = session.File();
-    if (archive.Size() == 0) throw CLasException(archmsg::kCannotCheck);
+    const std::size_t k = OpenEntry(archive, entryName, true);
+    const std::string folder = WithSeparator(outputFolder);
+    outputPath = folder + directory[k].Name();
+    // An entry named like the archive would replace the archive itself.
+    if (archive.IsFileAt(outputPath)) throw CLasException(archmsg::kOutputIsArchive, true);
+    const std::string partial = CreatePartialFile(folder);
     try {
-        CheckMagic(archive);
-        ReadDirectory(archive);
-        const std::size_t k = EntryToExtract(entryName);
-        CheckEntryData(archive, k);
-        ThrowIfStopped();
-
-        std::string folder = outputFolder;
-        if (!folder.empty() && folder.back() != '/') folder += '/';
-        outputPath = folder + directory[k].Name();
-        // An entry named like the archive would replace the archive itself.
-        if (SameFile(archive, outputPath)) throw CLasException(archmsg::kOutputIsArchive, true);
-        const std::string partial = CreatePartialFile(folder);
-        try {
-            DecodeEntry(archive, k, partial, false);
-            MakeDurable(partial);
-            // Replaces a file of that name (the caller has asked) in one step.
-            if (std::rename(partial.c_str(), outputPath.c_str()) != 0) {
-                throw CLasException(lasmsg::kWriteOpen, false, errno);
-            }
-            SyncFolderOf(outputPath);
-        } catch (...) {
-            std::remove(partial.c_str());
-            engine.ReleaseBuffers();
-            lasFile.Clear();
-            throw;
+        DecodeEntry(archive, k, partial, false);
+        MakeDurable(partial);
+        // Replaces a file of that name (the caller has asked) in one step.
+        if (std::rename(partial.c_str(), outputPath.c_str()) != 0) {
+            throw CLasException(lasmsg::kWriteOpen, false, errno);
         }
+        SyncFolderOf(outputPath);
     } catch (...) {
-        DropDirectory();
-        outputPath.clear();
+        std::remove(partial.c_str());
         throw;
     }
-    DropDirectory();
-    outputPath.clear();
 }
 
 bool VMRAFile::TestEntry(const std::string& archivePath, const std::string& entryName) {
+    OperationScope scope(*this);
     CArchiveSession session(archivePath, CArchiveSession::Mode::Read, Hooks());
     CFile& archive = session.File();
-    if (archive.Size() == 0) throw CLasException(archmsg::kCannotCheck);
-    bool verified = false;
-    try {
-        CheckMagic(archive);
-        ReadDirectory(archive);
-        const int k = IndexOf(entryName);
-        if (k < 0) throw CLasException(archmsg::kNotFound);
-        CheckEntryData(archive, static_cast<std::size_t>(k));
-        ThrowIfStopped();
-        verified = DecodeEntry(archive, static_cast<std::size_t>(k), "", true);
-    } catch (...) {
-        engine.ReleaseBuffers();
-        lasFile.Clear();
-        DropDirectory();
-        throw;
-    }
-    DropDirectory();
-    return verified;
+    return DecodeEntry(archive, OpenEntry(archive, entryName, false), "", true);
 }
 
 void VMRAFile::ExtractAll(const std::string& archivePath) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cerrno>
 #include <memory>
 #include <string>
 
@@ -32,6 +33,11 @@ private:
     long steps = 0;
 };
 
-// Asks the plan, when there is one, before a step that is not a file write.
-// Returns the error the step must fail with, or 0.
-inline int FaultBeforeStep(IFaultHook* hook) { return hook ? hook->BeforeStep() : 0; }
+// Asks the plan, when there is one, before a step that is not a file write
+// (a removal, a folder sync). False, with errno set to the planted error,
+// when the step must fail.
+inline bool FaultAllows(IFaultHook* hook) {
+    const int error = hook ? hook->BeforeStep() : 0;
+    if (error != 0) errno = error;
+    return error == 0;
+}

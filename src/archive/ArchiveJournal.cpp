@@ -74,18 +74,23 @@ bool HashRange(CFile& file, int64_t offset, int64_t length, uint64_t& hash) {
     throw CLasException(archmsg::kJournalWrite, false, cause != 0 ? cause : EIO);
 }
 
-// Copies length bytes from one file's current position to the other's,
-// hashing them on the way; false when a read or write fails.
-bool CopyHashed(CFile& from, CFile& to, int64_t length, XXH64_state_t* state) {
+// Reads length bytes from one file's current position, hashing them, and
+// writes them to the other's when there is one; false when a read or write
+// fails. The hash is of what was read.
+bool CopyHashed(CFile& from, CFile* to, int64_t length, uint64_t& hash) {
     std::vector<uint8_t> buffer(static_cast<std::size_t>(std::min<int64_t>(kBlockBytes, std::max<int64_t>(length, 1))));
-    for (int64_t done = 0; done < length;) {
+    XXH64_state_t* state = XXH64_createState();
+    XXH64_reset(state, 0);
+    bool ok = true;
+    for (int64_t done = 0; ok && done < length;) {
         const auto n = static_cast<std::size_t>(std::min<int64_t>(static_cast<int64_t>(buffer.size()), length - done));
-        if (!from.ReadExact(buffer.data(), n)) return false;
+        ok = from.ReadExact(buffer.data(), n) && (!to || to->Write(buffer.data(), n));
         XXH64_update(state, buffer.data(), n);
-        if (!to.Write(buffer.data(), n)) return false;
         done += static_cast<int64_t>(n);
     }
-    return true;
+    hash = XXH64_digest(state);
+    XXH64_freeState(state);
+    return ok;
 }
 
 }  // namespace
@@ -112,13 +117,10 @@ void Write(const std::string& journalPath, CFile& archive, JournalRecord record,
     if (!journal.Open(journalPath, "wb")) ThrowJournal(journal.LastError());
     journal.SetFaultHook(faults);
     const auto encoded = EncodeHead(head);
-    XXH64_state_t* state = XXH64_createState();
-    XXH64_reset(state, 0);
+    uint64_t hash = 0;
     const bool copied = journal.Write(encoded.data(), encoded.size()) &&
                         archive.Seek(record.restorePosition) &&
-                        CopyHashed(archive, journal, head.byteCount, state);
-    const uint64_t hash = XXH64_digest(state);
-    XXH64_freeState(state);
+                        CopyHashed(archive, &journal, head.byteCount, hash);
     uint8_t tail[kTailBytes];
     le::StoreU64(tail, hash);
     std::copy(kEndMagic.begin(), kEndMagic.end(), tail + 8);
@@ -130,10 +132,10 @@ void Write(const std::string& journalPath, CFile& archive, JournalRecord record,
         ::unlink(journalPath.c_str());
         ThrowJournal(cause);
     }
-    const int error = FaultBeforeStep(faults);
-    if (error != 0 || !SyncFolderOf(journalPath)) {
+    if (!FaultAllows(faults) || !SyncFolderOf(journalPath)) {
+        const int cause = errno;
         ::unlink(journalPath.c_str());
-        ThrowJournal(error != 0 ? error : errno);
+        ThrowJournal(cause);
     }
 }
 
@@ -150,18 +152,8 @@ State Read(const std::string& journalPath, JournalRecord& record) {
         size != static_cast<int64_t>(kHeadBytes + kTailBytes) + head.byteCount) {
         return State::Incomplete;
     }
-    XXH64_state_t* state = XXH64_createState();
-    XXH64_reset(state, 0);
-    std::vector<uint8_t> buffer(kBlockBytes);
-    bool ok = true;
-    for (int64_t done = 0; ok && done < head.byteCount;) {
-        const auto n = static_cast<std::size_t>(std::min<int64_t>(kBlockBytes, head.byteCount - done));
-        ok = journal.ReadExact(buffer.data(), n);
-        XXH64_update(state, buffer.data(), n);
-        done += static_cast<int64_t>(n);
-    }
-    const uint64_t hash = XXH64_digest(state);
-    XXH64_freeState(state);
+    uint64_t hash = 0;
+    const bool ok = CopyHashed(journal, nullptr, head.byteCount, hash);
     uint8_t tail[kTailBytes];
     if (!ok || !journal.ReadExact(tail, sizeof tail) || le::LoadU64(tail) != hash ||
         !std::equal(kEndMagic.begin(), kEndMagic.end(), tail + 8)) {
@@ -186,33 +178,20 @@ bool Apply(const std::string& journalPath, const JournalRecord& record, CFile& a
         errno = journal.LastError() != 0 ? journal.LastError() : EIO;
         return false;
     }
-    XXH64_state_t* state = XXH64_createState();
-    XXH64_reset(state, 0);
+    uint64_t hash = 0;
     const bool ok = archive.Seek(record.restorePosition) &&
-                    CopyHashed(journal, archive,
-                               record.originalLength - record.restorePosition, state) &&
+                    CopyHashed(journal, &archive, record.originalLength - record.restorePosition, hash) &&
                     archive.Truncate(record.originalLength) && archive.Sync();
-    XXH64_freeState(state);
     if (!ok) errno = archive.LastError() != 0 ? archive.LastError() : EIO;
     return ok;
 }
 
 bool Remove(const std::string& journalPath, IFaultHook* faults) {
-    const int error = FaultBeforeStep(faults);
-    if (error != 0) {
-        errno = error;
-        return false;
-    }
-    return ::unlink(journalPath.c_str()) == 0 || errno == ENOENT;
+    return FaultAllows(faults) && (::unlink(journalPath.c_str()) == 0 || errno == ENOENT);
 }
 
 bool SyncRemoval(const std::string& journalPath, IFaultHook* faults) {
-    const int error = FaultBeforeStep(faults);
-    if (error != 0) {
-        errno = error;
-        return false;
-    }
-    return SyncFolderOf(journalPath);
+    return FaultAllows(faults) && SyncFolderOf(journalPath);
 }
 
 }  // namespace archjournal

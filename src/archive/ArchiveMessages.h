@@ -1,7 +1,5 @@
 #pragma once
 
-#include <cstring>
-
 #include "las/LasMessages.h"
 
 // Every text the archive layer shows a user, in one place.
@@ -78,14 +76,9 @@ inline constexpr const char* kArchiveDamaged =
 // Failures that are about the archive file rather than the LAS file or the
 // entry in hand, so a report can name the right file.
 inline bool ConcernsArchive(const char* message) {
-    for (const char* m : {kErrorOpeningArchive, kWrongFormat, kCannotReadHeaders, kCannotCheck,
-                          kArchiveTooLarge, kWriteArchive, kArchiveDamaged, kNotRegularArchive,
-                          kArchiveBusy, kJournalWrite, kJournalForeign, kCannotRecover,
-                          kRollbackFailed, kNotDurable}) {
-        // Texts, not addresses: the same literal may lie at different
-        // addresses in different files.
-        if (std::strcmp(message, m) == 0) return true;
-    }
-    return false;
+    return lasmsg::IsOneOf(message, {kErrorOpeningArchive, kWrongFormat, kCannotReadHeaders,
+                                     kCannotCheck, kArchiveTooLarge, kWriteArchive, kArchiveDamaged,
+                                     kNotRegularArchive, kArchiveBusy, kJournalWrite,
+                                     kJournalForeign, kCannotRecover, kRollbackFailed, kNotDurable});
 }
 }  // namespace archmsg

@@ -77,7 +77,7 @@ bool CArchiveSession::TryOpen() {
     }
     Lock(mode == Mode::Read ? LOCK_SH : LOCK_EX);
     // The program we waited for may have removed or replaced the file.
-    if (!StillTheFileAtPath()) return false;
+    if (!file.IsFileAt(path)) return false;
     journalPath = archjournal::PathFor(RealPathOf(path));
     if (::access(journalPath.c_str(), F_OK) != 0) {
         file.SetFaultHook(faults.get());
@@ -117,43 +117,33 @@ void CArchiveSession::Lock(int operation) {
     }
 }
 
-bool CArchiveSession::StillTheFileAtPath() const {
-    struct stat atPath {}, opened {};
-    return ::stat(path.c_str(), &atPath) == 0 && fstat(fileno(file.Handle()), &opened) == 0 &&
-           atPath.st_dev == opened.st_dev && atPath.st_ino == opened.st_ino;
-}
-
 bool CArchiveSession::Recover() {
     JournalRecord record;
     const archjournal::State state = archjournal::Read(journalPath, record);
     if (state == archjournal::State::Absent) return true;
     if (state == archjournal::State::Incomplete) {
         // Written only part of the way: the archive had not been touched.
-        if (!archjournal::Remove(journalPath, faults.get()) ||
-            !archjournal::SyncRemoval(journalPath, faults.get())) {
-            ThrowOpen(archmsg::kCannotRecover, errno);
-        }
+        if (!DropJournal()) ThrowOpen(archmsg::kCannotRecover, errno);
         Notify(hooks, path, archmsg::kJournalDiscarded);
         return true;
     }
     if (!archjournal::Matches(file, record)) ThrowOpen(archmsg::kJournalForeign, 0);
-    if (!archjournal::Apply(journalPath, record, file)) ThrowOpen(archmsg::kCannotRecover, errno);
-    const bool removeArchive = record.created;
-    if (removeArchive && !RemoveFile()) ThrowOpen(archmsg::kCannotRecover, errno);
-    if (!archjournal::Remove(journalPath, faults.get()) ||
-        !archjournal::SyncRemoval(journalPath, faults.get())) {
-        ThrowOpen(archmsg::kCannotRecover, errno);
-    }
+    if (!Undo(record, record.created) || !DropJournal()) ThrowOpen(archmsg::kCannotRecover, errno);
     Notify(hooks, path, archmsg::kRecovered);
-    return !removeArchive;
+    return !record.created;
+}
+
+bool CArchiveSession::Undo(const JournalRecord& record, bool removeArchive) {
+    return archjournal::Apply(journalPath, record, file) && (!removeArchive || RemoveFile());
+}
+
+bool CArchiveSession::DropJournal() {
+    return archjournal::Remove(journalPath, faults.get()) &&
+           archjournal::SyncRemoval(journalPath, faults.get());
 }
 
 bool CArchiveSession::RemoveFile() {
-    const int error = FaultBeforeStep(faults.get());
-    if (error != 0) {
-        errno = error;
-        return false;
-    }
+    if (!FaultAllows(faults.get())) return false;
     if (::unlink(path.c_str()) != 0 && errno != ENOENT) return false;
     return SyncFolderOf(path);
 }
@@ -195,8 +185,7 @@ void CArchiveTransaction::RollBack(bool removeCreated) {
     // What was saved is read back as it lies on disk: the same bytes and
     // checks a later session would use.
     if (archjournal::Read(session.JournalPath(), saved) != archjournal::State::Complete) fail(EIO);
-    if (!archjournal::Apply(session.JournalPath(), saved, session.File())) fail(errno);
-    if (saved.created && removeCreated && !session.RemoveFile()) fail(errno);
+    if (!session.Undo(saved, saved.created && removeCreated)) fail(errno);
     if (!archjournal::Remove(session.JournalPath(), session.Faults())) fail(errno);
     open = false;
     // The archive is as it was; should the removal of its journal be lost,

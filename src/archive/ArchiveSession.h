@@ -49,6 +49,10 @@ public:
     // Removes the archive file while it is still locked: a change that made
     // it is being undone.
     bool RemoveFile();
+    // Puts back the bytes the journal saved and, when asked, removes an
+    // archive the change had made. False (errno set) when a step fails; it
+    // can be done again.
+    bool Undo(const JournalRecord& record, bool removeArchive);
 
 private:
     // Opens and locks; false when the file changed hands meanwhile and must
@@ -56,10 +60,11 @@ private:
     bool TryOpen();
     int OpenDescriptor();
     void Lock(int operation);
-    bool StillTheFileAtPath() const;
     // Undoes an interrupted change recorded beside the archive; false when
     // that removed the archive file itself.
     bool Recover();
+    // Removes the journal and makes the removal durable.
+    bool DropJournal();
 
     std::string path;
     std::string journalPath;

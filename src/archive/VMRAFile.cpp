@@ -170,6 +170,14 @@ void VMRAFile::ReadDirectory(CFile& file) {
     directoryStart = start;
 }
 
+void VMRAFile::EndOperation() {
+    DropDirectory();
+    lasFile.Clear();
+    engine.ReleaseBuffers();
+    currentName.clear();
+    outputPath.clear();
+}
+
 ArchiveHooks VMRAFile::Hooks() {
     ArchiveHooks hooks;
     hooks.checkPoint = [this] { engine.CheckPoint(); };
@@ -179,50 +187,38 @@ ArchiveHooks VMRAFile::Hooks() {
 }
 
 std::vector<EntryRecord> VMRAFile::ReadDirectoryOf(const std::string& archivePath) {
+    OperationScope scope(*this);
     CArchiveSession session(archivePath, CArchiveSession::Mode::Read, Hooks());
-    CFile& archive = session.File();
-    try {
-        ReadDirectory(archive);
-    } catch (...) {
-        DropDirectory();
-        throw;
-    }
-    std::vector<EntryRecord> records = directory;
-    DropDirectory();
-    return records;
+    ReadDirectory(session.File());
+    return directory;
 }
 
 std::vector<EntryInfo> VMRAFile::ListEntries(const std::string& archivePath) {
+    OperationScope scope(*this);
     CArchiveSession session(archivePath, CArchiveSession::Mode::Read, Hooks());
     CFile& archive = session.File();
     std::vector<EntryInfo> infos;
-    try {
-        ReadDirectory(archive);
-        for (std::size_t i = 0; i < directory.size(); ++i) {
-            EntryInfo info;
-            info.record = directory[i];
-            info.name = directory[i].Name();
-            info.extent = EntryExtent(i);
-            LasHeader h;
-            // A damaged entry is still listed, with what its record says.
-            if (info.extent >= static_cast<int64_t>(LasHeader::kImageSize) &&
-                archive.Seek(directory[i].dataOffset) &&
-                archive.ReadExact(h.bytes.data(), h.bytes.size())) {
-                info.headerRead = true;
-                info.stored = h.Marker() == entrymarker::kRaw;
-                info.versionMajor = h.VersionMajor();
-                info.versionMinor = h.VersionMinor();
-                info.pointFormat = h.PointDataFormat();
-                info.points = h.NumberOfPointRecords();
-            }
-            info.hasChecksum = directory[i].Checksum().has_value();
-            infos.push_back(info);
+    ReadDirectory(archive);
+    for (std::size_t i = 0; i < directory.size(); ++i) {
+        EntryInfo info;
+        info.record = directory[i];
+        info.name = directory[i].Name();
+        info.extent = EntryExtent(i);
+        LasHeader h;
+        // A damaged entry is still listed, with what its record says.
+        if (info.extent >= static_cast<int64_t>(LasHeader::kImageSize) &&
+            archive.Seek(directory[i].dataOffset) &&
+            archive.ReadExact(h.bytes.data(), h.bytes.size())) {
+            info.headerRead = true;
+            info.stored = h.Marker() == entrymarker::kRaw;
+            info.versionMajor = h.VersionMajor();
+            info.versionMinor = h.VersionMinor();
+            info.pointFormat = h.PointDataFormat();
+            info.points = h.NumberOfPointRecords();
         }
-    } catch (...) {
-        DropDirectory();
-        throw;
+        info.hasChecksum = directory[i].Checksum().has_value();
+        infos.push_back(info);
     }
-    DropDirectory();
     return infos;
 }
 

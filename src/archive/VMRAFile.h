@@ -164,6 +164,19 @@ private:
     int IndexOf(const std::string& name) const;
     void ThrowIfStopped();
     void SetDeleteProgress(int percent);
+    // Lets go, when an operation ends however it ends, of what it loaded:
+    // the directory, the LAS file, the engine's buffers, the names in hand.
+    class OperationScope {
+    public:
+        explicit OperationScope(VMRAFile& archive) : archive(archive) {}
+        ~OperationScope() { archive.EndOperation(); }
+        OperationScope(const OperationScope&) = delete;
+        OperationScope& operator=(const OperationScope&) = delete;
+
+    private:
+        VMRAFile& archive;
+    };
+    void EndOperation();
     ArchiveHooks Hooks();
     void AddEntry(const std::string& lasPath, const std::string& archivePath);
     std::unique_ptr<CArchiveSession> OpenForAdd(const std::string& archivePath);
@@ -171,8 +184,9 @@ private:
     EntryRecord WriteNewEntry(CFile& archive, int64_t size, int64_t lasSize, CLasDigest& digest);
     void RemoveEntryInPlace(CFile& file, std::size_t k);
     void CheckEntryData(CFile& file, std::size_t k);
-    // Finds an entry that may be written under its own name.
-    std::size_t EntryToExtract(const std::string& entryName);
+    // Loads the directory of the open archive and finds the entry, checked
+    // to be decodable (and, toWrite, to have a name that may be a file's).
+    std::size_t OpenEntry(CFile& archive, const std::string& entryName, bool toWrite);
     // Decodes entry k into path (into nothing when discard) and checks the
     // result against the record; returns whether a checksum was checked.
     bool DecodeEntry(CFile& archive, std::size_t k, const std::string& path, bool discard);

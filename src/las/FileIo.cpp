@@ -117,6 +117,12 @@ bool CFile::Sync() {
     return fsync(fileno(f)) == 0 || Failed();
 }
 
+bool CFile::IsFileAt(const std::string& path) const {
+    struct stat atPath {}, opened {};
+    return f && ::stat(path.c_str(), &atPath) == 0 && fstat(fileno(f), &opened) == 0 &&
+           atPath.st_dev == opened.st_dev && atPath.st_ino == opened.st_ino;
+}
+
 int64_t FileSizeOf(const std::string& path) {
     struct stat st {};
     if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
@@ -153,4 +159,16 @@ bool SyncFolderOf(const std::string& path) {
 std::string FileNamePart(const std::string& path) {
     const auto pos = path.find_last_of('/');
     return pos == std::string::npos ? path : path.substr(pos + 1);
+}
+
+std::string WithSeparator(const std::string& folder) {
+    if (folder.empty() || folder.back() == '/') return folder;
+    return folder + '/';
+}
+
+std::string LowerAscii(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
 }

@@ -58,6 +58,9 @@ public:
     // The system error of the last step that failed (0 when none has).
     int LastError() const { return lastError; }
     void SetFaultHook(IFaultHook* hook) { faultHook = hook; }
+    // True when path names this very open file (also through links), so a
+    // file that was removed or replaced meanwhile is told apart.
+    bool IsFileAt(const std::string& path) const;
 
 private:
     // False (with lastError set) when the fault hook fails this step.
@@ -84,3 +87,9 @@ bool IsSpecialFile(const std::string& path);
 bool SyncFolderOf(const std::string& path);
 // The text after the last path separator, or the whole path when it has none.
 std::string FileNamePart(const std::string& path);
+// A folder as the start of a path: "" stays "" (the current folder),
+// anything else ends with the separator.
+std::string WithSeparator(const std::string& folder);
+// Letters A to Z in lower case, every other byte as it is (names and
+// extensions are compared this way, whatever the locale).
+std::string LowerAscii(std::string text);

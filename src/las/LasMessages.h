@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstring>
+#include <initializer_list>
 
 // Every text the LAS layer shows a user, in one place.
 namespace lasmsg {
@@ -44,14 +45,18 @@ inline constexpr const char* kSinglePointGap =
 
 inline constexpr const char* kStopped = "The operation was stopped.";
 
-// Failures of writing a file or of memory, as opposed to failures of the data.
-inline bool IsOutputOrMemoryFailure(const char* message) {
-    for (const char* m : {kWriteOpen, kWriteHeader, kWriteVlr, kWriteSignature, kWritePoint,
-                          kCreatePointsMemory, kReadPointsMemory}) {
-        // Texts, not addresses: the same literal may lie at different
-        // addresses in different files.
-        if (std::strcmp(message, m) == 0) return true;
+// True when message is one of texts. Texts, not addresses, are compared: the
+// same literal may lie at different addresses in different files.
+inline bool IsOneOf(const char* message, std::initializer_list<const char*> texts) {
+    for (const char* t : texts) {
+        if (std::strcmp(message, t) == 0) return true;
     }
     return false;
+}
+
+// Failures of writing a file or of memory, as opposed to failures of the data.
+inline bool IsOutputOrMemoryFailure(const char* message) {
+    return IsOneOf(message, {kWriteOpen, kWriteHeader, kWriteVlr, kWriteSignature, kWritePoint,
+                             kCreatePointsMemory, kReadPointsMemory});
 }
 }  // namespace lasmsg

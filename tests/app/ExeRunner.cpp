@@ -11,6 +11,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace exetest {
@@ -111,26 +112,70 @@ ExeResult RunOnTerminal(const std::string& cwd, const std::vector<std::string>& 
 std::string ExePath() { return VELMORA_EXE; }
 
 ExeResult Velmora(const std::string& cwd, const std::vector<std::string>& args) {
+    Spawned run(cwd, args);
+    return run.Wait();
+}
+
+struct Spawned::Captures {
     Capture out, err;
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+};
+
+Spawned::Spawned(const std::string& cwd, const std::vector<std::string>& args)
+    : captures(std::make_unique<Captures>()) {
     std::string program;
     auto argv = Argv(args, program);
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = fork();
+    pid = fork();
     if (pid == 0) {
         const int devNull = open("/dev/null", O_RDWR);
         if (chdir(cwd.c_str()) != 0 || devNull < 0) _exit(120);
         dup2(devNull, 0);
-        dup2(out.Fd(), 1);
-        dup2(err.Fd(), 2);
+        dup2(captures->out.Fd(), 1);
+        dup2(captures->err.Fd(), 2);
         execv(argv[0], argv.data());
         _exit(121);
     }
+}
+
+Spawned::~Spawned() {
+    if (!waited && pid > 0) {
+        kill(pid, SIGKILL);
+        Wait();
+    }
+}
+
+void Spawned::Signal(int sig) const {
+    if (pid > 0) kill(pid, sig);
+}
+
+ExeResult Spawned::Wait() {
     ExeResult r;
-    r.status = StatusOf(pid);
-    r.seconds = SecondsSince(start);
-    r.out = out.Text();
-    r.err = err.Text();
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) break;
+    }
+    waited = true;
+    if (WIFEXITED(status)) r.status = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) endSignal = WTERMSIG(status);
+    r.seconds = SecondsSince(captures->start);
+    r.out = captures->out.Text();
+    r.err = captures->err.Text();
     return r;
+}
+
+bool Spawned::EndsWithin(double seconds, ExeResult& result) {
+    while (SecondsSince(captures->start) < seconds) {
+        siginfo_t info{};
+        if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+            info.si_pid == pid) {
+            result = Wait();
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    Signal(SIGKILL);
+    result = Wait();
+    return false;
 }
 
 ExeResult VelmoraOnTerminal(const std::string& cwd, const std::vector<std::string>& args,

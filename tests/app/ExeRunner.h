@@ -1,6 +1,8 @@
 #pragma once
 
+#include <memory>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace exetest {
@@ -31,5 +33,30 @@ inline constexpr int kTerminalColumns = 120;
 inline constexpr int kTerminalTimeout = 60;
 
 std::string ExePath();
+
+// A velmora process started in the background (standard input not a
+// terminal), so a test can signal it or run another one beside it.
+class Spawned {
+public:
+    Spawned(const std::string& cwd, const std::vector<std::string>& args);
+    ~Spawned();
+    Spawned(const Spawned&) = delete;
+    Spawned& operator=(const Spawned&) = delete;
+
+    void Signal(int sig) const;
+    // Waits for the end. A signal that ended it is kept in EndedBySignal().
+    ExeResult Wait();
+    // Waits at most seconds; false (the process is then killed) when it
+    // had not ended by then.
+    bool EndsWithin(double seconds, ExeResult& result);
+    int EndedBySignal() const { return endSignal; }
+
+private:
+    struct Captures;
+    std::unique_ptr<Captures> captures;
+    pid_t pid = -1;
+    int endSignal = 0;
+    bool waited = false;
+};
 
 }  // namespace exetest

@@ -6,7 +6,6 @@
 
 #include "ArchiveTestSupport.h"
 #include "ExeRunner.h"
-#include "ExeSpawn.h"
 #include "LasGenerator.h"
 #include "TestSupport.h"
 #include "app/CommandLine.h"

@@ -10,7 +10,6 @@
 
 #include "ArchiveTestSupport.h"
 #include "ExeRunner.h"
-#include "ExeSpawn.h"
 #include "LasGenerator.h"
 #include "TestSupport.h"
 #include "archive/ArchiveMessages.h"
@@ -28,14 +27,6 @@ using testsupport::WriteAll;
 
 namespace {
 
-void Generate(const std::string& path, uint64_t points, int format, uint64_t seed) {
-    LasGenOptions o;
-    o.points = points;
-    o.format = format;
-    o.seed = seed;
-    ASSERT_TRUE(GenerateLasFile(path, o));
-}
-
 void Pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 bool Contains(const std::string& text, const std::string& part) {
@@ -46,9 +37,9 @@ bool Contains(const std::string& text, const std::string& part) {
 class Survey : public ::testing::Test {
 protected:
     void SetUp() override {
-        Generate(dir.File("a.las"), 2000, 1, 1);
-        Generate(dir.File("b.las"), 3000, 3, 2);
-        Generate(dir.File("big.las"), 2100000, 3, 3);
+        archtest::GenerateLas(dir, "a.las", 2000, 1, 1);
+        archtest::GenerateLas(dir, "b.las", 3000, 3, 2);
+        archtest::GenerateLas(dir, "big.las", 2100000, 3, 3);
         ASSERT_EQ(Velmora(dir.Path().string(), {"-c", "a.las", "b.las", "x.vmra"}).status, 0);
         base = ReadAll(vmra);
     }
@@ -145,8 +136,8 @@ TEST_F(Survey, KilledAtRandomMomentsTheArchiveIsBeforeOrAfter) {
 }
 
 TEST_F(Survey, TwoProgramsAddingToOneArchiveAtOnceBothLand) {
-    Generate(dir.File("c.las"), 120000, 1, 4);
-    Generate(dir.File("d.las"), 100000, 2, 5);
+    archtest::GenerateLas(dir, "c.las", 120000, 1, 4);
+    archtest::GenerateLas(dir, "d.las", 100000, 2, 5);
     int waited = 0;
     for (int round = 0; round < 20; ++round) {
         WriteAll(vmra, base);

@@ -8,22 +8,6 @@
 #include "las/FileIo.h"
 #include "las/LasException.h"
 
-namespace {
-
-std::string Lower(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) {
-        return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    });
-    return s;
-}
-
-std::string FolderWithSeparator(const std::string& folder) {
-    if (folder.empty() || folder.back() == '/') return folder;
-    return folder + '/';
-}
-
-}  // namespace
-
 bool Succeeded(ItemOutcome outcome) {
     switch (outcome) {
         case ItemOutcome::Added:
@@ -85,7 +69,7 @@ std::string JobSummary::Text() const {
 std::string WithArchiveSuffix(const std::string& path) {
     static const std::string kSuffix = ".VMRA";
     if (path.size() >= kSuffix.size() &&
-        Lower(path.substr(path.size() - kSuffix.size())) == Lower(kSuffix)) {
+        LowerAscii(path.substr(path.size() - kSuffix.size())) == LowerAscii(kSuffix)) {
         return path;
     }
     return path + kSuffix;
@@ -95,7 +79,7 @@ NewArchiveOutcome CreateNewArchive(const std::string& folder, const std::string&
     if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) {
         return NewArchiveOutcome::NotCreated;
     }
-    const std::string path = FolderWithSeparator(folder) + name;
+    const std::string path = WithSeparator(folder) + name;
     if (FileExists(path)) return NewArchiveOutcome::Exists;
     if (!CreateNewFile(path)) {
         // Made by someone else in the meantime, or the folder refuses.
@@ -303,7 +287,7 @@ JobSummary CArchiveJob::Extract(const std::string& archivePath,
     JobSummary failed;
     std::vector<std::string> names = entries;
     if (names.empty() && !ListNames(archivePath, names, failed, true)) return failed;
-    const std::string folder = FolderWithSeparator(outputFolder);
+    const std::string folder = WithSeparator(outputFolder);
     return ForEachEntry(Kind::Extract, archivePath, names,
                         [&](const JobItem& item) { return ExtractOne(item, folder); });
 }
