@@ -56,16 +56,26 @@ std::string VMRAFile::NextPartName(const std::string& archivePath) {
 
 bool VMRAFile::ContainsEntry(const std::string& archivePath, const std::string& lasPath) {
     foundIndex = -1;
-    if (!FileExists(archivePath)) {
-        if (!CreateNewFile(archivePath)) throw CLasException(archmsg::kErrorOpeningArchive, false, errno);
-        createdEmpty = archivePath;
-        return false;
-    }
     OperationScope scope(*this);
-    CArchiveSession session(archivePath, CArchiveSession::Mode::Read, Hooks());
-    ReadDirectory(session.File());
-    foundIndex = IndexOf(FileNamePart(lasPath));
-    return foundIndex >= 0;
+    for (;;) {
+        if (!FileExists(archivePath)) {
+            if (CreateNewFile(archivePath)) {
+                createdEmpty = archivePath;
+                return false;
+            }
+            if (!FileExists(archivePath)) throw CLasException(archmsg::kErrorOpeningArchive, false, errno);
+        }
+        try {
+            CArchiveSession session(archivePath, CArchiveSession::Mode::Read, Hooks());
+            ReadDirectory(session.File());
+            foundIndex = IndexOf(FileNamePart(lasPath));
+            return foundIndex >= 0;
+        } catch (const CLasException& e) {
+            // Gone while we waited for the program that had it (its first
+            // add failed): the archive is missing again, as if never made.
+            if (e.cause != ENOENT || FileExists(archivePath)) throw;
+        }
+    }
 }
 
 void VMRAFile::AddLasFile(const std::string& lasPath, const std::string& archivePath) {

@@ -10,41 +10,55 @@ std::unique_ptr<CFaultPlan> CFaultPlan::FromEnvironment() {
 }
 
 std::unique_ptr<CFaultPlan> CFaultPlan::Parse(const std::string& setting) {
+    auto plan = std::unique_ptr<CFaultPlan>(new CFaultPlan);
+    std::size_t from = 0;
+    for (;;) {
+        const auto comma = setting.find(',', from);
+        Fault fault{};
+        if (!ParseOne(setting.substr(from, comma - from), fault)) return nullptr;
+        plan->faults.push_back(fault);
+        if (comma == std::string::npos) return plan;
+        from = comma + 1;
+    }
+}
+
+bool CFaultPlan::ParseOne(const std::string& setting, Fault& fault) {
     const auto at = setting.find('@');
-    if (at == std::string::npos) return nullptr;
+    if (at == std::string::npos) return false;
     const std::string kind = setting.substr(0, at);
-    Action action;
     if (kind == "kill") {
-        action = Action::Kill;
+        fault.action = Action::Kill;
     } else if (kind == "fail") {
-        action = Action::Fail;
+        fault.action = Action::Fail;
     } else if (kind == "failfrom") {
-        action = Action::FailFrom;
+        fault.action = Action::FailFrom;
     } else {
-        return nullptr;
+        return false;
     }
     std::size_t used = 0;
-    long step = 0;
     try {
-        step = std::stol(setting.substr(at + 1), &used);
+        fault.at = std::stol(setting.substr(at + 1), &used);
     } catch (...) {
-        return nullptr;
+        return false;
     }
-    if (step < 1) return nullptr;
+    if (fault.at < 1) return false;
     const std::string rest = setting.substr(at + 1 + used);
-    int error = EIO;
+    fault.error = EIO;
     if (rest == ":ENOSPC") {
-        error = ENOSPC;
+        fault.error = ENOSPC;
     } else if (!rest.empty() && rest != ":EIO") {
-        return nullptr;
+        return false;
     }
-    return std::unique_ptr<CFaultPlan>(new CFaultPlan(action, step, error));
+    return true;
 }
 
 int CFaultPlan::BeforeStep() {
     ++steps;
-    if (action == Action::FailFrom) return steps >= at ? error : 0;
-    if (steps != at) return 0;
-    if (action == Action::Kill) raise(SIGKILL);
-    return error;
+    for (const Fault& f : faults) {
+        if (f.action == Action::FailFrom && steps >= f.at) return f.error;
+        if (steps != f.at) continue;
+        if (f.action == Action::Kill) raise(SIGKILL);
+        if (f.action == Action::Fail) return f.error;
+    }
+    return 0;
 }

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "las/FileIo.h"
 
@@ -10,9 +11,11 @@
 // the process ends with SIGKILL at the N-th step that changes an archive or
 // its journal (a write, flush, truncation, sync, removal or rename); with
 // "fail@N" or "fail@N:ENOSPC" (or EIO) that step fails with the error, with
-// "failfrom@N" every step from the N-th on (the disk is gone for good). The
-// steps are counted per archive opened for a change, so one operation can be
-// swept step by step from the outside. Without the setting nothing is planted.
+// "failfrom@N" every step from the N-th on (the disk is gone for good).
+// Several faults are separated by commas ("fail@5,kill@7": the change fails,
+// then the process dies while putting the archive back). The steps are
+// counted per archive opened for a change, so one operation can be swept step
+// by step from the outside. Without the setting nothing is planted.
 class CFaultPlan : public IFaultHook {
 public:
     // The plan the environment asks for, or null.
@@ -25,11 +28,14 @@ public:
 
 private:
     enum class Action { Kill, Fail, FailFrom };
-    CFaultPlan(Action action, long at, int error) : action(action), at(at), error(error) {}
+    struct Fault {
+        Action action;
+        long at;
+        int error;
+    };
+    static bool ParseOne(const std::string& setting, Fault& fault);
 
-    Action action;
-    long at;
-    int error;
+    std::vector<Fault> faults;
     long steps = 0;
 };
 

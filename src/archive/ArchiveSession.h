@@ -70,10 +70,12 @@ private:
     std::string journalPath;
     Mode mode;
     const ArchiveHooks& hooks;
+    // Declared before the file, so it outlives it: closing the file is a
+    // step the plan is asked about, also when the constructor gives up.
+    std::unique_ptr<CFaultPlan> faults;
     CFile file;
     bool created = false;
     bool waitNoticed = false;
-    std::unique_ptr<CFaultPlan> faults;
 };
 
 // A change of an archive as one step: either all of it lands or none of it.

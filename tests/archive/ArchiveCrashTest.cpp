@@ -9,6 +9,7 @@
 
 #include "ArchiveTestSupport.h"
 #include "TestSupport.h"
+#include "archive/ArchiveFaults.h"
 #include "archive/ArchiveMessages.h"
 #include "archive/VMRAFile.h"
 #include "las/FileIo.h"
@@ -354,4 +355,65 @@ TEST_F(ArchiveCrash, AJournalCutShortIsDiscardedAndOneForAnotherFileIsRefused) {
     EXPECT_EQ(ReadAll(vmra + "-journal"), journal);
 }
 
+TEST_F(ArchiveCrash, ARollbackKilledAtAnyStepIsFinishedByTheNextOpen) {
+    Make({"a.las", "b.las", "c.las"});
+    const State before = StateOf(vmra);
+    auto replace = [&] {
+        VMRAFile archive;
+        archive.AddLasFile(newB, vmra);
+    };
+    ASSERT_EQ(RunInChild("kill@1000000", replace), End::Completed);
+    const State after = StateOf(vmra);
+    int killedWhileUndoing = 0;
+    // The change fails at step n, and the process dies a step or three into
+    // putting the archive back.
+    for (int n = 1; n < 400; ++n) {
+        bool ranToTheEnd = false;
+        for (const int later : {1, 3}) {
+            Make({"a.las", "b.las", "c.las"});
+            const std::string plan = "fail@" + std::to_string(n) + ",kill@" + std::to_string(n + later);
+            const End end = RunInChild(plan, replace);
+            if (end == End::Completed) ranToTheEnd = true;
+            if (end == End::Killed) ++killedWhileUndoing;
+            CheckRecovered(vmra, before, after, {{"a.las", sources["a.las"]}, {"c.las", sources["c.las"]}},
+                           plan);
+        }
+        if (ranToTheEnd) break;
+    }
+    EXPECT_GT(killedWhileUndoing, 0);
+}
+
+TEST_F(ArchiveCrash, ARecoveryThatCannotFinishLeavesTheJournalForTheNextOpen) {
+    Make({"a.las", "b.las"});
+    const Bytes before = ReadAll(vmra);
+    ASSERT_EQ(RunInChild("kill@9", [&] {
+                  VMRAFile archive;
+                  archive.AddLasFile(sources["c.las"], vmra);
+              }),
+              End::Killed);
+    {
+        PlantedFault disk("failfrom@1");
+        VMRAFile opener;
+        EXPECT_EQ(testsupport::MessageOf([&] { opener.ListEntries(vmra); }), archmsg::kCannotRecover);
+    }
+    EXPECT_TRUE(FileExists(vmra + "-journal"));
+    VMRAFile opener;
+    opener.ListEntries(vmra);
+    EXPECT_EQ(ReadAll(vmra), before);
+    EXPECT_FALSE(FileExists(vmra + "-journal"));
+}
+
+TEST(FaultPlan, ReadsOneOrSeveralFaultsAndRefusesAnythingElse) {
+    for (const char* bad : {"", "kill", "kill@0", "kill@-2", "fail@3:EBADF", "stop@2", "fail@2,",
+                            "fail@x"}) {
+        EXPECT_EQ(CFaultPlan::Parse(bad), nullptr) << bad;
+    }
+    auto plan = CFaultPlan::Parse("fail@2:ENOSPC,failfrom@4");
+    ASSERT_NE(plan, nullptr);
+    std::vector<int> errors;
+    for (int i = 0; i < 6; ++i) errors.push_back(plan->BeforeStep());
+    EXPECT_EQ(errors, (std::vector<int>{0, ENOSPC, 0, EIO, EIO, EIO}));
+}
+
 }  // namespace
+

@@ -253,4 +253,44 @@ TEST_F(Integrity, WhatCannotComeBackIsRefusedBeforeAnythingIsWritten) {
     EXPECT_EQ(ReadAll(vmra), evil);
 }
 
+TEST_F(Integrity, ALengthThatIsNotWhatWentInIsDamageEvenWithoutAChecksum) {
+    for (const bool checksums : {true, false}) {
+        Bytes image = checksums ? good : WithoutChecksums(good);
+        const std::size_t size = RecordAt(image, 1) + 8;
+        PutU32(image, size, GetU32(image, size) + 1);
+        WriteAll(vmra, image);
+        VMRAFile archive;
+        TempDir out;
+        EXPECT_EQ(MessageOf([&] { archive.ExtractEntry(vmra, "coded.las", out.Path().string()); }),
+                  archmsg::kLengthMismatch);
+        EXPECT_TRUE(FolderContents(out.Path().string()).empty());
+        EXPECT_EQ(MessageOf([&] { archive.TestEntry(vmra, "coded.las"); }), archmsg::kLengthMismatch);
+    }
+}
+
+TEST_F(Integrity, NamesThatCouldLeaveTheFolderStopAnExtractionButNotATest) {
+    Bytes image = good;
+    uint8_t* field = image.data() + RecordAt(image, 2) + 12;
+    std::fill_n(field, 256, 0);
+    std::memcpy(field, "../zero.las", 11);
+    WriteAll(vmra, image);
+    struct Host : IJobHost {
+        bool ConfirmReplace(const JobItem&) override { return false; }
+        bool ConfirmOverwrite(const JobItem&, const std::string&) override { return true; }
+        bool ItemFinished(const ItemResult&) override { return true; }
+    } host;
+    CArchiveJob job(host);
+    TempDir out;
+    const JobSummary extracted = job.Extract(vmra, {}, out.Path().string());
+    ASSERT_EQ(extracted.items.size(), 1u);
+    EXPECT_EQ(extracted.items[0].Describe(), vmra + ": " + archmsg::kUnsafeEntryName);
+    EXPECT_TRUE(FolderContents(out.Path().string()).empty());
+    // A test writes nothing, so it checks every entry, that one included.
+    const JobSummary tested = job.Test(vmra, {});
+    ASSERT_EQ(tested.items.size(), 3u);
+    EXPECT_EQ(tested.items[2].item.name, "../zero.las");
+    EXPECT_TRUE(tested.AllSucceeded());
+}
+
 }  // namespace
+

@@ -345,5 +345,41 @@ TEST_F(ExtractJobs, ABusyArchiveIsWaitedForSaidOnceAndTheWaitCanBeStopped) {
     EXPECT_EQ(testsupport::MessageOf([&] { impatient.ListEntries(arc); }), archmsg::kArchiveBusy);
 }
 
+TEST_F(ExtractJobs, AnArchiveTheOtherProgramRemovedWhileWeWaitedIsMadeAfresh) {
+    // The other program's first add failed: it removes the archive it made
+    // before it lets go. The waiting add must not write into that file.
+    const std::string fresh = dir.File("fresh.vmra");
+    WriteAll(fresh, {});
+    ScriptedHost host;
+    CArchiveJob job(host);
+    JobSummary s;
+    {
+        auto other = std::make_unique<OtherProgram>(fresh);
+        std::thread worker([&] { s = job.Add({a}, fresh); });
+        while (host.notices.empty()) std::this_thread::yield();
+        std::filesystem::remove(fresh);
+        other.reset();
+        worker.join();
+    }
+    EXPECT_EQ(Outcomes(s), std::vector<ItemOutcome>{ItemOutcome::Added});
+    EXPECT_EQ(EntryNames(fresh), std::vector<std::string>{"a.las"});
+
+    // The same for an add that is already waiting to change the archive.
+    const std::string again = dir.File("again.vmra");
+    WriteAll(again, {});
+    VMRAFile archive;
+    std::atomic<bool> waiting{false};
+    archive.onNotice = [&](const std::string&, const char*) { waiting = true; };
+    {
+        auto other = std::make_unique<OtherProgram>(again);
+        std::thread worker([&] { archive.AddLasFile(a, again); });
+        while (!waiting.load()) std::this_thread::yield();
+        std::filesystem::remove(again);
+        other.reset();
+        worker.join();
+    }
+    EXPECT_EQ(EntryNames(again), std::vector<std::string>{"a.las"});
+}
+
 }  // namespace
 
