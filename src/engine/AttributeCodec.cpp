@@ -68,8 +68,12 @@ void RestoreBytes(ByteAttr a, const uint8_t* bytes, ChunkColumns& c) {
 }
 
 void SplitDifferences16(const std::vector<uint16_t>& v, valueblock::CBlockWriter& out) {
-    valueblock::SplitCursor cursor = out.Begin(v.size(), v[0]);
-    for (std::size_t i = 1; i < v.size(); ++i) cursor.Add(static_cast<int32_t>(v[i]) - static_cast<int32_t>(v[i - 1]));
+    // In locals: the cursor's byte stores could alias the vector's own
+    // pointers, which would then be loaded again for every value.
+    const uint16_t* p = v.data();
+    const std::size_t n = v.size();
+    valueblock::SplitCursor cursor = out.Begin(n, p[0]);
+    for (std::size_t i = 1; i < n; ++i) cursor.Add(static_cast<int32_t>(p[i]) - static_cast<int32_t>(p[i - 1]));
     out.End(cursor);
 }
 

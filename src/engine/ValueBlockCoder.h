@@ -1,5 +1,7 @@
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -39,9 +41,13 @@ struct SplitCursor {
         *header++ = static_cast<uint8_t>((v < 0 ? 1 : 0) + 2 * length);
         // Each plane's byte is stored for every value and the plane's end
         // moved on only where the value reaches it: no branch per value.
+        // (Bit j of reach tells whether it reaches plane j; written as
+        // comparisons, the compiler turns them back into branches, which
+        // residuals of varying size mispredict.)
+        const uint32_t reach = (1u << length) - 1;
         for (int j = 0; j < kPlanes; ++j) {
             *end[j] = static_cast<uint8_t>(m >> (8 * j));
-            end[j] += length > static_cast<uint32_t>(j) ? 1 : 0;
+            end[j] += (reach >> j) & 1;
         }
     }
 };
@@ -127,6 +133,16 @@ private:
     CByteBuffer* buf = own;
 };
 
+// For each header byte, bit j set when its value takes a byte from plane j
+// (a damaged header byte may claim more than four). A table, not
+// comparisons: the compiler turns those into branches, which residuals of
+// varying size mispredict.
+inline constexpr auto kReachOf = [] {
+    std::array<uint8_t, 256> reach{};
+    for (uint32_t h = 0; h < 256; ++h) reach[h] = static_cast<uint8_t>((1u << std::min(h >> 1, 4u)) - 1);
+    return reach;
+}();
+
 // Calls f(i, value) for the block's values in order, i = 0 .. count - 1.
 template <int P, class F>
 void ForEachValueWithPlanes(const CBlockBytes& b, F&& f) {
@@ -137,10 +153,10 @@ void ForEachValueWithPlanes(const CBlockBytes& b, F&& f) {
     const std::size_t count = b.Count();
     for (std::size_t i = 1; i < count; ++i) {
         const uint32_t h = header[i - 1];
-        const uint32_t length = h >> 1;
+        const uint32_t reach = kReachOf[h];
         uint32_t m = 0;
         for (int j = 0; j < P; ++j) {
-            const uint32_t take = length > static_cast<uint32_t>(j) ? 1 : 0;
+            const uint32_t take = (reach >> j) & 1;
             m |= (static_cast<uint32_t>(*p[j]) << (8 * j)) & (0u - take);
             p[j] += take;
         }
