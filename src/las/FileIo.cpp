@@ -117,6 +117,13 @@ bool CFile::Sync() {
     return fsync(fileno(f)) == 0 || Failed();
 }
 
+void CFile::StartWriteback() {
+#ifdef __linux__
+    // Only a hint: where it is not supported, Sync does all the work.
+    if (f) (void)sync_file_range(fileno(f), 0, 0, SYNC_FILE_RANGE_WRITE);
+#endif
+}
+
 bool CFile::IsFileAt(const std::string& path) const {
     struct stat atPath {}, opened {};
     return f && ::stat(path.c_str(), &atPath) == 0 && fstat(fileno(f), &opened) == 0 &&

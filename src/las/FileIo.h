@@ -55,6 +55,10 @@ public:
     bool Truncate(int64_t length);
     // Flushes and asks the system to put the file's data on the disk.
     bool Sync();
+    // Asks the system to start writing what has been flushed to the disk,
+    // without waiting for it: a later Sync then waits only for what is
+    // still on its way. Changes no byte, so it is no step of the file.
+    void StartWriteback();
     // The system error of the last step that failed (0 when none has).
     int LastError() const { return lastError; }
     void SetFaultHook(IFaultHook* hook) { faultHook = hook; }

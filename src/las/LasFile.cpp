@@ -285,9 +285,11 @@ void CRecordAppender::Append(const uint8_t* records, std::size_t n) {
 
 void CRecordAppender::Finish() {
     if (s->discard) return;
-    if (!s->file.Flush() || !s->file.Close()) {
-        throw CLasException(lasmsg::kWritePoint, false, s->file.LastError());
-    }
+    if (!s->file.Flush()) throw CLasException(lasmsg::kWritePoint, false, s->file.LastError());
+    // The file is made durable before it is handed over; the disk can work
+    // on this part while the next is decoded.
+    s->file.StartWriteback();
+    if (!s->file.Close()) throw CLasException(lasmsg::kWritePoint, false, s->file.LastError());
 }
 
 void CLasFile::WritePoints(int* counter) {
