@@ -41,24 +41,30 @@ int main() {
         bestEnc = std::min(bestEnc, (t1 - t0) / data.size());
         bestDec = std::min(bestDec, (t2 - t1) / data.size());
     }
-    // Two streams of half the length each, decoded in one loop.
-    const std::size_t half = data.size() / 2;
-    double bestDec2 = 1e9;
-    std::vector<uint8_t> c1, c2, b1(half), b2(half);
-    for (int run = 0; run < 7; ++run) {
-        c1.clear();
-        c2.clear();
-        bytestream::EncodeByteStream(data.data(), half, c1);
-        bytestream::EncodeByteStream(data.data() + half, half, c2);
-        std::vector<uint8_t> both = c1;
-        both.insert(both.end(), c2.begin(), c2.end());
-        auto t2 = CpuClock::now();
-        bytestream::DecodeRequest r[2] = {{0, b1.data(), half}, {c1.size(), b2.data(), half}};
-        bytestream::DecodeByteStreamsAt(both.data(), both.size(), r, 2);
-        auto t3 = CpuClock::now();
-        bestDec2 = std::min(bestDec2, (t3 - t2) / data.size());
+    // Streams decoded side by side, 1 to 4 at a time: the same symbols cut
+    // into that many streams, laid one after another.
+    for (std::size_t lanes = 1; lanes <= 4; ++lanes) {
+        const std::size_t part = data.size() / lanes;
+        std::vector<uint8_t> all;
+        std::vector<bytestream::DecodeRequest> req(lanes);
+        std::vector<std::vector<uint8_t>> outs(lanes, std::vector<uint8_t>(part));
+        for (std::size_t l = 0; l < lanes; ++l) {
+            const std::size_t at = all.size();
+            bytestream::EncodeByteStream(data.data() + l * part, part, all);
+            req[l] = {at, outs[l].data(), part};
+        }
+        double best = 1e9;
+        for (int run = 0; run < 15; ++run) {
+            const double t0 = CpuClock::now();
+            bytestream::DecodeByteStreamsAt(all.data(), all.size(), req.data(), lanes);
+            best = std::min(best, (CpuClock::now() - t0) / (part * lanes));
+        }
+        bool same = true;
+        for (std::size_t l = 0; l < lanes; ++l) {
+            same = same && !req[l].failed && std::equal(outs[l].begin(), outs[l].end(), data.begin() + l * part);
+        }
+        std::printf("decode_%zu_lanes_ns_per_symbol %.2f%s\n", lanes, best, same ? "" : " (WRONG)");
     }
-    std::printf("decode2_ns_per_symbol %.2f\n", bestDec2);
     // Streams coded side by side, 1 to 4 at a time: the same symbols cut
     // into that many streams.
     for (std::size_t lanes = 1; lanes <= 4; ++lanes) {
