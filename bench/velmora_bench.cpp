@@ -2,7 +2,9 @@
 // archive) and decompression (the entry extracted into a folder), as whole
 // operations on files, against zstd on the same file: once with the default
 // threads on every core, once with one engine thread pinned to the first
-// core (zstd pinned likewise). Prints one "name value" line per figure.
+// core (zstd pinned likewise). velmora and zstd take turns, run by run, and
+// each ratio is the median of the ratios of neighbouring runs. Prints one
+// "name value" line per figure.
 #include <sched.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -135,24 +137,25 @@ T Median(std::vector<T> v) {
     return v[v.size() / 2];
 }
 
-struct Figures {
-    double seconds;
-    double cpuSeconds;
-    long rssKb;
+// Wall and CPU times of one kind of run, and the largest peak memory.
+struct Series {
+    std::vector<double> seconds, cpuSeconds;
+    long rssKb = 0;
+
+    void Add(const Run& r) {
+        seconds.push_back(r.seconds);
+        cpuSeconds.push_back(r.cpuSeconds);
+        rssKb = std::max(rssKb, r.peakRssKb);
+    }
 };
 
-// Medians of wall and CPU time; the largest peak memory of all runs.
-Figures Measure(int runs, bool pinned, const std::function<void()>& job) {
-    InChild(job, pinned);  // warm-up
-    std::vector<double> t, cpu;
-    long rss = 0;
-    for (int i = 0; i < runs; ++i) {
-        const Run r = InChild(job, pinned);
-        t.push_back(r.seconds);
-        cpu.push_back(r.cpuSeconds);
-        rss = std::max(rss, r.peakRssKb);
-    }
-    return {Median(t), Median(cpu), rss};
+// The median of a[i] / b[i]: each of velmora's runs against zstd's run
+// next to it, so a machine that gets faster or slower during the bench
+// moves both sides of every ratio alike.
+double MedianRatio(const std::vector<double>& a, const std::vector<double>& b) {
+    std::vector<double> r;
+    for (std::size_t i = 0; i < a.size() && i < b.size(); ++i) r.push_back(a[i] / b[i]);
+    return Median(r);
 }
 
 }  // namespace
@@ -202,62 +205,66 @@ int main(int argc, char** argv) {
 
     std::printf("load_average_before %.2f\n", LoadAverage());
     struct Mode {
-        const char* suffix;
+        const char* suffix;      // of velmora's figures
+        const char* zstdSuffix;  // of zstd's
+        const char* ratioName;   // of the ratios
         int threads;
         bool pinned;
-    } modes[] = {{"", 0, false}, {"_1thread", 1, true}};
-    double seconds[2][2] = {};  // [mode][compress, decompress]
-    for (std::size_t k = 0; k < std::size(modes); ++k) {
-        const Mode& m = modes[k];
-        const Figures c = Measure(runs, m.pinned, [&] { Compress(las, entry, m.threads); });
-        const Figures d = Measure(runs, m.pinned, [&] { Decompress(entry, FileNamePart(las), outFolder, m.threads); });
+    } modes[] = {{"", "", "", 0, false}, {"_1thread", "_1core", "_1thread", 1, true}};
+    const std::vector<std::string> zcmd = {"zstd", "-3", "-T1", "-q", "-f", las, "-o", zst};
+    const std::vector<std::string> dcmd = {"zstd", "-d", "-q", "-f", zst, "-o", unz};
+    for (const Mode& m : modes) {
+        auto compress = [&] { return InChild([&] { Compress(las, entry, m.threads); }, m.pinned); };
+        auto decompress = [&] {
+            return InChild([&] { Decompress(entry, FileNamePart(las), outFolder, m.threads); }, m.pinned);
+        };
+        // A warm-up of each, then rounds of velmora and zstd taking turns.
+        compress();
+        decompress();
+        if (zstd && (RunCommand(zcmd, m.pinned) < 0 || RunCommand(dcmd, m.pinned) < 0)) {
+            std::fprintf(stderr, "velmora-bench: zstd did not run (install zstd)\n");
+            return 1;
+        }
+        Series c, d;
+        std::vector<double> zc, zd;
+        for (int i = 0; i < runs; ++i) {
+            c.Add(compress());
+            if (zstd) zc.push_back(RunCommand(zcmd, m.pinned));
+            d.Add(decompress());
+            if (zstd) zd.push_back(RunCommand(dcmd, m.pinned));
+        }
         if (!SameFiles(las, back)) {
             std::fprintf(stderr, "velmora-bench: the decompressed file differs from the original\n");
             return 1;
         }
-        seconds[k][0] = c.seconds;
-        seconds[k][1] = d.seconds;
         if (m.threads == 0) {
             const int64_t entryBytes = FileSizeOf(entry);
             std::printf("archive_bytes %lld\n", static_cast<long long>(entryBytes));
             std::printf("archive_over_las %.4f\n", static_cast<double>(entryBytes) / static_cast<double>(lasBytes));
         }
-        std::printf("velmora_compress%s_s %.3f\n", m.suffix, c.seconds);
-        std::printf("velmora_decompress%s_s %.3f\n", m.suffix, d.seconds);
-        std::printf("velmora_compress%s_cpu_s %.3f\n", m.suffix, c.cpuSeconds);
-        std::printf("velmora_decompress%s_cpu_s %.3f\n", m.suffix, d.cpuSeconds);
-        std::printf("velmora_compress%s_points_per_s %.0f\n", m.suffix, points / c.seconds);
-        std::printf("velmora_decompress%s_points_per_s %.0f\n", m.suffix, points / d.seconds);
+        const double cs = Median(c.seconds), ds = Median(d.seconds);
+        std::printf("velmora_compress%s_s %.3f\n", m.suffix, cs);
+        std::printf("velmora_decompress%s_s %.3f\n", m.suffix, ds);
+        std::printf("velmora_compress%s_cpu_s %.3f\n", m.suffix, Median(c.cpuSeconds));
+        std::printf("velmora_decompress%s_cpu_s %.3f\n", m.suffix, Median(d.cpuSeconds));
+        std::printf("velmora_compress%s_points_per_s %.0f\n", m.suffix, points / cs);
+        std::printf("velmora_decompress%s_points_per_s %.0f\n", m.suffix, points / ds);
         std::printf("velmora_compress%s_peak_rss_mb %.1f\n", m.suffix, c.rssKb / 1024.0);
         std::printf("velmora_decompress%s_peak_rss_mb %.1f\n", m.suffix, d.rssKb / 1024.0);
+        if (zstd) {
+            if (std::find_if(zc.begin(), zc.end(), [](double t) { return t < 0; }) != zc.end() ||
+                std::find_if(zd.begin(), zd.end(), [](double t) { return t < 0; }) != zd.end()) {
+                std::fprintf(stderr, "velmora-bench: a zstd run failed\n");
+                return 1;
+            }
+            std::printf("zstd_compress%s_s %.3f\n", m.zstdSuffix, Median(zc));
+            std::printf("zstd_decompress%s_s %.3f\n", m.zstdSuffix, Median(zd));
+            std::printf("compress%s_over_zstd%s %.3f\n", m.ratioName, m.zstdSuffix, MedianRatio(c.seconds, zc));
+            std::printf("decompress%s_over_zstd%s %.3f\n", m.ratioName, m.zstdSuffix, MedianRatio(d.seconds, zd));
+        }
         std::fflush(stdout);
     }
-
-    if (zstd) {
-        auto timeOf = [&](const std::vector<std::string>& cmd, bool pinned) {
-            RunCommand(cmd, pinned);  // warm-up
-            std::vector<double> t;
-            for (int i = 0; i < runs; ++i) t.push_back(RunCommand(cmd, pinned));
-            return Median(t);
-        };
-        const std::vector<std::string> zcmd = {"zstd", "-3", "-T1", "-q", "-f", las, "-o", zst};
-        const std::vector<std::string> dcmd = {"zstd", "-d", "-q", "-f", zst, "-o", unz};
-        const double zc = timeOf(zcmd, false), zd = timeOf(dcmd, false);
-        const double zc1 = timeOf(zcmd, true), zd1 = timeOf(dcmd, true);
-        if (zc < 0 || zd < 0 || zc1 < 0 || zd1 < 0) {
-            std::fprintf(stderr, "velmora-bench: zstd did not run (install zstd)\n");
-            return 1;
-        }
-        std::printf("zstd_compress_s %.3f\n", zc);
-        std::printf("zstd_decompress_s %.3f\n", zd);
-        std::printf("zstd_compress_1core_s %.3f\n", zc1);
-        std::printf("zstd_decompress_1core_s %.3f\n", zd1);
-        std::printf("zstd_bytes %lld\n", static_cast<long long>(FileSizeOf(zst)));
-        std::printf("compress_over_zstd %.3f\n", seconds[0][0] / zc);
-        std::printf("decompress_over_zstd %.3f\n", seconds[0][1] / zd);
-        std::printf("compress_1thread_over_zstd_1core %.3f\n", seconds[1][0] / zc1);
-        std::printf("decompress_1thread_over_zstd_1core %.3f\n", seconds[1][1] / zd1);
-    }
+    if (zstd) std::printf("zstd_bytes %lld\n", static_cast<long long>(FileSizeOf(zst)));
     std::printf("load_average_after %.2f\n", LoadAverage());
     for (const auto& f : {entry, back, zst, unz}) std::remove(f.c_str());
     rmdir(outFolder.c_str());
