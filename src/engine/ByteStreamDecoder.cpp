@@ -36,47 +36,62 @@ struct SymbolTable {
     }
 };
 
-// The coded bits of a stream in memory, most significant first, a 64-bit
-// register at a time. Bits are loaded ahead of use; only those taken count.
+// The coded bits of a stream in memory, most significant first. The
+// decoder's 16-bit code register is the top of a 64-bit window, and below
+// it lie `ahead` bits loaded ahead of use: shifting the window shifts the
+// code and takes in the next bits in one step.
 struct BitIn {
+    uint64_t window = 0;  // the code, then the bits ahead
+    uint32_t ahead = 0;   // valid bits below the code
+};
+
+// Where the bits come from. Needed only when the window is refilled, so it
+// stays in memory and the hot loop's registers hold the window alone.
+struct ByteSource {
     const uint8_t* p = nullptr;    // next byte to load
     const uint8_t* end = nullptr;  // end of the bytes there are
-    uint64_t buf = 0;              // the next bit at the top
-    uint32_t avail = 0;            // valid bits in buf
 };
+
+constexpr unsigned kCodeBits = 16;
+// Bits held ahead at most: the window less the code, less one bit, so the
+// whole bytes that fit are counted by one shift.
+constexpr unsigned kMostAhead = 64 - kCodeBits - 1;
 
 // Near the end of the data, byte by byte. Takes and returns the bits by
 // value, so the hot loop's registers never have their address taken.
-__attribute__((noinline)) BitIn RefillSlowly(BitIn in, unsigned need) {
-    while (in.avail <= 56 && in.p < in.end) {
-        in.buf |= static_cast<uint64_t>(*in.p++) << (56 - in.avail);
-        in.avail += 8;
+__attribute__((noinline)) BitIn RefillSlowly(BitIn in, ByteSource& src, unsigned need) {
+    while (in.ahead + 8 <= kMostAhead && src.p < src.end) {
+        in.window |= static_cast<uint64_t>(*src.p++) << (64 - kCodeBits - 8 - in.ahead);
+        in.ahead += 8;
     }
     // A valid stream is always followed by its marker: running out of data
     // inside a stream means it is damaged.
-    if (in.avail < need) StreamNotFound();
+    if (in.ahead < need) StreamNotFound();
     return in;
 }
 
-// The next k (0..31) bits.
-__attribute__((always_inline)) inline uint32_t Take(BitIn& in, unsigned k) {
-    if (__builtin_expect(in.avail < k, 0)) {
-        if (in.end - in.p >= 8) {
-            // Eight bytes at once; only the whole bytes that fit are taken.
+// Shifts the next k (0..40) bits into the code, then flips what flip says.
+__attribute__((always_inline)) inline void Advance(BitIn& in, ByteSource& src, unsigned k, uint64_t flip) {
+    if (__builtin_expect(in.ahead < k, 0)) {
+        if (src.end - src.p >= 8) {
+            // Eight bytes at once; only the whole bytes that fit are
+            // counted (the bits after them are the next bytes' own, which
+            // the next load puts in the same place again).
             uint64_t word;
-            std::memcpy(&word, in.p, 8);
-            in.buf |= __builtin_bswap64(word) >> in.avail;
-            in.p += (63 - in.avail) >> 3;
-            in.avail |= 56;
+            std::memcpy(&word, src.p, 8);
+            in.window |= __builtin_bswap64(word) >> (kCodeBits + in.ahead);
+            const unsigned bytes = (kMostAhead - in.ahead) >> 3;
+            src.p += bytes;
+            in.ahead += 8 * bytes;
         } else {
-            in = RefillSlowly(in, k);
+            in = RefillSlowly(in, src, k);
         }
     }
-    const uint32_t v = static_cast<uint32_t>((in.buf >> 1) >> (63 - k));
-    in.buf <<= k;
-    in.avail -= k;
-    return v;
+    in.window = (in.window << k) ^ flip;
+    in.ahead -= k;
 }
+
+inline uint32_t CodeOf(const BitIn& in) { return static_cast<uint32_t>(in.window >> (64 - kCodeBits)); }
 
 // From this frequency on (out of 10,000) the test for the most probable
 // value before the division pays: it is right often enough to be well
@@ -88,8 +103,9 @@ constexpr uint32_t kMpsFirst = 8500;
 struct Lane {
     SymbolTable table;
     const uint8_t* coded = nullptr;  // first byte of the coded bits
-    BitIn bits;
-    uint32_t low = 0, range = kMask16 + 1, code = 0;
+    ByteSource source;
+    BitIn bits;  // holds the code register
+    uint32_t low = 0, range = kMask16 + 1;
     uint32_t mps = 0;
     bool mpsFirst = false;
     uint8_t* out = nullptr;
@@ -112,30 +128,22 @@ void StartLane(Lane& lane, const uint8_t* data, std::size_t size, std::size_t of
     }
     lane.mpsFirst = t.highOf[lane.mps] - t.lowOf[lane.mps] >= kMpsFirst;
     lane.coded = data + offset + kCountBytes;
-    lane.bits = {lane.coded, data + size, 0, 0};
+    lane.source = {lane.coded, data + size};
+    lane.bits = {0, 0};
     lane.low = 0;
     lane.range = kMask16 + 1;
-    lane.code = Take(lane.bits, 16);
+    Advance(lane.bits, lane.source, kCodeBits, 0);
     lane.out = out;
     lane.length = length;
 }
-
-// What a lane's loop keeps at hand besides the registers.
-struct LaneConstants {
-    const SymbolTable* table;
-    uint32_t mps;
-    bool mpsFirst;
-    uint8_t* out;
-};
 
 // One symbol. The registers are kept as low and width (range = high - low
 // + 1), and the renormalisation done in one stride of t = s1 + k shifts, as
 // the encoder does; in the k underflow steps the flipped second bit of code
 // ends up as its top bit.
-__attribute__((always_inline)) inline uint8_t DecodeOne(uint32_t& low, uint32_t& range, uint32_t& code, BitIn& bits,
-                                                        const LaneConstants& c) {
-    const SymbolTable& t = *c.table;
-    const int32_t v = static_cast<int32_t>(code) - static_cast<int32_t>(low) + 1;
+__attribute__((always_inline)) inline uint8_t DecodeOne(uint32_t& low, uint32_t& range, BitIn& bits, Lane& c) {
+    const SymbolTable& t = c.table;
+    const int32_t v = static_cast<int32_t>(CodeOf(bits)) - static_cast<int32_t>(low) + 1;
     uint32_t k;
     if (c.mpsFirst && v >= 1 && static_cast<uint32_t>(v) * kTotal <= range * t.highOf[c.mps] &&
         static_cast<uint32_t>(v) * kTotal > range * t.lowOf[c.mps]) {
@@ -157,7 +165,7 @@ __attribute__((always_inline)) inline uint8_t DecodeOne(uint32_t& low, uint32_t&
     const unsigned shifts = z - 16 + underflow;
     low = (l << shifts) & 0x7FFF;
     range = (hr - lr) << shifts;
-    code = (((code << shifts) | Take(bits, shifts)) & kMask16) ^ (underflow ? kTop : 0u);
+    Advance(bits, c.source, shifts, underflow ? uint64_t{1} << 63 : 0);
     return static_cast<uint8_t>(k);
 }
 
@@ -165,23 +173,21 @@ __attribute__((always_inline)) inline uint8_t DecodeOne(uint32_t& low, uint32_t&
 // their registers in locals the byte stores cannot alias.
 template <int L>
 __attribute__((always_inline)) inline void RunLanes(Lane* const* lanes, std::size_t from, std::size_t steps) {
-    uint32_t low[L], range[L], code[L];
+    uint32_t low[L], range[L];
     BitIn bits[L];
-    LaneConstants c[L];
+    uint8_t* out[L];
     for (int l = 0; l < L; ++l) {
         low[l] = lanes[l]->low;
         range[l] = lanes[l]->range;
-        code[l] = lanes[l]->code;
         bits[l] = lanes[l]->bits;
-        c[l] = {&lanes[l]->table, lanes[l]->mps, lanes[l]->mpsFirst, lanes[l]->out};
+        out[l] = lanes[l]->out;
     }
     for (std::size_t i = from; i < from + steps; ++i) {
-        for (int l = 0; l < L; ++l) c[l].out[i] = DecodeOne(low[l], range[l], code[l], bits[l], c[l]);
+        for (int l = 0; l < L; ++l) out[l][i] = DecodeOne(low[l], range[l], bits[l], *lanes[l]);
     }
     for (int l = 0; l < L; ++l) {
         lanes[l]->low = low[l];
         lanes[l]->range = range[l];
-        lanes[l]->code = code[l];
         lanes[l]->bits = bits[l];
     }
 }
@@ -213,7 +219,7 @@ std::size_t FindStreamEnd(const uint8_t* data, std::size_t size, std::size_t c) 
 }
 
 std::size_t FinishLane(const Lane& lane, const uint8_t* data, std::size_t size) {
-    const std::size_t taken = 8 * static_cast<std::size_t>(lane.bits.p - lane.coded) - lane.bits.avail;
+    const std::size_t taken = 8 * static_cast<std::size_t>(lane.source.p - lane.coded) - lane.bits.ahead;
     const std::size_t last = static_cast<std::size_t>(lane.coded - data) + (taken - 1) / 8;
     return FindStreamEnd(data, size, last);
 }
