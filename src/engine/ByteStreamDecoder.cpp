@@ -50,6 +50,7 @@ struct BitIn {
 struct ByteSource {
     const uint8_t* p = nullptr;    // next byte to load
     const uint8_t* end = nullptr;  // end of the bytes there are
+    bool damaged = false;          // the stream proved damaged
 };
 
 constexpr unsigned kCodeBits = 16;
@@ -65,8 +66,12 @@ __attribute__((noinline)) BitIn RefillSlowly(BitIn in, ByteSource& src, unsigned
         in.ahead += 8;
     }
     // A valid stream is always followed by its marker: running out of data
-    // inside a stream means it is damaged.
-    if (in.ahead < need) StreamNotFound();
+    // inside a stream means it is damaged. The loop goes on with zero bits
+    // and its caller reports it (see Lane).
+    if (in.ahead < need) {
+        src.damaged = true;
+        in.ahead = need;
+    }
     return in;
 }
 
@@ -99,7 +104,11 @@ inline uint32_t CodeOf(const BitIn& in) { return static_cast<uint32_t>(in.window
 constexpr uint32_t kMpsFirst = 8500;
 
 // One stream being decoded: its model and its registers between the loops
-// that advance it.
+// that advance it. The loops never throw: an exception leaving a function
+// compiled for several processors is not always unwound (the compiler
+// may treat the call as one that cannot throw, and the program ends).
+// Damage is marked in the lane instead, and whoever ran the loop reports
+// it once the loop is back.
 struct Lane {
     SymbolTable table;
     const uint8_t* coded = nullptr;  // first byte of the coded bits
@@ -110,6 +119,7 @@ struct Lane {
     bool mpsFirst = false;
     uint8_t* out = nullptr;
     std::size_t length = 0;
+    std::size_t done = 0;  // symbols decoded
 };
 
 // data[0 .. size) holds the stream from offset on.
@@ -128,13 +138,15 @@ void StartLane(Lane& lane, const uint8_t* data, std::size_t size, std::size_t of
     }
     lane.mpsFirst = t.highOf[lane.mps] - t.lowOf[lane.mps] >= kMpsFirst;
     lane.coded = data + offset + kCountBytes;
-    lane.source = {lane.coded, data + size};
+    lane.source = {lane.coded, data + size, false};
     lane.bits = {0, 0};
     lane.low = 0;
     lane.range = kMask16 + 1;
     Advance(lane.bits, lane.source, kCodeBits, 0);
+    if (lane.source.damaged) StreamNotFound();
     lane.out = out;
     lane.length = length;
+    lane.done = 0;
 }
 
 // One symbol. The registers are kept as low and width (range = high - low
@@ -151,8 +163,12 @@ __attribute__((always_inline)) inline uint8_t DecodeOne(uint32_t& low, uint32_t&
     } else {
         const int32_t count = (v * static_cast<int32_t>(kTotal) - 1) / static_cast<int32_t>(range);
         // Only a damaged stream lets the count fall outside the table.
-        if (static_cast<uint32_t>(count) >= kTotal) StreamNotFound();
-        k = t.symbolOf[count];
+        if (__builtin_expect(static_cast<uint32_t>(count) >= kTotal, 0)) {
+            c.source.damaged = true;
+            k = t.symbolOf[0];
+        } else {
+            k = t.symbolOf[count];
+        }
     }
     const uint32_t hr = ScaledBound(range, t.highScaled[k]);
     const uint32_t lr = ScaledBound(range, t.lowScaled[k]);
@@ -169,10 +185,12 @@ __attribute__((always_inline)) inline uint8_t DecodeOne(uint32_t& low, uint32_t&
     return static_cast<uint8_t>(k);
 }
 
-// Advances L lanes by `steps` symbols each, from symbol `from` on, with
+constexpr std::size_t kStepsBetweenChecks = 1024;
+
+// Advances L lanes by `steps` symbols each, each from where it stands, with
 // their registers in locals the byte stores cannot alias.
 template <int L>
-__attribute__((always_inline)) inline void RunLanes(Lane* const* lanes, std::size_t from, std::size_t steps) {
+__attribute__((always_inline)) inline void RunLanes(Lane* const* lanes, std::size_t steps) {
     uint32_t low[L], range[L];
     BitIn bits[L];
     uint8_t* out[L];
@@ -180,23 +198,33 @@ __attribute__((always_inline)) inline void RunLanes(Lane* const* lanes, std::siz
         low[l] = lanes[l]->low;
         range[l] = lanes[l]->range;
         bits[l] = lanes[l]->bits;
-        out[l] = lanes[l]->out;
+        out[l] = lanes[l]->out + lanes[l]->done;
     }
-    for (std::size_t i = from; i < from + steps; ++i) {
-        for (int l = 0; l < L; ++l) out[l][i] = DecodeOne(low[l], range[l], bits[l], *lanes[l]);
+    // A block at a time, so a damaged stream ends the run soon after its
+    // damage shows, not after all the symbols it was asked for.
+    std::size_t i = 0;
+    while (i < steps) {
+        const std::size_t blockEnd = std::min(steps, i + kStepsBetweenChecks);
+        for (; i < blockEnd; ++i) {
+            for (int l = 0; l < L; ++l) out[l][i] = DecodeOne(low[l], range[l], bits[l], *lanes[l]);
+        }
+        bool damaged = false;
+        for (int l = 0; l < L; ++l) damaged = damaged || lanes[l]->source.damaged;
+        if (damaged) break;
     }
     for (int l = 0; l < L; ++l) {
         lanes[l]->low = low[l];
         lanes[l]->range = range[l];
         lanes[l]->bits = bits[l];
+        lanes[l]->done += i;
     }
 }
 
-VELMORA_CPU_CLONES __attribute__((noinline)) void RunLanes1(Lane* const* l, std::size_t from, std::size_t n) {
-    RunLanes<1>(l, from, n);
+VELMORA_CPU_CLONES __attribute__((noinline)) void RunLanes1(Lane* const* l, std::size_t n) {
+    RunLanes<1>(l, n);
 }
-VELMORA_CPU_CLONES __attribute__((noinline)) void RunLanes2(Lane* const* l, std::size_t from, std::size_t n) {
-    RunLanes<2>(l, from, n);
+VELMORA_CPU_CLONES __attribute__((noinline)) void RunLanes2(Lane* const* l, std::size_t n) {
+    RunLanes<2>(l, n);
 }
 
 // Where the next item begins, judged from the seven bytes around c, the
@@ -228,23 +256,48 @@ std::size_t DecodeAt(const uint8_t* data, std::size_t size, std::size_t offset, 
     auto lane = std::make_unique<Lane>();
     StartLane(*lane, data, size, offset, out, length);
     Lane* lanes[1] = {lane.get()};
-    RunLanes1(lanes, 0, length);
+    RunLanes1(lanes, length);
+    if (lane->source.damaged) StreamNotFound();
     return FinishLane(*lane, data, size);
 }
 
 // Two streams in one loop: the processor works on one while the other
-// waits on its division and loads.
-void DecodePairAt(const uint8_t* data, std::size_t size, DecodeRequest& a, DecodeRequest& b) {
+// waits on its division and loads. As one ends, the next waiting stream
+// takes its lane, so the loop runs two streams nearly all the way; with the
+// longest first, the one left alone at the end is short. On damage it
+// throws, and finished[i] tells whether base[i] was done before.
+void DecodeInPairsAt(const uint8_t* data, std::size_t size, DecodeRequest* base, DecodeRequest* const* order,
+                     std::size_t count, bool* finished) {
     auto lanes = std::make_unique<Lane[]>(2);
-    StartLane(lanes[0], data, size, a.offset, a.out, a.length);
-    StartLane(lanes[1], data, size, b.offset, b.out, b.length);
-    Lane* order[2] = {&lanes[0], &lanes[1]};
-    if (a.length < b.length) std::swap(order[0], order[1]);
-    const std::size_t both = order[1]->length;
-    RunLanes2(order, 0, both);
-    RunLanes1(order, both, order[0]->length - both);
-    a.next = FinishLane(lanes[0], data, size);
-    b.next = FinishLane(lanes[1], data, size);
+    DecodeRequest* servedBy[2] = {nullptr, nullptr};
+    std::size_t next = 0;
+    for (;;) {
+        Lane* live[2];
+        std::size_t liveCount = 0;
+        for (std::size_t slot = 0; slot < 2; ++slot) {
+            if (!servedBy[slot] && next < count) {
+                const DecodeRequest& r = *order[next];
+                StartLane(lanes[slot], data, size, r.offset, r.out, r.length);
+                servedBy[slot] = order[next++];
+            }
+            if (servedBy[slot]) live[liveCount++] = &lanes[slot];
+        }
+        if (liveCount == 0) return;
+        if (liveCount == 2) {
+            RunLanes2(live, std::min(live[0]->length - live[0]->done, live[1]->length - live[1]->done));
+        } else {
+            RunLanes1(live, live[0]->length - live[0]->done);
+        }
+        for (std::size_t l = 0; l < liveCount; ++l) {
+            if (live[l]->source.damaged) StreamNotFound();
+        }
+        for (std::size_t slot = 0; slot < 2; ++slot) {
+            if (!servedBy[slot] || lanes[slot].done < lanes[slot].length) continue;
+            servedBy[slot]->next = FinishLane(lanes[slot], data, size);
+            finished[servedBy[slot] - base] = true;
+            servedBy[slot] = nullptr;
+        }
+    }
 }
 
 void DecodeAloneAt(const uint8_t* data, std::size_t size, DecodeRequest& r) {
@@ -281,24 +334,19 @@ std::size_t DecodeByteStreamAt(const uint8_t* data, std::size_t size, std::size_
 }
 
 void DecodeByteStreamsAt(const uint8_t* data, std::size_t size, DecodeRequest* requests, std::size_t count) {
-    // Pairs of similar length, so the pair's loop runs two streams most of
-    // its way.
+    // Longest first, so the streams that end last started first.
     std::vector<DecodeRequest*> order(count);
     for (std::size_t i = 0; i < count; ++i) order[i] = &requests[i];
-    std::sort(order.begin(), order.end(), [](const DecodeRequest* a, const DecodeRequest* b) {
+    std::stable_sort(order.begin(), order.end(), [](const DecodeRequest* a, const DecodeRequest* b) {
         return a->length > b->length;
     });
-    for (std::size_t i = 0; i < count; i += 2) {
-        if (i + 1 == count) {
-            DecodeAloneAt(data, size, *order[i]);
-            continue;
-        }
-        try {
-            DecodePairAt(data, size, *order[i], *order[i + 1]);
-        } catch (const CLasException&) {
-            // Which of the two is damaged: each on its own.
-            DecodeAloneAt(data, size, *order[i]);
-            DecodeAloneAt(data, size, *order[i + 1]);
+    std::unique_ptr<bool[]> finished(new bool[count]());
+    try {
+        DecodeInPairsAt(data, size, requests, order.data(), count, finished.get());
+    } catch (const CLasException&) {
+        // Which of them is damaged: each not yet finished on its own.
+        for (std::size_t i = 0; i < count; ++i) {
+            if (!finished[i]) DecodeAloneAt(data, size, requests[i]);
         }
     }
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <numeric>
 
 #include "TestSupport.h"
@@ -309,3 +310,98 @@ TEST(ByteStream, DamagedStreamsEndInAClearError) {
 }
 
 }  // namespace
+
+namespace {
+
+// Streams of many lengths and kinds laid back to back, as a chunk holds
+// them, with the requests that decode them where they lie.
+struct LaidOut {
+    std::vector<uint8_t> bytes;
+    std::vector<std::vector<uint8_t>> arrays;
+    std::vector<std::size_t> starts, ends;
+};
+LaidOut LayOut(int count) {
+    LaidOut l;
+    uint32_t seed = 11;
+    for (int k = 0; k < count; ++k) {
+        std::vector<uint8_t> a(200 + (k * 3571) % 20000);
+        const int spread = k % 3 == 0 ? 256 : 2 + k;
+        for (auto& b : a) {
+            seed = seed * 1664525u + 1013904223u;
+            b = static_cast<uint8_t>((seed >> 9) % 7 < 4 ? 0 : (seed >> 16) % static_cast<uint32_t>(spread));
+        }
+        l.starts.push_back(l.bytes.size());
+        const auto s = Encode(a);
+        l.bytes.insert(l.bytes.end(), s.begin(), s.end());
+        l.ends.push_back(l.bytes.size());
+        l.arrays.push_back(std::move(a));
+    }
+    return l;
+}
+
+std::vector<bytestream::DecodeRequest> RequestsFor(const LaidOut& l, std::vector<std::vector<uint8_t>>& outs) {
+    outs.assign(l.arrays.size(), {});
+    std::vector<bytestream::DecodeRequest> r;
+    for (std::size_t i = 0; i < l.arrays.size(); ++i) {
+        outs[i].assign(l.arrays[i].size(), 0xAA);
+        r.push_back({l.starts[i], outs[i].data(), outs[i].size()});
+    }
+    return r;
+}
+
+}  // namespace
+
+TEST(ByteStream, StreamsDecodedSideBySideGiveWhatOneAtATimeGives) {
+    // Every count from one to nine, so lanes end at different times and
+    // waiting streams take their place.
+    for (int count = 1; count <= 9; ++count) {
+        const LaidOut l = LayOut(count);
+        std::vector<std::vector<uint8_t>> outs;
+        auto r = RequestsFor(l, outs);
+        bytestream::DecodeByteStreamsAt(l.bytes.data(), l.bytes.size(), r.data(), r.size());
+        for (int i = 0; i < count; ++i) {
+            EXPECT_FALSE(r[i].failed) << count << " streams, stream " << i;
+            EXPECT_EQ(r[i].next, l.ends[i]) << count << " streams, stream " << i;
+            EXPECT_EQ(outs[i], l.arrays[i]) << count << " streams, stream " << i;
+        }
+    }
+}
+
+TEST(ByteStream, ADamagedStreamAmongOthersFailsAloneAndTheOthersDecode) {
+    const int count = 7;
+    const LaidOut l = LayOut(count);
+    struct Damage {
+        const char* what;
+        int stream;
+        std::function<void(std::vector<uint8_t>&, std::size_t&)> apply;
+    };
+    const std::vector<Damage> damages = {
+        // The data ends inside the last stream: its bits run out in the loop.
+        {"cut inside the coded bits", count - 1,
+         [&](std::vector<uint8_t>&, std::size_t& size) { size = l.starts[count - 1] + 512 + 40; }},
+        // A count table that does not rise to the total.
+        {"count table", 2, [&](std::vector<uint8_t>& b, std::size_t&) { b[l.starts[2] + 510] ^= 0x01; }},
+        // Coded bits overwritten: the stream no longer ends where it did.
+        {"coded bits", 4,
+         [&](std::vector<uint8_t>& b, std::size_t&) {
+             for (std::size_t k = l.starts[4] + 600; k < l.ends[4] - 3; ++k) b[k] = 0xFF;
+         }},
+    };
+    for (const Damage& d : damages) {
+        std::vector<uint8_t> bytes = l.bytes;
+        std::size_t size = bytes.size();
+        d.apply(bytes, size);
+        std::vector<std::vector<uint8_t>> outs;
+        auto r = RequestsFor(l, outs);
+        bytestream::DecodeByteStreamsAt(bytes.data(), size, r.data(), r.size());
+        for (int i = 0; i < count; ++i) {
+            if (i == d.stream) {
+                EXPECT_TRUE(r[i].failed || r[i].next != l.ends[i]) << d.what;
+                continue;
+            }
+            EXPECT_FALSE(r[i].failed) << d.what << ", stream " << i;
+            EXPECT_EQ(r[i].next, l.ends[i]) << d.what << ", stream " << i;
+            EXPECT_EQ(outs[i], l.arrays[i]) << d.what << ", stream " << i;
+        }
+    }
+}
