@@ -40,6 +40,9 @@ namespace bytestream {
 inline constexpr uint32_t kTotal = 10000;
 inline constexpr std::size_t kCountBytes = 512;
 
+// How often each byte value occurs in data[0 .. length).
+void CountValues(const uint8_t* data, std::size_t length, uint64_t counts[256]);
+
 // Frequencies of the 256 byte values for `data`, summing to exactly kTotal,
 // every occurring value at least 1.
 void BuildModel(const uint8_t* data, std::size_t length, uint16_t freq[256]);

@@ -33,7 +33,7 @@ namespace bytestream {
 
 using namespace detail;
 
-void BuildModel(const uint8_t* data, std::size_t length, uint16_t freq[256]) {
+void CountValues(const uint8_t* data, std::size_t length, uint64_t counts[256]) {
     // Four histograms side by side: a run of one value would otherwise make
     // every increment wait for the one before.
     uint32_t part[4][256] = {};
@@ -45,8 +45,12 @@ void BuildModel(const uint8_t* data, std::size_t length, uint16_t freq[256]) {
         ++part[3][data[i + 3]];
     }
     for (; i < length; ++i) ++part[0][data[i]];
+    for (int k = 0; k < 256; ++k) counts[k] = uint64_t{part[0][k]} + part[1][k] + part[2][k] + part[3][k];
+}
+
+void BuildModel(const uint8_t* data, std::size_t length, uint16_t freq[256]) {
     uint64_t n[256];
-    for (int k = 0; k < 256; ++k) n[k] = uint64_t{part[0][k]} + part[1][k] + part[2][k] + part[3][k];
+    CountValues(data, length, n);
 
     uint32_t sum = 0;
     for (int k = 0; k < 256; ++k) {

@@ -92,22 +92,11 @@ uint8_t* CBlockBytes::PreparePlane(int j, std::size_t length) {
 void CBlockBytes::Settle() {
     // How many values take a byte from each plane: from a histogram of the
     // header bytes, the values whose length exceeds each plane's index.
-    // Four histograms side by side: header bytes run long on one value, and
-    // one histogram would make every increment wait for the one before.
-    uint32_t part[4][256] = {};
-    const uint8_t* h = buf[0].Data();
-    std::size_t i = 0;
-    for (; i + 4 <= n; i += 4) {
-        ++part[0][h[i]];
-        ++part[1][h[i + 1]];
-        ++part[2][h[i + 2]];
-        ++part[3][h[i + 3]];
-    }
-    for (; i < n; ++i) ++part[0][h[i]];
+    uint64_t histogram[256];
+    bytestream::CountValues(buf[0].Data(), n, histogram);
     std::size_t takers[kPlanes] = {};
     for (uint32_t b = 0; b < 256; ++b) {
-        const std::size_t count = std::size_t{part[0][b]} + part[1][b] + part[2][b] + part[3][b];
-        for (int j = 0; j < kPlanes; ++j) takers[j] += (b >> 1) > static_cast<uint32_t>(j) ? count : 0;
+        for (int j = 0; j < kPlanes; ++j) takers[j] += (b >> 1) > static_cast<uint32_t>(j) ? histogram[b] : 0;
     }
     for (int j = 0; j < kPlanes; ++j) {
         CByteBuffer& plane = buf[1 + j];
