@@ -3,7 +3,8 @@
 // them into columns; for each row, making its streams from the columns
 // (prediction and splitting), coding them (entropy coding) and laying them
 // out; then decoding the streams (entropy decoding), restoring the
-// attributes (prediction) and packing and writing the records. Times are
+// attributes (prediction) and packing and writing the records; last, the
+// decoding as extraction runs it (streams side by side). Times are
 // the thread's own CPU time, so other work on the machine disturbs them
 // little.
 #include <time.h>
@@ -12,7 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/ChunkDecoder.h"
 #include "engine/ChunkPlan.h"
+#include "engine/TaskPool.h"
 #include "engine/ChunkRows.h"
 #include "engine/InputWindow.h"
 #include "las/FileIo.h"
@@ -135,6 +138,21 @@ int main(int argc, char** argv) {
             }
         }
 
+        // The decoder as extraction runs it: each chunk's streams found,
+        // then each group's streams decoded side by side and restored.
+        double sideBySide = 0;
+        {
+            CFile again(argv[2], "rb");
+            InputWindow chunks(again);
+            TaskPool pool(1);
+            CChunkDecoder decoder(pool, kernels, {[] {}, [] {}});
+            clock.Lap();
+            for (std::size_t k = 0; k < sizes.size(); ++k) {
+                decoder.Decode(chunks, static_cast<std::size_t>(sizes[k]), format, k + 1 < sizes.size(), cols);
+            }
+            sideBySide = clock.Lap();
+        }
+
         std::printf("compress, one thread (ms)\n%-14s %9s %9s %9s\n", "group", "streams", "entropy", "layout");
         double te = readIo + scatter, td = gather + writeIo;
         for (Group g : kGroups) {
@@ -153,8 +171,10 @@ int main(int argc, char** argv) {
             std::printf("%-18s %9.1f %9.1f %12zu\n", Name(info.row), entropy[k] * 1e3, restore[k] * 1e3, bytes[k]);
             td += entropy[k] + restore[k];
         }
-        std::printf("%-18s %9.1f\n%-18s %9.1f\n%-18s %9.1f\n", "gather", gather * 1e3, "write_io", writeIo * 1e3,
+        std::printf("%-18s %9.1f\n%-18s %9.1f\n%-18s %9.1f\n\n", "gather", gather * 1e3, "write_io", writeIo * 1e3,
                     "total", td * 1e3);
+        std::printf("decompress, one thread, side by side (ms)\n%-18s %9.1f\n", "streams_and_restore",
+                    sideBySide * 1e3);
     } catch (const CLasException& e) {
         std::fprintf(stderr, "%s\n", e.Message());
         return 1;
