@@ -1,5 +1,7 @@
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -27,6 +29,27 @@ inline std::vector<int64_t> ChunkSizes(int64_t n) {
         remaining -= kChunk;
     } while (remaining > kChunk);
     return sizes;
+}
+
+// What the memory of a coding job is made of: the largest chunk held once,
+// as its columns (as many bytes a point as the record has), working memory
+// for every running thread, up to kThreadBytesPerPoint a point for the
+// largest group of rows (GPS time, two value blocks), and a few megabytes
+// besides. Measured on 2,000,000-point chunks of format 3: 98 MB with one
+// thread, 121 MB with two.
+inline constexpr int64_t kMemoryBudget = int64_t{128} << 20;
+inline constexpr int64_t kFixedBytes = int64_t{8} << 20;
+inline constexpr int64_t kThreadBytesPerPoint = 12;
+
+// Threads an entry is coded with unless the caller asks for a number: one
+// per core, up to four (a chunk has few groups of rows that can run at
+// once), and no more than keep the job within kMemoryBudget for its
+// largest chunk. At least one.
+inline int DefaultThreads(unsigned cores, int64_t largestChunk, std::size_t recordSize) {
+    const int64_t perThread = std::max<int64_t>(1, largestChunk * kThreadBytesPerPoint);
+    const int64_t room = kMemoryBudget - kFixedBytes - largestChunk * static_cast<int64_t>(recordSize);
+    const int64_t fit = std::max<int64_t>(1, room / perThread);
+    return static_cast<int>(std::clamp<int64_t>(std::min<int64_t>(cores, fit), 1, 4));
 }
 
 // Codec runs (and progress units) per chunk: 12 rows every format has, GPS

@@ -2,6 +2,7 @@
 #include "engine/EntryMarkers.h"
 
 #include <algorithm>
+#include <thread>
 #include <vector>
 
 #include "engine/ChunkColumns.h"
@@ -80,6 +81,12 @@ CPointCodec::CPointCodec() : impl(std::make_unique<Impl>()) {}
 CPointCodec::~CPointCodec() = default;
 
 void CPointCodec::ReleaseBuffers() { streamsTotal.store(0); }
+
+int CPointCodec::ThreadsFor(const std::vector<int64_t>& chunkSizes, int format) const {
+    if (threadCount > 0) return threadCount;
+    const int64_t largest = *std::max_element(chunkSizes.begin(), chunkSizes.end());
+    return chunkplan::DefaultThreads(std::thread::hardware_concurrency(), largest, rec::RecordSize(format));
+}
 
 void CPointCodec::UseKernels(const coords::Kernels& kernels) { impl->kernels = kernels; }
 
@@ -169,7 +176,7 @@ void CPointCodec::CompressChunks(CFile& out, CLasFile& las) {
     if (h.PointDataRecordLength() < rec::RecordSize(format) || format > 3) {
         throw CLasException(lasmsg::kRecordLength, true);
     }
-    TaskPool pool(TaskPool::Resolve(threadCount));
+    TaskPool pool(ThreadsFor(ChunkSizes(n), format));
     ChunkColumns cols;
     CChunkEncoder::Hooks hooks;
     hooks.checkPoint = [this] { CheckPoint(); };
@@ -255,7 +262,8 @@ void CPointCodec::DecompressChunks(InputWindow& in, CLasFile& las, int* progress
     const int format = h.PointDataFormat();
     impl->chunkCount = ChunkCount(n);
     streamsTotal = impl->chunkCount * UnitsPerChunk(format);
-    TaskPool pool(TaskPool::Resolve(threadCount));
+    const std::vector<int64_t> sizes = ChunkSizes(n);
+    TaskPool pool(ThreadsFor(sizes, format));
     CChunkDecoder::Hooks hooks;
     hooks.checkPoint = [this] { CheckPoint(); };
     hooks.rowDone = [this] { ++streamsDone; };
@@ -265,7 +273,6 @@ void CPointCodec::DecompressChunks(InputWindow& in, CLasFile& las, int* progress
     impl->codedBytes = in.Position() - impl->startPosition;
     ChunkColumns cols;
     std::vector<uint8_t> piece;
-    const std::vector<int64_t> sizes = ChunkSizes(n);
     for (std::size_t k = 0; k < sizes.size(); ++k) {
         CheckPoint();
         h.SetNumberOfPointRecords(static_cast<uint32_t>(sizes[k]));

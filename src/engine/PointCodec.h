@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "engine/StopGate.h"
 
@@ -54,7 +55,8 @@ public:
     // Waits while paused; throws CStopRequested when a stop is pending.
     void CheckPoint() { gate.CheckPoint(); }
 
-    // Worker threads used to code one entry; 0 means one per core.
+    // Worker threads used to code one entry; 0 means one per core, as far
+    // as the entry's largest chunk leaves memory for (chunkplan).
     void SetThreadCount(int n) { threadCount = n; }
     int ThreadCount() const { return threadCount; }
 
@@ -80,6 +82,7 @@ private:
     void WriteEntryHead(CFile& out, CLasFile& las);
     void CompressRaw(CFile& out, CLasFile& las);
     void CompressChunks(CFile& out, CLasFile& las);
+    int ThreadsFor(const std::vector<int64_t>& chunkSizes, int format) const;
     void ReadEntryHead(InputWindow& in, CLasFile& las);
     void DecompressRaw(InputWindow& in, CLasFile& las, int* progressCounter);
     void DecompressChunks(InputWindow& in, CLasFile& las, int* progressCounter);

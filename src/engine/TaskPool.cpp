@@ -2,12 +2,6 @@
 
 #include <algorithm>
 
-int TaskPool::Resolve(int requested) {
-    if (requested > 0) return requested;
-    const unsigned n = std::thread::hardware_concurrency();
-    return static_cast<int>(std::clamp(n, 1u, 4u));
-}
-
 TaskPool::TaskPool(int threadCount) : threads(std::max(1, threadCount)) {
     // The caller's thread works too (as worker 0), so one fewer is started.
     for (int i = 1; i < threads; ++i) workers.emplace_back([this, i] { Worker(i); });

@@ -27,11 +27,6 @@ public:
     // before it (and only for such), which then has already started.
     void Run(std::vector<Task>& tasks);
 
-    // Threads to use for a requested count: 0 means one per core, up to a
-    // few (a chunk has few tasks that can run at once, and each running task
-    // holds working memory).
-    static int Resolve(int requested);
-
 private:
     void Worker(int index);
     bool RunOne(std::unique_lock<std::mutex>& lock, int index);

@@ -44,6 +44,22 @@ TEST(ChunkPlan, ChunksAreAMillionWithALargeLastOne) {
     EXPECT_EQ(chunkplan::UnitsPerChunk(7), 12);
 }
 
+TEST(ChunkPlan, DefaultThreadsFollowTheCoresAsFarAsTheLargestChunkLeavesMemory) {
+    using chunkplan::DefaultThreads;
+    // Chunks of a million points leave room for four threads on any format.
+    EXPECT_EQ(DefaultThreads(8, 1000000, 34), 4);
+    EXPECT_EQ(DefaultThreads(8, 1500000, 28), 4);
+    // A last chunk of two million format 3 points: two, as on the machine
+    // where 121 MB was measured (three would pass 128 MB).
+    EXPECT_EQ(DefaultThreads(8, 2000000, 34), 2);
+    EXPECT_EQ(DefaultThreads(2, 2000000, 34), 2);
+    // Never more than the cores, never none (an unknown core count is 0).
+    EXPECT_EQ(DefaultThreads(1, 1000000, 20), 1);
+    EXPECT_EQ(DefaultThreads(3, 1000, 20), 3);
+    EXPECT_EQ(DefaultThreads(0, 1000000, 34), 1);
+    EXPECT_EQ(DefaultThreads(64, 1000, 20), 4);
+}
+
 std::string Generate(const TempDir& dir, const std::string& name, uint64_t points, int format,
                      int vlrs = 3, int gap = 0) {
     LasGenOptions o;
