@@ -45,7 +45,7 @@ inline constexpr const char* kHelpOptionsHead = "\nOptions, placed before the sw
 inline constexpr const char* kHelpOutput =
     "extract into DIR instead of the current folder, created when missing (-d)";
 inline constexpr const char* kHelpThreads =
-    "engine threads, 1 to 64 (default: one per core, at most 8) (-c, -d, -t)";
+    "engine threads, 1 to 64 (default: one per core, at most 4, fewer for very large chunks) (-c, -d, -t)";
 inline constexpr const char* kHelpYes = "answer yes to every question about replacing an entry (-c)";
 inline constexpr const char* kHelpQuiet = "no progress line on the terminal (-c, -d, -t)";
 inline constexpr const char* kHelpJson = "the listing as one JSON document (-l)";
