@@ -59,6 +59,13 @@ void WriteChunk(CLasFile& las, const ChunkColumns& cols, int* progressCounter, s
     out.Finish();
 }
 
+// The columns take their memory once, for the largest chunk (the last),
+// before the first: growing them for the last chunk would take fresh memory
+// and fill it again, after the smaller chunks had done the same.
+void SizeForLargest(ChunkColumns& cols, const std::vector<int64_t>& sizes, int format) {
+    cols.Resize(static_cast<std::size_t>(*std::max_element(sizes.begin(), sizes.end())), format);
+}
+
 uint64_t ChunkBits(int format, std::size_t count) {
     uint64_t bits = 0;
     for (const chunkrows::RowInfo& info : chunkrows::kRows) {
@@ -176,8 +183,10 @@ void CPointCodec::CompressChunks(CFile& out, CLasFile& las) {
     if (h.PointDataRecordLength() < rec::RecordSize(format) || format > 3) {
         throw CLasException(lasmsg::kRecordLength, true);
     }
-    TaskPool pool(ThreadsFor(ChunkSizes(n), format));
+    const std::vector<int64_t> sizes = ChunkSizes(n);
+    TaskPool pool(ThreadsFor(sizes, format));
     ChunkColumns cols;
+    SizeForLargest(cols, sizes, format);
     CChunkEncoder::Hooks hooks;
     hooks.checkPoint = [this] { CheckPoint(); };
     hooks.rowCoded = [this, &cols](chunkrows::Row row, std::size_t bytes) {
@@ -189,7 +198,7 @@ void CPointCodec::CompressChunks(CFile& out, CLasFile& las) {
     CChunkEncoder encoder(pool, impl->kernels, hooks);
     std::vector<uint8_t> piece;
     int64_t first = 0;
-    for (const int64_t size : ChunkSizes(n)) {
+    for (const int64_t size : sizes) {
         CheckPoint();
         h.SetNumberOfPointRecords(static_cast<uint32_t>(size));
         ReadChunk(las, first, size, cols, piece);
@@ -272,6 +281,7 @@ void CPointCodec::DecompressChunks(InputWindow& in, CLasFile& las, int* progress
     // among the uncompressed bits.
     impl->codedBytes = in.Position() - impl->startPosition;
     ChunkColumns cols;
+    SizeForLargest(cols, sizes, format);
     std::vector<uint8_t> piece;
     for (std::size_t k = 0; k < sizes.size(); ++k) {
         CheckPoint();
