@@ -16,7 +16,6 @@
 
 namespace bytestream::detail {
 
-inline constexpr uint32_t kTop = 0x8000;
 inline constexpr uint32_t kSecond = 0x4000;
 inline constexpr uint32_t kMask16 = 0xFFFF;
 

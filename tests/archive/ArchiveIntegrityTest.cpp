@@ -26,6 +26,14 @@ using testsupport::WriteAll;
 
 namespace {
 
+// Extracts everything without asking: replaces nothing in the archive,
+// overwrites what the folder holds, goes on after every item.
+struct QuietHost : IJobHost {
+    bool ConfirmReplace(const JobItem&) override { return false; }
+    bool ConfirmOverwrite(const JobItem&, const std::string&) override { return true; }
+    bool ItemFinished(const ItemResult&) override { return true; }
+};
+
 uint64_t ChecksumOfFile(const std::string& path) {
     const Bytes bytes = ReadAll(path);
     return CLasDigest::Of(bytes.data(), bytes.size());
@@ -179,11 +187,7 @@ TEST_F(Integrity, FlippedBytesNeverComeOutAsWrongBytes) {
     Bytes bad = good;
     bad[records[1].dataOffset + 600] ^= 0x24;
     WriteAll(vmra, bad);
-    struct Host : IJobHost {
-        bool ConfirmReplace(const JobItem&) override { return false; }
-        bool ConfirmOverwrite(const JobItem&, const std::string&) override { return true; }
-        bool ItemFinished(const ItemResult&) override { return true; }
-    } host;
+    QuietHost host;
     CArchiveJob job(host);
     TempDir out;
     const JobSummary s = job.Extract(vmra, {}, out.Path().string());
@@ -274,11 +278,7 @@ TEST_F(Integrity, NamesThatCouldLeaveTheFolderStopAnExtractionButNotATest) {
     std::fill_n(field, 256, 0);
     std::memcpy(field, "../zero.las", 11);
     WriteAll(vmra, image);
-    struct Host : IJobHost {
-        bool ConfirmReplace(const JobItem&) override { return false; }
-        bool ConfirmOverwrite(const JobItem&, const std::string&) override { return true; }
-        bool ItemFinished(const ItemResult&) override { return true; }
-    } host;
+    QuietHost host;
     CArchiveJob job(host);
     TempDir out;
     const JobSummary extracted = job.Extract(vmra, {}, out.Path().string());

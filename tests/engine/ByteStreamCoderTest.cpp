@@ -405,3 +405,26 @@ TEST(ByteStream, ADamagedStreamAmongOthersFailsAloneAndTheOthersDecode) {
         }
     }
 }
+
+TEST(ByteStream, AStreamWhoseBitsRunOutAtTheDataEndFailsSideBySide) {
+    // The last stream of the data, asked for hundreds of symbols more than
+    // it holds: its bits run out at the data's end, right after its own
+    // end marker, where the search for the marker alone would be satisfied.
+    // (A few symbols more are no damage a decoder can see: no length is
+    // stored.)
+    const int count = 3;
+    const LaidOut l = LayOut(count);
+    for (std::size_t extra = 200; extra < 264; ++extra) {
+        std::vector<std::vector<uint8_t>> outs;
+        auto r = RequestsFor(l, outs);
+        outs[count - 1].resize(l.arrays[count - 1].size() + extra);
+        r[count - 1].out = outs[count - 1].data();
+        r[count - 1].length = outs[count - 1].size();
+        bytestream::DecodeByteStreamsAt(l.bytes.data(), l.bytes.size(), r.data(), r.size());
+        EXPECT_TRUE(r[count - 1].failed) << extra << " symbols more";
+        for (int i = 0; i + 1 < count; ++i) {
+            EXPECT_FALSE(r[i].failed) << extra << " more, stream " << i;
+            EXPECT_EQ(outs[i], l.arrays[i]) << extra << " more, stream " << i;
+        }
+    }
+}
