@@ -1,6 +1,7 @@
 #include "app/CommandLine.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -8,8 +9,11 @@
 #include <map>
 #include <memory>
 #include <csignal>
+#include <poll.h>
 #include <pthread.h>
+#include <sys/eventfd.h>
 #include <sys/ioctl.h>
+#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include "app/CommandLineMessages.h"
@@ -464,6 +468,12 @@ int DispatchCommandLine(int argc, const char* const* argv) {
 CSignalStop::CSignalStop() {
     sigemptyset(&watched);
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&watched, sig);
+    signalFd = signalfd(-1, &watched, SFD_CLOEXEC);
+    wakeFd = eventfd(0, EFD_CLOEXEC);
+    // Without them no signal could be seen: the signals then keep their
+    // default action and end the process, which the archive's journal
+    // survives.
+    if (signalFd < 0 || wakeFd < 0) return;
     // Blocked before any other thread starts, so every thread inherits the
     // mask and only the watcher below ever receives these stopSignals.
     pthread_sigmask(SIG_BLOCK, &watched, &previousMask);
@@ -471,9 +481,16 @@ CSignalStop::CSignalStop() {
 }
 
 CSignalStop::~CSignalStop() {
-    finished.store(true);
-    watcher.join();
-    pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
+    if (watcher.joinable()) {
+        // Woken, not polled: a command must not outlive its job by a tick.
+        const uint64_t one = 1;
+        while (write(wakeFd, &one, sizeof one) < 0 && errno == EINTR) {
+        }
+        watcher.join();
+        pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
+    }
+    if (signalFd >= 0) close(signalFd);
+    if (wakeFd >= 0) close(wakeFd);
 }
 
 void CSignalStop::Attach(CArchiveJob* job) {
@@ -484,10 +501,16 @@ void CSignalStop::Attach(CArchiveJob* job) {
 }
 
 void CSignalStop::Watch() {
-    const timespec tick{0, 100 * 1000 * 1000};
-    while (!finished.load()) {
-        const int sig = sigtimedwait(&watched, nullptr, &tick);
-        if (sig <= 0) continue;
+    for (;;) {
+        pollfd fds[2] = {{signalFd, POLLIN, 0}, {wakeFd, POLLIN, 0}};
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        if (fds[1].revents) return;
+        signalfd_siginfo info{};
+        if (read(signalFd, &info, sizeof info) != static_cast<ssize_t>(sizeof info)) continue;
+        const int sig = static_cast<int>(info.ssi_signo);
         if (signalled.exchange(true)) {
             // The second signal ends the process at once, as the user asked;
             // the archive's journal keeps even that safe.

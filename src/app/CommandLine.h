@@ -91,7 +91,8 @@ private:
     std::mutex mutex;
     CArchiveJob* target = nullptr;
     std::atomic<bool> signalled{false};
-    std::atomic<bool> finished{false};
+    int signalFd = -1;  // the watched signals, read as they come
+    int wakeFd = -1;    // written once the job is over, so the watcher ends at once
     std::thread watcher;
 };
 

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <memory>
+#include <thread>
 
 #include "ArchiveTestSupport.h"
 #include "LasGenerator.h"
@@ -173,3 +176,19 @@ TEST(CommandLineJob, CompressionEndsAtTheFirstFailedFileExtractionGoesPastDamage
 
 }  // namespace
 
+
+// Every command ends by letting go of its signal watcher; a watcher that
+// only looked up now and then kept each command alive up to a tenth of a
+// second after its job, which thousands of tiles run one by one add up.
+TEST(CommandLineSignals, TheWatcherLetsGoAsSoonAsTheCommandIsDone) {
+    std::chrono::steady_clock::duration letGo{};
+    for (int round = 0; round < 5; ++round) {
+        auto watcher = std::make_unique<CSignalStop>();
+        // Long enough for the watcher to be waiting.
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        const auto t0 = std::chrono::steady_clock::now();
+        watcher.reset();
+        letGo += std::chrono::steady_clock::now() - t0;
+    }
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(letGo).count(), 150);
+}
