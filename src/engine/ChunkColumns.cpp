@@ -25,6 +25,16 @@ void ChunkColumns::Resize(std::size_t n, int pointFormat) {
     for (auto& c : rgb) Size(c, rec::HasRgb(format) ? n : 0);
 }
 
+bool ChunkColumns::Holds(std::size_t n, int pointFormat) const {
+    bool fits = true;
+    for (auto* v : {&x, &y, &z}) fits = fits && n <= v->capacity();
+    for (auto* v : {&intensity, &pointSource}) fits = fits && n <= v->capacity();
+    for (auto* v : {&returnBits, &classification, &scanAngle, &userData}) fits = fits && n <= v->capacity();
+    fits = fits && (rec::HasGpsTime(pointFormat) ? n : 0) <= gpsBits.capacity();
+    for (auto& c : rgb) fits = fits && (rec::HasRgb(pointFormat) ? n : 0) <= c.capacity();
+    return fits;
+}
+
 void ChunkColumns::Scatter(const uint8_t* records, std::size_t stride, std::size_t first, std::size_t n) {
     const bool gps = rec::HasGpsTime(format), colour = rec::HasRgb(format);
     const std::size_t rgbAt = rec::RgbOffset(format);

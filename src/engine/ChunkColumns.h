@@ -20,6 +20,9 @@ struct ChunkColumns {
 
     // Sizes the arrays the format has for n points.
     void Resize(std::size_t n, int pointFormat);
+    // Whether Resize(n, pointFormat) leaves every array where it is, and so
+    // what they hold up to their present sizes.
+    bool Holds(std::size_t n, int pointFormat) const;
     // Points [first, first + n) from / into n records of `stride` bytes.
     void Scatter(const uint8_t* records, std::size_t stride, std::size_t first, std::size_t n);
     void Gather(uint8_t* records, std::size_t stride, std::size_t first, std::size_t n) const;

@@ -1,6 +1,7 @@
 #include "engine/ChunkDecoder.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "engine/InputWindow.h"
 #include "engine/TaskPool.h"
@@ -18,6 +19,31 @@ std::size_t ScanLimit(std::size_t count) {
 }
 
 int GroupIndex(Group g) { return static_cast<int>(g); }
+
+// The order the groups are handed to the threads. A group that waits for
+// another blocks its thread, so each comes a few groups after the one it
+// waits for (X before Y before Z, the return bits before the GPS time), and
+// the intensity, which waits for the long restoring of Z, comes last.
+constexpr Group kDecodeOrder[] = {Group::X,       Group::ReturnBits, Group::Y,     Group::Bytes,
+                                  Group::Z,       Group::GpsTime,    Group::Red,   Group::Green,
+                                  Group::Blue,    Group::Intensity};
+static_assert(std::size(kDecodeOrder) == kGroupCount);
+
+// Whether every group is there once and comes after the one it waits for.
+constexpr bool WaitsOnlyForEarlier() {
+    for (int i = 0; i < kGroupCount; ++i) {
+        for (int j = 0; j < i; ++j) {
+            if (kDecodeOrder[j] == kDecodeOrder[i]) return false;
+        }
+        Group on = Group::X;
+        if (!DependsOn(kDecodeOrder[i], on)) continue;
+        bool earlier = false;
+        for (int j = 0; j < i; ++j) earlier = earlier || kDecodeOrder[j] == on;
+        if (!earlier) return false;
+    }
+    return true;
+}
+static_assert(WaitsOnlyForEarlier());
 
 std::vector<Row> RowsOfFormat(int format) {
     std::vector<Row> rows;
@@ -79,14 +105,22 @@ void Check(const std::vector<Row>& rows, const chunkscan::ChunkSpots& spots, Scr
 CChunkDecoder::CChunkDecoder(TaskPool& taskPool, const coords::Kernels& k, Hooks h)
     : pool(taskPool), kernels(k), hooks(std::move(h)), scratch(std::make_unique<chunkrows::Scratch[]>(static_cast<std::size_t>(taskPool.Threads()))) {}
 
-bool CChunkDecoder::Decode(InputWindow& in, std::size_t count, int format, bool moreChunks, ChunkColumns& c) {
+bool CChunkDecoder::Decode(InputWindow& in, std::size_t count, int format, bool moreChunks, ChunkColumns& c,
+                           const std::function<void()>& drain) {
+    // Sizing the columns must not move what the drain still reads.
+    bool drainPending = static_cast<bool>(drain);
+    if (drainPending && !c.Holds(count, format)) {
+        drain();
+        drainPending = false;
+    }
     c.Resize(count, format);
     std::fill(std::begin(counted), std::end(counted), false);
     const std::vector<Row> rows = RowsOfFormat(format);
     std::size_t from = 0;  // the first row to decode stream after stream
     chunkscan::ChunkSpots spots;
     if (chunkscan::Scan(in, count, format, moreChunks, ScanLimit(count), spots)) {
-        from = DecodeSideBySide(spots, c);
+        from = DecodeSideBySide(spots, c, drainPending ? drain : std::function<void()>());
+        drainPending = false;
         if (from == rows.size()) {
             in.Skip(spots.end);
             return true;
@@ -94,6 +128,7 @@ bool CChunkDecoder::Decode(InputWindow& in, std::size_t count, int format, bool 
         // Every row before it held, so this is where the row begins.
         in.Skip(spots.rows[from].start);
     }
+    if (drainPending) drain();
     for (std::size_t r = from; r < rows.size(); ++r) {
         hooks.checkPoint();
         DecodeRow(rows[r], in, kernels, scratch[0], c);
@@ -102,11 +137,15 @@ bool CChunkDecoder::Decode(InputWindow& in, std::size_t count, int format, bool 
     return false;
 }
 
-std::size_t CChunkDecoder::DecodeSideBySide(const chunkscan::ChunkSpots& spots, ChunkColumns& c) {
+std::size_t CChunkDecoder::DecodeSideBySide(const chunkscan::ChunkSpots& spots, ChunkColumns& c,
+                                            const std::function<void()>& drain) {
     std::fill(std::begin(groupState), std::end(groupState), State::Pending);
     std::fill(std::begin(restored), std::end(restored), false);
     std::vector<TaskPool::Task> tasks;
-    for (Group g : kGroups) {
+    // First, so the groups that wait for it wait for a task already started.
+    drained = !drain;
+    if (drain) tasks.emplace_back([this, &drain](int) { Drain(drain); });
+    for (Group g : kDecodeOrder) {
         if (!GroupApplies(g, c.format)) continue;
         tasks.emplace_back([this, g, &spots, &c](int worker) {
             RunGroup(g, spots, scratch[worker], c);
@@ -135,6 +174,7 @@ void CChunkDecoder::RunGroup(Group g, const chunkscan::ChunkSpots& spots, Scratc
     Check(rows, spots, s, ok);
     Group dependency;
     const bool ready = !DependsOn(g, dependency) || Await(dependency);
+    AwaitDrained();
     bool all = ready;
     for (std::size_t r = 0; r < rows.size(); ++r) {
         if (!ready || !ok[r]) {
@@ -146,6 +186,27 @@ void CChunkDecoder::RunGroup(Group g, const chunkscan::ChunkSpots& spots, Scratc
         Count(rows[r]);
     }
     guard.state = all ? State::Restored : State::Failed;
+}
+
+void CChunkDecoder::Drain(const std::function<void()>& drain) {
+    // Settled whatever happens: a drain that fails fails the batch, and the
+    // groups waiting for it must not wait for ever.
+    struct Guard {
+        CChunkDecoder& d;
+        ~Guard() {
+            {
+                std::lock_guard<std::mutex> lock(d.mutex);
+                d.drained = true;
+            }
+            d.settled.notify_all();
+        }
+    } guard{*this};
+    drain();
+}
+
+void CChunkDecoder::AwaitDrained() {
+    std::unique_lock<std::mutex> lock(mutex);
+    settled.wait(lock, [&] { return drained; });
 }
 
 void CChunkDecoder::Settle(Group g, State state) {

@@ -33,12 +33,21 @@ public:
     // Decodes the chunk of `count` points (count >= 2) at the window's
     // position into c and leaves the window right after it. True when every
     // row was decoded side by side.
-    bool Decode(InputWindow& in, std::size_t count, int format, bool moreChunks, ChunkColumns& c);
+    //
+    // `drain`, when given, is work that still reads c as the previous chunk
+    // left it (writing its records out). It runs alongside this chunk's
+    // streams, and no row is restored into c before it has finished; it
+    // has always run when Decode returns, unless Decode throws.
+    bool Decode(InputWindow& in, std::size_t count, int format, bool moreChunks, ChunkColumns& c,
+                const std::function<void()>& drain = {});
 
 private:
     enum class State { Pending, Restored, Failed };
 
-    std::size_t DecodeSideBySide(const chunkscan::ChunkSpots& spots, ChunkColumns& c);
+    std::size_t DecodeSideBySide(const chunkscan::ChunkSpots& spots, ChunkColumns& c,
+                                 const std::function<void()>& drain);
+    void Drain(const std::function<void()>& drain);
+    void AwaitDrained();
     void RunGroup(chunkrows::Group g, const chunkscan::ChunkSpots& spots, chunkrows::Scratch& s, ChunkColumns& c);
     void Settle(chunkrows::Group g, State state);
     bool Await(chunkrows::Group g);
@@ -51,6 +60,7 @@ private:
     std::mutex mutex;
     std::condition_variable settled;
     State groupState[chunkrows::kGroupCount] = {};
+    bool drained = true;
     bool restored[chunkrows::kRowCount] = {};
     bool counted[chunkrows::kRowCount] = {};
 };

@@ -52,16 +52,6 @@ std::vector<Row> RowsOf(Group g) {
 
 bool GroupApplies(Group g, int format) { return RowApplies(RowsOf(g).front(), format); }
 
-bool DependsOn(Group g, Group& on) {
-    switch (g) {
-        case Group::Y: on = Group::X; return true;
-        case Group::Z: on = Group::Y; return true;
-        case Group::Intensity: on = Group::Z; return true;
-        case Group::GpsTime: on = Group::ReturnBits; return true;
-        default: return false;
-    }
-}
-
 namespace {
 
 int ColourOf(Row row) { return row == Row::Red ? 0 : row == Row::Green ? 1 : 2; }

@@ -71,7 +71,15 @@ inline constexpr int kGroupCount = static_cast<int>(std::size(kGroups));
 std::vector<Row> RowsOf(Group g);
 bool GroupApplies(Group g, int format);
 // The group whose restored attributes this one reads, if any.
-bool DependsOn(Group g, Group& on);
+constexpr bool DependsOn(Group g, Group& on) {
+    switch (g) {
+        case Group::Y: on = Group::X; return true;
+        case Group::Z: on = Group::Y; return true;
+        case Group::Intensity: on = Group::Z; return true;
+        case Group::GpsTime: on = Group::ReturnBits; return true;
+        default: return false;
+    }
+}
 
 // Working memory of one thread, kept between chunks. The byte rows' arrays,
 // the block writers and the decoded blocks all work in one set of buffers,

@@ -2,6 +2,7 @@
 #include "engine/EntryMarkers.h"
 
 #include <algorithm>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -46,12 +47,14 @@ void ReadChunk(CLasFile& las, int64_t first, int64_t size, ChunkColumns& cols, s
     }
 }
 
-// Appends the chunk's records to the LAS file, which counts the progress.
-void WriteChunk(CLasFile& las, const ChunkColumns& cols, int* progressCounter, std::vector<uint8_t>& piece) {
+// Appends the chunk's `count` records to the LAS file, which counts the
+// progress.
+void WriteChunk(CLasFile& las, const ChunkColumns& cols, std::size_t count, int* progressCounter,
+                std::vector<uint8_t>& piece) {
     const std::size_t r = las.Header()->PointDataRecordLength();
-    CRecordAppender out(las, r, cols.count, progressCounter);
-    for (std::size_t done = 0; done < cols.count; done += kPiecePoints) {
-        const std::size_t k = std::min(kPiecePoints, cols.count - done);
+    CRecordAppender out(las, r, count, progressCounter);
+    for (std::size_t done = 0; done < count; done += kPiecePoints) {
+        const std::size_t k = std::min(kPiecePoints, count - done);
         piece.resize(k * r);
         cols.Gather(piece.data(), r, done, k);
         out.Append(piece.data(), k);
@@ -283,14 +286,20 @@ void CPointCodec::DecompressChunks(InputWindow& in, CLasFile& las, int* progress
     ChunkColumns cols;
     SizeForLargest(cols, sizes, format);
     std::vector<uint8_t> piece;
+    // Each chunk's records are written while the next chunk's streams are
+    // decoded: the writing is no longer time the other threads wait out.
+    std::size_t unwritten = 0;  // points of the previous chunk still in the columns
+    const std::function<void()> writePrevious = [&] { WriteChunk(las, cols, unwritten, progressCounter, piece); };
     for (std::size_t k = 0; k < sizes.size(); ++k) {
         CheckPoint();
         h.SetNumberOfPointRecords(static_cast<uint32_t>(sizes[k]));
         const int64_t before = in.Position();
-        if (decoder.Decode(in, static_cast<std::size_t>(sizes[k]), format, k + 1 < sizes.size(), cols)) {
+        if (decoder.Decode(in, static_cast<std::size_t>(sizes[k]), format, k + 1 < sizes.size(), cols,
+                           unwritten > 0 ? writePrevious : std::function<void()>())) {
             ++parallelChunks;
         }
+        unwritten = cols.count;
         AddToRatio(ChunkBits(format, cols.count), in.Position() - before);
-        WriteChunk(las, cols, progressCounter, piece);
     }
+    WriteChunk(las, cols, unwritten, progressCounter, piece);
 }

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <thread>
 
 #include "EngineRoundTrip.h"
@@ -9,10 +10,13 @@
 #include "TestLas.h"
 #include "TestSupport.h"
 #include "engine/ByteStreamCoder.h"
+#include "engine/ChunkColumns.h"
+#include "engine/ChunkDecoder.h"
 #include "engine/ChunkPlan.h"
 #include "engine/EngineMessages.h"
 #include "engine/InputWindow.h"
 #include "engine/PointCodec.h"
+#include "engine/TaskPool.h"
 #include "engine/ValueBlockCoder.h"
 #include "las/FileIo.h"
 #include "las/LasException.h"
@@ -215,6 +219,92 @@ TEST(Driver, StreamsDecodedSideBySideGiveTheSameFile) {
             EXPECT_TRUE(ReadAll(dir.File("one.las")) == original) << "format " << format << ", " << points;
         }
     }
+}
+
+// The one chunk of an entry without VLRs, decoded into c by d.
+// With `another`, a chunk is said to follow, which no count table does:
+// the streams are not found ahead, and the chunk is decoded stream after
+// stream.
+bool DecodeOnlyChunk(CChunkDecoder& d, const std::string& entry, std::size_t points, int format,
+                     ChunkColumns& c, const std::function<void()>& drain = {}, bool another = false) {
+    CFile f;
+    EXPECT_TRUE(f.Open(entry, "rb"));
+    f.Seek(LasHeader::kImageSize);
+    InputWindow in(f);
+    return d.Decode(in, points, format, another, c, drain);
+}
+
+// While a chunk's records are written, the next chunk's streams are
+// decoded into the same columns: no row may be restored into them before
+// the writing is done, nor may sizing them for a larger chunk move them.
+TEST(Driver, WhatStillReadsThePreviousChunkSeesItWhole) {
+    TempDir dir;
+    const int format = 3;
+    CPointCodec codec;
+    testsupport::CompressToFile(codec, Generate(dir, "a.las", 30000, format, 0), dir.File("a"));
+    testsupport::CompressToFile(codec, Generate(dir, "b.las", 30000 - 1, format, 0), dir.File("b"));
+    testsupport::CompressToFile(codec, Generate(dir, "c.las", 45000, format, 0), dir.File("c"));
+    for (int threads : {1, 2}) {
+        TaskPool pool(threads);
+        const coords::Kernels kernels = coords::Kernels::Fastest();
+        CChunkDecoder decoder(pool, kernels, {[] {}, [] {}});
+        ChunkColumns cols;
+        ASSERT_TRUE(DecodeOnlyChunk(decoder, dir.File("a"), 30000, format, cols));
+        const ChunkColumns a = cols;
+        int drains = 0;
+        // Slow on purpose, so rows restored too early would land while it reads.
+        auto sameAsA = [&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+            ++drains;
+            for (auto [now, then] : {std::pair{&cols.x, &a.x}, {&cols.y, &a.y}, {&cols.z, &a.z}}) {
+                EXPECT_TRUE(std::equal(then->begin(), then->end(), now->begin())) << threads;
+            }
+            EXPECT_TRUE(std::equal(a.gpsBits.begin(), a.gpsBits.end(), cols.gpsBits.begin())) << threads;
+            for (int k = 0; k < 3; ++k) {
+                EXPECT_TRUE(std::equal(a.rgb[k].begin(), a.rgb[k].end(), cols.rgb[k].begin())) << threads;
+            }
+            EXPECT_TRUE(std::equal(a.intensity.begin(), a.intensity.end(), cols.intensity.begin())) << threads;
+            EXPECT_TRUE(std::equal(a.returnBits.begin(), a.returnBits.end(), cols.returnBits.begin())) << threads;
+            EXPECT_TRUE(std::equal(a.userData.begin(), a.userData.end(), cols.userData.begin())) << threads;
+        };
+        // Columns that hold the next chunk as they are...
+        ASSERT_TRUE(DecodeOnlyChunk(decoder, dir.File("b"), 30000 - 1, format, cols, sameAsA));
+        EXPECT_EQ(drains, 1);
+        // ...and columns that must grow for it.
+        ASSERT_TRUE(DecodeOnlyChunk(decoder, dir.File("a"), 30000, format, cols));
+        ASSERT_TRUE(DecodeOnlyChunk(decoder, dir.File("c"), 45000, format, cols, sameAsA));
+        EXPECT_EQ(drains, 2);
+        // ...and a chunk decoded stream after stream.
+        ASSERT_TRUE(DecodeOnlyChunk(decoder, dir.File("a"), 30000, format, cols));
+        EXPECT_FALSE(DecodeOnlyChunk(decoder, dir.File("b"), 30000 - 1, format, cols, sameAsA, true));
+        EXPECT_EQ(drains, 3);
+        ChunkColumns b;
+        ASSERT_TRUE(DecodeOnlyChunk(decoder, dir.File("b"), 30000 - 1, format, b));
+        EXPECT_EQ(cols.y, b.y);
+        // And what was decoded after the drain is the new chunk itself.
+        ASSERT_TRUE(DecodeOnlyChunk(decoder, dir.File("a"), 30000, format, cols));
+        ASSERT_TRUE(DecodeOnlyChunk(decoder, dir.File("c"), 45000, format, cols, sameAsA));
+        ChunkColumns fresh;
+        ASSERT_TRUE(DecodeOnlyChunk(decoder, dir.File("c"), 45000, format, fresh));
+        EXPECT_EQ(cols.z, fresh.z);
+        EXPECT_EQ(cols.gpsBits, fresh.gpsBits);
+    }
+}
+
+// A drain that fails fails the chunk, and ends no wait for ever.
+TEST(Driver, AFailingDrainFailsTheChunk) {
+    TempDir dir;
+    CPointCodec codec;
+    testsupport::CompressToFile(codec, Generate(dir, "a.las", 20000, 1, 0), dir.File("a"));
+    TaskPool pool(2);
+    const coords::Kernels kernels = coords::Kernels::Fastest();
+    CChunkDecoder decoder(pool, kernels, {[] {}, [] {}});
+    ChunkColumns cols;
+    ASSERT_TRUE(DecodeOnlyChunk(decoder, dir.File("a"), 20000, 1, cols));
+    auto failing = [] { throw CLasException(lasmsg::kWritePoint); };
+    EXPECT_THROW(DecodeOnlyChunk(decoder, dir.File("a"), 20000, 1, cols, failing), CLasException);
+    // The decoder is sound afterwards.
+    EXPECT_TRUE(DecodeOnlyChunk(decoder, dir.File("a"), 20000, 1, cols));
 }
 
 TEST(Driver, DamagedEntriesFailCleanly) {
