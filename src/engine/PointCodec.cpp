@@ -2,7 +2,9 @@
 #include "engine/EntryMarkers.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -35,16 +37,52 @@ void WriteAll(CFile& out, const void* data, std::size_t n) {
     if (!out.Write(data, n)) throw CLasException(enginemsg::kWriteEntry);
 }
 
-// The chunk of `size` points from record `first` on, into the columns. Every
-// byte of the points is read through the LAS file, in file order.
-void ReadChunk(CLasFile& las, int64_t first, int64_t size, ChunkColumns& cols, std::vector<uint8_t>& piece) {
+// The chunk of `size` points from record `first` on, into the columns. The
+// pieces are read in file order, one at a time (the input's digest takes
+// them in that order), while the pool's other threads scatter the pieces
+// already read: reading no longer waits for scattering. pieces holds one
+// buffer per thread.
+void ReadChunk(TaskPool& pool, CLasFile& las, int64_t first, int64_t size, ChunkColumns& cols,
+               std::vector<std::vector<uint8_t>>& pieces) {
     const std::size_t r = las.Header()->PointDataRecordLength();
     cols.Resize(static_cast<std::size_t>(size), las.Header()->PointDataFormat());
-    for (int64_t done = 0; done < size; done += static_cast<int64_t>(kPiecePoints)) {
-        const int64_t k = std::min<int64_t>(static_cast<int64_t>(kPiecePoints), size - done);
-        las.ReadRecords(static_cast<uint32_t>(k), static_cast<uint32_t>(first + done), piece);
-        cols.Scatter(piece.data(), r, static_cast<std::size_t>(done), static_cast<std::size_t>(k));
-    }
+    const int64_t count = (size + static_cast<int64_t>(kPiecePoints) - 1) / static_cast<int64_t>(kPiecePoints);
+    std::mutex mutex;
+    std::condition_variable turn;
+    int64_t claimed = 0, read = 0;  // pieces handed out, and read in full
+    bool failed = false;
+    auto work = [&](int worker) {
+        std::vector<uint8_t>& piece = pieces[static_cast<std::size_t>(worker)];
+        for (;;) {
+            int64_t p;
+            {
+                std::unique_lock<std::mutex> lock(mutex);
+                if (failed || claimed == count) return;
+                p = claimed++;
+                turn.wait(lock, [&] { return failed || read == p; });
+                if (failed) return;
+            }
+            const int64_t done = p * static_cast<int64_t>(kPiecePoints);
+            const int64_t k = std::min<int64_t>(static_cast<int64_t>(kPiecePoints), size - done);
+            try {
+                las.ReadRecords(static_cast<uint32_t>(k), static_cast<uint32_t>(first + done), piece);
+            } catch (...) {
+                // The pieces after it would wait for their turn for ever.
+                std::lock_guard<std::mutex> lock(mutex);
+                failed = true;
+                turn.notify_all();
+                throw;
+            }
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                read = p + 1;
+            }
+            turn.notify_all();
+            cols.Scatter(piece.data(), r, static_cast<std::size_t>(done), static_cast<std::size_t>(k));
+        }
+    };
+    std::vector<TaskPool::Task> tasks(static_cast<std::size_t>(pool.Threads()), work);
+    pool.Run(tasks);
 }
 
 // Appends the chunk's `count` records to the LAS file, which counts the
@@ -199,13 +237,16 @@ void CPointCodec::CompressChunks(CFile& out, CLasFile& las) {
     };
     hooks.write = [&out](const CByteBuffer& b) { WriteAll(out, b.Data(), b.Size()); };
     CChunkEncoder encoder(pool, impl->kernels, hooks);
-    std::vector<uint8_t> piece;
+    std::vector<std::vector<uint8_t>> pieces(static_cast<std::size_t>(pool.Threads()));
     int64_t first = 0;
     for (const int64_t size : sizes) {
         CheckPoint();
         h.SetNumberOfPointRecords(static_cast<uint32_t>(size));
-        ReadChunk(las, first, size, cols, piece);
+        ReadChunk(pool, las, first, size, cols, pieces);
         encoder.Encode(cols);
+        // The archive is made durable before the job ends; the disk can work
+        // on this chunk while the next is coded.
+        out.StartWriteback();
         first += size;
     }
 }

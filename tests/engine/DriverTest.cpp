@@ -4,6 +4,7 @@
 #include <chrono>
 #include <functional>
 #include <thread>
+#include <unistd.h>
 
 #include "EngineRoundTrip.h"
 #include "LasGenerator.h"
@@ -371,6 +372,34 @@ TEST(Driver, AbsurdHeadersInAnEntryAreRefusedWithoutAllocating) {
     longRecords[106] = longRecords[107] = 0xFF;
     expectMessage(longRecords, enginemsg::kEntryRecordLength);
     expectMessage(std::vector<uint8_t>(entry.begin(), entry.begin() + 100), enginemsg::kEntryHeader);
+}
+
+// Records are read piece by piece, in turn, by several threads: a piece
+// that cannot be read (the file shrank after its header was read) fails
+// the compression, and no thread waits for its turn after it for ever.
+TEST(Driver, AFileThatShrinksWhileReadFailsCompressionOnEveryThreadCount) {
+    TempDir dir;
+    const std::string path = Generate(dir, "a.las", 300000, 1, 0);
+    const int64_t full = FileSizeOf(path);
+    for (int threads : {1, 2, 3}) {
+        for (int64_t keep : {full / 2, full - 10}) {
+            ASSERT_EQ(truncate(path.c_str(), full), 0);
+            CLasFile las;
+            las.SetFileName(path);
+            las.ReadHeader();
+            las.ReadVlrs();
+            ASSERT_EQ(truncate(path.c_str(), keep), 0);
+            CFile out(dir.File("e"), "wb");
+            CPointCodec codec;
+            codec.SetThreadCount(threads);
+            try {
+                codec.Compress(&out, &las);
+                ADD_FAILURE() << threads << " threads, " << keep << " bytes: compressed";
+            } catch (const CLasException& e) {
+                EXPECT_STREQ(e.Message(), lasmsg::kReadPoints) << threads;
+            }
+        }
+    }
 }
 
 TEST(Driver, AStopRequestEndsCompressionAndDecompression) {
