@@ -1,5 +1,6 @@
 #pragma once
 
+#include <condition_variable>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -18,15 +19,28 @@ class CChunkEncoder {
 public:
     struct Hooks {
         std::function<void()> checkPoint;                      // may throw to stop
-        std::function<void(chunkrows::Row, std::size_t)> rowCoded;  // a row's coded size, as rows finish
+        // As rows finish: a row, its coded size and the chunk's points (the
+        // columns may hold the next chunk by then).
+        std::function<void(chunkrows::Row, std::size_t, std::size_t)> rowCoded;
         std::function<void(const CByteBuffer&)> write;          // the rows, in stream order
     };
 
     CChunkEncoder(TaskPool& pool, const coords::Kernels& kernels, Hooks hooks);
-    void Encode(const ChunkColumns& c);
+    // Codes the chunk in c. `next`, when given, runs in the same batch, on
+    // the thread worker, as soon as every group has read what it needs of c
+    // (the rest of their work is coding): it may refill c with the next
+    // chunk while the last groups are still coding. After a failure it may
+    // not run.
+    void Encode(const ChunkColumns& c, const std::function<void(int worker)>& next = {});
 
 private:
     void RunGroup(chunkrows::Group g, chunkrows::Scratch& s, const ChunkColumns& c);
+    void ColumnsRead();
+
+    std::condition_variable columnsFree;
+    std::size_t reading = 0;  // groups that may still read the columns
+    std::size_t points = 0;   // of the chunk being coded
+    bool groupFailed = false;
 
     TaskPool& pool;
     const coords::Kernels& kernels;

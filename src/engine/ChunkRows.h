@@ -111,7 +111,7 @@ struct Scratch {
 // Codes the group's rows into outs[Index(row)] (cleared first): the
 // streams made from the columns, coded side by side, laid out.
 void EncodeGroup(Group g, const ChunkColumns& c, const coords::Kernels& k, Scratch& s, CByteBuffer* outs);
-// The three steps of EncodeGroup (apart for measuring them).
+// The three steps of EncodeGroup; only the first reads the columns.
 void PrepareGroup(Group g, const ChunkColumns& c, const coords::Kernels& k, Scratch& s, CByteBuffer* outs);
 void CodeGroup(Scratch& s);
 void LayOutGroup(Group g, Scratch& s, CByteBuffer* outs);

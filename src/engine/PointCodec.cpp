@@ -41,8 +41,9 @@ void WriteAll(CFile& out, const void* data, std::size_t n) {
 // pieces are read in file order, one at a time (the input's digest takes
 // them in that order), while the pool's other threads scatter the pieces
 // already read: reading no longer waits for scattering. pieces holds one
-// buffer per thread.
-void ReadChunk(TaskPool& pool, CLasFile& las, int64_t first, int64_t size, ChunkColumns& cols,
+// buffer per thread. Without a pool, the thread `worker` (of a pool that is
+// busy with other work) does it all.
+void ReadChunk(TaskPool* pool, int worker, CLasFile& las, int64_t first, int64_t size, ChunkColumns& cols,
                std::vector<std::vector<uint8_t>>& pieces) {
     const std::size_t r = las.Header()->PointDataRecordLength();
     cols.Resize(static_cast<std::size_t>(size), las.Header()->PointDataFormat());
@@ -81,8 +82,9 @@ void ReadChunk(TaskPool& pool, CLasFile& las, int64_t first, int64_t size, Chunk
             cols.Scatter(piece.data(), r, static_cast<std::size_t>(done), static_cast<std::size_t>(k));
         }
     };
-    std::vector<TaskPool::Task> tasks(static_cast<std::size_t>(pool.Threads()), work);
-    pool.Run(tasks);
+    if (!pool) return work(worker);
+    std::vector<TaskPool::Task> tasks(static_cast<std::size_t>(pool->Threads()), work);
+    pool->Run(tasks);
 }
 
 // Appends the chunk's `count` records to the LAS file, which counts the
@@ -230,24 +232,33 @@ void CPointCodec::CompressChunks(CFile& out, CLasFile& las) {
     SizeForLargest(cols, sizes, format);
     CChunkEncoder::Hooks hooks;
     hooks.checkPoint = [this] { CheckPoint(); };
-    hooks.rowCoded = [this, &cols](chunkrows::Row row, std::size_t bytes) {
+    hooks.rowCoded = [this](chunkrows::Row row, std::size_t bytes, std::size_t points) {
         ++streamsDone;
-        AddToRatio(uint64_t{chunkrows::kRows[chunkrows::Index(row)].bitsPerPoint} * cols.count,
+        AddToRatio(uint64_t{chunkrows::kRows[chunkrows::Index(row)].bitsPerPoint} * points,
                    static_cast<int64_t>(bytes));
     };
     hooks.write = [&out](const CByteBuffer& b) { WriteAll(out, b.Data(), b.Size()); };
     CChunkEncoder encoder(pool, impl->kernels, hooks);
     std::vector<std::vector<uint8_t>> pieces(static_cast<std::size_t>(pool.Threads()));
+    // Each chunk after the first is read while the last groups of the one
+    // before are still coding (they no longer read the columns then).
+    ReadChunk(&pool, 0, las, 0, sizes[0], cols, pieces);
     int64_t first = 0;
-    for (const int64_t size : sizes) {
+    for (std::size_t k = 0; k < sizes.size(); ++k) {
         CheckPoint();
-        h.SetNumberOfPointRecords(static_cast<uint32_t>(size));
-        ReadChunk(pool, las, first, size, cols, pieces);
-        encoder.Encode(cols);
+        h.SetNumberOfPointRecords(static_cast<uint32_t>(sizes[k]));
+        const int64_t nextFirst = first + sizes[k];
+        std::function<void(int)> readNext;
+        if (k + 1 < sizes.size()) {
+            readNext = [&, nextFirst, k](int worker) {
+                ReadChunk(nullptr, worker, las, nextFirst, sizes[k + 1], cols, pieces);
+            };
+        }
+        encoder.Encode(cols, readNext);
         // The archive is made durable before the job ends; the disk can work
         // on this chunk while the next is coded.
         out.StartWriteback();
-        first += size;
+        first = nextFirst;
     }
 }
 

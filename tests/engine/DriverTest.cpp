@@ -13,6 +13,7 @@
 #include "engine/ByteStreamCoder.h"
 #include "engine/ChunkColumns.h"
 #include "engine/ChunkDecoder.h"
+#include "engine/ChunkEncoder.h"
 #include "engine/ChunkPlan.h"
 #include "engine/EngineMessages.h"
 #include "engine/InputWindow.h"
@@ -372,6 +373,93 @@ TEST(Driver, AbsurdHeadersInAnEntryAreRefusedWithoutAllocating) {
     longRecords[106] = longRecords[107] = 0xFF;
     expectMessage(longRecords, enginemsg::kEntryRecordLength);
     expectMessage(std::vector<uint8_t>(entry.begin(), entry.begin() + 100), enginemsg::kEntryHeader);
+}
+
+// The columns of a LAS file's points (fewer than a chunk's).
+ChunkColumns ColumnsOf(const std::string& path) {
+    CLasFile las;
+    las.SetFileName(path);
+    const LasHeader& h = *las.ReadHeader();
+    std::vector<uint8_t> records;
+    las.ReadRecords(h.NumberOfPointRecords(), 0, records);
+    ChunkColumns c;
+    c.Resize(h.NumberOfPointRecords(), h.PointDataFormat());
+    c.Scatter(records.data(), h.PointDataRecordLength(), 0, c.count);
+    return c;
+}
+
+// The next chunk is read into the columns while the last groups of the one
+// before are coding: only once every group has read what it needs of them.
+TEST(Driver, TheNextChunkGoesIntoTheColumnsOnlyOnceEveryGroupHasReadThem) {
+    TempDir dir;
+    const ChunkColumns original = ColumnsOf(Generate(dir, "a.las", 200000, 3, 0));
+    const coords::Kernels kernels = coords::Kernels::Fastest();
+    auto code = [&](int threads, ChunkColumns& c, const std::function<void(int)>& next) {
+        std::vector<uint8_t> bytes;
+        std::size_t rows = 0;
+        CChunkEncoder::Hooks hooks;
+        hooks.checkPoint = [] {};
+        hooks.rowCoded = [&](chunkrows::Row, std::size_t, std::size_t points) {
+            ++rows;
+            EXPECT_EQ(points, original.count);
+        };
+        hooks.write = [&](const CByteBuffer& b) { bytes.insert(bytes.end(), b.Data(), b.Data() + b.Size()); };
+        TaskPool pool(threads);
+        CChunkEncoder encoder(pool, kernels, hooks);
+        encoder.Encode(c, next);
+        EXPECT_EQ(rows, 16u);
+        return bytes;
+    };
+    ChunkColumns alone = original;
+    const std::vector<uint8_t> expected = code(1, alone, {});
+    // With more threads than groups, the next chunk's task starts at once,
+    // while every group is still reading.
+    for (int threads : {1, 2, 4, 16}) {
+        ChunkColumns c = original;
+        int refills = 0;
+        // Everything the groups read, replaced.
+        auto refill = [&](int worker) {
+            EXPECT_GE(worker, 0);
+            EXPECT_LT(worker, threads);
+            ++refills;
+            c.Resize(c.count / 2, c.format);
+            for (auto* v : {&c.x, &c.y, &c.z}) std::fill(v->begin(), v->end(), 7);
+            for (auto* v : {&c.intensity, &c.pointSource, &c.rgb[0], &c.rgb[1], &c.rgb[2]}) {
+                std::fill(v->begin(), v->end(), 7);
+            }
+            for (auto* v : {&c.returnBits, &c.classification, &c.scanAngle, &c.userData}) {
+                std::fill(v->begin(), v->end(), 7);
+            }
+            std::fill(c.gpsBits.begin(), c.gpsBits.end(), 7);
+        };
+        EXPECT_TRUE(code(threads, c, refill) == expected) << threads << " threads";
+        EXPECT_EQ(refills, 1);
+    }
+}
+
+// A group that fails keeps the next chunk out, and leaves nothing waiting.
+TEST(Driver, AFailedGroupKeepsTheNextChunkOut) {
+    TempDir dir;
+    const ChunkColumns c = ColumnsOf(Generate(dir, "a.las", 5000, 1, 0));
+    const coords::Kernels kernels = coords::Kernels::Fastest();
+    for (int threads : {1, 2, 3}) {
+        std::atomic<int> calls{0};
+        CChunkEncoder::Hooks hooks;
+        // The last of the seven groups to start fails, late enough for the
+        // next chunk's task to have started and to wait for it.
+        hooks.checkPoint = [&] {
+            if (++calls < 7) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            throw CLasException(enginemsg::kWriteEntry);
+        };
+        hooks.rowCoded = [](chunkrows::Row, std::size_t, std::size_t) {};
+        hooks.write = [](const CByteBuffer&) {};
+        TaskPool pool(threads);
+        CChunkEncoder encoder(pool, kernels, hooks);
+        bool refilled = false;
+        EXPECT_THROW(encoder.Encode(c, [&](int) { refilled = true; }), CLasException) << threads;
+        EXPECT_FALSE(refilled) << threads;
+    }
 }
 
 // Records are read piece by piece, in turn, by several threads: a piece
