@@ -1,7 +1,9 @@
 #include "engine/InputWindow.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "las/FileIo.h"
 
@@ -16,12 +18,14 @@ InputWindow::InputWindow(CFile& file) : file(file) {
     if (fileSize < bufferStart) fileSize = bufferStart;
 }
 
+InputWindow::~InputWindow() { std::free(buffer); }
+
 std::size_t InputWindow::Ensure(std::size_t n) {
     if (length - pos >= n) return n;
     // Slide: keep a little history for look-back, drop the rest.
     const std::size_t keepFrom = pos > kHistory ? pos - kHistory : 0;
     if (keepFrom > 0) {
-        std::memmove(buffer.data(), buffer.data() + keepFrom, length - keepFrom);
+        std::memmove(buffer, buffer + keepFrom, length - keepFrom);
         length -= keepFrom;
         pos -= keepFrom;
         bufferStart += static_cast<int64_t>(keepFrom);
@@ -31,9 +35,15 @@ std::size_t InputWindow::Ensure(std::size_t n) {
     std::size_t want = std::max(n - (length - pos), kBlock);
     if (available <= 0) return length - pos;
     want = static_cast<std::size_t>(std::min<int64_t>(static_cast<int64_t>(want), available));
-    if (buffer.size() < length + want) buffer.resize(length + want);
+    if (capacity < length + want) {
+        const std::size_t larger = std::max(length + want, capacity + capacity / 2);
+        void* moved = std::realloc(buffer, larger);
+        if (!moved) throw std::bad_alloc();
+        buffer = static_cast<uint8_t*>(moved);
+        capacity = larger;
+    }
     if (file.Tell() != fileEnd) file.Seek(fileEnd);
-    length += file.Read(buffer.data() + length, want);
+    length += file.Read(buffer + length, want);
     return std::min(n, length - pos);
 }
 

@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
 class CFile;
 
@@ -14,6 +13,9 @@ class InputWindow {
 public:
     // Reading starts at the file's current position.
     explicit InputWindow(CFile& file);
+    ~InputWindow();
+    InputWindow(const InputWindow&) = delete;
+    InputWindow& operator=(const InputWindow&) = delete;
 
     int64_t Position() const { return bufferStart + static_cast<int64_t>(pos); }
     // Length of the file, fixed when the window was made.
@@ -23,7 +25,7 @@ public:
     // Makes up to n bytes at the current position available and returns how
     // many are (fewer only at the end of the file).
     std::size_t Ensure(std::size_t n);
-    const uint8_t* Data() const { return buffer.data() + pos; }
+    const uint8_t* Data() const { return buffer + pos; }
     void Skip(std::size_t n) {
         if (n <= length - pos) {
             pos += n;
@@ -47,7 +49,12 @@ public:
 
 private:
     CFile& file;
-    std::vector<uint8_t> buffer;
+    // Grown with realloc: a large block is moved by remapping its pages, not
+    // copied, and room is not cleared before the file's bytes fill it. (The
+    // window of a chunk's streams grows in steps to megabytes, and every
+    // copy and clearing of it was time before the chunk could start.)
+    uint8_t* buffer = nullptr;
+    std::size_t capacity = 0;
     int64_t bufferStart;     // file offset of buffer[0]
     std::size_t length = 0;  // valid bytes in buffer
     std::size_t pos = 0;  // current position inside buffer

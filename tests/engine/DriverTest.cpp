@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <functional>
 #include <thread>
 #include <unistd.h>
@@ -221,6 +222,40 @@ TEST(Driver, StreamsDecodedSideBySideGiveTheSameFile) {
             EXPECT_TRUE(ReadAll(dir.File("one.las")) == original) << "format " << format << ", " << points;
         }
     }
+}
+
+// The window over an archive grows (to megabytes, for a chunk's streams)
+// and slides; what it shows must be the file's bytes wherever it stands.
+TEST(Driver, TheInputWindowShowsTheFileAsItGrowsAndSlides) {
+    TempDir dir;
+    std::vector<uint8_t> bytes(5u << 20);
+    uint32_t s = 7;
+    for (uint8_t& b : bytes) {
+        s = s * 1664525u + 1013904223u;
+        b = static_cast<uint8_t>(s >> 24);
+    }
+    WriteAll(dir.File("f"), bytes);
+    CFile f;
+    ASSERT_TRUE(f.Open(dir.File("f"), "rb"));
+    InputWindow in(f);
+    std::size_t pos = 0, rounds = 0;
+    while (pos < bytes.size()) {
+        s = s * 1664525u + 1013904223u;
+        // Mostly small requests, now and then one of megabytes.
+        const std::size_t n = (s >> 28) == 0 ? 1 + (s >> 8) % (3u << 20) : 1 + (s >> 8) % 5000;
+        const std::size_t have = in.Ensure(n);
+        ASSERT_EQ(have, std::min(n, bytes.size() - pos)) << pos;
+        ASSERT_EQ(std::memcmp(in.Data(), bytes.data() + pos, have), 0) << pos << " " << n;
+        if (pos >= 3) EXPECT_EQ(in.ByteAt(static_cast<int64_t>(pos) - 3), bytes[pos - 3]) << pos;
+        EXPECT_EQ(in.ByteAt(static_cast<int64_t>(bytes.size())), -1);
+        const std::size_t step = 1 + (s >> 4) % have;
+        in.Skip(step);
+        pos += step;
+        EXPECT_EQ(in.Position(), static_cast<int64_t>(pos));
+        ++rounds;
+    }
+    EXPECT_GT(rounds, 100u);
+    EXPECT_EQ(in.Ensure(1), 0u);
 }
 
 // The one chunk of an entry without VLRs, decoded into c by d.
