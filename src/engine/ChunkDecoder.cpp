@@ -106,11 +106,11 @@ CChunkDecoder::CChunkDecoder(TaskPool& taskPool, const coords::Kernels& k, Hooks
     : pool(taskPool), kernels(k), hooks(std::move(h)), scratch(std::make_unique<chunkrows::Scratch[]>(static_cast<std::size_t>(taskPool.Threads()))) {}
 
 bool CChunkDecoder::Decode(InputWindow& in, std::size_t count, int format, bool moreChunks, ChunkColumns& c,
-                           const std::function<void()>& drain) {
+                           const std::function<void(int)>& drain) {
     // Sizing the columns must not move what the drain still reads.
     bool drainPending = static_cast<bool>(drain);
     if (drainPending && !c.Holds(count, format)) {
-        drain();
+        drain(0);
         drainPending = false;
     }
     c.Resize(count, format);
@@ -119,7 +119,7 @@ bool CChunkDecoder::Decode(InputWindow& in, std::size_t count, int format, bool 
     std::size_t from = 0;  // the first row to decode stream after stream
     chunkscan::ChunkSpots spots;
     if (chunkscan::Scan(in, count, format, moreChunks, ScanLimit(count), spots)) {
-        from = DecodeSideBySide(spots, c, drainPending ? drain : std::function<void()>());
+        from = DecodeSideBySide(spots, c, drainPending ? drain : std::function<void(int)>());
         drainPending = false;
         if (from == rows.size()) {
             in.Skip(spots.end);
@@ -128,7 +128,7 @@ bool CChunkDecoder::Decode(InputWindow& in, std::size_t count, int format, bool 
         // Every row before it held, so this is where the row begins.
         in.Skip(spots.rows[from].start);
     }
-    if (drainPending) drain();
+    if (drainPending) drain(0);
     for (std::size_t r = from; r < rows.size(); ++r) {
         hooks.checkPoint();
         DecodeRow(rows[r], in, kernels, scratch[0], c);
@@ -138,13 +138,13 @@ bool CChunkDecoder::Decode(InputWindow& in, std::size_t count, int format, bool 
 }
 
 std::size_t CChunkDecoder::DecodeSideBySide(const chunkscan::ChunkSpots& spots, ChunkColumns& c,
-                                            const std::function<void()>& drain) {
+                                            const std::function<void(int)>& drain) {
     std::fill(std::begin(groupState), std::end(groupState), State::Pending);
     std::fill(std::begin(restored), std::end(restored), false);
     std::vector<TaskPool::Task> tasks;
     // First, so the groups that wait for it wait for a task already started.
     drained = !drain;
-    if (drain) tasks.emplace_back([this, &drain](int) { Drain(drain); });
+    if (drain) tasks.emplace_back([this, &drain](int worker) { Drain(drain, worker); });
     for (Group g : kDecodeOrder) {
         if (!GroupApplies(g, c.format)) continue;
         tasks.emplace_back([this, g, &spots, &c](int worker) {
@@ -188,7 +188,7 @@ void CChunkDecoder::RunGroup(Group g, const chunkscan::ChunkSpots& spots, Scratc
     guard.state = all ? State::Restored : State::Failed;
 }
 
-void CChunkDecoder::Drain(const std::function<void()>& drain) {
+void CChunkDecoder::Drain(const std::function<void(int)>& drain, int worker) {
     // Settled whatever happens: a drain that fails fails the batch, and the
     // groups waiting for it must not wait for ever.
     struct Guard {
@@ -201,7 +201,7 @@ void CChunkDecoder::Drain(const std::function<void()>& drain) {
             d.settled.notify_all();
         }
     } guard{*this};
-    drain();
+    drain(worker);
 }
 
 void CChunkDecoder::AwaitDrained() {

@@ -36,17 +36,18 @@ public:
     //
     // `drain`, when given, is work that still reads c as the previous chunk
     // left it (writing its records out). It runs alongside this chunk's
-    // streams, and no row is restored into c before it has finished; it
+    // streams, on the pool's thread `worker` (0, the caller's, when it
+    // runs alone), and no row is restored into c before it has finished; it
     // has always run when Decode returns, unless Decode throws.
     bool Decode(InputWindow& in, std::size_t count, int format, bool moreChunks, ChunkColumns& c,
-                const std::function<void()>& drain = {});
+                const std::function<void(int worker)>& drain = {});
 
 private:
     enum class State { Pending, Restored, Failed };
 
     std::size_t DecodeSideBySide(const chunkscan::ChunkSpots& spots, ChunkColumns& c,
-                                 const std::function<void()>& drain);
-    void Drain(const std::function<void()>& drain);
+                                 const std::function<void(int)>& drain);
+    void Drain(const std::function<void(int)>& drain, int worker);
     void AwaitDrained();
     void RunGroup(chunkrows::Group g, const chunkscan::ChunkSpots& spots, chunkrows::Scratch& s, ChunkColumns& c);
     void Settle(chunkrows::Group g, State state);

@@ -37,49 +37,46 @@ void WriteAll(CFile& out, const void* data, std::size_t n) {
     if (!out.Write(data, n)) throw CLasException(enginemsg::kWriteEntry);
 }
 
-// The chunk of `size` points from record `first` on, into the columns. The
-// pieces are read in file order, one at a time (the input's digest takes
-// them in that order), while the pool's other threads scatter the pieces
-// already read: reading no longer waits for scattering. pieces holds one
-// buffer per thread. Without a pool, the thread `worker` (of a pool that is
-// busy with other work) does it all.
-void ReadChunk(TaskPool* pool, int worker, CLasFile& las, int64_t first, int64_t size, ChunkColumns& cols,
-               std::vector<std::vector<uint8_t>>& pieces) {
-    const std::size_t r = las.Header()->PointDataRecordLength();
-    cols.Resize(static_cast<std::size_t>(size), las.Header()->PointDataFormat());
-    const int64_t count = (size + static_cast<int64_t>(kPiecePoints) - 1) / static_cast<int64_t>(kPiecePoints);
+// Works through `count` pieces on the pool's threads, or without a pool on
+// the thread `worker` alone. Each piece has its own part, done on the
+// thread that took it side by side with the other pieces' (before its turn
+// when ownFirst, after it otherwise), and its turn, taken one piece at a
+// time in piece order. A piece that fails releases those waiting for
+// their turn.
+template <class Own, class Turn>
+void PiecesInTurn(TaskPool* pool, int worker, int64_t count, bool ownFirst, const Own& own, const Turn& turn) {
     std::mutex mutex;
-    std::condition_variable turn;
-    int64_t claimed = 0, read = 0;  // pieces handed out, and read in full
+    std::condition_variable next;
+    int64_t claimed = 0, taken = 0;  // pieces handed out, and whose turn is over
     bool failed = false;
-    auto work = [&](int worker) {
-        std::vector<uint8_t>& piece = pieces[static_cast<std::size_t>(worker)];
+    auto work = [&](int w) {
         for (;;) {
             int64_t p;
             {
-                std::unique_lock<std::mutex> lock(mutex);
+                std::lock_guard<std::mutex> lock(mutex);
                 if (failed || claimed == count) return;
                 p = claimed++;
-                turn.wait(lock, [&] { return failed || read == p; });
-                if (failed) return;
             }
-            const int64_t done = p * static_cast<int64_t>(kPiecePoints);
-            const int64_t k = std::min<int64_t>(static_cast<int64_t>(kPiecePoints), size - done);
             try {
-                las.ReadRecords(static_cast<uint32_t>(k), static_cast<uint32_t>(first + done), piece);
+                if (ownFirst) own(p, w);
+                {
+                    std::unique_lock<std::mutex> lock(mutex);
+                    next.wait(lock, [&] { return failed || taken == p; });
+                    if (failed) return;
+                }
+                turn(p, w);
             } catch (...) {
-                // The pieces after it would wait for their turn for ever.
                 std::lock_guard<std::mutex> lock(mutex);
                 failed = true;
-                turn.notify_all();
+                next.notify_all();
                 throw;
             }
             {
                 std::lock_guard<std::mutex> lock(mutex);
-                read = p + 1;
+                taken = p + 1;
             }
-            turn.notify_all();
-            cols.Scatter(piece.data(), r, static_cast<std::size_t>(done), static_cast<std::size_t>(k));
+            next.notify_all();
+            if (!ownFirst) own(p, w);
         }
     };
     if (!pool) return work(worker);
@@ -87,18 +84,53 @@ void ReadChunk(TaskPool* pool, int worker, CLasFile& las, int64_t first, int64_t
     pool->Run(tasks);
 }
 
+int64_t PieceCount(int64_t points) {
+    return (points + static_cast<int64_t>(kPiecePoints) - 1) / static_cast<int64_t>(kPiecePoints);
+}
+
+// The chunk of `size` points from record `first` on, into the columns. The
+// pieces are read in file order (the input's digest takes them in that
+// order) while other threads scatter the pieces already read. pieces holds
+// one buffer per thread.
+void ReadChunk(TaskPool* pool, int worker, CLasFile& las, int64_t first, int64_t size, ChunkColumns& cols,
+               std::vector<std::vector<uint8_t>>& pieces) {
+    const std::size_t r = las.Header()->PointDataRecordLength();
+    cols.Resize(static_cast<std::size_t>(size), las.Header()->PointDataFormat());
+    auto points = [&](int64_t p) {
+        const int64_t done = p * static_cast<int64_t>(kPiecePoints);
+        return std::pair{done, std::min<int64_t>(static_cast<int64_t>(kPiecePoints), size - done)};
+    };
+    auto read = [&](int64_t p, int w) {
+        const auto [done, k] = points(p);
+        las.ReadRecords(static_cast<uint32_t>(k), static_cast<uint32_t>(first + done),
+                        pieces[static_cast<std::size_t>(w)]);
+    };
+    auto scatter = [&](int64_t p, int w) {
+        const auto [done, k] = points(p);
+        cols.Scatter(pieces[static_cast<std::size_t>(w)].data(), r, static_cast<std::size_t>(done),
+                     static_cast<std::size_t>(k));
+    };
+    PiecesInTurn(pool, worker, PieceCount(size), false, scatter, read);
+}
+
 // Appends the chunk's `count` records to the LAS file, which counts the
-// progress.
-void WriteChunk(CLasFile& las, const ChunkColumns& cols, std::size_t count, int* progressCounter,
-                std::vector<uint8_t>& piece) {
+// progress: the pieces are gathered side by side and appended in order.
+void WriteChunk(TaskPool* pool, int worker, CLasFile& las, const ChunkColumns& cols, std::size_t count,
+                int* progressCounter, std::vector<std::vector<uint8_t>>& pieces) {
     const std::size_t r = las.Header()->PointDataRecordLength();
     CRecordAppender out(las, r, count, progressCounter);
-    for (std::size_t done = 0; done < count; done += kPiecePoints) {
-        const std::size_t k = std::min(kPiecePoints, count - done);
+    auto points = [&](int64_t p) {
+        const std::size_t done = static_cast<std::size_t>(p) * kPiecePoints;
+        return std::pair{done, std::min(kPiecePoints, count - done)};
+    };
+    auto gather = [&](int64_t p, int w) {
+        const auto [done, k] = points(p);
+        std::vector<uint8_t>& piece = pieces[static_cast<std::size_t>(w)];
         piece.resize(k * r);
         cols.Gather(piece.data(), r, done, k);
-        out.Append(piece.data(), k);
-    }
+    };
+    auto append = [&](int64_t p, int w) { out.Append(pieces[static_cast<std::size_t>(w)].data(), points(p).second); };
+    PiecesInTurn(pool, worker, PieceCount(static_cast<int64_t>(count)), true, gather, append);
     out.Finish();
 }
 
@@ -337,21 +369,25 @@ void CPointCodec::DecompressChunks(InputWindow& in, CLasFile& las, int* progress
     impl->codedBytes = in.Position() - impl->startPosition;
     ChunkColumns cols;
     SizeForLargest(cols, sizes, format);
-    std::vector<uint8_t> piece;
+    std::vector<std::vector<uint8_t>> pieces(static_cast<std::size_t>(pool.Threads()));
     // Each chunk's records are written while the next chunk's streams are
     // decoded: the writing is no longer time the other threads wait out.
     std::size_t unwritten = 0;  // points of the previous chunk still in the columns
-    const std::function<void()> writePrevious = [&] { WriteChunk(las, cols, unwritten, progressCounter, piece); };
+    const std::function<void(int)> writePrevious = [&](int worker) {
+        WriteChunk(nullptr, worker, las, cols, unwritten, progressCounter, pieces);
+    };
     for (std::size_t k = 0; k < sizes.size(); ++k) {
         CheckPoint();
         h.SetNumberOfPointRecords(static_cast<uint32_t>(sizes[k]));
         const int64_t before = in.Position();
         if (decoder.Decode(in, static_cast<std::size_t>(sizes[k]), format, k + 1 < sizes.size(), cols,
-                           unwritten > 0 ? writePrevious : std::function<void()>())) {
+                           unwritten > 0 ? writePrevious : std::function<void(int)>())) {
             ++parallelChunks;
         }
         unwritten = cols.count;
         AddToRatio(ChunkBits(format, cols.count), in.Position() - before);
     }
-    WriteChunk(las, cols, unwritten, progressCounter, piece);
+    // The last chunk has no next to be written beside: its pieces are
+    // gathered side by side instead.
+    WriteChunk(&pool, 0, las, cols, unwritten, progressCounter, pieces);
 }

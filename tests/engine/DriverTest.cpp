@@ -263,7 +263,7 @@ TEST(Driver, TheInputWindowShowsTheFileAsItGrowsAndSlides) {
 // the streams are not found ahead, and the chunk is decoded stream after
 // stream.
 bool DecodeOnlyChunk(CChunkDecoder& d, const std::string& entry, std::size_t points, int format,
-                     ChunkColumns& c, const std::function<void()>& drain = {}, bool another = false) {
+                     ChunkColumns& c, const std::function<void(int)>& drain = {}, bool another = false) {
     CFile f;
     EXPECT_TRUE(f.Open(entry, "rb"));
     f.Seek(LasHeader::kImageSize);
@@ -290,7 +290,7 @@ TEST(Driver, WhatStillReadsThePreviousChunkSeesItWhole) {
         const ChunkColumns a = cols;
         int drains = 0;
         // Slow on purpose, so rows restored too early would land while it reads.
-        auto sameAsA = [&] {
+        auto sameAsA = [&](int) {
             std::this_thread::sleep_for(std::chrono::milliseconds(30));
             ++drains;
             for (auto [now, then] : {std::pair{&cols.x, &a.x}, {&cols.y, &a.y}, {&cols.z, &a.z}}) {
@@ -338,7 +338,7 @@ TEST(Driver, AFailingDrainFailsTheChunk) {
     CChunkDecoder decoder(pool, kernels, {[] {}, [] {}});
     ChunkColumns cols;
     ASSERT_TRUE(DecodeOnlyChunk(decoder, dir.File("a"), 20000, 1, cols));
-    auto failing = [] { throw CLasException(lasmsg::kWritePoint); };
+    auto failing = [](int) { throw CLasException(lasmsg::kWritePoint); };
     EXPECT_THROW(DecodeOnlyChunk(decoder, dir.File("a"), 20000, 1, cols, failing), CLasException);
     // The decoder is sound afterwards.
     EXPECT_TRUE(DecodeOnlyChunk(decoder, dir.File("a"), 20000, 1, cols));
