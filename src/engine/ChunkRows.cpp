@@ -60,7 +60,7 @@ int ColourOf(Row row) { return row == Row::Red ? 0 : row == Row::Green ? 1 : 2; 
 void SplitRow(Row row, const ChunkColumns& c, const coords::Kernels& k, Scratch& s) {
     switch (row) {
         case Row::PointSource: return attrs::SplitDifferences16(c.pointSource, s.writers[0]);
-        case Row::X: return coords::SplitX(c, s.windows, s.writers[0]);
+        case Row::X: return coords::SplitX(c, s.windows, k, s.writers[0]);
         case Row::Y: return coords::SplitY(c, s.windows, k, s.writers[0]);
         case Row::Z: return coords::SplitZ(c, s.windows, k, s.writers[0]);
         case Row::Intensity: return attrs::SplitIntensity(c, s.writers[0]);

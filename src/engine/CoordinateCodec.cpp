@@ -67,6 +67,10 @@ inline int32_t PredictXInline(int32_t prev, const int32_t* dx, std::size_t i) {
 
 int32_t PredictX(int32_t prev, const int32_t* dx, std::size_t i) { return PredictXInline(prev, dx, i); }
 
+void ResidualsXPlain(const int32_t* dx, std::size_t n, int32_t* out) {
+    for (std::size_t j = 0; j < n; ++j) out[j] = Sub32(dx[j], TrimmedStep<7>(dx + j));
+}
+
 int32_t PredictY(int32_t prev, const int32_t* dx, const int32_t* dy, std::size_t i, const Kernels& k) {
     const int32_t d = dx[0];
     const long limit = static_cast<long>(std::min<std::size_t>(100, i - 1));
@@ -167,11 +171,23 @@ void Known(CStepWindow& w, const int32_t* v, std::size_t begin, std::size_t end)
 
 }  // namespace
 
-void SplitX(const ChunkColumns& c, Windows& w, valueblock::CBlockWriter& out) {
+void SplitX(const ChunkColumns& c, Windows& w, const Kernels& k, valueblock::CBlockWriter& out) {
+    // The first points' predictions use fewer steps; from point 8 on, a
+    // block's residuals are worked out at once (and in vectors where the
+    // processor has them), then split.
     const int32_t* x = c.x.data();
+    const std::size_t n = c.x.size();
     const int32_t* sx = w.x.Base();
-    Split(c.x, [&](std::size_t b, std::size_t e) { Known(w.x, x, b, e); },
-          [&](std::size_t i, std::size_t off) { return PredictXInline(x[i - 1], sx + off, i); }, out);
+    valueblock::SplitCursor cursor = out.Begin(n, x[0]);
+    for (std::size_t begin = 1; begin < n; begin += CStepWindow::kBlock) {
+        const std::size_t end = std::min(n, begin + CStepWindow::kBlock);
+        Known(w.x, x, begin, end);
+        std::size_t i = begin;
+        for (; i < end && i < 8; ++i) cursor.Add(Sub32(x[i], PredictXInline(x[i - 1], sx + (i - begin), i)));
+        k.residualsX(sx + (i - begin), end - i, w.residuals);
+        for (std::size_t j = 0; j < end - i; ++j) cursor.Add(w.residuals[j]);
+    }
+    out.End(cursor);
 }
 
 void SplitY(const ChunkColumns& c, Windows& w, const Kernels& k, valueblock::CBlockWriter& out) {

@@ -28,6 +28,10 @@ struct Kernels {
     // worse: whether the votes add up to more than 0.
     bool (*xExplainsBetter)(const int32_t* dx, const int32_t* dy, const int32_t* dz, double kx, double ky,
                             long count);
+    // X's residuals from point 8 on, where the prediction is always the
+    // trimmed mean of seven steps: out[j] for the point whose step is
+    // dx[j], j in [0, n), its seven steps before it at dx[j - 7 .. j - 1].
+    void (*residualsX)(const int32_t* dx, std::size_t n, int32_t* out);
 
     static Kernels Plain();
     // Every version this processor runs, the plain one first, the fastest
@@ -63,17 +67,21 @@ private:
 // step pointers point at point i's steps (see CStepWindow::At). X reads
 // only steps before i; Y reads dx[0] and Z dx[0] and dy[0] too.
 int32_t PredictX(int32_t prev, const int32_t* dx, std::size_t i);
+// The plain version of Kernels::residualsX.
+void ResidualsXPlain(const int32_t* dx, std::size_t n, int32_t* out);
 int32_t PredictY(int32_t prev, const int32_t* dx, const int32_t* dy, std::size_t i, const Kernels& k);
 int32_t PredictZ(int32_t prev, const int32_t* dx, const int32_t* dy, const int32_t* dz, std::size_t i,
                  const Kernels& k);
 
-// Working memory of the coordinate rows: one step window per coordinate.
+// Working memory of the coordinate rows: one step window per coordinate,
+// and room for a window block's residuals.
 struct Windows {
     CStepWindow x, y, z;
+    int32_t residuals[CStepWindow::kBlock];
 };
 
 // The residuals of a chunk's X, Y or Z, split into a value block.
-void SplitX(const ChunkColumns& c, Windows& w, valueblock::CBlockWriter& out);
+void SplitX(const ChunkColumns& c, Windows& w, const Kernels& k, valueblock::CBlockWriter& out);
 void SplitY(const ChunkColumns& c, Windows& w, const Kernels& k, valueblock::CBlockWriter& out);
 void SplitZ(const ChunkColumns& c, Windows& w, const Kernels& k, valueblock::CBlockWriter& out);
 

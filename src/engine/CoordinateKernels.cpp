@@ -119,6 +119,38 @@ __attribute__((target("avx2"))) inline __m256i Load8(const int32_t* p) {
     return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
 }
 
+// trunc((2t + 5) / 10) for four 32-bit t, in double precision. 2t + 5 is
+// odd and exact there, so the exact quotient lies 1/10 or more from an
+// integer; its product with the double nearest 1/10 is off by less than
+// 2^-20 for |2t + 5| < 2^34, so the truncation is that of the exact
+// quotient, as the integer division gives.
+__attribute__((target("avx2"))) inline __m128i HalfUpFifth(__m128i t) {
+    const __m256d v = _mm256_add_pd(_mm256_mul_pd(_mm256_cvtepi32_pd(t), _mm256_set1_pd(2.0)), _mm256_set1_pd(5.0));
+    return _mm256_cvttpd_epi32(_mm256_mul_pd(v, _mm256_set1_pd(0.1)));
+}
+
+__attribute__((target("avx2"))) void ResidualsXAvx2(const int32_t* dx, std::size_t n, int32_t* out) {
+    std::size_t j = 0;
+    for (; j + 8 <= n; j += 8) {
+        const __m256i d1 = Load8(dx + j - 1), d2 = Load8(dx + j - 2);
+        __m256i sum = _mm256_add_epi32(d1, d2), lo = _mm256_min_epi32(d1, d2), hi = _mm256_max_epi32(d1, d2);
+        for (int back = 3; back <= 7; ++back) {
+            const __m256i d = Load8(dx + j - back);
+            sum = _mm256_add_epi32(sum, d);
+            lo = _mm256_min_epi32(lo, d);
+            hi = _mm256_max_epi32(hi, d);
+        }
+        const __m256i t = _mm256_sub_epi32(_mm256_sub_epi32(sum, lo), hi);
+        __m256i step = _mm256_set_m128i(HalfUpFifth(_mm256_extracti128_si256(t, 1)),
+                                        HalfUpFifth(_mm256_castsi256_si128(t)));
+        // Where the last two steps turn, the last is taken off.
+        const __m256i turned = _mm256_cmpgt_epi32(_mm256_setzero_si256(), _mm256_mullo_epi32(d2, d1));
+        step = _mm256_sub_epi32(step, _mm256_and_si256(turned, d1));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + j), _mm256_sub_epi32(Load8(dx + j), step));
+    }
+    ResidualsXPlain(dx + j, n - j, out + j);
+}
+
 __attribute__((target("avx512f,avx512vl,avx512bw,avx512dq,popcnt"))) long MatchAvx512(
     const int32_t* dx, const int32_t* dy, int32_t ddx, int32_t ddy, long count) {
     const __m512i vx = _mm512_set1_epi32(ddx), vy = _mm512_set1_epi32(ddy);
@@ -173,16 +205,16 @@ __attribute__((target("avx512f,avx512vl,avx512bw,avx512dq,popcnt"))) bool VoteAv
 
 }  // namespace
 
-Kernels Kernels::Plain() { return {MatchScalar, MatchXScalar, VoteScalar}; }
+Kernels Kernels::Plain() { return {MatchScalar, MatchXScalar, VoteScalar, ResidualsXPlain}; }
 
 std::vector<Kernels> Kernels::Available() {
     std::vector<Kernels> all = {Plain()};
 #if defined(__x86_64__)
     __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx2")) all.push_back({MatchAvx2, MatchXAvx2, VoteAvx2});
+    if (__builtin_cpu_supports("avx2")) all.push_back({MatchAvx2, MatchXAvx2, VoteAvx2, ResidualsXAvx2});
     if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
         __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512dq")) {
-        all.push_back({MatchAvx512, MatchXAvx512, VoteAvx512});
+        all.push_back({MatchAvx512, MatchXAvx512, VoteAvx512, ResidualsXAvx2});
     }
 #endif
     return all;

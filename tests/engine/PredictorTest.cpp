@@ -208,6 +208,45 @@ TEST(CoordinateCodec, FastAndPlainSearchLoopsPredictAlike) {
     for (std::size_t k = 1; k < kernels.size(); ++k) EXPECT_EQ(EncodeCoordinates(c, kernels[k]), plain) << k;
 }
 
+// X's residuals in vectors: the trimmed mean's sum wraps, its quotient is
+// worked out in double precision, and a turn takes the last step off;
+// every version must give the plain one's residuals for any steps.
+TEST(CoordinateCodec, FastAndPlainXResidualsAgreeForAnySteps) {
+    std::vector<std::vector<int32_t>> cases;
+    uint64_t s = 99;
+    std::vector<int32_t> any, small;
+    for (int i = 0; i < 5000; ++i) {
+        s = s * 6364136223846793005ull + 1442695040888963407ull;
+        any.push_back(static_cast<int32_t>(s >> 32));
+        small.push_back(static_cast<int32_t>((s >> 40) % 41) - 20);
+    }
+    cases.push_back(any);
+    cases.push_back(small);
+    cases.push_back(std::vector<int32_t>(300, INT32_MIN));
+    cases.push_back(std::vector<int32_t>(300, INT32_MAX));
+    std::vector<int32_t> turning;
+    for (int i = 0; i < 300; ++i) turning.push_back(i % 2 ? INT32_MAX - i : INT32_MIN + 3 * i);
+    cases.push_back(turning);
+    const auto kernels = coords::Kernels::Available();
+    for (std::size_t c = 0; c < cases.size(); ++c) {
+        const std::vector<int32_t>& dx = cases[c];
+        // Every length, so each version's tail after its last full vector
+        // is checked too.
+        for (std::size_t n : {std::size_t{1}, std::size_t{8}, std::size_t{13}, dx.size() - 7}) {
+            std::vector<int32_t> plain(n), fast(n);
+            coords::ResidualsXPlain(dx.data() + 7, n, plain.data());
+            for (std::size_t k = 0; k < kernels.size(); ++k) {
+                kernels[k].residualsX(dx.data() + 7, n, fast.data());
+                EXPECT_EQ(fast, plain) << "case " << c << ", " << n << " steps, loops " << k;
+            }
+        }
+    }
+    // The plain version is the predictor's own.
+    std::vector<int32_t> one(1);
+    coords::ResidualsXPlain(any.data() + 7, 1, one.data());
+    EXPECT_EQ(one[0], wrap::Sub32(any[7], wrap::Sub32(coords::PredictX(100, any.data() + 7, 8), 100)));
+}
+
 TEST(IntensityPredictor, FollowsTheChangeOfZ) {
     const uint16_t v[] = {40, 100, 60, 0};
     // Z drops by more than 3000: 0.
