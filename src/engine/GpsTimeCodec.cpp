@@ -18,11 +18,14 @@ uint8_t Flag(const uint8_t* returnBits, std::size_t i) { return (returnBits[i] >
 int64_t StepPredict(const int64_t* t, const uint8_t* rb, std::size_t j) {
     int64_t d = Sub64(t[j - 1], t[j - 2]);
     if (d == 0) d = Sub64(t[j - 2], t[j - 3]);
-    // The smallest non-zero step among the last five.
+    // The smallest non-zero step among the last five. Selections, not
+    // branches: whether a step is smaller follows the returns of each pulse,
+    // which no branch predictor foresees.
     const std::size_t last = std::min<std::size_t>(4, j - 2);
     for (std::size_t c = 0; c <= last; ++c) {
         const int64_t D = Sub64(t[j - 1 - c], t[j - 2 - c]);
-        if (D < d && D != 0) d = D;
+        const bool smaller = (D < d) & (D != 0);
+        d = smaller ? D : d;
     }
     if (Flag(rb, j) == Flag(rb, j - 1)) return Add64(t[j - 1], d);
 
