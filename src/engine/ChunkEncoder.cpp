@@ -61,10 +61,11 @@ void CChunkEncoder::Encode(const ChunkColumns& c, const std::function<void(int w
     pool.Run(tasks);
 }
 
-void CChunkEncoder::ColumnsRead() {
+void CChunkEncoder::ColumnsRead(bool failed) {
     {
         std::lock_guard<std::mutex> lock(mutex);
         --reading;
+        groupFailed = groupFailed || failed;
     }
     columnsFree.notify_all();
 }
@@ -74,23 +75,15 @@ void CChunkEncoder::RunGroup(Group g, Scratch& s, const ChunkColumns& c) {
     // waits for ever; after a failure it does not run.
     struct Reader {
         CChunkEncoder& e;
-        bool done = false;
-        void Done() {
-            if (!done) e.ColumnsRead();
-            done = true;
-        }
+        bool read = false;
         ~Reader() {
-            if (done) return;
-            {
-                std::lock_guard<std::mutex> lock(e.mutex);
-                e.groupFailed = true;
-            }
-            Done();
+            if (!read) e.ColumnsRead(true);
         }
     } reader{*this};
     hooks.checkPoint();
     PrepareGroup(g, c, kernels, s, outs);
-    reader.Done();
+    reader.read = true;
+    ColumnsRead(false);
     CodeGroup(s);
     LayOutGroup(g, s, outs);
     std::lock_guard<std::mutex> lock(mutex);

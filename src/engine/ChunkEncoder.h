@@ -35,7 +35,8 @@ public:
 
 private:
     void RunGroup(chunkrows::Group g, chunkrows::Scratch& s, const ChunkColumns& c);
-    void ColumnsRead();
+    // A group is done with the columns (failed: without making its streams).
+    void ColumnsRead(bool failed);
 
     std::condition_variable columnsFree;
     std::size_t reading = 0;  // groups that may still read the columns

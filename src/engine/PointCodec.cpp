@@ -37,34 +37,38 @@ void WriteAll(CFile& out, const void* data, std::size_t n) {
     if (!out.Write(data, n)) throw CLasException(enginemsg::kWriteEntry);
 }
 
-// Works through `count` pieces on the pool's threads, or without a pool on
-// the thread `worker` alone. Each piece has its own part, done on the
-// thread that took it side by side with the other pieces' (before its turn
-// when ownFirst, after it otherwise), and its turn, taken one piece at a
-// time in piece order. A piece that fails releases those waiting for
-// their turn.
+// Works through `points` points a piece at a time, on the pool's threads,
+// or without a pool on the thread `worker` alone. Each piece has its own
+// part, done on the thread that took it side by side with the other
+// pieces' (before its turn when ownFirst, after it otherwise), and its
+// turn, taken one piece at a time in piece order. Both get the piece's
+// first point, its number of points and the thread. A piece that fails
+// releases those waiting for their turn.
 template <class Own, class Turn>
-void PiecesInTurn(TaskPool* pool, int worker, int64_t count, bool ownFirst, const Own& own, const Turn& turn) {
+void PiecesInTurn(TaskPool* pool, int worker, std::size_t points, bool ownFirst, const Own& own, const Turn& turn) {
+    const std::size_t count = (points + kPiecePoints - 1) / kPiecePoints;
     std::mutex mutex;
     std::condition_variable next;
-    int64_t claimed = 0, taken = 0;  // pieces handed out, and whose turn is over
+    std::size_t claimed = 0, taken = 0;  // pieces handed out, and whose turn is over
     bool failed = false;
     auto work = [&](int w) {
         for (;;) {
-            int64_t p;
+            std::size_t p;
             {
                 std::lock_guard<std::mutex> lock(mutex);
                 if (failed || claimed == count) return;
                 p = claimed++;
             }
+            const std::size_t done = p * kPiecePoints;
+            const std::size_t k = std::min(kPiecePoints, points - done);
             try {
-                if (ownFirst) own(p, w);
+                if (ownFirst) own(done, k, w);
                 {
                     std::unique_lock<std::mutex> lock(mutex);
                     next.wait(lock, [&] { return failed || taken == p; });
                     if (failed) return;
                 }
-                turn(p, w);
+                turn(done, k, w);
             } catch (...) {
                 std::lock_guard<std::mutex> lock(mutex);
                 failed = true;
@@ -76,16 +80,12 @@ void PiecesInTurn(TaskPool* pool, int worker, int64_t count, bool ownFirst, cons
                 taken = p + 1;
             }
             next.notify_all();
-            if (!ownFirst) own(p, w);
+            if (!ownFirst) own(done, k, w);
         }
     };
     if (!pool) return work(worker);
     std::vector<TaskPool::Task> tasks(static_cast<std::size_t>(pool->Threads()), work);
     pool->Run(tasks);
-}
-
-int64_t PieceCount(int64_t points) {
-    return (points + static_cast<int64_t>(kPiecePoints) - 1) / static_cast<int64_t>(kPiecePoints);
 }
 
 // The chunk of `size` points from record `first` on, into the columns. The
@@ -96,21 +96,14 @@ void ReadChunk(TaskPool* pool, int worker, CLasFile& las, int64_t first, int64_t
                std::vector<std::vector<uint8_t>>& pieces) {
     const std::size_t r = las.Header()->PointDataRecordLength();
     cols.Resize(static_cast<std::size_t>(size), las.Header()->PointDataFormat());
-    auto points = [&](int64_t p) {
-        const int64_t done = p * static_cast<int64_t>(kPiecePoints);
-        return std::pair{done, std::min<int64_t>(static_cast<int64_t>(kPiecePoints), size - done)};
-    };
-    auto read = [&](int64_t p, int w) {
-        const auto [done, k] = points(p);
-        las.ReadRecords(static_cast<uint32_t>(k), static_cast<uint32_t>(first + done),
+    auto read = [&](std::size_t done, std::size_t k, int w) {
+        las.ReadRecords(static_cast<uint32_t>(k), static_cast<uint32_t>(first + static_cast<int64_t>(done)),
                         pieces[static_cast<std::size_t>(w)]);
     };
-    auto scatter = [&](int64_t p, int w) {
-        const auto [done, k] = points(p);
-        cols.Scatter(pieces[static_cast<std::size_t>(w)].data(), r, static_cast<std::size_t>(done),
-                     static_cast<std::size_t>(k));
+    auto scatter = [&](std::size_t done, std::size_t k, int w) {
+        cols.Scatter(pieces[static_cast<std::size_t>(w)].data(), r, done, k);
     };
-    PiecesInTurn(pool, worker, PieceCount(size), false, scatter, read);
+    PiecesInTurn(pool, worker, static_cast<std::size_t>(size), false, scatter, read);
 }
 
 // Appends the chunk's `count` records to the LAS file, which counts the
@@ -119,18 +112,13 @@ void WriteChunk(TaskPool* pool, int worker, CLasFile& las, const ChunkColumns& c
                 int* progressCounter, std::vector<std::vector<uint8_t>>& pieces) {
     const std::size_t r = las.Header()->PointDataRecordLength();
     CRecordAppender out(las, r, count, progressCounter);
-    auto points = [&](int64_t p) {
-        const std::size_t done = static_cast<std::size_t>(p) * kPiecePoints;
-        return std::pair{done, std::min(kPiecePoints, count - done)};
-    };
-    auto gather = [&](int64_t p, int w) {
-        const auto [done, k] = points(p);
+    auto gather = [&](std::size_t done, std::size_t k, int w) {
         std::vector<uint8_t>& piece = pieces[static_cast<std::size_t>(w)];
         piece.resize(k * r);
         cols.Gather(piece.data(), r, done, k);
     };
-    auto append = [&](int64_t p, int w) { out.Append(pieces[static_cast<std::size_t>(w)].data(), points(p).second); };
-    PiecesInTurn(pool, worker, PieceCount(static_cast<int64_t>(count)), true, gather, append);
+    auto append = [&](std::size_t, std::size_t k, int w) { out.Append(pieces[static_cast<std::size_t>(w)].data(), k); };
+    PiecesInTurn(pool, worker, count, true, gather, append);
     out.Finish();
 }
 
