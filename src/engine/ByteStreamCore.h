@@ -37,3 +37,13 @@ inline uint32_t ScaledBound(uint32_t range, uint64_t premultiplied) {
 [[noreturn]] inline void StreamNotFound() { throw CLasException(enginemsg::kStreamNotFound); }
 
 }  // namespace bytestream::detail
+
+namespace bytestream {
+
+// Whether this processor can advance the encoder's lanes in vector
+// registers, and a switch for it (on where it can be). Both ways write the
+// same bytes; tests compare them.
+bool VectorEncoderAvailable();
+void UseVectorEncoder(bool on);
+
+}  // namespace bytestream

@@ -1,4 +1,7 @@
+#include <immintrin.h>
+
 #include <algorithm>
+#include <atomic>
 
 #include "engine/ByteStreamCoder.h"
 #include "engine/ByteStreamCore.h"
@@ -117,6 +120,7 @@ struct Lane {
     uint32_t low = 0, range = kMask16 + 1;
     uint32_t underflow = 0;    // opposite bits owed to the next settled bit
     uint64_t bound[256][2];    // premultiplied low and high of each value
+    uint32_t cum[256];         // low | high << 16 of each value, for the vector lanes
 };
 
 // Appends the k low bits of value (k + filled <= 57): the pending bits and
@@ -273,6 +277,174 @@ VELMORA_CPU_CLONES __attribute__((noinline)) void RunLanes4(Lane* const* l, std:
     RunLanesInline<4>(l, from, n);
 }
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#define VELMORA_HAS_VECTOR_ENCODER 1
+#define VELMORA_AVX512 __attribute__((target("avx512f,avx512vl,avx512cd,avx512dq,avx512bw,avx512ifma,bmi2,lzcnt")))
+
+constexpr int kVectorLanes = 8;
+// Truth tables of the ternary-logic instruction's three operands, to write
+// its function as the expression it computes.
+constexpr int kA = 0xF0, kB = 0xCC, kC = 0xAA;
+constexpr std::size_t kVectorBlock = 128;
+
+// Puts a block of emissions (m rows of eight, none of the marked kind) into
+// the live lanes' outputs, all lanes at once: PutEmission element by
+// element, each lane's word stored at its own place.
+VELMORA_AVX512 inline void PutBlockVector(Lane* const* lanes, int live, const uint64_t* emitted, std::size_t m) {
+    alignas(64) uint64_t sink[3][kVectorLanes] = {};
+    for (int l = 0; l < live; ++l) {
+        sink[0][l] = lanes[l]->out.acc;
+        sink[1][l] = lanes[l]->out.filled;
+        sink[2][l] = reinterpret_cast<uintptr_t>(lanes[l]->out.p);
+    }
+    const __mmask8 liveMask = static_cast<__mmask8>((1u << live) - 1);
+    __m512i acc = _mm512_load_si512(sink[0]);
+    __m512i filled = _mm512_load_si512(sink[1]);
+    __m512i p = _mm512_load_si512(sink[2]);
+    const __m512i countMask = _mm512_set1_epi64(0xFF), c63 = _mm512_set1_epi64(63), c64 = _mm512_set1_epi64(64);
+    const __m512i c7 = _mm512_set1_epi64(7);
+    // Each 64-bit element's bytes reversed: the words go out big-endian.
+    const __m512i reverse = _mm512_set_epi8(
+        56, 57, 58, 59, 60, 61, 62, 63, 48, 49, 50, 51, 52, 53, 54, 55, 40, 41, 42, 43, 44, 45, 46, 47, 32, 33, 34,
+        35, 36, 37, 38, 39, 24, 25, 26, 27, 28, 29, 30, 31, 16, 17, 18, 19, 20, 21, 22, 23, 8, 9, 10, 11, 12, 13, 14,
+        15, 0, 1, 2, 3, 4, 5, 6, 7);
+    for (std::size_t i = 0; i < m; ++i) {
+        const __m512i e = _mm512_load_si512(emitted + i * kVectorLanes);
+        const __m512i n = _mm512_and_si512(e, countMask);
+        acc = _mm512_or_si512(_mm512_sllv_epi64(acc, n), _mm512_srli_epi64(e, 8));
+        filled = _mm512_add_epi64(filled, n);
+        const __m512i word = _mm512_sllv_epi64(acc, _mm512_and_si512(_mm512_sub_epi64(c64, filled), c63));
+        _mm512_mask_i64scatter_epi64(nullptr, liveMask, p, _mm512_shuffle_epi8(word, reverse), 1);
+        p = _mm512_add_epi64(p, _mm512_srli_epi64(filled, 3));
+        filled = _mm512_and_si512(filled, c7);
+    }
+    _mm512_store_si512(sink[0], acc);
+    _mm512_store_si512(sink[1], filled);
+    _mm512_store_si512(sink[2], p);
+    for (int l = 0; l < live; ++l) {
+        lanes[l]->out.acc = sink[0][l];
+        lanes[l]->out.filled = static_cast<uint32_t>(sink[1][l]);
+        lanes[l]->out.p = reinterpret_cast<uint8_t*>(sink[2][l]);
+    }
+}
+
+// Up to eight lanes in the 64-bit elements of one register, each symbol's
+// steps done for all of them at once: EncodeOne, element by element, with
+// its 32-bit operations on values that never reach bit 32. The serial path
+// is the same as one lane's, so eight lanes cost little more than one.
+// The lanes' bounds for a block are laid out first (the processor's gather
+// is slower than the plain loads), their bits put out after it. Lanes
+// beyond `live` code the whole interval, which moves nothing.
+VELMORA_AVX512 __attribute__((noinline)) void RunLanesVector(Lane* const* lanes, int live, std::size_t from,
+                                                             std::size_t steps) {
+    // The scaled bounds as one fused multiply-add of 52-bit operands:
+    // (range * P) >> 45 is (2 range * 64 P) >> 52, and 64 P < 2^52.
+    static_assert(uint64_t{kTotal} * kReciprocal < (uint64_t{1} << 46));
+    alignas(64) uint64_t state[3][kVectorLanes];
+    alignas(64) static thread_local uint32_t cums[kVectorBlock][kVectorLanes];
+    alignas(64) static thread_local uint64_t emitted[kVectorBlock][kVectorLanes];
+    for (int l = 0; l < kVectorLanes; ++l) {
+        state[0][l] = l < live ? lanes[l]->low : 0;
+        state[1][l] = 2 * (l < live ? lanes[l]->range : kMask16 + 1);
+        state[2][l] = l < live ? lanes[l]->underflow : 0;
+        if (l >= live) {
+            for (std::size_t i = 0; i < kVectorBlock; ++i) cums[i][l] = kTotal << 16;
+        }
+    }
+    const __m512i one = _mm512_set1_epi64(1);
+    __m512i low = _mm512_load_si512(state[0]);
+    __m512i lowLess1 = _mm512_sub_epi64(low, one);
+    __m512i range2 = _mm512_load_si512(state[1]);  // twice the range
+    __m512i underflow = _mm512_load_si512(state[2]);
+    const __m512i reciprocal64 = _mm512_set1_epi64(static_cast<long long>(kReciprocal << 6));
+    const __m512i mask16 = _mm512_set1_epi64(kMask16);
+    const __m512i c32 = _mm512_set1_epi64(32), c47 = _mm512_set1_epi64(47), c48 = _mm512_set1_epi64(48);
+    const __m512i lowMask = _mm512_set1_epi64(0x7FFF);
+    const __m512i longMark = _mm512_set1_epi64(static_cast<long long>(kLongPending));
+    const __m512i inlinePending = _mm512_set1_epi64(kInlinePending);
+    __mmask8 longSeen = 0;
+    for (std::size_t done = 0; done < steps; done += kVectorBlock) {
+        const std::size_t m = std::min(kVectorBlock, steps - done);
+        for (int l = 0; l < live; ++l) {
+            const uint8_t* d = lanes[l]->data + from + done;
+            const uint32_t* c = lanes[l]->cum;
+            for (std::size_t i = 0; i < m; ++i) cums[i][l] = c[d[i]];
+        }
+        for (std::size_t i = 0; i < m; ++i) {
+            const __m512i cum = _mm512_cvtepu32_epi64(_mm256_load_si256(reinterpret_cast<const __m256i*>(cums[i])));
+            const __m512i lowBound = _mm512_mullo_epi64(_mm512_and_si512(cum, mask16), reciprocal64);
+            const __m512i highBound = _mm512_mullo_epi64(_mm512_srli_epi64(cum, 16), reciprocal64);
+            const __m512i l = _mm512_madd52hi_epu64(low, range2, lowBound);
+            const __m512i h = _mm512_madd52hi_epu64(lowLess1, range2, highBound);
+            // The leading zeros of l ^ h in 64 bits: z + 32.
+            const __m512i lz = _mm512_lzcnt_epi64(_mm512_xor_si512(l, h));
+            const __m512i z = _mm512_sub_epi64(lz, c32);
+            const __m512i s1 = _mm512_sub_epi64(lz, c48);
+            // The underflow steps are the leading zeros of the 32-bit
+            // ((~l | h) << 1) | 1 shifted by z mod 32. Here the word is
+            // rotated by z + 32 in 64 bits instead: its top half is then
+            // that shifted word with only bits below its lowest stop (a 1)
+            // filled in from the ones above bit 32 (~l has no zero there),
+            // and for z = 32 (l == h) the word as it is, all ones: the
+            // same counts, without a mask on the serial path.
+            const __m512i stops = _mm512_or_si512(_mm512_slli_epi64(_mm512_ternarylogic_epi64(l, h, h, ~kA & 0xFF | kB), 1), one);
+            const __m512i k = _mm512_lzcnt_epi64(_mm512_rolv_epi64(stops, lz));
+            const __m512i owed = _mm512_maskz_mov_epi64(_mm512_test_epi64_mask(s1, s1), underflow);
+            const __m512i settled = _mm512_srli_epi64(_mm512_sllv_epi64(h, z), 32);
+            const __m512i ones = _mm512_sub_epi64(_mm512_sllv_epi64(one, owed), one);
+            const __m512i bits = _mm512_add_epi64(settled, _mm512_srli_epi64(_mm512_sllv_epi64(ones, s1), 1));
+            __m512i e = _mm512_or_si512(_mm512_slli_epi64(bits, 8), _mm512_add_epi64(s1, owed));
+            const __mmask8 longOnes = _mm512_cmpgt_epu64_mask(owed, inlinePending);
+            if (__builtin_expect(longOnes != 0, 0)) {
+                const __m512i parts = _mm512_or_si512(
+                    _mm512_or_si512(longMark, _mm512_slli_epi64(settled, 40)),
+                    _mm512_or_si512(_mm512_slli_epi64(owed, 8), s1));
+                e = _mm512_mask_mov_epi64(e, longOnes, parts);
+            }
+            longSeen |= longOnes;
+            _mm512_store_si512(emitted[i], e);
+            underflow = _mm512_add_epi64(_mm512_sub_epi64(underflow, owed), k);
+            const __m512i width = _mm512_add_epi64(_mm512_sub_epi64(h, l), one);
+            low = _mm512_and_si512(_mm512_sllv_epi64(l, _mm512_add_epi64(s1, k)), lowMask);
+            lowLess1 = _mm512_sub_epi64(low, one);
+            range2 = _mm512_sllv_epi64(width, _mm512_add_epi64(_mm512_sub_epi64(lz, c47), k));
+        }
+        if (longSeen) {
+            for (int l = 0; l < live; ++l) {
+                BitSink out = lanes[l]->out;
+                for (std::size_t i = 0; i < m; ++i) PutEmission(out, emitted[i][l]);
+                lanes[l]->out = out;
+            }
+            longSeen = 0;
+        } else {
+            PutBlockVector(lanes, live, &emitted[0][0], m);
+        }
+    }
+    _mm512_store_si512(state[0], low);
+    _mm512_store_si512(state[1], _mm512_srli_epi64(range2, 1));
+    _mm512_store_si512(state[2], underflow);
+    for (int l = 0; l < live; ++l) {
+        lanes[l]->low = static_cast<uint32_t>(state[0][l]);
+        lanes[l]->range = static_cast<uint32_t>(state[1][l]);
+        lanes[l]->underflow = static_cast<uint32_t>(state[2][l]);
+    }
+}
+
+bool VectorCapable() {
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
+           __builtin_cpu_supports("avx512cd") && __builtin_cpu_supports("avx512dq") &&
+           __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512ifma") &&
+           __builtin_cpu_supports("bmi2");
+}
+#else
+bool VectorCapable() { return false; }
+#endif
+
+std::atomic<bool>& VectorOn() {
+    static std::atomic<bool> on{VectorCapable()};
+    return on;
+}
+
 void StartLane(Lane& lane) {
     uint16_t freq[256];
     BuildModel(lane.data, lane.length, freq);
@@ -282,6 +454,7 @@ void StartLane(Lane& lane) {
         lane.bound[k][0] = Premultiplied(cum);
         cum += freq[k];
         lane.bound[k][1] = Premultiplied(cum);
+        lane.cum[k] = (cum - freq[k]) | cum << 16;
         le::StoreU16(counts + 2 * k, static_cast<uint16_t>(cum));
     }
     lane.start = lane.out.p = counts + kCountBytes;
@@ -305,14 +478,26 @@ void FinishLane(Lane& lane) {
 }
 
 constexpr int kLanes = 4;
+// From this many lanes on, the vector registers advance them faster.
+constexpr std::size_t kVectorFrom = 3;
 
 }  // namespace
 
+bool VectorEncoderAvailable() { return VectorCapable(); }
+void UseVectorEncoder(bool on) { VectorOn() = on && VectorCapable(); }
+
 void EncodeByteStreams(const EncodeRequest* requests, std::size_t count) {
-    for (std::size_t first = 0; first < count; first += kLanes) {
-        const std::size_t m = std::min<std::size_t>(kLanes, count - first);
-        Lane lanes[kLanes];
-        Lane* active[kLanes];
+#ifdef VELMORA_HAS_VECTOR_ENCODER
+    const bool vector = VectorOn().load(std::memory_order_relaxed);
+    const std::size_t batch = vector ? kVectorLanes : kLanes;
+#else
+    const bool vector = false;
+    const std::size_t batch = kLanes;
+#endif
+    for (std::size_t first = 0; first < count; first += batch) {
+        const std::size_t m = std::min(batch, count - first);
+        auto lanes = std::make_unique<Lane[]>(m);
+        Lane* active[8];
         for (std::size_t l = 0; l < m; ++l) {
             const EncodeRequest& r = requests[first + l];
             lanes[l].data = r.data;
@@ -324,8 +509,8 @@ void EncodeByteStreams(const EncodeRequest* requests, std::size_t count) {
         }
         // Longest first: the lanes run side by side for as long as the
         // shortest lasts, then the rest go on without it.
-        // (At most four: an insertion sort, which also keeps the compiler from
-        // seeing paths of a general sort that cannot be taken here.)
+        // (At most eight: an insertion sort, which also keeps the compiler
+        // from seeing paths of a general sort that cannot be taken here.)
         for (std::size_t i = 1; i < m; ++i) {
             for (std::size_t j = i; j > 0 && active[j - 1]->length < active[j]->length; --j) {
                 std::swap(active[j - 1], active[j]);
@@ -335,6 +520,14 @@ void EncodeByteStreams(const EncodeRequest* requests, std::size_t count) {
         for (std::size_t live = m; live > 0; --live) {
             const std::size_t until = active[live - 1]->length;
             const std::size_t steps = until - done;
+            if (steps == 0) continue;
+#ifdef VELMORA_HAS_VECTOR_ENCODER
+            if (vector && live >= kVectorFrom) {
+                RunLanesVector(active, static_cast<int>(live), done, steps);
+                done = until;
+                continue;
+            }
+#endif
             switch (live) {
                 case 4: RunLanes4(active, done, steps); break;
                 case 3: RunLanes3(active, done, steps); break;

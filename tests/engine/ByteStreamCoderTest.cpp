@@ -204,6 +204,19 @@ TEST(ByteStream, FastEncoderWritesTheBitsOfTheBitByBitCoder) {
     }
     put(2, 2 * quarter - count[2]);
     inputs.push_back(middle);
+    // Values 0 to 4 at random, and every other value 25 times in 200,000:
+    // each of those gets the smallest frequency, and where the interval is
+    // narrow its share of it is a single unit (low and high alike).
+    std::vector<uint8_t> rare(200000);
+    uint32_t mix = 1;
+    for (auto& b : rare) {
+        mix = mix * 1664525u + 1013904223u;
+        b = static_cast<uint8_t>((mix >> 8) % 5);
+    }
+    for (std::size_t t = 0; t < 25; ++t) {
+        for (std::size_t v = 5; v < 256; ++v) rare[((v + 256 * t) * 7919) % rare.size()] = static_cast<uint8_t>(v);
+    }
+    inputs.push_back(rare);
     // Skewed, uniform, two-valued and single-valued data of many lengths.
     uint32_t seed = 5;
     for (int k = 0; k < 60; ++k) {
@@ -216,20 +229,32 @@ TEST(ByteStream, FastEncoderWritesTheBitsOfTheBitByBitCoder) {
         }
         inputs.push_back(a);
     }
+    std::vector<std::vector<uint8_t>> expected;
     for (const auto& in : inputs) {
-        const auto expected = EncodeBitByBit(in);
-        ASSERT_EQ(Encode(in), expected) << "input of " << in.size() << " bytes";
-        EXPECT_EQ(DecodeAll(expected, {in.size()}).arrays[0], in);
+        expected.push_back(EncodeBitByBit(in));
+        EXPECT_EQ(DecodeAll(expected.back(), {in.size()}).arrays[0], in);
     }
-    // Side by side in every grouping, the same bytes.
-    std::vector<CByteBuffer> outs(inputs.size());
-    std::vector<bytestream::EncodeRequest> requests;
-    for (std::size_t i = 0; i < inputs.size(); ++i) requests.push_back({inputs[i].data(), inputs[i].size(), &outs[i]});
-    bytestream::EncodeByteStreams(requests.data(), requests.size());
-    for (std::size_t i = 0; i < inputs.size(); ++i) {
-        EXPECT_EQ(std::vector<uint8_t>(outs[i].Data(), outs[i].Data() + outs[i].Size()), EncodeBitByBit(inputs[i]))
-            << "stream " << i;
-    }
+    testsupport::ForEachEncoderWay([&](const std::string& way) {
+        for (std::size_t i = 0; i < inputs.size(); ++i) {
+            ASSERT_EQ(Encode(inputs[i]), expected[i]) << way << ", input of " << inputs[i].size() << " bytes";
+        }
+        // Side by side, in groups of every size the streams fall into (the
+        // lanes of a group end at different lengths).
+        for (std::size_t group : {2, 3, 5, 8, 11}) {
+            std::vector<CByteBuffer> outs(inputs.size());
+            std::vector<bytestream::EncodeRequest> requests;
+            for (std::size_t i = 0; i < inputs.size(); ++i) {
+                requests.push_back({inputs[i].data(), inputs[i].size(), &outs[i]});
+            }
+            for (std::size_t first = 0; first < inputs.size(); first += group) {
+                bytestream::EncodeByteStreams(requests.data() + first, std::min(group, inputs.size() - first));
+            }
+            for (std::size_t i = 0; i < inputs.size(); ++i) {
+                EXPECT_EQ(std::vector<uint8_t>(outs[i].Data(), outs[i].Data() + outs[i].Size()), expected[i])
+                    << way << ", groups of " << group << ", stream " << i;
+            }
+        }
+    });
 }
 
 TEST(ByteStream, CodedBitsEndingOnAByteBoundaryGetAWholeZeroByte) {

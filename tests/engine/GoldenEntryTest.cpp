@@ -72,11 +72,15 @@ TEST_P(GoldenEntry, EncoderWritesTheFrozenBytes) {
     const auto expected = ReadAll(kFixtures / (name + ".entry"));
     ASSERT_FALSE(expected.empty());
     TempDir dir;
-    ForEachSetting([&](CPointCodec& codec, const std::string& setting) {
-        const int64_t n = testsupport::CompressToFile(codec, (kFixtures / (name + ".las")).string(), dir.File("e"));
-        const auto entry = ReadAll(dir.File("e"));
-        EXPECT_EQ(n, static_cast<int64_t>(entry.size()));
-        EXPECT_TRUE(entry == expected) << name << ", " << setting << ": " << FirstDifference(entry, expected);
+    testsupport::ForEachEncoderWay([&](const std::string& way) {
+        ForEachSetting([&](CPointCodec& codec, const std::string& setting) {
+            const int64_t n =
+                testsupport::CompressToFile(codec, (kFixtures / (name + ".las")).string(), dir.File("e"));
+            const auto entry = ReadAll(dir.File("e"));
+            EXPECT_EQ(n, static_cast<int64_t>(entry.size()));
+            EXPECT_TRUE(entry == expected)
+                << name << ", " << way << ", " << setting << ": " << FirstDifference(entry, expected);
+        });
     });
 }
 

@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include "engine/ByteStreamCore.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
@@ -60,6 +62,18 @@ TempDir::~TempDir() {
     // Restore rights a test may have taken away, so removal succeeds.
     fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
     fs::remove_all(path_, ec);
+}
+
+void ForEachEncoderWay(const std::function<void(const std::string&)>& f) {
+    struct Restore {
+        ~Restore() { bytestream::UseVectorEncoder(true); }
+    } restore;
+    bytestream::UseVectorEncoder(false);
+    f("plain encoder");
+    if (bytestream::VectorEncoderAvailable()) {
+        bytestream::UseVectorEncoder(true);
+        f("vector encoder");
+    }
 }
 
 }  // namespace testsupport

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,11 @@ public:
 private:
     std::filesystem::path path_;
 };
+
+// Runs f(description) once for each way the byte-stream encoder can work
+// on this processor (plainly, and in vector registers where it has them),
+// and leaves the encoder as it found it.
+void ForEachEncoderWay(const std::function<void(const std::string&)>& f);
 
 }  // namespace testsupport
 
