@@ -494,12 +494,18 @@ void EncodeByteStreams(const EncodeRequest* requests, std::size_t count) {
     const bool vector = false;
     const std::size_t batch = kLanes;
 #endif
+    // Longest first, so each batch holds streams of like lengths, whose
+    // lanes run side by side nearly all the way.
+    std::vector<const EncodeRequest*> order(count);
+    for (std::size_t i = 0; i < count; ++i) order[i] = &requests[i];
+    std::stable_sort(order.begin(), order.end(),
+                     [](const EncodeRequest* a, const EncodeRequest* b) { return a->length > b->length; });
     for (std::size_t first = 0; first < count; first += batch) {
         const std::size_t m = std::min(batch, count - first);
         auto lanes = std::make_unique<Lane[]>(m);
         Lane* active[8];
         for (std::size_t l = 0; l < m; ++l) {
-            const EncodeRequest& r = requests[first + l];
+            const EncodeRequest& r = *order[first + l];
             lanes[l].data = r.data;
             lanes[l].length = r.length;
             lanes[l].buffer = r.out;
@@ -507,15 +513,8 @@ void EncodeByteStreams(const EncodeRequest* requests, std::size_t count) {
             StartLane(lanes[l]);
             active[l] = &lanes[l];
         }
-        // Longest first: the lanes run side by side for as long as the
-        // shortest lasts, then the rest go on without it.
-        // (At most eight: an insertion sort, which also keeps the compiler
-        // from seeing paths of a general sort that cannot be taken here.)
-        for (std::size_t i = 1; i < m; ++i) {
-            for (std::size_t j = i; j > 0 && active[j - 1]->length < active[j]->length; --j) {
-                std::swap(active[j - 1], active[j]);
-            }
-        }
+        // The lanes run side by side for as long as the shortest lasts,
+        // then the rest go on without it.
         std::size_t done = 0;
         for (std::size_t live = m; live > 0; --live) {
             const std::size_t until = active[live - 1]->length;

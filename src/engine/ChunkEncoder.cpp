@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <iterator>
 
+#include "engine/ChunkPlan.h"
 #include "engine/TaskPool.h"
 
 using namespace chunkrows;
@@ -27,10 +28,19 @@ constexpr bool EveryGroupOnce() {
 }
 static_assert(EveryGroupOnce());
 
+// The largest chunk whose groups go two by two. Up to this size a second
+// group's working memory per thread costs less than the columns of the
+// largest chunk (twice the usual) outweigh this one's.
+constexpr int64_t kPairedChunkMost = chunkplan::kChunk + chunkplan::kChunk / 2;
+
 }  // namespace
 
 CChunkEncoder::CChunkEncoder(TaskPool& taskPool, const coords::Kernels& k, Hooks h)
-    : pool(taskPool), kernels(k), hooks(std::move(h)), scratch(std::make_unique<chunkrows::Scratch[]>(static_cast<std::size_t>(taskPool.Threads()))) {}
+    : pool(taskPool),
+      kernels(k),
+      hooks(std::move(h)),
+      scratch(std::make_unique<chunkrows::Scratch[]>(static_cast<std::size_t>(taskPool.Threads()) *
+                                                     kMostGroupsPerTask)) {}
 
 void CChunkEncoder::Encode(const ChunkColumns& c, const std::function<void(int worker)>& next) {
     order.clear();
@@ -39,12 +49,25 @@ void CChunkEncoder::Encode(const ChunkColumns& c, const std::function<void(int w
     }
     written = 0;
     std::fill(std::begin(done), std::end(done), false);
-    std::vector<TaskPool::Task> tasks;
+    std::vector<Group> groups;
     for (Group g : kEncodeOrder) {
-        if (!GroupApplies(g, c.format)) continue;
-        tasks.emplace_back([this, g, &c](int worker) { RunGroup(g, scratch[worker], c); });
+        if (GroupApplies(g, c.format)) groups.push_back(g);
     }
-    reading = tasks.size();
+    const std::size_t groupsPerTask =
+        c.count <= static_cast<std::size_t>(kPairedChunkMost) ? kMostGroupsPerTask : 1;
+    if (groupsPerTask == 1) {
+        for (int w = 0; w < pool.Threads(); ++w) {
+            for (std::size_t j = 1; j < kMostGroupsPerTask; ++j) scratch[w * kMostGroupsPerTask + j].Release();
+        }
+    }
+    std::vector<TaskPool::Task> tasks;
+    for (std::size_t first = 0; first < groups.size(); first += groupsPerTask) {
+        const std::size_t n = std::min(groupsPerTask, groups.size() - first);
+        tasks.emplace_back([this, g = &groups[first], n, &c](int worker) {
+            RunGroups(g, n, &scratch[static_cast<std::size_t>(worker) * kMostGroupsPerTask], c);
+        });
+    }
+    reading = groups.size();
     points = c.count;
     groupFailed = false;
     // Last, so every group it waits for has started.
@@ -61,35 +84,40 @@ void CChunkEncoder::Encode(const ChunkColumns& c, const std::function<void(int w
     pool.Run(tasks);
 }
 
-void CChunkEncoder::ColumnsRead(bool failed) {
+void CChunkEncoder::ColumnsRead(std::size_t n, bool failed) {
     {
         std::lock_guard<std::mutex> lock(mutex);
-        --reading;
+        reading -= n;
         groupFailed = groupFailed || failed;
     }
     columnsFree.notify_all();
 }
 
-void CChunkEncoder::RunGroup(Group g, Scratch& s, const ChunkColumns& c) {
-    // The columns count as read however the group ends, so `next` never
+void CChunkEncoder::RunGroups(const Group* groups, std::size_t n, Scratch* s, const ChunkColumns& c) {
+    // The columns count as read however the groups end, so `next` never
     // waits for ever; after a failure it does not run.
     struct Reader {
         CChunkEncoder& e;
+        std::size_t n;
         bool read = false;
         ~Reader() {
-            if (!read) e.ColumnsRead(true);
+            if (!read) e.ColumnsRead(n, true);
         }
-    } reader{*this};
-    hooks.checkPoint();
-    PrepareGroup(g, c, kernels, s, outs);
+    } reader{*this, n};
+    for (std::size_t j = 0; j < n; ++j) {
+        hooks.checkPoint();
+        PrepareGroup(groups[j], c, kernels, s[j], outs);
+    }
     reader.read = true;
-    ColumnsRead(false);
-    CodeGroup(s);
-    LayOutGroup(g, s, outs);
+    ColumnsRead(n, false);
+    CodeGroups(s, n);
+    for (std::size_t j = 0; j < n; ++j) LayOutGroup(groups[j], s[j], outs);
     std::lock_guard<std::mutex> lock(mutex);
-    for (Row row : RowsOf(g)) {
-        done[Index(row)] = true;
-        hooks.rowCoded(row, outs[Index(row)].Size(), points);
+    for (std::size_t j = 0; j < n; ++j) {
+        for (Row row : RowsOf(groups[j])) {
+            done[Index(row)] = true;
+            hooks.rowCoded(row, outs[Index(row)].Size(), points);
+        }
     }
     // Whatever is ready goes out in stream order, one thread at a time, and
     // its memory is given back: only rows done out of order wait.

@@ -34,9 +34,11 @@ public:
     void Encode(const ChunkColumns& c, const std::function<void(int worker)>& next = {});
 
 private:
-    void RunGroup(chunkrows::Group g, chunkrows::Scratch& s, const ChunkColumns& c);
-    // A group is done with the columns (failed: without making its streams).
-    void ColumnsRead(bool failed);
+    // Codes n groups, their streams side by side, each in its own s[j].
+    void RunGroups(const chunkrows::Group* groups, std::size_t n, chunkrows::Scratch* s, const ChunkColumns& c);
+    // n groups are done with the columns (failed: without making their
+    // streams).
+    void ColumnsRead(std::size_t n, bool failed);
 
     std::condition_variable columnsFree;
     std::size_t reading = 0;  // groups that may still read the columns
@@ -46,7 +48,12 @@ private:
     TaskPool& pool;
     const coords::Kernels& kernels;
     Hooks hooks;
-    std::unique_ptr<chunkrows::Scratch[]> scratch;  // one per thread
+    // Two groups a task: the more streams side by side, the faster the
+    // coder (in vector registers). The largest chunks (an entry's last may
+    // have up to twice the usual points) have one group a task, so the
+    // most memory a job takes does not grow by a second group's.
+    static constexpr std::size_t kMostGroupsPerTask = 2;
+    std::unique_ptr<chunkrows::Scratch[]> scratch;  // kMostGroupsPerTask per thread
     CByteBuffer outs[chunkrows::kRowCount];
     std::mutex mutex;
     std::vector<chunkrows::Row> order;  // the format's rows

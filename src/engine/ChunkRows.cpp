@@ -92,6 +92,14 @@ void PrepareGroup(Group g, const ChunkColumns& c, const coords::Kernels& k, Scra
 
 void CodeGroup(Scratch& s) { bytestream::EncodeByteStreams(s.encodeRequests.data(), s.encodeRequests.size()); }
 
+void CodeGroups(Scratch* s, std::size_t n) {
+    if (n == 1) return CodeGroup(s[0]);
+    std::vector<bytestream::EncodeRequest>& all = s[0].groupsRequests;
+    all.clear();
+    for (std::size_t j = 0; j < n; ++j) all.insert(all.end(), s[j].encodeRequests.begin(), s[j].encodeRequests.end());
+    bytestream::EncodeByteStreams(all.data(), all.size());
+}
+
 void LayOutGroup(Group g, Scratch& s, CByteBuffer* outs) {
     for (Row row : RowsOf(g)) {
         for (int b = 0; b < BlocksOf(row); ++b) s.writers[b].AppendTo(outs[Index(row)]);

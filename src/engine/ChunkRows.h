@@ -96,6 +96,7 @@ struct Scratch {
     valueblock::CBlockBytes blocks[2];
     coords::Windows windows;
     std::vector<bytestream::EncodeRequest> encodeRequests;
+    std::vector<bytestream::EncodeRequest> groupsRequests;  // of several groups (CodeGroups)
     std::vector<bytestream::DecodeRequest> decodeRequests;
 
     Scratch() {
@@ -106,6 +107,11 @@ struct Scratch {
     }
     Scratch(const Scratch&) = delete;
     Scratch& operator=(const Scratch&) = delete;
+
+    // Gives back the buffers' memory.
+    void Release() {
+        for (CByteBuffer& b : pool) b.Release();
+    }
 };
 
 // Codes the group's rows into outs[Index(row)] (cleared first): the
@@ -114,6 +120,8 @@ void EncodeGroup(Group g, const ChunkColumns& c, const coords::Kernels& k, Scrat
 // The three steps of EncodeGroup; only the first reads the columns.
 void PrepareGroup(Group g, const ChunkColumns& c, const coords::Kernels& k, Scratch& s, CByteBuffer* outs);
 void CodeGroup(Scratch& s);
+// CodeGroup for n groups prepared in s[0 .. n), their streams side by side.
+void CodeGroups(Scratch* s, std::size_t n);
 void LayOutGroup(Group g, Scratch& s, CByteBuffer* outs);
 
 // The streams of one row from the window, stream after stream, into
