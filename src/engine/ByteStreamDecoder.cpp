@@ -206,6 +206,7 @@ __attribute__((always_inline)) inline void RunLanes(Lane* const* lanes, std::siz
     while (i < steps) {
         const std::size_t blockEnd = std::min(steps, i + kStepsBetweenChecks);
         for (; i < blockEnd; ++i) {
+#pragma GCC unroll 4
             for (int l = 0; l < L; ++l) out[l][i] = DecodeOne(low[l], range[l], bits[l], *lanes[l]);
         }
         bool damaged = false;
@@ -225,6 +226,12 @@ VELMORA_CPU_CLONES __attribute__((noinline)) void RunLanes1(Lane* const* l, std:
 }
 VELMORA_CPU_CLONES __attribute__((noinline)) void RunLanes2(Lane* const* l, std::size_t n) {
     RunLanes<2>(l, n);
+}
+VELMORA_CPU_CLONES __attribute__((noinline)) void RunLanes3(Lane* const* l, std::size_t n) {
+    RunLanes<3>(l, n);
+}
+VELMORA_CPU_CLONES __attribute__((noinline)) void RunLanes4(Lane* const* l, std::size_t n) {
+    RunLanes<4>(l, n);
 }
 
 // Where the next item begins, judged from the seven bytes around c, the
@@ -261,37 +268,44 @@ std::size_t DecodeAt(const uint8_t* data, std::size_t size, std::size_t offset, 
     return FinishLane(*lane, data, size);
 }
 
-// Two streams in one loop: the processor works on one while the other
-// waits on its division and loads. As one ends, the next waiting stream
-// takes its lane, so the loop runs two streams nearly all the way; with the
-// longest first, the one left alone at the end is short. On damage it
-// throws, and finished[i] tells whether base[i] was done before.
-void DecodeInPairsAt(const uint8_t* data, std::size_t size, DecodeRequest* base, DecodeRequest* const* order,
+constexpr std::size_t kDecodeLanes = 3;
+
+// Up to four streams in one loop: the processor works on the others while
+// one waits on its division and loads. As one ends, the next waiting stream
+// takes its lane, so the loop runs as many streams as there are nearly all
+// the way; with the longest first, those left alone at the end are short.
+// On damage it throws, and finished[i] tells whether base[i] was done
+// before.
+void DecodeInLanesAt(const uint8_t* data, std::size_t size, DecodeRequest* base, DecodeRequest* const* order,
                      std::size_t count, bool* finished) {
-    auto lanes = std::make_unique<Lane[]>(2);
-    DecodeRequest* servedBy[2] = {nullptr, nullptr};
+    auto lanes = std::make_unique<Lane[]>(kDecodeLanes);
+    DecodeRequest* servedBy[kDecodeLanes] = {};
     std::size_t next = 0;
     for (;;) {
-        Lane* live[2];
+        Lane* live[kDecodeLanes];
         std::size_t liveCount = 0;
-        for (std::size_t slot = 0; slot < 2; ++slot) {
+        std::size_t steps = SIZE_MAX;
+        for (std::size_t slot = 0; slot < kDecodeLanes; ++slot) {
             if (!servedBy[slot] && next < count) {
                 const DecodeRequest& r = *order[next];
                 StartLane(lanes[slot], data, size, r.offset, r.out, r.length);
                 servedBy[slot] = order[next++];
             }
-            if (servedBy[slot]) live[liveCount++] = &lanes[slot];
+            if (!servedBy[slot]) continue;
+            live[liveCount++] = &lanes[slot];
+            steps = std::min(steps, lanes[slot].length - lanes[slot].done);
         }
-        if (liveCount == 0) return;
-        if (liveCount == 2) {
-            RunLanes2(live, std::min(live[0]->length - live[0]->done, live[1]->length - live[1]->done));
-        } else {
-            RunLanes1(live, live[0]->length - live[0]->done);
+        switch (liveCount) {
+            case 0: return;
+            case 1: RunLanes1(live, steps); break;
+            case 2: RunLanes2(live, steps); break;
+            case 3: RunLanes3(live, steps); break;
+            default: RunLanes4(live, steps); break;
         }
         for (std::size_t l = 0; l < liveCount; ++l) {
             if (live[l]->source.damaged) StreamNotFound();
         }
-        for (std::size_t slot = 0; slot < 2; ++slot) {
+        for (std::size_t slot = 0; slot < kDecodeLanes; ++slot) {
             if (!servedBy[slot] || lanes[slot].done < lanes[slot].length) continue;
             servedBy[slot]->next = FinishLane(lanes[slot], data, size);
             finished[servedBy[slot] - base] = true;
@@ -342,7 +356,7 @@ void DecodeByteStreamsAt(const uint8_t* data, std::size_t size, DecodeRequest* r
     });
     std::unique_ptr<bool[]> finished(new bool[count]());
     try {
-        DecodeInPairsAt(data, size, requests, order.data(), count, finished.get());
+        DecodeInLanesAt(data, size, requests, order.data(), count, finished.get());
     } catch (const CLasException&) {
         // Which of them is damaged: each not yet finished on its own.
         for (std::size_t i = 0; i < count; ++i) {

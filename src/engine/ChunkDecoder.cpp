@@ -100,10 +100,31 @@ void Check(const std::vector<Row>& rows, const chunkscan::ChunkSpots& spots, Scr
     }
 }
 
+// The requests of n groups (s[j].decodeRequests), decoded side by side.
+void DecodeStreams(const chunkscan::ChunkSpots& spots, Scratch* s, std::size_t n) {
+    if (n == 1) {
+        bytestream::DecodeByteStreamsAt(spots.data, spots.size, s[0].decodeRequests.data(),
+                                        s[0].decodeRequests.size());
+        return;
+    }
+    std::vector<bytestream::DecodeRequest>& all = s[0].groupsDecodeRequests;
+    all.clear();
+    for (std::size_t j = 0; j < n; ++j) all.insert(all.end(), s[j].decodeRequests.begin(), s[j].decodeRequests.end());
+    bytestream::DecodeByteStreamsAt(spots.data, spots.size, all.data(), all.size());
+    std::size_t at = 0;
+    for (std::size_t j = 0; j < n; ++j) {
+        for (bytestream::DecodeRequest& r : s[j].decodeRequests) r = all[at++];
+    }
+}
+
 }  // namespace
 
 CChunkDecoder::CChunkDecoder(TaskPool& taskPool, const coords::Kernels& k, Hooks h)
-    : pool(taskPool), kernels(k), hooks(std::move(h)), scratch(std::make_unique<chunkrows::Scratch[]>(static_cast<std::size_t>(taskPool.Threads()))) {}
+    : pool(taskPool),
+      kernels(k),
+      hooks(std::move(h)),
+      scratch(std::make_unique<chunkrows::Scratch[]>(static_cast<std::size_t>(taskPool.Threads()) *
+                                                     kMostGroupsPerTask)) {}
 
 bool CChunkDecoder::Decode(InputWindow& in, std::size_t count, int format, bool moreChunks, ChunkColumns& c,
                            const std::function<void(int)>& drain) {
@@ -145,10 +166,18 @@ std::size_t CChunkDecoder::DecodeSideBySide(const chunkscan::ChunkSpots& spots, 
     // First, so the groups that wait for it wait for a task already started.
     drained = !drain;
     if (drain) tasks.emplace_back([this, &drain](int worker) { Drain(drain, worker); });
+    // Each group comes after the one it waits for, in an earlier task or
+    // earlier in its own.
+    std::vector<Group> groups;
     for (Group g : kDecodeOrder) {
-        if (!GroupApplies(g, c.format)) continue;
-        tasks.emplace_back([this, g, &spots, &c](int worker) {
-            RunGroup(g, spots, scratch[worker], c);
+        if (GroupApplies(g, c.format)) groups.push_back(g);
+    }
+    const std::size_t groupsPerTask = GroupsPerTask(c.count);
+    ReleaseUnusedSlots(scratch.get(), pool.Threads(), c.count);
+    for (std::size_t first = 0; first < groups.size(); first += groupsPerTask) {
+        const std::size_t n = std::min(groupsPerTask, groups.size() - first);
+        tasks.emplace_back([this, g = &groups[first], n, &spots, &c](int worker) {
+            RunGroups(g, n, spots, &scratch[static_cast<std::size_t>(worker) * kMostGroupsPerTask], c);
         });
     }
     pool.Run(tasks);
@@ -157,35 +186,45 @@ std::size_t CChunkDecoder::DecodeSideBySide(const chunkscan::ChunkSpots& spots, 
     return r;
 }
 
-void CChunkDecoder::RunGroup(Group g, const chunkscan::ChunkSpots& spots, Scratch& s, ChunkColumns& c) {
-    // Whatever happens (a stop, too), the group is settled, so no group
-    // waiting for it waits for ever.
+void CChunkDecoder::RunGroups(const Group* groups, std::size_t n, const chunkscan::ChunkSpots& spots, Scratch* s,
+                              ChunkColumns& c) {
+    // Whatever happens (a stop, too), every group is settled, so no group
+    // waiting for one waits for ever.
     struct Guard {
         CChunkDecoder& d;
-        Group g;
-        State state = State::Failed;
-        ~Guard() { d.Settle(g, state); }
-    } guard{*this, g};
-    hooks.checkPoint();
-    const std::vector<Row> rows = RowsOf(g);
-    Request(rows, spots, c.count, s);
-    bytestream::DecodeByteStreamsAt(spots.data, spots.size, s.decodeRequests.data(), s.decodeRequests.size());
-    bool ok[4] = {};
-    Check(rows, spots, s, ok);
-    Group dependency;
-    const bool ready = !DependsOn(g, dependency) || Await(dependency);
-    AwaitDrained();
-    bool all = ready;
-    for (std::size_t r = 0; r < rows.size(); ++r) {
-        if (!ready || !ok[r]) {
-            all = false;
-            continue;
+        const Group* groups;
+        std::size_t n;
+        std::size_t settledGroups = 0;  // groups[0 .. settledGroups) are
+        ~Guard() {
+            for (std::size_t j = settledGroups; j < n; ++j) d.Settle(groups[j], State::Failed);
         }
-        RestoreRow(rows[r], kernels, s, static_cast<int>(r), c);
-        restored[Index(rows[r])] = true;
-        Count(rows[r]);
+    } guard{*this, groups, n};
+    hooks.checkPoint();
+    std::vector<Row> rows[kMostGroupsPerTask];
+    for (std::size_t j = 0; j < n; ++j) {
+        rows[j] = RowsOf(groups[j]);
+        Request(rows[j], spots, c.count, s[j]);
     }
-    guard.state = all ? State::Restored : State::Failed;
+    DecodeStreams(spots, s, n);
+    for (std::size_t j = 0; j < n; ++j) {
+        bool ok[4] = {};
+        Check(rows[j], spots, s[j], ok);
+        Group dependency;
+        const bool ready = !DependsOn(groups[j], dependency) || Await(dependency);
+        AwaitDrained();
+        bool all = ready;
+        for (std::size_t r = 0; r < rows[j].size(); ++r) {
+            if (!ready || !ok[r]) {
+                all = false;
+                continue;
+            }
+            RestoreRow(rows[j][r], kernels, s[j], static_cast<int>(r), c);
+            restored[Index(rows[j][r])] = true;
+            Count(rows[j][r]);
+        }
+        Settle(groups[j], all ? State::Restored : State::Failed);
+        guard.settledGroups = j + 1;
+    }
 }
 
 void CChunkDecoder::Drain(const std::function<void(int)>& drain, int worker) {

@@ -49,7 +49,10 @@ private:
                                  const std::function<void(int)>& drain);
     void Drain(const std::function<void(int)>& drain, int worker);
     void AwaitDrained();
-    void RunGroup(chunkrows::Group g, const chunkscan::ChunkSpots& spots, chunkrows::Scratch& s, ChunkColumns& c);
+    // Decodes the streams of n groups side by side (each in its own s[j])
+    // and restores the groups in order.
+    void RunGroups(const chunkrows::Group* groups, std::size_t n, const chunkscan::ChunkSpots& spots,
+                   chunkrows::Scratch* s, ChunkColumns& c);
     void Settle(chunkrows::Group g, State state);
     bool Await(chunkrows::Group g);
     void Count(chunkrows::Row row);
@@ -57,7 +60,7 @@ private:
     TaskPool& pool;
     const coords::Kernels& kernels;
     Hooks hooks;
-    std::unique_ptr<chunkrows::Scratch[]> scratch;  // one per thread
+    std::unique_ptr<chunkrows::Scratch[]> scratch;  // kMostGroupsPerTask per thread
     std::mutex mutex;
     std::condition_variable settled;
     State groupState[chunkrows::kGroupCount] = {};

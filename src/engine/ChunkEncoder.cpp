@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <iterator>
 
-#include "engine/ChunkPlan.h"
 #include "engine/TaskPool.h"
 
 using namespace chunkrows;
@@ -28,11 +27,6 @@ constexpr bool EveryGroupOnce() {
 }
 static_assert(EveryGroupOnce());
 
-// The largest chunk whose groups go two by two. Up to this size a second
-// group's working memory per thread costs less than the columns of the
-// largest chunk (twice the usual) outweigh this one's.
-constexpr int64_t kPairedChunkMost = chunkplan::kChunk + chunkplan::kChunk / 2;
-
 }  // namespace
 
 CChunkEncoder::CChunkEncoder(TaskPool& taskPool, const coords::Kernels& k, Hooks h)
@@ -53,13 +47,8 @@ void CChunkEncoder::Encode(const ChunkColumns& c, const std::function<void(int w
     for (Group g : kEncodeOrder) {
         if (GroupApplies(g, c.format)) groups.push_back(g);
     }
-    const std::size_t groupsPerTask =
-        c.count <= static_cast<std::size_t>(kPairedChunkMost) ? kMostGroupsPerTask : 1;
-    if (groupsPerTask == 1) {
-        for (int w = 0; w < pool.Threads(); ++w) {
-            for (std::size_t j = 1; j < kMostGroupsPerTask; ++j) scratch[w * kMostGroupsPerTask + j].Release();
-        }
-    }
+    const std::size_t groupsPerTask = GroupsPerTask(c.count);
+    ReleaseUnusedSlots(scratch.get(), pool.Threads(), c.count);
     std::vector<TaskPool::Task> tasks;
     for (std::size_t first = 0; first < groups.size(); first += groupsPerTask) {
         const std::size_t n = std::min(groupsPerTask, groups.size() - first);

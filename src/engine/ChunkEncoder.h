@@ -48,11 +48,6 @@ private:
     TaskPool& pool;
     const coords::Kernels& kernels;
     Hooks hooks;
-    // Two groups a task: the more streams side by side, the faster the
-    // coder (in vector registers). The largest chunks (an entry's last may
-    // have up to twice the usual points) have one group a task, so the
-    // most memory a job takes does not grow by a second group's.
-    static constexpr std::size_t kMostGroupsPerTask = 2;
     std::unique_ptr<chunkrows::Scratch[]> scratch;  // kMostGroupsPerTask per thread
     CByteBuffer outs[chunkrows::kRowCount];
     std::mutex mutex;

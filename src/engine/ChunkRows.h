@@ -7,6 +7,7 @@
 #include "engine/AttributeCodec.h"
 #include "engine/ByteStreamCoder.h"
 #include "engine/ChunkColumns.h"
+#include "engine/ChunkPlan.h"
 #include "engine/CoordinateCodec.h"
 #include "engine/ValueBlockCoder.h"
 
@@ -97,6 +98,7 @@ struct Scratch {
     coords::Windows windows;
     std::vector<bytestream::EncodeRequest> encodeRequests;
     std::vector<bytestream::EncodeRequest> groupsRequests;  // of several groups (CodeGroups)
+    std::vector<bytestream::DecodeRequest> groupsDecodeRequests;
     std::vector<bytestream::DecodeRequest> decodeRequests;
 
     Scratch() {
@@ -113,6 +115,26 @@ struct Scratch {
         for (CByteBuffer& b : pool) b.Release();
     }
 };
+
+// How many groups a task codes or decodes, their streams side by side: the
+// more streams at once, the faster the coders. The largest chunks (an
+// entry's last may have up to twice the usual points) go one group a task,
+// so the most memory a job takes does not grow by a second group's: up to
+// one and a half chunks, a second group per thread costs less than the
+// largest chunk's columns outweigh this one's.
+inline constexpr std::size_t kMostGroupsPerTask = 2;
+inline std::size_t GroupsPerTask(std::size_t points) {
+    return points <= static_cast<std::size_t>(chunkplan::kChunk + chunkplan::kChunk / 2) ? kMostGroupsPerTask : 1;
+}
+// The threads' working memory, kMostGroupsPerTask slots each; gives back
+// what the slots a chunk of `points` leaves unused hold.
+inline void ReleaseUnusedSlots(Scratch* scratch, int threads, std::size_t points) {
+    for (std::size_t w = 0; w < static_cast<std::size_t>(threads); ++w) {
+        for (std::size_t j = GroupsPerTask(points); j < kMostGroupsPerTask; ++j) {
+            scratch[w * kMostGroupsPerTask + j].Release();
+        }
+    }
+}
 
 // Codes the group's rows into outs[Index(row)] (cleared first): the
 // streams made from the columns, coded side by side, laid out.
