@@ -332,9 +332,10 @@ VELMORA_AVX512 inline void PutBlockVector(Lane* const* lanes, int live, const ui
 // steps done for all of them at once: EncodeOne, element by element, with
 // its 32-bit operations on values that never reach bit 32. The serial path
 // is the same as one lane's, so eight lanes cost little more than one.
-// The lanes' bounds for a block are laid out first (the processor's gather
-// is slower than the plain loads), their bits put out after it. Lanes
-// beyond `live` code the whole interval, which moves nothing.
+// The lanes' counts for a block are laid out first (gathering them in the
+// loop was slower than these plain loads), and their bits put out after it
+// (the scatter inside the loop slowed the serial path). Lanes beyond
+// `live` code the whole interval, which moves nothing.
 VELMORA_AVX512 __attribute__((noinline)) void RunLanesVector(Lane* const* lanes, int live, std::size_t from,
                                                              std::size_t steps) {
     // The scaled bounds as one fused multiply-add of 52-bit operands:

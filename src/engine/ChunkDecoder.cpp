@@ -194,7 +194,7 @@ void CChunkDecoder::RunGroups(const Group* groups, std::size_t n, const chunksca
         CChunkDecoder& d;
         const Group* groups;
         std::size_t n;
-        std::size_t settledGroups = 0;  // groups[0 .. settledGroups) are
+        std::size_t settledGroups = 0;  // groups[0 .. settledGroups) are settled
         ~Guard() {
             for (std::size_t j = settledGroups; j < n; ++j) d.Settle(groups[j], State::Failed);
         }
