@@ -230,9 +230,6 @@ VELMORA_CPU_CLONES __attribute__((noinline)) void RunLanes2(Lane* const* l, std:
 VELMORA_CPU_CLONES __attribute__((noinline)) void RunLanes3(Lane* const* l, std::size_t n) {
     RunLanes<3>(l, n);
 }
-VELMORA_CPU_CLONES __attribute__((noinline)) void RunLanes4(Lane* const* l, std::size_t n) {
-    RunLanes<4>(l, n);
-}
 
 // Where the next item begins, judged from the seven bytes around c, the
 // offset of the byte that holds the last bit taken; bytes beyond the data
@@ -270,8 +267,8 @@ std::size_t DecodeAt(const uint8_t* data, std::size_t size, std::size_t offset, 
 
 constexpr std::size_t kDecodeLanes = 3;
 
-// Up to four streams in one loop: the processor works on the others while
-// one waits on its division and loads. As one ends, the next waiting stream
+// Up to three streams in one loop (with four, more registers spill): the
+// processor works on the others while one waits on its division and loads. As one ends, the next waiting stream
 // takes its lane, so the loop runs as many streams as there are nearly all
 // the way; with the longest first, those left alone at the end are short.
 // On damage it throws, and finished[i] tells whether base[i] was done
@@ -299,8 +296,7 @@ void DecodeInLanesAt(const uint8_t* data, std::size_t size, DecodeRequest* base,
             case 0: return;
             case 1: RunLanes1(live, steps); break;
             case 2: RunLanes2(live, steps); break;
-            case 3: RunLanes3(live, steps); break;
-            default: RunLanes4(live, steps); break;
+            default: RunLanes3(live, steps); break;
         }
         for (std::size_t l = 0; l < liveCount; ++l) {
             if (live[l]->source.damaged) StreamNotFound();
