@@ -3,8 +3,10 @@
 // operations on files, against zstd on the same file: once with the default
 // threads on every core, once with one engine thread pinned to the first
 // core (zstd pinned likewise). velmora and zstd take turns, run by run, and
-// each ratio is the median of the ratios of neighbouring runs. Prints one
-// "name value" line per figure.
+// each ratio is the median of the ratios of neighbouring runs. With
+// --against SMALL.las, a smaller file is compressed and extracted in turn
+// with the file too, for how the time grows with the size, measured the
+// same way. Prints one "name value" line per figure.
 #include <sched.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -160,7 +162,7 @@ double MedianRatio(const std::vector<double>& a, const std::vector<double>& b) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string las, work = "/tmp";
+    std::string las, small, work = "/tmp";
     int runs = 5;
     bool zstd = true;
     for (int i = 1; i < argc; ++i) {
@@ -168,14 +170,15 @@ int main(int argc, char** argv) {
         if (a == "--runs" && i + 1 < argc) runs = std::max(1, std::atoi(argv[++i]));
         else if (a == "--workdir" && i + 1 < argc) work = argv[++i];
         else if (a == "--no-zstd") zstd = false;
+        else if (a == "--against" && i + 1 < argc) small = argv[++i];
         else if (las.empty() && a[0] != '-') las = a;
         else {
-            std::fprintf(stderr, "usage: %s FILE.las [--runs N] [--workdir DIR] [--no-zstd]\n", argv[0]);
+            std::fprintf(stderr, "usage: %s FILE.las [--runs N] [--workdir DIR] [--no-zstd] [--against SMALL.las]\n", argv[0]);
             return 2;
         }
     }
     if (las.empty()) {
-        std::fprintf(stderr, "usage: %s FILE.las [--runs N] [--workdir DIR] [--no-zstd]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s FILE.las [--runs N] [--workdir DIR] [--no-zstd] [--against SMALL.las]\n", argv[0]);
         return 2;
     }
     const std::string tag = std::to_string(getpid());
@@ -184,18 +187,23 @@ int main(int argc, char** argv) {
     const std::string back = outFolder + FileNamePart(las);
     const std::string zst = work + "/velmora-bench-" + tag + ".zst";
     const std::string unz = work + "/velmora-bench-" + tag + ".unzst";
+    const std::string smallEntry = work + "/velmora-bench-" + tag + "-small.vmra";
+    const std::string smallFolder = work + "/velmora-bench-" + tag + "-small-out/";
 
-    CLasFile probe;
-    probe.SetFileName(las);
-    uint32_t points = 0;
-    try {
-        points = probe.ReadHeader()->NumberOfPointRecords();
-    } catch (const CLasException& e) {
-        std::fprintf(stderr, "velmora-bench: %s\n", e.Message());
-        return 1;
-    }
+    auto pointsOf = [](const std::string& file) -> uint32_t {
+        CLasFile probe;
+        probe.SetFileName(file);
+        try {
+            return probe.ReadHeader()->NumberOfPointRecords();
+        } catch (const CLasException& e) {
+            std::fprintf(stderr, "velmora-bench: %s: %s\n", file.c_str(), e.Message());
+            std::exit(1);
+        }
+    };
+    const uint32_t points = pointsOf(las);
     const int64_t lasBytes = FileSizeOf(las);
     mkdir(outFolder.c_str(), 0755);
+    if (!small.empty()) mkdir(smallFolder.c_str(), 0755);
 
     std::printf("file %s\n", las.c_str());
     std::printf("points %u\n", points);
@@ -224,6 +232,14 @@ int main(int argc, char** argv) {
             std::remove(back.c_str());
             return InChild([&] { Decompress(entry, FileNamePart(las), outFolder, m.threads); }, m.pinned);
         };
+        auto smallCompress = [&] {
+            std::remove(smallEntry.c_str());
+            return InChild([&] { Compress(small, smallEntry, m.threads); }, m.pinned);
+        };
+        auto smallDecompress = [&] {
+            std::remove((smallFolder + FileNamePart(small)).c_str());
+            return InChild([&] { Decompress(smallEntry, FileNamePart(small), smallFolder, m.threads); }, m.pinned);
+        };
         auto zstdCompress = [&] {
             std::remove(zst.c_str());
             return RunCommand(zcmd, m.pinned);
@@ -235,17 +251,23 @@ int main(int argc, char** argv) {
         // A warm-up of each, then rounds of velmora and zstd taking turns.
         compress();
         decompress();
+        if (!small.empty()) {
+            smallCompress();
+            smallDecompress();
+        }
         if (zstd && (zstdCompress() < 0 || zstdDecompress() < 0)) {
             std::fprintf(stderr, "velmora-bench: zstd did not run (install zstd)\n");
             return 1;
         }
         Series c, d;
-        std::vector<double> zc, zd;
+        std::vector<double> zc, zd, sc, sd;
         for (int i = 0; i < runs; ++i) {
             c.Add(compress());
             if (zstd) zc.push_back(zstdCompress());
+            if (!small.empty()) sc.push_back(smallCompress().seconds);
             d.Add(decompress());
             if (zstd) zd.push_back(zstdDecompress());
+            if (!small.empty()) sd.push_back(smallDecompress().seconds);
         }
         if (!SameFiles(las, back)) {
             std::fprintf(stderr, "velmora-bench: the decompressed file differs from the original\n");
@@ -276,11 +298,20 @@ int main(int argc, char** argv) {
             std::printf("compress%s_over_zstd%s %.3f\n", m.ratioName, m.zstdSuffix, MedianRatio(c.seconds, zc));
             std::printf("decompress%s_over_zstd%s %.3f\n", m.ratioName, m.zstdSuffix, MedianRatio(d.seconds, zd));
         }
+        if (!small.empty()) {
+            // This file's time over the small one's, run next to it, and
+            // the ratio of their points that a linear growth would give.
+            std::printf("points_over_small %.3f\n", static_cast<double>(points) / pointsOf(small));
+            std::printf("compress%s_growth_over_small %.3f\n", m.ratioName, MedianRatio(c.seconds, sc));
+            std::printf("decompress%s_growth_over_small %.3f\n", m.ratioName, MedianRatio(d.seconds, sd));
+        }
         std::fflush(stdout);
     }
     if (zstd) std::printf("zstd_bytes %lld\n", static_cast<long long>(FileSizeOf(zst)));
     std::printf("load_average_after %.2f\n", LoadAverage());
-    for (const auto& f : {entry, back, zst, unz}) std::remove(f.c_str());
+    for (const auto& f : {entry, back, zst, unz, smallEntry}) std::remove(f.c_str());
+    if (!small.empty()) std::remove((smallFolder + FileNamePart(small)).c_str());
     rmdir(outFolder.c_str());
+    rmdir(smallFolder.c_str());
     return 0;
 }
