@@ -268,11 +268,11 @@ std::size_t DecodeAt(const uint8_t* data, std::size_t size, std::size_t offset, 
 constexpr std::size_t kDecodeLanes = 3;
 
 // Up to three streams in one loop (with four, more registers spill): the
-// processor works on the others while one waits on its division and loads. As one ends, the next waiting stream
-// takes its lane, so the loop runs as many streams as there are nearly all
-// the way; with the longest first, those left alone at the end are short.
-// On damage it throws, and finished[i] tells whether base[i] was done
-// before.
+// processor works on the others while one waits on its division and loads.
+// As one ends, the next waiting stream takes its lane, so the loop runs as
+// many streams as there are nearly all the way; with the longest first,
+// those left alone at the end are short. On damage it throws, and
+// finished[i] tells whether base[i] was done before.
 void DecodeInLanesAt(const uint8_t* data, std::size_t size, DecodeRequest* base, DecodeRequest* const* order,
                      std::size_t count, bool* finished) {
     auto lanes = std::make_unique<Lane[]>(kDecodeLanes);

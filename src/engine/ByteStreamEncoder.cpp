@@ -479,6 +479,7 @@ void FinishLane(Lane& lane) {
 }
 
 constexpr int kLanes = 4;
+constexpr std::size_t kMostLanes = 8;  // a batch, in vector registers
 // From this many lanes on, the vector registers advance them faster.
 constexpr std::size_t kVectorFrom = 3;
 
@@ -491,6 +492,7 @@ void EncodeByteStreams(const EncodeRequest* requests, std::size_t count) {
 #ifdef VELMORA_HAS_VECTOR_ENCODER
     const bool vector = VectorOn().load(std::memory_order_relaxed);
     const std::size_t batch = vector ? kVectorLanes : kLanes;
+    static_assert(kVectorLanes <= kMostLanes);
 #else
     const bool vector = false;
     const std::size_t batch = kLanes;
@@ -504,7 +506,7 @@ void EncodeByteStreams(const EncodeRequest* requests, std::size_t count) {
     for (std::size_t first = 0; first < count; first += batch) {
         const std::size_t m = std::min(batch, count - first);
         auto lanes = std::make_unique<Lane[]>(m);
-        Lane* active[8];
+        Lane* active[kMostLanes];
         for (std::size_t l = 0; l < m; ++l) {
             const EncodeRequest& r = *order[first + l];
             lanes[l].data = r.data;
@@ -520,7 +522,6 @@ void EncodeByteStreams(const EncodeRequest* requests, std::size_t count) {
         for (std::size_t live = m; live > 0; --live) {
             const std::size_t until = active[live - 1]->length;
             const std::size_t steps = until - done;
-            if (steps == 0) continue;
 #ifdef VELMORA_HAS_VECTOR_ENCODER
             if (vector && live >= kVectorFrom) {
                 RunLanesVector(active, static_cast<int>(live), done, steps);

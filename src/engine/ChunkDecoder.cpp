@@ -100,23 +100,6 @@ void Check(const std::vector<Row>& rows, const chunkscan::ChunkSpots& spots, Scr
     }
 }
 
-// The requests of n groups (s[j].decodeRequests), decoded side by side.
-void DecodeStreams(const chunkscan::ChunkSpots& spots, Scratch* s, std::size_t n) {
-    if (n == 1) {
-        bytestream::DecodeByteStreamsAt(spots.data, spots.size, s[0].decodeRequests.data(),
-                                        s[0].decodeRequests.size());
-        return;
-    }
-    std::vector<bytestream::DecodeRequest>& all = s[0].groupsDecodeRequests;
-    all.clear();
-    for (std::size_t j = 0; j < n; ++j) all.insert(all.end(), s[j].decodeRequests.begin(), s[j].decodeRequests.end());
-    bytestream::DecodeByteStreamsAt(spots.data, spots.size, all.data(), all.size());
-    std::size_t at = 0;
-    for (std::size_t j = 0; j < n; ++j) {
-        for (bytestream::DecodeRequest& r : s[j].decodeRequests) r = all[at++];
-    }
-}
-
 }  // namespace
 
 CChunkDecoder::CChunkDecoder(TaskPool& taskPool, const coords::Kernels& k, Hooks h)
@@ -168,10 +151,7 @@ std::size_t CChunkDecoder::DecodeSideBySide(const chunkscan::ChunkSpots& spots, 
     if (drain) tasks.emplace_back([this, &drain](int worker) { Drain(drain, worker); });
     // Each group comes after the one it waits for, in an earlier task or
     // earlier in its own.
-    std::vector<Group> groups;
-    for (Group g : kDecodeOrder) {
-        if (GroupApplies(g, c.format)) groups.push_back(g);
-    }
+    const std::vector<Group> groups = ApplicableGroups(kDecodeOrder, c.format);
     const std::size_t groupsPerTask = GroupsPerTask(c.count);
     ReleaseUnusedSlots(scratch.get(), pool.Threads(), c.count);
     for (std::size_t first = 0; first < groups.size(); first += groupsPerTask) {
@@ -205,7 +185,7 @@ void CChunkDecoder::RunGroups(const Group* groups, std::size_t n, const chunksca
         rows[j] = RowsOf(groups[j]);
         Request(rows[j], spots, c.count, s[j]);
     }
-    DecodeStreams(spots, s, n);
+    DecodeGroups(spots.data, spots.size, s, n);
     for (std::size_t j = 0; j < n; ++j) {
         bool ok[4] = {};
         Check(rows[j], spots, s[j], ok);

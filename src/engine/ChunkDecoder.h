@@ -16,10 +16,10 @@ class TaskPool;
 
 // Decodes an entry's chunks into columns. The places of a chunk's streams
 // are found first (chunkscan), so the streams of the groups of rows are
-// decoded side by side, two groups a task, and the groups restored by the
-// pool's threads; a
-// stream is used only if it ends exactly where the next was assumed to
-// begin, which makes the result the one stream-after-stream decoding gives.
+// decoded side by side, two groups a task (see GroupsPerTask), and the
+// groups restored by the pool's threads; a stream is used only if it ends
+// exactly where the next was assumed to begin, which makes the result the
+// one stream-after-stream decoding gives.
 // From the first row whose streams did not hold (damage, or a false end
 // marker inside a stream), the chunk is decoded stream after stream.
 class CChunkDecoder {

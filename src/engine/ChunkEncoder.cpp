@@ -43,10 +43,7 @@ void CChunkEncoder::Encode(const ChunkColumns& c, const std::function<void(int w
     }
     written = 0;
     std::fill(std::begin(done), std::end(done), false);
-    std::vector<Group> groups;
-    for (Group g : kEncodeOrder) {
-        if (GroupApplies(g, c.format)) groups.push_back(g);
-    }
+    const std::vector<Group> groups = ApplicableGroups(kEncodeOrder, c.format);
     const std::size_t groupsPerTask = GroupsPerTask(c.count);
     ReleaseUnusedSlots(scratch.get(), pool.Threads(), c.count);
     std::vector<TaskPool::Task> tasks;

@@ -13,8 +13,9 @@ class TaskPool;
 
 // Codes an entry's chunks from columns. The groups of rows are coded by the
 // pool's threads, two groups a task (their streams side by side; see
-// GroupsPerTask), into buffers kept between chunks, and every row is handed on as soon as it and all rows
-// before it are done, so only rows done out of order wait in memory.
+// GroupsPerTask), into buffers kept between chunks, and every row is handed
+// on as soon as it and all rows before it are done, so only rows done out
+// of order wait in memory.
 class CChunkEncoder {
 public:
     struct Hooks {

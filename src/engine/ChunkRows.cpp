@@ -94,10 +94,25 @@ void CodeGroup(Scratch& s) { bytestream::EncodeByteStreams(s.encodeRequests.data
 
 void CodeGroups(Scratch* s, std::size_t n) {
     if (n == 1) return CodeGroup(s[0]);
-    std::vector<bytestream::EncodeRequest>& all = s[0].groupsRequests;
+    std::vector<bytestream::EncodeRequest>& all = s[0].groupsEncodeRequests;
     all.clear();
     for (std::size_t j = 0; j < n; ++j) all.insert(all.end(), s[j].encodeRequests.begin(), s[j].encodeRequests.end());
     bytestream::EncodeByteStreams(all.data(), all.size());
+}
+
+void DecodeGroups(const uint8_t* data, std::size_t size, Scratch* s, std::size_t n) {
+    if (n == 1) {
+        bytestream::DecodeByteStreamsAt(data, size, s[0].decodeRequests.data(), s[0].decodeRequests.size());
+        return;
+    }
+    std::vector<bytestream::DecodeRequest>& all = s[0].groupsDecodeRequests;
+    all.clear();
+    for (std::size_t j = 0; j < n; ++j) all.insert(all.end(), s[j].decodeRequests.begin(), s[j].decodeRequests.end());
+    bytestream::DecodeByteStreamsAt(data, size, all.data(), all.size());
+    std::size_t at = 0;
+    for (std::size_t j = 0; j < n; ++j) {
+        for (bytestream::DecodeRequest& r : s[j].decodeRequests) r = all[at++];
+    }
 }
 
 void LayOutGroup(Group g, Scratch& s, CByteBuffer* outs) {

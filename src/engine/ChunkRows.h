@@ -71,6 +71,15 @@ inline constexpr int kGroupCount = static_cast<int>(std::size(kGroups));
 // The group's rows, in stream order.
 std::vector<Row> RowsOf(Group g);
 bool GroupApplies(Group g, int format);
+// The groups of `order` that the format has, in that order.
+template <std::size_t N>
+std::vector<Group> ApplicableGroups(const Group (&order)[N], int format) {
+    std::vector<Group> groups;
+    for (Group g : order) {
+        if (GroupApplies(g, format)) groups.push_back(g);
+    }
+    return groups;
+}
 // The group whose restored attributes this one reads, if any.
 constexpr bool DependsOn(Group g, Group& on) {
     switch (g) {
@@ -97,9 +106,10 @@ struct Scratch {
     valueblock::CBlockBytes blocks[2];
     coords::Windows windows;
     std::vector<bytestream::EncodeRequest> encodeRequests;
-    std::vector<bytestream::EncodeRequest> groupsRequests;  // of several groups (CodeGroups)
-    std::vector<bytestream::DecodeRequest> groupsDecodeRequests;
     std::vector<bytestream::DecodeRequest> decodeRequests;
+    // The requests of several groups together (CodeGroups, DecodeGroups).
+    std::vector<bytestream::EncodeRequest> groupsEncodeRequests;
+    std::vector<bytestream::DecodeRequest> groupsDecodeRequests;
 
     Scratch() {
         writers[0].WorkIn(pool);
@@ -144,6 +154,9 @@ void PrepareGroup(Group g, const ChunkColumns& c, const coords::Kernels& k, Scra
 void CodeGroup(Scratch& s);
 // CodeGroup for n groups prepared in s[0 .. n), their streams side by side.
 void CodeGroups(Scratch* s, std::size_t n);
+// Decodes the streams that n groups request in s[j].decodeRequests (found in
+// data[0 .. size)) side by side; each request gets its own result.
+void DecodeGroups(const uint8_t* data, std::size_t size, Scratch* s, std::size_t n);
 void LayOutGroup(Group g, Scratch& s, CByteBuffer* outs);
 
 // The streams of one row from the window, stream after stream, into

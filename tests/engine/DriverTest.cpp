@@ -16,6 +16,7 @@
 #include "engine/ChunkDecoder.h"
 #include "engine/ChunkEncoder.h"
 #include "engine/ChunkPlan.h"
+#include "engine/ChunkRows.h"
 #include "engine/EngineMessages.h"
 #include "engine/InputWindow.h"
 #include "engine/PointCodec.h"
@@ -78,6 +79,31 @@ std::string Generate(const TempDir& dir, const std::string& name, uint64_t point
     const std::string path = dir.File(name);
     EXPECT_TRUE(GenerateLasFile(path, o));
     return path;
+}
+
+// Two groups a task up to one and a half chunks; above that one, and the
+// second slot of every thread gives its memory back, so the largest chunk's
+// job holds no second group's buffers.
+TEST(ChunkPlan, TheLargestChunksGoOneGroupATaskAndFreeTheSecondSlots) {
+    using chunkrows::GroupsPerTask;
+    EXPECT_EQ(GroupsPerTask(1000), 2u);
+    EXPECT_EQ(GroupsPerTask(1500000), 2u);
+    EXPECT_EQ(GroupsPerTask(1500001), 1u);
+    EXPECT_EQ(GroupsPerTask(2000000), 1u);
+    constexpr int kThreads = 3;
+    chunkrows::Scratch scratch[kThreads * chunkrows::kMostGroupsPerTask];
+    auto fill = [&] {
+        for (auto& s : scratch) s.pool[0].Append("abcd", 4);
+    };
+    fill();
+    chunkrows::ReleaseUnusedSlots(scratch, kThreads, 1000000);
+    for (const auto& s : scratch) EXPECT_EQ(s.pool[0].Size(), 4u);
+    chunkrows::ReleaseUnusedSlots(scratch, kThreads, 2000000);
+    for (std::size_t i = 0; i < std::size(scratch); ++i) {
+        const bool second = i % chunkrows::kMostGroupsPerTask != 0;
+        EXPECT_EQ(scratch[i].pool[0].Data() == nullptr, second) << "slot " << i;
+        EXPECT_EQ(scratch[i].pool[0].Size(), second ? 0u : 4u) << "slot " << i;
+    }
 }
 
 TEST(Driver, FewerThanAThousandPointsAreStoredRaw) {
@@ -342,6 +368,31 @@ TEST(Driver, AFailingDrainFailsTheChunk) {
     EXPECT_THROW(DecodeOnlyChunk(decoder, dir.File("a"), 20000, 1, cols, failing), CLasException);
     // The decoder is sound afterwards.
     EXPECT_TRUE(DecodeOnlyChunk(decoder, dir.File("a"), 20000, 1, cols));
+}
+
+// A task that fails before its groups are decoded settles them as failed,
+// so a group of another task waiting for one of them goes on: the chunk
+// fails, nothing waits for ever. The caller's thread takes the first task
+// (X and the return bits) as a rule; its stop comes late, when Y's task on
+// the other thread already waits for X.
+TEST(Driver, AFailedDecodingTaskLetsTheGroupsWaitingForItGoOn) {
+    TempDir dir;
+    CPointCodec codec;
+    testsupport::CompressToFile(codec, Generate(dir, "a.las", 20000, 3, 0), dir.File("a"));
+    TaskPool pool(2);
+    const coords::Kernels kernels = coords::Kernels::Fastest();
+    const std::thread::id caller = std::this_thread::get_id();
+    bool failing = true;
+    auto callerStops = [&] {
+        if (!failing || std::this_thread::get_id() != caller) return;
+        failing = false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        throw CLasException(enginemsg::kWriteEntry);
+    };
+    CChunkDecoder decoder(pool, kernels, {callerStops, [] {}});
+    ChunkColumns cols;
+    EXPECT_THROW(DecodeOnlyChunk(decoder, dir.File("a"), 20000, 3, cols), CLasException);
+    EXPECT_TRUE(DecodeOnlyChunk(decoder, dir.File("a"), 20000, 3, cols));
 }
 
 TEST(Driver, DamagedEntriesFailCleanly) {
