@@ -354,43 +354,33 @@ TEST(Driver, WhatStillReadsThePreviousChunkSeesItWhole) {
     }
 }
 
-// A drain that fails fails the chunk, and ends no wait for ever.
-TEST(Driver, AFailingDrainFailsTheChunk) {
-    TempDir dir;
-    CPointCodec codec;
-    testsupport::CompressToFile(codec, Generate(dir, "a.las", 20000, 1, 0), dir.File("a"));
-    TaskPool pool(2);
-    const coords::Kernels kernels = coords::Kernels::Fastest();
-    CChunkDecoder decoder(pool, kernels, {[] {}, [] {}});
-    ChunkColumns cols;
-    ASSERT_TRUE(DecodeOnlyChunk(decoder, dir.File("a"), 20000, 1, cols));
-    auto failing = [](int) { throw CLasException(lasmsg::kWritePoint); };
-    EXPECT_THROW(DecodeOnlyChunk(decoder, dir.File("a"), 20000, 1, cols, failing), CLasException);
-    // The decoder is sound afterwards.
-    EXPECT_TRUE(DecodeOnlyChunk(decoder, dir.File("a"), 20000, 1, cols));
-}
-
-// A task that fails before its groups are decoded settles them as failed,
-// so a group of another task waiting for one of them goes on: the chunk
-// fails, nothing waits for ever. The caller's thread takes the first task
-// (X and the return bits) as a rule; its stop comes late, when Y's task on
-// the other thread already waits for X.
-TEST(Driver, AFailedDecodingTaskLetsTheGroupsWaitingForItGoOn) {
+// A failure in a chunk's batch fails the chunk and leaves nothing waiting
+// for ever, and the decoder is sound afterwards: a drain that fails, and a
+// task that stops before its groups are decoded (it settles them as failed,
+// so a group of another task waiting for one of them goes on). The caller's
+// thread takes the first task (X and the return bits) as a rule; its stop
+// comes late, when Y's task on the other thread already waits for X.
+TEST(Driver, AFailureInTheBatchFailsTheChunkAndEndsEveryWait) {
     TempDir dir;
     CPointCodec codec;
     testsupport::CompressToFile(codec, Generate(dir, "a.las", 20000, 3, 0), dir.File("a"));
     TaskPool pool(2);
     const coords::Kernels kernels = coords::Kernels::Fastest();
     const std::thread::id caller = std::this_thread::get_id();
-    bool failing = true;
-    auto callerStops = [&] {
-        if (!failing || std::this_thread::get_id() != caller) return;
-        failing = false;
+    bool callerStops = false;
+    auto checkPoint = [&] {
+        if (!callerStops || std::this_thread::get_id() != caller) return;
+        callerStops = false;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         throw CLasException(enginemsg::kWriteEntry);
     };
-    CChunkDecoder decoder(pool, kernels, {callerStops, [] {}});
+    CChunkDecoder decoder(pool, kernels, {checkPoint, [] {}});
     ChunkColumns cols;
+    ASSERT_TRUE(DecodeOnlyChunk(decoder, dir.File("a"), 20000, 3, cols));
+    auto failingDrain = [](int) { throw CLasException(lasmsg::kWritePoint); };
+    EXPECT_THROW(DecodeOnlyChunk(decoder, dir.File("a"), 20000, 3, cols, failingDrain), CLasException);
+    EXPECT_TRUE(DecodeOnlyChunk(decoder, dir.File("a"), 20000, 3, cols));
+    callerStops = true;
     EXPECT_THROW(DecodeOnlyChunk(decoder, dir.File("a"), 20000, 3, cols), CLasException);
     EXPECT_TRUE(DecodeOnlyChunk(decoder, dir.File("a"), 20000, 3, cols));
 }
