@@ -37,9 +37,10 @@ struct SymbolTable {
 };
 
 // The coded bits of a stream in memory, most significant first. The
-// decoder's 16-bit code register is the top of a 64-bit window, and below
-// it lie `ahead` bits loaded ahead of use: shifting the window shifts the
-// code and takes in the next bits in one step.
+// decoder's 16-bit code register, less low (see DecodeOne), is the top of
+// a 64-bit window, and below it lie `ahead` bits loaded ahead of use:
+// shifting the window shifts the code and takes in the next bits in one
+// step.
 struct BitIn {
     uint64_t window = 0;  // the code, then the bits ahead
     uint32_t ahead = 0;   // valid bits below the code
@@ -75,8 +76,8 @@ __attribute__((noinline)) BitIn RefillSlowly(BitIn in, ByteSource& src, unsigned
     return in;
 }
 
-// Shifts the next k (0..40) bits into the code, then flips what flip says.
-__attribute__((always_inline)) inline void Advance(BitIn& in, ByteSource& src, unsigned k, uint64_t flip) {
+// Shifts the next k (0..40) bits into the code.
+__attribute__((always_inline)) inline void Advance(BitIn& in, ByteSource& src, unsigned k) {
     if (__builtin_expect(in.ahead < k, 0)) {
         if (src.end - src.p >= 8) {
             // Eight bytes at once; only the whole bytes that fit are
@@ -92,11 +93,11 @@ __attribute__((always_inline)) inline void Advance(BitIn& in, ByteSource& src, u
             in = RefillSlowly(in, src, k);
         }
     }
-    in.window = (in.window << k) ^ flip;
+    in.window <<= k;
     in.ahead -= k;
 }
 
-inline uint32_t CodeOf(const BitIn& in) { return static_cast<uint32_t>(in.window >> (64 - kCodeBits)); }
+inline uint32_t AboveLow(const BitIn& in) { return static_cast<uint32_t>(in.window >> (64 - kCodeBits)); }
 
 // From this frequency on (out of 10,000) the test for the most probable
 // value before the division pays: it is right often enough to be well
@@ -143,27 +144,39 @@ void StartLane(Lane& lane, const uint8_t* data, std::size_t size, std::size_t of
     lane.low = 0;
     lane.range = kMask16 + 1;
     // Damage found here shows, like any other, when the lane has run.
-    Advance(lane.bits, lane.source, kCodeBits, 0);
+    Advance(lane.bits, lane.source, kCodeBits);
     lane.out = out;
     lane.length = length;
     lane.done = 0;
 }
 
+// Keeps the compiler from folding a value into a later sum: a sum of three
+// parts takes the processor a cycle more than two sums of two, where one
+// of them is off the decoder's serial path.
+template <class T>
+__attribute__((always_inline)) inline void KeepApart(T& v) {
+    asm("" : "+r"(v));
+}
+
 // One symbol. The registers are kept as low and width (range = high - low
 // + 1), and the renormalisation done in one stride of t = s1 + k shifts, as
-// the encoder does; in the k underflow steps the flipped second bit of code
-// ends up as its top bit.
+// the encoder does. The window's top holds not the code but code - low:
+// every step of the renormalisation, the underflow steps too, moves code
+// and low alike, so their difference just takes in the next bits, with no
+// flipped bit and no subtraction of low on the serial path. For a valid
+// stream it lies in [0, range).
 __attribute__((always_inline)) inline uint8_t DecodeOne(uint32_t& low, uint32_t& range, BitIn& bits, Lane& c) {
     const SymbolTable& t = c.table;
-    const int32_t v = static_cast<int32_t>(CodeOf(bits)) - static_cast<int32_t>(low) + 1;
+    const uint32_t above = AboveLow(bits);  // code - low
     uint32_t k;
-    if (c.mpsFirst && v >= 1 && static_cast<uint32_t>(v) * kTotal <= range * t.highOf[c.mps] &&
-        static_cast<uint32_t>(v) * kTotal > range * t.lowOf[c.mps]) {
+    // (above + 1) * total - 1, below 2^30 for any window.
+    const uint32_t scaled = above * kTotal + (kTotal - 1);
+    if (c.mpsFirst && scaled < range * t.highOf[c.mps] && scaled >= range * t.lowOf[c.mps]) {
         k = c.mps;
     } else {
-        const int32_t count = (v * static_cast<int32_t>(kTotal) - 1) / static_cast<int32_t>(range);
+        const uint32_t count = scaled / range;
         // Only a damaged stream lets the count fall outside the table.
-        if (__builtin_expect(static_cast<uint32_t>(count) >= kTotal, 0)) {
+        if (__builtin_expect(count >= kTotal, 0)) {
             c.source.damaged = true;
             k = t.symbolOf[0];
         } else {
@@ -172,16 +185,23 @@ __attribute__((always_inline)) inline uint8_t DecodeOne(uint32_t& low, uint32_t&
     }
     const uint32_t hr = ScaledBound(range, t.highScaled[k]);
     const uint32_t lr = ScaledBound(range, t.lowScaled[k]);
+    // code - l, before the shifts (it wraps only in a damaged stream).
+    bits.window -= static_cast<uint64_t>(lr) << (64 - kCodeBits);
+    uint32_t lowLess1 = low - 1;
+    KeepApart(lowLess1);  // else h costs a three-part addition
     const uint32_t l = low + lr;
-    const uint32_t h = low + hr - 1;
+    const uint32_t h = lowLess1 + hr;
     const unsigned z = static_cast<unsigned>(std::countl_zero(l ^ h));
-    const uint32_t stops = ((~l | h) << 1) | 1;
-    // stops has its lowest bit set, so what is counted is never 0.
+    unsigned zLess16 = z - 16;
+    KeepApart(zLess16);
+    // ((~l | h) << 1) | 1, in fewer dependent steps. Its lowest bit is set,
+    // so what is counted is never 0.
+    const uint32_t stops = ~((l & ~h) << 1);
     const unsigned underflow = static_cast<unsigned>(__builtin_clz(stops << (z & 31)));
-    const unsigned shifts = z - 16 + underflow;
+    const unsigned shifts = zLess16 + underflow;
     low = (l << shifts) & 0x7FFF;
     range = (hr - lr) << shifts;
-    Advance(bits, c.source, shifts, underflow ? uint64_t{1} << 63 : 0);
+    Advance(bits, c.source, shifts);
     return static_cast<uint8_t>(k);
 }
 

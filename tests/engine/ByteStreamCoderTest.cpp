@@ -46,8 +46,11 @@ Decoded DecodeAll(const std::vector<uint8_t>& bytes, const std::vector<std::size
 int Sum(const uint16_t f[256]) { return std::accumulate(f, f + 256, 0); }
 
 // The coder one bit at a time, as plainly as it can be written: the
-// reference the fast encoder must match bit for bit.
-std::vector<uint8_t> EncodeBitByBit(const std::vector<uint8_t>& data) {
+// reference the fast encoder must match bit for bit. rangeAt, when given,
+// hears the width of the interval before each symbol (the decoder's is the
+// same).
+std::vector<uint8_t> EncodeBitByBit(const std::vector<uint8_t>& data,
+                                    const std::function<void(std::size_t, int32_t)>& rangeAt = {}) {
     uint16_t f[256];
     bytestream::BuildModel(data.data(), data.size(), f);
     uint32_t lowOf[257] = {0};
@@ -63,8 +66,10 @@ std::vector<uint8_t> EncodeBitByBit(const std::vector<uint8_t>& data) {
         bits.push_back(bit);
         for (; pending > 0; --pending) bits.push_back(!bit);
     };
-    for (uint8_t b : data) {
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        const uint8_t b = data[i];
         const int32_t range = high - low + 1;
+        if (rangeAt) rangeAt(i, range);
         high = low + range * static_cast<int32_t>(lowOf[b + 1]) / 10000 - 1;
         low = low + range * static_cast<int32_t>(lowOf[b]) / 10000;
         for (;;) {
@@ -255,6 +260,61 @@ TEST(ByteStream, FastEncoderWritesTheBitsOfTheBitByBitCoder) {
             }
         }
     });
+}
+
+// The decoder tests the most probable value before dividing. Its test must
+// turn down a code at the very bottom of the next value's interval, which
+// the division maps to that value, not to the most probable one. That code
+// arises only where range * (the most probable value's high bound) leaves
+// 9,999 over 10,000: there the next value's interval starts at exactly
+// (code - low + 1) * 10,000 - 1 == range * high. The data is arranged to
+// reach such a state and to put the next value there, followed by zeros
+// that hold the code at the bottom of its interval.
+TEST(ByteStream, TheMostProbableValueIsNotTakenForTheValueJustAboveIt) {
+    std::vector<uint8_t> data;
+    uint16_t f[256];
+    int32_t high = 0;
+    // 1 is the most probable value (about 90 %, enough for the decoder to
+    // test it first); 0 and 2 share the rest. Its high bound must have no
+    // factor 2 or 5, or no range leaves 9,999 over.
+    for (uint32_t seed = 1;; ++seed) {
+        data.assign(300000, 1);
+        uint32_t mix = seed;
+        for (auto& b : data) {
+            mix = mix * 1664525u + 1013904223u;
+            const uint32_t r = (mix >> 8) % 1000;
+            b = r < 45 + seed % 20 ? 0 : r < 100 ? 2 : 1;
+        }
+        bytestream::BuildModel(data.data(), data.size(), f);
+        high = f[0] + f[1];
+        if (high % 2 != 0 && high % 5 != 0) break;
+        ASSERT_LT(seed, 100u);
+    }
+    ASSERT_GE(f[1], 8500);
+    const std::size_t tail = 65;  // the value 2, then 64 zeros
+    std::size_t at = 0;
+    EncodeBitByBit(data, [&](std::size_t i, int32_t range) {
+        if (at == 0 && i > 0 && i + tail < data.size() / 2 && range * high % 10000 == 9999) at = i;
+    });
+    ASSERT_NE(at, 0u) << "no state where the bound leaves 9,999 over";
+    // The tail goes in by swapping values with later ones: the counts, and
+    // so the model, stay as they are, and so does every state before it.
+    std::size_t from = at + tail;
+    for (std::size_t k = 0; k < tail; ++k) {
+        const uint8_t want = k == 0 ? 2 : 0;
+        if (data[at + k] == want) continue;
+        while (data[from] != want) ++from;
+        std::swap(data[at + k], data[from++]);
+    }
+    uint16_t again[256];
+    bytestream::BuildModel(data.data(), data.size(), again);
+    ASSERT_TRUE(std::equal(f, f + 256, again));
+    const std::vector<uint8_t> coded = EncodeBitByBit(data);
+    ASSERT_EQ(Encode(data), coded);
+    const std::vector<uint8_t> back = DecodeAll(coded, {data.size()}).arrays[0];
+    ASSERT_EQ(back.size(), data.size());
+    EXPECT_EQ(back[at], 2) << "at symbol " << at;
+    EXPECT_TRUE(back == data);
 }
 
 TEST(ByteStream, CodedBitsEndingOnAByteBoundaryGetAWholeZeroByte) {
