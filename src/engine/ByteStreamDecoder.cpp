@@ -59,38 +59,32 @@ constexpr unsigned kCodeBits = 16;
 // whole bytes that fit are counted by one shift.
 constexpr unsigned kMostAhead = 64 - kCodeBits - 1;
 
-// Near the end of the data, byte by byte. Takes and returns the bits by
-// value, so the hot loop's registers never have their address taken.
-__attribute__((noinline)) BitIn RefillSlowly(BitIn in, ByteSource& src, unsigned need) {
-    while (in.ahead + 8 <= kMostAhead && src.p < src.end) {
-        in.window |= static_cast<uint64_t>(*src.p++) << (64 - kCodeBits - 8 - in.ahead);
-        in.ahead += 8;
-    }
-    // A valid stream is always followed by its marker: running out of data
-    // inside a stream means it is damaged. The loop goes on with zero bits
-    // and its caller reports it (see Lane).
-    if (in.ahead < need) {
-        src.damaged = true;
-        in.ahead = need;
-    }
-    return in;
-}
-
-// Shifts the next k (0..40) bits into the code.
+// Shifts the next k (0..40) bits into the code. Refilling near the end of
+// the data is done in place too: a call there would make the compiler keep
+// every lane's registers in memory as well, at every symbol.
 __attribute__((always_inline)) inline void Advance(BitIn& in, ByteSource& src, unsigned k) {
     if (__builtin_expect(in.ahead < k, 0)) {
-        if (src.end - src.p >= 8) {
-            // Eight bytes at once; only the whole bytes that fit are
-            // counted (the bits after them are the next bytes' own, which
-            // the next load puts in the same place again).
-            uint64_t word;
+        const std::size_t left = static_cast<std::size_t>(src.end - src.p);
+        uint64_t word = 0;
+        if (__builtin_expect(left >= 8, 1)) {
             std::memcpy(&word, src.p, 8);
-            in.window |= __builtin_bswap64(word) >> (kCodeBits + in.ahead);
-            const unsigned bytes = (kMostAhead - in.ahead) >> 3;
-            src.p += bytes;
-            in.ahead += 8 * bytes;
+            word = __builtin_bswap64(word);
         } else {
-            in = RefillSlowly(in, src, k);
+            for (std::size_t b = 0; b < left; ++b) word |= static_cast<uint64_t>(src.p[b]) << (56 - 8 * b);
+        }
+        // Only the whole bytes that fit are counted (the bits after them
+        // are the next bytes' own, which the next load puts in the same
+        // place again).
+        in.window |= word >> (kCodeBits + in.ahead);
+        const unsigned bytes = static_cast<unsigned>(std::min<std::size_t>((kMostAhead - in.ahead) >> 3, left));
+        src.p += bytes;
+        in.ahead += 8 * bytes;
+        // A valid stream is always followed by its marker: running out of
+        // data inside a stream means it is damaged. The loop goes on with
+        // zero bits and its caller reports it (see Lane).
+        if (__builtin_expect(in.ahead < k, 0)) {
+            src.damaged = true;
+            in.ahead = k;
         }
     }
     in.window <<= k;
@@ -213,24 +207,29 @@ template <int L>
 __attribute__((always_inline)) inline void RunLanes(Lane* const* lanes, std::size_t steps) {
     uint32_t low[L], range[L];
     BitIn bits[L];
-    uint8_t* out[L];
     for (int l = 0; l < L; ++l) {
         low[l] = lanes[l]->low;
         range[l] = lanes[l]->range;
         bits[l] = lanes[l]->bits;
-        out[l] = lanes[l]->out + lanes[l]->done;
     }
+    // The symbols go to a block on the stack first, where one index
+    // reaches every lane's: the registers are too few for a pointer a lane.
+    alignas(64) uint8_t staged[L][kStepsBetweenChecks];
     // A block at a time, so a damaged stream ends the run soon after its
     // damage shows, not after all the symbols it was asked for.
     std::size_t i = 0;
     while (i < steps) {
-        const std::size_t blockEnd = std::min(steps, i + kStepsBetweenChecks);
-        for (; i < blockEnd; ++i) {
+        const std::size_t n = std::min(steps - i, kStepsBetweenChecks);
+        for (std::size_t j = 0; j < n; ++j) {
 #pragma GCC unroll 4
-            for (int l = 0; l < L; ++l) out[l][i] = DecodeOne(low[l], range[l], bits[l], *lanes[l]);
+            for (int l = 0; l < L; ++l) staged[l][j] = DecodeOne(low[l], range[l], bits[l], *lanes[l]);
         }
         bool damaged = false;
-        for (int l = 0; l < L; ++l) damaged = damaged || lanes[l]->source.damaged;
+        for (int l = 0; l < L; ++l) {
+            std::memcpy(lanes[l]->out + lanes[l]->done + i, staged[l], n);
+            damaged = damaged || lanes[l]->source.damaged;
+        }
+        i += n;
         if (damaged) break;
     }
     for (int l = 0; l < L; ++l) {
