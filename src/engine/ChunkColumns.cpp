@@ -1,15 +1,22 @@
 #include "engine/ChunkColumns.h"
 
+#include <algorithm>
+
 #include "las/ByteOrder.h"
 #include "las/LasPoint.h"
 
 namespace {
 
-// Sizes a column whose values will all be overwritten: when it must grow,
-// its memory goes first, so old and new are never held at once.
+// Sizes a column whose values will all be overwritten, with room for
+// `room` values: when it must grow, its memory goes first, so old and new
+// are never held at once.
 template <class T>
-void Size(std::vector<T>& v, std::size_t n) {
-    if (n > v.capacity()) std::vector<T>().swap(v);
+void Size(std::vector<T>& v, std::size_t n, std::size_t room) {
+    room = std::max(n, room);
+    if (room > v.capacity()) {
+        std::vector<T>().swap(v);
+        v.reserve(room);
+    }
     v.resize(n);
 }
 
@@ -18,21 +25,16 @@ void Size(std::vector<T>& v, std::size_t n) {
 void ChunkColumns::Resize(std::size_t n, int pointFormat) {
     format = pointFormat;
     count = n;
-    for (auto* v : {&x, &y, &z}) Size(*v, n);
-    for (auto* v : {&intensity, &pointSource}) Size(*v, n);
-    for (auto* v : {&returnBits, &classification, &scanAngle, &userData}) Size(*v, n);
-    Size(gpsBits, rec::HasGpsTime(format) ? n : 0);
-    for (auto& c : rgb) Size(c, rec::HasRgb(format) ? n : 0);
+    SizeArrays(n, pointFormat, 0);
 }
 
-bool ChunkColumns::Holds(std::size_t n, int pointFormat) const {
-    bool fits = true;
-    for (auto* v : {&x, &y, &z}) fits = fits && n <= v->capacity();
-    for (auto* v : {&intensity, &pointSource}) fits = fits && n <= v->capacity();
-    for (auto* v : {&returnBits, &classification, &scanAngle, &userData}) fits = fits && n <= v->capacity();
-    fits = fits && (rec::HasGpsTime(pointFormat) ? n : 0) <= gpsBits.capacity();
-    for (auto& c : rgb) fits = fits && (rec::HasRgb(pointFormat) ? n : 0) <= c.capacity();
-    return fits;
+void ChunkColumns::SizeArrays(std::size_t n, int pointFormat, std::size_t room) {
+    for (auto* v : {&x, &y, &z}) Size(*v, n, room);
+    for (auto* v : {&intensity, &pointSource}) Size(*v, n, room);
+    for (auto* v : {&returnBits, &classification, &scanAngle, &userData}) Size(*v, n, room);
+    const bool gps = rec::HasGpsTime(pointFormat), colour = rec::HasRgb(pointFormat);
+    Size(gpsBits, gps ? n : 0, gps ? room : 0);
+    for (auto& c : rgb) Size(c, colour ? n : 0, colour ? room : 0);
 }
 
 void ChunkColumns::Scatter(const uint8_t* records, std::size_t stride, std::size_t first, std::size_t n) {

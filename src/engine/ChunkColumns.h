@@ -20,9 +20,9 @@ struct ChunkColumns {
 
     // Sizes the arrays the format has for n points.
     void Resize(std::size_t n, int pointFormat);
-    // Whether Resize(n, pointFormat) leaves every array where it is, and so
-    // what they hold up to their present sizes.
-    bool Holds(std::size_t n, int pointFormat) const;
+    // Sizes the arrays alone (count and format as they are), with room for
+    // `room` points, so that later sizes up to it leave them where they are.
+    void SizeArrays(std::size_t n, int pointFormat, std::size_t room);
     // Points [first, first + n) from / into n records of `stride` bytes.
     void Scatter(const uint8_t* records, std::size_t stride, std::size_t first, std::size_t n);
     void Gather(uint8_t* records, std::size_t stride, std::size_t first, std::size_t n) const;

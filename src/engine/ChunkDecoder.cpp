@@ -110,21 +110,25 @@ CChunkDecoder::CChunkDecoder(TaskPool& taskPool, const coords::Kernels& k, Hooks
                                                      kMostGroupsPerTask)) {}
 
 bool CChunkDecoder::Decode(InputWindow& in, std::size_t count, int format, bool moreChunks, ChunkColumns& c,
-                           const std::function<void(int)>& drain) {
-    // Sizing the columns must not move what the drain still reads.
-    bool drainPending = static_cast<bool>(drain);
-    if (drainPending && !c.Holds(count, format)) {
-        drain(0);
-        drainPending = false;
-    }
-    c.Resize(count, format);
+                           const std::function<void(int)>& drain, std::size_t room) {
+    // The drain reads the format too, which stays the same within an entry.
+    if (c.format != format) c.format = format;
+    c.count = count;
+    // The drain, then the sizing of the arrays, beside the streams: sizing
+    // may move the arrays the drain reads, and no row is restored into them
+    // before both are done.
+    const std::function<void(int)> prepare = [&](int worker) {
+        if (drain) drain(worker);
+        c.SizeArrays(count, format, room);
+    };
     std::fill(std::begin(counted), std::end(counted), false);
     const std::vector<Row> rows = RowsOfFormat(format);
     std::size_t from = 0;  // the first row to decode stream after stream
     chunkscan::ChunkSpots spots;
+    bool prepared = false;
     if (chunkscan::Scan(in, count, format, moreChunks, ScanLimit(count), spots)) {
-        from = DecodeSideBySide(spots, c, drainPending ? drain : std::function<void(int)>());
-        drainPending = false;
+        from = DecodeSideBySide(spots, c, prepare);
+        prepared = true;
         if (from == rows.size()) {
             in.Skip(spots.end);
             return true;
@@ -132,7 +136,7 @@ bool CChunkDecoder::Decode(InputWindow& in, std::size_t count, int format, bool 
         // Every row before it held, so this is where the row begins.
         in.Skip(spots.rows[from].start);
     }
-    if (drainPending) drain(0);
+    if (!prepared) prepare(0);
     for (std::size_t r = from; r < rows.size(); ++r) {
         hooks.checkPoint();
         DecodeRow(rows[r], in, kernels, scratch[0], c);

@@ -40,8 +40,13 @@ public:
     // streams, on the pool's thread `worker` (0, the caller's, when it
     // runs alone), and no row is restored into c before it has finished; it
     // has always run when Decode returns, unless Decode throws.
+    //
+    // c's arrays are sized after the drain, beside the streams too, with
+    // room for `room` points (the entry's largest chunk, so they grow once):
+    // fresh memory costs the system more to touch the first time than to
+    // fill.
     bool Decode(InputWindow& in, std::size_t count, int format, bool moreChunks, ChunkColumns& c,
-                const std::function<void(int worker)>& drain = {});
+                const std::function<void(int worker)>& drain = {}, std::size_t room = 0);
 
 private:
     enum class State { Pending, Restored, Failed };

@@ -355,8 +355,10 @@ void CPointCodec::DecompressChunks(InputWindow& in, CLasFile& las, int* progress
     // The running ratio counts the entry's head among the bytes but not
     // among the uncompressed bits.
     impl->codedBytes = in.Position() - impl->startPosition;
+    // The columns take their memory once, for the largest chunk, as the
+    // first chunk's streams are decoded.
     ChunkColumns cols;
-    SizeForLargest(cols, sizes, format);
+    const std::size_t room = static_cast<std::size_t>(*std::max_element(sizes.begin(), sizes.end()));
     std::vector<std::vector<uint8_t>> pieces(static_cast<std::size_t>(pool.Threads()));
     // Each chunk's records are written while the next chunk's streams are
     // decoded: the writing is no longer time the other threads wait out.
@@ -369,7 +371,7 @@ void CPointCodec::DecompressChunks(InputWindow& in, CLasFile& las, int* progress
         h.SetNumberOfPointRecords(static_cast<uint32_t>(sizes[k]));
         const int64_t before = in.Position();
         if (decoder.Decode(in, static_cast<std::size_t>(sizes[k]), format, k + 1 < sizes.size(), cols,
-                           unwritten > 0 ? writePrevious : std::function<void(int)>())) {
+                           unwritten > 0 ? writePrevious : std::function<void(int)>(), room)) {
             ++parallelChunks;
         }
         unwritten = cols.count;

@@ -289,12 +289,13 @@ TEST(Driver, TheInputWindowShowsTheFileAsItGrowsAndSlides) {
 // the streams are not found ahead, and the chunk is decoded stream after
 // stream.
 bool DecodeOnlyChunk(CChunkDecoder& d, const std::string& entry, std::size_t points, int format,
-                     ChunkColumns& c, const std::function<void(int)>& drain = {}, bool another = false) {
+                     ChunkColumns& c, const std::function<void(int)>& drain = {}, bool another = false,
+                     std::size_t room = 0) {
     CFile f;
     EXPECT_TRUE(f.Open(entry, "rb"));
     f.Seek(LasHeader::kImageSize);
     InputWindow in(f);
-    return d.Decode(in, points, format, another, c, drain);
+    return d.Decode(in, points, format, another, c, drain, room);
 }
 
 // While a chunk's records are written, the next chunk's streams are
@@ -351,6 +352,27 @@ TEST(Driver, WhatStillReadsThePreviousChunkSeesItWhole) {
         ASSERT_TRUE(DecodeOnlyChunk(decoder, dir.File("c"), 45000, format, fresh));
         EXPECT_EQ(cols.z, fresh.z);
         EXPECT_EQ(cols.gpsBits, fresh.gpsBits);
+        // Columns sized with room for the larger chunk from the first one on
+        // grow for it in place, beside its streams, once the drain is done.
+        ChunkColumns roomy;
+        ASSERT_TRUE(DecodeOnlyChunk(decoder, dir.File("a"), 30000, format, roomy, {}, false, 45000));
+        EXPECT_EQ(roomy.count, 30000u);
+        EXPECT_EQ(roomy.x.size(), 30000u);
+        const int32_t* const xAt = roomy.x.data();
+        const int64_t* const gpsAt = roomy.gpsBits.data();
+        bool drained = false;
+        auto aWhole = [&](int) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+            drained = true;
+            EXPECT_TRUE(std::equal(a.x.begin(), a.x.end(), roomy.x.begin())) << threads;
+            EXPECT_TRUE(std::equal(a.gpsBits.begin(), a.gpsBits.end(), roomy.gpsBits.begin())) << threads;
+        };
+        ASSERT_TRUE(DecodeOnlyChunk(decoder, dir.File("c"), 45000, format, roomy, aWhole, false, 45000));
+        EXPECT_TRUE(drained);
+        EXPECT_EQ(roomy.x.data(), xAt) << threads;
+        EXPECT_EQ(roomy.gpsBits.data(), gpsAt) << threads;
+        EXPECT_EQ(roomy.z, fresh.z);
+        EXPECT_EQ(roomy.rgb[2], fresh.rgb[2]);
     }
 }
 
