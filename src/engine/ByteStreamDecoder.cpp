@@ -42,7 +42,7 @@ struct SymbolTable {
 // shifting the window shifts the code and takes in the next bits in one
 // step.
 struct BitIn {
-    uint64_t window = 0;  // the code, then the bits ahead
+    uint64_t window = 0;  // code - low, then the bits ahead
     uint32_t ahead = 0;   // valid bits below the code
 };
 
@@ -123,9 +123,10 @@ void StartLane(Lane& lane, const uint8_t* data, std::size_t size, std::size_t of
     if (offset > size || size - offset < kCountBytes) StreamNotFound();
     lane.table.Load(data + offset);
     // The most probable value. When it is very probable, the test for it
-    // comes before the division: count < H and count >= L are, for the
-    // integers involved, v * total <= H * range and v * total > L * range,
-    // two multiplications off the decoder's serial chain.
+    // comes before the division: with v = code - low + 1, count < H and
+    // count >= L are, for the integers involved, v * total <= H * range and
+    // v * total > L * range, two multiplications off the decoder's serial
+    // chain.
     const SymbolTable& t = lane.table;
     lane.mps = 0;
     for (uint32_t k = 0; k < 256; ++k) {
