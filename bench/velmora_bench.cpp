@@ -159,6 +159,11 @@ double MedianRatio(const std::vector<double>& a, const std::vector<double>& b) {
     return Median(r);
 }
 
+int Usage(const char* program) {
+    std::fprintf(stderr, "usage: %s FILE.las [--runs N] [--workdir DIR] [--no-zstd] [--against SMALL.las]\n", program);
+    return 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -173,13 +178,11 @@ int main(int argc, char** argv) {
         else if (a == "--against" && i + 1 < argc) small = argv[++i];
         else if (las.empty() && a[0] != '-') las = a;
         else {
-            std::fprintf(stderr, "usage: %s FILE.las [--runs N] [--workdir DIR] [--no-zstd] [--against SMALL.las]\n", argv[0]);
-            return 2;
+            return Usage(argv[0]);
         }
     }
     if (las.empty()) {
-        std::fprintf(stderr, "usage: %s FILE.las [--runs N] [--workdir DIR] [--no-zstd] [--against SMALL.las]\n", argv[0]);
-        return 2;
+        return Usage(argv[0]);
     }
     const std::string tag = std::to_string(getpid());
     const std::string entry = work + "/velmora-bench-" + tag + ".vmra";

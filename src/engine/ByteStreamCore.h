@@ -3,6 +3,7 @@
 // Pieces shared by the byte-stream encoder and decoder (not part of the
 // engine's interface).
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -35,6 +36,17 @@ inline uint32_t ScaledBound(uint32_t range, uint64_t premultiplied) {
 }
 
 [[noreturn]] inline void StreamNotFound() { throw CLasException(enginemsg::kStreamNotFound); }
+
+// Pointers to the requests, longest stream first (ties as they came): side
+// by side, streams of like lengths run together nearly all the way, and
+// the ones left to run alone at the end are short.
+template <class Request>
+std::vector<Request*> LongestFirst(Request* requests, std::size_t count) {
+    std::vector<Request*> order(count);
+    for (std::size_t i = 0; i < count; ++i) order[i] = &requests[i];
+    std::stable_sort(order.begin(), order.end(), [](const Request* a, const Request* b) { return a->length > b->length; });
+    return order;
+}
 
 }  // namespace bytestream::detail
 

@@ -364,12 +364,7 @@ std::size_t DecodeByteStreamAt(const uint8_t* data, std::size_t size, std::size_
 }
 
 void DecodeByteStreamsAt(const uint8_t* data, std::size_t size, DecodeRequest* requests, std::size_t count) {
-    // Longest first, so the streams that end last started first.
-    std::vector<DecodeRequest*> order(count);
-    for (std::size_t i = 0; i < count; ++i) order[i] = &requests[i];
-    std::stable_sort(order.begin(), order.end(), [](const DecodeRequest* a, const DecodeRequest* b) {
-        return a->length > b->length;
-    });
+    const std::vector<DecodeRequest*> order = LongestFirst(requests, count);
     std::unique_ptr<bool[]> finished(new bool[count]());
     try {
         DecodeInLanesAt(data, size, requests, order.data(), count, finished.get());

@@ -388,7 +388,7 @@ VELMORA_AVX512 __attribute__((noinline)) void RunLanesVector(Lane* const* lanes,
             // filled in from the ones above bit 32 (~l has no zero there),
             // and for z = 32 (l == h) the word as it is, all ones: the
             // same counts, without a mask on the serial path.
-            const __m512i stops = _mm512_or_si512(_mm512_slli_epi64(_mm512_ternarylogic_epi64(l, h, h, ~kA & 0xFF | kB), 1), one);
+            const __m512i stops = _mm512_or_si512(_mm512_slli_epi64(_mm512_ternarylogic_epi64(l, h, h, (~kA & 0xFF) | kB), 1), one);
             const __m512i k = _mm512_lzcnt_epi64(_mm512_rolv_epi64(stops, lz));
             const __m512i owed = _mm512_maskz_mov_epi64(_mm512_test_epi64_mask(s1, s1), underflow);
             const __m512i settled = _mm512_srli_epi64(_mm512_sllv_epi64(h, z), 32);
@@ -497,12 +497,8 @@ void EncodeByteStreams(const EncodeRequest* requests, std::size_t count) {
     const bool vector = false;
     const std::size_t batch = kLanes;
 #endif
-    // Longest first, so each batch holds streams of like lengths, whose
-    // lanes run side by side nearly all the way.
-    std::vector<const EncodeRequest*> order(count);
-    for (std::size_t i = 0; i < count; ++i) order[i] = &requests[i];
-    std::stable_sort(order.begin(), order.end(),
-                     [](const EncodeRequest* a, const EncodeRequest* b) { return a->length > b->length; });
+    // Each batch holds streams of like lengths.
+    const std::vector<const EncodeRequest*> order = LongestFirst(requests, count);
     for (std::size_t first = 0; first < count; first += batch) {
         const std::size_t m = std::min(batch, count - first);
         auto lanes = std::make_unique<Lane[]>(m);

@@ -106,8 +106,7 @@ CChunkDecoder::CChunkDecoder(TaskPool& taskPool, const coords::Kernels& k, Hooks
     : pool(taskPool),
       kernels(k),
       hooks(std::move(h)),
-      scratch(std::make_unique<chunkrows::Scratch[]>(static_cast<std::size_t>(taskPool.Threads()) *
-                                                     kMostGroupsPerTask)) {}
+      scratch(MakeSlots(taskPool.Threads())) {}
 
 bool CChunkDecoder::Decode(InputWindow& in, std::size_t count, int format, bool moreChunks, ChunkColumns& c,
                            const std::function<void(int)>& drain, std::size_t room) {
@@ -146,24 +145,22 @@ bool CChunkDecoder::Decode(InputWindow& in, std::size_t count, int format, bool 
 }
 
 std::size_t CChunkDecoder::DecodeSideBySide(const chunkscan::ChunkSpots& spots, ChunkColumns& c,
-                                            const std::function<void(int)>& drain) {
+                                            const std::function<void(int)>& prepare) {
     std::fill(std::begin(groupState), std::end(groupState), State::Pending);
     std::fill(std::begin(restored), std::end(restored), false);
     std::vector<TaskPool::Task> tasks;
     // First, so the groups that wait for it wait for a task already started.
-    drained = !drain;
-    if (drain) tasks.emplace_back([this, &drain](int worker) { Drain(drain, worker); });
+    drained = false;
+    tasks.emplace_back([this, &prepare](int worker) { Drain(prepare, worker); });
     // Each group comes after the one it waits for, in an earlier task or
     // earlier in its own.
     const std::vector<Group> groups = ApplicableGroups(kDecodeOrder, c.format);
-    const std::size_t groupsPerTask = GroupsPerTask(c.count);
     ReleaseUnusedSlots(scratch.get(), pool.Threads(), c.count);
-    for (std::size_t first = 0; first < groups.size(); first += groupsPerTask) {
-        const std::size_t n = std::min(groupsPerTask, groups.size() - first);
-        tasks.emplace_back([this, g = &groups[first], n, &spots, &c](int worker) {
-            RunGroups(g, n, spots, &scratch[static_cast<std::size_t>(worker) * kMostGroupsPerTask], c);
+    ForEachGroupTask(groups, c.count, [&](const Group* g, std::size_t n) {
+        tasks.emplace_back([this, g, n, &spots, &c](int worker) {
+            RunGroups(g, n, spots, SlotsOf(scratch.get(), worker), c);
         });
-    }
+    });
     pool.Run(tasks);
     std::size_t r = 0;
     while (r < spots.rows.size() && restored[Index(spots.rows[r].row)]) ++r;
@@ -211,7 +208,7 @@ void CChunkDecoder::RunGroups(const Group* groups, std::size_t n, const chunksca
     }
 }
 
-void CChunkDecoder::Drain(const std::function<void(int)>& drain, int worker) {
+void CChunkDecoder::Drain(const std::function<void(int)>& prepare, int worker) {
     // Settled whatever happens: a drain that fails fails the batch, and the
     // groups waiting for it must not wait for ever.
     struct Guard {
@@ -224,7 +221,7 @@ void CChunkDecoder::Drain(const std::function<void(int)>& drain, int worker) {
             d.settled.notify_all();
         }
     } guard{*this};
-    drain(worker);
+    prepare(worker);
 }
 
 void CChunkDecoder::AwaitDrained() {

@@ -51,9 +51,11 @@ public:
 private:
     enum class State { Pending, Restored, Failed };
 
+    // `prepare` (the drain, then the sizing of c) is the batch's first task;
+    // no row is restored before it has run.
     std::size_t DecodeSideBySide(const chunkscan::ChunkSpots& spots, ChunkColumns& c,
-                                 const std::function<void(int)>& drain);
-    void Drain(const std::function<void(int)>& drain, int worker);
+                                 const std::function<void(int)>& prepare);
+    void Drain(const std::function<void(int)>& prepare, int worker);
     void AwaitDrained();
     // Decodes the streams of n groups side by side (each in its own s[j])
     // and restores the groups in order.

@@ -33,8 +33,7 @@ CChunkEncoder::CChunkEncoder(TaskPool& taskPool, const coords::Kernels& k, Hooks
     : pool(taskPool),
       kernels(k),
       hooks(std::move(h)),
-      scratch(std::make_unique<chunkrows::Scratch[]>(static_cast<std::size_t>(taskPool.Threads()) *
-                                                     kMostGroupsPerTask)) {}
+      scratch(MakeSlots(taskPool.Threads())) {}
 
 void CChunkEncoder::Encode(const ChunkColumns& c, const std::function<void(int worker)>& next) {
     order.clear();
@@ -44,15 +43,11 @@ void CChunkEncoder::Encode(const ChunkColumns& c, const std::function<void(int w
     written = 0;
     std::fill(std::begin(done), std::end(done), false);
     const std::vector<Group> groups = ApplicableGroups(kEncodeOrder, c.format);
-    const std::size_t groupsPerTask = GroupsPerTask(c.count);
     ReleaseUnusedSlots(scratch.get(), pool.Threads(), c.count);
     std::vector<TaskPool::Task> tasks;
-    for (std::size_t first = 0; first < groups.size(); first += groupsPerTask) {
-        const std::size_t n = std::min(groupsPerTask, groups.size() - first);
-        tasks.emplace_back([this, g = &groups[first], n, &c](int worker) {
-            RunGroups(g, n, &scratch[static_cast<std::size_t>(worker) * kMostGroupsPerTask], c);
-        });
-    }
+    ForEachGroupTask(groups, c.count, [&](const Group* g, std::size_t n) {
+        tasks.emplace_back([this, g, n, &c](int worker) { RunGroups(g, n, SlotsOf(scratch.get(), worker), c); });
+    });
     reading = groups.size();
     points = c.count;
     groupFailed = false;

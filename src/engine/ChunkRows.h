@@ -1,7 +1,9 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <iterator>
+#include <memory>
 #include <vector>
 
 #include "engine/AttributeCodec.h"
@@ -136,13 +138,28 @@ inline constexpr std::size_t kMostGroupsPerTask = 2;
 inline std::size_t GroupsPerTask(std::size_t points) {
     return points <= static_cast<std::size_t>(chunkplan::kChunk + chunkplan::kChunk / 2) ? kMostGroupsPerTask : 1;
 }
-// The threads' working memory, kMostGroupsPerTask slots each; gives back
-// what the slots a chunk of `points` leaves unused hold.
+// The threads' working memory, kMostGroupsPerTask slots each.
+inline std::unique_ptr<Scratch[]> MakeSlots(int threads) {
+    return std::make_unique<Scratch[]>(static_cast<std::size_t>(threads) * kMostGroupsPerTask);
+}
+inline Scratch* SlotsOf(Scratch* scratch, int worker) {
+    return &scratch[static_cast<std::size_t>(worker) * kMostGroupsPerTask];
+}
+// Gives back what the slots a chunk of `points` leaves unused hold.
 inline void ReleaseUnusedSlots(Scratch* scratch, int threads, std::size_t points) {
     for (std::size_t w = 0; w < static_cast<std::size_t>(threads); ++w) {
         for (std::size_t j = GroupsPerTask(points); j < kMostGroupsPerTask; ++j) {
             scratch[w * kMostGroupsPerTask + j].Release();
         }
+    }
+}
+// Cuts `groups` into the tasks of a chunk of `points`, in order:
+// task(first, n) for each run of n groups from groups[first].
+template <class Task>
+void ForEachGroupTask(const std::vector<Group>& groups, std::size_t points, Task task) {
+    const std::size_t perTask = GroupsPerTask(points);
+    for (std::size_t first = 0; first < groups.size(); first += perTask) {
+        task(&groups[first], std::min(perTask, groups.size() - first));
     }
 }
 

@@ -122,11 +122,15 @@ void WriteChunk(TaskPool* pool, int worker, CLasFile& las, const ChunkColumns& c
     out.Finish();
 }
 
+std::size_t LargestChunk(const std::vector<int64_t>& sizes) {
+    return static_cast<std::size_t>(*std::max_element(sizes.begin(), sizes.end()));
+}
+
 // The columns take their memory once, for the largest chunk (the last),
 // before the first: growing them for the last chunk would take fresh memory
 // and fill it again, after the smaller chunks had done the same.
 void SizeForLargest(ChunkColumns& cols, const std::vector<int64_t>& sizes, int format) {
-    cols.Resize(static_cast<std::size_t>(*std::max_element(sizes.begin(), sizes.end())), format);
+    cols.Resize(LargestChunk(sizes), format);
 }
 
 uint64_t ChunkBits(int format, std::size_t count) {
@@ -154,8 +158,8 @@ void CPointCodec::ReleaseBuffers() { streamsTotal.store(0); }
 
 int CPointCodec::ThreadsFor(const std::vector<int64_t>& chunkSizes, int format) const {
     if (threadCount > 0) return threadCount;
-    const int64_t largest = *std::max_element(chunkSizes.begin(), chunkSizes.end());
-    return chunkplan::DefaultThreads(std::thread::hardware_concurrency(), largest, rec::RecordSize(format));
+    return chunkplan::DefaultThreads(std::thread::hardware_concurrency(), static_cast<int64_t>(LargestChunk(chunkSizes)),
+                                     rec::RecordSize(format));
 }
 
 void CPointCodec::UseKernels(const coords::Kernels& kernels) { impl->kernels = kernels; }
@@ -358,7 +362,7 @@ void CPointCodec::DecompressChunks(InputWindow& in, CLasFile& las, int* progress
     // The columns take their memory once, for the largest chunk, as the
     // first chunk's streams are decoded.
     ChunkColumns cols;
-    const std::size_t room = static_cast<std::size_t>(*std::max_element(sizes.begin(), sizes.end()));
+    const std::size_t room = LargestChunk(sizes);
     std::vector<std::vector<uint8_t>> pieces(static_cast<std::size_t>(pool.Threads()));
     // Each chunk's records are written while the next chunk's streams are
     // decoded: the writing is no longer time the other threads wait out.
