@@ -536,27 +536,32 @@ TEST(Driver, TheNextChunkGoesIntoTheColumnsOnlyOnceEveryGroupHasReadThem) {
 }
 
 // A group that fails keeps the next chunk out, and leaves nothing waiting.
+// Format 1 has seven groups, so its last task holds one; format 0 has six,
+// so its last group to start is the second of a task of two, which must
+// count both as done with the columns.
 TEST(Driver, AFailedGroupKeepsTheNextChunkOut) {
     TempDir dir;
-    const ChunkColumns c = ColumnsOf(Generate(dir, "a.las", 5000, 1, 0));
     const coords::Kernels kernels = coords::Kernels::Fastest();
-    for (int threads : {1, 2, 3}) {
-        std::atomic<int> calls{0};
-        CChunkEncoder::Hooks hooks;
-        // The last of the seven groups to start fails, late enough for the
-        // next chunk's task to have started and to wait for it.
-        hooks.checkPoint = [&] {
-            if (++calls < 7) return;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            throw CLasException(enginemsg::kWriteEntry);
-        };
-        hooks.rowCoded = [](chunkrows::Row, std::size_t, std::size_t) {};
-        hooks.write = [](const CByteBuffer&) {};
-        TaskPool pool(threads);
-        CChunkEncoder encoder(pool, kernels, hooks);
-        bool refilled = false;
-        EXPECT_THROW(encoder.Encode(c, [&](int) { refilled = true; }), CLasException) << threads;
-        EXPECT_FALSE(refilled) << threads;
+    for (const auto& [format, groups] : {std::pair{1, 7}, {0, 6}}) {
+        const ChunkColumns c = ColumnsOf(Generate(dir, "a" + std::to_string(format) + ".las", 5000, format, 0));
+        for (int threads : {1, 2, 3}) {
+            std::atomic<int> calls{0};
+            CChunkEncoder::Hooks hooks;
+            // The last group to start fails, late enough for the next chunk's
+            // task to have started and to wait for it.
+            hooks.checkPoint = [&, groups = groups] {
+                if (++calls < groups) return;
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+                throw CLasException(enginemsg::kWriteEntry);
+            };
+            hooks.rowCoded = [](chunkrows::Row, std::size_t, std::size_t) {};
+            hooks.write = [](const CByteBuffer&) {};
+            TaskPool pool(threads);
+            CChunkEncoder encoder(pool, kernels, hooks);
+            bool refilled = false;
+            EXPECT_THROW(encoder.Encode(c, [&](int) { refilled = true; }), CLasException) << threads;
+            EXPECT_FALSE(refilled) << threads;
+        }
     }
 }
 
