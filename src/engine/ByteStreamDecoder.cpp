@@ -170,7 +170,11 @@ __attribute__((always_inline)) inline uint8_t DecodeOne(uint32_t& low, uint32_t&
         k = c.mps;
     } else {
         const uint32_t count = scaled / range;
-        // Only a damaged stream lets the count fall outside the table.
+        // No bits put the count outside the table: the value it picks
+        // keeps code - low in [lr, hr), so below the next range, whatever
+        // the stream holds (ValidCountTable vouches for the table). The
+        // test stays, cheap and never taken, against reading outside it
+        // should that ever change.
         if (__builtin_expect(count >= kTotal, 0)) {
             c.source.damaged = true;
             k = t.symbolOf[0];
@@ -180,7 +184,7 @@ __attribute__((always_inline)) inline uint8_t DecodeOne(uint32_t& low, uint32_t&
     }
     const uint32_t hr = ScaledBound(range, t.highScaled[k]);
     const uint32_t lr = ScaledBound(range, t.lowScaled[k]);
-    // code - l, before the shifts (it wraps only in a damaged stream).
+    // code - l, before the shifts: never below 0 (see the count above).
     bits.window -= static_cast<uint64_t>(lr) << (64 - kCodeBits);
     uint32_t lowLess1 = low - 1;
     KeepApart(lowLess1);  // else h costs a three-part addition
