@@ -379,20 +379,20 @@ TEST(Driver, WhatStillReadsThePreviousChunkSeesItWhole) {
 // A failure in a chunk's batch fails the chunk and leaves nothing waiting
 // for ever, and the decoder is sound afterwards: a drain that fails, and a
 // task that stops before its groups are decoded (it settles them as failed,
-// so a group of another task waiting for one of them goes on). The caller's
-// thread takes the first task (X and the return bits) as a rule; its stop
-// comes late, when Y's task on the other thread already waits for X.
+// so a group of another task waiting for one of them goes on). The first
+// task to start its groups (X and the return bits, as a rule: tasks are
+// taken in order) stops, late, when Y's task on the other thread already
+// waits for X. Whichever thread takes it: under load, either may take
+// every group task.
 TEST(Driver, AFailureInTheBatchFailsTheChunkAndEndsEveryWait) {
     TempDir dir;
     CPointCodec codec;
     testsupport::CompressToFile(codec, Generate(dir, "a.las", 20000, 3, 0), dir.File("a"));
     TaskPool pool(2);
     const coords::Kernels kernels = coords::Kernels::Fastest();
-    const std::thread::id caller = std::this_thread::get_id();
-    bool callerStops = false;
+    std::atomic<bool> firstStops{false};
     auto checkPoint = [&] {
-        if (!callerStops || std::this_thread::get_id() != caller) return;
-        callerStops = false;
+        if (!firstStops.exchange(false)) return;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         throw CLasException(enginemsg::kWriteEntry);
     };
@@ -402,7 +402,7 @@ TEST(Driver, AFailureInTheBatchFailsTheChunkAndEndsEveryWait) {
     auto failingDrain = [](int) { throw CLasException(lasmsg::kWritePoint); };
     EXPECT_THROW(DecodeOnlyChunk(decoder, dir.File("a"), 20000, 3, cols, failingDrain), CLasException);
     EXPECT_TRUE(DecodeOnlyChunk(decoder, dir.File("a"), 20000, 3, cols));
-    callerStops = true;
+    firstStops = true;
     EXPECT_THROW(DecodeOnlyChunk(decoder, dir.File("a"), 20000, 3, cols), CLasException);
     EXPECT_TRUE(DecodeOnlyChunk(decoder, dir.File("a"), 20000, 3, cols));
 }
