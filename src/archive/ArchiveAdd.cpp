@@ -1,6 +1,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <memory>
+#include <sys/stat.h>
 
 #include "archive/ArchiveLayout.h"
 #include "archive/ArchiveMessages.h"
@@ -79,9 +80,14 @@ bool VMRAFile::ContainsEntry(const std::string& archivePath, const std::string& 
 }
 
 void VMRAFile::AddLasFile(const std::string& lasPath, const std::string& archivePath) {
+    AddLasFile(lasPath, archivePath, nullptr);
+}
+
+VMRAFile::AddOutcome VMRAFile::AddLasFile(const std::string& lasPath, const std::string& archivePath,
+                                          const std::function<bool()>& confirmReplace) {
     OperationScope scope(*this);
     currentName = FileNamePart(lasPath);
-    AddEntry(lasPath, archivePath);
+    return AddEntry(lasPath, archivePath, confirmReplace);
 }
 
 // A full archive passes the entry on to its next part file, which is checked
@@ -97,6 +103,20 @@ std::unique_ptr<CArchiveSession> VMRAFile::OpenForAdd(const std::string& archive
     }
 }
 
+namespace {
+
+bool StateOf(const std::string& path, uint64_t& device, uint64_t& inode, int64_t& size, int64_t& modified) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return false;
+    device = static_cast<uint64_t>(st.st_dev);
+    inode = static_cast<uint64_t>(st.st_ino);
+    size = static_cast<int64_t>(st.st_size);
+    modified = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    return true;
+}
+
+}  // namespace
+
 // Refusals of one input file, decided before the archive is touched: a batch
 // may go on with the next file.
 int64_t VMRAFile::ReadLasForAdd(const std::string& lasPath, CLasDigest& digest) {
@@ -107,7 +127,9 @@ int64_t VMRAFile::ReadLasForAdd(const std::string& lasPath, CLasDigest& digest) 
         throw CLasException(archmsg::kNameHasBackslash, true);
     }
     if (IsSpecialFile(lasPath)) throw CLasException(archmsg::kNotRegularLas, true);
-    const int64_t lasSize = FileSizeOf(lasPath);
+    lasState = LasFileState{};
+    StateOf(lasPath, lasState.device, lasState.inode, lasState.size, lasState.modified);
+    const int64_t lasSize = lasState.size;
     CFile las;
     if (lasSize < 0 || !las.Open(lasPath, "rb")) {
         throw CLasException(archmsg::kErrorOpeningLas, false, las.LastError());
@@ -124,12 +146,22 @@ int64_t VMRAFile::ReadLasForAdd(const std::string& lasPath, CLasDigest& digest) 
     return lasSize;
 }
 
+void VMRAFile::CheckLasUnchanged(const std::string& lasPath) const {
+    LasFileState now;
+    // Bytes appended while the file was read would be missing from the entry;
+    // a file rewritten in place, or replaced, may mix two versions.
+    if (!StateOf(lasPath, now.device, now.inode, now.size, now.modified) || !(now == lasState)) {
+        throw CLasException(archmsg::kChangedWhileRead, true);
+    }
+}
+
 // Everything that can be decided without changing the archive is decided
 // first; then the change runs as one transaction. A replaced entry is removed
 // only once the new one is in, and the journal holds everything from the
 // replaced entry on, so an interruption anywhere gives back the archive as it
 // was before the call.
-void VMRAFile::AddEntry(const std::string& lasPath, const std::string& archivePath) {
+VMRAFile::AddOutcome VMRAFile::AddEntry(const std::string& lasPath, const std::string& archivePath,
+                                        const std::function<bool()>& confirmReplace) {
     const std::unique_ptr<CArchiveSession> session = OpenForAdd(archivePath);
     const std::string& path = session->Path();
     CFile& archive = session->File();
@@ -143,6 +175,9 @@ void VMRAFile::AddEntry(const std::string& lasPath, const std::string& archivePa
             ReadDirectory(archive);
         }
         foundIndex = IndexOf(currentName);
+        // Asked with the archive locked: the answer holds for the entry as
+        // it is now, not as it was when someone last looked.
+        if (foundIndex >= 0 && confirmReplace && !confirmReplace()) return AddOutcome::Declined;
         lasSize = ReadLasForAdd(lasPath, digest);
         ThrowIfStopped();
     } catch (const CStopRequested&) {
@@ -156,13 +191,14 @@ void VMRAFile::AddEntry(const std::string& lasPath, const std::string& archivePa
         if (path == createdEmpty) createdEmpty.clear();
         throw;
     }
-    const int64_t restoreAt = foundIndex >= 0 ? directory[static_cast<std::size_t>(foundIndex)].dataOffset
-                              : size > 0      ? directoryStart
-                                              : 0;
+    const bool replacing = foundIndex >= 0;
+    const int64_t restoreAt = replacing ? directory[static_cast<std::size_t>(foundIndex)].dataOffset
+                              : size > 0 ? directoryStart
+                                         : 0;
     CArchiveTransaction change(*session, restoreAt, created);
     try {
-        const EntryRecord record = WriteNewEntry(archive, size, lasSize, digest);
-        if (foundIndex >= 0) RemoveEntryInPlace(archive, static_cast<std::size_t>(foundIndex));
+        const EntryRecord record = WriteNewEntry(archive, size, lasSize, digest, change, !replacing);
+        if (replacing) RemoveEntryInPlace(archive, static_cast<std::size_t>(foundIndex), change);
         change.Commit();
         lastArchivePath = path;
         lastStoredBytes = record.storedSize;
@@ -180,13 +216,15 @@ void VMRAFile::AddEntry(const std::string& lasPath, const std::string& archivePa
         throw;
     }
     if (path == createdEmpty) createdEmpty.clear();
+    return replacing ? AddOutcome::Replaced : AddOutcome::Added;
 }
 
 // Writes the new entry's data where the directory began (after the magic
 // number in a new archive), then the directory with the new record last.
 // The loaded directory then matches the file.
 EntryRecord VMRAFile::WriteNewEntry(CFile& archive, int64_t size, int64_t lasSize,
-                                    CLasDigest& digest) {
+                                    CLasDigest& digest, CArchiveTransaction& change,
+                                    bool writeDirectory) {
     const int64_t dataOffset = size > 0 ? directoryStart : kMagicBytes;
     if (size == 0) {
         uint8_t magic[kMagicBytes];
@@ -219,6 +257,7 @@ EntryRecord VMRAFile::WriteNewEntry(CFile& archive, int64_t size, int64_t lasSiz
     ThrowIfStopped();
     uint64_t checksum = 0;
     if (!digest.Finish(lasSize, checksum)) throw CLasException(archmsg::kChangedWhileRead, true);
+    CheckLasUnchanged(lasFile.FileName());
 
     EntryRecord record;
     record.dataOffset = static_cast<uint32_t>(dataOffset);
@@ -228,11 +267,15 @@ EntryRecord VMRAFile::WriteNewEntry(CFile& archive, int64_t size, int64_t lasSiz
     record.SetName(currentName);
     record.SetChecksum(checksum);
     directory.push_back(record);
-    const auto bytes = archlayout::DirectoryBytes(directory);
-    if (!archive.Write(bytes.data(), bytes.size()) || !archive.TruncateHere()) {
-        throw CLasException(archmsg::kWriteArchive, false, archive.LastError());
-    }
     entryCount = static_cast<int32_t>(directory.size());
     directoryStart = end;
+    // A replacement writes no directory in between: the archive shows only
+    // the one it had or the one it ends with.
+    if (!writeDirectory) return record;
+    const auto bytes = archlayout::DirectoryBytes(directory);
+    change.AboutToWriteDirectory(end, bytes);
+    if (!archive.Seek(end) || !archive.Write(bytes.data(), bytes.size()) || !archive.TruncateHere()) {
+        throw CLasException(archmsg::kWriteArchive, false, archive.LastError());
+    }
     return record;
 }

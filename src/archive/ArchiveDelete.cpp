@@ -39,7 +39,7 @@ void VMRAFile::DeleteEntry(const std::string& archivePath, const std::string& en
     CArchiveTransaction change(session, directory[static_cast<std::size_t>(foundIndex)].dataOffset,
                                false);
     try {
-        RemoveEntryInPlace(file, static_cast<std::size_t>(foundIndex));
+        RemoveEntryInPlace(file, static_cast<std::size_t>(foundIndex), change);
         change.Commit();
     } catch (...) {
         change.RollBack();
@@ -52,7 +52,7 @@ void VMRAFile::DeleteEntry(const std::string& archivePath, const std::string& en
 // entry (or the directory) begins, never from its stored size, which older
 // archives record too short for raw entries. The loaded directory is updated
 // to match the file. The caller's transaction undoes a move cut short.
-void VMRAFile::RemoveEntryInPlace(CFile& file, std::size_t k) {
+void VMRAFile::RemoveEntryInPlace(CFile& file, std::size_t k, CArchiveTransaction& change) {
     const int64_t offset = directory[k].dataOffset;
     const int64_t extent = EntryExtent(k);
     const int64_t from = offset + extent;
@@ -83,6 +83,7 @@ void VMRAFile::RemoveEntryInPlace(CFile& file, std::size_t k) {
         kept.push_back(r);
     }
     const auto bytes = archlayout::DirectoryBytes(kept);
+    change.AboutToWriteDirectory(offset + moveBytes, bytes);
     if (!file.Seek(offset + moveBytes) || !file.Write(bytes.data(), bytes.size()) ||
         !file.TruncateHere()) {
         fail();

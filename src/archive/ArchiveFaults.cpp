@@ -2,11 +2,16 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 
 std::unique_ptr<CFaultPlan> CFaultPlan::FromEnvironment() {
     const char* setting = std::getenv("VELMORA_FAULT");
-    return setting ? Parse(setting) : nullptr;
+    const char* trace = std::getenv("VELMORA_FAULT_TRACE");
+    std::unique_ptr<CFaultPlan> plan = setting ? Parse(setting) : nullptr;
+    if (!plan && trace) plan = std::unique_ptr<CFaultPlan>(new CFaultPlan);
+    if (plan && trace) plan->tracePath = trace;
+    return plan;
 }
 
 std::unique_ptr<CFaultPlan> CFaultPlan::Parse(const std::string& setting) {
@@ -52,8 +57,16 @@ bool CFaultPlan::ParseOne(const std::string& setting, Fault& fault) {
     return true;
 }
 
-int CFaultPlan::BeforeStep() {
+int CFaultPlan::BeforeStep(const char* action, const char* role) {
     ++steps;
+    if (!tracePath.empty()) {
+        // Appended and closed at once, so the line is there even if the
+        // next fault kills the process.
+        if (std::FILE* trace = std::fopen(tracePath.c_str(), "a")) {
+            std::fprintf(trace, "%ld %s %s\n", steps, action, role);
+            std::fclose(trace);
+        }
+    }
     for (const Fault& f : faults) {
         if (f.action == Action::FailFrom && steps >= f.at) return f.error;
         if (steps != f.at) continue;

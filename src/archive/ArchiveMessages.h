@@ -49,11 +49,33 @@ inline constexpr const char* kArchiveBusy = "The archive is being changed by ano
 inline constexpr const char* kJournalWrite =
     "Cannot write the archive's journal - the archive was not changed.";
 inline constexpr const char* kJournalForeign =
-    "The journal beside the archive (its name followed by \"-journal\") does not belong to it - "
-    "move the journal away to use the archive.";
+    "The journal beside the archive (its name followed by \"-journal\") was not made for this "
+    "archive file - it is left as it is; move the journal away to use the archive.";
+inline constexpr const char* kJournalStale =
+    "The archive was replaced or changed after a change of it was interrupted - the journal of "
+    "that change (its name followed by \"-journal\") is left as it is; move the journal away to "
+    "use the archive.";
+inline constexpr const char* kJournalOtherWriter =
+    "The journal beside the archive (its name followed by \"-journal\") belongs to a user who "
+    "may not change the archive - it is left as it is; move the journal away to use the archive.";
+inline constexpr const char* kJournalNotAFile =
+    "Something that is not a journal (a link, folder, pipe or device) has the name of the "
+    "archive's journal (its name followed by \"-journal\") - move it away to use the archive.";
+inline constexpr const char* kJournalDamaged =
+    "The file named like the archive's journal (its name followed by \"-journal\") is not a "
+    "whole journal of this version of Velmora - it is left as it is; move it away to use the "
+    "archive.";
+inline constexpr const char* kJournalUnreadable =
+    "The archive has the journal of an interrupted change that cannot be read here - it is left "
+    "as it is; open the archive as a user who may read the journal to undo the change.";
+inline constexpr const char* kJournalNeedsWriter =
+    "An interrupted change of the archive must be undone before it can be read, and that needs "
+    "permission to change the archive - open it as a user who may change it.";
 inline constexpr const char* kCannotRecover =
-    "An interrupted change of the archive could not be undone - the archive and its journal "
-    "are left as they are.";
+    "An interrupted change of the archive could not be undone yet - its journal stays, and the "
+    "next program to open the archive tries again.";
+inline constexpr const char* kEmptyArchiveOfOther =
+    "The archive is an empty file that belongs to another user - nothing was added to it.";
 inline constexpr const char* kNotDurable =
     "The archive was changed, but the system could not confirm that the change is safely on "
     "the disk.";
@@ -68,8 +90,6 @@ inline constexpr const char* kNoLocking =
     "this file system does not lock files - do not let two programs change this archive at once.";
 inline constexpr const char* kRecovered =
     "an interrupted change of this archive was undone - it holds what it held before that change.";
-inline constexpr const char* kJournalDiscarded =
-    "an unfinished journal of a change that had not begun was removed.";
 inline constexpr const char* kArchiveDamaged =
     "Error writing archive! It could not be put back as it was and may be damaged.";
 
@@ -79,6 +99,9 @@ inline bool ConcernsArchive(const char* message) {
     return lasmsg::IsOneOf(message, {kErrorOpeningArchive, kWrongFormat, kCannotReadHeaders,
                                      kCannotCheck, kArchiveTooLarge, kWriteArchive, kArchiveDamaged,
                                      kNotRegularArchive, kArchiveBusy, kJournalWrite,
-                                     kJournalForeign, kCannotRecover, kRollbackFailed, kNotDurable});
+                                     kJournalForeign, kCannotRecover, kRollbackFailed, kNotDurable,
+                                     kJournalStale, kJournalOtherWriter, kJournalNotAFile,
+                                     kJournalDamaged, kJournalUnreadable, kJournalNeedsWriter,
+                                     kEmptyArchiveOfOther});
 }
 }  // namespace archmsg

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -65,6 +66,12 @@ int CArchiveSession::OpenDescriptor() {
         ::close(fd);
         ThrowOpen(archmsg::kNotRegularArchive, 0);
     }
+    // An empty file someone else made beforehand holds no archive of theirs
+    // to add to: it may be waiting to catch what is added, for its owner.
+    if (mode == Mode::Create && !created && st.st_size == 0 && st.st_uid != geteuid()) {
+        ::close(fd);
+        ThrowOpen(archmsg::kEmptyArchiveOfOther, 0);
+    }
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return fd;
 }
@@ -79,19 +86,34 @@ bool CArchiveSession::TryOpen() {
     // The program we waited for may have removed or replaced the file.
     if (!file.IsFileAt(path)) return false;
     journalPath = archjournal::PathFor(RealPathOf(path));
-    if (::access(journalPath.c_str(), F_OK) != 0) {
-        file.SetFaultHook(faults.get());
+    struct stat st {};
+    // Whatever has the journal's name, a link included, is looked at.
+    if (::lstat(journalPath.c_str(), &st) != 0 && errno == ENOENT) {
+        file.SetFaultHook(faults.get(), "archive");
         return true;
     }
     if (mode == Mode::Read) {
         // Putting the archive right needs it opened for a change and locked
         // for that alone; then it is opened again to be read.
         file.Close();
-        CArchiveSession repair(path, Mode::Update, hooks);
+        Repair();
         return false;
     }
-    file.SetFaultHook(faults.get());
+    file.SetFaultHook(faults.get(), "archive");
     return Recover();
+}
+
+void CArchiveSession::Repair() {
+    try {
+        CArchiveSession repair(path, Mode::Update, hooks);
+    } catch (const CLasException& e) {
+        // A reader may not change the archive, and must not pretend to.
+        if (std::strcmp(e.Message(), archmsg::kErrorOpeningArchive) == 0 &&
+            (e.cause == EACCES || e.cause == EPERM || e.cause == EROFS)) {
+            ThrowOpen(archmsg::kJournalNeedsWriter, e.cause);
+        }
+        throw;
+    }
 }
 
 void CArchiveSession::Lock(int operation) {
@@ -117,24 +139,45 @@ void CArchiveSession::Lock(int operation) {
     }
 }
 
+// Nothing of a journal is written, and no journal is removed, until it has
+// proved to be this archive's, made by someone who may change it, for a
+// change the archive shows: anything else is left for the user to look at.
 bool CArchiveSession::Recover() {
-    JournalRecord record;
-    const archjournal::State state = archjournal::Read(journalPath, record);
-    if (state == archjournal::State::Absent) return true;
-    if (state == archjournal::State::Incomplete) {
-        // Written only part of the way: the archive had not been touched.
-        if (!DropJournal()) ThrowOpen(archmsg::kCannotRecover, errno);
-        Notify(hooks, path, archmsg::kJournalDiscarded);
-        return true;
+    archjournal::CJournalReader journal;
+    switch (journal.Open(journalPath)) {
+        case archjournal::CJournalReader::State::Absent:
+            return true;
+        case archjournal::CJournalReader::State::NotAFile:
+            ThrowOpen(archmsg::kJournalNotAFile, 0);
+        case archjournal::CJournalReader::State::Unreadable:
+            ThrowOpen(archmsg::kJournalUnreadable, errno);
+        case archjournal::CJournalReader::State::Damaged:
+            ThrowOpen(archmsg::kJournalDamaged, 0);
+        case archjournal::CJournalReader::State::Valid:
+            break;
     }
-    if (!archjournal::Matches(file, record)) ThrowOpen(archmsg::kJournalForeign, 0);
-    if (!Undo(record, record.created) || !DropJournal()) ThrowOpen(archmsg::kCannotRecover, errno);
+    const archjournal::Verdict verdict = archjournal::Judge(journal, file, hooks.isCompleteArchive);
+    switch (verdict) {
+        case archjournal::Verdict::Foreign:
+            ThrowOpen(archmsg::kJournalForeign, 0);
+        case archjournal::Verdict::OtherWriter:
+            ThrowOpen(archmsg::kJournalOtherWriter, 0);
+        case archjournal::Verdict::Stale:
+            ThrowOpen(archmsg::kJournalStale, 0);
+        case archjournal::Verdict::Untouched:
+        case archjournal::Verdict::Undo:
+            break;
+    }
+    const bool created = journal.Record().created;
+    if (verdict == archjournal::Verdict::Undo && !journal.PutBack(file)) {
+        ThrowOpen(archmsg::kCannotRecover, errno);
+    }
+    if (!DropJournal()) ThrowOpen(archmsg::kCannotRecover, errno);
+    // Emptied first and only then removed: should the removal be lost, an
+    // empty archive holds nothing, as there was nothing before.
+    if (created) RemoveFile();
     Notify(hooks, path, archmsg::kRecovered);
-    return !record.created;
-}
-
-bool CArchiveSession::Undo(const JournalRecord& record, bool removeArchive) {
-    return archjournal::Apply(journalPath, record, file) && (!removeArchive || RemoveFile());
+    return !created;
 }
 
 bool CArchiveSession::DropJournal() {
@@ -143,18 +186,17 @@ bool CArchiveSession::DropJournal() {
 }
 
 bool CArchiveSession::RemoveFile() {
-    if (!FaultAllows(faults.get())) return false;
+    if (!FaultAllows(faults.get(), "remove", "archive")) return false;
     if (::unlink(path.c_str()) != 0 && errno != ENOENT) return false;
-    return SyncFolderOf(path);
+    return FaultAllows(faults.get(), "sync", "folder") && SyncFolderOf(path);
 }
 
 CArchiveTransaction::CArchiveTransaction(CArchiveSession& session, int64_t restorePosition,
                                          bool createdByChange)
-    : session(session) {
-    record.restorePosition = restorePosition;
-    record.created = createdByChange;
-    archjournal::Write(session.JournalPath(), session.File(), record, session.Faults());
-}
+    : session(session),
+      journal(std::make_unique<archjournal::CJournalWriter>(session.JournalPath(), session.File(),
+                                                            restorePosition, createdByChange,
+                                                            session.Faults())) {}
 
 CArchiveTransaction::~CArchiveTransaction() {
     if (!open) return;
@@ -162,6 +204,12 @@ CArchiveTransaction::~CArchiveTransaction() {
         RollBack();
     } catch (const CLasException&) {
         // The journal stays; the next session on the archive puts it right.
+    }
+}
+
+void CArchiveTransaction::AboutToWriteDirectory(int64_t directoryStart, const std::vector<uint8_t>& directory) {
+    if (!journal->Complete(directoryStart, directory)) {
+        throw CLasException(archmsg::kWriteArchive, false, errno);
     }
 }
 
@@ -181,14 +229,15 @@ void CArchiveTransaction::Commit() {
 void CArchiveTransaction::RollBack(bool removeCreated) {
     if (!open) return;
     auto fail = [](int cause) { throw CLasException(archmsg::kRollbackFailed, false, cause); };
-    JournalRecord saved;
+    archjournal::CJournalReader saved;
     // What was saved is read back as it lies on disk: the same bytes and
     // checks a later session would use.
-    if (archjournal::Read(session.JournalPath(), saved) != archjournal::State::Complete) fail(EIO);
-    if (!session.Undo(saved, saved.created && removeCreated)) fail(errno);
+    if (saved.Adopt(::dup(journal->Descriptor())) != archjournal::CJournalReader::State::Valid) fail(EIO);
+    if (!saved.PutBack(session.File())) fail(errno);
     if (!archjournal::Remove(session.JournalPath(), session.Faults())) fail(errno);
     open = false;
     // The archive is as it was; should the removal of its journal be lost,
-    // the next open would only put back the same bytes again.
+    // the next open would only find the archive as the journal saved it.
     archjournal::SyncRemoval(session.JournalPath(), session.Faults());
+    if (saved.Record().created && removeCreated) session.RemoveFile();
 }

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "archive/ArchiveJournal.h"
 #include "las/FileIo.h"
@@ -20,6 +21,10 @@ struct ArchiveHooks {
     // False: an archive another program is changing is refused at once
     // instead of waited for (a window must not freeze).
     bool waitForLock = true;
+    // Whether a file is a whole archive whose directory accounts for all of
+    // it: such a file beside an interrupted change's journal was put there
+    // by someone else, unless the change itself completed it.
+    std::function<bool(CFile&)> isCompleteArchive;
 };
 
 // One archive file opened for one operation: locked against other programs
@@ -49,10 +54,6 @@ public:
     // Removes the archive file while it is still locked: a change that made
     // it is being undone.
     bool RemoveFile();
-    // Puts back the bytes the journal saved and, when asked, removes an
-    // archive the change had made. False (errno set) when a step fails; it
-    // can be done again.
-    bool Undo(const JournalRecord& record, bool removeArchive);
 
 private:
     // Opens and locks; false when the file changed hands meanwhile and must
@@ -63,6 +64,8 @@ private:
     // Undoes an interrupted change recorded beside the archive; false when
     // that removed the archive file itself.
     bool Recover();
+    // Opens the archive for a change, only to put it right.
+    void Repair();
     // Removes the journal and makes the removal durable.
     bool DropJournal();
 
@@ -94,6 +97,10 @@ public:
     CArchiveTransaction(const CArchiveTransaction&) = delete;
     CArchiveTransaction& operator=(const CArchiveTransaction&) = delete;
 
+    // Called once the change has written its data, just before it writes
+    // `directory` at directoryStart as the archive's end: the journal then
+    // knows the archive the change completes.
+    void AboutToWriteDirectory(int64_t directoryStart, const std::vector<uint8_t>& directory);
     void Commit();
     // removeCreated: an archive this change made goes again (after a
     // failure); otherwise (after a stop) it stays as the empty archive it
@@ -102,6 +109,6 @@ public:
 
 private:
     CArchiveSession& session;
-    JournalRecord record;
+    std::unique_ptr<archjournal::CJournalWriter> journal;
     bool open = true;
 };

@@ -183,6 +183,15 @@ ArchiveHooks VMRAFile::Hooks() {
     hooks.checkPoint = [this] { engine.CheckPoint(); };
     hooks.notice = onNotice;
     hooks.waitForLock = waitForLock;
+    hooks.isCompleteArchive = [](CFile& file) {
+        VMRAFile probe;
+        try {
+            probe.ReadDirectory(file);
+            return true;
+        } catch (const CLasException&) {
+            return false;
+        }
+    };
     return hooks;
 }
 

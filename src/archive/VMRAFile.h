@@ -14,6 +14,7 @@
 
 class CFile;
 class CArchiveSession;
+class CArchiveTransaction;
 struct ArchiveHooks;
 
 // One directory record of an archive: 268 bytes in the file, all integers
@@ -106,6 +107,13 @@ public:
     static bool IsSafeEntryName(const std::string& name);
 
     void AddLasFile(const std::string& lasPath, const std::string& archivePath);
+    // The same, but an entry of the file's name is replaced only when
+    // confirmReplace (if given) says so. It is asked while the archive is
+    // locked, so no other program can add or remove that entry between the
+    // question and the change.
+    enum class AddOutcome { Added, Replaced, Declined };
+    AddOutcome AddLasFile(const std::string& lasPath, const std::string& archivePath,
+                          const std::function<bool()>& confirmReplace);
     bool ContainsEntry(const std::string& archivePath, const std::string& lasPath);
     static std::string NextPartName(const std::string& archivePath);
 
@@ -178,11 +186,19 @@ private:
     };
     void EndOperation();
     ArchiveHooks Hooks();
-    void AddEntry(const std::string& lasPath, const std::string& archivePath);
+    AddOutcome AddEntry(const std::string& lasPath, const std::string& archivePath,
+                        const std::function<bool()>& confirmReplace);
     std::unique_ptr<CArchiveSession> OpenForAdd(const std::string& archivePath);
     int64_t ReadLasForAdd(const std::string& lasPath, CLasDigest& digest);
-    EntryRecord WriteNewEntry(CFile& archive, int64_t size, int64_t lasSize, CLasDigest& digest);
-    void RemoveEntryInPlace(CFile& file, std::size_t k);
+    // Writes the new entry's data and adds its record to the loaded
+    // directory; the directory is written too unless an entry is still to
+    // be removed (which writes it then).
+    EntryRecord WriteNewEntry(CFile& archive, int64_t size, int64_t lasSize, CLasDigest& digest,
+                              CArchiveTransaction& change, bool writeDirectory);
+    void RemoveEntryInPlace(CFile& file, std::size_t k, CArchiveTransaction& change);
+    // Refuses a LAS file that changed (grew, was rewritten or replaced)
+    // since ReadLasForAdd looked at it.
+    void CheckLasUnchanged(const std::string& lasPath) const;
     void CheckEntryData(CFile& file, std::size_t k);
     // Loads the directory of the open archive and finds the entry, checked
     // to be decodable (and, toWrite, to have a name that may be a file's).
@@ -204,6 +220,12 @@ private:
     std::string lastArchivePath;
     int64_t lastStoredBytes = 0;
     int extractProgress = 0;
+    // What the LAS file being added looked like when its header was read.
+    struct LasFileState {
+        uint64_t device = 0, inode = 0;
+        int64_t size = -1, modified = 0;
+        bool operator==(const LasFileState&) const = default;
+    } lasState;
     CPointCodec engine;
     CLasFile lasFile;
 };

@@ -11,6 +11,7 @@ CFile& CFile::operator=(CFile&& other) noexcept {
         f = other.f;
         lastError = other.lastError;
         faultHook = other.faultHook;
+        faultRole = other.faultRole;
         other.f = nullptr;
         other.faultHook = nullptr;
     }
@@ -46,16 +47,16 @@ bool CFile::OpenMemory(const void* data, std::size_t size) {
 bool CFile::Close() {
     if (!f) return true;
     // Buffered data is written here: a fault meant for it is met here too.
-    const bool allowed = StepAllowed();
+    const bool allowed = StepAllowed("close");
     const bool ok = std::fclose(f) == 0;
     if (!ok) lastError = errno;
     f = nullptr;
     return allowed && ok;
 }
 
-bool CFile::StepAllowed() {
+bool CFile::StepAllowed(const char* action) {
     if (!faultHook) return true;
-    const int error = faultHook->BeforeStep();
+    const int error = faultHook->BeforeStep(action, faultRole);
     if (error == 0) return true;
     lastError = error;
     errno = error;
@@ -92,12 +93,12 @@ std::size_t CFile::Read(void* buf, std::size_t n) {
 bool CFile::Write(const void* buf, std::size_t n) {
     if (!f) return false;
     if (n == 0) return true;
-    if (!StepAllowed()) return false;
+    if (!StepAllowed("write")) return false;
     return std::fwrite(buf, 1, n, f) == n || Failed();
 }
 
 bool CFile::Flush() {
-    if (!f || !StepAllowed()) return false;
+    if (!f || !StepAllowed("flush")) return false;
     return std::fflush(f) == 0 || Failed();
 }
 
@@ -108,12 +109,12 @@ bool CFile::TruncateHere() {
 }
 
 bool CFile::Truncate(int64_t length) {
-    if (!f || !Flush() || !StepAllowed()) return false;
+    if (!f || !Flush() || !StepAllowed("truncate")) return false;
     return ftruncate(fileno(f), static_cast<off_t>(length)) == 0 || Failed();
 }
 
 bool CFile::Sync() {
-    if (!f || !Flush() || !StepAllowed()) return false;
+    if (!f || !Flush() || !StepAllowed("sync")) return false;
     return fsync(fileno(f)) == 0 || Failed();
 }
 

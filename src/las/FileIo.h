@@ -5,13 +5,14 @@
 #include <string>
 
 // Lets a test make the writes of one file fail, or end the process, at a
-// chosen step. Before every write, flush, truncation and sync of a file that
-// has one, the file asks it; a non-zero answer is the system error the step
-// then fails with.
+// chosen step. Before every write, flush, truncation, sync and close of a
+// file that has one, the file asks it, naming the step and the file's role
+// ("write", "archive"); a non-zero answer is the system error the step then
+// fails with.
 class IFaultHook {
 public:
     virtual ~IFaultHook() = default;
-    virtual int BeforeStep() = 0;
+    virtual int BeforeStep(const char* action, const char* role) = 0;
 };
 
 // A buffered binary file that closes itself. Positions and sizes are 64-bit
@@ -25,7 +26,7 @@ public:
     CFile(const CFile&) = delete;
     CFile& operator=(const CFile&) = delete;
     CFile(CFile&& other) noexcept
-        : f(other.f), lastError(other.lastError), faultHook(other.faultHook) {
+        : f(other.f), lastError(other.lastError), faultHook(other.faultHook), faultRole(other.faultRole) {
         other.f = nullptr;
         other.faultHook = nullptr;
     }
@@ -61,19 +62,24 @@ public:
     void StartWriteback();
     // The system error of the last step that failed (0 when none has).
     int LastError() const { return lastError; }
-    void SetFaultHook(IFaultHook* hook) { faultHook = hook; }
+    // role names the file in the hook's questions.
+    void SetFaultHook(IFaultHook* hook, const char* role = "file") {
+        faultHook = hook;
+        faultRole = role;
+    }
     // True when path names this very open file (also through links), so a
     // file that was removed or replaced meanwhile is told apart.
     bool IsFileAt(const std::string& path) const;
 
 private:
     // False (with lastError set) when the fault hook fails this step.
-    bool StepAllowed();
+    bool StepAllowed(const char* action);
     bool Failed();
 
     std::FILE* f = nullptr;
     int lastError = 0;
     IFaultHook* faultHook = nullptr;
+    const char* faultRole = "file";
 };
 
 // Length of a file on disk, or -1 when it cannot be read.

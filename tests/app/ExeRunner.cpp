@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
+#include <grp.h>
 #include <iterator>
 #include <poll.h>
 #include <pty.h>
@@ -111,8 +112,9 @@ ExeResult RunOnTerminal(const std::string& cwd, const std::vector<std::string>& 
 
 std::string ExePath() { return VELMORA_EXE; }
 
-ExeResult Velmora(const std::string& cwd, const std::vector<std::string>& args) {
-    Spawned run(cwd, args);
+ExeResult Velmora(const std::string& cwd, const std::vector<std::string>& args,
+                  const RunOptions& options) {
+    Spawned run(cwd, args, options);
     return run.Wait();
 }
 
@@ -121,7 +123,8 @@ struct Spawned::Captures {
     std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
 };
 
-Spawned::Spawned(const std::string& cwd, const std::vector<std::string>& args)
+Spawned::Spawned(const std::string& cwd, const std::vector<std::string>& args,
+                 const RunOptions& options)
     : captures(std::make_unique<Captures>()) {
     std::string program;
     auto argv = Argv(args, program);
@@ -132,6 +135,11 @@ Spawned::Spawned(const std::string& cwd, const std::vector<std::string>& args)
         dup2(devNull, 0);
         dup2(captures->out.Fd(), 1);
         dup2(captures->err.Fd(), 2);
+        for (const auto& [name, value] : options.environment) setenv(name.c_str(), value.c_str(), 1);
+        if (options.gid >= 0 && (setgroups(0, nullptr) != 0 || setgid(static_cast<gid_t>(options.gid)) != 0)) {
+            _exit(122);
+        }
+        if (options.uid >= 0 && setuid(static_cast<uid_t>(options.uid)) != 0) _exit(122);
         execv(argv[0], argv.data());
         _exit(121);
     }

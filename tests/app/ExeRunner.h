@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <sys/types.h>
 #include <vector>
 
@@ -14,9 +15,18 @@ struct ExeResult {
     double seconds = 0;  // wall time of the run
 };
 
+// How a run differs from the test's own process: another user (uid and gid
+// >= 0, which needs root), variables set for it alone.
+struct RunOptions {
+    int uid = -1;
+    int gid = -1;
+    std::vector<std::pair<std::string, std::string>> environment;
+};
+
 // Runs the velmora executable in folder `cwd` with `args` after the program
 // path, standard input not a terminal.
-ExeResult Velmora(const std::string& cwd, const std::vector<std::string>& args);
+ExeResult Velmora(const std::string& cwd, const std::vector<std::string>& args,
+                  const RunOptions& options = {});
 
 // The same with a terminal of kTerminalColumns columns as standard input,
 // standard output and standard error; `typed` is what the user types.
@@ -38,7 +48,8 @@ std::string ExePath();
 // terminal), so a test can signal it or run another one beside it.
 class Spawned {
 public:
-    Spawned(const std::string& cwd, const std::vector<std::string>& args);
+    Spawned(const std::string& cwd, const std::vector<std::string>& args,
+            const RunOptions& options = {});
     ~Spawned();
     Spawned(const Spawned&) = delete;
     Spawned& operator=(const Spawned&) = delete;

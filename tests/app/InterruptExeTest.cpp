@@ -160,4 +160,35 @@ TEST_F(Survey, TwoProgramsAddingToOneArchiveAtOnceBothLand) {
     EXPECT_GT(waited, 0) << "the two programs never met";
 }
 
+// Without -y and without a terminal, the second of two programs adding one
+// name must decline: it may not replace what the first added without asking.
+TEST(TwoPrograms, AddingOneNameAtOnceNeverBothSucceed) {
+    TempDir dir;
+    const std::string vmra = dir.File("x.vmra");
+    // Two different files of one name, from two folders.
+    TempDir other;
+    archtest::GenerateLas(other, "a.las", 3000, 3, 99);
+    TempDir mine;
+    archtest::GenerateLas(mine, "a.las", 2000, 1, 98);
+    int bothAdded = 0;
+    // The window between a look at the archive and the change was a few
+    // milliseconds wide: many rounds, so that one of them meets it.
+    for (int round = 0; round < 100; ++round) {
+        std::remove(vmra.c_str());
+        Spawned first(mine.Path().string(), {"-c", "a.las", vmra});
+        Spawned second(other.Path().string(), {"-c", "a.las", vmra});
+        const ExeResult r1 = first.Wait();
+        const ExeResult r2 = second.Wait();
+        ASSERT_EQ(EntryNames(vmra), std::vector<std::string>{"a.las"}) << round;
+        // Without -y and without a terminal the second must decline.
+        if (r1.status == 0 && r2.status == 0) ++bothAdded;
+        ASSERT_NE(r1.status == 0, r2.status == 0) << round << "\n" << r1.err << "\n" << r2.err;
+        // And the entry is the one whose add said so.
+        TempDir out;
+        ASSERT_EQ(Velmora(out.Path().string(), {"-d", vmra}).status, 0);
+        EXPECT_EQ(ReadAll(out.File("a.las")), ReadAll((r1.status == 0 ? mine : other).File("a.las"))) << round;
+    }
+    EXPECT_EQ(bothAdded, 0) << "an entry was replaced without asking";
+}
+
 }  // namespace

@@ -219,12 +219,18 @@ JobSummary CArchiveJob::Add(const std::vector<std::string>& lasPaths,
 }
 
 ItemOutcome CArchiveJob::AddOne(const JobItem& item, ItemResult& result) {
-    const bool exists = archive.ContainsEntry(item.archivePath, item.name);
-    if (exists && !host.ConfirmReplace(item)) return ItemOutcome::Declined;
-    archive.AddLasFile(item.name, item.archivePath);
+    // Made here when missing, so that a job stopped in its first file leaves
+    // the empty archive it began with (a failure removes it again).
+    archive.ContainsEntry(item.archivePath, item.name);
+    // The question is asked with the archive locked for the change, so the
+    // answer is about the entry the change will replace, not one another
+    // program may have added after a look.
+    const VMRAFile::AddOutcome outcome =
+        archive.AddLasFile(item.name, item.archivePath, [&] { return host.ConfirmReplace(item); });
+    if (outcome == VMRAFile::AddOutcome::Declined) return ItemOutcome::Declined;
     result.storedIn = archive.LastArchivePath();
     result.storedBytes = archive.LastStoredBytes();
-    return exists ? ItemOutcome::Replaced : ItemOutcome::Added;
+    return outcome == VMRAFile::AddOutcome::Replaced ? ItemOutcome::Replaced : ItemOutcome::Added;
 }
 
 bool CArchiveJob::ListNames(const std::string& archivePath, std::vector<std::string>& names,
