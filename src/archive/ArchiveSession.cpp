@@ -94,7 +94,9 @@ bool CArchiveSession::TryOpen() {
     }
     if (mode == Mode::Read) {
         // Putting the archive right needs it opened for a change and locked
-        // for that alone; then it is opened again to be read.
+        // for that alone; then it is opened again to be read. A journal that
+        // is back each time is someone's doing, not an interruption.
+        if (++repairs > 3) ThrowOpen(archmsg::kCannotRecover, 0);
         file.Close();
         Repair();
         return false;

@@ -79,6 +79,7 @@ private:
     CFile file;
     bool created = false;
     bool waitNoticed = false;
+    int repairs = 0;
 };
 
 // A change of an archive as one step: either all of it lands or none of it.
