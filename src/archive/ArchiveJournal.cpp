@@ -199,7 +199,8 @@ void TakeArchivesRights(int fd, const struct stat& archive) {
         (void)fchown(fd, static_cast<uid_t>(-1), archive.st_gid);
     }
     struct stat st {};
-    mode_t mode = archive.st_mode & 0666;
+    // Its owner must always be able to read it back to undo the change.
+    mode_t mode = (archive.st_mode & 0666) | 0600;
     // Readers of another group must not read what this group may not.
     if (fstat(fd, &st) != 0 || st.st_gid != archive.st_gid) mode &= ~static_cast<mode_t>(0077);
     (void)fchmod(fd, mode);
