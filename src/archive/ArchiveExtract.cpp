@@ -6,6 +6,7 @@
 #include "engine/EntryMarkers.h"
 #include "archive/ArchiveMessages.h"
 #include "archive/ArchiveSession.h"
+#include "archive/EntryNames.h"
 #include "archive/VMRAFile.h"
 #include "engine/EntryCheck.h"
 #include "las/FileIo.h"
@@ -105,9 +106,9 @@ std::size_t VMRAFile::OpenEntry(CFile& archive, const std::string& entryName, bo
     const int found = IndexOf(entryName);
     if (found < 0) throw CLasException(archmsg::kNotFound);
     const auto k = static_cast<std::size_t>(found);
-    // The name came from the file: it must not lead out of the folder.
-    if (toWrite && !IsSafeEntryName(directory[k].Name())) {
-        throw CLasException(archmsg::kUnsafeEntryName);
+    // The name came from the file: only a plain LAS file name may be written.
+    if (toWrite) {
+        if (const char* why = WhyNotExtractable(directory[k].Name())) throw CLasException(why, true);
     }
     CheckEntryData(archive, k);
     ThrowIfStopped();
@@ -149,10 +150,13 @@ bool VMRAFile::TestEntry(const std::string& archivePath, const std::string& entr
 void VMRAFile::ExtractAll(const std::string& archivePath) {
     std::vector<std::string> names;
     for (const EntryRecord& r : ReadDirectoryOf(archivePath)) names.push_back(r.Name());
-    // An archive with a name that could leave the folder is not trusted with
-    // any of its entries: nothing is written.
+    const char* refused = nullptr;
     for (const std::string& name : names) {
-        if (!IsSafeEntryName(name)) throw CLasException(archmsg::kUnsafeEntryName);
+        if (const char* why = WhyNotExtractable(name)) {
+            if (!refused) refused = why;
+            continue;
+        }
+        ExtractEntry(archivePath, name, "");
     }
-    for (const std::string& name : names) ExtractEntry(archivePath, name, "");
+    if (refused) throw CLasException(refused, true);
 }

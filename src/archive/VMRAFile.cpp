@@ -235,12 +235,6 @@ int64_t VMRAFile::EntryExtent(std::size_t i) const {
     return next - directory[i].dataOffset;
 }
 
-bool VMRAFile::IsSafeEntryName(const std::string& name) {
-    if (name.empty() || name.size() >= EntryRecord::kNameBytes) return false;
-    if (name == "." || name == "..") return false;
-    return name.find_first_of(std::string("/\\\0", 3)) == std::string::npos;
-}
-
 void VMRAFile::DropDirectory() {
     directory.clear();
     directory.shrink_to_fit();

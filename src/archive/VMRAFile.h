@@ -100,18 +100,18 @@ public:
     // record's stored size says.
     int64_t EntryExtent(std::size_t i) const;
 
-    // An entry name read from an archive may be used as a file name only
-    // when this holds: not empty, at most 255 bytes, no path separator,
-    // not "." or "..".
-    static bool IsSafeEntryName(const std::string& name);
-
     void AddLasFile(const std::string& lasPath, const std::string& archivePath);
     bool ContainsEntry(const std::string& archivePath, const std::string& lasPath);
     static std::string NextPartName(const std::string& archivePath);
 
     // outputFolder is empty (current folder) or ends with a path separator.
+    // An entry whose name may not be a file's (see EntryNames.h) is refused
+    // with a CLasException that lets a batch go on.
     void ExtractEntry(const std::string& archivePath, const std::string& entryName,
                       const std::string& outputFolder);
+    // Every entry into the current folder. Entries that may not become files,
+    // and later entries of a name already extracted, are left out while the
+    // others are extracted; then the first such refusal is thrown.
     void ExtractAll(const std::string& archivePath);
     // Decodes the entry in memory and checks it (structure, length, and the
     // checksum where it carries one) without writing anything. Returns

@@ -181,17 +181,4 @@ TEST(ArchiveListing, EntriesShowTheFiguresOfTheirStoredHeaders) {
     EXPECT_EQ(infos[1].extent, 50);
 }
 
-TEST(EntryName, OnlyPlainFileNamesAreSafe) {
-    for (const char* ok : {"a.las", "survey 2020.LAS", "...", ".hidden.las", "é.las"}) {
-        EXPECT_TRUE(VMRAFile::IsSafeEntryName(ok)) << ok;
-    }
-    for (const char* bad : {"", ".", "..", "../a.las", "a/b.las", "/etc/passwd", "..\\a.las",
-                            "a\\b.las", "sub/"}) {
-        EXPECT_FALSE(VMRAFile::IsSafeEntryName(bad)) << bad;
-    }
-    EXPECT_FALSE(VMRAFile::IsSafeEntryName(std::string("a\0b", 3)));
-    EXPECT_TRUE(VMRAFile::IsSafeEntryName(std::string(255, 'n')));
-    EXPECT_FALSE(VMRAFile::IsSafeEntryName(std::string(256, 'n')));
-}
-
 }  // namespace

@@ -6,6 +6,7 @@
 #include "ArchiveTestSupport.h"
 #include "LasGenerator.h"
 #include "TestSupport.h"
+#include "archive/EntryNames.h"
 #include "archive/VMRAFile.h"
 #include "las/FileIo.h"
 
@@ -69,7 +70,7 @@ void Exercise(const Bytes& damaged, const std::string& label) {
         }
     }
     for (const auto& name : FolderContents(out.string())) {
-        EXPECT_TRUE(VMRAFile::IsSafeEntryName(name)) << label;
+        EXPECT_TRUE(IsExtractableName(name)) << label;
         EXPECT_EQ(name.find(".velmora-"), std::string::npos) << label << ": scratch file left";
     }
     for (const auto& name : names) {

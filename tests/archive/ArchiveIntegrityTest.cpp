@@ -239,22 +239,27 @@ TEST_F(Integrity, WhatCannotComeBackIsRefusedBeforeAnythingIsWritten) {
         EXPECT_EQ(ReadAll(vmra), good);
     }
 
-    // An entry named like the archive it is read from.
+    // An entry named like the archive it is read from: an archive's name
+    // is never a LAS file's, and one that is (the library takes any path)
+    // is still not overwritten.
     Bytes evil = good;
-    uint8_t* field = evil.data() + RecordAt(evil, 1) + 12;
-    std::fill_n(field, 256, 0);
-    std::memcpy(field, "x.vmra", 6);
+    archtest::SetEntryName(evil, 1, "x.vmra");
     WriteAll(vmra, evil);
     VMRAFile archive;
     EXPECT_EQ(MessageOf([&] { archive.ExtractEntry(vmra, "x.vmra", dir.Path().string()); }),
+              archmsg::kNameNotLas);
+    archtest::SetEntryName(evil, 1, "x.las");
+    const std::string odd = dir.File("x.las");
+    WriteAll(odd, evil);
+    EXPECT_EQ(MessageOf([&] { archive.ExtractEntry(odd, "x.las", dir.Path().string()); }),
               archmsg::kOutputIsArchive);
-    EXPECT_EQ(ReadAll(vmra), evil);
+    EXPECT_EQ(ReadAll(odd), evil);
     // Also through a link to it.
     TempDir other;
-    std::filesystem::create_symlink(vmra, other.File("x.vmra"));
-    EXPECT_EQ(MessageOf([&] { archive.ExtractEntry(vmra, "x.vmra", other.Path().string()); }),
+    std::filesystem::create_symlink(odd, other.File("x.las"));
+    EXPECT_EQ(MessageOf([&] { archive.ExtractEntry(odd, "x.las", other.Path().string()); }),
               archmsg::kOutputIsArchive);
-    EXPECT_EQ(ReadAll(vmra), evil);
+    EXPECT_EQ(ReadAll(odd), evil);
 }
 
 TEST_F(Integrity, ALengthThatIsNotWhatWentInIsDamageEvenWithoutAChecksum) {
@@ -272,19 +277,18 @@ TEST_F(Integrity, ALengthThatIsNotWhatWentInIsDamageEvenWithoutAChecksum) {
     }
 }
 
-TEST_F(Integrity, NamesThatCouldLeaveTheFolderStopAnExtractionButNotATest) {
+TEST_F(Integrity, NamesThatCouldLeaveTheFolderAreRefusedByAnExtractionButNotByATest) {
     Bytes image = good;
-    uint8_t* field = image.data() + RecordAt(image, 2) + 12;
-    std::fill_n(field, 256, 0);
-    std::memcpy(field, "../zero.las", 11);
+    archtest::SetEntryName(image, 2, "../zero.las");
     WriteAll(vmra, image);
     QuietHost host;
     CArchiveJob job(host);
     TempDir out;
     const JobSummary extracted = job.Extract(vmra, {}, out.Path().string());
-    ASSERT_EQ(extracted.items.size(), 1u);
-    EXPECT_EQ(extracted.items[0].Describe(), vmra + ": " + archmsg::kUnsafeEntryName);
-    EXPECT_TRUE(FolderContents(out.Path().string()).empty());
+    ASSERT_EQ(extracted.items.size(), 3u);
+    EXPECT_EQ(extracted.items[2].outcome, ItemOutcome::Refused);
+    EXPECT_EQ(extracted.items[2].Describe(), std::string("../zero.las: ") + archmsg::kUnsafeEntryName);
+    EXPECT_EQ(FolderContents(out.Path().string()), (std::vector<std::string>{"coded.las", "raw.las"}));
     // A test writes nothing, so it checks every entry, that one included.
     const JobSummary tested = job.Test(vmra, {});
     ASSERT_EQ(tested.items.size(), 3u);

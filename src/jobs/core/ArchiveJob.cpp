@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "archive/ArchiveMessages.h"
+#include "archive/EntryNames.h"
 #include "jobs/core/JobCoreMessages.h"
 #include "las/FileIo.h"
 #include "las/LasException.h"
@@ -228,20 +229,13 @@ ItemOutcome CArchiveJob::AddOne(const JobItem& item, ItemResult& result) {
 }
 
 bool CArchiveJob::ListNames(const std::string& archivePath, std::vector<std::string>& names,
-                            JobSummary& summary, bool forWriting) {
+                            JobSummary& summary) {
     ItemResult result;
     result.item.name = archivePath;
     result.item.displayName = FileNamePart(archivePath);
     result.item.archivePath = archivePath;
     try {
-        for (const EntryRecord& r : archive.ReadDirectoryOf(archivePath)) {
-            // An archive with a name that could lead out of the folder is not
-            // trusted with any of its entries: nothing is written.
-            if (forWriting && !VMRAFile::IsSafeEntryName(r.Name())) {
-                throw CLasException(archmsg::kUnsafeEntryName);
-            }
-            names.push_back(r.Name());
-        }
+        for (const EntryRecord& r : archive.ReadDirectoryOf(archivePath)) names.push_back(r.Name());
         return true;
     } catch (...) {
         ClassifyFailure(result);
@@ -286,7 +280,7 @@ JobSummary CArchiveJob::Extract(const std::string& archivePath,
                                 const std::string& outputFolder) {
     JobSummary failed;
     std::vector<std::string> names = entries;
-    if (names.empty() && !ListNames(archivePath, names, failed, true)) return failed;
+    if (names.empty() && !ListNames(archivePath, names, failed)) return failed;
     const std::string folder = WithSeparator(outputFolder);
     return ForEachEntry(Kind::Extract, archivePath, names,
                         [&](const JobItem& item) { return ExtractOne(item, folder); });
@@ -296,7 +290,7 @@ JobSummary CArchiveJob::Test(const std::string& archivePath,
                              const std::vector<std::string>& entries) {
     JobSummary failed;
     std::vector<std::string> names = entries;
-    if (names.empty() && !ListNames(archivePath, names, failed, false)) return failed;
+    if (names.empty() && !ListNames(archivePath, names, failed)) return failed;
     return ForEachEntry(Kind::Test, archivePath, names, [&](const JobItem& item) {
         return archive.TestEntry(archivePath, item.name) ? ItemOutcome::Passed
                                                           : ItemOutcome::Unverified;
@@ -304,6 +298,9 @@ JobSummary CArchiveJob::Test(const std::string& archivePath,
 }
 
 ItemOutcome CArchiveJob::ExtractOne(const JobItem& item, const std::string& folder) {
+    // Refused by its name alone, before anything is asked about a file of
+    // that name (which may lie outside the folder).
+    if (const char* why = WhyNotExtractable(item.name)) throw CLasException(why, true);
     const std::string outputPath = folder + item.name;
     if (FileExists(outputPath) && !host.ConfirmOverwrite(item, outputPath)) {
         return ItemOutcome::Declined;

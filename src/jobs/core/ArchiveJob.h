@@ -71,9 +71,8 @@ private:
     ItemOutcome AddOne(const JobItem& item, ItemResult& result);
     ItemOutcome ExtractOne(const JobItem& item, const std::string& folder);
     // The entry names of the archive, or an item naming what went wrong.
-    // forWriting: names that could lead out of a folder refuse the archive.
     bool ListNames(const std::string& archivePath, std::vector<std::string>& names,
-                   JobSummary& summary, bool forWriting);
+                   JobSummary& summary);
     // One item per name, each run by work; the LAS size is taken from the
     // directory where it can be read.
     template <class F>
