@@ -138,6 +138,9 @@ std::string EntryListingJson(const std::string& archivePath, const std::vector<E
                         {"ratio_percent", ratio(t.storedBytes, t.lasBytes)},
                         {"points", t.points}}}};
     // Entry names are bytes from the archive: a name that is not UTF-8 must
-    // not make the whole listing fail.
-    return doc.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+    // not make the whole listing fail, and one with C1 controls or
+    // bidirectional overrides (which JSON may carry as they are) must not
+    // steer the terminal the document is printed on. Every character past
+    // ASCII is written as a \u escape; a reader gets the same name.
+    return doc.dump(2, ' ', true, json::error_handler_t::replace) + "\n";
 }

@@ -25,7 +25,7 @@ bool Succeeded(ItemOutcome outcome) {
 
 std::string ItemResult::Describe() const {
     if (message.empty()) return "";
-    std::string text = (subject.empty() ? item.name : subject) + ": " + message;
+    std::string text = EscapeName(subject.empty() ? item.name : subject) + ": " + message;
     if (cause != 0) text += std::string(" (") + CauseText(cause) + ")";
     return text;
 }
@@ -92,7 +92,7 @@ NewArchiveOutcome CreateNewArchive(const std::string& folder, const std::string&
 
 CArchiveJob::CArchiveJob(IJobHost& host) : host(host) {
     archive.onNotice = [this](const std::string& path, const char* text) {
-        this->host.Notice(path + ": " + text);
+        this->host.Notice(EscapeName(path) + ": " + text);
     };
 }
 

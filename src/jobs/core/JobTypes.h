@@ -50,7 +50,8 @@ struct ItemResult {
     std::string storedIn;
     int64_t storedBytes = 0;
 
-    // "SUBJECT: message (cause)" as a terminal shows it; "" when nothing failed.
+    // "SUBJECT: message (cause)" as a terminal shows it, the subject escaped
+    // (see EscapeName); "" when nothing failed.
     std::string Describe() const;
 };
 
