@@ -320,6 +320,12 @@ CommandOutcome RunListing(const std::vector<std::string>& args, const CommandOpt
     std::vector<EntryInfo> entries;
     try {
         VMRAFile archive;
+        // What opening the archive did on its way (an interrupted change
+        // undone, a wait for another program) goes to standard error, as the
+        // jobs of the other switches say it.
+        archive.onNotice = [&console](const std::string& path, const char* text) {
+            console.Show(EscapeName(path) + ": " + text);
+        };
         entries = archive.ListEntries(archivePath);
     } catch (const CLasException& e) {
         // The command line was right; only the archive is at fault.

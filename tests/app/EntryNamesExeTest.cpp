@@ -153,4 +153,36 @@ TEST(VelmoraEntryNames, NamesReachTheTerminalEscapedInListingsTestsAndFailures) 
     EXPECT_TRUE(FolderContents(out.Path().string()).empty());
 }
 
+// An add killed half way leaves a journal; the next program to open the
+// archive undoes the add and says so, -l included.
+TEST(VelmoraEntryNames, AListingThatUndoesAnInterruptedChangeSaysSo) {
+    TempDir dir;
+    const std::string a = archtest::GenerateLas(dir, "a.las", 1500, 1, 1);
+    const std::string b = archtest::GenerateLas(dir, "b.las", 1500, 3, 2);
+    const std::string vmra = dir.File("x.vmra");
+    VMRAFile().AddLasFile(a, vmra);
+    const Bytes before = ReadAll(vmra);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        setenv("VELMORA_FAULT", "kill@9", 1);
+        try {
+            VMRAFile().AddLasFile(b, vmra);
+        } catch (...) {
+        }
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the add was not killed";
+    ASSERT_TRUE(FileExists(vmra + "-journal"));
+
+    const ExeResult r = Velmora(dir.Path().string(), {"-l", "x.vmra"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, std::string("x.vmra: ") + archmsg::kRecovered + "\n");
+    EXPECT_TRUE(Contains(r.out, "  a.las\n")) << r.out;
+    EXPECT_FALSE(Contains(r.out, "b.las")) << r.out;
+    EXPECT_FALSE(FileExists(vmra + "-journal"));
+    EXPECT_EQ(ReadAll(vmra), before);
+}
+
 }  // namespace
