@@ -1,4 +1,5 @@
 #include <cerrno>
+#include <set>
 #include <unistd.h>
 #include <cstdio>
 
@@ -99,12 +100,17 @@ bool VMRAFile::DecodeEntry(CFile& archive, std::size_t k, const std::string& pat
     return stored.has_value();
 }
 
-std::size_t VMRAFile::OpenEntry(CFile& archive, const std::string& entryName, bool toWrite) {
+std::size_t VMRAFile::OpenEntry(CFile& archive, const std::string& entryName, int64_t index,
+                                bool toWrite) {
     if (archive.Size() == 0) throw CLasException(archmsg::kCannotCheck);
     CheckMagic(archive);
     ReadDirectory(archive);
-    const int found = IndexOf(entryName);
-    if (found < 0) throw CLasException(archmsg::kNotFound);
+    const int64_t found = index < 0 ? IndexOf(entryName) : index;
+    // The entry must still be the one the caller listed.
+    if (found < 0 || found >= static_cast<int64_t>(directory.size()) ||
+        directory[static_cast<std::size_t>(found)].Name() != entryName) {
+        throw CLasException(archmsg::kNotFound);
+    }
     const auto k = static_cast<std::size_t>(found);
     // The name came from the file: only a plain LAS file name may be written.
     if (toWrite) {
@@ -117,10 +123,20 @@ std::size_t VMRAFile::OpenEntry(CFile& archive, const std::string& entryName, bo
 
 void VMRAFile::ExtractEntry(const std::string& archivePath, const std::string& entryName,
                             const std::string& outputFolder) {
+    Extract(archivePath, entryName, -1, outputFolder);
+}
+
+void VMRAFile::ExtractEntryAt(const std::string& archivePath, std::size_t index,
+                              const std::string& entryName, const std::string& outputFolder) {
+    Extract(archivePath, entryName, static_cast<int64_t>(index), outputFolder);
+}
+
+void VMRAFile::Extract(const std::string& archivePath, const std::string& entryName, int64_t index,
+                       const std::string& outputFolder) {
     OperationScope scope(*this);
     CArchiveSession session(archivePath, CArchiveSession::Mode::Read, Hooks());
     CFile& archive = session.File();
-    const std::size_t k = OpenEntry(archive, entryName, true);
+    const std::size_t k = OpenEntry(archive, entryName, index, true);
     const std::string folder = WithSeparator(outputFolder);
     outputPath = folder + directory[k].Name();
     // An entry named like the archive would replace the archive itself.
@@ -141,22 +157,34 @@ void VMRAFile::ExtractEntry(const std::string& archivePath, const std::string& e
 }
 
 bool VMRAFile::TestEntry(const std::string& archivePath, const std::string& entryName) {
+    return Test(archivePath, entryName, -1);
+}
+
+bool VMRAFile::TestEntryAt(const std::string& archivePath, std::size_t index, const std::string& entryName) {
+    return Test(archivePath, entryName, static_cast<int64_t>(index));
+}
+
+bool VMRAFile::Test(const std::string& archivePath, const std::string& entryName, int64_t index) {
     OperationScope scope(*this);
     CArchiveSession session(archivePath, CArchiveSession::Mode::Read, Hooks());
     CFile& archive = session.File();
-    return DecodeEntry(archive, OpenEntry(archive, entryName, false), "", true);
+    return DecodeEntry(archive, OpenEntry(archive, entryName, index, false), "", true);
 }
 
 void VMRAFile::ExtractAll(const std::string& archivePath) {
     std::vector<std::string> names;
     for (const EntryRecord& r : ReadDirectoryOf(archivePath)) names.push_back(r.Name());
     const char* refused = nullptr;
-    for (const std::string& name : names) {
-        if (const char* why = WhyNotExtractable(name)) {
+    std::set<std::string> seen;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const char* why = WhyNotExtractable(names[i]);
+        // A later entry of a name already met would overwrite that file.
+        if (!seen.insert(names[i]).second && !why) why = archmsg::kDuplicateEntry;
+        if (why) {
             if (!refused) refused = why;
             continue;
         }
-        ExtractEntry(archivePath, name, "");
+        ExtractEntryAt(archivePath, i, names[i], "");
     }
     if (refused) throw CLasException(refused, true);
 }

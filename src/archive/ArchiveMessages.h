@@ -37,6 +37,9 @@ inline constexpr const char* kNameHidden =
     "The entry's name begins with a dot - it would be a hidden file, so it is not extracted.";
 inline constexpr const char* kNameHasControl =
     "The entry's name holds control characters - it is not extracted.";
+inline constexpr const char* kDuplicateEntry =
+    "An earlier entry of the archive has the same name - extracting this one would overwrite "
+    "that file, so it is not extracted.";
 inline constexpr const char* kDamagedEntry =
     "The entry's data in the archive is damaged - nothing was extracted.";
 inline constexpr const char* kWriteArchive = "Error writing archive!";

@@ -118,6 +118,12 @@ public:
     // whether a checksum was there to check; throws CDamagedEntry when the
     // entry cannot be given back as it went in.
     bool TestEntry(const std::string& archivePath, const std::string& entryName);
+    // The same for the entry at position index of the directory, which must
+    // still bear entryName (else archmsg::kNotFound). A damaged or hostile
+    // archive may hold entries of one name; only their places tell them apart.
+    void ExtractEntryAt(const std::string& archivePath, std::size_t index,
+                        const std::string& entryName, const std::string& outputFolder);
+    bool TestEntryAt(const std::string& archivePath, std::size_t index, const std::string& entryName);
 
     void DeleteEntry(const std::string& archivePath, const std::string& entryName);
 
@@ -184,9 +190,13 @@ private:
     EntryRecord WriteNewEntry(CFile& archive, int64_t size, int64_t lasSize, CLasDigest& digest);
     void RemoveEntryInPlace(CFile& file, std::size_t k);
     void CheckEntryData(CFile& file, std::size_t k);
-    // Loads the directory of the open archive and finds the entry, checked
-    // to be decodable (and, toWrite, to have a name that may be a file's).
-    std::size_t OpenEntry(CFile& archive, const std::string& entryName, bool toWrite);
+    // Loads the directory of the open archive and finds the entry (the first
+    // of that name, or the one at index when index >= 0), checked to be
+    // decodable (and, toWrite, to have a name that may be a file's).
+    std::size_t OpenEntry(CFile& archive, const std::string& entryName, int64_t index, bool toWrite);
+    void Extract(const std::string& archivePath, const std::string& entryName, int64_t index,
+                 const std::string& outputFolder);
+    bool Test(const std::string& archivePath, const std::string& entryName, int64_t index);
     // Decodes entry k into path (into nothing when discard) and checks the
     // result against the record; returns whether a checksum was checked.
     bool DecodeEntry(CFile& archive, std::size_t k, const std::string& path, bool discard);

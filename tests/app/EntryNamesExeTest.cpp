@@ -3,7 +3,9 @@
 // checksum records that no longer hold.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -183,6 +185,40 @@ TEST(VelmoraEntryNames, AListingThatUndoesAnInterruptedChangeSaysSo) {
     EXPECT_FALSE(Contains(r.out, "b.las")) << r.out;
     EXPECT_FALSE(FileExists(vmra + "-journal"));
     EXPECT_EQ(ReadAll(vmra), before);
+}
+
+// Two entries of one name (a writer of ours never makes them): each is an
+// entry of its own for a test, and only the first becomes a file.
+TEST(VelmoraEntryNames, EntriesOfOneNameAreTestedEachAndOnlyTheFirstIsExtracted) {
+    TempDir dir, other;
+    const std::string first = archtest::GenerateLas(dir, "a.las", 1500, 1, 1);
+    const std::string second = archtest::GenerateLas(other, "a.las", 2500, 3, 2);
+    const std::string b = archtest::GenerateLas(dir, "b.las", 1200, 0, 3);
+    FakeEntry later = archtest::EntryOf(second);
+    const std::vector<FakeEntry> entries = {archtest::EntryOf(first), archtest::EntryOf(b), later};
+    const std::string vmra = dir.File("x.vmra");
+    WriteAll(vmra, archtest::BuildArchive(entries));
+
+    ExeResult r = Velmora(dir.Path().string(), {"-t", "x.vmra"});
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.out, "a.las: ok\nb.las: ok\na.las: ok\n3 files tested ok\n");
+
+    TempDir out;
+    r = Velmora(out.Path().string(), {"-d", vmra});
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.err.rfind(std::string("a.las: ") + archmsg::kDuplicateEntry + "\nUsage:", 0), 0u) << r.err;
+    EXPECT_EQ(FolderContents(out.Path().string()), (std::vector<std::string>{"a.las", "b.las"}));
+    EXPECT_EQ(ReadAll(out.File("a.las")), ReadAll(first));
+    EXPECT_EQ(ReadAll(out.File("b.las")), ReadAll(b));
+
+    // The later entry damaged (a byte of its stored header's system
+    // identifier): only a test of that very entry can see it.
+    later.data[30] ^= 0x10;
+    WriteAll(vmra, archtest::BuildArchive({archtest::EntryOf(first), archtest::EntryOf(b), later}));
+    r = Velmora(dir.Path().string(), {"-t", "x.vmra"});
+    EXPECT_EQ(r.status, 255);
+    EXPECT_EQ(r.out, std::string("a.las: ok\nb.las: ok\na.las: damaged: ") +
+                         archmsg::kChecksumMismatch + "\n2 files tested ok, 1 damaged\n");
 }
 
 }  // namespace

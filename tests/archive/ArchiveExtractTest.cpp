@@ -59,6 +59,36 @@ TEST(ArchiveExtract, RawAndCodedEntriesComeBackByteForByte) {
     EXPECT_EQ(FolderContents(out.Path().string()).size(), a.las.size()) << "no scratch files left";
 }
 
+// An entry addressed by its place is the one the caller listed, or none:
+// the archive may have changed since, and entries of one name are told
+// apart by their places alone.
+TEST(ArchiveExtract, AnEntryAddressedByItsPlaceMustStillBearItsName) {
+    SmallArchive a;
+    TempDir out;
+    VMRAFile archive;
+    for (const auto& wrong : {std::pair{std::size_t{1}, "raw999.las"}, std::pair{std::size_t{4}, "one.las"}}) {
+        EXPECT_EQ(MessageOf([&] { archive.ExtractEntryAt(a.path, wrong.first, wrong.second, out.Path().string()); }),
+                  archmsg::kNotFound);
+        EXPECT_EQ(MessageOf([&] { archive.TestEntryAt(a.path, wrong.first, wrong.second); }), archmsg::kNotFound);
+    }
+    EXPECT_TRUE(FolderContents(out.Path().string()).empty());
+    archive.ExtractEntryAt(a.path, 3, "one.las", out.Path().string());
+    EXPECT_EQ(ReadAll(out.File("one.las")), ReadAll(a.las[3]));
+    EXPECT_TRUE(archive.TestEntryAt(a.path, 2, "coded1000.las"));
+
+    // Extracting everything gives the first entry of a name and refuses the
+    // later one, which would overwrite it.
+    Bytes image = ReadAll(a.path);
+    archtest::SetEntryName(image, 1, "raw999.las");
+    WriteAll(a.path, image);
+    TempDir all;
+    CurrentFolder here(all.Path());
+    EXPECT_EQ(MessageOf([&] { archive.ExtractAll(a.path); }), archmsg::kDuplicateEntry);
+    EXPECT_EQ(FolderContents(all.Path().string()),
+              (std::vector<std::string>{"coded1000.las", "one.las", "raw999.las"}));
+    EXPECT_EQ(ReadAll(all.File("raw999.las")), ReadAll(a.las[0]));
+}
+
 // Damaged but admitted: the header declares VLRs and leaves no room for
 // them, so the entry carries an empty VLR block.
 TEST(ArchiveExtract, AFileDeclaringVlrsWithoutRoomForThemComesBack) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <set>
 
 #include "archive/ArchiveMessages.h"
 #include "archive/EntryNames.h"
@@ -249,7 +250,8 @@ bool CArchiveJob::ListNames(const std::string& archivePath, std::vector<std::str
 
 template <class F>
 JobSummary CArchiveJob::ForEachEntry(Kind k, const std::string& archivePath,
-                                     const std::vector<std::string>& names, F&& work) {
+                                     const std::vector<std::string>& names, bool byPosition,
+                                     F&& work) {
     JobSummary summary;
     std::vector<EntryRecord> records;
     try {
@@ -263,10 +265,15 @@ JobSummary CArchiveJob::ForEachEntry(Kind k, const std::string& archivePath,
     }
     for (std::size_t i = 0; i < names.size(); ++i) {
         JobItem item = ItemOf(names[i], i, names.size(), archivePath);
-        for (const EntryRecord& r : records) {
-            if (r.Name() == names[i]) {
-                item.lasBytes = r.uncompressedSize;
-                break;
+        if (byPosition) {
+            item.entryIndex = static_cast<int64_t>(i);
+            if (i < records.size()) item.lasBytes = records[i].uncompressedSize;
+        } else {
+            for (const EntryRecord& r : records) {
+                if (r.Name() == names[i]) {
+                    item.lasBytes = r.uncompressedSize;
+                    break;
+                }
             }
         }
         Begin(k, item);
@@ -280,38 +287,51 @@ JobSummary CArchiveJob::Extract(const std::string& archivePath,
                                 const std::string& outputFolder) {
     JobSummary failed;
     std::vector<std::string> names = entries;
-    if (names.empty() && !ListNames(archivePath, names, failed)) return failed;
+    const bool all = names.empty();
+    if (all && !ListNames(archivePath, names, failed)) return failed;
     const std::string folder = WithSeparator(outputFolder);
-    return ForEachEntry(Kind::Extract, archivePath, names,
-                        [&](const JobItem& item) { return ExtractOne(item, folder); });
+    std::set<std::string> seen;
+    return ForEachEntry(Kind::Extract, archivePath, names, all, [&](const JobItem& item) {
+        const bool repeated = !seen.insert(item.name).second;
+        return ExtractOne(item, folder, all && repeated);
+    });
 }
 
 JobSummary CArchiveJob::Test(const std::string& archivePath,
                              const std::vector<std::string>& entries) {
     JobSummary failed;
     std::vector<std::string> names = entries;
-    if (names.empty() && !ListNames(archivePath, names, failed)) return failed;
-    return ForEachEntry(Kind::Test, archivePath, names, [&](const JobItem& item) {
-        return archive.TestEntry(archivePath, item.name) ? ItemOutcome::Passed
-                                                          : ItemOutcome::Unverified;
+    const bool all = names.empty();
+    if (all && !ListNames(archivePath, names, failed)) return failed;
+    return ForEachEntry(Kind::Test, archivePath, names, all, [&](const JobItem& item) {
+        const bool checked = item.entryIndex >= 0
+                                 ? archive.TestEntryAt(archivePath, static_cast<std::size_t>(item.entryIndex), item.name)
+                                 : archive.TestEntry(archivePath, item.name);
+        return checked ? ItemOutcome::Passed : ItemOutcome::Unverified;
     });
 }
 
-ItemOutcome CArchiveJob::ExtractOne(const JobItem& item, const std::string& folder) {
+ItemOutcome CArchiveJob::ExtractOne(const JobItem& item, const std::string& folder, bool repeated) {
     // Refused by its name alone, before anything is asked about a file of
-    // that name (which may lie outside the folder).
+    // that name (which may lie outside the folder, or be the one the
+    // earlier entry of that name just became).
     if (const char* why = WhyNotExtractable(item.name)) throw CLasException(why, true);
+    if (repeated) throw CLasException(archmsg::kDuplicateEntry, true);
     const std::string outputPath = folder + item.name;
     if (FileExists(outputPath) && !host.ConfirmOverwrite(item, outputPath)) {
         return ItemOutcome::Declined;
     }
-    archive.ExtractEntry(item.archivePath, item.name, folder);
+    if (item.entryIndex >= 0) {
+        archive.ExtractEntryAt(item.archivePath, static_cast<std::size_t>(item.entryIndex), item.name, folder);
+    } else {
+        archive.ExtractEntry(item.archivePath, item.name, folder);
+    }
     return ItemOutcome::Extracted;
 }
 
 JobSummary CArchiveJob::Delete(const std::string& archivePath,
                                const std::vector<std::string>& entries) {
-    return ForEachEntry(Kind::Delete, archivePath, entries, [&](const JobItem& item) {
+    return ForEachEntry(Kind::Delete, archivePath, entries, false, [&](const JobItem& item) {
         archive.DeleteEntry(archivePath, item.name);
         return ItemOutcome::Deleted;
     });
