@@ -1,13 +1,11 @@
-#include <cerrno>
 #include <set>
-#include <unistd.h>
-#include <cstdio>
 
 #include "archive/ArchiveLayout.h"
 #include "engine/EntryMarkers.h"
 #include "archive/ArchiveMessages.h"
 #include "archive/ArchiveSession.h"
 #include "archive/EntryNames.h"
+#include "archive/ExtractTarget.h"
 #include "archive/VMRAFile.h"
 #include "engine/EntryCheck.h"
 #include "las/FileIo.h"
@@ -15,31 +13,6 @@
 #include "las/LasException.h"
 #include "las/LasHeader.h"
 #include "las/LasMessages.h"
-
-namespace {
-
-// A fresh, hidden file in folder to decompress into; it becomes the result
-// only when the entry is complete and checked, so neither a failure nor a
-// stop can leave a damaged file under the entry's name, or destroy the file
-// it replaces.
-std::string CreatePartialFile(const std::string& folder) {
-    std::string path = folder + ".velmora-XXXXXX.partial";
-    const int fd = mkstemps(path.data(), 8);
-    if (fd < 0) throw CLasException(lasmsg::kWriteOpen, false, errno);
-    ::close(fd);
-    return path;
-}
-
-// The extracted file's bytes are on the disk before it takes the entry's
-// name: a success is never reported for data a power cut could still lose.
-void MakeDurable(const std::string& path) {
-    CFile written;
-    if (!written.Open(path, "rb") || fsync(fileno(written.Handle())) != 0) {
-        throw CLasException(lasmsg::kWritePoint, false, errno);
-    }
-}
-
-}  // namespace
 
 // What the engine will be asked to rebuild must fit the entry's extent, so a
 // damaged header cannot make it write a file of billions of points; the
@@ -141,19 +114,12 @@ void VMRAFile::Extract(const std::string& archivePath, const std::string& entryN
     outputPath = folder + directory[k].Name();
     // An entry named like the archive would replace the archive itself.
     if (archive.IsFileAt(outputPath)) throw CLasException(archmsg::kOutputIsArchive, true);
-    const std::string partial = CreatePartialFile(folder);
-    try {
-        DecodeEntry(archive, k, partial, false);
-        MakeDurable(partial);
-        // Replaces a file of that name (the caller has asked) in one step.
-        if (std::rename(partial.c_str(), outputPath.c_str()) != 0) {
-            throw CLasException(lasmsg::kWriteOpen, false, errno);
-        }
-        SyncFolderOf(outputPath);
-    } catch (...) {
-        std::remove(partial.c_str());
-        throw;
-    }
+    // The file takes the entry's name only when it is complete and checked,
+    // so neither a failure nor a stop can leave a damaged file under that
+    // name, or destroy the file it replaces (the caller has asked).
+    CExtractTarget target(outputPath);
+    DecodeEntry(archive, k, target.WritePath(), false);
+    target.Commit();
 }
 
 bool VMRAFile::TestEntry(const std::string& archivePath, const std::string& entryName) {

@@ -97,6 +97,35 @@ TEST_F(Survey, ASignalDuringExtractionLeavesNoPartialFile) {
     EXPECT_GT(stopped, 0);
 }
 
+// The file being extracted has no name until it is complete: a kill at any
+// moment leaves either nothing or the whole file, never a hidden leftover.
+TEST_F(Survey, AnExtractionKilledAtAnyMomentLeavesNoFileBehind) {
+    const std::string one = dir.File("one.vmra");
+    ASSERT_EQ(Velmora(dir.Path().string(), {"-c", "big.las", "one.vmra"}).status, 0);
+    const int64_t size = FileSizeOf(dir.File("big.las"));
+    TempDir timing;
+    const ExeResult full = Velmora(timing.Path().string(), {"-j", "1", "-d", one});
+    ASSERT_EQ(full.status, 0);
+    const int span = static_cast<int>(full.seconds * 1000);
+    int cut = 0;
+    for (int round = 0; round <= 12; ++round) {
+        TempDir out;
+        Spawned p(out.Path().string(), {"-j", "1", "-d", one});
+        Pause(round * span / 12);
+        p.Signal(SIGKILL);
+        p.Wait();
+        const auto left = archtest::FolderContents(out.Path().string());
+        const std::string label = "killed after " + std::to_string(round * span / 12) + " ms";
+        if (left.empty()) {
+            ++cut;
+            continue;
+        }
+        EXPECT_EQ(left, std::vector<std::string>{"big.las"}) << label;
+        EXPECT_EQ(FileSizeOf(out.File("big.las")), size) << label;
+    }
+    EXPECT_GT(cut, 2) << "the kills came too late to cut an extraction short";
+}
+
 TEST_F(Survey, ASecondSignalEndsTheProcessAtOnceAndTheArchiveSurvivesIt) {
     WriteAll(vmra, base);
     Spawned p(dir.Path().string(), {"-c", "big.las", "x.vmra"});
