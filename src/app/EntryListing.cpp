@@ -48,6 +48,14 @@ using Row = std::array<std::string, kColumns>;
 // Figures are right-aligned; the checksum word and the name left-aligned.
 constexpr bool kLeftAligned[kColumns] = {false, false, false, false, false, false, true, true};
 
+// A damaged checksum record is known from the directory alone; whether an
+// entry has one at all is told only beside a header that could be read.
+std::string ChecksumText(const EntryInfo& e) {
+    if (e.checksum == EntryRecord::ChecksumState::Damaged) return climsg::kChecksumDamaged;
+    if (!e.headerRead) return climsg::kUnknown;
+    return e.checksum == EntryRecord::ChecksumState::Present ? climsg::kYes : climsg::kNo;
+}
+
 Row EntryRow(const EntryInfo& e) {
     const std::string unknown = climsg::kUnknown;
     return {GroupDigits(e.record.uncompressedSize),
@@ -56,7 +64,7 @@ Row EntryRow(const EntryInfo& e) {
             e.headerRead ? VersionText(e) : unknown,
             e.headerRead ? std::to_string(e.pointFormat) : unknown,
             e.headerRead ? GroupDigits(e.points) : unknown,
-            e.headerRead ? (e.hasChecksum ? climsg::kYes : climsg::kNo) : unknown,
+            ChecksumText(e),
             TerminalSafe(e.name)};
 }
 
@@ -124,8 +132,9 @@ std::string EntryListingJson(const std::string& archivePath, const std::vector<E
             item["las_version"] = VersionText(e);
             item["point_format"] = e.pointFormat;
             item["points"] = e.points;
-            item["checksum"] = e.hasChecksum;
+            item["checksum"] = e.checksum == EntryRecord::ChecksumState::Present;
         }
+        if (e.checksum == EntryRecord::ChecksumState::Damaged) item["checksum"] = climsg::kChecksumDamaged;
         list.push_back(std::move(item));
     }
     const Totals t = Sum(entries);

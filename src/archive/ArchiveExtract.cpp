@@ -19,6 +19,9 @@
 // engine judges that, the archive only what the directory must account for.
 void VMRAFile::CheckEntryData(CFile& file, std::size_t k) {
     auto damaged = [] { throw CDamagedEntry(archmsg::kDamagedEntry); };
+    if (directory[k].ChecksumStatus() == EntryRecord::ChecksumState::Damaged) {
+        throw CDamagedEntry(archmsg::kChecksumRecordDamaged);
+    }
     const int64_t extent = EntryExtent(k);
     if (extent < static_cast<int64_t>(LasHeader::kImageSize)) damaged();
     LasHeader h;

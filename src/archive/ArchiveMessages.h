@@ -46,6 +46,8 @@ inline constexpr const char* kWriteArchive = "Error writing archive!";
 inline constexpr const char* kChecksumMismatch =
     "the extracted data does not match the checksum stored in the archive - nothing was "
     "extracted.";
+inline constexpr const char* kChecksumRecordDamaged =
+    "The entry's checksum record in the archive is damaged - nothing was extracted.";
 inline constexpr const char* kLengthMismatch =
     "the extracted data does not have the length stored in the archive - nothing was extracted.";
 inline constexpr const char* kOutputIsArchive =

@@ -62,18 +62,23 @@ bool EntryRecord::SetChecksum(uint64_t checksum) {
     return true;
 }
 
-std::optional<uint64_t> EntryRecord::Checksum() const {
+EntryRecord::ChecksumState EntryRecord::ChecksumStatus() const {
     const std::size_t length = Name().size();
-    if (length > kMaxNameWithChecksum) return std::nullopt;
+    if (length > kMaxNameWithChecksum) return ChecksumState::None;
     const uint8_t* record = name + length + 1;
     // Bytes after a name mean nothing to the format and may hold anything a
-    // writer left there: only a record whose check holds counts.
-    if (!std::equal(std::begin(kChecksumTag), std::end(kChecksumTag), record) ||
-        record[4] != kChecksumVersion || record[5] != kChecksumXxh3 ||
-        le::LoadU32(record + kCheckedBytes) != RecordCheck(name, length, record)) {
-        return std::nullopt;
-    }
-    return le::LoadU64(record + 6);
+    // writer left there; without the tag they are no record. With it, a
+    // check that fails means changed bytes: were they taken for "no
+    // checksum", damaged data would be handed out unchecked.
+    if (!std::equal(std::begin(kChecksumTag), std::end(kChecksumTag), record)) return ChecksumState::None;
+    if (le::LoadU32(record + kCheckedBytes) != RecordCheck(name, length, record)) return ChecksumState::Damaged;
+    if (record[4] != kChecksumVersion || record[5] != kChecksumXxh3) return ChecksumState::None;
+    return ChecksumState::Present;
+}
+
+std::optional<uint64_t> EntryRecord::Checksum() const {
+    if (ChecksumStatus() != ChecksumState::Present) return std::nullopt;
+    return le::LoadU64(name + Name().size() + 1 + 6);
 }
 
 void EntryRecord::Load(const uint8_t* bytes) {
@@ -216,7 +221,7 @@ std::vector<EntryInfo> VMRAFile::ListEntries(const std::string& archivePath) {
             info.pointFormat = h.PointDataFormat();
             info.points = h.NumberOfPointRecords();
         }
-        info.hasChecksum = directory[i].Checksum().has_value();
+        info.checksum = directory[i].ChecksumStatus();
         infos.push_back(info);
     }
     return infos;

@@ -40,7 +40,13 @@ struct EntryRecord {
     static constexpr std::size_t kMaxNameWithChecksum = kNameBytes - 1 - kChecksumBytes;
     // False (and nothing written) when the name leaves no room.
     bool SetChecksum(uint64_t checksum);
-    // The stored checksum, when the record carries a valid one.
+    // None: no record follows the name (other writers, older archives, names
+    // without room), or a sound one of a version or kind not known here.
+    // Present: a record whose check holds. Damaged: the tag is there but the
+    // check fails, so the record, or the name it is bound to, was changed.
+    enum class ChecksumState { None, Present, Damaged };
+    ChecksumState ChecksumStatus() const;
+    // The stored checksum when the status is Present.
     std::optional<uint64_t> Checksum() const;
     void Load(const uint8_t* bytes);
     void Store(uint8_t* bytes) const;
@@ -65,7 +71,7 @@ struct EntryInfo {
     uint8_t versionMinor = 0;
     uint8_t pointFormat = 0;
     uint32_t points = 0;
-    bool hasChecksum = false;
+    EntryRecord::ChecksumState checksum = EntryRecord::ChecksumState::None;
 };
 
 // The ".VMRA" archive: magic number, the entries' data back to back, the

@@ -221,4 +221,49 @@ TEST(VelmoraEntryNames, EntriesOfOneNameAreTestedEachAndOnlyTheFirstIsExtracted)
                          archmsg::kChecksumMismatch + "\n2 files tested ok, 1 damaged\n");
 }
 
+// Every byte of a checksum record after its tag, and a byte of the name it is
+// bound to: a record that no longer holds is damage, never "no checksum".
+TEST(VelmoraEntryNames, AChecksumRecordThatNoLongerHoldsIsDamage) {
+    TempDir dir;
+    const std::string a = archtest::GenerateLas(dir, "a.las", 700, 1, 1);
+    const std::string coded = archtest::GenerateLas(dir, "coded.las", 2500, 3, 2);
+    const std::string vmra = dir.File("x.vmra");
+    VMRAFile archive;
+    archive.AddLasFile(a, vmra);
+    archive.AddLasFile(coded, vmra);
+    const Bytes good = ReadAll(vmra);
+    const std::size_t field = archtest::RecordAt(good, 1) + 12;
+    std::vector<std::size_t> flips = {0};  // the name's first byte: "boded.las"
+    for (std::size_t k = 4; k < EntryRecord::kChecksumBytes; ++k) flips.push_back(10 + k);
+    for (const std::size_t at : flips) {
+        Bytes bad = good;
+        bad[field + at] ^= 0x01;
+        WriteAll(vmra, bad);
+        const std::string label = "name field byte " + std::to_string(at);
+        const std::string name = at == 0 ? "boded.las" : "coded.las";
+
+        TempDir out;
+        ExeResult r = Velmora(out.Path().string(), {"-d", vmra});
+        EXPECT_EQ(r.status, 255) << label;
+        EXPECT_EQ(r.err.rfind(name + ": " + archmsg::kChecksumRecordDamaged + "\nUsage:", 0), 0u)
+            << label << "\n" << r.err;
+        EXPECT_EQ(FolderContents(out.Path().string()), std::vector<std::string>{"a.las"}) << label;
+
+        r = Velmora(dir.Path().string(), {"-t", "x.vmra"});
+        EXPECT_EQ(r.status, 255) << label;
+        EXPECT_EQ(r.out, "a.las: ok\n" + name + climsg::kTestDamaged +
+                             archmsg::kChecksumRecordDamaged + "\n1 file tested ok, 1 damaged\n")
+            << label;
+
+        r = Velmora(dir.Path().string(), {"-l", "x.vmra"});
+        EXPECT_EQ(r.status, 0) << label;
+        EXPECT_TRUE(Contains(r.out, std::string("  ") + climsg::kChecksumDamaged + "   " + name + "\n"))
+            << label << "\n" << r.out;
+        r = Velmora(dir.Path().string(), {"--json", "-l", "x.vmra"});
+        const auto doc = nlohmann::json::parse(r.out);
+        EXPECT_EQ(doc["entries"][0]["checksum"], true) << label;
+        EXPECT_EQ(doc["entries"][1]["checksum"], std::string(climsg::kChecksumDamaged)) << label;
+    }
+}
+
 }  // namespace

@@ -8,6 +8,7 @@
 #include "archive/ArchiveMessages.h"
 #include "archive/VMRAFile.h"
 #include "jobs/core/ArchiveJob.h"
+#include "las/ByteOrder.h"
 #include "las/FileIo.h"
 #include "las/LasDigest.h"
 #include "las/LasMessages.h"
@@ -60,21 +61,33 @@ TEST(ChecksumRecord, LivesAfterTheNameAndIsBoundToIt) {
     EXPECT_EQ(r.Checksum(), 0x0123456789ABCDEFull);
     EXPECT_EQ(std::memcmp(r.name + 11, "VMck", 4), 0);
 
-    // Copied under another name, a record no longer counts.
+    EXPECT_EQ(r.ChecksumStatus(), EntryRecord::ChecksumState::Present);
+    using State = EntryRecord::ChecksumState;
+    // Under another name of the same length, a record is damage.
     EntryRecord moved = r;
     std::memcpy(moved.name, "SURVEY.las", 10);
+    EXPECT_EQ(moved.ChecksumStatus(), State::Damaged);
     EXPECT_FALSE(moved.Checksum().has_value());
-    // Nor does one any byte of which was changed.
+    // So is one any byte of which after its tag was changed; without its tag
+    // it is no record at all.
     for (std::size_t at = 11; at < 11 + EntryRecord::kChecksumBytes; ++at) {
         EntryRecord bad = r;
         bad.name[at] ^= 0x10;
+        EXPECT_EQ(bad.ChecksumStatus(), at < 15 ? State::None : State::Damaged) << at;
         EXPECT_FALSE(bad.Checksum().has_value()) << at;
+    }
+    // A sound record of a version or kind not known here is none to check.
+    for (const std::size_t at : {std::size_t{15}, std::size_t{16}}) {
+        EntryRecord later = r;
+        later.name[at] = 2;
+        le::StoreU32(later.name + 25, static_cast<uint32_t>(CLasDigest::Of(later.name, 25)));
+        EXPECT_EQ(later.ChecksumStatus(), State::None) << at;
     }
     // Whatever another writer left after a name is not mistaken for one.
     EntryRecord leftovers;
     leftovers.SetName("a.las");
     for (std::size_t i = 6; i < 256; ++i) leftovers.name[i] = static_cast<uint8_t>(i * 7);
-    EXPECT_FALSE(leftovers.Checksum().has_value());
+    EXPECT_EQ(leftovers.ChecksumStatus(), State::None);
 
     // The longest names leave no room.
     EntryRecord longest;
@@ -111,7 +124,7 @@ TEST_F(Integrity, EveryEntryWrittenCarriesTheChecksumOfItsLasFile) {
     }
     const auto infos = archive.ListEntries(vmra);
     ASSERT_EQ(infos.size(), 3u);
-    EXPECT_TRUE(infos[1].hasChecksum);
+    EXPECT_EQ(infos[1].checksum, EntryRecord::ChecksumState::Present);
     // Deleting and replacing keep each record with its entry.
     archive.DeleteEntry(vmra, "raw.las");
     archive.AddLasFile(las[1], vmra);
