@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fcntl.h>
 #include <filesystem>
 #include <random>
 #include <signal.h>
+#include <sys/file.h>
 #include <thread>
+#include <unistd.h>
 
 #include "ArchiveTestSupport.h"
 #include "ExeRunner.h"
@@ -124,6 +127,30 @@ TEST_F(Survey, AnExtractionKilledAtAnyMomentLeavesNoFileBehind) {
         EXPECT_EQ(FileSizeOf(out.File("big.las")), size) << label;
     }
     EXPECT_GT(cut, 2) << "the kills came too late to cut an extraction short";
+}
+
+// A signal that comes while -d still waits for another program's lock stops
+// the job as soon as the lock is free: nothing is extracted.
+TEST_F(Survey, ASignalWhileWaitingForTheLockStopsTheExtraction) {
+    TempDir out;
+    const int held = open(vmra.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(flock(held, LOCK_EX), 0);
+    Spawned p(out.Path().string(), {"-d", vmra});
+    bool waiting = false;
+    for (int i = 0; i < 1000 && !waiting; ++i) {
+        waiting = Contains(p.ErrorSoFar(), archmsg::kWaitingForOther);
+        if (!waiting) Pause(10);
+    }
+    EXPECT_TRUE(waiting) << "velmora never said it waits";
+    p.Signal(SIGINT);
+    Pause(300);
+    close(held);
+    ExeResult r;
+    ASSERT_TRUE(p.EndsWithin(20, r)) << "the stopped job never ended";
+    EXPECT_EQ(r.status, 255) << r.err;
+    EXPECT_TRUE(Contains(r.err, lasmsg::kStopped)) << r.err;
+    EXPECT_TRUE(archtest::FolderContents(out.Path().string()).empty());
 }
 
 TEST_F(Survey, ASecondSignalEndsTheProcessAtOnceAndTheArchiveSurvivesIt) {

@@ -310,3 +310,50 @@ TEST(ArchiveExtract, AnEntryClaimingMorePointsThanItsDataHoldsIsRefusedBeforeAll
 
 }  // namespace
 
+
+namespace {
+
+// Without a checksum only the length is left to tell wrong data: an entry
+// that decodes to more bytes than its record says went in is damage too.
+TEST(ArchiveExtract, AnEntryWithoutChecksumDecodingLongerThanItsRecordIsDamage) {
+    SmallArchive a;
+    for (const std::size_t entry : {std::size_t{0}, std::size_t{2}}) {
+        Bytes image = ReadAll(a.path);
+        const std::size_t record = RecordAt(image, entry);
+        archtest::SetEntryName(image, entry, FileNamePart(a.las[entry]));
+        PutU32(image, record + 8, GetU32(image, record + 8) - 20);
+        TempDir box;
+        WriteAll(box.File("x.vmra"), image);
+        VMRAFile archive;
+        const std::string name = FileNamePart(a.las[entry]);
+        EXPECT_EQ(MessageOf([&] { archive.ExtractEntry(box.File("x.vmra"), name, box.Path().string()); }),
+                  archmsg::kLengthMismatch)
+            << name;
+        EXPECT_EQ(MessageOf([&] { archive.TestEntry(box.File("x.vmra"), name); }), archmsg::kLengthMismatch)
+            << name;
+        EXPECT_EQ(FolderContents(box.Path().string()), std::vector<std::string>{"x.vmra"}) << name;
+    }
+}
+
+// A raw entry's point count times its record length, taken in 32 bits, can
+// wrap to the very length its data has: the count must still be refused.
+TEST(ArchiveExtract, ARawPointCountWhoseByteCountWrapsIsRefusedUpFront) {
+    SmallArchive a;
+    Bytes image = ReadAll(a.path);
+    const std::size_t header = GetU32(image, RecordAt(image, 0));
+    ASSERT_EQ(image[header], 'O') << "raw999.las is kept uncompressed";
+    ASSERT_EQ(GetU32(image, header + 108), 999u);
+    // 20-byte records: (999 + 2^30) * 20 is 999 * 20 modulo 2^32.
+    const uint32_t wrapping = 999u + (1u << 30);
+    ASSERT_EQ(static_cast<uint32_t>(wrapping * 20u), 999u * 20u);
+    PutU32(image, header + 108, wrapping);
+    WriteAll(a.path, image);
+    VMRAFile archive;
+    TempDir out;
+    EXPECT_EQ(MessageOf([&] { archive.ExtractEntry(a.path, "raw999.las", out.Path().string()); }),
+              archmsg::kDamagedEntry);
+    EXPECT_EQ(MessageOf([&] { archive.TestEntry(a.path, "raw999.las"); }), archmsg::kDamagedEntry);
+    EXPECT_TRUE(FolderContents(out.Path().string()).empty());
+}
+
+}  // namespace
