@@ -147,28 +147,39 @@ void VMRAFile::ReadDirectory(CFile& file) {
     // first entry starts right after the magic number. A count lowered or a
     // file cut short or grown would otherwise leave data unlisted.
     if (n == 0 && start != kMagicBytes) ThrowHeaders();
-    std::vector<uint8_t> bytes(static_cast<std::size_t>(kRecordBytes * n));
-    if (!file.Seek(start) || !file.ReadExact(bytes.data(), bytes.size())) ThrowHeaders();
+    if (!file.Seek(start)) ThrowHeaders();
 
-    std::vector<EntryRecord> records(static_cast<std::size_t>(n));
+    // A count that the file's length allows is no promise that the records
+    // are there (a sparse file has room for millions): they are read and
+    // checked a block at a time, so a bad directory fails at its first bad
+    // record, and memory grows only with records that were found good.
+    constexpr std::size_t kBlockRecords = 65536 / EntryRecord::kSize;
+    std::vector<uint8_t> block;
+    std::vector<EntryRecord> records;
     int64_t previousEnd = kMagicBytes;
-    for (std::size_t i = 0; i < records.size(); ++i) {
-        EntryRecord& r = records[i];
-        r.Load(bytes.data() + i * EntryRecord::kSize);
-        // Entries lie back to back between the magic number and the
-        // directory, in directory order. Deletion and extraction rely on
-        // that, so a record that breaks it makes the whole directory
-        // unusable rather than letting one operation cut into another entry.
-        const int64_t offset = r.dataOffset;
-        const int64_t end = offset + r.storedSize;
-        if (offset < previousEnd || offset >= start || end > start || offset > kMaxArchiveBytes ||
-            (i == 0 && offset != kMagicBytes)) {
-            ThrowHeaders();
+    for (std::size_t i = 0; i < static_cast<std::size_t>(n);) {
+        const std::size_t count = std::min(kBlockRecords, static_cast<std::size_t>(n) - i);
+        block.resize(count * EntryRecord::kSize);
+        if (!file.ReadExact(block.data(), block.size())) ThrowHeaders();
+        for (std::size_t j = 0; j < count; ++j, ++i) {
+            EntryRecord r;
+            r.Load(block.data() + j * EntryRecord::kSize);
+            // Entries lie back to back between the magic number and the
+            // directory, in directory order. Deletion and extraction rely on
+            // that, so a record that breaks it makes the whole directory
+            // unusable rather than letting one operation cut into another entry.
+            const int64_t offset = r.dataOffset;
+            const int64_t end = offset + r.storedSize;
+            if (offset < previousEnd || offset >= start || end > start || offset > kMaxArchiveBytes ||
+                (i == 0 && offset != kMagicBytes)) {
+                ThrowHeaders();
+            }
+            // The next entry may not begin before this one's stored size says
+            // it ends; raw entries of older archives record a size shorter than
+            // their data, so only the offsets bound an entry's true extent.
+            previousEnd = std::max(offset + 1, end);
+            records.push_back(r);
         }
-        // The next entry may not begin before this one's stored size says
-        // it ends; raw entries of older archives record a size shorter than
-        // their data, so only the offsets bound an entry's true extent.
-        previousEnd = std::max(offset + 1, end);
     }
     directory = std::move(records);
     entryCount = n;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <climits>
 
 #include "AllocationProbe.h"
@@ -122,6 +123,51 @@ TEST(ArchiveDirectory, RecordsMustPointBetweenMagicAndDirectoryInOrder) {
         Bytes bad = good;
         PutU32(bad, RecordAt(bad, c.record) + c.field, c.value);
         EXPECT_EQ(ReadDirectoryOf(bad), archmsg::kCannotReadHeaders) << c.what;
+    }
+}
+
+// A count that the file's length allows is no promise that the records are
+// there: a sparse gigabyte of zeros must fail at its first record, without
+// the memory or the time a directory of that count would take.
+TEST(ArchiveDirectory, ABogusDirectoryFailsAtItsFirstBadRecordWithoutItsCountsMemory) {
+    TempDir dir;
+    const std::string path = dir.File("sparse.vmra");
+    const int64_t size = int64_t{1} << 30;
+    Bytes count(4);
+    PutU32(count, 0, static_cast<uint32_t>((size - 8) / 268));
+    archtest::MakeSparseFile(path, size, {0x1D, 0x2C, 0x3B, 0x4A}, count);
+    VMRAFile archive;
+    std::string message;
+    const auto start = std::chrono::steady_clock::now();
+    const std::size_t largest = testsupport::LargestAllocationDuring(
+        [&] { message = MessageOf([&] { archive.ListEntries(path); }); });
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(message, archmsg::kCannotReadHeaders);
+    EXPECT_LT(largest, std::size_t{1} << 20);
+    EXPECT_LT(seconds, 1.0);
+}
+
+// Records are read a block at a time: every record of a directory many
+// blocks long comes back in its place, and one bad record far into it
+// still fails the whole directory.
+TEST(ArchiveDirectory, ALongDirectoryReadsWholeAcrossItsBlocks) {
+    const auto nameOf = [](std::size_t i) { return std::to_string(i).append(".las"); };
+    std::vector<FakeEntry> entries;
+    for (std::size_t i = 0; i < 1000; ++i) entries.push_back({nameOf(i), Filler(3, 1)});
+    const Bytes good = BuildArchive(entries);
+    VMRAFile archive;
+    ASSERT_EQ(ReadDirectoryOf(good, archive), "");
+    ASSERT_EQ(archive.Directory().size(), 1000u);
+    for (std::size_t i = 0; i < 1000; ++i) {
+        EXPECT_EQ(archive.Directory()[i].Name(), nameOf(i)) << i;
+        EXPECT_EQ(archive.Directory()[i].dataOffset, 4 + 3 * i) << i;
+    }
+    EXPECT_EQ(archive.DirectoryStart(), 3004);
+    for (const std::size_t bad : {std::size_t{243}, std::size_t{244}, std::size_t{245}, std::size_t{999}}) {
+        Bytes image = good;
+        PutU32(image, RecordAt(image, bad), 4 + 3 * static_cast<uint32_t>(bad) - 1);
+        EXPECT_EQ(ReadDirectoryOf(image), archmsg::kCannotReadHeaders) << bad;
     }
 }
 
