@@ -71,7 +71,9 @@ EntryRecord::ChecksumState EntryRecord::ChecksumStatus() const {
     // check that fails means changed bytes: were they taken for "no
     // checksum", damaged data would be handed out unchecked.
     if (!std::equal(std::begin(kChecksumTag), std::end(kChecksumTag), record)) return ChecksumState::None;
-    if (le::LoadU32(record + kCheckedBytes) != RecordCheck(name, length, record)) return ChecksumState::Damaged;
+    if (le::LoadU32(record + kCheckedBytes) != RecordCheck(name, length, record)) {
+        return ChecksumState::Damaged;
+    }
     if (record[4] != kChecksumVersion || record[5] != kChecksumXxh3) return ChecksumState::None;
     return ChecksumState::Present;
 }

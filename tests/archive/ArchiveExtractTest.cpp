@@ -66,10 +66,14 @@ TEST(ArchiveExtract, AnEntryAddressedByItsPlaceMustStillBearItsName) {
     SmallArchive a;
     TempDir out;
     VMRAFile archive;
-    for (const auto& wrong : {std::pair{std::size_t{1}, "raw999.las"}, std::pair{std::size_t{4}, "one.las"}}) {
-        EXPECT_EQ(MessageOf([&] { archive.ExtractEntryAt(a.path, wrong.first, wrong.second, out.Path().string()); }),
-                  archmsg::kNotFound);
-        EXPECT_EQ(MessageOf([&] { archive.TestEntryAt(a.path, wrong.first, wrong.second); }), archmsg::kNotFound);
+    // Another entry's name at that place, and a place past the last entry.
+    const std::pair<std::size_t, std::string> wrong[] = {{1, "raw999.las"}, {4, "one.las"}};
+    for (const auto& w : wrong) {
+        const std::size_t at = w.first;
+        const std::string& name = w.second;
+        const std::string folder = out.Path().string();
+        EXPECT_EQ(MessageOf([&] { archive.ExtractEntryAt(a.path, at, name, folder); }), archmsg::kNotFound);
+        EXPECT_EQ(MessageOf([&] { archive.TestEntryAt(a.path, at, name); }), archmsg::kNotFound);
     }
     EXPECT_TRUE(FolderContents(out.Path().string()).empty());
     archive.ExtractEntryAt(a.path, 3, "one.las", out.Path().string());

@@ -66,7 +66,7 @@ TEST(ChecksumRecordFormat, TheLongestNameWithAChecksumAndTheFirstWithout) {
     none->SetName(std::string(238, 'n'));
     EXPECT_FALSE(none->SetChecksum(7));
     EXPECT_EQ(none->ChecksumStatus(), EntryRecord::ChecksumState::None);
-    EXPECT_TRUE(std::all_of(none->name + 238, none->name + EntryRecord::kNameBytes, [](uint8_t b) { return b == 0; }));
+    EXPECT_TRUE(std::all_of(none->name + 238, none->name + 256, [](uint8_t b) { return b == 0; }));
 
     // The same through real adds: stored, listed, extracted and tested.
     TempDir dir, out;

@@ -304,9 +304,9 @@ JobSummary CArchiveJob::Test(const std::string& archivePath,
     const bool all = names.empty();
     if (all && !ListNames(archivePath, names, failed)) return failed;
     return ForEachEntry(Kind::Test, archivePath, names, all, [&](const JobItem& item) {
-        const bool checked = item.entryIndex >= 0
-                                 ? archive.TestEntryAt(archivePath, static_cast<std::size_t>(item.entryIndex), item.name)
-                                 : archive.TestEntry(archivePath, item.name);
+        const auto at = static_cast<std::size_t>(item.entryIndex);
+        const bool checked = item.entryIndex >= 0 ? archive.TestEntryAt(archivePath, at, item.name)
+                                                  : archive.TestEntry(archivePath, item.name);
         return checked ? ItemOutcome::Passed : ItemOutcome::Unverified;
     });
 }
@@ -322,7 +322,8 @@ ItemOutcome CArchiveJob::ExtractOne(const JobItem& item, const std::string& fold
         return ItemOutcome::Declined;
     }
     if (item.entryIndex >= 0) {
-        archive.ExtractEntryAt(item.archivePath, static_cast<std::size_t>(item.entryIndex), item.name, folder);
+        const auto at = static_cast<std::size_t>(item.entryIndex);
+        archive.ExtractEntryAt(item.archivePath, at, item.name, folder);
     } else {
         archive.ExtractEntry(item.archivePath, item.name, folder);
     }
