@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "archive/ArchiveMessages.h"
 #include "archive/EntryNames.h"
 
@@ -44,7 +46,9 @@ TEST(EntryNames, OnlyPlainLasNamesWithoutControlsOrALeadingDotMayBecomeFiles) {
         {std::string(252, 'n') + ".las", archmsg::kUnsafeEntryName},
     };
     for (const auto& [name, why] : cases) {
-        EXPECT_EQ(WhyNotExtractable(name), why) << name;
+        // Texts, not addresses: a literal may lie at other addresses elsewhere.
+        const char* found = WhyNotExtractable(name);
+        EXPECT_EQ(std::string(found ? found : "-"), std::string(why ? why : "-")) << name;
         EXPECT_EQ(IsExtractableName(name), why == nullptr) << name;
     }
     EXPECT_TRUE(IsExtractableName(std::string(251, 'n') + ".las"));
