@@ -19,6 +19,7 @@
 #include "app/CommandLineMessages.h"
 #include "app/EntryListing.h"
 #include "app/ProgressLine.h"
+#include "archive/EntryNames.h"
 #include "archive/VMRAFile.h"
 #include "jobs/core/ArchiveJob.h"
 #include "las/FileIo.h"
@@ -32,7 +33,7 @@ constexpr std::size_t kMaxForeignMessage = 255;
 
 
 std::string ErrorOpeningFile(const std::string& path) {
-    return std::string(climsg::kErrorOpeningFile) + path + climsg::kErrorOpeningFileTail;
+    return std::string(climsg::kErrorOpeningFile) + EscapeName(path) + climsg::kErrorOpeningFileTail;
 }
 
 // The names of the current folder's ".las" files (any case), sorted so that
@@ -167,7 +168,7 @@ public:
     bool ConfirmReplace(const JobItem& item) override {
         if (options.yes) return true;
         if (progress) progress->Pause();
-        const bool ok = console.AskOkCancel(item.displayName + climsg::kAlreadyInArchive);
+        const bool ok = console.AskOkCancel(EscapeName(item.displayName) + climsg::kAlreadyInArchive);
         if (progress) progress->Resume();
         return ok;
     }
@@ -239,7 +240,7 @@ bool MakeOutputFolder(const std::string& folder, CommandLineConsole& console) {
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
     if (!ec) return true;
-    console.Show(folder + climsg::kCannotMakeFolder + " (" + ec.message() + ")");
+    console.Show(EscapeName(folder) + climsg::kCannotMakeFolder + " (" + ec.message() + ")");
     return false;
 }
 
@@ -319,10 +320,16 @@ CommandOutcome RunListing(const std::vector<std::string>& args, const CommandOpt
     std::vector<EntryInfo> entries;
     try {
         VMRAFile archive;
+        // What opening the archive did on its way (an interrupted change
+        // undone, a wait for another program) goes to standard error, as the
+        // jobs of the other switches say it.
+        archive.onNotice = [&console](const std::string& path, const char* text) {
+            console.Show(EscapeName(path) + ": " + text);
+        };
         entries = archive.ListEntries(archivePath);
     } catch (const CLasException& e) {
         // The command line was right; only the archive is at fault.
-        console.Show(archivePath + ": " + e.Message());
+        console.Show(EscapeName(archivePath) + ": " + e.Message());
         return CommandOutcome::Exit;
     }
     console.Print(options.json ? EntryListingJson(archivePath, entries) : FormatEntryListing(entries));
@@ -346,13 +353,13 @@ public:
             case ItemOutcome::Stopped:
                 return false;
             case ItemOutcome::Passed:
-                console.Print(r.item.name + climsg::kTestOk + "\n");
+                console.Print(EscapeName(r.item.name) + climsg::kTestOk + "\n");
                 break;
             case ItemOutcome::Unverified:
-                console.Print(r.item.name + climsg::kTestNoChecksum + "\n");
+                console.Print(EscapeName(r.item.name) + climsg::kTestNoChecksum + "\n");
                 break;
             case ItemOutcome::Damaged:
-                console.Print(r.item.name + climsg::kTestDamaged + r.message + "\n");
+                console.Print(EscapeName(r.item.name) + climsg::kTestDamaged + r.message + "\n");
                 break;
             default:
                 // The archive itself could not be read: that is an error,
@@ -360,7 +367,7 @@ public:
                 if (!r.subject.empty() && r.subject == r.item.archivePath) {
                     console.Show(r.Describe());
                 } else {
-                    console.Print(r.item.name + climsg::kTestFailed + r.message + "\n");
+                    console.Print(EscapeName(r.item.name) + climsg::kTestFailed + r.message + "\n");
                 }
                 break;
         }
@@ -451,7 +458,8 @@ int DispatchCommandLine(int argc, const char* const* argv, CommandLineConsole& c
                 break;
         }
     } catch (const std::exception& e) {
-        console.Show(std::string(e.what()).substr(0, kMaxForeignMessage));
+        // Such texts may quote a path, which is shown like any other name.
+        console.Show(EscapeName(std::string(e.what()).substr(0, kMaxForeignMessage)));
         outcome = CommandOutcome::ShowUsage;
     }
     if (outcome == CommandOutcome::ShowUsage) console.Show(UsageText(program));

@@ -72,6 +72,9 @@ inline constexpr const char* kColChecksum = "Checksum";
 inline constexpr const char* kColName = "Name";
 inline constexpr const char* kYes = "yes";
 inline constexpr const char* kNo = "no";
+// The checksum column of an entry whose checksum record no longer holds; the
+// JSON listing gives the same word as the value of "checksum".
+inline constexpr const char* kChecksumDamaged = "damaged";
 // A figure the entry's stored header could not give (a damaged entry), or a
 // ratio of an empty file.
 inline constexpr const char* kUnknown = "?";

@@ -48,6 +48,14 @@ using Row = std::array<std::string, kColumns>;
 // Figures are right-aligned; the checksum word and the name left-aligned.
 constexpr bool kLeftAligned[kColumns] = {false, false, false, false, false, false, true, true};
 
+// A damaged checksum record is known from the directory alone; whether an
+// entry has one at all is told only beside a header that could be read.
+std::string ChecksumText(const EntryInfo& e) {
+    if (e.checksum == EntryRecord::ChecksumState::Damaged) return climsg::kChecksumDamaged;
+    if (!e.headerRead) return climsg::kUnknown;
+    return e.checksum == EntryRecord::ChecksumState::Present ? climsg::kYes : climsg::kNo;
+}
+
 Row EntryRow(const EntryInfo& e) {
     const std::string unknown = climsg::kUnknown;
     return {GroupDigits(e.record.uncompressedSize),
@@ -56,7 +64,7 @@ Row EntryRow(const EntryInfo& e) {
             e.headerRead ? VersionText(e) : unknown,
             e.headerRead ? std::to_string(e.pointFormat) : unknown,
             e.headerRead ? GroupDigits(e.points) : unknown,
-            e.headerRead ? (e.hasChecksum ? climsg::kYes : climsg::kNo) : unknown,
+            ChecksumText(e),
             TerminalSafe(e.name)};
 }
 
@@ -124,8 +132,9 @@ std::string EntryListingJson(const std::string& archivePath, const std::vector<E
             item["las_version"] = VersionText(e);
             item["point_format"] = e.pointFormat;
             item["points"] = e.points;
-            item["checksum"] = e.hasChecksum;
+            item["checksum"] = e.checksum == EntryRecord::ChecksumState::Present;
         }
+        if (e.checksum == EntryRecord::ChecksumState::Damaged) item["checksum"] = climsg::kChecksumDamaged;
         list.push_back(std::move(item));
     }
     const Totals t = Sum(entries);
@@ -138,6 +147,9 @@ std::string EntryListingJson(const std::string& archivePath, const std::vector<E
                         {"ratio_percent", ratio(t.storedBytes, t.lasBytes)},
                         {"points", t.points}}}};
     // Entry names are bytes from the archive: a name that is not UTF-8 must
-    // not make the whole listing fail.
-    return doc.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+    // not make the whole listing fail, and one with C1 controls or
+    // bidirectional overrides (which JSON may carry as they are) must not
+    // steer the terminal the document is printed on. Every character past
+    // ASCII is written as a \u escape; a reader gets the same name.
+    return doc.dump(2, ' ', true, json::error_handler_t::replace) + "\n";
 }

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/CommandLineMessages.h"
+#include "archive/EntryNames.h"
 
 namespace {
 
@@ -30,14 +31,7 @@ std::size_t StartOfTail(const std::string& text, std::size_t columns) {
 
 }  // namespace
 
-std::string TerminalSafe(const std::string& text) {
-    std::string out = text;
-    for (char& c : out) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u == 0x7F) c = '?';
-    }
-    return out;
-}
+std::string TerminalSafe(const std::string& text) { return EscapeName(text); }
 
 std::size_t ColumnsOf(const std::string& text) {
     std::size_t n = 0;

@@ -5,8 +5,9 @@
 #include <string>
 
 // Names come from file systems and from archives, which anyone may have
-// written: before one is printed on a terminal its control characters (an
-// escape sequence could rewrite the screen) become '?'. UTF-8 passes.
+// written: before one is printed on a terminal whatever could steer it (an
+// escape sequence could rewrite the screen) is shown as an escape, the way
+// EscapeName in the archive layer shows entry names everywhere.
 std::string TerminalSafe(const std::string& text);
 
 // Columns a UTF-8 text takes, one per character.

@@ -1,11 +1,11 @@
-#include <cerrno>
-#include <unistd.h>
-#include <cstdio>
+#include <set>
 
 #include "archive/ArchiveLayout.h"
 #include "engine/EntryMarkers.h"
 #include "archive/ArchiveMessages.h"
 #include "archive/ArchiveSession.h"
+#include "archive/EntryNames.h"
+#include "archive/ExtractTarget.h"
 #include "archive/VMRAFile.h"
 #include "engine/EntryCheck.h"
 #include "las/FileIo.h"
@@ -14,36 +14,14 @@
 #include "las/LasHeader.h"
 #include "las/LasMessages.h"
 
-namespace {
-
-// A fresh, hidden file in folder to decompress into; it becomes the result
-// only when the entry is complete and checked, so neither a failure nor a
-// stop can leave a damaged file under the entry's name, or destroy the file
-// it replaces.
-std::string CreatePartialFile(const std::string& folder) {
-    std::string path = folder + ".velmora-XXXXXX.partial";
-    const int fd = mkstemps(path.data(), 8);
-    if (fd < 0) throw CLasException(lasmsg::kWriteOpen, false, errno);
-    ::close(fd);
-    return path;
-}
-
-// The extracted file's bytes are on the disk before it takes the entry's
-// name: a success is never reported for data a power cut could still lose.
-void MakeDurable(const std::string& path) {
-    CFile written;
-    if (!written.Open(path, "rb") || fsync(fileno(written.Handle())) != 0) {
-        throw CLasException(lasmsg::kWritePoint, false, errno);
-    }
-}
-
-}  // namespace
-
 // What the engine will be asked to rebuild must fit the entry's extent, so a
 // damaged header cannot make it write a file of billions of points; the
 // engine judges that, the archive only what the directory must account for.
 void VMRAFile::CheckEntryData(CFile& file, std::size_t k) {
     auto damaged = [] { throw CDamagedEntry(archmsg::kDamagedEntry); };
+    if (directory[k].ChecksumStatus() == EntryRecord::ChecksumState::Damaged) {
+        throw CDamagedEntry(archmsg::kChecksumRecordDamaged);
+    }
     const int64_t extent = EntryExtent(k);
     if (extent < static_cast<int64_t>(LasHeader::kImageSize)) damaged();
     LasHeader h;
@@ -98,16 +76,21 @@ bool VMRAFile::DecodeEntry(CFile& archive, std::size_t k, const std::string& pat
     return stored.has_value();
 }
 
-std::size_t VMRAFile::OpenEntry(CFile& archive, const std::string& entryName, bool toWrite) {
+std::size_t VMRAFile::OpenEntry(CFile& archive, const std::string& entryName, int64_t index,
+                                bool toWrite) {
     if (archive.Size() == 0) throw CLasException(archmsg::kCannotCheck);
     CheckMagic(archive);
     ReadDirectory(archive);
-    const int found = IndexOf(entryName);
-    if (found < 0) throw CLasException(archmsg::kNotFound);
+    const int64_t found = index < 0 ? IndexOf(entryName) : index;
+    // The entry must still be the one the caller listed.
+    if (found < 0 || found >= static_cast<int64_t>(directory.size()) ||
+        directory[static_cast<std::size_t>(found)].Name() != entryName) {
+        throw CLasException(archmsg::kNotFound);
+    }
     const auto k = static_cast<std::size_t>(found);
-    // The name came from the file: it must not lead out of the folder.
-    if (toWrite && !IsSafeEntryName(directory[k].Name())) {
-        throw CLasException(archmsg::kUnsafeEntryName);
+    // The name came from the file: only a plain LAS file name may be written.
+    if (toWrite) {
+        if (const char* why = WhyNotExtractable(directory[k].Name())) throw CLasException(why, true);
     }
     CheckEntryData(archive, k);
     ThrowIfStopped();
@@ -116,43 +99,61 @@ std::size_t VMRAFile::OpenEntry(CFile& archive, const std::string& entryName, bo
 
 void VMRAFile::ExtractEntry(const std::string& archivePath, const std::string& entryName,
                             const std::string& outputFolder) {
+    Extract(archivePath, entryName, -1, outputFolder);
+}
+
+void VMRAFile::ExtractEntryAt(const std::string& archivePath, std::size_t index,
+                              const std::string& entryName, const std::string& outputFolder) {
+    Extract(archivePath, entryName, static_cast<int64_t>(index), outputFolder);
+}
+
+void VMRAFile::Extract(const std::string& archivePath, const std::string& entryName, int64_t index,
+                       const std::string& outputFolder) {
     OperationScope scope(*this);
     CArchiveSession session(archivePath, CArchiveSession::Mode::Read, Hooks());
     CFile& archive = session.File();
-    const std::size_t k = OpenEntry(archive, entryName, true);
+    const std::size_t k = OpenEntry(archive, entryName, index, true);
     const std::string folder = WithSeparator(outputFolder);
     outputPath = folder + directory[k].Name();
     // An entry named like the archive would replace the archive itself.
     if (archive.IsFileAt(outputPath)) throw CLasException(archmsg::kOutputIsArchive, true);
-    const std::string partial = CreatePartialFile(folder);
-    try {
-        DecodeEntry(archive, k, partial, false);
-        MakeDurable(partial);
-        // Replaces a file of that name (the caller has asked) in one step.
-        if (std::rename(partial.c_str(), outputPath.c_str()) != 0) {
-            throw CLasException(lasmsg::kWriteOpen, false, errno);
-        }
-        SyncFolderOf(outputPath);
-    } catch (...) {
-        std::remove(partial.c_str());
-        throw;
-    }
+    // The file takes the entry's name only when it is complete and checked,
+    // so neither a failure nor a stop can leave a damaged file under that
+    // name, or destroy the file it replaces (the caller has asked).
+    CExtractTarget target(outputPath);
+    DecodeEntry(archive, k, target.WritePath(), false);
+    target.Commit();
 }
 
 bool VMRAFile::TestEntry(const std::string& archivePath, const std::string& entryName) {
+    return Test(archivePath, entryName, -1);
+}
+
+bool VMRAFile::TestEntryAt(const std::string& archivePath, std::size_t index, const std::string& entryName) {
+    return Test(archivePath, entryName, static_cast<int64_t>(index));
+}
+
+bool VMRAFile::Test(const std::string& archivePath, const std::string& entryName, int64_t index) {
     OperationScope scope(*this);
     CArchiveSession session(archivePath, CArchiveSession::Mode::Read, Hooks());
     CFile& archive = session.File();
-    return DecodeEntry(archive, OpenEntry(archive, entryName, false), "", true);
+    return DecodeEntry(archive, OpenEntry(archive, entryName, index, false), "", true);
 }
 
 void VMRAFile::ExtractAll(const std::string& archivePath) {
     std::vector<std::string> names;
     for (const EntryRecord& r : ReadDirectoryOf(archivePath)) names.push_back(r.Name());
-    // An archive with a name that could leave the folder is not trusted with
-    // any of its entries: nothing is written.
-    for (const std::string& name : names) {
-        if (!IsSafeEntryName(name)) throw CLasException(archmsg::kUnsafeEntryName);
+    const char* refused = nullptr;
+    std::set<std::string> seen;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const char* why = WhyNotExtractable(names[i]);
+        // A later entry of a name already met would overwrite that file.
+        if (!seen.insert(names[i]).second && !why) why = archmsg::kDuplicateEntry;
+        if (why) {
+            if (!refused) refused = why;
+            continue;
+        }
+        ExtractEntryAt(archivePath, i, names[i], "");
     }
-    for (const std::string& name : names) ExtractEntry(archivePath, name, "");
+    if (refused) throw CLasException(refused, true);
 }

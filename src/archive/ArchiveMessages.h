@@ -26,14 +26,28 @@ inline constexpr const char* kLasTooLarge =
 inline constexpr const char* kArchiveTooLarge =
     "The archive would grow past 2,147,483,647 bytes - the LAS file was not added "
     "and the archive is as it was.";
+// An entry is written to disk only under a plain name of a LAS file; each
+// of these refuses one entry, by name, and the others still come out.
 inline constexpr const char* kUnsafeEntryName =
-    "The entry's name in the archive is not a plain file name - nothing was extracted.";
+    "The entry's name is not a plain file name - it could lead out of the folder, so it is not "
+    "extracted.";
+inline constexpr const char* kNameNotLas =
+    "The entry's name does not end in \".las\" - only LAS files are extracted, so it is not.";
+inline constexpr const char* kNameHidden =
+    "The entry's name begins with a dot - it would be a hidden file, so it is not extracted.";
+inline constexpr const char* kNameHasControl =
+    "The entry's name holds control characters - it is not extracted.";
+inline constexpr const char* kDuplicateEntry =
+    "An earlier entry of the archive has the same name - extracting this one would overwrite "
+    "that file, so it is not extracted.";
 inline constexpr const char* kDamagedEntry =
     "The entry's data in the archive is damaged - nothing was extracted.";
 inline constexpr const char* kWriteArchive = "Error writing archive!";
 inline constexpr const char* kChecksumMismatch =
     "the extracted data does not match the checksum stored in the archive - nothing was "
     "extracted.";
+inline constexpr const char* kChecksumRecordDamaged =
+    "The entry's checksum record in the archive is damaged - nothing was extracted.";
 inline constexpr const char* kLengthMismatch =
     "the extracted data does not have the length stored in the archive - nothing was extracted.";
 inline constexpr const char* kOutputIsArchive =

@@ -62,18 +62,25 @@ bool EntryRecord::SetChecksum(uint64_t checksum) {
     return true;
 }
 
-std::optional<uint64_t> EntryRecord::Checksum() const {
+EntryRecord::ChecksumState EntryRecord::ChecksumStatus() const {
     const std::size_t length = Name().size();
-    if (length > kMaxNameWithChecksum) return std::nullopt;
+    if (length > kMaxNameWithChecksum) return ChecksumState::None;
     const uint8_t* record = name + length + 1;
     // Bytes after a name mean nothing to the format and may hold anything a
-    // writer left there: only a record whose check holds counts.
-    if (!std::equal(std::begin(kChecksumTag), std::end(kChecksumTag), record) ||
-        record[4] != kChecksumVersion || record[5] != kChecksumXxh3 ||
-        le::LoadU32(record + kCheckedBytes) != RecordCheck(name, length, record)) {
-        return std::nullopt;
+    // writer left there; without the tag they are no record. With it, a
+    // check that fails means changed bytes: were they taken for "no
+    // checksum", damaged data would be handed out unchecked.
+    if (!std::equal(std::begin(kChecksumTag), std::end(kChecksumTag), record)) return ChecksumState::None;
+    if (le::LoadU32(record + kCheckedBytes) != RecordCheck(name, length, record)) {
+        return ChecksumState::Damaged;
     }
-    return le::LoadU64(record + 6);
+    if (record[4] != kChecksumVersion || record[5] != kChecksumXxh3) return ChecksumState::None;
+    return ChecksumState::Present;
+}
+
+std::optional<uint64_t> EntryRecord::Checksum() const {
+    if (ChecksumStatus() != ChecksumState::Present) return std::nullopt;
+    return le::LoadU64(name + Name().size() + 1 + 6);
 }
 
 void EntryRecord::Load(const uint8_t* bytes) {
@@ -142,28 +149,39 @@ void VMRAFile::ReadDirectory(CFile& file) {
     // first entry starts right after the magic number. A count lowered or a
     // file cut short or grown would otherwise leave data unlisted.
     if (n == 0 && start != kMagicBytes) ThrowHeaders();
-    std::vector<uint8_t> bytes(static_cast<std::size_t>(kRecordBytes * n));
-    if (!file.Seek(start) || !file.ReadExact(bytes.data(), bytes.size())) ThrowHeaders();
+    if (!file.Seek(start)) ThrowHeaders();
 
-    std::vector<EntryRecord> records(static_cast<std::size_t>(n));
+    // A count that the file's length allows is no promise that the records
+    // are there (a sparse file has room for millions): they are read and
+    // checked a block at a time, so a bad directory fails at its first bad
+    // record, and memory grows only with records that were found good.
+    constexpr std::size_t kBlockRecords = 65536 / EntryRecord::kSize;
+    std::vector<uint8_t> block;
+    std::vector<EntryRecord> records;
     int64_t previousEnd = kMagicBytes;
-    for (std::size_t i = 0; i < records.size(); ++i) {
-        EntryRecord& r = records[i];
-        r.Load(bytes.data() + i * EntryRecord::kSize);
-        // Entries lie back to back between the magic number and the
-        // directory, in directory order. Deletion and extraction rely on
-        // that, so a record that breaks it makes the whole directory
-        // unusable rather than letting one operation cut into another entry.
-        const int64_t offset = r.dataOffset;
-        const int64_t end = offset + r.storedSize;
-        if (offset < previousEnd || offset >= start || end > start || offset > kMaxArchiveBytes ||
-            (i == 0 && offset != kMagicBytes)) {
-            ThrowHeaders();
+    for (std::size_t i = 0; i < static_cast<std::size_t>(n);) {
+        const std::size_t count = std::min(kBlockRecords, static_cast<std::size_t>(n) - i);
+        block.resize(count * EntryRecord::kSize);
+        if (!file.ReadExact(block.data(), block.size())) ThrowHeaders();
+        for (std::size_t j = 0; j < count; ++j, ++i) {
+            EntryRecord r;
+            r.Load(block.data() + j * EntryRecord::kSize);
+            // Entries lie back to back between the magic number and the
+            // directory, in directory order. Deletion and extraction rely on
+            // that, so a record that breaks it makes the whole directory
+            // unusable rather than letting one operation cut into another entry.
+            const int64_t offset = r.dataOffset;
+            const int64_t end = offset + r.storedSize;
+            if (offset < previousEnd || offset >= start || end > start || offset > kMaxArchiveBytes ||
+                (i == 0 && offset != kMagicBytes)) {
+                ThrowHeaders();
+            }
+            // The next entry may not begin before this one's stored size says
+            // it ends; raw entries of older archives record a size shorter than
+            // their data, so only the offsets bound an entry's true extent.
+            previousEnd = std::max(offset + 1, end);
+            records.push_back(r);
         }
-        // The next entry may not begin before this one's stored size says
-        // it ends; raw entries of older archives record a size shorter than
-        // their data, so only the offsets bound an entry's true extent.
-        previousEnd = std::max(offset + 1, end);
     }
     directory = std::move(records);
     entryCount = n;
@@ -225,7 +243,7 @@ std::vector<EntryInfo> VMRAFile::ListEntries(const std::string& archivePath) {
             info.pointFormat = h.PointDataFormat();
             info.points = h.NumberOfPointRecords();
         }
-        info.hasChecksum = directory[i].Checksum().has_value();
+        info.checksum = directory[i].ChecksumStatus();
         infos.push_back(info);
     }
     return infos;
@@ -242,12 +260,6 @@ int64_t VMRAFile::EntryExtent(std::size_t i) const {
     if (i >= directory.size()) return 0;
     const int64_t next = i + 1 < directory.size() ? directory[i + 1].dataOffset : directoryStart;
     return next - directory[i].dataOffset;
-}
-
-bool VMRAFile::IsSafeEntryName(const std::string& name) {
-    if (name.empty() || name.size() >= EntryRecord::kNameBytes) return false;
-    if (name == "." || name == "..") return false;
-    return name.find_first_of(std::string("/\\\0", 3)) == std::string::npos;
 }
 
 void VMRAFile::DropDirectory() {

@@ -41,7 +41,13 @@ struct EntryRecord {
     static constexpr std::size_t kMaxNameWithChecksum = kNameBytes - 1 - kChecksumBytes;
     // False (and nothing written) when the name leaves no room.
     bool SetChecksum(uint64_t checksum);
-    // The stored checksum, when the record carries a valid one.
+    // None: no record follows the name (other writers, older archives, names
+    // without room), or a sound one of a version or kind not known here.
+    // Present: a record whose check holds. Damaged: the tag is there but the
+    // check fails, so the record, or the name it is bound to, was changed.
+    enum class ChecksumState { None, Present, Damaged };
+    ChecksumState ChecksumStatus() const;
+    // The stored checksum when the status is Present.
     std::optional<uint64_t> Checksum() const;
     void Load(const uint8_t* bytes);
     void Store(uint8_t* bytes) const;
@@ -66,7 +72,7 @@ struct EntryInfo {
     uint8_t versionMinor = 0;
     uint8_t pointFormat = 0;
     uint32_t points = 0;
-    bool hasChecksum = false;
+    EntryRecord::ChecksumState checksum = EntryRecord::ChecksumState::None;
 };
 
 // The ".VMRA" archive: magic number, the entries' data back to back, the
@@ -101,11 +107,6 @@ public:
     // record's stored size says.
     int64_t EntryExtent(std::size_t i) const;
 
-    // An entry name read from an archive may be used as a file name only
-    // when this holds: not empty, at most 255 bytes, no path separator,
-    // not "." or "..".
-    static bool IsSafeEntryName(const std::string& name);
-
     void AddLasFile(const std::string& lasPath, const std::string& archivePath);
     // The same, but an entry of the file's name is replaced only when
     // confirmReplace (if given) says so. It is asked while the archive is
@@ -118,14 +119,25 @@ public:
     static std::string NextPartName(const std::string& archivePath);
 
     // outputFolder is empty (current folder) or ends with a path separator.
+    // An entry whose name may not be a file's (see EntryNames.h) is refused
+    // with a CLasException that lets a batch go on.
     void ExtractEntry(const std::string& archivePath, const std::string& entryName,
                       const std::string& outputFolder);
+    // Every entry into the current folder. Entries that may not become files,
+    // and later entries of a name already extracted, are left out while the
+    // others are extracted; then the first such refusal is thrown.
     void ExtractAll(const std::string& archivePath);
     // Decodes the entry in memory and checks it (structure, length, and the
     // checksum where it carries one) without writing anything. Returns
     // whether a checksum was there to check; throws CDamagedEntry when the
     // entry cannot be given back as it went in.
     bool TestEntry(const std::string& archivePath, const std::string& entryName);
+    // The same for the entry at position index of the directory, which must
+    // still bear entryName (else archmsg::kNotFound). A damaged or hostile
+    // archive may hold entries of one name; only their places tell them apart.
+    void ExtractEntryAt(const std::string& archivePath, std::size_t index,
+                        const std::string& entryName, const std::string& outputFolder);
+    bool TestEntryAt(const std::string& archivePath, std::size_t index, const std::string& entryName);
 
     void DeleteEntry(const std::string& archivePath, const std::string& entryName);
 
@@ -200,9 +212,13 @@ private:
     // since ReadLasForAdd looked at it.
     void CheckLasUnchanged(const std::string& lasPath) const;
     void CheckEntryData(CFile& file, std::size_t k);
-    // Loads the directory of the open archive and finds the entry, checked
-    // to be decodable (and, toWrite, to have a name that may be a file's).
-    std::size_t OpenEntry(CFile& archive, const std::string& entryName, bool toWrite);
+    // Loads the directory of the open archive and finds the entry (the first
+    // of that name, or the one at index when index >= 0), checked to be
+    // decodable (and, toWrite, to have a name that may be a file's).
+    std::size_t OpenEntry(CFile& archive, const std::string& entryName, int64_t index, bool toWrite);
+    void Extract(const std::string& archivePath, const std::string& entryName, int64_t index,
+                 const std::string& outputFolder);
+    bool Test(const std::string& archivePath, const std::string& entryName, int64_t index);
     // Decodes entry k into path (into nothing when discard) and checks the
     // result against the record; returns whether a checksum was checked.
     bool DecodeEntry(CFile& archive, std::size_t k, const std::string& path, bool discard);

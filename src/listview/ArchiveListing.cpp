@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "archive/ArchiveMessages.h"
+#include "archive/EntryNames.h"
 #include "archive/VMRAFile.h"
 #include "las/LasException.h"
 #include "platform/Paths.h"
@@ -19,7 +20,8 @@ ArchiveListing ReadArchiveListing(const QString& archivePath) {
     };
     try {
         for (const EntryInfo& e : archive.ListEntries(platform::ToCore(archivePath)))
-            out.entries.push_back({platform::FromCore(e.name), e.record.uncompressedSize, e.record.storedSize});
+            out.entries.push_back({platform::FromCore(e.name), platform::FromCore(EscapeName(e.name)),
+                                   e.record.uncompressedSize, e.record.storedSize});
     } catch (const CLasException& e) {
         // Texts, not addresses: the same literal may lie at different
         // addresses in different files.

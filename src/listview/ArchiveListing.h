@@ -9,7 +9,8 @@
 namespace listview {
 
 struct ArchiveEntryInfo {
-    QString name;
+    QString name;   // as the archive holds it: what commands on the entry name
+    QString shown;  // as the list shows it, with whatever could mislead escaped
     int64_t size = 0;    // uncompressed LAS file size
     int64_t packed = 0;  // stored size in the archive
 };

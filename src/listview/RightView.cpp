@@ -148,7 +148,7 @@ QIcon CRightView::IconFor(const QString& path) {
 
 void CRightView::InsertUpItem() {
     Row up;
-    up.text = QString::fromLatin1(listmsg::kUp);
+    up.text = up.name = QString::fromLatin1(listmsg::kUp);
     up.icon = FolderIcon();
     rows.insert(rows.begin(), std::move(up));
 }
@@ -227,7 +227,7 @@ void CRightView::ListFolder(const QString& folder) {
     // The LAS files first, then the archives; subfolders are the tree's.
     for (const QFileInfo& fi : listview::ListedFiles(folder)) {
         Row row;
-        row.text = fi.fileName();
+        row.text = row.name = fi.fileName();
         row.icon = IconFor(fi.absoluteFilePath());
         FolderItemRecord rec;
         rec.name = fi.fileName().toLower();
@@ -262,9 +262,10 @@ void CRightView::ListArchive(const QString& path) {
     const QString folder = platform::FolderPart(path);
     for (const listview::ArchiveEntryInfo& e : listing.entries) {
         Row row;
-        row.text = e.name;
+        row.name = e.name;
+        row.text = e.shown;
         row.icon = IconFor(folder + e.name);
-        const ArchiveItemRecord rec = listview::MakeArchiveRecord(e.name, e.size, e.packed);
+        const ArchiveItemRecord rec = listview::MakeArchiveRecord(e.shown, e.size, e.packed);
         row.columns << listview::FormatByteCount(e.size) << listview::FormatByteCount(e.packed)
                     << listview::FormatRatio(rec);
         row.record = rec;
@@ -284,7 +285,7 @@ void CRightView::OnHeaderClick(int column) {
     SortRows();
     RebuildModel();
     for (int r = 1; r < ItemCount(); ++r)
-        if (selected.contains(rows[r].text)) SetItemSelected(r, true);
+        if (selected.contains(rows[r].name)) SetItemSelected(r, true);
 }
 
 void CRightView::SortRows() {
@@ -358,7 +359,7 @@ void CRightView::SelectRows(int first, const std::function<bool(int)>& wanted) {
 QStringList CRightView::SelectedNames() const {
     QStringList names;
     for (int r = 1; r < ItemCount(); ++r)
-        if (IsItemSelected(r)) names << rows[r].text;
+        if (IsItemSelected(r)) names << rows[r].name;
     return names;
 }
 
@@ -370,14 +371,14 @@ int CRightView::CurrentRow() const {
 void CRightView::Refresh() {
     if (currentPath.isEmpty()) return;
     const QStringList selected = SelectedNames();
-    const QString focused = CurrentRow() > 0 ? ItemText(CurrentRow()) : QString();
+    const QString focused = CurrentRow() > 0 ? rows[static_cast<std::size_t>(CurrentRow())].name : QString();
     auto* view = static_cast<QAbstractItemView*>(ActiveView());
     const int down = view->verticalScrollBar()->value();
     const int across = view->horizontalScrollBar()->value();
     ShowPath(currentPath);
-    SelectRows(1, [&](int r) { return selected.contains(rows[static_cast<std::size_t>(r)].text); });
+    SelectRows(1, [&](int r) { return selected.contains(rows[static_cast<std::size_t>(r)].name); });
     for (int r = 1; r < ItemCount(); ++r)
-        if (!focused.isEmpty() && rows[static_cast<std::size_t>(r)].text == focused)
+        if (!focused.isEmpty() && rows[static_cast<std::size_t>(r)].name == focused)
             selection->setCurrentIndex(model->index(r, 0), QItemSelectionModel::NoUpdate);
     view->verticalScrollBar()->setValue(down);
     view->horizontalScrollBar()->setValue(across);

@@ -71,7 +71,8 @@ public:
     // Widths of the details columns as the list has them on screen.
     std::vector<int> ColumnWidthsOnScreen() const;
 
-    // Item access by row; row 0 is always "..".
+    // Item access by row; row 0 is always "..". An entry's name is shown
+    // escaped (see EscapeName) while the commands use its own name.
     int ItemCount() const { return static_cast<int>(rows.size()); }
     QString ItemText(int row, int column = 0) const;
     bool IsItemSelected(int row) const;
@@ -134,7 +135,8 @@ protected:
 
 private:
     struct Row {
-        QString text;
+        QString name;  // the file's or entry's own name, which commands use
+        QString text;  // the name as shown
         QIcon icon;
         QStringList columns;  // texts of columns 1..n
         std::variant<std::monostate, FolderItemRecord, ArchiveItemRecord> record;

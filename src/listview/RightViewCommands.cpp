@@ -152,7 +152,7 @@ void CRightView::OnDoubleClick(int row) {
         ExtractTo();
         return;
     }
-    const QString name = ItemText(row);
+    const QString name = rows[static_cast<std::size_t>(row)].name;
     if (!platform::HasSuffixNoCase(name, kVmra) || !tree) return;
     const QString folder = ListedFolder();
     if (tree->SelectChild(name)) ShowPath(folder + name);

@@ -22,7 +22,7 @@ EntryInfo WithHeader(EntryInfo e, int minor, int format, uint32_t points, bool c
     e.versionMinor = static_cast<uint8_t>(minor);
     e.pointFormat = static_cast<uint8_t>(format);
     e.points = points;
-    e.hasChecksum = checksum;
+    e.checksum = checksum ? EntryRecord::ChecksumState::Present : EntryRecord::ChecksumState::None;
     return e;
 }
 
@@ -55,7 +55,22 @@ TEST(EntryListingText, NamesCannotReachTheTerminalAsControlCharacters) {
     const std::string text = FormatEntryListing({Entry("evil\x1b]0;title\x07\r.las", 10, 5)});
     EXPECT_EQ(text.find('\x1b'), std::string::npos);
     EXPECT_EQ(text.find('\r'), std::string::npos);
-    EXPECT_NE(text.find("evil?]0;title??.las\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("evil\\x1b]0;title\\x07\\x0d.las\n"), std::string::npos) << text;
+}
+
+// A damaged checksum record is known from the directory, whether or not the
+// entry's header could be read.
+TEST(EntryListingText, ADamagedChecksumRecordIsShownAsSuch) {
+    EntryInfo read = WithHeader(Entry("a.las", 10, 5), 2, 1, 3, false);
+    read.checksum = EntryRecord::ChecksumState::Damaged;
+    EntryInfo unread = Entry("b.las", 10, 5);
+    unread.checksum = EntryRecord::ChecksumState::Damaged;
+    const std::string text = FormatEntryListing({read, unread});
+    EXPECT_NE(text.find("3  damaged   a.las\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("?  damaged   b.las\n"), std::string::npos) << text;
+    const auto doc = nlohmann::json::parse(EntryListingJson("x.vmra", {read, unread}));
+    EXPECT_EQ(doc["entries"][0]["checksum"], "damaged");
+    EXPECT_EQ(doc["entries"][1]["checksum"], "damaged");
 }
 
 TEST(EntryListingJson, TheSameFiguresAsOneDocument) {

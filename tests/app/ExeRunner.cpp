@@ -47,6 +47,11 @@ public:
     Capture(const Capture&) = delete;
     Capture& operator=(const Capture&) = delete;
     int Fd() const { return fd; }
+    // What has arrived so far, while the program still runs.
+    std::string Peek() const {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
     std::string Text() {
         close(fd);
         std::ifstream in(path, std::ios::binary);
@@ -151,6 +156,8 @@ Spawned::~Spawned() {
         Wait();
     }
 }
+
+std::string Spawned::ErrorSoFar() const { return waited ? std::string() : captures->err.Peek(); }
 
 void Spawned::Signal(int sig) const {
     if (pid > 0) kill(pid, sig);

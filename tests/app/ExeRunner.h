@@ -55,6 +55,8 @@ public:
     Spawned& operator=(const Spawned&) = delete;
 
     void Signal(int sig) const;
+    // What the program has written to standard error so far.
+    std::string ErrorSoFar() const;
     // Waits for the end. A signal that ended it is kept in EndedBySignal().
     ExeResult Wait();
     // Waits at most seconds; false (the process is then killed) when it

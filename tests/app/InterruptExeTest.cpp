@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fcntl.h>
 #include <filesystem>
 #include <random>
 #include <signal.h>
+#include <sys/file.h>
 #include <thread>
+#include <unistd.h>
 
 #include "ArchiveTestSupport.h"
 #include "ExeRunner.h"
@@ -95,6 +98,59 @@ TEST_F(Survey, ASignalDuringExtractionLeavesNoPartialFile) {
             << "stopped after " << delay << " ms";
     }
     EXPECT_GT(stopped, 0);
+}
+
+// The file being extracted has no name until it is complete: a kill at any
+// moment leaves either nothing or the whole file, never a hidden leftover.
+TEST_F(Survey, AnExtractionKilledAtAnyMomentLeavesNoFileBehind) {
+    const std::string one = dir.File("one.vmra");
+    ASSERT_EQ(Velmora(dir.Path().string(), {"-c", "big.las", "one.vmra"}).status, 0);
+    const int64_t size = FileSizeOf(dir.File("big.las"));
+    TempDir timing;
+    const ExeResult full = Velmora(timing.Path().string(), {"-j", "1", "-d", one});
+    ASSERT_EQ(full.status, 0);
+    const int span = static_cast<int>(full.seconds * 1000);
+    int cut = 0;
+    for (int round = 0; round <= 12; ++round) {
+        TempDir out;
+        Spawned p(out.Path().string(), {"-j", "1", "-d", one});
+        Pause(round * span / 12);
+        p.Signal(SIGKILL);
+        p.Wait();
+        const auto left = archtest::FolderContents(out.Path().string());
+        const std::string label = "killed after " + std::to_string(round * span / 12) + " ms";
+        if (left.empty()) {
+            ++cut;
+            continue;
+        }
+        EXPECT_EQ(left, std::vector<std::string>{"big.las"}) << label;
+        EXPECT_EQ(FileSizeOf(out.File("big.las")), size) << label;
+    }
+    EXPECT_GT(cut, 2) << "the kills came too late to cut an extraction short";
+}
+
+// A signal that comes while -d still waits for another program's lock stops
+// the job as soon as the lock is free: nothing is extracted.
+TEST_F(Survey, ASignalWhileWaitingForTheLockStopsTheExtraction) {
+    TempDir out;
+    const int held = open(vmra.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(flock(held, LOCK_EX), 0);
+    Spawned p(out.Path().string(), {"-d", vmra});
+    bool waiting = false;
+    for (int i = 0; i < 1000 && !waiting; ++i) {
+        waiting = Contains(p.ErrorSoFar(), archmsg::kWaitingForOther);
+        if (!waiting) Pause(10);
+    }
+    EXPECT_TRUE(waiting) << "velmora never said it waits";
+    p.Signal(SIGINT);
+    Pause(300);
+    close(held);
+    ExeResult r;
+    ASSERT_TRUE(p.EndsWithin(20, r)) << "the stopped job never ended";
+    EXPECT_EQ(r.status, 255) << r.err;
+    EXPECT_TRUE(Contains(r.err, lasmsg::kStopped)) << r.err;
+    EXPECT_TRUE(archtest::FolderContents(out.Path().string()).empty());
 }
 
 TEST_F(Survey, ASecondSignalEndsTheProcessAtOnceAndTheArchiveSurvivesIt) {

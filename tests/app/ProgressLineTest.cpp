@@ -83,14 +83,15 @@ TEST(ProgressLineText, ALongNameIsShortenedToTheTerminalWidth) {
 }
 
 TEST(ProgressLineText, NamesAreMadeSafeForTheTerminal) {
-    EXPECT_EQ(FormatProgressLine(Figures("a\x1b[2Jb\r.las", 0, 0), 0).substr(0, 12), "a?[2Jb?.las ");
+    EXPECT_EQ(FormatProgressLine(Figures("a\x1b[2Jb\r\xc2\x9b.las", 0, 0), 0).substr(0, 25),
+              "a\\x1b[2Jb\\x0d\\u009b.las  ");
     // A multi-byte character is kept whole when a name is cut next to it.
     const std::string e = "\xc3\xa9";
     EXPECT_EQ(CutToColumns("abcdefg" + e + "0123456789" + e + "yyyyyyyy", 20),
               "abcdefg" + e + "..." + e + "yyyyyyyy");
     EXPECT_EQ(CutToColumns("\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9", 4), "\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9");
     EXPECT_EQ(CutToColumns("abcdefghijklmnop", 9), "abc...nop");
-    EXPECT_EQ(TerminalSafe("tab\there\x7f"), "tab?here?");
+    EXPECT_EQ(TerminalSafe("tab\there\x7f"), "tab\\x09here\\x7f");
 }
 
 // Everything the line writes, and what the job reports.

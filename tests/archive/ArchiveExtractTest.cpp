@@ -59,6 +59,40 @@ TEST(ArchiveExtract, RawAndCodedEntriesComeBackByteForByte) {
     EXPECT_EQ(FolderContents(out.Path().string()).size(), a.las.size()) << "no scratch files left";
 }
 
+// An entry addressed by its place is the one the caller listed, or none:
+// the archive may have changed since, and entries of one name are told
+// apart by their places alone.
+TEST(ArchiveExtract, AnEntryAddressedByItsPlaceMustStillBearItsName) {
+    SmallArchive a;
+    TempDir out;
+    VMRAFile archive;
+    // Another entry's name at that place, and a place past the last entry.
+    const std::pair<std::size_t, std::string> wrong[] = {{1, "raw999.las"}, {4, "one.las"}};
+    for (const auto& w : wrong) {
+        const std::size_t at = w.first;
+        const std::string& name = w.second;
+        const std::string folder = out.Path().string();
+        EXPECT_EQ(MessageOf([&] { archive.ExtractEntryAt(a.path, at, name, folder); }), archmsg::kNotFound);
+        EXPECT_EQ(MessageOf([&] { archive.TestEntryAt(a.path, at, name); }), archmsg::kNotFound);
+    }
+    EXPECT_TRUE(FolderContents(out.Path().string()).empty());
+    archive.ExtractEntryAt(a.path, 3, "one.las", out.Path().string());
+    EXPECT_EQ(ReadAll(out.File("one.las")), ReadAll(a.las[3]));
+    EXPECT_TRUE(archive.TestEntryAt(a.path, 2, "coded1000.las"));
+
+    // Extracting everything gives the first entry of a name and refuses the
+    // later one, which would overwrite it.
+    Bytes image = ReadAll(a.path);
+    archtest::SetEntryName(image, 1, "raw999.las");
+    WriteAll(a.path, image);
+    TempDir all;
+    CurrentFolder here(all.Path());
+    EXPECT_EQ(MessageOf([&] { archive.ExtractAll(a.path); }), archmsg::kDuplicateEntry);
+    EXPECT_EQ(FolderContents(all.Path().string()),
+              (std::vector<std::string>{"coded1000.las", "one.las", "raw999.las"}));
+    EXPECT_EQ(ReadAll(all.File("raw999.las")), ReadAll(a.las[0]));
+}
+
 // Damaged but admitted: the header declares VLRs and leaves no room for
 // them, so the entry carries an empty VLR block.
 TEST(ArchiveExtract, AFileDeclaringVlrsWithoutRoomForThemComesBack) {
@@ -154,12 +188,16 @@ TEST(ArchiveExtract, NamesThatAreNotPlainFileNamesAreRefused) {
                   }),
                   archmsg::kUnsafeEntryName)
             << name;
+        EXPECT_TRUE(FolderContents(box.File("out")).empty()) << name;
+        // Extracting everything leaves that one entry out, and says so.
         {
             CurrentFolder here(box.Path() / "out");
             EXPECT_EQ(MessageOf([&] { archive.ExtractAll("../x.vmra"); }), archmsg::kUnsafeEntryName)
                 << name;
         }
-        EXPECT_TRUE(FolderContents(box.File("out")).empty()) << name;
+        EXPECT_EQ(FolderContents(box.File("out")),
+                  (std::vector<std::string>{"coded1000.las", "one.las", "raw999.las"}))
+            << name;
         EXPECT_EQ(FolderContents(box.Path().string()), (std::vector<std::string>{"out", "x.vmra"}))
             << name;
     }
@@ -276,3 +314,50 @@ TEST(ArchiveExtract, AnEntryClaimingMorePointsThanItsDataHoldsIsRefusedBeforeAll
 
 }  // namespace
 
+
+namespace {
+
+// Without a checksum only the length is left to tell wrong data: an entry
+// that decodes to more bytes than its record says went in is damage too.
+TEST(ArchiveExtract, AnEntryWithoutChecksumDecodingLongerThanItsRecordIsDamage) {
+    SmallArchive a;
+    for (const std::size_t entry : {std::size_t{0}, std::size_t{2}}) {
+        Bytes image = ReadAll(a.path);
+        const std::size_t record = RecordAt(image, entry);
+        archtest::SetEntryName(image, entry, FileNamePart(a.las[entry]));
+        PutU32(image, record + 8, GetU32(image, record + 8) - 20);
+        TempDir box;
+        WriteAll(box.File("x.vmra"), image);
+        VMRAFile archive;
+        const std::string name = FileNamePart(a.las[entry]);
+        EXPECT_EQ(MessageOf([&] { archive.ExtractEntry(box.File("x.vmra"), name, box.Path().string()); }),
+                  archmsg::kLengthMismatch)
+            << name;
+        EXPECT_EQ(MessageOf([&] { archive.TestEntry(box.File("x.vmra"), name); }), archmsg::kLengthMismatch)
+            << name;
+        EXPECT_EQ(FolderContents(box.Path().string()), std::vector<std::string>{"x.vmra"}) << name;
+    }
+}
+
+// A raw entry's point count times its record length, taken in 32 bits, can
+// wrap to the very length its data has: the count must still be refused.
+TEST(ArchiveExtract, ARawPointCountWhoseByteCountWrapsIsRefusedUpFront) {
+    SmallArchive a;
+    Bytes image = ReadAll(a.path);
+    const std::size_t header = GetU32(image, RecordAt(image, 0));
+    ASSERT_EQ(image[header], 'O') << "raw999.las is kept uncompressed";
+    ASSERT_EQ(GetU32(image, header + 108), 999u);
+    // 20-byte records: (999 + 2^30) * 20 is 999 * 20 modulo 2^32.
+    const uint32_t wrapping = 999u + (1u << 30);
+    ASSERT_EQ(static_cast<uint32_t>(wrapping * 20u), 999u * 20u);
+    PutU32(image, header + 108, wrapping);
+    WriteAll(a.path, image);
+    VMRAFile archive;
+    TempDir out;
+    EXPECT_EQ(MessageOf([&] { archive.ExtractEntry(a.path, "raw999.las", out.Path().string()); }),
+              archmsg::kDamagedEntry);
+    EXPECT_EQ(MessageOf([&] { archive.TestEntry(a.path, "raw999.las"); }), archmsg::kDamagedEntry);
+    EXPECT_TRUE(FolderContents(out.Path().string()).empty());
+}
+
+}  // namespace

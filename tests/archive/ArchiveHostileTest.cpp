@@ -6,6 +6,7 @@
 #include "ArchiveTestSupport.h"
 #include "LasGenerator.h"
 #include "TestSupport.h"
+#include "archive/EntryNames.h"
 #include "archive/VMRAFile.h"
 #include "las/FileIo.h"
 
@@ -34,20 +35,20 @@ Bytes SampleArchive() {
     return ReadAll(dir.File("x.vmra"));
 }
 
-// Runs every operation on one damaged archive inside a sandbox folder. Each
-// may fail with a message; none may crash, and nothing may appear outside
-// the output folder except what the operations are meant to touch.
-void Exercise(const Bytes& damaged, const std::string& label) {
-    TempDir box;
-    const auto out = box.Path() / "out";
-    std::filesystem::create_directory(out);
-    const std::string vmra = box.File("x.vmra");
+// Runs every operation on one damaged archive inside the sandbox folder box.
+// Each may fail with a message; none may crash, and nothing may appear
+// outside the output folder except what the operations are meant to touch.
+void ExerciseIn(const std::filesystem::path& box, const Bytes& damaged, const std::string& label) {
+    const auto out = box / "out";
+    std::filesystem::create_directories(out);
+    const std::string vmra = (box / "x.vmra").string();
     WriteAll(vmra, damaged);
     LasGenOptions small;
     small.points = 5;
     small.format = 0;
     small.vlrCount = 0;
-    ASSERT_TRUE(GenerateLasFile(box.File("add.las"), small));
+    const std::string add = (box / "add.las").string();
+    ASSERT_TRUE(GenerateLasFile(add, small));
 
     VMRAFile archive;
     std::vector<std::string> names;
@@ -69,7 +70,7 @@ void Exercise(const Bytes& damaged, const std::string& label) {
         }
     }
     for (const auto& name : FolderContents(out.string())) {
-        EXPECT_TRUE(VMRAFile::IsSafeEntryName(name)) << label;
+        EXPECT_TRUE(IsExtractableName(name)) << label;
         EXPECT_EQ(name.find(".velmora-"), std::string::npos) << label << ": scratch file left";
     }
     for (const auto& name : names) {
@@ -79,12 +80,16 @@ void Exercise(const Bytes& damaged, const std::string& label) {
         }
     }
     try {
-        archive.AddLasFile(box.File("add.las"), vmra);
+        archive.AddLasFile(add, vmra);
     } catch (const CLasException&) {
     }
-    EXPECT_EQ(FolderContents(box.Path().string()),
-              (std::vector<std::string>{"add.las", "out", "x.vmra"}))
+    EXPECT_EQ(FolderContents(box.string()), (std::vector<std::string>{"add.las", "out", "x.vmra"}))
         << label;
+}
+
+void Exercise(const Bytes& damaged, const std::string& label) {
+    TempDir box;
+    ExerciseIn(box.Path(), damaged, label);
 }
 
 TEST(ArchiveHostile, TruncatedArchivesFailCleanly) {
@@ -131,14 +136,21 @@ TEST(ArchiveHostile, AbsurdCountsAndEscapingNamesFailCleanly) {
         archtest::PutU32(bad, bad.size() - 4, n);
         Exercise(bad, "count " + std::to_string(n));
     }
-    for (const char* name : {"../escape.las", "../../escape.las", "/tmp/escape.las", ".."}) {
+    // Names that lead from the output folder into a sibling of the sandbox,
+    // relatively and absolutely, all inside this test's own folder.
+    TempDir root;
+    const auto sibling = root.Path() / "sibling";
+    std::filesystem::create_directory(sibling);
+    const std::string names[] = {"../../sibling/escape.las", (sibling / "escape.las").string(),
+                                 "../escape.las", ".."};
+    for (const std::string& name : names) {
         Bytes bad = good;
-        uint8_t* field = bad.data() + archtest::RecordAt(bad, 2) + 12;
-        std::fill_n(field, 256, 0);
-        std::copy_n(name, std::strlen(name), field);
-        Exercise(bad, name);
+        archtest::SetEntryName(bad, 2, name);
+        ExerciseIn(root.Path() / "box", bad, name);
+        std::filesystem::remove_all(root.Path() / "box");
+        EXPECT_TRUE(FolderContents(sibling.string()).empty()) << name;
     }
-    EXPECT_FALSE(FileExists("/tmp/escape.las"));
+    EXPECT_EQ(FolderContents(root.Path().string()), std::vector<std::string>{"sibling"});
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "archive/ArchiveMessages.h"
 #include "archive/VMRAFile.h"
 #include "jobs/core/ArchiveJob.h"
+#include "las/ByteOrder.h"
 #include "las/FileIo.h"
 #include "las/LasDigest.h"
 #include "las/LasMessages.h"
@@ -60,21 +61,33 @@ TEST(ChecksumRecord, LivesAfterTheNameAndIsBoundToIt) {
     EXPECT_EQ(r.Checksum(), 0x0123456789ABCDEFull);
     EXPECT_EQ(std::memcmp(r.name + 11, "VMck", 4), 0);
 
-    // Copied under another name, a record no longer counts.
+    EXPECT_EQ(r.ChecksumStatus(), EntryRecord::ChecksumState::Present);
+    using State = EntryRecord::ChecksumState;
+    // Under another name of the same length, a record is damage.
     EntryRecord moved = r;
     std::memcpy(moved.name, "SURVEY.las", 10);
+    EXPECT_EQ(moved.ChecksumStatus(), State::Damaged);
     EXPECT_FALSE(moved.Checksum().has_value());
-    // Nor does one any byte of which was changed.
+    // So is one any byte of which after its tag was changed; without its tag
+    // it is no record at all.
     for (std::size_t at = 11; at < 11 + EntryRecord::kChecksumBytes; ++at) {
         EntryRecord bad = r;
         bad.name[at] ^= 0x10;
+        EXPECT_EQ(bad.ChecksumStatus(), at < 15 ? State::None : State::Damaged) << at;
         EXPECT_FALSE(bad.Checksum().has_value()) << at;
+    }
+    // A sound record of a version or kind not known here is none to check.
+    for (const std::size_t at : {std::size_t{15}, std::size_t{16}}) {
+        EntryRecord later = r;
+        later.name[at] = 2;
+        le::StoreU32(later.name + 25, static_cast<uint32_t>(CLasDigest::Of(later.name, 25)));
+        EXPECT_EQ(later.ChecksumStatus(), State::None) << at;
     }
     // Whatever another writer left after a name is not mistaken for one.
     EntryRecord leftovers;
     leftovers.SetName("a.las");
     for (std::size_t i = 6; i < 256; ++i) leftovers.name[i] = static_cast<uint8_t>(i * 7);
-    EXPECT_FALSE(leftovers.Checksum().has_value());
+    EXPECT_EQ(leftovers.ChecksumStatus(), State::None);
 
     // The longest names leave no room.
     EntryRecord longest;
@@ -111,7 +124,7 @@ TEST_F(Integrity, EveryEntryWrittenCarriesTheChecksumOfItsLasFile) {
     }
     const auto infos = archive.ListEntries(vmra);
     ASSERT_EQ(infos.size(), 3u);
-    EXPECT_TRUE(infos[1].hasChecksum);
+    EXPECT_EQ(infos[1].checksum, EntryRecord::ChecksumState::Present);
     // Deleting and replacing keep each record with its entry.
     archive.DeleteEntry(vmra, "raw.las");
     archive.AddLasFile(las[1], vmra);
@@ -239,22 +252,27 @@ TEST_F(Integrity, WhatCannotComeBackIsRefusedBeforeAnythingIsWritten) {
         EXPECT_EQ(ReadAll(vmra), good);
     }
 
-    // An entry named like the archive it is read from.
+    // An entry named like the archive it is read from: an archive's name
+    // is never a LAS file's, and one that is (the library takes any path)
+    // is still not overwritten.
     Bytes evil = good;
-    uint8_t* field = evil.data() + RecordAt(evil, 1) + 12;
-    std::fill_n(field, 256, 0);
-    std::memcpy(field, "x.vmra", 6);
+    archtest::SetEntryName(evil, 1, "x.vmra");
     WriteAll(vmra, evil);
     VMRAFile archive;
     EXPECT_EQ(MessageOf([&] { archive.ExtractEntry(vmra, "x.vmra", dir.Path().string()); }),
+              archmsg::kNameNotLas);
+    archtest::SetEntryName(evil, 1, "x.las");
+    const std::string odd = dir.File("x.las");
+    WriteAll(odd, evil);
+    EXPECT_EQ(MessageOf([&] { archive.ExtractEntry(odd, "x.las", dir.Path().string()); }),
               archmsg::kOutputIsArchive);
-    EXPECT_EQ(ReadAll(vmra), evil);
+    EXPECT_EQ(ReadAll(odd), evil);
     // Also through a link to it.
     TempDir other;
-    std::filesystem::create_symlink(vmra, other.File("x.vmra"));
-    EXPECT_EQ(MessageOf([&] { archive.ExtractEntry(vmra, "x.vmra", other.Path().string()); }),
+    std::filesystem::create_symlink(odd, other.File("x.las"));
+    EXPECT_EQ(MessageOf([&] { archive.ExtractEntry(odd, "x.las", other.Path().string()); }),
               archmsg::kOutputIsArchive);
-    EXPECT_EQ(ReadAll(vmra), evil);
+    EXPECT_EQ(ReadAll(odd), evil);
 }
 
 TEST_F(Integrity, ALengthThatIsNotWhatWentInIsDamageEvenWithoutAChecksum) {
@@ -272,19 +290,18 @@ TEST_F(Integrity, ALengthThatIsNotWhatWentInIsDamageEvenWithoutAChecksum) {
     }
 }
 
-TEST_F(Integrity, NamesThatCouldLeaveTheFolderStopAnExtractionButNotATest) {
+TEST_F(Integrity, NamesThatCouldLeaveTheFolderAreRefusedByAnExtractionButNotByATest) {
     Bytes image = good;
-    uint8_t* field = image.data() + RecordAt(image, 2) + 12;
-    std::fill_n(field, 256, 0);
-    std::memcpy(field, "../zero.las", 11);
+    archtest::SetEntryName(image, 2, "../zero.las");
     WriteAll(vmra, image);
     QuietHost host;
     CArchiveJob job(host);
     TempDir out;
     const JobSummary extracted = job.Extract(vmra, {}, out.Path().string());
-    ASSERT_EQ(extracted.items.size(), 1u);
-    EXPECT_EQ(extracted.items[0].Describe(), vmra + ": " + archmsg::kUnsafeEntryName);
-    EXPECT_TRUE(FolderContents(out.Path().string()).empty());
+    ASSERT_EQ(extracted.items.size(), 3u);
+    EXPECT_EQ(extracted.items[2].outcome, ItemOutcome::Refused);
+    EXPECT_EQ(extracted.items[2].Describe(), std::string("../zero.las: ") + archmsg::kUnsafeEntryName);
+    EXPECT_EQ(FolderContents(out.Path().string()), (std::vector<std::string>{"coded.las", "raw.las"}));
     // A test writes nothing, so it checks every entry, that one included.
     const JobSummary tested = job.Test(vmra, {});
     ASSERT_EQ(tested.items.size(), 3u);

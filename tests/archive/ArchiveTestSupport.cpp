@@ -44,6 +44,25 @@ Bytes BuildArchive(const std::vector<FakeEntry>& entries) {
     return out;
 }
 
+FakeEntry EntryOf(const std::string& lasPath) {
+    testsupport::TempDir scratch;
+    VMRAFile archive;
+    archive.AddLasFile(lasPath, scratch.File("one.vmra"));
+    const Bytes image = testsupport::ReadAll(scratch.File("one.vmra"));
+    const std::size_t record = RecordAt(image, 0);
+    FakeEntry e;
+    e.data.assign(image.begin() + 4, image.begin() + static_cast<std::ptrdiff_t>(record));
+    e.name.assign(reinterpret_cast<const char*>(image.data() + record + 12), 256);
+    e.uncompressedSize = GetU32(image, record + 8);
+    return e;
+}
+
+void SetEntryName(Bytes& archive, std::size_t i, const std::string& name) {
+    uint8_t* field = archive.data() + RecordAt(archive, i) + 12;
+    std::fill_n(field, 256, 0);
+    std::memcpy(field, name.data(), std::min<std::size_t>(name.size(), 256));
+}
+
 int32_t CountOf(const Bytes& archive) {
     return static_cast<int32_t>(GetU32(archive, archive.size() - 4));
 }

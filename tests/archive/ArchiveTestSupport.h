@@ -26,10 +26,18 @@ struct FakeEntry {
 // back, directory, count.
 Bytes BuildArchive(const std::vector<FakeEntry>& entries);
 
+// The entry a real add makes of the LAS file at lasPath, as BuildArchive takes
+// it: its data, its whole 256-byte name field (checksum record included) as
+// the name, and its LAS size.
+FakeEntry EntryOf(const std::string& lasPath);
+
 // Offsets into an archive image built by BuildArchive or written by VMRAFile.
 int32_t CountOf(const Bytes& archive);
 std::size_t RecordAt(const Bytes& archive, std::size_t i);  // file offset of record i
 void PutU32(Bytes& bytes, std::size_t at, uint32_t v);
+// Gives record i the name alone: the rest of its name field (and with it any
+// checksum record) becomes zeros.
+void SetEntryName(Bytes& archive, std::size_t i, const std::string& name);
 uint32_t GetU32(const Bytes& bytes, std::size_t at);
 
 // Makes a file of `size` bytes without writing them (a sparse file), then

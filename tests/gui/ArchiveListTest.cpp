@@ -13,6 +13,7 @@
 
 #include "ArchiveStates.h"
 #include "GuiFixture.h"
+#include "LasGenerator.h"
 #include "app/LeftView.h"
 #include "app/MainFrame.h"
 #include "archive/ArchiveMessages.h"
@@ -198,4 +199,41 @@ TEST_F(ArchiveListTest, AnArchivePutRightWhileListedIsSaidInTheStatusBar) {
     QFile after(archive);
     ASSERT_TRUE(after.open(QIODevice::ReadOnly));
     EXPECT_EQ(after.readAll(), bytes);
+}
+
+// Entry names are bytes anyone may have written: the list shows them escaped
+// (a right-to-left override would reorder the name's letters on screen), and
+// the commands still address each entry by the name it has.
+TEST_F(ArchiveListTest, EntryNamesAreShownEscapedAndCommandsUseTheirOwnName) {
+    const std::string las = (Root() + QStringLiteral("a.las")).toStdString();
+    const std::string copy = (Root() + QStringLiteral("b.las")).toStdString();
+    LasGenOptions o;
+    o.points = 300;
+    ASSERT_TRUE(GenerateLasFile(las, o));
+    ASSERT_TRUE(QFile::copy(QString::fromStdString(las), QString::fromStdString(copy)));
+    const QString archive = Root() + QStringLiteral("names.vmra");
+    VMRAFile v;
+    v.AddLasFile(las, archive.toStdString());
+    v.AddLasFile(copy, archive.toStdString());
+    // The second entry renamed to a name with ESC, CR, a C1 control and the
+    // right-to-left override (its checksum record goes with the old name).
+    const std::string evil = "evil\x1b[31m\r\xc2\x9b\xe2\x80\xaesal.las";
+    auto bytes = testsupport::ReadAll(archive.toStdString());
+    uint8_t* field = bytes.data() + bytes.size() - 4 - 268 + 12;
+    std::fill_n(field, 256, 0);
+    std::memcpy(field, evil.data(), evil.size());
+    testsupport::WriteAll(archive.toStdString(), bytes);
+
+    list->ShowPath(archive);
+    ASSERT_TRUE(ui.shown.empty()) << ui.shown[0].text.toStdString();
+    EXPECT_EQ(Column(list, 0),
+              (QStringList{"..", "a.las", QStringLiteral("evil\\x1b[31m\\x0d\\u009b\\u202esal.las")}));
+    list->SetItemSelected(2, true);
+    ASSERT_EQ(list->SelectedNames(), QStringList{QString::fromStdString(evil)});
+    // The name the commands get finds the entry in the archive.
+    EXPECT_FALSE(v.TestEntry(archive.toStdString(), list->SelectedNames()[0].toStdString()));
+    // Sorting and listing again keep the selection on that entry.
+    list->OnHeaderClick(0);
+    list->Refresh();
+    EXPECT_EQ(list->SelectedNames(), QStringList{QString::fromStdString(evil)});
 }

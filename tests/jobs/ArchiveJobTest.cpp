@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <fcntl.h>
 #include <memory>
 #include <sys/file.h>
@@ -379,6 +380,50 @@ TEST_F(ExtractJobs, AnArchiveTheOtherProgramRemovedWhileWeWaitedIsMadeAfresh) {
         worker.join();
     }
     EXPECT_EQ(EntryNames(again), std::vector<std::string>{"a.las"});
+}
+
+// Entries that may not become files, and a later entry of a name already
+// extracted, are each refused by name before any question is asked; the
+// others still come out. A test decodes every one of them, each itself.
+TEST(ExtractJobNames, EntriesThatMayNotBecomeFilesAreRefusedOneByOne) {
+    TempDir dir, root;
+    const std::string las = GenerateLas(dir, "a.las", 1200, 1, 1);
+    const archtest::FakeEntry a = archtest::EntryOf(las);
+    auto named = [&](const std::string& name) {
+        archtest::FakeEntry e = a;
+        e.name = name;
+        return e;
+    };
+    const std::string vmra = dir.File("x.vmra");
+    WriteAll(vmra, archtest::BuildArchive({a, named(".profile"), named("../a.las"), a, named("b.las")}));
+    const std::string out = root.File("out");
+    std::filesystem::create_directory(out);
+    for (const std::string& path : {out + "/a.las", out + "/.profile", root.File("a.las")}) {
+        WriteAll(path, {'o', 'l', 'd'});
+    }
+    ScriptedHost host;
+    host.overwriteAnswers = {true, true, true, true, true};
+    CArchiveJob job(host);
+    const JobSummary s = job.Extract(vmra, {}, out);
+    EXPECT_EQ(Outcomes(s), (std::vector<ItemOutcome>{ItemOutcome::Extracted, ItemOutcome::Refused,
+                                                      ItemOutcome::Refused, ItemOutcome::Refused,
+                                                      ItemOutcome::Extracted}));
+    ASSERT_EQ(s.items.size(), 5u);
+    EXPECT_STREQ(s.items[1].coreMessage, archmsg::kNameHidden);
+    EXPECT_STREQ(s.items[2].coreMessage, archmsg::kUnsafeEntryName);
+    EXPECT_STREQ(s.items[3].coreMessage, archmsg::kDuplicateEntry);
+    EXPECT_EQ(s.items[3].item.name, "a.las");
+    EXPECT_EQ(host.asked, std::vector<std::string>{"overwrite " + out + "/a.las"});
+    EXPECT_EQ(ReadAll(out + "/a.las"), ReadAll(las));
+    EXPECT_EQ(ReadAll(out + "/b.las"), ReadAll(las));
+    EXPECT_EQ(ReadAll(out + "/.profile"), (archtest::Bytes{'o', 'l', 'd'}));
+    EXPECT_EQ(ReadAll(root.File("a.las")), (archtest::Bytes{'o', 'l', 'd'}));
+    EXPECT_FALSE(s.AllSucceeded());
+
+    const JobSummary tested = job.Test(vmra, {});
+    EXPECT_EQ(Outcomes(tested), (std::vector<ItemOutcome>{ItemOutcome::Passed, ItemOutcome::Unverified,
+                                                           ItemOutcome::Unverified, ItemOutcome::Passed,
+                                                           ItemOutcome::Unverified}));
 }
 
 }  // namespace

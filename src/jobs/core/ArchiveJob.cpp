@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <exception>
+#include <set>
 
 #include "archive/ArchiveMessages.h"
+#include "archive/EntryNames.h"
 #include "jobs/core/JobCoreMessages.h"
 #include "las/FileIo.h"
 #include "las/LasException.h"
@@ -24,7 +26,7 @@ bool Succeeded(ItemOutcome outcome) {
 
 std::string ItemResult::Describe() const {
     if (message.empty()) return "";
-    std::string text = (subject.empty() ? item.name : subject) + ": " + message;
+    std::string text = EscapeName(subject.empty() ? item.name : subject) + ": " + message;
     if (cause != 0) text += std::string(" (") + CauseText(cause) + ")";
     return text;
 }
@@ -91,7 +93,7 @@ NewArchiveOutcome CreateNewArchive(const std::string& folder, const std::string&
 
 CArchiveJob::CArchiveJob(IJobHost& host) : host(host) {
     archive.onNotice = [this](const std::string& path, const char* text) {
-        this->host.Notice(path + ": " + text);
+        this->host.Notice(EscapeName(path) + ": " + text);
     };
 }
 
@@ -234,20 +236,13 @@ ItemOutcome CArchiveJob::AddOne(const JobItem& item, ItemResult& result) {
 }
 
 bool CArchiveJob::ListNames(const std::string& archivePath, std::vector<std::string>& names,
-                            JobSummary& summary, bool forWriting) {
+                            JobSummary& summary) {
     ItemResult result;
     result.item.name = archivePath;
     result.item.displayName = FileNamePart(archivePath);
     result.item.archivePath = archivePath;
     try {
-        for (const EntryRecord& r : archive.ReadDirectoryOf(archivePath)) {
-            // An archive with a name that could lead out of the folder is not
-            // trusted with any of its entries: nothing is written.
-            if (forWriting && !VMRAFile::IsSafeEntryName(r.Name())) {
-                throw CLasException(archmsg::kUnsafeEntryName);
-            }
-            names.push_back(r.Name());
-        }
+        for (const EntryRecord& r : archive.ReadDirectoryOf(archivePath)) names.push_back(r.Name());
         return true;
     } catch (...) {
         ClassifyFailure(result);
@@ -261,7 +256,8 @@ bool CArchiveJob::ListNames(const std::string& archivePath, std::vector<std::str
 
 template <class F>
 JobSummary CArchiveJob::ForEachEntry(Kind k, const std::string& archivePath,
-                                     const std::vector<std::string>& names, F&& work) {
+                                     const std::vector<std::string>& names, bool byPosition,
+                                     F&& work) {
     JobSummary summary;
     std::vector<EntryRecord> records;
     try {
@@ -275,10 +271,15 @@ JobSummary CArchiveJob::ForEachEntry(Kind k, const std::string& archivePath,
     }
     for (std::size_t i = 0; i < names.size(); ++i) {
         JobItem item = ItemOf(names[i], i, names.size(), archivePath);
-        for (const EntryRecord& r : records) {
-            if (r.Name() == names[i]) {
-                item.lasBytes = r.uncompressedSize;
-                break;
+        if (byPosition) {
+            item.entryIndex = static_cast<int64_t>(i);
+            if (i < records.size()) item.lasBytes = records[i].uncompressedSize;
+        } else {
+            for (const EntryRecord& r : records) {
+                if (r.Name() == names[i]) {
+                    item.lasBytes = r.uncompressedSize;
+                    break;
+                }
             }
         }
         Begin(k, item);
@@ -292,35 +293,52 @@ JobSummary CArchiveJob::Extract(const std::string& archivePath,
                                 const std::string& outputFolder) {
     JobSummary failed;
     std::vector<std::string> names = entries;
-    if (names.empty() && !ListNames(archivePath, names, failed, true)) return failed;
+    const bool all = names.empty();
+    if (all && !ListNames(archivePath, names, failed)) return failed;
     const std::string folder = WithSeparator(outputFolder);
-    return ForEachEntry(Kind::Extract, archivePath, names,
-                        [&](const JobItem& item) { return ExtractOne(item, folder); });
+    std::set<std::string> seen;
+    return ForEachEntry(Kind::Extract, archivePath, names, all, [&](const JobItem& item) {
+        const bool repeated = !seen.insert(item.name).second;
+        return ExtractOne(item, folder, all && repeated);
+    });
 }
 
 JobSummary CArchiveJob::Test(const std::string& archivePath,
                              const std::vector<std::string>& entries) {
     JobSummary failed;
     std::vector<std::string> names = entries;
-    if (names.empty() && !ListNames(archivePath, names, failed, false)) return failed;
-    return ForEachEntry(Kind::Test, archivePath, names, [&](const JobItem& item) {
-        return archive.TestEntry(archivePath, item.name) ? ItemOutcome::Passed
-                                                          : ItemOutcome::Unverified;
+    const bool all = names.empty();
+    if (all && !ListNames(archivePath, names, failed)) return failed;
+    return ForEachEntry(Kind::Test, archivePath, names, all, [&](const JobItem& item) {
+        const auto at = static_cast<std::size_t>(item.entryIndex);
+        const bool checked = item.entryIndex >= 0 ? archive.TestEntryAt(archivePath, at, item.name)
+                                                  : archive.TestEntry(archivePath, item.name);
+        return checked ? ItemOutcome::Passed : ItemOutcome::Unverified;
     });
 }
 
-ItemOutcome CArchiveJob::ExtractOne(const JobItem& item, const std::string& folder) {
+ItemOutcome CArchiveJob::ExtractOne(const JobItem& item, const std::string& folder, bool repeated) {
+    // Refused by its name alone, before anything is asked about a file of
+    // that name (which may lie outside the folder, or be the one the
+    // earlier entry of that name just became).
+    if (const char* why = WhyNotExtractable(item.name)) throw CLasException(why, true);
+    if (repeated) throw CLasException(archmsg::kDuplicateEntry, true);
     const std::string outputPath = folder + item.name;
     if (FileExists(outputPath) && !host.ConfirmOverwrite(item, outputPath)) {
         return ItemOutcome::Declined;
     }
-    archive.ExtractEntry(item.archivePath, item.name, folder);
+    if (item.entryIndex >= 0) {
+        const auto at = static_cast<std::size_t>(item.entryIndex);
+        archive.ExtractEntryAt(item.archivePath, at, item.name, folder);
+    } else {
+        archive.ExtractEntry(item.archivePath, item.name, folder);
+    }
     return ItemOutcome::Extracted;
 }
 
 JobSummary CArchiveJob::Delete(const std::string& archivePath,
                                const std::vector<std::string>& entries) {
-    return ForEachEntry(Kind::Delete, archivePath, entries, [&](const JobItem& item) {
+    return ForEachEntry(Kind::Delete, archivePath, entries, false, [&](const JobItem& item) {
         archive.DeleteEntry(archivePath, item.name);
         return ItemOutcome::Deleted;
     });

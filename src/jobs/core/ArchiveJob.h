@@ -69,16 +69,17 @@ private:
     // Records an item's result and tells the host; false ends the batch.
     bool Finish(JobSummary& summary, const ItemResult& result);
     ItemOutcome AddOne(const JobItem& item, ItemResult& result);
-    ItemOutcome ExtractOne(const JobItem& item, const std::string& folder);
+    // repeated: an earlier entry of the batch has the same name.
+    ItemOutcome ExtractOne(const JobItem& item, const std::string& folder, bool repeated);
     // The entry names of the archive, or an item naming what went wrong.
-    // forWriting: names that could lead out of a folder refuse the archive.
     bool ListNames(const std::string& archivePath, std::vector<std::string>& names,
-                   JobSummary& summary, bool forWriting);
+                   JobSummary& summary);
     // One item per name, each run by work; the LAS size is taken from the
-    // directory where it can be read.
+    // directory where it can be read. byPosition: names is the whole
+    // directory, and item i is the entry at place i.
     template <class F>
     JobSummary ForEachEntry(Kind kind, const std::string& archivePath,
-                            const std::vector<std::string>& names, F&& work);
+                            const std::vector<std::string>& names, bool byPosition, F&& work);
 
     IJobHost& host;
     VMRAFile archive;

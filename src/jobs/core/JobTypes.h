@@ -33,6 +33,10 @@ struct JobItem {
     std::string displayName;  // the file name alone
     std::string archivePath;  // the archive it goes into or comes from
     int64_t lasBytes = 0;     // length of the LAS file (0 while unknown)
+    // Where the entry stands in the archive's directory when the job works
+    // on every entry and so addresses each by its place; -1 when it goes by
+    // the name alone.
+    int64_t entryIndex = -1;
 };
 
 struct ItemResult {
@@ -50,7 +54,8 @@ struct ItemResult {
     std::string storedIn;
     int64_t storedBytes = 0;
 
-    // "SUBJECT: message (cause)" as a terminal shows it; "" when nothing failed.
+    // "SUBJECT: message (cause)" as a terminal shows it, the subject escaped
+    // (see EscapeName); "" when nothing failed.
     std::string Describe() const;
 };
 
