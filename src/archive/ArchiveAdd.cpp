@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include "archive/ArchiveLayout.h"
+#include "archive/EntryNames.h"
 #include "archive/ArchiveMessages.h"
 #include "archive/ArchiveSession.h"
 #include "archive/VMRAFile.h"
@@ -126,6 +127,9 @@ int64_t VMRAFile::ReadLasForAdd(const std::string& lasPath, CLasDigest& digest) 
     if (currentName.find('\\') != std::string::npos) {
         throw CLasException(archmsg::kNameHasBackslash, true);
     }
+    // What is stored must come back under its name: an entry extraction
+    // would refuse is not made.
+    if (!IsExtractableName(currentName)) throw CLasException(archmsg::kNameNotStorable, true);
     if (IsSpecialFile(lasPath)) throw CLasException(archmsg::kNotRegularLas, true);
     lasState = LasFileState{};
     StateOf(lasPath, lasState.device, lasState.inode, lasState.size, lasState.modified);

@@ -21,6 +21,9 @@ inline constexpr const char* kNameTooLong =
     "LAS file name is too long - an archive entry name has at most 254 bytes.";
 inline constexpr const char* kNameHasBackslash =
     "LAS file name contains a backslash - it could not be extracted safely, so it is not added.";
+inline constexpr const char* kNameNotStorable =
+    "LAS file name could not be given back safely - an entry's name must end in \".las\", not "
+    "begin with a dot and hold no control characters, so the file is not added.";
 inline constexpr const char* kLasTooLarge =
     "LAS file is too large for an archive entry - at most 4,294,967,295 bytes.";
 inline constexpr const char* kArchiveTooLarge =

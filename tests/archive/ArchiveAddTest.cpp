@@ -110,6 +110,10 @@ TEST(ArchiveAdd, RefusedFilesLeaveTheArchiveByteForByte) {
     const std::string longName(255, 'n');
     WriteAll(dir.File(longName), testsupport::BuildLas(v13));
     WriteAll(dir.File("back\\slash.las"), testsupport::BuildLas(v13));
+    // Names extraction would refuse: they could never come back.
+    for (const char* name : {".hidden.las", "bell\a.las", "tile.laz"}) {
+        WriteAll(dir.File(name), testsupport::BuildLas(v13));
+    }
     std::filesystem::create_directory(dir.File("folder.las"));
     ASSERT_EQ(mkfifo(dir.File("fifo.las").c_str(), 0600), 0);
 
@@ -123,6 +127,9 @@ TEST(ArchiveAdd, RefusedFilesLeaveTheArchiveByteForByte) {
         {dir.File("zero.las"), archmsg::kZeroPoints, true},
         {dir.File(longName), archmsg::kNameTooLong, true},
         {dir.File("back\\slash.las"), archmsg::kNameHasBackslash, true},
+        {dir.File(".hidden.las"), archmsg::kNameNotStorable, true},
+        {dir.File("bell\a.las"), archmsg::kNameNotStorable, true},
+        {dir.File("tile.laz"), archmsg::kNameNotStorable, true},
         {dir.File("missing.las"), archmsg::kErrorOpeningLas, false},
         // Refused before anything opens them: opening a FIFO would wait for
         // a writer forever.
