@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "archive/EntryNames.h"
 #include "jobs/JobMessages.h"
 #include "platform/Paths.h"
 
@@ -44,8 +45,8 @@ void CCompressDialog::Work() {
 }
 
 QString CCompressDialog::ItemName(const JobItem& item) const {
-    return item.index < static_cast<std::size_t>(shownNames.size()) ? shownNames[static_cast<qsizetype>(item.index)]
-                                                                     : CJobDialog::ItemName(item);
+    if (item.index >= static_cast<std::size_t>(shownNames.size())) return CJobDialog::ItemName(item);
+    return platform::FromCore(EscapeName(platform::ToCore(shownNames[static_cast<qsizetype>(item.index)])));
 }
 
 bool CCompressDialog::ConfirmReplace(const JobItem& item) {

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 
+#include "archive/EntryNames.h"
 #include "jobs/JobMessages.h"
 #include "jobs/JobReport.h"
 #include "las/LasException.h"
@@ -282,7 +283,9 @@ QString CJobDialog::AskFolder() {
     return r;
 }
 
-QString CJobDialog::ItemName(const JobItem& item) const { return platform::FromCore(item.name); }
+// Names come from archives and folders anyone may have written: shown, they
+// must not break a line or turn the text around.
+QString CJobDialog::ItemName(const JobItem& item) const { return platform::FromCore(EscapeName(item.name)); }
 
 void CJobDialog::ItemStarted(const JobItem& item) {
     WaitWhilePaused();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "archive/EntryNames.h"
 #include "las/LasException.h"
 #include "platform/Paths.h"
 
@@ -17,7 +18,7 @@ QString MessageAbout(const QString& message, const QString& about, int cause) {
 
 QString FailureText(const ItemResult& result) {
     const std::string& about = result.subject.empty() ? result.item.name : result.subject;
-    return MessageAbout(platform::FromCore(result.message), platform::FromCore(about), result.cause);
+    return MessageAbout(platform::FromCore(result.message), platform::FromCore(EscapeName(about)), result.cause);
 }
 
 bool KeepsLogOpen(const JobSummary& summary) {

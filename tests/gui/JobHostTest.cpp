@@ -122,6 +122,45 @@ TEST_F(JobHostTest, TestingEntriesSaysWhatWasFoundForEach) {
     EXPECT_EQ(ui.keptOpen, QStringList{"Test"});
 }
 
+// A name from someone else's archive is shown as what it holds: a carriage
+// return or an escape sequence in it must not break the log or the box.
+TEST_F(JobHostTest, LogsAndBoxesShowHostileNamesEscaped) {
+    const std::string hostile = "evil\x1b[2J\r.las";
+    const QString shown = QStringLiteral("evil\\x1b[2J\\x0d.las");
+    {
+        // Renamed in place, its checksum record moved along with the name.
+        QFile f(archive);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        QByteArray bytes = f.readAll();
+        const qsizetype at = bytes.size() - 4 - 2 * static_cast<qsizetype>(EntryRecord::kSize);
+        EntryRecord r;
+        r.Load(reinterpret_cast<const uint8_t*>(bytes.constData() + at));
+        const auto checksum = r.Checksum();
+        ASSERT_TRUE(checksum.has_value());
+        r.SetName(hostile);
+        ASSERT_TRUE(r.SetChecksum(*checksum));
+        r.Store(reinterpret_cast<uint8_t*>(bytes.data() + at));
+        f.seek(0);
+        f.write(bytes);
+    }
+    CTestDialog test(ui);
+    test.archivePath = archive;
+    test.entryNames << QString::fromStdString(hostile);
+    test.exec();
+    EXPECT_EQ(test.LogLines(), (QStringList{"Testing files...", QStringLiteral("Testing file ") + shown,
+                                            shown + QStringLiteral(": ok")}));
+    // Extraction refuses the name, and its box names it escaped.
+    CDecompressDialog extract(ui);
+    extract.archivePath = archive;
+    extract.outputFolder = out;
+    extract.entryNames << QString::fromStdString(hostile);
+    ui.answers.push_back(MsgResult::Ok);
+    extract.exec();
+    ASSERT_FALSE(ui.shown.empty());
+    EXPECT_TRUE(ui.shown[0].text.endsWith(QStringLiteral("\n\n") + shown)) << ui.shown[0].text.toStdString();
+    EXPECT_TRUE(QDir(out).entryList(QDir::Files | QDir::Hidden).isEmpty());
+}
+
 TEST_F(JobHostTest, ATestWithEveryEntryIntactClosesByItself) {
     CTestDialog job(ui);
     job.archivePath = archive;
