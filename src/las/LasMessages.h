@@ -43,6 +43,13 @@ inline constexpr const char* kTrailingBytes =
 inline constexpr const char* kSinglePointGap =
     "Input LAS file is not supported - a single point after a gap without VLRs cannot be stored.";
 
+inline constexpr const char* kShortHeader =
+    "Input LAS file is corrupted - the file is shorter than a LAS header, or its header size is "
+    "less than 227 bytes.";
+inline constexpr const char* kShortRecords =
+    "Input LAS file is corrupted - its point data record length is shorter than its point "
+    "format's records.";
+
 inline constexpr const char* kStopped = "The operation was stopped.";
 
 // True when message is one of texts. Texts, not addresses, are compared: the
