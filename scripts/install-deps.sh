@@ -10,7 +10,7 @@ packages=(
   clang libclang-rt-dev
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev fonts-dejavu-core
   zstd
-  libxxhash-dev nlohmann-json3-dev parallel
+  libxxhash-dev libzstd-dev nlohmann-json3-dev parallel
   desktop-file-utils shared-mime-info xdg-utils libfile-mimeinfo-perl libxml2-utils
   lintian dpkg-dev man-db file
 )

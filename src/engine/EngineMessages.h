@@ -18,4 +18,7 @@ inline constexpr const char* kEntryRecordLength =
     "The archive entry has a point data record length that cannot be decoded.";
 inline constexpr const char* kEntryFormat =
     "The archive entry has a point data format that cannot be decoded.";
+inline constexpr const char* kExtDamaged = "The archive entry's data is damaged.";
+inline constexpr const char* kExtNewer =
+    "The archive entry was made by a newer version of Velmora - update Velmora to read it.";
 }  // namespace enginemsg

@@ -1,0 +1,368 @@
+#include "engine/ExtEntry.h"
+
+#include <zstd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "engine/EngineMessages.h"
+#include "engine/ExtPointModel.h"
+#include "engine/ExtSymbols.h"
+#include "las/ByteOrder.h"
+#include "las/FileIo.h"
+#include "las/LasException.h"
+#include "las/PointFormat.h"
+
+namespace extentry {
+
+namespace {
+
+// How the entry keeps the file: in parts (head, coded points, tail), or, when
+// that would not be smaller, as one general-purpose compressed block.
+constexpr uint8_t kParts = 1;
+constexpr uint8_t kWhole = 2;
+// Codecs of a piece of a block.
+constexpr uint8_t kStored = 0;
+constexpr uint8_t kZstd = 1;
+// Blocks are cut into pieces of at most this many bytes, so memory stays
+// bounded whatever follows the points.
+constexpr std::size_t kPieceBytes = 16u << 20;
+// Points per chunk: chunks are coded on their own, and one chunk's records
+// and symbols are what a coder holds at a time, so both are bounded.
+constexpr uint64_t kChunkPoints = 1u << 18;
+constexpr uint64_t kChunkRecordBytes = 32u << 20;
+uint64_t ChunkPointsFor(uint64_t recordLength) {
+    return std::max<uint64_t>(1, std::min<uint64_t>(kChunkPoints, kChunkRecordBytes / recordLength));
+}
+// Contexts are split finely only where a chunk has points enough to fill
+// them: for a small file the tables would cost more than they save.
+constexpr uint64_t kRichPoints = 1u << 14;
+// Files up to this size are also tried as one compressed block, and the
+// smaller form is kept.
+constexpr int64_t kTryWholeBelow = 4 << 20;
+// Where the header block keeps the X scale (the same in every version).
+constexpr std::size_t kScaleX = 131;
+
+[[noreturn]] void Damaged() { throw CLasException(enginemsg::kExtDamaged); }
+
+void Read(CFile& las, int64_t offset, uint8_t* to, std::size_t n) {
+    if (n > 0 && (!las.Seek(offset) || !las.ReadExact(to, n))) {
+        throw CLasException(lasmsg::kReadPoints, false, las.LastError());
+    }
+}
+
+void PutPiece(std::vector<uint8_t>& out, const uint8_t* data, std::size_t n) {
+    std::vector<uint8_t> packed(ZSTD_compressBound(n));
+    const int level = n <= (1u << 20) ? 19 : 3;
+    const std::size_t size = ZSTD_compress(packed.data(), packed.size(), data, n, level);
+    const bool shrinks = !ZSTD_isError(size) && size < n;
+    out.push_back(shrinks ? kZstd : kStored);
+    PutVarint(out, shrinks ? size : n);
+    out.insert(out.end(), shrinks ? packed.data() : data, (shrinks ? packed.data() : data) + (shrinks ? size : n));
+}
+
+// A block of bytes that are not point records: its length, then pieces.
+void PutBlock(std::vector<uint8_t>& out, CFile& las, int64_t offset, uint64_t length) {
+    PutVarint(out, length);
+    std::vector<uint8_t> piece;
+    for (uint64_t done = 0; done < length;) {
+        const std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(kPieceBytes, length - done));
+        piece.resize(n);
+        Read(las, offset + static_cast<int64_t>(done), piece.data(), n);
+        PutPiece(out, piece.data(), n);
+        done += n;
+    }
+}
+
+// Reads the entry from a file, a bounded part at a time.
+class Input {
+public:
+    Input(CFile& in, int64_t extent) : in(in), left(extent) {}
+    const uint8_t* Take(std::size_t n) {
+        if (static_cast<int64_t>(n) > left) Damaged();
+        buffer.resize(n);
+        if (n > 0 && !in.ReadExact(buffer.data(), n)) Damaged();
+        left -= static_cast<int64_t>(n);
+        return buffer.data();
+    }
+    uint8_t Byte() { return *Take(1); }
+    uint64_t Varint() {
+        uint64_t v = 0;
+        for (unsigned shift = 0; shift < 64; shift += 7) {
+            const uint8_t b = Byte();
+            v |= uint64_t(b & 0x7F) << shift;
+            if (!(b & 0x80)) return v;
+        }
+        Damaged();
+    }
+    int64_t Left() const { return left; }
+
+private:
+    CFile& in;
+    int64_t left;
+    std::vector<uint8_t> buffer;
+};
+
+void GetBlock(Input& in, uint64_t length, std::vector<uint8_t>& scratch,
+              const std::function<void(const uint8_t*, std::size_t)>& sink) {
+    for (uint64_t done = 0; done < length;) {
+        const std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(kPieceBytes, length - done));
+        const uint8_t codec = in.Byte();
+        const uint64_t stored = in.Varint();
+        if (stored > static_cast<uint64_t>(in.Left())) Damaged();
+        const uint8_t* data = in.Take(static_cast<std::size_t>(stored));
+        if (codec == kStored) {
+            if (stored != n) Damaged();
+            sink(data, n);
+        } else if (codec == kZstd) {
+            scratch.resize(n);
+            const std::size_t got = ZSTD_decompress(scratch.data(), n, data, stored);
+            if (ZSTD_isError(got) || got != n) Damaged();
+            sink(scratch.data(), n);
+        } else {
+            Damaged();
+        }
+        done += n;
+    }
+}
+
+// The grid cell of the point models: about a metre (or a foot) in the
+// file's own units, from the X scale; any scale that says nothing sensible
+// gets a fixed one.
+int64_t CellSizeOf(const std::vector<uint8_t>& head) {
+    if (head.size() < kScaleX + 8) return 100;
+    const double scale = le::LoadF64(head.data() + kScaleX);
+    if (!(scale > 1e-9 && scale <= 1.0)) return 100;
+    return std::max<int64_t>(1, static_cast<int64_t>(std::llround(1.0 / scale)));
+}
+
+// The layout of the records: the format's description where it covers the
+// record exactly, else the whole record as bytes.
+PointLayout RecordsOf(const LasFileLayout& l, const std::vector<uint8_t>& head) {
+    std::vector<uint8_t> vlr;
+    if (l.offsetToPoints > l.headerSize) {
+        vlr = FindExtraBytesVlr(head.data() + l.headerSize, l.offsetToPoints - l.headerSize, l.vlrCount);
+    }
+    PointLayout layout = DescribePoints(l.PointFormat(), l.recordLength, vlr);
+    if (layout.fields.empty()) {
+        layout.fields.push_back({"record", FieldRole::Extra, FieldType::Bytes, 0, l.recordLength, {}});
+    }
+    return layout;
+}
+
+void PutFields(std::vector<uint8_t>& out, const PointLayout& layout) {
+    PutVarint(out, layout.recordLength);
+    PutVarint(out, layout.fields.size());
+    for (const PointField& f : layout.fields) {
+        out.push_back(static_cast<uint8_t>(f.role));
+        out.push_back(static_cast<uint8_t>(f.type));
+        PutVarint(out, f.offset);
+        PutVarint(out, f.size);
+    }
+}
+
+// Bytes of a field of each role other than Extra.
+std::size_t RoleSize(FieldRole role) {
+    switch (role) {
+        case FieldRole::X:
+        case FieldRole::Y:
+        case FieldRole::Z:
+        case FieldRole::WavePacketSize:
+        case FieldRole::WaveReturnLocation:
+        case FieldRole::WaveXt:
+        case FieldRole::WaveYt:
+        case FieldRole::WaveZt:
+            return 4;
+        case FieldRole::Intensity:
+        case FieldRole::ScanAngle:
+        case FieldRole::PointSourceId:
+        case FieldRole::Red:
+        case FieldRole::Green:
+        case FieldRole::Blue:
+        case FieldRole::Nir:
+            return 2;
+        case FieldRole::GpsTime:
+        case FieldRole::WaveDataOffset:
+            return 8;
+        case FieldRole::Extra:
+            return 0;
+        default:
+            return 1;
+    }
+}
+
+// Reads a field list and checks that it tiles the records, with the sizes
+// its types have: the models rely on both.
+PointLayout GetFields(Input& in) {
+    PointLayout layout;
+    layout.recordLength = static_cast<std::size_t>(in.Varint());
+    const uint64_t count = in.Varint();
+    if (layout.recordLength == 0 || layout.recordLength > 0xFFFF || count == 0 || count > layout.recordLength) Damaged();
+    std::size_t next = 0;
+    for (uint64_t k = 0; k < count; ++k) {
+        PointField f;
+        const uint8_t role = in.Byte(), type = in.Byte();
+        if (role > static_cast<uint8_t>(FieldRole::Extra) || type > static_cast<uint8_t>(FieldType::Bytes)) Damaged();
+        f.role = static_cast<FieldRole>(role);
+        f.type = static_cast<FieldType>(type);
+        f.offset = static_cast<std::size_t>(in.Varint());
+        f.size = static_cast<std::size_t>(in.Varint());
+        const std::size_t typed = SizeOf(f.type);
+        if (f.offset != next || f.size == 0 || f.size > layout.recordLength - next ||
+            (typed != 0 && typed != f.size)) {
+            Damaged();
+        }
+        // A field the models read as a number has the size its role gives.
+        if (f.role != FieldRole::Extra && f.size != RoleSize(f.role)) Damaged();
+        next += f.size;
+        layout.fields.push_back(f);
+    }
+    if (next != layout.recordLength) Damaged();
+    layout.standardLength = layout.recordLength;
+    return layout;
+}
+
+std::vector<uint8_t> Whole(CFile& las, int64_t size) {
+    std::vector<uint8_t> out = {kMarker, kVersion, kWhole};
+    PutVarint(out, static_cast<uint64_t>(size));
+    PutBlock(out, las, 0, static_cast<uint64_t>(size));
+    return out;
+}
+
+}  // namespace
+
+int64_t Compress(CFile& las, const LasFileLayout& l, CFile& out, const Progress& progress) {
+    const int64_t start = out.Tell();
+    std::vector<uint8_t> bytes = {kMarker, kVersion, kParts};
+    PutVarint(bytes, static_cast<uint64_t>(l.fileSize));
+    std::vector<uint8_t> head(l.offsetToPoints);
+    Read(las, 0, head.data(), head.size());
+    PutBlock(bytes, las, 0, l.offsetToPoints);
+    const bool small = l.fileSize < kTryWholeBelow;
+    auto flush = [&] {
+        if (small) return;
+        if (!out.Write(bytes.data(), bytes.size())) throw CLasException(enginemsg::kWriteEntry, false, out.LastError());
+        bytes.clear();
+    };
+    PutVarint(bytes, l.pointCount);
+    if (l.pointCount > 0) {
+        const PointLayout layout = RecordsOf(l, head);
+        PutFields(bytes, layout);
+        const int64_t cell = CellSizeOf(head);
+        PutVarint(bytes, static_cast<uint64_t>(cell));
+        const uint64_t chunkPoints = ChunkPointsFor(l.recordLength);
+        PutVarint(bytes, chunkPoints);
+        const bool rich = l.pointCount >= kRichPoints;
+        bytes.push_back(rich ? 1 : 0);
+        std::vector<uint8_t> records;
+        std::vector<uint8_t> chunk;
+        for (uint64_t first = 0; first < l.pointCount; first += chunkPoints) {
+            if (progress.checkPoint) progress.checkPoint();
+            const uint64_t n = std::min(chunkPoints, l.pointCount - first);
+            records.resize(static_cast<std::size_t>(n * l.recordLength));
+            Read(las, l.offsetToPoints + static_cast<int64_t>(first * l.recordLength), records.data(), records.size());
+            CExtPointModel model(layout, cell, rich);
+            CSymbolSink sink(model.TableCount());
+            model.Code(sink, records.data(), static_cast<std::size_t>(n));
+            chunk.clear();
+            sink.Finish(chunk);
+            PutVarint(bytes, chunk.size());
+            bytes.insert(bytes.end(), chunk.begin(), chunk.end());
+            flush();
+            if (progress.points) progress.points(first + n, l.pointCount);
+        }
+    }
+    PutBlock(bytes, las, l.PointsEnd(), static_cast<uint64_t>(l.TailBytes()));
+    if (small) {
+        // A small or odd file may do better as one block.
+        std::vector<uint8_t> whole = Whole(las, l.fileSize);
+        if (whole.size() < bytes.size()) bytes.swap(whole);
+    }
+    if (!out.Write(bytes.data(), bytes.size())) throw CLasException(enginemsg::kWriteEntry, false, out.LastError());
+    return out.Tell() - start;
+}
+
+void Decompress(CFile& file, int64_t extent, const std::function<void(const uint8_t*, std::size_t)>& sink,
+                const Progress& progress) {
+    Input in(file, extent);
+    if (in.Byte() != kMarker) Damaged();
+    if (in.Byte() != kVersion) throw CLasException(enginemsg::kExtNewer);
+    const uint8_t storage = in.Byte();
+    const uint64_t fileLength = in.Varint();
+    uint64_t given = 0;
+    auto give = [&](const uint8_t* data, std::size_t n) {
+        given += n;
+        if (given > fileLength) Damaged();
+        sink(data, n);
+    };
+    std::vector<uint8_t> scratch;
+    if (storage == kWhole) {
+        if (in.Varint() != fileLength) Damaged();
+        GetBlock(in, fileLength, scratch, give);
+    } else if (storage == kParts) {
+        const uint64_t headLength = in.Varint();
+        if (headLength > fileLength) Damaged();
+        std::vector<uint8_t> head;
+        GetBlock(in, headLength, scratch, [&](const uint8_t* data, std::size_t n) {
+            head.insert(head.end(), data, data + n);
+            give(data, n);
+        });
+        const uint64_t points = in.Varint();
+        if (points > 0) {
+            const PointLayout layout = GetFields(in);
+            if (points > (fileLength - headLength) / layout.recordLength) Damaged();
+            const int64_t cell = static_cast<int64_t>(in.Varint());
+            const uint64_t chunkPoints = in.Varint();
+            // Any chunk size an encoder chose, as long as a chunk's records
+            // stay within the bound that keeps a decoder's memory small.
+            if (cell <= 0 || chunkPoints == 0 || chunkPoints > ChunkPointsFor(layout.recordLength)) Damaged();
+            const uint8_t contexts = in.Byte();
+            if (contexts > 1) Damaged();
+            std::vector<uint8_t> records;
+            for (uint64_t first = 0; first < points; first += chunkPoints) {
+                if (progress.checkPoint) progress.checkPoint();
+                const uint64_t n = std::min(chunkPoints, points - first);
+                const uint64_t size = in.Varint();
+                if (size > static_cast<uint64_t>(in.Left())) Damaged();
+                const uint8_t* p = in.Take(static_cast<std::size_t>(size));
+                CExtPointModel model(layout, cell, contexts == 1);
+                CSymbolSource source;
+                if (!source.Start(p, p + size, model.TableCount())) Damaged();
+                records.resize(static_cast<std::size_t>(n * layout.recordLength));
+                model.Code(source, records.data(), static_cast<std::size_t>(n));
+                if (!source.Ended()) Damaged();
+                give(records.data(), records.size());
+                if (progress.points) progress.points(first + n, points);
+            }
+        }
+        const uint64_t tail = in.Varint();
+        if (tail != fileLength - given) Damaged();
+        GetBlock(in, tail, scratch, give);
+    } else {
+        Damaged();
+    }
+    if (given != fileLength || in.Left() != 0) Damaged();
+}
+
+bool ReadHead(CFile& file, int64_t extent, uint64_t& fileLength, std::vector<uint8_t>& head) {
+    try {
+        Input in(file, extent);
+        if (in.Byte() != kMarker || in.Byte() != kVersion) return false;
+        in.Byte();
+        fileLength = in.Varint();
+        const uint64_t length = std::min<uint64_t>(in.Varint(), fileLength);
+        std::vector<uint8_t> scratch;
+        head.clear();
+        // Only the first piece is needed, and it holds the header block.
+        const uint64_t first = std::min<uint64_t>(length, kPieceBytes);
+        GetBlock(in, first, scratch, [&](const uint8_t* data, std::size_t n) {
+            head.insert(head.end(), data, data + std::min(n, kLasLayoutBytes));
+        });
+        return true;
+    } catch (const CLasException&) {
+        return false;
+    }
+}
+
+}  // namespace extentry

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "las/LasLayout.h"
+
+class CFile;
+
+// The extended entry kind: any LAS file, byte for byte (its layout is
+// doc/extended-entry.md). The first byte marks the kind where a classic
+// entry has its header image's marker, the second the layout's version.
+namespace extentry {
+
+inline constexpr uint8_t kMarker = 'X';
+inline constexpr uint8_t kVersion = 1;
+
+// What the coder reports and asks while it works.
+struct Progress {
+    // Called between chunks; may throw to stop (CStopRequested).
+    std::function<void()> checkPoint;
+    // Points done so far and in all (for a progress display).
+    std::function<void(uint64_t done, uint64_t total)> points;
+};
+
+// Writes the entry for the LAS file open in las (at any position; its
+// layout as ReadLasLayout read it) at out's position. Returns the bytes
+// written. Throws CLasException when reading or writing fails.
+int64_t Compress(CFile& las, const LasFileLayout& layout, CFile& out, const Progress& progress);
+
+// Reads the entry of `extent` bytes at in's position and hands the LAS
+// file's bytes, in order, to sink. Throws CDamaged... (a CLasException whose
+// message says the entry is damaged) when the entry cannot be read whole,
+// and a "made by a newer version" refusal for a version it does not know.
+void Decompress(CFile& in, int64_t extent, const std::function<void(const uint8_t*, std::size_t)>& sink,
+                const Progress& progress);
+
+// What a listing shows of an entry without decoding its points: the LAS
+// file's length and the first bytes of its header block (up to
+// kLasLayoutBytes). False when they cannot be read.
+bool ReadHead(CFile& in, int64_t extent, uint64_t& fileLength, std::vector<uint8_t>& head);
+
+}  // namespace extentry

@@ -1,0 +1,428 @@
+#include "engine/ExtPointModel.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "engine/ExtSymbols.h"
+#include "las/ByteOrder.h"
+
+namespace {
+
+// Table alphabets: the bit length of a 64-bit magnitude (0 to 64), sign and
+// three top bits, a byte.
+constexpr uint32_t kLengthSymbols = 65;
+constexpr unsigned kTopBits = 3;
+constexpr unsigned kMidBits = 8;
+
+unsigned BitLength(uint64_t v) { return v == 0 ? 0 : 64 - static_cast<unsigned>(__builtin_clzll(v)); }
+
+int32_t Median5(const std::array<int32_t, 5>& a) {
+    std::array<int32_t, 5> b = a;
+    std::nth_element(b.begin(), b.begin() + 2, b.end());
+    return b[2];
+}
+
+// Little-endian field access by the field's own width, sign-extended for
+// signed types and as bit patterns for floating-point ones.
+uint64_t LoadBits(const uint8_t* p, std::size_t size) {
+    uint64_t v = 0;
+    for (std::size_t i = 0; i < size; ++i) v |= uint64_t(p[i]) << (8 * i);
+    return v;
+}
+void StoreBits(uint8_t* p, std::size_t size, uint64_t v) {
+    for (std::size_t i = 0; i < size; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+bool IsSigned(FieldType t) { return t == FieldType::I8 || t == FieldType::I16 || t == FieldType::I32 || t == FieldType::I64; }
+int64_t Load(const uint8_t* record, const PointField& f) {
+    const uint64_t bits = LoadBits(record + f.offset, f.size);
+    if (!IsSigned(f.type) || f.size == 8) return static_cast<int64_t>(bits);
+    const unsigned shift = static_cast<unsigned>(64 - 8 * f.size);
+    return static_cast<int64_t>(bits << shift) >> shift;
+}
+void Store(uint8_t* record, const PointField& f, int64_t v) { StoreBits(record + f.offset, f.size, static_cast<uint64_t>(v)); }
+
+// Wrapping sum and difference: predictions of hostile data may lie anywhere.
+int64_t Add(int64_t a, int64_t b) { return static_cast<int64_t>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b)); }
+int64_t Sub(int64_t a, int64_t b) { return static_cast<int64_t>(static_cast<uint64_t>(a) - static_cast<uint64_t>(b)); }
+
+// Puts a byte (or gets it) in one table.
+template <class Io>
+uint8_t CodeByte(Io& io, uint32_t table, uint8_t value) {
+    uint32_t s = value;
+    io.Sym(table, s);
+    return static_cast<uint8_t>(s);
+}
+
+}  // namespace
+
+CExtPointModel::IntModel CExtPointModel::NewInt(uint32_t contexts, bool perContextTop) {
+    IntModel m;
+    m.contexts = contexts;
+    m.kTables = tables;
+    tables += contexts;
+    m.topTables = tables;
+    tables += kLengthSymbols * (perContextTop ? contexts : 1);
+    m.topPerContext = perContextTop;
+    m.midTables = tables;
+    tables += kLengthSymbols;
+    return m;
+}
+
+uint32_t CExtPointModel::NewBytes(uint32_t contexts) {
+    const uint32_t first = tables;
+    tables += contexts;
+    return first;
+}
+
+template <class Io>
+int CExtPointModel::CodeInt(Io& io, const IntModel& m, uint32_t context, int64_t& value) {
+    const uint64_t u = static_cast<uint64_t>(value);
+    const bool negative = value < 0;
+    const uint64_t magnitude = negative ? 0 - u : u;
+    uint32_t length = BitLength(magnitude);
+    io.Sym(m.kTables + context, length);
+    if (length == 0 || length > 64) {
+        value = 0;
+        return 0;
+    }
+    const unsigned below = length - 1;
+    const uint64_t rest = magnitude - (uint64_t(1) << below);
+    const unsigned top = std::min(below, kTopBits);
+    uint32_t head = (negative ? 1u << kTopBits : 0u) | static_cast<uint32_t>(rest >> (below - top));
+    io.Sym(m.topTables + (m.topPerContext ? context * kLengthSymbols : 0) + length, head);
+    const unsigned after = below - top;
+    const unsigned mid = std::min(after, kMidBits);
+    uint32_t middle = static_cast<uint32_t>((rest >> (after - mid)) & ((1u << mid) - 1));
+    if (mid > 0) io.Sym(m.midTables + length, middle);
+    const unsigned raw = after - mid;
+    uint64_t low = raw > 0 ? rest & ((uint64_t(1) << raw) - 1) : 0;
+    if (raw > 0) io.Bits(low, raw);
+    if constexpr (!Io::kEncoding) {
+        const uint64_t topPart = uint64_t(head & ((1u << kTopBits) - 1)) & ((uint64_t(1) << top) - 1);
+        const uint64_t r = (topPart << after) | (uint64_t(middle & ((1u << mid) - 1)) << raw) | low;
+        const uint64_t mag = (uint64_t(1) << below) + r;
+        value = static_cast<int64_t>((head >> kTopBits) & 1 ? 0 - mag : mag);
+    }
+    return static_cast<int>(length);
+}
+
+CExtPointModel::CExtPointModel(PointLayout description, int64_t cellSize, bool rich)
+    : layout(std::move(description)), cell(std::max<int64_t>(1, cellSize)), rich(rich) {
+    x = layout.Find(FieldRole::X);
+    y = layout.Find(FieldRole::Y);
+    z = layout.Find(FieldRole::Z);
+    intensity = layout.Find(FieldRole::Intensity);
+    returnByte = layout.Find(FieldRole::ReturnByte);
+    returnsByte = layout.Find(FieldRole::ReturnsByte);
+    flagsByte = layout.Find(FieldRole::FlagsByte);
+    classification = layout.Find(FieldRole::Classification);
+    scanAngleRank = layout.Find(FieldRole::ScanAngleRank);
+    scanAngle = layout.Find(FieldRole::ScanAngle);
+    userData = layout.Find(FieldRole::UserData);
+    pointSource = layout.Find(FieldRole::PointSourceId);
+    gpsTime = layout.Find(FieldRole::GpsTime);
+    red = layout.Find(FieldRole::Red);
+    green = layout.Find(FieldRole::Green);
+    blue = layout.Find(FieldRole::Blue);
+    nir = layout.Find(FieldRole::Nir);
+    for (const PointField& f : layout.fields) {
+        if (f.role >= FieldRole::WavePacketIndex && f.role <= FieldRole::WaveZt) wave.push_back(&f);
+        if (f.role == FieldRole::Extra) extra.push_back(&f);
+    }
+    xInt = NewInt(64);
+    yInt = NewInt(21, true);
+    zInt = NewInt(16 * 2 * 10);
+    intensityInt = NewInt(13 * 2);
+    angleInt = NewInt(1);
+    sourceInt = NewInt(1);
+    timeInt = NewInt(1);
+    colourInt = NewInt(33);
+    nirInt = NewInt(1);
+    waveInt = NewInt(7);
+    returnBytes = NewBytes(256);
+    flagBytes = NewBytes(256);
+    classBytes = NewBytes(512);
+    userBytes = NewBytes(256);
+    // "Did it change?" tables: scan angle, point source, and the GPS time
+    // in eight return contexts.
+    sameTables = NewBytes(10);
+    // Integers are coded as differences; floating-point values and bytes
+    // byte by byte, each byte in the context of its value in the previous
+    // point.
+    for (const PointField* f : extra) {
+        const bool integer = f->type != FieldType::Bytes && f->type != FieldType::F32 && f->type != FieldType::F64;
+        extraBytes.push_back(integer ? 0 : NewBytes(static_cast<uint32_t>(f->size) * (rich ? 256 : 1)));
+        extraInts.push_back(integer ? NewInt(1) : IntModel{});
+        extraHowTables.push_back(f->size <= 8 ? NewBytes(3) : 0);
+    }
+    grid.keys.assign(std::size_t(1) << Grid::kSlotBits, 0);
+    grid.points.assign(std::size_t(1) << Grid::kSlotBits, {});
+}
+
+void CExtPointModel::Grid::Reset() {
+    std::fill(keys.begin(), keys.end(), 0);
+    std::fill(points.begin(), points.end(), std::array<uint32_t, 4>{});
+}
+
+uint64_t CExtPointModel::Grid::Key(int64_t cx, int64_t cy) {
+    // Never 0, the key of an empty slot.
+    return ((static_cast<uint64_t>(cx) & 0xFFFFFFFFu) << 32 | (static_cast<uint64_t>(cy) & 0xFFFFFFFFu)) + 1;
+}
+
+std::size_t CExtPointModel::Grid::Slot(uint64_t key) const {
+    const uint64_t h = key * 0x9E3779B97F4A7C15ull;
+    return static_cast<std::size_t>(h >> (64 - kSlotBits));
+}
+
+template <class Io>
+void CExtPointModel::Code(Io& io, uint8_t* records, std::size_t count) {
+    const std::size_t rl = layout.recordLength;
+    const std::vector<uint8_t> zero(rl, 0);
+    std::array<Channel, 4> channels{};
+    grid.Reset();
+    int previousChannel = 0;
+    auto recordOf = [&](std::size_t i) { return records + i * rl; };
+    for (std::size_t i = 0; i < count; ++i) {
+        uint8_t* r = recordOf(i);
+        if constexpr (!Io::kEncoding) std::memset(r, 0, rl);
+        const Channel& before = channels[static_cast<std::size_t>(previousChannel)];
+        const uint8_t* previous = before.seen ? recordOf(before.last) : zero.data();
+        int channel = 0;
+        if (flagsByte) {
+            const uint8_t ctx = rich ? previous[flagsByte->offset] : 0;
+            r[flagsByte->offset] = CodeByte(io, flagBytes + ctx, r[flagsByte->offset]);
+            channel = (r[flagsByte->offset] >> 4) & 3;
+        }
+        Channel& c = channels[static_cast<std::size_t>(channel)];
+        const uint8_t* L = c.seen ? recordOf(c.last) : zero.data();
+        int ret = 1, count = 1;
+        if (returnByte || returnsByte) {
+            const PointField& f = returnByte ? *returnByte : *returnsByte;
+            r[f.offset] = CodeByte(io, returnBytes + L[f.offset], r[f.offset]);
+            ret = returnByte ? (r[f.offset] & 7) : (r[f.offset] & 15);
+            count = returnByte ? ((r[f.offset] >> 3) & 7) : (r[f.offset] >> 4);
+        }
+        const bool last = ret >= count;
+        const std::size_t m = static_cast<std::size_t>(std::min(ret, 7) * 2 + (last ? 1 : 0));
+        const std::size_t level = static_cast<std::size_t>(std::min(ret, 3) * 2 + (last ? 1 : 0));
+        const std::size_t tag = static_cast<std::size_t>((ret == 1 ? 1 : 0) + (last ? 2 : 0));
+        if (classification) {
+            const uint32_t ctx = rich ? L[classification->offset] + (ret == 1 ? 256u : 0u) : (ret == 1 ? 1u : 0u);
+            r[classification->offset] = CodeByte(io, classBytes + ctx, r[classification->offset]);
+        }
+        for (const PointField* angle : {scanAngleRank, scanAngle}) {
+            if (!angle) continue;
+            const int64_t before = Load(L, *angle);
+            int64_t delta = Sub(Load(r, *angle), before);
+            uint32_t changed = delta != 0;
+            io.Sym(sameTables + 0, changed);
+            if (changed) CodeInt(io, angleInt, 0, delta);
+            if (!changed) delta = 0;
+            Store(r, *angle, Add(before, delta));
+        }
+        if (userData) {
+            const uint8_t ctx = rich ? L[userData->offset] : 0;
+            r[userData->offset] = CodeByte(io, userBytes + ctx, r[userData->offset]);
+        }
+        if (pointSource) {
+            const int64_t before = Load(L, *pointSource);
+            int64_t delta = Sub(Load(r, *pointSource), before);
+            uint32_t changed = delta != 0;
+            io.Sym(sameTables + 1, changed);
+            if (changed) CodeInt(io, sourceInt, 0, delta);
+            if (!changed) delta = 0;
+            Store(r, *pointSource, Add(before, delta));
+        }
+        if (gpsTime) {
+            // The returns of one pulse share its time; pulses follow one
+            // another at a steady rate.
+            const uint64_t t = LoadBits(r + gpsTime->offset, 8);
+            uint32_t changed = t != c.time;
+            io.Sym(sameTables + 2 + static_cast<uint32_t>(std::min(ret, 3) * 2 + (ret > 1 ? 1 : 0)), changed);
+            if (changed) {
+                int64_t residual = Sub(static_cast<int64_t>(t - c.time), c.timeStep);
+                CodeInt(io, timeInt, 0, residual);
+                c.timeStep = Add(c.timeStep, residual);
+                c.time += static_cast<uint64_t>(c.timeStep);
+            }
+            StoreBits(r + gpsTime->offset, 8, c.time);
+        }
+        int kx = 0, ky = 0;
+        int64_t px = 0, py = 0, vx = 0, vy = 0;
+        if (x && y) {
+            px = Load(L, *x);
+            py = Load(L, *y);
+            int64_t dx = Sub(Load(r, *x), Add(px, Median5(c.dx[m])));
+            const uint32_t xctx = static_cast<uint32_t>(std::min(ret, 3) * 16 + std::min<int>(c.lastKx[m], 15));
+            kx = CodeInt(io, xInt, xctx, dx);
+            vx = static_cast<int32_t>(Add(Add(px, Median5(c.dx[m])), dx));
+            Store(r, *x, vx);
+            c.lastKx[m] = static_cast<uint8_t>(kx);
+            // The scan line's direction ties a step in Y to the step in X:
+            // the latest earlier step of about this X step tells the Y step.
+            const int64_t stepX = Sub(vx, px);
+            int64_t stepY = Median5(c.dy[m]);
+            for (int k = 0; k < 5; ++k) {
+                const std::size_t at = (c.dxAt[m] + 4 - static_cast<std::size_t>(k)) % 5;
+                const int64_t diff = stepX - c.dx[m][at];
+                if (diff > -4 && diff < 4) {
+                    stepY = c.dy[m][at];
+                    break;
+                }
+            }
+            int64_t dy = Sub(Load(r, *y), Add(py, stepY));
+            ky = CodeInt(io, yInt, static_cast<uint32_t>(std::min(kx, 20)), dy);
+            vy = static_cast<int32_t>(Add(Add(py, stepY), dy));
+            Store(r, *y, vy);
+            c.dx[m][c.dxAt[m]++ % 5] = static_cast<int32_t>(Sub(vx, px));
+            c.dy[m][c.dyAt[m]++ % 5] = static_cast<int32_t>(Sub(vy, py));
+            c.dxAt[m] %= 5;
+            c.dyAt[m] %= 5;
+        }
+        // The nearest earlier point of the same return class in this and
+        // the eight cells around, and the nearest of any class.
+        const int64_t cx = (vx - int64_t(INT32_MIN)) / cell, cy = (vy - int64_t(INT32_MIN)) / cell;
+        std::size_t same = 0, any = 0;
+        uint64_t sameDistance = 0, anyDistance = 0;
+        if (x && y) {
+            for (int64_t ox = -1; ox <= 1; ++ox) {
+                for (int64_t oy = -1; oy <= 1; ++oy) {
+                    const uint64_t key = Grid::Key(cx + ox, cy + oy);
+                    const std::size_t slot = grid.Slot(key);
+                    if (grid.keys[slot] != key) continue;
+                    for (std::size_t t = 0; t < 4; ++t) {
+                        const uint32_t p = grid.points[slot][t];
+                        if (p == 0) continue;
+                        const uint8_t* q = recordOf(p - 1);
+                        // Unsigned: far points (a hostile cell size) wrap, alike on
+                        // both sides, rather than overflow.
+                        const uint64_t ex = static_cast<uint64_t>(std::abs(Load(q, *x) - vx));
+                        const uint64_t ey = static_cast<uint64_t>(std::abs(Load(q, *y) - vy));
+                        const uint64_t d = ex * ex + ey * ey;
+                        if (t == tag && (same == 0 || d < sameDistance)) {
+                            same = p;
+                            sameDistance = d;
+                        }
+                        if (any == 0 || d < anyDistance) {
+                            any = p;
+                            anyDistance = d;
+                        }
+                    }
+                }
+            }
+        }
+        const uint8_t* near = same ? recordOf(same - 1) : nullptr;
+        if (z) {
+            const int64_t byLevel = c.zOfLevel[level];
+            const int64_t byNeighbour = near ? Load(near, *z) : byLevel;
+            const uint64_t disagree = static_cast<uint64_t>(std::abs(Sub(byLevel, byNeighbour)));
+            const uint32_t kd = std::min<uint32_t>(BitLength(disagree), 15);
+            const uint32_t ctx = (kd * 2 + (near ? 1 : 0)) * 10 + static_cast<uint32_t>(std::min((kx + ky) / 2, 18) / 2);
+            int64_t dz = Sub(Load(r, *z), byNeighbour);
+            CodeInt(io, zInt, ctx, dz);
+            const int64_t vz = static_cast<int32_t>(Add(byNeighbour, dz));
+            Store(r, *z, vz);
+            c.zOfLevel[level] = static_cast<int32_t>(vz);
+        }
+        if (intensity) {
+            const int64_t byM = c.intensityOfM[m];
+            const int64_t byNeighbour = near ? Load(near, *intensity) : byM;
+            const uint32_t kd = std::min<uint32_t>(BitLength(static_cast<uint64_t>(std::abs(byM - byNeighbour))), 12);
+            const int64_t prediction = (byM + byNeighbour) / 2;
+            int64_t di = Sub(Load(r, *intensity), prediction);
+            CodeInt(io, intensityInt, kd * 2 + (ret > 1 ? 1 : 0), di);
+            const int64_t vi = Add(prediction, di);
+            Store(r, *intensity, vi);
+            c.intensityOfM[m] = static_cast<uint16_t>(vi);
+        }
+        // Colour comes from the surface: the nearest point of any return
+        // class tells it best, and the channels move together.
+        const uint8_t* ref = any ? recordOf(any - 1) : L;
+        if (red && green && blue) {
+            const int64_t rr = Load(ref, *red), rg = Load(ref, *green), rb = Load(ref, *blue);
+            int64_t dR = Sub(Load(r, *red), rr);
+            const int kR = CodeInt(io, colourInt, 0, dR);
+            const uint32_t ctx = static_cast<uint32_t>(std::min(kR, 15));
+            int64_t dG = Sub(Sub(Load(r, *green), rg), dR);
+            CodeInt(io, colourInt, 1 + ctx, dG);
+            dG = Add(dG, dR);
+            int64_t dB = Sub(Sub(Load(r, *blue), rb), Add(dR, dG) / 2);
+            CodeInt(io, colourInt, 17 + ctx, dB);
+            dB = Add(dB, Add(dR, dG) / 2);
+            Store(r, *red, Add(rr, dR));
+            Store(r, *green, Add(rg, dG));
+            Store(r, *blue, Add(rb, dB));
+        }
+        if (nir) {
+            const int64_t before = Load(ref, *nir);
+            int64_t d = Sub(Load(r, *nir), before);
+            CodeInt(io, nirInt, 0, d);
+            Store(r, *nir, Add(before, d));
+        }
+        // Wave packets: data offsets advance by the previous packet's size.
+        for (std::size_t w = 0; w < wave.size(); ++w) {
+            const PointField& f = *wave[w];
+            int64_t prediction = Load(L, f);
+            if (f.role == FieldRole::WaveDataOffset) {
+                if (const PointField* size = layout.Find(FieldRole::WavePacketSize)) {
+                    prediction = Add(prediction, Load(L, *size));
+                }
+            }
+            int64_t d = Sub(Load(r, f), prediction);
+            CodeInt(io, waveInt, static_cast<uint32_t>(w), d);
+            Store(r, f, Add(prediction, d));
+        }
+        if (c.extraBefore.size() != extra.size()) {
+            c.extraBefore.assign(extra.size(), 0);
+            c.extraHow.assign(extra.size(), 0);
+        }
+        for (std::size_t e = 0; e < extra.size(); ++e) {
+            const PointField& f = *extra[e];
+            // Extra fields often hold labels (a tree, a segment) that switch
+            // back and forth: same as before, the label before, or new.
+            uint32_t how = 2;
+            const bool short8 = f.size <= 8;
+            if (short8) {
+                const uint64_t now = LoadBits(r + f.offset, f.size), was = LoadBits(L + f.offset, f.size);
+                how = now == was ? 0 : now == c.extraBefore[e] ? 1 : 2;
+                io.Sym(extraHowTables[e] + c.extraHow[e], how);
+                c.extraHow[e] = static_cast<uint8_t>(std::min<uint32_t>(how, 2));
+                if (how == 0 || how == 1) {
+                    const uint64_t v = how == 0 ? was : c.extraBefore[e];
+                    if (how == 1) c.extraBefore[e] = was;
+                    StoreBits(r + f.offset, f.size, v);
+                    continue;
+                }
+            }
+            if (extraBytes[e] != 0) {
+                for (std::size_t b = 0; b < f.size; ++b) {
+                    const uint8_t before = L[f.offset + b];
+                    const uint32_t table = extraBytes[e] + static_cast<uint32_t>(b) * (rich ? 256 : 1) + (rich ? before : 0);
+                    const uint8_t d = CodeByte(io, table, static_cast<uint8_t>(r[f.offset + b] - before));
+                    r[f.offset + b] = static_cast<uint8_t>(before + d);
+                }
+            } else {
+                const int64_t before = Load(L, f);
+                int64_t d = Sub(Load(r, f), before);
+                CodeInt(io, extraInts[e], 0, d);
+                Store(r, f, Add(before, d));
+            }
+            if (short8) c.extraBefore[e] = LoadBits(L + f.offset, f.size);
+        }
+        if (x && y) {
+            const uint64_t key = Grid::Key(cx, cy);
+            const std::size_t slot = grid.Slot(key);
+            if (grid.keys[slot] != key) {
+                grid.keys[slot] = key;
+                grid.points[slot] = {};
+            }
+            grid.points[slot][tag] = static_cast<uint32_t>(i + 1);
+        }
+        c.seen = true;
+        c.last = i;
+        previousChannel = channel;
+    }
+}
+
+template void CExtPointModel::Code<CSymbolSink>(CSymbolSink&, uint8_t*, std::size_t);
+template void CExtPointModel::Code<CSymbolSource>(CSymbolSource&, uint8_t*, std::size_t);

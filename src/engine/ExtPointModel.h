@@ -1,0 +1,89 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "las/PointFormat.h"
+
+// How the points of an extended entry's chunk become symbols and back: each
+// field is predicted from the points before it (the previous point of the
+// same scanner channel, the last point of the same return, the nearest
+// earlier point in the same cell of a grid over X and Y) and the difference
+// is put as symbols in a context chosen from what the decoder already knows.
+// Encoder and decoder run the same code (Code, with a sink or a source), so
+// they cannot drift apart.
+class CExtPointModel {
+public:
+    // cellSize: the grid's cell edge in the records' X and Y units. rich:
+    // contexts split finely, for chunks with enough points to fill them.
+    // The layout's fields must tile its records exactly.
+    CExtPointModel(PointLayout layout, int64_t cellSize, bool rich);
+
+    // Tables the model may name; the sink and the source need the number.
+    uint32_t TableCount() const { return tables; }
+
+    // Codes count records (recordLength bytes each) with the sink, or fills
+    // them from the source. Encoding reads records; decoding writes them in
+    // order, so every field a prediction looks at is already there.
+    template <class Io>
+    void Code(Io& io, uint8_t* records, std::size_t count);
+
+private:
+    // Integer differences: the bit length of the magnitude in a context,
+    // then sign and top bits, the next byte, and the rest as raw bits.
+    struct IntModel {
+        uint32_t kTables = 0, topTables = 0, midTables = 0, contexts = 0;
+        bool topPerContext = false;
+    };
+    // perContextTop: the top bits too get a table per context, where the
+    // context says much about them.
+    IntModel NewInt(uint32_t contexts, bool perContextTop = false);
+    // A byte in a context: one table of 256 symbols per context.
+    uint32_t NewBytes(uint32_t contexts);
+    template <class Io>
+    static int CodeInt(Io& io, const IntModel& m, uint32_t context, int64_t& value);
+
+    struct Channel {
+        bool seen = false;
+        std::size_t last = 0;  // index of the channel's latest point
+        std::array<std::array<int32_t, 5>, 16> dx{}, dy{};
+        std::array<uint8_t, 16> dxAt{}, dyAt{}, lastKx{};
+        std::array<int32_t, 8> zOfLevel{};
+        std::array<uint16_t, 16> intensityOfM{};
+        uint64_t time = 0;
+        int64_t timeStep = 0;
+        // Per extra field: the value it had before its latest change, and
+        // how the latest value came (same, the one before, new).
+        std::vector<uint64_t> extraBefore;
+        std::vector<uint8_t> extraHow;
+    };
+    // Where earlier points lie: for each cell of a coarse grid over X and Y,
+    // the latest point of each return class. A fixed number of slots, so a
+    // chunk of any size takes the same memory; an older cell that shares a
+    // slot is forgotten, which both sides do alike.
+    struct Grid {
+        static constexpr unsigned kSlotBits = 16;
+        std::vector<uint64_t> keys;
+        std::vector<std::array<uint32_t, 4>> points;  // index + 1; 0 for none
+        void Reset();
+        static uint64_t Key(int64_t cx, int64_t cy);
+        std::size_t Slot(uint64_t key) const;
+    };
+
+    PointLayout layout;
+    int64_t cell;
+    bool rich;
+    uint32_t tables = 0;
+    // Fields by role (null when the format has none).
+    const PointField *x, *y, *z, *intensity, *returnByte, *returnsByte, *flagsByte, *classification,
+        *scanAngleRank, *scanAngle, *userData, *pointSource, *gpsTime, *red, *green, *blue, *nir;
+    std::vector<const PointField*> wave, extra;
+
+    IntModel xInt, yInt, zInt, intensityInt, angleInt, sourceInt, timeInt, colourInt, nirInt, waveInt;
+    uint32_t returnBytes = 0, flagBytes = 0, classBytes = 0, userBytes = 0, sameTables = 0;
+    std::vector<IntModel> extraInts;
+    std::vector<uint32_t> extraBytes, extraHowTables;
+    Grid grid;
+};

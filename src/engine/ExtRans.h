@@ -1,0 +1,126 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// The entropy coder of extended entries: range asymmetric numeral systems
+// with static frequency tables, one table per context. A chunk's symbols are
+// counted first, the tables are made from the counts and stored with the
+// chunk, and the symbols are then coded; decoding needs no more than a table
+// lookup per symbol, which keeps extraction fast.
+//
+// Symbols are coded in reverse (the decoder meets them in the order they
+// were put), into a stream of 16-bit words read backwards; raw bits, which
+// no table would shrink, go to a bit stream of their own.
+namespace extrans {
+
+// Frequencies of a table add up to this.
+inline constexpr uint32_t kTotalBits = 12;
+inline constexpr uint32_t kTotal = 1u << kTotalBits;
+// Alphabets have at most this many symbols.
+inline constexpr uint32_t kMaxAlphabet = 256;
+
+struct Table {
+    std::vector<uint16_t> freq;  // per symbol; 0 for a symbol never coded
+    std::vector<uint16_t> start; // cumulative
+};
+
+// Scales counts to frequencies adding up to kTotal, every counted symbol
+// keeping at least 1. counts must hold at least one non-zero count.
+Table MakeTable(const std::vector<uint32_t>& counts);
+
+class BitWriter;
+class BitReader;
+// Writes the counts a table is made from, compactly: both sides then make
+// the same table from them. Small counts are written as they are; large
+// ones as the frequencies they scale to, which is all a decoder needs.
+void PutCounts(BitWriter& out, const std::vector<uint32_t>& counts);
+// Reads them back as counts that make the same table; false on damaged
+// input (no counted symbol, an alphabet larger than kMaxAlphabet).
+bool GetCounts(BitReader& in, std::vector<uint32_t>& counts);
+
+// Codes symbols, last first: Put them in reverse order of decoding.
+class Encoder {
+public:
+    void Put(const Table& t, uint32_t symbol);
+    // The coded words, in the order the decoder reads them.
+    std::vector<uint8_t> Finish();
+
+private:
+    uint32_t state = 1u << 16;
+    std::vector<uint16_t> words;  // in writing order (reversed by Finish)
+};
+
+// The decoding side of one table: frequency lookups by slot.
+struct DecodeTable {
+    std::vector<uint8_t> symbolOfSlot;  // kTotal entries
+    std::vector<uint16_t> freq, start;
+    void Build(const Table& t);
+};
+
+class Decoder {
+public:
+    // False when the stream is too short to start.
+    bool Start(const uint8_t* begin, const uint8_t* end);
+    uint32_t Get(const DecodeTable& t) {
+        const uint32_t slot = state & (kTotal - 1);
+        const uint32_t s = t.symbolOfSlot[slot];
+        state = t.freq[s] * (state >> kTotalBits) + slot - t.start[s];
+        if (state < (1u << 16)) {
+            state = (state << 16) | Next();
+        }
+        return s;
+    }
+    // After the last symbol the state is back where the encoder began:
+    // anything else means the stream was damaged.
+    bool Ended() const { return state == (1u << 16) && p == end; }
+
+private:
+    uint16_t Next() {
+        if (p + 2 > end) {
+            overrun = true;
+            return 0;
+        }
+        const uint16_t w = static_cast<uint16_t>(p[0] | (p[1] << 8));
+        p += 2;
+        return w;
+    }
+    const uint8_t* p = nullptr;
+    const uint8_t* end = nullptr;
+    uint32_t state = 0;
+    bool overrun = false;
+};
+
+// Raw bits, least significant first within 64-bit words.
+class BitWriter {
+public:
+    void Put(uint64_t value, unsigned bits);
+    std::vector<uint8_t> Finish();
+
+private:
+    std::vector<uint8_t> bytes;
+    uint64_t buffer = 0;
+    unsigned filled = 0;
+};
+
+class BitReader {
+public:
+    void Start(const uint8_t* begin, const uint8_t* end) {
+        p = begin;
+        this->end = end;
+        buffer = 0;
+        filled = 0;
+    }
+    uint64_t Get(unsigned bits);
+    bool Overrun() const { return overrun; }
+
+private:
+    const uint8_t* p = nullptr;
+    const uint8_t* end = nullptr;
+    uint64_t buffer = 0;
+    unsigned filled = 0;
+    bool overrun = false;
+};
+
+}  // namespace extrans

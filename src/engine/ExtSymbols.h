@@ -1,0 +1,70 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "engine/ExtRans.h"
+
+// The symbols of one chunk of an extended entry, between the point models
+// and the entropy coder. A model names a table (a small number that stands
+// for one field in one context) for every symbol it puts; the sink counts
+// what each table saw, and codes every symbol with the table made from those
+// counts. Bits that no model can predict pass beside the symbols.
+//
+// Stored form of a chunk's symbols, in this order:
+//   varint  bytes of the table section, the rANS stream, the bit stream
+//   table section (a bit stream): the number of tables used (gamma), then
+//           for each, in increasing order, the distance from the previous
+//           one's number (gamma) and its counts (extrans::PutCounts)
+//   rANS stream, bit stream
+class CSymbolSink {
+public:
+    static constexpr bool kEncoding = true;
+
+    explicit CSymbolSink(uint32_t tableCount) : tableCount(tableCount) {}
+    void Sym(uint32_t table, uint32_t& symbol) { symbols.push_back((table << 8) | symbol); }
+    void Bits(uint64_t& value, unsigned n) { bits.Put(value, n); }
+    // Codes everything put so far and appends it to out.
+    void Finish(std::vector<uint8_t>& out);
+
+private:
+    uint32_t tableCount;
+    std::vector<uint32_t> symbols;
+    extrans::BitWriter bits;
+};
+
+class CSymbolSource {
+public:
+    static constexpr bool kEncoding = false;
+
+    // Reads the tables and starts the streams of a chunk's symbols at p;
+    // moves p past them. False when they are damaged.
+    bool Start(const uint8_t*& p, const uint8_t* end, uint32_t tableCount);
+    void Sym(uint32_t table, uint32_t& symbol) {
+        const extrans::DecodeTable* t = table < tables.size() ? tables[table].get() : nullptr;
+        if (!t) {
+            // A table the chunk never stored: the data is not what was written.
+            damaged = true;
+            symbol = 0;
+            return;
+        }
+        symbol = rans.Get(*t);
+    }
+    void Bits(uint64_t& value, unsigned n) { value = bits.Get(n); }
+    // True once every symbol and bit was read and the streams ended where
+    // they should.
+    bool Ended() const { return !damaged && rans.Ended() && !bits.Overrun(); }
+    bool Damaged() const { return damaged || bits.Overrun(); }
+
+private:
+    std::vector<std::unique_ptr<extrans::DecodeTable>> tables;
+    extrans::Decoder rans;
+    extrans::BitReader bits;
+    bool damaged = false;
+};
+
+// Little-endian base-128 numbers, for the lengths of a chunk's parts.
+void PutVarint(std::vector<uint8_t>& out, uint64_t v);
+bool GetVarint(const uint8_t*& p, const uint8_t* end, uint64_t& v);
