@@ -29,6 +29,13 @@ void MoveStart(uint8_t* at, int64_t pointsEnd, uint64_t moved) {
 
 }  // namespace
 
+bool TileCountFits(const LasFileLayout& layout, long count) {
+    const uint64_t n = layout.pointCount;
+    const uint64_t limit =
+        HasLas14Counts(layout) ? std::numeric_limits<uint64_t>::max() : std::numeric_limits<uint32_t>::max();
+    return count >= 1 && (n == 0 || static_cast<uint64_t>(count) <= limit / n);
+}
+
 void TileHeader(uint8_t* header, const LasFileLayout& layout, uint64_t copies, int64_t shift) {
     const uint64_t total = layout.pointCount * copies;
     // LAS 1.4 keeps its 32-bit counts only while the total fits them.
@@ -62,11 +69,9 @@ TileResult TileLasFile(const std::string& inPath, long count, const std::string&
     std::vector<uint8_t> head(static_cast<std::size_t>(std::min<int64_t>(fileSize, kLasLayoutBytes)));
     if (!src.ReadExact(head.data(), head.size())) throw CLasException(lasmsg::kReadHeader);
     const LasFileLayout layout = ReadLasLayout(head.data(), head.size(), fileSize);
+    if (!TileCountFits(layout, count)) return TileResult::CountOutOfRange;
     const uint64_t n = layout.pointCount;
     const std::size_t r = layout.recordLength;
-    const uint64_t countLimit =
-        HasLas14Counts(layout) ? std::numeric_limits<uint64_t>::max() : std::numeric_limits<uint32_t>::max();
-    if (count < 1 || (n > 0 && static_cast<uint64_t>(count) > countLimit / n)) return TileResult::CountOutOfRange;
 
     std::vector<uint8_t> prefix(layout.offsetToPoints);
     std::vector<uint8_t> points(n * r);

@@ -18,6 +18,10 @@ enum class TileResult { Done, CountOutOfRange };
 // count below 1, or more points than the header can count.
 TileResult TileLasFile(const std::string& inPath, long count, const std::string& outPath);
 
+// Whether `count` copies of the file's points can be counted by its header:
+// in 64 bits by LAS 1.4's, in 32 by older ones.
+bool TileCountFits(const LasFileLayout& layout, long count);
+
 // Rewrites a header (the file's first layout.headerSize bytes) for `copies`
 // copies of its points, copy c shifted by c * shift along X, with what
 // followed the points moved behind the last copy: every count multiplied
