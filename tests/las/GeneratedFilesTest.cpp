@@ -113,24 +113,6 @@ TEST(GeneratedFiles, EveryVersionAndFormatCarriesTheFactsAskedFor) {
     EXPECT_EQ(cases, 3 * 4 + 6 + 11);
 }
 
-// The same format 0-3 options give the same records under any header, and
-// the 227-byte header stays the default.
-TEST(GeneratedFiles, TheVersionsHeaderIsAskedForAndChangesNoRecord) {
-    TempDir dir;
-    LasGenOptions o;
-    o.points = 800;
-    o.versionMinor = 4;
-    o.format = 1;
-    const LasFileView classic = Generate(dir, o);
-    o.versionHeader = true;
-    o.headerExtraBytes = 3;
-    const LasFileView own = Generate(dir, o);
-    EXPECT_EQ(classic.layout.headerSize, 227);
-    EXPECT_EQ(own.layout.headerSize, 378);
-    ASSERT_EQ(classic.Count(), own.Count());
-    EXPECT_TRUE(std::equal(classic.Record(0), classic.Record(classic.Count()), own.Record(0)));
-}
-
 // Pulses as the scanner fires them: returns numbered 1..n, one GPS time,
 // channels taking turns, and one waveform packet after another.
 TEST(GeneratedFiles, RecordsOfEveryFormatAreThoseOfAScanner) {
