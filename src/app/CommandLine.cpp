@@ -226,6 +226,7 @@ std::map<std::string, double> EntryRatios(const std::string& archivePath) {
 std::unique_ptr<CProgressLine> PrepareJob(CArchiveJob& job, const CommandOptions& options,
                                           CommandLineConsole& console) {
     if (options.threads > 0) job.SetThreadCount(options.threads);
+    job.Archive().extendedForAll = options.extended;
     if (options.quiet || !console.ShowsProgress()) return nullptr;
     return std::make_unique<CProgressLine>(
         [&job] { return job.Progress(); },

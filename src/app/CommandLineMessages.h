@@ -48,6 +48,9 @@ inline constexpr const char* kHelpThreads =
     "engine threads, 1 to 64 (default: one per core, at most 4, fewer for very large chunks) (-c, -d, -t)";
 inline constexpr const char* kHelpYes = "answer yes to every question about replacing an entry (-c)";
 inline constexpr const char* kHelpQuiet = "no progress line on the terminal (-c, -d, -t)";
+inline constexpr const char* kHelpExtended =
+    "store every file in the extended entry kind, also those the classic kind could carry: a smaller "
+    "archive that readers of the classic kind alone cannot read (-c)";
 inline constexpr const char* kHelpJson = "the listing as one JSON document (-l)";
 inline constexpr const char* kHelpHelp = "this text";
 inline constexpr const char* kHelpVersion = "the program's name and version";
@@ -69,6 +72,10 @@ inline constexpr const char* kColVersion = "Version";
 inline constexpr const char* kColFormat = "Format";
 inline constexpr const char* kColPoints = "Points";
 inline constexpr const char* kColChecksum = "Checksum";
+inline constexpr const char* kColKind = "Kind";
+// The entry kinds, as -l names them.
+inline constexpr const char* kKindClassic = "classic";
+inline constexpr const char* kKindExtended = "extended";
 inline constexpr const char* kColName = "Name";
 inline constexpr const char* kYes = "yes";
 inline constexpr const char* kNo = "no";

@@ -64,6 +64,8 @@ constexpr OptionSpec kOptions[] = {
      [](CommandOptions& o, const std::string&) { return o.yes = true; }, climsg::kHelpYes},
     {'q', nullptr, nullptr, kCompress | kDecompress | kTest,
      [](CommandOptions& o, const std::string&) { return o.quiet = true; }, climsg::kHelpQuiet},
+    {'\0', "extended", nullptr, kCompress,
+     [](CommandOptions& o, const std::string&) { return o.extended = true; }, climsg::kHelpExtended},
     {'\0', "json", nullptr, kList,
      [](CommandOptions& o, const std::string&) { return o.json = true; }, climsg::kHelpJson},
     {'h', "help", nullptr, kAnySwitch,

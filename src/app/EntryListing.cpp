@@ -43,10 +43,13 @@ std::string VersionText(const EntryInfo& e) {
     return std::to_string(e.versionMajor) + "." + std::to_string(e.versionMinor);
 }
 
-constexpr std::size_t kColumns = 8;
+constexpr std::size_t kColumns = 9;
 using Row = std::array<std::string, kColumns>;
-// Figures are right-aligned; the checksum word and the name left-aligned.
-constexpr bool kLeftAligned[kColumns] = {false, false, false, false, false, false, true, true};
+// Figures are right-aligned; the words and the name left-aligned.
+constexpr bool kLeftAligned[kColumns] = {false, false, false, false, false, false, true, true, true};
+
+// The kind is told by the entry's first byte, read with the directory.
+const char* KindText(const EntryInfo& e) { return e.extended ? climsg::kKindExtended : climsg::kKindClassic; }
 
 // A damaged checksum record is known from the directory alone; whether an
 // entry has one at all is told only beside a header that could be read.
@@ -65,6 +68,7 @@ Row EntryRow(const EntryInfo& e) {
             e.headerRead ? std::to_string(e.pointFormat) : unknown,
             e.headerRead ? GroupDigits(e.points) : unknown,
             ChecksumText(e),
+            KindText(e),
             TerminalSafe(e.name)};
 }
 
@@ -77,6 +81,7 @@ Row TotalsRow(const std::vector<EntryInfo>& entries) {
             "",
             "",
             GroupDigits(t.points),
+            "",
             "",
             std::to_string(n) + " " + (n == 1 ? climsg::kEntry : climsg::kEntries)};
 }
@@ -105,7 +110,7 @@ std::string Layout(const std::vector<Row>& rows) {
 std::string FormatEntryListing(const std::vector<EntryInfo>& entries) {
     std::vector<Row> rows;
     rows.push_back({climsg::kColLasSize, climsg::kColStored, climsg::kColRatio, climsg::kColVersion,
-                    climsg::kColFormat, climsg::kColPoints, climsg::kColChecksum, climsg::kColName});
+                    climsg::kColFormat, climsg::kColPoints, climsg::kColChecksum, climsg::kColKind, climsg::kColName});
     for (const EntryInfo& e : entries) rows.push_back(EntryRow(e));
     rows.push_back(TotalsRow(entries));
     return Layout(rows);
@@ -127,7 +132,8 @@ std::string EntryListingJson(const std::string& archivePath, const std::vector<E
                      {"las_version", nullptr},
                      {"point_format", nullptr},
                      {"points", nullptr},
-                     {"checksum", nullptr}};
+                     {"checksum", nullptr},
+                     {"kind", KindText(e)}};
         if (e.headerRead) {
             item["las_version"] = VersionText(e);
             item["point_format"] = e.pointFormat;

@@ -5,6 +5,8 @@
 
 #include "archive/ArchiveLayout.h"
 #include "archive/EntryNames.h"
+#include "engine/ExtEntry.h"
+#include "las/LasLayout.h"
 #include "archive/ArchiveMessages.h"
 #include "archive/ArchiveSession.h"
 #include "archive/VMRAFile.h"
@@ -138,16 +140,53 @@ int64_t VMRAFile::ReadLasForAdd(const std::string& lasPath, CLasDigest& digest) 
     if (lasSize < 0 || !las.Open(lasPath, "rb")) {
         throw CLasException(archmsg::kErrorOpeningLas, false, las.LastError());
     }
+    // Where the file's parts lie; a file whose parts cannot be told (not
+    // LAS, cut short, records shorter than their format's) is refused.
+    std::vector<uint8_t> head(static_cast<std::size_t>(std::min<int64_t>(lasSize, kLasLayoutBytes)));
+    if (!las.ReadExact(head.data(), head.size())) {
+        throw CLasException(archmsg::kErrorOpeningLas, false, las.LastError());
+    }
     las.Close();
+    lasLayout = ReadLasLayout(head.data(), head.size(), lasSize);
+    if (lasSize > 0xFFFFFFFFLL) throw CLasException(archmsg::kLasTooLarge, true);
     lasFile.Clear();
     lasFile.SetFileName(lasPath);
-    // The file's checksum is taken as compression reads it.
-    lasFile.SetDigest(&digest);
-    lasFile.ReadHeader();
-    CheckLasAdmission(*lasFile.Header(), lasSize);
-    if (lasSize > 0xFFFFFFFFLL) throw CLasException(archmsg::kLasTooLarge, true);
-    lasFile.ReadVlrs();
+    // A file the classic kind gives back byte for byte is stored classic, as
+    // it always was, so readers of that kind alone still read it; any other
+    // goes into the extended kind.
+    extendedEntry = extendedForAll;
+    if (!extendedEntry) {
+        // The file's checksum is taken as compression reads it.
+        lasFile.SetDigest(&digest);
+        lasFile.ReadHeader();
+        try {
+            CheckLasAdmission(*lasFile.Header(), lasSize);
+            lasFile.ReadVlrs();
+        } catch (const CLasException& e) {
+            if (!e.canContinue) throw;
+            extendedEntry = true;
+            lasFile.Clear();
+            lasFile.SetFileName(lasPath);
+        }
+    }
     return lasSize;
+}
+
+void VMRAFile::CompressExtended(CFile& archive, CLasDigest& digest, int64_t dataOffset) {
+    CFile las;
+    if (!las.Open(lasFile.FileName(), "rb")) throw CLasException(archmsg::kErrorOpeningLas, false, las.LastError());
+    extentry::Progress progress;
+    progress.checkPoint = [this] { engine.CheckPoint(); };
+    progress.read = [&digest](int64_t offset, const uint8_t* data, std::size_t n) { digest.Take(offset, data, n); };
+    const int64_t lasBytes = std::max<int64_t>(1, lasLayout.fileSize);
+    progress.points = [&, lasBytes](uint64_t done, uint64_t total) {
+        engine.streamsTotal.store(100);
+        engine.streamsDone.store(static_cast<int32_t>(done * 100 / std::max<uint64_t>(1, total)));
+        engine.ratio.store(static_cast<double>(archive.Tell() - dataOffset) / static_cast<double>(lasBytes));
+    };
+    extentry::Compress(las, lasLayout, archive, progress);
+    engine.streamsDone.store(0);
+    engine.ratio.store(0);
 }
 
 void VMRAFile::CheckLasUnchanged(const std::string& lasPath) const {
@@ -240,7 +279,11 @@ EntryRecord VMRAFile::WriteNewEntry(CFile& archive, int64_t size, int64_t lasSiz
     if (!archive.Seek(dataOffset)) throw CLasException(archmsg::kWriteArchive, false, archive.LastError());
     engine.ReleaseBuffers();
     try {
-        engine.Compress(&archive, &lasFile);
+        if (extendedEntry) {
+            CompressExtended(archive, digest, dataOffset);
+        } else {
+            engine.Compress(&archive, &lasFile);
+        }
     } catch (const CStopRequested&) {
         throw;
     } catch (const CLasException& e) {

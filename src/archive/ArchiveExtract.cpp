@@ -1,6 +1,9 @@
+#include <cstring>
 #include <set>
 
 #include "archive/ArchiveLayout.h"
+#include "engine/EngineMessages.h"
+#include "engine/ExtEntry.h"
 #include "engine/EntryMarkers.h"
 #include "archive/ArchiveMessages.h"
 #include "archive/ArchiveSession.h"
@@ -23,6 +26,12 @@ void VMRAFile::CheckEntryData(CFile& file, std::size_t k) {
         throw CDamagedEntry(archmsg::kChecksumRecordDamaged);
     }
     const int64_t extent = EntryExtent(k);
+    if (IsExtendedEntry(file, k)) {
+        // The extended kind checks itself as it is decoded; the directory
+        // must still account for it exactly.
+        if (directory[k].storedSize != extent) damaged();
+        return;
+    }
     if (extent < static_cast<int64_t>(LasHeader::kImageSize)) damaged();
     LasHeader h;
     if (!file.Seek(directory[k].dataOffset) || !file.ReadExact(h.bytes.data(), h.bytes.size())) {
@@ -45,6 +54,37 @@ void VMRAFile::CheckEntryData(CFile& file, std::size_t k) {
     if (stored != extent && !shortRawSize) damaged();
 }
 
+bool VMRAFile::IsExtendedEntry(CFile& archive, std::size_t k) {
+    uint8_t marker = 0;
+    const int64_t here = archive.Tell();
+    const bool read = EntryExtent(k) > 0 && archive.Seek(directory[k].dataOffset) && archive.ReadExact(&marker, 1);
+    archive.Seek(here);
+    return read && marker == extentry::kMarker;
+}
+
+void VMRAFile::DecodeExtended(CFile& archive, std::size_t k, const std::string& path, bool discard,
+                              CLasDigest& digest) {
+    CFile out;
+    if (!discard && !out.Open(path, "wb")) throw CLasException(lasmsg::kWriteOpen, false, out.LastError());
+    if (!archive.Seek(directory[k].dataOffset)) throw CDamagedEntry(archmsg::kDamagedEntry);
+    extentry::Progress progress;
+    progress.checkPoint = [this] { engine.CheckPoint(); };
+    progress.points = [this](uint64_t done, uint64_t total) {
+        engine.streamsTotal.store(100);
+        engine.streamsDone.store(static_cast<int32_t>(done * 100 / std::max<uint64_t>(1, total)));
+    };
+    extentry::Decompress(archive, EntryExtent(k),
+                         [&](const uint8_t* data, std::size_t n) {
+                             digest.TakeNext(data, n);
+                             if (!discard && !out.Write(data, n)) {
+                                 throw CLasException(lasmsg::kWritePoint, false, out.LastError());
+                             }
+                         },
+                         progress);
+    if (!discard && !out.Close()) throw CLasException(lasmsg::kWritePoint, false, out.LastError());
+    engine.streamsDone.store(0);
+}
+
 bool VMRAFile::DecodeEntry(CFile& archive, std::size_t k, const std::string& path, bool discard) {
     const EntryRecord& record = directory[k];
     if (!archive.Seek(record.dataOffset)) throw CDamagedEntry(archmsg::kDamagedEntry);
@@ -55,10 +95,16 @@ bool VMRAFile::DecodeEntry(CFile& archive, std::size_t k, const std::string& pat
     lasFile.SetOutputDiscarded(discard);
     extractProgress = 0;
     try {
-        engine.Decompress(&archive, &lasFile, &extractProgress);
+        if (IsExtendedEntry(archive, k)) {
+            DecodeExtended(archive, k, path, discard, digest);
+        } else {
+            engine.Decompress(&archive, &lasFile, &extractProgress);
+        }
     } catch (const CStopRequested&) {
         throw;
     } catch (const CLasException& e) {
+        // Not damage: this version cannot read what a later one wrote.
+        if (std::strcmp(e.Message(), enginemsg::kExtNewer) == 0) throw CLasException(e.Message(), true);
         // Writing and memory failures are the machine's; every other
         // failure of the decoder means the stored data is not what was
         // written.

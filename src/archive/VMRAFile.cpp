@@ -1,5 +1,6 @@
 #include "archive/VMRAFile.h"
 #include "engine/EntryMarkers.h"
+#include "engine/ExtEntry.h"
 
 #include <algorithm>
 #include <cstring>
@@ -232,8 +233,25 @@ std::vector<EntryInfo> VMRAFile::ListEntries(const std::string& archivePath) {
         info.name = directory[i].Name();
         info.extent = EntryExtent(i);
         LasHeader h;
-        // A damaged entry is still listed, with what its record says.
-        if (info.extent >= static_cast<int64_t>(LasHeader::kImageSize) &&
+        uint64_t fileLength = 0;
+        std::vector<uint8_t> head;
+        if (IsExtendedEntry(archive, i)) {
+            // Only the head is unpacked: the header block it starts with.
+            info.extended = true;
+            if (archive.Seek(directory[i].dataOffset) &&
+                extentry::ReadHead(archive, info.extent, fileLength, head)) {
+                try {
+                    const LasFileLayout l = ReadLasLayout(head.data(), head.size(), static_cast<int64_t>(fileLength));
+                    info.headerRead = true;
+                    info.versionMajor = l.versionMajor;
+                    info.versionMinor = l.versionMinor;
+                    info.pointFormat = l.PointFormat();
+                    info.points = l.pointCount;
+                } catch (const CLasException&) {
+                    // Listed with what its record says.
+                }
+            }
+        } else if (info.extent >= static_cast<int64_t>(LasHeader::kImageSize) &&
             archive.Seek(directory[i].dataOffset) &&
             archive.ReadExact(h.bytes.data(), h.bytes.size())) {
             info.headerRead = true;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/PointCodec.h"
+#include "las/LasLayout.h"
 #include "las/LasException.h"
 #include "las/LasFile.h"
 
@@ -71,8 +72,10 @@ struct EntryInfo {
     uint8_t versionMajor = 0;
     uint8_t versionMinor = 0;
     uint8_t pointFormat = 0;
-    uint32_t points = 0;
+    uint64_t points = 0;
     EntryRecord::ChecksumState checksum = EntryRecord::ChecksumState::None;
+    // Kept in the extended entry kind, which carries any LAS file.
+    bool extended = false;
 };
 
 // The ".VMRA" archive: magic number, the entries' data back to back, the
@@ -174,6 +177,10 @@ public:
     // ("The archive is being changed by another program.") instead of
     // waited for, for callers that must not block.
     bool waitForLock = true;
+    // True: every file added goes into the extended entry kind, also one the
+    // classic kind could carry (smaller, but not readable by readers of the
+    // classic kind only).
+    bool extendedForAll = false;
 
     // Lowers the size an archive may reach, so tests can meet the limit
     // without writing gigabytes.
@@ -208,6 +215,12 @@ private:
     EntryRecord WriteNewEntry(CFile& archive, int64_t size, int64_t lasSize, CLasDigest& digest,
                               CArchiveTransaction& change, bool writeDirectory);
     void RemoveEntryInPlace(CFile& file, std::size_t k, CArchiveTransaction& change);
+    // True when entry k of the loaded directory is of the extended kind.
+    bool IsExtendedEntry(CFile& archive, std::size_t k);
+    // Writes the extended entry of the LAS file being added.
+    void CompressExtended(CFile& archive, CLasDigest& digest, int64_t dataOffset);
+    // Decodes an extended entry into path (into nothing when discard).
+    void DecodeExtended(CFile& archive, std::size_t k, const std::string& path, bool discard, CLasDigest& digest);
     // Refuses a LAS file that changed (grew, was rewritten or replaced)
     // since ReadLasForAdd looked at it.
     void CheckLasUnchanged(const std::string& lasPath) const;
@@ -242,6 +255,10 @@ private:
         int64_t size = -1, modified = 0;
         bool operator==(const LasFileState&) const = default;
     } lasState;
+    // How the file being added is stored: classic or extended, and where its
+    // parts lie.
+    bool extendedEntry = false;
+    LasFileLayout lasLayout;
     CPointCodec engine;
     CLasFile lasFile;
 };

@@ -46,10 +46,11 @@ constexpr std::size_t kScaleX = 131;
 
 [[noreturn]] void Damaged() { throw CLasException(enginemsg::kExtDamaged); }
 
-void Read(CFile& las, int64_t offset, uint8_t* to, std::size_t n) {
+void Read(CFile& las, int64_t offset, uint8_t* to, std::size_t n, const Progress& progress) {
     if (n > 0 && (!las.Seek(offset) || !las.ReadExact(to, n))) {
         throw CLasException(lasmsg::kReadPoints, false, las.LastError());
     }
+    if (progress.read) progress.read(offset, to, n);
 }
 
 void PutPiece(std::vector<uint8_t>& out, const uint8_t* data, std::size_t n) {
@@ -63,13 +64,13 @@ void PutPiece(std::vector<uint8_t>& out, const uint8_t* data, std::size_t n) {
 }
 
 // A block of bytes that are not point records: its length, then pieces.
-void PutBlock(std::vector<uint8_t>& out, CFile& las, int64_t offset, uint64_t length) {
+void PutBlock(std::vector<uint8_t>& out, CFile& las, int64_t offset, uint64_t length, const Progress& progress) {
     PutVarint(out, length);
     std::vector<uint8_t> piece;
     for (uint64_t done = 0; done < length;) {
         const std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(kPieceBytes, length - done));
         piece.resize(n);
-        Read(las, offset + static_cast<int64_t>(done), piece.data(), n);
+        Read(las, offset + static_cast<int64_t>(done), piece.data(), n, progress);
         PutPiece(out, piece.data(), n);
         done += n;
     }
@@ -223,10 +224,10 @@ PointLayout GetFields(Input& in) {
     return layout;
 }
 
-std::vector<uint8_t> Whole(CFile& las, int64_t size) {
+std::vector<uint8_t> Whole(CFile& las, int64_t size, const Progress& progress) {
     std::vector<uint8_t> out = {kMarker, kVersion, kWhole};
     PutVarint(out, static_cast<uint64_t>(size));
-    PutBlock(out, las, 0, static_cast<uint64_t>(size));
+    PutBlock(out, las, 0, static_cast<uint64_t>(size), progress);
     return out;
 }
 
@@ -237,8 +238,8 @@ int64_t Compress(CFile& las, const LasFileLayout& l, CFile& out, const Progress&
     std::vector<uint8_t> bytes = {kMarker, kVersion, kParts};
     PutVarint(bytes, static_cast<uint64_t>(l.fileSize));
     std::vector<uint8_t> head(l.offsetToPoints);
-    Read(las, 0, head.data(), head.size());
-    PutBlock(bytes, las, 0, l.offsetToPoints);
+    Read(las, 0, head.data(), head.size(), progress);
+    PutBlock(bytes, las, 0, l.offsetToPoints, progress);
     const bool small = l.fileSize < kTryWholeBelow;
     auto flush = [&] {
         if (small) return;
@@ -261,7 +262,8 @@ int64_t Compress(CFile& las, const LasFileLayout& l, CFile& out, const Progress&
             if (progress.checkPoint) progress.checkPoint();
             const uint64_t n = std::min(chunkPoints, l.pointCount - first);
             records.resize(static_cast<std::size_t>(n * l.recordLength));
-            Read(las, l.offsetToPoints + static_cast<int64_t>(first * l.recordLength), records.data(), records.size());
+            Read(las, l.offsetToPoints + static_cast<int64_t>(first * l.recordLength), records.data(), records.size(),
+                 progress);
             CExtPointModel model(layout, cell, rich);
             CSymbolSink sink(model.TableCount());
             model.Code(sink, records.data(), static_cast<std::size_t>(n));
@@ -273,10 +275,10 @@ int64_t Compress(CFile& las, const LasFileLayout& l, CFile& out, const Progress&
             if (progress.points) progress.points(first + n, l.pointCount);
         }
     }
-    PutBlock(bytes, las, l.PointsEnd(), static_cast<uint64_t>(l.TailBytes()));
+    PutBlock(bytes, las, l.PointsEnd(), static_cast<uint64_t>(l.TailBytes()), progress);
     if (small) {
         // A small or odd file may do better as one block.
-        std::vector<uint8_t> whole = Whole(las, l.fileSize);
+        std::vector<uint8_t> whole = Whole(las, l.fileSize, progress);
         if (whole.size() < bytes.size()) bytes.swap(whole);
     }
     if (!out.Write(bytes.data(), bytes.size())) throw CLasException(enginemsg::kWriteEntry, false, out.LastError());

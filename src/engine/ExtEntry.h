@@ -23,6 +23,9 @@ struct Progress {
     std::function<void()> checkPoint;
     // Points done so far and in all (for a progress display).
     std::function<void(uint64_t done, uint64_t total)> points;
+    // Compressing: every byte read from the LAS file, with its offset (for
+    // its checksum).
+    std::function<void(int64_t offset, const uint8_t* data, std::size_t n)> read;
 };
 
 // Writes the entry for the LAS file open in las (at any position; its

@@ -100,12 +100,14 @@ TEST(VelmoraCompress, AFailedSecondFileKeepsTheFirstAndShowsErrorThenUsage) {
     Folder f;
     testsupport::LasBuild v13;
     v13.versionMinor = 3;
+    v13.format = 1;
+    v13.recordLength = 20;  // shorter than the format's: no entry kind takes it
     v13.points = 4;
     WriteAll(f.dir.File("v13.las"), testsupport::BuildLas(v13));
     const ExeResult r = Velmora(f.Path(), {"-c", "a.las", "v13.las", "x.vmra"});
     EXPECT_EQ(r.status, 255);
     // Among many files the message must say which one it is about.
-    EXPECT_EQ(r.err, std::string("v13.las: ") + archmsg::kVersion + "\n" + Usage());
+    EXPECT_EQ(r.err, std::string("v13.las: ") + lasmsg::kShortRecords + "\n" + Usage());
     EXPECT_EQ(EntryNames(f.dir.File("x.vmra")), std::vector<std::string>{"a.las"});
 }
 

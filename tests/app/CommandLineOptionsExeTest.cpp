@@ -147,15 +147,15 @@ TEST(VelmoraList, OneLinePerEntryFromTheStoredHeadersThenTheTotals) {
     const auto lines = Lines(r.out);
     ASSERT_EQ(lines.size(), 4u) << r.out;
     EXPECT_EQ(Words(lines[0]), (std::vector<std::string>{"LAS", "size", "Stored", "Ratio", "Version",
-                                                         "Format", "Points", "Checksum", "Name"}));
+                                                         "Format", "Points", "Checksum", "Kind", "Name"}));
     const auto a = Words(lines[1]);
     const auto b = Words(lines[2]);
-    ASSERT_EQ(a.size(), 8u);
-    ASSERT_EQ(b.size(), 8u);
+    ASSERT_EQ(a.size(), 9u);
+    ASSERT_EQ(b.size(), 9u);
     const auto aBytes = static_cast<uint64_t>(FileSizeOf(f.File("a.las")));
     const auto bBytes = static_cast<uint64_t>(FileSizeOf(f.File("b.las")));
-    EXPECT_EQ(a, (std::vector<std::string>{GroupDigits(aBytes), a[1], a[2], "1.2", "1", "41", "yes", "a.las"}));
-    EXPECT_EQ(b, (std::vector<std::string>{GroupDigits(bBytes), b[1], b[2], "1.2", "3", "5,000", "yes", "b.las"}));
+    EXPECT_EQ(a, (std::vector<std::string>{GroupDigits(aBytes), a[1], a[2], "1.2", "1", "41", "yes", "classic", "a.las"}));
+    EXPECT_EQ(b, (std::vector<std::string>{GroupDigits(bBytes), b[1], b[2], "1.2", "3", "5,000", "yes", "classic", "b.las"}));
     // The stored sizes are the entries' shares of the archive: magic number,
     // data, 268-byte records and the count.
     const auto stored = [](const std::string& s) {
@@ -183,6 +183,28 @@ TEST(VelmoraList, JsonGivesTheSameListingAsOneDocument) {
     // The text listing of the same archive shows the same figures.
     VMRAFile archive;
     EXPECT_EQ(Velmora(f.Path(), {"-l", "x.vmra"}).out, FormatEntryListing(archive.ListEntries(f.File("x.vmra"))));
+}
+
+// --extended stores even a file the classic kind could carry in the
+// extended kind; -l says which kind each entry is, and -d gives it back.
+TEST(VelmoraList, TheKindOfEachEntryIsShownAndExtendedStoresEveryFileSo) {
+    Folder f;
+    ASSERT_EQ(Velmora(f.Path(), {"--extended", "-y", "-c", "b.las", "x.vmra"}).status, 0);
+    const ExeResult r = Velmora(f.Path(), {"-l", "x.vmra"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 4u) << r.out;
+    EXPECT_EQ(Words(lines[1])[7], "classic") << r.out;
+    EXPECT_EQ(Words(lines[1])[8], "a.las") << r.out;
+    EXPECT_EQ(Words(lines[2])[7], "extended") << r.out;
+    EXPECT_EQ(Words(lines[2])[8], "b.las") << r.out;
+    const auto doc = nlohmann::json::parse(Velmora(f.Path(), {"--json", "-l", "x.vmra"}).out);
+    EXPECT_EQ(doc["entries"][1]["kind"], "extended");
+    TempDir out;
+    ASSERT_EQ(Velmora(out.Path().string(), {"-d", f.File("x.vmra")}).status, 0);
+    EXPECT_EQ(ReadAll(out.File("b.las")), ReadAll(f.File("b.las")));
+    // It goes with -c only.
+    EXPECT_EQ(Velmora(f.Path(), {"--extended", "-l", "x.vmra"}).status, 255);
 }
 
 TEST(VelmoraList, ArchivesThatCannotBeListedAreNamedWithTheReason) {
@@ -341,13 +363,15 @@ TEST(VelmoraProgress, MessagesAndQuestionsNeverLandInsideAProgressLine) {
     Folder f;
     testsupport::LasBuild v13;
     v13.versionMinor = 3;
+    v13.format = 1;
+    v13.recordLength = 20;  // shorter than the format's: no entry kind takes it
     v13.points = 4;
     WriteAll(f.File("v13.las"), testsupport::BuildLas(v13));
     const ExeResult failed = VelmoraOnTerminal(f.Path(), {"-c", "b.las", "v13.las", "y.vmra"}, "");
     EXPECT_EQ(failed.status, 255);
     // The terminal shows the message's line breaks as CR LF: its first line
     // is enough to find it.
-    const std::string message = std::string(archmsg::kVersion);
+    const std::string message = std::string(lasmsg::kShortRecords);
     EXPECT_TRUE(StartsALine(failed.err, "v13.las: " + message.substr(0, message.find('\n')))) << failed.err;
     EXPECT_EQ(failed.err.find("v13.las  "), std::string::npos) << "a failed file has no final line";
 

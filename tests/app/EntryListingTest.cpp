@@ -16,7 +16,7 @@ EntryInfo Entry(const std::string& name, uint32_t lasBytes, int64_t extent) {
     return e;
 }
 
-EntryInfo WithHeader(EntryInfo e, int minor, int format, uint32_t points, bool checksum) {
+EntryInfo WithHeader(EntryInfo e, int minor, int format, uint64_t points, bool checksum) {
     e.headerRead = true;
     e.versionMajor = 1;
     e.versionMinor = static_cast<uint8_t>(minor);
@@ -26,27 +26,33 @@ EntryInfo WithHeader(EntryInfo e, int minor, int format, uint32_t points, bool c
     return e;
 }
 
-// A checked entry, one with a blank in its name, and a damaged one whose
-// header could not be read and whose LAS size is 0.
+EntryInfo Extended(EntryInfo e) {
+    e.extended = true;
+    return e;
+}
+
+// A checked entry, an extended one with a blank in its name and a LAS 1.4
+// point count past 32 bits, and a damaged one whose header could not be read
+// and whose LAS size is 0.
 std::vector<EntryInfo> ThreeEntries() {
     return {WithHeader(Entry("autzen.las", 1000, 250), 2, 3, 3300000, true),
-            WithHeader(Entry("b c.las", 2000000, 1500000), 0, 0, 42, false),
+            Extended(WithHeader(Entry("b c.las", 2000000, 1500000), 4, 6, 5000000042ull, false)),
             Entry("bad.las", 0, 100)};
 }
 
 TEST(EntryListingText, OneAlignedLinePerEntryThenTheTotals) {
     EXPECT_EQ(FormatEntryListing(ThreeEntries()),
-              " LAS size     Stored   Ratio  Version  Format     Points  Checksum  Name\n"
-              "    1,000        250  25.00%      1.2       3  3,300,000  yes       autzen.las\n"
-              "2,000,000  1,500,000  75.00%      1.0       0         42  no        b c.las\n"
-              "        0        100       -        ?       ?          ?  ?         bad.las\n"
-              "2,001,000  1,500,350  74.98%                   3,300,042            3 entries\n");
+              " LAS size     Stored   Ratio  Version  Format         Points  Checksum  Kind      Name\n"
+              "    1,000        250  25.00%      1.2       3      3,300,000  yes       classic   autzen.las\n"
+              "2,000,000  1,500,000  75.00%      1.4       6  5,000,000,042  no        extended  b c.las\n"
+              "        0        100       -        ?       ?              ?  ?         classic   bad.las\n"
+              "2,001,000  1,500,350  74.98%                   5,003,300,042                      3 entries\n");
 }
 
 TEST(EntryListingText, AnEmptyArchiveHasOnlyHeadingAndTotals) {
     EXPECT_EQ(FormatEntryListing({}),
-              "LAS size  Stored  Ratio  Version  Format  Points  Checksum  Name\n"
-              "       0       0      -                        0            0 entries\n");
+              "LAS size  Stored  Ratio  Version  Format  Points  Checksum  Kind  Name\n"
+              "       0       0      -                        0                  0 entries\n");
     const std::string one = FormatEntryListing({Entry("a.las", 10, 5)});
     EXPECT_NE(one.find(" 1 entry\n"), std::string::npos) << one;
 }
@@ -66,8 +72,8 @@ TEST(EntryListingText, ADamagedChecksumRecordIsShownAsSuch) {
     EntryInfo unread = Entry("b.las", 10, 5);
     unread.checksum = EntryRecord::ChecksumState::Damaged;
     const std::string text = FormatEntryListing({read, unread});
-    EXPECT_NE(text.find("3  damaged   a.las\n"), std::string::npos) << text;
-    EXPECT_NE(text.find("?  damaged   b.las\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("3  damaged   classic  a.las\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("?  damaged   classic  b.las\n"), std::string::npos) << text;
     const auto doc = nlohmann::json::parse(EntryListingJson("x.vmra", {read, unread}));
     EXPECT_EQ(doc["entries"][0]["checksum"], "damaged");
     EXPECT_EQ(doc["entries"][1]["checksum"], "damaged");
@@ -86,8 +92,11 @@ TEST(EntryListingJson, TheSameFiguresAsOneDocument) {
     EXPECT_EQ(a["point_format"], 3);
     EXPECT_EQ(a["points"], 3300000);
     EXPECT_EQ(a["checksum"], true);
+    EXPECT_EQ(a["kind"], "classic");
     EXPECT_EQ(doc["entries"][1]["checksum"], false);
-    EXPECT_EQ(doc["entries"][1]["las_version"], "1.0");
+    EXPECT_EQ(doc["entries"][1]["las_version"], "1.4");
+    EXPECT_EQ(doc["entries"][1]["points"], 5000000042ull);
+    EXPECT_EQ(doc["entries"][1]["kind"], "extended");
 
     // What the damaged entry's header would have said is not known.
     const auto& bad = doc["entries"][2];
@@ -101,7 +110,7 @@ TEST(EntryListingJson, TheSameFiguresAsOneDocument) {
     EXPECT_EQ(t["las_size"], 2001000);
     EXPECT_EQ(t["stored_size"], 1500350);
     EXPECT_DOUBLE_EQ(t["ratio_percent"].get<double>(), 1500350.0 / 2001000.0 * 100.0);
-    EXPECT_EQ(t["points"], 3300042);
+    EXPECT_EQ(t["points"], 5003300042ull);
 }
 
 TEST(EntryListingJson, NamesThatAreNotUtf8StillGiveADocument) {

@@ -257,7 +257,9 @@ TEST(VelmoraEntryNames, AChecksumRecordThatNoLongerHoldsIsDamage) {
 
         r = Velmora(dir.Path().string(), {"-l", "x.vmra"});
         EXPECT_EQ(r.status, 0) << label;
-        EXPECT_TRUE(Contains(r.out, std::string("  ") + climsg::kChecksumDamaged + "   " + name + "\n"))
+        const std::string line =
+            std::string("  ") + climsg::kChecksumDamaged + "   " + climsg::kKindClassic + "  " + name + "\n";
+        EXPECT_TRUE(Contains(r.out, line))
             << label << "\n" << r.out;
         r = Velmora(dir.Path().string(), {"--json", "-l", "x.vmra"});
         const auto doc = nlohmann::json::parse(r.out);

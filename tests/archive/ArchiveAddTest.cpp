@@ -101,12 +101,18 @@ TEST(ArchiveAdd, RefusedFilesLeaveTheArchiveByteForByte) {
     archive.AddLasFile(GenerateLas(dir, "keep.las", 100, 0, 1), dir.File("x.vmra"));
     const Bytes before = ReadAll(dir.File("x.vmra"));
 
+    // What no entry kind can give back: records shorter than their format's,
+    // points the file is too short for.
     testsupport::LasBuild v13;
     v13.versionMinor = 3;
     v13.points = 5;
+    v13.format = 1;
+    v13.recordLength = 20;
     WriteAll(dir.File("v13.las"), testsupport::BuildLas(v13));
-    testsupport::LasBuild zero;
-    WriteAll(dir.File("zero.las"), testsupport::BuildLas(zero));
+    testsupport::LasBuild cut;
+    cut.points = 5;
+    cut.declaredPoints = 6;
+    WriteAll(dir.File("cut.las"), testsupport::BuildLas(cut));
     const std::string longName(255, 'n');
     WriteAll(dir.File(longName), testsupport::BuildLas(v13));
     WriteAll(dir.File("back\\slash.las"), testsupport::BuildLas(v13));
@@ -123,8 +129,8 @@ TEST(ArchiveAdd, RefusedFilesLeaveTheArchiveByteForByte) {
         bool canContinue;
     };
     const Case cases[] = {
-        {dir.File("v13.las"), archmsg::kVersion, true},
-        {dir.File("zero.las"), archmsg::kZeroPoints, true},
+        {dir.File("v13.las"), lasmsg::kShortRecords, true},
+        {dir.File("cut.las"), lasmsg::kTruncated, true},
         {dir.File(longName), archmsg::kNameTooLong, true},
         {dir.File("back\\slash.las"), archmsg::kNameHasBackslash, true},
         {dir.File(".hidden.las"), archmsg::kNameNotStorable, true},
@@ -163,6 +169,8 @@ TEST(ArchiveAdd, EmptyArchivesStayUnlessThisObjectCreatedThem) {
     TempDir dir;
     testsupport::LasBuild v13;
     v13.versionMinor = 3;
+    v13.format = 1;
+    v13.recordLength = 20;  // shorter than the format's: no entry kind takes it
     v13.points = 5;
     WriteAll(dir.File("v13.las"), testsupport::BuildLas(v13));
     // An empty archive the user made stays, as it was.

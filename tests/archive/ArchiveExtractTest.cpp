@@ -219,7 +219,7 @@ TEST(ArchiveExtract, EntryHeadersThatDoNotFitTheirDataAreRefused) {
         {"raw point count far too high", 0, 108, 5000000, 4},
         {"raw point count one too high", 0, 108, 1000, 4},
         {"coded point count in the billions", 2, 108, 0xFFFFFFF0u, 4},
-        {"unknown marker", 2, 0, 'X', 1},
+        {"unknown marker", 2, 0, 'Q', 1},
         {"point format 6", 0, 104, 6, 1},
         {"record length of another format", 2, 106, 34, 2},
         {"VLR block past the entry", 3, 96, 0x7FFFFFF0u, 4},

@@ -272,7 +272,9 @@ TEST(Driver, TheInputWindowShowsTheFileAsItGrowsAndSlides) {
         const std::size_t have = in.Ensure(n);
         ASSERT_EQ(have, std::min(n, bytes.size() - pos)) << pos;
         ASSERT_EQ(std::memcmp(in.Data(), bytes.data() + pos, have), 0) << pos << " " << n;
-        if (pos >= 3) EXPECT_EQ(in.ByteAt(static_cast<int64_t>(pos) - 3), bytes[pos - 3]) << pos;
+        if (pos >= 3) {
+            EXPECT_EQ(in.ByteAt(static_cast<int64_t>(pos) - 3), bytes[pos - 3]) << pos;
+        }
         EXPECT_EQ(in.ByteAt(static_cast<int64_t>(bytes.size())), -1);
         const std::size_t step = 1 + (s >> 4) % have;
         in.Skip(step);

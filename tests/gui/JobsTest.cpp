@@ -229,13 +229,13 @@ TEST_F(JobsTest, CancellingTheArchiveChooserEndsTheJob) {
     EXPECT_TRUE(ui.shown.empty());
 }
 
-TEST_F(JobsTest, Las13FileInTheMiddleFailsAndTheBatchGoesOn) {
+TEST_F(JobsTest, ARefusedFileInTheMiddleFailsAndTheBatchGoesOn) {
     VELMORA_REQUIRE_CORPUS(dir);
     CCompressDialog job(ui);
     job.archivePath = Root() + QStringLiteral("mixed.vmra");
-    job.lasPaths << Las("point10.las", "a.las") << Las("vegetation_v13.las", "v13.las")
+    job.lasPaths << Las("point10.las", "a.las") << Las("garbage_vlr_count.las", "cut.las")
                  << Las("100_points.las", "c.las");
-    job.displayNames << QStringLiteral("a.las") << QStringLiteral("v13.las") << QStringLiteral("c.las");
+    job.displayNames << QStringLiteral("a.las") << QStringLiteral("cut.las") << QStringLiteral("c.las");
     // At the end the dialog stays with its log, the summary and Close.
     bool closeShown = false, abortShown = true;
     ui.keepOpenSteps.push_back([&](QDialog& d) {
@@ -252,11 +252,11 @@ TEST_F(JobsTest, Las13FileInTheMiddleFailsAndTheBatchGoesOn) {
     EXPECT_FALSE(abortShown);
     ASSERT_EQ(ui.shown.size(), 1u);
     // The core's text, then the file it is about.
-    EXPECT_EQ(ui.shown[0].text, QString::fromUtf8(lasmsg::kVersion) + QStringLiteral("\n\n") + Root() +
-                                    QStringLiteral("v13.las"));
+    EXPECT_EQ(ui.shown[0].text, QString::fromUtf8(lasmsg::kTruncated) + QStringLiteral("\n\n") + Root() +
+                                    QStringLiteral("cut.las"));
     EXPECT_EQ(ui.shown[0].icon, MsgIcon::Error);
     EXPECT_EQ(job.LogLines(), (QStringList{"Compressing files...", "Compressing file a.las",
-                                           "Compressing file v13.las", "Compressing file v13.las: FAILED ",
+                                           "Compressing file cut.las", "Compressing file cut.las: FAILED ",
                                            "Compressing file c.las", "2 files added, 1 refused"}));
     EXPECT_EQ(job.ActionText(), QStringLiteral("2 files added, 1 refused"));
     EXPECT_EQ(EntryNames(job.archivePath), (QStringList{"a.las", "c.las"}));
@@ -413,8 +413,8 @@ TEST_F(JobsTest, BetweenFilesAHeldJobStartsNoFurtherFile) {
     AddDirect(Las("point10.las", "b.las"), archive);
     CCompressDialog compress(ui);
     compress.archivePath = Root() + QStringLiteral("c.vmra");
-    compress.lasPaths << Las("vegetation_v13.las", "v13.las") << Las("100_points.las", "c.las");
-    compress.displayNames << QStringLiteral("v13.las") << QStringLiteral("c.las");
+    compress.lasPaths << Las("garbage_vlr_count.las", "cut.las") << Las("100_points.las", "c.las");
+    compress.displayNames << QStringLiteral("cut.las") << QStringLiteral("c.las");
     CDecompressDialog extract(ui);
     extract.archivePath = archive;
     extract.outputFolder = MakeFolder(QStringLiteral("out")) + QLatin1Char('/');

@@ -69,6 +69,8 @@ std::vector<ItemOutcome> Outcomes(const JobSummary& s) {
 std::string V13(const TempDir& dir) {
     testsupport::LasBuild v13;
     v13.versionMinor = 3;
+    v13.format = 1;
+    v13.recordLength = 20;  // shorter than the format's: no entry kind takes it
     v13.points = 3;
     WriteAll(dir.File("v13.las"), testsupport::BuildLas(v13));
     return dir.File("v13.las");
@@ -148,7 +150,7 @@ TEST(AddJob, RefusalsAndDeclinesAreReportedAndTheHostDecidesWhetherToGoOn) {
     EXPECT_EQ(s.Text(), "2 files added, 1 refused");
     ASSERT_EQ(s.items.size(), 3u);
     EXPECT_EQ(s.items[1].subject, "") << "a refusal is about the LAS file, the item itself";
-    EXPECT_EQ(s.items[1].Describe(), v13 + ": " + archmsg::kVersion);
+    EXPECT_EQ(s.items[1].Describe(), v13 + ": " + lasmsg::kShortRecords);
     EXPECT_TRUE(s.items[1].canContinue);
     EXPECT_EQ(s.items[0].storedIn, arc);
     EXPECT_GT(s.items[0].storedBytes, 0);

@@ -25,16 +25,31 @@ bool CorpusRequired() {
     return env && std::string(env) == "1";
 }
 
-std::vector<fs::path> CorpusFiles() {
+namespace {
+
+std::vector<fs::path> LasFilesIn(const fs::path& dir) {
     std::vector<fs::path> files;
-    const std::string dir = CorpusDir();
-    if (dir.empty()) return files;
+    std::error_code ec;
+    if (dir.empty() || !fs::is_directory(dir, ec)) return files;
     for (const auto& e : fs::directory_iterator(dir)) {
         std::string ext = e.path().extension().string();
         std::transform(ext.begin(), ext.end(), ext.begin(), ::tolower);
         if (e.is_regular_file() && ext == ".las") files.push_back(e.path());
     }
     std::sort(files.begin(), files.end());
+    return files;
+}
+
+}  // namespace
+
+std::vector<fs::path> CorpusFiles() { return LasFilesIn(CorpusDir()); }
+
+std::vector<fs::path> EveryCorpusFile() {
+    const std::string dir = CorpusDir();
+    std::vector<fs::path> files = LasFilesIn(dir);
+    if (dir.empty()) return files;
+    const std::vector<fs::path> beyond = LasFilesIn(fs::path(dir) / "beyond");
+    files.insert(files.end(), beyond.begin(), beyond.end());
     return files;
 }
 

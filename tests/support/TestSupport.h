@@ -19,6 +19,9 @@ std::string CorpusDir();
 bool CorpusRequired();
 // Every *.las file of the corpus, sorted by name.
 std::vector<std::filesystem::path> CorpusFiles();
+// Those and every *.las file of its beyond/ folder (LAS 1.3/1.4, formats
+// 4-10, extra bytes, EVLRs, odd headers), the folder's own first.
+std::vector<std::filesystem::path> EveryCorpusFile();
 
 std::vector<uint8_t> ReadAll(const std::filesystem::path& path);
 void WriteAll(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
