@@ -184,7 +184,7 @@ void VMRAFile::CompressExtended(CFile& archive, CLasDigest& digest, int64_t data
         engine.streamsDone.store(static_cast<int32_t>(done * 100 / std::max<uint64_t>(1, total)));
         engine.ratio.store(static_cast<double>(archive.Tell() - dataOffset) / static_cast<double>(lasBytes));
     };
-    extentry::Compress(las, lasLayout, archive, progress);
+    extentry::Compress(las, lasLayout, archive, progress, engine.ThreadCount());
     engine.streamsDone.store(0);
     engine.ratio.store(0);
 }

@@ -80,7 +80,7 @@ void VMRAFile::DecodeExtended(CFile& archive, std::size_t k, const std::string& 
                                  throw CLasException(lasmsg::kWritePoint, false, out.LastError());
                              }
                          },
-                         progress);
+                         progress, engine.ThreadCount());
     if (!discard && !out.Close()) throw CLasException(lasmsg::kWritePoint, false, out.LastError());
     engine.streamsDone.store(0);
 }

@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <exception>
+#include <memory>
+#include <thread>
 
 #include "engine/EngineMessages.h"
 #include "engine/ExtPointModel.h"
@@ -86,6 +89,13 @@ public:
         if (n > 0 && !in.ReadExact(buffer.data(), n)) Damaged();
         left -= static_cast<int64_t>(n);
         return buffer.data();
+    }
+    // Reads n bytes into to (resized), for a chunk a worker decodes.
+    void TakeInto(std::vector<uint8_t>& to, std::size_t n) {
+        if (static_cast<int64_t>(n) > left) Damaged();
+        to.resize(n);
+        if (n > 0 && !in.ReadExact(to.data(), n)) Damaged();
+        left -= static_cast<int64_t>(n);
     }
     uint8_t Byte() { return *Take(1); }
     uint64_t Varint() {
@@ -214,14 +224,61 @@ PointLayout GetFields(Input& in) {
             (typed != 0 && typed != f.size)) {
             Damaged();
         }
-        // A field the models read as a number has the size its role gives.
+        // A field the models read as a number has the size its role gives;
+        // coordinates are signed 32-bit numbers, as the models keep them.
         if (f.role != FieldRole::Extra && f.size != RoleSize(f.role)) Damaged();
+        const bool coordinate = f.role == FieldRole::X || f.role == FieldRole::Y || f.role == FieldRole::Z;
+        if (coordinate && f.type != FieldType::I32) Damaged();
         next += f.size;
         layout.fields.push_back(f);
     }
     if (next != layout.recordLength) Damaged();
     layout.standardLength = layout.recordLength;
     return layout;
+}
+
+// Runs job(0) .. job(count - 1) at once, the first on the calling thread;
+// rethrows the first exception any of them threw, after all have ended.
+void RunSideBySide(std::size_t count, const std::function<void(std::size_t)>& job) {
+    std::vector<std::exception_ptr> failed(count);
+    auto guarded = [&](std::size_t j) {
+        try {
+            job(j);
+        } catch (...) {
+            failed[j] = std::current_exception();
+        }
+    };
+    std::vector<std::thread> others;
+    for (std::size_t j = 1; j < count; ++j) others.emplace_back(guarded, j);
+    guarded(0);
+    for (std::thread& t : others) t.join();
+    for (const std::exception_ptr& e : failed) {
+        if (e) std::rethrow_exception(e);
+    }
+}
+
+// What one thread codes a chunk with; kept from chunk to chunk, as every
+// chunk starts the model afresh.
+struct CompressWorker {
+    CExtPointModel model;
+    CSymbolSink sink;
+    std::vector<uint8_t> records, coded;
+    std::size_t points = 0;
+    CompressWorker(const PointLayout& layout, int64_t cell, bool rich)
+        : model(layout, cell, rich), sink(model.TableCount()) {}
+};
+
+struct DecompressWorker {
+    CExtPointModel model;
+    CSymbolSource source;
+    std::vector<uint8_t> coded, records;
+    std::size_t points = 0;
+    bool sound = false;
+    DecompressWorker(const PointLayout& layout, int64_t cell, bool rich) : model(layout, cell, rich) {}
+};
+
+int ThreadsOf(int asked, std::size_t recordLength, bool compressing) {
+    return asked > 0 ? asked : DefaultThreads(recordLength, compressing);
 }
 
 std::vector<uint8_t> Whole(CFile& las, int64_t size, const Progress& progress) {
@@ -233,7 +290,18 @@ std::vector<uint8_t> Whole(CFile& las, int64_t size, const Progress& progress) {
 
 }  // namespace
 
-int64_t Compress(CFile& las, const LasFileLayout& l, CFile& out, const Progress& progress) {
+int DefaultThreads(std::size_t recordLength, bool compressing) {
+    const uint64_t points = ChunkPointsFor(std::max<std::size_t>(1, recordLength));
+    // A worker holds a chunk's records, its symbols (compressing: about
+    // 100 bytes a point) or its coded bytes, and the model's grid.
+    const uint64_t perWorker = points * (recordLength + (compressing ? 100 : 40)) + (8u << 20);
+    const uint64_t budget = 110u << 20;
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    const uint64_t byMemory = std::max<uint64_t>(1, budget / perWorker);
+    return static_cast<int>(std::min<uint64_t>({cores, 4, byMemory}));
+}
+
+int64_t Compress(CFile& las, const LasFileLayout& l, CFile& out, const Progress& progress, int threads) {
     const int64_t start = out.Tell();
     std::vector<uint8_t> bytes = {kMarker, kVersion, kParts};
     PutVarint(bytes, static_cast<uint64_t>(l.fileSize));
@@ -256,23 +324,37 @@ int64_t Compress(CFile& las, const LasFileLayout& l, CFile& out, const Progress&
         PutVarint(bytes, chunkPoints);
         const bool rich = l.pointCount >= kRichPoints;
         bytes.push_back(rich ? 1 : 0);
-        std::vector<uint8_t> records;
-        std::vector<uint8_t> chunk;
-        for (uint64_t first = 0; first < l.pointCount; first += chunkPoints) {
-            if (progress.checkPoint) progress.checkPoint();
-            const uint64_t n = std::min(chunkPoints, l.pointCount - first);
-            records.resize(static_cast<std::size_t>(n * l.recordLength));
-            Read(las, l.offsetToPoints + static_cast<int64_t>(first * l.recordLength), records.data(), records.size(),
-                 progress);
-            CExtPointModel model(layout, cell, rich);
-            CSymbolSink sink(model.TableCount());
-            model.Code(sink, records.data(), static_cast<std::size_t>(n));
-            chunk.clear();
-            sink.Finish(chunk);
-            PutVarint(bytes, chunk.size());
-            bytes.insert(bytes.end(), chunk.begin(), chunk.end());
-            flush();
-            if (progress.points) progress.points(first + n, l.pointCount);
+        // Chunks are read in turn, coded side by side, and written in order.
+        const uint64_t chunks = (l.pointCount + chunkPoints - 1) / chunkPoints;
+        const auto workerCount = static_cast<std::size_t>(
+            std::min<uint64_t>(chunks, static_cast<uint64_t>(ThreadsOf(threads, l.recordLength, true))));
+        std::vector<std::unique_ptr<CompressWorker>> workers;
+        for (std::size_t j = 0; j < workerCount; ++j) {
+            workers.push_back(std::make_unique<CompressWorker>(layout, cell, rich));
+        }
+        for (uint64_t first = 0; first < l.pointCount;) {
+            std::size_t batch = 0;
+            for (; batch < workerCount && first < l.pointCount; ++batch) {
+                if (progress.checkPoint) progress.checkPoint();
+                CompressWorker& w = *workers[batch];
+                w.points = static_cast<std::size_t>(std::min(chunkPoints, l.pointCount - first));
+                w.records.resize(w.points * l.recordLength);
+                Read(las, l.offsetToPoints + static_cast<int64_t>(first * l.recordLength), w.records.data(),
+                     w.records.size(), progress);
+                first += w.points;
+            }
+            RunSideBySide(batch, [&](std::size_t j) {
+                CompressWorker& w = *workers[j];
+                w.model.Code(w.sink, w.records.data(), w.points);
+                w.coded.clear();
+                w.sink.Finish(w.coded);
+            });
+            for (std::size_t j = 0; j < batch; ++j) {
+                PutVarint(bytes, workers[j]->coded.size());
+                bytes.insert(bytes.end(), workers[j]->coded.begin(), workers[j]->coded.end());
+                flush();
+            }
+            if (progress.points) progress.points(first, l.pointCount);
         }
     }
     PutBlock(bytes, las, l.PointsEnd(), static_cast<uint64_t>(l.TailBytes()), progress);
@@ -286,7 +368,7 @@ int64_t Compress(CFile& las, const LasFileLayout& l, CFile& out, const Progress&
 }
 
 void Decompress(CFile& file, int64_t extent, const std::function<void(const uint8_t*, std::size_t)>& sink,
-                const Progress& progress) {
+                const Progress& progress, int threads) {
     Input in(file, extent);
     if (in.Byte() != kMarker) Damaged();
     if (in.Byte() != kVersion) throw CLasException(enginemsg::kExtNewer);
@@ -321,21 +403,38 @@ void Decompress(CFile& file, int64_t extent, const std::function<void(const uint
             if (cell <= 0 || chunkPoints == 0 || chunkPoints > ChunkPointsFor(layout.recordLength)) Damaged();
             const uint8_t contexts = in.Byte();
             if (contexts > 1) Damaged();
-            std::vector<uint8_t> records;
-            for (uint64_t first = 0; first < points; first += chunkPoints) {
-                if (progress.checkPoint) progress.checkPoint();
-                const uint64_t n = std::min(chunkPoints, points - first);
-                const uint64_t size = in.Varint();
-                if (size > static_cast<uint64_t>(in.Left())) Damaged();
-                const uint8_t* p = in.Take(static_cast<std::size_t>(size));
-                CExtPointModel model(layout, cell, contexts == 1);
-                CSymbolSource source;
-                if (!source.Start(p, p + size, model.TableCount())) Damaged();
-                records.resize(static_cast<std::size_t>(n * layout.recordLength));
-                model.Code(source, records.data(), static_cast<std::size_t>(n));
-                if (!source.Ended()) Damaged();
-                give(records.data(), records.size());
-                if (progress.points) progress.points(first + n, points);
+            const uint64_t chunks = (points + chunkPoints - 1) / chunkPoints;
+            const auto workerCount = static_cast<std::size_t>(
+                std::min<uint64_t>(chunks, static_cast<uint64_t>(ThreadsOf(threads, layout.recordLength, false))));
+            std::vector<std::unique_ptr<DecompressWorker>> workers;
+            for (std::size_t j = 0; j < workerCount; ++j) {
+                workers.push_back(std::make_unique<DecompressWorker>(layout, cell, contexts == 1));
+            }
+            for (uint64_t first = 0; first < points;) {
+                std::size_t batch = 0;
+                for (; batch < workerCount && first < points; ++batch) {
+                    if (progress.checkPoint) progress.checkPoint();
+                    DecompressWorker& w = *workers[batch];
+                    w.points = static_cast<std::size_t>(std::min(chunkPoints, points - first));
+                    const uint64_t size = in.Varint();
+                    if (size > static_cast<uint64_t>(in.Left())) Damaged();
+                    in.TakeInto(w.coded, static_cast<std::size_t>(size));
+                    first += w.points;
+                }
+                RunSideBySide(batch, [&](std::size_t j) {
+                    DecompressWorker& w = *workers[j];
+                    const uint8_t* p = w.coded.data();
+                    w.sound = w.source.Start(p, p + w.coded.size(), w.model.TableCount());
+                    if (!w.sound) return;
+                    w.records.resize(w.points * layout.recordLength);
+                    w.model.Code(w.source, w.records.data(), w.points);
+                    w.sound = w.source.Ended();
+                });
+                for (std::size_t j = 0; j < batch; ++j) {
+                    if (!workers[j]->sound) Damaged();
+                    give(workers[j]->records.data(), workers[j]->records.size());
+                }
+                if (progress.points) progress.points(first, points);
             }
         }
         const uint64_t tail = in.Varint();

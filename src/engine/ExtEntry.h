@@ -31,14 +31,21 @@ struct Progress {
 // Writes the entry for the LAS file open in las (at any position; its
 // layout as ReadLasLayout read it) at out's position. Returns the bytes
 // written. Throws CLasException when reading or writing fails.
-int64_t Compress(CFile& las, const LasFileLayout& layout, CFile& out, const Progress& progress);
+// threads: chunks coded side by side; 0 for one per core, as many as memory
+// allows (ThreadsFor).
+int64_t Compress(CFile& las, const LasFileLayout& layout, CFile& out, const Progress& progress, int threads = 0);
 
 // Reads the entry of `extent` bytes at in's position and hands the LAS
 // file's bytes, in order, to sink. Throws CDamaged... (a CLasException whose
 // message says the entry is damaged) when the entry cannot be read whole,
 // and a "made by a newer version" refusal for a version it does not know.
 void Decompress(CFile& in, int64_t extent, const std::function<void(const uint8_t*, std::size_t)>& sink,
-                const Progress& progress);
+                const Progress& progress, int threads = 0);
+
+// The threads a job of records of recordLength bytes gets by default: one
+// per core, at most four, and fewer where their chunks' memory would take the
+// job past about 128 MB.
+int DefaultThreads(std::size_t recordLength, bool compressing);
 
 // What a listing shows of an entry without decoding its points: the LAS
 // file's length and the first bytes of its header block (up to

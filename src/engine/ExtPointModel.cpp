@@ -16,30 +16,84 @@ constexpr unsigned kMidBits = 8;
 
 unsigned BitLength(uint64_t v) { return v == 0 ? 0 : 64 - static_cast<unsigned>(__builtin_clzll(v)); }
 
-int32_t Median5(const std::array<int32_t, 5>& a) {
-    std::array<int32_t, 5> b = a;
-    std::nth_element(b.begin(), b.begin() + 2, b.end());
-    return b[2];
+// The median of five without sorting a copy: a fixed network of exchanges.
+[[gnu::always_inline]] inline int32_t Median5(const std::array<int32_t, 5>& m) {
+    int32_t a = m[0], b = m[1], c = m[2], d = m[3], e = m[4];
+    auto order = [](int32_t& lo, int32_t& hi) {
+        const int32_t l = std::min(lo, hi), h = std::max(lo, hi);
+        lo = l;
+        hi = h;
+    };
+    order(a, b);
+    order(d, e);
+    order(a, d);  // a is now the least of a, b, d, e: not the median
+    order(b, e);  // e the greatest of them
+    order(c, b);
+    order(c, d);
+    order(b, d);
+    return std::min(std::max(c, b), d);
 }
 
 // Little-endian field access by the field's own width, sign-extended for
-// signed types and as bit patterns for floating-point ones.
-uint64_t LoadBits(const uint8_t* p, std::size_t size) {
-    uint64_t v = 0;
-    for (std::size_t i = 0; i < size; ++i) v |= uint64_t(p[i]) << (8 * i);
-    return v;
+// signed types and as bit patterns for floating-point ones. The usual widths
+// take one load (the byte order of the machine is checked at build time).
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "fields are read in the machine's byte order");
+[[gnu::always_inline]] inline uint64_t LoadBits(const uint8_t* p, std::size_t size) {
+    switch (size) {
+        case 1:
+            return p[0];
+        case 2: {
+            uint16_t v;
+            std::memcpy(&v, p, 2);
+            return v;
+        }
+        case 4: {
+            uint32_t v;
+            std::memcpy(&v, p, 4);
+            return v;
+        }
+        case 8: {
+            uint64_t v;
+            std::memcpy(&v, p, 8);
+            return v;
+        }
+        default: {
+            uint64_t v = 0;
+            for (std::size_t i = 0; i < size; ++i) v |= uint64_t(p[i]) << (8 * i);
+            return v;
+        }
+    }
 }
-void StoreBits(uint8_t* p, std::size_t size, uint64_t v) {
-    for (std::size_t i = 0; i < size; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+[[gnu::always_inline]] inline void StoreBits(uint8_t* p, std::size_t size, uint64_t v) {
+    switch (size) {
+        case 1:
+            p[0] = static_cast<uint8_t>(v);
+            return;
+        case 2: {
+            const auto w = static_cast<uint16_t>(v);
+            std::memcpy(p, &w, 2);
+            return;
+        }
+        case 4: {
+            const auto w = static_cast<uint32_t>(v);
+            std::memcpy(p, &w, 4);
+            return;
+        }
+        case 8:
+            std::memcpy(p, &v, 8);
+            return;
+        default:
+            for (std::size_t i = 0; i < size; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+    }
 }
 bool IsSigned(FieldType t) { return t == FieldType::I8 || t == FieldType::I16 || t == FieldType::I32 || t == FieldType::I64; }
-int64_t Load(const uint8_t* record, const PointField& f) {
+[[gnu::always_inline]] inline int64_t Load(const uint8_t* record, const PointField& f) {
     const uint64_t bits = LoadBits(record + f.offset, f.size);
     if (!IsSigned(f.type) || f.size == 8) return static_cast<int64_t>(bits);
     const unsigned shift = static_cast<unsigned>(64 - 8 * f.size);
     return static_cast<int64_t>(bits << shift) >> shift;
 }
-void Store(uint8_t* record, const PointField& f, int64_t v) { StoreBits(record + f.offset, f.size, static_cast<uint64_t>(v)); }
+[[gnu::always_inline]] inline void Store(uint8_t* record, const PointField& f, int64_t v) { StoreBits(record + f.offset, f.size, static_cast<uint64_t>(v)); }
 
 // Wrapping sum and difference: predictions of hostile data may lie anywhere.
 int64_t Add(int64_t a, int64_t b) { return static_cast<int64_t>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b)); }
@@ -155,21 +209,17 @@ CExtPointModel::CExtPointModel(PointLayout description, int64_t cellSize, bool r
         extraInts.push_back(integer ? NewInt(1) : IntModel{});
         extraHowTables.push_back(f->size <= 8 ? NewBytes(3) : 0);
     }
-    grid.keys.assign(std::size_t(1) << Grid::kSlotBits, 0);
-    grid.points.assign(std::size_t(1) << Grid::kSlotBits, {});
+    grid.slots.assign(std::size_t(1) << Grid::kSlotBits, Grid::Slot{});
 }
 
-void CExtPointModel::Grid::Reset() {
-    std::fill(keys.begin(), keys.end(), 0);
-    std::fill(points.begin(), points.end(), std::array<uint32_t, 4>{});
-}
+void CExtPointModel::Grid::Reset() { std::fill(slots.begin(), slots.end(), Slot{}); }
 
 uint64_t CExtPointModel::Grid::Key(int64_t cx, int64_t cy) {
     // Never 0, the key of an empty slot.
     return ((static_cast<uint64_t>(cx) & 0xFFFFFFFFu) << 32 | (static_cast<uint64_t>(cy) & 0xFFFFFFFFu)) + 1;
 }
 
-std::size_t CExtPointModel::Grid::Slot(uint64_t key) const {
+std::size_t CExtPointModel::Grid::SlotOf(uint64_t key) const {
     const uint64_t h = key * 0x9E3779B97F4A7C15ull;
     return static_cast<std::size_t>(h >> (64 - kSlotBits));
 }
@@ -181,6 +231,7 @@ void CExtPointModel::Code(Io& io, uint8_t* records, std::size_t count) {
     std::array<Channel, 4> channels{};
     grid.Reset();
     int previousChannel = 0;
+    int64_t lastX = 0, lastY = 0;
     auto recordOf = [&](std::size_t i) { return records + i * rl; };
     for (std::size_t i = 0; i < count; ++i) {
         uint8_t* r = recordOf(i);
@@ -288,25 +339,24 @@ void CExtPointModel::Code(Io& io, uint8_t* records, std::size_t count) {
             for (int64_t ox = -1; ox <= 1; ++ox) {
                 for (int64_t oy = -1; oy <= 1; ++oy) {
                     const uint64_t key = Grid::Key(cx + ox, cy + oy);
-                    const std::size_t slot = grid.Slot(key);
-                    if (grid.keys[slot] != key) continue;
+                    const Grid::Slot& slot = grid.slots[grid.SlotOf(key)];
+                    if (slot.key != key) continue;
                     for (std::size_t t = 0; t < 4; ++t) {
-                        const uint32_t p = grid.points[slot][t];
+                        const uint32_t p = slot.point[t];
                         if (p == 0) continue;
-                        const uint8_t* q = recordOf(p - 1);
                         // Unsigned: far points (a hostile cell size) wrap, alike on
                         // both sides, rather than overflow.
-                        const uint64_t ex = static_cast<uint64_t>(std::abs(Load(q, *x) - vx));
-                        const uint64_t ey = static_cast<uint64_t>(std::abs(Load(q, *y) - vy));
+                        const uint64_t ex = static_cast<uint64_t>(std::abs(int64_t(slot.x[t]) - vx));
+                        const uint64_t ey = static_cast<uint64_t>(std::abs(int64_t(slot.y[t]) - vy));
                         const uint64_t d = ex * ex + ey * ey;
-                        if (t == tag && (same == 0 || d < sameDistance)) {
-                            same = p;
-                            sameDistance = d;
-                        }
-                        if (any == 0 || d < anyDistance) {
-                            any = p;
-                            anyDistance = d;
-                        }
+                        // Chosen without branches: which point is nearest
+                        // is anyone's guess, and a guess costs when wrong.
+                        const bool takeSame = (t == tag) & ((same == 0) | (d < sameDistance));
+                        same = takeSame ? p : same;
+                        sameDistance = takeSame ? d : sameDistance;
+                        const bool takeAny = (any == 0) | (d < anyDistance);
+                        any = takeAny ? p : any;
+                        anyDistance = takeAny ? d : anyDistance;
                     }
                 }
             }
@@ -411,12 +461,23 @@ void CExtPointModel::Code(Io& io, uint8_t* records, std::size_t count) {
         }
         if (x && y) {
             const uint64_t key = Grid::Key(cx, cy);
-            const std::size_t slot = grid.Slot(key);
-            if (grid.keys[slot] != key) {
-                grid.keys[slot] = key;
-                grid.points[slot] = {};
+            Grid::Slot& slot = grid.slots[grid.SlotOf(key)];
+            if (slot.key != key) slot = Grid::Slot{key, {}, {}, {}};
+            slot.point[tag] = static_cast<uint32_t>(i + 1);
+            slot.x[tag] = static_cast<int32_t>(vx);
+            slot.y[tag] = static_cast<int32_t>(vy);
+            // The next point most likely lies one step further on: its
+            // cells are fetched while its first fields are coded. Only a
+            // hint to the processor; nothing coded depends on it.
+            const int64_t nx = 2 * vx - lastX, ny = 2 * vy - lastY;
+            const int64_t ncx = (nx - int64_t(INT32_MIN)) / cell, ncy = (ny - int64_t(INT32_MIN)) / cell;
+            for (int64_t ox = -1; ox <= 1; ++ox) {
+                for (int64_t oy = -1; oy <= 1; ++oy) {
+                    __builtin_prefetch(&grid.slots[grid.SlotOf(Grid::Key(ncx + ox, ncy + oy))]);
+                }
             }
-            grid.points[slot][tag] = static_cast<uint32_t>(i + 1);
+            lastX = vx;
+            lastY = vy;
         }
         c.seen = true;
         c.last = i;

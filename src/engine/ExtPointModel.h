@@ -43,7 +43,7 @@ private:
     // A byte in a context: one table of 256 symbols per context.
     uint32_t NewBytes(uint32_t contexts);
     template <class Io>
-    static int CodeInt(Io& io, const IntModel& m, uint32_t context, int64_t& value);
+    [[gnu::always_inline]] static inline int CodeInt(Io& io, const IntModel& m, uint32_t context, int64_t& value);
 
     struct Channel {
         bool seen = false;
@@ -65,11 +65,18 @@ private:
     // slot is forgotten, which both sides do alike.
     struct Grid {
         static constexpr unsigned kSlotBits = 16;
-        std::vector<uint64_t> keys;
-        std::vector<std::array<uint32_t, 4>> points;  // index + 1; 0 for none
+        // The points' X and Y are kept beside them: a search looks at up to
+        // 36 points, and reading them from the records would scatter over
+        // the whole chunk. A slot fills one cache line.
+        struct alignas(64) Slot {
+            uint64_t key = 0;
+            std::array<uint32_t, 4> point{};  // index + 1; 0 for none
+            std::array<int32_t, 4> x{}, y{};
+        };
+        std::vector<Slot> slots;
         void Reset();
         static uint64_t Key(int64_t cx, int64_t cy);
-        std::size_t Slot(uint64_t key) const;
+        std::size_t SlotOf(uint64_t key) const;
     };
 
     PointLayout layout;

@@ -1,6 +1,7 @@
 #include "engine/ExtRans.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace extrans {
 
@@ -102,6 +103,21 @@ bool GetCounts(BitReader& in, std::vector<uint32_t>& counts) {
     return !in.Overrun();
 }
 
+std::vector<EncodeSymbol> EncodeSymbols(const Table& t) {
+    std::vector<EncodeSymbol> out(t.freq.size());
+    for (std::size_t s = 0; s < t.freq.size(); ++s) {
+        const uint32_t f = t.freq[s];
+        out[s].freq = f;
+        out[s].start = t.start[s];
+        // 2^64 / f rounded up: for f > 1 it fits 64 bits.
+        if (f > 1) {
+            const Wide two64 = static_cast<Wide>(1) << 64;
+            out[s].reciprocal = static_cast<uint64_t>((two64 + f - 1) / f);
+        }
+    }
+    return out;
+}
+
 void Encoder::Put(const Table& t, uint32_t symbol) {
     const uint32_t f = t.freq[symbol];
     // Keeps the state below kLow << 16 after the step.
@@ -130,13 +146,19 @@ std::vector<uint8_t> Encoder::Finish() {
     return out;
 }
 
-void DecodeTable::Build(const Table& t) {
-    freq = t.freq;
-    start = t.start;
-    symbolOfSlot.assign(kTotal, 0);
-    for (std::size_t s = 0; s < freq.size(); ++s) {
-        std::fill_n(symbolOfSlot.begin() + start[s], freq[s], static_cast<uint8_t>(s));
+void BuildDecodeSlots(const Table& t, uint32_t* words) {
+    auto* bucket = reinterpret_cast<uint8_t*>(words);
+    uint32_t* symbols = words + kBucketWords;
+    const std::size_t alphabet = t.freq.size();
+    for (std::size_t s = 0; s < alphabet; ++s) {
+        symbols[s] = uint32_t(t.freq[s]) | uint32_t(t.start[s]) << 16;
+        // The buckets whose first slot this symbol holds.
+        const uint32_t first = (t.start[s] + (1u << kBucketBits) - 1) >> kBucketBits;
+        for (uint32_t b = first; b << kBucketBits < uint32_t(t.start[s]) + t.freq[s]; ++b) {
+            bucket[b] = static_cast<uint8_t>(s);
+        }
     }
+    symbols[alphabet] = kTotal << 16;
 }
 
 bool Decoder::Start(const uint8_t* begin, const uint8_t* e) {
@@ -170,7 +192,7 @@ std::vector<uint8_t> BitWriter::Finish() {
     return std::move(bytes);
 }
 
-uint64_t BitReader::Get(unsigned bits) {
+uint64_t BitReader::GetSlow(unsigned bits) {
     uint64_t value = 0;
     for (unsigned done = 0; done < bits;) {
         if (filled == 0) {
@@ -178,12 +200,24 @@ uint64_t BitReader::Get(unsigned bits) {
                 overrun = true;
                 return value;
             }
-            buffer = *p++;
-            filled = 8;
+            // Whole words where the stream has them, else a byte.
+            if (end - p >= 8) {
+                std::memcpy(&buffer, p, 8);
+                p += 8;
+                filled = 64;
+            } else {
+                buffer = *p++;
+                filled = 8;
+            }
         }
         const unsigned n = std::min(bits - done, filled);
-        value |= (buffer & ((uint64_t(1) << n) - 1)) << done;
-        buffer >>= n;
+        if (n == 64) {
+            value = buffer;
+            buffer = 0;
+        } else {
+            value |= (buffer & ((uint64_t(1) << n) - 1)) << done;
+            buffer >>= n;
+        }
         filled -= n;
         done += n;
     }

@@ -40,10 +40,35 @@ void PutCounts(BitWriter& out, const std::vector<uint32_t>& counts);
 // input (no counted symbol, an alphabet larger than kMaxAlphabet).
 bool GetCounts(BitReader& in, std::vector<uint32_t>& counts);
 
+// 128-bit products, for exact division by multiplication.
+__extension__ using Wide = unsigned __int128;
+
+// A symbol as the encoder needs it: its frequency, first slot, and the
+// reciprocal of its frequency, so a step multiplies instead of dividing.
+struct EncodeSymbol {
+    uint32_t freq = 0, start = 0;
+    uint64_t reciprocal = 0;  // ceil(2^64 / freq), 0 for a frequency of 1
+};
+// One per symbol of the table's alphabet.
+std::vector<EncodeSymbol> EncodeSymbols(const Table& t);
+
 // Codes symbols, last first: Put them in reverse order of decoding.
 class Encoder {
 public:
     void Put(const Table& t, uint32_t symbol);
+    void Put(const EncodeSymbol& e) {
+        // Keeps the state below 2^32 after the step.
+        if (state >= (uint64_t(1) << (32 - kTotalBits)) * e.freq) {
+            words.push_back(static_cast<uint16_t>(state));
+            state >>= 16;
+        }
+        // For a state below 2^32 and a frequency below 2^13 the high half
+        // of the product is exactly state / freq.
+        const uint32_t q = e.reciprocal == 0
+                               ? state
+                               : static_cast<uint32_t>((static_cast<Wide>(state) * e.reciprocal) >> 64);
+        state = (q << kTotalBits) + (state - q * e.freq) + e.start;
+    }
     // The coded words, in the order the decoder reads them.
     std::vector<uint8_t> Finish();
 
@@ -52,21 +77,29 @@ private:
     std::vector<uint16_t> words;  // in writing order (reversed by Finish)
 };
 
-// The decoding side of one table: frequency lookups by slot.
-struct DecodeTable {
-    std::vector<uint8_t> symbolOfSlot;  // kTotal entries
-    std::vector<uint16_t> freq, start;
-    void Build(const Table& t);
-};
+// The decoding side of one table, as 32-bit words: for each of 64 buckets
+// of 64 slots, the symbol its first slot belongs to (a byte each, 16 words),
+// then for each symbol of the alphabet its frequency (low 16 bits) and first
+// slot (high 16), and one more word whose first slot is kTotal. A symbol is
+// found from its bucket's first symbol, moving up while the next symbol
+// starts at or below the slot: a table takes a few cache lines, not kTotal
+// bytes, so the tables a chunk uses stay in the cache.
+inline constexpr uint32_t kBucketBits = 6;
+inline constexpr std::size_t kBucketWords = (kTotal >> kBucketBits) / 4;
+inline std::size_t DecodeWords(const Table& t) { return kBucketWords + t.freq.size() + 1; }
+void BuildDecodeSlots(const Table& t, uint32_t* words);
 
 class Decoder {
 public:
     // False when the stream is too short to start.
     bool Start(const uint8_t* begin, const uint8_t* end);
-    uint32_t Get(const DecodeTable& t) {
+    uint32_t Get(const uint32_t* table) {
         const uint32_t slot = state & (kTotal - 1);
-        const uint32_t s = t.symbolOfSlot[slot];
-        state = t.freq[s] * (state >> kTotalBits) + slot - t.start[s];
+        uint32_t s = reinterpret_cast<const uint8_t*>(table)[slot >> kBucketBits];
+        const uint32_t* symbols = table + kBucketWords;
+        while ((symbols[s + 1] >> 16) <= slot) ++s;
+        const uint32_t e = symbols[s];
+        state = (e & 0xFFFF) * (state >> kTotalBits) + slot - (e >> 16);
         if (state < (1u << 16)) {
             state = (state << 16) | Next();
         }
@@ -111,11 +144,22 @@ public:
         this->end = end;
         buffer = 0;
         filled = 0;
+        overrun = false;
     }
-    uint64_t Get(unsigned bits);
+    uint64_t Get(unsigned bits) {
+        // Most reads are short and the buffer holds them.
+        if (bits <= filled) {
+            const uint64_t value = bits == 64 ? buffer : buffer & ((uint64_t(1) << bits) - 1);
+            buffer = bits == 64 ? 0 : buffer >> bits;
+            filled -= bits;
+            return value;
+        }
+        return GetSlow(bits);
+    }
     bool Overrun() const { return overrun; }
 
 private:
+    uint64_t GetSlow(unsigned bits);
     const uint8_t* p = nullptr;
     const uint8_t* end = nullptr;
     uint64_t buffer = 0;

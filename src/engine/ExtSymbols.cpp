@@ -1,5 +1,7 @@
 #include "engine/ExtSymbols.h"
 
+#include <algorithm>
+
 namespace {
 
 void PutGammaBits(extrans::BitWriter& out, uint64_t v) {
@@ -40,31 +42,48 @@ bool GetVarint(const uint8_t*& p, const uint8_t* end, uint64_t& v) {
 }
 
 void CSymbolSink::Finish(std::vector<uint8_t>& out) {
-    // Counts, per table, of every symbol put.
-    std::vector<std::vector<uint32_t>> counts(tableCount);
-    for (uint32_t packed : symbols) {
-        auto& c = counts[packed >> 8];
-        const uint32_t s = packed & 0xFF;
-        if (c.size() <= s) c.resize(s + 1, 0);
-        ++c[s];
+    // Each table used gets a small number in order of first use, and the
+    // symbols are renamed to it, so counting and coding index flat arrays.
+    constexpr uint32_t kUnused = ~0u;
+    if (compactOf.size() != tableCount) compactOf.assign(tableCount, kUnused);
+    std::vector<uint32_t> used;  // table numbers, by compact number
+    std::vector<uint32_t> counts;  // 256 per compact number
+    for (uint32_t& packed : symbols) {
+        const uint32_t t = packed >> 8;
+        if (compactOf[t] == kUnused) {
+            compactOf[t] = static_cast<uint32_t>(used.size());
+            used.push_back(t);
+            counts.resize(counts.size() + 256, 0);
+        }
+        packed = compactOf[t] << 8 | (packed & 0xFF);
+        ++counts[packed];
     }
     extrans::BitWriter section;
-    uint32_t used = 0;
-    for (const auto& c : counts) used += c.empty() ? 0 : 1;
-    PutGammaBits(section, uint64_t(used) + 1);
-    std::vector<extrans::Table> tables(tableCount);
+    PutGammaBits(section, uint64_t(used.size()) + 1);
+    // The tables are stored in increasing order of their numbers.
+    std::vector<uint32_t> order(used.begin(), used.end());
+    std::sort(order.begin(), order.end());
+    std::vector<uint32_t> codeAt(used.size());  // compact number -> first symbol in code
+    std::vector<extrans::EncodeSymbol> code;
     uint32_t previous = 0;
     bool first = true;
-    for (uint32_t t = 0; t < tableCount; ++t) {
-        if (counts[t].empty()) continue;
+    for (const uint32_t t : order) {
         PutGammaBits(section, uint64_t(t - (first ? 0 : previous + 1)) + 1);
         first = false;
         previous = t;
-        extrans::PutCounts(section, counts[t]);
-        tables[t] = extrans::MakeTable(counts[t]);
+        const uint32_t c = compactOf[t];
+        const uint32_t* own = counts.data() + std::size_t(c) * 256;
+        std::size_t alphabet = 256;
+        while (own[alphabet - 1] == 0) --alphabet;
+        const std::vector<uint32_t> tableCounts(own, own + alphabet);
+        extrans::PutCounts(section, tableCounts);
+        const std::vector<extrans::EncodeSymbol> symbolsOfTable = extrans::EncodeSymbols(extrans::MakeTable(tableCounts));
+        codeAt[c] = static_cast<uint32_t>(code.size());
+        code.insert(code.end(), symbolsOfTable.begin(), symbolsOfTable.end());
+        compactOf[t] = kUnused;  // ready for the next chunk
     }
     extrans::Encoder rans;
-    for (auto it = symbols.rbegin(); it != symbols.rend(); ++it) rans.Put(tables[*it >> 8], *it & 0xFF);
+    for (auto it = symbols.rbegin(); it != symbols.rend(); ++it) rans.Put(code[codeAt[*it >> 8] + (*it & 0xFF)]);
     const std::vector<uint8_t> sectionBytes = section.Finish();
     const std::vector<uint8_t> ransBytes = rans.Finish();
     const std::vector<uint8_t> bitBytes = bits.Finish();
@@ -90,8 +109,8 @@ bool CSymbolSource::Start(const uint8_t*& p, const uint8_t* end, uint32_t tableC
     section.Start(p, p + sectionBytes);
     uint64_t used = 0;
     if (!GetGammaBits(section, used) || used - 1 > tableCount) return false;
-    tables.clear();
-    tables.resize(tableCount);
+    tableAt.assign(tableCount, kNone);
+    slots.clear();
     uint64_t next = 0;
     std::vector<uint32_t> counts;
     for (uint64_t i = 0; i + 1 < used; ++i) {
@@ -99,8 +118,11 @@ bool CSymbolSource::Start(const uint8_t*& p, const uint8_t* end, uint32_t tableC
         if (!GetGammaBits(section, gap) || next + gap - 1 >= tableCount) return false;
         const uint64_t t = next + gap - 1;
         if (!extrans::GetCounts(section, counts)) return false;
-        tables[t] = std::make_unique<extrans::DecodeTable>();
-        tables[t]->Build(extrans::MakeTable(counts));
+        // At most one per table (numbers only grow), so slots stay bounded.
+        const extrans::Table table = extrans::MakeTable(counts);
+        tableAt[t] = static_cast<uint32_t>(slots.size());
+        slots.resize(slots.size() + extrans::DecodeWords(table));
+        extrans::BuildDecodeSlots(table, slots.data() + tableAt[t]);
         next = t + 1;
     }
     if (section.Overrun()) return false;

@@ -24,7 +24,7 @@ public:
     static constexpr bool kEncoding = true;
 
     explicit CSymbolSink(uint32_t tableCount) : tableCount(tableCount) {}
-    void Sym(uint32_t table, uint32_t& symbol) { symbols.push_back((table << 8) | symbol); }
+    [[gnu::always_inline]] void Sym(uint32_t table, uint32_t& symbol) { symbols.push_back((table << 8) | symbol); }
     void Bits(uint64_t& value, unsigned n) { bits.Put(value, n); }
     // Codes everything put so far and appends it to out.
     void Finish(std::vector<uint8_t>& out);
@@ -32,6 +32,7 @@ public:
 private:
     uint32_t tableCount;
     std::vector<uint32_t> symbols;
+    std::vector<uint32_t> compactOf;  // per table; kept between chunks
     extrans::BitWriter bits;
 };
 
@@ -42,15 +43,15 @@ public:
     // Reads the tables and starts the streams of a chunk's symbols at p;
     // moves p past them. False when they are damaged.
     bool Start(const uint8_t*& p, const uint8_t* end, uint32_t tableCount);
-    void Sym(uint32_t table, uint32_t& symbol) {
-        const extrans::DecodeTable* t = table < tables.size() ? tables[table].get() : nullptr;
-        if (!t) {
+    [[gnu::always_inline]] void Sym(uint32_t table, uint32_t& symbol) {
+        const uint32_t at = table < tableAt.size() ? tableAt[table] : kNone;
+        if (at == kNone) {
             // A table the chunk never stored: the data is not what was written.
             damaged = true;
             symbol = 0;
             return;
         }
-        symbol = rans.Get(*t);
+        symbol = rans.Get(slots.data() + at);
     }
     void Bits(uint64_t& value, unsigned n) { value = bits.Get(n); }
     // True once every symbol and bit was read and the streams ended where
@@ -59,7 +60,10 @@ public:
     bool Damaged() const { return damaged || bits.Overrun(); }
 
 private:
-    std::vector<std::unique_ptr<extrans::DecodeTable>> tables;
+    static constexpr uint32_t kNone = ~0u;
+    // Where each table's slots begin in slots; kNone for a table not stored.
+    std::vector<uint32_t> tableAt;
+    std::vector<uint32_t> slots;
     extrans::Decoder rans;
     extrans::BitReader bits;
     bool damaged = false;

@@ -23,7 +23,7 @@ using Bytes = std::vector<uint8_t>;
 namespace {
 
 // The entry of a LAS file given as bytes.
-Bytes Encode(const Bytes& las) {
+Bytes Encode(const Bytes& las, int threads = 0) {
     TempDir dir;
     WriteAll(dir.File("in.las"), las);
     CFile in(dir.File("in.las"), "rb");
@@ -31,19 +31,19 @@ Bytes Encode(const Bytes& las) {
                                                static_cast<int64_t>(las.size()));
     {
         CFile out(dir.File("out.entry"), "wb");
-        extentry::Compress(in, layout, out, {});
+        extentry::Compress(in, layout, out, {}, threads);
     }
     return ReadAll(dir.File("out.entry"));
 }
 
 // The LAS file an entry gives back (throws when it cannot).
-Bytes Decode(const Bytes& entry) {
+Bytes Decode(const Bytes& entry, int threads = 0) {
     TempDir dir;
     WriteAll(dir.File("in.entry"), entry);
     CFile in(dir.File("in.entry"), "rb");
     Bytes las;
     extentry::Decompress(in, static_cast<int64_t>(entry.size()),
-                         [&](const uint8_t* p, std::size_t n) { las.insert(las.end(), p, p + n); }, {});
+                         [&](const uint8_t* p, std::size_t n) { las.insert(las.end(), p, p + n); }, {}, threads);
     return las;
 }
 
@@ -83,13 +83,44 @@ TEST(ExtRans, TablesAndSymbolsComeBackAsTheyWent) {
         extrans::Encoder e;
         for (auto it = symbols.rbegin(); it != symbols.rend(); ++it) e.Put(a, *it);
         const Bytes coded = e.Finish();
-        extrans::DecodeTable t;
-        t.Build(a);
+        std::vector<uint32_t> slots(extrans::DecodeWords(a));
+        extrans::BuildDecodeSlots(a, slots.data());
         extrans::Decoder d;
         ASSERT_TRUE(d.Start(coded.data(), coded.data() + coded.size()));
-        for (uint32_t s : symbols) ASSERT_EQ(d.Get(t), s);
+        for (uint32_t s : symbols) ASSERT_EQ(d.Get(slots.data()), s);
         EXPECT_TRUE(d.Ended());
     }
+    // A table of one symbol takes every slot.
+    const extrans::Table one = extrans::MakeTable({0, 0, 9});
+    std::vector<uint32_t> slots(extrans::DecodeWords(one));
+    extrans::BuildDecodeSlots(one, slots.data());
+    extrans::Encoder e;
+    for (int k = 0; k < 100; ++k) e.Put(one, 2);
+    const Bytes coded = e.Finish();
+    extrans::Decoder d;
+    ASSERT_TRUE(d.Start(coded.data(), coded.data() + coded.size()));
+    for (int k = 0; k < 100; ++k) ASSERT_EQ(d.Get(slots.data()), 2u);
+    EXPECT_TRUE(d.Ended());
+}
+
+// Raw bits of every width, 0 to 64, read back across word and byte edges.
+TEST(ExtRans, BitsOfEveryWidthComeBackAsTheyWent) {
+    std::mt19937_64 random(11);
+    std::vector<std::pair<uint64_t, unsigned>> put;
+    extrans::BitWriter w;
+    for (int k = 0; k < 3000; ++k) {
+        const unsigned n = static_cast<unsigned>(random() % 65);
+        const uint64_t v = n == 64 ? random() : random() & ((uint64_t(1) << n) - 1);
+        w.Put(v, n);
+        put.emplace_back(v, n);
+    }
+    const Bytes stored = w.Finish();
+    extrans::BitReader r;
+    r.Start(stored.data(), stored.data() + stored.size());
+    for (const auto& [v, n] : put) ASSERT_EQ(r.Get(n), v) << n;
+    EXPECT_FALSE(r.Overrun());
+    r.Get(9);
+    EXPECT_TRUE(r.Overrun()) << "reading past the end is seen";
 }
 
 // Files of every version and point format, with and without extra bytes,
@@ -124,6 +155,24 @@ TEST(ExtEntry, EveryKindOfLasFileComesBackByteForByte) {
     Bytes las = extsynth::MakeLas(o);
     las[104] = 17;
     EXPECT_EQ(Decode(Encode(las)), las);
+}
+
+// Chunks coded side by side make the very bytes of chunks coded in turn, and
+// damage in a chunk a second thread decodes is found as in the first.
+TEST(ExtEntry, ThreadsChangeNothingButTheTime) {
+    extsynth::Options o;
+    o.format = 1;
+    o.points = (1u << 18) * 2 + 1000;
+    o.seed = 5;
+    const Bytes las = extsynth::MakeLas(o);
+    const Bytes one = Encode(las, 1);
+    EXPECT_EQ(Encode(las, 3), one);
+    EXPECT_EQ(Decode(one, 1), las);
+    EXPECT_EQ(Decode(one, 2), las);
+    Bytes damaged = one;
+    damaged[damaged.size() * 3 / 5] ^= 0x10;  // inside the second of three chunks
+    EXPECT_THROW(Decode(damaged, 3), CLasException);
+    EXPECT_THROW(Decode(damaged, 1), CLasException);
 }
 
 TEST(ExtEntry, EveryRealFileComesBackByteForByte) {
