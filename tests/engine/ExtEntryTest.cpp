@@ -11,6 +11,7 @@
 #include "engine/EngineMessages.h"
 #include "engine/ExtEntry.h"
 #include "engine/ExtRans.h"
+#include "engine/ExtSymbols.h"
 #include "las/FileIo.h"
 #include "las/LasException.h"
 #include "las/LasLayout.h"
@@ -258,6 +259,37 @@ TEST(ExtEntry, DamagedEntriesFailWithoutHarm) {
     Bytes newer = good;
     newer[1] = 2;
     EXPECT_EQ(testsupport::MessageOf([&] { Decode(newer); }), enginemsg::kExtNewer);
+}
+
+// The field list is read as the models need it: coordinates of another
+// type than i32 (which the grid could not keep) make the entry damaged.
+TEST(ExtEntry, CoordinatesOfAnotherTypeAreDamage) {
+    extsynth::Options o;
+    o.format = 1;
+    o.points = 20000;
+    const Bytes entry = Encode(extsynth::MakeLas(o));
+    ASSERT_EQ(entry[2], 1) << "kept in parts";
+    // Past the marker, version, storage and file length, the header block
+    // (its length, then pieces of a codec byte, a length and the bytes),
+    // the point count, R and the field count, to the first field: X.
+    const uint8_t* p = entry.data() + 3;
+    const uint8_t* end = entry.data() + entry.size();
+    uint64_t v = 0, head = 0;
+    ASSERT_TRUE(GetVarint(p, end, v));
+    ASSERT_TRUE(GetVarint(p, end, head));
+    for (uint64_t done = 0; done < head; done += 16u << 20) {
+        ++p;
+        ASSERT_TRUE(GetVarint(p, end, v));
+        p += v;
+    }
+    for (int k = 0; k < 3; ++k) ASSERT_TRUE(GetVarint(p, end, v));
+    const std::size_t xType = static_cast<std::size_t>(p - entry.data()) + 1;
+    ASSERT_EQ(entry[xType - 1], 0) << "the role of X";
+    ASSERT_EQ(entry[xType], 5) << "i32";
+    EXPECT_EQ(Decode(entry), extsynth::MakeLas(o));
+    Bytes unsignedX = entry;
+    unsignedX[xType] = 4;  // u32, as wide
+    EXPECT_EQ(testsupport::MessageOf([&] { Decode(unsignedX); }), enginemsg::kExtDamaged);
 }
 
 }  // namespace
