@@ -31,6 +31,23 @@ for f in "${files[@]}"; do
   "$build/bench/velmora-bench" "$f" --workdir "$data" "${against[@]}" "${@:2}"
   echo
 done
+# The extended entry kind on real LAS 1.4 and format-1 surveys: the LAS 1.4
+# format-7 autzen tiled 30 times and the megaplot survey tiled 4 times, both
+# stored with --extended; then the size of every file of the beyond/ corpus
+# in each kind against zstd -3.
+beyond="$corpus/beyond"
+if [ ! -f "$data/v14autzen30.las" ]; then
+  "$build/tools/velmora-tile" "$beyond/v14_format7_autzen_trim.las" 30 "$data/v14autzen30.las"
+fi
+if [ ! -f "$data/megaplot4.las" ]; then
+  "$build/tools/velmora-tile" "$beyond/v12_format1_megaplot.las" 4 "$data/megaplot4.las"
+fi
+for f in "$data/v14autzen30.las" "$data/megaplot4.las"; do
+  "$build/bench/velmora-bench" "$f" --workdir "$data" --extended "${@:2}"
+  echo
+done
+"$(dirname "$0")/ext-sizes.sh" "$build" "$beyond" "$data/ext-sizes"
+echo
 # What making every change of an archive a transaction costs: replacing the
 # 3.3-million-point file in an archive that holds it, and adding 100 small
 # corpus files one by one (per file).
