@@ -315,6 +315,47 @@ TEST_F(JobHostTest, ADeletionEndsAtTheFirstEntryThatCannotBeDeleted) {
     EXPECT_EQ(QFileInfo(archive).size(), 0);  // the last entry leaves an empty archive
 }
 
+// A LAS 1.4 file goes through the window's jobs like any other: added as an
+// extended entry beside the classic ones, listed, tested and extracted
+// byte for byte.
+TEST_F(JobHostTest, ALas14FileIsAddedListedTestedAndExtracted) {
+    LasGenOptions o;
+    o.points = 5000;
+    o.format = 7;
+    o.versionMinor = 4;
+    o.versionHeader = true;
+    o.extraBytes = 6;
+    o.evlrCount = 1;
+    const QString v14 = Root() + QStringLiteral("v14.las");
+    ASSERT_TRUE(GenerateLasFile(v14.toStdString(), o));
+    CCompressDialog add(ui);
+    add.archivePath = archive;
+    add.lasPaths << v14;
+    add.displayNames << QStringLiteral("v14.las");
+    add.exec();
+    EXPECT_TRUE(ui.shown.empty()) << ui.Texts().join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(EntryNames(archive), (QStringList{"a.las", "b.las", "v14.las"}));
+    const auto listing = listview::ReadArchiveListing(archive);
+    ASSERT_EQ(listing.entries.size(), 3u);
+    EXPECT_EQ(listing.entries[2].size, QFileInfo(v14).size());
+    EXPECT_GT(listing.entries[2].packed, 0);
+    EXPECT_LT(listing.entries[2].packed, listing.entries[2].size / 2);
+
+    CTestDialog test(ui);
+    test.archivePath = archive;
+    test.entryNames << QStringLiteral("v14.las");
+    test.exec();
+    EXPECT_TRUE(test.LogLines().contains(QStringLiteral("v14.las: ok"))) << test.LogLines().join(QLatin1Char('|')).toStdString();
+
+    CDecompressDialog extract(ui);
+    extract.archivePath = archive;
+    extract.outputFolder = out;
+    extract.entryNames << QStringLiteral("v14.las");
+    extract.exec();
+    EXPECT_TRUE(ui.shown.empty()) << ui.Texts().join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(Bytes(out + QStringLiteral("v14.las")), Bytes(v14));
+}
+
 // The user confirms Abort while the box about one file is still open: the
 // batch ends there, and the next file is not begun.
 TEST_F(JobHostTest, AnAbortDuringAFilesErrorBoxStartsNoFurtherFile) {
