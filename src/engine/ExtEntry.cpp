@@ -331,6 +331,9 @@ int64_t Compress(CFile& las, const LasFileLayout& l, CFile& out, const Progress&
         std::vector<std::unique_ptr<CompressWorker>> workers;
         for (std::size_t j = 0; j < workerCount; ++j) {
             workers.push_back(std::make_unique<CompressWorker>(layout, cell, rich));
+            // About as many symbols as a point has fields.
+            workers.back()->sink.Reserve(static_cast<std::size_t>(std::min(chunkPoints, l.pointCount)) *
+                                         (layout.fields.size() + 8));
         }
         for (uint64_t first = 0; first < l.pointCount;) {
             std::size_t batch = 0;

@@ -129,6 +129,22 @@ void Encoder::Put(const Table& t, uint32_t symbol) {
     state = ((state / f) << kTotalBits) + (state % f) + t.start[symbol];
 }
 
+void Encoder::FinishInto(std::vector<uint8_t>& out) {
+    const std::size_t at = out.size();
+    out.resize(at + FinishedBytes());
+    uint8_t* p = out.data() + at;
+    *p++ = static_cast<uint8_t>(state >> 16);
+    *p++ = static_cast<uint8_t>(state >> 24);
+    *p++ = static_cast<uint8_t>(state);
+    *p++ = static_cast<uint8_t>(state >> 8);
+    for (auto it = words.rbegin(); it != words.rend(); ++it) {
+        *p++ = static_cast<uint8_t>(*it);
+        *p++ = static_cast<uint8_t>(*it >> 8);
+    }
+    words.clear();
+    state = kLow;
+}
+
 std::vector<uint8_t> Encoder::Finish() {
     std::vector<uint8_t> out;
     out.reserve(4 + 2 * words.size());
@@ -178,11 +194,21 @@ void BitWriter::Put(uint64_t value, unsigned bits) {
         filled += n;
         done += n;
         if (filled == 64) {
-            for (int i = 0; i < 8; ++i) bytes.push_back(static_cast<uint8_t>(buffer >> (8 * i)));
+            const std::size_t at = bytes.size();
+            bytes.resize(at + 8);
+            for (int i = 0; i < 8; ++i) bytes[at + static_cast<std::size_t>(i)] = static_cast<uint8_t>(buffer >> (8 * i));
             buffer = 0;
             filled = 0;
         }
     }
+}
+
+void BitWriter::FinishInto(std::vector<uint8_t>& out) {
+    out.insert(out.end(), bytes.begin(), bytes.end());
+    for (unsigned i = 0; i * 8 < filled; ++i) out.push_back(static_cast<uint8_t>(buffer >> (8 * i)));
+    bytes.clear();
+    buffer = 0;
+    filled = 0;
 }
 
 std::vector<uint8_t> BitWriter::Finish() {

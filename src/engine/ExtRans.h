@@ -71,6 +71,9 @@ public:
     }
     // The coded words, in the order the decoder reads them.
     std::vector<uint8_t> Finish();
+    // The bytes Finish gives, and the same appended to out.
+    std::size_t FinishedBytes() const { return 4 + 2 * words.size(); }
+    void FinishInto(std::vector<uint8_t>& out);
 
 private:
     uint32_t state = 1u << 16;
@@ -130,6 +133,9 @@ class BitWriter {
 public:
     void Put(uint64_t value, unsigned bits);
     std::vector<uint8_t> Finish();
+    // The bytes Finish gives, and the same appended to out.
+    std::size_t FinishedBytes() const { return bytes.size() + (filled + 7) / 8; }
+    void FinishInto(std::vector<uint8_t>& out);
 
 private:
     std::vector<uint8_t> bytes;

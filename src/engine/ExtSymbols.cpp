@@ -46,8 +46,8 @@ void CSymbolSink::Finish(std::vector<uint8_t>& out) {
     // symbols are renamed to it, so counting and coding index flat arrays.
     constexpr uint32_t kUnused = ~0u;
     if (compactOf.size() != tableCount) compactOf.assign(tableCount, kUnused);
-    std::vector<uint32_t> used;  // table numbers, by compact number
-    std::vector<uint32_t> counts;  // 256 per compact number
+    used.clear();
+    counts.clear();
     for (uint32_t& packed : symbols) {
         const uint32_t t = packed >> 8;
         if (compactOf[t] == kUnused) {
@@ -84,15 +84,13 @@ void CSymbolSink::Finish(std::vector<uint8_t>& out) {
     }
     extrans::Encoder rans;
     for (auto it = symbols.rbegin(); it != symbols.rend(); ++it) rans.Put(code[codeAt[*it >> 8] + (*it & 0xFF)]);
-    const std::vector<uint8_t> sectionBytes = section.Finish();
-    const std::vector<uint8_t> ransBytes = rans.Finish();
-    const std::vector<uint8_t> bitBytes = bits.Finish();
-    PutVarint(out, sectionBytes.size());
-    PutVarint(out, ransBytes.size());
-    PutVarint(out, bitBytes.size());
-    out.insert(out.end(), sectionBytes.begin(), sectionBytes.end());
-    out.insert(out.end(), ransBytes.begin(), ransBytes.end());
-    out.insert(out.end(), bitBytes.begin(), bitBytes.end());
+    PutVarint(out, section.FinishedBytes());
+    PutVarint(out, rans.FinishedBytes());
+    PutVarint(out, bits.FinishedBytes());
+    out.reserve(out.size() + section.FinishedBytes() + rans.FinishedBytes() + bits.FinishedBytes());
+    section.FinishInto(out);
+    rans.FinishInto(out);
+    bits.FinishInto(out);
     symbols.clear();
 }
 

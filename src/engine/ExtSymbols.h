@@ -24,6 +24,8 @@ public:
     static constexpr bool kEncoding = true;
 
     explicit CSymbolSink(uint32_t tableCount) : tableCount(tableCount) {}
+    // Room for a chunk's symbols before the first is put.
+    void Reserve(std::size_t n) { symbols.reserve(n); }
     [[gnu::always_inline]] void Sym(uint32_t table, uint32_t& symbol) { symbols.push_back((table << 8) | symbol); }
     void Bits(uint64_t& value, unsigned n) { bits.Put(value, n); }
     // Codes everything put so far and appends it to out.
@@ -33,6 +35,8 @@ private:
     uint32_t tableCount;
     std::vector<uint32_t> symbols;
     std::vector<uint32_t> compactOf;  // per table; kept between chunks
+    std::vector<uint32_t> used;       // table numbers, by compact number
+    std::vector<uint32_t> counts;     // 256 per compact number
     extrans::BitWriter bits;
 };
 
