@@ -277,6 +277,19 @@ struct DecompressWorker {
     DecompressWorker(const PointLayout& layout, int64_t cell, bool rich) : model(layout, cell, rich) {}
 };
 
+// Symbols a point's fields take at most: an integer its length, top and
+// middle bits, plus whether it changed; a byte one; a field coded byte by
+// byte one a byte, plus how it came.
+std::size_t SymbolsPerPointAtMost(const PointLayout& layout) {
+    std::size_t n = 0;
+    for (const PointField& f : layout.fields) {
+        const bool byBytes = f.role == FieldRole::Extra &&
+                             (f.type == FieldType::Bytes || f.type == FieldType::F32 || f.type == FieldType::F64);
+        n += byBytes ? f.size + 1 : 4;
+    }
+    return n;
+}
+
 int ThreadsOf(int asked, std::size_t recordLength, bool compressing) {
     return asked > 0 ? asked : DefaultThreads(recordLength, compressing);
 }
@@ -331,9 +344,10 @@ int64_t Compress(CFile& las, const LasFileLayout& l, CFile& out, const Progress&
         std::vector<std::unique_ptr<CompressWorker>> workers;
         for (std::size_t j = 0; j < workerCount; ++j) {
             workers.push_back(std::make_unique<CompressWorker>(layout, cell, rich));
-            // About as many symbols as a point has fields.
+            // Room for as many symbols as a point can take, so the buffer is
+            // never moved while it grows (room not used is never touched).
             workers.back()->sink.Reserve(static_cast<std::size_t>(std::min(chunkPoints, l.pointCount)) *
-                                         (layout.fields.size() + 8));
+                                         SymbolsPerPointAtMost(layout));
         }
         for (uint64_t first = 0; first < l.pointCount;) {
             std::size_t batch = 0;
