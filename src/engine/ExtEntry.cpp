@@ -41,6 +41,8 @@ uint64_t ChunkPointsFor(uint64_t recordLength) {
 // Contexts are split finely only where a chunk has points enough to fill
 // them: for a small file the tables would cost more than they save.
 constexpr uint64_t kRichPoints = 1u << 14;
+// Fields a record may be described with.
+constexpr uint64_t kMaxFields = 512;
 // Files up to this size are also tried as one compressed block, and the
 // smaller form is kept.
 constexpr int64_t kTryWholeBelow = 4 << 20;
@@ -156,7 +158,8 @@ PointLayout RecordsOf(const LasFileLayout& l, const std::vector<uint8_t>& head) 
         vlr = FindExtraBytesVlr(head.data() + l.headerSize, l.offsetToPoints - l.headerSize, l.vlrCount);
     }
     PointLayout layout = DescribePoints(l.PointFormat(), l.recordLength, vlr);
-    if (layout.fields.empty()) {
+    if (layout.fields.empty() || layout.fields.size() > kMaxFields) {
+        layout.fields.clear();
         layout.fields.push_back({"record", FieldRole::Extra, FieldType::Bytes, 0, l.recordLength, {}});
     }
     return layout;
@@ -209,7 +212,13 @@ PointLayout GetFields(Input& in) {
     PointLayout layout;
     layout.recordLength = static_cast<std::size_t>(in.Varint());
     const uint64_t count = in.Varint();
-    if (layout.recordLength == 0 || layout.recordLength > 0xFFFF || count == 0 || count > layout.recordLength) Damaged();
+    // More fields than a LAS file can describe (its standard ones and an
+    // Extra Bytes VLR's at most 341, and the bytes after them) would only
+    // make the models' tables grow.
+    if (layout.recordLength == 0 || layout.recordLength > 0xFFFF || count == 0 || count > layout.recordLength ||
+        count > kMaxFields) {
+        Damaged();
+    }
     std::size_t next = 0;
     for (uint64_t k = 0; k < count; ++k) {
         PointField f;

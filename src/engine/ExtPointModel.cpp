@@ -203,9 +203,16 @@ CExtPointModel::CExtPointModel(PointLayout description, int64_t cellSize, bool r
     // Integers are coded as differences; floating-point values and bytes
     // byte by byte, each byte in the context of its value in the previous
     // point.
+    // Fine contexts for at most kRichExtraBytes bytes of a record, field by
+    // field: a record of thousands of extra bytes would otherwise need
+    // hundreds of thousands of tables.
+    std::size_t richBytes = 0;
     for (const PointField* f : extra) {
         const bool integer = f->type != FieldType::Bytes && f->type != FieldType::F32 && f->type != FieldType::F64;
-        extraBytes.push_back(integer ? 0 : NewBytes(static_cast<uint32_t>(f->size) * (rich ? 256 : 1)));
+        const bool fine = rich && !integer && richBytes + f->size <= kRichExtraBytes;
+        if (fine) richBytes += f->size;
+        extraFine.push_back(fine);
+        extraBytes.push_back(integer ? 0 : NewBytes(static_cast<uint32_t>(f->size) * (fine ? 256 : 1)));
         extraInts.push_back(integer ? NewInt(1) : IntModel{});
         extraHowTables.push_back(f->size <= 8 ? NewBytes(3) : 0);
     }
@@ -447,7 +454,8 @@ void CExtPointModel::Code(Io& io, uint8_t* records, std::size_t count) {
             if (extraBytes[e] != 0) {
                 for (std::size_t b = 0; b < f.size; ++b) {
                     const uint8_t before = L[f.offset + b];
-                    const uint32_t table = extraBytes[e] + static_cast<uint32_t>(b) * (rich ? 256 : 1) + (rich ? before : 0);
+                    const bool fine = extraFine[e];
+                    const uint32_t table = extraBytes[e] + static_cast<uint32_t>(b) * (fine ? 256 : 1) + (fine ? before : 0);
                     const uint8_t d = CodeByte(io, table, static_cast<uint8_t>(r[f.offset + b] - before));
                     r[f.offset + b] = static_cast<uint8_t>(before + d);
                 }

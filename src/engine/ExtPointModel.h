@@ -92,5 +92,7 @@ private:
     uint32_t returnBytes = 0, flagBytes = 0, classBytes = 0, userBytes = 0, sameTables = 0;
     std::vector<IntModel> extraInts;
     std::vector<uint32_t> extraBytes, extraHowTables;
+    std::vector<bool> extraFine;  // bytes of the field in 256 contexts each
+    static constexpr std::size_t kRichExtraBytes = 256;
     Grid grid;
 };

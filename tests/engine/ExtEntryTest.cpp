@@ -10,6 +10,7 @@
 #include "TestSupport.h"
 #include "engine/EngineMessages.h"
 #include "engine/ExtEntry.h"
+#include "engine/ExtPointModel.h"
 #include "engine/ExtRans.h"
 #include "engine/ExtSymbols.h"
 #include "las/FileIo.h"
@@ -259,6 +260,21 @@ TEST(ExtEntry, DamagedEntriesFailWithoutHarm) {
     Bytes newer = good;
     newer[1] = 2;
     EXPECT_EQ(testsupport::MessageOf([&] { Decode(newer); }), enginemsg::kExtNewer);
+}
+
+// Records of thousands of extra bytes come back, without a table for every
+// value of every byte.
+TEST(ExtEntry, LongRecordsKeepTheModelsSmall) {
+    PointLayout wide = DescribePoints(1, 28 + 3000, {});
+    ASSERT_EQ(wide.fields.back().size, 3000u);
+    const CExtPointModel model(wide, 100, true);
+    EXPECT_LT(model.TableCount(), 80000u);
+    extsynth::Options o;
+    o.format = 1;
+    o.points = 20000;
+    o.extraBytes = 3000;
+    const Bytes las = extsynth::MakeLas(o);
+    EXPECT_EQ(Decode(Encode(las)), las);
 }
 
 // The field list is read as the models need it: coordinates of another
