@@ -268,29 +268,25 @@ void CExtPointModel::Code(Io& io, uint8_t* records, std::size_t count) {
             const uint32_t ctx = rich ? L[classification->offset] + (ret == 1 ? 256u : 0u) : (ret == 1 ? 1u : 0u);
             r[classification->offset] = CodeByte(io, classBytes + ctx, r[classification->offset]);
         }
-        for (const PointField* angle : {scanAngleRank, scanAngle}) {
-            if (!angle) continue;
-            const int64_t before = Load(L, *angle);
-            int64_t delta = Sub(Load(r, *angle), before);
+        // Fields that mostly stay as they were: whether it changed, then by
+        // how much.
+        auto codeChange = [&](const PointField& f, uint32_t sameTable, const IntModel& model) {
+            const int64_t before = Load(L, f);
+            int64_t delta = Sub(Load(r, f), before);
             uint32_t changed = delta != 0;
-            io.Sym(sameTables + 0, changed);
-            if (changed) CodeInt(io, angleInt, 0, delta);
+            io.Sym(sameTable, changed);
+            if (changed) CodeInt(io, model, 0, delta);
             if (!changed) delta = 0;
-            Store(r, *angle, Add(before, delta));
+            Store(r, f, Add(before, delta));
+        };
+        for (const PointField* angle : {scanAngleRank, scanAngle}) {
+            if (angle) codeChange(*angle, sameTables + 0, angleInt);
         }
         if (userData) {
             const uint8_t ctx = rich ? L[userData->offset] : 0;
             r[userData->offset] = CodeByte(io, userBytes + ctx, r[userData->offset]);
         }
-        if (pointSource) {
-            const int64_t before = Load(L, *pointSource);
-            int64_t delta = Sub(Load(r, *pointSource), before);
-            uint32_t changed = delta != 0;
-            io.Sym(sameTables + 1, changed);
-            if (changed) CodeInt(io, sourceInt, 0, delta);
-            if (!changed) delta = 0;
-            Store(r, *pointSource, Add(before, delta));
-        }
+        if (pointSource) codeChange(*pointSource, sameTables + 1, sourceInt);
         if (gpsTime) {
             // The returns of one pulse share its time; pulses follow one
             // another at a steady rate.

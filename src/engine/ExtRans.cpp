@@ -12,6 +12,8 @@ constexpr uint32_t kLow = 1u << 16;
 
 unsigned BitLength(uint64_t v) { return v == 0 ? 0 : 64 - static_cast<unsigned>(__builtin_clzll(v)); }
 
+}  // namespace
+
 // Elias gamma code of v >= 1: the length in unary, then the bits below the
 // leading one.
 void PutGamma(BitWriter& out, uint64_t v) {
@@ -29,8 +31,6 @@ bool GetGamma(BitReader& in, uint64_t& v) {
     v = (uint64_t(1) << zeros) | in.Get(zeros);
     return !in.Overrun();
 }
-
-}  // namespace
 
 Table MakeTable(const std::vector<uint32_t>& counts) {
     Table t;

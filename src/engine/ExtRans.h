@@ -32,6 +32,10 @@ Table MakeTable(const std::vector<uint32_t>& counts);
 
 class BitWriter;
 class BitReader;
+// Elias gamma code of v >= 1: the length in unary, then the bits below the
+// leading one. GetGamma is false on damaged input.
+void PutGamma(BitWriter& out, uint64_t v);
+bool GetGamma(BitReader& in, uint64_t& v);
 // Writes the counts a table is made from, compactly: both sides then make
 // the same table from them. Small counts are written as they are; large
 // ones as the frequencies they scale to, which is all a decoder needs.

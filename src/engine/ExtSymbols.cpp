@@ -2,26 +2,6 @@
 
 #include <algorithm>
 
-namespace {
-
-void PutGammaBits(extrans::BitWriter& out, uint64_t v) {
-    unsigned n = 0;
-    for (uint64_t t = v; t; t >>= 1) ++n;
-    out.Put(0, n - 1);
-    out.Put(1, 1);
-    out.Put(v & ((uint64_t(1) << (n - 1)) - 1), n - 1);
-}
-
-bool GetGammaBits(extrans::BitReader& in, uint64_t& v) {
-    unsigned zeros = 0;
-    while (in.Get(1) == 0) {
-        if (++zeros > 40 || in.Overrun()) return false;
-    }
-    v = (uint64_t(1) << zeros) | in.Get(zeros);
-    return !in.Overrun();
-}
-
-}  // namespace
 
 void PutVarint(std::vector<uint8_t>& out, uint64_t v) {
     while (v >= 0x80) {
@@ -59,7 +39,7 @@ void CSymbolSink::Finish(std::vector<uint8_t>& out) {
         ++counts[packed];
     }
     extrans::BitWriter section;
-    PutGammaBits(section, uint64_t(used.size()) + 1);
+    extrans::PutGamma(section, uint64_t(used.size()) + 1);
     // The tables are stored in increasing order of their numbers.
     std::vector<uint32_t> order(used.begin(), used.end());
     std::sort(order.begin(), order.end());
@@ -68,7 +48,7 @@ void CSymbolSink::Finish(std::vector<uint8_t>& out) {
     uint32_t previous = 0;
     bool first = true;
     for (const uint32_t t : order) {
-        PutGammaBits(section, uint64_t(t - (first ? 0 : previous + 1)) + 1);
+        extrans::PutGamma(section, uint64_t(t - (first ? 0 : previous + 1)) + 1);
         first = false;
         previous = t;
         const uint32_t c = compactOf[t];
@@ -106,14 +86,14 @@ bool CSymbolSource::Start(const uint8_t*& p, const uint8_t* end, uint32_t tableC
     extrans::BitReader section;
     section.Start(p, p + sectionBytes);
     uint64_t used = 0;
-    if (!GetGammaBits(section, used) || used - 1 > tableCount) return false;
+    if (!extrans::GetGamma(section, used) || used - 1 > tableCount) return false;
     tableAt.assign(tableCount, kNone);
     slots.clear();
     uint64_t next = 0;
     std::vector<uint32_t> counts;
     for (uint64_t i = 0; i + 1 < used; ++i) {
         uint64_t gap = 0;
-        if (!GetGammaBits(section, gap) || next + gap - 1 >= tableCount) return false;
+        if (!extrans::GetGamma(section, gap) || next + gap - 1 >= tableCount) return false;
         const uint64_t t = next + gap - 1;
         if (!extrans::GetCounts(section, counts)) return false;
         // At most one per table (numbers only grow), so slots stay bounded.
