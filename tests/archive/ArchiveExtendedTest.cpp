@@ -155,6 +155,21 @@ TEST(ArchiveExtended, EveryFileCanBeStoredExtendedAndOnlyThenAreClassicFilesSo) 
     EXPECT_EQ(ReadAll(out.File("a.las")), ReadAll(las));
 }
 
+// Without --extended, a file the classic kind carries makes the very archive
+// Velmora wrote before the extended kind existed (fixtures/README.md).
+TEST(ArchiveExtended, ClassicFilesStillMakeTheArchiveOfOlderVersions) {
+    TempDir dir;
+    LasGenOptions o;
+    o.points = 12;
+    o.format = 3;
+    o.seed = 5;
+    o.vlrCount = 1;
+    const std::string las = GenerateLas(dir, "golden.las", o);
+    VMRAFile archive;
+    archive.AddLasFile(las, dir.File("x.vmra"));
+    EXPECT_EQ(ReadAll(dir.File("x.vmra")), ReadAll(std::string(VELMORA_ARCHIVE_FIXTURES_DIR) + "/checksum.vmra"));
+}
+
 // A flipped byte anywhere in an extended entry is found by -t and keeps -d
 // from writing anything; an entry of a later layout is refused as such, and
 // the batch may go on.
