@@ -80,7 +80,7 @@ void VMRAFile::DecodeExtended(CFile& archive, std::size_t k, const std::string& 
                                  throw CLasException(lasmsg::kWritePoint, false, out.LastError());
                              }
                          },
-                         progress, engine.ThreadCount());
+                         progress, engine.ThreadCount(), static_cast<int64_t>(directory[k].uncompressedSize));
     if (!discard && !out.Close()) throw CLasException(lasmsg::kWritePoint, false, out.LastError());
     engine.streamsDone.store(0);
 }

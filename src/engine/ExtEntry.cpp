@@ -394,12 +394,13 @@ int64_t Compress(CFile& las, const LasFileLayout& l, CFile& out, const Progress&
 }
 
 void Decompress(CFile& file, int64_t extent, const std::function<void(const uint8_t*, std::size_t)>& sink,
-                const Progress& progress, int threads) {
+                const Progress& progress, int threads, int64_t expectedLength) {
     Input in(file, extent);
     if (in.Byte() != kMarker) Damaged();
     if (in.Byte() != kVersion) throw CLasException(enginemsg::kExtNewer);
     const uint8_t storage = in.Byte();
     const uint64_t fileLength = in.Varint();
+    if (expectedLength >= 0 && fileLength != static_cast<uint64_t>(expectedLength)) Damaged();
     uint64_t given = 0;
     auto give = [&](const uint8_t* data, std::size_t n) {
         given += n;

@@ -39,8 +39,11 @@ int64_t Compress(CFile& las, const LasFileLayout& layout, CFile& out, const Prog
 // file's bytes, in order, to sink. Throws CDamaged... (a CLasException whose
 // message says the entry is damaged) when the entry cannot be read whole,
 // and a "made by a newer version" refusal for a version it does not know.
+// expectedLength, where known (the archive's record of the entry): an entry
+// that says it holds a file of another length is damaged before a byte is
+// handed out.
 void Decompress(CFile& in, int64_t extent, const std::function<void(const uint8_t*, std::size_t)>& sink,
-                const Progress& progress, int threads = 0);
+                const Progress& progress, int threads = 0, int64_t expectedLength = -1);
 
 // The threads a job of records of recordLength bytes gets by default: one
 // per core, at most four, and fewer where their chunks' memory would take the

@@ -260,6 +260,21 @@ TEST(ExtEntry, DamagedEntriesFailWithoutHarm) {
     Bytes newer = good;
     newer[1] = 2;
     EXPECT_EQ(testsupport::MessageOf([&] { Decode(newer); }), enginemsg::kExtNewer);
+
+    // A length other than the archive's record of it is damage before any
+    // byte is handed out.
+    TempDir dir;
+    WriteAll(dir.File("e"), good);
+    for (const int64_t expected : {int64_t(las.size()) - 1, int64_t(las.size()), int64_t(las.size()) + 1}) {
+        CFile in(dir.File("e"), "rb");
+        std::size_t given = 0;
+        const std::string message = testsupport::MessageOf([&] {
+            extentry::Decompress(in, static_cast<int64_t>(good.size()),
+                                 [&](const uint8_t*, std::size_t n) { given += n; }, {}, 1, expected);
+        });
+        EXPECT_EQ(message, expected == int64_t(las.size()) ? "" : enginemsg::kExtDamaged) << expected;
+        EXPECT_EQ(given, expected == int64_t(las.size()) ? las.size() : 0u) << expected;
+    }
 }
 
 // Records of thousands of extra bytes come back, without a table for every
