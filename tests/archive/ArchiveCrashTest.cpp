@@ -428,7 +428,7 @@ protected:
     void SetUp() override {
         ArchiveCrash::SetUp();
         sources["x.las"] = GenerateLas(dir, "x.las", V14(3000, 7, 5));
-        // Files of the names of entries, of the other kind.
+        // Files named like entries of the other kind, to replace them.
         classicX = GenerateLas(staging, "x.las", 1000, 1, 21);
         LasGenOptions b = V14(2000, 8, 33);
         b.extraBytes = 0;
@@ -477,9 +477,9 @@ TEST_F(ArchiveCrashMixed, AnExtendedAddKilledAtAnyStepLeavesTheArchiveBeforeOrAf
     EXPECT_EQ(Kinds(), (std::vector<bool>{true}));
 }
 
-TEST_F(ArchiveCrashMixed, AReplacementAcrossKindsKilledAtAnyStepLeavesTheOldEntryOrTheNewOne) {
-    // An extended entry in the middle replaced by a classic file.
-    int steps = SweepKills(
+TEST_F(ArchiveCrashMixed, AnExtendedEntryReplacedByAClassicFileKilledAtAnyStepIsTheOldEntryOrTheNewOne) {
+    // The extended entry lies in the middle: the classic one after it moves.
+    const int steps = SweepKills(
         vmra, [&] { Make({"a.las", "x.las", "c.las"}); },
         [&] {
             VMRAFile archive;
@@ -489,9 +489,11 @@ TEST_F(ArchiveCrashMixed, AReplacementAcrossKindsKilledAtAnyStepLeavesTheOldEntr
     std::printf("extended replaced by classic: %d steps swept\n", steps);
     EXPECT_EQ(EntryNames(vmra), (std::vector<std::string>{"a.las", "c.las", "x.las"}));
     EXPECT_EQ(Kinds(), (std::vector<bool>{false, false, false}));
+}
 
-    // A classic entry after an extended one replaced by an extended file.
-    steps = SweepKills(
+TEST_F(ArchiveCrashMixed, AClassicEntryReplacedByAnExtendedFileKilledAtAnyStepIsTheOldEntryOrTheNewOne) {
+    // The classic entry lies after an extended one, which stays.
+    const int steps = SweepKills(
         vmra, [&] { Make({"x.las", "b.las", "c.las"}); },
         [&] {
             VMRAFile archive;
