@@ -22,6 +22,13 @@
 
 namespace {
 
+// A chunk of a few dozen bytes may stand for 262,144 equal points, so a
+// small entry can claim gigabytes and really decode them. Past this much
+// output the decoder is stopped: a timeout then means work out of
+// proportion to what comes out, not a file of that size.
+constexpr uint64_t kMaxOutput = 64u << 20;
+constexpr char kOutputCapped[] = "fuzz: output cap reached";
+
 // An extended entry of the whole input: decoded with the output discarded
 // (but for its first bytes and its length), and its head read the way a
 // listing reads it. When the entry decodes, the listing must agree with what
@@ -35,6 +42,7 @@ void DecodeExtended(CFile& file, const uint8_t* data, std::size_t size) {
         extentry::Decompress(file, extent,
                              [&](const uint8_t* p, std::size_t n) {
                                  given += n;
+                                 if (given > kMaxOutput) throw CLasException(kOutputCapped);
                                  const std::size_t keep = std::min(n, kLasLayoutBytes - first.size());
                                  first.insert(first.end(), p, p + keep);
                              },
