@@ -1,25 +1,63 @@
 // velmora-entry: the engine alone, on files holding one archive entry's data.
-//   velmora-entry -c IN.las OUT.entry    writes the entry for a LAS file
-//   velmora-entry -d IN.entry OUT.las    rebuilds the LAS file from an entry
+//   velmora-entry -c IN.las OUT.entry    writes the classic entry for a LAS file
+//   velmora-entry -x IN.las OUT.entry    writes the extended entry (any LAS file)
+//   velmora-entry -d IN.entry OUT.las    rebuilds the LAS file from an entry of either kind
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
+#include "engine/ExtEntry.h"
 #include "engine/PointCodec.h"
 #include "las/FileIo.h"
 #include "las/LasAdmission.h"
 #include "las/LasException.h"
 #include "las/LasFile.h"
+#include "las/LasLayout.h"
+
+namespace {
+
+void WriteExtended(const char* lasPath, const char* entryPath) {
+    CFile las(lasPath, "rb");
+    const int64_t size = FileSizeOf(lasPath);
+    if (!las.IsOpen() || size < 0) throw CLasException("ReadError::File could not be open.");
+    std::vector<uint8_t> head(static_cast<std::size_t>(std::min<int64_t>(size, kLasLayoutBytes)));
+    if (!las.ReadExact(head.data(), head.size())) throw CLasException("ReadError::File could not be read.");
+    const LasFileLayout layout = ReadLasLayout(head.data(), head.size(), size);
+    CFile out(entryPath, "wb");
+    if (!out.IsOpen()) throw CLasException("WriteError::File could not be open.");
+    extentry::Compress(las, layout, out, {});
+    if (!out.Close()) throw CLasException("WriteError::File could not be written.");
+}
+
+void ReadExtended(CFile& in, const char* lasPath) {
+    const int64_t extent = in.Size();
+    CFile out(lasPath, "wb");
+    if (!out.IsOpen()) throw CLasException("WriteError::File could not be open.");
+    extentry::Decompress(in, extent,
+                         [&](const uint8_t* data, std::size_t n) {
+                             if (!out.Write(data, n)) throw CLasException("WriteError::File could not be written.");
+                         },
+                         {});
+    if (!out.Close()) throw CLasException("WriteError::File could not be written.");
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4 || (std::strcmp(argv[1], "-c") != 0 && std::strcmp(argv[1], "-d") != 0)) {
-        std::fprintf(stderr, "usage: %s -c IN.las OUT.entry | -d IN.entry OUT.las\n", argv[0]);
+    const char* mode = argc == 4 ? argv[1] : "";
+    if (std::strcmp(mode, "-c") != 0 && std::strcmp(mode, "-x") != 0 && std::strcmp(mode, "-d") != 0) {
+        std::fprintf(stderr, "usage: %s -c IN.las OUT.entry | -x IN.las OUT.entry | -d IN.entry OUT.las\n",
+                     argv[0]);
         return 2;
     }
     try {
         CPointCodec codec;
         CLasFile las;
-        if (argv[1][1] == 'c') {
+        if (mode[1] == 'x') {
+            WriteExtended(argv[2], argv[3]);
+        } else if (mode[1] == 'c') {
             las.SetFileName(argv[2]);
             CheckLasAdmission(*las.ReadHeader(), FileSizeOf(argv[2]));
             las.ReadVlrs();
@@ -28,9 +66,17 @@ int main(int argc, char** argv) {
             codec.Compress(&out, &las);
             if (!out.Close()) throw CLasException("WriteError::File could not be written.");
         } else {
-            las.SetFileName(argv[3]);
             CFile in(argv[2], "rb");
             if (!in.IsOpen()) throw CLasException("ReadError::File could not be open.");
+            uint8_t marker = 0;
+            // The first byte tells the kinds apart.
+            if (in.ReadExact(&marker, 1) && marker == extentry::kMarker) {
+                in.Seek(0);
+                ReadExtended(in, argv[3]);
+                return 0;
+            }
+            in.Seek(0);
+            las.SetFileName(argv[3]);
             int progress = 0;
             codec.Decompress(&in, &las, &progress);
             if (std::getenv("VELMORA_VERBOSE")) {

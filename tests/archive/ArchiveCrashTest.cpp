@@ -69,12 +69,17 @@ State StateOf(const std::string& path) {
 
 bool Same(const State& a, const State& b) { return a.exists == b.exists && a.bytes == b.bytes; }
 
+// The files entries are made from, by entry name.
+using Sources = std::map<std::string, std::string>;
+
 // Opens the archive the way every operation does (which finishes or undoes
 // an interrupted change), then checks that it is exactly the state before or
-// after, and that every entry comes back as the file it was made from.
-// Returns 0 for "before", 1 for "after".
-int CheckRecovered(const std::string& vmra, const State& before, const State& after,
-                   const std::map<std::string, std::string>& sources, const std::string& label) {
+// after, and that every entry comes back as the file it was made from: the
+// one in sources, or once the change stands the one in afterSources where
+// that names the entry (a replacement's new file). Returns 0 for "before",
+// 1 for "after".
+int CheckRecovered(const std::string& vmra, const State& before, const State& after, const Sources& sources,
+                   const std::string& label, const Sources& afterSources = {}) {
     try {
         VMRAFile opener;
         opener.ListEntries(vmra);
@@ -95,8 +100,9 @@ int CheckRecovered(const std::string& vmra, const State& before, const State& af
         VMRAFile extractor;
         for (const auto& name : EntryNames(vmra)) {
             extractor.ExtractEntry(vmra, name, out.Path().string() + "/");
-            const auto source = sources.find(name);
-            if (source == sources.end()) continue;
+            const Sources& from = isAfter && afterSources.count(name) ? afterSources : sources;
+            const auto source = from.find(name);
+            if (source == from.end()) continue;
             EXPECT_EQ(ReadAll(out.File(name)), ReadAll(source->second)) << label << ": " << name;
         }
     }
@@ -107,8 +113,8 @@ int CheckRecovered(const std::string& vmra, const State& before, const State& af
 // gets through; each time the archive must be before or after. Returns the
 // number of steps swept.
 int SweepKills(const std::string& vmra, const std::function<void()>& prepare,
-               const std::function<void()>& op, const std::map<std::string, std::string>& sources,
-               const std::string& name) {
+               const std::function<void()>& op, const Sources& sources, const std::string& name,
+               const Sources& afterSources = {}) {
     prepare();
     const State before = StateOf(vmra);
     EXPECT_EQ(RunInChild("kill@1000000", op), End::Completed) << name;
@@ -121,7 +127,8 @@ int SweepKills(const std::string& vmra, const std::function<void()>& prepare,
         const End end = RunInChild("kill@" + std::to_string(step), op);
         if (end == End::Completed) break;
         EXPECT_EQ(end, End::Killed) << name << " step " << step;
-        afters += CheckRecovered(vmra, before, after, sources, name + " killed at step " + std::to_string(step));
+        afters += CheckRecovered(vmra, before, after, sources, name + " killed at step " + std::to_string(step),
+                                 afterSources);
         if (step > 400) {
             ADD_FAILURE() << name << ": the operation never completed";
             break;
@@ -142,12 +149,20 @@ protected:
         }
         newB = GenerateLas(staging, "b.las", 900, 2, 77);
     }
-    // An archive holding the given entries, made afresh.
+    // An archive holding the given entries, made afresh. A sweep asks for
+    // the same one before every step: it is compressed once, and copied.
     void Make(const std::vector<std::string>& names) {
         std::remove(vmra.c_str());
         std::remove((vmra + "-journal").c_str());
+        if (names.empty()) return;
+        const auto made = images.find(names);
+        if (made != images.end()) {
+            WriteAll(vmra, made->second);
+            return;
+        }
         VMRAFile archive;
         for (const auto& n : names) archive.AddLasFile(sources[n], vmra);
+        images[names] = ReadAll(vmra);
     }
 
     TempDir dir;
@@ -155,6 +170,7 @@ protected:
     std::string vmra = dir.File("x.vmra");
     std::map<std::string, std::string> sources;
     std::string newB;
+    std::map<std::vector<std::string>, Bytes> images;
 };
 
 TEST_F(ArchiveCrash, AnAddKilledAtAnyStepLeavesTheArchiveBeforeOrAfter) {
@@ -188,7 +204,7 @@ TEST_F(ArchiveCrash, AReplacementKilledAtAnyStepNeverLeavesTwoEntriesOfOneName) 
             VMRAFile archive;
             archive.AddLasFile(newB, vmra);
         },
-        {{"a.las", sources["a.las"]}, {"c.las", sources["c.las"]}}, "replace");
+        sources, "replace", {{"b.las", newB}});
     std::printf("replace: %d steps swept\n", steps);
     const auto names = EntryNames(vmra);
     EXPECT_EQ(names, (std::vector<std::string>{"a.las", "c.las", "b.las"}));
@@ -400,6 +416,107 @@ TEST_F(ArchiveCrash, ARecoveryThatCannotFinishLeavesTheJournalForTheNextOpen) {
     opener.ListEntries(vmra);
     EXPECT_EQ(ReadAll(vmra), before);
     EXPECT_FALSE(FileExists(vmra + "-journal"));
+}
+
+// The same sweeps over archives that hold both entry kinds: x.las is a LAS
+// 1.4 file the classic kind cannot carry (format 7, two scanner channels,
+// extra bytes, EVLRs), so it goes into an extended entry beside the classic
+// ones, and an extended entry's bytes are written, moved and cut like any
+// other's.
+class ArchiveCrashMixed : public ArchiveCrash {
+protected:
+    void SetUp() override {
+        ArchiveCrash::SetUp();
+        sources["x.las"] = GenerateLas(dir, "x.las", V14(3000, 7, 5));
+        // Files named like entries of the other kind, to replace them.
+        classicX = GenerateLas(staging, "x.las", 1000, 1, 21);
+        LasGenOptions b = V14(2000, 8, 33);
+        b.extraBytes = 0;
+        b.evlrCount = 1;
+        b.tailBytes = 7;
+        extendedB = GenerateLas(staging, "b.las", b);
+    }
+
+    static LasGenOptions V14(uint64_t points, int format, uint64_t seed) {
+        LasGenOptions o;
+        o.points = points;
+        o.format = format;
+        o.seed = seed;
+        o.versionMinor = 4;
+        o.versionHeader = true;
+        o.channels = 2;
+        o.extraBytes = 10;
+        o.evlrCount = 2;
+        return o;
+    }
+
+    // Which entries of the archive, in order, are of the extended kind.
+    std::vector<bool> Kinds() {
+        VMRAFile lister;
+        std::vector<bool> kinds;
+        for (const EntryInfo& e : lister.ListEntries(vmra)) kinds.push_back(e.extended);
+        return kinds;
+    }
+
+    std::string classicX;
+    std::string extendedB;
+};
+
+TEST_F(ArchiveCrashMixed, AnExtendedAddKilledAtAnyStepLeavesTheArchiveBeforeOrAfter) {
+    auto add = [&] {
+        VMRAFile archive;
+        archive.AddLasFile(sources["x.las"], vmra);
+    };
+    int steps = SweepKills(vmra, [&] { Make({"a.las", "b.las"}); }, add, sources, "extended add");
+    EXPECT_GE(steps, 6);
+    std::printf("extended add: %d steps swept\n", steps);
+    EXPECT_EQ(Kinds(), (std::vector<bool>{false, false, true}));
+
+    steps = SweepKills(vmra, [&] { Make({}); }, add, sources, "extended first add");
+    std::printf("extended first add: %d steps swept\n", steps);
+    EXPECT_EQ(Kinds(), (std::vector<bool>{true}));
+}
+
+TEST_F(ArchiveCrashMixed, AnExtendedEntryReplacedByAClassicFileKilledAtAnyStepIsTheOldEntryOrTheNewOne) {
+    // The extended entry lies in the middle: the classic one after it moves.
+    const int steps = SweepKills(
+        vmra, [&] { Make({"a.las", "x.las", "c.las"}); },
+        [&] {
+            VMRAFile archive;
+            archive.AddLasFile(classicX, vmra);
+        },
+        sources, "extended replaced by classic", {{"x.las", classicX}});
+    std::printf("extended replaced by classic: %d steps swept\n", steps);
+    EXPECT_EQ(EntryNames(vmra), (std::vector<std::string>{"a.las", "c.las", "x.las"}));
+    EXPECT_EQ(Kinds(), (std::vector<bool>{false, false, false}));
+}
+
+TEST_F(ArchiveCrashMixed, AClassicEntryReplacedByAnExtendedFileKilledAtAnyStepIsTheOldEntryOrTheNewOne) {
+    // The classic entry lies after an extended one, which stays.
+    const int steps = SweepKills(
+        vmra, [&] { Make({"x.las", "b.las", "c.las"}); },
+        [&] {
+            VMRAFile archive;
+            archive.AddLasFile(extendedB, vmra);
+        },
+        sources, "classic replaced by extended", {{"b.las", extendedB}});
+    std::printf("classic replaced by extended: %d steps swept\n", steps);
+    EXPECT_EQ(EntryNames(vmra), (std::vector<std::string>{"x.las", "c.las", "b.las"}));
+    EXPECT_EQ(Kinds(), (std::vector<bool>{true, false, true}));
+}
+
+TEST_F(ArchiveCrashMixed, DeletingAnExtendedEntryBetweenClassicOnesKilledAtAnyStepLeavesTheArchiveBeforeOrAfter) {
+    Make({"a.las", "x.las", "c.las"});
+    ASSERT_EQ(Kinds(), (std::vector<bool>{false, true, false}));
+    const int steps = SweepKills(
+        vmra, [&] { Make({"a.las", "x.las", "c.las"}); },
+        [&] {
+            VMRAFile archive;
+            archive.DeleteEntry(vmra, "x.las");
+        },
+        sources, "delete extended");
+    std::printf("delete extended: %d steps swept\n", steps);
+    EXPECT_EQ(EntryNames(vmra), (std::vector<std::string>{"a.las", "c.las"}));
 }
 
 TEST(FaultPlan, ReadsOneOrSeveralFaultsAndRefusesAnythingElse) {

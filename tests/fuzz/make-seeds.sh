@@ -17,3 +17,38 @@ for f in 0 1 2 3; do
   vlr=$(( size - 227 - 1200 * ${lengths[$f]} ))
   { printf '\x00\x04\xb0'; tail -c +$((232 + vlr + 1)) "$work/entry"; } > "$out/stream$f"
 done
+
+# Extended entries (mode 3). Each is checked to give its file back, so a seed
+# is a whole, sound entry that mutations start from.
+extended() {
+  local name=$1
+  shift
+  "$build/tools/velmora-gen" "$@" --out "$work/$name.las"
+  "$build/tools/velmora-entry" -x "$work/$name.las" "$work/$name.entry"
+  "$build/tools/velmora-entry" -d "$work/$name.entry" "$work/$name.back"
+  cmp -s "$work/$name.las" "$work/$name.back" || { echo "make-seeds: $name does not come back" >&2; exit 1; }
+  { printf '\x03\x00\x00'; cat "$work/$name.entry"; } > "$out/ext-$name"
+}
+# Every point format, in the version it needs; extra bytes (described or
+# not), EVLRs, scanner channels, waveform data in the file and bytes after
+# everything vary among them.
+for f in 0 1 2 3 4 5 6 7 8 9 10; do
+  opts=(--points 400 --format "$f" --seed $((f + 10)))
+  if [ "$f" -ge 6 ]; then
+    opts+=(--version-minor 4 --version-header --channels 2 --evlrs $((f % 3)))
+  elif [ "$f" -ge 4 ]; then
+    opts+=(--version-minor 3 --version-header)
+  fi
+  case $f in 4|9) opts+=(--waveform) ;; esac
+  if [ $((f % 2)) -eq 0 ]; then opts+=(--extra-bytes $((3 + f))); fi
+  if [ "$f" -eq 3 ]; then opts+=(--extra-bytes 5 --undescribed --tail 11); fi
+  extended "f$f" "${opts[@]}"
+done
+# No points at all, in LAS 1.4 with an EVLR and in LAS 1.2.
+extended zero14 --points 0 --format 6 --version-minor 4 --version-header --evlrs 1
+extended zero12 --points 0 --format 1
+# So few points that the whole file as one compressed block is smaller.
+extended whole --points 10 --format 1 --seed 3
+# No seed has points enough for the finer contexts: one would take longer to
+# decode than all the others together, and the contexts byte of any seed
+# switches them on.
