@@ -14,6 +14,7 @@
 
 #include "ArchiveStates.h"
 #include "GuiFixture.h"
+#include "ListFixture.h"
 #include "app/CommandIds.h"
 #include "app/LeftView.h"
 #include "app/MainFrame.h"
@@ -59,71 +60,7 @@ QByteArray Bytes(const QString& path) {
 
 }  // namespace
 
-class ListCommandsTest : public GuiFixture {
-protected:
-    void SetUp() override {
-        GuiFixture::SetUp();
-        corpus = QString::fromStdString(testsupport::CorpusDir());
-        frame = StartFrame();
-        list = frame->RightView();
-        tree = frame->LeftView();
-        frame->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
-    }
-    QString Las(const char* corpusName, const QString& as) {
-        const QString to = Root() + as;
-        QDir().mkpath(QFileInfo(to).absolutePath());
-        QFile::copy(corpus + QLatin1Char('/') + QString::fromLatin1(corpusName), to);
-        return to;
-    }
-    static void AddDirect(const QString& las, const QString& archive) {
-        VMRAFile v;
-        v.AddLasFile(las.toStdString(), archive.toStdString());
-    }
-    // A left click on the item as the user makes it.
-    void Click(const QString& name, Qt::KeyboardModifiers mods = Qt::NoModifier) {
-        QAbstractItemView* view = static_cast<QAbstractItemView*>(list->ActiveView());
-        const QModelIndex index = view->model()->index(RowOf(list, name), 0);
-        ASSERT_TRUE(index.isValid()) << name.toStdString();
-        QTest::mouseClick(view->viewport(), Qt::LeftButton, mods, view->visualRect(index).center());
-        QApplication::processEvents();
-    }
-    // Where the item is, in the frame window's coordinates.
-    QPoint WindowPos(const QString& name) {
-        auto* view = static_cast<QAbstractItemView*>(list->ActiveView());
-        const QModelIndex index = view->model()->index(RowOf(list, name), 0);
-        EXPECT_TRUE(index.isValid()) << name.toStdString();
-        return view->viewport()->mapTo(frame.get(), view->visualRect(index).center());
-    }
-    // Mouse events through the window system, in the rhythm of a hand: the
-    // event loop runs between the two clicks, and the second press arrives
-    // soon enough to count as a double click.
-    void ClickAsAUser(const QString& name) {
-        const QPoint at = WindowPos(name);
-        QTest::mousePress(frame->windowHandle(), Qt::LeftButton, Qt::NoModifier, at);
-        QTest::mouseRelease(frame->windowHandle(), Qt::LeftButton, Qt::NoModifier, at);
-        QApplication::processEvents();
-    }
-    void DoubleClickAsAUser(const QString& name) {
-        const QPoint at = WindowPos(name);
-        ClickAsAUser(name);
-        QTest::lastMouseTimestamp -= QTest::mouseDoubleClickInterval - 50;
-        QTest::mousePress(frame->windowHandle(), Qt::LeftButton, Qt::NoModifier, at);
-        QTest::mouseRelease(frame->windowHandle(), Qt::LeftButton, Qt::NoModifier, at);
-        QApplication::processEvents();
-    }
-    void Key(int key) {
-        QTest::keyClick(QApplication::focusWidget(), static_cast<Qt::Key>(key));
-        QApplication::processEvents();
-    }
-    QString TreePath() const { return tree->GetItemPath(tree->SelectedNode()); }
-    bool Enabled(int id) const { return frame->Action(id)->isEnabled(); }
-
-    QString corpus;
-    std::unique_ptr<CMainFrame> frame;
-    CRightView* list = nullptr;
-    CLeftView* tree = nullptr;
-};
+class ListCommandsTest : public guitest::ListFixture {};
 
 TEST_F(ListCommandsTest, CommandFlagsFollowTheClickedItems) {
     MakeFile(QStringLiteral("f/a.las"));
