@@ -61,8 +61,10 @@ void CCompressDialog::Report(const ItemResult& result) {
         case ItemOutcome::Replaced:
             return;
         case ItemOutcome::Declined:
-            // The file is skipped; the progress shows no more for this job.
-            stopDisplay = true;
+            // The entry in the archive stays; the batch goes on, and so does
+            // its progress. The log says so, since the box that asked is gone.
+            Log(QString::fromLatin1(jobmsg::kCompressingFile) + ItemName(result.item) +
+                QString::fromLatin1(jobmsg::kKept));
             return;
         default:
             break;
