@@ -4,6 +4,7 @@
 
 #include "archive/EntryNames.h"
 #include "jobs/JobMessages.h"
+#include "jobs/JobReport.h"
 #include "platform/Paths.h"
 
 CCompressDialog::CCompressDialog(platform::IPlatformUi& ui, QWidget* parent)
@@ -47,6 +48,11 @@ void CCompressDialog::Work() {
 QString CCompressDialog::ItemName(const JobItem& item) const {
     if (item.index >= static_cast<std::size_t>(shownNames.size())) return CJobDialog::ItemName(item);
     return platform::FromCore(EscapeName(platform::ToCore(shownNames[static_cast<qsizetype>(item.index)])));
+}
+
+QString CCompressDialog::FinalRatioText() const {
+    const std::optional<double> ratio = BatchRatio(summary);
+    return ratio ? RatioShown(*ratio) : QString();
 }
 
 bool CCompressDialog::ConfirmReplace(const JobItem& item) {

@@ -148,6 +148,7 @@ void CJobDialog::Finish() {
         return;
     }
     const QString text = platform::FromCore(summary.Text());
+    ratioLabel->setText(FinalRatioText());
     actionLabel->setText(text);
     log->addItem(text);
     log->scrollToBottom();
@@ -164,7 +165,9 @@ void CJobDialog::UpdateDisplay() {
     // Between items the figures of the last one stay on show.
     if (!p.active) return;
     progress->setValue(std::clamp(p.percent, 0, 100));
-    ratioLabel->setText(QString::asprintf("%.0f ", p.ratio * 100.0) + QLatin1Char('%'));
+    // Before its first data the item has no ratio; nothing is better than a
+    // figure that means nothing.
+    if (p.ratio > 0) ratioLabel->setText(RatioShown(p.ratio));
     // The wait a notice told of is over once the work moves.
     if (noticeShown && p.percent > 0) {
         noticeShown = false;
@@ -241,8 +244,11 @@ void CJobDialog::SetFilesText(int number, int count) {
     });
 }
 
-void CJobDialog::SetProgress(int percent) {
-    OnUi([this, percent] { progress->setValue(percent); });
+void CJobDialog::ClearItemFigures() {
+    OnUi([this] {
+        progress->setValue(0);
+        ratioLabel->clear();
+    });
 }
 
 void CJobDialog::WaitWhilePaused() {
@@ -292,7 +298,7 @@ void CJobDialog::ItemStarted(const JobItem& item) {
     if (aborting) return;
     const QString name = ItemName(item);
     SetFilesText(static_cast<int>(item.index) + 1, static_cast<int>(item.count));
-    SetProgress(0);
+    ClearItemFigures();
     SetActionText(QString::fromLatin1(itemVerb) + name + QString::fromLatin1(jobmsg::kEllipsis));
     Log(QString::fromLatin1(itemVerb) + name);
 }

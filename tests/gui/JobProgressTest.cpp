@@ -112,3 +112,40 @@ TEST_F(JobProgressTest, ADeclinedReplacementLetsTheNextFileShowItsProgress) {
     EXPECT_EQ(EntryNames(archive), (QStringList{"a.las", "big.las"}));
     EXPECT_TRUE(ui.keptOpen.isEmpty());  // keeping an entry is no failure
 }
+
+// At the end the ratio is the batch's: what was stored of the files that went
+// in against their LAS bytes. A file starts with no ratio until it has one.
+TEST_F(JobProgressTest, TheSummaryShowsTheRatioOfWhatTheBatchStored) {
+    const QString archive = Root() + QStringLiteral("batch.vmra");
+    AddDirect(Small(QStringLiteral("a.las"), 1), archive);
+    Small(QStringLiteral("a.las"), 3);
+    CCompressDialog job(ui);
+    job.archivePath = archive;
+    job.lasPaths << Big(QStringLiteral("big.las")) << Root() + QStringLiteral("a.las")
+                 << Small(QStringLiteral("v13.las"), 4, 3);
+    job.displayNames << QStringLiteral("big.las") << QStringLiteral("a.las") << QStringLiteral("v13.las");
+    ui.answers.push_back(MsgResult::Ok);  // replace a.las
+    QStringList ratioAtStart;
+    OnLogLine(job, [&](const QString& line) {
+        if (line == QStringLiteral("Compressing file a.las") || line == QStringLiteral("Compressing file v13.las"))
+            ratioAtStart << job.RatioText();
+    });
+    QString ratioAtEnd, actionAtEnd;
+    ui.keepOpenSteps.push_back([&](QDialog&) {
+        ratioAtEnd = job.RatioText();
+        actionAtEnd = job.ActionText();
+    });
+    job.exec();
+    ASSERT_EQ(ui.keptOpen, QStringList{"Compress"});  // the refused file keeps it open
+    EXPECT_EQ(actionAtEnd, QStringLiteral("1 file added, 1 replaced, 1 refused"));
+    EXPECT_EQ(ratioAtStart, (QStringList{QString(), QString()})) << "a file started with the ratio of the one before";
+
+    int64_t las = 0, stored = 0;
+    for (const auto& e : listview::ReadArchiveListing(archive).entries) {
+        las += e.size;
+        stored += e.packed;
+    }
+    ASSERT_GT(las, 0);
+    EXPECT_EQ(ratioAtEnd, QString::asprintf("%.0f ", 100.0 * static_cast<double>(stored) / static_cast<double>(las)) +
+                              QLatin1Char('%'));
+}
