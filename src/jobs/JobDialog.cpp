@@ -143,7 +143,7 @@ void CJobDialog::OnWorkerFinished() {
 void CJobDialog::Finish() {
     finishPending = false;
     display->stop();
-    if (!KeepsLogOpen(summary)) {
+    if (!KeepsOpen()) {
         accept();
         return;
     }
@@ -158,6 +158,8 @@ void CJobDialog::Finish() {
     closeButton->setFocus();
     ui.KeepOpen(*this);
 }
+
+bool CJobDialog::KeepsOpen() const { return KeepsLogOpen(summary); }
 
 void CJobDialog::UpdateDisplay() {
     if (stopDisplay) return;

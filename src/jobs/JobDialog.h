@@ -63,6 +63,9 @@ protected:
     virtual void Report(const ItemResult& result) = 0;
     // The name the dialog shows for an item.
     virtual QString ItemName(const JobItem& item) const;
+    // Whether the dialog stays open with the summary once the job has
+    // ended; by default only when something failed.
+    virtual bool KeepsOpen() const;
     // The ratio the dialog shows once the job has ended; by default what
     // the last item showed.
     virtual QString FinalRatioText() const { return RatioText(); }
@@ -114,7 +117,7 @@ private:
     void UpdateDisplay();
     void OnWorkerFinished();
     // After the worker has ended: closes, or shows the summary and waits for
-    // the user when something failed.
+    // the user (see KeepsOpen).
     void Finish();
     void ResetForRun();
     template <class F>

@@ -28,6 +28,11 @@ bool KeepsLogOpen(const JobSummary& summary) {
     });
 }
 
+bool KeepsTestOpen(const JobSummary& summary) {
+    if (KeepsLogOpen(summary)) return true;
+    return !summary.items.empty() && !summary.stopped && !summary.ended;
+}
+
 std::optional<double> BatchRatio(const JobSummary& summary) {
     int64_t las = 0, stored = 0;
     for (const ItemResult& r : summary.items) {

@@ -23,6 +23,11 @@ QString FailureText(const ItemResult& result);
 // what did not. Declined questions and a stop are the user's own doing.
 bool KeepsLogOpen(const JobSummary& summary);
 
+// A test is asked for its verdict, so a test that ran to its end stays open
+// with it, sound entries or not; one the user stopped closes as any job does
+// (unless it found something wrong first).
+bool KeepsTestOpen(const JobSummary& summary);
+
 // The ratio of a batch of adds: the bytes stored for the files that went in
 // (added or replaced) over their LAS bytes. None when nothing went in.
 std::optional<double> BatchRatio(const JobSummary& summary);

@@ -80,3 +80,19 @@ TEST(JobReportTest, TheBatchRatioIsWhatWentInOverItsLasBytes) {
     EXPECT_EQ(RatioShown(0.199), QStringLiteral("20 %"));
     EXPECT_EQ(RatioShown(1.0), QStringLiteral("100 %"));
 }
+
+TEST(JobReportTest, ATestThatRanToItsEndKeepsItsVerdictOpen) {
+    EXPECT_TRUE(KeepsTestOpen(Of({ItemOutcome::Passed, ItemOutcome::Unverified})));
+    EXPECT_TRUE(KeepsTestOpen(Of({ItemOutcome::Damaged})));
+    // Nothing tested, or stopped by the user: nothing to give a verdict on.
+    EXPECT_FALSE(KeepsTestOpen(JobSummary{}));
+    JobSummary stopped = Of({ItemOutcome::Passed, ItemOutcome::Stopped});
+    stopped.stopped = true;
+    EXPECT_FALSE(KeepsTestOpen(stopped));
+    JobSummary ended = Of({ItemOutcome::Passed});
+    ended.ended = true;
+    EXPECT_FALSE(KeepsTestOpen(ended));
+    // Damage found before the stop is still shown.
+    ended.items.push_back(Result(ItemOutcome::Damaged));
+    EXPECT_TRUE(KeepsTestOpen(ended));
+}
