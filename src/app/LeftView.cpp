@@ -22,6 +22,11 @@ CLeftView::CLeftView(QWidget* parent) : QTreeWidget(parent) {
     setUniformRowHeights(true);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setIconSize(QSize(16, 16));
+    // Deep names keep their text: the column is as wide as its widest name
+    // and the pane scrolls across, as a file manager's tree does. It is never
+    // narrower than the pane, so a row is selected across its whole width.
+    header()->setStretchLastSection(false);
+    header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     // Names the pane is too narrow for show in full as tool tips.
     setItemDelegate(new listview::CNameTipDelegate(this));
     connect(this, &QTreeWidget::itemSelectionChanged, this, &CLeftView::OnSelectionChanged);
@@ -32,6 +37,11 @@ CLeftView::CLeftView(QWidget* parent) : QTreeWidget(parent) {
     connect(this, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem*, int) {
         if (!quiet) ListSelected();
     });
+}
+
+void CLeftView::resizeEvent(QResizeEvent* event) {
+    QTreeWidget::resizeEvent(event);
+    header()->setMinimumSectionSize(viewport()->width());
 }
 
 void CLeftView::OnInitialUpdate() { Initialise(nullptr); }

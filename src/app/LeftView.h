@@ -65,6 +65,9 @@ signals:
     // The list is to show path: the node of path was selected or opened.
     void NodeListed(const QString& path);
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
     struct Child {
         QString name;

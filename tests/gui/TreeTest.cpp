@@ -1,6 +1,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QHeaderView>
+#include <QScrollBar>
+#include <QSplitter>
 #include <QTest>
 #include <QTreeWidgetItem>
 
@@ -206,4 +209,27 @@ TEST_F(TreeTest, ReadingAFolderAgainKeepsWhatIsStillThere) {
     EXPECT_EQ(ChildTexts(c), QStringList{"deep"});
     EXPECT_EQ(CLeftView::KindOf(Child(data, QStringLiteral("bb"))), CLeftView::kFolderNode);
     EXPECT_EQ(CLeftView::KindOf(Child(data, QStringLiteral("z.vmra"))), CLeftView::kArchiveNode);
+}
+
+// Five levels down the names still show in full: the tree scrolls across.
+TEST_F(TreeTest, DeepFolderNamesStayReadable) {
+    const QString deep = QStringLiteral("data/c/deep/north block/flight lines 2026/strip 0042 east");
+    MakeFolder(deep);
+    tree->SelectPath(Root() + deep);
+    QApplication::processEvents();
+    ASSERT_EQ(tree->GetItemPath(tree->SelectedNode()), Root() + deep + QLatin1Char('/'));
+    ASSERT_LT(tree->viewport()->width(), 200);  // the default width
+    const int needed = static_cast<const QAbstractItemView*>(tree)->sizeHintForColumn(0);
+    EXPECT_GE(tree->columnWidth(0), needed) << "names are cut to fit the pane";
+    EXPECT_GT(tree->horizontalScrollBar()->maximum(), 0);
+
+    // In a pane wide enough the column fills it, so a row is selected and
+    // clicked across its whole width, as before.
+    QSplitter* panes = frame->Splitter();
+    const QList<int> sizes = panes->sizes();
+    panes->setSizes({sizes[0] + sizes[1] - 40, 40});
+    QApplication::processEvents();
+    ASSERT_GT(tree->viewport()->width(), needed);
+    EXPECT_EQ(tree->columnWidth(0), tree->viewport()->width());
+    EXPECT_EQ(tree->horizontalScrollBar()->maximum(), 0);
 }
