@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QStringList>
 
+#include <algorithm>
 #include <ctime>
 
 #include "listview/ListMessages.h"
@@ -143,6 +144,19 @@ CommandFlags ComputeCommandFlags(const QStringList& selectedNames, bool archiveM
         f.canExtract = f.canExtractHere = true;
     }
     return f;
+}
+
+QString ListedNames(const QStringList& names, int most) {
+    const qsizetype shown = std::min<qsizetype>(names.size(), std::max(most, 0));
+    QStringList lines = names.mid(0, shown);
+    if (names.size() > shown) lines << QString::fromLatin1(listmsg::kAndMore).arg(names.size() - shown);
+    return lines.join(QLatin1Char('\n'));
+}
+
+int OverallPercent(std::size_t index, std::size_t count, int percent) {
+    if (count == 0) return 0;
+    const std::size_t done = std::min(index, count) * 100 + static_cast<std::size_t>(std::clamp(percent, 0, 100));
+    return static_cast<int>(std::min<std::size_t>(done / count, 100));
 }
 
 }  // namespace listview

@@ -77,4 +77,12 @@ struct CommandFlags {
 // selectedNames excludes "..".
 CommandFlags ComputeCommandFlags(const QStringList& selectedNames, bool archiveMode);
 
+// The names a question is about, one a line: at most `most` of them, then a
+// line that says how many more there are.
+QString ListedNames(const QStringList& names, int most = 10);
+
+// How the deletion of entries stands: entry `index` of `count` is `percent`
+// done. The bar moves on with every entry, not only within the last.
+int OverallPercent(std::size_t index, std::size_t count, int percent);
+
 }  // namespace listview

@@ -52,4 +52,9 @@ inline constexpr const char* kNewDefaultName = "New.vmra";
 inline constexpr const char* kNoFolderSelected = "No folder selected!";
 inline constexpr const char* kFileExists = "File exists!";
 inline constexpr const char* kNewNotCreated = "New file could not be created!";
+
+// A question about many files names the first few, then how many more.
+inline constexpr const char* kAndMore = "and %1 more";
+// The deletion dialog, over its bar: the entry it deletes now.
+inline constexpr const char* kDeletingEntry = "Deleting file %1...";
 }  // namespace listmsg

@@ -13,8 +13,12 @@
 #include <QMouseEvent>
 #include <QTreeView>
 
+#include <cerrno>
 #include <memory>
 
+#include <unistd.h>
+
+#include "archive/EntryNames.h"
 #include "jobs/CompressDialog.h"
 #include "jobs/DecompressDialog.h"
 #include "jobs/JobReport.h"
@@ -37,6 +41,14 @@ using platform::MsgResult;
 namespace {
 const QString kLas = QStringLiteral(".las");
 const QString kVmra = QStringLiteral(".vmra");
+
+// A name or path as a box shows it: what could steer the box escaped.
+QString Shown(const QString& name) { return platform::FromCore(EscapeName(platform::ToCore(name))); }
+
+// Removes a file; 0, or the system's reason why not.
+int RemoveFile(const QString& path) {
+    return ::unlink(QFile::encodeName(path).constData()) == 0 ? 0 : errno;
+}
 }  // namespace
 
 void CRightView::dragEnterEvent(QDragEnterEvent* event) {
@@ -180,15 +192,18 @@ void CRightView::DeleteSelected() {
     const QStringList selected = SelectedNames();
     if (selected.isEmpty()) return;
     const char* question = selected.size() == 1 ? listmsg::kDeleteOne : listmsg::kDeleteMany;
-    if (platform::ShowMessage(ui, this, question, MsgButtons::OkCancel, MsgIcon::Question) != MsgResult::Ok) return;
+    QStringList names;
+    for (const QString& name : selected) names << Shown(name);
+    const QString text = MessageAbout(QString::fromLatin1(question), listview::ListedNames(names), 0);
+    if (platform::ShowMessage(ui, this, text, MsgButtons::OkCancel, MsgIcon::Question) != MsgResult::Ok) return;
 
     if (!archiveMode) {
         const QString folder = ListedFolder();
         for (const QString& name : selected) {
-            if (!QFile::remove(folder + name))
-                ui.MessageBox(this, QString::fromLatin1(listmsg::kCouldNotDelete),
-                                          QString::fromLatin1(listmsg::kMessageCaption), MsgButtons::Ok,
-                                          MsgIcon::None);
+            const int cause = RemoveFile(folder + name);
+            if (cause == 0) continue;
+            ui.MessageBox(this, MessageAbout(QString::fromLatin1(listmsg::kCouldNotDelete), Shown(folder + name), cause),
+                          QString::fromLatin1(listmsg::kMessageCaption), MsgButtons::Ok, MsgIcon::None);
         }
         ShowPath(currentPath);
     } else if (listview::IsArchivePath(currentPath)) {
@@ -339,12 +354,13 @@ void CRightView::NewArchive() {
     if (ui.RunDialog(dlg) != QDialog::Accepted) return;
     if (dlg.newName.isEmpty()) return;
     const QString name = NewArchiveFileName(dlg.newName);
+    const QString path = Shown(folder + name);
     switch (CreateNewArchive(platform::ToCore(folder), platform::ToCore(name))) {
         case NewArchiveOutcome::Exists:
-            platform::ShowMessage(ui, this, listmsg::kFileExists);
+            platform::ShowMessage(ui, this, MessageAbout(QString::fromLatin1(listmsg::kFileExists), path, 0));
             return;
         case NewArchiveOutcome::NotCreated:
-            platform::ShowMessage(ui, this, listmsg::kNewNotCreated);
+            platform::ShowMessage(ui, this, MessageAbout(QString::fromLatin1(listmsg::kNewNotCreated), path, 0));
             return;
         case NewArchiveOutcome::Created:
             break;

@@ -116,7 +116,7 @@ TEST_F(ListCommandsTest, CommandsFollowKeyboardAndFindSelections) {
     EXPECT_TRUE(Enabled(cmd::kExtractTo) && Enabled(cmd::kExtractHere) && Enabled(cmd::kDelete));
     EXPECT_FALSE(Enabled(cmd::kAdd));
     Key(Qt::Key_Delete);
-    EXPECT_EQ(ui.Texts(), QStringList{"Delete selected file?"});  // answered Cancel
+    EXPECT_EQ(ui.Texts(), QStringList{"Delete selected file?\n\nx.vmra"});  // answered Cancel
     EXPECT_TRUE(QFileInfo::exists(Root() + QStringLiteral("kb/x.vmra")));
 
     // A selection made in code, as the release of a key on ".." does it.
@@ -328,14 +328,14 @@ TEST_F(ListCommandsTest, DeletingTwoFilesAsksOnce) {
     list->SetItemSelected(2, true);
     ui.answers.push_back(MsgResult::Ok);
     list->DeleteSelected();
-    ASSERT_EQ(ui.Texts(), QStringList{"Delete selected files?"});
+    ASSERT_EQ(ui.Texts(), QStringList{"Delete selected files?\n\na.las\nb.las"});
     EXPECT_EQ(ui.shown[0].buttons, MsgButtons::OkCancel);
     EXPECT_EQ(Names(list), (QStringList{"..", "c.las"}));
     EXPECT_FALSE(QFileInfo::exists(Root() + QStringLiteral("del/a.las")));
 
     list->SetItemSelected(1, true);
     list->DeleteSelected();  // unscripted: Cancel
-    EXPECT_EQ(ui.Texts(), (QStringList{"Delete selected files?", "Delete selected file?"}));
+    EXPECT_EQ(ui.Texts(), (QStringList{"Delete selected files?\n\na.las\nb.las", "Delete selected file?\n\nc.las"}));
     EXPECT_TRUE(QFileInfo::exists(Root() + QStringLiteral("del/c.las")));
 }
 
@@ -350,7 +350,7 @@ TEST_F(ListCommandsTest, DeletingAnEntryWithProgress) {
     ui.answers.push_back(MsgResult::Ok);
     list->DeleteSelected();
     EXPECT_EQ(Names(list), (QStringList{"..", "a.las", "c.las"}));
-    EXPECT_EQ(ui.Texts(), QStringList{"Delete selected file?"});
+    EXPECT_EQ(ui.Texts(), QStringList{"Delete selected file?\n\nb.las"});
 
     DeleteDlg dlg(nullptr, archive, {QStringLiteral("c.las")});
     EXPECT_EQ(dlg.windowTitle(), QStringLiteral("Deleting in progress"));
@@ -581,15 +581,19 @@ TEST_F(DialogsTest, NewArchiveNames) {
     existing.write("keep");
     existing.close();
     typeName(QStringLiteral("data.vmra"));
-    EXPECT_EQ(ui.Texts(), QStringList{"File exists!"});
+    // The box names the file that is in the way.
+    const QString exists = QStringLiteral("File exists!\n\n") + Root() + QStringLiteral("new/data.vmra");
+    EXPECT_EQ(ui.Texts(), QStringList{exists});
     EXPECT_EQ(Bytes(Root() + QStringLiteral("new/data.vmra")), QByteArray("keep"));
 
     typeName(QStringLiteral("sub/evil"));
-    EXPECT_EQ(ui.Texts(), (QStringList{"File exists!", "New file could not be created!"}));
+    const QString notCreated =
+        QStringLiteral("New file could not be created!\n\n") + Root() + QStringLiteral("new/sub/evil.VMRA");
+    EXPECT_EQ(ui.Texts(), (QStringList{exists, notCreated}));
 
     list->NewArchive();  // cancelled dialog: nothing
     EXPECT_EQ(ui.shown.size(), 2u);
     tree->clearSelection();
     list->NewArchive();
-    EXPECT_EQ(ui.Texts(), (QStringList{"File exists!", "New file could not be created!", "No folder selected!"}));
+    EXPECT_EQ(ui.Texts(), (QStringList{exists, notCreated, "No folder selected!"}));
 }
