@@ -414,7 +414,7 @@ TEST_F(ListCommandsTest, TestChecksTheSelectedEntriesOfTheOpenArchive) {
     Click(QStringLiteral("b.las"), Qt::ControlModifier);
     EXPECT_TRUE(Enabled(cmd::kTest));
     std::unique_ptr<QMenu> menu(list->BuildContextMenu());
-    EXPECT_TRUE(MenuTexts(menu.get()).contains(QStringLiteral("Test")));
+    EXPECT_TRUE(MenuTexts(menu.get()).contains(QStringLiteral("&Test")));
 
     QStringList log;
     ui.keepOpenSteps.push_back([&](QDialog& d) { log = dynamic_cast<CJobDialog&>(d).LogLines(); });
@@ -485,14 +485,14 @@ TEST_F(ListCommandsTest, ContextMenusForASelectionAndForNone) {
     MakeFile(QStringLiteral("c/a.las"));
     tree->SelectPath(Root() + QStringLiteral("c"));
     std::unique_ptr<QMenu> styles(list->BuildContextMenu());
-    EXPECT_EQ(MenuTexts(styles.get()), (QStringList{"Large icons", "Small icons", "List", "Details"}));
+    EXPECT_EQ(MenuTexts(styles.get()), (QStringList{"Lar&ge icons", "S&mall icons", "&List", "&Details"}));
     list->SetItemSelected(1, true);
     list->UpdateCommandFlags();
     std::unique_ptr<QMenu> files(list->BuildContextMenu());
     EXPECT_EQ(MenuTexts(files.get()),
-              (QStringList{"Add to ...", "Delete file(s)\tDelete", "Extract to ... (grey)", "Extract here (grey)",
-                           "Test (grey)", "-", "Select all\tCtrl+A", "Deselect all\tCtrl+D",
-                           "Inverse selection\tCtrl+I"}));
+              (QStringList{"&Add to ...", "&Delete file(s)\tDelete", "&Extract to ... (grey)",
+                           "Extract &here (grey)", "&Test (grey)", "-", "&Select all\tCtrl+A",
+                           "Deselect a&ll\tCtrl+D", "&Inverse selection\tCtrl+I"}));
     styles.reset(list->BuildContextMenu());
     ASSERT_EQ(files->actions().size(), 9);
     files->actions().at(7)->trigger();  // Deselect all
