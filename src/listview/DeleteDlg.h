@@ -14,11 +14,12 @@ class QProgressBar;
 class QTimer;
 
 // Deletes entries of an archive on a thread of its own, saying which entry
-// it deletes while a progress bar moves on entry by entry. It closes by itself when the deletion has ended, also when it
-// failed (Failure() then tells why), and never before: an archive being
-// rewritten must not be cut short. Escape or the close box ask the job to
-// stop: at once while it waits for another program that uses the archive,
-// otherwise once the entry in hand is deleted.
+// it deletes while a progress bar moves on entry by entry. It closes by
+// itself when the deletion has ended, also when it failed (Failure() then
+// tells why), and never before: an archive being rewritten must not be cut
+// short. Escape or the close box ask the job to stop: at once while it
+// waits for another program that uses the archive, otherwise once the entry
+// in hand is deleted.
 class DeleteDlg : public QDialog, private IJobHost {
     Q_OBJECT
 public:
