@@ -48,6 +48,9 @@ CRightView::CRightView(platform::IPlatformUi& ui, QWidget* parent) : QWidget(par
     icons->setModel(model);
     icons->setSelectionModel(selection);
     icons->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    // The view shows the name alone, but an item is chosen with its whole
+    // row, as in details: the commands read whole rows.
+    icons->setSelectionBehavior(QAbstractItemView::SelectRows);
     icons->setEditTriggers(QAbstractItemView::NoEditTriggers);
     icons->setMovement(QListView::Static);
     icons->setResizeMode(QListView::Adjust);

@@ -62,27 +62,35 @@ QByteArray Bytes(const QString& path) {
 
 class ListCommandsTest : public guitest::ListFixture {};
 
+// In every style: the icon styles show only the name, yet a click on it
+// selects the item for the commands as a click on its row in details does.
 TEST_F(ListCommandsTest, CommandFlagsFollowTheClickedItems) {
     MakeFile(QStringLiteral("f/a.las"));
     MakeFile(QStringLiteral("f/x.vmra"), 0);
-    list->SetType(listview::kDetails);
-    tree->SelectPath(Root() + QStringLiteral("f"));
-    list->setFocus();
-    Click(QStringLiteral("a.las"));
-    EXPECT_TRUE(frame->ListActive());
-    EXPECT_TRUE(Enabled(cmd::kAdd));
-    EXPECT_TRUE(Enabled(cmd::kDelete));
-    EXPECT_FALSE(Enabled(cmd::kExtractTo));
-    EXPECT_FALSE(Enabled(cmd::kExtractHere));
-    Click(QStringLiteral("x.vmra"));
-    EXPECT_FALSE(Enabled(cmd::kAdd));
-    EXPECT_TRUE(Enabled(cmd::kExtractTo) && Enabled(cmd::kExtractHere) && Enabled(cmd::kDelete));
-    Click(QStringLiteral("a.las"), Qt::ControlModifier);
-    EXPECT_TRUE(Enabled(cmd::kDelete));
-    EXPECT_FALSE(Enabled(cmd::kAdd) || Enabled(cmd::kExtractTo) || Enabled(cmd::kExtractHere));
-    Click(QStringLiteral(".."));
-    EXPECT_FALSE(list->IsItemSelected(0));  // ".." is never part of a selection
-    EXPECT_FALSE(Enabled(cmd::kDelete));
+    for (const listview::ListType type :
+         {listview::kDetails, listview::kLargeIcons, listview::kSmallIcons, listview::kList}) {
+        SCOPED_TRACE(type);
+        list->SetType(type);
+        tree->SelectPath(Root() + QStringLiteral("f"));
+        list->setFocus();
+        Click(QStringLiteral("a.las"));
+        EXPECT_TRUE(frame->ListActive());
+        EXPECT_EQ(list->SelectedNames(), QStringList{"a.las"});
+        EXPECT_TRUE(Enabled(cmd::kAdd));
+        EXPECT_TRUE(Enabled(cmd::kDelete));
+        EXPECT_FALSE(Enabled(cmd::kExtractTo));
+        EXPECT_FALSE(Enabled(cmd::kExtractHere));
+        Click(QStringLiteral("x.vmra"));
+        EXPECT_FALSE(Enabled(cmd::kAdd));
+        EXPECT_TRUE(Enabled(cmd::kExtractTo) && Enabled(cmd::kExtractHere) && Enabled(cmd::kDelete));
+        Click(QStringLiteral("a.las"), Qt::ControlModifier);
+        EXPECT_EQ(list->SelectedNames(), (QStringList{"a.las", "x.vmra"}));
+        EXPECT_TRUE(Enabled(cmd::kDelete));
+        EXPECT_FALSE(Enabled(cmd::kAdd) || Enabled(cmd::kExtractTo) || Enabled(cmd::kExtractHere));
+        Click(QStringLiteral(".."));
+        EXPECT_FALSE(list->IsItemSelected(0));  // ".." is never part of a selection
+        EXPECT_FALSE(Enabled(cmd::kDelete));
+    }
 }
 
 TEST_F(ListCommandsTest, CommandsFollowKeyboardAndFindSelections) {
