@@ -2,6 +2,7 @@
 // checked without a display: velmora-screenshots OUTPUT_FOLDER
 #include <QApplication>
 #include <QDir>
+#include <QDrag>
 #include <QFile>
 #include <QMenu>
 #include <QCursor>
@@ -44,6 +45,11 @@ public:
     int RunDialog(QDialog&) override { return 0; }
     void CloseMessageBoxes(QWidget*) override {}
     void ShowWindow(QWidget& window) override { window.show(); }
+    // Nobody drags: every drag ends where nothing takes it.
+    Qt::DropAction RunDrag(QDrag& drag, Qt::DropActions) override {
+        drag.deleteLater();
+        return Qt::IgnoreAction;
+    }
     // A dialog left open at the end of its job is photographed, then closed.
     void KeepOpen(QDialog& dialog) override {
         if (onKeepOpen) onKeepOpen(dialog);

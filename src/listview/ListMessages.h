@@ -52,6 +52,8 @@ inline constexpr const char* kNewDefaultName = "New.vmra";
 inline constexpr const char* kNoFolderSelected = "No folder selected!";
 inline constexpr const char* kFileExists = "File exists!";
 inline constexpr const char* kNewNotCreated = "New file could not be created!";
+// Entries dragged out of an archive are extracted into a folder of their own.
+inline constexpr const char* kDragFolderNotCreated = "Folder for the dragged files could not be created!";
 
 // A question about many files names the first few, then how many more.
 inline constexpr const char* kAndMore = "and %1 more";

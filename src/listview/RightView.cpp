@@ -94,7 +94,9 @@ CRightView::CRightView(platform::IPlatformUi& ui, QWidget* parent) : QWidget(par
     RebuildModel();
 }
 
-CRightView::~CRightView() = default;
+CRightView::~CRightView() {
+    for (const QString& folder : std::as_const(dragFolders)) QDir(folder).removeRecursively();
+}
 
 QWidget* CRightView::ActiveView() const {
     return type == kDetails ? static_cast<QWidget*>(details) : static_cast<QWidget*>(icons);
