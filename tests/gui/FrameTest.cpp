@@ -453,6 +453,30 @@ TEST_F(FrameCommandTest, AboutAndContactsBoxes) {
     EXPECT_TRUE(aboutText.contains(QStringLiteral("Velmora for LAS 1.2")));
 }
 
+// At the window's first size the pages need no scrolling across: nothing
+// of a line is cut off at the right (the command examples least of all).
+TEST_F(FrameCommandTest, TheHelpPagesFitTheHelpWindowAcross) {
+    auto frame = StartFrame();
+    ui.browserWorks = false;
+    for (const int command : {cmd::kOnlineInfo, cmd::kOnlineHelp}) {
+        frame->Action(command)->trigger();
+        auto* page = frame->findChild<QTextBrowser*>(QStringLiteral("helpPage"));
+        ASSERT_NE(page, nullptr);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(page->window()));
+        QApplication::processEvents();
+        SCOPED_TRACE(page->source().toString().toStdString());
+        EXPECT_EQ(page->horizontalScrollBar()->maximum(), 0)
+            << "page " << page->document()->size().width() << " wide, view " << page->viewport()->width();
+        EXPECT_FALSE(page->horizontalScrollBar()->isVisible());
+    }
+    auto* page = frame->findChild<QTextBrowser*>(QStringLiteral("helpPage"));
+    frame->Action(cmd::kOnlineInfo)->trigger();
+    QApplication::processEvents();
+    for (const char* text : {"velmora -d a.las data.vmra", "extract one entry into the current folder",
+                             "velmora data.vmra", "open the window at the archive"})
+        EXPECT_TRUE(page->toPlainText().contains(QString::fromLatin1(text))) << text;
+}
+
 // The program's own help window: Escape closes it, as it does a dialog, and
 // the next Help command brings it back.
 TEST_F(FrameCommandTest, EscapeClosesTheHelpWindow) {
