@@ -32,10 +32,15 @@ CJobDialog::CJobDialog(platform::IPlatformUi& ui, QWidget* parent, const char* c
     archiveLabel = new QLabel(this);
     archiveLabel->setObjectName(QStringLiteral("archivePath"));  // 1007
     archiveLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // A long path wraps (at its slashes) rather than widening the dialog
+    // past the screen; so does the action line, which names the archive
+    // while the job waits for another program.
+    archiveLabel->setWordWrap(true);
     ratioLabel = new QLabel(this);
     ratioLabel->setObjectName(QStringLiteral("ratio"));  // 1005
     actionLabel = new QLabel(this);
     actionLabel->setObjectName(QStringLiteral("action"));  // 1006
+    actionLabel->setWordWrap(true);
     progress = new QProgressBar(this);
     progress->setObjectName(QStringLiteral("progress"));  // 1004
     progress->setRange(0, 100);
@@ -54,7 +59,7 @@ CJobDialog::CJobDialog(platform::IPlatformUi& ui, QWidget* parent, const char* c
     connect(closeButton, &QPushButton::clicked, this, &QDialog::accept);
 
     auto* grid = new QGridLayout;
-    grid->addWidget(new QLabel(QString::fromLatin1(jobmsg::kFileLabel), this), 0, 0);
+    grid->addWidget(new QLabel(QString::fromLatin1(jobmsg::kFileLabel), this), 0, 0, Qt::AlignTop);
     grid->addWidget(archiveLabel, 0, 1);
     grid->addWidget(new QLabel(QString::fromLatin1(jobmsg::kRatioLabel), this), 1, 0);
     grid->addWidget(ratioLabel, 1, 1);

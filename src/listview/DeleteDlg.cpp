@@ -83,7 +83,13 @@ void DeleteDlg::ItemStarted(const JobItem& item) {
     // Names come from the archive: shown, they must not steer the label.
     const QString text =
         QString::fromLatin1(listmsg::kDeletingEntry).arg(platform::FromCore(EscapeName(item.name)));
-    QMetaObject::invokeMethod(this, [this, text] { entry->setText(text); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this,
+        [this, text] {
+            entry->setText(text);
+            FitHeight();
+        },
+        Qt::QueuedConnection);
 }
 
 bool DeleteDlg::ItemFinished(const ItemResult& result) {
@@ -109,8 +115,18 @@ void DeleteDlg::Notice(const std::string& text) {
         [this, line] {
             notice->setText(line);
             notice->show();
+            FitHeight();
         },
         Qt::QueuedConnection);
+}
+
+void DeleteDlg::FitHeight() {
+    // A window's layout gives it the height of its labels' shortest wrap,
+    // not of the lines they take at the window's width: a long path would be
+    // cut off below.
+    layout()->activate();
+    const int needed = heightForWidth(width());
+    if (needed > height()) resize(width(), needed);
 }
 
 void DeleteDlg::Poll() {

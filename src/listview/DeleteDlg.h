@@ -49,6 +49,8 @@ private:
     // stop request that came while an entry was being deleted.
     bool ItemFinished(const ItemResult& result) override;
     void Notice(const std::string& text) override;
+    // Makes the window as high as its wrapped lines need at its width.
+    void FitHeight();
     void Poll();
 
     CArchiveJob job{*this};

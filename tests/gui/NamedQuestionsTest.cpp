@@ -125,3 +125,20 @@ TEST_F(NamedQuestionsTest, TheDeletionDialogShowsEachEntryAndMovesPerEntry) {
         << "the bar jumped from the start to the end";
     EXPECT_EQ(QFileInfo(archive).size(), 0);
 }
+
+// A long name, as surveys name their strips, wraps onto the lines it needs
+// and the dialog grows to show them, rather than cutting the name off.
+TEST_F(NamedQuestionsTest, ALongEntryNameShowsWholeInTheDeletionDialog) {
+    const QString name = QStringLiteral("Survey 2026 block 17 flight line 0042 north strip second pass.las");
+    const QString archive = MakeArchive(QStringLiteral("long.vmra"), {name});
+    DeleteDlg dlg(nullptr, archive, {name});
+    auto* entry = dlg.findChild<QLabel*>(QStringLiteral("entry"));
+    ASSERT_NE(entry, nullptr);
+    const int width = dlg.width();
+    dlg.exec();
+    ASSERT_FALSE(dlg.Failed());
+    EXPECT_EQ(entry->text(), QStringLiteral("Deleting file ") + name + QStringLiteral("..."));
+    EXPECT_EQ(dlg.width(), width);
+    EXPECT_GT(entry->heightForWidth(entry->width()), entry->fontMetrics().height()) << "the name needs no wrap";
+    EXPECT_LE(entry->heightForWidth(entry->width()), entry->height()) << "the name is cut off below";
+}
