@@ -100,6 +100,11 @@ int CompareArchiveItems(const ArchiveItemRecord& a, const ArchiveItemRecord& b, 
     return direction < 0 ? -r : r;
 }
 
+Qt::SortOrder ShownSortOrder(int column, int direction) {
+    const bool byName = column == 0;
+    return byName == (direction > 0) ? Qt::AscendingOrder : Qt::DescendingOrder;
+}
+
 bool IsArchivePath(const QString& path) {
     return platform::HasTrailingExtension(path, QStringLiteral(".vmra"), true);
 }

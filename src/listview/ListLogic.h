@@ -51,6 +51,10 @@ int CompareFolderItems(const FolderItemRecord& a, const FolderItemRecord& b, int
 int CompareArchiveItems(const ArchiveItemRecord& a, const ArchiveItemRecord& b, int column,
                         int direction);
 
+// Which way the sorted column's values run down the list, for the arrow in
+// its heading: names A to Z and numbers largest first with direction +1.
+Qt::SortOrder ShownSortOrder(int column, int direction);
+
 // True when the path names an archive: ".vmra" occurs first at its end, not
 // at its start.
 bool IsArchivePath(const QString& path);

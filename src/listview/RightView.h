@@ -170,6 +170,8 @@ private:
     void SetIconLayout(QListView::ViewMode mode, QListView::Flow flow, int iconSize, QSize grid, bool wordWrap);
     void InsertUpItem();
     void SortRows();
+    // The arrow in the sorted column's heading, or none.
+    void ShowSortArrow();
     void RebuildModel();
     void OnSectionResized(int column, int oldSize, int newSize);
     QIcon IconFor(const QString& path);

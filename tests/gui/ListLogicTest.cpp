@@ -121,3 +121,13 @@ TEST(QuestionTest, TheDeletionBarMovesOnWithEachEntry) {
     EXPECT_EQ(OverallPercent(0, 1, 130), 100);
     EXPECT_EQ(OverallPercent(0, 0, 50), 0);
 }
+
+// The arrow tells which way the values run: A to Z is up, largest first down.
+TEST(SortArrowTest, FollowsTheWayTheColumnRuns) {
+    EXPECT_EQ(ShownSortOrder(0, 1), Qt::AscendingOrder);
+    EXPECT_EQ(ShownSortOrder(0, -1), Qt::DescendingOrder);
+    for (int column : {1, 2, 3}) {
+        EXPECT_EQ(ShownSortOrder(column, 1), Qt::DescendingOrder) << column;
+        EXPECT_EQ(ShownSortOrder(column, -1), Qt::AscendingOrder) << column;
+    }
+}
