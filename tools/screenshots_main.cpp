@@ -2,7 +2,9 @@
 // checked without a display: velmora-screenshots OUTPUT_FOLDER
 #include <QApplication>
 #include <QDir>
+#include <QDrag>
 #include <QFile>
+#include <QFileInfo>
 #include <QMenu>
 #include <QCursor>
 #include <QHelpEvent>
@@ -44,6 +46,11 @@ public:
     int RunDialog(QDialog&) override { return 0; }
     void CloseMessageBoxes(QWidget*) override {}
     void ShowWindow(QWidget& window) override { window.show(); }
+    // Nobody drags: every drag ends where nothing takes it.
+    Qt::DropAction RunDrag(QDrag& drag, Qt::DropActions) override {
+        drag.deleteLater();
+        return Qt::IgnoreAction;
+    }
     // A dialog left open at the end of its job is photographed, then closed.
     void KeepOpen(QDialog& dialog) override {
         if (onKeepOpen) onKeepOpen(dialog);
@@ -113,6 +120,11 @@ int main(int argc, char** argv) {
             archive.AddLasFile((root + QLatin1Char('/') + QString::fromLatin1(f)).toStdString(),
                                (root + QStringLiteral("/survey.vmra")).toStdString());
     }
+    // A LAS file cut short, as a copy broken off half way leaves it: the
+    // compression refuses it.
+    const QString cutLas = root + QStringLiteral("/strip_004.las");
+    QFile::copy(root + QStringLiteral("/strip_003.las"), cutLas);
+    QFile(cutLas).resize(QFileInfo(cutLas).size() / 2);
     const QString bigLas = data.path() + QStringLiteral("/Survey 2026/Flight lines/block_17.las");
     {
         LasGenOptions o;
@@ -199,7 +211,7 @@ int main(int argc, char** argv) {
     {
         CCompressDialog job(ui, &frame);
         job.archivePath = root + QStringLiteral("/Reports/flights.vmra");
-        for (const char* name : {"strip_003.las", "waveform_13.las", "strip_001.las"}) {
+        for (const char* name : {"strip_003.las", "strip_004.las", "strip_001.las"}) {
             job.lasPaths << root + QLatin1Char('/') + QString::fromLatin1(name);
             job.displayNames << QString::fromLatin1(name);
         }
@@ -246,6 +258,48 @@ int main(int argc, char** argv) {
         ui.onKeepOpen = nullptr;
         if (!taken) {
             std::printf("FAILED the test closed without showing the damage\n");
+            ok = false;
+        }
+    }
+
+    // The end of a batch into an archive that already holds one of the
+    // files: the replacement is declined (nobody is there to say yes), the
+    // log says the entry was kept, and the summary shows the batch's ratio.
+    {
+        CCompressDialog job(ui, &frame);
+        job.archivePath = root + QStringLiteral("/survey.vmra");
+        for (const char* name : {"strip_001.las", "strip_003.las", "strip_004.las"}) {
+            job.lasPaths << root + QLatin1Char('/') + QString::fromLatin1(name);
+            job.displayNames << QString::fromLatin1(name);
+        }
+        bool taken = false;
+        ui.onKeepOpen = [&](QDialog& dialog) {
+            taken = true;
+            ok &= Save(dialog, out, "compress-declined.png");
+        };
+        job.exec();
+        ui.onKeepOpen = nullptr;
+        if (!taken || !job.LogLines().contains(QStringLiteral("Compressing file strip_001.las: kept"))) {
+            std::printf("FAILED the batch did not end with the declined file kept\n");
+            ok = false;
+        }
+    }
+
+    // A test of a sound archive: the dialog stays open with its verdict.
+    {
+        CTestDialog job(ui, &frame);
+        job.archivePath = root + QStringLiteral("/survey.vmra");
+        for (const char* f : {"strip_001.las", "strip_002.las", "strip_003.las", "tile_4711.LAS", kLongName})
+            job.entryNames << QString::fromLatin1(f);
+        bool taken = false;
+        ui.onKeepOpen = [&](QDialog& dialog) {
+            taken = true;
+            ok &= Save(dialog, out, "test-passed.png");
+        };
+        job.exec();
+        ui.onKeepOpen = nullptr;
+        if (!taken) {
+            std::printf("FAILED the test of a sound archive closed without its verdict\n");
             ok = false;
         }
     }

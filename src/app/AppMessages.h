@@ -17,7 +17,8 @@ inline constexpr const char* kNoWindowBuilt =
 inline constexpr const char* kNotImplemented = "Not implemented.";
 inline constexpr const char* kReady = "Ready";
 
-// Menus.
+// Menus. Every item has a letter of its own within its menu (Alt+E, T
+// must run Test, not only move to it), so no two items of a menu share one.
 inline constexpr const char* kMenuFile = "&File";
 inline constexpr const char* kMenuEdit = "&Edit";
 inline constexpr const char* kMenuView = "&View";
@@ -25,7 +26,7 @@ inline constexpr const char* kMenuHelp = "&Help";
 inline constexpr const char* kNew = "&New\tCtrl+N";
 inline constexpr const char* kOpen = "&Open...\tCtrl+O";
 inline constexpr const char* kSaveAs = "Save &As...\tCtrl+S";
-inline constexpr const char* kRecentFile = "Recent File";
+inline constexpr const char* kRecentFile = "Recent &File";
 inline constexpr const char* kExit = "E&xit";
 inline constexpr const char* kAddTo = "&Add to ...";
 inline constexpr const char* kDeleteFile = "&Delete file\tDelete";
@@ -33,15 +34,15 @@ inline constexpr const char* kExtractTo = "&Extract to ...";
 inline constexpr const char* kExtractHere = "Extract &here";
 inline constexpr const char* kTest = "&Test";
 inline constexpr const char* kSelectAll = "&Select all\tCtrl+A";
-inline constexpr const char* kDeselectAll = "Deselec&t all\tCtrl+D";
+inline constexpr const char* kDeselectAll = "Deselect a&ll\tCtrl+D";
 inline constexpr const char* kInverseSelection = "&Inverse selection\tCtrl+I";
 inline constexpr const char* kFind = "&Find\tCtrl+F";
 inline constexpr const char* kToolbar = "&Toolbar";
 inline constexpr const char* kStatusBar = "&Status Bar";
-inline constexpr const char* kRefresh = "Refresh\tF5";
-inline constexpr const char* kOnlineHelp = "Online Help";
-inline constexpr const char* kOnlineInfo = "Online Info";
-inline constexpr const char* kContacts = "Contacts";
+inline constexpr const char* kRefresh = "&Refresh\tF5";
+inline constexpr const char* kOnlineHelp = "Online &Help";
+inline constexpr const char* kOnlineInfo = "Online &Info";
+inline constexpr const char* kContacts = "&Contacts";
 inline constexpr const char* kAboutLas = "&About LAS";
 
 inline constexpr const char* kNextPane = "Next Pane";

@@ -33,6 +33,10 @@ public:
     // the installed copy when there is one, else the bundled one.
     void ShowPage(const QString& page, const QString& programFolder);
 
+protected:
+    // Escape closes the window, as it does a dialog.
+    void keyPressEvent(QKeyEvent* event) override;
+
 private:
     QTextBrowser* browser = nullptr;
 };

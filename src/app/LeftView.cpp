@@ -22,6 +22,11 @@ CLeftView::CLeftView(QWidget* parent) : QTreeWidget(parent) {
     setUniformRowHeights(true);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setIconSize(QSize(16, 16));
+    // Deep names keep their text: the column is as wide as its widest name
+    // and the pane scrolls across, as a file manager's tree does. It is never
+    // narrower than the pane, so a row is selected across its whole width.
+    header()->setStretchLastSection(false);
+    header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     // Names the pane is too narrow for show in full as tool tips.
     setItemDelegate(new listview::CNameTipDelegate(this));
     connect(this, &QTreeWidget::itemSelectionChanged, this, &CLeftView::OnSelectionChanged);
@@ -32,6 +37,11 @@ CLeftView::CLeftView(QWidget* parent) : QTreeWidget(parent) {
     connect(this, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem*, int) {
         if (!quiet) ListSelected();
     });
+}
+
+void CLeftView::resizeEvent(QResizeEvent* event) {
+    QTreeWidget::resizeEvent(event);
+    header()->setMinimumSectionSize(viewport()->width());
 }
 
 void CLeftView::OnInitialUpdate() { Initialise(nullptr); }
@@ -104,11 +114,40 @@ QString CLeftView::GetItemPath(const QTreeWidgetItem* node) const {
     return mounts[static_cast<std::size_t>(index)].path + result;
 }
 
+bool CLeftView::IsUnread(const QTreeWidgetItem* node) {
+    const QTreeWidgetItem* first = node->childCount() ? node->child(0) : nullptr;
+    return first && KindOf(first) == NodeKind{} && first->text(0).isEmpty();
+}
+
+std::vector<CLeftView::Child> CLeftView::ReadFolder(const QString& path) {
+    const QDir dir(path);
+    std::vector<Child> children;
+    QStringList folders =
+        dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+    std::sort(folders.begin(), folders.end(), [](const QString& a, const QString& b) {
+        const int c = QString::compare(a, b, Qt::CaseInsensitive);
+        return c != 0 ? c < 0 : a < b;
+    });
+    for (const QString& f : folders) children.push_back({f, kFolderNode});
+    // Archives follow the folders. Only files count: a folder named x.vmra
+    // is already in the tree as a folder.
+    for (const QString& a : dir.entryList({QStringLiteral("*.vmra")}, QDir::Files | QDir::Hidden | QDir::System,
+                                          QDir::Name))
+        children.push_back({a, kArchiveNode});
+    return children;
+}
+
+QTreeWidgetItem* CLeftView::MakeNode(const Child& child) {
+    auto* node = new QTreeWidgetItem(QStringList{child.name});
+    node->setData(0, kKindRole, child.kind);
+    node->setIcon(0, child.kind == kFolderNode ? folderIcon : archiveIcon);
+    if (child.kind == kFolderNode) AddPlaceholder(node);
+    return node;
+}
+
 QTreeWidgetItem* CLeftView::ExpandNode(QTreeWidgetItem* node, const QString& name) {
     if (!node) return nullptr;
-    QTreeWidgetItem* first = node->childCount() ? node->child(0) : nullptr;
-    const bool placeholder = first && KindOf(first) == NodeKind{} && first->text(0).isEmpty();
-    if (!placeholder) {
+    if (!IsUnread(node)) {
         if (name.isEmpty()) return nullptr;
         for (int i = 0; i < node->childCount(); ++i)
             if (node->child(i)->text(0) == name) return node->child(i);
@@ -118,35 +157,51 @@ QTreeWidgetItem* CLeftView::ExpandNode(QTreeWidgetItem* node, const QString& nam
     delete node->takeChild(0);
     ++folderReads;
     QTreeWidgetItem* result = nullptr;
-    const QDir dir(GetItemPath(node));
-
-    QStringList folders =
-        dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
-    std::sort(folders.begin(), folders.end(), [](const QString& a, const QString& b) {
-        const int c = QString::compare(a, b, Qt::CaseInsensitive);
-        return c != 0 ? c < 0 : a < b;
-    });
-    for (const QString& f : folders) {
-        auto* child = new QTreeWidgetItem(QStringList{f});
-        child->setData(0, kKindRole, kFolderNode);
-        child->setIcon(0, folderIcon);
+    for (const Child& c : ReadFolder(GetItemPath(node))) {
+        QTreeWidgetItem* child = MakeNode(c);
         node->addChild(child);
-        AddPlaceholder(child);
-        if (!name.isEmpty() && f == name) result = child;
-    }
-    // Archives follow the folders. Only files count: a folder named x.vmra
-    // is already in the tree as a folder.
-    const QStringList archives = dir.entryList({QStringLiteral("*.vmra")},
-                                               QDir::Files | QDir::Hidden | QDir::System,
-                                               QDir::Name);
-    for (const QString& a : archives) {
-        auto* child = new QTreeWidgetItem(QStringList{a});
-        child->setData(0, kKindRole, kArchiveNode);
-        child->setIcon(0, archiveIcon);
-        node->addChild(child);
-        if (!name.isEmpty() && a == name && !result) result = child;
+        if (!name.isEmpty() && c.name == name && !result) result = child;
     }
     return result;
+}
+
+void CLeftView::ReadAgain(QTreeWidgetItem* node) {
+    if (!node || KindOf(node) == kArchiveNode) return;
+    if (IsUnread(node)) {
+        ExpandNode(node, QString());
+        return;
+    }
+    ++folderReads;
+    const std::vector<Child> wanted = ReadFolder(GetItemPath(node));
+    auto matches = [](const QTreeWidgetItem* item, const Child& c) {
+        return item->text(0) == c.name && KindOf(item) == c.kind;
+    };
+    // Removing or moving a node must not list anything.
+    const bool wasQuiet = quiet;
+    quiet = true;
+    for (int i = node->childCount() - 1; i >= 0; --i) {
+        const QTreeWidgetItem* child = node->child(i);
+        if (std::none_of(wanted.begin(), wanted.end(), [&](const Child& c) { return matches(child, c); }))
+            delete node->takeChild(i);
+    }
+    // What is left is in the tree's order but for nodes added one by one
+    // (a new archive goes last); each wanted child is put in its place.
+    for (int k = 0; k < static_cast<int>(wanted.size()); ++k) {
+        const Child& c = wanted[static_cast<std::size_t>(k)];
+        if (k < node->childCount() && matches(node->child(k), c)) continue;
+        int found = -1;
+        for (int j = k + 1; j < node->childCount() && found < 0; ++j)
+            if (matches(node->child(j), c)) found = j;
+        node->insertChild(k, found >= 0 ? node->takeChild(found) : MakeNode(c));
+    }
+    quiet = wasQuiet;
+}
+
+QTreeWidgetItem* CLeftView::StepTo(QTreeWidgetItem* node, const QString& name) {
+    QTreeWidgetItem* next = ExpandNode(node, name);
+    if (next || !node || name.isEmpty()) return next;
+    ReadAgain(node);
+    return ChildNamed(node, name);
 }
 
 QTreeWidgetItem* CLeftView::TopNodeFor(const QString& path, QString* rest) const {
@@ -199,7 +254,7 @@ void CLeftView::SelectPath(const QString& path) {
             current->setExpanded(true);
         }
         const QString component = i < components.size() ? components[i] : QString();
-        current = ExpandNode(current, component);
+        current = StepTo(current, component);
         if (current && KindOf(current) == kArchiveNode) {
             setCurrentItem(current);
             current->setSelected(true);
@@ -218,7 +273,7 @@ void CLeftView::OpenPathInTree(const QString& path) {
     quiet = true;
     for (const QString& component : platform::SplitPath(rest)) {
         if (!target) break;
-        target = ExpandNode(target, component);
+        target = StepTo(target, component);
     }
     if (target) {
         setCurrentItem(target);

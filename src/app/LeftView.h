@@ -30,6 +30,10 @@ public:
     void FillDrives();
     QTreeWidgetItem* AddDriveNode(const platform::MountPoint& mount);
     QTreeWidgetItem* ExpandNode(QTreeWidgetItem* node, const QString& name);
+    // Reads a folder node's children from disk again when it was read
+    // already: nodes for what is new there, none for what has gone, and the
+    // others kept as they are, with whatever is open below them.
+    void ReadAgain(QTreeWidgetItem* node);
     void SelectPath(const QString& path) override;
     // Walks to the node of path without selecting on the way, selects it and
     // has the list show path. Part of the frame's Open command.
@@ -61,7 +65,22 @@ signals:
     // The list is to show path: the node of path was selected or opened.
     void NodeListed(const QString& path);
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
+    struct Child {
+        QString name;
+        NodeKind kind;
+    };
+    // What a folder holds for the tree, in the tree's order: its folders,
+    // then its archives.
+    static std::vector<Child> ReadFolder(const QString& path);
+    QTreeWidgetItem* MakeNode(const Child& child);
+    static bool IsUnread(const QTreeWidgetItem* node);
+    // The child of node called name, the folder read again from disk when
+    // it has none: the name may have been made since it was read.
+    QTreeWidgetItem* StepTo(QTreeWidgetItem* node, const QString& name);
     void Initialise(const std::vector<platform::MountPoint>* places);
     QTreeWidgetItem* TopNodeFor(const QString& path, QString* rest) const;
     void OnSelectionChanged();

@@ -520,7 +520,10 @@ void CMainFrame::UpdateRecentMenu() {
     }
     for (int i = 0; i < recentFiles.size(); ++i) {
         const QString file = recentFiles[i];
-        auto* a = new QAction(QStringLiteral("&%1 %2").arg(i + 1).arg(file), this);
+        // An "&" in the path is shown as one, not taken for the item's letter.
+        QString shown = file;
+        shown.replace(QLatin1Char('&'), QStringLiteral("&&"));
+        auto* a = new QAction(QStringLiteral("&%1 %2").arg(i + 1).arg(shown), this);
         connect(a, &QAction::triggered, this, [this, file] {
             if (!QFileInfo::exists(file)) {
                 recentFiles.removeAll(file);

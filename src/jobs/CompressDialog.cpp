@@ -4,6 +4,7 @@
 
 #include "archive/EntryNames.h"
 #include "jobs/JobMessages.h"
+#include "jobs/JobReport.h"
 #include "platform/Paths.h"
 
 CCompressDialog::CCompressDialog(platform::IPlatformUi& ui, QWidget* parent)
@@ -49,6 +50,11 @@ QString CCompressDialog::ItemName(const JobItem& item) const {
     return platform::FromCore(EscapeName(platform::ToCore(shownNames[static_cast<qsizetype>(item.index)])));
 }
 
+QString CCompressDialog::FinalRatioText() const {
+    const std::optional<double> ratio = BatchRatio(summary);
+    return ratio ? RatioShown(*ratio) : QString();
+}
+
 bool CCompressDialog::ConfirmReplace(const JobItem& item) {
     replacing = CJobDialog::ConfirmReplace(item);
     return replacing;
@@ -61,8 +67,10 @@ void CCompressDialog::Report(const ItemResult& result) {
         case ItemOutcome::Replaced:
             return;
         case ItemOutcome::Declined:
-            // The file is skipped; the progress shows no more for this job.
-            stopDisplay = true;
+            // The entry in the archive stays; the batch goes on, and so does
+            // its progress. The log says so, since the box that asked is gone.
+            Log(QString::fromLatin1(jobmsg::kCompressingFile) + ItemName(result.item) +
+                QString::fromLatin1(jobmsg::kKept));
             return;
         default:
             break;

@@ -30,6 +30,9 @@ protected:
     void Report(const ItemResult& result) override;
     QString ItemName(const JobItem& item) const override;
     bool ConfirmReplace(const JobItem& item) override;
+    // The batch's ratio, not the last file's: refused and kept files add
+    // nothing to it.
+    QString FinalRatioText() const override;
 
 private:
     // The display names of the files the job was given, by item index.

@@ -32,10 +32,15 @@ CJobDialog::CJobDialog(platform::IPlatformUi& ui, QWidget* parent, const char* c
     archiveLabel = new QLabel(this);
     archiveLabel->setObjectName(QStringLiteral("archivePath"));  // 1007
     archiveLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // A long path wraps (at its slashes) rather than widening the dialog
+    // past the screen; so does the action line, which names the archive
+    // while the job waits for another program.
+    archiveLabel->setWordWrap(true);
     ratioLabel = new QLabel(this);
     ratioLabel->setObjectName(QStringLiteral("ratio"));  // 1005
     actionLabel = new QLabel(this);
     actionLabel->setObjectName(QStringLiteral("action"));  // 1006
+    actionLabel->setWordWrap(true);
     progress = new QProgressBar(this);
     progress->setObjectName(QStringLiteral("progress"));  // 1004
     progress->setRange(0, 100);
@@ -54,7 +59,7 @@ CJobDialog::CJobDialog(platform::IPlatformUi& ui, QWidget* parent, const char* c
     connect(closeButton, &QPushButton::clicked, this, &QDialog::accept);
 
     auto* grid = new QGridLayout;
-    grid->addWidget(new QLabel(QString::fromLatin1(jobmsg::kFileLabel), this), 0, 0);
+    grid->addWidget(new QLabel(QString::fromLatin1(jobmsg::kFileLabel), this), 0, 0, Qt::AlignTop);
     grid->addWidget(archiveLabel, 0, 1);
     grid->addWidget(new QLabel(QString::fromLatin1(jobmsg::kRatioLabel), this), 1, 0);
     grid->addWidget(ratioLabel, 1, 1);
@@ -143,11 +148,12 @@ void CJobDialog::OnWorkerFinished() {
 void CJobDialog::Finish() {
     finishPending = false;
     display->stop();
-    if (!KeepsLogOpen(summary)) {
+    if (!KeepsOpen()) {
         accept();
         return;
     }
     const QString text = platform::FromCore(summary.Text());
+    ratioLabel->setText(FinalRatioText());
     actionLabel->setText(text);
     log->addItem(text);
     log->scrollToBottom();
@@ -158,13 +164,17 @@ void CJobDialog::Finish() {
     ui.KeepOpen(*this);
 }
 
+bool CJobDialog::KeepsOpen() const { return KeepsLogOpen(summary); }
+
 void CJobDialog::UpdateDisplay() {
     if (stopDisplay) return;
     const JobProgress p = job.Progress();
     // Between items the figures of the last one stay on show.
     if (!p.active) return;
     progress->setValue(std::clamp(p.percent, 0, 100));
-    ratioLabel->setText(QString::asprintf("%.0f ", p.ratio * 100.0) + QLatin1Char('%'));
+    // Before its first data the item has no ratio; nothing is better than a
+    // figure that means nothing.
+    if (p.ratio > 0) ratioLabel->setText(RatioShown(p.ratio));
     // The wait a notice told of is over once the work moves.
     if (noticeShown && p.percent > 0) {
         noticeShown = false;
@@ -241,8 +251,11 @@ void CJobDialog::SetFilesText(int number, int count) {
     });
 }
 
-void CJobDialog::SetProgress(int percent) {
-    OnUi([this, percent] { progress->setValue(percent); });
+void CJobDialog::ClearItemFigures() {
+    OnUi([this] {
+        progress->setValue(0);
+        ratioLabel->clear();
+    });
 }
 
 void CJobDialog::WaitWhilePaused() {
@@ -292,7 +305,7 @@ void CJobDialog::ItemStarted(const JobItem& item) {
     if (aborting) return;
     const QString name = ItemName(item);
     SetFilesText(static_cast<int>(item.index) + 1, static_cast<int>(item.count));
-    SetProgress(0);
+    ClearItemFigures();
     SetActionText(QString::fromLatin1(itemVerb) + name + QString::fromLatin1(jobmsg::kEllipsis));
     Log(QString::fromLatin1(itemVerb) + name);
 }

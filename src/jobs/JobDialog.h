@@ -63,6 +63,12 @@ protected:
     virtual void Report(const ItemResult& result) = 0;
     // The name the dialog shows for an item.
     virtual QString ItemName(const JobItem& item) const;
+    // Whether the dialog stays open with the summary once the job has
+    // ended; by default only when something failed.
+    virtual bool KeepsOpen() const;
+    // The ratio the dialog shows once the job has ended; by default what
+    // the last item showed.
+    virtual QString FinalRatioText() const { return RatioText(); }
 
     // Stops a worker that still runs and waits for it; derived dialogs call
     // it first in their destructors, before their own members go.
@@ -73,7 +79,8 @@ protected:
     void SetArchivePathText(const QString& text);
     void SetActionText(const QString& text);
     void SetFilesText(int number, int count);
-    void SetProgress(int percent);
+    // An item starts: no bar and no ratio until its data moves.
+    void ClearItemFigures();
     // Shown and answered on the user-interface thread; the worker waits.
     // Messages and questions wait for the answer to an open abort question,
     // and after a confirmed abort nothing more is asked. The choosers come
@@ -110,7 +117,7 @@ private:
     void UpdateDisplay();
     void OnWorkerFinished();
     // After the worker has ended: closes, or shows the summary and waits for
-    // the user when something failed.
+    // the user (see KeepsOpen).
     void Finish();
     void ResetForRun();
     template <class F>

@@ -17,6 +17,8 @@ inline constexpr const char* kEllipsis = "...";
 inline constexpr const char* kFailed = ": FAILED ";
 inline constexpr const char* kFailure = ": FAILURE ";
 inline constexpr const char* kStopping = "Stopping...";
+// After the item's line: the user kept the entry or file that was there.
+inline constexpr const char* kKept = ": kept";
 
 inline constexpr const char* kLasExists = "\n\nLAS file already exists in archive!\nOverwrite?";
 inline constexpr const char* kFileExists = "\n\nFile already exists.\nOverwrite?";

@@ -27,3 +27,21 @@ bool KeepsLogOpen(const JobSummary& summary) {
                r.outcome == ItemOutcome::Damaged;
     });
 }
+
+bool KeepsTestOpen(const JobSummary& summary) {
+    if (KeepsLogOpen(summary)) return true;
+    return !summary.items.empty() && !summary.stopped && !summary.ended;
+}
+
+std::optional<double> BatchRatio(const JobSummary& summary) {
+    int64_t las = 0, stored = 0;
+    for (const ItemResult& r : summary.items) {
+        if (r.outcome != ItemOutcome::Added && r.outcome != ItemOutcome::Replaced) continue;
+        las += r.item.lasBytes;
+        stored += r.storedBytes;
+    }
+    if (las <= 0) return std::nullopt;
+    return static_cast<double>(stored) / static_cast<double>(las);
+}
+
+QString RatioShown(double ratio) { return QString::asprintf("%.0f ", ratio * 100.0) + QLatin1Char('%'); }

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <optional>
+
 #include "jobs/core/JobTypes.h"
 
 // What the window makes of the results the job layer reports. No window is
@@ -20,3 +22,15 @@ QString FailureText(const ItemResult& result);
 // at the end, so the user can read in the log what went in or came out and
 // what did not. Declined questions and a stop are the user's own doing.
 bool KeepsLogOpen(const JobSummary& summary);
+
+// A test is asked for its verdict, so a test that ran to its end stays open
+// with it, sound entries or not; one the user stopped closes as any job does
+// (unless it found something wrong first).
+bool KeepsTestOpen(const JobSummary& summary);
+
+// The ratio of a batch of adds: the bytes stored for the files that went in
+// (added or replaced) over their LAS bytes. None when nothing went in.
+std::optional<double> BatchRatio(const JobSummary& summary);
+
+// A ratio (stored bytes per LAS byte) as the job dialogs show it: "20 %".
+QString RatioShown(double ratio);

@@ -1,6 +1,7 @@
 #include "jobs/TestDialog.h"
 
 #include "jobs/JobMessages.h"
+#include "jobs/JobReport.h"
 #include "platform/Paths.h"
 
 CTestDialog::CTestDialog(platform::IPlatformUi& ui, QWidget* parent)
@@ -42,3 +43,5 @@ void CTestDialog::Report(const ItemResult& result) {
             return;
     }
 }
+
+bool CTestDialog::KeepsOpen() const { return KeepsTestOpen(summary); }

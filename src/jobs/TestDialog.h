@@ -6,9 +6,9 @@
 
 // Tests entries of one archive: each is decoded in memory and checked
 // against its length and checksum, and nothing is written. The caller sets
-// archivePath and entryNames. The log says for each entry what was found;
-// the dialog stays open with a summary when anything was damaged or could
-// not be tested.
+// archivePath and entryNames. The log says for each entry what was found,
+// and the dialog stays open with the summary, whatever it found, until the
+// user closes it.
 class CTestDialog : public CJobDialog {
     Q_OBJECT
 public:
@@ -21,4 +21,5 @@ public:
 protected:
     void Work() override;
     void Report(const ItemResult& result) override;
+    bool KeepsOpen() const override;
 };

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 
+#include "archive/EntryNames.h"
+#include "listview/ListLogic.h"
 #include "listview/ListMessages.h"
 #include "platform/Paths.h"
 
@@ -14,6 +16,9 @@ DeleteDlg::DeleteDlg(QWidget* parent, const QString& archivePath, const QStringL
     : QDialog(parent), archivePath(archivePath), entryNames(entryNames) {
     setWindowTitle(QString::fromLatin1(listmsg::kDeletingCaption));
     setModal(true);
+    entry = new QLabel(this);
+    entry->setObjectName(QStringLiteral("entry"));
+    entry->setWordWrap(true);
     progress = new QProgressBar(this);
     progress->setRange(0, 100);
     progress->setValue(0);
@@ -22,6 +27,7 @@ DeleteDlg::DeleteDlg(QWidget* parent, const QString& archivePath, const QStringL
     notice->setWordWrap(true);
     notice->hide();
     auto* layout = new QVBoxLayout(this);
+    layout->addWidget(entry);
     layout->addWidget(progress);
     layout->addWidget(notice);
     resize(360, 70);
@@ -73,6 +79,35 @@ int DeleteDlg::exec() {
     return QDialog::exec();
 }
 
+void DeleteDlg::ItemStarted(const JobItem& item) {
+    // Names come from the archive: shown, they must not steer the label.
+    const QString text =
+        QString::fromLatin1(listmsg::kDeletingEntry).arg(platform::FromCore(EscapeName(item.name)));
+    QMetaObject::invokeMethod(
+        this,
+        [this, text] {
+            entry->setText(text);
+            FitHeight();
+        },
+        Qt::QueuedConnection);
+}
+
+bool DeleteDlg::ItemFinished(const ItemResult& result) {
+    // The first entry that is not deleted ends the deletion, and so does a
+    // stop request that came while an entry was being deleted.
+    const bool goOn = Succeeded(result.outcome) && !job.StopRequested();
+    if (Succeeded(result.outcome)) {
+        const std::size_t index = result.item.index, count = result.item.count;
+        QMetaObject::invokeMethod(
+            this,
+            [this, index, count] {
+                progress->setValue(std::max(progress->value(), listview::OverallPercent(index + 1, count, 0)));
+            },
+            Qt::QueuedConnection);
+    }
+    return goOn;
+}
+
 void DeleteDlg::Notice(const std::string& text) {
     const QString line = platform::FromCore(text);
     QMetaObject::invokeMethod(
@@ -80,12 +115,26 @@ void DeleteDlg::Notice(const std::string& text) {
         [this, line] {
             notice->setText(line);
             notice->show();
+            FitHeight();
         },
         Qt::QueuedConnection);
 }
 
+void DeleteDlg::FitHeight() {
+    // A window's layout gives it the height of its labels' shortest wrap,
+    // not of the lines they take at the window's width: a long path would be
+    // cut off below.
+    layout()->activate();
+    const int needed = heightForWidth(width());
+    if (needed > height()) resize(width(), needed);
+}
+
 void DeleteDlg::Poll() {
-    if (!done) progress->setValue(std::clamp(job.Progress().percent, 0, 100));
+    if (done) return;
+    // Never back: an entry's figure starts again from 0 a moment after the
+    // job has turned to it.
+    const JobProgress p = job.Progress();
+    if (p.active) progress->setValue(std::max(progress->value(), listview::OverallPercent(p.index, p.count, p.percent)));
 }
 
 void DeleteDlg::reject() {

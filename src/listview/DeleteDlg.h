@@ -13,12 +13,13 @@ class QLabel;
 class QProgressBar;
 class QTimer;
 
-// Deletes entries of an archive on a thread of its own while a progress bar
-// moves. It closes by itself when the deletion has ended, also when it
-// failed (Failure() then tells why), and never before: an archive being
-// rewritten must not be cut short. Escape or the close box ask the job to
-// stop: at once while it waits for another program that uses the archive,
-// otherwise once the entry in hand is deleted.
+// Deletes entries of an archive on a thread of its own, saying which entry
+// it deletes while a progress bar moves on entry by entry. It closes by
+// itself when the deletion has ended, also when it failed (Failure() then
+// tells why), and never before: an archive being rewritten must not be cut
+// short. Escape or the close box ask the job to stop: at once while it
+// waits for another program that uses the archive, otherwise once the entry
+// in hand is deleted.
 class DeleteDlg : public QDialog, private IJobHost {
     Q_OBJECT
 public:
@@ -41,19 +42,21 @@ public:
     void reject() override;
 
 private:
+    void ItemStarted(const JobItem& item) override;
     bool ConfirmReplace(const JobItem&) override { return false; }
     bool ConfirmOverwrite(const JobItem&, const std::string&) override { return false; }
     // The first entry that is not deleted ends the deletion, and so does a
     // stop request that came while an entry was being deleted.
-    bool ItemFinished(const ItemResult& result) override {
-        return Succeeded(result.outcome) && !job.StopRequested();
-    }
+    bool ItemFinished(const ItemResult& result) override;
     void Notice(const std::string& text) override;
+    // Makes the window as high as its wrapped lines need at its width.
+    void FitHeight();
     void Poll();
 
     CArchiveJob job{*this};
     std::thread deletion;
     QProgressBar* progress = nullptr;
+    QLabel* entry = nullptr;
     QLabel* notice = nullptr;
     QTimer* poll = nullptr;
     QString archivePath;

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QStringList>
 
+#include <algorithm>
 #include <ctime>
 
 #include "listview/ListMessages.h"
@@ -99,6 +100,11 @@ int CompareArchiveItems(const ArchiveItemRecord& a, const ArchiveItemRecord& b, 
     return direction < 0 ? -r : r;
 }
 
+Qt::SortOrder ShownSortOrder(int column, int direction) {
+    const bool byName = column == 0;
+    return byName == (direction > 0) ? Qt::AscendingOrder : Qt::DescendingOrder;
+}
+
 bool IsArchivePath(const QString& path) {
     return platform::HasTrailingExtension(path, QStringLiteral(".vmra"), true);
 }
@@ -143,6 +149,19 @@ CommandFlags ComputeCommandFlags(const QStringList& selectedNames, bool archiveM
         f.canExtract = f.canExtractHere = true;
     }
     return f;
+}
+
+QString ListedNames(const QStringList& names, int most) {
+    const qsizetype shown = std::min<qsizetype>(names.size(), std::max(most, 0));
+    QStringList lines = names.mid(0, shown);
+    if (names.size() > shown) lines << QString::fromLatin1(listmsg::kAndMore).arg(names.size() - shown);
+    return lines.join(QLatin1Char('\n'));
+}
+
+int OverallPercent(std::size_t index, std::size_t count, int percent) {
+    if (count == 0) return 0;
+    const std::size_t done = std::min(index, count) * 100 + static_cast<std::size_t>(std::clamp(percent, 0, 100));
+    return static_cast<int>(std::min<std::size_t>(done / count, 100));
 }
 
 }  // namespace listview

@@ -51,6 +51,10 @@ int CompareFolderItems(const FolderItemRecord& a, const FolderItemRecord& b, int
 int CompareArchiveItems(const ArchiveItemRecord& a, const ArchiveItemRecord& b, int column,
                         int direction);
 
+// Which way the sorted column's values run down the list, for the arrow in
+// its heading: names A to Z and numbers largest first with direction +1.
+Qt::SortOrder ShownSortOrder(int column, int direction);
+
 // True when the path names an archive: ".vmra" occurs first at its end, not
 // at its start.
 bool IsArchivePath(const QString& path);
@@ -76,5 +80,13 @@ struct CommandFlags {
 
 // selectedNames excludes "..".
 CommandFlags ComputeCommandFlags(const QStringList& selectedNames, bool archiveMode);
+
+// The names a question is about, one a line: at most `most` of them, then a
+// line that says how many more there are.
+QString ListedNames(const QStringList& names, int most = 10);
+
+// How the deletion of entries stands: entry `index` of `count` is `percent`
+// done. The bar moves on with every entry, not only within the last.
+int OverallPercent(std::size_t index, std::size_t count, int percent);
 
 }  // namespace listview

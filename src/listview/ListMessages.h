@@ -23,20 +23,20 @@ inline constexpr const char* kNoArchiveOpened = "No archive opened.";
 inline constexpr const char* kWrongFileFormat = "Wrong file format!";
 
 // The view styles, in the View menu and the list's own pop-up menu.
-inline constexpr const char* kLargeIcons = "Large icons";
-inline constexpr const char* kSmallIcons = "Small icons";
-inline constexpr const char* kList = "List";
-inline constexpr const char* kDetails = "Details";
+inline constexpr const char* kLargeIcons = "Lar&ge icons";
+inline constexpr const char* kSmallIcons = "S&mall icons";
+inline constexpr const char* kList = "&List";
+inline constexpr const char* kDetails = "&Details";
 
 // Context menu 129.
-inline constexpr const char* kCtxAdd = "Add to ...";
-inline constexpr const char* kCtxDelete = "Delete file(s)\tDelete";
-inline constexpr const char* kCtxExtractTo = "Extract to ...";
-inline constexpr const char* kCtxExtractHere = "Extract here";
-inline constexpr const char* kCtxTest = "Test";
-inline constexpr const char* kCtxSelectAll = "Select all\tCtrl+A";
-inline constexpr const char* kCtxDeselectAll = "Deselect all\tCtrl+D";
-inline constexpr const char* kCtxInvert = "Inverse selection\tCtrl+I";
+inline constexpr const char* kCtxAdd = "&Add to ...";
+inline constexpr const char* kCtxDelete = "&Delete file(s)\tDelete";
+inline constexpr const char* kCtxExtractTo = "&Extract to ...";
+inline constexpr const char* kCtxExtractHere = "Extract &here";
+inline constexpr const char* kCtxTest = "&Test";
+inline constexpr const char* kCtxSelectAll = "&Select all\tCtrl+A";
+inline constexpr const char* kCtxDeselectAll = "Deselect a&ll\tCtrl+D";
+inline constexpr const char* kCtxInvert = "&Inverse selection\tCtrl+I";
 
 // Find, delete and new-archive dialogs.
 inline constexpr const char* kFindCaption = "Find";
@@ -52,4 +52,11 @@ inline constexpr const char* kNewDefaultName = "New.vmra";
 inline constexpr const char* kNoFolderSelected = "No folder selected!";
 inline constexpr const char* kFileExists = "File exists!";
 inline constexpr const char* kNewNotCreated = "New file could not be created!";
+// Entries dragged out of an archive are extracted into a folder of their own.
+inline constexpr const char* kDragFolderNotCreated = "Folder for the dragged files could not be created!";
+
+// A question about many files names the first few, then how many more.
+inline constexpr const char* kAndMore = "and %1 more";
+// The deletion dialog, over its bar: the entry it deletes now.
+inline constexpr const char* kDeletingEntry = "Deleting file %1...";
 }  // namespace listmsg

@@ -34,9 +34,12 @@ bool CNameTipDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view, con
     }
     QStyleOptionViewItem item = option;
     initStyleOption(&item, index);
-    // The room the style gives the text, less the margins it draws it in.
+    // The room the style gives the text, less the margins it draws it in;
+    // only what lies inside the view counts (a column, or the tree's names,
+    // may reach past its edge).
     const QStyle* style = view->style();
-    const QRect textRect = style->subElementRect(QStyle::SE_ItemViewItemText, &item, view);
+    const QRect textRect =
+        style->subElementRect(QStyle::SE_ItemViewItemText, &item, view).intersected(view->viewport()->rect());
     const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, view) + 1;
     const QSize room(textRect.width() - 2 * margin, textRect.height());
     const bool wrap = item.features.testFlag(QStyleOptionViewItem::WrapText);

@@ -13,7 +13,8 @@ namespace listview {
 bool IsTextCut(const QFont& font, const QString& text, QSize room, bool wrap);
 
 // The item delegate of the tree and the list: as the standard one, and a
-// name that its item cannot show whole shows in full as the tool tip.
+// name that its item cannot show whole, or that reaches past the view's
+// edge, shows in full as the tool tip.
 class CNameTipDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;

@@ -40,6 +40,7 @@ CRightView::CRightView(platform::IPlatformUi& ui, QWidget* parent) : QWidget(par
     details->setEditTriggers(QAbstractItemView::NoEditTriggers);
     details->header()->setStretchLastSection(false);
     details->header()->setSectionsClickable(true);
+    // No arrow until the user sorts by a column (see ShowSortArrow).
     details->header()->setSortIndicatorShown(false);
     details->header()->setSectionsMovable(false);
     details->header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
@@ -48,6 +49,9 @@ CRightView::CRightView(platform::IPlatformUi& ui, QWidget* parent) : QWidget(par
     icons->setModel(model);
     icons->setSelectionModel(selection);
     icons->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    // The view shows the name alone, but an item is chosen with its whole
+    // row, as in details: the commands read whole rows.
+    icons->setSelectionBehavior(QAbstractItemView::SelectRows);
     icons->setEditTriggers(QAbstractItemView::NoEditTriggers);
     icons->setMovement(QListView::Static);
     icons->setResizeMode(QListView::Adjust);
@@ -91,7 +95,9 @@ CRightView::CRightView(platform::IPlatformUi& ui, QWidget* parent) : QWidget(par
     RebuildModel();
 }
 
-CRightView::~CRightView() = default;
+CRightView::~CRightView() {
+    for (const QString& folder : std::as_const(dragFolders)) QDir(folder).removeRecursively();
+}
 
 QWidget* CRightView::ActiveView() const {
     return type == kDetails ? static_cast<QWidget*>(details) : static_cast<QWidget*>(icons);
@@ -218,6 +224,7 @@ void CRightView::ShowPath(const QString& path) {
         ListFolder(path);
     }
     if (sortColumn != -1) SortRows();
+    ShowSortArrow();
     RebuildModel();
     listedStamp = listview::ListingStamp(path);
     emit Listed();
@@ -279,13 +286,29 @@ void CRightView::OnHeaderClick(int column) {
     } else {
         sortColumn = column;
         sortDirection = 1;
-        if (column < 0) return;
+        if (column < 0) {
+            ShowSortArrow();
+            return;
+        }
     }
     const QStringList selected = SelectedNames();
     SortRows();
+    ShowSortArrow();
     RebuildModel();
     for (int r = 1; r < ItemCount(); ++r)
         if (selected.contains(rows[r].name)) SetItemSelected(r, true);
+}
+
+void CRightView::ShowSortArrow() {
+    // The heading flips its own arrow on a click; the list decides which way
+    // the column runs, so it sets the arrow after every sort.
+    QHeaderView* header = details->header();
+    if (sortColumn < 0) {
+        header->setSortIndicatorShown(false);
+        return;
+    }
+    header->setSortIndicator(sortColumn, listview::ShownSortOrder(sortColumn, sortDirection));
+    header->setSortIndicatorShown(true);
 }
 
 void CRightView::SortRows() {

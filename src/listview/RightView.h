@@ -93,6 +93,9 @@ public:
     // Decodes the selected entries of the open archive and checks them.
     void TestSelected();
     void DropFiles(const QStringList& paths);
+    // What the list puts beside the files it lets the user drag out of an
+    // archive, so that it can tell them from files dragged in from outside.
+    static constexpr const char* kDraggedEntriesFormat = "application/x-velmora-dragged-entries";
     void OnEnter();
     // A double click on the item of row (".." is row 0).
     void OnDoubleClick(int row);
@@ -149,6 +152,13 @@ private:
     // the others, in one change of the selection.
     void SelectRows(int first, const std::function<bool(int)>& wanted);
     void ExtractFromArchive(bool here);
+    // A press on an entry and a move of the mouse past the drag distance
+    // drag the selected entries out; true when the event was used for that.
+    bool FollowDragGesture(QWidget* viewport, QEvent* event);
+    // Extracts the selected entries into a folder of their own through the
+    // extraction job, then lets the user drag the files from there to a file
+    // manager or the desktop, as long as the mouse button is still held.
+    void DragSelectedEntries();
     void ExtractWholeArchives(bool here);
     QString ListedFolder() const;
     void ShowContextMenu(const QPoint& globalPos);
@@ -160,6 +170,8 @@ private:
     void SetIconLayout(QListView::ViewMode mode, QListView::Flow flow, int iconSize, QSize grid, bool wordWrap);
     void InsertUpItem();
     void SortRows();
+    // The arrow in the sorted column's heading, or none.
+    void ShowSortArrow();
     void RebuildModel();
     void OnSectionResized(int column, int oldSize, int newSize);
     QIcon IconFor(const QString& path);
@@ -178,4 +190,10 @@ private:
     QHash<QString, QIcon> iconCache;
     bool settingColumns = false;
     QString listedStamp;  // ListingStamp of currentPath when it was listed
+    // The drag gesture: where the press was, and whether it may begin a drag.
+    QPoint dragFrom;
+    bool dragArmed = false;
+    // Folders of the files dragged out; the drop targets may still be copying
+    // from them, so they go when the list does.
+    QStringList dragFolders;
 };

@@ -1,7 +1,9 @@
 // The commands of the file list: selection, adding, deleting, extracting,
-// dropped files, Enter and double click, Find and New.
+// dropped files, entries dragged out, Enter and double click, Find and New.
 #include <QAbstractItemView>
+#include <QApplication>
 #include <QDir>
+#include <QDrag>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
@@ -12,9 +14,15 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QTreeView>
+#include <QUrl>
 
+#include <cerrno>
+#include <cstdlib>
 #include <memory>
 
+#include <unistd.h>
+
+#include "archive/EntryNames.h"
 #include "jobs/CompressDialog.h"
 #include "jobs/DecompressDialog.h"
 #include "jobs/JobReport.h"
@@ -37,10 +45,24 @@ using platform::MsgResult;
 namespace {
 const QString kLas = QStringLiteral(".las");
 const QString kVmra = QStringLiteral(".vmra");
+
+// A name or path as a box shows it: what could steer the box escaped.
+QString Shown(const QString& name) { return platform::FromCore(EscapeName(platform::ToCore(name))); }
+
+// Removes a file; 0, or the system's reason why not.
+int RemoveFile(const QString& path) {
+    return ::unlink(QFile::encodeName(path).constData()) == 0 ? 0 : errno;
+}
+
+// Files from outside, not this list's own entries on their way out: dropped
+// back, they would only be offered to the archive they came from.
+bool TakesDrop(const QMimeData* data) {
+    return data->hasUrls() && !data->hasFormat(QString::fromLatin1(CRightView::kDraggedEntriesFormat));
+}
 }  // namespace
 
 void CRightView::dragEnterEvent(QDragEnterEvent* event) {
-    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+    if (TakesDrop(event->mimeData())) event->acceptProposedAction();
 }
 
 void CRightView::dragMoveEvent(QDragMoveEvent* event) {
@@ -79,7 +101,98 @@ bool CRightView::eventFilter(QObject* watched, QEvent* event) {
         }
     }
     if (onView && event->type() == QEvent::KeyRelease) OnKeyRelease();
+    if (onViewport && FollowDragGesture(static_cast<QWidget*>(watched), event)) return true;
     return QWidget::eventFilter(watched, event);
+}
+
+bool CRightView::FollowDragGesture(QWidget* viewport, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (type != QEvent::MouseButtonPress && type != QEvent::MouseMove && type != QEvent::MouseButtonRelease)
+        return false;
+    auto* mouse = static_cast<QMouseEvent*>(event);
+    const QPoint at = mouse->position().toPoint();
+    if (type == QEvent::MouseButtonPress) {
+        auto* view = viewport == details->viewport() ? static_cast<QAbstractItemView*>(details)
+                                                     : static_cast<QAbstractItemView*>(icons);
+        // Only entries leave, and only a plain press takes them: Shift and
+        // Ctrl change the selection, and a press beside the items draws a
+        // frame around them as before.
+        const QModelIndex index = view->indexAt(at);
+        dragArmed = archiveMode && mouse->button() == Qt::LeftButton && mouse->modifiers() == Qt::NoModifier &&
+                    index.isValid() && index.row() > 0;
+        dragFrom = at;
+        return false;
+    }
+    if (type == QEvent::MouseButtonRelease) {
+        dragArmed = false;
+        return false;
+    }
+    if (!dragArmed) return false;
+    if (!(mouse->buttons() & Qt::LeftButton)) {
+        dragArmed = false;
+        return false;
+    }
+    // Short of the drag distance the hand only trembles: the view would take
+    // it for the start of a range and select other entries.
+    if ((at - dragFrom).manhattanLength() < QApplication::startDragDistance()) return true;
+    dragArmed = false;
+    DragSelectedEntries();
+    return true;
+}
+
+void CRightView::DragSelectedEntries() {
+    const QString archivePath = currentPath;
+    if (!archiveMode || !platform::HasSuffixNoCase(archivePath, kVmra)) return;
+    // The extraction would refuse the others; the drop target is offered
+    // nothing it could not get from Extract to.
+    QStringList names;
+    for (const QString& name : SelectedNames())
+        if (platform::HasSuffixNoCase(name, kLas) && IsExtractableName(platform::ToCore(name))) names << name;
+    if (names.isEmpty()) return;
+
+    // A new folder that only this user can enter: the files wait there until
+    // the drop target has copied them. The folder for temporary files is
+    // taken as named (QDir::tempPath() would make a missing one "", that is
+    // the root).
+    QString base = qEnvironmentVariable("TMPDIR");
+    if (base.isEmpty()) base = QStringLiteral("/tmp");
+    QByteArray pattern = QFile::encodeName(base + QStringLiteral("/velmora-drag-XXXXXX"));
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        const int cause = errno;
+        platform::ShowMessage(ui, this,
+                              MessageAbout(QString::fromLatin1(listmsg::kDragFolderNotCreated), Shown(base), cause),
+                              MsgButtons::Ok, MsgIcon::Error);
+        return;
+    }
+    const QString folder = platform::WithTrailingSeparator(QFile::decodeName(pattern));
+
+    CDecompressDialog job(ui, window());
+    job.archivePath = archivePath;
+    job.outputFolder = folder;
+    job.entryNames = names;
+    job.exec();
+    QList<QUrl> urls;
+    if (!job.Aborted())
+        for (const ItemResult& r : job.Summary().items)
+            if (r.outcome == ItemOutcome::Extracted) urls << QUrl::fromLocalFile(folder + platform::FromCore(r.item.name));
+    // Let go while the entries came out, the drag has nowhere left to go.
+    if (urls.isEmpty() || !(QApplication::mouseButtons() & Qt::LeftButton)) {
+        QDir(folder).removeRecursively();
+        return;
+    }
+    auto* data = new QMimeData;
+    data->setUrls(urls);
+    data->setData(QString::fromLatin1(kDraggedEntriesFormat), archivePath.toUtf8());
+    auto* drag = new QDrag(this);
+    drag->setMimeData(data);
+    drag->setPixmap(IconFor(folder + names.first()).pixmap(32));
+    // A copy only: the files are the drop target's to keep, the folder stays ours.
+    if (ui.RunDrag(*drag, Qt::CopyAction) == Qt::IgnoreAction) {
+        // Dropped where nothing took the files.
+        QDir(folder).removeRecursively();
+        return;
+    }
+    dragFolders << folder;
 }
 
 QString CRightView::ListedFolder() const {
@@ -180,15 +293,18 @@ void CRightView::DeleteSelected() {
     const QStringList selected = SelectedNames();
     if (selected.isEmpty()) return;
     const char* question = selected.size() == 1 ? listmsg::kDeleteOne : listmsg::kDeleteMany;
-    if (platform::ShowMessage(ui, this, question, MsgButtons::OkCancel, MsgIcon::Question) != MsgResult::Ok) return;
+    QStringList names;
+    for (const QString& name : selected) names << Shown(name);
+    const QString text = MessageAbout(QString::fromLatin1(question), listview::ListedNames(names), 0);
+    if (platform::ShowMessage(ui, this, text, MsgButtons::OkCancel, MsgIcon::Question) != MsgResult::Ok) return;
 
     if (!archiveMode) {
         const QString folder = ListedFolder();
         for (const QString& name : selected) {
-            if (!QFile::remove(folder + name))
-                ui.MessageBox(this, QString::fromLatin1(listmsg::kCouldNotDelete),
-                                          QString::fromLatin1(listmsg::kMessageCaption), MsgButtons::Ok,
-                                          MsgIcon::None);
+            const int cause = RemoveFile(folder + name);
+            if (cause == 0) continue;
+            ui.MessageBox(this, MessageAbout(QString::fromLatin1(listmsg::kCouldNotDelete), Shown(folder + name), cause),
+                          QString::fromLatin1(listmsg::kMessageCaption), MsgButtons::Ok, MsgIcon::None);
         }
         ShowPath(currentPath);
     } else if (listview::IsArchivePath(currentPath)) {
@@ -339,12 +455,13 @@ void CRightView::NewArchive() {
     if (ui.RunDialog(dlg) != QDialog::Accepted) return;
     if (dlg.newName.isEmpty()) return;
     const QString name = NewArchiveFileName(dlg.newName);
+    const QString path = Shown(folder + name);
     switch (CreateNewArchive(platform::ToCore(folder), platform::ToCore(name))) {
         case NewArchiveOutcome::Exists:
-            platform::ShowMessage(ui, this, listmsg::kFileExists);
+            platform::ShowMessage(ui, this, MessageAbout(QString::fromLatin1(listmsg::kFileExists), path, 0));
             return;
         case NewArchiveOutcome::NotCreated:
-            platform::ShowMessage(ui, this, listmsg::kNewNotCreated);
+            platform::ShowMessage(ui, this, MessageAbout(QString::fromLatin1(listmsg::kNewNotCreated), path, 0));
             return;
         case NewArchiveOutcome::Created:
             break;

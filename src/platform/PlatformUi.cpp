@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QDesktopServices>
 #include <QDialog>
+#include <QDrag>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
@@ -133,6 +134,8 @@ void CQtPlatformUi::ShowWindow(QWidget& window) {
     window.raise();
     window.activateWindow();
 }
+
+Qt::DropAction CQtPlatformUi::RunDrag(QDrag& drag, Qt::DropActions actions) { return drag.exec(actions); }
 
 void CQtPlatformUi::KeepOpen(QDialog&) {
     // Nothing to do: the dialog is already on screen and its Close button

@@ -7,6 +7,7 @@
 #include <vector>
 
 class QDialog;
+class QDrag;
 class QMessageBox;
 class QWidget;
 
@@ -50,6 +51,10 @@ public:
     // Shows one of the program's own windows that leave the main window
     // usable (the help pages) and brings it to the front.
     virtual void ShowWindow(QWidget& window) = 0;
+    // Hands the drag to the window system, which carries it to wherever the
+    // user lets go, and says what the drop target did with it; Qt deletes
+    // the drag once it is over.
+    virtual Qt::DropAction RunDrag(QDrag& drag, Qt::DropActions actions) = 0;
 };
 
 // The Qt dialogs and QDesktopServices.
@@ -69,6 +74,7 @@ public:
     void CloseMessageBoxes(QWidget* parent) override;
     void KeepOpen(QDialog& dialog) override;
     void ShowWindow(QWidget& window) override;
+    Qt::DropAction RunDrag(QDrag& drag, Qt::DropActions actions) override;
 
 private:
     int openerWaitMs;

@@ -208,16 +208,16 @@ TEST_F(FrameCommandTest, MenusHoldEveryEntryInOrder) {
     EXPECT_EQ(menus[3]->text(), QStringLiteral("&Help"));
     EXPECT_EQ(MenuTexts(menus[0]->menu()),
               (QStringList{"&New\tCtrl+N", "&Open...\tCtrl+O", "Save &As...\tCtrl+S", "-",
-                           "Recent File", "-", "E&xit"}));
+                           "Recent &File", "-", "E&xit"}));
     EXPECT_EQ(MenuTexts(menus[1]->menu()),
               (QStringList{"&Add to ...", "&Delete file\tDelete", "&Extract to ...", "Extract &here", "&Test", "-",
-                           "&Select all\tCtrl+A", "Deselec&t all\tCtrl+D", "&Inverse selection\tCtrl+I",
+                           "&Select all\tCtrl+A", "Deselect a&ll\tCtrl+D", "&Inverse selection\tCtrl+I",
                            "-", "&Find\tCtrl+F"}));
     EXPECT_EQ(MenuTexts(menus[2]->menu()),
-              (QStringList{"&Toolbar", "&Status Bar", "-", "Large icons", "Small icons", "List",
-                           "Details", "-", "Refresh\tF5"}));
+              (QStringList{"&Toolbar", "&Status Bar", "-", "Lar&ge icons", "S&mall icons", "&List",
+                           "&Details", "-", "&Refresh\tF5"}));
     EXPECT_EQ(MenuTexts(menus[3]->menu()),
-              (QStringList{"Online Help", "Online Info", "-", "Contacts", "&About LAS"}));
+              (QStringList{"Online &Help", "Online &Info", "-", "&Contacts", "&About LAS"}));
     EXPECT_EQ(frame->Action(cmd::kAdd)->statusTip(), QStringLiteral("Add to archive"));
     EXPECT_EQ(frame->Action(cmd::kExtractHere)->statusTip(),
               QStringLiteral("Extract all files in current folder"));
@@ -239,7 +239,7 @@ TEST_F(FrameCommandTest, ToolBarHasTheTenItemsWithLabels) {
     ASSERT_NE(view, nullptr);
     EXPECT_EQ(view->popupMode(), QToolButton::MenuButtonPopup);
     EXPECT_EQ(MenuTexts(frame->Action(cmd::kView)->menu()),
-              (QStringList{"Large icons", "Small icons", "List", "Details"}));
+              (QStringList{"Lar&ge icons", "S&mall icons", "&List", "&Details"}));
     for (QAction* a : frame->ToolBar()->actions()) {
         if (!a->isSeparator()) {
             EXPECT_FALSE(a->icon().pixmap(64).toImage().pixelColor(32, 32).alpha() == 0 &&
@@ -451,4 +451,47 @@ TEST_F(FrameCommandTest, AboutAndContactsBoxes) {
     frame->Action(cmd::kContacts)->trigger();
     EXPECT_EQ(ui.dialogTitles, (QStringList{"About Velmora for LAS 1.2", "Contacts"}));
     EXPECT_TRUE(aboutText.contains(QStringLiteral("Velmora for LAS 1.2")));
+}
+
+// At the window's first size the pages need no scrolling across: nothing
+// of a line is cut off at the right (the command examples least of all).
+TEST_F(FrameCommandTest, TheHelpPagesFitTheHelpWindowAcross) {
+    auto frame = StartFrame();
+    ui.browserWorks = false;
+    for (const int command : {cmd::kOnlineInfo, cmd::kOnlineHelp}) {
+        frame->Action(command)->trigger();
+        auto* page = frame->findChild<QTextBrowser*>(QStringLiteral("helpPage"));
+        ASSERT_NE(page, nullptr);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(page->window()));
+        QApplication::processEvents();
+        SCOPED_TRACE(page->source().toString().toStdString());
+        EXPECT_EQ(page->horizontalScrollBar()->maximum(), 0)
+            << "page " << page->document()->size().width() << " wide, view " << page->viewport()->width();
+        EXPECT_FALSE(page->horizontalScrollBar()->isVisible());
+    }
+    auto* page = frame->findChild<QTextBrowser*>(QStringLiteral("helpPage"));
+    frame->Action(cmd::kOnlineInfo)->trigger();
+    QApplication::processEvents();
+    for (const char* text : {"velmora -d a.las data.vmra", "extract one entry into the current folder",
+                             "velmora data.vmra", "open the window at the archive"})
+        EXPECT_TRUE(page->toPlainText().contains(QString::fromLatin1(text))) << text;
+}
+
+// The program's own help window: Escape closes it, as it does a dialog, and
+// the next Help command brings it back.
+TEST_F(FrameCommandTest, EscapeClosesTheHelpWindow) {
+    auto frame = StartFrame();
+    ui.browserWorks = false;
+    frame->Action(cmd::kOnlineHelp)->trigger();
+    auto* page = frame->findChild<QTextBrowser*>(QStringLiteral("helpPage"));
+    ASSERT_NE(page, nullptr);
+    QWidget* help = page->window();
+    help->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(help));
+    page->setFocus();
+    QTest::keyClick(page, Qt::Key_Escape);
+    QApplication::processEvents();
+    EXPECT_FALSE(help->isVisible());
+    frame->Action(cmd::kOnlineInfo)->trigger();
+    EXPECT_TRUE(help->isVisible());
 }

@@ -155,7 +155,7 @@ TEST_F(JobHostTest, LogsAndBoxesShowHostileNamesEscaped) {
     test.entryNames << QString::fromStdString(hostile);
     test.exec();
     EXPECT_EQ(test.LogLines(), (QStringList{"Testing files...", QStringLiteral("Testing file ") + shown,
-                                            shown + QStringLiteral(": ok")}));
+                                            shown + QStringLiteral(": ok"), "1 file tested ok"}));
     // Extraction refuses the name, and its box names it escaped.
     CDecompressDialog extract(ui);
     extract.archivePath = archive;
@@ -168,14 +168,26 @@ TEST_F(JobHostTest, LogsAndBoxesShowHostileNamesEscaped) {
     EXPECT_TRUE(QDir(out).entryList(QDir::Files | QDir::Hidden).isEmpty());
 }
 
-TEST_F(JobHostTest, ATestWithEveryEntryIntactClosesByItself) {
+// A sound archive gets its verdict too: the dialog stays with the summary
+// until the user closes it.
+TEST_F(JobHostTest, ATestWithEveryEntryIntactStaysOpenWithItsVerdict) {
     CTestDialog job(ui);
     job.archivePath = archive;
     job.entryNames << QStringLiteral("a.las") << QStringLiteral("b.las");
+    bool closeShown = false;
+    QString action;
+    ui.keepOpenSteps.push_back([&](QDialog& d) {
+        auto* close = d.findChild<QPushButton*>(QStringLiteral("close"));
+        closeShown = close && close->isVisible();
+        action = job.ActionText();
+    });
     EXPECT_EQ(job.exec(), QDialog::Accepted);
-    EXPECT_TRUE(ui.keptOpen.isEmpty());
+    EXPECT_EQ(ui.keptOpen, QStringList{"Test"});
+    EXPECT_TRUE(closeShown);
+    EXPECT_EQ(action, QStringLiteral("2 files tested ok"));
     EXPECT_EQ(job.LogLines(), (QStringList{"Testing files...", "Testing file a.las", "a.las: ok", "Testing file b.las",
-                                           "b.las: ok"}));
+                                           "b.las: ok", "2 files tested ok"}));
+    EXPECT_TRUE(ui.shown.empty());
     EXPECT_EQ(job.Summary().Count(ItemOutcome::Passed), 2u);
     EXPECT_EQ(job.FilesText(), QStringLiteral("File(s):\n2/2"));
 }

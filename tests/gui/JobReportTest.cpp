@@ -57,3 +57,42 @@ TEST(JobReportTest, RefusalsFailuresAndDamageKeepTheLogOpen) {
         EXPECT_TRUE(KeepsLogOpen(Of({bad, ItemOutcome::Declined})));
     }
 }
+
+// Only what went into the archive counts: a kept or refused file stored
+// nothing, and a replaced one counts as much as a new one.
+TEST(JobReportTest, TheBatchRatioIsWhatWentInOverItsLasBytes) {
+    auto item = [](ItemOutcome outcome, int64_t las, int64_t stored) {
+        ItemResult r = Result(outcome);
+        r.item.lasBytes = las;
+        r.storedBytes = stored;
+        return r;
+    };
+    JobSummary s;
+    EXPECT_FALSE(BatchRatio(s).has_value());
+    s.items = {item(ItemOutcome::Refused, 5000, 0), item(ItemOutcome::Declined, 700, 0)};
+    EXPECT_FALSE(BatchRatio(s).has_value());
+    s.items.push_back(item(ItemOutcome::Added, 1000, 150));
+    s.items.push_back(item(ItemOutcome::Replaced, 3000, 650));
+    s.items.push_back(item(ItemOutcome::Failed, 9000, 0));
+    ASSERT_TRUE(BatchRatio(s).has_value());
+    EXPECT_DOUBLE_EQ(*BatchRatio(s), 800.0 / 4000.0);
+    EXPECT_EQ(RatioShown(*BatchRatio(s)), QStringLiteral("20 %"));
+    EXPECT_EQ(RatioShown(0.199), QStringLiteral("20 %"));
+    EXPECT_EQ(RatioShown(1.0), QStringLiteral("100 %"));
+}
+
+TEST(JobReportTest, ATestThatRanToItsEndKeepsItsVerdictOpen) {
+    EXPECT_TRUE(KeepsTestOpen(Of({ItemOutcome::Passed, ItemOutcome::Unverified})));
+    EXPECT_TRUE(KeepsTestOpen(Of({ItemOutcome::Damaged})));
+    // Nothing tested, or stopped by the user: nothing to give a verdict on.
+    EXPECT_FALSE(KeepsTestOpen(JobSummary{}));
+    JobSummary stopped = Of({ItemOutcome::Passed, ItemOutcome::Stopped});
+    stopped.stopped = true;
+    EXPECT_FALSE(KeepsTestOpen(stopped));
+    JobSummary ended = Of({ItemOutcome::Passed});
+    ended.ended = true;
+    EXPECT_FALSE(KeepsTestOpen(ended));
+    // Damage found before the stop is still shown.
+    ended.items.push_back(Result(ItemOutcome::Damaged));
+    EXPECT_TRUE(KeepsTestOpen(ended));
+}

@@ -14,6 +14,7 @@
 
 #include "ArchiveStates.h"
 #include "GuiFixture.h"
+#include "ListFixture.h"
 #include "app/CommandIds.h"
 #include "app/LeftView.h"
 #include "app/MainFrame.h"
@@ -59,93 +60,37 @@ QByteArray Bytes(const QString& path) {
 
 }  // namespace
 
-class ListCommandsTest : public GuiFixture {
-protected:
-    void SetUp() override {
-        GuiFixture::SetUp();
-        corpus = QString::fromStdString(testsupport::CorpusDir());
-        frame = StartFrame();
-        list = frame->RightView();
-        tree = frame->LeftView();
-        frame->activateWindow();
-        ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
-    }
-    QString Las(const char* corpusName, const QString& as) {
-        const QString to = Root() + as;
-        QDir().mkpath(QFileInfo(to).absolutePath());
-        QFile::copy(corpus + QLatin1Char('/') + QString::fromLatin1(corpusName), to);
-        return to;
-    }
-    static void AddDirect(const QString& las, const QString& archive) {
-        VMRAFile v;
-        v.AddLasFile(las.toStdString(), archive.toStdString());
-    }
-    // A left click on the item as the user makes it.
-    void Click(const QString& name, Qt::KeyboardModifiers mods = Qt::NoModifier) {
-        QAbstractItemView* view = static_cast<QAbstractItemView*>(list->ActiveView());
-        const QModelIndex index = view->model()->index(RowOf(list, name), 0);
-        ASSERT_TRUE(index.isValid()) << name.toStdString();
-        QTest::mouseClick(view->viewport(), Qt::LeftButton, mods, view->visualRect(index).center());
-        QApplication::processEvents();
-    }
-    // Where the item is, in the frame window's coordinates.
-    QPoint WindowPos(const QString& name) {
-        auto* view = static_cast<QAbstractItemView*>(list->ActiveView());
-        const QModelIndex index = view->model()->index(RowOf(list, name), 0);
-        EXPECT_TRUE(index.isValid()) << name.toStdString();
-        return view->viewport()->mapTo(frame.get(), view->visualRect(index).center());
-    }
-    // Mouse events through the window system, in the rhythm of a hand: the
-    // event loop runs between the two clicks, and the second press arrives
-    // soon enough to count as a double click.
-    void ClickAsAUser(const QString& name) {
-        const QPoint at = WindowPos(name);
-        QTest::mousePress(frame->windowHandle(), Qt::LeftButton, Qt::NoModifier, at);
-        QTest::mouseRelease(frame->windowHandle(), Qt::LeftButton, Qt::NoModifier, at);
-        QApplication::processEvents();
-    }
-    void DoubleClickAsAUser(const QString& name) {
-        const QPoint at = WindowPos(name);
-        ClickAsAUser(name);
-        QTest::lastMouseTimestamp -= QTest::mouseDoubleClickInterval - 50;
-        QTest::mousePress(frame->windowHandle(), Qt::LeftButton, Qt::NoModifier, at);
-        QTest::mouseRelease(frame->windowHandle(), Qt::LeftButton, Qt::NoModifier, at);
-        QApplication::processEvents();
-    }
-    void Key(int key) {
-        QTest::keyClick(QApplication::focusWidget(), static_cast<Qt::Key>(key));
-        QApplication::processEvents();
-    }
-    QString TreePath() const { return tree->GetItemPath(tree->SelectedNode()); }
-    bool Enabled(int id) const { return frame->Action(id)->isEnabled(); }
+class ListCommandsTest : public guitest::ListFixture {};
 
-    QString corpus;
-    std::unique_ptr<CMainFrame> frame;
-    CRightView* list = nullptr;
-    CLeftView* tree = nullptr;
-};
-
+// In every style: the icon styles show only the name, yet a click on it
+// selects the item for the commands as a click on its row in details does.
 TEST_F(ListCommandsTest, CommandFlagsFollowTheClickedItems) {
     MakeFile(QStringLiteral("f/a.las"));
     MakeFile(QStringLiteral("f/x.vmra"), 0);
-    list->SetType(listview::kDetails);
-    tree->SelectPath(Root() + QStringLiteral("f"));
-    list->setFocus();
-    Click(QStringLiteral("a.las"));
-    EXPECT_TRUE(frame->ListActive());
-    EXPECT_TRUE(Enabled(cmd::kAdd));
-    EXPECT_TRUE(Enabled(cmd::kDelete));
-    EXPECT_FALSE(Enabled(cmd::kExtractTo));
-    EXPECT_FALSE(Enabled(cmd::kExtractHere));
-    Click(QStringLiteral("x.vmra"));
-    EXPECT_FALSE(Enabled(cmd::kAdd));
-    EXPECT_TRUE(Enabled(cmd::kExtractTo) && Enabled(cmd::kExtractHere) && Enabled(cmd::kDelete));
-    Click(QStringLiteral("a.las"), Qt::ControlModifier);
-    EXPECT_TRUE(Enabled(cmd::kDelete));
-    EXPECT_FALSE(Enabled(cmd::kAdd) || Enabled(cmd::kExtractTo) || Enabled(cmd::kExtractHere));
-    Click(QStringLiteral(".."));
-    EXPECT_FALSE(list->IsItemSelected(0));  // ".." is never part of a selection
-    EXPECT_FALSE(Enabled(cmd::kDelete));
+    for (const listview::ListType type :
+         {listview::kDetails, listview::kLargeIcons, listview::kSmallIcons, listview::kList}) {
+        SCOPED_TRACE(type);
+        list->SetType(type);
+        tree->SelectPath(Root() + QStringLiteral("f"));
+        list->setFocus();
+        Click(QStringLiteral("a.las"));
+        EXPECT_TRUE(frame->ListActive());
+        EXPECT_EQ(list->SelectedNames(), QStringList{"a.las"});
+        EXPECT_TRUE(Enabled(cmd::kAdd));
+        EXPECT_TRUE(Enabled(cmd::kDelete));
+        EXPECT_FALSE(Enabled(cmd::kExtractTo));
+        EXPECT_FALSE(Enabled(cmd::kExtractHere));
+        Click(QStringLiteral("x.vmra"));
+        EXPECT_FALSE(Enabled(cmd::kAdd));
+        EXPECT_TRUE(Enabled(cmd::kExtractTo) && Enabled(cmd::kExtractHere) && Enabled(cmd::kDelete));
+        Click(QStringLiteral("a.las"), Qt::ControlModifier);
+        EXPECT_EQ(list->SelectedNames(), (QStringList{"a.las", "x.vmra"}));
+        EXPECT_TRUE(Enabled(cmd::kDelete));
+        EXPECT_FALSE(Enabled(cmd::kAdd) || Enabled(cmd::kExtractTo) || Enabled(cmd::kExtractHere));
+        Click(QStringLiteral(".."));
+        EXPECT_FALSE(list->IsItemSelected(0));  // ".." is never part of a selection
+        EXPECT_FALSE(Enabled(cmd::kDelete));
+    }
 }
 
 TEST_F(ListCommandsTest, CommandsFollowKeyboardAndFindSelections) {
@@ -179,7 +124,7 @@ TEST_F(ListCommandsTest, CommandsFollowKeyboardAndFindSelections) {
     EXPECT_TRUE(Enabled(cmd::kExtractTo) && Enabled(cmd::kExtractHere) && Enabled(cmd::kDelete));
     EXPECT_FALSE(Enabled(cmd::kAdd));
     Key(Qt::Key_Delete);
-    EXPECT_EQ(ui.Texts(), QStringList{"Delete selected file?"});  // answered Cancel
+    EXPECT_EQ(ui.Texts(), QStringList{"Delete selected file?\n\nx.vmra"});  // answered Cancel
     EXPECT_TRUE(QFileInfo::exists(Root() + QStringLiteral("kb/x.vmra")));
 
     // A selection made in code, as the release of a key on ".." does it.
@@ -391,14 +336,14 @@ TEST_F(ListCommandsTest, DeletingTwoFilesAsksOnce) {
     list->SetItemSelected(2, true);
     ui.answers.push_back(MsgResult::Ok);
     list->DeleteSelected();
-    ASSERT_EQ(ui.Texts(), QStringList{"Delete selected files?"});
+    ASSERT_EQ(ui.Texts(), QStringList{"Delete selected files?\n\na.las\nb.las"});
     EXPECT_EQ(ui.shown[0].buttons, MsgButtons::OkCancel);
     EXPECT_EQ(Names(list), (QStringList{"..", "c.las"}));
     EXPECT_FALSE(QFileInfo::exists(Root() + QStringLiteral("del/a.las")));
 
     list->SetItemSelected(1, true);
     list->DeleteSelected();  // unscripted: Cancel
-    EXPECT_EQ(ui.Texts(), (QStringList{"Delete selected files?", "Delete selected file?"}));
+    EXPECT_EQ(ui.Texts(), (QStringList{"Delete selected files?\n\na.las\nb.las", "Delete selected file?\n\nc.las"}));
     EXPECT_TRUE(QFileInfo::exists(Root() + QStringLiteral("del/c.las")));
 }
 
@@ -413,7 +358,7 @@ TEST_F(ListCommandsTest, DeletingAnEntryWithProgress) {
     ui.answers.push_back(MsgResult::Ok);
     list->DeleteSelected();
     EXPECT_EQ(Names(list), (QStringList{"..", "a.las", "c.las"}));
-    EXPECT_EQ(ui.Texts(), QStringList{"Delete selected file?"});
+    EXPECT_EQ(ui.Texts(), QStringList{"Delete selected file?\n\nb.las"});
 
     DeleteDlg dlg(nullptr, archive, {QStringLiteral("c.las")});
     EXPECT_EQ(dlg.windowTitle(), QStringLiteral("Deleting in progress"));
@@ -477,7 +422,7 @@ TEST_F(ListCommandsTest, TestChecksTheSelectedEntriesOfTheOpenArchive) {
     Click(QStringLiteral("b.las"), Qt::ControlModifier);
     EXPECT_TRUE(Enabled(cmd::kTest));
     std::unique_ptr<QMenu> menu(list->BuildContextMenu());
-    EXPECT_TRUE(MenuTexts(menu.get()).contains(QStringLiteral("Test")));
+    EXPECT_TRUE(MenuTexts(menu.get()).contains(QStringLiteral("&Test")));
 
     QStringList log;
     ui.keepOpenSteps.push_back([&](QDialog& d) { log = dynamic_cast<CJobDialog&>(d).LogLines(); });
@@ -548,14 +493,14 @@ TEST_F(ListCommandsTest, ContextMenusForASelectionAndForNone) {
     MakeFile(QStringLiteral("c/a.las"));
     tree->SelectPath(Root() + QStringLiteral("c"));
     std::unique_ptr<QMenu> styles(list->BuildContextMenu());
-    EXPECT_EQ(MenuTexts(styles.get()), (QStringList{"Large icons", "Small icons", "List", "Details"}));
+    EXPECT_EQ(MenuTexts(styles.get()), (QStringList{"Lar&ge icons", "S&mall icons", "&List", "&Details"}));
     list->SetItemSelected(1, true);
     list->UpdateCommandFlags();
     std::unique_ptr<QMenu> files(list->BuildContextMenu());
     EXPECT_EQ(MenuTexts(files.get()),
-              (QStringList{"Add to ...", "Delete file(s)\tDelete", "Extract to ... (grey)", "Extract here (grey)",
-                           "Test (grey)", "-", "Select all\tCtrl+A", "Deselect all\tCtrl+D",
-                           "Inverse selection\tCtrl+I"}));
+              (QStringList{"&Add to ...", "&Delete file(s)\tDelete", "&Extract to ... (grey)",
+                           "Extract &here (grey)", "&Test (grey)", "-", "&Select all\tCtrl+A",
+                           "Deselect a&ll\tCtrl+D", "&Inverse selection\tCtrl+I"}));
     styles.reset(list->BuildContextMenu());
     ASSERT_EQ(files->actions().size(), 9);
     files->actions().at(7)->trigger();  // Deselect all
@@ -644,15 +589,19 @@ TEST_F(DialogsTest, NewArchiveNames) {
     existing.write("keep");
     existing.close();
     typeName(QStringLiteral("data.vmra"));
-    EXPECT_EQ(ui.Texts(), QStringList{"File exists!"});
+    // The box names the file that is in the way.
+    const QString exists = QStringLiteral("File exists!\n\n") + Root() + QStringLiteral("new/data.vmra");
+    EXPECT_EQ(ui.Texts(), QStringList{exists});
     EXPECT_EQ(Bytes(Root() + QStringLiteral("new/data.vmra")), QByteArray("keep"));
 
     typeName(QStringLiteral("sub/evil"));
-    EXPECT_EQ(ui.Texts(), (QStringList{"File exists!", "New file could not be created!"}));
+    const QString notCreated =
+        QStringLiteral("New file could not be created!\n\n") + Root() + QStringLiteral("new/sub/evil.VMRA");
+    EXPECT_EQ(ui.Texts(), (QStringList{exists, notCreated}));
 
     list->NewArchive();  // cancelled dialog: nothing
     EXPECT_EQ(ui.shown.size(), 2u);
     tree->clearSelection();
     list->NewArchive();
-    EXPECT_EQ(ui.Texts(), (QStringList{"File exists!", "New file could not be created!", "No folder selected!"}));
+    EXPECT_EQ(ui.Texts(), (QStringList{exists, notCreated, "No folder selected!"}));
 }

@@ -104,3 +104,30 @@ TEST(ArchivePathTest, FirstOccurrenceMustEndThePath) {
     EXPECT_FALSE(IsArchivePath(S("/data/")));
     EXPECT_FALSE(IsArchivePath(S("/data/x.vmra/")));
 }
+
+TEST(QuestionTest, NamesUpToALimitThenHowManyMore) {
+    EXPECT_EQ(ListedNames({}), QString());
+    EXPECT_EQ(ListedNames({S("a.las")}), S("a.las"));
+    EXPECT_EQ(ListedNames({S("a.las"), S("b.las"), S("c.las")}, 3), S("a.las\nb.las\nc.las"));
+    EXPECT_EQ(ListedNames({S("a.las"), S("b.las"), S("c.las"), S("d.las")}, 2), S("a.las\nb.las\nand 2 more"));
+}
+
+TEST(QuestionTest, TheDeletionBarMovesOnWithEachEntry) {
+    EXPECT_EQ(OverallPercent(0, 4, 0), 0);
+    EXPECT_EQ(OverallPercent(0, 4, 100), 25);
+    EXPECT_EQ(OverallPercent(1, 4, 50), 37);
+    EXPECT_EQ(OverallPercent(4, 4, 0), 100);
+    EXPECT_EQ(OverallPercent(9, 4, 100), 100);  // never past the end
+    EXPECT_EQ(OverallPercent(0, 1, 130), 100);
+    EXPECT_EQ(OverallPercent(0, 0, 50), 0);
+}
+
+// The arrow tells which way the values run: A to Z is up, largest first down.
+TEST(SortArrowTest, FollowsTheWayTheColumnRuns) {
+    EXPECT_EQ(ShownSortOrder(0, 1), Qt::AscendingOrder);
+    EXPECT_EQ(ShownSortOrder(0, -1), Qt::DescendingOrder);
+    for (int column : {1, 2, 3}) {
+        EXPECT_EQ(ShownSortOrder(column, 1), Qt::DescendingOrder) << column;
+        EXPECT_EQ(ShownSortOrder(column, -1), Qt::AscendingOrder) << column;
+    }
+}

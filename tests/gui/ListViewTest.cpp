@@ -122,6 +122,54 @@ TEST_F(ListViewTest, HeaderClickThroughTheWidget) {
     EXPECT_EQ(list->sortDirection, 1);
 }
 
+// Clicked as a user clicks it, the sorted column's heading shows an arrow
+// the way its values run; no arrow before the first click nor after a
+// change of folder to archive, whose sort starts afresh.
+TEST_F(ListViewTest, TheSortedColumnShowsAnArrow) {
+    MakeFile(QStringLiteral("h/small.las"), 1);
+    MakeFile(QStringLiteral("h/large.las"), 9000);
+    QFile(Root() + QStringLiteral("h/e.vmra")).open(QIODevice::WriteOnly);
+    list->SetType(listview::kDetails);
+    list->ShowPath(Root() + QStringLiteral("h/"));
+    frame->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
+    QHeaderView* header = list->DetailsView()->header();
+    auto heading = [header](int column) {
+        return header->viewport()->grab(QRect(header->sectionViewportPosition(column), 0,
+                                              header->sectionSize(column), header->height())).toImage();
+    };
+    auto click = [header](int column) {
+        const QPoint at(header->sectionViewportPosition(column) + header->sectionSize(column) / 2,
+                        header->height() / 2);
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+        QApplication::processEvents();
+    };
+    const QImage plainSize = heading(1);
+    EXPECT_FALSE(header->isSortIndicatorShown());
+
+    click(1);
+    EXPECT_EQ(Names(list), (QStringList{"..", "large.las", "small.las", "e.vmra"}));
+    EXPECT_TRUE(header->isSortIndicatorShown());
+    EXPECT_EQ(header->sortIndicatorSection(), 1);
+    EXPECT_EQ(header->sortIndicatorOrder(), Qt::DescendingOrder);  // largest first
+    const QImage sortedSize = heading(1);
+    EXPECT_NE(sortedSize, plainSize) << "no arrow drawn";
+
+    click(1);
+    EXPECT_EQ(Names(list), (QStringList{"..", "e.vmra", "small.las", "large.las"}));
+    EXPECT_EQ(header->sortIndicatorSection(), 1);
+    EXPECT_EQ(header->sortIndicatorOrder(), Qt::AscendingOrder);
+    EXPECT_NE(heading(1), sortedSize) << "the arrow did not turn";
+
+    click(0);
+    EXPECT_EQ(header->sortIndicatorSection(), 0);
+    EXPECT_EQ(header->sortIndicatorOrder(), Qt::AscendingOrder);  // A to Z
+    EXPECT_EQ(heading(1), plainSize) << "the old column kept its arrow";
+
+    list->ShowPath(Root() + QStringLiteral("h/e.vmra"));
+    EXPECT_FALSE(header->isSortIndicatorShown());
+}
+
 TEST_F(ListViewTest, FilesOfTwoGibibytesAndMoreShowAndSortRight) {
     MakeFile(QStringLiteral("big/huge.las"), 3221225472LL);  // sparse: costs no disk
     MakeFile(QStringLiteral("big/wrap.las"), 4294967296LL + 10);

@@ -1,6 +1,8 @@
 #include "ScriptedUi.h"
 
 #include <QDialog>
+#include <QDrag>
+#include <QMimeData>
 #include <QEventLoop>
 #include <QTimer>
 #include <QWidget>
@@ -107,6 +109,21 @@ void ScriptedUi::KeepOpen(QDialog& dialog) {
 void ScriptedUi::ShowWindow(QWidget& window) {
     shownWindows << window.windowTitle();
     window.show();
+}
+
+Qt::DropAction ScriptedUi::RunDrag(QDrag& drag, Qt::DropActions actions) {
+    const QMimeData* data = drag.mimeData();
+    drags.push_back({data ? data->formats() : QStringList(), data ? data->urls() : QList<QUrl>(),
+                     actions, !drag.pixmap().isNull()});
+    Qt::DropAction done = Qt::IgnoreAction;
+    if (!dropSteps.empty() && data) {
+        auto step = std::move(dropSteps.front());
+        dropSteps.pop_front();
+        done = step(*data);
+    }
+    // As after a real drag.
+    drag.deleteLater();
+    return done;
 }
 
 QStringList ScriptedUi::Texts() const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -11,6 +12,7 @@
 #include "platform/PlatformUi.h"
 
 class QEventLoop;
+class QMimeData;
 
 namespace guitest {
 
@@ -39,6 +41,10 @@ public:
     void KeepOpen(QDialog& dialog) override;
     // Records the window's title; the window is shown as the Qt version does.
     void ShowWindow(QWidget& window) override;
+    // Records what the drag carries and hands its data to the next drop
+    // step, which plays the drop target and returns what it did; with no
+    // step the drag is let go where nothing takes it.
+    Qt::DropAction RunDrag(QDrag& drag, Qt::DropActions actions) override;
 
     // Texts of every message box so far, in order.
     QStringList Texts() const;
@@ -64,6 +70,14 @@ public:
     std::deque<std::function<void(QDialog&)>> keepOpenSteps;
     QStringList keptOpen;  // titles of the dialogs that stayed open
     QStringList shownWindows;
+    struct Dragged {
+        QStringList formats;
+        QList<QUrl> urls;
+        Qt::DropActions actions;
+        bool hasPixmap = false;
+    };
+    std::vector<Dragged> drags;
+    std::deque<std::function<Qt::DropAction(const QMimeData&)>> dropSteps;
 
     bool holdQuestions = false;
     int holdLimitMs = 20000;
