@@ -28,7 +28,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     text->setText(QStringLiteral(
         "<b>Velmora for LAS 1.2</b><br>Version %1<br><br>"
         "Lossless compression of airborne LAS point clouds<br>"
-        "(LAS 1.0, 1.1 and 1.2, point data formats 0 to 3)<br>"
+        "(LAS 1.0 to 1.4, point data formats 0 to 10)<br>"
         "into .VMRA archives.<br><br>Built with Qt %2.")
                       .arg(QStringLiteral(VELMORA_VERSION), QString::fromLatin1(qVersion())));
     auto* ok = new QPushButton(QString::fromLatin1(appmsg::kOk), this);
