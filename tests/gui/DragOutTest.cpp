@@ -58,6 +58,12 @@ protected:
     }
 
     // An archive of generated LAS files; the originals stay in "src/".
+    // Opens the archive in the list, in details style, with the focus there.
+    void ShowInDetails(const QString& archive) {
+        list->SetType(listview::kDetails);
+        tree->SelectPath(archive);
+        list->setFocus();
+    }
     QString MakeArchive(const QStringList& entries) {
         const QString archive = Root() + QStringLiteral("out.vmra");
         uint64_t seed = 7;
@@ -122,9 +128,7 @@ protected:
 TEST_F(DragOutTest, TheDropTargetGetsTheSelectedEntriesAsExtractedFiles) {
     const QString archive =
         MakeArchive({QStringLiteral("a.las"), QStringLiteral("b.las"), QStringLiteral("c.las")});
-    list->SetType(listview::kDetails);
-    tree->SelectPath(archive);
-    list->setFocus();
+    ShowInDetails(archive);
     Click(QStringLiteral("a.las"));
     Click(QStringLiteral("c.las"), Qt::ControlModifier);
     ASSERT_EQ(list->SelectedNames(), (QStringList{"a.las", "c.las"}));
@@ -170,9 +174,7 @@ TEST_F(DragOutTest, TheDropTargetGetsTheSelectedEntriesAsExtractedFiles) {
 // nothing takes it, it leaves nothing behind.
 TEST_F(DragOutTest, AnEntryDroppedWhereNothingTakesItLeavesNothingBehind) {
     const QString archive = MakeArchive({QStringLiteral("a.las"), QStringLiteral("b.las")});
-    list->SetType(listview::kDetails);
-    tree->SelectPath(archive);
-    list->setFocus();
+    ShowInDetails(archive);
     Click(QStringLiteral("a.las"));
     DragAsAUser(QStringLiteral("b.las"));
     ASSERT_EQ(ui.drags.size(), 1u);
@@ -187,9 +189,7 @@ TEST_F(DragOutTest, WithoutAFolderForTheFilesABoxSaysWhy) {
     const QString archive = MakeArchive({QStringLiteral("a.las")});
     const QString missing = Root() + QStringLiteral("no/such/folder");
     qputenv("TMPDIR", QFile::encodeName(missing));
-    list->SetType(listview::kDetails);
-    tree->SelectPath(archive);
-    list->setFocus();
+    ShowInDetails(archive);
     Click(QStringLiteral("a.las"));
     DragAsAUser(QStringLiteral("a.las"));
     EXPECT_TRUE(ui.drags.empty());
@@ -204,9 +204,7 @@ TEST_F(DragOutTest, WithoutAFolderForTheFilesABoxSaysWhy) {
 // a press and a move select the range it passes over).
 TEST_F(DragOutTest, APlainPressOnAnEntryStartsADragAndNothingElseDoes) {
     const QString archive = MakeArchive({QStringLiteral("a.las"), QStringLiteral("b.las")});
-    list->SetType(listview::kDetails);
-    tree->SelectPath(archive);
-    list->setFocus();
+    ShowInDetails(archive);
     DragAsAUser(QStringLiteral(".."));
     Click(QStringLiteral("a.las"));
     Click(QStringLiteral("b.las"), Qt::ControlModifier);
@@ -247,9 +245,7 @@ TEST_F(DragOutTest, OnlyNamesTheExtractionWouldWriteAreOffered) {
     const std::string hostile = "evil\x1b[2J\r.las";
     RenameLastEntry(archive, hostile);
     const QString shown = QStringLiteral("evil\\x1b[2J\\x0d.las");
-    list->SetType(listview::kDetails);
-    tree->SelectPath(archive);
-    list->setFocus();
+    ShowInDetails(archive);
     ASSERT_GE(Row(shown), 1);
     Click(QStringLiteral("a.las"));
     Click(shown, Qt::ControlModifier);
@@ -279,9 +275,7 @@ TEST_F(DragOutTest, OnlyNamesTheExtractionWouldWriteAreOffered) {
 TEST_F(DragOutTest, TheExtractionJobsBoxesComeAndOnlyWholeFilesAreDragged) {
     const QString archive = MakeArchive({QStringLiteral("a.las"), QStringLiteral("b.las")});
     ASSERT_TRUE(guitest::DamageEntry(archive, QStringLiteral("b.las")));
-    list->SetType(listview::kDetails);
-    tree->SelectPath(archive);
-    list->setFocus();
+    ShowInDetails(archive);
     Key(Qt::Key_A, Qt::ControlModifier);
     ASSERT_EQ(list->SelectedNames(), (QStringList{"a.las", "b.las"}));
     QStringList inFolder;
@@ -304,9 +298,7 @@ TEST_F(DragOutTest, TheExtractionJobsBoxesComeAndOnlyWholeFilesAreDragged) {
 TEST_F(DragOutTest, LetGoDuringTheExtractionNoDragFollows) {
     const QString archive = MakeArchive({QStringLiteral("a.las"), QStringLiteral("b.las")});
     ASSERT_TRUE(guitest::DamageEntry(archive, QStringLiteral("b.las")));
-    list->SetType(listview::kDetails);
-    tree->SelectPath(archive);
-    list->setFocus();
+    ShowInDetails(archive);
     Key(Qt::Key_A, Qt::ControlModifier);
     const QPoint at = WindowPos(QStringLiteral("a.las"));
     ui.keepOpenSteps.push_back([&](QDialog&) {
@@ -322,9 +314,7 @@ TEST_F(DragOutTest, LetGoDuringTheExtractionNoDragFollows) {
 // on it, they are refused, while files from elsewhere are still taken.
 TEST_F(DragOutTest, TheListRefusesItsOwnEntriesDroppedBack) {
     const QString archive = MakeArchive({QStringLiteral("a.las"), QStringLiteral("b.las")});
-    list->SetType(listview::kDetails);
-    tree->SelectPath(archive);
-    list->setFocus();
+    ShowInDetails(archive);
     Click(QStringLiteral("a.las"));
     auto own = std::make_unique<QMimeData>();
     ui.dropSteps.push_back([&](const QMimeData& data) {
