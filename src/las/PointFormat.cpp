@@ -200,8 +200,8 @@ std::vector<uint8_t> FindExtraBytesVlr(const uint8_t* vlrArea, std::size_t size,
     for (uint32_t v = 0; v < vlrCount && at + kVlrHeaderBytes <= size; ++v) {
         const uint8_t* h = vlrArea + at;
         const std::size_t length = le::LoadU16(h + kVlrLength);
-        const bool spec = std::memcmp(h + kVlrUserId, kUserId, sizeof kUserId) == 0;
-        if (spec && le::LoadU16(h + kVlrRecordId) == 4 && at + kVlrHeaderBytes + length <= size) {
+        const bool standardRecord = std::memcmp(h + kVlrUserId, kUserId, sizeof kUserId) == 0;
+        if (standardRecord && le::LoadU16(h + kVlrRecordId) == 4 && at + kVlrHeaderBytes + length <= size) {
             return std::vector<uint8_t>(h + kVlrHeaderBytes, h + kVlrHeaderBytes + length);
         }
         at += kVlrHeaderBytes + length;

@@ -47,11 +47,11 @@ LasGenOptions Options(uint64_t points, int format, int minor, const std::functio
 // One file of each thing the classic kind cannot carry, and a classic one.
 std::vector<Made> MixedFiles(const TempDir& dir) {
     const auto none = [](LasGenOptions&) {};
-    struct Spec {
+    struct Planned {
         const char* name;
         LasGenOptions options;
     };
-    const Spec specs[] = {
+    const Planned planned[] = {
         {"classic.las", Options(1500, 1, 2, none)},
         {"v14f7.las", Options(3000, 7, 4, [](LasGenOptions& o) {
              o.versionHeader = true;
@@ -75,7 +75,7 @@ std::vector<Made> MixedFiles(const TempDir& dir) {
          })},
     };
     std::vector<Made> made;
-    for (const Spec& s : specs) {
+    for (const Planned& s : planned) {
         made.push_back({GenerateLas(dir, s.name, s.options), s.options.versionMinor, s.options.format,
                         s.options.points});
     }
