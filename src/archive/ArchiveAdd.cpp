@@ -175,13 +175,11 @@ int64_t VMRAFile::ReadLasForAdd(const std::string& lasPath, CLasDigest& digest) 
 void VMRAFile::CompressExtended(CFile& archive, CLasDigest& digest, int64_t dataOffset) {
     CFile las;
     if (!las.Open(lasFile.FileName(), "rb")) throw CLasException(archmsg::kErrorOpeningLas, false, las.LastError());
-    extentry::Progress progress;
-    progress.checkPoint = [this] { engine.CheckPoint(); };
+    extentry::Progress progress = ExtendedProgress();
     progress.read = [&digest](int64_t offset, const uint8_t* data, std::size_t n) { digest.Take(offset, data, n); };
     const int64_t lasBytes = std::max<int64_t>(1, lasLayout.fileSize);
-    progress.points = [&, lasBytes](uint64_t done, uint64_t total) {
-        engine.streamsTotal.store(100);
-        engine.streamsDone.store(static_cast<int32_t>(done * 100 / std::max<uint64_t>(1, total)));
+    progress.points = [&, lasBytes, shown = progress.points](uint64_t done, uint64_t total) {
+        shown(done, total);
         engine.ratio.store(static_cast<double>(archive.Tell() - dataOffset) / static_cast<double>(lasBytes));
     };
     extentry::Compress(las, lasLayout, archive, progress, engine.ThreadCount());

@@ -62,17 +62,22 @@ bool VMRAFile::IsExtendedEntry(CFile& archive, std::size_t k) {
     return read && marker == extentry::kMarker;
 }
 
+extentry::Progress VMRAFile::ExtendedProgress() {
+    extentry::Progress progress;
+    progress.checkPoint = [this] { engine.CheckPoint(); };
+    // Shown as the engine's streams are, in hundredths of the points.
+    progress.points = [this](uint64_t done, uint64_t total) {
+        engine.streamsTotal.store(100);
+        engine.streamsDone.store(static_cast<int32_t>(done * 100 / std::max<uint64_t>(1, total)));
+    };
+    return progress;
+}
+
 void VMRAFile::DecodeExtended(CFile& archive, std::size_t k, const std::string& path, bool discard,
                               CLasDigest& digest) {
     CFile out;
     if (!discard && !out.Open(path, "wb")) throw CLasException(lasmsg::kWriteOpen, false, out.LastError());
     if (!archive.Seek(directory[k].dataOffset)) throw CDamagedEntry(archmsg::kDamagedEntry);
-    extentry::Progress progress;
-    progress.checkPoint = [this] { engine.CheckPoint(); };
-    progress.points = [this](uint64_t done, uint64_t total) {
-        engine.streamsTotal.store(100);
-        engine.streamsDone.store(static_cast<int32_t>(done * 100 / std::max<uint64_t>(1, total)));
-    };
     extentry::Decompress(archive, EntryExtent(k),
                          [&](const uint8_t* data, std::size_t n) {
                              digest.TakeNext(data, n);
@@ -80,7 +85,8 @@ void VMRAFile::DecodeExtended(CFile& archive, std::size_t k, const std::string& 
                                  throw CLasException(lasmsg::kWritePoint, false, out.LastError());
                              }
                          },
-                         progress, engine.ThreadCount(), static_cast<int64_t>(directory[k].uncompressedSize));
+                         ExtendedProgress(), engine.ThreadCount(),
+                         static_cast<int64_t>(directory[k].uncompressedSize));
     if (!discard && !out.Close()) throw CLasException(lasmsg::kWritePoint, false, out.LastError());
     engine.streamsDone.store(0);
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/ExtEntry.h"
 #include "engine/PointCodec.h"
 #include "las/LasLayout.h"
 #include "las/LasException.h"
@@ -217,6 +218,9 @@ private:
     void RemoveEntryInPlace(CFile& file, std::size_t k, CArchiveTransaction& change);
     // True when entry k of the loaded directory is of the extended kind.
     bool IsExtendedEntry(CFile& archive, std::size_t k);
+    // What the extended coder reports, passed on as the engine's progress;
+    // it stops where the engine would.
+    extentry::Progress ExtendedProgress();
     // Writes the extended entry of the LAS file being added.
     void CompressExtended(CFile& archive, CLasDigest& digest, int64_t dataOffset);
     // Decodes an extended entry into path (into nothing when discard).

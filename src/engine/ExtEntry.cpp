@@ -86,10 +86,7 @@ class Input {
 public:
     Input(CFile& in, int64_t extent) : in(in), left(extent) {}
     const uint8_t* Take(std::size_t n) {
-        if (static_cast<int64_t>(n) > left) Damaged();
-        buffer.resize(n);
-        if (n > 0 && !in.ReadExact(buffer.data(), n)) Damaged();
-        left -= static_cast<int64_t>(n);
+        TakeInto(buffer, n);
         return buffer.data();
     }
     // Reads n bytes into to (resized), for a chunk a worker decodes.
@@ -176,36 +173,6 @@ void PutFields(std::vector<uint8_t>& out, const PointLayout& layout) {
     }
 }
 
-// Bytes of a field of each role other than Extra.
-std::size_t RoleSize(FieldRole role) {
-    switch (role) {
-        case FieldRole::X:
-        case FieldRole::Y:
-        case FieldRole::Z:
-        case FieldRole::WavePacketSize:
-        case FieldRole::WaveReturnLocation:
-        case FieldRole::WaveXt:
-        case FieldRole::WaveYt:
-        case FieldRole::WaveZt:
-            return 4;
-        case FieldRole::Intensity:
-        case FieldRole::ScanAngle:
-        case FieldRole::PointSourceId:
-        case FieldRole::Red:
-        case FieldRole::Green:
-        case FieldRole::Blue:
-        case FieldRole::Nir:
-            return 2;
-        case FieldRole::GpsTime:
-        case FieldRole::WaveDataOffset:
-            return 8;
-        case FieldRole::Extra:
-            return 0;
-        default:
-            return 1;
-    }
-}
-
 // Reads a field list and checks that it tiles the records, with the sizes
 // its types have: the models rely on both.
 PointLayout GetFields(Input& in) {
@@ -233,11 +200,10 @@ PointLayout GetFields(Input& in) {
             (typed != 0 && typed != f.size)) {
             Damaged();
         }
-        // A field the models read as a number has the size its role gives;
-        // coordinates are signed 32-bit numbers, as the models keep them.
-        if (f.role != FieldRole::Extra && f.size != RoleSize(f.role)) Damaged();
-        const bool coordinate = f.role == FieldRole::X || f.role == FieldRole::Y || f.role == FieldRole::Z;
-        if (coordinate && f.type != FieldType::I32) Damaged();
+        // A field the models read as a number has the type its role has in
+        // every format (coordinates, say, are signed 32-bit numbers, as the
+        // grid keeps them).
+        if (f.role != FieldRole::Extra && f.type != TypeOfRole(f.role)) Damaged();
         next += f.size;
         layout.fields.push_back(f);
     }

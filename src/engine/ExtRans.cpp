@@ -103,31 +103,25 @@ bool GetCounts(BitReader& in, std::vector<uint32_t>& counts) {
     return !in.Overrun();
 }
 
+EncodeSymbol EncodeSymbolOf(const Table& t, uint32_t symbol) {
+    EncodeSymbol e;
+    e.freq = t.freq[symbol];
+    e.start = t.start[symbol];
+    // 2^64 / freq rounded up: for a frequency above 1 it fits 64 bits.
+    if (e.freq > 1) {
+        const Wide two64 = static_cast<Wide>(1) << 64;
+        e.reciprocal = static_cast<uint64_t>((two64 + e.freq - 1) / e.freq);
+    }
+    return e;
+}
+
 std::vector<EncodeSymbol> EncodeSymbols(const Table& t) {
     std::vector<EncodeSymbol> out(t.freq.size());
-    for (std::size_t s = 0; s < t.freq.size(); ++s) {
-        const uint32_t f = t.freq[s];
-        out[s].freq = f;
-        out[s].start = t.start[s];
-        // 2^64 / f rounded up: for f > 1 it fits 64 bits.
-        if (f > 1) {
-            const Wide two64 = static_cast<Wide>(1) << 64;
-            out[s].reciprocal = static_cast<uint64_t>((two64 + f - 1) / f);
-        }
-    }
+    for (std::size_t s = 0; s < t.freq.size(); ++s) out[s] = EncodeSymbolOf(t, static_cast<uint32_t>(s));
     return out;
 }
 
-void Encoder::Put(const Table& t, uint32_t symbol) {
-    const uint32_t f = t.freq[symbol];
-    // Keeps the state below kLow << 16 after the step.
-    const uint64_t limit = uint64_t((kLow >> kTotalBits) << 16) * f;
-    if (state >= limit) {
-        words.push_back(static_cast<uint16_t>(state));
-        state >>= 16;
-    }
-    state = ((state / f) << kTotalBits) + (state % f) + t.start[symbol];
-}
+void Encoder::Put(const Table& t, uint32_t symbol) { Put(EncodeSymbolOf(t, symbol)); }
 
 void Encoder::FinishInto(std::vector<uint8_t>& out) {
     const std::size_t at = out.size();
@@ -147,18 +141,7 @@ void Encoder::FinishInto(std::vector<uint8_t>& out) {
 
 std::vector<uint8_t> Encoder::Finish() {
     std::vector<uint8_t> out;
-    out.reserve(4 + 2 * words.size());
-    // The final state comes first: the decoder starts from it.
-    for (uint32_t w : {state >> 16, state & 0xFFFFu}) {
-        out.push_back(static_cast<uint8_t>(w));
-        out.push_back(static_cast<uint8_t>(w >> 8));
-    }
-    for (auto it = words.rbegin(); it != words.rend(); ++it) {
-        out.push_back(static_cast<uint8_t>(*it));
-        out.push_back(static_cast<uint8_t>(*it >> 8));
-    }
-    words.clear();
-    state = kLow;
+    FinishInto(out);
     return out;
 }
 
@@ -212,10 +195,9 @@ void BitWriter::FinishInto(std::vector<uint8_t>& out) {
 }
 
 std::vector<uint8_t> BitWriter::Finish() {
-    for (unsigned i = 0; i * 8 < filled; ++i) bytes.push_back(static_cast<uint8_t>(buffer >> (8 * i)));
-    buffer = 0;
-    filled = 0;
-    return std::move(bytes);
+    std::vector<uint8_t> out;
+    FinishInto(out);
+    return out;
 }
 
 uint64_t BitReader::GetSlow(unsigned bits) {

@@ -53,6 +53,7 @@ struct EncodeSymbol {
     uint32_t freq = 0, start = 0;
     uint64_t reciprocal = 0;  // ceil(2^64 / freq), 0 for a frequency of 1
 };
+EncodeSymbol EncodeSymbolOf(const Table& t, uint32_t symbol);
 // One per symbol of the table's alphabet.
 std::vector<EncodeSymbol> EncodeSymbols(const Table& t);
 

@@ -24,13 +24,14 @@ constexpr std::size_t kVlrLength = 20;
 class Builder {
 public:
     explicit Builder(PointLayout& layout) : layout(layout) {}
-    Builder& Add(const char* name, FieldRole role, FieldType type, std::vector<BitField> bits = {}) {
+    // A standard field: its role gives its type.
+    Builder& Add(const char* name, FieldRole role, std::vector<BitField> bits = {}) {
         PointField f;
         f.name = name;
         f.role = role;
-        f.type = type;
+        f.type = TypeOfRole(role);
         f.offset = at;
-        f.size = SizeOf(type);
+        f.size = SizeOf(f.type);
         f.bits = std::move(bits);
         at += f.size;
         layout.fields.push_back(std::move(f));
@@ -44,47 +45,47 @@ private:
 };
 
 void AddCore(Builder& b, bool extended) {
-    b.Add("X", FieldRole::X, FieldType::I32)
-        .Add("Y", FieldRole::Y, FieldType::I32)
-        .Add("Z", FieldRole::Z, FieldType::I32)
-        .Add("intensity", FieldRole::Intensity, FieldType::U16);
+    b.Add("X", FieldRole::X)
+        .Add("Y", FieldRole::Y)
+        .Add("Z", FieldRole::Z)
+        .Add("intensity", FieldRole::Intensity);
     if (!extended) {
-        b.Add("return_byte", FieldRole::ReturnByte, FieldType::U8,
+        b.Add("return_byte", FieldRole::ReturnByte,
               {{"return_number", 0, 3}, {"number_of_returns", 3, 3}, {"scan_direction_flag", 6, 1},
                {"edge_of_flight_line", 7, 1}})
-            .Add("classification", FieldRole::Classification, FieldType::U8,
+            .Add("classification", FieldRole::Classification,
                  {{"class", 0, 5}, {"synthetic", 5, 1}, {"key_point", 6, 1}, {"withheld", 7, 1}})
-            .Add("scan_angle_rank", FieldRole::ScanAngleRank, FieldType::I8)
-            .Add("user_data", FieldRole::UserData, FieldType::U8)
-            .Add("point_source_id", FieldRole::PointSourceId, FieldType::U16);
+            .Add("scan_angle_rank", FieldRole::ScanAngleRank)
+            .Add("user_data", FieldRole::UserData)
+            .Add("point_source_id", FieldRole::PointSourceId);
         return;
     }
-    b.Add("returns_byte", FieldRole::ReturnsByte, FieldType::U8,
+    b.Add("returns_byte", FieldRole::ReturnsByte,
           {{"return_number", 0, 4}, {"number_of_returns", 4, 4}})
-        .Add("flags_byte", FieldRole::FlagsByte, FieldType::U8,
+        .Add("flags_byte", FieldRole::FlagsByte,
              {{"synthetic", 0, 1}, {"key_point", 1, 1}, {"withheld", 2, 1}, {"overlap", 3, 1},
               {"scanner_channel", 4, 2}, {"scan_direction_flag", 6, 1}, {"edge_of_flight_line", 7, 1}})
-        .Add("classification", FieldRole::Classification, FieldType::U8)
-        .Add("user_data", FieldRole::UserData, FieldType::U8)
-        .Add("scan_angle", FieldRole::ScanAngle, FieldType::I16)
-        .Add("point_source_id", FieldRole::PointSourceId, FieldType::U16)
-        .Add("gps_time", FieldRole::GpsTime, FieldType::F64);
+        .Add("classification", FieldRole::Classification)
+        .Add("user_data", FieldRole::UserData)
+        .Add("scan_angle", FieldRole::ScanAngle)
+        .Add("point_source_id", FieldRole::PointSourceId)
+        .Add("gps_time", FieldRole::GpsTime);
 }
 
 void AddColour(Builder& b) {
-    b.Add("red", FieldRole::Red, FieldType::U16)
-        .Add("green", FieldRole::Green, FieldType::U16)
-        .Add("blue", FieldRole::Blue, FieldType::U16);
+    b.Add("red", FieldRole::Red)
+        .Add("green", FieldRole::Green)
+        .Add("blue", FieldRole::Blue);
 }
 
 void AddWavePacket(Builder& b) {
-    b.Add("wave_packet_index", FieldRole::WavePacketIndex, FieldType::U8)
-        .Add("wave_data_offset", FieldRole::WaveDataOffset, FieldType::U64)
-        .Add("wave_packet_size", FieldRole::WavePacketSize, FieldType::U32)
-        .Add("wave_return_location", FieldRole::WaveReturnLocation, FieldType::F32)
-        .Add("wave_xt", FieldRole::WaveXt, FieldType::F32)
-        .Add("wave_yt", FieldRole::WaveYt, FieldType::F32)
-        .Add("wave_zt", FieldRole::WaveZt, FieldType::F32);
+    b.Add("wave_packet_index", FieldRole::WavePacketIndex)
+        .Add("wave_data_offset", FieldRole::WaveDataOffset)
+        .Add("wave_packet_size", FieldRole::WavePacketSize)
+        .Add("wave_return_location", FieldRole::WaveReturnLocation)
+        .Add("wave_xt", FieldRole::WaveXt)
+        .Add("wave_yt", FieldRole::WaveYt)
+        .Add("wave_zt", FieldRole::WaveZt);
 }
 
 // The standard fields of a known format, in record order.
@@ -93,9 +94,9 @@ void AddStandard(Builder& b, uint8_t format) {
     AddCore(b, extended);
     const bool time = format == 1 || format == 3 || format == 4 || format == 5;
     const bool colour = format == 2 || format == 3 || format == 5 || format == 7 || format == 8 || format == 10;
-    if (time) b.Add("gps_time", FieldRole::GpsTime, FieldType::F64);
+    if (time) b.Add("gps_time", FieldRole::GpsTime);
     if (colour) AddColour(b);
-    if (format == 8 || format == 10) b.Add("nir", FieldRole::Nir, FieldType::U16);
+    if (format == 8 || format == 10) b.Add("nir", FieldRole::Nir);
     if (format == 4 || format == 5 || format == 9 || format == 10) AddWavePacket(b);
 }
 
@@ -144,6 +145,41 @@ std::vector<PointField> DescribedExtras(const std::vector<uint8_t>& vlr, std::si
 }
 
 }  // namespace
+
+FieldType TypeOfRole(FieldRole role) {
+    switch (role) {
+        case FieldRole::X:
+        case FieldRole::Y:
+        case FieldRole::Z:
+            return FieldType::I32;
+        case FieldRole::Intensity:
+        case FieldRole::PointSourceId:
+        case FieldRole::Red:
+        case FieldRole::Green:
+        case FieldRole::Blue:
+        case FieldRole::Nir:
+            return FieldType::U16;
+        case FieldRole::ScanAngleRank:
+            return FieldType::I8;
+        case FieldRole::ScanAngle:
+            return FieldType::I16;
+        case FieldRole::GpsTime:
+            return FieldType::F64;
+        case FieldRole::WaveDataOffset:
+            return FieldType::U64;
+        case FieldRole::WavePacketSize:
+            return FieldType::U32;
+        case FieldRole::WaveReturnLocation:
+        case FieldRole::WaveXt:
+        case FieldRole::WaveYt:
+        case FieldRole::WaveZt:
+            return FieldType::F32;
+        case FieldRole::Extra:
+            return FieldType::Bytes;
+        default:  // the bytes of returns, flags and classification, user data, wave packet index
+            return FieldType::U8;
+    }
+}
 
 std::size_t SizeOf(FieldType type) {
     switch (type) {

@@ -61,6 +61,9 @@ struct PointField {
 
 // Bytes a value of the type takes (0 for Bytes).
 std::size_t SizeOf(FieldType type);
+// The type every standard field of a role has in every format (Bytes for
+// Extra, whose fields have any type).
+FieldType TypeOfRole(FieldRole role);
 
 struct PointLayout {
     uint8_t format = 0;

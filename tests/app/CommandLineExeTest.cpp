@@ -98,11 +98,7 @@ TEST(VelmoraCompress, AMissingFileEndsTheRunBeforeAnyArchiveIsTouched) {
 
 TEST(VelmoraCompress, AFailedSecondFileKeepsTheFirstAndShowsErrorThenUsage) {
     Folder f;
-    testsupport::LasBuild v13;
-    v13.versionMinor = 3;
-    v13.format = 1;
-    v13.recordLength = 20;  // shorter than the format's: no entry kind takes it
-    v13.points = 4;
+    const testsupport::LasBuild v13 = testsupport::UnstorableLas(4);
     WriteAll(f.dir.File("v13.las"), testsupport::BuildLas(v13));
     const ExeResult r = Velmora(f.Path(), {"-c", "a.las", "v13.las", "x.vmra"});
     EXPECT_EQ(r.status, 255);

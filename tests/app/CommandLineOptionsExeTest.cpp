@@ -361,11 +361,7 @@ TEST(VelmoraProgress, ALongFileIsRedrawnInPlaceAtMostFiveTimesASecond) {
 
 TEST(VelmoraProgress, MessagesAndQuestionsNeverLandInsideAProgressLine) {
     Folder f;
-    testsupport::LasBuild v13;
-    v13.versionMinor = 3;
-    v13.format = 1;
-    v13.recordLength = 20;  // shorter than the format's: no entry kind takes it
-    v13.points = 4;
+    const testsupport::LasBuild v13 = testsupport::UnstorableLas(4);
     WriteAll(f.File("v13.las"), testsupport::BuildLas(v13));
     const ExeResult failed = VelmoraOnTerminal(f.Path(), {"-c", "b.las", "v13.las", "y.vmra"}, "");
     EXPECT_EQ(failed.status, 255);

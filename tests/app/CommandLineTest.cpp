@@ -130,11 +130,7 @@ TEST(CommandLineJob, AFailureOfTheWholeExtractionIsShownLikeAnyOther) {
 TEST(CommandLineJob, AnArchiveCreatedForARefusedFileIsRemoved) {
     TempDir dir;
     CurrentFolder here(dir.Path());
-    testsupport::LasBuild v13;
-    v13.versionMinor = 3;
-    v13.format = 1;
-    v13.recordLength = 20;  // shorter than the format's: no entry kind takes it
-    v13.points = 3;
+    const testsupport::LasBuild v13 = testsupport::UnstorableLas(3);
     WriteAll(dir.File("v13.las"), testsupport::BuildLas(v13));
     ScriptedConsole console;
     EXPECT_EQ(Dispatch({"-c", "v13.las", "x.vmra"}, console), 255);
@@ -149,11 +145,7 @@ TEST(CommandLineJob, CompressionEndsAtTheFirstFailedFileExtractionGoesPastDamage
     Generate("a.las", 1200, 1);
     Generate("b.las", 1300, 2);
     Generate("c.las", 1400, 3);
-    testsupport::LasBuild v13;
-    v13.versionMinor = 3;
-    v13.format = 1;
-    v13.recordLength = 20;  // shorter than the format's: no entry kind takes it
-    v13.points = 3;
+    const testsupport::LasBuild v13 = testsupport::UnstorableLas(3);
     WriteAll(dir.File("v13.las"), testsupport::BuildLas(v13));
     ScriptedConsole console;
     EXPECT_EQ(Dispatch({"-c", "a.las", "v13.las", "b.las", "x.vmra"}, console), 255);

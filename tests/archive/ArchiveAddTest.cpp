@@ -103,11 +103,7 @@ TEST(ArchiveAdd, RefusedFilesLeaveTheArchiveByteForByte) {
 
     // What no entry kind can give back: records shorter than their format's,
     // points the file is too short for.
-    testsupport::LasBuild v13;
-    v13.versionMinor = 3;
-    v13.points = 5;
-    v13.format = 1;
-    v13.recordLength = 20;
+    const testsupport::LasBuild v13 = testsupport::UnstorableLas(5);
     WriteAll(dir.File("v13.las"), testsupport::BuildLas(v13));
     testsupport::LasBuild cut;
     cut.points = 5;
@@ -167,11 +163,7 @@ TEST(ArchiveAdd, ACorpusFileWhosePointsEndEarlyChangesNothing) {
 
 TEST(ArchiveAdd, EmptyArchivesStayUnlessThisObjectCreatedThem) {
     TempDir dir;
-    testsupport::LasBuild v13;
-    v13.versionMinor = 3;
-    v13.format = 1;
-    v13.recordLength = 20;  // shorter than the format's: no entry kind takes it
-    v13.points = 5;
+    const testsupport::LasBuild v13 = testsupport::UnstorableLas(5);
     WriteAll(dir.File("v13.las"), testsupport::BuildLas(v13));
     // An empty archive the user made stays, as it was.
     WriteAll(dir.File("made.vmra"), {});

@@ -57,13 +57,6 @@ void WhenActionIs(CJobDialog& job, const QString& text, std::function<void()> th
     poll->start();
 }
 
-// Cuts a file's last record short: no entry kind takes a file whose points
-// run past its end.
-void CutShort(const QString& path) {
-    QFile f(path);
-    ASSERT_TRUE(f.resize(QFileInfo(path).size() - 5));
-}
-
 }  // namespace
 
 class JobHostTest : public GuiFixture {
@@ -374,7 +367,7 @@ TEST_F(JobHostTest, AnAbortDuringAFilesErrorBoxStartsNoFurtherFile) {
     LasGenOptions o;
     o.points = 3000;
     ASSERT_TRUE(GenerateLasFile((Root() + QStringLiteral("v13.las")).toStdString(), o));
-    CutShort(Root() + QStringLiteral("v13.las"));
+    ASSERT_TRUE(guitest::CutShort(Root() + QStringLiteral("v13.las")));
     CCompressDialog job(ui);
     job.archivePath = archive;
     job.lasPaths << Root() + QStringLiteral("v13.las") << Root() + QStringLiteral("a.las");
@@ -403,7 +396,7 @@ TEST_F(JobHostTest, AFailedReplacementIsLoggedAsSuch) {
     const QString folder = MakeFolder(QStringLiteral("new")) + QLatin1Char('/');
     for (const char* name : {"a.las", "n.las"}) {
         ASSERT_TRUE(GenerateLasFile((folder + QString::fromLatin1(name)).toStdString(), o));
-        CutShort(folder + QString::fromLatin1(name));
+        ASSERT_TRUE(guitest::CutShort(folder + QString::fromLatin1(name)));
     }
     CCompressDialog job(ui);
     job.archivePath = archive;

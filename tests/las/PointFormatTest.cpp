@@ -64,7 +64,9 @@ TEST(PointFormat, EveryFormatsFieldsLieWhereTheLasFormatPutsThem) {
                 EXPECT_EQ(covered & mask, 0u) << f.name << " " << b.name;
                 covered |= mask;
             }
-            if (!f.bits.empty() && f.role != FieldRole::ReturnsByte) EXPECT_EQ(covered, 0xFFu) << f.name;
+            if (!f.bits.empty() && f.role != FieldRole::ReturnsByte) {
+                EXPECT_EQ(covered, 0xFFu) << f.name;
+            }
         }
     }
     EXPECT_FALSE(IsKnownPointFormat(11));

@@ -51,4 +51,13 @@ std::vector<uint8_t> MakeVlr(uint16_t recordId, std::size_t payloadBytes, uint8_
     return v;
 }
 
+LasBuild UnstorableLas(uint32_t points) {
+    LasBuild b;
+    b.versionMinor = 3;
+    b.format = 1;
+    b.recordLength = 20;
+    b.points = points;
+    return b;
+}
+
 }  // namespace testsupport

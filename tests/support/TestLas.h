@@ -22,6 +22,11 @@ struct LasBuild {
 
 std::vector<uint8_t> BuildLas(const LasBuild& b);
 
+// A LAS 1.3 file of `points` format-1 records that are shorter than the
+// format's: no entry kind can take it, so it is refused before anything is
+// written.
+LasBuild UnstorableLas(uint32_t points);
+
 // One VLR: 54-byte header (record length after header at byte 20) + payload.
 std::vector<uint8_t> MakeVlr(uint16_t recordId, std::size_t payloadBytes, uint8_t fill);
 

@@ -31,4 +31,8 @@ bool LeaveInterruptedChange(const QString& archivePath, const QString& lasPath);
 // no longer decodes into the file it was made from.
 bool DamageEntry(const QString& archivePath, const QString& entryName);
 
+// Cuts the last record of a LAS file short: no entry kind takes a file whose
+// points run past its end. False when the file cannot be shortened.
+bool CutShort(const QString& lasPath);
+
 }  // namespace guitest
