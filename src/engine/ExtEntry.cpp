@@ -151,8 +151,8 @@ int64_t CellSizeOf(const std::vector<uint8_t>& head) {
 // record exactly, else the whole record as bytes.
 PointLayout RecordsOf(const LasFileLayout& l, const std::vector<uint8_t>& head) {
     std::vector<uint8_t> vlr;
-    if (l.offsetToPoints > l.headerSize) {
-        vlr = FindExtraBytesVlr(head.data() + l.headerSize, l.offsetToPoints - l.headerSize, l.vlrCount);
+    if (head.size() > l.headerSize) {
+        vlr = FindExtraBytesVlr(head.data() + l.headerSize, head.size() - l.headerSize, l.vlrCount);
     }
     PointLayout layout = DescribePoints(l.PointFormat(), l.recordLength, vlr);
     if (layout.fields.empty() || layout.fields.size() > kMaxFields) {
@@ -293,7 +293,11 @@ int64_t Compress(CFile& las, const LasFileLayout& l, CFile& out, const Progress&
     const int64_t start = out.Tell();
     std::vector<uint8_t> bytes = {kMarker, kVersion, kParts};
     PutVarint(bytes, static_cast<uint64_t>(l.fileSize));
-    std::vector<uint8_t> head(l.offsetToPoints);
+    // What the records are and the grid's cell are read from the header
+    // block and the VLRs after it; a VLR area larger than a piece is not
+    // held whole for that (an Extra Bytes VLR beyond it goes unread, and the
+    // extra bytes are coded as bytes).
+    std::vector<uint8_t> head(std::min<std::size_t>(l.offsetToPoints, kPieceBytes));
     Read(las, 0, head.data(), head.size(), progress);
     PutBlock(bytes, las, 0, l.offsetToPoints, progress);
     const bool small = l.fileSize < kTryWholeBelow;
@@ -380,11 +384,9 @@ void Decompress(CFile& file, int64_t extent, const std::function<void(const uint
     } else if (storage == kParts) {
         const uint64_t headLength = in.Varint();
         if (headLength > fileLength) Damaged();
-        std::vector<uint8_t> head;
-        GetBlock(in, headLength, scratch, [&](const uint8_t* data, std::size_t n) {
-            head.insert(head.end(), data, data + n);
-            give(data, n);
-        });
+        // The field list says all the points need of the head: it is handed
+        // on a piece at a time, never held whole.
+        GetBlock(in, headLength, scratch, give);
         const uint64_t points = in.Varint();
         if (points > 0) {
             const PointLayout layout = GetFields(in);
