@@ -477,6 +477,29 @@ TEST_F(ArchiveCrashMixed, AnExtendedAddKilledAtAnyStepLeavesTheArchiveBeforeOrAf
     EXPECT_EQ(Kinds(), (std::vector<bool>{true}));
 }
 
+// An extended entry of more than 4 MiB is written chunk by chunk, each
+// chunk a write of its own: a kill at any of them is undone too.
+TEST_F(ArchiveCrashMixed, AnExtendedEntryWrittenChunkByChunkKilledAtAnyWriteLeavesTheArchiveBeforeOrAfter) {
+    LasGenOptions o = V14(270000, 6, 41);
+    o.channels = 1;
+    o.extraBytes = 0;
+    o.evlrCount = 0;
+    sources["big.las"] = GenerateLas(dir, "big.las", o);
+    auto add = [&] {
+        VMRAFile archive;
+        archive.Engine().SetThreadCount(1);  // one chunk a write
+        archive.AddLasFile(sources["big.las"], vmra);
+    };
+    const int small = SweepKills(vmra, [&] { Make({"a.las"}); }, [&] {
+        VMRAFile archive;
+        archive.AddLasFile(sources["x.las"], vmra);
+    }, sources, "small extended add");
+    const int steps = SweepKills(vmra, [&] { Make({"a.las"}); }, add, sources, "chunked extended add");
+    std::printf("chunked extended add: %d steps swept, %d for a small one\n", steps, small);
+    EXPECT_GE(steps, small + 2) << "each of the two chunks is a write of its own";
+    EXPECT_EQ(Kinds(), (std::vector<bool>{false, true}));
+}
+
 TEST_F(ArchiveCrashMixed, AnExtendedEntryReplacedByAClassicFileKilledAtAnyStepIsTheOldEntryOrTheNewOne) {
     // The extended entry lies in the middle: the classic one after it moves.
     const int steps = SweepKills(
