@@ -91,6 +91,15 @@ void VMRAFile::DecodeExtended(CFile& archive, std::size_t k, const std::string& 
     engine.streamsDone.store(0);
 }
 
+void VMRAFile::ThrowDecodeFailure(const CLasException& e) {
+    // Not damage: this version cannot read what a later one wrote.
+    if (std::strcmp(e.Message(), enginemsg::kExtNewer) == 0) throw CLasException(e.Message(), true);
+    // Writing and memory failures are the machine's; every other failure
+    // of the decoder means the stored data is not what was written.
+    if (lasmsg::IsOutputOrMemoryFailure(e.Message())) throw e;
+    throw CDamagedEntry(e.Message());
+}
+
 bool VMRAFile::DecodeEntry(CFile& archive, std::size_t k, const std::string& path, bool discard) {
     const EntryRecord& record = directory[k];
     if (!archive.Seek(record.dataOffset)) throw CDamagedEntry(archmsg::kDamagedEntry);
@@ -109,13 +118,7 @@ bool VMRAFile::DecodeEntry(CFile& archive, std::size_t k, const std::string& pat
     } catch (const CStopRequested&) {
         throw;
     } catch (const CLasException& e) {
-        // Not damage: this version cannot read what a later one wrote.
-        if (std::strcmp(e.Message(), enginemsg::kExtNewer) == 0) throw CLasException(e.Message(), true);
-        // Writing and memory failures are the machine's; every other
-        // failure of the decoder means the stored data is not what was
-        // written.
-        if (lasmsg::IsOutputOrMemoryFailure(e.Message())) throw;
-        throw CDamagedEntry(e.Message());
+        ThrowDecodeFailure(e);
     }
     lasFile.Clear();
     // Wrong bytes are never handed out: the file given back must have the

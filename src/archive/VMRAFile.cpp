@@ -247,6 +247,7 @@ std::vector<EntryInfo> VMRAFile::ListEntries(const std::string& archivePath) {
                     info.versionMinor = l.versionMinor;
                     info.pointFormat = l.PointFormat();
                     info.points = l.pointCount;
+                    info.lasHead = std::move(head);
                 } catch (const CLasException&) {
                     // Listed with what its record says.
                 }
@@ -260,6 +261,8 @@ std::vector<EntryInfo> VMRAFile::ListEntries(const std::string& archivePath) {
             info.versionMinor = h.VersionMinor();
             info.pointFormat = h.PointDataFormat();
             info.points = h.NumberOfPointRecords();
+            info.lasHead.resize(LasHeader::kFileSize);
+            h.ToFileImage(info.lasHead.data());
         }
         info.checksum = directory[i].ChecksumStatus();
         infos.push_back(info);

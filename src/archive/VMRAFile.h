@@ -77,6 +77,9 @@ struct EntryInfo {
     EntryRecord::ChecksumState checksum = EntryRecord::ChecksumState::None;
     // Kept in the extended entry kind, which carries any LAS file.
     bool extended = false;
+    // The first bytes of the LAS file's header block as it will be given
+    // back (up to kLasLayoutBytes; empty when the header could not be read).
+    std::vector<uint8_t> lasHead;
 };
 
 // The ".VMRA" archive: magic number, the entries' data back to back, the
@@ -187,7 +190,13 @@ public:
     // without writing gigabytes.
     void SetMaxArchiveBytes(int64_t bytes) { maxArchiveBytes = bytes; }
 
+    // Rethrows a failure of the decoder as what it means for the entry: a
+    // refusal for an entry of a newer version, the machine's failure for
+    // writing and memory, damage for everything else.
+    [[noreturn]] static void ThrowDecodeFailure(const CLasException& e);
+
 private:
+    friend class CArchivePoints;
     void DropDirectory();
     int IndexOf(const std::string& name) const;
     void ThrowIfStopped();

@@ -108,6 +108,17 @@ CChunkDecoder::CChunkDecoder(TaskPool& taskPool, const coords::Kernels& k, Hooks
       hooks(std::move(h)),
       scratch(MakeSlots(taskPool.Threads())) {}
 
+void CChunkDecoder::Want(uint32_t groupMask) {
+    // A group is restored only after the one it waits for.
+    for (int pass = 0; pass < kGroupCount; ++pass) {
+        for (Group g : kGroups) {
+            Group on = Group::X;
+            if ((groupMask >> GroupIndex(g) & 1) && DependsOn(g, on)) groupMask |= 1u << GroupIndex(on);
+        }
+    }
+    wanted = groupMask & kAllGroups;
+}
+
 bool CChunkDecoder::Decode(InputWindow& in, std::size_t count, int format, bool moreChunks, ChunkColumns& c,
                            const std::function<void(int)>& drain, std::size_t room) {
     // The drain reads the format too, which stays the same within an entry.
@@ -154,7 +165,12 @@ std::size_t CChunkDecoder::DecodeSideBySide(const chunkscan::ChunkSpots& spots, 
     tasks.emplace_back([this, &prepare](int worker) { Drain(prepare, worker); });
     // Each group comes after the one it waits for, in an earlier task or
     // earlier in its own.
-    const std::vector<Group> groups = ApplicableGroups(kDecodeOrder, c.format);
+    std::vector<Group> groups = ApplicableGroups(kDecodeOrder, c.format);
+    std::erase_if(groups, [this](Group g) { return !(wanted >> GroupIndex(g) & 1); });
+    for (Group g : kGroups) {
+        if (wanted >> GroupIndex(g) & 1) continue;
+        for (Row row : RowsOf(g)) restored[Index(row)] = true;  // not asked for: nothing to restore
+    }
     ReleaseUnusedSlots(scratch.get(), pool.Threads(), c.count);
     ForEachGroupTask(groups, c.count, [&](const Group* g, std::size_t n) {
         tasks.emplace_back([this, g, n, &spots, &c](int worker) {

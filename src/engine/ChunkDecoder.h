@@ -48,6 +48,13 @@ public:
     bool Decode(InputWindow& in, std::size_t count, int format, bool moreChunks, ChunkColumns& c,
                 const std::function<void(int worker)>& drain = {}, std::size_t room = 0);
 
+    // Restores only these groups (a bit per Group) and those they wait
+    // for; the other groups' columns are left as they are. Every group by
+    // default. A chunk whose streams must be decoded one after the other
+    // (damage, a false end marker) is decoded whole from that row on.
+    void Want(uint32_t groupMask);
+    static constexpr uint32_t kAllGroups = (1u << chunkrows::kGroupCount) - 1;
+
 private:
     enum class State { Pending, Restored, Failed };
 
@@ -75,4 +82,5 @@ private:
     bool drained = true;
     bool restored[chunkrows::kRowCount] = {};
     bool counted[chunkrows::kRowCount] = {};
+    uint32_t wanted = kAllGroups;
 };

@@ -363,82 +363,132 @@ int64_t Compress(CFile& las, const LasFileLayout& l, CFile& out, const Progress&
     return out.Tell() - start;
 }
 
-void Decompress(CFile& file, int64_t extent, const std::function<void(const uint8_t*, std::size_t)>& sink,
-                const Progress& progress, int threads, int64_t expectedLength) {
-    Input in(file, extent);
-    if (in.Byte() != kMarker) Damaged();
-    if (in.Byte() != kVersion) throw CLasException(enginemsg::kExtNewer);
-    const uint8_t storage = in.Byte();
-    const uint64_t fileLength = in.Varint();
-    if (expectedLength >= 0 && fileLength != static_cast<uint64_t>(expectedLength)) Damaged();
-    uint64_t given = 0;
-    auto give = [&](const uint8_t* data, std::size_t n) {
+struct Reader::Impl {
+    Impl(CFile& file, int64_t extent, const Progress& progress, int threads, int64_t expectedLength)
+        : in(file, extent), progress(progress), threads(threads), expectedLength(expectedLength) {}
+    Input in;
+    Progress progress;
+    int threads;
+    int64_t expectedLength;
+    enum class Stage { Start, Points, Tail, Done } stage = Stage::Start;
+    uint64_t fileLength = 0, given = 0;
+    uint64_t headLength = 0, points = 0, first = 0, chunkPoints = 0;
+    PointLayout layout;
+    std::vector<std::unique_ptr<DecompressWorker>> workers;
+    std::vector<uint8_t> scratch;
+
+    void Give(const Sink& sink, const uint8_t* data, std::size_t n) {
         given += n;
         if (given > fileLength) Damaged();
         sink(data, n);
-    };
-    std::vector<uint8_t> scratch;
+    }
+    void Start(const Sink& sink);
+    void Batch(const Sink& sink);
+    void Tail(const Sink& sink);
+};
+
+void Reader::Impl::Start(const Sink& sink) {
+    if (in.Byte() != kMarker) Damaged();
+    if (in.Byte() != kVersion) throw CLasException(enginemsg::kExtNewer);
+    const uint8_t storage = in.Byte();
+    fileLength = in.Varint();
+    if (expectedLength >= 0 && fileLength != static_cast<uint64_t>(expectedLength)) Damaged();
+    const auto give = [&](const uint8_t* data, std::size_t n) { Give(sink, data, n); };
     if (storage == kWhole) {
         if (in.Varint() != fileLength) Damaged();
         GetBlock(in, fileLength, scratch, give);
-    } else if (storage == kParts) {
-        const uint64_t headLength = in.Varint();
-        if (headLength > fileLength) Damaged();
-        // The field list says all the points need of the head: it is handed
-        // on a piece at a time, never held whole.
-        GetBlock(in, headLength, scratch, give);
-        const uint64_t points = in.Varint();
-        if (points > 0) {
-            const PointLayout layout = GetFields(in);
-            if (points > (fileLength - headLength) / layout.recordLength) Damaged();
-            const int64_t cell = static_cast<int64_t>(in.Varint());
-            const uint64_t chunkPoints = in.Varint();
-            // Any chunk size an encoder chose, as long as a chunk's records
-            // stay within the bound that keeps a decoder's memory small.
-            if (cell <= 0 || chunkPoints == 0 || chunkPoints > ChunkPointsFor(layout.recordLength)) Damaged();
-            const uint8_t contexts = in.Byte();
-            if (contexts > 1) Damaged();
-            const uint64_t chunks = (points + chunkPoints - 1) / chunkPoints;
-            const auto workerCount = static_cast<std::size_t>(
-                std::min<uint64_t>(chunks, static_cast<uint64_t>(ThreadsOf(threads, layout.recordLength, false))));
-            std::vector<std::unique_ptr<DecompressWorker>> workers;
-            for (std::size_t j = 0; j < workerCount; ++j) {
-                workers.push_back(std::make_unique<DecompressWorker>(layout, cell, contexts == 1));
-            }
-            for (uint64_t first = 0; first < points;) {
-                std::size_t batch = 0;
-                for (; batch < workerCount && first < points; ++batch) {
-                    if (progress.checkPoint) progress.checkPoint();
-                    DecompressWorker& w = *workers[batch];
-                    w.points = static_cast<std::size_t>(std::min(chunkPoints, points - first));
-                    const uint64_t size = in.Varint();
-                    if (size > static_cast<uint64_t>(in.Left())) Damaged();
-                    in.TakeInto(w.coded, static_cast<std::size_t>(size));
-                    first += w.points;
-                }
-                RunSideBySide(batch, [&](std::size_t j) {
-                    DecompressWorker& w = *workers[j];
-                    const uint8_t* p = w.coded.data();
-                    w.sound = w.source.Start(p, p + w.coded.size(), w.model.TableCount());
-                    if (!w.sound) return;
-                    w.records.resize(w.points * layout.recordLength);
-                    w.model.Code(w.source, w.records.data(), w.points);
-                    w.sound = w.source.Ended();
-                });
-                for (std::size_t j = 0; j < batch; ++j) {
-                    if (!workers[j]->sound) Damaged();
-                    give(workers[j]->records.data(), workers[j]->records.size());
-                }
-                if (progress.points) progress.points(first, points);
-            }
-        }
-        const uint64_t tail = in.Varint();
-        if (tail != fileLength - given) Damaged();
-        GetBlock(in, tail, scratch, give);
-    } else {
-        Damaged();
+        stage = Stage::Done;
+        return;
     }
-    if (given != fileLength || in.Left() != 0) Damaged();
+    if (storage != kParts) Damaged();
+    headLength = in.Varint();
+    if (headLength > fileLength) Damaged();
+    // The field list says all the points need of the head: it is handed
+    // on a piece at a time, never held whole.
+    GetBlock(in, headLength, scratch, give);
+    points = in.Varint();
+    stage = Stage::Tail;
+    if (points == 0) return;
+    layout = GetFields(in);
+    if (points > (fileLength - headLength) / layout.recordLength) Damaged();
+    const int64_t cell = static_cast<int64_t>(in.Varint());
+    chunkPoints = in.Varint();
+    // Any chunk size an encoder chose, as long as a chunk's records
+    // stay within the bound that keeps a decoder's memory small.
+    if (cell <= 0 || chunkPoints == 0 || chunkPoints > ChunkPointsFor(layout.recordLength)) Damaged();
+    const uint8_t contexts = in.Byte();
+    if (contexts > 1) Damaged();
+    const uint64_t chunks = (points + chunkPoints - 1) / chunkPoints;
+    const auto workerCount = static_cast<std::size_t>(
+        std::min<uint64_t>(chunks, static_cast<uint64_t>(ThreadsOf(threads, layout.recordLength, false))));
+    for (std::size_t j = 0; j < workerCount; ++j) {
+        workers.push_back(std::make_unique<DecompressWorker>(layout, cell, contexts == 1));
+    }
+    stage = Stage::Points;
+}
+
+void Reader::Impl::Batch(const Sink& sink) {
+    std::size_t batch = 0;
+    for (; batch < workers.size() && first < points; ++batch) {
+        if (progress.checkPoint) progress.checkPoint();
+        DecompressWorker& w = *workers[batch];
+        w.points = static_cast<std::size_t>(std::min(chunkPoints, points - first));
+        const uint64_t size = in.Varint();
+        if (size > static_cast<uint64_t>(in.Left())) Damaged();
+        in.TakeInto(w.coded, static_cast<std::size_t>(size));
+        first += w.points;
+    }
+    RunSideBySide(batch, [&](std::size_t j) {
+        DecompressWorker& w = *workers[j];
+        const uint8_t* p = w.coded.data();
+        w.sound = w.source.Start(p, p + w.coded.size(), w.model.TableCount());
+        if (!w.sound) return;
+        w.records.resize(w.points * layout.recordLength);
+        w.model.Code(w.source, w.records.data(), w.points);
+        w.sound = w.source.Ended();
+    });
+    for (std::size_t j = 0; j < batch; ++j) {
+        if (!workers[j]->sound) Damaged();
+        Give(sink, workers[j]->records.data(), workers[j]->records.size());
+    }
+    if (progress.points) progress.points(first, points);
+    if (first == points) {
+        workers.clear();
+        stage = Stage::Tail;
+    }
+}
+
+void Reader::Impl::Tail(const Sink& sink) {
+    const uint64_t tail = in.Varint();
+    if (tail != fileLength - given) Damaged();
+    GetBlock(in, tail, scratch, [&](const uint8_t* data, std::size_t n) { Give(sink, data, n); });
+    stage = Stage::Done;
+}
+
+Reader::Reader(CFile& file, int64_t extent, const Progress& progress, int threads, int64_t expectedLength)
+    : impl(std::make_unique<Impl>(file, extent, progress, threads, expectedLength)) {}
+
+Reader::~Reader() = default;
+
+bool Reader::Step(const Sink& sink) {
+    using Stage = Impl::Stage;
+    switch (impl->stage) {
+        case Stage::Start: impl->Start(sink); break;
+        case Stage::Points: impl->Batch(sink); break;
+        case Stage::Tail: impl->Tail(sink); break;
+        case Stage::Done: return false;
+    }
+    if (impl->stage == Stage::Done && (impl->given != impl->fileLength || impl->in.Left() != 0)) Damaged();
+    return true;
+}
+
+uint64_t Reader::FileLength() const { return impl->fileLength; }
+
+void Decompress(CFile& file, int64_t extent, const Sink& sink, const Progress& progress, int threads,
+                int64_t expectedLength) {
+    Reader reader(file, extent, progress, threads, expectedLength);
+    while (reader.Step(sink)) {
+    }
 }
 
 bool ReadHead(CFile& file, int64_t extent, uint64_t& fileLength, std::vector<uint8_t>& head) {

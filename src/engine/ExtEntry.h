@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "las/LasLayout.h"
@@ -42,8 +43,27 @@ int64_t Compress(CFile& las, const LasFileLayout& layout, CFile& out, const Prog
 // expectedLength, where known (the archive's record of the entry): an entry
 // that says it holds a file of another length is damaged before a byte is
 // handed out.
-void Decompress(CFile& in, int64_t extent, const std::function<void(const uint8_t*, std::size_t)>& sink,
-                const Progress& progress, int threads = 0, int64_t expectedLength = -1);
+using Sink = std::function<void(const uint8_t*, std::size_t)>;
+void Decompress(CFile& in, int64_t extent, const Sink& sink, const Progress& progress, int threads = 0,
+                int64_t expectedLength = -1);
+// The same a step at a time, for a reader that takes the points as it goes:
+// each Step hands the next bytes to sink (the head, a batch of chunks'
+// records, or the tail) and returns false once the entry has been read
+// whole and found sound. Throws as Decompress does.
+class Reader {
+public:
+    Reader(CFile& in, int64_t extent, const Progress& progress, int threads = 0, int64_t expectedLength = -1);
+    ~Reader();
+    Reader(const Reader&) = delete;
+    Reader& operator=(const Reader&) = delete;
+    bool Step(const Sink& sink);
+    // The LAS file's length, once the first Step has begun handing out bytes.
+    uint64_t FileLength() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl;
+};
 
 // The threads a job of records of recordLength bytes gets by default: one
 // per core, at most four, and fewer where their chunks' memory would take the

@@ -302,12 +302,11 @@ void CPointCodec::Decompress(CFile* inputFile, CLasFile* lasFile, int* progressC
     streamsDone = 0;
 }
 
-void CPointCodec::ReadEntryHead(InputWindow& in, CLasFile& las) {
+void ReadClassicEntryHead(InputWindow& in, int64_t available, CLasFile& las) {
     auto header = std::make_unique<LasHeader>();
     if (!in.ReadExact(header->bytes.data(), header->bytes.size())) throw CLasException(enginemsg::kEntryHeader);
-    // Everything sized from the header below fits in what is left of the
-    // archive.
-    CheckEntry(*header, in.FileSize() - impl->startPosition);
+    // Everything sized from the header below fits in what the entry holds.
+    CheckEntry(*header, available);
     LasHeader& h = *header;
     las.SetHeader(std::move(header));
     if (h.NumberOfVlrs() == 0) return;
@@ -319,6 +318,10 @@ void CPointCodec::ReadEntryHead(InputWindow& in, CLasFile& las) {
         h.SetNumberOfVlrs(0);
     }
     las.SetVlrBlock(std::move(block));
+}
+
+void CPointCodec::ReadEntryHead(InputWindow& in, CLasFile& las) {
+    ReadClassicEntryHead(in, in.FileSize() - impl->startPosition, las);
 }
 
 void CPointCodec::DecompressRaw(InputWindow& in, CLasFile& las, int* progressCounter) {

@@ -96,3 +96,9 @@ private:
     int threadCount = 0;
     int parallelChunks = 0;
 };
+
+// Reads a classic entry's header image and VLR block (at the window's
+// position; available: the bytes the entry may take) into las, with the
+// header as the LAS file has it; throws CLasException when they are
+// damaged.
+void ReadClassicEntryHead(InputWindow& in, int64_t available, CLasFile& las);

@@ -1,6 +1,7 @@
 #include "las/LasFile.h"
 
 #include <algorithm>
+#include <iterator>
 #include <new>
 
 #include "las/ByteOrder.h"
@@ -218,17 +219,34 @@ void CLasFile::WriteHeader() {
     if (!f.Close()) throw CLasException(lasmsg::kWriteHeader, false, f.LastError());
 }
 
+namespace {
+// A header that declares a 2-byte gap but comes without its bytes: the LAS
+// 1.0 point data start signature.
+bool WritesSignature(const LasHeader& h, bool hasVlrBlock) {
+    return !hasVlrBlock && h.NumberOfVlrs() == 0 && h.Gap() == 2;
+}
+constexpr uint8_t kStartSignature[2] = {0xDD, 0xCC};
+}  // namespace
+
 void CLasFile::WriteVlrs() {
     if (!header) throw CLasException(lasmsg::kWriteVlr);
     CFile f = OpenOutput("ab");
     if (hasVlrBlock) Emit(f, vlrBlock.data(), vlrBlock.size(), lasmsg::kWriteVlr);
-    if (!hasVlrBlock && header->NumberOfVlrs() == 0 && header->Gap() == 2) {
-        // A header that declares a 2-byte gap but comes without its bytes:
-        // the LAS 1.0 point data start signature.
-        const uint8_t signature[2] = {0xDD, 0xCC};
-        Emit(f, signature, sizeof signature, lasmsg::kWriteSignature);
+    if (WritesSignature(*header, hasVlrBlock)) {
+        Emit(f, kStartSignature, sizeof kStartSignature, lasmsg::kWriteSignature);
     }
     if (!f.Close()) throw CLasException(lasmsg::kWriteVlr, false, f.LastError());
+}
+
+std::vector<uint8_t> CLasFile::HeadBytes() const {
+    if (!header) return {};
+    std::vector<uint8_t> bytes(LasHeader::kFileSize);
+    header->ToFileImage(bytes.data());
+    if (hasVlrBlock) bytes.insert(bytes.end(), vlrBlock.begin(), vlrBlock.end());
+    if (WritesSignature(*header, hasVlrBlock)) {
+        bytes.insert(bytes.end(), std::begin(kStartSignature), std::end(kStartSignature));
+    }
+    return bytes;
 }
 
 struct CRecordAppender::State {

@@ -71,6 +71,8 @@ public:
     void ReadRecords(uint32_t count, uint32_t first, std::vector<uint8_t>& out);
     void WriteHeader();
     void WriteVlrs();
+    // The bytes WriteHeader and WriteVlrs write, in file order.
+    std::vector<uint8_t> HeadBytes() const;
     void WritePoints(int* counter);
     void Clear();
 

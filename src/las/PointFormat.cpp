@@ -54,7 +54,7 @@ void AddCore(Builder& b, bool extended) {
               {{"return_number", 0, 3}, {"number_of_returns", 3, 3}, {"scan_direction_flag", 6, 1},
                {"edge_of_flight_line", 7, 1}})
             .Add("classification", FieldRole::Classification,
-                 {{"class", 0, 5}, {"synthetic", 5, 1}, {"key_point", 6, 1}, {"withheld", 7, 1}})
+                 {{"classification", 0, 5}, {"synthetic", 5, 1}, {"key_point", 6, 1}, {"withheld", 7, 1}})
             .Add("scan_angle_rank", FieldRole::ScanAngleRank)
             .Add("user_data", FieldRole::UserData)
             .Add("point_source_id", FieldRole::PointSourceId);
@@ -79,13 +79,13 @@ void AddColour(Builder& b) {
 }
 
 void AddWavePacket(Builder& b) {
-    b.Add("wave_packet_index", FieldRole::WavePacketIndex)
-        .Add("wave_data_offset", FieldRole::WaveDataOffset)
-        .Add("wave_packet_size", FieldRole::WavePacketSize)
-        .Add("wave_return_location", FieldRole::WaveReturnLocation)
-        .Add("wave_xt", FieldRole::WaveXt)
-        .Add("wave_yt", FieldRole::WaveYt)
-        .Add("wave_zt", FieldRole::WaveZt);
+    b.Add("wavepacket_index", FieldRole::WavePacketIndex)
+        .Add("wavepacket_offset", FieldRole::WaveDataOffset)
+        .Add("wavepacket_size", FieldRole::WavePacketSize)
+        .Add("return_point_wave_location", FieldRole::WaveReturnLocation)
+        .Add("x_t", FieldRole::WaveXt)
+        .Add("y_t", FieldRole::WaveYt)
+        .Add("z_t", FieldRole::WaveZt);
 }
 
 // The standard fields of a known format, in record order.

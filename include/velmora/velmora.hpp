@@ -1,0 +1,211 @@
+#pragma once
+
+// libvelmora: LAS point clouds in ".vmra" archives, byte for byte.
+//
+// The C++ face of the library. Everything here is in namespace velmora and
+// reaches the archive, the engine and the LAS code only through a private
+// implementation, so programs built against one release keep working with
+// the next of the same SONAME. Failures are thrown as velmora::Error, which
+// carries a code; nothing else escapes from these functions except
+// std::bad_alloc.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#if defined(VELMORA_BUILDING_LIBRARY)
+#define VELMORA_API __attribute__((visibility("default")))
+#else
+#define VELMORA_API
+#endif
+
+namespace velmora {
+
+// The library's version, "MAJOR.MINOR.PATCH".
+VELMORA_API std::string Version();
+
+// What kind of failure an Error is; a caller decides by the code, never by
+// the message's words.
+enum class ErrorCode : int {
+    Ok = 0,
+    InvalidArgument = 1,  // the call itself is wrong: an unknown field, an empty name
+    NotFound = 2,         // no such archive, LAS file or entry
+    NotAnArchive = 3,     // the file is not a Velmora archive
+    Damaged = 4,          // stored data cannot be given back as it went in
+    Refused = 5,          // an input that cannot be stored or given back as it is
+    Newer = 6,            // made by a newer version of Velmora
+    Output = 7,           // reading or writing failed on the machine's side (disk full, no rights)
+    Stopped = 8,          // the caller cancelled
+    Busy = 9,             // another program is changing the archive
+    Failed = 10,          // anything else
+};
+
+// A failure: a code, and the message the command line prints for it.
+class VELMORA_API Error : public std::runtime_error {
+public:
+    Error(ErrorCode code, const std::string& message) : std::runtime_error(message), errorCode(code) {}
+    ErrorCode code() const noexcept { return errorCode; }
+
+private:
+    ErrorCode errorCode;
+};
+
+// How a column's values are stored: little-endian numbers of the type's
+// width, or for Bytes, `size` bytes a point.
+enum class FieldType : int { U8, I8, U16, I16, U32, I32, U64, I64, F32, F64, Bytes };
+
+// One field a reader can give: a LAS dimension by its usual name ("X",
+// "intensity", "return_number", "gps_time", ...), the scaled coordinates
+// "x", "y", "z" (F64), or an extra-byte field by the name its Extra Bytes
+// VLR gives it ("extra_bytes" when the VLR does not describe them).
+struct FieldInfo {
+    std::string name;
+    FieldType type = FieldType::U8;
+    std::size_t size = 1;  // bytes per point
+};
+
+// What the archive and the entry's stored header say about an entry;
+// nothing is decoded to learn it.
+struct EntryInfo {
+    std::string name;
+    uint64_t lasSize = 0;      // bytes of the LAS file it gives back
+    uint64_t storedSize = 0;   // bytes it takes in the archive
+    bool headerRead = false;   // false: the stored header is unreadable, the fields below are zero
+    int versionMajor = 0;
+    int versionMinor = 0;
+    int pointFormat = 0;
+    uint32_t recordLength = 0;
+    uint64_t pointCount = 0;
+    double minimum[3] = {0, 0, 0};  // x, y, z in real units
+    double maximum[3] = {0, 0, 0};
+    double scale[3] = {0, 0, 0};
+    double offset[3] = {0, 0, 0};
+    bool hasChecksum = false;
+    bool extended = false;     // kept in the extended entry kind
+};
+
+// The values of one field for the points of a chunk.
+struct Column {
+    FieldInfo field;
+    std::vector<uint8_t> data;  // count * field.size bytes
+};
+
+// Consecutive points of an entry, one column per chosen field.
+struct PointChunk {
+    uint64_t first = 0;       // the first point's number in the entry
+    std::size_t count = 0;
+    std::vector<Column> columns;  // in the order the fields were chosen
+};
+
+class PointReader;
+
+// What a job of many files or entries reports, and asks.
+struct JobOptions {
+    // Called after each item and as an item progresses: items done, items
+    // in all, and the share of the current item done (0..1).
+    std::function<void(std::size_t done, std::size_t total, double itemFraction)> progress;
+    // Polled while the job works; true stops it at the next check, and the
+    // archive is left as it was before the item in hand.
+    std::function<bool()> cancelled;
+    // An entry of this name is in the archive: replace it? Without an
+    // answer, nothing is replaced.
+    std::function<bool(const std::string& entryName)> confirmReplace;
+    // A file is in the way of an extracted entry: overwrite it? Without an
+    // answer, nothing is overwritten.
+    std::function<bool(const std::string& path)> confirmOverwrite;
+    // Engine threads; 0 for one per core.
+    int threads = 0;
+    // Store every file in the extended entry kind (smaller; not readable by
+    // readers of the classic kind alone).
+    bool extendedForAll = false;
+};
+
+enum class Outcome { Added, Replaced, Extracted, Passed, Unverified, Deleted, Declined, Refused, Damaged, Failed, Stopped };
+
+struct ItemReport {
+    std::string name;     // the LAS path or the entry name
+    Outcome outcome = Outcome::Failed;
+    ErrorCode code = ErrorCode::Ok;
+    std::string message;  // as the command line prints it; empty when it went well
+};
+
+struct JobReport {
+    std::vector<ItemReport> items;
+    bool stopped = false;
+    bool allSucceeded = false;
+    std::string summary;  // "3 files added, 1 refused"
+};
+
+// An archive on disk. Every call opens the file, works and closes it again,
+// under the same locks as the command line, so other programs may use the
+// archive in between.
+class VELMORA_API Archive {
+public:
+    // Fails with NotFound when there is no such file and NotAnArchive when
+    // it is not an archive (an empty file is an empty archive).
+    static Archive Open(const std::string& path);
+    // Compresses the LAS files into the archive at path, creating it when
+    // it is missing.
+    static JobReport Compress(const std::vector<std::string>& lasFiles, const std::string& archivePath,
+                              const JobOptions& options = {});
+
+    Archive(Archive&&) noexcept;
+    Archive& operator=(Archive&&) noexcept;
+    ~Archive();
+
+    const std::string& Path() const;
+    std::vector<EntryInfo> Entries() const;
+    EntryInfo Entry(const std::string& name) const;
+    // Every field the entry's points have, in record order, then "x", "y",
+    // "z".
+    std::vector<FieldInfo> Fields(const std::string& entryName) const;
+    // Reads the entry's points a chunk at a time; no fields named means
+    // every field of Fields() but the scaled coordinates. chunkPoints: most
+    // points a chunk holds (0 for the entry's own chunks).
+    PointReader Points(const std::string& entryName, const std::vector<std::string>& fields = {},
+                       std::size_t chunkPoints = 0, int threads = 0) const;
+
+    JobReport Add(const std::vector<std::string>& lasFiles, const JobOptions& options = {});
+    // Every entry when none is named; folder "" is the current folder.
+    JobReport Extract(const std::vector<std::string>& entries, const std::string& folder,
+                      const JobOptions& options = {});
+    JobReport Test(const std::vector<std::string>& entries = {}, const JobOptions& options = {});
+    JobReport Delete(const std::vector<std::string>& entries, const JobOptions& options = {});
+
+private:
+    struct Impl;
+    explicit Archive(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl;
+};
+
+// An entry's points, chunk after chunk. The archive is held open (and other
+// programs' changes wait) until the reader is destroyed or has ended.
+//
+// Every chunk is checked as it is decoded. When every field is read, the
+// whole file's checksum is checked too, before Next reports the end: a
+// damaged entry throws Error(Damaged) there, so points of a damaged entry are
+// never reported as a complete, sound read. A read of only some fields cannot
+// check the file's checksum (the other fields are not decoded); Test() does.
+class VELMORA_API PointReader {
+public:
+    PointReader(PointReader&&) noexcept;
+    PointReader& operator=(PointReader&&) noexcept;
+    ~PointReader();
+
+    const std::vector<FieldInfo>& Fields() const;
+    uint64_t PointCount() const;
+    // The next chunk into chunk (its columns reused); false at the end.
+    bool Next(PointChunk& chunk);
+
+private:
+    friend class Archive;
+    struct Impl;
+    explicit PointReader(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl;
+};
+
+}  // namespace velmora

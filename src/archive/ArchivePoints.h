@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "archive/ArchiveSession.h"
+#include "archive/VMRAFile.h"
+#include "las/PointFormat.h"
+
+class CEntryPoints;
+class CLasDigest;
+
+// An entry's points read from an archive, a chunk of records at a time. The
+// archive stays open, and other programs' changes wait, until the reader is
+// destroyed. At the end the file's length, and its checksum where the entry
+// carries one and every byte was decoded, must match the directory's record:
+// otherwise Next throws CDamagedEntry instead of reporting the end.
+class CArchivePoints {
+public:
+    // wanted: the roles the caller reads (empty for all); threads as the
+    // engine's (0 for the default).
+    CArchivePoints(const std::string& archivePath, const std::string& entryName,
+                   const std::vector<FieldRole>& wanted, int threads = 0);
+    ~CArchivePoints();
+    CArchivePoints(const CArchivePoints&) = delete;
+    CArchivePoints& operator=(const CArchivePoints&) = delete;
+
+    const EntryRecord& Record() const { return record; }
+    // The LAS file's first bytes (header and VLRs) and its layout.
+    const std::vector<uint8_t>& Head() const;
+    const LasFileLayout& Layout() const;
+    bool Next(std::vector<uint8_t>& records, std::size_t& count);
+    // True when the end was reached with the checksum checked.
+    bool ChecksumChecked() const { return checked; }
+
+private:
+    VMRAFile archive;
+    ArchiveHooks hooks;
+    std::unique_ptr<CArchiveSession> session;
+    EntryRecord record;
+    std::unique_ptr<CLasDigest> digest;
+    std::unique_ptr<CEntryPoints> points;
+    bool ended = false;
+    bool checked = false;
+};

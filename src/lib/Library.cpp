@@ -1,0 +1,273 @@
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+#include "archive/ArchiveMessages.h"
+#include "archive/ArchivePoints.h"
+#include "archive/VMRAFile.h"
+#include "engine/EngineMessages.h"
+#include "jobs/core/ArchiveJob.h"
+#include "las/ByteOrder.h"
+#include "las/LasException.h"
+#include "las/LasMessages.h"
+#include "lib/Dimensions.h"
+#include "lib/LibraryErrors.h"
+#include "velmora/velmora.hpp"
+
+#ifndef VELMORA_VERSION
+#define VELMORA_VERSION "0.0.0"
+#endif
+
+namespace velmora {
+
+using detail::Dimension;
+
+std::string Version() { return VELMORA_VERSION; }
+
+namespace detail {
+
+ErrorCode CodeOf(const char* message, bool canContinue) {
+    if (!message) return ErrorCode::Failed;
+    auto is = [message](const char* text) { return std::strcmp(message, text) == 0; };
+    if (is(archmsg::kNotFound)) return ErrorCode::NotFound;
+    if (is(archmsg::kWrongFormat) || is(archmsg::kCannotReadHeaders) || is(archmsg::kNotRegularArchive)) {
+        return ErrorCode::NotAnArchive;
+    }
+    if (is(enginemsg::kExtNewer)) return ErrorCode::Newer;
+    if (is(archmsg::kArchiveBusy)) return ErrorCode::Busy;
+    if (lasmsg::IsOutputOrMemoryFailure(message)) return ErrorCode::Output;
+    return canContinue ? ErrorCode::Refused : ErrorCode::Failed;
+}
+
+void RethrowAsError(const std::string& subject) {
+    try {
+        throw;
+    } catch (const Error&) {
+        throw;
+    } catch (const CStopRequested& e) {
+        throw Error(ErrorCode::Stopped, subject + ": " + e.Message());
+    } catch (const CDamagedEntry& e) {
+        throw Error(ErrorCode::Damaged, subject + ": " + DescribeFailure(e));
+    } catch (const CLasException& e) {
+        throw Error(CodeOf(e.Message(), e.canContinue), subject + ": " + DescribeFailure(e));
+    } catch (const std::bad_alloc&) {
+        throw;
+    } catch (const std::exception& e) {
+        throw Error(ErrorCode::Failed, subject + ": " + e.what());
+    }
+}
+
+}  // namespace detail
+
+namespace {
+
+EntryInfo InfoOf(const ::EntryInfo& e) {
+    EntryInfo info;
+    info.name = e.name;
+    info.lasSize = e.record.uncompressedSize;
+    info.storedSize = static_cast<uint64_t>(std::max<int64_t>(0, e.extent));
+    info.headerRead = e.headerRead;
+    info.versionMajor = e.versionMajor;
+    info.versionMinor = e.versionMinor;
+    info.pointFormat = e.pointFormat;
+    info.pointCount = e.points;
+    info.hasChecksum = e.checksum == EntryRecord::ChecksumState::Present;
+    info.extended = e.extended;
+    // Where every LAS version's header block keeps these.
+    constexpr std::size_t kRecordLength = 105, kMaxX = 179;
+    const std::vector<uint8_t>& h = e.lasHead;
+    if (h.size() >= kMaxX + 48) {
+        info.recordLength = le::LoadU16(h.data() + kRecordLength);
+        const detail::Scaling s = detail::ScalingOf(h);
+        for (int a = 0; a < 3; ++a) {
+            info.scale[a] = s.scale[a];
+            info.offset[a] = s.offset[a];
+            info.maximum[a] = le::LoadF64(h.data() + kMaxX + 16 * a);
+            info.minimum[a] = le::LoadF64(h.data() + kMaxX + 16 * a + 8);
+        }
+    }
+    return info;
+}
+
+// The layout of an open entry's records, with the dimensions read from it.
+std::vector<Dimension> DimensionsOfEntry(const CArchivePoints& points) {
+    const LasFileLayout& l = points.Layout();
+    const std::vector<uint8_t>& head = points.Head();
+    std::vector<uint8_t> vlr;
+    if (head.size() > l.headerSize) vlr = FindExtraBytesVlr(head.data() + l.headerSize, head.size() - l.headerSize, l.vlrCount);
+    PointLayout layout;
+    if (IsKnownPointFormat(l.PointFormat()) && l.recordLength >= StandardLength(l.PointFormat())) {
+        layout = DescribePoints(l.PointFormat(), l.recordLength, vlr);
+    }
+    if (layout.fields.empty() && l.recordLength > 0) {
+        layout.recordLength = l.recordLength;
+        layout.fields.push_back({"record", FieldRole::Extra, ::FieldType::Bytes, 0, l.recordLength, {}});
+    }
+    return detail::DimensionsOf(layout);
+}
+
+}  // namespace
+
+// ---- Archive ----------------------------------------------------------
+
+struct Archive::Impl {
+    std::string path;
+};
+
+Archive::Archive(std::unique_ptr<Impl> i) : impl(std::move(i)) {}
+Archive::Archive(Archive&&) noexcept = default;
+Archive& Archive::operator=(Archive&&) noexcept = default;
+Archive::~Archive() = default;
+
+Archive Archive::Open(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        throw Error(errno == ENOENT ? ErrorCode::NotFound : ErrorCode::Output,
+                    path + ": " + archmsg::kErrorOpeningArchive + " (" + CauseText(errno) + ")");
+    }
+    Archive a(std::make_unique<Impl>(Impl{path}));
+    a.Entries();  // an archive whose directory cannot be read is not opened
+    return a;
+}
+
+const std::string& Archive::Path() const { return impl->path; }
+
+std::vector<EntryInfo> Archive::Entries() const {
+    try {
+        VMRAFile archive;
+        std::vector<EntryInfo> out;
+        for (const ::EntryInfo& e : archive.ListEntries(impl->path)) out.push_back(InfoOf(e));
+        return out;
+    } catch (...) {
+        detail::RethrowAsError(impl->path);
+    }
+}
+
+EntryInfo Archive::Entry(const std::string& name) const {
+    for (EntryInfo& e : Entries()) {
+        if (e.name == name) return std::move(e);
+    }
+    throw Error(ErrorCode::NotFound, name + ": " + archmsg::kNotFound);
+}
+
+std::vector<FieldInfo> Archive::Fields(const std::string& entryName) const {
+    try {
+        CArchivePoints points(impl->path, entryName, {FieldRole::X}, 1);
+        std::vector<FieldInfo> fields;
+        for (const Dimension& d : DimensionsOfEntry(points)) fields.push_back(d.info);
+        return fields;
+    } catch (...) {
+        detail::RethrowAsError(entryName);
+    }
+}
+
+// ---- PointReader --------------------------------------------------------
+
+struct PointReader::Impl {
+    std::string entry;
+    std::unique_ptr<CArchivePoints> points;
+    std::vector<Dimension> chosen;
+    std::vector<FieldInfo> fields;
+    detail::Scaling scaling;
+    std::size_t chunkPoints = 0;
+    uint64_t total = 0, handed = 0;
+    // Records decoded but not yet handed out.
+    std::vector<uint8_t> records;
+    std::size_t recordCount = 0, recordsTaken = 0;
+    bool ended = false;
+};
+
+PointReader Archive::Points(const std::string& entryName, const std::vector<std::string>& fields,
+                            std::size_t chunkPoints, int threads) const {
+    auto r = std::make_unique<PointReader::Impl>();
+    r->entry = entryName;
+    try {
+        // The entry is opened once to learn its dimensions, then again for
+        // only the fields that are read.
+        std::vector<Dimension> all;
+        {
+            CArchivePoints probe(impl->path, entryName, {FieldRole::X}, 1);
+            all = DimensionsOfEntry(probe);
+        }
+        if (fields.empty()) {
+            for (const Dimension& d : all) {
+                if (d.axis < 0) r->chosen.push_back(d);
+            }
+        }
+        for (const std::string& name : fields) {
+            auto it = std::find_if(all.begin(), all.end(), [&](const Dimension& d) { return d.info.name == name; });
+            if (it == all.end()) throw Error(ErrorCode::InvalidArgument, entryName + ": the points have no field \"" + name + "\"");
+            r->chosen.push_back(*it);
+        }
+        std::vector<FieldRole> roles;
+        for (const Dimension& d : r->chosen) {
+            if (std::find(roles.begin(), roles.end(), d.role) == roles.end()) roles.push_back(d.role);
+        }
+        // Every field read: the whole file is decoded and its checksum checked.
+        bool every = true;
+        for (const Dimension& d : all) {
+            every = every && std::find(roles.begin(), roles.end(), d.role) != roles.end();
+        }
+        if (every) roles.clear();
+        r->points = std::make_unique<CArchivePoints>(impl->path, entryName, roles, threads);
+        r->scaling = detail::ScalingOf(r->points->Head());
+        r->total = r->points->Layout().pointCount;
+    } catch (...) {
+        detail::RethrowAsError(entryName);
+    }
+    for (const Dimension& d : r->chosen) r->fields.push_back(d.info);
+    r->chunkPoints = chunkPoints > 0 ? chunkPoints : std::size_t{1} << 18;
+    return PointReader(std::move(r));
+}
+
+PointReader::PointReader(std::unique_ptr<Impl> i) : impl(std::move(i)) {}
+PointReader::PointReader(PointReader&&) noexcept = default;
+PointReader& PointReader::operator=(PointReader&&) noexcept = default;
+PointReader::~PointReader() = default;
+
+const std::vector<FieldInfo>& PointReader::Fields() const { return impl->fields; }
+uint64_t PointReader::PointCount() const { return impl->total; }
+
+bool PointReader::Next(PointChunk& chunk) {
+    Impl& r = *impl;
+    chunk.first = r.handed;
+    chunk.count = 0;
+    chunk.columns.resize(r.chosen.size());
+    for (std::size_t j = 0; j < r.chosen.size(); ++j) {
+        chunk.columns[j].field = r.fields[j];
+        chunk.columns[j].data.clear();
+    }
+    const std::size_t length = r.points->Layout().recordLength;
+    try {
+        while (chunk.count < r.chunkPoints && !r.ended) {
+            if (r.recordsTaken == r.recordCount) {
+                r.recordsTaken = r.recordCount = 0;
+                if (!r.points->Next(r.records, r.recordCount)) {
+                    r.ended = true;
+                    break;
+                }
+            }
+            const std::size_t k = std::min(r.chunkPoints - chunk.count, r.recordCount - r.recordsTaken);
+            const uint8_t* from = r.records.data() + r.recordsTaken * length;
+            for (std::size_t j = 0; j < r.chosen.size(); ++j) {
+                std::vector<uint8_t>& data = chunk.columns[j].data;
+                const std::size_t size = r.chosen[j].info.size;
+                data.resize((chunk.count + k) * size);
+                detail::Extract(r.chosen[j], r.scaling, from, length, k, data.data() + chunk.count * size);
+            }
+            chunk.count += k;
+            r.recordsTaken += k;
+        }
+    } catch (...) {
+        detail::RethrowAsError(r.entry);
+    }
+    r.handed += chunk.count;
+    return chunk.count > 0;
+}
+
+}  // namespace velmora
