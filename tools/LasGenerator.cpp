@@ -117,7 +117,7 @@ struct Slots {
           waveXt(l.Find(FieldRole::WaveXt)), waveYt(l.Find(FieldRole::WaveYt)), waveZt(l.Find(FieldRole::WaveZt)),
           returnNumber(FindBits(l, "return_number")), returns(FindBits(l, "number_of_returns")),
           direction(FindBits(l, "scan_direction_flag")), edge(FindBits(l, "edge_of_flight_line")),
-          classBits(FindBits(l, "class")), synthetic(FindBits(l, "synthetic")), keyPoint(FindBits(l, "key_point")),
+          classBits(FindBits(l, "classification")), synthetic(FindBits(l, "synthetic")), keyPoint(FindBits(l, "key_point")),
           withheld(FindBits(l, "withheld")), overlap(FindBits(l, "overlap")), channel(FindBits(l, "scanner_channel")) {
         for (const PointField& f : l.fields) {
             if (f.role == FieldRole::Extra) extras.push_back(&f);
