@@ -172,8 +172,8 @@ public:
     JobReport Add(const std::vector<std::string>& lasFiles, const JobOptions& options = {});
     // Every entry when none is named; folder "" is the current folder.
     JobReport Extract(const std::vector<std::string>& entries, const std::string& folder,
-                      const JobOptions& options = {});
-    JobReport Test(const std::vector<std::string>& entries = {}, const JobOptions& options = {});
+                      const JobOptions& options = {}) const;
+    JobReport Test(const std::vector<std::string>& entries = {}, const JobOptions& options = {}) const;
     JobReport Delete(const std::vector<std::string>& entries, const JobOptions& options = {});
 
 private:

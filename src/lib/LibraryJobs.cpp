@@ -173,12 +173,12 @@ JobReport Archive::Add(const std::vector<std::string>& lasFiles, const JobOption
 }
 
 JobReport Archive::Extract(const std::vector<std::string>& entries, const std::string& folder,
-                           const JobOptions& options) {
+                           const JobOptions& options) const {
     JobRunner runner(options);
     return runner.Run([&](CArchiveJob& job) { return job.Extract(Path(), entries, folder); });
 }
 
-JobReport Archive::Test(const std::vector<std::string>& entries, const JobOptions& options) {
+JobReport Archive::Test(const std::vector<std::string>& entries, const JobOptions& options) const {
     JobRunner runner(options);
     return runner.Run([&](CArchiveJob& job) { return job.Test(Path(), entries); });
 }

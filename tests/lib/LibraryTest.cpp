@@ -1,0 +1,255 @@
+// libvelmora seen as its users see it: through include/velmora alone.
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <thread>
+
+#include "ArchiveTestSupport.h"
+#include "TestSupport.h"
+#include "velmora/velmora.hpp"
+
+using testsupport::ReadAll;
+using testsupport::TempDir;
+
+namespace {
+
+// LAS facts read straight from a file's bytes, by the positions every
+// version of the format gives them.
+struct RawLas {
+    std::vector<uint8_t> bytes;
+    uint32_t offsetToPoints = 0;
+    uint16_t recordLength = 0;
+    uint64_t count = 0;
+    double scale[3] = {}, offset[3] = {};
+
+    explicit RawLas(const std::string& path) : bytes(ReadAll(path)) {
+        std::memcpy(&offsetToPoints, &bytes[96], 4);
+        std::memcpy(&recordLength, &bytes[105], 2);
+        uint32_t legacy = 0;
+        std::memcpy(&legacy, &bytes[107], 4);
+        count = legacy;
+        if (bytes[25] >= 4 && bytes.size() >= 255) {
+            uint64_t wide = 0;
+            std::memcpy(&wide, &bytes[247], 8);
+            if (legacy == 0) count = wide;
+        }
+        std::memcpy(scale, &bytes[131], 24);
+        std::memcpy(offset, &bytes[155], 24);
+    }
+    int32_t Coordinate(uint64_t i, int axis) const {
+        int32_t v;
+        std::memcpy(&v, &bytes[offsetToPoints + i * recordLength + 4 * axis], 4);
+        return v;
+    }
+};
+
+std::map<std::string, const velmora::Column*> ByName(const velmora::PointChunk& c) {
+    std::map<std::string, const velmora::Column*> m;
+    for (const velmora::Column& col : c.columns) m[col.field.name] = &col;
+    return m;
+}
+
+template <class T>
+T At(const velmora::Column& c, std::size_t i) {
+    T v;
+    std::memcpy(&v, c.data.data() + i * sizeof(T), sizeof(T));
+    return v;
+}
+
+// Every chunk of a read, joined into one chunk.
+velmora::PointChunk ReadWhole(const velmora::Archive& a, const std::string& entry,
+                              const std::vector<std::string>& fields = {}, std::size_t chunkPoints = 0) {
+    velmora::PointReader r = a.Points(entry, fields, chunkPoints);
+    velmora::PointChunk all, chunk;
+    while (r.Next(chunk)) {
+        EXPECT_EQ(chunk.first, all.count);
+        if (all.columns.empty()) all.columns = chunk.columns;
+        else
+            for (std::size_t j = 0; j < chunk.columns.size(); ++j) {
+                auto& d = all.columns[j].data;
+                d.insert(d.end(), chunk.columns[j].data.begin(), chunk.columns[j].data.end());
+            }
+        all.count += chunk.count;
+    }
+    return all;
+}
+
+velmora::JobOptions Quiet() { return {}; }
+
+}  // namespace
+
+// Every corpus file that goes into an archive comes out as points whose
+// coordinates are the file's own, scaled as its header says, and the read of
+// every field ends with the file's checksum checked.
+TEST(Library, EveryCorpusFileReadsBackItsCoordinates) {
+    VELMORA_REQUIRE_CORPUS(corpus);
+    TempDir dir;
+    int read = 0;
+    for (const auto& path : testsupport::EveryCorpusFile()) {
+        SCOPED_TRACE(path.string());
+        const std::string vmra = dir.File(path.stem().string() + ".vmra");
+        const velmora::JobReport report = velmora::Archive::Compress({path.string()}, vmra, Quiet());
+        if (!report.allSucceeded) continue;  // refused files are the command line's tests' concern
+        const RawLas las(path.string());
+        const velmora::Archive a = velmora::Archive::Open(vmra);
+        const std::string name = path.filename().string();
+        const velmora::EntryInfo info = a.Entry(name);
+        EXPECT_EQ(info.pointCount, las.count);
+        EXPECT_EQ(info.recordLength, las.recordLength);
+        EXPECT_EQ(info.lasSize, las.bytes.size());
+        EXPECT_EQ(info.scale[2], las.scale[2]);
+        const velmora::PointChunk all = ReadWhole(a, name);
+        const velmora::PointChunk xyz = ReadWhole(a, name, {"X", "Y", "Z", "x", "y", "z"}, 7777);
+        ASSERT_EQ(all.count, las.count);
+        ASSERT_EQ(xyz.count, las.count);
+        const auto cols = ByName(all);
+        for (uint64_t i = 0; i < las.count; i += 1 + las.count / 5000) {
+            for (int axis = 0; axis < 3; ++axis) {
+                const int32_t raw = las.Coordinate(i, axis);
+                ASSERT_EQ(At<int32_t>(*cols.at(std::string(1, char('X' + axis))), i), raw) << i;
+                ASSERT_EQ(At<int32_t>(xyz.columns[axis], i), raw) << i;
+                ASSERT_EQ(At<double>(xyz.columns[3 + axis], i), raw * las.scale[axis] + las.offset[axis]) << i;
+            }
+        }
+        ++read;
+    }
+    EXPECT_GT(read, 20);
+}
+
+// Each field read alone is what the read of every field gives: a field must
+// bring along whatever its decoding leans on (Z on Y and X, the intensity on
+// Z, the GPS time on the return bits), in both entry kinds and every format.
+TEST(Library, EachFieldAloneMatchesTheWholeRead) {
+    TempDir dir;
+    for (int format : {0, 1, 2, 3, 7}) {
+        for (bool extended : {false, true}) {
+            SCOPED_TRACE("format " + std::to_string(format) + (extended ? " extended" : " classic"));
+            LasGenOptions o;
+            // Format 3 in the classic kind: two chunks, the last a long one.
+            o.points = format == 3 && !extended ? 2'100'000 : 120'000;
+            o.format = format;
+            o.seed = 7 + format;
+            if (format >= 6) {
+                o.versionMinor = 4;
+                o.versionHeader = true;
+            }
+            const std::string las = archtest::GenerateLas(dir, "f" + std::to_string(format) + ".las", o);
+            const std::string vmra = dir.File(std::to_string(format) + (extended ? "x" : "c") + ".vmra");
+            velmora::JobOptions options;
+            options.extendedForAll = extended;
+            ASSERT_TRUE(velmora::Archive::Compress({las}, vmra, options).allSucceeded);
+            const velmora::Archive a = velmora::Archive::Open(vmra);
+            const std::string entry = "f" + std::to_string(format) + ".las";
+            ASSERT_EQ(a.Entry(entry).extended, extended || format >= 6);
+            const velmora::PointChunk all = ReadWhole(a, entry);
+            const auto whole = ByName(all);
+            for (const velmora::FieldInfo& f : a.Fields(entry)) {
+                if (f.name == "x" || f.name == "y" || f.name == "z") continue;
+                SCOPED_TRACE(f.name);
+                const velmora::PointChunk alone = ReadWhole(a, entry, {f.name});
+                ASSERT_EQ(alone.count, all.count);
+                EXPECT_TRUE(alone.columns[0].data == whole.at(f.name)->data);
+            }
+        }
+    }
+}
+
+// A damaged entry is never read to its end as if it were sound, and Test
+// names it: coded points whose streams no longer hold, and points kept as
+// they are (a small file), where only the checksum can tell.
+TEST(Library, ADamagedEntryFailsItsReadAndItsTest) {
+    TempDir dir;
+    for (int kind = 0; kind < 3; ++kind) {
+        const bool extended = kind == 1;
+        SCOPED_TRACE(kind);
+        const std::string las = archtest::GenerateLas(dir, "d.las", kind == 2 ? 500 : 300000, 3, 5);
+        const std::string vmra = dir.File(std::to_string(kind) + ".vmra");
+        velmora::JobOptions options;
+        options.extendedForAll = extended;
+        ASSERT_TRUE(velmora::Archive::Compress({las}, vmra, options).allSucceeded);
+        std::vector<uint8_t> bytes = ReadAll(vmra);
+        for (std::size_t i = bytes.size() / 2; i < bytes.size() / 2 + 64; ++i) bytes[i] ^= 0x5A;
+        testsupport::WriteAll(vmra, bytes);
+        const velmora::Archive a = velmora::Archive::Open(vmra);
+        try {
+            ReadWhole(a, "d.las");
+            FAIL() << "a damaged entry was read to its end";
+        } catch (const velmora::Error& e) {
+            EXPECT_EQ(e.code(), velmora::ErrorCode::Damaged);
+            EXPECT_NE(std::string(e.what()).find("d.las"), std::string::npos) << e.what();
+        }
+        const velmora::JobReport test = a.Test();
+        ASSERT_EQ(test.items.size(), 1u);
+        EXPECT_EQ(test.items[0].outcome, velmora::Outcome::Damaged);
+        EXPECT_EQ(test.items[0].code, velmora::ErrorCode::Damaged);
+    }
+}
+
+// Callers decide by the code.
+TEST(Library, FailuresCarryTheirCodes) {
+    TempDir dir;
+    auto codeOf = [](auto f) {
+        try {
+            f();
+        } catch (const velmora::Error& e) {
+            return e.code();
+        }
+        return velmora::ErrorCode::Ok;
+    };
+    EXPECT_EQ(codeOf([&] { velmora::Archive::Open(dir.File("missing.vmra")); }), velmora::ErrorCode::NotFound);
+    const std::string las = archtest::GenerateLas(dir, "a.las", 2000, 1, 3);
+    EXPECT_EQ(codeOf([&] { velmora::Archive::Open(las); }), velmora::ErrorCode::NotAnArchive);
+    const std::string vmra = dir.File("a.vmra");
+    ASSERT_TRUE(velmora::Archive::Compress({las}, vmra).allSucceeded);
+    const velmora::Archive a = velmora::Archive::Open(vmra);
+    EXPECT_EQ(codeOf([&] { a.Points("a.las", {"nir"}); }), velmora::ErrorCode::InvalidArgument);
+    EXPECT_EQ(codeOf([&] { a.Points("b.las"); }), velmora::ErrorCode::NotFound);
+    const velmora::JobReport refused = velmora::Archive::Compress({dir.File("none.las")}, vmra);
+    ASSERT_EQ(refused.items.size(), 1u);
+    EXPECT_FALSE(refused.allSucceeded);
+    EXPECT_NE(refused.items[0].code, velmora::ErrorCode::Ok);
+    EXPECT_NE(refused.items[0].message.find("none.las"), std::string::npos) << refused.items[0].message;
+}
+
+// The job's questions and progress come on the caller's thread; an answer
+// of no keeps the entry, and a stop leaves the archive as it was.
+TEST(Library, JobsAskAndReportOnTheCallersThread) {
+    TempDir dir;
+    const std::string las = archtest::GenerateLas(dir, "j.las", 3'000'000, 3, 9);
+    const std::string vmra = dir.File("j.vmra");
+    ASSERT_TRUE(velmora::Archive::Compress({las}, vmra).allSucceeded);
+    const std::vector<uint8_t> before = ReadAll(vmra);
+
+    const std::thread::id caller = std::this_thread::get_id();
+    std::vector<std::string> asked;
+    bool otherThread = false;
+    velmora::JobOptions no;
+    no.confirmReplace = [&](const std::string& name) {
+        otherThread = otherThread || std::this_thread::get_id() != caller;
+        asked.push_back(name);
+        return false;
+    };
+    const velmora::JobReport declined = velmora::Archive::Compress({las}, vmra, no);
+    EXPECT_EQ(asked, std::vector<std::string>{"j.las"});
+    ASSERT_EQ(declined.items.size(), 1u);
+    EXPECT_EQ(declined.items[0].outcome, velmora::Outcome::Declined);
+    EXPECT_TRUE(ReadAll(vmra) == before);
+
+    int reports = 0;
+    velmora::JobOptions stop;
+    stop.confirmReplace = [](const std::string&) { return true; };
+    stop.progress = [&](std::size_t, std::size_t total, double) {
+        otherThread = otherThread || std::this_thread::get_id() != caller;
+        EXPECT_EQ(total, 1u);
+        ++reports;
+    };
+    stop.cancelled = [] { return true; };
+    const velmora::JobReport stopped = velmora::Archive::Compress({las}, vmra, stop);
+    EXPECT_TRUE(stopped.stopped);
+    EXPECT_FALSE(stopped.allSucceeded);
+    EXPECT_GT(reports, 0);
+    EXPECT_FALSE(otherThread);
+    EXPECT_TRUE(ReadAll(vmra) == before);
+}
