@@ -80,5 +80,5 @@ void CCompressDialog::Report(const ItemResult& result) {
     if (replaced || result.outcome != ItemOutcome::Refused) stopDisplay = true;
     ShowFailure(result);
     Log(QString::fromLatin1(jobmsg::kCompressingFile) + ItemName(result.item) +
-        QString::fromLatin1(replaced ? jobmsg::kFailure : jobmsg::kFailed));
+        QString::fromLatin1(replaced ? jobmsg::kFailure : jobmsg::kFailed) + platform::FromCore(result.Describe()));
 }

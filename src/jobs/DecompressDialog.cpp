@@ -34,5 +34,5 @@ void CDecompressDialog::Report(const ItemResult& result) {
     ShowFailure(result);
     // The log names every entry that did not come out.
     Log(QString::fromLatin1(jobmsg::kDecompressingFile) + ItemName(result.item) +
-        QString::fromLatin1(jobmsg::kFailed));
+        QString::fromLatin1(jobmsg::kFailed) + platform::FromCore(result.Describe()));
 }

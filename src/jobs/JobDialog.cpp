@@ -61,7 +61,8 @@ CJobDialog::CJobDialog(platform::IPlatformUi& ui, QWidget* parent, const char* c
     auto* grid = new QGridLayout;
     grid->addWidget(new QLabel(QString::fromLatin1(jobmsg::kFileLabel), this), 0, 0, Qt::AlignTop);
     grid->addWidget(archiveLabel, 0, 1);
-    grid->addWidget(new QLabel(QString::fromLatin1(jobmsg::kRatioLabel), this), 1, 0);
+    ratioCaption = new QLabel(QString::fromLatin1(jobmsg::kRatioLabel), this);
+    grid->addWidget(ratioCaption, 1, 0);
     grid->addWidget(ratioLabel, 1, 1);
     grid->setColumnStretch(1, 1);
     auto* side = new QVBoxLayout;
@@ -148,6 +149,9 @@ void CJobDialog::OnWorkerFinished() {
 void CJobDialog::Finish() {
     finishPending = false;
     display->stop();
+    // A batch that ran to its end has done all of its work, whatever the
+    // last item's figures said when it finished.
+    if (!summary.stopped && !summary.ended && !summary.items.empty()) progress->setValue(100);
     if (!KeepsOpen()) {
         accept();
         return;
@@ -226,11 +230,22 @@ void CJobDialog::OnUi(F f) {
     QMetaObject::invokeMethod(this, std::move(f), Qt::QueuedConnection);
 }
 
-void CJobDialog::Log(const QString& line) {
-    OnUi([this, line] {
+void CJobDialog::Log(const QString& line, const QString& detail) {
+    OnUi([this, line, detail] {
         log->addItem(line);
+        // What only a developer needs goes where one looks for it: on the
+        // line's tool tip and on standard error.
+        if (!detail.isEmpty()) {
+            log->item(log->count() - 1)->setToolTip(detail);
+            qInfo("%s: %s", qPrintable(line), qPrintable(detail));
+        }
         log->scrollToBottom();
     });
+}
+
+void CJobDialog::HideRatio() {
+    ratioCaption->hide();
+    ratioLabel->hide();
 }
 
 void CJobDialog::SetArchivePathText(const QString& text) {

@@ -75,7 +75,10 @@ protected:
     void StopAndJoin();
 
     // Worker-side helpers: they run the change on the user-interface thread.
-    void Log(const QString& line);
+    // detail: what a developer needs to know of the line, kept off the line.
+    void Log(const QString& line, const QString& detail = QString());
+    // For jobs that store nothing, the ratio means nothing.
+    void HideRatio();
     void SetArchivePathText(const QString& text);
     void SetActionText(const QString& text);
     void SetFilesText(int number, int count);
@@ -128,6 +131,7 @@ private:
     const char* itemVerb;
     QLabel* archiveLabel = nullptr;
     QLabel* ratioLabel = nullptr;
+    QLabel* ratioCaption = nullptr;
     QLabel* actionLabel = nullptr;
     QLabel* filesLabel = nullptr;
     QProgressBar* progress = nullptr;

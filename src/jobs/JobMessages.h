@@ -36,6 +36,9 @@ inline constexpr const char* kTestingFile = "Testing file ";
 inline constexpr const char* kTestOk = ": ok";
 inline constexpr const char* kTestNoChecksum = ": ok (no checksum)";
 inline constexpr const char* kTestDamaged = ": damaged: ";
+// What the user can act on; the finding's technical reason goes to the
+// line's tool tip.
+inline constexpr const char* kDamagedData = "its compressed data is damaged";
 inline constexpr const char* kTestFailed = ": failed: ";
 inline constexpr const char* kQuitTest = "Do you really want to stop the test?";
 inline constexpr const char* kQuitTestCaption = "Cancel test";

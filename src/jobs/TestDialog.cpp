@@ -6,7 +6,9 @@
 
 CTestDialog::CTestDialog(platform::IPlatformUi& ui, QWidget* parent)
     : CJobDialog(ui, parent, jobmsg::kTestCaption, jobmsg::kQuitTest, jobmsg::kQuitTestCaption,
-                 jobmsg::kTestingFile) {}
+                 jobmsg::kTestingFile) {
+    HideRatio();
+}
 
 void CTestDialog::Work() {
     Log(QString::fromLatin1(jobmsg::kTestingFiles));
@@ -33,7 +35,7 @@ void CTestDialog::Report(const ItemResult& result) {
         case ItemOutcome::Damaged:
             // A finding of the test, not a failure of the window: the log
             // and the summary tell it.
-            Log(name + QString::fromLatin1(jobmsg::kTestDamaged) + why);
+            Log(name + QString::fromLatin1(jobmsg::kTestDamaged) + QString::fromLatin1(jobmsg::kDamagedData), why);
             return;
         default:
             // The entry could not be tested at all (not there, the archive

@@ -256,7 +256,9 @@ TEST_F(JobsTest, ARefusedFileInTheMiddleFailsAndTheBatchGoesOn) {
                                     QStringLiteral("cut.las"));
     EXPECT_EQ(ui.shown[0].icon, MsgIcon::Error);
     EXPECT_EQ(job.LogLines(), (QStringList{"Compressing files...", "Compressing file a.las",
-                                           "Compressing file cut.las", "Compressing file cut.las: FAILED ",
+                                           "Compressing file cut.las",
+                                           "Compressing file cut.las: FAILED " + Root() + "cut.las: " +
+                                               QString::fromUtf8(lasmsg::kTruncated),
                                            "Compressing file c.las", "2 files added, 1 refused"}));
     EXPECT_EQ(job.ActionText(), QStringLiteral("2 files added, 1 refused"));
     EXPECT_EQ(EntryNames(job.archivePath), (QStringList{"a.las", "c.las"}));
@@ -567,7 +569,8 @@ TEST_F(ExtractJobTest, MissingEntryIsReportedAndTheNextIsExtracted) {
     EXPECT_EQ(Bytes(out + QStringLiteral("/b.las")), Bytes(Root() + QStringLiteral("b.las")));
     EXPECT_EQ(ui.keptOpen, QStringList{"Decompress"});
     EXPECT_EQ(job.LogLines(), (QStringList{"Decompressing files...", "Decompressing file missing.las",
-                                           "Decompressing file missing.las: FAILED ", "Decompressing file b.las",
+                                           "Decompressing file missing.las: FAILED missing.las: LAS file not found in archive!",
+                                           "Decompressing file b.las",
                                            "1 file extracted, 1 failed"}));
 }
 
