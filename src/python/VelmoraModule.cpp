@@ -119,12 +119,12 @@ py::dtype DtypeOf(const std::vector<velmora::FieldInfo>& fields, const std::stri
         offsets.append(at);
         at += f.size;
     }
-    py::dict spec;
-    spec["names"] = names;
-    spec["formats"] = formats;
-    spec["offsets"] = offsets;
-    spec["itemsize"] = at;
-    return py::dtype::from_args(spec);
+    py::dict layout;
+    layout["names"] = names;
+    layout["formats"] = formats;
+    layout["offsets"] = offsets;
+    layout["itemsize"] = at;
+    return py::dtype::from_args(layout);
 }
 
 // Spreads one column (count values of N bytes back to back) into the field
