@@ -11,6 +11,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev fonts-dejavu-core
   zstd
   libxxhash-dev libzstd-dev nlohmann-json3-dev parallel
+  pybind11-dev python3-dev python3-numpy python3-pytest
   desktop-file-utils shared-mime-info xdg-utils libfile-mimeinfo-perl libxml2-utils
   lintian dpkg-dev man-db file
 )

@@ -134,12 +134,13 @@ int64_t VMRAFile::ReadLasForAdd(const std::string& lasPath, CLasDigest& digest) 
     if (!IsExtractableName(currentName)) throw CLasException(archmsg::kNameNotStorable, true);
     if (IsSpecialFile(lasPath)) throw CLasException(archmsg::kNotRegularLas, true);
     lasState = LasFileState{};
-    StateOf(lasPath, lasState.device, lasState.inode, lasState.size, lasState.modified);
+    // A file that cannot even be looked at says why, as one that cannot be
+    // opened does: a caller tells "no such file" from the rest by it.
+    const int statCause = StateOf(lasPath, lasState.device, lasState.inode, lasState.size, lasState.modified) ? 0 : errno;
     const int64_t lasSize = lasState.size;
     CFile las;
-    if (lasSize < 0 || !las.Open(lasPath, "rb")) {
-        throw CLasException(archmsg::kErrorOpeningLas, false, las.LastError());
-    }
+    if (lasSize < 0) throw CLasException(archmsg::kErrorOpeningLas, false, statCause);
+    if (!las.Open(lasPath, "rb")) throw CLasException(archmsg::kErrorOpeningLas, false, las.LastError());
     // Where the file's parts lie; a file whose parts cannot be told (not
     // LAS, cut short, records shorter than their format's) is refused.
     std::vector<uint8_t> head(static_cast<std::size_t>(std::min<int64_t>(lasSize, kLasLayoutBytes)));

@@ -1,10 +1,13 @@
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <condition_variable>
 #include <exception>
 #include <mutex>
 #include <optional>
 #include <thread>
 
+#include "archive/ArchiveMessages.h"
 #include "jobs/core/ArchiveJob.h"
 #include "lib/LibraryErrors.h"
 #include "velmora/velmora.hpp"
@@ -37,6 +40,9 @@ ErrorCode CodeOfItem(const ItemResult& r) {
         case ItemOutcome::Declined: return ErrorCode::Refused;
         case ItemOutcome::Refused:
         case ItemOutcome::Failed: {
+            if (r.cause == ENOENT && r.coreMessage && std::strcmp(r.coreMessage, archmsg::kErrorOpeningLas) == 0) {
+                return ErrorCode::NotFound;
+            }
             const ErrorCode code = detail::CodeOf(r.coreMessage, r.outcome == ItemOutcome::Refused);
             return code == ErrorCode::Failed && r.outcome == ItemOutcome::Refused ? ErrorCode::Refused : code;
         }
