@@ -23,7 +23,7 @@ namespace {
 
 // Records handed out at a time: a few megabytes, whatever the entry's own
 // chunks are.
-constexpr std::size_t kSlicePoints = 1 << 18;
+constexpr std::size_t kSlicePoints = 1 << 16;
 // What a reader keeps of the bytes before the points: the header block and
 // the VLRs that describe the records, as the extended coder looks for them.
 constexpr std::size_t kHeadKept = 16u << 20;
