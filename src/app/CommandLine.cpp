@@ -19,6 +19,7 @@
 #include "app/CommandLineMessages.h"
 #include "app/EntryListing.h"
 #include "app/ProgressLine.h"
+#include "archive/ArchivePoints.h"
 #include "archive/EntryNames.h"
 #include "archive/VMRAFile.h"
 #include "jobs/core/ArchiveJob.h"
@@ -310,14 +311,57 @@ CommandOutcome RunCommandLine(CommandMode mode, const std::vector<std::string>& 
     return summary.AllSucceeded() ? CommandOutcome::Done : CommandOutcome::ShowUsage;
 }
 
-CommandOutcome RunListing(const std::vector<std::string>& args, const CommandOptions& options,
+namespace {
+
+// -l of a LAS file: what it says of itself, nothing added anywhere.
+CommandOutcome ListLasFile(const std::string& path, const CommandOptions& options, CommandLineConsole& console) {
+    LasFacts facts;
+    try {
+        facts = ReadLasFileFacts(path);
+    } catch (const CLasException& e) {
+        console.Show(EscapeName(path) + ": " + DescribeFailure(e));
+        return CommandOutcome::Exit;
+    }
+    console.Print(options.json ? LasFileFactsJson(path, facts) : FormatLasFileFacts(path, facts));
+    return CommandOutcome::Done;
+}
+
+// The facts of every entry, each read from its own stored header; an entry
+// whose header cannot be read says why and the others are still told.
+std::vector<EntryFacts> FactsOf(const std::string& archivePath, const std::vector<EntryInfo>& entries) {
+    std::vector<EntryFacts> facts(entries.size());
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        try {
+            CArchivePoints points(archivePath, entries[i].name, {FieldRole::X}, 1, static_cast<int64_t>(i));
+            facts[i].facts = points.Facts();
+        } catch (const CLasException& e) {
+            facts[i].why = DescribeFailure(e);
+        }
+    }
+    return facts;
+}
+
+}  // namespace
+
+CommandOutcome RunListing(const std::vector<std::string>& args, const CommandOptions& givenOptions,
                           CommandLineConsole& console) {
-    if (args.size() != 3 || LowerAscii(ExtensionOf(args[2])) != "vmra") return CommandOutcome::ShowUsage;
-    const std::string& archivePath = args[2];
+    CommandOptions options = givenOptions;
+    std::vector<std::string> rest(args.begin() + std::min<std::ptrdiff_t>(2, static_cast<std::ptrdiff_t>(args.size())),
+                                  args.end());
+    // "-l -v FILE", as people write it, as well as "-v -l FILE".
+    if (rest.size() == 2 && (rest[0] == "-v" || rest[0] == "--verbose")) {
+        options.verbose = true;
+        rest.erase(rest.begin());
+    }
+    if (rest.size() != 1) return CommandOutcome::ShowUsage;
+    const std::string& archivePath = rest[0];
+    const std::string extension = LowerAscii(ExtensionOf(archivePath));
+    if (extension != "vmra" && extension != "las") return CommandOutcome::ShowUsage;
     if (!CanOpenForReading(archivePath)) {
         console.Show(ErrorOpeningFile(archivePath));
         return CommandOutcome::Exit;
     }
+    if (extension == "las") return ListLasFile(archivePath, options, console);
     std::vector<EntryInfo> entries;
     try {
         VMRAFile archive;
@@ -332,6 +376,11 @@ CommandOutcome RunListing(const std::vector<std::string>& args, const CommandOpt
         // The command line was right; only the archive is at fault.
         console.Show(EscapeName(archivePath) + ": " + e.Message());
         return CommandOutcome::Exit;
+    }
+    if (options.verbose) {
+        const std::vector<EntryFacts> facts = FactsOf(archivePath, entries);
+        console.Print(options.json ? EntryFactsJson(archivePath, entries, facts) : FormatEntryFacts(entries, facts));
+        return CommandOutcome::Done;
     }
     console.Print(options.json ? EntryListingJson(archivePath, entries) : FormatEntryListing(entries));
     return CommandOutcome::Done;

@@ -32,7 +32,7 @@ inline constexpr const char* kNoWindow =
 // and the exit statuses. The switch and option lines are built from the
 // parser's tables, each from a name column and one of these descriptions.
 inline constexpr const char* kUsageList = "- Listing: ";
-inline constexpr const char* kUsageListTail = " -l <*.vmra archive>\n";
+inline constexpr const char* kUsageListTail = " -l [-v] <*.vmra archive | *.las file>\n";
 inline constexpr const char* kUsageTest = "- Test: ";
 inline constexpr const char* kUsageTestTail =
     " -t <*.vmra archive> <*.las entries to test, all when none>\n";
@@ -52,6 +52,10 @@ inline constexpr const char* kHelpExtended =
     "store every file in the extended entry kind, also those the classic kind could carry: a smaller "
     "archive that readers of the classic kind alone cannot read (-c)";
 inline constexpr const char* kHelpJson = "the listing as one JSON document (-l)";
+inline constexpr const char* kHelpVerbose =
+    "with -l: what each entry's stored header and VLRs say (bounds, scale and offset, points by return, "
+    "dates, software, coordinate system, VLRs and EVLRs), nothing decoded; -l of a LAS file describes "
+    "the file so (-l)";
 inline constexpr const char* kHelpHelp = "this text";
 inline constexpr const char* kHelpVersion = "the program's name and version";
 inline constexpr const char* kHelpTail =
@@ -89,6 +93,30 @@ inline constexpr const char* kNoRatio = "-";
 // The totals line names the number of entries: "3 entries", "1 entry".
 inline constexpr const char* kEntry = "entry";
 inline constexpr const char* kEntries = "entries";
+
+// -l -v: the facts of a stored header, one "label  value" line each.
+inline constexpr const char* kFactKind = "kind";
+inline constexpr const char* kFactVersion = "LAS version";
+inline constexpr const char* kFactFormat = "point format";
+inline constexpr const char* kFactRecord = "record length";
+inline constexpr const char* kFactPoints = "points";
+inline constexpr const char* kFactByReturn = "points by return";
+inline constexpr const char* kFactMin = "minimum x y z";
+inline constexpr const char* kFactMax = "maximum x y z";
+inline constexpr const char* kFactScale = "scale x y z";
+inline constexpr const char* kFactOffset = "offset x y z";
+inline constexpr const char* kFactCreated = "created (day, year)";
+inline constexpr const char* kFactSystem = "system identifier";
+inline constexpr const char* kFactSoftware = "generating software";
+inline constexpr const char* kFactSourceId = "file source ID";
+inline constexpr const char* kFactCrs = "coordinate system";
+inline constexpr const char* kFactNoCrs = "none given";
+inline constexpr const char* kFactVlrs = "VLRs";
+inline constexpr const char* kFactEvlr = "EVLR";
+inline constexpr const char* kFactVlr = "VLR";
+inline constexpr const char* kFactBytes = " bytes";
+inline constexpr const char* kFactCutShort = "(the VLRs are cut short)";
+inline constexpr const char* kFactUnreadable = "its stored header cannot be read: ";
 
 // The progress line: "[2/24] a.las  45%  38.1 MB/s  ratio 12.4%  0:03 elapsed  0:04 left".
 inline constexpr const char* kMegabytesPerSecond = " MB/s";

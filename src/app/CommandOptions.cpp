@@ -68,6 +68,8 @@ constexpr OptionSpec kOptions[] = {
      [](CommandOptions& o, const std::string&) { return o.extended = true; }, climsg::kHelpExtended},
     {'\0', "json", nullptr, kList,
      [](CommandOptions& o, const std::string&) { return o.json = true; }, climsg::kHelpJson},
+    {'v', "verbose", nullptr, kList,
+     [](CommandOptions& o, const std::string&) { return o.verbose = true; }, climsg::kHelpVerbose},
     {'h', "help", nullptr, kAnySwitch,
      [](CommandOptions& o, const std::string&) { return o.help = true; }, climsg::kHelpHelp},
     {'\0', "version", nullptr, kAnySwitch,

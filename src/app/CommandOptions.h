@@ -20,6 +20,7 @@ struct CommandOptions {
     bool yes = false;          // -y
     bool quiet = false;        // -q
     bool json = false;         // --json
+    bool verbose = false;      // -v, --verbose
     bool extended = false;     // --extended
     bool help = false;         // -h, --help
     bool version = false;      // --version

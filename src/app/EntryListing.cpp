@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
@@ -116,46 +117,196 @@ std::string FormatEntryListing(const std::vector<EntryInfo>& entries) {
     return Layout(rows);
 }
 
+namespace {
+
+using json = nlohmann::ordered_json;
+
+json RatioJson(uint64_t stored, uint64_t las) {
+    const double r = RatioPercent(stored, las);
+    return r < 0 ? json(nullptr) : json(r);
+}
+
+json EntryJson(const EntryInfo& e) {
+    const uint64_t stored = static_cast<uint64_t>(e.extent);
+    json item = {{"name", e.name},
+                 {"las_size", e.record.uncompressedSize},
+                 {"stored_size", stored},
+                 {"ratio_percent", RatioJson(stored, e.record.uncompressedSize)},
+                 {"las_version", nullptr},
+                 {"point_format", nullptr},
+                 {"points", nullptr},
+                 {"checksum", nullptr},
+                 {"kind", KindText(e)}};
+    if (e.headerRead) {
+        item["las_version"] = VersionText(e);
+        item["point_format"] = e.pointFormat;
+        item["points"] = e.points;
+        item["checksum"] = e.checksum == EntryRecord::ChecksumState::Present;
+    }
+    if (e.checksum == EntryRecord::ChecksumState::Damaged) item["checksum"] = climsg::kChecksumDamaged;
+    return item;
+}
+
+json ListingJson(const std::string& archivePath, const std::vector<EntryInfo>& entries, json list) {
+    const Totals t = Sum(entries);
+    return {{"archive", archivePath},
+            {"entries", std::move(list)},
+            {"totals",
+             {{"entries", entries.size()},
+              {"las_size", t.lasBytes},
+              {"stored_size", t.storedBytes},
+              {"ratio_percent", RatioJson(t.storedBytes, t.lasBytes)},
+              {"points", t.points}}}};
+}
+
+// Entry names and the header's texts are bytes from files: a name that is
+// not UTF-8 must not make the whole listing fail, and one with C1 controls
+// or bidirectional overrides (which JSON may carry as they are) must not
+// steer the terminal the document is printed on. Every character past ASCII
+// is written as a \u escape; a reader gets the same text.
+std::string Dump(const json& doc) { return doc.dump(2, ' ', true, json::error_handler_t::replace) + "\n"; }
+
+// The shortest text that reads back as the same double.
+std::string Real(double v) {
+    char buf[64];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v);
+    return std::string(buf, r.ptr);
+}
+
+std::string Triple(const double (&v)[3]) { return Real(v[0]) + " " + Real(v[1]) + " " + Real(v[2]); }
+
+// Coordinates to the decimals their scale gives them (0.01: two), which is
+// all the precision the points have.
+std::string Coordinates(const double (&v)[3], const double (&scale)[3]) {
+    std::string text;
+    for (int a = 0; a < 3; ++a) {
+        int decimals = 0;
+        for (double s = scale[a]; s > 0 && s < 0.99999 && decimals < 12; s *= 10) ++decimals;
+        char buf[64];
+        std::snprintf(buf, sizeof buf, "%.*f", decimals, v[a]);
+        text += (a ? " " : "") + std::string(buf);
+    }
+    return text;
+}
+
+json TripleJson(const double (&v)[3]) { return {{"x", v[0]}, {"y", v[1]}, {"z", v[2]}}; }
+
+std::string CrsText(const LasFacts& f) {
+    if (f.epsg == 0 && f.crsName.empty()) return climsg::kFactNoCrs;
+    std::string text = f.epsg != 0 ? "EPSG:" + std::to_string(f.epsg) : "";
+    if (!f.crsName.empty()) text += (text.empty() ? "" : " ") + std::string("\"") + TerminalSafe(f.crsName) + "\"";
+    return text;
+}
+
+std::string FactsText(const std::string& title, const LasFacts& f, const char* kind) {
+    std::string byReturn;
+    for (std::size_t r = 0; r < f.pointsByReturn.size(); ++r) {
+        if (f.pointsByReturn[r] == 0 && r >= 5) continue;
+        byReturn += (byReturn.empty() ? "" : "  ") + std::to_string(r + 1) + ": " + GroupDigits(f.pointsByReturn[r]);
+    }
+    const LasFileLayout& l = f.layout;
+    std::vector<std::pair<const char*, std::string>> lines;
+    if (kind) lines.emplace_back(climsg::kFactKind, kind);
+    lines.emplace_back(climsg::kFactVersion, std::to_string(l.versionMajor) + "." + std::to_string(l.versionMinor));
+    lines.emplace_back(climsg::kFactFormat, std::to_string(l.PointFormat()));
+    lines.emplace_back(climsg::kFactRecord, std::to_string(l.recordLength));
+    lines.emplace_back(climsg::kFactPoints, GroupDigits(l.pointCount));
+    lines.emplace_back(climsg::kFactByReturn, byReturn);
+    lines.emplace_back(climsg::kFactMin, Coordinates(f.minimum, f.scale));
+    lines.emplace_back(climsg::kFactMax, Coordinates(f.maximum, f.scale));
+    lines.emplace_back(climsg::kFactScale, Triple(f.scale));
+    lines.emplace_back(climsg::kFactOffset, Triple(f.offset));
+    lines.emplace_back(climsg::kFactCreated, std::to_string(f.creationDay) + ", " + std::to_string(f.creationYear));
+    lines.emplace_back(climsg::kFactSystem, TerminalSafe(f.systemIdentifier));
+    lines.emplace_back(climsg::kFactSoftware, TerminalSafe(f.generatingSoftware));
+    lines.emplace_back(climsg::kFactSourceId, std::to_string(f.fileSourceId));
+    lines.emplace_back(climsg::kFactCrs, CrsText(f));
+    lines.emplace_back(climsg::kFactVlrs, std::to_string(f.vlrs.size()) + (f.vlrsComplete ? "" : std::string(" ") + climsg::kFactCutShort));
+    std::size_t width = 0;
+    for (const auto& line : lines) width = std::max(width, std::string(line.first).size());
+    std::string text = title + "\n";
+    for (const auto& [label, value] : lines) {
+        text += "  " + std::string(label) + std::string(width - std::string(label).size() + 2, ' ') + value + "\n";
+    }
+    for (const VlrFacts& v : f.vlrs) {
+        text += "    " + std::string(v.extended ? climsg::kFactEvlr : climsg::kFactVlr) + "  " + TerminalSafe(v.userId) +
+                "  " + std::to_string(v.recordId) + "  \"" + TerminalSafe(v.description) + "\"  " + GroupDigits(v.length) +
+                climsg::kFactBytes + "\n";
+    }
+    return text;
+}
+
+json FactsJson(const LasFacts& f) {
+    const LasFileLayout& l = f.layout;
+    json vlrs = json::array();
+    for (const VlrFacts& v : f.vlrs) {
+        vlrs.push_back({{"user_id", v.userId},
+                        {"record_id", v.recordId},
+                        {"description", v.description},
+                        {"length", v.length},
+                        {"extended", v.extended}});
+    }
+    return {{"las_version", std::to_string(l.versionMajor) + "." + std::to_string(l.versionMinor)},
+            {"point_format", l.PointFormat()},
+            {"record_length", l.recordLength},
+            {"points", l.pointCount},
+            {"points_by_return", f.pointsByReturn},
+            {"minimum", TripleJson(f.minimum)},
+            {"maximum", TripleJson(f.maximum)},
+            {"scale", TripleJson(f.scale)},
+            {"offset", TripleJson(f.offset)},
+            {"creation_day", f.creationDay},
+            {"creation_year", f.creationYear},
+            {"system_identifier", f.systemIdentifier},
+            {"generating_software", f.generatingSoftware},
+            {"file_source_id", f.fileSourceId},
+            {"global_encoding", f.globalEncoding},
+            {"coordinate_system",
+             {{"epsg", f.epsg != 0 ? json(f.epsg) : json(nullptr)},
+              {"name", f.crsName.empty() ? json(nullptr) : json(f.crsName)}}},
+            {"vlrs", std::move(vlrs)},
+            {"vlrs_complete", f.vlrsComplete}};
+}
+
+}  // namespace
+
 std::string EntryListingJson(const std::string& archivePath, const std::vector<EntryInfo>& entries) {
-    using json = nlohmann::ordered_json;
-    const auto ratio = [](uint64_t stored, uint64_t las) {
-        const double r = RatioPercent(stored, las);
-        return r < 0 ? json(nullptr) : json(r);
-    };
     json list = json::array();
-    for (const EntryInfo& e : entries) {
-        const uint64_t stored = static_cast<uint64_t>(e.extent);
-        json item = {{"name", e.name},
-                     {"las_size", e.record.uncompressedSize},
-                     {"stored_size", stored},
-                     {"ratio_percent", ratio(stored, e.record.uncompressedSize)},
-                     {"las_version", nullptr},
-                     {"point_format", nullptr},
-                     {"points", nullptr},
-                     {"checksum", nullptr},
-                     {"kind", KindText(e)}};
-        if (e.headerRead) {
-            item["las_version"] = VersionText(e);
-            item["point_format"] = e.pointFormat;
-            item["points"] = e.points;
-            item["checksum"] = e.checksum == EntryRecord::ChecksumState::Present;
+    for (const EntryInfo& e : entries) list.push_back(EntryJson(e));
+    return Dump(ListingJson(archivePath, entries, std::move(list)));
+}
+
+std::string FormatEntryFacts(const std::vector<EntryInfo>& entries, const std::vector<EntryFacts>& facts) {
+    std::string text = FormatEntryListing(entries);
+    for (std::size_t i = 0; i < entries.size() && i < facts.size(); ++i) {
+        const std::string title = TerminalSafe(entries[i].name);
+        text += "\n";
+        if (facts[i].facts) {
+            text += FactsText(title, *facts[i].facts, KindText(entries[i]));
+        } else {
+            text += title + "\n  " + climsg::kFactUnreadable + facts[i].why + "\n";
         }
-        if (e.checksum == EntryRecord::ChecksumState::Damaged) item["checksum"] = climsg::kChecksumDamaged;
+    }
+    return text;
+}
+
+std::string EntryFactsJson(const std::string& archivePath, const std::vector<EntryInfo>& entries,
+                           const std::vector<EntryFacts>& facts) {
+    json list = json::array();
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        json item = EntryJson(entries[i]);
+        const bool known = i < facts.size() && facts[i].facts;
+        item["header"] = known ? FactsJson(*facts[i].facts) : json(nullptr);
+        if (!known && i < facts.size()) item["header_error"] = facts[i].why;
         list.push_back(std::move(item));
     }
-    const Totals t = Sum(entries);
-    const json doc = {{"archive", archivePath},
-                      {"entries", std::move(list)},
-                      {"totals",
-                       {{"entries", entries.size()},
-                        {"las_size", t.lasBytes},
-                        {"stored_size", t.storedBytes},
-                        {"ratio_percent", ratio(t.storedBytes, t.lasBytes)},
-                        {"points", t.points}}}};
-    // Entry names are bytes from the archive: a name that is not UTF-8 must
-    // not make the whole listing fail, and one with C1 controls or
-    // bidirectional overrides (which JSON may carry as they are) must not
-    // steer the terminal the document is printed on. Every character past
-    // ASCII is written as a \u escape; a reader gets the same name.
-    return doc.dump(2, ' ', true, json::error_handler_t::replace) + "\n";
+    return Dump(ListingJson(archivePath, entries, std::move(list)));
+}
+
+std::string FormatLasFileFacts(const std::string& path, const LasFacts& facts) {
+    return FactsText(TerminalSafe(path), facts, nullptr);
+}
+
+std::string LasFileFactsJson(const std::string& path, const LasFacts& facts) {
+    return Dump({{"file", path}, {"las_size", facts.layout.fileSize}, {"header", FactsJson(facts)}});
 }

@@ -7,11 +7,11 @@
 #include "las/LasException.h"
 
 CArchivePoints::CArchivePoints(const std::string& archivePath, const std::string& entryName,
-                               const std::vector<FieldRole>& wanted, int threads)
+                               const std::vector<FieldRole>& wanted, int threads, int64_t index)
     : hooks(archive.Hooks()) {
     session = std::make_unique<CArchiveSession>(archivePath, CArchiveSession::Mode::Read, hooks);
     CFile& file = session->File();
-    const std::size_t k = archive.OpenEntry(file, entryName, -1, false);
+    const std::size_t k = archive.OpenEntry(file, entryName, index, false);
     record = archive.directory[k];
     digest = std::make_unique<CLasDigest>("");
     if (!file.Seek(record.dataOffset)) throw CDamagedEntry(archmsg::kDamagedEntry);
@@ -45,4 +45,19 @@ bool CArchivePoints::Next(std::vector<uint8_t>& records, std::size_t& count) {
         checked = stored.has_value();
     }
     return false;
+}
+
+LasFacts CArchivePoints::Facts() {
+    try {
+        const std::vector<uint8_t>& head = points->Head();
+        LasFacts facts = ReadLasFacts(head.data(), head.size(), static_cast<int64_t>(record.uncompressedSize));
+        if (facts.layout.evlrCount > 0) {
+            CEvlrScanner evlrs(facts);
+            points->ScanTail([&evlrs](uint64_t offset, const uint8_t* data, std::size_t n) { evlrs.Take(offset, data, n); });
+        }
+        ended = true;
+        return facts;
+    } catch (const CLasException& e) {
+        VMRAFile::ThrowDecodeFailure(e);
+    }
 }

@@ -8,6 +8,7 @@
 
 #include "archive/ArchiveSession.h"
 #include "archive/VMRAFile.h"
+#include "las/LasFacts.h"
 #include "las/PointFormat.h"
 
 class CEntryPoints;
@@ -22,8 +23,10 @@ class CArchivePoints {
 public:
     // wanted: the roles the caller reads (empty for all); threads as the
     // engine's (0 for the default).
+    // index: the entry's place in the directory (which must bear the name),
+    // or -1 for the first entry of the name.
     CArchivePoints(const std::string& archivePath, const std::string& entryName,
-                   const std::vector<FieldRole>& wanted, int threads = 0);
+                   const std::vector<FieldRole>& wanted, int threads = 0, int64_t index = -1);
     ~CArchivePoints();
     CArchivePoints(const CArchivePoints&) = delete;
     CArchivePoints& operator=(const CArchivePoints&) = delete;
@@ -33,6 +36,9 @@ public:
     const std::vector<uint8_t>& Head() const;
     const LasFileLayout& Layout() const;
     bool Next(std::vector<uint8_t>& records, std::size_t& count);
+    // What the LAS file says of itself in its header, VLRs and EVLRs; the
+    // points are passed over undecoded (Next is not to be called after).
+    LasFacts Facts();
     // True when the end was reached with the checksum checked.
     bool ChecksumChecked() const { return checked; }
 

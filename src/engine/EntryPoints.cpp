@@ -60,6 +60,7 @@ uint32_t GroupsFor(const std::vector<FieldRole>& roles) {
 struct CEntryPoints::Impl {
     virtual ~Impl() = default;
     virtual bool Next(std::vector<uint8_t>& records, std::size_t& count) = 0;
+    virtual void ScanTail(const CEntryPoints::TailSink&) {}
     std::vector<uint8_t> head;
     LasFileLayout layout;
     CLasDigest* digest = nullptr;
@@ -151,6 +152,7 @@ struct ExtendedPoints : CEntryPoints::Impl {
         while (!known && reader.Step(sink)) {
         }
         if (!known) Settle();
+        keepTail = false;
     }
 
     bool Next(std::vector<uint8_t>& records, std::size_t& count) override {
@@ -168,6 +170,18 @@ struct ExtendedPoints : CEntryPoints::Impl {
             taken = 0;
         }
         return true;
+    }
+
+    void ScanTail(const CEntryPoints::TailSink& sink) override {
+        tailSink = sink;
+        digest = nullptr;  // the points go by undecoded: no checksum to take
+        // A small entry stored whole has handed out its tail already.
+        if (!earlyTail.empty()) sink(earlyTailAt, earlyTail.data(), earlyTail.size());
+        reader.SkipPoints();
+        // The points are passed over unseen, so the bytes after them are
+        // placed by where the points end.
+        const auto pointsEnd = static_cast<uint64_t>(layout.PointsEnd());
+        while (reader.Step(this->sink)) routed = std::max(routed, pointsEnd);
     }
 
     void Take(const uint8_t* data, std::size_t n) {
@@ -204,6 +218,12 @@ struct ExtendedPoints : CEntryPoints::Impl {
                 pending.insert(pending.end(), data + i, data + i + k);
             } else {
                 k = n - i;
+                if (tailSink) {
+                    tailSink(at, data + i, k);
+                } else if (keepTail && earlyTail.size() < kHeadKept) {
+                    if (earlyTail.empty()) earlyTailAt = at;
+                    earlyTail.insert(earlyTail.end(), data + i, data + i + std::min(k, kHeadKept - earlyTail.size()));
+                }
             }
             i += k;
         }
@@ -217,6 +237,12 @@ struct ExtendedPoints : CEntryPoints::Impl {
     uint64_t routed = 0;
     std::vector<uint8_t> pending;
     std::size_t taken = 0;
+    CEntryPoints::TailSink tailSink;
+    // Tail bytes that came with the head (an entry stored whole), kept for
+    // ScanTail.
+    bool keepTail = true;
+    std::vector<uint8_t> earlyTail;
+    uint64_t earlyTailAt = 0;
 };
 
 }  // namespace
@@ -240,3 +266,4 @@ const LasFileLayout& CEntryPoints::Layout() const { return impl->layout; }
 bool CEntryPoints::Next(std::vector<uint8_t>& records, std::size_t& count) { return impl->Next(records, count); }
 uint64_t CEntryPoints::BytesGiven() const { return impl->given; }
 bool CEntryPoints::Whole() const { return impl->digest != nullptr; }
+void CEntryPoints::ScanTail(const TailSink& sink) { impl->ScanTail(sink); }

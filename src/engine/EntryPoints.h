@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -41,6 +42,11 @@ public:
     // True when every byte of the LAS file goes to the digest: every field
     // was wanted, or the entry is of a kind that decodes them all anyway.
     bool Whole() const;
+    // Hands every byte after the point records to sink with its file
+    // offset, passing over the points without decoding them; nothing for a
+    // classic entry, which has none. Next is not to be called afterwards.
+    using TailSink = std::function<void(uint64_t offset, const uint8_t* data, std::size_t n)>;
+    void ScanTail(const TailSink& sink);
 
     struct Impl;
 

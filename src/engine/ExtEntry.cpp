@@ -97,6 +97,10 @@ public:
         left -= static_cast<int64_t>(n);
     }
     uint8_t Byte() { return *Take(1); }
+    void Skip(uint64_t n) {
+        if (n > static_cast<uint64_t>(left) || !in.Seek(in.Tell() + static_cast<int64_t>(n))) Damaged();
+        left -= static_cast<int64_t>(n);
+    }
     uint64_t Varint() {
         uint64_t v = 0;
         for (unsigned shift = 0; shift < 64; shift += 7) {
@@ -376,6 +380,7 @@ struct Reader::Impl {
     PointLayout layout;
     std::vector<std::unique_ptr<DecompressWorker>> workers;
     std::vector<uint8_t> scratch;
+    bool skipPoints = false;
 
     void Give(const Sink& sink, const uint8_t* data, std::size_t n) {
         given += n;
@@ -428,6 +433,19 @@ void Reader::Impl::Start(const Sink& sink) {
 }
 
 void Reader::Impl::Batch(const Sink& sink) {
+    if (skipPoints) {
+        // Past the chunks by their lengths; the tail's check still holds,
+        // as the points are counted as given.
+        for (; first < points; first += std::min(chunkPoints, points - first)) {
+            if (progress.checkPoint) progress.checkPoint();
+            in.Skip(in.Varint());
+        }
+        given += points * layout.recordLength;
+        if (given > fileLength) Damaged();
+        workers.clear();
+        stage = Stage::Tail;
+        return;
+    }
     std::size_t batch = 0;
     for (; batch < workers.size() && first < points; ++batch) {
         if (progress.checkPoint) progress.checkPoint();
@@ -483,6 +501,8 @@ bool Reader::Step(const Sink& sink) {
 }
 
 uint64_t Reader::FileLength() const { return impl->fileLength; }
+
+void Reader::SkipPoints() { impl->skipPoints = true; }
 
 void Decompress(CFile& file, int64_t extent, const Sink& sink, const Progress& progress, int threads,
                 int64_t expectedLength) {

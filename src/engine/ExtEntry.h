@@ -59,6 +59,9 @@ public:
     bool Step(const Sink& sink);
     // The LAS file's length, once the first Step has begun handing out bytes.
     uint64_t FileLength() const;
+    // The steps that follow pass over the point records without decoding
+    // them (nor handing them out): for a reader of what follows the points.
+    void SkipPoints();
 
 private:
     struct Impl;
