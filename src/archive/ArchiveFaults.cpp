@@ -5,15 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-std::unique_ptr<CFaultPlan> CFaultPlan::FromEnvironment() {
-    const char* setting = std::getenv("VELMORA_FAULT");
-    const char* trace = std::getenv("VELMORA_FAULT_TRACE");
-    std::unique_ptr<CFaultPlan> plan = setting ? Parse(setting) : nullptr;
-    if (!plan && trace) plan = std::unique_ptr<CFaultPlan>(new CFaultPlan);
-    if (plan && trace) plan->tracePath = trace;
-    return plan;
-}
-
 std::unique_ptr<CFaultPlan> CFaultPlan::Parse(const std::string& setting) {
     auto plan = std::unique_ptr<CFaultPlan>(new CFaultPlan);
     std::size_t from = 0;

@@ -18,7 +18,9 @@
 // step by step from the outside. With VELMORA_FAULT_TRACE naming a file,
 // every step is appended to it as a line "N action role" ("3 sync journal"),
 // so a test can check the order of the steps. Without either setting
-// nothing is planted or traced.
+// nothing is planted or traced; the shipped program and library never read
+// them (FaultsFromEnvironment.cpp is for the tests' builds, NoFaults.cpp for
+// the others).
 class CFaultPlan : public IFaultHook {
 public:
     // The plan the environment asks for, or null.
@@ -27,6 +29,7 @@ public:
     static std::unique_ptr<CFaultPlan> Parse(const std::string& setting);
 
     int BeforeStep(const char* action, const char* role) override;
+    void SetTrace(const std::string& path) { tracePath = path; }
     long StepsTaken() const { return steps; }
 
 private:

@@ -209,3 +209,20 @@ TEST(VelmoraUsage, WithoutAWindowTheWindowFormsSaySo) {
 }
 
 }  // namespace
+
+// Fault injection is for the tests' builds: the shipped program goes on as
+// if the setting were not there, where the tests' build of the same program
+// dies at the first step that changes the archive.
+TEST(VelmoraFaults, TheShippedProgramIgnoresPlantedFaults) {
+    TempDir dir;
+    const std::string las = archtest::GenerateLas(dir, "a.las", 5000, 1, 3);
+    exetest::RunOptions kill;
+    kill.environment.emplace_back("VELMORA_FAULT", "kill@1");
+    const ExeResult shipped = Velmora(dir.Path().string(), {"-c", las, "a.vmra"}, kill);
+    EXPECT_EQ(shipped.status, 0) << shipped.err;
+    EXPECT_EQ(EntryNames(dir.File("a.vmra")), std::vector<std::string>{"a.las"});
+
+    kill.program = exetest::FaultsExePath();
+    const ExeResult planted = Velmora(dir.Path().string(), {"-c", las, "b.vmra"}, kill);
+    EXPECT_EQ(planted.status, -1) << "the tests' build did not obey the planted fault";
+}

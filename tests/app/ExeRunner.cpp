@@ -19,8 +19,9 @@ namespace exetest {
 
 namespace {
 
-std::vector<char*> Argv(const std::vector<std::string>& args, std::string& program) {
-    program = ExePath();
+std::vector<char*> Argv(const std::vector<std::string>& args, std::string& program,
+                        const std::string& chosen = {}) {
+    program = chosen.empty() ? ExePath() : chosen;
     std::vector<char*> argv = {program.data()};
     for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
@@ -116,6 +117,11 @@ ExeResult RunOnTerminal(const std::string& cwd, const std::vector<std::string>& 
 }  // namespace
 
 std::string ExePath() { return VELMORA_EXE; }
+#ifdef VELMORA_FAULTS_EXE
+std::string FaultsExePath() { return VELMORA_FAULTS_EXE; }
+#else
+std::string FaultsExePath() { return ExePath(); }
+#endif
 
 ExeResult Velmora(const std::string& cwd, const std::vector<std::string>& args,
                   const RunOptions& options) {
@@ -132,7 +138,7 @@ Spawned::Spawned(const std::string& cwd, const std::vector<std::string>& args,
                  const RunOptions& options)
     : captures(std::make_unique<Captures>()) {
     std::string program;
-    auto argv = Argv(args, program);
+    auto argv = Argv(args, program, options.program);
     pid = fork();
     if (pid == 0) {
         const int devNull = open("/dev/null", O_RDWR);

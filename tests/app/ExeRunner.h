@@ -21,6 +21,8 @@ struct RunOptions {
     int uid = -1;
     int gid = -1;
     std::vector<std::pair<std::string, std::string>> environment;
+    // The program to run: the shipped one unless a test names another.
+    std::string program;
 };
 
 // Runs the velmora executable in folder `cwd` with `args` after the program
@@ -43,6 +45,9 @@ inline constexpr int kTerminalColumns = 120;
 inline constexpr int kTerminalTimeout = 60;
 
 std::string ExePath();
+// The same program built to obey VELMORA_FAULT, for tests that plant faults
+// in a real run (the shipped one ignores the setting).
+std::string FaultsExePath();
 
 // A velmora process started in the background (standard input not a
 // terminal), so a test can signal it or run another one beside it.

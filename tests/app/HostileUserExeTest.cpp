@@ -47,6 +47,7 @@ RunOptions Nobody() {
 RunOptions WithFault(const std::string& fault) {
     RunOptions o;
     o.environment.emplace_back("VELMORA_FAULT", fault);
+    o.program = exetest::FaultsExePath();
     return o;
 }
 
