@@ -112,3 +112,76 @@ make_las() {
         fail "velmora-gen could not write $1"
 }
 
+# An archive made by the installed program under root $1 at $2, holding two
+# generated LAS files of different point counts and formats, kept beside it
+# as north.las (2000 points, added first) and south.las (1500 points).
+make_archive() {
+    local root="$1" archive="$2" dir
+    dir=$(dirname "$archive")
+    "$VELMORA_GEN" --points 2000 --format 1 --seed 7 --out "$dir/north.las" >/dev/null ||
+        fail "velmora-gen could not write north.las"
+    "$VELMORA_GEN" --points 1500 --format 3 --seed 11 --out "$dir/south.las" >/dev/null ||
+        fail "velmora-gen could not write south.las"
+    (cd "$dir" && "$root/usr/bin/velmora" -q -c north.las "$archive" &&
+        "$root/usr/bin/velmora" -q -c south.las "$archive") </dev/null >"$work/compress.log" 2>&1 ||
+        { cat "$work/compress.log" >&2; fail "the installed velmora could not make $archive"; }
+}
+
+# What a consumer program (tests/packaging/consumer) must print for the
+# archive of make_archive: the library's version, the entries with the point
+# counts they were made with (which `velmora -l` must show too), the number of
+# points read of the first entry, and its first point and bounds in real
+# units, the way the LAS file's own header and first record give them.
+expected_consumer_output() {
+    local root="$1" archive="$2" dir listing
+    dir=$(dirname "$archive")
+    listing=$("$root/usr/bin/velmora" -l "$archive") || fail "velmora -l $archive failed"
+    echo "version $VELMORA_VERSION"
+    echo "entries 2"
+    local entry name made listed
+    for entry in north.las:2000 south.las:1500; do
+        name=${entry%:*} made=${entry#*:}
+        listed=$(awk -v name="$name" '$NF == name { gsub(",", "", $6); print $6 }' <<<"$listing")
+        [ "$listed" = "$made" ] || fail "velmora -l shows '$listed' points for $name, made with $made: $listing"
+        echo "entry $name $made"
+    done
+    echo "read north.las 2000"
+    las_first_and_bounds "$dir/north.las"
+}
+
+# The first point of LAS file $1 and the bounds its header records, in real
+# units, as "first/min/max X Y Z" lines.
+las_first_and_bounds() {
+    local las="$1" offset
+    offset=$(od -An -t u4 -j 96 -N 4 "$las" | tr -d ' ')
+    {
+        od -An -v -t f8 -j 131 -N 96 "$las"       # scales, offsets, max/min pairs
+        od -An -v -t d4 -j "$offset" -N 12 "$las"  # the first record's X, Y, Z
+    } | tr -s ' \n' '\n\n' | grep -v '^$' | awk '
+        { v[NR] = $1 }
+        END {
+            printf "first %.6f %.6f %.6f\n", v[13] * v[1] + v[4], v[14] * v[2] + v[5], v[15] * v[3] + v[6]
+            printf "min %.6f %.6f %.6f\n", v[8], v[10], v[12]
+            printf "max %.6f %.6f %.6f\n", v[7], v[9], v[11]
+        }'
+}
+
+# Runs consumer program $1 on archive $2 against the library under root $3
+# and holds its output to what it must print.
+check_consumer() {
+    local program="$1" archive="$2" root="$3" name
+    name=$(basename "$program")
+    # The library must come from the installed tree, not the build folder.
+    LD_LIBRARY_PATH="$root/usr/$VELMORA_LIBDIR" ldd "$program" >"$work/$name.ldd" ||
+        fail "ldd cannot read $program"
+    grep -q "libvelmora.so.$soversion => $root/usr/$VELMORA_LIBDIR/libvelmora.so.$soversion " "$work/$name.ldd" ||
+        { cat "$work/$name.ldd" >&2; fail "$name does not load libvelmora from the installed tree"; }
+    local status=0
+    LD_LIBRARY_PATH="$root/usr/$VELMORA_LIBDIR" "$program" "$archive" >"$work/$name.out" 2>"$work/$name.err" ||
+        status=$?
+    [ "$status" -eq 0 ] || { cat "$work/$name.err" >&2; fail "$name failed on the archive (status $status)"; }
+    expected_consumer_output "$root" "$archive" >"$work/$name.expected"
+    diff -u "$work/$name.expected" "$work/$name.out" >&2 ||
+        fail "$name printed other than the archive holds (- expected, + printed)"
+    cat "$work/$name.out"
+}
