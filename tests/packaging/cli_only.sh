@@ -15,6 +15,11 @@ grep -q 'VELMORA_GUI:BOOL=OFF' "$cli/CMakeCache.txt" || fail "the tree was not c
 "$CMAKE" --build "$cli" -j "${VELMORA_PACKAGING_JOBS:-2}" >"$work/build.log" 2>&1 ||
     { tail -40 "$work/build.log" >&2; fail "a build without the window does not build"; }
 
+# The library folder is the one this tree was configured with.
+VELMORA_LIBDIR=$(sed -n 's/^CMAKE_INSTALL_LIBDIR:PATH=//p' "$cli/CMakeCache.txt")
+[ -n "$VELMORA_LIBDIR" ] || fail "the tree without the window has no CMAKE_INSTALL_LIBDIR"
+VELMORA_CONFIG=release  # configured as Release above
+
 root="$work/root"
 DESTDIR="$root" "$CMAKE" --install "$cli" --prefix /usr >/dev/null || fail "cmake --install failed"
 diff -u <(VELMORA_GUI=0 expected_files) <(files_under "$root") >"$work/diff" ||
@@ -27,7 +32,7 @@ deb=$(echo "$work"/pkg/velmora_*.deb)
 depends=$(dpkg-deb --field "$deb" Depends)
 [[ "$depends" == *"libc6 ("* ]] || fail "Depends lacks libc6: $depends"
 [[ "$depends" != *qt* ]] || fail "a build without the window depends on Qt: $depends"
-diff -u <(VELMORA_GUI=0 expected_files) \
+diff -u <(VELMORA_GUI=0 package_files velmora) \
         <(dpkg-deb --contents "$deb" | awk '$1 !~ /^d/ {sub(/^\.\//, "", $6); print $6}' | LC_ALL=C sort) \
     >"$work/diff" || { cat "$work/diff" >&2; fail "the package's files differ from the expected list"; }
 
