@@ -8,6 +8,9 @@ set -euo pipefail
 soversion=${VELMORA_VERSION%%.*}
 runtime_package=libvelmora$soversion
 packages=(velmora "$runtime_package" libvelmora-dev)
+# The Python module's package, when the build has the module.
+python_module=${VELMORA_PYTHON_MODULE:-}
+if [ -n "$python_module" ]; then packages+=(python3-velmora); fi
 
 fail() {
     echo "FAIL: $*" >&2
@@ -83,12 +86,20 @@ dev_files() {
     echo usr/share/doc/libvelmora-dev/changelog.gz
 }
 
+# The Python module, in Debian's folder for Python 3 modules.
+python_files() {
+    echo "usr/lib/python3/dist-packages/$python_module"
+    echo usr/share/doc/python3-velmora/copyright
+    echo usr/share/doc/python3-velmora/changelog.gz
+}
+
 # package_files NAME: the files of Debian package NAME, sorted.
 package_files() {
     case "$1" in
         velmora) program_files ;;
         "$runtime_package") runtime_files ;;
         libvelmora-dev) dev_files ;;
+        python3-velmora) python_files ;;
         *) fail "no such package: $1" ;;
     esac | LC_ALL=C sort
 }
