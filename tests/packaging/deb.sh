@@ -116,4 +116,20 @@ check_package libvelmora-dev libdevel "usr/$VELMORA_LIBDIR/libvelmora.so" "libve
 depends=$(dpkg-deb --field "$(deb_of libvelmora-dev)" Depends)
 [[ "$depends" == *"$runtime_package (= $VELMORA_VERSION)"* ]] ||
     fail "libvelmora-dev does not depend on $runtime_package (= $VELMORA_VERSION): $depends"
+
+# The Python module: for the Python it was built for, over this library,
+# and importable from the unpacked package beside the unpacked library.
+if [ -n "$python_module" ]; then
+    check_package python3-velmora python
+    depends=$(dpkg-deb --field "$(deb_of python3-velmora)" Depends)
+    for dep in "$runtime_package (>= $VELMORA_VERSION)" "python3 (>= " "python3 (<< " python3-numpy; do
+        [[ "$depends" == *"$dep"* ]] || fail "python3-velmora: Depends lacks '$dep': $depends"
+    done
+    info=$(file -b "$work/x/usr/lib/python3/dist-packages/$python_module")
+    [[ "$info" == *"shared object"*", stripped"* ]] || fail "the packaged module is not a stripped shared object: $info"
+    dpkg-deb -x "$(deb_of "$runtime_package")" "$work/x"
+    version=$(cd / && LD_LIBRARY_PATH="$work/x/usr/$VELMORA_LIBDIR" PYTHONPATH="$work/x/usr/lib/python3/dist-packages" \
+        /usr/bin/python3 -c 'import velmora; print(velmora.__version__)') || fail "the packaged module does not import"
+    [ "$version" = "$VELMORA_VERSION" ] || fail "the packaged module says it is version '$version'"
+fi
 echo "all packages ok: ${packages[*]}"
