@@ -151,7 +151,8 @@ private:
     // Selects the rows from first on for which wanted holds and deselects
     // the others, in one change of the selection.
     void SelectRows(int first, const std::function<bool(int)>& wanted);
-    void ExtractFromArchive(bool here);
+    // names: the entries to extract; none for the selected ones.
+    void ExtractFromArchive(bool here, const QStringList& names = {});
     // A press on an entry and a move of the mouse past the drag distance
     // drag the selected entries out; true when the event was used for that.
     bool FollowDragGesture(QWidget* viewport, QEvent* event);

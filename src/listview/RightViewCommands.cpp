@@ -261,11 +261,12 @@ void CRightView::OnDoubleClick(int row) {
         GoUp();
         return;
     }
+    const QString name = rows[static_cast<std::size_t>(row)].name;
     if (archiveMode) {
-        ExtractTo();
+        // The entry under the mouse, whatever else a Ctrl-click left selected.
+        ExtractFromArchive(false, {name});
         return;
     }
-    const QString name = rows[static_cast<std::size_t>(row)].name;
     if (!platform::HasSuffixNoCase(name, kVmra) || !tree) return;
     const QString folder = ListedFolder();
     if (tree->SelectChild(name)) ShowPath(folder + name);
@@ -324,9 +325,9 @@ void CRightView::DeleteSelected() {
     if (tree) tree->RefreshTree();
 }
 
-void CRightView::ExtractFromArchive(bool here) {
+void CRightView::ExtractFromArchive(bool here, const QStringList& names) {
     const QString archivePath = currentPath;
-    const QStringList selected = SelectedNames();
+    const QStringList selected = names.isEmpty() ? SelectedNames() : names;
     if (selected.isEmpty() || !platform::HasSuffixNoCase(archivePath, kVmra)) return;
     CDecompressDialog job(ui, window());
     job.archivePath = archivePath;

@@ -438,6 +438,26 @@ TEST_F(ListCommandsTest, TestChecksTheSelectedEntriesOfTheOpenArchive) {
     EXPECT_EQ(list->SelectedNames(), (QStringList{"a.las", "b.las"}));
 }
 
+// A double-click extracts the entry under the mouse, not the selection a
+// Ctrl-click left beside it.
+TEST_F(ListCommandsTest, DoubleClickExtractsTheEntryUnderTheMouse) {
+    VELMORA_REQUIRE_CORPUS(dir);
+    const QString archive = Root() + QStringLiteral("d.vmra");
+    AddDirect(Las("point10.las", "d/a.las"), archive);
+    AddDirect(Las("100_points.las", "d/b.las"), archive);
+    list->SetType(listview::kDetails);
+    tree->SelectPath(archive);
+    list->setFocus();
+    Click(QStringLiteral("a.las"));
+    Click(QStringLiteral("b.las"), Qt::ControlModifier);
+    ASSERT_EQ(list->SelectedNames(), (QStringList{"a.las", "b.las"}));
+    const QString out = MakeFolder(QStringLiteral("dout"));
+    ui.folders.push_back(out);
+    list->OnDoubleClick(RowOf(list, QStringLiteral("b.las")));
+    EXPECT_EQ(Bytes(out + QStringLiteral("/b.las")), Bytes(Root() + QStringLiteral("d/b.las")));
+    EXPECT_FALSE(QFileInfo::exists(out + QStringLiteral("/a.las")));
+}
+
 TEST_F(ListCommandsTest, ExtractToOverThreeArchivesAsksOnce) {
     VELMORA_REQUIRE_CORPUS(dir);
     MakeFolder(QStringLiteral("w"));
