@@ -24,11 +24,14 @@ configure: deps $(BUILD)/CMakeCache.txt
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
-run: build
+# Builds only what the demo runs: the program and the generator of its input.
+run: configure
+	cmake --build $(BUILD) -j $(JOBS) --target velmora velmora-gen
 	@./scripts/run-demo.sh $(BUILD)
 
 test: build
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
+	@cd $(BUILD) && { ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS); status=$$?; \
+	  $(CURDIR)/scripts/corpus-note.sh . ; exit $$status; }
 
 # The core tests again under AddressSanitizer and UndefinedBehaviorSanitizer.
 # Long tests are left to the optimised run above.
