@@ -174,8 +174,13 @@ int64_t VMRAFile::ReadLasForAdd(const std::string& lasPath, CLasDigest& digest) 
 }
 
 void VMRAFile::CompressExtended(CFile& archive, CLasDigest& digest, int64_t dataOffset) {
-    CFile las;
-    if (!las.Open(lasFile.FileName(), "rb")) throw CLasException(archmsg::kErrorOpeningLas, false, las.LastError());
+    CFile* input = nullptr;
+    try {
+        input = &lasFile.Input();
+    } catch (const CLasException&) {
+        throw CLasException(archmsg::kErrorOpeningLas, false, errno);
+    }
+    CFile& las = *input;
     extentry::Progress progress = ExtendedProgress();
     progress.read = [&digest](int64_t offset, const uint8_t* data, std::size_t n) { digest.Take(offset, data, n); };
     const int64_t lasBytes = std::max<int64_t>(1, lasLayout.fileSize);

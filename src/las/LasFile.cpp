@@ -47,12 +47,24 @@ std::unique_ptr<PointStorage> MakeStorage(int format, std::size_t n) {
 CLasFile::CLasFile() = default;
 CLasFile::~CLasFile() = default;
 
-void CLasFile::SetFileName(const std::string& path) { fileName = path; }
+void CLasFile::SetFileName(const std::string& path) {
+    fileName = path;
+    input.reset();
+}
+
+CFile& CLasFile::Input() const {
+    if (!input) {
+        auto f = std::make_unique<CFile>();
+        if (!f->Open(fileName, "rb")) throw CLasException(lasmsg::kReadOpen);
+        input = std::move(f);
+    }
+    return *input;
+}
 
 LasHeader* CLasFile::ReadHeader() {
     header.reset();
-    CFile f;
-    if (!f.Open(fileName, "rb")) throw CLasException(lasmsg::kReadOpen);
+    std::lock_guard<std::mutex> lock(inputLock);
+    CFile& f = Input();
     uint8_t image[LasHeader::kFileSize];
     if (!f.Seek(0) || !f.ReadExact(image, sizeof image)) throw CLasException(lasmsg::kReadHeader);
     if (digest) digest->Take(0, image, sizeof image);
@@ -73,8 +85,8 @@ uint8_t* const* CLasFile::ReadVlrs() {
     if (gap == 0 && header->NumberOfVlrs() == 0) return nullptr;
     if (gap < 0) throw CLasException(lasmsg::kReadVlr);
 
-    CFile f;
-    if (!f.Open(fileName, "rb")) throw CLasException(lasmsg::kReadOpen);
+    std::lock_guard<std::mutex> lock(inputLock);
+    CFile& f = Input();
     // The declared gap is checked against the file before it sizes anything.
     const int64_t size = f.Size();
     if (size < 0 || header->HeaderSize() + gap > size) throw CLasException(lasmsg::kReadVlr);
@@ -137,7 +149,8 @@ LASPoint** CLasFile::ReadPoints(uint32_t count, uint32_t first) {
     if (!header || header->NumberOfPointRecords() == 0) return nullptr;
 
     const uint64_t r = header->PointDataRecordLength();
-    CFile f = OpenRecords(count, first);
+    std::lock_guard<std::mutex> lock(inputLock);
+    CFile& f = OpenRecords(count, first);
     try {
         points.assign(count, nullptr);
     } catch (const std::bad_alloc&) {
@@ -170,7 +183,8 @@ LASPoint** CLasFile::ReadPoints(uint32_t count, uint32_t first) {
 
 void CLasFile::ReadRecords(uint32_t count, uint32_t first, std::vector<uint8_t>& out) {
     if (!header) throw CLasException(lasmsg::kReadPoints);
-    CFile f = OpenRecords(count, first);
+    std::lock_guard<std::mutex> lock(inputLock);
+    CFile& f = OpenRecords(count, first);
     try {
         out.resize(count * static_cast<std::size_t>(header->PointDataRecordLength()));
     } catch (const std::bad_alloc&) {
@@ -181,11 +195,10 @@ void CLasFile::ReadRecords(uint32_t count, uint32_t first, std::vector<uint8_t>&
     if (digest) digest->Take(start, out.data(), out.size());
 }
 
-CFile CLasFile::OpenRecords(uint32_t count, uint32_t first) const {
+CFile& CLasFile::OpenRecords(uint32_t count, uint32_t first) const {
     const uint64_t r = header->PointDataRecordLength();
     const uint64_t start = header->OffsetToPointData() + static_cast<uint64_t>(first) * r;
-    CFile f;
-    if (!f.Open(fileName, "rb")) throw CLasException(lasmsg::kReadOpen);
+    CFile& f = Input();
     // Checked before anything is allocated, so a header that claims more
     // points than the file holds cannot size a huge window.
     const int64_t size = f.Size();
@@ -344,6 +357,7 @@ void CLasFile::Clear() {
     hasVlrBlock = false;
     header.reset();
     fileName.clear();
+    input.reset();
     digest = nullptr;
     discardOutput = false;
 }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,9 @@ public:
 
     void SetFileName(const std::string& path);
     const std::string& FileName() const { return fileName; }
+    // The file open for reading: the same handle for every read, opened at
+    // the first. Throws CLasException when it cannot be opened.
+    CFile& Input() const;
 
     LasHeader* ReadHeader();
     // Reads the bytes between header and points and builds the VLR table;
@@ -110,7 +114,9 @@ public:
 private:
     // The file, opened and positioned at record `first`, once it is sure
     // to hold `count` records from there.
-    CFile OpenRecords(uint32_t count, uint32_t first) const;
+    // The input positioned at record `first`, checked to hold `count`
+    // records; the caller holds inputLock.
+    CFile& OpenRecords(uint32_t count, uint32_t first) const;
     CFile OpenOutput(const char* mode) const;
     // Writes bytes to the output and the digest; throws message on failure.
     void Emit(CFile& f, const uint8_t* data, std::size_t n, const char* message);
@@ -124,6 +130,10 @@ private:
     std::vector<LASPoint*> points;
     std::unique_ptr<PointStorage> storage;
     std::string fileName;
+    // The LAS file being read, opened once for every read of it: a file is
+    // read through one handle from its header to its last record.
+    mutable std::unique_ptr<CFile> input;
+    mutable std::mutex inputLock;
     CLasDigest* digest = nullptr;
     bool discardOutput = false;
 };

@@ -5,7 +5,9 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <sys/inotify.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include "ArchiveTestSupport.h"
 #include "LasGenerator.h"
@@ -353,3 +355,31 @@ TEST(ArchiveContains, AnswersByExactNameAndCreatesMissingArchivesEmpty) {
 }
 
 }  // namespace
+
+// One add reads the LAS file through one handle, besides the first look at
+// its header: the system tells every opening of the file to a watch on it
+// (closings are watched too, as the system would fold two openings that
+// follow each other unread into one).
+TEST(ArchiveAdd, TheLasFileIsOpenedOnceForItsPointsInEitherKind) {
+    TempDir dir;
+    const std::string las = archtest::GenerateLas(dir, "big.las", 3'000'000, 1, 4);
+    for (bool extended : {false, true}) {
+        SCOPED_TRACE(extended ? "extended" : "classic");
+        const int watch = inotify_init1(IN_NONBLOCK);
+        ASSERT_GE(watch, 0);
+        ASSERT_GE(inotify_add_watch(watch, las.c_str(), IN_OPEN | IN_CLOSE), 0);
+        VMRAFile archive;
+        archive.extendedForAll = extended;
+        archive.AddLasFile(las, dir.File(extended ? "x.vmra" : "c.vmra"));
+        int opens = 0;
+        alignas(inotify_event) char buffer[4096];
+        for (ssize_t n; (n = read(watch, buffer, sizeof buffer)) > 0;) {
+            for (char* p = buffer; p < buffer + n; p += sizeof(inotify_event) + reinterpret_cast<inotify_event*>(p)->len) {
+                if (reinterpret_cast<inotify_event*>(p)->mask & IN_OPEN) ++opens;
+            }
+        }
+        close(watch);
+        EXPECT_GE(opens, 1);
+        EXPECT_LE(opens, 2);
+    }
+}
