@@ -336,14 +336,10 @@ VELMORA_AVX512 inline void PutBlockVector(Lane* const* lanes, int live, const ui
 // loop was slower than these plain loads), and their bits put out after it
 // (the scatter inside the loop slowed the serial path). Lanes beyond
 // `live` code the whole interval, which moves nothing.
-VELMORA_AVX512 __attribute__((noinline)) void RunLanesVector(Lane* const* lanes, int live, std::size_t from,
-                                                             std::size_t steps) {
-    // The scaled bounds as one fused multiply-add of 52-bit operands:
-    // (range * P) >> 45 is (2 range * 64 P) >> 52, and 64 P < 2^52.
-    static_assert(uint64_t{kTotal} * kReciprocal < (uint64_t{1} << 46));
-    alignas(64) uint64_t state[3][kVectorLanes];
-    alignas(64) static thread_local uint32_t cums[kVectorBlock][kVectorLanes];
-    alignas(64) static thread_local uint64_t emitted[kVectorBlock][kVectorLanes];
+// The lanes' coder states into one element each (low, twice the range,
+// underflow); lanes beyond `live` get a state, and counts, that move nothing.
+VELMORA_AVX512 inline void LoadLaneStates(Lane* const* lanes, int live, uint64_t (&state)[3][kVectorLanes],
+                                          uint32_t (&cums)[kVectorBlock][kVectorLanes]) {
     for (int l = 0; l < kVectorLanes; ++l) {
         state[0][l] = l < live ? lanes[l]->low : 0;
         state[1][l] = 2 * (l < live ? lanes[l]->range : kMask16 + 1);
@@ -352,6 +348,37 @@ VELMORA_AVX512 __attribute__((noinline)) void RunLanesVector(Lane* const* lanes,
             for (std::size_t i = 0; i < kVectorBlock; ++i) cums[i][l] = kTotal << 16;
         }
     }
+}
+
+VELMORA_AVX512 inline void StoreLaneStates(Lane* const* lanes, int live, const uint64_t (&state)[3][kVectorLanes]) {
+    for (int l = 0; l < live; ++l) {
+        lanes[l]->low = static_cast<uint32_t>(state[0][l]);
+        lanes[l]->range = static_cast<uint32_t>(state[1][l]);
+        lanes[l]->underflow = static_cast<uint32_t>(state[2][l]);
+    }
+}
+
+// A block's emissions into the lanes' outputs: the vector put-out, or, when a
+// long run of pending bits was seen, each lane's own.
+VELMORA_AVX512 inline void PutEmissions(Lane* const* lanes, int live, uint64_t (&emitted)[kVectorBlock][kVectorLanes],
+                                        std::size_t m, bool longSeen) {
+    if (!longSeen) return PutBlockVector(lanes, live, &emitted[0][0], m);
+    for (int l = 0; l < live; ++l) {
+        BitSink out = lanes[l]->out;
+        for (std::size_t i = 0; i < m; ++i) PutEmission(out, emitted[i][l]);
+        lanes[l]->out = out;
+    }
+}
+
+VELMORA_AVX512 __attribute__((noinline)) void RunLanesVector(Lane* const* lanes, int live, std::size_t from,
+                                                             std::size_t steps) {
+    // The scaled bounds as one fused multiply-add of 52-bit operands:
+    // (range * P) >> 45 is (2 range * 64 P) >> 52, and 64 P < 2^52.
+    static_assert(uint64_t{kTotal} * kReciprocal < (uint64_t{1} << 46));
+    alignas(64) uint64_t state[3][kVectorLanes];
+    alignas(64) static thread_local uint32_t cums[kVectorBlock][kVectorLanes];
+    alignas(64) static thread_local uint64_t emitted[kVectorBlock][kVectorLanes];
+    LoadLaneStates(lanes, live, state, cums);
     const __m512i one = _mm512_set1_epi64(1);
     __m512i low = _mm512_load_si512(state[0]);
     __m512i lowLess1 = _mm512_sub_epi64(low, one);
@@ -410,25 +437,13 @@ VELMORA_AVX512 __attribute__((noinline)) void RunLanesVector(Lane* const* lanes,
             lowLess1 = _mm512_sub_epi64(low, one);
             range2 = _mm512_sllv_epi64(width, _mm512_add_epi64(_mm512_sub_epi64(lz, c47), k));
         }
-        if (longSeen) {
-            for (int l = 0; l < live; ++l) {
-                BitSink out = lanes[l]->out;
-                for (std::size_t i = 0; i < m; ++i) PutEmission(out, emitted[i][l]);
-                lanes[l]->out = out;
-            }
-            longSeen = 0;
-        } else {
-            PutBlockVector(lanes, live, &emitted[0][0], m);
-        }
+        PutEmissions(lanes, live, emitted, m, longSeen != 0);
+        longSeen = 0;
     }
     _mm512_store_si512(state[0], low);
     _mm512_store_si512(state[1], _mm512_srli_epi64(range2, 1));
     _mm512_store_si512(state[2], underflow);
-    for (int l = 0; l < live; ++l) {
-        lanes[l]->low = static_cast<uint32_t>(state[0][l]);
-        lanes[l]->range = static_cast<uint32_t>(state[1][l]);
-        lanes[l]->underflow = static_cast<uint32_t>(state[2][l]);
-    }
+    StoreLaneStates(lanes, live, state);
 }
 
 bool VectorCapable() {

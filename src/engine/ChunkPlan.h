@@ -52,9 +52,9 @@ inline int DefaultThreads(unsigned cores, int64_t largestChunk, std::size_t reco
     return static_cast<int>(std::clamp<int64_t>(std::min<int64_t>(cores, fit), 1, 4));
 }
 
-// Codec runs (and progress units) per chunk: 12 rows every format has, GPS
+// Rows (codec runs, and the units of progress) per chunk: 12 every format has, GPS
 // time for formats 1 and 3, three colour channels for formats 2 and 3.
-inline int32_t UnitsPerChunk(int format) {
+inline int32_t RowsPerChunk(int format) {
     switch (format) {
         case 1: return 13;
         case 2: return 15;

@@ -33,7 +33,7 @@ void CheckEntry(const LasHeader& h, int64_t extent) {
     // been coded; every codec run of a chunk is at least one byte stream of
     // its counts, a coded byte and the end marker.
     const int64_t smallestRun = static_cast<int64_t>(bytestream::kCountBytes) + 1 + 3;
-    if (n < 2 || int64_t{chunkplan::ChunkCount(n)} * chunkplan::UnitsPerChunk(format) * smallestRun > pointBytes) {
+    if (n < 2 || int64_t{chunkplan::ChunkCount(n)} * chunkplan::RowsPerChunk(format) * smallestRun > pointBytes) {
         throw CLasException(enginemsg::kStreamNotFound);
     }
 }

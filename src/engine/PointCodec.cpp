@@ -26,7 +26,7 @@ namespace {
 
 using chunkplan::ChunkCount;
 using chunkplan::ChunkSizes;
-using chunkplan::UnitsPerChunk;
+using chunkplan::RowsPerChunk;
 
 constexpr uint32_t kRawLimit = 1000;
 constexpr uint64_t kHeaderBits = LasHeader::kImageSize * 8;
@@ -245,7 +245,7 @@ void CPointCodec::CompressChunks(CFile& out, CLasFile& las) {
     const uint32_t n = h.NumberOfPointRecords();
     const int format = h.PointDataFormat();
     impl->chunkCount = ChunkCount(n);
-    streamsTotal = impl->chunkCount * UnitsPerChunk(format);
+    streamsTotal = impl->chunkCount * RowsPerChunk(format);
     // The codecs read the standard fields of each record.
     if (h.PointDataRecordLength() < rec::RecordSize(format) || format > 3) {
         throw CLasException(lasmsg::kRecordLength, true);
@@ -352,7 +352,7 @@ void CPointCodec::DecompressChunks(InputWindow& in, CLasFile& las, int* progress
     const uint32_t n = h.NumberOfPointRecords();
     const int format = h.PointDataFormat();
     impl->chunkCount = ChunkCount(n);
-    streamsTotal = impl->chunkCount * UnitsPerChunk(format);
+    streamsTotal = impl->chunkCount * RowsPerChunk(format);
     const std::vector<int64_t> sizes = ChunkSizes(n);
     TaskPool pool(ThreadsFor(sizes, format));
     CChunkDecoder::Hooks hooks;

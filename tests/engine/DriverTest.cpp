@@ -45,11 +45,11 @@ TEST(ChunkPlan, ChunksAreAMillionWithALargeLastOne) {
     for (int64_t n : std::vector<int64_t>{1000, 2000000, 2000001, 3000000, 5500000, 4294967295LL}) {
         EXPECT_EQ(static_cast<std::size_t>(ChunkCount(n)), ChunkSizes(n).size()) << n;
     }
-    EXPECT_EQ(ChunkCount(5500000) * chunkplan::UnitsPerChunk(3), 80);
-    EXPECT_EQ(chunkplan::UnitsPerChunk(0), 12);
-    EXPECT_EQ(chunkplan::UnitsPerChunk(1), 13);
-    EXPECT_EQ(chunkplan::UnitsPerChunk(2), 15);
-    EXPECT_EQ(chunkplan::UnitsPerChunk(7), 12);
+    EXPECT_EQ(ChunkCount(5500000) * chunkplan::RowsPerChunk(3), 80);
+    EXPECT_EQ(chunkplan::RowsPerChunk(0), 12);
+    EXPECT_EQ(chunkplan::RowsPerChunk(1), 13);
+    EXPECT_EQ(chunkplan::RowsPerChunk(2), 15);
+    EXPECT_EQ(chunkplan::RowsPerChunk(7), 12);
 }
 
 TEST(ChunkPlan, DefaultThreadsFollowTheCoresAsFarAsTheLargestChunkLeavesMemory) {

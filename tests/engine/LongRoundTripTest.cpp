@@ -30,7 +30,7 @@ TEST_P(LongRoundTrip, ComesBackIdentical) {
     const int64_t n = testsupport::CompressToFile(codec, dir.File("in.las"), dir.File("e"));
     EXPECT_EQ(n, FileSizeOf(dir.File("e")));
     EXPECT_EQ(codec.streamsTotal.load(),
-              chunkplan::ChunkCount(static_cast<int64_t>(points)) * chunkplan::UnitsPerChunk(format));
+              chunkplan::ChunkCount(static_cast<int64_t>(points)) * chunkplan::RowsPerChunk(format));
     testsupport::DecompressFromFile(codec, dir.File("e"), dir.File("out.las"));
     EXPECT_TRUE(ReadAll(dir.File("in.las")) == ReadAll(dir.File("out.las")));
 }
