@@ -106,7 +106,7 @@ TEST(VelmoraHelp, HelpAndVersionGoToStandardOutputAndSucceed) {
     const std::string help = HelpText(exetest::ExePath());
     // The usage text first, unchanged; then every switch and option.
     EXPECT_EQ(help.substr(0, Usage().size()), Usage());
-    for (const char* item : {" -l <*.vmra archive>\n", "  -o DIR  ", "  -j N, --threads N  ", "  -y  ",
+    for (const char* item : {" -l [-v] <*.vmra archive | *.las file>\n", "  -v, --verbose  ", "  -o DIR  ", "  -j N, --threads N  ", "  -y  ",
                              "  -q  ", "  --json  ", "  -h, --help  ", "  --version  ",
                              "Exit status: 0"}) {
         EXPECT_NE(help.find(item), std::string::npos) << item;
@@ -126,8 +126,9 @@ TEST(VelmoraHelp, WrongOrMisplacedOptionsShowTheUsageText) {
         {"-j"},                               {"-q"},
         {"-o", "out", "-c", "a.las", "y.vmra"}, {"-y", "-d", "x.vmra"},
         {"--json", "-d", "x.vmra"},           {"-q", "-l", "x.vmra"},
-        {"-l"},                               {"-l", "a.las"},
+        {"-l"},                               {"-l", "a.txt"},
         {"-l", "x.vmra", "x.vmra"},           {"-c", "a.las", "-q", "y.vmra"},
+        {"-v", "-d", "x.vmra"},               {"-l", "-v", "-v", "x.vmra"},
     };
     for (const auto& args : lines) {
         const ExeResult r = Velmora(f.Path(), args);
@@ -137,6 +138,11 @@ TEST(VelmoraHelp, WrongOrMisplacedOptionsShowTheUsageText) {
     }
     EXPECT_EQ(FolderContents(f.Path()), (std::vector<std::string>{"a.las", "b.las", "x.vmra"}));
     EXPECT_EQ(ReadAll(f.File("x.vmra")), before);
+    // A LAS file after -l is described, and nothing is made of it.
+    const ExeResult described = Velmora(f.Path(), {"-l", "a.las"});
+    EXPECT_EQ(described.status, 0) << described.err;
+    EXPECT_EQ(described.out.rfind("a.las\n  LAS version", 0), 0u) << described.out;
+    EXPECT_EQ(FolderContents(f.Path()), (std::vector<std::string>{"a.las", "b.las", "x.vmra"}));
 }
 
 TEST(VelmoraList, OneLinePerEntryFromTheStoredHeadersThenTheTotals) {
