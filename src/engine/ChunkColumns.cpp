@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "las/ByteOrder.h"
+#include "las/Invariant.h"
 #include "las/LasPoint.h"
 
 namespace {
@@ -38,6 +39,7 @@ void ChunkColumns::SizeArrays(std::size_t n, int pointFormat, std::size_t room) 
 }
 
 void ChunkColumns::Scatter(const uint8_t* records, std::size_t stride, std::size_t first, std::size_t n) {
+    VELMORA_ASSERT(first + n <= x.size() && stride >= rec::kPointSourceId + 2);
     const bool gps = rec::HasGpsTime(format), colour = rec::HasRgb(format);
     const std::size_t rgbAt = rec::RgbOffset(format);
     for (std::size_t k = 0; k < n; ++k) {
@@ -60,6 +62,7 @@ void ChunkColumns::Scatter(const uint8_t* records, std::size_t stride, std::size
 }
 
 void ChunkColumns::Gather(uint8_t* records, std::size_t stride, std::size_t first, std::size_t n) const {
+    VELMORA_ASSERT(first + n <= x.size() && stride >= rec::kPointSourceId + 2);
     const bool gps = rec::HasGpsTime(format), colour = rec::HasRgb(format);
     const std::size_t rgbAt = rec::RgbOffset(format);
     for (std::size_t k = 0; k < n; ++k) {

@@ -2,6 +2,7 @@
 
 #include "engine/GpsTimeCodec.h"
 #include "engine/InputWindow.h"
+#include "las/Invariant.h"
 
 namespace chunkrows {
 
@@ -101,6 +102,7 @@ void CodeGroups(Scratch* s, std::size_t n) {
 }
 
 void DecodeGroups(const uint8_t* data, std::size_t size, Scratch* s, std::size_t n) {
+    VELMORA_ASSERT(n >= 1 && n <= kMostGroupsPerTask);
     if (n == 1) {
         bytestream::DecodeByteStreamsAt(data, size, s[0].decodeRequests.data(), s[0].decodeRequests.size());
         return;
@@ -113,6 +115,7 @@ void DecodeGroups(const uint8_t* data, std::size_t size, Scratch* s, std::size_t
     for (std::size_t j = 0; j < n; ++j) {
         for (bytestream::DecodeRequest& r : s[j].decodeRequests) r = all[at++];
     }
+    VELMORA_ASSERT(at == all.size());
 }
 
 void LayOutGroup(Group g, Scratch& s, CByteBuffer* outs) {
@@ -137,6 +140,7 @@ void ReadRowStreams(Row row, InputWindow& in, std::size_t count, Scratch& s) {
 }
 
 void RestoreRow(Row row, const coords::Kernels& k, Scratch& s, int slot, ChunkColumns& c) {
+    VELMORA_ASSERT(RowApplies(row, c.format) && slot >= 0 && slot < 4);
     if (IsByteRow(row)) return attrs::RestoreBytes(ByteAttrOf(row), s.decodedBytes[slot].Data(), c);
     switch (row) {
         case Row::PointSource: return attrs::RestoreDifferences16(s.blocks[0], c.pointSource);

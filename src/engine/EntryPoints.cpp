@@ -18,6 +18,7 @@
 #include "las/LasException.h"
 #include "las/LasFile.h"
 #include "las/LasHeader.h"
+#include "las/Invariant.h"
 
 namespace {
 
@@ -115,6 +116,7 @@ struct ClassicPoints : CEntryPoints::Impl {
                 ++chunk;
                 sliced = 0;
             }
+            VELMORA_ASSERT(sliced < cols.count && chunk <= sizes.size());
             count = std::min(kSlicePoints, cols.count - sliced);
             records.resize(count * r);
             cols.Gather(records.data(), r, sliced, count);

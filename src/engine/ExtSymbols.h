@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine/ExtRans.h"
+#include "las/Invariant.h"
 
 // The symbols of one chunk of an extended entry, between the point models
 // and the entropy coder. A model names a table (a small number that stands
@@ -26,7 +27,10 @@ public:
     explicit CSymbolSink(uint32_t tableCount) : tableCount(tableCount) {}
     // Room for a chunk's symbols before the first is put.
     void Reserve(std::size_t n) { symbols.reserve(n); }
-    [[gnu::always_inline]] void Sym(uint32_t table, uint32_t& symbol) { symbols.push_back((table << 8) | symbol); }
+    [[gnu::always_inline]] void Sym(uint32_t table, uint32_t& symbol) {
+        VELMORA_ASSERT(table < tableCount && symbol < 256);
+        symbols.push_back((table << 8) | symbol);
+    }
     void Bits(uint64_t& value, unsigned n) { bits.Put(value, n); }
     // Codes everything put so far and appends it to out.
     void Finish(std::vector<uint8_t>& out);

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "las/Invariant.h"
 #include "las/LasHeader.h"
 
 namespace {
@@ -57,3 +58,17 @@ TEST(LasHeader, StandardRecordLengths) {
 }
 
 }  // namespace
+
+// Invariants stop a build made to find faults at once, and cost a release
+// build nothing: there the condition is not even evaluated.
+TEST(Invariants, AreCheckedInCheckingBuildsOnly) {
+    int evaluated = 0;
+#ifdef VELMORA_CHECKS
+    EXPECT_DEATH(VELMORA_ASSERT(++evaluated == 5), "invariant broken: \\+\\+evaluated == 5");
+    VELMORA_ASSERT(++evaluated == 1);
+    EXPECT_EQ(evaluated, 1);
+#else
+    VELMORA_ASSERT(++evaluated == 5);
+    EXPECT_EQ(evaluated, 0);
+#endif
+}
