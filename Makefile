@@ -37,7 +37,7 @@ test: build
 # Long tests are left to the optimised run above.
 test-sanitize: deps
 	cmake -S . -B $(SAN_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug \
-	  -DVELMORA_SANITIZE=ON -DVELMORA_GUI=OFF -DVELMORA_BENCH=OFF
+	  -DVELMORA_SANITIZE=ON -DVELMORA_GUI=OFF -DVELMORA_BENCH=OFF -DVELMORA_PYTHON=OFF
 	cmake --build $(SAN_BUILD) -j $(JOBS)
 	cd $(SAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
@@ -64,7 +64,7 @@ FUZZ_SECONDS ?= 60
 FUZZ_SEED    ?= 1
 fuzz: build
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DVELMORA_FUZZ=ON -DVELMORA_GUI=OFF -DVELMORA_TESTS=OFF -DVELMORA_BENCH=OFF
+	  -DVELMORA_FUZZ=ON -DVELMORA_GUI=OFF -DVELMORA_TESTS=OFF -DVELMORA_BENCH=OFF -DVELMORA_PYTHON=OFF
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target velmora-decode-fuzzer
 	rm -rf $(FUZZ_BUILD)/seeds && ./tests/fuzz/make-seeds.sh $(BUILD) $(FUZZ_BUILD)/seeds
 	mkdir -p $(FUZZ_BUILD)/corpus
