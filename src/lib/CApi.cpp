@@ -98,6 +98,14 @@ vm_status StatusOf(const velmora::JobReport& report) {
 
 vm_status NullHandle() { return Fail(VM_INVALID_ARGUMENT, "The handle is null."); }
 
+// A job's status, or the status of what was thrown before it could run.
+template <class F>
+vm_status JobStatus(F&& job) {
+    vm_status status = VM_OK;
+    const vm_status guard = Guard([&] { status = StatusOf(job()); });
+    return guard != VM_OK ? guard : status;
+}
+
 }  // namespace
 
 extern "C" {
@@ -199,48 +207,35 @@ const void* vm_reader_column(const vm_reader* reader, size_t index) {
 vm_status vm_compress(const char* const* las_files, size_t count, const char* archive_path,
                       const vm_job_options* options) {
     if (!archive_path) return Fail(VM_INVALID_ARGUMENT, "The archive path is null.");
-    vm_status status = VM_OK;
-    const vm_status guard = Guard([&] {
-        status = StatusOf(velmora::Archive::Compress(Strings(las_files, count), archive_path, OptionsOf(options)));
+    return JobStatus([&] {
+        return velmora::Archive::Compress(Strings(las_files, count), archive_path, OptionsOf(options));
     });
-    return guard != VM_OK ? guard : status;
 }
 
 vm_status vm_archive_add(vm_archive* archive, const char* const* las_files, size_t count,
                          const vm_job_options* options) {
     if (!archive) return NullHandle();
-    vm_status status = VM_OK;
-    const vm_status guard =
-        Guard([&] { status = StatusOf(archive->archive.Add(Strings(las_files, count), OptionsOf(options))); });
-    return guard != VM_OK ? guard : status;
+    return JobStatus([&] { return archive->archive.Add(Strings(las_files, count), OptionsOf(options)); });
 }
 
 vm_status vm_archive_extract(vm_archive* archive, const char* const* entries, size_t count, const char* folder,
                              const vm_job_options* options) {
     if (!archive) return NullHandle();
-    vm_status status = VM_OK;
-    const vm_status guard = Guard([&] {
-        status = StatusOf(archive->archive.Extract(Strings(entries, count), folder ? folder : "", OptionsOf(options)));
+    return JobStatus([&] {
+        return archive->archive.Extract(Strings(entries, count), folder ? folder : "", OptionsOf(options));
     });
-    return guard != VM_OK ? guard : status;
 }
 
 vm_status vm_archive_test(vm_archive* archive, const char* const* entries, size_t count,
                           const vm_job_options* options) {
     if (!archive) return NullHandle();
-    vm_status status = VM_OK;
-    const vm_status guard =
-        Guard([&] { status = StatusOf(archive->archive.Test(Strings(entries, count), OptionsOf(options))); });
-    return guard != VM_OK ? guard : status;
+    return JobStatus([&] { return archive->archive.Test(Strings(entries, count), OptionsOf(options)); });
 }
 
 vm_status vm_archive_delete(vm_archive* archive, const char* const* entries, size_t count,
                             const vm_job_options* options) {
     if (!archive) return NullHandle();
-    vm_status status = VM_OK;
-    const vm_status guard =
-        Guard([&] { status = StatusOf(archive->archive.Delete(Strings(entries, count), OptionsOf(options))); });
-    return guard != VM_OK ? guard : status;
+    return JobStatus([&] { return archive->archive.Delete(Strings(entries, count), OptionsOf(options)); });
 }
 
 }  // extern "C"
