@@ -1,9 +1,11 @@
 // libFuzzer target for the decoding side of the engine: byte streams, value
-// blocks, classic entries and extended entries. The first input byte picks
-// which one (its value modulo 4: a corpus made when there were three keeps
-// the meaning of the first bytes its seeds have, 0 to 2); the next two give
-// the length the stream decoders are asked for, the rest is what the decoder
-// reads. Every outcome must be a result or a CLasException.
+// blocks, classic entries, extended entries, and an entry of either kind
+// read as points and as header facts. The first input byte picks which one
+// (its value modulo 5: corpora made when there were fewer modes keep the
+// meaning of the first bytes their seeds have, 0 to 3); the next two give
+// the length the stream decoders are asked for (for the point reader, which
+// fields it wants), the rest is what the decoder reads. Every outcome must be
+// a result or a CLasException.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -11,12 +13,15 @@
 #include <vector>
 
 #include "engine/ByteStreamCoder.h"
+#include "engine/EntryPoints.h"
 #include "engine/ExtEntry.h"
 #include "engine/InputWindow.h"
 #include "engine/PointCodec.h"
 #include "engine/ValueBlockCoder.h"
 #include "las/FileIo.h"
 #include "las/LasException.h"
+#include "las/LasDigest.h"
+#include "las/LasFacts.h"
 #include "las/LasFile.h"
 #include "las/LasLayout.h"
 
@@ -63,11 +68,45 @@ void DecodeExtended(CFile& file, const uint8_t* data, std::size_t size) {
     }
 }
 
+// An entry read as a library reads it: its points a slice at a time (only
+// some fields, as `wanted` picks them among the roles), then again for what
+// its header, VLRs and EVLRs say, passing over its points.
+void ReadPoints(const uint8_t* data, std::size_t size, unsigned wanted) {
+    const int64_t extent = static_cast<int64_t>(size);
+    std::vector<FieldRole> roles;
+    for (unsigned r = 0; r <= static_cast<unsigned>(FieldRole::Blue); ++r) {
+        if (wanted >> r & 1) roles.push_back(static_cast<FieldRole>(r));
+    }
+    try {
+        CFile file;
+        if (!file.OpenMemory(data, size)) return;
+        CLasDigest digest("");
+        CEntryPoints points(file, extent, roles, &digest, 1);
+        std::vector<uint8_t> records;
+        std::size_t count = 0;
+        uint64_t given = 0;
+        while (points.Next(records, count)) {
+            if (records.size() != count * points.Layout().recordLength) std::abort();
+            given += records.size();
+            if (given > kMaxOutput) throw CLasException(kOutputCapped);
+        }
+    } catch (const CLasException&) {
+    }
+    CFile again;
+    if (!again.OpenMemory(data, size)) return;
+    CEntryPoints head(again, extent, {FieldRole::X}, nullptr, 1);
+    LasFacts facts = ReadLasFacts(head.Head().data(), head.Head().size(), head.Layout().fileSize);
+    CEvlrScanner evlrs(facts);
+    head.ScanTail([&evlrs](uint64_t offset, const uint8_t* p, std::size_t n) { evlrs.Take(offset, p, n); });
+    if (facts.vlrs.size() > static_cast<std::size_t>(facts.layout.vlrCount) + facts.layout.evlrCount) std::abort();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     if (size < 3) return 0;
-    const int mode = data[0] % 4;
+    const int mode = data[0] % 5;
+    const unsigned wanted = static_cast<unsigned>(data[1]) << 8 | data[2];
     const std::size_t length = 1 + ((static_cast<std::size_t>(data[1]) << 8 | data[2]) % 8192);
     data += 3;
     size -= 3;
@@ -95,8 +134,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
                 codec.Decompress(&file, &las, &progress);
                 break;
             }
-            default:
+            case 3:
                 DecodeExtended(file, data, size);
+                break;
+            default:
+                ReadPoints(data, size, wanted);
                 break;
         }
     } catch (const CLasException&) {

@@ -11,6 +11,8 @@ for f in 0 1 2 3; do
   "$build/tools/velmora-gen" --points 1200 --format "$f" --seed "$f" --vlrs 1 --out "$work/g$f.las"
   "$build/tools/velmora-entry" -c "$work/g$f.las" "$work/entry"
   { printf '\x02\x00\x00'; cat "$work/entry"; } > "$out/entry$f"
+  # Read as points: X, Y and Z alone (mode 4, the roles' bits).
+  { printf '\x04\x00\x07'; cat "$work/entry"; } > "$out/points$f"
   # The first row's stream starts right after the header image and the VLR block.
   lengths=(20 28 26 34)
   size=$(stat -c %s "$work/g$f.las")
@@ -28,6 +30,8 @@ extended() {
   "$build/tools/velmora-entry" -d "$work/$name.entry" "$work/$name.back"
   cmp -s "$work/$name.las" "$work/$name.back" || { echo "make-seeds: $name does not come back" >&2; exit 1; }
   { printf '\x03\x00\x00'; cat "$work/$name.entry"; } > "$out/ext-$name"
+  # The same entry read as points, every field (mode 4).
+  { printf '\x04\x00\x00'; cat "$work/$name.entry"; } > "$out/points-$name"
 }
 # Every point format, in the version it needs; extra bytes (described or
 # not), EVLRs, scanner channels, waveform data in the file and bytes after
