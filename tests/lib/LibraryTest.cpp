@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <thread>
@@ -145,8 +146,13 @@ TEST(Library, EachFieldAloneMatchesTheWholeRead) {
             ASSERT_EQ(a.Entry(entry).extended, extended || format >= 6);
             const velmora::PointChunk all = ReadWhole(a, entry);
             const auto whole = ByName(all);
+            // The two-chunk file reads alone the fields that lean on others
+            // (and one that leans on none); the small ones read every field.
+            const std::vector<std::string> leaning = {"Z", "intensity", "gps_time", "return_number", "blue"};
+            const bool big = o.points > 1'000'000;
             for (const velmora::FieldInfo& f : a.Fields(entry)) {
                 if (f.name == "x" || f.name == "y" || f.name == "z") continue;
+                if (big && std::find(leaning.begin(), leaning.end(), f.name) == leaning.end()) continue;
                 SCOPED_TRACE(f.name);
                 const velmora::PointChunk alone = ReadWhole(a, entry, {f.name});
                 ASSERT_EQ(alone.count, all.count);
