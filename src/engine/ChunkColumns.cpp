@@ -29,13 +29,21 @@ void ChunkColumns::Resize(std::size_t n, int pointFormat) {
     SizeArrays(n, pointFormat, 0);
 }
 
-void ChunkColumns::SizeArrays(std::size_t n, int pointFormat, std::size_t room) {
-    for (auto* v : {&x, &y, &z}) Size(*v, n, room);
-    for (auto* v : {&intensity, &pointSource}) Size(*v, n, room);
-    for (auto* v : {&returnBits, &classification, &scanAngle, &userData}) Size(*v, n, room);
-    const bool gps = rec::HasGpsTime(pointFormat), colour = rec::HasRgb(pointFormat);
-    Size(gpsBits, gps ? n : 0, gps ? room : 0);
-    for (auto& c : rgb) Size(c, colour ? n : 0, colour ? room : 0);
+void ChunkColumns::SizeArrays(std::size_t n, int pointFormat, std::size_t room, unsigned parts) {
+    // A column nobody reads costs neither memory nor the time to fill it.
+    const auto sized = [&](auto& v, bool has, unsigned part) {
+        const bool used = has && (parts & part);
+        Size(v, used ? n : 0, used ? room : 0);
+    };
+    sized(x, true, kXPart);
+    sized(y, true, kYPart);
+    sized(z, true, kZPart);
+    sized(intensity, true, kIntensityPart);
+    sized(returnBits, true, kReturnPart);
+    for (auto* v : {&classification, &scanAngle, &userData}) sized(*v, true, kBytesPart);
+    sized(pointSource, true, kBytesPart);
+    sized(gpsBits, rec::HasGpsTime(pointFormat), kGpsPart);
+    for (auto& c : rgb) sized(c, rec::HasRgb(pointFormat), kRgbPart);
 }
 
 void ChunkColumns::Scatter(const uint8_t* records, std::size_t stride, std::size_t first, std::size_t n) {
@@ -81,5 +89,36 @@ void ChunkColumns::Gather(uint8_t* records, std::size_t stride, std::size_t firs
         if (colour) {
             for (int c = 0; c < 3; ++c) le::StoreU16(r + rgbAt + 2 * c, rgb[c][i]);
         }
+    }
+}
+
+void ChunkColumns::GatherParts(uint8_t* records, std::size_t stride, std::size_t first, std::size_t n,
+                               unsigned parts) const {
+    if (parts == kAllParts) return Gather(records, stride, first, n);
+    VELMORA_ASSERT(stride >= rec::kPointSourceId + 2);
+    // One attribute at a time: each loop stays as plain as the whole gather.
+    const auto each = [&](unsigned part, auto put) {
+        if (!(parts & part)) return;
+        for (std::size_t k = 0; k < n; ++k) put(records + k * stride, first + k);
+    };
+    each(kXPart, [&](uint8_t* r, std::size_t i) { le::StoreI32(r + rec::kX, x[i]); });
+    each(kYPart, [&](uint8_t* r, std::size_t i) { le::StoreI32(r + rec::kY, y[i]); });
+    each(kZPart, [&](uint8_t* r, std::size_t i) { le::StoreI32(r + rec::kZ, z[i]); });
+    each(kIntensityPart, [&](uint8_t* r, std::size_t i) { le::StoreU16(r + rec::kIntensity, intensity[i]); });
+    each(kReturnPart, [&](uint8_t* r, std::size_t i) { r[rec::kReturnBits] = returnBits[i]; });
+    each(kBytesPart, [&](uint8_t* r, std::size_t i) {
+        r[rec::kClassification] = classification[i];
+        r[rec::kScanAngle] = scanAngle[i];
+        r[rec::kUserData] = userData[i];
+        le::StoreU16(r + rec::kPointSourceId, pointSource[i]);
+    });
+    if (rec::HasGpsTime(format)) {
+        each(kGpsPart, [&](uint8_t* r, std::size_t i) { le::StoreU64(r + rec::kGpsTime, static_cast<uint64_t>(gpsBits[i])); });
+    }
+    if (rec::HasRgb(format)) {
+        const std::size_t rgbAt = rec::RgbOffset(format);
+        each(kRgbPart, [&](uint8_t* r, std::size_t i) {
+            for (int c = 0; c < 3; ++c) le::StoreU16(r + rgbAt + 2 * c, rgb[c][i]);
+        });
     }
 }

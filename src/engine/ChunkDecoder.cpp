@@ -117,6 +117,19 @@ void CChunkDecoder::Want(uint32_t groupMask) {
         }
     }
     wanted = groupMask & kAllGroups;
+    wantedParts = 0;
+    const auto part = [&](Group g, unsigned p) {
+        if (wanted >> GroupIndex(g) & 1) wantedParts |= p;
+    };
+    part(Group::X, ChunkColumns::kXPart);
+    part(Group::Y, ChunkColumns::kYPart);
+    part(Group::Z, ChunkColumns::kZPart);
+    part(Group::Intensity, ChunkColumns::kIntensityPart);
+    part(Group::ReturnBits, ChunkColumns::kReturnPart);
+    part(Group::Bytes, ChunkColumns::kBytesPart);
+    part(Group::GpsTime, ChunkColumns::kGpsPart);
+    for (Group g : {Group::Red, Group::Green, Group::Blue}) part(g, ChunkColumns::kRgbPart);
+    if (wanted == kAllGroups) wantedParts = ~0u;
 }
 
 bool CChunkDecoder::Decode(InputWindow& in, std::size_t count, int format, bool moreChunks, ChunkColumns& c,
@@ -129,7 +142,7 @@ bool CChunkDecoder::Decode(InputWindow& in, std::size_t count, int format, bool 
     // before both are done.
     const std::function<void(int)> prepare = [&](int worker) {
         if (drain) drain(worker);
-        c.SizeArrays(count, format, room);
+        c.SizeArrays(count, format, room, wantedParts);
     };
     std::fill(std::begin(counted), std::end(counted), false);
     const std::vector<Row> rows = RowsOfFormat(format);
@@ -147,6 +160,9 @@ bool CChunkDecoder::Decode(InputWindow& in, std::size_t count, int format, bool 
         in.Skip(spots.rows[from].start);
     }
     if (!prepared) prepare(0);
+    // Stream after stream, every row is decoded, wanted or not: they all
+    // need their columns.
+    if (wantedParts != ~0u && from < rows.size()) c.SizeArrays(count, format, room);
     for (std::size_t r = from; r < rows.size(); ++r) {
         hooks.checkPoint();
         DecodeRow(rows[r], in, kernels, scratch[0], c);

@@ -83,4 +83,5 @@ private:
     bool restored[chunkrows::kRowCount] = {};
     bool counted[chunkrows::kRowCount] = {};
     uint32_t wanted = kAllGroups;
+    unsigned wantedParts = ~0u;  // the columns the wanted groups restore (ChunkColumns::Part)
 };

@@ -56,6 +56,31 @@ uint32_t GroupsFor(const std::vector<FieldRole>& roles) {
     return mask;
 }
 
+// The columns a reader of these roles needs written into its records.
+unsigned PartsFor(const std::vector<FieldRole>& roles) {
+    if (roles.empty()) return ChunkColumns::kAllParts;
+    unsigned parts = 0;
+    for (FieldRole role : roles) {
+        switch (role) {
+            case FieldRole::X: parts |= ChunkColumns::kXPart; break;
+            case FieldRole::Y: parts |= ChunkColumns::kYPart; break;
+            case FieldRole::Z: parts |= ChunkColumns::kZPart; break;
+            case FieldRole::Intensity: parts |= ChunkColumns::kIntensityPart; break;
+            case FieldRole::ReturnByte: parts |= ChunkColumns::kReturnPart; break;
+            case FieldRole::GpsTime: parts |= ChunkColumns::kGpsPart; break;
+            case FieldRole::Red:
+            case FieldRole::Green:
+            case FieldRole::Blue: parts |= ChunkColumns::kRgbPart; break;
+            case FieldRole::Classification:
+            case FieldRole::ScanAngleRank:
+            case FieldRole::UserData:
+            case FieldRole::PointSourceId: parts |= ChunkColumns::kBytesPart; break;
+            default: return ChunkColumns::kAllParts;
+        }
+    }
+    return parts;
+}
+
 }  // namespace
 
 struct CEntryPoints::Impl {
@@ -95,6 +120,7 @@ struct ClassicPoints : CEntryPoints::Impl {
             room = static_cast<std::size_t>(*std::max_element(sizes.begin(), sizes.end()));
         }
         decoder.Want(GroupsFor(wanted));
+        parts = PartsFor(wanted);
         digest = wanted.empty() ? d : nullptr;
         Give(head.data(), head.size());
     }
@@ -119,7 +145,7 @@ struct ClassicPoints : CEntryPoints::Impl {
             VELMORA_ASSERT(sliced < cols.count && chunk <= sizes.size());
             count = std::min(kSlicePoints, cols.count - sliced);
             records.resize(count * r);
-            cols.Gather(records.data(), r, sliced, count);
+            cols.GatherParts(records.data(), r, sliced, count, parts);
             sliced += count;
         }
         done += count;
@@ -139,6 +165,7 @@ struct ClassicPoints : CEntryPoints::Impl {
     std::size_t r = 0;
     int format = 0;
     bool raw = false;
+    unsigned parts = ChunkColumns::kAllParts;  // what the records handed out hold
 };
 
 // An extended entry: decoded a batch of chunks at a time; the bytes are

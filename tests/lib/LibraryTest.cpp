@@ -162,6 +162,29 @@ TEST(Library, EachFieldAloneMatchesTheWholeRead) {
     }
 }
 
+// A chunk of noise is too large for its streams to be found ahead, so it is
+// decoded stream after stream, every row: a read of one field must still
+// give that field, with every column there for the rows it did not ask for.
+TEST(Library, OneFieldOfAChunkDecodedStreamAfterStream) {
+    TempDir dir;
+    const std::string las = archtest::GenerateLas(dir, "noise.las", 1'100'000, 1, 6);
+    std::vector<uint8_t> bytes = ReadAll(las);
+    const RawLas raw(las);
+    uint64_t state = 88172645463325252ull;
+    for (std::size_t i = raw.offsetToPoints; i < bytes.size(); ++i) {
+        state ^= state << 13, state ^= state >> 7, state ^= state << 17;
+        bytes[i] = static_cast<uint8_t>(state);
+    }
+    testsupport::WriteAll(las, bytes);
+    const std::string vmra = dir.File("noise.vmra");
+    ASSERT_TRUE(velmora::Archive::Compress({las}, vmra).allSucceeded);
+    const velmora::Archive a = velmora::Archive::Open(vmra);
+    const velmora::PointChunk z = ReadWhole(a, "noise.las", {"Z"});
+    ASSERT_EQ(z.count, raw.count);
+    const RawLas noisy(las);
+    for (uint64_t i = 0; i < raw.count; i += 997) ASSERT_EQ(At<int32_t>(z.columns[0], i), noisy.Coordinate(i, 2)) << i;
+}
+
 // A damaged entry is never read to its end as if it were sound, and Test
 // names it: coded points whose streams no longer hold, and points kept as
 // they are (a small file), where only the checksum can tell.
