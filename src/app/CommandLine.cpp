@@ -328,15 +328,15 @@ CommandOutcome ListLasFile(const std::string& path, const CommandOptions& option
 
 // The facts of every entry, each read from its own stored header; an entry
 // whose header cannot be read says why and the others are still told.
-std::vector<EntryFacts> FactsOf(const std::string& archivePath, const std::vector<EntryInfo>& entries) {
+std::vector<EntryFacts> FactsOf(const std::string& archivePath, const std::vector<EntryInfo>& entries,
+                                CommandLineConsole& console) {
     std::vector<EntryFacts> facts(entries.size());
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        try {
-            CArchivePoints points(archivePath, entries[i].name, {FieldRole::X}, 1, static_cast<int64_t>(i));
-            facts[i].facts = points.Facts();
-        } catch (const CLasException& e) {
-            facts[i].why = DescribeFailure(e);
-        }
+    try {
+        const auto all = CArchivePoints::AllFacts(archivePath);
+        for (std::size_t i = 0; i < facts.size() && i < all.size(); ++i) facts[i] = {all[i].facts, all[i].why};
+    } catch (const CLasException& e) {
+        // The archive changed between the listing and this reading of it.
+        console.Show(EscapeName(archivePath) + ": " + DescribeFailure(e));
     }
     return facts;
 }
@@ -378,7 +378,7 @@ CommandOutcome RunListing(const std::vector<std::string>& args, const CommandOpt
         return CommandOutcome::Exit;
     }
     if (options.verbose) {
-        const std::vector<EntryFacts> facts = FactsOf(archivePath, entries);
+        const std::vector<EntryFacts> facts = FactsOf(archivePath, entries, console);
         console.Print(options.json ? EntryFactsJson(archivePath, entries, facts) : FormatEntryFacts(entries, facts));
         return CommandOutcome::Done;
     }

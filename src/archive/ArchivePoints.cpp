@@ -47,17 +47,53 @@ bool CArchivePoints::Next(std::vector<uint8_t>& records, std::size_t& count) {
     return false;
 }
 
+namespace {
+
+// What the entry's head says, and its EVLRs, found past its points.
+LasFacts FactsOf(CEntryPoints& points, uint64_t lasSize) {
+    const std::vector<uint8_t>& head = points.Head();
+    LasFacts facts = ReadLasFacts(head.data(), head.size(), static_cast<int64_t>(lasSize));
+    if (facts.layout.evlrCount > 0) {
+        CEvlrScanner evlrs(facts);
+        points.ScanTail([&evlrs](uint64_t offset, const uint8_t* data, std::size_t n) { evlrs.Take(offset, data, n); });
+    }
+    return facts;
+}
+
+}  // namespace
+
 LasFacts CArchivePoints::Facts() {
     try {
-        const std::vector<uint8_t>& head = points->Head();
-        LasFacts facts = ReadLasFacts(head.data(), head.size(), static_cast<int64_t>(record.uncompressedSize));
-        if (facts.layout.evlrCount > 0) {
-            CEvlrScanner evlrs(facts);
-            points->ScanTail([&evlrs](uint64_t offset, const uint8_t* data, std::size_t n) { evlrs.Take(offset, data, n); });
-        }
         ended = true;
-        return facts;
+        return FactsOf(*points, record.uncompressedSize);
     } catch (const CLasException& e) {
         VMRAFile::ThrowDecodeFailure(e);
     }
+}
+
+std::vector<CArchivePoints::EntryFacts> CArchivePoints::AllFacts(const std::string& archivePath) {
+    VMRAFile archive;
+    const ArchiveHooks hooks = archive.Hooks();
+    CArchiveSession session(archivePath, CArchiveSession::Mode::Read, hooks);
+    CFile& file = session.File();
+    std::vector<EntryFacts> all;
+    if (file.Size() == 0) return all;
+    archive.CheckMagic(file);
+    archive.ReadDirectory(file);
+    for (std::size_t k = 0; k < archive.directory.size(); ++k) {
+        EntryFacts& entry = all.emplace_back();
+        try {
+            archive.CheckEntryData(file, k);
+            if (!file.Seek(archive.directory[k].dataOffset)) throw CDamagedEntry(archmsg::kDamagedEntry);
+            try {
+                CEntryPoints points(file, archive.EntryExtent(k), {FieldRole::X}, nullptr, 1);
+                entry.facts = FactsOf(points, archive.directory[k].uncompressedSize);
+            } catch (const CLasException& e) {
+                VMRAFile::ThrowDecodeFailure(e);
+            }
+        } catch (const CLasException& e) {
+            entry.why = DescribeFailure(e);
+        }
+    }
+    return all;
 }

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,15 @@ public:
     LasFacts Facts();
     // True when the end was reached with the checksum checked.
     bool ChecksumChecked() const { return checked; }
+
+    // The facts of every entry, in directory order, read through one
+    // opening of the archive: an entry whose facts cannot be read has none,
+    // and the reason (as DescribeFailure gives it) instead.
+    struct EntryFacts {
+        std::optional<LasFacts> facts;
+        std::string why;
+    };
+    static std::vector<EntryFacts> AllFacts(const std::string& archivePath);
 
 private:
     VMRAFile archive;

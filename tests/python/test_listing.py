@@ -111,3 +111,18 @@ def test_coordinate_systems_from_geotiff_keys_and_from_wkt(corpus_files, corpus_
     assert crs["autzen_trim.las"]["epsg"] is None
     shown = subprocess.run([CLI, "-l", "-v", str(archive)], check=True, capture_output=True, text=True).stdout
     assert "coordinate system    EPSG:4326\n" in shown
+
+
+def test_an_entry_whose_header_is_damaged_says_so_and_the_others_are_told(corpus_files, tmp_path):
+    import velmora
+    archive = tmp_path / "d.vmra"
+    velmora.compress([corpus_files[n].path for n in ("autzen_trim.las", "epsg_4326.las")], str(archive))
+    data = bytearray(archive.read_bytes())
+    count = struct.unpack_from("<I", data, len(data) - 4)[0]
+    directory = len(data) - 4 - 268 * count
+    offset = struct.unpack_from("<I", data, directory)[0]  # the first entry's data
+    data[offset:offset + 64] = b"\xa5" * 64
+    archive.write_bytes(bytes(data))
+    entries = listed(archive)["entries"]
+    assert entries[0]["header"] is None and entries[0]["header_error"]
+    assert entries[1]["header"]["coordinate_system"]["epsg"] == 4326
