@@ -8,6 +8,16 @@ inline constexpr const char* kColSize = "Size";
 inline constexpr const char* kColLastModified = "Last modified";
 inline constexpr const char* kColPacked = "Packed";
 inline constexpr const char* kColRatio = "Ratio";
+// What an entry's stored header says, in columns of their own.
+inline constexpr const char* kColVersion = "Version";
+inline constexpr const char* kColFormat = "Format";
+inline constexpr const char* kColPoints = "Points";
+inline constexpr const char* kColChecksum = "Checksum";
+inline constexpr const char* kChecksumYes = "yes";
+inline constexpr const char* kChecksumNo = "no";
+inline constexpr const char* kChecksumDamaged = "damaged";
+// A figure of an entry whose stored header could not be read.
+inline constexpr const char* kUnknownFigure = "?";
 
 inline constexpr const char* kErrorOpeningFile = "Error opening file!";
 // Shown in the Ratio column of an entry whose uncompressed size is 0.

@@ -169,8 +169,9 @@ void CRightView::SetColumns(bool archive) {
     QStringList headings{QString::fromLatin1(listmsg::kColName),
                          QString::fromLatin1(listmsg::kColSize)};
     if (archive)
-        headings << QString::fromLatin1(listmsg::kColPacked)
-                 << QString::fromLatin1(listmsg::kColRatio);
+        headings << QString::fromLatin1(listmsg::kColPacked) << QString::fromLatin1(listmsg::kColRatio)
+                 << QString::fromLatin1(listmsg::kColVersion) << QString::fromLatin1(listmsg::kColFormat)
+                 << QString::fromLatin1(listmsg::kColPoints) << QString::fromLatin1(listmsg::kColChecksum);
     else
         headings << QString::fromLatin1(listmsg::kColLastModified);
     model->setColumnCount(headings.size());
@@ -272,9 +273,11 @@ void CRightView::ListArchive(const QString& path) {
         row.name = e.name;
         row.text = e.shown;
         row.icon = IconFor(folder + e.name);
-        const ArchiveItemRecord rec = listview::MakeArchiveRecord(e.shown, e.size, e.packed);
+        const ArchiveItemRecord rec = listview::MakeArchiveRecord(e.shown, e.size, e.packed, e.figures);
         row.columns << listview::FormatByteCount(e.size) << listview::FormatByteCount(e.packed)
-                    << listview::FormatRatio(rec);
+                    << listview::FormatRatio(rec) << listview::FormatVersion(e.figures)
+                    << listview::FormatPointFormat(e.figures) << listview::FormatPoints(e.figures)
+                    << listview::FormatChecksum(e.figures.checksum);
         row.record = rec;
         rows.push_back(std::move(row));
     }

@@ -41,7 +41,7 @@ class CRightView : public QWidget {
     Q_OBJECT
 public:
     static constexpr int kFolderColumns = 3;
-    static constexpr int kArchiveColumns = 4;
+    static constexpr int kArchiveColumns = listview::kArchiveColumnCount;
 
     explicit CRightView(platform::IPlatformUi& ui, QWidget* parent = nullptr);
     ~CRightView() override;
@@ -114,7 +114,7 @@ public:
 
     QString currentPath;
     int folderWidths[kFolderColumns] = {100, 100, 150};
-    int archiveWidths[kArchiveColumns] = {100, 100, 150, 150};
+    int archiveWidths[kArchiveColumns] = {100, 100, 150, 150, 60, 60, 100, 80};
     bool archiveMode = false;
     bool recordWidths = false;
     bool canAdd = false, canExtract = false, canDelete = false, canExtractHere = false, canTest = false;

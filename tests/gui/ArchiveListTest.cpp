@@ -1,3 +1,4 @@
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTreeView>
@@ -30,6 +31,17 @@ QStringList Column(const CRightView* v, int column) {
     QStringList n;
     for (int r = 0; r < v->ItemCount(); ++r) n << v->ItemText(r, column);
     return n;
+}
+QString Q(const char* s) { return QString::fromUtf8(s); }
+bool Generate(const QString& path, uint64_t points, int format) {
+    LasGenOptions o;
+    o.points = points;
+    o.format = format;
+    return GenerateLasFile(path.toStdString(), o);
+}
+void AddTo(const QString& archive, const QString& las) {
+    VMRAFile v;
+    v.AddLasFile(las.toStdString(), archive.toStdString());
 }
 }  // namespace
 
@@ -130,7 +142,7 @@ TEST_F(ArchiveListTest, BackToAFolderRestoresItsColumnsAndForgetsTheSort) {
     list->OnHeaderClick(1);
     list->ShowPath(Root() + QStringLiteral("e.vmra"));
     EXPECT_EQ(list->sortColumn, -1);
-    EXPECT_EQ(list->DetailsView()->model()->columnCount(), 4);
+    EXPECT_EQ(list->DetailsView()->model()->columnCount(), 8);
     EXPECT_EQ(list->DetailsView()->columnWidth(0), 123);
     list->OnHeaderClick(2);
     list->ShowPath(Root());
@@ -236,4 +248,36 @@ TEST_F(ArchiveListTest, EntryNamesAreShownEscapedAndCommandsUseTheirOwnName) {
     list->OnHeaderClick(0);
     list->Refresh();
     EXPECT_EQ(list->SelectedNames(), QStringList{QString::fromStdString(evil)});
+}
+
+// The figures of the entries' headers, and the sort by them: points as
+// numbers, largest first.
+TEST_F(ArchiveListTest, TheEntriesHeaderFiguresAndTheirSort) {
+    QDir().mkpath(Root() + QStringLiteral("s"));
+    const QString archive = Root() + QStringLiteral("s/s.vmra");
+    const struct { const char* name; uint64_t points; int format; } files[] = {
+        {"few.las", 900, 1}, {"many.las", 10000, 3}, {"none.las", 50, 0}};
+    for (const auto& f : files) {
+        const QString las = Root() + QStringLiteral("s/") + Q(f.name);
+        ASSERT_TRUE(Generate(las, f.points, f.format));
+        AddTo(archive, las);
+    }
+    list->ShowPath(archive);
+    const int many = Column(list, 0).indexOf(QStringLiteral("many.las"));
+    EXPECT_EQ(list->ItemText(many, listview::kColumnVersion), Q("1.2"));
+    EXPECT_EQ(list->ItemText(many, listview::kColumnFormat), Q("3"));
+    EXPECT_EQ(list->ItemText(many, listview::kColumnPoints), Q("10.000"));
+    EXPECT_EQ(list->ItemText(many, listview::kColumnChecksum), Q("yes"));
+    list->OnHeaderClick(listview::kColumnPoints);
+    QStringList names;
+    for (int r = 1; r < list->ItemCount(); ++r) names << list->ItemText(r);
+    EXPECT_EQ(names, (QStringList{"many.las", "few.las", "none.las"}));
+    list->OnHeaderClick(listview::kColumnFormat);
+    names.clear();
+    for (int r = 1; r < list->ItemCount(); ++r) names << list->ItemText(r);
+    EXPECT_EQ(names, (QStringList{"many.las", "few.las", "none.las"}));
+    list->OnHeaderClick(listview::kColumnFormat);
+    names.clear();
+    for (int r = 1; r < list->ItemCount(); ++r) names << list->ItemText(r);
+    EXPECT_EQ(names, (QStringList{"none.las", "few.las", "many.las"}));
 }

@@ -98,7 +98,7 @@ TEST_F(FrameSettingsTest, WrittenOnCloseAndRestoredOnStart) {
     EXPECT_EQ(style & 3, listview::kDetails);
     EXPECT_EQ(ReadSetting("Path"), Root() + QStringLiteral("survey/"));
     EXPECT_EQ(ReadSetting("ColWidthNormal"), QStringLiteral("180, 100, 150"));
-    EXPECT_EQ(ReadSetting("ColWidthReport"), QStringLiteral("100, 100, 77, 150"));
+    EXPECT_EQ(ReadSetting("ColWidthReport"), QStringLiteral("100, 100, 77, 150, 60, 60, 100, 80"));
 
     auto again = StartFrame();
     EXPECT_EQ(again->geometry(), QRect(120, 130, 700, 500));
