@@ -31,6 +31,8 @@ namespace {
 const char* const kWindowKey = "window";
 const char* const kLeftKey = "left";
 const char* const kRightKey = "right";
+const char* const kColShownReportKey = "ColShownReport";
+const char* const kColShownNormalKey = "ColShownNormal";
 const char* const kStyleKey = "Style";
 const char* const kPathKey = "Path";
 const char* const kColWidthReportKey = "ColWidthReport";
@@ -397,6 +399,8 @@ void CMainFrame::SaveColumnWidths() {
                           platform::FormatWidths(rightView->archiveWidths, CRightView::kArchiveColumns));
     CSettingsStore::Write(Key(kColWidthNormalKey),
                           platform::FormatWidths(rightView->folderWidths, CRightView::kFolderColumns));
+    CSettingsStore::Write(Key(kColShownReportKey), platform::FormatMask(rightView->archiveShown));
+    CSettingsStore::Write(Key(kColShownNormalKey), platform::FormatMask(rightView->folderShown));
 }
 
 void CMainFrame::LoadColumnWidths() {
@@ -405,6 +409,9 @@ void CMainFrame::LoadColumnWidths() {
                           CRightView::kArchiveColumns);
     platform::ParseWidths(CSettingsStore::Read(Key(kColWidthNormalKey)), rightView->folderWidths,
                           CRightView::kFolderColumns);
+    platform::ParseMask(CSettingsStore::Read(Key(kColShownReportKey)), &rightView->archiveShown);
+    platform::ParseMask(CSettingsStore::Read(Key(kColShownNormalKey)), &rightView->folderShown);
+    rightView->ApplyShownColumns();
     rightView->ApplyColumnWidths();
     rightView->recordWidths = true;
 }

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QListView>
+#include <QMenu>
 #include <QScrollBar>
 #include <QStackedLayout>
 #include <QStandardItemModel>
@@ -81,6 +82,9 @@ CRightView::CRightView(platform::IPlatformUi& ui, QWidget* parent) : QWidget(par
     // (which empties it), sets the command flags.
     connect(selection, &QItemSelectionModel::selectionChanged, this, &CRightView::FollowSelection);
     connect(details->header(), &QHeaderView::sectionClicked, this, &CRightView::OnHeaderClick);
+    details->header()->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(details->header(), &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& pos) { ShowHeaderMenu(details->header()->mapToGlobal(pos)); });
     connect(details->header(), &QHeaderView::sectionResized, this, &CRightView::OnSectionResized);
 
     setAcceptDrops(true);
@@ -177,8 +181,54 @@ void CRightView::SetColumns(bool archive) {
     model->setColumnCount(headings.size());
     model->setHorizontalHeaderLabels(headings);
     const int* widths = archive ? archiveWidths : folderWidths;
-    for (int c = 0; c < headings.size(); ++c) details->setColumnWidth(c, widths[c]);
+    const uint32_t shown = archive ? archiveShown : folderShown;
+    for (int c = 0; c < headings.size(); ++c) {
+        details->setColumnHidden(c, c > 0 && !(shown & (1u << c)));
+        details->setColumnWidth(c, widths[c]);
+    }
     settingColumns = false;
+}
+
+bool CRightView::IsColumnShown(int column) const {
+    if (column == 0) return true;
+    if (column < 0 || column >= model->columnCount()) return false;
+    return ((archiveMode ? archiveShown : folderShown) & (1u << column)) != 0;
+}
+
+void CRightView::SetColumnShown(int column, bool shown) {
+    if (column <= 0 || column >= model->columnCount()) return;
+    uint32_t& mask = archiveMode ? archiveShown : folderShown;
+    mask = shown ? mask | (1u << column) : mask & ~(1u << column);
+    ApplyShownColumns();
+}
+
+void CRightView::ApplyShownColumns() {
+    settingColumns = true;
+    const int* widths = archiveMode ? archiveWidths : folderWidths;
+    for (int c = 1; c < model->columnCount(); ++c) {
+        const bool hide = !IsColumnShown(c);
+        if (details->isColumnHidden(c) == hide) continue;
+        details->setColumnHidden(c, hide);
+        // Shown again at the width it had, not at the header's default.
+        if (!hide) details->setColumnWidth(c, widths[c]);
+    }
+    settingColumns = false;
+}
+
+QMenu* CRightView::BuildHeaderMenu() {
+    auto* menu = new QMenu(this);
+    for (int c = 1; c < model->columnCount(); ++c) {
+        QAction* a = menu->addAction(model->headerData(c, Qt::Horizontal).toString());
+        a->setCheckable(true);
+        a->setChecked(IsColumnShown(c));
+        connect(a, &QAction::toggled, this, [this, c](bool on) { SetColumnShown(c, on); });
+    }
+    return menu;
+}
+
+void CRightView::ShowHeaderMenu(const QPoint& globalPos) {
+    std::unique_ptr<QMenu> menu(BuildHeaderMenu());
+    menu->exec(globalPos);
 }
 
 void CRightView::ApplyColumnWidths() {
@@ -191,7 +241,9 @@ void CRightView::ApplyColumnWidths() {
 
 std::vector<int> CRightView::ColumnWidthsOnScreen() const {
     std::vector<int> w;
-    for (int c = 0; c < model->columnCount(); ++c) w.push_back(details->columnWidth(c));
+    const int* widths = archiveMode ? archiveWidths : folderWidths;
+    for (int c = 0; c < model->columnCount(); ++c)
+        w.push_back(details->isColumnHidden(c) ? widths[c] : details->columnWidth(c));
     return w;
 }
 

@@ -42,6 +42,8 @@ class CRightView : public QWidget {
 public:
     static constexpr int kFolderColumns = 3;
     static constexpr int kArchiveColumns = listview::kArchiveColumnCount;
+    // Every column shown: the masks' value where the settings say nothing.
+    static constexpr uint32_t kAllColumns = 0xFFFFFFFFu;
 
     explicit CRightView(platform::IPlatformUi& ui, QWidget* parent = nullptr);
     ~CRightView() override;
@@ -68,8 +70,19 @@ public:
     // The style word stored in the settings: base bits and the list type.
     int32_t Style() const { return kListStyleBase | static_cast<int32_t>(type); }
 
-    // Widths of the details columns as the list has them on screen.
+    // Widths of the details columns as the list has them on screen; a
+    // hidden column keeps the width it had.
     std::vector<int> ColumnWidthsOnScreen() const;
+    // The details columns shown (bit c for column c) in the mode the list is
+    // in; the name always is. Hiding and showing one is remembered for its
+    // mode in folderShown or archiveShown.
+    bool IsColumnShown(int column) const;
+    void SetColumnShown(int column, bool shown);
+    // Applies folderShown and archiveShown to the columns on screen.
+    void ApplyShownColumns();
+    // The heading's pop-up menu: every column but the name, checked where
+    // it is shown. Owned by the caller.
+    QMenu* BuildHeaderMenu();
 
     // Item access by row; row 0 is always "..". An entry's name is shown
     // escaped (see EscapeName) while the commands use its own name.
@@ -115,6 +128,8 @@ public:
     QString currentPath;
     int folderWidths[kFolderColumns] = {100, 100, 150};
     int archiveWidths[kArchiveColumns] = {100, 100, 150, 150, 60, 60, 100, 80};
+    uint32_t folderShown = kAllColumns;
+    uint32_t archiveShown = kAllColumns;
     bool archiveMode = false;
     bool recordWidths = false;
     bool canAdd = false, canExtract = false, canDelete = false, canExtractHere = false, canTest = false;
@@ -162,6 +177,7 @@ private:
     void ExtractWholeArchives(bool here);
     QString ListedFolder() const;
     void ShowContextMenu(const QPoint& globalPos);
+    void ShowHeaderMenu(const QPoint& globalPos);
     void ListFolder(const QString& folder);
     void ListArchive(const QString& path);
     // Passes on what the archive layer said while it read the archive at

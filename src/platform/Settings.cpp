@@ -98,6 +98,15 @@ bool ParseStyle(const QString& text, int32_t* style) {
     return true;
 }
 
+QString FormatMask(uint32_t mask) { return QString::asprintf("%u", mask); }
+
+bool ParseMask(const QString& text, uint32_t* mask) {
+    int64_t v = 0;
+    if (ScanNumbers(text, &v, 1, true) != 1) return false;
+    *mask = static_cast<uint32_t>(v);
+    return true;
+}
+
 QString FormatWidths(const int* widths, int n) {
     QString s;
     for (int i = 0; i < n; ++i) {

@@ -37,6 +37,10 @@ bool ParsePlacement(const QString& text, WindowPlacement* p);
 QString FormatStyle(int32_t style);
 bool ParseStyle(const QString& text, int32_t* style);
 
+// "%u": a set of columns, bit c for column c.
+QString FormatMask(uint32_t mask);
+bool ParseMask(const QString& text, uint32_t* mask);
+
 // "%d, %d, %d" for n widths.
 QString FormatWidths(const int* widths, int n);
 // Reads up to n widths from the front of text; widths the scan does not reach

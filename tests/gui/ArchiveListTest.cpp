@@ -1,6 +1,8 @@
+#include <QAction>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMenu>
 #include <QTreeView>
 
 #include <cerrno>
@@ -21,6 +23,7 @@
 #include "archive/VMRAFile.h"
 #include "las/FileIo.h"
 #include "listview/ListLogic.h"
+#include "listview/ListMessages.h"
 #include "listview/RightView.h"
 
 using guitest::GuiFixture;
@@ -248,6 +251,55 @@ TEST_F(ArchiveListTest, EntryNamesAreShownEscapedAndCommandsUseTheirOwnName) {
     list->OnHeaderClick(0);
     list->Refresh();
     EXPECT_EQ(list->SelectedNames(), QStringList{QString::fromStdString(evil)});
+}
+
+// The columns of the archive list are shown and hidden from the heading's
+// menu; which are shown, and their widths, are kept for the next start.
+TEST_F(ArchiveListTest, HiddenColumnsStayHiddenInTheNextWindow) {
+    QDir().mkpath(Root() + QStringLiteral("col"));
+    ASSERT_TRUE(Generate(Root() + QStringLiteral("col/a.las"), 500, 1));
+    const QString archive = Root() + QStringLiteral("col/a.vmra");
+    AddTo(archive, Root() + QStringLiteral("col/a.las"));
+    list->SetType(listview::kDetails);
+    frame->LeftView()->SelectPath(archive);
+    list->DetailsView()->setColumnWidth(listview::kColumnPoints, 133);
+    {
+        std::unique_ptr<QMenu> menu(list->BuildHeaderMenu());
+        QStringList texts;
+        QAction* points = nullptr;
+        for (QAction* a : menu->actions()) {
+            texts << a->text();
+            if (a->text() == Q(listmsg::kColPoints)) points = a;
+        }
+        EXPECT_EQ(texts, (QStringList{"Size", "Packed", "Ratio", "Version", "Format", "Points", "Checksum"}));
+        ASSERT_TRUE(points);
+        EXPECT_TRUE(points->isChecked());
+        points->trigger();
+    }
+    EXPECT_TRUE(list->DetailsView()->isColumnHidden(listview::kColumnPoints));
+    EXPECT_FALSE(list->IsColumnShown(listview::kColumnPoints));
+    EXPECT_TRUE(list->IsColumnShown(listview::kColumnChecksum));
+    // The folder's columns are the folder's own.
+    frame->LeftView()->SelectPath(Root() + QStringLiteral("col"));
+    EXPECT_FALSE(list->DetailsView()->isColumnHidden(1));
+    list->SetColumnShown(2, false);
+    EXPECT_TRUE(list->DetailsView()->isColumnHidden(2));
+    frame->LeftView()->SelectPath(archive);
+    CloseFrame(frame);
+
+    frame = StartFrame();
+    list = frame->RightView();
+    EXPECT_TRUE(list->archiveMode);
+    EXPECT_TRUE(list->DetailsView()->isColumnHidden(listview::kColumnPoints));
+    EXPECT_FALSE(list->DetailsView()->isColumnHidden(listview::kColumnChecksum));
+    EXPECT_FALSE(list->DetailsView()->isColumnHidden(listview::kColumnVersion));
+    // Shown again at the width it had.
+    list->SetColumnShown(listview::kColumnPoints, true);
+    EXPECT_FALSE(list->DetailsView()->isColumnHidden(listview::kColumnPoints));
+    EXPECT_EQ(list->DetailsView()->columnWidth(listview::kColumnPoints), 133);
+    frame->LeftView()->SelectPath(Root() + QStringLiteral("col"));
+    EXPECT_TRUE(list->DetailsView()->isColumnHidden(2));
+    EXPECT_FALSE(list->DetailsView()->isColumnHidden(1));
 }
 
 // The figures of the entries' headers, and the sort by them: points as
