@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QCursor>
 #include <QFileInfo>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
@@ -87,6 +88,8 @@ CMainFrame::CMainFrame(platform::IPlatformUi& ui, const std::vector<platform::Mo
     });
     connect(rightView, &CRightView::Listed, this, &CMainFrame::UpdateCommandUi);
     connect(rightView, &CRightView::FlagsChanged, this, &CMainFrame::UpdateCommandUi);
+    for (auto signal : {&CRightView::Listed, &CRightView::SelectionChanged})
+        connect(rightView, signal, this, &CMainFrame::UpdateSummary);
     // What the archive layer says while the list reads an archive (an
     // interrupted change was undone) is said once, in the status bar.
     connect(rightView, &CRightView::Notice, this, [this](const QString& text) { statusBarWidget->showMessage(text); });
@@ -256,6 +259,10 @@ void CMainFrame::OnCreate() {
     BuildToolBar();
     statusBarWidget = statusBar();
     statusBarWidget->showMessage(QString::fromLatin1(appmsg::kReady));
+    // On the right, where messages and prompts never cover it.
+    summary = new QLabel(statusBarWidget);
+    summary->setObjectName(QStringLiteral("statusSummary"));
+    statusBarWidget->addPermanentWidget(summary);
     connect(Action(cmd::kToolbar), &QAction::toggled, toolBar, &QWidget::setVisible);
     connect(Action(cmd::kStatusBar), &QAction::toggled, statusBarWidget, &QWidget::setVisible);
     Action(cmd::kToolbar)->setChecked(true);
@@ -439,6 +446,10 @@ void CMainFrame::UpdateCommandUi() {
     const int checked[] = {cmd::kLargeIcons, cmd::kDetails, cmd::kSmallIcons, cmd::kList};
     Action(checked[rightView->Type()])->setChecked(true);
 }
+
+void CMainFrame::UpdateSummary() { summary->setText(listview::StatusText(rightView->Totals())); }
+
+QString CMainFrame::StatusSummary() const { return summary->text(); }
 
 void CMainFrame::SetListType(int type) {
     rightView->SetType(static_cast<listview::ListType>(type & 3));

@@ -14,6 +14,7 @@ class CHelpWindow;
 class CMyToolBar;
 class QAction;
 class QActionGroup;
+class QLabel;
 class QMenu;
 class QSplitter;
 class QStatusBar;
@@ -56,6 +57,8 @@ public:
     void AddRecentFile(const QString& path);
     // Enables the commands for the active pane and the list's flags.
     void UpdateCommandUi();
+    // The status bar's account of what the list holds and what is selected.
+    QString StatusSummary() const;
 
 public slots:
     void OnOpen();
@@ -85,6 +88,7 @@ private:
     void SetListType(int type);
     void UpdateRecentMenu();
     void OnFocusChanged(QWidget* old, QWidget* now);
+    void UpdateSummary();
     void OnApplicationActivated();
 
     QSplitter* splitter = nullptr;
@@ -92,6 +96,7 @@ private:
     CMyToolBar* toolBar = nullptr;
     CLeftView* leftView = nullptr;
     CRightView* rightView = nullptr;
+    QLabel* summary = nullptr;
     CHelpWindow* helpWindow = nullptr;  // made when first needed
     QHash<int, QAction*> actions;
     QActionGroup* viewGroup = nullptr;

@@ -83,6 +83,25 @@ QString FormatChecksum(ChecksumShown c) {
     return QString::fromLatin1(listmsg::kUnknownFigure);
 }
 
+QString StatusText(const ListTotals& t) {
+    QString items;
+    if (t.archive)
+        items = t.items == 1 ? QString::fromLatin1(listmsg::kOneEntry) : QString::fromLatin1(listmsg::kEntries).arg(t.items);
+    else
+        items = t.items == 1 ? QString::fromLatin1(listmsg::kOneFile) : QString::fromLatin1(listmsg::kFiles).arg(t.items);
+    QString text;
+    if (t.archive && t.size > 0) {
+        const double percent = static_cast<double>(t.packed) / static_cast<double>(t.size) * 100.0;
+        text = QString::fromLatin1(listmsg::kArchiveHolds)
+                   .arg(items, FormatByteCount(t.size), FormatByteCount(t.packed), QString::number(percent, 'f', 1));
+    } else {
+        text = QString::fromLatin1(listmsg::kHolds).arg(items, FormatByteCount(t.size));
+    }
+    if (t.selected <= 0) return text;
+    return QString::fromUtf8(listmsg::kSelectedPart)
+        .arg(text, QString::number(t.selected), FormatByteCount(t.selectedSize));
+}
+
 namespace {
 // +1 when a is smaller: the larger value goes first.
 template <class T>

@@ -95,6 +95,21 @@ QFileInfoList ListedFiles(const QString& folder);
 // the same, listing path again would give the same items.
 QString ListingStamp(const QString& path);
 
+// What the list shows and what of it is selected, for the status bar.
+struct ListTotals {
+    bool archive = false;
+    int items = 0;
+    int64_t size = 0;    // of the files, or of the entries' LAS files
+    int64_t packed = 0;  // what the entries take in the archive
+    int selected = 0;
+    int64_t selectedSize = 0;  // as size, of the selected items
+};
+// "12 entries, 1.000 B in 250 B (25.0 %) — 3 selected, 300 B" for an
+// archive; "7 files, 420 B — 2 selected, 60 B" for a folder. The ratio is
+// left out where there is nothing to compare with, the selection where
+// nothing is selected.
+QString StatusText(const ListTotals& t);
+
 // Availability of the list commands for a selection.
 struct CommandFlags {
     bool canAdd = false;

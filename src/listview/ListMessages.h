@@ -69,4 +69,15 @@ inline constexpr const char* kDragFolderNotCreated = "Folder for the dragged fil
 inline constexpr const char* kAndMore = "and %1 more";
 // The deletion dialog, over its bar: the entry it deletes now.
 inline constexpr const char* kDeletingEntry = "Deleting file %1...";
+
+// The status bar: what the list holds, and what of it is selected (UTF-8).
+inline constexpr const char* kOneEntry = "1 entry";
+inline constexpr const char* kEntries = "%1 entries";
+inline constexpr const char* kOneFile = "1 file";
+inline constexpr const char* kFiles = "%1 files";
+// Items, LAS size, stored size, stored size in percent of the LAS size.
+inline constexpr const char* kArchiveHolds = "%1, %2 in %3 (%4 %)";
+// Items and their size: an archive whose entries are all empty, a folder.
+inline constexpr const char* kHolds = "%1, %2";
+inline constexpr const char* kSelectedPart = "%1 \u2014 %2 selected, %3";
 }  // namespace listmsg

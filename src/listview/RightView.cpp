@@ -434,6 +434,26 @@ void CRightView::SelectRows(int first, const std::function<bool(int)>& wanted) {
     if (firstOn >= 0) selection->setCurrentIndex(model->index(firstOn, 0), QItemSelectionModel::NoUpdate);
 }
 
+listview::ListTotals CRightView::Totals() const {
+    listview::ListTotals t;
+    t.archive = archiveMode;
+    for (int r = 1; r < ItemCount(); ++r) {
+        const Row& row = rows[static_cast<std::size_t>(r)];
+        int64_t size = 0;
+        if (auto* f = std::get_if<FolderItemRecord>(&row.record)) size = f->size;
+        if (auto* a = std::get_if<ArchiveItemRecord>(&row.record)) {
+            size = a->size;
+            t.packed += a->packed;
+        }
+        ++t.items;
+        t.size += size;
+        if (!IsItemSelected(r)) continue;
+        ++t.selected;
+        t.selectedSize += size;
+    }
+    return t;
+}
+
 QStringList CRightView::SelectedNames() const {
     QStringList names;
     for (int r = 1; r < ItemCount(); ++r)

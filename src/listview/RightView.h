@@ -87,6 +87,9 @@ public:
     // Item access by row; row 0 is always "..". An entry's name is shown
     // escaped (see EscapeName) while the commands use its own name.
     int ItemCount() const { return static_cast<int>(rows.size()); }
+    // How many items the list shows, their sizes, and the same of the
+    // selected ones (for the status bar).
+    listview::ListTotals Totals() const;
     QString ItemText(int row, int column = 0) const;
     bool IsItemSelected(int row) const;
     void SetItemSelected(int row, bool selected);
@@ -141,6 +144,8 @@ signals:
     void Listed();
     // The command flags or the list type changed.
     void FlagsChanged();
+    // The selection changed (also when a new listing emptied it).
+    void SelectionChanged();
     // Something the user should know that is no failure: an interrupted
     // change of an archive was undone while it was read (for the status bar).
     void Notice(const QString& text);

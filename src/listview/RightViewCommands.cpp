@@ -216,6 +216,7 @@ void CRightView::FollowSelection() {
     canExtractHere = f.canExtractHere;
     canTest = f.canTest;
     emit FlagsChanged();
+    emit SelectionChanged();
 }
 
 void CRightView::SelectAll() {

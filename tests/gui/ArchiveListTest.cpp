@@ -333,3 +333,42 @@ TEST_F(ArchiveListTest, TheEntriesHeaderFiguresAndTheirSort) {
     for (int r = 1; r < list->ItemCount(); ++r) names << list->ItemText(r);
     EXPECT_EQ(names, (QStringList{"none.las", "few.las", "many.las"}));
 }
+
+// The status bar says what the archive or folder holds, and what of it is
+// selected.
+TEST_F(ArchiveListTest, TheStatusBarCountsWhatIsListedAndSelected) {
+    QDir().mkpath(Root() + QStringLiteral("t"));
+    ASSERT_TRUE(Generate(Root() + QStringLiteral("t/a.las"), 3000, 1));
+    ASSERT_TRUE(Generate(Root() + QStringLiteral("t/b.las"), 7000, 3));
+    const qint64 a = QFileInfo(Root() + QStringLiteral("t/a.las")).size();
+    const qint64 b = QFileInfo(Root() + QStringLiteral("t/b.las")).size();
+    const QString archive = Root() + QStringLiteral("t/t.vmra");
+    AddTo(archive, Root() + QStringLiteral("t/a.las"));
+    AddTo(archive, Root() + QStringLiteral("t/b.las"));
+    const qint64 stored = QFileInfo(archive).size();
+    auto select = [this](const QString& name) { list->SetItemSelected(Column(list, 0).indexOf(name), true); };
+
+    frame->LeftView()->SelectPath(Root() + QStringLiteral("t"));
+    const QString three = Q("3 files, ") + listview::FormatByteCount(a + b + stored);
+    EXPECT_EQ(frame->StatusSummary(), three);
+    select(QStringLiteral("b.las"));
+    EXPECT_EQ(frame->StatusSummary(), three + Q(" \u2014 1 selected, ") + listview::FormatByteCount(b));
+
+    frame->LeftView()->SelectPath(archive);
+    const listview::ArchiveListing listing = listview::ReadArchiveListing(archive);
+    ASSERT_EQ(listing.entries.size(), 2u);
+    const qint64 packed = listing.entries[0].packed + listing.entries[1].packed;
+    EXPECT_LT(packed, stored);
+    const QString percent = QString::number(100.0 * packed / (a + b), 'f', 1);
+    const QString holds = Q("2 entries, ") + listview::FormatByteCount(a + b) + Q(" in ") +
+                          listview::FormatByteCount(packed) + Q(" (") + percent + Q(" %)");
+    EXPECT_EQ(frame->StatusSummary(), holds);
+    select(QStringLiteral("a.las"));
+    select(QStringLiteral("b.las"));
+    EXPECT_EQ(frame->StatusSummary(), holds + Q(" \u2014 2 selected, ") + listview::FormatByteCount(a + b));
+
+    const QString empty = Root() + QStringLiteral("t/empty.vmra");
+    QFile(empty).open(QIODevice::WriteOnly);
+    frame->LeftView()->SelectPath(empty);
+    EXPECT_EQ(frame->StatusSummary(), Q("0 entries, 0 B"));
+}

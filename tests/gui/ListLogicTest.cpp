@@ -125,6 +125,44 @@ TEST(FormatTest, HeaderFigures) {
     EXPECT_EQ(FormatCount(18446744073709551615ull), S("18.446.744.073.709.551.615"));
 }
 
+TEST(StatusTextTest, WhatAnArchiveHoldsAndWhatIsSelected) {
+    ListTotals t;
+    t.archive = true;
+    EXPECT_EQ(StatusText(t), S("0 entries, 0 B"));
+    t.items = 1;
+    t.size = 1000;
+    t.packed = 250;
+    EXPECT_EQ(StatusText(t), S("1 entry, 1.000 B in 250 B (25.0 %)"));
+    t.items = 12;
+    t.size = 1310000000;
+    t.packed = 241000000;
+    t.selected = 3;
+    t.selectedSize = 310000000;
+    EXPECT_EQ(StatusText(t), S("12 entries, 1.310.000.000 B in 241.000.000 B (18.4 %) \u2014 3 selected, 310.000.000 B"));
+    t.selected = 1;
+    t.selectedSize = 0;
+    EXPECT_EQ(StatusText(t), S("12 entries, 1.310.000.000 B in 241.000.000 B (18.4 %) \u2014 1 selected, 0 B"));
+    // Entries of empty files only: nothing to compare the stored size with.
+    t = {};
+    t.archive = true;
+    t.items = 2;
+    t.packed = 100;
+    EXPECT_EQ(StatusText(t), S("2 entries, 0 B"));
+}
+
+TEST(StatusTextTest, WhatAFolderHoldsAndWhatIsSelected) {
+    ListTotals t;
+    EXPECT_EQ(StatusText(t), S("0 files, 0 B"));
+    t.items = 1;
+    t.size = 10;
+    EXPECT_EQ(StatusText(t), S("1 file, 10 B"));
+    t.items = 7;
+    t.size = 420000000;
+    t.selected = 2;
+    t.selectedSize = 60000000;
+    EXPECT_EQ(StatusText(t), S("7 files, 420.000.000 B \u2014 2 selected, 60.000.000 B"));
+}
+
 TEST(CommandFlagsTest, WhatTheSelectionAllows) {
     EXPECT_EQ(ComputeCommandFlags({}, false), CommandFlags{});
     CommandFlags las = ComputeCommandFlags({S("a.LAS")}, false);
