@@ -80,4 +80,37 @@ inline constexpr const char* kArchiveHolds = "%1, %2 in %3 (%4 %)";
 // Items and their size: an archive whose entries are all empty, a folder.
 inline constexpr const char* kHolds = "%1, %2";
 inline constexpr const char* kSelectedPart = "%1 \u2014 %2 selected, %3";
+
+// What the details pane says of a LAS file or an entry: its facts, the
+// scale bar's length in the file's units, and why its points have no
+// picture.
+inline constexpr const char* kFactVersion = "LAS version";
+inline constexpr const char* kFactFormat = "Point format";
+inline constexpr const char* kFactRecord = "Record length";
+inline constexpr const char* kFactPoints = "Points";
+inline constexpr const char* kFactByReturn = "Points by return";
+inline constexpr const char* kFactX = "X";
+inline constexpr const char* kFactY = "Y";
+inline constexpr const char* kFactZ = "Z";
+// A coordinate's bounds: lowest, highest.
+inline constexpr const char* kFactBounds = "%1 to %2";
+inline constexpr const char* kFactScale = "Scale x y z";
+inline constexpr const char* kFactOffset = "Offset x y z";
+inline constexpr const char* kFactCreated = "Created";
+// Day of the year, year.
+inline constexpr const char* kFactCreatedOn = "day %1 of %2";
+inline constexpr const char* kFactSystem = "System identifier";
+inline constexpr const char* kFactSoftware = "Generating software";
+inline constexpr const char* kFactSourceId = "File source ID";
+inline constexpr const char* kFactCrs = "Coordinate system";
+inline constexpr const char* kFactEpsg = "EPSG:%1";
+inline constexpr const char* kFactNotGiven = "not given";
+inline constexpr const char* kFactVlrs = "VLRs";
+inline constexpr const char* kFactEvlrs = "EVLRs";
+inline constexpr const char* kFactCutShort = "%1 (the VLRs are cut short)";
+// A VLR: its user ID and record ID; its description and length.
+inline constexpr const char* kFactVlrName = "%1 %2";
+inline constexpr const char* kFactVlrAbout = "%1 (%2)";
+inline constexpr const char* kScaleBar = "%1 units";
+inline constexpr const char* kPreviewUnknownFormat = "The records are of a point format not known here.";
 }  // namespace listmsg

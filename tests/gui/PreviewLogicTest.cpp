@@ -1,13 +1,32 @@
-// The details pane's picture without a window: its frame, colours, scale
-// bar and sampling, and the raster the samples are drawn into.
+// The details pane's arithmetic and texts, without a window: the picture's
+// frame, colours and scale bar, the sampling of points from LAS files and
+// archive entries, the facts' texts and the kept pictures.
 #include <gtest/gtest.h>
 
+#include <QDateTime>
+#include <QFile>
+#include <QString>
+
 #include <cmath>
+#include <thread>
 
 #include "GuiFixture.h"
+#include "LasGenerator.h"
+#include "TestSupport.h"
+#include "archive/VMRAFile.h"
+#include "las/ByteOrder.h"
+#include "las/LasFacts.h"
+#include "las/LasMessages.h"
+#include "listview/DetailsLogic.h"
+#include "listview/ListMessages.h"
 #include "listview/PointPreview.h"
+#include "listview/PreviewRun.h"
 
 using namespace preview;
+
+namespace {
+QString S(const char* s) { return QString::fromUtf8(s); }
+}  // namespace
 
 TEST(ScaleBarTest, TheLongestRoundLengthThatFits) {
     EXPECT_DOUBLE_EQ(ScaleBarLength(1000), 1000);
@@ -32,6 +51,13 @@ TEST(ScaleBarTest, TheLongestRoundLengthThatFits) {
         ASSERT_TRUE(std::fabs(mantissa - 1) < 1e-9 || std::fabs(mantissa - 2) < 1e-9 || std::fabs(mantissa - 5) < 1e-9)
             << max << " gives " << len;
     }
+}
+
+TEST(ScaleBarTest, LabelInTheFilesUnits) {
+    EXPECT_EQ(listview::ScaleBarText(500), S("500 units"));
+    EXPECT_EQ(listview::ScaleBarText(20000), S("20000 units"));
+    EXPECT_EQ(listview::ScaleBarText(0.2), S("0.2 units"));
+    EXPECT_EQ(listview::ScaleBarText(0.005), S("0.005 units"));
 }
 
 TEST(RampTest, EndsAndClamping) {
@@ -168,4 +194,300 @@ TEST(RasterTest, OwnColoursAndDots) {
     raster.Reset(f, CRaster::Colouring::Rgb, 0, 1, 0, 1);
     raster.Draw(&green, 1);
     EXPECT_EQ(raster.At(5, 4), 0xFF00C800u);
+}
+
+namespace {
+
+// A LAS file of the generator's, and an archive holding it.
+struct Generated {
+    testsupport::TempDir dir;
+    std::string las, archive;
+    explicit Generated(const LasGenOptions& o) : las(dir.File("g.las")), archive(dir.File("g.vmra")) {
+        EXPECT_TRUE(GenerateLasFile(las, o));
+        VMRAFile v;
+        v.AddLasFile(las, archive);
+    }
+};
+
+struct Outcome {
+    CPreviewRun::State state = CPreviewRun::State::Running;
+    std::optional<LasFacts> facts;
+    bool colour = false;
+    std::vector<Sample> samples;
+    std::string error;
+    uint64_t read = 0;
+};
+
+Outcome RunToEnd(const Target& t, std::size_t most = kMaxSamples) {
+    CPreviewRun run(t, most);
+    run.Run();
+    const CPreviewRun::News n = run.Take();
+    return {n.state, n.facts, n.colour, n.samples, n.error, n.pointsRead};
+}
+
+void ExpectSameSamples(const std::vector<Sample>& a, const std::vector<Sample>& b) {
+    ASSERT_EQ(a.size(), b.size());
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        ASSERT_EQ(a[i].x, b[i].x) << i;
+        ASSERT_EQ(a[i].y, b[i].y) << i;
+        ASSERT_EQ(a[i].z, b[i].z) << i;
+        ASSERT_EQ(a[i].red, b[i].red) << i;
+        ASSERT_EQ(a[i].green, b[i].green) << i;
+        ASSERT_EQ(a[i].blue, b[i].blue) << i;
+    }
+}
+
+}  // namespace
+
+// The same points sampled from the LAS file (read as it lies on disk) and
+// from its entry (decoded from the archive), every stride-th of them, with
+// their coordinates within the header's bounds.
+TEST(PreviewRunTest, AFileAndItsEntryGiveTheSameSample) {
+    LasGenOptions o;
+    o.points = 150000;
+    o.format = 3;
+    Generated g(o);
+    const Outcome file = RunToEnd({g.las, "", -1}, 1000);
+    const Outcome entry = RunToEnd({g.archive, "g.las", 0}, 1000);
+    ASSERT_EQ(file.state, CPreviewRun::State::Done) << file.error;
+    ASSERT_EQ(entry.state, CPreviewRun::State::Done) << entry.error;
+    EXPECT_EQ(file.read, 150000u);
+    EXPECT_EQ(entry.read, 150000u);
+    EXPECT_TRUE(file.colour);
+    // Stride 150: 1000 points, the first and the last taken at 0 and 149850.
+    ASSERT_EQ(file.samples.size(), 1000u);
+    ExpectSameSamples(file.samples, entry.samples);
+
+    const LasFacts facts = ReadLasFileFacts(g.las);
+    bool colours = false;
+    for (const Sample& s : file.samples) {
+        ASSERT_GE(s.x, facts.minimum[0] - 1e-9);
+        ASSERT_LE(s.x, facts.maximum[0] + 1e-9);
+        ASSERT_GE(s.y, facts.minimum[1] - 1e-9);
+        ASSERT_LE(s.y, facts.maximum[1] + 1e-9);
+        ASSERT_GE(s.z, facts.minimum[2] - 1e-9);
+        ASSERT_LE(s.z, facts.maximum[2] + 1e-9);
+        colours |= s.red != 0 || s.green != 0 || s.blue != 0;
+    }
+    EXPECT_TRUE(colours);
+
+    // The first record's coordinates, read here from the file's bytes.
+    const std::vector<uint8_t> bytes = testsupport::ReadAll(g.las);
+    const uint8_t* first = bytes.data() + facts.layout.offsetToPoints;
+    EXPECT_DOUBLE_EQ(file.samples[0].x, le::LoadI32(first) * facts.scale[0] + facts.offset[0]);
+    EXPECT_DOUBLE_EQ(file.samples[0].y, le::LoadI32(first + 4) * facts.scale[1] + facts.offset[1]);
+    EXPECT_DOUBLE_EQ(file.samples[0].z, le::LoadI32(first + 8) * facts.scale[2] + facts.offset[2]);
+    const uint8_t* second = first + 150 * facts.layout.recordLength;
+    EXPECT_DOUBLE_EQ(file.samples[1].x, le::LoadI32(second) * facts.scale[0] + facts.offset[0]);
+}
+
+// The facts come with the first look, equal to those of the file itself.
+TEST(PreviewRunTest, FactsOfTheEntryAreTheFilesAndAFormatWithoutColourHasNone) {
+    LasGenOptions o;
+    o.points = 3000;
+    o.format = 1;
+    Generated g(o);
+    const Outcome entry = RunToEnd({g.archive, "g.las", -1});
+    ASSERT_EQ(entry.state, CPreviewRun::State::Done) << entry.error;
+    ASSERT_TRUE(entry.facts);
+    EXPECT_FALSE(entry.colour);
+    EXPECT_EQ(entry.samples.size(), 3000u);
+    const LasFacts file = ReadLasFileFacts(g.las);
+    EXPECT_EQ(entry.facts->layout.pointCount, file.layout.pointCount);
+    EXPECT_EQ(listview::DescribeFacts(*entry.facts).rows.size(), listview::DescribeFacts(file).rows.size());
+    for (const listview::FactRow& r : listview::DescribeFacts(file).rows)
+        EXPECT_EQ(listview::DescribeFacts(*entry.facts).Value(r.label), r.value) << r.label;
+    for (const Sample& s : entry.samples) ASSERT_EQ(s.red + s.green + s.blue, 0);
+}
+
+TEST(PreviewRunTest, ACancelBeforeTheStartReadsNoPoints) {
+    LasGenOptions o;
+    o.points = 2000;
+    Generated g(o);
+    for (const Target& t : {Target{g.las, "", -1}, Target{g.archive, "g.las", -1}}) {
+        CPreviewRun run(t);
+        run.Cancel();
+        run.Run();
+        const CPreviewRun::News n = run.Take();
+        EXPECT_EQ(n.state, CPreviewRun::State::Cancelled);
+        EXPECT_TRUE(n.samples.empty());
+        EXPECT_EQ(n.pointsRead, 0u);
+        EXPECT_TRUE(run.WaitEnded(0));
+    }
+}
+
+TEST(PreviewRunTest, FailuresEndTheRunWithTheirText) {
+    testsupport::TempDir dir;
+    const Outcome missing = RunToEnd({dir.File("none.las"), "", -1});
+    EXPECT_EQ(missing.state, CPreviewRun::State::Failed);
+    EXPECT_FALSE(missing.facts);
+    EXPECT_NE(missing.error.find(lasmsg::kReadOpen), std::string::npos) << missing.error;
+
+    testsupport::WriteAll(dir.File("text.las"), std::vector<uint8_t>(400, 'x'));
+    const Outcome text = RunToEnd({dir.File("text.las"), "", -1});
+    EXPECT_EQ(text.state, CPreviewRun::State::Failed);
+    EXPECT_FALSE(text.error.empty());
+
+    LasGenOptions o;
+    o.points = 500;
+    Generated g(o);
+    const Outcome noEntry = RunToEnd({g.archive, "other.las", -1});
+    EXPECT_EQ(noEntry.state, CPreviewRun::State::Failed);
+    EXPECT_FALSE(noEntry.error.empty());
+}
+
+// Point format 11 is no format: the header is told, the points are not.
+TEST(PreviewRunTest, AnUnknownPointFormatShowsTheFactsButNoPoints) {
+    LasGenOptions o;
+    o.points = 100;
+    o.format = 1;
+    Generated g(o);
+    std::vector<uint8_t> bytes = testsupport::ReadAll(g.las);
+    bytes[104] = 11;  // the header's point data format
+    testsupport::TempDir dir;
+    testsupport::WriteAll(dir.File("odd.las"), bytes);
+    const Outcome odd = RunToEnd({dir.File("odd.las"), "", -1});
+    ASSERT_TRUE(odd.facts) << odd.error;
+    EXPECT_EQ(odd.facts->layout.PointFormat(), 11);
+    EXPECT_EQ(odd.state, CPreviewRun::State::Failed);
+    EXPECT_EQ(odd.error, listmsg::kPreviewUnknownFormat);
+    EXPECT_TRUE(odd.samples.empty());
+}
+
+// The run can be watched from another thread while it reads: its samples
+// arrive in slices, none twice, none lost.
+TEST(PreviewRunTest, WatchedWhileItRuns) {
+    LasGenOptions o;
+    o.points = 300000;
+    o.format = 1;
+    Generated g(o);
+    CPreviewRun run({g.archive, "g.las", -1}, 100000);
+    std::thread worker([&run] { run.Run(); });
+    std::vector<Sample> seen;
+    bool facts = false;
+    for (;;) {
+        CPreviewRun::News n = run.Take();
+        facts |= n.facts.has_value();
+        seen.insert(seen.end(), n.samples.begin(), n.samples.end());
+        if (n.state != CPreviewRun::State::Running) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    worker.join();
+    EXPECT_TRUE(facts);
+    EXPECT_EQ(run.CurrentState(), CPreviewRun::State::Done);
+    ExpectSameSamples(seen, RunToEnd({g.las, "", -1}, 100000).samples);
+}
+
+TEST(FactsTextTest, CoordinatesToTheirScalesDecimals) {
+    EXPECT_EQ(listview::FormatCoordinate(635589.0123, 0.01), S("635589.01"));
+    EXPECT_EQ(listview::FormatCoordinate(12.6, 1), S("13"));
+    EXPECT_EQ(listview::FormatCoordinate(-3.14159, 0.001), S("-3.142"));
+    EXPECT_EQ(listview::FormatCoordinate(2, 0.025), S("2.00"));
+}
+
+TEST(FactsTextTest, EveryFactAndTheVlrs) {
+    LasFacts f;
+    f.layout.versionMajor = 1;
+    f.layout.versionMinor = 4;
+    f.layout.pointFormatByte = 0x86;  // format 6 with the compression bit's neighbour set
+    f.layout.recordLength = 30;
+    f.layout.pointCount = 1234567;
+    f.pointsByReturn = {1000000, 200000, 34567, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    f.scale[0] = f.scale[1] = 0.01;
+    f.scale[2] = 0.001;
+    f.offset[0] = 600000;
+    f.minimum[0] = 600000.004;
+    f.maximum[0] = 601000.5;
+    f.minimum[1] = 5000000;
+    f.maximum[1] = 5000500.25;
+    f.minimum[2] = -12.3456;
+    f.maximum[2] = 321.5;
+    f.creationDay = 45;
+    f.creationYear = 2024;
+    f.systemIdentifier = "Scanner \x1b[31m";
+    f.generatingSoftware = "gen";
+    f.fileSourceId = 17;
+    f.epsg = 2994;
+    f.crsName = "NAD83(HARN) / Oregon GIC Lambert (ft)";
+    f.vlrs = {{"LASF_Projection", 2112, "OGC WKT", 812, false}, {"LASF_Spec", 4, "Extra bytes", 192, false},
+              {"Acme", 7, "wave", 70000, true}};
+    const listview::FactsText t = listview::DescribeFacts(f);
+    EXPECT_EQ(t.Value(listmsg::kFactVersion), S("1.4"));
+    EXPECT_EQ(t.Value(listmsg::kFactFormat), S("6"));
+    EXPECT_EQ(t.Value(listmsg::kFactRecord), S("30 B"));
+    EXPECT_EQ(t.Value(listmsg::kFactPoints), S("1.234.567"));
+    EXPECT_EQ(t.Value(listmsg::kFactByReturn), S("1: 1.000.000, 2: 200.000, 3: 34.567, 4: 0, 5: 0"));
+    EXPECT_EQ(t.Value(listmsg::kFactX), S("600000.00 to 601000.50"));
+    EXPECT_EQ(t.Value(listmsg::kFactY), S("5000000.00 to 5000500.25"));
+    EXPECT_EQ(t.Value(listmsg::kFactZ), S("-12.346 to 321.500"));
+    EXPECT_EQ(t.Value(listmsg::kFactScale), S("0.01 0.01 0.001"));
+    EXPECT_EQ(t.Value(listmsg::kFactOffset), S("600000 0 0"));
+    EXPECT_EQ(t.Value(listmsg::kFactCreated), S("day 45 of 2024"));
+    // The file's own texts are escaped, as entry names are.
+    EXPECT_EQ(t.Value(listmsg::kFactSystem), S("Scanner \\x1b[31m"));
+    EXPECT_EQ(t.Value(listmsg::kFactSoftware), S("gen"));
+    EXPECT_EQ(t.Value(listmsg::kFactSourceId), S("17"));
+    EXPECT_EQ(t.Value(listmsg::kFactCrs), S("EPSG:2994, NAD83(HARN) / Oregon GIC Lambert (ft)"));
+    EXPECT_EQ(t.Value(listmsg::kFactVlrs), S("2"));
+    EXPECT_EQ(t.Value(listmsg::kFactEvlrs), S("1"));
+    ASSERT_EQ(t.vlrs.size(), 2u);
+    EXPECT_EQ(t.vlrs[0].name, S("LASF_Projection 2112"));
+    EXPECT_EQ(t.vlrs[0].about, S("OGC WKT (812 B)"));
+    ASSERT_EQ(t.evlrs.size(), 1u);
+    EXPECT_EQ(t.evlrs[0].about, S("wave (70.000 B)"));
+
+    f.epsg = 0;
+    f.crsName.clear();
+    f.creationDay = f.creationYear = 0;
+    f.vlrsComplete = false;
+    f.vlrs.resize(1);
+    const listview::FactsText u = listview::DescribeFacts(f);
+    EXPECT_EQ(u.Value(listmsg::kFactCrs), S("not given"));
+    EXPECT_EQ(u.Value(listmsg::kFactCreated), S("not given"));
+    EXPECT_EQ(u.Value(listmsg::kFactVlrs), S("1 (the VLRs are cut short)"));
+    EXPECT_EQ(u.Value(listmsg::kFactEvlrs), QString());
+    f.epsg = 4326;
+    EXPECT_EQ(listview::FormatCrs(f), S("EPSG:4326"));
+    f.epsg = 0;
+    f.crsName = "Local";
+    EXPECT_EQ(listview::FormatCrs(f), S("Local"));
+}
+
+TEST(KeptPicturesTest, TheLeastRecentlyUsedGoesFirst) {
+    listview::CBoundedCache<int> kept(3);
+    kept.Put(S("a"), 1);
+    kept.Put(S("b"), 2);
+    kept.Put(S("c"), 3);
+    ASSERT_NE(kept.Find(S("a")), nullptr);  // a is now the most recent
+    kept.Put(S("d"), 4);                    // b goes
+    EXPECT_EQ(kept.Size(), 3u);
+    EXPECT_EQ(kept.Find(S("b")), nullptr);
+    EXPECT_EQ(*kept.Find(S("a")), 1);
+    EXPECT_EQ(*kept.Find(S("d")), 4);
+    kept.Put(S("c"), 30);  // replaced, not added
+    EXPECT_EQ(kept.Size(), 3u);
+    EXPECT_EQ(*kept.Find(S("c")), 30);
+    kept.Put(QString(), 9);  // no key, not kept
+    EXPECT_EQ(kept.Size(), 3u);
+}
+
+TEST(KeptPicturesTest, TheKeyFollowsTheArchivesChanges) {
+    testsupport::TempDir dir;
+    const QString path = QString::fromStdString(dir.File("a.vmra"));
+    EXPECT_EQ(listview::PreviewCacheKey(path, S("e.las"), 0), QString());
+    testsupport::WriteAll(dir.File("a.vmra"), std::vector<uint8_t>(100, 1));
+    const QString first = listview::PreviewCacheKey(path, S("e.las"), 0);
+    EXPECT_FALSE(first.isEmpty());
+    EXPECT_EQ(listview::PreviewCacheKey(path, S("e.las"), 0), first);
+    EXPECT_NE(listview::PreviewCacheKey(path, S("f.las"), 0), first);
+    EXPECT_NE(listview::PreviewCacheKey(path, S("e.las"), 1), first);
+    testsupport::WriteAll(dir.File("a.vmra"), std::vector<uint8_t>(120, 1));
+    EXPECT_NE(listview::PreviewCacheKey(path, S("e.las"), 0), first);
+    // The same size written again, a moment later.
+    const QString grown = listview::PreviewCacheKey(path, S("e.las"), 0);
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(f.setFileTime(QDateTime::fromSecsSinceEpoch(1000000000), QFileDevice::FileModificationTime));
+    f.close();
+    EXPECT_NE(listview::PreviewCacheKey(path, S("e.las"), 0), grown);
 }
