@@ -8,6 +8,7 @@
 #include "platform/PlatformUi.h"
 #include "platform/Settings.h"
 
+class CDetailsPane;
 class CLeftView;
 class CRightView;
 class CHelpWindow;
@@ -38,6 +39,7 @@ public:
 
     CLeftView* LeftView() const { return leftView; }
     CRightView* RightView() const { return rightView; }
+    CDetailsPane* DetailsPane() const { return detailsPane; }
     QSplitter* Splitter() const { return splitter; }
     CMyToolBar* ToolBar() const { return toolBar; }
     QAction* Action(int id) const { return actions.value(id); }
@@ -88,6 +90,9 @@ private:
     void SetListType(int type);
     void UpdateRecentMenu();
     void OnFocusChanged(QWidget* old, QWidget* now);
+    // The details pane follows the list's selection while it is shown.
+    void ShowSelectedDetails();
+    void ShowDetailsPane(bool shown);
     void UpdateSummary();
     void OnApplicationActivated();
 
@@ -96,6 +101,7 @@ private:
     CMyToolBar* toolBar = nullptr;
     CLeftView* leftView = nullptr;
     CRightView* rightView = nullptr;
+    CDetailsPane* detailsPane = nullptr;
     QLabel* summary = nullptr;
     CHelpWindow* helpWindow = nullptr;  // made when first needed
     QHash<int, QAction*> actions;
@@ -108,6 +114,7 @@ private:
     QStringList recentFiles;
     int leftWidth = 150;
     int rightWidth = 100;
+    int detailsWidth = 340;
     bool listActive = false;
     bool closing = false;
     bool seenActive = false;  // this frame has seen the program active

@@ -41,9 +41,10 @@ ArchiveListing ReadArchiveListing(const QString& archivePath) {
         out.notices << platform::FromCore(path) + QStringLiteral(": ") + platform::FromCore(text);
     };
     try {
+        int64_t index = 0;
         for (const EntryInfo& e : archive.ListEntries(platform::ToCore(archivePath)))
             out.entries.push_back({platform::FromCore(e.name), platform::FromCore(EscapeName(e.name)),
-                                   e.record.uncompressedSize, e.record.storedSize, FiguresOf(e)});
+                                   e.record.uncompressedSize, e.record.storedSize, index++, FiguresOf(e)});
     } catch (const CLasException& e) {
         // Texts, not addresses: the same literal may lie at different
         // addresses in different files.

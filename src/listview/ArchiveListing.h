@@ -28,6 +28,7 @@ struct ArchiveEntryInfo {
     QString shown;  // as the list shows it, with whatever could mislead escaped
     int64_t size = 0;    // uncompressed LAS file size
     int64_t packed = 0;  // stored size in the archive
+    int64_t index = 0;   // place in the directory: tells entries of one name apart
     HeaderFigures figures;
 };
 

@@ -113,4 +113,18 @@ inline constexpr const char* kFactVlrName = "%1 %2";
 inline constexpr const char* kFactVlrAbout = "%1 (%2)";
 inline constexpr const char* kScaleBar = "%1 units";
 inline constexpr const char* kPreviewUnknownFormat = "The records are of a point format not known here.";
+
+// The details pane itself: what it shows before, while and instead of a
+// picture, the headings of its facts, and the legend under the picture.
+inline constexpr const char* kPaneHint = "Select a LAS file or an archive entry to see what it holds.";
+inline constexpr const char* kFactsFailed = "The file's header cannot be read: %1";
+inline constexpr const char* kPreviewFailed = "The points cannot be shown: %1";
+// The finding's technical words follow the text.
+inline constexpr const char* kPreviewDamaged = "The entry's compressed data is damaged; its points cannot be shown.\n(%1)";
+inline constexpr const char* kPreviewReading = "Reading the points: %1 %";
+inline constexpr const char* kPreviewNoPoints = "The file holds no points.";
+inline constexpr const char* kFactLabel = "Property";
+inline constexpr const char* kFactValue = "Value";
+inline constexpr const char* kRampCaption = "Elevation";
+inline constexpr const char* kOwnColours = "The points' own colours";
 }  // namespace listmsg

@@ -331,6 +331,7 @@ void CRightView::ListArchive(const QString& path) {
                     << listview::FormatPointFormat(e.figures) << listview::FormatPoints(e.figures)
                     << listview::FormatChecksum(e.figures.checksum);
         row.record = rec;
+        row.index = e.index;
         rows.push_back(std::move(row));
     }
 }
@@ -452,6 +453,27 @@ listview::ListTotals CRightView::Totals() const {
         t.selectedSize += size;
     }
     return t;
+}
+
+CRightView::DetailsItem CRightView::ItemForDetails() const {
+    int row = CurrentRow();
+    if (row <= 0 || !IsItemSelected(row)) {
+        row = -1;
+        for (int r = 1; r < ItemCount() && row < 0; ++r)
+            if (IsItemSelected(r)) row = r;
+    }
+    DetailsItem item;
+    if (row <= 0) return item;
+    const Row& r = rows[static_cast<std::size_t>(row)];
+    if (archiveMode) {
+        if (!listview::IsArchivePath(currentPath)) return item;
+        item.path = currentPath;
+        item.entry = r.name;
+        item.index = r.index;
+    } else if (platform::HasTrailingExtension(r.name, QStringLiteral(".las"))) {
+        item.path = platform::WithTrailingSeparator(currentPath) + r.name;
+    }
+    return item;
 }
 
 QStringList CRightView::SelectedNames() const {

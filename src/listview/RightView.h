@@ -90,6 +90,17 @@ public:
     // How many items the list shows, their sizes, and the same of the
     // selected ones (for the status bar).
     listview::ListTotals Totals() const;
+    // The item whose details the pane beside the list shows: the focused
+    // item when it is selected, else the first selected one. path is the
+    // LAS file's, or the archive's for an entry (then named by entry, at
+    // index of the directory); all empty when no LAS file or entry is
+    // selected.
+    struct DetailsItem {
+        QString path;
+        QString entry;
+        qint64 index = -1;
+    };
+    DetailsItem ItemForDetails() const;
     QString ItemText(int row, int column = 0) const;
     bool IsItemSelected(int row) const;
     void SetItemSelected(int row, bool selected);
@@ -146,6 +157,9 @@ signals:
     void FlagsChanged();
     // The selection changed (also when a new listing emptied it).
     void SelectionChanged();
+    // The list is about to change the archive it shows (add or delete):
+    // whoever reads it should let go of it.
+    void ArchiveChanging();
     // Something the user should know that is no failure: an interrupted
     // change of an archive was undone while it was read (for the status bar).
     void Notice(const QString& text);
@@ -163,6 +177,7 @@ private:
         QIcon icon;
         QStringList columns;  // texts of columns 1..n
         std::variant<std::monostate, FolderItemRecord, ArchiveItemRecord> record;
+        int64_t index = -1;  // an entry's place in the archive's directory
     };
 
     void SetColumns(bool archive);

@@ -314,6 +314,7 @@ void CRightView::DeleteSelected() {
         for (const QString& name : selected)
             if (platform::HasTrailingExtension(name, kLas)) entries << name;
         if (!entries.isEmpty()) {
+            emit ArchiveChanging();
             DeleteDlg dlg(this, archivePath, entries);
             dlg.exec();
             if (const ItemResult* failure = dlg.Failure())
@@ -415,6 +416,7 @@ void CRightView::DropFiles(const QStringList& paths) {
     }
     job.archivePath = currentPath;
     if (job.lasPaths.isEmpty()) return;
+    emit ArchiveChanging();
     job.exec();
     ShowTreeSelection();
 }

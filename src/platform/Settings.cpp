@@ -98,6 +98,15 @@ bool ParseStyle(const QString& text, int32_t* style) {
     return true;
 }
 
+QString FormatFlag(bool on) { return on ? QStringLiteral("1") : QStringLiteral("0"); }
+
+bool ParseFlag(const QString& text, bool* on) {
+    int64_t v = 0;
+    if (ScanNumbers(text, &v, 1, false) != 1) return false;
+    *on = v != 0;
+    return true;
+}
+
 QString FormatMask(uint32_t mask) { return QString::asprintf("%u", mask); }
 
 bool ParseMask(const QString& text, uint32_t* mask) {
