@@ -24,7 +24,9 @@
 #include "archive/VMRAFile.h"
 #include "jobs/CompressDialog.h"
 #include "jobs/TestDialog.h"
+#include "app/CommandIds.h"
 #include "app/MainFrame.h"
+#include "listview/DetailsPane.h"
 #include "listview/RightView.h"
 #include "platform/Mounts.h"
 #include "platform/PlatformUi.h"
@@ -163,6 +165,35 @@ int main(int argc, char** argv) {
     frame.UpdateCommandUi();
     frame.LeftView()->SelectPath(root + QStringLiteral("/survey.vmra"));
     ok &= Save(frame, out, "archive-details.png");
+
+    // The details pane beside the archive's entries: the facts of the one
+    // selected and its points from above, once read; by elevation, then in
+    // the points' own colours.
+    {
+        frame.Action(cmd::kDetailsPane)->setChecked(true);
+        frame.resize(1280, 720);
+        const struct {
+            const char* entry;
+            const char* shot;
+        } shown[] = {{"strip_001.las", "details-pane.png"}, {"strip_002.las", "details-pane-colours.png"}};
+        for (const auto& s : shown) {
+            list->DeselectAll();
+            for (int r = 1; r < list->ItemCount(); ++r)
+                if (list->ItemText(r) == QString::fromLatin1(s.entry)) list->SetItemSelected(r, true);
+            list->UpdateCommandFlags();
+            CDetailsPane* pane = frame.DetailsPane();
+            const bool read = QTest::qWaitFor([pane] { return !pane->CurrentRun() && pane->Workers() == 0; }, 20000);
+            if (!read || pane->Picture().isNull()) {
+                std::printf("FAILED the details pane showed no picture of %s: %s\n", s.entry,
+                            qPrintable(pane->Message()));
+                ok = false;
+            }
+            ok &= Save(frame, out, s.shot);
+        }
+        frame.Action(cmd::kDetailsPane)->setChecked(false);
+        frame.resize(960, 600);
+        list->DeselectAll();
+    }
 
     // The context menu of a selected entry, drawn where it would pop up.
     frame.SetListActive(true);

@@ -39,6 +39,7 @@ inline constexpr const char* kInverseSelection = "&Inverse selection\tCtrl+I";
 inline constexpr const char* kFind = "&Find\tCtrl+F";
 inline constexpr const char* kToolbar = "&Toolbar";
 inline constexpr const char* kStatusBar = "&Status Bar";
+inline constexpr const char* kDetailsPane = "Details &Pane";
 inline constexpr const char* kRefresh = "&Refresh\tF5";
 inline constexpr const char* kOnlineHelp = "Online &Help";
 inline constexpr const char* kOnlineInfo = "Online &Info";
@@ -59,6 +60,7 @@ inline constexpr const char* kPromptSaveAs = "Save VMORA file";
 inline constexpr const char* kPromptExtractHere = "Extract all files in current folder";
 inline constexpr const char* kPromptTest = "Test the selected entries of the archive";
 inline constexpr const char* kPromptView = "Change view";
+inline constexpr const char* kPromptDetailsPane = "Show or hide what the selected file holds, beside the list";
 inline constexpr const char* kPromptNew = "Create a new VMORA file";
 inline constexpr const char* kPromptOpen = "Open an VMORA file";
 

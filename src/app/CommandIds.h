@@ -26,6 +26,8 @@ inline constexpr int kSmallIcons = 59408;
 inline constexpr int kList = 59410;
 inline constexpr int kDetails = 59411;
 inline constexpr int kRefresh = 32815;
+// The program's own: the pane beside the list with the selected item's details.
+inline constexpr int kDetailsPane = 32850;
 inline constexpr int kView = 32829;
 inline constexpr int kOnlineHelp = 32788;
 inline constexpr int kOnlineInfo = 32831;

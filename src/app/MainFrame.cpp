@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QCursor>
 #include <QFileInfo>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
@@ -19,6 +20,7 @@
 #include "platform/Icons.h"
 #include "app/LeftView.h"
 #include "app/MyToolBar.h"
+#include "listview/DetailsPane.h"
 #include "listview/ListMessages.h"
 #include "listview/RightView.h"
 #include "platform/Paths.h"
@@ -31,6 +33,10 @@ namespace {
 const char* const kWindowKey = "window";
 const char* const kLeftKey = "left";
 const char* const kRightKey = "right";
+const char* const kDetailsKey = "details";
+const char* const kDetailsShownKey = "DetailsPane";
+const char* const kColShownReportKey = "ColShownReport";
+const char* const kColShownNormalKey = "ColShownNormal";
 const char* const kStyleKey = "Style";
 const char* const kPathKey = "Path";
 const char* const kColWidthReportKey = "ColWidthReport";
@@ -85,6 +91,13 @@ CMainFrame::CMainFrame(platform::IPlatformUi& ui, const std::vector<platform::Mo
     });
     connect(rightView, &CRightView::Listed, this, &CMainFrame::UpdateCommandUi);
     connect(rightView, &CRightView::FlagsChanged, this, &CMainFrame::UpdateCommandUi);
+    for (auto signal : {&CRightView::Listed, &CRightView::SelectionChanged}) {
+        connect(rightView, signal, this, &CMainFrame::ShowSelectedDetails);
+        connect(rightView, signal, this, &CMainFrame::UpdateSummary);
+    }
+    // Adding to or deleting from an archive waits for its readers: the
+    // pane lets go of the one it reads.
+    connect(rightView, &CRightView::ArchiveChanging, detailsPane, &CDetailsPane::StopPreview);
     // What the archive layer says while the list reads an archive (an
     // interrupted change was undone) is said once, in the status bar.
     connect(rightView, &CRightView::Notice, this, [this](const QString& text) { statusBarWidget->showMessage(text); });
@@ -119,6 +132,7 @@ void CMainFrame::BuildActions() {
     MakeAction(cmd::kFind, appmsg::kFind)->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
     MakeAction(cmd::kToolbar, appmsg::kToolbar)->setCheckable(true);
     MakeAction(cmd::kStatusBar, appmsg::kStatusBar)->setCheckable(true);
+    MakeAction(cmd::kDetailsPane, appmsg::kDetailsPane, appmsg::kPromptDetailsPane)->setCheckable(true);
     viewGroup = new QActionGroup(this);
     viewGroup->setExclusive(true);
     for (auto [id, text] : {std::pair{cmd::kLargeIcons, listmsg::kLargeIcons},
@@ -182,6 +196,7 @@ void CMainFrame::BuildMenus() {
     viewMenu = menuBar()->addMenu(QString::fromLatin1(appmsg::kMenuView));
     viewMenu->addAction(Action(cmd::kToolbar));
     viewMenu->addAction(Action(cmd::kStatusBar));
+    viewMenu->addAction(Action(cmd::kDetailsPane));
     viewMenu->addSeparator();
     for (int id : {cmd::kLargeIcons, cmd::kSmallIcons, cmd::kList, cmd::kDetails})
         viewMenu->addAction(Action(id));
@@ -254,6 +269,10 @@ void CMainFrame::OnCreate() {
     BuildToolBar();
     statusBarWidget = statusBar();
     statusBarWidget->showMessage(QString::fromLatin1(appmsg::kReady));
+    // On the right, where messages and prompts never cover it.
+    summary = new QLabel(statusBarWidget);
+    summary->setObjectName(QStringLiteral("statusSummary"));
+    statusBarWidget->addPermanentWidget(summary);
     connect(Action(cmd::kToolbar), &QAction::toggled, toolBar, &QWidget::setVisible);
     connect(Action(cmd::kStatusBar), &QAction::toggled, statusBarWidget, &QWidget::setVisible);
     Action(cmd::kToolbar)->setChecked(true);
@@ -270,18 +289,28 @@ bool CMainFrame::OnCreateClient() {
     WindowPlacement p;
     if (platform::ParsePlacement(CSettingsStore::Read(Key(kLeftKey)), &p)) leftWidth = p.Width();
     if (platform::ParsePlacement(CSettingsStore::Read(Key(kRightKey)), &p)) rightWidth = p.Width();
+    if (platform::ParsePlacement(CSettingsStore::Read(Key(kDetailsKey)), &p)) detailsWidth = p.Width();
     // A damaged width must not hide a pane or push the other off screen.
     leftWidth = std::clamp(leftWidth, 40, 4000);
     rightWidth = std::clamp(rightWidth, 40, 8000);
+    detailsWidth = std::clamp(detailsWidth, 120, 4000);
 
     leftView = new CLeftView(splitter);
     rightView = new CRightView(ui, splitter);
+    detailsPane = new CDetailsPane(splitter);
     splitter->addWidget(leftView);
     splitter->addWidget(rightView);
+    splitter->addWidget(detailsPane);
     splitter->setStretchFactor(0, 0);
     splitter->setStretchFactor(1, 1);
-    splitter->setSizes({leftWidth, rightWidth});
+    splitter->setStretchFactor(2, 0);
+    splitter->setSizes({leftWidth, rightWidth, detailsWidth});
     setCentralWidget(splitter);
+    bool detailsShown = false;
+    platform::ParseFlag(CSettingsStore::Read(Key(kDetailsShownKey)), &detailsShown);
+    detailsPane->setVisible(detailsShown);
+    Action(cmd::kDetailsPane)->setChecked(detailsShown);
+    connect(Action(cmd::kDetailsPane), &QAction::toggled, this, &CMainFrame::ShowDetailsPane);
     // The two panes meet only here: the list asks the tree through its
     // interface, the tree says what to list through a signal.
     rightView->SetTree(leftView);
@@ -315,9 +344,12 @@ void CMainFrame::ActivateFrame(int showCmd) {
         }
     }
     raise();
-    // The tree keeps its stored width; the list takes the rest.
-    const int total = splitter->width() > leftWidth ? splitter->width() : leftWidth + rightWidth;
-    splitter->setSizes({leftWidth, std::max(1, total - leftWidth - splitter->handleWidth())});
+    // The tree and the details pane keep their stored widths; the list
+    // takes the rest.
+    const bool details = Action(cmd::kDetailsPane)->isChecked();
+    const int beside = leftWidth + (details ? detailsWidth + splitter->handleWidth() : 0);
+    const int total = splitter->width() > beside ? splitter->width() : beside + rightWidth;
+    splitter->setSizes({leftWidth, std::max(1, total - beside - splitter->handleWidth()), detailsWidth});
 
     int32_t style = 0;
     if (platform::ParseStyle(CSettingsStore::Read(Key(kStyleKey)), &style)) {
@@ -373,6 +405,11 @@ void CMainFrame::OnClose() {
     CSettingsStore::Write(Key(kStyleKey), platform::FormatStyle(rightView->Style()));
     CSettingsStore::Write(Key(kLeftKey), platform::FormatPlacement(PanePlacement(leftView)));
     CSettingsStore::Write(Key(kRightKey), platform::FormatPlacement(PanePlacement(rightView)));
+    const bool details = Action(cmd::kDetailsPane)->isChecked();
+    CSettingsStore::Write(Key(kDetailsShownKey), platform::FormatFlag(details));
+    // A hidden pane's geometry is not its width: the stored one stays.
+    if (details) CSettingsStore::Write(Key(kDetailsKey), platform::FormatPlacement(PanePlacement(detailsPane)));
+    detailsPane->StopPreview();
     CSettingsStore::Write(Key(kPathKey), leftView->GetItemPath(leftView->SelectedNode()));
     SaveColumnWidths();
     CSettingsStore::WriteRecentFiles(recentFiles);
@@ -397,6 +434,8 @@ void CMainFrame::SaveColumnWidths() {
                           platform::FormatWidths(rightView->archiveWidths, CRightView::kArchiveColumns));
     CSettingsStore::Write(Key(kColWidthNormalKey),
                           platform::FormatWidths(rightView->folderWidths, CRightView::kFolderColumns));
+    CSettingsStore::Write(Key(kColShownReportKey), platform::FormatMask(rightView->archiveShown));
+    CSettingsStore::Write(Key(kColShownNormalKey), platform::FormatMask(rightView->folderShown));
 }
 
 void CMainFrame::LoadColumnWidths() {
@@ -405,6 +444,9 @@ void CMainFrame::LoadColumnWidths() {
                           CRightView::kArchiveColumns);
     platform::ParseWidths(CSettingsStore::Read(Key(kColWidthNormalKey)), rightView->folderWidths,
                           CRightView::kFolderColumns);
+    platform::ParseMask(CSettingsStore::Read(Key(kColShownReportKey)), &rightView->archiveShown);
+    platform::ParseMask(CSettingsStore::Read(Key(kColShownNormalKey)), &rightView->folderShown);
+    rightView->ApplyShownColumns();
     rightView->ApplyColumnWidths();
     rightView->recordWidths = true;
 }
@@ -432,6 +474,39 @@ void CMainFrame::UpdateCommandUi() {
     const int checked[] = {cmd::kLargeIcons, cmd::kDetails, cmd::kSmallIcons, cmd::kList};
     Action(checked[rightView->Type()])->setChecked(true);
 }
+
+void CMainFrame::ShowSelectedDetails() {
+    // A hidden pane does no work at all.
+    if (!Action(cmd::kDetailsPane)->isChecked()) return;
+    const CRightView::DetailsItem item = rightView->ItemForDetails();
+    if (item.path.isEmpty())
+        detailsPane->ShowNothing();
+    else
+        detailsPane->ShowItem(item.path, item.entry, item.index);
+}
+
+void CMainFrame::ShowDetailsPane(bool shown) {
+    if (!shown) {
+        if (detailsPane->isVisible()) detailsWidth = detailsPane->width();
+        detailsPane->StopPreview();
+        detailsPane->hide();
+        return;
+    }
+    detailsPane->show();
+    // Its width taken from the list, which stays the pane that grows.
+    QList<int> sizes = splitter->sizes();
+    if (sizes.size() == 3) {
+        const int taken = std::min(detailsWidth, std::max(0, sizes[1] - 80));
+        sizes[1] -= taken;
+        sizes[2] = taken;
+        splitter->setSizes(sizes);
+    }
+    ShowSelectedDetails();
+}
+
+void CMainFrame::UpdateSummary() { summary->setText(listview::StatusText(rightView->Totals())); }
+
+QString CMainFrame::StatusSummary() const { return summary->text(); }
 
 void CMainFrame::SetListType(int type) {
     rightView->SetType(static_cast<listview::ListType>(type & 3));

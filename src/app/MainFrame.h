@@ -8,12 +8,14 @@
 #include "platform/PlatformUi.h"
 #include "platform/Settings.h"
 
+class CDetailsPane;
 class CLeftView;
 class CRightView;
 class CHelpWindow;
 class CMyToolBar;
 class QAction;
 class QActionGroup;
+class QLabel;
 class QMenu;
 class QSplitter;
 class QStatusBar;
@@ -37,6 +39,7 @@ public:
 
     CLeftView* LeftView() const { return leftView; }
     CRightView* RightView() const { return rightView; }
+    CDetailsPane* DetailsPane() const { return detailsPane; }
     QSplitter* Splitter() const { return splitter; }
     CMyToolBar* ToolBar() const { return toolBar; }
     QAction* Action(int id) const { return actions.value(id); }
@@ -56,6 +59,8 @@ public:
     void AddRecentFile(const QString& path);
     // Enables the commands for the active pane and the list's flags.
     void UpdateCommandUi();
+    // The status bar's account of what the list holds and what is selected.
+    QString StatusSummary() const;
 
 public slots:
     void OnOpen();
@@ -85,6 +90,10 @@ private:
     void SetListType(int type);
     void UpdateRecentMenu();
     void OnFocusChanged(QWidget* old, QWidget* now);
+    // The details pane follows the list's selection while it is shown.
+    void ShowSelectedDetails();
+    void ShowDetailsPane(bool shown);
+    void UpdateSummary();
     void OnApplicationActivated();
 
     QSplitter* splitter = nullptr;
@@ -92,6 +101,8 @@ private:
     CMyToolBar* toolBar = nullptr;
     CLeftView* leftView = nullptr;
     CRightView* rightView = nullptr;
+    CDetailsPane* detailsPane = nullptr;
+    QLabel* summary = nullptr;
     CHelpWindow* helpWindow = nullptr;  // made when first needed
     QHash<int, QAction*> actions;
     QActionGroup* viewGroup = nullptr;
@@ -103,6 +114,7 @@ private:
     QStringList recentFiles;
     int leftWidth = 150;
     int rightWidth = 100;
+    int detailsWidth = 340;
     bool listActive = false;
     bool closing = false;
     bool seenActive = false;  // this frame has seen the program active

@@ -11,6 +11,28 @@
 
 namespace listview {
 
+namespace {
+// A damaged checksum record is known from the directory alone; whether an
+// entry has one at all is told only beside a header that could be read.
+ChecksumShown ChecksumOf(const EntryInfo& e) {
+    if (e.checksum == EntryRecord::ChecksumState::Damaged) return ChecksumShown::Damaged;
+    if (!e.headerRead) return ChecksumShown::Unknown;
+    return e.checksum == EntryRecord::ChecksumState::Present ? ChecksumShown::Yes : ChecksumShown::No;
+}
+
+HeaderFigures FiguresOf(const EntryInfo& e) {
+    HeaderFigures f;
+    f.checksum = ChecksumOf(e);
+    if (!e.headerRead) return f;
+    f.read = true;
+    f.versionMajor = e.versionMajor;
+    f.versionMinor = e.versionMinor;
+    f.pointFormat = e.pointFormat;
+    f.points = e.points;
+    return f;
+}
+}  // namespace
+
 ArchiveListing ReadArchiveListing(const QString& archivePath) {
     ArchiveListing out;
     VMRAFile archive;
@@ -19,9 +41,10 @@ ArchiveListing ReadArchiveListing(const QString& archivePath) {
         out.notices << platform::FromCore(path) + QStringLiteral(": ") + platform::FromCore(text);
     };
     try {
+        int64_t index = 0;
         for (const EntryInfo& e : archive.ListEntries(platform::ToCore(archivePath)))
             out.entries.push_back({platform::FromCore(e.name), platform::FromCore(EscapeName(e.name)),
-                                   e.record.uncompressedSize, e.record.storedSize});
+                                   e.record.uncompressedSize, e.record.storedSize, index++, FiguresOf(e)});
     } catch (const CLasException& e) {
         // Texts, not addresses: the same literal may lie at different
         // addresses in different files.

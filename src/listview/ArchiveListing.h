@@ -8,11 +8,28 @@
 
 namespace listview {
 
+// Whether an entry carries its LAS file's checksum, in the order the list
+// sorts them: a damaged record first, an entry whose header could not be
+// read (so nobody can tell) last.
+enum class ChecksumShown { Unknown, No, Yes, Damaged };
+
+// What an entry's stored header says of its LAS file; nothing decoded.
+struct HeaderFigures {
+    bool read = false;  // the stored header could be read; the figures are 0 if not
+    int versionMajor = 0;
+    int versionMinor = 0;
+    int pointFormat = 0;
+    uint64_t points = 0;
+    ChecksumShown checksum = ChecksumShown::Unknown;
+};
+
 struct ArchiveEntryInfo {
     QString name;   // as the archive holds it: what commands on the entry name
     QString shown;  // as the list shows it, with whatever could mislead escaped
     int64_t size = 0;    // uncompressed LAS file size
     int64_t packed = 0;  // stored size in the archive
+    int64_t index = 0;   // place in the directory: tells entries of one name apart
+    HeaderFigures figures;
 };
 
 // The entries of an archive, read from its directory by the archive layer,

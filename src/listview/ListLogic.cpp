@@ -13,19 +13,22 @@
 
 namespace listview {
 
-QString FormatByteCount(int64_t value) {
-    if (value == 0) return QStringLiteral("0 B");
-    const bool negative = value < 0;
-    // Through unsigned so the most negative value does not overflow.
-    uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
-    const QString digits = QString::number(magnitude);
+QString FormatCount(uint64_t value) {
+    const QString digits = QString::number(value);
     QString out;
     const qsizetype n = digits.size();
     for (qsizetype i = 0; i < n; ++i) {
         if (i > 0 && (n - i) % 3 == 0) out += QLatin1Char('.');
         out += digits[i];
     }
-    return (negative ? QStringLiteral("-") : QString()) + out + QStringLiteral(" B");
+    return out;
+}
+
+QString FormatByteCount(int64_t value) {
+    const bool negative = value < 0;
+    // Through unsigned so the most negative value does not overflow.
+    const uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+    return (negative ? QStringLiteral("-") : QString()) + FormatCount(magnitude) + QStringLiteral(" B");
 }
 
 QString FormatFileTime(int64_t secondsSinceEpoch) {
@@ -38,11 +41,13 @@ QString FormatFileTime(int64_t secondsSinceEpoch) {
     return QString::fromLocal8Bit(buf, static_cast<qsizetype>(n));
 }
 
-ArchiveItemRecord MakeArchiveRecord(const QString& name, int64_t size, int64_t packed) {
+ArchiveItemRecord MakeArchiveRecord(const QString& name, int64_t size, int64_t packed,
+                                    const HeaderFigures& figures) {
     ArchiveItemRecord r;
     r.name = name.toLower();
     r.size = size;
     r.packed = packed;
+    r.figures = figures;
     if (size != 0) {
         r.hasRatio = true;
         r.ratio = static_cast<double>(packed) / static_cast<double>(size) * 100.0;
@@ -55,6 +60,48 @@ QString FormatRatio(const ArchiveItemRecord& r) {
     return QString::asprintf("%.2f", r.ratio) + QLatin1Char('%');
 }
 
+QString FormatVersion(const HeaderFigures& f) {
+    if (!f.read) return QString::fromLatin1(listmsg::kUnknownFigure);
+    return QString::number(f.versionMajor) + QLatin1Char('.') + QString::number(f.versionMinor);
+}
+
+QString FormatPointFormat(const HeaderFigures& f) {
+    return f.read ? QString::number(f.pointFormat) : QString::fromLatin1(listmsg::kUnknownFigure);
+}
+
+QString FormatPoints(const HeaderFigures& f) {
+    return f.read ? FormatCount(f.points) : QString::fromLatin1(listmsg::kUnknownFigure);
+}
+
+QString FormatChecksum(ChecksumShown c) {
+    switch (c) {
+        case ChecksumShown::Yes: return QString::fromLatin1(listmsg::kChecksumYes);
+        case ChecksumShown::No: return QString::fromLatin1(listmsg::kChecksumNo);
+        case ChecksumShown::Damaged: return QString::fromLatin1(listmsg::kChecksumDamaged);
+        case ChecksumShown::Unknown: break;
+    }
+    return QString::fromLatin1(listmsg::kUnknownFigure);
+}
+
+QString StatusText(const ListTotals& t) {
+    QString items;
+    if (t.archive)
+        items = t.items == 1 ? QString::fromLatin1(listmsg::kOneEntry) : QString::fromLatin1(listmsg::kEntries).arg(t.items);
+    else
+        items = t.items == 1 ? QString::fromLatin1(listmsg::kOneFile) : QString::fromLatin1(listmsg::kFiles).arg(t.items);
+    QString text;
+    if (t.archive && t.size > 0) {
+        const double percent = static_cast<double>(t.packed) / static_cast<double>(t.size) * 100.0;
+        text = QString::fromLatin1(listmsg::kArchiveHolds)
+                   .arg(items, FormatByteCount(t.size), FormatByteCount(t.packed), QString::number(percent, 'f', 1));
+    } else {
+        text = QString::fromLatin1(listmsg::kHolds).arg(items, FormatByteCount(t.size));
+    }
+    if (t.selected <= 0) return text;
+    return QString::fromUtf8(listmsg::kSelectedPart)
+        .arg(text, QString::number(t.selected), FormatByteCount(t.selectedSize));
+}
+
 namespace {
 // +1 when a is smaller: the larger value goes first.
 template <class T>
@@ -62,6 +109,14 @@ int LargestFirst(const T& a, const T& b) {
     if (a < b) return 1;
     if (b < a) return -1;
     return 0;
+}
+
+// A figure of the entries' headers, largest first; an entry whose header
+// could not be read after every entry whose header could.
+template <class Figure>
+int Figures(const ArchiveItemRecord& a, const ArchiveItemRecord& b, Figure figure) {
+    if (a.figures.read && b.figures.read) return LargestFirst(figure(a.figures), figure(b.figures));
+    return LargestFirst(a.figures.read, b.figures.read);
 }
 
 int NameOrder(const QString& a, const QString& b) {
@@ -86,14 +141,26 @@ int CompareArchiveItems(const ArchiveItemRecord& a, const ArchiveItemRecord& b, 
                         int direction) {
     int r = 0;
     switch (column) {
-        case 0: r = NameOrder(a.name, b.name); break;
-        case 1: r = LargestFirst(a.size, b.size); break;
-        case 2: r = LargestFirst(a.packed, b.packed); break;
-        case 3:
+        case kColumnName: r = NameOrder(a.name, b.name); break;
+        case kColumnSize: r = LargestFirst(a.size, b.size); break;
+        case kColumnPacked: r = LargestFirst(a.packed, b.packed); break;
+        case kColumnRatio:
             if (a.hasRatio && b.hasRatio)
                 r = LargestFirst(a.ratio, b.ratio);
             else
                 r = LargestFirst(a.hasRatio, b.hasRatio);
+            break;
+        case kColumnVersion:
+            r = Figures(a, b, [](const HeaderFigures& f) { return std::pair(f.versionMajor, f.versionMinor); });
+            break;
+        case kColumnFormat:
+            r = Figures(a, b, [](const HeaderFigures& f) { return f.pointFormat; });
+            break;
+        case kColumnPoints:
+            r = Figures(a, b, [](const HeaderFigures& f) { return f.points; });
+            break;
+        case kColumnChecksum:
+            r = LargestFirst(static_cast<int>(a.figures.checksum), static_cast<int>(b.figures.checksum));
             break;
         default: r = 0;
     }

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QListView>
+#include <QMenu>
 #include <QScrollBar>
 #include <QStackedLayout>
 #include <QStandardItemModel>
@@ -81,6 +82,9 @@ CRightView::CRightView(platform::IPlatformUi& ui, QWidget* parent) : QWidget(par
     // (which empties it), sets the command flags.
     connect(selection, &QItemSelectionModel::selectionChanged, this, &CRightView::FollowSelection);
     connect(details->header(), &QHeaderView::sectionClicked, this, &CRightView::OnHeaderClick);
+    details->header()->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(details->header(), &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& pos) { ShowHeaderMenu(details->header()->mapToGlobal(pos)); });
     connect(details->header(), &QHeaderView::sectionResized, this, &CRightView::OnSectionResized);
 
     setAcceptDrops(true);
@@ -169,15 +173,62 @@ void CRightView::SetColumns(bool archive) {
     QStringList headings{QString::fromLatin1(listmsg::kColName),
                          QString::fromLatin1(listmsg::kColSize)};
     if (archive)
-        headings << QString::fromLatin1(listmsg::kColPacked)
-                 << QString::fromLatin1(listmsg::kColRatio);
+        headings << QString::fromLatin1(listmsg::kColPacked) << QString::fromLatin1(listmsg::kColRatio)
+                 << QString::fromLatin1(listmsg::kColVersion) << QString::fromLatin1(listmsg::kColFormat)
+                 << QString::fromLatin1(listmsg::kColPoints) << QString::fromLatin1(listmsg::kColChecksum);
     else
         headings << QString::fromLatin1(listmsg::kColLastModified);
     model->setColumnCount(headings.size());
     model->setHorizontalHeaderLabels(headings);
     const int* widths = archive ? archiveWidths : folderWidths;
-    for (int c = 0; c < headings.size(); ++c) details->setColumnWidth(c, widths[c]);
+    const uint32_t shown = archive ? archiveShown : folderShown;
+    for (int c = 0; c < headings.size(); ++c) {
+        details->setColumnHidden(c, c > 0 && !(shown & (1u << c)));
+        details->setColumnWidth(c, widths[c]);
+    }
     settingColumns = false;
+}
+
+bool CRightView::IsColumnShown(int column) const {
+    if (column == 0) return true;
+    if (column < 0 || column >= model->columnCount()) return false;
+    return ((archiveMode ? archiveShown : folderShown) & (1u << column)) != 0;
+}
+
+void CRightView::SetColumnShown(int column, bool shown) {
+    if (column <= 0 || column >= model->columnCount()) return;
+    uint32_t& mask = archiveMode ? archiveShown : folderShown;
+    mask = shown ? mask | (1u << column) : mask & ~(1u << column);
+    ApplyShownColumns();
+}
+
+void CRightView::ApplyShownColumns() {
+    settingColumns = true;
+    const int* widths = archiveMode ? archiveWidths : folderWidths;
+    for (int c = 1; c < model->columnCount(); ++c) {
+        const bool hide = !IsColumnShown(c);
+        if (details->isColumnHidden(c) == hide) continue;
+        details->setColumnHidden(c, hide);
+        // Shown again at the width it had, not at the header's default.
+        if (!hide) details->setColumnWidth(c, widths[c]);
+    }
+    settingColumns = false;
+}
+
+QMenu* CRightView::BuildHeaderMenu() {
+    auto* menu = new QMenu(this);
+    for (int c = 1; c < model->columnCount(); ++c) {
+        QAction* a = menu->addAction(model->headerData(c, Qt::Horizontal).toString());
+        a->setCheckable(true);
+        a->setChecked(IsColumnShown(c));
+        connect(a, &QAction::toggled, this, [this, c](bool on) { SetColumnShown(c, on); });
+    }
+    return menu;
+}
+
+void CRightView::ShowHeaderMenu(const QPoint& globalPos) {
+    std::unique_ptr<QMenu> menu(BuildHeaderMenu());
+    menu->exec(globalPos);
 }
 
 void CRightView::ApplyColumnWidths() {
@@ -190,7 +241,9 @@ void CRightView::ApplyColumnWidths() {
 
 std::vector<int> CRightView::ColumnWidthsOnScreen() const {
     std::vector<int> w;
-    for (int c = 0; c < model->columnCount(); ++c) w.push_back(details->columnWidth(c));
+    const int* widths = archiveMode ? archiveWidths : folderWidths;
+    for (int c = 0; c < model->columnCount(); ++c)
+        w.push_back(details->isColumnHidden(c) ? widths[c] : details->columnWidth(c));
     return w;
 }
 
@@ -272,10 +325,13 @@ void CRightView::ListArchive(const QString& path) {
         row.name = e.name;
         row.text = e.shown;
         row.icon = IconFor(folder + e.name);
-        const ArchiveItemRecord rec = listview::MakeArchiveRecord(e.shown, e.size, e.packed);
+        const ArchiveItemRecord rec = listview::MakeArchiveRecord(e.shown, e.size, e.packed, e.figures);
         row.columns << listview::FormatByteCount(e.size) << listview::FormatByteCount(e.packed)
-                    << listview::FormatRatio(rec);
+                    << listview::FormatRatio(rec) << listview::FormatVersion(e.figures)
+                    << listview::FormatPointFormat(e.figures) << listview::FormatPoints(e.figures)
+                    << listview::FormatChecksum(e.figures.checksum);
         row.record = rec;
+        row.index = e.index;
         rows.push_back(std::move(row));
     }
 }
@@ -377,6 +433,47 @@ void CRightView::SelectRows(int first, const std::function<bool(int)>& wanted) {
     selection->select(off, QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
     selection->select(on, QItemSelectionModel::Select | QItemSelectionModel::Rows);
     if (firstOn >= 0) selection->setCurrentIndex(model->index(firstOn, 0), QItemSelectionModel::NoUpdate);
+}
+
+listview::ListTotals CRightView::Totals() const {
+    listview::ListTotals t;
+    t.archive = archiveMode;
+    for (int r = 1; r < ItemCount(); ++r) {
+        const Row& row = rows[static_cast<std::size_t>(r)];
+        int64_t size = 0;
+        if (auto* f = std::get_if<FolderItemRecord>(&row.record)) size = f->size;
+        if (auto* a = std::get_if<ArchiveItemRecord>(&row.record)) {
+            size = a->size;
+            t.packed += a->packed;
+        }
+        ++t.items;
+        t.size += size;
+        if (!IsItemSelected(r)) continue;
+        ++t.selected;
+        t.selectedSize += size;
+    }
+    return t;
+}
+
+CRightView::DetailsItem CRightView::ItemForDetails() const {
+    int row = CurrentRow();
+    if (row <= 0 || !IsItemSelected(row)) {
+        row = -1;
+        for (int r = 1; r < ItemCount() && row < 0; ++r)
+            if (IsItemSelected(r)) row = r;
+    }
+    DetailsItem item;
+    if (row <= 0) return item;
+    const Row& r = rows[static_cast<std::size_t>(row)];
+    if (archiveMode) {
+        if (!listview::IsArchivePath(currentPath)) return item;
+        item.path = currentPath;
+        item.entry = r.name;
+        item.index = r.index;
+    } else if (platform::HasTrailingExtension(r.name, QStringLiteral(".las"))) {
+        item.path = platform::WithTrailingSeparator(currentPath) + r.name;
+    }
+    return item;
 }
 
 QStringList CRightView::SelectedNames() const {

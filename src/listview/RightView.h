@@ -41,7 +41,9 @@ class CRightView : public QWidget {
     Q_OBJECT
 public:
     static constexpr int kFolderColumns = 3;
-    static constexpr int kArchiveColumns = 4;
+    static constexpr int kArchiveColumns = listview::kArchiveColumnCount;
+    // Every column shown: the masks' value where the settings say nothing.
+    static constexpr uint32_t kAllColumns = 0xFFFFFFFFu;
 
     explicit CRightView(platform::IPlatformUi& ui, QWidget* parent = nullptr);
     ~CRightView() override;
@@ -68,12 +70,37 @@ public:
     // The style word stored in the settings: base bits and the list type.
     int32_t Style() const { return kListStyleBase | static_cast<int32_t>(type); }
 
-    // Widths of the details columns as the list has them on screen.
+    // Widths of the details columns as the list has them on screen; a
+    // hidden column keeps the width it had.
     std::vector<int> ColumnWidthsOnScreen() const;
+    // The details columns shown (bit c for column c) in the mode the list is
+    // in; the name always is. Hiding and showing one is remembered for its
+    // mode in folderShown or archiveShown.
+    bool IsColumnShown(int column) const;
+    void SetColumnShown(int column, bool shown);
+    // Applies folderShown and archiveShown to the columns on screen.
+    void ApplyShownColumns();
+    // The heading's pop-up menu: every column but the name, checked where
+    // it is shown. Owned by the caller.
+    QMenu* BuildHeaderMenu();
 
     // Item access by row; row 0 is always "..". An entry's name is shown
     // escaped (see EscapeName) while the commands use its own name.
     int ItemCount() const { return static_cast<int>(rows.size()); }
+    // How many items the list shows, their sizes, and the same of the
+    // selected ones (for the status bar).
+    listview::ListTotals Totals() const;
+    // The item whose details the pane beside the list shows: the focused
+    // item when it is selected, else the first selected one. path is the
+    // LAS file's, or the archive's for an entry (then named by entry, at
+    // index of the directory); all empty when no LAS file or entry is
+    // selected.
+    struct DetailsItem {
+        QString path;
+        QString entry;
+        qint64 index = -1;
+    };
+    DetailsItem ItemForDetails() const;
     QString ItemText(int row, int column = 0) const;
     bool IsItemSelected(int row) const;
     void SetItemSelected(int row, bool selected);
@@ -114,7 +141,9 @@ public:
 
     QString currentPath;
     int folderWidths[kFolderColumns] = {100, 100, 150};
-    int archiveWidths[kArchiveColumns] = {100, 100, 150, 150};
+    int archiveWidths[kArchiveColumns] = {100, 100, 150, 150, 60, 60, 100, 80};
+    uint32_t folderShown = kAllColumns;
+    uint32_t archiveShown = kAllColumns;
     bool archiveMode = false;
     bool recordWidths = false;
     bool canAdd = false, canExtract = false, canDelete = false, canExtractHere = false, canTest = false;
@@ -126,6 +155,11 @@ signals:
     void Listed();
     // The command flags or the list type changed.
     void FlagsChanged();
+    // The selection changed (also when a new listing emptied it).
+    void SelectionChanged();
+    // The list is about to change the archive it shows (add or delete):
+    // whoever reads it should let go of it.
+    void ArchiveChanging();
     // Something the user should know that is no failure: an interrupted
     // change of an archive was undone while it was read (for the status bar).
     void Notice(const QString& text);
@@ -143,6 +177,7 @@ private:
         QIcon icon;
         QStringList columns;  // texts of columns 1..n
         std::variant<std::monostate, FolderItemRecord, ArchiveItemRecord> record;
+        int64_t index = -1;  // an entry's place in the archive's directory
     };
 
     void SetColumns(bool archive);
@@ -163,6 +198,7 @@ private:
     void ExtractWholeArchives(bool here);
     QString ListedFolder() const;
     void ShowContextMenu(const QPoint& globalPos);
+    void ShowHeaderMenu(const QPoint& globalPos);
     void ListFolder(const QString& folder);
     void ListArchive(const QString& path);
     // Passes on what the archive layer said while it read the archive at

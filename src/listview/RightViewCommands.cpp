@@ -216,6 +216,7 @@ void CRightView::FollowSelection() {
     canExtractHere = f.canExtractHere;
     canTest = f.canTest;
     emit FlagsChanged();
+    emit SelectionChanged();
 }
 
 void CRightView::SelectAll() {
@@ -314,6 +315,7 @@ void CRightView::DeleteSelected() {
         for (const QString& name : selected)
             if (platform::HasTrailingExtension(name, kLas)) entries << name;
         if (!entries.isEmpty()) {
+            emit ArchiveChanging();
             DeleteDlg dlg(this, archivePath, entries);
             dlg.exec();
             if (const ItemResult* failure = dlg.Failure())
@@ -415,6 +417,7 @@ void CRightView::DropFiles(const QStringList& paths) {
     }
     job.archivePath = currentPath;
     if (job.lasPaths.isEmpty()) return;
+    emit ArchiveChanging();
     job.exec();
     ShowTreeSelection();
 }

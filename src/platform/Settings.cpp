@@ -98,6 +98,24 @@ bool ParseStyle(const QString& text, int32_t* style) {
     return true;
 }
 
+QString FormatFlag(bool on) { return on ? QStringLiteral("1") : QStringLiteral("0"); }
+
+bool ParseFlag(const QString& text, bool* on) {
+    int64_t v = 0;
+    if (ScanNumbers(text, &v, 1, false) != 1) return false;
+    *on = v != 0;
+    return true;
+}
+
+QString FormatMask(uint32_t mask) { return QString::asprintf("%u", mask); }
+
+bool ParseMask(const QString& text, uint32_t* mask) {
+    int64_t v = 0;
+    if (ScanNumbers(text, &v, 1, true) != 1) return false;
+    *mask = static_cast<uint32_t>(v);
+    return true;
+}
+
 QString FormatWidths(const int* widths, int n) {
     QString s;
     for (int i = 0; i < n; ++i) {

@@ -37,6 +37,15 @@ bool ParsePlacement(const QString& text, WindowPlacement* p);
 QString FormatStyle(int32_t style);
 bool ParseStyle(const QString& text, int32_t* style);
 
+// "1" or "0", for a thing shown or not.
+QString FormatFlag(bool on);
+// False (and *on left alone) when text is no number.
+bool ParseFlag(const QString& text, bool* on);
+
+// "%u": a set of columns, bit c for column c.
+QString FormatMask(uint32_t mask);
+bool ParseMask(const QString& text, uint32_t* mask);
+
 // "%d, %d, %d" for n widths.
 QString FormatWidths(const int* widths, int n);
 // Reads up to n widths from the front of text; widths the scan does not reach

@@ -1,5 +1,8 @@
+#include <QAction>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMenu>
 #include <QTreeView>
 
 #include <cerrno>
@@ -20,6 +23,7 @@
 #include "archive/VMRAFile.h"
 #include "las/FileIo.h"
 #include "listview/ListLogic.h"
+#include "listview/ListMessages.h"
 #include "listview/RightView.h"
 
 using guitest::GuiFixture;
@@ -30,6 +34,17 @@ QStringList Column(const CRightView* v, int column) {
     QStringList n;
     for (int r = 0; r < v->ItemCount(); ++r) n << v->ItemText(r, column);
     return n;
+}
+QString Q(const char* s) { return QString::fromUtf8(s); }
+bool Generate(const QString& path, uint64_t points, int format) {
+    LasGenOptions o;
+    o.points = points;
+    o.format = format;
+    return GenerateLasFile(path.toStdString(), o);
+}
+void AddTo(const QString& archive, const QString& las) {
+    VMRAFile v;
+    v.AddLasFile(las.toStdString(), archive.toStdString());
 }
 }  // namespace
 
@@ -130,7 +145,7 @@ TEST_F(ArchiveListTest, BackToAFolderRestoresItsColumnsAndForgetsTheSort) {
     list->OnHeaderClick(1);
     list->ShowPath(Root() + QStringLiteral("e.vmra"));
     EXPECT_EQ(list->sortColumn, -1);
-    EXPECT_EQ(list->DetailsView()->model()->columnCount(), 4);
+    EXPECT_EQ(list->DetailsView()->model()->columnCount(), 8);
     EXPECT_EQ(list->DetailsView()->columnWidth(0), 123);
     list->OnHeaderClick(2);
     list->ShowPath(Root());
@@ -236,4 +251,124 @@ TEST_F(ArchiveListTest, EntryNamesAreShownEscapedAndCommandsUseTheirOwnName) {
     list->OnHeaderClick(0);
     list->Refresh();
     EXPECT_EQ(list->SelectedNames(), QStringList{QString::fromStdString(evil)});
+}
+
+// The columns of the archive list are shown and hidden from the heading's
+// menu; which are shown, and their widths, are kept for the next start.
+TEST_F(ArchiveListTest, HiddenColumnsStayHiddenInTheNextWindow) {
+    QDir().mkpath(Root() + QStringLiteral("col"));
+    ASSERT_TRUE(Generate(Root() + QStringLiteral("col/a.las"), 500, 1));
+    const QString archive = Root() + QStringLiteral("col/a.vmra");
+    AddTo(archive, Root() + QStringLiteral("col/a.las"));
+    list->SetType(listview::kDetails);
+    frame->LeftView()->SelectPath(archive);
+    list->DetailsView()->setColumnWidth(listview::kColumnPoints, 133);
+    {
+        std::unique_ptr<QMenu> menu(list->BuildHeaderMenu());
+        QStringList texts;
+        QAction* points = nullptr;
+        for (QAction* a : menu->actions()) {
+            texts << a->text();
+            if (a->text() == Q(listmsg::kColPoints)) points = a;
+        }
+        EXPECT_EQ(texts, (QStringList{"Size", "Packed", "Ratio", "Version", "Format", "Points", "Checksum"}));
+        ASSERT_TRUE(points);
+        EXPECT_TRUE(points->isChecked());
+        points->trigger();
+    }
+    EXPECT_TRUE(list->DetailsView()->isColumnHidden(listview::kColumnPoints));
+    EXPECT_FALSE(list->IsColumnShown(listview::kColumnPoints));
+    EXPECT_TRUE(list->IsColumnShown(listview::kColumnChecksum));
+    // The folder's columns are the folder's own.
+    frame->LeftView()->SelectPath(Root() + QStringLiteral("col"));
+    EXPECT_FALSE(list->DetailsView()->isColumnHidden(1));
+    list->SetColumnShown(2, false);
+    EXPECT_TRUE(list->DetailsView()->isColumnHidden(2));
+    frame->LeftView()->SelectPath(archive);
+    CloseFrame(frame);
+
+    frame = StartFrame();
+    list = frame->RightView();
+    EXPECT_TRUE(list->archiveMode);
+    EXPECT_TRUE(list->DetailsView()->isColumnHidden(listview::kColumnPoints));
+    EXPECT_FALSE(list->DetailsView()->isColumnHidden(listview::kColumnChecksum));
+    EXPECT_FALSE(list->DetailsView()->isColumnHidden(listview::kColumnVersion));
+    // Shown again at the width it had.
+    list->SetColumnShown(listview::kColumnPoints, true);
+    EXPECT_FALSE(list->DetailsView()->isColumnHidden(listview::kColumnPoints));
+    EXPECT_EQ(list->DetailsView()->columnWidth(listview::kColumnPoints), 133);
+    frame->LeftView()->SelectPath(Root() + QStringLiteral("col"));
+    EXPECT_TRUE(list->DetailsView()->isColumnHidden(2));
+    EXPECT_FALSE(list->DetailsView()->isColumnHidden(1));
+}
+
+// The figures of the entries' headers, and the sort by them: points as
+// numbers, largest first.
+TEST_F(ArchiveListTest, TheEntriesHeaderFiguresAndTheirSort) {
+    QDir().mkpath(Root() + QStringLiteral("s"));
+    const QString archive = Root() + QStringLiteral("s/s.vmra");
+    const struct { const char* name; uint64_t points; int format; } files[] = {
+        {"few.las", 900, 1}, {"many.las", 10000, 3}, {"none.las", 50, 0}};
+    for (const auto& f : files) {
+        const QString las = Root() + QStringLiteral("s/") + Q(f.name);
+        ASSERT_TRUE(Generate(las, f.points, f.format));
+        AddTo(archive, las);
+    }
+    list->ShowPath(archive);
+    const int many = Column(list, 0).indexOf(QStringLiteral("many.las"));
+    EXPECT_EQ(list->ItemText(many, listview::kColumnVersion), Q("1.2"));
+    EXPECT_EQ(list->ItemText(many, listview::kColumnFormat), Q("3"));
+    EXPECT_EQ(list->ItemText(many, listview::kColumnPoints), Q("10.000"));
+    EXPECT_EQ(list->ItemText(many, listview::kColumnChecksum), Q("yes"));
+    list->OnHeaderClick(listview::kColumnPoints);
+    QStringList names;
+    for (int r = 1; r < list->ItemCount(); ++r) names << list->ItemText(r);
+    EXPECT_EQ(names, (QStringList{"many.las", "few.las", "none.las"}));
+    list->OnHeaderClick(listview::kColumnFormat);
+    names.clear();
+    for (int r = 1; r < list->ItemCount(); ++r) names << list->ItemText(r);
+    EXPECT_EQ(names, (QStringList{"many.las", "few.las", "none.las"}));
+    list->OnHeaderClick(listview::kColumnFormat);
+    names.clear();
+    for (int r = 1; r < list->ItemCount(); ++r) names << list->ItemText(r);
+    EXPECT_EQ(names, (QStringList{"none.las", "few.las", "many.las"}));
+}
+
+// The status bar says what the archive or folder holds, and what of it is
+// selected.
+TEST_F(ArchiveListTest, TheStatusBarCountsWhatIsListedAndSelected) {
+    QDir().mkpath(Root() + QStringLiteral("t"));
+    ASSERT_TRUE(Generate(Root() + QStringLiteral("t/a.las"), 3000, 1));
+    ASSERT_TRUE(Generate(Root() + QStringLiteral("t/b.las"), 7000, 3));
+    const qint64 a = QFileInfo(Root() + QStringLiteral("t/a.las")).size();
+    const qint64 b = QFileInfo(Root() + QStringLiteral("t/b.las")).size();
+    const QString archive = Root() + QStringLiteral("t/t.vmra");
+    AddTo(archive, Root() + QStringLiteral("t/a.las"));
+    AddTo(archive, Root() + QStringLiteral("t/b.las"));
+    const qint64 stored = QFileInfo(archive).size();
+    auto select = [this](const QString& name) { list->SetItemSelected(Column(list, 0).indexOf(name), true); };
+
+    frame->LeftView()->SelectPath(Root() + QStringLiteral("t"));
+    const QString three = Q("3 files, ") + listview::FormatByteCount(a + b + stored);
+    EXPECT_EQ(frame->StatusSummary(), three);
+    select(QStringLiteral("b.las"));
+    EXPECT_EQ(frame->StatusSummary(), three + Q(" \u2014 1 selected, ") + listview::FormatByteCount(b));
+
+    frame->LeftView()->SelectPath(archive);
+    const listview::ArchiveListing listing = listview::ReadArchiveListing(archive);
+    ASSERT_EQ(listing.entries.size(), 2u);
+    const qint64 packed = listing.entries[0].packed + listing.entries[1].packed;
+    EXPECT_LT(packed, stored);
+    const QString percent = QString::number(100.0 * packed / (a + b), 'f', 1);
+    const QString holds = Q("2 entries, ") + listview::FormatByteCount(a + b) + Q(" in ") +
+                          listview::FormatByteCount(packed) + Q(" (") + percent + Q(" %)");
+    EXPECT_EQ(frame->StatusSummary(), holds);
+    select(QStringLiteral("a.las"));
+    select(QStringLiteral("b.las"));
+    EXPECT_EQ(frame->StatusSummary(), holds + Q(" \u2014 2 selected, ") + listview::FormatByteCount(a + b));
+
+    const QString empty = Root() + QStringLiteral("t/empty.vmra");
+    QFile(empty).open(QIODevice::WriteOnly);
+    frame->LeftView()->SelectPath(empty);
+    EXPECT_EQ(frame->StatusSummary(), Q("0 entries, 0 B"));
 }

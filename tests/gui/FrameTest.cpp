@@ -98,7 +98,7 @@ TEST_F(FrameSettingsTest, WrittenOnCloseAndRestoredOnStart) {
     EXPECT_EQ(style & 3, listview::kDetails);
     EXPECT_EQ(ReadSetting("Path"), Root() + QStringLiteral("survey/"));
     EXPECT_EQ(ReadSetting("ColWidthNormal"), QStringLiteral("180, 100, 150"));
-    EXPECT_EQ(ReadSetting("ColWidthReport"), QStringLiteral("100, 100, 77, 150"));
+    EXPECT_EQ(ReadSetting("ColWidthReport"), QStringLiteral("100, 100, 77, 150, 60, 60, 100, 80"));
 
     auto again = StartFrame();
     EXPECT_EQ(again->geometry(), QRect(120, 130, 700, 500));
@@ -214,8 +214,8 @@ TEST_F(FrameCommandTest, MenusHoldEveryEntryInOrder) {
                            "&Select all\tCtrl+A", "Deselect a&ll\tCtrl+D", "&Inverse selection\tCtrl+I",
                            "-", "&Find\tCtrl+F"}));
     EXPECT_EQ(MenuTexts(menus[2]->menu()),
-              (QStringList{"&Toolbar", "&Status Bar", "-", "Lar&ge icons", "S&mall icons", "&List",
-                           "&Details", "-", "&Refresh\tF5"}));
+              (QStringList{"&Toolbar", "&Status Bar", "Details &Pane", "-", "Lar&ge icons", "S&mall icons",
+                           "&List", "&Details", "-", "&Refresh\tF5"}));
     EXPECT_EQ(MenuTexts(menus[3]->menu()),
               (QStringList{"Online &Help", "Online &Info", "-", "&Contacts", "&About LAS"}));
     EXPECT_EQ(frame->Action(cmd::kAdd)->statusTip(), QStringLiteral("Add to archive"));

@@ -73,9 +73,94 @@ TEST(CompareTest, DirectionsOfEachColumn) {
     EXPECT_LT(CompareArchiveItems(x, y, 1, 1), 0);
     EXPECT_GT(CompareArchiveItems(x, y, 2, 1), 0);
     EXPECT_GT(CompareArchiveItems(x, y, 3, 1), 0);  // y has the larger ratio
-    EXPECT_EQ(CompareArchiveItems(x, y, 4, 1), 0);
+    EXPECT_EQ(CompareArchiveItems(x, y, kArchiveColumnCount, 1), 0);
     // Ordinal order of the lower-cased keys: '_' (0x5F) before 'b' (0x62).
     EXPECT_LT(CompareFolderItems({S("_x.las"), 0, 0}, {S("b.las"), 0, 0}, 0, 1), 0);
+}
+
+// The columns of the stored headers' figures run as numbers, largest
+// first: 10.000 points before 900 (their texts would run the other way).
+// An entry whose header could not be read comes after all others.
+TEST(CompareTest, HeaderFiguresAsNumbersAndUnreadHeadersLast) {
+    const HeaderFigures v12{true, 1, 2, 3, 900, ChecksumShown::Yes};
+    const HeaderFigures v14{true, 1, 4, 6, 10000, ChecksumShown::No};
+    const HeaderFigures v10{true, 1, 10, 1, 5, ChecksumShown::Damaged};
+    HeaderFigures unread;
+    const ArchiveItemRecord a = MakeArchiveRecord(S("a.las"), 10, 5, v12);
+    const ArchiveItemRecord b = MakeArchiveRecord(S("b.las"), 10, 5, v14);
+    const ArchiveItemRecord c = MakeArchiveRecord(S("c.las"), 10, 5, v10);
+    const ArchiveItemRecord u = MakeArchiveRecord(S("u.las"), 10, 5, unread);
+    EXPECT_LT(CompareArchiveItems(b, a, kColumnPoints, 1), 0);
+    EXPECT_GT(CompareArchiveItems(b, a, kColumnPoints, -1), 0);
+    EXPECT_LT(CompareArchiveItems(b, a, kColumnVersion, 1), 0);  // 1.4 before 1.2
+    EXPECT_LT(CompareArchiveItems(c, b, kColumnVersion, 1), 0);  // 1.10 before 1.4: not as text
+    EXPECT_LT(CompareArchiveItems(b, a, kColumnFormat, 1), 0);
+    EXPECT_EQ(CompareArchiveItems(a, a, kColumnFormat, 1), 0);
+    // Damaged, then with a checksum, then without, then not known.
+    EXPECT_LT(CompareArchiveItems(c, a, kColumnChecksum, 1), 0);
+    EXPECT_LT(CompareArchiveItems(a, b, kColumnChecksum, 1), 0);
+    EXPECT_LT(CompareArchiveItems(b, u, kColumnChecksum, 1), 0);
+    for (int column : {kColumnVersion, kColumnFormat, kColumnPoints}) {
+        EXPECT_GT(CompareArchiveItems(u, c, column, 1), 0) << column;
+        EXPECT_LT(CompareArchiveItems(u, c, column, -1), 0) << column;
+        EXPECT_EQ(CompareArchiveItems(u, u, column, 1), 0) << column;
+    }
+}
+
+TEST(FormatTest, HeaderFigures) {
+    const HeaderFigures f{true, 1, 4, 7, 3300000, ChecksumShown::Yes};
+    EXPECT_EQ(FormatVersion(f), S("1.4"));
+    EXPECT_EQ(FormatPointFormat(f), S("7"));
+    EXPECT_EQ(FormatPoints(f), S("3.300.000"));
+    EXPECT_EQ(FormatPoints({true, 1, 2, 0, 0, ChecksumShown::No}), S("0"));
+    const HeaderFigures unread;
+    EXPECT_EQ(FormatVersion(unread), S("?"));
+    EXPECT_EQ(FormatPointFormat(unread), S("?"));
+    EXPECT_EQ(FormatPoints(unread), S("?"));
+    EXPECT_EQ(FormatChecksum(ChecksumShown::Yes), S("yes"));
+    EXPECT_EQ(FormatChecksum(ChecksumShown::No), S("no"));
+    EXPECT_EQ(FormatChecksum(ChecksumShown::Damaged), S("damaged"));
+    EXPECT_EQ(FormatChecksum(ChecksumShown::Unknown), S("?"));
+    EXPECT_EQ(FormatCount(0), S("0"));
+    EXPECT_EQ(FormatCount(18446744073709551615ull), S("18.446.744.073.709.551.615"));
+}
+
+TEST(StatusTextTest, WhatAnArchiveHoldsAndWhatIsSelected) {
+    ListTotals t;
+    t.archive = true;
+    EXPECT_EQ(StatusText(t), S("0 entries, 0 B"));
+    t.items = 1;
+    t.size = 1000;
+    t.packed = 250;
+    EXPECT_EQ(StatusText(t), S("1 entry, 1.000 B in 250 B (25.0 %)"));
+    t.items = 12;
+    t.size = 1310000000;
+    t.packed = 241000000;
+    t.selected = 3;
+    t.selectedSize = 310000000;
+    EXPECT_EQ(StatusText(t), S("12 entries, 1.310.000.000 B in 241.000.000 B (18.4 %) \u2014 3 selected, 310.000.000 B"));
+    t.selected = 1;
+    t.selectedSize = 0;
+    EXPECT_EQ(StatusText(t), S("12 entries, 1.310.000.000 B in 241.000.000 B (18.4 %) \u2014 1 selected, 0 B"));
+    // Entries of empty files only: nothing to compare the stored size with.
+    t = {};
+    t.archive = true;
+    t.items = 2;
+    t.packed = 100;
+    EXPECT_EQ(StatusText(t), S("2 entries, 0 B"));
+}
+
+TEST(StatusTextTest, WhatAFolderHoldsAndWhatIsSelected) {
+    ListTotals t;
+    EXPECT_EQ(StatusText(t), S("0 files, 0 B"));
+    t.items = 1;
+    t.size = 10;
+    EXPECT_EQ(StatusText(t), S("1 file, 10 B"));
+    t.items = 7;
+    t.size = 420000000;
+    t.selected = 2;
+    t.selectedSize = 60000000;
+    EXPECT_EQ(StatusText(t), S("7 files, 420.000.000 B \u2014 2 selected, 60.000.000 B"));
 }
 
 TEST(CommandFlagsTest, WhatTheSelectionAllows) {

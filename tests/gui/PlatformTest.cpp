@@ -164,6 +164,26 @@ TEST(SettingsFormatTest, Style) {
     EXPECT_EQ(FormatStyle(-3), S("-3"));
 }
 
+TEST(SettingsFormatTest, FlagAndColumnMask) {
+    bool on = false;
+    EXPECT_TRUE(ParseFlag(FormatFlag(true), &on));
+    EXPECT_TRUE(on);
+    EXPECT_TRUE(ParseFlag(FormatFlag(false), &on));
+    EXPECT_FALSE(on);
+    EXPECT_EQ(FormatFlag(true), S("1"));
+    on = true;
+    EXPECT_FALSE(ParseFlag(S("yes"), &on));
+    EXPECT_TRUE(on);  // left as it was
+    uint32_t mask = 0;
+    EXPECT_TRUE(ParseMask(FormatMask(0xFFFFFFBFu), &mask));
+    EXPECT_EQ(mask, 0xFFFFFFBFu);
+    EXPECT_EQ(FormatMask(5), S("5"));
+    mask = 9;
+    EXPECT_FALSE(ParseMask(S("-1"), &mask));
+    EXPECT_FALSE(ParseMask(S(""), &mask));
+    EXPECT_EQ(mask, 9u);
+}
+
 // The real message boxes: closing those over one window answers each as its
 // Escape key would, and leaves the boxes of other windows alone.
 TEST(QtPlatformUiTest, ClosingTheBoxesOverAWindowAnswersThemWithEscape) {
