@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <iterator>
 
 #include "listview/ListMessages.h"
 #include "platform/Paths.h"
@@ -83,6 +84,20 @@ QString FormatChecksum(ChecksumShown c) {
     return QString::fromLatin1(listmsg::kUnknownFigure);
 }
 
+QString FormatShortSize(uint64_t bytes) {
+    static const char* const kUnits[] = {" B", " kB", " MB", " GB", " TB", " PB", " EB"};
+    if (bytes < 1000) return QString::number(bytes) + QString::fromLatin1(kUnits[0]);
+    double value = static_cast<double>(bytes);
+    int unit = 0;
+    // The unit in which the rounded figure stays below 1000.
+    while (unit + 1 < static_cast<int>(std::size(kUnits)) && value >= 999.5) {
+        value /= 1000.0;
+        ++unit;
+    }
+    const int decimals = value < 9.995 ? 2 : (value < 99.95 ? 1 : 0);
+    return QString::number(value, 'f', decimals) + QString::fromLatin1(kUnits[unit]);
+}
+
 QString StatusText(const ListTotals& t) {
     QString items;
     if (t.archive)
@@ -93,13 +108,13 @@ QString StatusText(const ListTotals& t) {
     if (t.archive && t.size > 0) {
         const double percent = static_cast<double>(t.packed) / static_cast<double>(t.size) * 100.0;
         text = QString::fromLatin1(listmsg::kArchiveHolds)
-                   .arg(items, FormatByteCount(t.size), FormatByteCount(t.packed), QString::number(percent, 'f', 1));
+                   .arg(items, FormatShortSize(t.size), FormatShortSize(t.packed), QString::number(percent, 'f', 1));
     } else {
-        text = QString::fromLatin1(listmsg::kHolds).arg(items, FormatByteCount(t.size));
+        text = QString::fromLatin1(listmsg::kHolds).arg(items, FormatShortSize(t.size));
     }
     if (t.selected <= 0) return text;
     return QString::fromUtf8(listmsg::kSelectedPart)
-        .arg(text, QString::number(t.selected), FormatByteCount(t.selectedSize));
+        .arg(text, QString::number(t.selected), FormatShortSize(t.selectedSize));
 }
 
 namespace {

@@ -23,6 +23,9 @@ inline constexpr int32_t kListStyleBase = 0x50000040;
 QString FormatByteCount(int64_t value);
 // A count the same way, without the unit: "1.000.000".
 QString FormatCount(uint64_t value);
+// A size as a status line gives it: three figures and a decimal unit
+// ("1.31 GB", "241 MB", "12.5 kB", "900 B").
+QString FormatShortSize(uint64_t bytes);
 // Local time as "07.12.2026 03:46"; empty when the time cannot be converted.
 QString FormatFileTime(int64_t secondsSinceEpoch);
 

@@ -132,22 +132,34 @@ TEST(StatusTextTest, WhatAnArchiveHoldsAndWhatIsSelected) {
     t.items = 1;
     t.size = 1000;
     t.packed = 250;
-    EXPECT_EQ(StatusText(t), S("1 entry, 1.000 B in 250 B (25.0 %)"));
+    EXPECT_EQ(StatusText(t), S("1 entry, 1.00 kB in 250 B (25.0 %)"));
     t.items = 12;
     t.size = 1310000000;
     t.packed = 241000000;
     t.selected = 3;
     t.selectedSize = 310000000;
-    EXPECT_EQ(StatusText(t), S("12 entries, 1.310.000.000 B in 241.000.000 B (18.4 %) \u2014 3 selected, 310.000.000 B"));
+    EXPECT_EQ(StatusText(t), S("12 entries, 1.31 GB in 241 MB (18.4 %) \u2014 3 selected, 310 MB"));
     t.selected = 1;
     t.selectedSize = 0;
-    EXPECT_EQ(StatusText(t), S("12 entries, 1.310.000.000 B in 241.000.000 B (18.4 %) \u2014 1 selected, 0 B"));
+    EXPECT_EQ(StatusText(t), S("12 entries, 1.31 GB in 241 MB (18.4 %) \u2014 1 selected, 0 B"));
     // Entries of empty files only: nothing to compare the stored size with.
     t = {};
     t.archive = true;
     t.items = 2;
     t.packed = 100;
     EXPECT_EQ(StatusText(t), S("2 entries, 0 B"));
+}
+
+// Three figures, the unit moving up where rounding would reach 1000.
+TEST(StatusTextTest, SizesAreShortAndRounded) {
+    EXPECT_EQ(FormatShortSize(0), S("0 B"));
+    EXPECT_EQ(FormatShortSize(999), S("999 B"));
+    EXPECT_EQ(FormatShortSize(1000), S("1.00 kB"));
+    EXPECT_EQ(FormatShortSize(12'345), S("12.3 kB"));
+    EXPECT_EQ(FormatShortSize(999'499), S("999 kB"));
+    EXPECT_EQ(FormatShortSize(999'500), S("1.00 MB"));
+    EXPECT_EQ(FormatShortSize(1'310'000'000), S("1.31 GB"));
+    EXPECT_EQ(FormatShortSize(UINT64_MAX), S("18.4 EB"));
 }
 
 TEST(StatusTextTest, WhatAFolderHoldsAndWhatIsSelected) {
@@ -160,7 +172,7 @@ TEST(StatusTextTest, WhatAFolderHoldsAndWhatIsSelected) {
     t.size = 420000000;
     t.selected = 2;
     t.selectedSize = 60000000;
-    EXPECT_EQ(StatusText(t), S("7 files, 420.000.000 B \u2014 2 selected, 60.000.000 B"));
+    EXPECT_EQ(StatusText(t), S("7 files, 420 MB \u2014 2 selected, 60.0 MB"));
 }
 
 TEST(CommandFlagsTest, WhatTheSelectionAllows) {
