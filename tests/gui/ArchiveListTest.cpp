@@ -349,10 +349,10 @@ TEST_F(ArchiveListTest, TheStatusBarCountsWhatIsListedAndSelected) {
     auto select = [this](const QString& name) { list->SetItemSelected(Column(list, 0).indexOf(name), true); };
 
     frame->LeftView()->SelectPath(Root() + QStringLiteral("t"));
-    const QString three = Q("3 files, ") + listview::FormatByteCount(a + b + stored);
+    const QString three = Q("3 files, ") + listview::FormatShortSize(a + b + stored);
     EXPECT_EQ(frame->StatusSummary(), three);
     select(QStringLiteral("b.las"));
-    EXPECT_EQ(frame->StatusSummary(), three + Q(" \u2014 1 selected, ") + listview::FormatByteCount(b));
+    EXPECT_EQ(frame->StatusSummary(), three + Q(" \u2014 1 selected, ") + listview::FormatShortSize(b));
 
     frame->LeftView()->SelectPath(archive);
     const listview::ArchiveListing listing = listview::ReadArchiveListing(archive);
@@ -360,12 +360,12 @@ TEST_F(ArchiveListTest, TheStatusBarCountsWhatIsListedAndSelected) {
     const qint64 packed = listing.entries[0].packed + listing.entries[1].packed;
     EXPECT_LT(packed, stored);
     const QString percent = QString::number(100.0 * packed / (a + b), 'f', 1);
-    const QString holds = Q("2 entries, ") + listview::FormatByteCount(a + b) + Q(" in ") +
-                          listview::FormatByteCount(packed) + Q(" (") + percent + Q(" %)");
+    const QString holds = Q("2 entries, ") + listview::FormatShortSize(a + b) + Q(" in ") +
+                          listview::FormatShortSize(packed) + Q(" (") + percent + Q(" %)");
     EXPECT_EQ(frame->StatusSummary(), holds);
     select(QStringLiteral("a.las"));
     select(QStringLiteral("b.las"));
-    EXPECT_EQ(frame->StatusSummary(), holds + Q(" \u2014 2 selected, ") + listview::FormatByteCount(a + b));
+    EXPECT_EQ(frame->StatusSummary(), holds + Q(" \u2014 2 selected, ") + listview::FormatShortSize(a + b));
 
     const QString empty = Root() + QStringLiteral("t/empty.vmra");
     QFile(empty).open(QIODevice::WriteOnly);
