@@ -14,7 +14,11 @@ SOURCE = pathlib.Path(__file__).resolve().parents[2]
 
 def corpus_dir():
     """The folder of real LAS files, or None when it is missing."""
-    folder = pathlib.Path(os.environ.get("VELMORA_LASDATA") or SOURCE.parent / "shared" / "lasdata")
+    # The same setting as every other test's: the environment first, then
+    # the build's default (what CTest passes), then the folder beside the
+    # source tree.
+    folder = pathlib.Path(os.environ.get("VELMORA_LASDATA") or os.environ.get("VELMORA_LASDATA_DEFAULT")
+                          or SOURCE.parent / "shared" / "lasdata")
     return folder if folder.is_dir() else None
 
 
