@@ -21,7 +21,7 @@ constexpr std::size_t kVlrHeader = 54, kEvlrHeader = 60;
 // system's OGC WKT.
 constexpr char kProjection[] = "LASF_Projection";
 constexpr uint16_t kGeoKeys = 34735, kWkt = 2112;
-constexpr uint16_t kProjectedKey = 3072, kGeographicKey = 2048;
+constexpr uint16_t kProjectedKey = 3072, kGeographicKey = 2048, kLinearUnitsKey = 3076;
 constexpr uint16_t kUserDefined = 32767;
 
 // A fixed-size text field: up to its first NUL, trailing blanks dropped.
@@ -33,18 +33,25 @@ std::string Text(const uint8_t* p, std::size_t n) {
 }
 
 // The EPSG code of a GeoTIFF key directory: the projected system's, else
-// the geographic one's, when given directly (not user-defined).
-int EpsgOfGeoKeys(const uint8_t* p, std::size_t n) {
+// the geographic one's, when given directly (not user-defined); and the unit
+// of x and y (a projected system's linear unit, a geographic one's degrees).
+int EpsgOfGeoKeys(const uint8_t* p, std::size_t n, std::string& unit) {
     if (n < 8) return 0;
     const std::size_t keys = le::LoadU16(p + 6);
-    int projected = 0, geographic = 0;
+    int projected = 0, geographic = 0, linear = 0;
     for (std::size_t k = 0; k < keys && 8 + 8 * k + 8 <= n; ++k) {
         const uint8_t* key = p + 8 + 8 * k;
         const uint16_t id = le::LoadU16(key), location = le::LoadU16(key + 2), value = le::LoadU16(key + 6);
         if (location != 0 || value == 0 || value == kUserDefined) continue;
         if (id == kProjectedKey) projected = value;
         if (id == kGeographicKey) geographic = value;
+        if (id == kLinearUnitsKey) linear = value;
     }
+    // EPSG's codes of the common units of length.
+    if (linear == 9001) unit = "metre";
+    if (linear == 9002) unit = "foot";
+    if (linear == 9003) unit = "US survey foot";
+    if (projected == 0 && geographic != 0) unit = "degree";
     return projected != 0 ? projected : geographic;
 }
 
@@ -71,6 +78,13 @@ void ReadWkt(const uint8_t* p, std::size_t n, LasFacts& facts) {
         if (c == '[' || c == '(') ++depth;
         if (c == ']' || c == ')') --depth;
         if (depth != 1) continue;
+        // The system's own unit: the first UNIT (WKT 1) or LENGTHUNIT or
+        // ANGLEUNIT (WKT 2) directly inside it.
+        for (const char* tag : {",UNIT[\"", ",LENGTHUNIT[\"", ",ANGLEUNIT[\""}) {
+            if (wkt.compare(i, std::strlen(tag), tag) != 0) continue;
+            const std::size_t from = i + std::strlen(tag), close = wkt.find('"', from);
+            if (close != std::string::npos) facts.linearUnit = wkt.substr(from, close - from);
+        }
         for (const char* tag : {"AUTHORITY[\"EPSG\",", "ID[\"EPSG\","}) {
             if (wkt.compare(i, std::strlen(tag), tag) != 0) continue;
             std::size_t k = i + std::strlen(tag);
@@ -85,7 +99,7 @@ void ReadWkt(const uint8_t* p, std::size_t n, LasFacts& facts) {
 
 void ReadProjection(const VlrFacts& v, const uint8_t* payload, std::size_t n, LasFacts& facts) {
     if (v.userId != kProjection) return;
-    if (v.recordId == kGeoKeys && facts.epsg == 0) facts.epsg = EpsgOfGeoKeys(payload, n);
+    if (v.recordId == kGeoKeys && facts.epsg == 0) facts.epsg = EpsgOfGeoKeys(payload, n, facts.linearUnit);
     // A WKT, where there is one, is what the file is read by; its code
     // stands over the GeoTIFF keys'.
     if (v.recordId == kWkt) ReadWkt(payload, n, facts);

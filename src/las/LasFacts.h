@@ -37,6 +37,9 @@ struct LasFacts {
     // authority (0 when none), and the WKT's name.
     int epsg = 0;
     std::string crsName;
+    // The unit of x and y as the coordinate system names it ("metre",
+    // "foot", "US survey foot", "degree"); empty when it does not say.
+    std::string linearUnit;
     bool vlrsComplete = true;  // false: the VLR area was cut short or damaged
 };
 

@@ -59,9 +59,24 @@ QString FormatCrs(const LasFacts& f) {
     return parts.isEmpty() ? Text(listmsg::kFactNotGiven) : parts.join(QStringLiteral(", "));
 }
 
-QString ScaleBarText(double length) {
+namespace {
+// The usual symbol of a unit a coordinate system names.
+QString UnitSymbol(const std::string& unit) {
+    const QString name = QString::fromUtf8(unit.data(), static_cast<qsizetype>(unit.size())).toLower();
+    if (name.isEmpty()) return Text(listmsg::kUnits);
+    if (name.contains(QStringLiteral("us survey foot")) || name.contains(QStringLiteral("foot_us")) ||
+        name.contains(QStringLiteral("us foot")))
+        return Text(listmsg::kUnitUsFoot);
+    if (name.contains(QStringLiteral("foot")) || name.contains(QStringLiteral("feet"))) return Text(listmsg::kUnitFoot);
+    if (name.contains(QStringLiteral("metre")) || name.contains(QStringLiteral("meter"))) return Text(listmsg::kUnitMetre);
+    if (name.contains(QStringLiteral("degree"))) return Text(listmsg::kUnitDegree);
+    return Shown(unit);
+}
+}  // namespace
+
+QString ScaleBarText(double length, const std::string& unit) {
     const QString number = length >= 1 ? QString::number(length, 'f', 0) : QString::number(length, 'g', 3);
-    return Text(listmsg::kScaleBar).arg(number);
+    return Text(listmsg::kScaleBar).arg(number, UnitSymbol(unit));
 }
 
 FactsText DescribeFacts(const LasFacts& f) {

@@ -44,8 +44,10 @@ QString FormatCoordinate(double value, double scale);
 // "EPSG:2994, NAD83(HARN) / Oregon GIC Lambert (ft)"; either part alone;
 // or the not-given text.
 QString FormatCrs(const LasFacts& facts);
-// The scale bar's label for a round length: "500 units", "0.2 units".
-QString ScaleBarText(double length);
+// The scale bar's label for a round length in the file's unit (as its
+// coordinate system names it: "500 m", "200 ft (US)"); "500 units" when the
+// file does not say.
+QString ScaleBarText(double length, const std::string& unit = {});
 
 // What a kept picture is kept for: the file (a LAS file or an archive),
 // the entry at its place, and the file's size and time of change, so that

@@ -112,7 +112,7 @@ void CPreviewCanvas::paintEvent(QPaintEvent*) {
         p.drawLine(x, y, x + pixels, y);
         p.drawLine(x, y - gap, x, y + gap);
         p.drawLine(x + pixels, y - gap, x + pixels, y + gap);
-        p.drawText(QPoint(x + pixels + gap, y + fm.ascent() / 2 - 1), listview::ScaleBarText(length));
+        p.drawText(QPoint(x + pixels + gap, y + fm.ascent() / 2 - 1), listview::ScaleBarText(length, unit));
     }
     y += line;
     const int baseline = y + fm.ascent() / 2 - 1;
@@ -348,6 +348,7 @@ void CDetailsPane::Redraw() {
                  preview::DotSize(frame.width, frame.height, expected));
     raster.Draw(samples.data(), samples.size());
     canvas->SetLegend(colour, bounds[2], bounds[5], shownFacts ? shownFacts->scale[2] : 1);
+    canvas->SetUnit(shownFacts ? shownFacts->linearUnit : std::string());
 }
 
 void CDetailsPane::ShowPicture() {

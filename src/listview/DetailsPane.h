@@ -32,6 +32,8 @@ public:
     // zMax (written to the decimals of zScale).
     void SetPicture(const QImage& picture, const preview::Frame& frame);
     void SetLegend(bool ownColours, double zMin, double zMax, double zScale);
+    // The unit of x and y, as the file's coordinate system names it.
+    void SetUnit(const std::string& unitName) { unit = unitName; }
     void SetMessage(const QString& text);
     void Clear();
 
@@ -57,6 +59,7 @@ private:
     QString message;
     QRect pictureRect;
     double scaleBar = 0;
+    std::string unit;
 };
 
 // The pane beside the file list: what the selected LAS file or archive

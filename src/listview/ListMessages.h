@@ -111,7 +111,13 @@ inline constexpr const char* kFactCutShort = "%1 (the VLRs are cut short)";
 // A VLR: its user ID and record ID; its description and length.
 inline constexpr const char* kFactVlrName = "%1 %2";
 inline constexpr const char* kFactVlrAbout = "%1 (%2)";
-inline constexpr const char* kScaleBar = "%1 units";
+inline constexpr const char* kScaleBar = "%1 %2";
+// The scale bar's unit: the coordinate system's, or none named.
+inline constexpr const char* kUnits = "units";
+inline constexpr const char* kUnitMetre = "m";
+inline constexpr const char* kUnitFoot = "ft";
+inline constexpr const char* kUnitUsFoot = "ft (US)";
+inline constexpr const char* kUnitDegree = "\u00b0";
 inline constexpr const char* kPreviewUnknownFormat = "The records are of a point format not known here.";
 
 // The details pane itself: what it shows before, while and instead of a

@@ -58,6 +58,12 @@ TEST(ScaleBarTest, LabelInTheFilesUnits) {
     EXPECT_EQ(listview::ScaleBarText(20000), S("20000 units"));
     EXPECT_EQ(listview::ScaleBarText(0.2), S("0.2 units"));
     EXPECT_EQ(listview::ScaleBarText(0.005), S("0.005 units"));
+    // In the unit the file's coordinate system names.
+    EXPECT_EQ(listview::ScaleBarText(500, "metre"), S("500 m"));
+    EXPECT_EQ(listview::ScaleBarText(200, "US survey foot"), S("200 ft (US)"));
+    EXPECT_EQ(listview::ScaleBarText(200, "foot"), S("200 ft"));
+    EXPECT_EQ(listview::ScaleBarText(0.01, "degree"), S("0.01 \u00b0"));
+    EXPECT_EQ(listview::ScaleBarText(5, "Clarke's link"), S("5 Clarke's link"));
 }
 
 TEST(RampTest, EndsAndClamping) {

@@ -6,6 +6,7 @@
 #include "LasCopy.h"
 #include "TestSupport.h"
 #include "las/FileIo.h"
+#include "las/LasFacts.h"
 #include "las/LasException.h"
 #include "las/LasMessages.h"
 
@@ -54,3 +55,19 @@ TEST(LasCorpus, EveryAdmittedFileComesBackIdentical) {
 }
 
 }  // namespace
+
+// The unit of x and y as a file's coordinate system names it: a WKT's own
+// (not its geographic part's degrees), the GeoTIFF keys' (a geographic
+// system's degrees), or none.
+TEST(LasCorpus, TheCoordinateSystemsUnit) {
+    VELMORA_REQUIRE_CORPUS(corpus);
+    const std::map<std::string, std::string> expected = {
+        {"autzen_trim.las", "foot"},
+        {"beyond/v14_format6_evlr.las", "US survey foot"},
+        {"epsg_4326.las", "degree"},
+        {"100_points.las", ""},
+    };
+    for (const auto& [name, unit] : expected) {
+        EXPECT_EQ(ReadLasFileFacts(corpus + "/" + name).linearUnit, unit) << name;
+    }
+}
