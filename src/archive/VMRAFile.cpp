@@ -262,7 +262,7 @@ std::vector<EntryInfo> VMRAFile::ListEntries(const std::string& archivePath) {
             info.pointFormat = h.PointDataFormat();
             info.points = h.NumberOfPointRecords();
             info.lasHead.resize(LasHeader::kFileSize);
-            h.ToFileImage(info.lasHead.data());
+            LasHeaderOf(h).ToFileImage(info.lasHead.data());
         }
         info.checksum = directory[i].ChecksumStatus();
         infos.push_back(info);

@@ -151,21 +151,6 @@ int64_t CellSizeOf(const std::vector<uint8_t>& head) {
     return std::max<int64_t>(1, static_cast<int64_t>(std::llround(1.0 / scale)));
 }
 
-// The layout of the records: the format's description where it covers the
-// record exactly, else the whole record as bytes.
-PointLayout RecordsOf(const LasFileLayout& l, const std::vector<uint8_t>& head) {
-    std::vector<uint8_t> vlr;
-    if (head.size() > l.headerSize) {
-        vlr = FindExtraBytesVlr(head.data() + l.headerSize, head.size() - l.headerSize, l.vlrCount);
-    }
-    PointLayout layout = DescribePoints(l.PointFormat(), l.recordLength, vlr);
-    if (layout.fields.empty() || layout.fields.size() > kMaxFields) {
-        layout.fields.clear();
-        layout.fields.push_back({"record", FieldRole::Extra, FieldType::Bytes, 0, l.recordLength, {}});
-    }
-    return layout;
-}
-
 void PutFields(std::vector<uint8_t>& out, const PointLayout& layout) {
     PutVarint(out, layout.recordLength);
     PutVarint(out, layout.fields.size());
@@ -312,7 +297,7 @@ int64_t Compress(CFile& las, const LasFileLayout& l, CFile& out, const Progress&
     };
     PutVarint(bytes, l.pointCount);
     if (l.pointCount > 0) {
-        const PointLayout layout = RecordsOf(l, head);
+        const PointLayout layout = DescribeFileRecords(l, head, kMaxFields);
         PutFields(bytes, layout);
         const int64_t cell = CellSizeOf(head);
         PutVarint(bytes, static_cast<uint64_t>(cell));

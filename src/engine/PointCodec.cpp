@@ -320,6 +320,13 @@ void ReadClassicEntryHead(InputWindow& in, int64_t available, CLasFile& las) {
     las.SetVlrBlock(std::move(block));
 }
 
+LasHeader LasHeaderOf(const LasHeader& image) {
+    LasHeader h = image;
+    if (h.Marker() == entrymarker::kGap) h.SetNumberOfVlrs(0);
+    h.SetMarker(entrymarker::kLas);
+    return h;
+}
+
 void CPointCodec::ReadEntryHead(InputWindow& in, CLasFile& las) {
     ReadClassicEntryHead(in, in.FileSize() - impl->startPosition, las);
 }

@@ -102,3 +102,8 @@ private:
 // header as the LAS file has it; throws CLasException when they are
 // damaged.
 void ReadClassicEntryHead(InputWindow& in, int64_t available, CLasFile& las);
+
+// The LAS file's own header from a classic entry's header image: the
+// signature's "L" where the image has its marker, and no VLRs declared where
+// the block after it was gap bytes.
+LasHeader LasHeaderOf(const LasHeader& image);

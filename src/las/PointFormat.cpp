@@ -244,3 +244,16 @@ std::vector<uint8_t> FindExtraBytesVlr(const uint8_t* vlrArea, std::size_t size,
     }
     return {};
 }
+
+PointLayout DescribeFileRecords(const LasFileLayout& l, const std::vector<uint8_t>& head, std::size_t maxFields) {
+    std::vector<uint8_t> vlr;
+    if (head.size() > l.headerSize) {
+        vlr = FindExtraBytesVlr(head.data() + l.headerSize, head.size() - l.headerSize, l.vlrCount);
+    }
+    PointLayout layout = DescribePoints(l.PointFormat(), l.recordLength, vlr);
+    if (layout.fields.empty() || layout.fields.size() > maxFields) {
+        layout.fields.clear();
+        layout.fields.push_back({"record", FieldRole::Extra, FieldType::Bytes, 0, l.recordLength, {}});
+    }
+    return layout;
+}

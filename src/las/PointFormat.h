@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "las/LasLayout.h"
+
 // One description of the point records of every LAS point format (0 to 10)
 // and of the extra bytes that follow a record's standard fields. Coders,
 // listings, generators and tests all take the layout of a record from here,
@@ -88,6 +90,14 @@ std::size_t StandardLength(uint8_t format);
 // fit) they are one undescribed field of bytes.
 PointLayout DescribePoints(uint8_t format, std::size_t recordLength,
                            const std::vector<uint8_t>& extraBytesVlr = {});
+
+// The layout of a LAS file's records as its first bytes (head: the header
+// block and the VLRs after it, as far as they are at hand) describe them: its
+// format's description with the extra bytes its Extra Bytes VLR describes,
+// or, where that does not cover the record exactly or takes more than
+// maxFields fields, the whole record as one field of bytes.
+PointLayout DescribeFileRecords(const LasFileLayout& layout, const std::vector<uint8_t>& head,
+                                std::size_t maxFields);
 
 // The payload of the Extra Bytes VLR among a file's VLRs, if there is one:
 // vlrArea is the bytes between the header and the point data, which hold

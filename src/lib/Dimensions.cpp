@@ -6,19 +6,11 @@
 
 namespace velmora::detail {
 
-namespace {
-// Where every LAS version's header block keeps the X scale and X offset;
-// Y and Z follow, 8 bytes apart.
-constexpr std::size_t kScaleX = 131;
-constexpr std::size_t kOffsetX = 155;
-}  // namespace
-
-Scaling ScalingOf(const std::vector<uint8_t>& head) {
+Scaling ScalingOf(const LasFacts& facts) {
     Scaling s;
-    if (head.size() < kOffsetX + 24) return s;
     for (int a = 0; a < 3; ++a) {
-        s.scale[a] = le::LoadF64(head.data() + kScaleX + 8 * a);
-        s.offset[a] = le::LoadF64(head.data() + kOffsetX + 8 * a);
+        s.scale[a] = facts.scale[a];
+        s.offset[a] = facts.offset[a];
     }
     return s;
 }

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "las/LasFacts.h"
 #include "las/PointFormat.h"
 #include "velmora/velmora.hpp"
 
@@ -26,9 +27,8 @@ struct Scaling {
     double scale[3] = {1, 1, 1};
     double offset[3] = {0, 0, 0};
 };
-// The header's scale and offset (the same place in every LAS version);
-// ones and zeros when the head is too short to hold them.
-Scaling ScalingOf(const std::vector<uint8_t>& head);
+// The scale and offset the file's header gives.
+Scaling ScalingOf(const LasFacts& facts);
 
 // Every dimension of records laid out so: the fields in record order, then
 // "x", "y", "z" when the records have X, Y and Z.

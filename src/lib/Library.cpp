@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <limits>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -12,7 +13,6 @@
 #include "archive/VMRAFile.h"
 #include "engine/EngineMessages.h"
 #include "jobs/core/ArchiveJob.h"
-#include "las/ByteOrder.h"
 #include "las/LasException.h"
 #include "las/LasMessages.h"
 #include "lib/Dimensions.h"
@@ -78,37 +78,28 @@ EntryInfo InfoOf(const ::EntryInfo& e) {
     info.pointCount = e.points;
     info.hasChecksum = e.checksum == EntryRecord::ChecksumState::Present;
     info.extended = e.extended;
-    // Where every LAS version's header block keeps these.
-    constexpr std::size_t kRecordLength = 105, kMaxX = 179;
-    const std::vector<uint8_t>& h = e.lasHead;
-    if (h.size() >= kMaxX + 48) {
-        info.recordLength = le::LoadU16(h.data() + kRecordLength);
-        const detail::Scaling s = detail::ScalingOf(h);
+    if (e.lasHead.empty()) return info;
+    try {
+        const LasFacts f = ReadLasFacts(e.lasHead.data(), e.lasHead.size(), e.record.uncompressedSize);
+        info.recordLength = f.layout.recordLength;
         for (int a = 0; a < 3; ++a) {
-            info.scale[a] = s.scale[a];
-            info.offset[a] = s.offset[a];
-            info.maximum[a] = le::LoadF64(h.data() + kMaxX + 16 * a);
-            info.minimum[a] = le::LoadF64(h.data() + kMaxX + 16 * a + 8);
+            info.scale[a] = f.scale[a];
+            info.offset[a] = f.offset[a];
+            info.maximum[a] = f.maximum[a];
+            info.minimum[a] = f.minimum[a];
         }
+    } catch (const CLasException&) {
+        // Listed with what the directory and the header's first fields say.
     }
     return info;
 }
 
-// The layout of an open entry's records, with the dimensions read from it.
+// The layout of an open entry's records, with the dimensions read from it
+// (none for records of no bytes).
 std::vector<Dimension> DimensionsOfEntry(const CArchivePoints& points) {
     const LasFileLayout& l = points.Layout();
-    const std::vector<uint8_t>& head = points.Head();
-    std::vector<uint8_t> vlr;
-    if (head.size() > l.headerSize) vlr = FindExtraBytesVlr(head.data() + l.headerSize, head.size() - l.headerSize, l.vlrCount);
-    PointLayout layout;
-    if (IsKnownPointFormat(l.PointFormat()) && l.recordLength >= StandardLength(l.PointFormat())) {
-        layout = DescribePoints(l.PointFormat(), l.recordLength, vlr);
-    }
-    if (layout.fields.empty() && l.recordLength > 0) {
-        layout.recordLength = l.recordLength;
-        layout.fields.push_back({"record", FieldRole::Extra, ::FieldType::Bytes, 0, l.recordLength, {}});
-    }
-    return detail::DimensionsOf(layout);
+    if (l.recordLength == 0) return {};
+    return detail::DimensionsOf(DescribeFileRecords(l, points.Head(), std::numeric_limits<std::size_t>::max()));
 }
 
 }  // namespace
@@ -215,7 +206,8 @@ PointReader Archive::Points(const std::string& entryName, const std::vector<std:
         }
         if (every) roles.clear();
         r->points = std::make_unique<CArchivePoints>(impl->path, entryName, roles, threads);
-        r->scaling = detail::ScalingOf(r->points->Head());
+        const std::vector<uint8_t>& head = r->points->Head();
+        r->scaling = detail::ScalingOf(ReadLasFacts(head.data(), head.size(), r->points->Layout().fileSize));
         r->total = r->points->Layout().pointCount;
     } catch (...) {
         detail::RethrowAsError(entryName);
