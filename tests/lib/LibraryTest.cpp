@@ -282,3 +282,24 @@ TEST(Library, JobsAskAndReportOnTheCallersThread) {
     EXPECT_FALSE(otherThread);
     EXPECT_TRUE(ReadAll(vmra) == before);
 }
+
+// An entry whose stored header no longer reads as a LAS header is still
+// listed, with what the directory says, and the others with their facts.
+TEST(Library, AnEntryWithADamagedHeaderIsListedBesideTheOthers) {
+    TempDir dir;
+    const std::string a = archtest::GenerateLas(dir, "a.las", 2000, 1, 3);
+    const std::string b = archtest::GenerateLas(dir, "b.las", 3000, 3, 4);
+    const std::string vmra = dir.File("h.vmra");
+    ASSERT_TRUE(velmora::Archive::Compress({a, b}, vmra).allSucceeded);
+    std::vector<uint8_t> bytes = ReadAll(vmra);
+    uint32_t count = 0, offset = 0;
+    std::memcpy(&count, &bytes[bytes.size() - 4], 4);
+    std::memcpy(&offset, &bytes[bytes.size() - 4 - 268 * count], 4);  // the first entry's data
+    std::fill(bytes.begin() + offset, bytes.begin() + offset + 64, uint8_t{0xA5});
+    testsupport::WriteAll(vmra, bytes);
+    const std::vector<velmora::EntryInfo> entries = velmora::Archive::Open(vmra).Entries();
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].lasSize, ReadAll(a).size());
+    EXPECT_EQ(entries[1].pointCount, 3000u);
+    EXPECT_EQ(entries[1].scale[0], RawLas(b).scale[0]);
+}
