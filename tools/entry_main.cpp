@@ -15,32 +15,37 @@
 #include "las/LasException.h"
 #include "las/LasFile.h"
 #include "las/LasLayout.h"
+#include "las/LasMessages.h"
 
 namespace {
+
+// The tool's own failures, beside the LAS layer's for opening files.
+constexpr Failure kCannotRead = failures::Of(901, FailureKind::Unreadable, "ReadError::File could not be read.");
+constexpr Failure kCannotWrite = failures::Of(902, FailureKind::Output, "WriteError::File could not be written.");
 
 void WriteExtended(const char* lasPath, const char* entryPath) {
     CFile las(lasPath, "rb");
     const int64_t size = FileSizeOf(lasPath);
-    if (!las.IsOpen() || size < 0) throw CLasException("ReadError::File could not be open.");
+    if (!las.IsOpen() || size < 0) throw CLasException(lasmsg::kReadOpen);
     std::vector<uint8_t> head(static_cast<std::size_t>(std::min<int64_t>(size, kLasLayoutBytes)));
-    if (!las.ReadExact(head.data(), head.size())) throw CLasException("ReadError::File could not be read.");
+    if (!las.ReadExact(head.data(), head.size())) throw CLasException(kCannotRead);
     const LasFileLayout layout = ReadLasLayout(head.data(), head.size(), size);
     CFile out(entryPath, "wb");
-    if (!out.IsOpen()) throw CLasException("WriteError::File could not be open.");
+    if (!out.IsOpen()) throw CLasException(lasmsg::kWriteOpen);
     extentry::Compress(las, layout, out, {});
-    if (!out.Close()) throw CLasException("WriteError::File could not be written.");
+    if (!out.Close()) throw CLasException(kCannotWrite);
 }
 
 void ReadExtended(CFile& in, const char* lasPath) {
     const int64_t extent = in.Size();
     CFile out(lasPath, "wb");
-    if (!out.IsOpen()) throw CLasException("WriteError::File could not be open.");
+    if (!out.IsOpen()) throw CLasException(lasmsg::kWriteOpen);
     extentry::Decompress(in, extent,
                          [&](const uint8_t* data, std::size_t n) {
-                             if (!out.Write(data, n)) throw CLasException("WriteError::File could not be written.");
+                             if (!out.Write(data, n)) throw CLasException(kCannotWrite);
                          },
                          {});
-    if (!out.Close()) throw CLasException("WriteError::File could not be written.");
+    if (!out.Close()) throw CLasException(kCannotWrite);
 }
 
 }  // namespace
@@ -62,12 +67,12 @@ int main(int argc, char** argv) {
             CheckLasAdmission(*las.ReadHeader(), FileSizeOf(argv[2]));
             las.ReadVlrs();
             CFile out(argv[3], "wb");
-            if (!out.IsOpen()) throw CLasException("WriteError::File could not be open.");
+            if (!out.IsOpen()) throw CLasException(lasmsg::kWriteOpen);
             codec.Compress(&out, &las);
-            if (!out.Close()) throw CLasException("WriteError::File could not be written.");
+            if (!out.Close()) throw CLasException(kCannotWrite);
         } else {
             CFile in(argv[2], "rb");
-            if (!in.IsOpen()) throw CLasException("ReadError::File could not be open.");
+            if (!in.IsOpen()) throw CLasException(lasmsg::kReadOpen);
             uint8_t marker = 0;
             // The first byte tells the kinds apart.
             if (in.ReadExact(&marker, 1) && marker == extentry::kMarker) {

@@ -305,7 +305,7 @@ CommandOutcome RunCommandLine(CommandMode mode, const std::vector<std::string>& 
     }
     progress.reset();
     if (summary.stopped) {
-        console.Show(lasmsg::kStopped);
+        console.Show(lasmsg::kStopped.text);
         return CommandOutcome::Exit;
     }
     return summary.AllSucceeded() ? CommandOutcome::Done : CommandOutcome::ShowUsage;
@@ -465,7 +465,7 @@ CommandOutcome RunTest(const std::vector<std::string>& args, const CommandOption
     const JobSummary summary = job.Test(archivePath, names);
     progress.reset();
     if (summary.stopped) {
-        console.Show(lasmsg::kStopped);
+        console.Show(lasmsg::kStopped.text);
         return CommandOutcome::Exit;
     }
     console.Print(summary.Text() + "\n");

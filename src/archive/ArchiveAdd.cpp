@@ -293,7 +293,7 @@ EntryRecord VMRAFile::WriteNewEntry(CFile& archive, int64_t size, int64_t lasSiz
     } catch (const CLasException& e) {
         // The engine's message stays; the system's reason is added to it.
         if (e.cause == 0 && archive.LastError() != 0) {
-            throw CLasException(e.Message(), e.canContinue, archive.LastError());
+            throw CLasException(e.What(), e.canContinue, archive.LastError());
         }
         throw;
     }

@@ -93,11 +93,11 @@ void VMRAFile::DecodeExtended(CFile& archive, std::size_t k, const std::string& 
 
 void VMRAFile::ThrowDecodeFailure(const CLasException& e) {
     // Not damage: this version cannot read what a later one wrote.
-    if (std::strcmp(e.Message(), enginemsg::kExtNewer) == 0) throw CLasException(e.Message(), true);
+    if (e.Kind() == FailureKind::Newer) throw CLasException(e.What(), true);
     // Writing and memory failures are the machine's; every other failure
     // of the decoder means the stored data is not what was written.
-    if (lasmsg::IsOutputOrMemoryFailure(e.Message())) throw e;
-    throw CDamagedEntry(e.Message());
+    if (e.Kind() == FailureKind::Output) throw e;
+    throw CDamagedEntry(e.What());
 }
 
 bool VMRAFile::DecodeEntry(CFile& archive, std::size_t k, const std::string& path, bool discard) {
@@ -145,7 +145,7 @@ std::size_t VMRAFile::OpenEntry(CFile& archive, const std::string& entryName, in
     const auto k = static_cast<std::size_t>(found);
     // The name came from the file: only a plain LAS file name may be written.
     if (toWrite) {
-        if (const char* why = WhyNotExtractable(directory[k].Name())) throw CLasException(why, true);
+        if (const Failure* why = WhyNotExtractable(directory[k].Name())) throw CLasException(*why, true);
     }
     CheckEntryData(archive, k);
     ThrowIfStopped();
@@ -198,17 +198,17 @@ bool VMRAFile::Test(const std::string& archivePath, const std::string& entryName
 void VMRAFile::ExtractAll(const std::string& archivePath) {
     std::vector<std::string> names;
     for (const EntryRecord& r : ReadDirectoryOf(archivePath)) names.push_back(r.Name());
-    const char* refused = nullptr;
+    const Failure* refused = nullptr;
     std::set<std::string> seen;
     for (std::size_t i = 0; i < names.size(); ++i) {
-        const char* why = WhyNotExtractable(names[i]);
+        const Failure* why = WhyNotExtractable(names[i]);
         // A later entry of a name already met would overwrite that file.
-        if (!seen.insert(names[i]).second && !why) why = archmsg::kDuplicateEntry;
+        if (!seen.insert(names[i]).second && !why) why = &archmsg::kDuplicateEntry;
         if (why) {
             if (!refused) refused = why;
             continue;
         }
         ExtractEntryAt(archivePath, i, names[i], "");
     }
-    if (refused) throw CLasException(refused, true);
+    if (refused) throw CLasException(*refused, true);
 }

@@ -20,7 +20,7 @@ namespace {
 // How often a waiting session looks whether the other program is done.
 constexpr auto kLockPoll = std::chrono::milliseconds(50);
 
-[[noreturn]] void ThrowOpen(const char* message, int cause) { throw CLasException(message, false, cause); }
+[[noreturn]] void ThrowOpen(const Failure& message, int cause) { throw CLasException(message, false, cause); }
 
 std::string RealPathOf(const std::string& path) {
     char resolved[PATH_MAX];
@@ -110,7 +110,7 @@ void CArchiveSession::Repair() {
         CArchiveSession repair(path, Mode::Update, hooks);
     } catch (const CLasException& e) {
         // A reader may not change the archive, and must not pretend to.
-        if (std::strcmp(e.Message(), archmsg::kErrorOpeningArchive) == 0 &&
+        if (e.Is(archmsg::kErrorOpeningArchive) &&
             (e.cause == EACCES || e.cause == EPERM || e.cause == EROFS)) {
             ThrowOpen(archmsg::kJournalNeedsWriter, e.cause);
         }

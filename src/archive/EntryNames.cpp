@@ -75,13 +75,13 @@ bool IsPlainEntryName(const std::string& name) {
     return name.find_first_of(std::string("/\\\0", 3)) == std::string::npos;
 }
 
-const char* WhyNotExtractable(const std::string& name) {
-    if (!IsPlainEntryName(name)) return archmsg::kUnsafeEntryName;
-    if (HoldsControl(name)) return archmsg::kNameHasControl;
-    if (name.front() == '.') return archmsg::kNameHidden;
+const Failure* WhyNotExtractable(const std::string& name) {
+    if (!IsPlainEntryName(name)) return &archmsg::kUnsafeEntryName;
+    if (HoldsControl(name)) return &archmsg::kNameHasControl;
+    if (name.front() == '.') return &archmsg::kNameHidden;
     static const std::string kSuffix = ".las";
     if (name.size() < kSuffix.size() || LowerAscii(name.substr(name.size() - kSuffix.size())) != kSuffix) {
-        return archmsg::kNameNotLas;
+        return &archmsg::kNameNotLas;
     }
     return nullptr;
 }

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "las/Failure.h"
+
 // Entry names are bytes from archives that anyone may have written. Whether
 // one may become a file, and how one is shown as text, is decided here and
 // nowhere else.
@@ -11,12 +13,12 @@
 // extracted into.
 bool IsPlainEntryName(const std::string& name);
 
-// Why an entry may not be written to disk under its name (an archmsg text),
+// Why an entry may not be written to disk under its name (a failure of the archive layer),
 // or null when it may: a plain name that ends in ".las" in any case, does not
 // begin with a dot and holds no control character (C0, DEL, or C1 encoded as
 // UTF-8). Anything else could be a shell's start-up file, a build file, or an
 // archive or journal beside the one being read.
-const char* WhyNotExtractable(const std::string& name);
+const Failure* WhyNotExtractable(const std::string& name);
 inline bool IsExtractableName(const std::string& name) { return WhyNotExtractable(name) == nullptr; }
 
 // The name as text that shows what it holds and cannot steer a terminal or

@@ -16,7 +16,7 @@ namespace {
 
 std::atomic<bool> forceNamed{false};
 
-[[noreturn]] void Fail(const char* message, int error) { throw CLasException(message, false, error); }
+[[noreturn]] void Fail(const Failure& message, int error) { throw CLasException(message, false, error); }
 
 // A hidden name in folder that is new with high odds; whoever uses it still
 // creates it exclusively and tries another when it is taken.

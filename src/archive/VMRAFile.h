@@ -59,7 +59,7 @@ struct EntryRecord {
 // says what was found.
 class CDamagedEntry : public CLasException {
 public:
-    explicit CDamagedEntry(const char* message) noexcept : CLasException(message) {}
+    explicit CDamagedEntry(const Failure& failure) noexcept : CLasException(failure) {}
 };
 
 // What a listing shows of one entry, read from its directory record and its

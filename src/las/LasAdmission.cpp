@@ -8,7 +8,7 @@
 #include "las/LasMessages.h"
 
 void CheckLasAdmission(const LasHeader& h, int64_t fileSize) {
-    auto refuse = [](const char* message) { throw CLasException(message, true); };
+    auto refuse = [](const Failure& message) { throw CLasException(message, true); };
 
     // The first byte of the signature is where an entry keeps its marker:
     // any other signature could not come back as it was.

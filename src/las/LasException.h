@@ -3,20 +3,25 @@
 #include <exception>
 #include <string>
 
-// The one exception type of the core. The message is always a fixed literal
-// (never owned, never built at run time), so throwing can never fail and the
-// user interface can compare against the named constants.
+#include "las/Failure.h"
+
+// The one exception type of the core. It carries one failure of a layer's
+// table: its text is a fixed literal (never owned, never built at run time),
+// so throwing can never fail, and its code and kind say what it means.
 class CLasException : public std::exception {
 public:
-    explicit CLasException(const char* message, bool canContinue = false, int cause = 0) noexcept
-        : text(message), canContinue(canContinue), cause(cause) {}
+    explicit CLasException(const Failure& failure, bool canContinue = false, int cause = 0) noexcept
+        : failure(failure), canContinue(canContinue), cause(cause) {}
     ~CLasException() override = default;
 
-    const char* what() const noexcept override { return text; }
-    virtual const char* Message() const noexcept { return text; }
+    const char* what() const noexcept override { return failure.text; }
+    virtual const char* Message() const noexcept { return failure.text; }
+    const Failure& What() const noexcept { return failure; }
+    FailureKind Kind() const noexcept { return failure.kind; }
+    bool Is(const Failure& other) const noexcept { return failure.Is(other); }
 
 private:
-    const char* text;
+    Failure failure;
 
 public:
     // True only where one input file is refused and a batch may go on with

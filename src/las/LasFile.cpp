@@ -129,7 +129,7 @@ std::size_t CLasFile::CreatePoints() {
     return n;
 }
 
-void CLasFile::AllocateObjects(std::size_t count, const char* memoryMessage) {
+void CLasFile::AllocateObjects(std::size_t count, const Failure& memoryMessage) {
     try {
         storage = MakeStorage(header->PointDataFormat(), count);
     } catch (const std::bad_alloc&) {
@@ -218,7 +218,7 @@ CFile CLasFile::OpenOutput(const char* mode) const {
     return f;
 }
 
-void CLasFile::Emit(CFile& f, const uint8_t* data, std::size_t n, const char* message) {
+void CLasFile::Emit(CFile& f, const uint8_t* data, std::size_t n, const Failure& message) {
     if (!discardOutput && !f.Write(data, n)) throw CLasException(message, false, f.LastError());
     if (digest) digest->TakeNext(data, n);
 }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "las/Failure.h"
 #include "las/FileIo.h"
 #include "las/LasDigest.h"
 #include "las/LasHeader.h"
@@ -119,9 +120,9 @@ private:
     CFile& OpenRecords(uint32_t count, uint32_t first) const;
     CFile OpenOutput(const char* mode) const;
     // Writes bytes to the output and the digest; throws message on failure.
-    void Emit(CFile& f, const uint8_t* data, std::size_t n, const char* message);
+    void Emit(CFile& f, const uint8_t* data, std::size_t n, const Failure& message);
     void BuildVlrTable();
-    void AllocateObjects(std::size_t count, const char* memoryMessage);
+    void AllocateObjects(std::size_t count, const Failure& memoryMessage);
 
     std::unique_ptr<LasHeader> header;
     std::vector<uint8_t> vlrBlock;

@@ -25,7 +25,7 @@ constexpr std::size_t kEvlrStart = 235;
 constexpr std::size_t kEvlrCount = 243;
 constexpr std::size_t kPointCount = 247;
 
-[[noreturn]] void Refuse(const char* message) { throw CLasException(message, true); }
+[[noreturn]] void Refuse(const Failure& message) { throw CLasException(message, true); }
 
 }  // namespace
 

@@ -31,16 +31,19 @@ std::string Version() { return VELMORA_VERSION; }
 
 namespace detail {
 
-ErrorCode CodeOf(const char* message, bool canContinue) {
-    if (!message) return ErrorCode::Failed;
-    auto is = [message](const char* text) { return std::strcmp(message, text) == 0; };
-    if (is(archmsg::kNotFound)) return ErrorCode::NotFound;
-    if (is(archmsg::kWrongFormat) || is(archmsg::kCannotReadHeaders) || is(archmsg::kNotRegularArchive)) {
-        return ErrorCode::NotAnArchive;
+ErrorCode CodeOf(FailureKind kind, bool canContinue) {
+    switch (kind) {
+        case FailureKind::NotFound: return ErrorCode::NotFound;
+        case FailureKind::NotAnArchive: return ErrorCode::NotAnArchive;
+        case FailureKind::Newer: return ErrorCode::Newer;
+        case FailureKind::Busy: return ErrorCode::Busy;
+        case FailureKind::Output: return ErrorCode::Output;
+        case FailureKind::Damaged: return ErrorCode::Damaged;
+        case FailureKind::Stopped: return ErrorCode::Stopped;
+        case FailureKind::Failed:
+        case FailureKind::Refused:
+        case FailureKind::Unreadable: break;
     }
-    if (is(enginemsg::kExtNewer)) return ErrorCode::Newer;
-    if (is(archmsg::kArchiveBusy)) return ErrorCode::Busy;
-    if (lasmsg::IsOutputOrMemoryFailure(message)) return ErrorCode::Output;
     return canContinue ? ErrorCode::Refused : ErrorCode::Failed;
 }
 
@@ -54,7 +57,7 @@ void RethrowAsError(const std::string& subject) {
     } catch (const CDamagedEntry& e) {
         throw Error(ErrorCode::Damaged, subject + ": " + DescribeFailure(e));
     } catch (const CLasException& e) {
-        throw Error(CodeOf(e.Message(), e.canContinue), subject + ": " + DescribeFailure(e));
+        throw Error(CodeOf(e.Kind(), e.canContinue), subject + ": " + DescribeFailure(e));
     } catch (const std::bad_alloc&) {
         throw;
     } catch (const std::exception& e) {
@@ -119,7 +122,7 @@ Archive Archive::Open(const std::string& path) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
         throw Error(errno == ENOENT ? ErrorCode::NotFound : ErrorCode::Output,
-                    path + ": " + archmsg::kErrorOpeningArchive + " (" + CauseText(errno) + ")");
+                    path + ": " + archmsg::kErrorOpeningArchive.text + " (" + CauseText(errno) + ")");
     }
     Archive a(std::make_unique<Impl>(Impl{path}));
     a.Entries();  // an archive whose directory cannot be read is not opened
@@ -143,7 +146,7 @@ EntryInfo Archive::Entry(const std::string& name) const {
     for (EntryInfo& e : Entries()) {
         if (e.name == name) return std::move(e);
     }
-    throw Error(ErrorCode::NotFound, name + ": " + archmsg::kNotFound);
+    throw Error(ErrorCode::NotFound, name + ": " + archmsg::kNotFound.text);
 }
 
 std::vector<FieldInfo> Archive::Fields(const std::string& entryName) const {

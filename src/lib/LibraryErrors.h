@@ -2,12 +2,14 @@
 
 #include <string>
 
+#include "las/Failure.h"
 #include "velmora/velmora.hpp"
 
 namespace velmora::detail {
 
-// The code of a failure the core reported with this fixed text.
-ErrorCode CodeOf(const char* message, bool canContinue);
+// The library's code for a failure of the core of this kind; canContinue
+// tells a refused input from a failed one where the kind does not.
+ErrorCode CodeOf(FailureKind kind, bool canContinue);
 // Called in a catch block: throws the exception in hand as an Error about
 // subject (std::bad_alloc stays as it is).
 [[noreturn]] void RethrowAsError(const std::string& subject);

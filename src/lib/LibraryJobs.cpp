@@ -40,10 +40,8 @@ ErrorCode CodeOfItem(const ItemResult& r) {
         case ItemOutcome::Declined: return ErrorCode::Refused;
         case ItemOutcome::Refused:
         case ItemOutcome::Failed: {
-            if (r.cause == ENOENT && r.coreMessage && std::strcmp(r.coreMessage, archmsg::kErrorOpeningLas) == 0) {
-                return ErrorCode::NotFound;
-            }
-            const ErrorCode code = detail::CodeOf(r.coreMessage, r.outcome == ItemOutcome::Refused);
+            if (r.cause == ENOENT && r.failure.Is(archmsg::kErrorOpeningLas)) return ErrorCode::NotFound;
+            const ErrorCode code = detail::CodeOf(r.failure.kind, r.outcome == ItemOutcome::Refused);
             return code == ErrorCode::Failed && r.outcome == ItemOutcome::Refused ? ErrorCode::Refused : code;
         }
         default: return ErrorCode::Ok;

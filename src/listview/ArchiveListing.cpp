@@ -46,10 +46,7 @@ ArchiveListing ReadArchiveListing(const QString& archivePath) {
             out.entries.push_back({platform::FromCore(e.name), platform::FromCore(EscapeName(e.name)),
                                    e.record.uncompressedSize, e.record.storedSize, index++, FiguresOf(e)});
     } catch (const CLasException& e) {
-        // Texts, not addresses: the same literal may lie at different
-        // addresses in different files.
-        out.outcome = std::strcmp(e.Message(), archmsg::kErrorOpeningArchive) == 0 ? ArchiveListing::CannotOpen
-                                                                                   : ArchiveListing::Failed;
+        out.outcome = e.Is(archmsg::kErrorOpeningArchive) ? ArchiveListing::CannotOpen : ArchiveListing::Failed;
         out.error = platform::FromCore(e.Message());
         out.cause = e.cause;
         out.entries.clear();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "las/Failure.h"
+
 // Every text the file list shows a user, in one place.
 namespace listmsg {
 inline constexpr const char* kUp = "..";
@@ -118,7 +120,8 @@ inline constexpr const char* kUnitMetre = "m";
 inline constexpr const char* kUnitFoot = "ft";
 inline constexpr const char* kUnitUsFoot = "ft (US)";
 inline constexpr const char* kUnitDegree = "\u00b0";
-inline constexpr const char* kPreviewUnknownFormat = "The records are of a point format not known here.";
+inline constexpr Failure kPreviewUnknownFormat =
+    failures::Of(401, FailureKind::Refused, "The records are of a point format not known here.");
 
 // The details pane itself: what it shows before, while and instead of a
 // picture, the headings of its facts, and the legend under the picture.

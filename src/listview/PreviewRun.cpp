@@ -44,7 +44,7 @@ void CPreviewRun::Run() {
     } catch (const CLasException& e) {
         End(State::Failed, DescribeFailure(e));
     } catch (const std::bad_alloc&) {
-        End(State::Failed, lasmsg::kReadPointsMemory);
+        End(State::Failed, lasmsg::kReadPointsMemory.text);
     } catch (const std::exception& e) {
         End(State::Failed, e.what());
     }

@@ -103,7 +103,7 @@ TEST(VelmoraCompress, AFailedSecondFileKeepsTheFirstAndShowsErrorThenUsage) {
     const ExeResult r = Velmora(f.Path(), {"-c", "a.las", "v13.las", "x.vmra"});
     EXPECT_EQ(r.status, 255);
     // Among many files the message must say which one it is about.
-    EXPECT_EQ(r.err, std::string("v13.las: ") + lasmsg::kShortRecords + "\n" + Usage());
+    EXPECT_EQ(r.err, std::string("v13.las: ") + lasmsg::kShortRecords.text + "\n" + Usage());
     EXPECT_EQ(EntryNames(f.dir.File("x.vmra")), std::vector<std::string>{"a.las"});
 }
 
@@ -164,13 +164,13 @@ TEST(VelmoraDecompress, MissingArchivesAndEntriesAreReported) {
     TempDir out;
     const ExeResult entry = Velmora(out.Path().string(), {"-d", "c.las", f.dir.File("x.vmra")});
     EXPECT_EQ(entry.status, 255);
-    EXPECT_EQ(entry.err, std::string("c.las: ") + archmsg::kNotFound + "\n" + Usage());
+    EXPECT_EQ(entry.err, std::string("c.las: ") + archmsg::kNotFound.text + "\n" + Usage());
     EXPECT_TRUE(Files(out).empty());
 
     WriteAll(out.File("empty.vmra"), {});
     const ExeResult empty = Velmora(out.Path().string(), {"-d", "a.las", "empty.vmra"});
     EXPECT_EQ(empty.status, 255);
-    EXPECT_EQ(empty.err, std::string("empty.vmra: ") + archmsg::kCannotCheck + "\n" + Usage());
+    EXPECT_EQ(empty.err, std::string("empty.vmra: ") + archmsg::kCannotCheck.text + "\n" + Usage());
     const ExeResult all = Velmora(out.Path().string(), {"-d", "empty.vmra"});
     EXPECT_EQ(all.status, 0) << "an empty archive has nothing to extract";
 }

@@ -223,7 +223,7 @@ TEST(VelmoraList, ArchivesThatCannotBeListedAreNamedWithTheReason) {
     WriteAll(f.File("bad.vmra"), {1, 2, 3, 4, 5, 6, 7, 8});
     const ExeResult bad = Velmora(f.Path(), {"--json", "-l", "bad.vmra"});
     EXPECT_EQ(bad.status, 255);
-    EXPECT_EQ(bad.err, std::string("bad.vmra: ") + archmsg::kWrongFormat + "\n");
+    EXPECT_EQ(bad.err, std::string("bad.vmra: ") + archmsg::kWrongFormat.text + "\n");
     EXPECT_EQ(bad.out, "");
 
     std::filesystem::create_directory(f.File("folder.vmra"));
@@ -373,7 +373,7 @@ TEST(VelmoraProgress, MessagesAndQuestionsNeverLandInsideAProgressLine) {
     EXPECT_EQ(failed.status, 255);
     // The terminal shows the message's line breaks as CR LF: its first line
     // is enough to find it.
-    const std::string message = std::string(lasmsg::kShortRecords);
+    const std::string message = std::string(lasmsg::kShortRecords.text);
     EXPECT_TRUE(StartsALine(failed.err, "v13.las: " + message.substr(0, message.find('\n')))) << failed.err;
     EXPECT_EQ(failed.err.find("v13.las  "), std::string::npos) << "a failed file has no final line";
 

@@ -123,7 +123,7 @@ TEST(CommandLineJob, AFailureOfTheWholeExtractionIsShownLikeAnyOther) {
     ScriptedConsole console;
     EXPECT_EQ(Dispatch({"-d", "x.vmra"}, console), 255);
     EXPECT_EQ(console.shown,
-              (std::vector<std::string>{std::string("x.vmra: ") + archmsg::kWrongFormat,
+              (std::vector<std::string>{std::string("x.vmra: ") + archmsg::kWrongFormat.text,
                                         UsageText("velmora")}));
 }
 
@@ -135,7 +135,7 @@ TEST(CommandLineJob, AnArchiveCreatedForARefusedFileIsRemoved) {
     ScriptedConsole console;
     EXPECT_EQ(Dispatch({"-c", "v13.las", "x.vmra"}, console), 255);
     ASSERT_FALSE(console.shown.empty());
-    EXPECT_EQ(console.shown.front(), std::string("v13.las: ") + lasmsg::kShortRecords);
+    EXPECT_EQ(console.shown.front(), std::string("v13.las: ") + lasmsg::kShortRecords.text);
     EXPECT_FALSE(FileExists("x.vmra"));
 }
 
@@ -163,7 +163,7 @@ TEST(CommandLineJob, CompressionEndsAtTheFirstFailedFileExtractionGoesPastDamage
     ScriptedConsole extract;
     EXPECT_EQ(Dispatch({"-d", "../x.vmra"}, extract), 255);
     ASSERT_EQ(extract.shown.size(), 2u);
-    EXPECT_EQ(extract.shown[0], std::string("a.las: ") + archmsg::kDamagedEntry);
+    EXPECT_EQ(extract.shown[0], std::string("a.las: ") + archmsg::kDamagedEntry.text);
     EXPECT_EQ(extract.shown[1], UsageText("velmora"));
     EXPECT_FALSE(FileExists("a.las"));
     EXPECT_EQ(ReadAll("b.las"), ReadAll("../b.las"));

@@ -67,15 +67,15 @@ struct NamedEntries {
 TEST(VelmoraEntryNames, OnlyPlainLasNamesAreWrittenAndEveryOtherEntryIsRefusedByName) {
     NamedEntries a;
     const std::vector<std::pair<std::string, const char*>> refused = {
-        {".bashrc", archmsg::kNameHidden},
-        {"Makefile", archmsg::kNameNotLas},
-        {"other.vmra", archmsg::kNameNotLas},
-        {"x.vmra-journal", archmsg::kNameNotLas},
-        {".hidden.las", archmsg::kNameHidden},
-        {"../up.las", archmsg::kUnsafeEntryName},
-        {"tab\t.las", archmsg::kNameHasControl},
-        {"del\x7f.las", archmsg::kNameHasControl},
-        {"csi\xc2\x9b.las", archmsg::kNameHasControl},
+        {".bashrc", archmsg::kNameHidden.text},
+        {"Makefile", archmsg::kNameNotLas.text},
+        {"other.vmra", archmsg::kNameNotLas.text},
+        {"x.vmra-journal", archmsg::kNameNotLas.text},
+        {".hidden.las", archmsg::kNameHidden.text},
+        {"../up.las", archmsg::kUnsafeEntryName.text},
+        {"tab\t.las", archmsg::kNameHasControl.text},
+        {"del\x7f.las", archmsg::kNameHasControl.text},
+        {"csi\xc2\x9b.las", archmsg::kNameHasControl.text},
     };
     std::vector<std::string> names = {"a.las"};
     for (const auto& r : refused) names.push_back(r.first);
@@ -138,8 +138,8 @@ TEST(VelmoraEntryNames, NamesReachTheTerminalEscapedInListingsTestsAndFailures) 
     ExpectNoRawControls(test.out + test.err, "-t");
     EXPECT_EQ(test.out, escEsc + climsg::kTestNoChecksum + "\n" + escCr + climsg::kTestNoChecksum +
                             "\n" + escC1 + climsg::kTestNoChecksum + "\n" + escBad +
-                            climsg::kTestDamaged + archmsg::kLengthMismatch + "\n" + escRtl +
-                            climsg::kTestDamaged + archmsg::kLengthMismatch + "\n" + escSlash +
+                            climsg::kTestDamaged + archmsg::kLengthMismatch.text + "\n" + escRtl +
+                            climsg::kTestDamaged + archmsg::kLengthMismatch.text + "\n" + escSlash +
                             climsg::kTestNoChecksum + "\n4 files ok without checksum, 2 damaged\n");
 
     TempDir out;
@@ -147,9 +147,9 @@ TEST(VelmoraEntryNames, NamesReachTheTerminalEscapedInListingsTestsAndFailures) 
     EXPECT_EQ(extract.status, 255);
     ExpectNoRawControls(extract.out + extract.err, "-d");
     for (const std::string& line :
-         {escEsc + ": " + archmsg::kNameHasControl, escCr + ": " + archmsg::kNameHasControl,
-          escC1 + ": " + archmsg::kNameHasControl, escBad + ": " + archmsg::kLengthMismatch,
-          escRtl + ": " + archmsg::kLengthMismatch, escSlash + ": " + archmsg::kUnsafeEntryName}) {
+         {escEsc + ": " + archmsg::kNameHasControl.text, escCr + ": " + archmsg::kNameHasControl.text,
+          escC1 + ": " + archmsg::kNameHasControl.text, escBad + ": " + archmsg::kLengthMismatch.text,
+          escRtl + ": " + archmsg::kLengthMismatch.text, escSlash + ": " + archmsg::kUnsafeEntryName.text}) {
         EXPECT_TRUE(Contains(extract.err, line + "\n")) << line << "\n" << extract.err;
     }
     EXPECT_TRUE(FolderContents(out.Path().string()).empty());
@@ -206,7 +206,7 @@ TEST(VelmoraEntryNames, EntriesOfOneNameAreTestedEachAndOnlyTheFirstIsExtracted)
     TempDir out;
     r = Velmora(out.Path().string(), {"-d", vmra});
     EXPECT_EQ(r.status, 255);
-    EXPECT_EQ(r.err.rfind(std::string("a.las: ") + archmsg::kDuplicateEntry + "\nUsage:", 0), 0u) << r.err;
+    EXPECT_EQ(r.err.rfind(std::string("a.las: ") + archmsg::kDuplicateEntry.text + "\nUsage:", 0), 0u) << r.err;
     EXPECT_EQ(FolderContents(out.Path().string()), (std::vector<std::string>{"a.las", "b.las"}));
     EXPECT_EQ(ReadAll(out.File("a.las")), ReadAll(first));
     EXPECT_EQ(ReadAll(out.File("b.las")), ReadAll(b));
@@ -218,7 +218,7 @@ TEST(VelmoraEntryNames, EntriesOfOneNameAreTestedEachAndOnlyTheFirstIsExtracted)
     r = Velmora(dir.Path().string(), {"-t", "x.vmra"});
     EXPECT_EQ(r.status, 255);
     EXPECT_EQ(r.out, std::string("a.las: ok\nb.las: ok\na.las: damaged: ") +
-                         archmsg::kChecksumMismatch + "\n2 files tested ok, 1 damaged\n");
+                         archmsg::kChecksumMismatch.text + "\n2 files tested ok, 1 damaged\n");
 }
 
 // Every byte of a checksum record after its tag, and a byte of the name it is
@@ -245,14 +245,14 @@ TEST(VelmoraEntryNames, AChecksumRecordThatNoLongerHoldsIsDamage) {
         TempDir out;
         ExeResult r = Velmora(out.Path().string(), {"-d", vmra});
         EXPECT_EQ(r.status, 255) << label;
-        EXPECT_EQ(r.err.rfind(name + ": " + archmsg::kChecksumRecordDamaged + "\nUsage:", 0), 0u)
+        EXPECT_EQ(r.err.rfind(name + ": " + archmsg::kChecksumRecordDamaged.text + "\nUsage:", 0), 0u)
             << label << "\n" << r.err;
         EXPECT_EQ(FolderContents(out.Path().string()), std::vector<std::string>{"a.las"}) << label;
 
         r = Velmora(dir.Path().string(), {"-t", "x.vmra"});
         EXPECT_EQ(r.status, 255) << label;
         EXPECT_EQ(r.out, "a.las: ok\n" + name + climsg::kTestDamaged +
-                             archmsg::kChecksumRecordDamaged + "\n1 file tested ok, 1 damaged\n")
+                             archmsg::kChecksumRecordDamaged.text + "\n1 file tested ok, 1 damaged\n")
             << label;
 
         r = Velmora(dir.Path().string(), {"-l", "x.vmra"});

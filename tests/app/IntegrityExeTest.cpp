@@ -51,7 +51,7 @@ TEST(VelmoraUntrusted, AnArchiveWhoseDirectoryDoesNotHoldIsNamedAndNothingIsExtr
     TempDir out;
     const ExeResult r = Velmora(out.Path().string(), {"-d", dir.File("x.vmra")});
     EXPECT_EQ(r.status, 255);
-    EXPECT_EQ(r.err.rfind(dir.File("x.vmra") + ": " + archmsg::kCannotReadHeaders, 0), 0u) << r.err;
+    EXPECT_EQ(r.err.rfind(dir.File("x.vmra") + ": " + archmsg::kCannotReadHeaders.text, 0), 0u) << r.err;
     EXPECT_TRUE(archtest::FolderContents(out.Path().string()).empty());
 }
 
@@ -75,7 +75,7 @@ TEST(VelmoraTest, OneLinePerEntryAndExitZeroOnlyWhenAllAreGood) {
 
     r = Velmora(dir.Path().string(), {"-q", "-j", "1", "-t", "x.vmra", "c.las", "nope.las"});
     EXPECT_EQ(r.status, 255);
-    EXPECT_EQ(r.out, std::string("c.las: ok\nnope.las: failed: ") + archmsg::kNotFound +
+    EXPECT_EQ(r.out, std::string("c.las: ok\nnope.las: failed: ") + archmsg::kNotFound.text +
                          "\n1 file tested ok, 1 failed\n");
 
     // Without checksums (as other writers leave entries) the entries pass,
@@ -99,14 +99,14 @@ TEST(VelmoraTest, OneLinePerEntryAndExitZeroOnlyWhenAllAreGood) {
     WriteAll(dir.File("x.vmra"), bad);
     r = Velmora(dir.Path().string(), {"-t", "x.vmra"});
     EXPECT_EQ(r.status, 255);
-    EXPECT_EQ(r.out, std::string("a.las: ok\nb.las: damaged: ") + archmsg::kChecksumMismatch +
+    EXPECT_EQ(r.out, std::string("a.las: ok\nb.las: damaged: ") + archmsg::kChecksumMismatch.text +
                          "\nc.las: ok\n2 files tested ok, 1 damaged\n");
 
     // An archive that cannot be read is an error about the archive.
     WriteAll(dir.File("x.vmra"), {1, 2, 3, 4, 5});
     r = Velmora(dir.Path().string(), {"-t", "x.vmra"});
     EXPECT_EQ(r.status, 255);
-    EXPECT_EQ(r.err.rfind(std::string("x.vmra: ") + archmsg::kWrongFormat, 0), 0u) << r.err;
+    EXPECT_EQ(r.err.rfind(std::string("x.vmra: ") + archmsg::kWrongFormat.text, 0), 0u) << r.err;
     // And the command line must name one archive.
     EXPECT_EQ(Velmora(dir.Path().string(), {"-t", "a.las"}).status, 255);
 }

@@ -73,7 +73,7 @@ TEST_F(Survey, SignalsDuringAnAddUndoItSaySoAndEndWith255) {
             if (r.status == 0) continue;  // done before the signal came
             ++stopped;
             EXPECT_EQ(r.status, 255) << label;
-            EXPECT_TRUE(Contains(r.err, lasmsg::kStopped)) << label << ": " << r.err;
+            EXPECT_TRUE(Contains(r.err, lasmsg::kStopped.text)) << label << ": " << r.err;
             EXPECT_TRUE(Settled(label)) << label << ": the archive changed";
             EXPECT_EQ(EntryNames(vmra), (std::vector<std::string>{"a.las", "b.las"}));
         }
@@ -149,7 +149,7 @@ TEST_F(Survey, ASignalWhileWaitingForTheLockStopsTheExtraction) {
     ExeResult r;
     ASSERT_TRUE(p.EndsWithin(20, r)) << "the stopped job never ended";
     EXPECT_EQ(r.status, 255) << r.err;
-    EXPECT_TRUE(Contains(r.err, lasmsg::kStopped)) << r.err;
+    EXPECT_TRUE(Contains(r.err, lasmsg::kStopped.text)) << r.err;
     EXPECT_TRUE(archtest::FolderContents(out.Path().string()).empty());
 }
 

@@ -127,18 +127,18 @@ TEST(ArchiveAdd, RefusedFilesLeaveTheArchiveByteForByte) {
         bool canContinue;
     };
     const Case cases[] = {
-        {dir.File("v13.las"), lasmsg::kShortRecords, true},
-        {dir.File("cut.las"), lasmsg::kTruncated, true},
-        {dir.File(longName), archmsg::kNameTooLong, true},
-        {dir.File("back\\slash.las"), archmsg::kNameHasBackslash, true},
-        {dir.File(".hidden.las"), archmsg::kNameNotStorable, true},
-        {dir.File("bell\a.las"), archmsg::kNameNotStorable, true},
-        {dir.File("tile.laz"), archmsg::kNameNotStorable, true},
-        {dir.File("missing.las"), archmsg::kErrorOpeningLas, false},
+        {dir.File("v13.las"), lasmsg::kShortRecords.text, true},
+        {dir.File("cut.las"), lasmsg::kTruncated.text, true},
+        {dir.File(longName), archmsg::kNameTooLong.text, true},
+        {dir.File("back\\slash.las"), archmsg::kNameHasBackslash.text, true},
+        {dir.File(".hidden.las"), archmsg::kNameNotStorable.text, true},
+        {dir.File("bell\a.las"), archmsg::kNameNotStorable.text, true},
+        {dir.File("tile.laz"), archmsg::kNameNotStorable.text, true},
+        {dir.File("missing.las"), archmsg::kErrorOpeningLas.text, false},
         // Refused before anything opens them: opening a FIFO would wait for
         // a writer forever.
-        {dir.File("folder.las"), archmsg::kNotRegularLas, true},
-        {dir.File("fifo.las"), archmsg::kNotRegularLas, true},
+        {dir.File("folder.las"), archmsg::kNotRegularLas.text, true},
+        {dir.File("fifo.las"), archmsg::kNotRegularLas.text, true},
     };
     for (const auto& c : cases) {
         const Refusal r = TryAdd(archive, c.las, dir.File("x.vmra"));
@@ -184,12 +184,12 @@ TEST(ArchiveAdd, ArchivesThatCannotBeOpenedAreReported) {
     const std::string las = GenerateLas(dir, "a.las", 10, 0, 1);
     VMRAFile archive;
     EXPECT_EQ(TryAdd(archive, las, dir.File("no/such/folder/x.vmra")).message,
-              archmsg::kErrorOpeningArchive);
-    EXPECT_EQ(TryAdd(archive, las, "/proc/velmora-test.vmra").message, archmsg::kErrorOpeningArchive);
+              archmsg::kErrorOpeningArchive.text);
+    EXPECT_EQ(TryAdd(archive, las, "/proc/velmora-test.vmra").message, archmsg::kErrorOpeningArchive.text);
     std::filesystem::create_directory(dir.File("folder.vmra"));
-    EXPECT_EQ(TryAdd(archive, las, dir.File("folder.vmra")).message, archmsg::kErrorOpeningArchive);
+    EXPECT_EQ(TryAdd(archive, las, dir.File("folder.vmra")).message, archmsg::kErrorOpeningArchive.text);
     const Bytes lasBytes = ReadAll(las);
-    EXPECT_EQ(TryAdd(archive, las, las).message, archmsg::kWrongFormat);
+    EXPECT_EQ(TryAdd(archive, las, las).message, archmsg::kWrongFormat.text);
     EXPECT_EQ(ReadAll(las), lasBytes);
 }
 
@@ -202,7 +202,7 @@ TEST(ArchiveAdd, AnArchivePastTheSizeLimitIsRefusedAndRestored) {
     const Bytes before = ReadAll(dir.File("x.vmra"));
     archive.SetMaxArchiveBytes(static_cast<int64_t>(before.size()) + 1000);
     const Refusal r = TryAdd(archive, big, dir.File("x.vmra"));
-    EXPECT_EQ(r.message, archmsg::kArchiveTooLarge);
+    EXPECT_EQ(r.message, archmsg::kArchiveTooLarge.text);
     EXPECT_TRUE(r.canContinue);
     EXPECT_EQ(ReadAll(dir.File("x.vmra")), before);
     EXPECT_TRUE(TryAdd(archive, big, dir.File("new.vmra")).thrown);
@@ -224,7 +224,7 @@ TEST(ArchiveAdd, TheSizeGuardHoldsAtItsExactBound) {
     // An archive that would be one byte longer than allowed is refused...
     WriteAll(dir.File("x.vmra"), before);
     archive.SetMaxArchiveBytes(needed - 1);
-    EXPECT_EQ(TryAdd(archive, next, dir.File("x.vmra")).message, archmsg::kArchiveTooLarge);
+    EXPECT_EQ(TryAdd(archive, next, dir.File("x.vmra")).message, archmsg::kArchiveTooLarge.text);
     EXPECT_EQ(ReadAll(dir.File("x.vmra")), before);
     // ...one of exactly the allowed length is not.
     archive.SetMaxArchiveBytes(needed);
@@ -349,9 +349,9 @@ TEST(ArchiveContains, AnswersByExactNameAndCreatesMissingArchivesEmpty) {
     EXPECT_EQ(archive.FoundIndex(), 1);
     EXPECT_FALSE(archive.ContainsEntry(dir.File("x.vmra"), "B.las"));
     EXPECT_EQ(archive.FoundIndex(), -1);
-    EXPECT_EQ(MessageOf([&] { archive.ContainsEntry(las, "a.las"); }), archmsg::kWrongFormat);
+    EXPECT_EQ(MessageOf([&] { archive.ContainsEntry(las, "a.las"); }), archmsg::kWrongFormat.text);
     EXPECT_EQ(MessageOf([&] { archive.ContainsEntry(dir.File("no/x.vmra"), "a.las"); }),
-              archmsg::kErrorOpeningArchive);
+              archmsg::kErrorOpeningArchive.text);
 }
 
 }  // namespace

@@ -292,7 +292,7 @@ TEST_F(ArchiveCrash, AFailedWriteAtAnyStepLeavesTheArchiveByteForByte) {
             EXPECT_FALSE(FileExists(vmra + "-journal")) << label;
             // Once the journal is gone the change stands; only making that
             // durable can still fail, and the user is told so.
-            if (message == archmsg::kNotDurable) {
+            if (message == archmsg::kNotDurable.text) {
                 EXPECT_EQ(EntryNames(vmra), (std::vector<std::string>{"a.las", "b.las"})) << label;
                 TempDir out;
                 VMRAFile extractor;
@@ -322,8 +322,8 @@ TEST_F(ArchiveCrash, ADiskThatFailsForGoodLeavesTheJournalForTheNextOpen) {
                 archive.AddLasFile(sources["c.las"], vmra);
             } catch (const CLasException& e) {
                 threw = true;
-                if (std::string(e.Message()) == archmsg::kRollbackFailed) ++sawRollbackFailure;
-                stands = std::string(e.Message()) == archmsg::kNotDurable;
+                if (std::string(e.Message()) == archmsg::kRollbackFailed.text) ++sawRollbackFailure;
+                stands = std::string(e.Message()) == archmsg::kNotDurable.text;
             }
         }
         if (!threw) break;
@@ -366,7 +366,7 @@ TEST_F(ArchiveCrash, AJournalKilledWhileWrittenLeavesNothingAndOneForAnotherFile
     Make({"b.las", "a.las"});
     WriteAll(vmra + "-journal", journal);
     VMRAFile opener;
-    EXPECT_EQ(testsupport::MessageOf([&] { opener.ListEntries(vmra); }), archmsg::kJournalForeign);
+    EXPECT_EQ(testsupport::MessageOf([&] { opener.ListEntries(vmra); }), archmsg::kJournalForeign.text);
     EXPECT_EQ(ReadAll(vmra + "-journal"), journal);
 }
 
@@ -409,7 +409,7 @@ TEST_F(ArchiveCrash, ARecoveryThatCannotFinishLeavesTheJournalForTheNextOpen) {
     {
         PlantedFault disk("failfrom@1");
         VMRAFile opener;
-        EXPECT_EQ(testsupport::MessageOf([&] { opener.ListEntries(vmra); }), archmsg::kCannotRecover);
+        EXPECT_EQ(testsupport::MessageOf([&] { opener.ListEntries(vmra); }), archmsg::kCannotRecover.text);
     }
     EXPECT_TRUE(FileExists(vmra + "-journal"));
     VMRAFile opener;

@@ -113,19 +113,19 @@ TEST(ArchiveDelete, MissingNamesAndArchivesChangeNothing) {
     VMRAFile archive;
     archive.DeleteProgress = 100;  // left by an earlier deletion
     EXPECT_EQ(MessageOf([&] { archive.DeleteEntry(dir.File("x.vmra"), "A.las"); }),
-              archmsg::kNotFound);
+              archmsg::kNotFound.text);
     EXPECT_EQ(archive.DeleteProgress.load(), 0) << "a new deletion does not start at 100";
     EXPECT_EQ(MessageOf([&] { archive.DeleteEntry(dir.File("x.vmra"), "a.las\n"); }),
-              archmsg::kNotFound);
+              archmsg::kNotFound.text);
     EXPECT_EQ(ReadAll(dir.File("x.vmra")), image);
     EXPECT_EQ(MessageOf([&] { archive.DeleteEntry(dir.File("empty.vmra"), "a.las"); }),
-              archmsg::kNotFound);
+              archmsg::kNotFound.text);
     EXPECT_TRUE(ReadAll(dir.File("empty.vmra")).empty());
     EXPECT_EQ(MessageOf([&] { archive.DeleteEntry(dir.File("none.vmra"), "a.las"); }),
-              archmsg::kErrorOpeningArchive);
+              archmsg::kErrorOpeningArchive.text);
     EXPECT_FALSE(FileExists(dir.File("none.vmra")));
     EXPECT_EQ(MessageOf([&] { archive.DeleteEntry(dir.Path().string(), "a.las"); }),
-              archmsg::kErrorOpeningArchive);
+              archmsg::kErrorOpeningArchive.text);
 }
 
 TEST(ArchiveDelete, DamagedDirectoriesAreRefusedBeforeAnythingMoves) {
@@ -135,7 +135,7 @@ TEST(ArchiveDelete, DamagedDirectoriesAreRefusedBeforeAnythingMoves) {
     WriteAll(dir.File("x.vmra"), image);
     VMRAFile archive;
     EXPECT_EQ(MessageOf([&] { archive.DeleteEntry(dir.File("x.vmra"), "a.las"); }),
-              archmsg::kCannotReadHeaders);
+              archmsg::kCannotReadHeaders.text);
     EXPECT_EQ(ReadAll(dir.File("x.vmra")), image);
 }
 

@@ -73,11 +73,11 @@ TEST(ArchiveDirectory, RecordsLoadInOrderWithTheirExtents) {
 TEST(ArchiveDirectory, ForeignAndShortFilesAreNotArchives) {
     testsupport::LasBuild las;
     las.points = 3;
-    EXPECT_EQ(ReadDirectoryOf(testsupport::BuildLas(las)), archmsg::kWrongFormat);
-    EXPECT_EQ(ReadDirectoryOf({0x1D, 0x2C, 0x3B}), archmsg::kWrongFormat);
+    EXPECT_EQ(ReadDirectoryOf(testsupport::BuildLas(las)), archmsg::kWrongFormat.text);
+    EXPECT_EQ(ReadDirectoryOf({0x1D, 0x2C, 0x3B}), archmsg::kWrongFormat.text);
     // The magic number alone: the count would be the magic number itself.
-    EXPECT_EQ(ReadDirectoryOf({0x1D, 0x2C, 0x3B, 0x4A}), archmsg::kCannotReadHeaders);
-    EXPECT_EQ(ReadDirectoryOf({0x1D, 0x2C, 0x3B, 0x4A, 0, 0, 0}), archmsg::kCannotReadHeaders);
+    EXPECT_EQ(ReadDirectoryOf({0x1D, 0x2C, 0x3B, 0x4A}), archmsg::kCannotReadHeaders.text);
+    EXPECT_EQ(ReadDirectoryOf({0x1D, 0x2C, 0x3B, 0x4A, 0, 0, 0}), archmsg::kCannotReadHeaders.text);
     // Magic and a zero count is a valid archive without entries.
     EXPECT_EQ(ReadDirectoryOf({0x1D, 0x2C, 0x3B, 0x4A, 0, 0, 0, 0}), "");
 }
@@ -87,12 +87,12 @@ TEST(ArchiveDirectory, CountsTheFileCannotHoldAreRefusedBeforeAnyAllocation) {
     image[0] = 0x1D, image[1] = 0x2C, image[2] = 0x3B, image[3] = 0x4A;
     for (uint32_t n : {1000u, 38u, 0xFFFFFFFFu, 0x80000000u, 0x7FFFFFFFu}) {
         PutU32(image, image.size() - 4, n);
-        EXPECT_EQ(ReadDirectoryOf(image), archmsg::kCannotReadHeaders) << n;
+        EXPECT_EQ(ReadDirectoryOf(image), archmsg::kCannotReadHeaders.text) << n;
         TempDir dir;
         WriteAll(dir.File("x.vmra"), image);
         CFile f(dir.File("x.vmra"), "rb");
         VMRAFile archive;
-        EXPECT_EQ(MessageOf([&] { archive.ReadEntryCount(f); }), archmsg::kCannotReadHeaders) << n;
+        EXPECT_EQ(MessageOf([&] { archive.ReadEntryCount(f); }), archmsg::kCannotReadHeaders.text) << n;
         // Refused before a directory of that count is allocated.
         EXPECT_LT(testsupport::LargestAllocationDuring([&] { archive.ReadDirectory(f); }),
                   std::size_t{1} << 16)
@@ -122,7 +122,7 @@ TEST(ArchiveDirectory, RecordsMustPointBetweenMagicAndDirectoryInOrder) {
     for (const auto& c : cases) {
         Bytes bad = good;
         PutU32(bad, RecordAt(bad, c.record) + c.field, c.value);
-        EXPECT_EQ(ReadDirectoryOf(bad), archmsg::kCannotReadHeaders) << c.what;
+        EXPECT_EQ(ReadDirectoryOf(bad), archmsg::kCannotReadHeaders.text) << c.what;
     }
 }
 
@@ -143,7 +143,7 @@ TEST(ArchiveDirectory, ABogusDirectoryFailsAtItsFirstBadRecordWithoutItsCountsMe
         [&] { message = MessageOf([&] { archive.ListEntries(path); }); });
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    EXPECT_EQ(message, archmsg::kCannotReadHeaders);
+    EXPECT_EQ(message, archmsg::kCannotReadHeaders.text);
     EXPECT_LT(largest, std::size_t{1} << 20);
     EXPECT_LT(seconds, 1.0);
 }
@@ -167,7 +167,7 @@ TEST(ArchiveDirectory, ALongDirectoryReadsWholeAcrossItsBlocks) {
     for (const std::size_t bad : {std::size_t{243}, std::size_t{244}, std::size_t{245}, std::size_t{999}}) {
         Bytes image = good;
         PutU32(image, RecordAt(image, bad), 4 + 3 * static_cast<uint32_t>(bad) - 1);
-        EXPECT_EQ(ReadDirectoryOf(image), archmsg::kCannotReadHeaders) << bad;
+        EXPECT_EQ(ReadDirectoryOf(image), archmsg::kCannotReadHeaders.text) << bad;
     }
 }
 

@@ -213,7 +213,7 @@ TEST(ArchiveExtended, DamagedAndNewerEntriesAreToldApartAndWriteNothing) {
         WriteAll(box.File("x.vmra"), bad);
         VMRAFile reader;
         EXPECT_EQ(testsupport::MessageOf([&] { reader.TestEntry(box.File("x.vmra"), "a.las"); }),
-                  archmsg::kDamagedEntry);
+                  archmsg::kDamagedEntry.text);
     }
 
     Bytes newer = good;
@@ -230,7 +230,7 @@ TEST(ArchiveExtended, DamagedAndNewerEntriesAreToldApartAndWriteNothing) {
             }
             ADD_FAILURE() << "an entry of a later layout was read";
         } catch (const CLasException& e) {
-            EXPECT_STREQ(e.Message(), enginemsg::kExtNewer);
+            EXPECT_STREQ(e.Message(), enginemsg::kExtNewer.text);
             EXPECT_TRUE(e.canContinue);
         }
     }

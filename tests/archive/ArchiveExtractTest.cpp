@@ -72,8 +72,8 @@ TEST(ArchiveExtract, AnEntryAddressedByItsPlaceMustStillBearItsName) {
         const std::size_t at = w.first;
         const std::string& name = w.second;
         const std::string folder = out.Path().string();
-        EXPECT_EQ(MessageOf([&] { archive.ExtractEntryAt(a.path, at, name, folder); }), archmsg::kNotFound);
-        EXPECT_EQ(MessageOf([&] { archive.TestEntryAt(a.path, at, name); }), archmsg::kNotFound);
+        EXPECT_EQ(MessageOf([&] { archive.ExtractEntryAt(a.path, at, name, folder); }), archmsg::kNotFound.text);
+        EXPECT_EQ(MessageOf([&] { archive.TestEntryAt(a.path, at, name); }), archmsg::kNotFound.text);
     }
     EXPECT_TRUE(FolderContents(out.Path().string()).empty());
     archive.ExtractEntryAt(a.path, 3, "one.las", out.Path().string());
@@ -87,7 +87,7 @@ TEST(ArchiveExtract, AnEntryAddressedByItsPlaceMustStillBearItsName) {
     WriteAll(a.path, image);
     TempDir all;
     CurrentFolder here(all.Path());
-    EXPECT_EQ(MessageOf([&] { archive.ExtractAll(a.path); }), archmsg::kDuplicateEntry);
+    EXPECT_EQ(MessageOf([&] { archive.ExtractAll(a.path); }), archmsg::kDuplicateEntry.text);
     EXPECT_EQ(FolderContents(all.Path().string()),
               (std::vector<std::string>{"coded1000.las", "one.las", "raw999.las"}));
     EXPECT_EQ(ReadAll(all.File("raw999.las")), ReadAll(a.las[0]));
@@ -122,16 +122,16 @@ TEST(ArchiveExtract, MissingEntriesAndEmptyArchivesAreReported) {
     VMRAFile archive;
     archive.ExtractEntry(a.path, "one.las", folder);
     EXPECT_EQ(MessageOf([&] { archive.ExtractEntry(a.path, "ONE.las", folder); }),
-              archmsg::kNotFound);
+              archmsg::kNotFound.text);
     EXPECT_EQ(MessageOf([&] { archive.ExtractEntry(a.path, "two.las", folder); }),
-              archmsg::kNotFound);
+              archmsg::kNotFound.text);
     WriteAll(out.File("empty.vmra"), {});
     EXPECT_EQ(MessageOf([&] { archive.ExtractEntry(out.File("empty.vmra"), "one.las", folder); }),
-              archmsg::kCannotCheck);
+              archmsg::kCannotCheck.text);
     EXPECT_EQ(MessageOf([&] { archive.ExtractEntry(out.File("none.vmra"), "one.las", folder); }),
-              archmsg::kErrorOpeningArchive);
+              archmsg::kErrorOpeningArchive.text);
     EXPECT_EQ(MessageOf([&] { archive.ExtractEntry(a.las[0], "one.las", folder); }),
-              archmsg::kWrongFormat);
+              archmsg::kWrongFormat.text);
     EXPECT_EQ(FolderContents(out.Path().string()),
               (std::vector<std::string>{"empty.vmra", "one.las"}));
 }
@@ -161,7 +161,7 @@ TEST(ArchiveExtract, FoldersThatCannotBeWrittenGetNothing) {
     for (const std::string& folder :
          {out.File("missing") + "/", out.File("plain.txt") + "/", std::string("/proc/")}) {
         EXPECT_EQ(MessageOf([&] { archive.ExtractEntry(a.path, "raw999.las", folder); }),
-                  lasmsg::kWriteOpen)
+                  lasmsg::kWriteOpen.text)
             << folder;
     }
     EXPECT_EQ(FolderContents(out.Path().string()), std::vector<std::string>{"plain.txt"});
@@ -186,13 +186,13 @@ TEST(ArchiveExtract, NamesThatAreNotPlainFileNamesAreRefused) {
         EXPECT_EQ(MessageOf([&] {
                       archive.ExtractEntry(box.File("x.vmra"), name, box.File("out") + "/");
                   }),
-                  archmsg::kUnsafeEntryName)
+                  archmsg::kUnsafeEntryName.text)
             << name;
         EXPECT_TRUE(FolderContents(box.File("out")).empty()) << name;
         // Extracting everything leaves that one entry out, and says so.
         {
             CurrentFolder here(box.Path() / "out");
-            EXPECT_EQ(MessageOf([&] { archive.ExtractAll("../x.vmra"); }), archmsg::kUnsafeEntryName)
+            EXPECT_EQ(MessageOf([&] { archive.ExtractAll("../x.vmra"); }), archmsg::kUnsafeEntryName.text)
                 << name;
         }
         EXPECT_EQ(FolderContents(box.File("out")),
@@ -235,7 +235,7 @@ TEST(ArchiveExtract, EntryHeadersThatDoNotFitTheirDataAreRefused) {
         EXPECT_EQ(MessageOf([&] {
                       archive.ExtractEntry(box.File("x.vmra"), name, box.Path().string() + "/");
                   }),
-                  archmsg::kDamagedEntry)
+                  archmsg::kDamagedEntry.text)
             << c.what;
         EXPECT_EQ(FolderContents(box.Path().string()), std::vector<std::string>{"x.vmra"}) << c.what;
     }
@@ -279,8 +279,8 @@ TEST(ArchiveExtract, AStoredSizeThatDoesNotAccountForTheDataIsDamage) {
     // A coded entry one byte short, or long (it then reaches into the next
     // entry: the directory as a whole is damaged), and a raw entry whose size
     // is neither its data's nor its points'.
-    for (const Case c : {Case{2, -1, archmsg::kDamagedEntry}, Case{2, 1, archmsg::kCannotReadHeaders},
-                         Case{1, -7, archmsg::kDamagedEntry}, Case{0, -1, archmsg::kDamagedEntry}}) {
+    for (const Case c : {Case{2, -1, archmsg::kDamagedEntry.text}, Case{2, 1, archmsg::kCannotReadHeaders.text},
+                         Case{1, -7, archmsg::kDamagedEntry.text}, Case{0, -1, archmsg::kDamagedEntry.text}}) {
         Bytes image = good;
         const std::size_t field = RecordAt(image, c.entry) + 4;
         PutU32(image, field, static_cast<uint32_t>(archtest::GetU32(image, field) + c.delta));
@@ -309,7 +309,7 @@ TEST(ArchiveExtract, AnEntryClaimingMorePointsThanItsDataHoldsIsRefusedBeforeAll
                   message = MessageOf([&] { archive.ExtractEntry(a.path, "coded1000.las", out.Path().string()); });
               }),
               std::size_t{4} << 20);
-    EXPECT_EQ(message, archmsg::kDamagedEntry);
+    EXPECT_EQ(message, archmsg::kDamagedEntry.text);
 }
 
 }  // namespace
@@ -331,9 +331,9 @@ TEST(ArchiveExtract, AnEntryWithoutChecksumDecodingLongerThanItsRecordIsDamage) 
         VMRAFile archive;
         const std::string name = FileNamePart(a.las[entry]);
         EXPECT_EQ(MessageOf([&] { archive.ExtractEntry(box.File("x.vmra"), name, box.Path().string()); }),
-                  archmsg::kLengthMismatch)
+                  archmsg::kLengthMismatch.text)
             << name;
-        EXPECT_EQ(MessageOf([&] { archive.TestEntry(box.File("x.vmra"), name); }), archmsg::kLengthMismatch)
+        EXPECT_EQ(MessageOf([&] { archive.TestEntry(box.File("x.vmra"), name); }), archmsg::kLengthMismatch.text)
             << name;
         EXPECT_EQ(FolderContents(box.Path().string()), std::vector<std::string>{"x.vmra"}) << name;
     }
@@ -355,8 +355,8 @@ TEST(ArchiveExtract, ARawPointCountWhoseByteCountWrapsIsRefusedUpFront) {
     VMRAFile archive;
     TempDir out;
     EXPECT_EQ(MessageOf([&] { archive.ExtractEntry(a.path, "raw999.las", out.Path().string()); }),
-              archmsg::kDamagedEntry);
-    EXPECT_EQ(MessageOf([&] { archive.TestEntry(a.path, "raw999.las"); }), archmsg::kDamagedEntry);
+              archmsg::kDamagedEntry.text);
+    EXPECT_EQ(MessageOf([&] { archive.TestEntry(a.path, "raw999.las"); }), archmsg::kDamagedEntry.text);
     EXPECT_TRUE(FolderContents(out.Path().string()).empty());
 }
 

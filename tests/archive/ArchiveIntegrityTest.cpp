@@ -225,7 +225,7 @@ TEST_F(Integrity, ADirectoryThatDoesNotAccountForTheFileIsDamage) {
     for (const Bytes& image : {trailing, cut, lowered, zeroCount}) {
         WriteAll(vmra, image);
         VMRAFile archive;
-        EXPECT_EQ(MessageOf([&] { archive.ReadDirectoryOf(vmra); }), archmsg::kCannotReadHeaders)
+        EXPECT_EQ(MessageOf([&] { archive.ReadDirectoryOf(vmra); }), archmsg::kCannotReadHeaders.text)
             << image.size();
     }
     // The one directory without entries that holds: magic number and count.
@@ -245,7 +245,7 @@ TEST_F(Integrity, WhatCannotComeBackIsRefusedBeforeAnythingIsWritten) {
         try {
             archive.AddLasFile(dir.File("odd.las"), vmra);
         } catch (const CLasException& e) {
-            EXPECT_STREQ(e.Message(), lasmsg::kSignature);
+            EXPECT_STREQ(e.Message(), lasmsg::kSignature.text);
             canContinue = e.canContinue;
         }
         EXPECT_TRUE(canContinue) << first;
@@ -260,18 +260,18 @@ TEST_F(Integrity, WhatCannotComeBackIsRefusedBeforeAnythingIsWritten) {
     WriteAll(vmra, evil);
     VMRAFile archive;
     EXPECT_EQ(MessageOf([&] { archive.ExtractEntry(vmra, "x.vmra", dir.Path().string()); }),
-              archmsg::kNameNotLas);
+              archmsg::kNameNotLas.text);
     archtest::SetEntryName(evil, 1, "x.las");
     const std::string odd = dir.File("x.las");
     WriteAll(odd, evil);
     EXPECT_EQ(MessageOf([&] { archive.ExtractEntry(odd, "x.las", dir.Path().string()); }),
-              archmsg::kOutputIsArchive);
+              archmsg::kOutputIsArchive.text);
     EXPECT_EQ(ReadAll(odd), evil);
     // Also through a link to it.
     TempDir other;
     std::filesystem::create_symlink(odd, other.File("x.las"));
     EXPECT_EQ(MessageOf([&] { archive.ExtractEntry(odd, "x.las", other.Path().string()); }),
-              archmsg::kOutputIsArchive);
+              archmsg::kOutputIsArchive.text);
     EXPECT_EQ(ReadAll(odd), evil);
 }
 
@@ -284,9 +284,9 @@ TEST_F(Integrity, ALengthThatIsNotWhatWentInIsDamageEvenWithoutAChecksum) {
         VMRAFile archive;
         TempDir out;
         EXPECT_EQ(MessageOf([&] { archive.ExtractEntry(vmra, "coded.las", out.Path().string()); }),
-                  archmsg::kLengthMismatch);
+                  archmsg::kLengthMismatch.text);
         EXPECT_TRUE(FolderContents(out.Path().string()).empty());
-        EXPECT_EQ(MessageOf([&] { archive.TestEntry(vmra, "coded.las"); }), archmsg::kLengthMismatch);
+        EXPECT_EQ(MessageOf([&] { archive.TestEntry(vmra, "coded.las"); }), archmsg::kLengthMismatch.text);
     }
 }
 
@@ -300,7 +300,7 @@ TEST_F(Integrity, NamesThatCouldLeaveTheFolderAreRefusedByAnExtractionButNotByAT
     const JobSummary extracted = job.Extract(vmra, {}, out.Path().string());
     ASSERT_EQ(extracted.items.size(), 3u);
     EXPECT_EQ(extracted.items[2].outcome, ItemOutcome::Refused);
-    EXPECT_EQ(extracted.items[2].Describe(), std::string("../zero.las: ") + archmsg::kUnsafeEntryName);
+    EXPECT_EQ(extracted.items[2].Describe(), std::string("../zero.las: ") + archmsg::kUnsafeEntryName.text);
     EXPECT_EQ(FolderContents(out.Path().string()), (std::vector<std::string>{"coded.las", "raw.las"}));
     // A test writes nothing, so it checks every entry, that one included.
     const JobSummary tested = job.Test(vmra, {});

@@ -116,7 +116,7 @@ TEST(JournalLayout, IsNeverWrittenOverOrThroughWhatHasItsName) {
         // Planted after the archive was opened and looked at.
         ASSERT_EQ(::symlink(target.c_str(), (vmra + "-journal").c_str()), 0);
         EXPECT_EQ(testsupport::MessageOf([&] { CArchiveTransaction change(session, 4, false); }),
-                  archmsg::kJournalWrite)
+                  archmsg::kJournalWrite.text)
             << target;
         std::remove((vmra + "-journal").c_str());
     }
@@ -264,29 +264,29 @@ TEST_F(JournalTrust, EveryFieldIsCheckedBeforeAByteIsWritten) {
         };
     };
     const Case cases[] = {
-        {"a flipped header byte", spoiled(44), archmsg::kJournalDamaged},
-        {"a flipped saved byte", spoiled(130), archmsg::kJournalDamaged},
-        {"a flipped trailer byte", spoiled(100000), archmsg::kJournalDamaged},
-        {"cut short", [&] { Bytes j = Journal(); j.pop_back(); return j; }, archmsg::kJournalDamaged},
+        {"a flipped header byte", spoiled(44), archmsg::kJournalDamaged.text},
+        {"a flipped saved byte", spoiled(130), archmsg::kJournalDamaged.text},
+        {"a flipped trailer byte", spoiled(100000), archmsg::kJournalDamaged.text},
+        {"cut short", [&] { Bytes j = Journal(); j.pop_back(); return j; }, archmsg::kJournalDamaged.text},
         {"another version",
          [&] {
              Bytes j = Journal();
              archtest::PutU32(j, 8, 1);
              return j;
          },
-         archmsg::kJournalDamaged},
-        {"a made archive that had bytes", with([](auto& f) { f.created = true; }), archmsg::kJournalDamaged},
-        {"another inode", with([](auto& f) { f.inode += 1; }), archmsg::kJournalForeign},
-        {"another device", with([](auto& f) { f.device += 1; }), archmsg::kJournalForeign},
-        {"another owner", with([](auto& f) { f.owner += 1; }), archmsg::kJournalForeign},
-        {"other bytes before the change", with([](auto& f) { f.identityHash ^= 1; }), archmsg::kJournalForeign},
+         archmsg::kJournalDamaged.text},
+        {"a made archive that had bytes", with([](auto& f) { f.created = true; }), archmsg::kJournalDamaged.text},
+        {"another inode", with([](auto& f) { f.inode += 1; }), archmsg::kJournalForeign.text},
+        {"another device", with([](auto& f) { f.device += 1; }), archmsg::kJournalForeign.text},
+        {"another owner", with([](auto& f) { f.owner += 1; }), archmsg::kJournalForeign.text},
+        {"other bytes before the change", with([](auto& f) { f.identityHash ^= 1; }), archmsg::kJournalForeign.text},
         {"a restore position past the end",
          with([&](auto& f) {
              f.restorePosition = before.size() + 3000 + 100;
              f.originalLength = f.restorePosition + before.size() - restore;
              f.identityHash = journalforge::IdentityHash(CutShort(), restore);
          }),
-         archmsg::kJournalForeign},
+         archmsg::kJournalForeign.text},
     };
     for (const Case& c : cases) {
         WriteAll(vmra, CutShort());
@@ -304,7 +304,7 @@ TEST_F(JournalTrust, AWholeArchiveTheChangeDidNotLeaveIsNotRolledBack) {
     archive.AddLasFile(archtest::GenerateLas(dir, "c.las", 1300, 2, 9), vmra);
     const Bytes other = ReadAll(vmra);
     WriteAll(journal, Journal());
-    EXPECT_EQ(Open(), archmsg::kJournalStale);
+    EXPECT_EQ(Open(), archmsg::kJournalStale.text);
     EXPECT_EQ(ReadAll(vmra), other);
     EXPECT_TRUE(FileExists(journal));
     // Unless the change itself completed it, as its journal says.
@@ -386,7 +386,7 @@ TEST(AddWhileChanging, AFileThatGrowsWhileItIsCompressedIsRefused) {
     }
     archive.Engine().Resume();
     add.join();
-    EXPECT_EQ(message, archmsg::kChangedWhileRead);
+    EXPECT_EQ(message, archmsg::kChangedWhileRead.text);
     EXPECT_EQ(ReadAll(vmra), before);
 }
 

@@ -27,28 +27,27 @@ TEST(EntryNames, OnlyPlainLasNamesWithoutControlsOrALeadingDotMayBecomeFiles) {
         {"x.LaS", nullptr},
         {"\xc3\xa9t\xc3\xa9.las", nullptr},
         {"nbsp\xc2\xa0.las", nullptr},  // U+00A0, just past the C1 controls
-        {"a.las.", archmsg::kNameNotLas},
-        {"a.lasx", archmsg::kNameNotLas},
-        {"las", archmsg::kNameNotLas},
-        {"Makefile", archmsg::kNameNotLas},
-        {"b.vmra", archmsg::kNameNotLas},
-        {"b.vmra-journal", archmsg::kNameNotLas},
-        {".bashrc", archmsg::kNameHidden},
-        {".las", archmsg::kNameHidden},
-        {".x.las", archmsg::kNameHidden},
-        {"a\x1f.las", archmsg::kNameHasControl},
-        {"\ta.las", archmsg::kNameHasControl},
-        {"a\x7f.las", archmsg::kNameHasControl},
-        {"a\xc2\x80.las", archmsg::kNameHasControl},
-        {"a\xc2\x9f.las", archmsg::kNameHasControl},
-        {"../a.las", archmsg::kUnsafeEntryName},
-        {"a\\b.las", archmsg::kUnsafeEntryName},
-        {std::string(252, 'n') + ".las", archmsg::kUnsafeEntryName},
+        {"a.las.", archmsg::kNameNotLas.text},
+        {"a.lasx", archmsg::kNameNotLas.text},
+        {"las", archmsg::kNameNotLas.text},
+        {"Makefile", archmsg::kNameNotLas.text},
+        {"b.vmra", archmsg::kNameNotLas.text},
+        {"b.vmra-journal", archmsg::kNameNotLas.text},
+        {".bashrc", archmsg::kNameHidden.text},
+        {".las", archmsg::kNameHidden.text},
+        {".x.las", archmsg::kNameHidden.text},
+        {"a\x1f.las", archmsg::kNameHasControl.text},
+        {"\ta.las", archmsg::kNameHasControl.text},
+        {"a\x7f.las", archmsg::kNameHasControl.text},
+        {"a\xc2\x80.las", archmsg::kNameHasControl.text},
+        {"a\xc2\x9f.las", archmsg::kNameHasControl.text},
+        {"../a.las", archmsg::kUnsafeEntryName.text},
+        {"a\\b.las", archmsg::kUnsafeEntryName.text},
+        {std::string(252, 'n') + ".las", archmsg::kUnsafeEntryName.text},
     };
     for (const auto& [name, why] : cases) {
-        // Texts, not addresses: a literal may lie at other addresses elsewhere.
-        const char* found = WhyNotExtractable(name);
-        EXPECT_EQ(std::string(found ? found : "-"), std::string(why ? why : "-")) << name;
+        const Failure* found = WhyNotExtractable(name);
+        EXPECT_EQ(std::string(found ? found->text : "-"), std::string(why ? why : "-")) << name;
         EXPECT_EQ(IsExtractableName(name), why == nullptr) << name;
     }
     EXPECT_TRUE(IsExtractableName(std::string(251, 'n') + ".las"));

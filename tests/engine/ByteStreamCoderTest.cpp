@@ -379,7 +379,7 @@ TEST(ByteStream, DamagedStreamsEndInAClearError) {
             DecodeAll(bytes, {data.size()});
             ADD_FAILURE() << what << ": decoded";
         } catch (const CLasException& e) {
-            EXPECT_STREQ(e.Message(), enginemsg::kStreamNotFound) << what;
+            EXPECT_STREQ(e.Message(), enginemsg::kStreamNotFound.text) << what;
         }
     };
     expectNotFound(std::vector<uint8_t>(s.begin(), s.begin() + 300), "cut in the counts");

@@ -461,18 +461,18 @@ TEST(Driver, AbsurdHeadersInAnEntryAreRefusedWithoutAllocating) {
     hugeGap[100] = 1;                                  // one VLR
     hugeGap[96] = hugeGap[97] = hugeGap[98] = 0xFF;    // offset near 2^32
     hugeGap[99] = 0x7F;
-    expectMessage(hugeGap, enginemsg::kEntryHeader);
+    expectMessage(hugeGap, enginemsg::kEntryHeader.text);
     auto hugeRaw = entry;
     hugeRaw[0] = 'O';
     hugeRaw[108] = hugeRaw[109] = hugeRaw[110] = hugeRaw[111] = 0xFF;  // 4 billion records
-    expectMessage(hugeRaw, enginemsg::kReadPoints);
+    expectMessage(hugeRaw, enginemsg::kReadPoints.text);
     auto format9 = entry;
     format9[104] = 9;
-    expectMessage(format9, enginemsg::kEntryFormat);
+    expectMessage(format9, enginemsg::kEntryFormat.text);
     auto longRecords = entry;  // 65,535-byte records would size a 65 GB chunk
     longRecords[106] = longRecords[107] = 0xFF;
-    expectMessage(longRecords, enginemsg::kEntryRecordLength);
-    expectMessage(std::vector<uint8_t>(entry.begin(), entry.begin() + 100), enginemsg::kEntryHeader);
+    expectMessage(longRecords, enginemsg::kEntryRecordLength.text);
+    expectMessage(std::vector<uint8_t>(entry.begin(), entry.begin() + 100), enginemsg::kEntryHeader.text);
 }
 
 // The columns of a LAS file's points (fewer than a chunk's).
@@ -589,7 +589,7 @@ TEST(Driver, AFileThatShrinksWhileReadFailsCompressionOnEveryThreadCount) {
                 codec.Compress(&out, &las);
                 ADD_FAILURE() << threads << " threads, " << keep << " bytes: compressed";
             } catch (const CLasException& e) {
-                EXPECT_STREQ(e.Message(), lasmsg::kReadPoints) << threads;
+                EXPECT_STREQ(e.Message(), lasmsg::kReadPoints.text) << threads;
             }
         }
     }

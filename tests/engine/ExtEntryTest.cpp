@@ -248,8 +248,8 @@ TEST(ExtEntry, DamagedEntriesFailWithoutHarm) {
             try {
                 Decode(bad);
             } catch (const CLasException& e) {
-                EXPECT_TRUE(std::string(e.Message()) == enginemsg::kExtDamaged ||
-                            std::string(e.Message()) == enginemsg::kExtNewer)
+                EXPECT_TRUE(std::string(e.Message()) == enginemsg::kExtDamaged.text ||
+                            std::string(e.Message()) == enginemsg::kExtNewer.text)
                     << e.Message();
                 ++failed;
             }
@@ -258,12 +258,12 @@ TEST(ExtEntry, DamagedEntriesFailWithoutHarm) {
     EXPECT_GT(failed, 0);
     for (std::size_t cut = 0; cut < good.size(); cut += 1 + cut / 20) {
         EXPECT_EQ(testsupport::MessageOf([&] { Decode(Bytes(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(cut))); }),
-                  enginemsg::kExtDamaged)
+                  enginemsg::kExtDamaged.text)
             << cut;
     }
     Bytes newer = good;
     newer[1] = 2;
-    EXPECT_EQ(testsupport::MessageOf([&] { Decode(newer); }), enginemsg::kExtNewer);
+    EXPECT_EQ(testsupport::MessageOf([&] { Decode(newer); }), enginemsg::kExtNewer.text);
 
     // A length other than the archive's record of it is damage before any
     // byte is handed out.
@@ -276,7 +276,7 @@ TEST(ExtEntry, DamagedEntriesFailWithoutHarm) {
             extentry::Decompress(in, static_cast<int64_t>(good.size()),
                                  [&](const uint8_t*, std::size_t n) { given += n; }, {}, 1, expected);
         });
-        EXPECT_EQ(message, expected == int64_t(las.size()) ? "" : enginemsg::kExtDamaged) << expected;
+        EXPECT_EQ(message, expected == int64_t(las.size()) ? "" : enginemsg::kExtDamaged.text) << expected;
         EXPECT_EQ(given, expected == int64_t(las.size()) ? las.size() : 0u) << expected;
     }
 }
@@ -369,7 +369,7 @@ TEST(ExtEntry, CoordinatesOfAnotherTypeAreDamage) {
     EXPECT_EQ(Decode(entry), extsynth::MakeLas(o));
     Bytes unsignedX = entry;
     unsignedX[xType] = 4;  // u32, as wide
-    EXPECT_EQ(testsupport::MessageOf([&] { Decode(unsignedX); }), enginemsg::kExtDamaged);
+    EXPECT_EQ(testsupport::MessageOf([&] { Decode(unsignedX); }), enginemsg::kExtDamaged.text);
 }
 
 }  // namespace

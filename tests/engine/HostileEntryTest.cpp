@@ -91,37 +91,37 @@ TEST(EntryCheck, EachDamageHasItsMessage) {
     const int64_t run = 512 + 1 + 3;  // the smallest codec run
     // A coded chunk of format 0: 12 runs.
     EXPECT_EQ(message(CodedHeader(1500), 232 + 12 * run), "");
-    EXPECT_EQ(message(CodedHeader(1500), 232 + 12 * run - 1), enginemsg::kStreamNotFound);
+    EXPECT_EQ(message(CodedHeader(1500), 232 + 12 * run - 1), enginemsg::kStreamNotFound.text);
     // Five chunks for 5,500,000 points.
     EXPECT_EQ(message(CodedHeader(5500000), 232 + 5 * 12 * run), "");
-    EXPECT_EQ(message(CodedHeader(5500000), 232 + 5 * 12 * run - 1), enginemsg::kStreamNotFound);
-    EXPECT_EQ(message(CodedHeader(1), 100000), enginemsg::kStreamNotFound) << "one value cannot be coded";
-    EXPECT_EQ(message(CodedHeader(1500), 231), enginemsg::kEntryHeader);
+    EXPECT_EQ(message(CodedHeader(5500000), 232 + 5 * 12 * run - 1), enginemsg::kStreamNotFound.text);
+    EXPECT_EQ(message(CodedHeader(1), 100000), enginemsg::kStreamNotFound.text) << "one value cannot be coded";
+    EXPECT_EQ(message(CodedHeader(1500), 231), enginemsg::kEntryHeader.text);
 
     LasHeader raw = CodedHeader(999);
     raw.SetMarker(entrymarker::kRaw);
     EXPECT_EQ(message(raw, 232 + 999 * 20), "");
-    EXPECT_EQ(message(raw, 232 + 999 * 20 - 1), enginemsg::kReadPoints);
+    EXPECT_EQ(message(raw, 232 + 999 * 20 - 1), enginemsg::kReadPoints.text);
 
     LasHeader marker = CodedHeader(1500);
     marker.SetMarker('X');
-    EXPECT_EQ(message(marker, 1 << 20), enginemsg::kEntryHeader);
+    EXPECT_EQ(message(marker, 1 << 20), enginemsg::kEntryHeader.text);
     LasHeader format = CodedHeader(1500);
     format.bytes[LasHeader::kPointDataFormat] = 4;
-    EXPECT_EQ(message(format, 1 << 20), enginemsg::kEntryFormat);
+    EXPECT_EQ(message(format, 1 << 20), enginemsg::kEntryFormat.text);
     for (uint16_t r : {19, 21, 28, 65535}) {
         LasHeader length = CodedHeader(1500);
         length.SetU16(LasHeader::kPointDataRecordLength, r);
-        EXPECT_EQ(message(length, 1 << 20), enginemsg::kEntryRecordLength) << r;
+        EXPECT_EQ(message(length, 1 << 20), enginemsg::kEntryRecordLength.text) << r;
     }
     // A VLR block must fit between the header image and the entry's end.
     LasHeader vlrs = raw;
     vlrs.SetNumberOfVlrs(1);
     vlrs.SetU32(LasHeader::kOffsetToPointData, 227 + 100);
     EXPECT_EQ(message(vlrs, 232 + 100 + 999 * 20), "");
-    EXPECT_EQ(message(vlrs, 232 + 99), enginemsg::kEntryHeader);
+    EXPECT_EQ(message(vlrs, 232 + 99), enginemsg::kEntryHeader.text);
     vlrs.SetU32(LasHeader::kOffsetToPointData, 200);  // before the header's end
-    EXPECT_EQ(message(vlrs, 1 << 20), enginemsg::kEntryHeader);
+    EXPECT_EQ(message(vlrs, 1 << 20), enginemsg::kEntryHeader.text);
 }
 
 // An entry of 1,500 points of format 0, without VLRs.
@@ -173,17 +173,17 @@ TEST(HostileEntries, AreRefusedBeforeAllocatingOrWriting) {
     auto hugeGap = entry;
     hugeGap[100] = 1;  // one VLR, point data near 2^31
     le::StoreU32(&hugeGap[96], 0x7FFFFFF0u);
-    expectRefused(hugeGap, enginemsg::kEntryHeader, "VLR block larger than the archive");
+    expectRefused(hugeGap, enginemsg::kEntryHeader.text, "VLR block larger than the archive");
     auto longRecords = entry;
     le::StoreU16(&longRecords[106], 65535);
-    expectRefused(longRecords, enginemsg::kEntryRecordLength, "65,535-byte records");
+    expectRefused(longRecords, enginemsg::kEntryRecordLength.text, "65,535-byte records");
     auto manyPoints = entry;
     le::StoreU32(&manyPoints[108], 0xFFFFFFFFu);
-    expectRefused(manyPoints, enginemsg::kStreamNotFound, "4 billion points in a small entry");
+    expectRefused(manyPoints, enginemsg::kStreamNotFound.text, "4 billion points in a small entry");
     auto manyRaw = entry;
     manyRaw[0] = 'O';
     le::StoreU32(&manyRaw[108], 2000);
-    expectRefused(manyRaw, enginemsg::kReadPoints, "more raw records than bytes");
+    expectRefused(manyRaw, enginemsg::kReadPoints.text, "more raw records than bytes");
 }
 
 // A value block at the window, from bytes in memory.
@@ -219,7 +219,7 @@ TEST(HostileBlocks, PlaneLengthsAreCheckedBeforeAnythingIsSizedFromThem) {
     huge.insert(huge.end(), table.begin(), table.end());
     huge.resize(huge.size() + 64, 0x55);
     std::size_t largest = 0;
-    EXPECT_EQ(ReadBlockMessage(huge, 1000, &largest), enginemsg::kStreamNotFound);
+    EXPECT_EQ(ReadBlockMessage(huge, 1000, &largest), enginemsg::kStreamNotFound.text);
     EXPECT_LT(largest, std::size_t{1} << 20);
 
     // A plane of no bytes: an encoder writes a plane only for values that
@@ -229,7 +229,7 @@ TEST(HostileBlocks, PlaneLengthsAreCheckedBeforeAnythingIsSizedFromThem) {
     const auto ones = CountTable(10000);
     empty.insert(empty.end(), ones.begin(), ones.end());
     empty.insert(empty.end(), {0x00, 0xFF, 0xFF, 0x00});
-    EXPECT_EQ(ReadBlockMessage(empty, 1000), enginemsg::kStreamNotFound);
+    EXPECT_EQ(ReadBlockMessage(empty, 1000), enginemsg::kStreamNotFound.text);
 }
 
 // How a child process that ran f on `bytes` ended: "refused" when f threw
@@ -299,7 +299,7 @@ TEST(HostileStreams, RunningOutOfCodedBitsEndsTheStreamAtOnce) {
     const std::size_t asked = 1 << 20;
     std::vector<uint8_t> out(asked, 0xAB);
     EXPECT_EQ(MessageOf([&] { bytestream::DecodeByteStreamAt(stream.data(), stream.size(), 0, out.data(), asked); }),
-              enginemsg::kStreamNotFound);
+              enginemsg::kStreamNotFound.text);
     EXPECT_EQ(std::vector<uint8_t>(out.begin(), out.begin() + 4000), data) << "the symbols the bits hold";
     const auto untouched = std::count(out.begin() + 8000, out.end(), 0xAB);
     EXPECT_EQ(untouched, static_cast<long>(asked - 8000));

@@ -32,7 +32,7 @@ namespace {
 // output the decoder is stopped: a timeout then means work out of
 // proportion to what comes out, not a file of that size.
 constexpr uint64_t kMaxOutput = 64u << 20;
-constexpr char kOutputCapped[] = "fuzz: output cap reached";
+constexpr Failure kOutputCapped = failures::Of(921, FailureKind::Failed, "fuzz: output cap reached");
 
 // An extended entry of the whole input: decoded with the output discarded
 // (but for its first bytes and its length), and its head read the way a

@@ -413,14 +413,14 @@ TEST_F(JobHostTest, AFailedReplacementIsLoggedAsSuch) {
     ui.answers.push_back(MsgResult::Ok);  // replace a.las
     job.exec();
     // Each failure's line says why, as the command line does.
-    const QString truncated = QStringLiteral(": ") + QString::fromUtf8(lasmsg::kTruncated);
+    const QString truncated = QStringLiteral(": ") + QString::fromUtf8(lasmsg::kTruncated.text);
     EXPECT_EQ(job.LogLines(),
               (QStringList{"Compressing files...", "Compressing file a.las",
                            "Compressing file a.las: FAILURE " + folder + "a.las" + truncated, "Compressing file n.las",
                            "Compressing file n.las: FAILED " + folder + "n.las" + truncated, "2 files refused"}));
     ASSERT_EQ(ui.shown.size(), 3u);
     EXPECT_EQ(ui.shown[0].text, QStringLiteral("a.las\n\nLAS file already exists in archive!\nOverwrite?"));
-    EXPECT_EQ(ui.shown[1].text, QString::fromUtf8(lasmsg::kTruncated) + QStringLiteral("\n\n") + folder +
+    EXPECT_EQ(ui.shown[1].text, QString::fromUtf8(lasmsg::kTruncated.text) + QStringLiteral("\n\n") + folder +
                                     QStringLiteral("a.las"));
     EXPECT_EQ(ui.keptOpen, QStringList{"Compress"});
 }

@@ -27,11 +27,11 @@ TEST(JobReportTest, TheBoxNamesTheSubjectElseTheItemAndGivesTheReason) {
     ItemResult r = Result(ItemOutcome::Refused);
     r.item.name = "/data/v13.las";
     r.item.archivePath = "/data/x.vmra";
-    r.message = lasmsg::kVersion;
-    EXPECT_EQ(FailureText(r), QString::fromUtf8(lasmsg::kVersion) + QStringLiteral("\n\n/data/v13.las"));
+    r.message = lasmsg::kVersion.text;
+    EXPECT_EQ(FailureText(r), QString::fromUtf8(lasmsg::kVersion.text) + QStringLiteral("\n\n/data/v13.las"));
 
     // About the archive, with the system's reason on a line of its own.
-    r.message = archmsg::kWriteArchive;
+    r.message = archmsg::kWriteArchive.text;
     r.subject = "/data/x.vmra";
     r.cause = ENOSPC;
     EXPECT_EQ(FailureText(r), QStringLiteral("Error writing archive!\n\n/data/x.vmra\n") +

@@ -252,13 +252,13 @@ TEST_F(JobsTest, ARefusedFileInTheMiddleFailsAndTheBatchGoesOn) {
     EXPECT_FALSE(abortShown);
     ASSERT_EQ(ui.shown.size(), 1u);
     // The core's text, then the file it is about.
-    EXPECT_EQ(ui.shown[0].text, QString::fromUtf8(lasmsg::kTruncated) + QStringLiteral("\n\n") + Root() +
+    EXPECT_EQ(ui.shown[0].text, QString::fromUtf8(lasmsg::kTruncated.text) + QStringLiteral("\n\n") + Root() +
                                     QStringLiteral("cut.las"));
     EXPECT_EQ(ui.shown[0].icon, MsgIcon::Error);
     EXPECT_EQ(job.LogLines(), (QStringList{"Compressing files...", "Compressing file a.las",
                                            "Compressing file cut.las",
                                            "Compressing file cut.las: FAILED " + Root() + "cut.las: " +
-                                               QString::fromUtf8(lasmsg::kTruncated),
+                                               QString::fromUtf8(lasmsg::kTruncated.text),
                                            "Compressing file c.las", "2 files added, 1 refused"}));
     EXPECT_EQ(job.ActionText(), QStringLiteral("2 files added, 1 refused"));
     EXPECT_EQ(EntryNames(job.archivePath), (QStringList{"a.las", "c.las"}));

@@ -327,7 +327,7 @@ TEST(PreviewRunTest, FailuresEndTheRunWithTheirText) {
     const Outcome missing = RunToEnd({dir.File("none.las"), "", -1});
     EXPECT_EQ(missing.state, CPreviewRun::State::Failed);
     EXPECT_FALSE(missing.facts);
-    EXPECT_NE(missing.error.find(lasmsg::kReadOpen), std::string::npos) << missing.error;
+    EXPECT_NE(missing.error.find(lasmsg::kReadOpen.text), std::string::npos) << missing.error;
 
     testsupport::WriteAll(dir.File("text.las"), std::vector<uint8_t>(400, 'x'));
     const Outcome text = RunToEnd({dir.File("text.las"), "", -1});
@@ -356,7 +356,7 @@ TEST(PreviewRunTest, AnUnknownPointFormatShowsTheFactsButNoPoints) {
     ASSERT_TRUE(odd.facts) << odd.error;
     EXPECT_EQ(odd.facts->layout.PointFormat(), 11);
     EXPECT_EQ(odd.state, CPreviewRun::State::Failed);
-    EXPECT_EQ(odd.error, listmsg::kPreviewUnknownFormat);
+    EXPECT_EQ(odd.error, listmsg::kPreviewUnknownFormat.text);
     EXPECT_TRUE(odd.samples.empty());
 }
 

@@ -146,7 +146,7 @@ TEST(AddJob, RefusalsAndDeclinesAreReportedAndTheHostDecidesWhetherToGoOn) {
     EXPECT_EQ(s.Text(), "2 files added, 1 refused");
     ASSERT_EQ(s.items.size(), 3u);
     EXPECT_EQ(s.items[1].subject, "") << "a refusal is about the LAS file, the item itself";
-    EXPECT_EQ(s.items[1].Describe(), v13 + ": " + lasmsg::kShortRecords);
+    EXPECT_EQ(s.items[1].Describe(), v13 + ": " + lasmsg::kShortRecords.text);
     EXPECT_TRUE(s.items[1].canContinue);
     EXPECT_EQ(s.items[0].storedIn, arc);
     EXPECT_GT(s.items[0].storedBytes, 0);
@@ -265,8 +265,8 @@ TEST_F(ExtractJobs, ADamagedEntryDoesNotKeepTheOthersFromComingBack) {
     EXPECT_EQ(Outcomes(s), (std::vector<ItemOutcome>{ItemOutcome::Damaged, ItemOutcome::Failed,
                                                      ItemOutcome::Extracted}));
     ASSERT_EQ(s.items.size(), 3u);
-    EXPECT_EQ(s.items[0].Describe(), std::string("a.las: ") + archmsg::kDamagedEntry);
-    EXPECT_EQ(s.items[1].Describe(), std::string("missing.las: ") + archmsg::kNotFound);
+    EXPECT_EQ(s.items[0].Describe(), std::string("a.las: ") + archmsg::kDamagedEntry.text);
+    EXPECT_EQ(s.items[1].Describe(), std::string("missing.las: ") + archmsg::kNotFound.text);
     EXPECT_FALSE(FileExists(out + "/a.las"));
     EXPECT_EQ(ReadAll(out + "/c.las"), ReadAll(c));
 }
@@ -278,7 +278,7 @@ TEST_F(ExtractJobs, AnArchiveThatCannotBeReadIsOneFailureAboutTheArchive) {
     const JobSummary s = job.Extract(arc, {}, out);
     ASSERT_EQ(s.items.size(), 1u);
     EXPECT_EQ(s.items[0].outcome, ItemOutcome::Failed);
-    EXPECT_EQ(s.items[0].Describe(), arc + ": " + archmsg::kWrongFormat);
+    EXPECT_EQ(s.items[0].Describe(), arc + ": " + archmsg::kWrongFormat.text);
     EXPECT_TRUE(host.started.empty());
 }
 
@@ -341,7 +341,7 @@ TEST_F(ExtractJobs, ABusyArchiveIsWaitedForSaidOnceAndTheWaitCanBeStopped) {
     OtherProgram other(arc);
     VMRAFile impatient;
     impatient.waitForLock = false;
-    EXPECT_EQ(testsupport::MessageOf([&] { impatient.ListEntries(arc); }), archmsg::kArchiveBusy);
+    EXPECT_EQ(testsupport::MessageOf([&] { impatient.ListEntries(arc); }), archmsg::kArchiveBusy.text);
 }
 
 TEST_F(ExtractJobs, AnArchiveTheOtherProgramRemovedWhileWeWaitedIsMadeAfresh) {
@@ -407,9 +407,9 @@ TEST(ExtractJobNames, EntriesThatMayNotBecomeFilesAreRefusedOneByOne) {
                                                       ItemOutcome::Refused, ItemOutcome::Refused,
                                                       ItemOutcome::Extracted}));
     ASSERT_EQ(s.items.size(), 5u);
-    EXPECT_STREQ(s.items[1].coreMessage, archmsg::kNameHidden);
-    EXPECT_STREQ(s.items[2].coreMessage, archmsg::kUnsafeEntryName);
-    EXPECT_STREQ(s.items[3].coreMessage, archmsg::kDuplicateEntry);
+    EXPECT_TRUE(s.items[1].failure.Is(archmsg::kNameHidden)) << s.items[1].failure.text;
+    EXPECT_TRUE(s.items[2].failure.Is(archmsg::kUnsafeEntryName)) << s.items[2].failure.text;
+    EXPECT_TRUE(s.items[3].failure.Is(archmsg::kDuplicateEntry)) << s.items[3].failure.text;
     EXPECT_EQ(s.items[3].item.name, "a.las");
     EXPECT_EQ(host.asked, std::vector<std::string>{"overwrite " + out + "/a.las"});
     EXPECT_EQ(ReadAll(out + "/a.las"), ReadAll(las));

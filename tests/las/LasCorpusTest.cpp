@@ -18,10 +18,10 @@ namespace {
 // Files of the corpus known to be refused, with the reason.
 const std::map<std::string, std::string>& KnownRefusals() {
     static const std::map<std::string, std::string> m = {
-        {"garbage_vlr_count.las", lasmsg::kTruncated},
-        {"no_points.las", lasmsg::kZeroPoints},
-        {"v14_format6.las", lasmsg::kVersion},
-        {"vegetation_v13.las", lasmsg::kVersion},
+        {"garbage_vlr_count.las", lasmsg::kTruncated.text},
+        {"no_points.las", lasmsg::kZeroPoints.text},
+        {"v14_format6.las", lasmsg::kVersion.text},
+        {"vegetation_v13.las", lasmsg::kVersion.text},
     };
     return m;
 }

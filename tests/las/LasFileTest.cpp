@@ -37,11 +37,11 @@ TEST(LasFileHeader, ShortAndMissingFilesGiveTheirMessages) {
     WriteAll(dir.File("short.las"), std::vector<uint8_t>(226, 0));
     CLasFile f;
     f.SetFileName(dir.File("short.las"));
-    EXPECT_EQ(MessageOf([&] { f.ReadHeader(); }), lasmsg::kReadHeader);
+    EXPECT_EQ(MessageOf([&] { f.ReadHeader(); }), lasmsg::kReadHeader.text);
     EXPECT_EQ(f.Header(), nullptr) << "a failed read leaves no header";
 
     f.SetFileName(dir.File("missing.las"));
-    EXPECT_EQ(MessageOf([&] { f.ReadHeader(); }), lasmsg::kReadOpen);
+    EXPECT_EQ(MessageOf([&] { f.ReadHeader(); }), lasmsg::kReadOpen.text);
 }
 
 TEST(LasFileHeader, WritingIntoAMissingFolderFails) {
@@ -49,7 +49,7 @@ TEST(LasFileHeader, WritingIntoAMissingFolderFails) {
     CLasFile f;
     f.SetHeader(std::make_unique<LasHeader>());
     f.SetFileName(dir.File("no/such/folder/out.las"));
-    EXPECT_EQ(MessageOf([&] { f.WriteHeader(); }), lasmsg::kWriteOpen);
+    EXPECT_EQ(MessageOf([&] { f.WriteHeader(); }), lasmsg::kWriteOpen.text);
 }
 
 TEST(LasFileVlrs, TwoVlrsAreOneBlockWithATableOfTwo) {
@@ -200,7 +200,7 @@ TEST(LasFileVlrs, AGapLargerThanTheFileIsRefusedBeforeAllocating) {
     std::string message;
     EXPECT_LT(testsupport::LargestAllocationDuring([&] { message = MessageOf([&] { f.ReadVlrs(); }); }),
               std::size_t{1} << 16);
-    EXPECT_EQ(message, lasmsg::kReadVlr);
+    EXPECT_EQ(message, lasmsg::kReadVlr.text);
 }
 
 TEST(LasFilePoints, ReadPointsTakesRecordsFromTheRightOffset) {
@@ -223,7 +223,7 @@ TEST(LasFilePoints, ReadPointsTakesRecordsFromTheRightOffset) {
     for (int k = 0; k < 10; ++k) {
         EXPECT_EQ(0, std::memcmp(pts[k]->Record(), &las[base + (5 + k) * 28], 28)) << "record " << 5 + k;
     }
-    EXPECT_EQ(MessageOf([&] { f.ReadPoints(10, 11); }), lasmsg::kReadPoints)
+    EXPECT_EQ(MessageOf([&] { f.ReadPoints(10, 11); }), lasmsg::kReadPoints.text)
         << "records past the end of the file";
 }
 
@@ -291,15 +291,15 @@ TEST(LasAdmission, RefusesWhatCannotComeBackIdentical) {
         b.points = 3;
         return b;
     };
-    { auto b = base(); b.versionMinor = 3; cases.push_back({"LAS 1.3", b, lasmsg::kVersion}); }
-    { auto b = base(); b.versionMajor = 2; b.versionMinor = 0; cases.push_back({"LAS 2.0", b, lasmsg::kVersion}); }
-    { auto b = base(); b.points = 0; cases.push_back({"no points", b, lasmsg::kZeroPoints}); }
-    { auto b = base(); b.format = 6; b.recordLength = 30; cases.push_back({"format 6", b, lasmsg::kPointFormat}); }
-    { auto b = base(); b.headerSize = 235; cases.push_back({"header 235", b, lasmsg::kHeaderSize}); }
-    { auto b = base(); b.recordLength = 24; cases.push_back({"extra bytes", b, lasmsg::kRecordLength}); }
-    { auto b = base(); b.declaredPoints = 4; cases.push_back({"short file", b, lasmsg::kTruncated}); }
-    { auto b = base(); b.trailing = {1}; cases.push_back({"trailing byte", b, lasmsg::kTrailingBytes}); }
-    { auto b = base(); b.points = 1; b.gap = {7, 7, 7}; cases.push_back({"one point after a gap", b, lasmsg::kSinglePointGap}); }
+    { auto b = base(); b.versionMinor = 3; cases.push_back({"LAS 1.3", b, lasmsg::kVersion.text}); }
+    { auto b = base(); b.versionMajor = 2; b.versionMinor = 0; cases.push_back({"LAS 2.0", b, lasmsg::kVersion.text}); }
+    { auto b = base(); b.points = 0; cases.push_back({"no points", b, lasmsg::kZeroPoints.text}); }
+    { auto b = base(); b.format = 6; b.recordLength = 30; cases.push_back({"format 6", b, lasmsg::kPointFormat.text}); }
+    { auto b = base(); b.headerSize = 235; cases.push_back({"header 235", b, lasmsg::kHeaderSize.text}); }
+    { auto b = base(); b.recordLength = 24; cases.push_back({"extra bytes", b, lasmsg::kRecordLength.text}); }
+    { auto b = base(); b.declaredPoints = 4; cases.push_back({"short file", b, lasmsg::kTruncated.text}); }
+    { auto b = base(); b.trailing = {1}; cases.push_back({"trailing byte", b, lasmsg::kTrailingBytes.text}); }
+    { auto b = base(); b.points = 1; b.gap = {7, 7, 7}; cases.push_back({"one point after a gap", b, lasmsg::kSinglePointGap.text}); }
 
     TempDir dir;
     for (const Case& c : cases) {
@@ -326,14 +326,14 @@ TEST(LasAdmission, RefusesWhatCannotComeBackIdentical) {
     auto las = BuildLas(base());
     auto pastTheEnd = las;
     le::StoreU32(pastTheEnd.data() + 96, static_cast<uint32_t>(las.size() + 1));
-    EXPECT_EQ(admit(pastTheEnd), lasmsg::kPointOffset);
+    EXPECT_EQ(admit(pastTheEnd), lasmsg::kPointOffset.text);
     auto atTheEnd = las;
     le::StoreU32(atTheEnd.data() + 96, static_cast<uint32_t>(las.size()));
-    EXPECT_EQ(admit(atTheEnd), lasmsg::kTruncated) << "no room left for the points";
+    EXPECT_EQ(admit(atTheEnd), lasmsg::kTruncated.text) << "no room left for the points";
     for (const uint8_t first : {'V', 'O', 'X'}) {
         auto signature = las;
         signature[0] = first;
-        EXPECT_EQ(admit(signature), lasmsg::kSignature) << first;
+        EXPECT_EQ(admit(signature), lasmsg::kSignature.text) << first;
     }
     // And the ordinary case passes.
     EXPECT_EQ(admit(las), "");
@@ -374,15 +374,15 @@ TEST(LasFilePoints, RecordsBeyondTheFileAreRefusedBeforeAnythingIsAllocated) {
                   message = MessageOf([&] { f.ReadRecords(4000000000u, 0, out); });
               }),
               std::size_t{1} << 20);
-    EXPECT_EQ(message, lasmsg::kReadPoints);
+    EXPECT_EQ(message, lasmsg::kReadPoints.text);
     EXPECT_LT(testsupport::LargestAllocationDuring([&] {
                   message = MessageOf([&] { f.ReadPoints(4000000000u, 0); });
               }),
               std::size_t{1} << 20);
-    EXPECT_EQ(message, lasmsg::kReadPoints);
+    EXPECT_EQ(message, lasmsg::kReadPoints.text);
     // One record too many is one too many.
-    EXPECT_EQ(MessageOf([&] { f.ReadPoints(6, 0); }), lasmsg::kReadPoints);
-    EXPECT_EQ(MessageOf([&] { f.ReadPoints(1, 5); }), lasmsg::kReadPoints);
+    EXPECT_EQ(MessageOf([&] { f.ReadPoints(6, 0); }), lasmsg::kReadPoints.text);
+    EXPECT_EQ(MessageOf([&] { f.ReadPoints(1, 5); }), lasmsg::kReadPoints.text);
     EXPECT_NE(f.ReadPoints(1, 4), nullptr);
 }
 

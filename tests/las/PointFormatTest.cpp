@@ -171,21 +171,21 @@ TEST(LasLayout, RefusesWhatCannotBeCutIntoParts) {
     EXPECT_EQ(layout(good), "");
     auto notLas = good;
     notLas[0] = 'X';
-    EXPECT_EQ(layout(notLas), lasmsg::kSignature);
-    EXPECT_EQ(layout(std::vector<uint8_t>(good.begin(), good.begin() + 200)), lasmsg::kShortHeader);
+    EXPECT_EQ(layout(notLas), lasmsg::kSignature.text);
+    EXPECT_EQ(layout(std::vector<uint8_t>(good.begin(), good.begin() + 200)), lasmsg::kShortHeader.text);
     // Cut inside the points: the bytes after them (here an EVLR) are not
     // enough to make up for the missing records.
-    EXPECT_EQ(layout(std::vector<uint8_t>(good.begin(), good.begin() + 571 + 22600 * 36 - 1)), lasmsg::kTruncated);
+    EXPECT_EQ(layout(std::vector<uint8_t>(good.begin(), good.begin() + 571 + 22600 * 36 - 1)), lasmsg::kTruncated.text);
     auto shortRecords = good;
     shortRecords[105] = 35;  // format 7 needs 36
-    EXPECT_EQ(layout(shortRecords), lasmsg::kShortRecords);
+    EXPECT_EQ(layout(shortRecords), lasmsg::kShortRecords.text);
     // A count so large that count x length wraps 64 bits is still too many.
     auto huge = good;
     for (int i = 0; i < 8; ++i) huge[247 + i] = 0xFF;
-    EXPECT_EQ(layout(huge), lasmsg::kTruncated);
+    EXPECT_EQ(layout(huge), lasmsg::kTruncated.text);
     auto offset = good;
     offset[98] = 0x7F;  // offset to points far past the end
-    EXPECT_EQ(layout(offset), lasmsg::kPointOffset);
+    EXPECT_EQ(layout(offset), lasmsg::kPointOffset.text);
 }
 
 }  // namespace

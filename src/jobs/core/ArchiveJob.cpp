@@ -148,16 +148,16 @@ void ClassifyFailure(ItemResult& result) {
     } catch (const CStopRequested&) {
         result.outcome = ItemOutcome::Stopped;
     } catch (const CDamagedEntry& e) {
-        result.coreMessage = e.Message();
+        result.failure = e.What();
         result.message = e.Message();
         result.outcome = ItemOutcome::Damaged;
     } catch (const CLasException& e) {
-        result.coreMessage = e.Message();
+        result.failure = e.What();
         result.message = e.Message();
         result.cause = e.cause;
         result.canContinue = e.canContinue;
         result.outcome = e.canContinue ? ItemOutcome::Refused : ItemOutcome::Failed;
-        if (archmsg::ConcernsArchive(e.Message())) result.subject = result.item.archivePath;
+        if (e.What().subject == FailureSubject::Archive) result.subject = result.item.archivePath;
     } catch (const std::exception& e) {
         result.message = e.what();
         result.outcome = ItemOutcome::Failed;
@@ -321,7 +321,7 @@ ItemOutcome CArchiveJob::ExtractOne(const JobItem& item, const std::string& fold
     // Refused by its name alone, before anything is asked about a file of
     // that name (which may lie outside the folder, or be the one the
     // earlier entry of that name just became).
-    if (const char* why = WhyNotExtractable(item.name)) throw CLasException(why, true);
+    if (const Failure* why = WhyNotExtractable(item.name)) throw CLasException(*why, true);
     if (repeated) throw CLasException(archmsg::kDuplicateEntry, true);
     const std::string outputPath = folder + item.name;
     if (FileExists(outputPath) && !host.ConfirmOverwrite(item, outputPath)) {

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "las/Failure.h"
+
 // What a batch job reports about each file or entry it handles. The window and
 // the command line turn these into log lines, boxes and exit statuses; the
 // decisions themselves are taken once, in the job.
@@ -42,11 +44,11 @@ struct JobItem {
 struct ItemResult {
     JobItem item;
     ItemOutcome outcome = ItemOutcome::Failed;
-    // What went wrong, when something did: the text, the core's fixed text
-    // it came from (null for a failure from outside the core), the system's
+    // What went wrong, when something did: the text, the core's failure it
+    // came from (code 0 for a failure from outside the core), the system's
     // reason, and the path or entry name the text is about.
     std::string message;
-    const char* coreMessage = nullptr;
+    Failure failure;
     int cause = 0;
     bool canContinue = false;
     std::string subject;
