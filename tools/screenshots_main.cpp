@@ -150,7 +150,8 @@ int main(int argc, char** argv) {
     frame.activateWindow();
     (void)QTest::qWaitForWindowActive(&frame);
     list->setFocus();
-    list->folderWidths[0] = list->archiveWidths[0] = 170;
+    list->SetWidth(false, 0, 170);
+    list->SetWidth(true, 0, 170);
     list->ApplyColumnWidths();
     frame.LeftView()->SelectPath(root);
     list->SetItemSelected(2, true);

@@ -209,12 +209,7 @@ void CRightView::UpdateCommandFlags() {
 }
 
 void CRightView::FollowSelection() {
-    const listview::CommandFlags f = listview::ComputeCommandFlags(SelectedNames(), archiveMode);
-    canAdd = f.canAdd;
-    canExtract = f.canExtract;
-    canDelete = f.canDelete;
-    canExtractHere = f.canExtractHere;
-    canTest = f.canTest;
+    flags = listview::ComputeCommandFlags(SelectedNames(), archiveMode);
     emit FlagsChanged();
     emit SelectionChanged();
 }
@@ -434,7 +429,7 @@ void CRightView::DropFiles(const QStringList& paths) {
 void CRightView::FindAndSelect() {
     FindDialog dlg(window());
     if (ui.RunDialog(dlg) != QDialog::Accepted) return;
-    SelectMatching(dlg.findText, dlg.matchCase, dlg.Filter());
+    SelectMatching(dlg.FindText(), dlg.MatchCase(), dlg.Filter());
 }
 
 void CRightView::SelectMatching(const QString& text, bool matchCase, int filter) {
@@ -466,8 +461,8 @@ void CRightView::NewArchive() {
     if (!platform::IsSeparator(folder.back())) folder = platform::FolderPart(folder);
     NewDialog dlg(QString::fromLatin1(listmsg::kNewDefaultName), window());
     if (ui.RunDialog(dlg) != QDialog::Accepted) return;
-    if (dlg.newName.isEmpty()) return;
-    const QString name = NewArchiveFileName(dlg.newName);
+    if (dlg.NewName().isEmpty()) return;
+    const QString name = NewArchiveFileName(dlg.NewName());
     const QString path = Shown(folder + name);
     switch (CreateNewArchive(platform::ToCore(folder), platform::ToCore(name))) {
         case NewArchiveOutcome::Exists:
@@ -490,11 +485,11 @@ QMenu* CRightView::BuildContextMenu() {
             const char* text;
             bool enabled;
             void (CRightView::*run)();
-        } file[] = {{listmsg::kCtxAdd, canAdd, &CRightView::AddSelected},
-                    {listmsg::kCtxDelete, canDelete, &CRightView::DeleteSelected},
-                    {listmsg::kCtxExtractTo, canExtract, &CRightView::ExtractTo},
-                    {listmsg::kCtxExtractHere, canExtractHere, &CRightView::ExtractHere},
-                    {listmsg::kCtxTest, canTest, &CRightView::TestSelected}};
+        } file[] = {{listmsg::kCtxAdd, flags.canAdd, &CRightView::AddSelected},
+                    {listmsg::kCtxDelete, flags.canDelete, &CRightView::DeleteSelected},
+                    {listmsg::kCtxExtractTo, flags.canExtract, &CRightView::ExtractTo},
+                    {listmsg::kCtxExtractHere, flags.canExtractHere, &CRightView::ExtractHere},
+                    {listmsg::kCtxTest, flags.canTest, &CRightView::TestSelected}};
         for (const auto& f : file) {
             QAction* a = menu->addAction(QString::fromLatin1(f.text));
             a->setEnabled(f.enabled);
