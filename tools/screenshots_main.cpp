@@ -150,7 +150,8 @@ int main(int argc, char** argv) {
     frame.activateWindow();
     (void)QTest::qWaitForWindowActive(&frame);
     list->setFocus();
-    list->folderWidths[0] = list->archiveWidths[0] = 170;
+    list->SetWidth(false, 0, 170);
+    list->SetWidth(true, 0, 170);
     list->ApplyColumnWidths();
     frame.LeftView()->SelectPath(root);
     list->SetItemSelected(2, true);
@@ -241,11 +242,13 @@ int main(int argc, char** argv) {
     // stays open with its log and the summary.
     {
         CCompressDialog job(ui, &frame);
-        job.archivePath = root + QStringLiteral("/Reports/flights.vmra");
+        job.SetArchivePath(root + QStringLiteral("/Reports/flights.vmra"));
+        QStringList paths, names;
         for (const char* name : {"strip_003.las", "strip_004.las", "strip_001.las"}) {
-            job.lasPaths << root + QLatin1Char('/') + QString::fromLatin1(name);
-            job.displayNames << QString::fromLatin1(name);
+            paths << root + QLatin1Char('/') + QString::fromLatin1(name);
+            names << QString::fromLatin1(name);
         }
+        job.SetFiles(paths, names);
         bool taken = false;
         ui.onKeepOpen = [&](QDialog& dialog) {
             taken = true;
@@ -277,9 +280,8 @@ int main(int argc, char** argv) {
         }
         file.close();
         CTestDialog job(ui, &frame);
-        job.archivePath = checked;
-        job.entryNames << QStringLiteral("strip_001.las") << QStringLiteral("strip_002.las")
-                       << QStringLiteral("tile_4711.LAS");
+        job.SetArchivePath(checked);
+        job.SetEntries({QStringLiteral("strip_001.las"), QStringLiteral("strip_002.las"), QStringLiteral("tile_4711.LAS")});
         bool taken = false;
         ui.onKeepOpen = [&](QDialog& dialog) {
             taken = true;
@@ -298,11 +300,13 @@ int main(int argc, char** argv) {
     // log says the entry was kept, and the summary shows the batch's ratio.
     {
         CCompressDialog job(ui, &frame);
-        job.archivePath = root + QStringLiteral("/survey.vmra");
+        job.SetArchivePath(root + QStringLiteral("/survey.vmra"));
+        QStringList paths, names;
         for (const char* name : {"strip_001.las", "strip_003.las", "strip_004.las"}) {
-            job.lasPaths << root + QLatin1Char('/') + QString::fromLatin1(name);
-            job.displayNames << QString::fromLatin1(name);
+            paths << root + QLatin1Char('/') + QString::fromLatin1(name);
+            names << QString::fromLatin1(name);
         }
+        job.SetFiles(paths, names);
         bool taken = false;
         ui.onKeepOpen = [&](QDialog& dialog) {
             taken = true;
@@ -319,9 +323,11 @@ int main(int argc, char** argv) {
     // A test of a sound archive: the dialog stays open with its verdict.
     {
         CTestDialog job(ui, &frame);
-        job.archivePath = root + QStringLiteral("/survey.vmra");
+        job.SetArchivePath(root + QStringLiteral("/survey.vmra"));
+        QStringList entries;
         for (const char* f : {"strip_001.las", "strip_002.las", "strip_003.las", "tile_4711.LAS", kLongName})
-            job.entryNames << QString::fromLatin1(f);
+            entries << QString::fromLatin1(f);
+        job.SetEntries(entries);
         bool taken = false;
         ui.onKeepOpen = [&](QDialog& dialog) {
             taken = true;
@@ -338,15 +344,14 @@ int main(int argc, char** argv) {
     // The compression dialog in the middle of a job.
     {
         CCompressDialog job(ui, &frame);
-        job.archivePath = root + QStringLiteral("/survey.vmra");
-        job.lasPaths << bigLas << root + QStringLiteral("/strip_003.las");
-        job.displayNames << QStringLiteral("block_17.las") << QStringLiteral("strip_003.las");
+        job.SetArchivePath(root + QStringLiteral("/survey.vmra"));
+        job.SetFiles({bigLas, root + QStringLiteral("/strip_003.las")},
+                     {QStringLiteral("block_17.las"), QStringLiteral("strip_003.las")});
         bool taken = false;
         QTimer poll;
         poll.setInterval(5);
         QObject::connect(&poll, &QTimer::timeout, &job, [&] {
-            const int total = job.Archive().Engine().streamsTotal.load();
-            if (taken || total <= 0 || job.Progress() < 60) return;
+            if (taken || job.Progress() < 60) return;
             taken = true;
             ok &= Save(job, out, "compress-dialog.png");
         });

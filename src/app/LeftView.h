@@ -58,8 +58,11 @@ public:
     // How often a folder has been read from disk (to see that it happens once).
     int FolderReads() const { return folderReads; }
 
-    bool treeReady = false;
-    QString selectedPath;
+    // The places are filled in: the tree may be read again.
+    bool TreeReady() const { return treeReady; }
+    // The path the tree was last asked to select or open, a folder's with a
+    // separator; kept when no node leads there.
+    QString LastSelectedPath() const { return selectedPath; }
 
 signals:
     // The list is to show path: the node of path was selected or opened.
@@ -69,6 +72,8 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    bool treeReady = false;
+    QString selectedPath;
     struct Child {
         QString name;
         NodeKind kind;

@@ -50,12 +50,12 @@ QString Key(const char* k) { return QString::fromLatin1(k); }
 const struct {
     int id;
     void (CRightView::*run)();
-    bool CRightView::*allowed;
-} kListCommands[] = {{cmd::kAdd, &CRightView::AddSelected, &CRightView::canAdd},
-                     {cmd::kDelete, &CRightView::DeleteSelected, &CRightView::canDelete},
-                     {cmd::kExtractTo, &CRightView::ExtractTo, &CRightView::canExtract},
-                     {cmd::kExtractHere, &CRightView::ExtractHere, &CRightView::canExtractHere},
-                     {cmd::kTest, &CRightView::TestSelected, &CRightView::canTest}};
+    bool listview::CommandFlags::*allowed;
+} kListCommands[] = {{cmd::kAdd, &CRightView::AddSelected, &listview::CommandFlags::canAdd},
+                     {cmd::kDelete, &CRightView::DeleteSelected, &listview::CommandFlags::canDelete},
+                     {cmd::kExtractTo, &CRightView::ExtractTo, &listview::CommandFlags::canExtract},
+                     {cmd::kExtractHere, &CRightView::ExtractHere, &listview::CommandFlags::canExtractHere},
+                     {cmd::kTest, &CRightView::TestSelected, &listview::CommandFlags::canTest}};
 
 // A stored rectangle is used only when it could be a window on some screen;
 // anything else is damage and the created position stays.
@@ -425,30 +425,34 @@ void CMainFrame::closeEvent(QCloseEvent* e) {
 
 void CMainFrame::SaveColumnWidths() {
     if (rightView->Type() == listview::kDetails) {
+        // A column past the mode's is passed over.
         const std::vector<int> w = rightView->ColumnWidthsOnScreen();
-        int* target = rightView->archiveMode ? rightView->archiveWidths : rightView->folderWidths;
-        const std::size_t n = rightView->archiveMode ? CRightView::kArchiveColumns : CRightView::kFolderColumns;
-        for (std::size_t i = 0; i < n && i < w.size(); ++i) target[i] = w[i];
+        for (std::size_t i = 0; i < w.size(); ++i)
+            rightView->SetWidth(rightView->ArchiveMode(), static_cast<int>(i), w[i]);
     }
+    const std::vector<int> archiveWidths = rightView->Widths(true), folderWidths = rightView->Widths(false);
     CSettingsStore::Write(Key(kColWidthReportKey),
-                          platform::FormatWidths(rightView->archiveWidths, CRightView::kArchiveColumns));
+                          platform::FormatWidths(archiveWidths.data(), CRightView::kArchiveColumns));
     CSettingsStore::Write(Key(kColWidthNormalKey),
-                          platform::FormatWidths(rightView->folderWidths, CRightView::kFolderColumns));
-    CSettingsStore::Write(Key(kColShownReportKey), platform::FormatMask(rightView->archiveShown));
-    CSettingsStore::Write(Key(kColShownNormalKey), platform::FormatMask(rightView->folderShown));
+                          platform::FormatWidths(folderWidths.data(), CRightView::kFolderColumns));
+    CSettingsStore::Write(Key(kColShownReportKey), platform::FormatMask(rightView->ShownColumns(true)));
+    CSettingsStore::Write(Key(kColShownNormalKey), platform::FormatMask(rightView->ShownColumns(false)));
 }
 
 void CMainFrame::LoadColumnWidths() {
-    rightView->recordWidths = false;
-    platform::ParseWidths(CSettingsStore::Read(Key(kColWidthReportKey)), rightView->archiveWidths,
-                          CRightView::kArchiveColumns);
-    platform::ParseWidths(CSettingsStore::Read(Key(kColWidthNormalKey)), rightView->folderWidths,
-                          CRightView::kFolderColumns);
-    platform::ParseMask(CSettingsStore::Read(Key(kColShownReportKey)), &rightView->archiveShown);
-    platform::ParseMask(CSettingsStore::Read(Key(kColShownNormalKey)), &rightView->folderShown);
+    rightView->SetRecordWidths(false);
+    for (const bool archive : {true, false}) {
+        std::vector<int> widths = rightView->Widths(archive);
+        platform::ParseWidths(CSettingsStore::Read(Key(archive ? kColWidthReportKey : kColWidthNormalKey)),
+                              widths.data(), static_cast<int>(widths.size()));
+        for (std::size_t c = 0; c < widths.size(); ++c) rightView->SetWidth(archive, static_cast<int>(c), widths[c]);
+        uint32_t shown = rightView->ShownColumns(archive);
+        platform::ParseMask(CSettingsStore::Read(Key(archive ? kColShownReportKey : kColShownNormalKey)), &shown);
+        rightView->SetShownColumns(archive, shown);
+    }
     rightView->ApplyShownColumns();
     rightView->ApplyColumnWidths();
-    rightView->recordWidths = true;
+    rightView->SetRecordWidths(true);
 }
 
 void CMainFrame::OpenPathInTree(const QString& path) { leftView->OpenPathInTree(path); }
@@ -470,7 +474,7 @@ void CMainFrame::OnFocusChanged(QWidget*, QWidget* now) {
 
 void CMainFrame::UpdateCommandUi() {
     // The list's commands act only while the list is the active pane.
-    for (const auto& c : kListCommands) Action(c.id)->setEnabled(listActive && rightView->*c.allowed);
+    for (const auto& c : kListCommands) Action(c.id)->setEnabled(listActive && rightView->Flags().*c.allowed);
     const int checked[] = {cmd::kLargeIcons, cmd::kDetails, cmd::kSmallIcons, cmd::kList};
     Action(checked[rightView->Type()])->setChecked(true);
 }
@@ -524,13 +528,12 @@ void CMainFrame::OnOpen() {
 void CMainFrame::OnSaveAs() { platform::ShowMessage(ui, this, appmsg::kNotImplemented); }
 
 void CMainFrame::OnRefresh() {
-    rightView->currentPath = leftView->GetItemPath(leftView->SelectedNode());
-    rightView->ShowPath(rightView->currentPath);
+    rightView->ShowTreeSelection();
     leftView->RefreshTree();
 }
 
 void CMainFrame::OnApplicationActivated() {
-    if (!leftView->treeReady || closing || QApplication::activeModalWidget()) return;
+    if (!leftView->TreeReady() || closing || QApplication::activeModalWidget()) return;
     if (seenActive) leftView->RefreshTree();
     // Also on the first activation, which may come long after the start (a
     // window that was not given the focus); the list is listed again only

@@ -13,9 +13,13 @@ public:
     void ShowButtonText(bool show);
     void ApplyTextMode(bool show);
 
-    QSize buttonSizeWithText;
-    QSize buttonSizeWithoutText;
+    // Both sizes are taken the first time the labels are switched; empty
+    // before.
+    QSize ButtonSizeWithText() const { return buttonSizeWithText; }
+    QSize ButtonSizeWithoutText() const { return buttonSizeWithoutText; }
 
 private:
+    QSize buttonSizeWithText;
+    QSize buttonSizeWithoutText;
     QSize FirstButtonSize() const;
 };

@@ -19,10 +19,14 @@ QString CCompressDialog::ProposedArchiveName(const QString& lasPath) {
     return stem + QString::fromLatin1(jobmsg::kArchiveExtension);
 }
 
-void CCompressDialog::Work() {
+void CCompressDialog::SetFiles(const QStringList& paths, const QStringList& names) {
+    lasPaths = paths;
+    displayNames = names;
+}
+
+CJobRunner::Body CCompressDialog::Prepare() {
     Log(QString::fromLatin1(jobmsg::kCompressingFiles));
-    archiveCreated = false;
-    if (lasPaths.isEmpty() || displayNames.size() != lasPaths.size()) return;
+    if (lasPaths.isEmpty() || displayNames.size() != lasPaths.size()) return {};
     // A file without a path or a name is passed over.
     std::vector<std::string> paths;
     shownNames.clear();
@@ -31,18 +35,16 @@ void CCompressDialog::Work() {
         paths.push_back(platform::ToCore(lasPaths[i]));
         shownNames << displayNames[i];
     }
-    if (paths.empty()) return;
+    if (paths.empty()) return {};
     if (archivePath.isEmpty()) {
         const QString chosen = AskSaveFile(ProposedArchiveName(platform::FromCore(paths.front())));
         // Cancel in the chooser ends the whole command.
-        if (chosen.isEmpty()) return;
+        if (chosen.isEmpty()) return {};
         archivePath = chosen;
     }
     archivePath = platform::FromCore(WithArchiveSuffix(platform::ToCore(archivePath)));
     SetArchivePathText(archivePath);
-    if (aborting) return;
-    summary = job.Add(paths, platform::ToCore(archivePath));
-    archiveCreated = summary.createdArchive;
+    return [paths, archive = platform::ToCore(archivePath)](CArchiveJob& job) { return job.Add(paths, archive); };
 }
 
 QString CCompressDialog::ItemName(const JobItem& item) const {
@@ -51,7 +53,7 @@ QString CCompressDialog::ItemName(const JobItem& item) const {
 }
 
 QString CCompressDialog::FinalRatioText() const {
-    const std::optional<double> ratio = BatchRatio(summary);
+    const std::optional<double> ratio = BatchRatio(Summary());
     return ratio ? RatioShown(*ratio) : QString();
 }
 
@@ -77,7 +79,7 @@ void CCompressDialog::Report(const ItemResult& result) {
     }
     // One file's failure never ends the batch, and every failure is in the
     // log, so the user sees at the end which files went in and which did not.
-    if (replaced || result.outcome != ItemOutcome::Refused) stopDisplay = true;
+    if (replaced || result.outcome != ItemOutcome::Refused) StopProgressDisplay();
     ShowFailure(result);
     Log(QString::fromLatin1(jobmsg::kCompressingFile) + ItemName(result.item) +
         QString::fromLatin1(replaced ? jobmsg::kFailure : jobmsg::kFailed) + platform::FromCore(result.Describe()));

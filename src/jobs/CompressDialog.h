@@ -6,27 +6,31 @@
 
 #include "jobs/JobDialog.h"
 
-// Adds a batch of LAS files to one archive. The caller fills lasPaths and the
-// parallel displayNames, and archivePath (empty: the job asks before the
-// first file); archiveCreated tells afterwards whether the job made the
-// archive.
+// Adds a batch of LAS files to one archive. The caller gives the LAS paths
+// with the names the dialog shows for them, and the archive (none: the job
+// asks before the first file); afterwards the dialog tells which archive it
+// was and whether the job made it.
 class CCompressDialog : public CJobDialog {
     Q_OBJECT
 public:
     explicit CCompressDialog(platform::IPlatformUi& ui, QWidget* parent = nullptr);
-    ~CCompressDialog() override { StopAndJoin(); }
 
     // The proposed archive name for a LAS path: its extension replaced by
     // ".VMRA", or ".VMRA" appended when it has none.
     static QString ProposedArchiveName(const QString& lasPath);
 
-    QStringList lasPaths;
-    QStringList displayNames;
-    QString archivePath;
-    bool archiveCreated = false;
+    // displayNames runs parallel to lasPaths; lists of different lengths
+    // are nothing to do.
+    void SetFiles(const QStringList& lasPaths, const QStringList& displayNames);
+    int FileCount() const { return static_cast<int>(lasPaths.size()); }
+    void SetArchivePath(const QString& path) { archivePath = path; }
+    // With its suffix once the job has run; empty when the chooser was
+    // cancelled.
+    QString ArchivePath() const { return archivePath; }
+    bool ArchiveCreated() const { return Summary().createdArchive; }
 
 protected:
-    void Work() override;
+    CJobRunner::Body Prepare() override;
     void Report(const ItemResult& result) override;
     QString ItemName(const JobItem& item) const override;
     bool ConfirmReplace(const JobItem& item) override;
@@ -35,6 +39,9 @@ protected:
     QString FinalRatioText() const override;
 
 private:
+    QStringList lasPaths;
+    QStringList displayNames;
+    QString archivePath;
     // The display names of the files the job was given, by item index.
     QStringList shownNames;
     // The user agreed to replace the entry of the item in hand.

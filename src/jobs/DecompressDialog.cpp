@@ -7,30 +7,30 @@ CDecompressDialog::CDecompressDialog(platform::IPlatformUi& ui, QWidget* parent)
     : CJobDialog(ui, parent, jobmsg::kDecompressCaption, jobmsg::kQuitDecompression,
                  jobmsg::kQuitDecompressionCaption, jobmsg::kDecompressingFile) {}
 
-void CDecompressDialog::Work() {
+CJobRunner::Body CDecompressDialog::Prepare() {
     Log(QString::fromLatin1(jobmsg::kDecompressingFiles));
-    if (archivePath.isEmpty()) return;
+    if (archivePath.isEmpty()) return {};
     // An entry without a name is passed over.
     std::vector<std::string> names;
     for (const QString& name : entryNames)
         if (!name.isEmpty()) names.push_back(platform::ToCore(name));
-    if (!wholeArchive && names.empty()) return;
+    if (!wholeArchive && names.empty()) return {};
     if (outputFolder.isEmpty()) {
         const QString chosen = AskFolder();
         // No folder chosen: the job ends before it began.
-        if (chosen.isEmpty()) return;
+        if (chosen.isEmpty()) return {};
         outputFolder = platform::WithTrailingSeparator(chosen);
     }
     SetArchivePathText(archivePath);
-    if (aborting) return;
     if (wholeArchive) names.clear();
-    summary = job.Extract(platform::ToCore(archivePath), names, platform::ToCore(outputFolder));
+    return [archive = platform::ToCore(archivePath), names, folder = platform::ToCore(outputFolder)](
+               CArchiveJob& job) { return job.Extract(archive, names, folder); };
 }
 
 void CDecompressDialog::Report(const ItemResult& result) {
     // Extracted, or declined (that file is skipped): nothing more to say.
     if (result.outcome == ItemOutcome::Extracted || result.outcome == ItemOutcome::Declined) return;
-    stopDisplay = true;
+    StopProgressDisplay();
     ShowFailure(result);
     // The log names every entry that did not come out.
     Log(QString::fromLatin1(jobmsg::kDecompressingFile) + ItemName(result.item) +

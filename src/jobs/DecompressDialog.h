@@ -4,23 +4,30 @@
 
 #include "jobs/JobDialog.h"
 
-// Extracts entries of one archive into one folder. The caller sets
-// archivePath, entryNames (or wholeArchive for every entry) and outputFolder
-// (empty: the job asks for a folder before the first entry and keeps the
-// choice for later runs).
+// Extracts entries of one archive into one folder. The caller gives the
+// archive, the entries (or every entry of it) and the folder (none: the job
+// asks for one before the first entry and keeps the choice for later runs).
 class CDecompressDialog : public CJobDialog {
     Q_OBJECT
 public:
     explicit CDecompressDialog(platform::IPlatformUi& ui, QWidget* parent = nullptr);
-    ~CDecompressDialog() override { StopAndJoin(); }
 
-    QString archivePath;
-    QStringList entryNames;
+    void SetArchivePath(const QString& path) { archivePath = path; }
+    QString ArchivePath() const { return archivePath; }
+    void SetEntries(const QStringList& names) { entryNames = names; }
     // Every entry of the archive, as its directory lists them.
-    bool wholeArchive = false;
-    QString outputFolder;
+    void SetWholeArchive(bool whole) { wholeArchive = whole; }
+    void SetOutputFolder(const QString& folder) { outputFolder = folder; }
+    // With a trailing separator once chosen; empty while none was.
+    QString OutputFolder() const { return outputFolder; }
 
 protected:
-    void Work() override;
+    CJobRunner::Body Prepare() override;
     void Report(const ItemResult& result) override;
+
+private:
+    QString archivePath;
+    QStringList entryNames;
+    bool wholeArchive = false;
+    QString outputFolder;
 };

@@ -7,7 +7,7 @@
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTimer>
+#include <QThread>
 #include <QVBoxLayout>
 #include <QWindowStateChangeEvent>
 
@@ -16,7 +16,6 @@
 #include "archive/EntryNames.h"
 #include "jobs/JobMessages.h"
 #include "jobs/JobReport.h"
-#include "las/LasException.h"
 #include "platform/Paths.h"
 
 using platform::MsgButtons;
@@ -80,31 +79,30 @@ CJobDialog::CJobDialog(platform::IPlatformUi& ui, QWidget* parent, const char* c
     layout->addLayout(bottom, 1);
     resize(520, 340);
 
-    display = new QTimer(this);
-    display->setInterval(200);
-    connect(display, &QTimer::timeout, this, &CJobDialog::UpdateDisplay);
+    connect(&runner, &CJobRunner::ItemStarted, this, &CJobDialog::OnItemStarted);
+    connect(&runner, &CJobRunner::ProgressMade, this, &CJobDialog::OnProgress);
+    connect(&runner, &CJobRunner::Noticed, this, &CJobDialog::OnNotice);
+    connect(&runner, &CJobRunner::ReplaceAsked, this, &CJobDialog::OnReplaceAsked);
+    connect(&runner, &CJobRunner::OverwriteAsked, this, &CJobDialog::OnOverwriteAsked);
+    connect(&runner, &CJobRunner::MessageAsked, this, &CJobDialog::OnMessageAsked);
+    connect(&runner, &CJobRunner::ItemFinished, this, &CJobDialog::OnItemFinished);
+    connect(&runner, &CJobRunner::Ended, this, &CJobDialog::OnEnded);
 }
 
-CJobDialog::~CJobDialog() { StopAndJoin(); }
-
-void CJobDialog::StopAndJoin() {
-    // Normally the worker has ended before the dialog closes; this is the
-    // last guard, so no dialog is destroyed under its worker's feet.
-    if (worker.joinable()) {
-        aborting = true;
-        job.RequestStop();
-        worker.join();
-    }
-}
+// Normally the job has ended before the dialog closes; the runner going
+// with the dialog is the last guard, so no dialog is destroyed under its
+// job's feet.
+CJobDialog::~CJobDialog() = default;
 
 void CJobDialog::ResetForRun() {
     // A dialog object may serve several runs (one folder for many archives):
     // nothing of the last run may show in the next.
-    stopDisplay = false;
-    aborting = false;
-    workerDone = false;
+    phase = Phase::Preparing;
+    aborted = false;
+    displayStopped = false;
     asking = false;
     finishPending = false;
+    beginPending = false;
     noticeShown = false;
     itemAction.clear();
     summary = JobSummary{};
@@ -115,29 +113,35 @@ void CJobDialog::ResetForRun() {
     closeButton->hide();
     abortButton->show();
     abortButton->setEnabled(true);
-    job.Archive().ClearStopRequest();
-    job.Resume();
 }
 
 int CJobDialog::exec() {
     ResetForRun();
-    display->start();
-    worker = std::thread([this] {
-        try {
-            Work();
-        } catch (...) {
-            // Work reports its own failures; nothing may escape the thread.
-        }
-        workerDone = true;
-        QMetaObject::invokeMethod(this, [this] { OnWorkerFinished(); }, Qt::QueuedConnection);
-    });
+    // Once the dialog is up, so that what the job asks first shows over it.
+    QMetaObject::invokeMethod(this, [this] { Begin(); }, Qt::QueuedConnection);
     return QDialog::exec();
 }
 
-void CJobDialog::OnWorkerFinished() {
-    if (worker.joinable()) worker.join();
+void CJobDialog::Begin() {
+    if (phase != Phase::Preparing) return;
     if (asking) {
-        // The worker was past its last check point: the question has nothing
+        // The user asked to abort before anything began: the answer first.
+        beginPending = true;
+        return;
+    }
+    beginPending = false;
+    CJobRunner::Body body = aborted ? CJobRunner::Body() : Prepare();
+    if (!body || aborted || !runner.Start(std::move(body))) {
+        Finish();
+        return;
+    }
+    phase = Phase::Running;
+}
+
+void CJobDialog::OnEnded(const JobSummary& result) {
+    summary = result;
+    if (asking) {
+        // The job was past its last check point: the question has nothing
         // left to stop. It goes, and the dialog ends once it has returned.
         finishPending = true;
         ui.CloseMessageBoxes(this);
@@ -148,7 +152,7 @@ void CJobDialog::OnWorkerFinished() {
 
 void CJobDialog::Finish() {
     finishPending = false;
-    display->stop();
+    phase = Phase::Ended;
     // A batch that ran to its end has done all of its work, whatever the
     // last item's figures said when it finished.
     if (!summary.stopped && !summary.ended && !summary.items.empty()) progress->setValue(100);
@@ -170,11 +174,8 @@ void CJobDialog::Finish() {
 
 bool CJobDialog::KeepsOpen() const { return KeepsLogOpen(summary); }
 
-void CJobDialog::UpdateDisplay() {
-    if (stopDisplay) return;
-    const JobProgress p = job.Progress();
-    // Between items the figures of the last one stay on show.
-    if (!p.active) return;
+void CJobDialog::OnProgress(const JobProgress& p) {
+    if (displayStopped) return;
     progress->setValue(std::clamp(p.percent, 0, 100));
     // Before its first data the item has no ratio; nothing is better than a
     // figure that means nothing.
@@ -187,27 +188,30 @@ void CJobDialog::UpdateDisplay() {
 }
 
 void CJobDialog::OnAbort() {
-    if (!WorkerRunning() || aborting || asking) return;
+    if (!InRun() || aborted || asking) return;
     // Nothing more is done while the user makes up their mind.
-    job.RequestPause();
+    runner.Pause();
     asking = true;
     const MsgResult answer = ui.MessageBox(this, QString::fromLatin1(question), QString::fromLatin1(questionCaption),
                                            MsgButtons::YesNo, MsgIcon::Question);
     asking = false;
     if (answer == MsgResult::Yes && !finishPending) {
-        aborting = true;
-        job.RequestStop();
+        aborted = true;
+        runner.Stop();
         abortButton->setEnabled(false);
         actionLabel->setText(QString::fromLatin1(jobmsg::kStopping));
     }
-    // After a stop request the worker wakes only to unwind; the dialog
-    // closes when it reports that it has ended.
-    job.Resume();
-    if (finishPending) Finish();
+    // After a stop request the job wakes only to unwind; the dialog closes
+    // when the runner reports that it has ended.
+    runner.Resume();
+    if (finishPending)
+        Finish();
+    else if (beginPending)
+        Begin();
 }
 
 void CJobDialog::reject() {
-    if (WorkerRunning()) {
+    if (InRun()) {
         OnAbort();
         return;
     }
@@ -225,13 +229,8 @@ void CJobDialog::changeEvent(QEvent* e) {
         main->showNormal();
 }
 
-template <class F>
-void CJobDialog::OnUi(F f) {
-    QMetaObject::invokeMethod(this, std::move(f), Qt::QueuedConnection);
-}
-
 void CJobDialog::Log(const QString& line, const QString& detail) {
-    OnUi([this, line, detail] {
+    auto add = [this, line, detail] {
         log->addItem(line);
         // What only a developer needs goes where one looks for it: on the
         // line's tool tip and on standard error.
@@ -240,7 +239,11 @@ void CJobDialog::Log(const QString& line, const QString& detail) {
             qInfo("%s: %s", qPrintable(line), qPrintable(detail));
         }
         log->scrollToBottom();
-    });
+    };
+    if (QThread::currentThread() == thread())
+        add();
+    else
+        QMetaObject::invokeMethod(this, add, Qt::QueuedConnection);
 }
 
 void CJobDialog::HideRatio() {
@@ -248,115 +251,71 @@ void CJobDialog::HideRatio() {
     ratioLabel->hide();
 }
 
-void CJobDialog::SetArchivePathText(const QString& text) {
-    OnUi([this, text] { archiveLabel->setText(text); });
-}
-
-void CJobDialog::SetActionText(const QString& text) {
-    OnUi([this, text] {
-        noticeShown = false;
-        itemAction = text;
-        actionLabel->setText(text);
-    });
-}
-
-void CJobDialog::SetFilesText(int number, int count) {
-    OnUi([this, number, count] {
-        filesLabel->setText(QString::fromLatin1(jobmsg::kFilesFormat).arg(number).arg(count));
-    });
-}
-
-void CJobDialog::ClearItemFigures() {
-    OnUi([this] {
-        progress->setValue(0);
-        ratioLabel->clear();
-    });
-}
-
-void CJobDialog::WaitWhilePaused() {
-    try {
-        Archive().Engine().CheckPoint();
-    } catch (const CStopRequested&) {
-        // A stop: the caller sees it in aborting.
-    }
-}
+void CJobDialog::SetArchivePathText(const QString& text) { archiveLabel->setText(text); }
 
 MsgResult CJobDialog::Ask(const QString& text, MsgButtons buttons, MsgIcon icon) {
-    WaitWhilePaused();
-    if (aborting) return MsgResult::Cancel;
-    MsgResult r = MsgResult::Cancel;
-    QMetaObject::invokeMethod(
-        this, [&] { r = platform::ShowMessage(ui, this, text, buttons, icon); },
-        Qt::BlockingQueuedConnection);
-    return r;
+    if (aborted) return MsgResult::Cancel;
+    return platform::ShowMessage(ui, this, text, buttons, icon);
 }
 
-void CJobDialog::ShowError(const QString& text) { Ask(text, MsgButtons::Ok, MsgIcon::Error); }
-
-void CJobDialog::ShowFailure(const ItemResult& result) { ShowError(FailureText(result)); }
+void CJobDialog::ShowFailure(const ItemResult& result) { Ask(FailureText(result), MsgButtons::Ok, MsgIcon::Error); }
 
 QString CJobDialog::AskSaveFile(const QString& proposed) {
-    QString r;
-    QMetaObject::invokeMethod(
-        this,
-        [&] { r = ui.SaveFileName(this, proposed, QString::fromLatin1(platform::kArchiveFilter)); },
-        Qt::BlockingQueuedConnection);
-    return r;
+    return ui.SaveFileName(this, proposed, QString::fromLatin1(platform::kArchiveFilter));
 }
 
-QString CJobDialog::AskFolder() {
-    QString r;
-    QMetaObject::invokeMethod(this, [&] { r = ui.BrowseFolder(this); },
-                              Qt::BlockingQueuedConnection);
-    return r;
-}
+QString CJobDialog::AskFolder() { return ui.BrowseFolder(this); }
 
 // Names come from archives and folders anyone may have written: shown, they
 // must not break a line or turn the text around.
 QString CJobDialog::ItemName(const JobItem& item) const { return platform::FromCore(EscapeName(item.name)); }
 
-void CJobDialog::ItemStarted(const JobItem& item) {
-    WaitWhilePaused();
-    if (aborting) return;
+void CJobDialog::OnItemStarted(const JobItem& item) {
+    if (aborted) return;
     const QString name = ItemName(item);
-    SetFilesText(static_cast<int>(item.index) + 1, static_cast<int>(item.count));
-    ClearItemFigures();
-    SetActionText(QString::fromLatin1(itemVerb) + name + QString::fromLatin1(jobmsg::kEllipsis));
+    filesLabel->setText(QString::fromLatin1(jobmsg::kFilesFormat)
+                            .arg(static_cast<int>(item.index) + 1)
+                            .arg(static_cast<int>(item.count)));
+    // No bar and no ratio until the item's data moves.
+    progress->setValue(0);
+    ratioLabel->clear();
+    noticeShown = false;
+    itemAction = QString::fromLatin1(itemVerb) + name + QString::fromLatin1(jobmsg::kEllipsis);
+    actionLabel->setText(itemAction);
     Log(QString::fromLatin1(itemVerb) + name);
 }
 
 bool CJobDialog::ConfirmReplace(const JobItem& item) {
     const MsgResult answer =
         Ask(ItemName(item) + QString::fromLatin1(jobmsg::kLasExists), MsgButtons::OkCancel, MsgIcon::Question);
-    return answer == MsgResult::Ok && !aborting;
+    return answer == MsgResult::Ok && !aborted;
 }
 
-bool CJobDialog::ConfirmOverwrite(const JobItem&, const std::string& outputPath) {
-    const MsgResult answer = Ask(platform::FromCore(outputPath) + QString::fromLatin1(jobmsg::kFileExists),
-                                 MsgButtons::OkCancel, MsgIcon::Question);
-    return answer == MsgResult::Ok && !aborting;
+void CJobDialog::OnReplaceAsked(const JobItem& item) { runner.Answer(ConfirmReplace(item)); }
+
+void CJobDialog::OnOverwriteAsked(const JobItem&, const QString& outputPath) {
+    const MsgResult answer =
+        Ask(outputPath + QString::fromLatin1(jobmsg::kFileExists), MsgButtons::OkCancel, MsgIcon::Question);
+    runner.Answer(answer == MsgResult::Ok && !aborted);
 }
 
-bool CJobDialog::ItemFinished(const ItemResult& result) {
+void CJobDialog::OnMessageAsked(const QString& text, MsgButtons buttons, MsgIcon icon) {
+    runner.Answer(Ask(text, buttons, icon));
+}
+
+void CJobDialog::OnItemFinished(const ItemResult& result) {
     // Stopped only by Abort (or the dialog going away): nothing to report.
-    if (result.outcome == ItemOutcome::Stopped) return false;
+    if (result.outcome == ItemOutcome::Stopped) return;
     Report(result);
-    // An abort question opened during this item holds the next one back,
-    // and a Yes to it ends the batch here.
-    WaitWhilePaused();
-    return !aborting;
 }
 
-void CJobDialog::Notice(const std::string& text) {
+void CJobDialog::OnNotice(const QString& line) {
     // The job waits for another program, or put an archive right: the user
     // sees it where the job's action shows, and it stays in the log.
-    const QString line = platform::FromCore(text);
-    OnUi([this, line] {
-        log->addItem(line);
-        log->scrollToBottom();
-        noticeShown = true;
-        actionLabel->setText(line);
-    });
+    log->addItem(line);
+    log->scrollToBottom();
+    noticeShown = true;
+    actionLabel->setText(line);
 }
 
 QStringList CJobDialog::LogLines() const {

@@ -3,29 +3,22 @@
 #include <QDialog>
 #include <QString>
 
-#include <atomic>
-#include <memory>
-#include <thread>
-
-#include "jobs/core/ArchiveJob.h"
+#include "jobs/JobRunner.h"
 #include "platform/PlatformUi.h"
 
 class QLabel;
 class QListWidget;
 class QProgressBar;
 class QPushButton;
-class QTimer;
 
 // What the compression, decompression and test dialogs share: the controls,
-// the worker thread that runs one batch of the job layer, the 200 ms display
-// of the job's progress, and Abort. The dialog is the job's host: it answers
-// the job's questions through the platform seam, logs each item and decides
-// after each one whether the batch goes on. The worker talks to the window
-// only through queued calls; a stop is a request the job honours at its next
-// check, and the dialog closes only once the worker has ended, so no thread
-// is ever suspended or killed. While the user is asked whether to abort, the
-// worker waits at its next check point.
-class CJobDialog : public QDialog, protected IJobHost {
+// the display of the job's progress, and Abort. The dialog watches a job
+// runner: it shows what the runner reports, answers the job's questions
+// through the platform seam, and logs each item. A stop is a request the job
+// honours at its next check, and the dialog closes only once the runner says
+// the job has ended. While the user is asked whether to abort, the job waits
+// at its next check point and its own questions wait too.
+class CJobDialog : public QDialog {
     Q_OBJECT
 public:
     ~CJobDialog() override;
@@ -40,12 +33,13 @@ public:
     QString FilesText() const;
     QString RatioText() const;
     int Progress() const;
-    bool WorkerRunning() const { return worker.joinable() && !workerDone.load(); }
-    // True once Abort was confirmed.
-    bool Aborted() const { return aborting.load(); }
-    VMRAFile& Archive() { return job.Archive(); }
+    bool WorkerRunning() const { return runner.Running(); }
+    // True once Abort was confirmed in this run.
+    bool Aborted() const { return aborted; }
     // What became of the items of the last run; read it once the run ended.
     const JobSummary& Summary() const { return summary; }
+    // The runner the dialog watches.
+    CJobRunner& Runner() { return runner; }
 
 public slots:
     // The Abort button: holds the job, asks, and on Yes stops it.
@@ -56,9 +50,11 @@ protected:
     CJobDialog(platform::IPlatformUi& ui, QWidget* parent, const char* caption, const char* question,
                const char* questionCaption, const char* itemVerb);
 
-    // The worker's body; runs on the worker thread. It asks for what the job
-    // needs first (archive, folder) and then runs one batch of the job.
-    virtual void Work() = 0;
+    // On the user-interface thread once the dialog is up: asks for what the
+    // job needs first (archive, folder) and hands back the work for the
+    // runner's thread, which must not touch the dialog's members. Empty:
+    // there is nothing to do, and the run ends here.
+    virtual CJobRunner::Body Prepare() = 0;
     // How the log and the boxes tell of an item that did not stop the job.
     virtual void Report(const ItemResult& result) = 0;
     // The name the dialog shows for an item.
@@ -69,63 +65,52 @@ protected:
     // The ratio the dialog shows once the job has ended; by default what
     // the last item showed.
     virtual QString FinalRatioText() const { return RatioText(); }
+    // Whether to replace the entry of the item's name; false once aborted.
+    virtual bool ConfirmReplace(const JobItem& item);
 
-    // Stops a worker that still runs and waits for it; derived dialogs call
-    // it first in their destructors, before their own members go.
-    void StopAndJoin();
+    // For a dialog whose work uses its own members: stops a job that still
+    // runs and waits for it, first thing in its destructor.
+    void StopAndWait() { runner.StopAndWait(); }
 
-    // Worker-side helpers: they run the change on the user-interface thread.
-    // detail: what a developer needs to know of the line, kept off the line.
+    // From any thread. detail: what a developer needs to know of the line,
+    // kept off the line.
     void Log(const QString& line, const QString& detail = QString());
     // For jobs that store nothing, the ratio means nothing.
     void HideRatio();
     void SetArchivePathText(const QString& text);
-    void SetActionText(const QString& text);
-    void SetFilesText(int number, int count);
-    // An item starts: no bar and no ratio until its data moves.
-    void ClearItemFigures();
-    // Shown and answered on the user-interface thread; the worker waits.
-    // Messages and questions wait for the answer to an open abort question,
-    // and after a confirmed abort nothing more is asked. The choosers come
-    // only before the batch starts.
+    // Ends the progress display for the rest of the run.
+    void StopProgressDisplay() { displayStopped = true; }
+    // A message box; after a confirmed abort nothing more is shown.
     platform::MsgResult Ask(const QString& text, platform::MsgButtons buttons, platform::MsgIcon icon);
-    void ShowError(const QString& text);
     // A failed item's box: the core's text naming what it is about.
     void ShowFailure(const ItemResult& result);
     QString AskSaveFile(const QString& proposed);
     QString AskFolder();
-    // The worker's safe point between items: it waits here while the abort
-    // question is open.
-    void WaitWhilePaused();
-
-    // The job's side of the conversation, on the worker thread.
-    void ItemStarted(const JobItem& item) override;
-    bool ConfirmReplace(const JobItem& item) override;
-    bool ConfirmOverwrite(const JobItem& item, const std::string& outputPath) override;
-    bool ItemFinished(const ItemResult& result) override;
-    void Notice(const std::string& text) override;
-
-    // Ends the progress display for the rest of the job.
-    std::atomic<bool> stopDisplay{false};
-    std::atomic<bool> aborting{false};
-    // Written by the worker only; read by the window once the worker ended.
-    JobSummary summary;
-    CArchiveJob job{*this};
-    platform::IPlatformUi& ui;
 
     void reject() override;
     void changeEvent(QEvent* e) override;
 
 private:
-    void UpdateDisplay();
-    void OnWorkerFinished();
-    // After the worker has ended: closes, or shows the summary and waits for
+    // The runner's signals.
+    void OnItemStarted(const JobItem& item);
+    void OnProgress(const JobProgress& p);
+    void OnNotice(const QString& text);
+    void OnReplaceAsked(const JobItem& item);
+    void OnOverwriteAsked(const JobItem& item, const QString& outputPath);
+    void OnMessageAsked(const QString& text, platform::MsgButtons buttons, platform::MsgIcon icon);
+    void OnItemFinished(const ItemResult& result);
+    void OnEnded(const JobSummary& result);
+
+    // Prepares the run and starts the runner, once no abort question is open.
+    void Begin();
+    // After the job has ended: closes, or shows the summary and waits for
     // the user (see KeepsOpen).
     void Finish();
     void ResetForRun();
-    template <class F>
-    void OnUi(F f);
+    // The run is on: from exec until the job has ended.
+    bool InRun() const { return phase == Phase::Preparing || runner.Running(); }
 
+    platform::IPlatformUi& ui;
     const char* question;
     const char* questionCaption;
     const char* itemVerb;
@@ -138,14 +123,21 @@ private:
     QListWidget* log = nullptr;
     QPushButton* abortButton = nullptr;
     QPushButton* closeButton = nullptr;
-    QTimer* display = nullptr;
-    std::thread worker;
-    std::atomic<bool> workerDone{false};
+
+    enum class Phase { Idle, Preparing, Running, Ended };
+    Phase phase = Phase::Idle;
+    JobSummary summary;
+    bool aborted = false;
+    bool displayStopped = false;
     // The action text of the item in hand, shown again once a notice about
     // waiting has been overtaken by progress.
     QString itemAction;
     bool noticeShown = false;
-    // The abort question is open; the worker's end waits until it is gone.
+    // The abort question is open; the job's end, or its start, waits until
+    // it is gone.
     bool asking = false;
     bool finishPending = false;
+    bool beginPending = false;
+    // Last, so that it goes first: no signal reaches a dialog half gone.
+    CJobRunner runner;
 };

@@ -10,16 +10,15 @@ CTestDialog::CTestDialog(platform::IPlatformUi& ui, QWidget* parent)
     HideRatio();
 }
 
-void CTestDialog::Work() {
+CJobRunner::Body CTestDialog::Prepare() {
     Log(QString::fromLatin1(jobmsg::kTestingFiles));
     std::vector<std::string> names;
     for (const QString& name : entryNames)
         if (!name.isEmpty()) names.push_back(platform::ToCore(name));
     // Nothing named is nothing to test (the job would test every entry).
-    if (archivePath.isEmpty() || names.empty()) return;
+    if (archivePath.isEmpty() || names.empty()) return {};
     SetArchivePathText(archivePath);
-    if (aborting) return;
-    summary = job.Test(platform::ToCore(archivePath), names);
+    return [archive = platform::ToCore(archivePath), names](CArchiveJob& job) { return job.Test(archive, names); };
 }
 
 void CTestDialog::Report(const ItemResult& result) {
@@ -46,4 +45,4 @@ void CTestDialog::Report(const ItemResult& result) {
     }
 }
 
-bool CTestDialog::KeepsOpen() const { return KeepsTestOpen(summary); }
+bool CTestDialog::KeepsOpen() const { return KeepsTestOpen(Summary()); }

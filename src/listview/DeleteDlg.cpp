@@ -2,7 +2,6 @@
 
 #include <QLabel>
 #include <QProgressBar>
-#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -31,14 +30,21 @@ DeleteDlg::DeleteDlg(QWidget* parent, const QString& archivePath, const QStringL
     layout->addWidget(progress);
     layout->addWidget(notice);
     resize(360, 70);
-    poll = new QTimer(this);
-    poll->setInterval(100);
-    connect(poll, &QTimer::timeout, this, &DeleteDlg::Poll);
+    // An entry's deletion moves in larger steps than a compression: the
+    // bar is sampled more often.
+    runner.SetProgressInterval(100);
+    connect(&runner, &CJobRunner::ItemStarted, this, &DeleteDlg::OnItemStarted);
+    connect(&runner, &CJobRunner::ProgressMade, this, &DeleteDlg::OnProgress);
+    connect(&runner, &CJobRunner::ItemFinished, this, &DeleteDlg::OnItemFinished);
+    connect(&runner, &CJobRunner::Noticed, this, &DeleteDlg::OnNotice);
+    connect(&runner, &CJobRunner::Ended, this, &DeleteDlg::OnEnded);
+    // A deletion asks nothing; should a job ever ask, no is the safe answer.
+    connect(&runner, &CJobRunner::ReplaceAsked, this, [this] { runner.Answer(false); });
+    connect(&runner, &CJobRunner::OverwriteAsked, this, [this] { runner.Answer(false); });
+    connect(&runner, &CJobRunner::MessageAsked, this, [this] { runner.Answer(platform::MsgResult::Cancel); });
 }
 
-DeleteDlg::~DeleteDlg() {
-    if (deletion.joinable()) deletion.join();
-}
+DeleteDlg::~DeleteDlg() = default;
 
 int DeleteDlg::Progress() const { return progress->value(); }
 
@@ -57,67 +63,38 @@ QString DeleteDlg::Error() const {
 
 int DeleteDlg::exec() {
     done = false;
-    job.Archive().ClearStopRequest();
-    poll->start();
-    const std::string arc = platform::ToCore(archivePath);
     std::vector<std::string> names;
     for (const QString& n : entryNames) names.push_back(platform::ToCore(n));
-    deletion = std::thread([this, arc, names] {
-        JobSummary result = job.Delete(arc, names);
-        done = true;
-        QMetaObject::invokeMethod(
-            this,
-            [this, result] {
-                if (deletion.joinable()) deletion.join();
-                poll->stop();
-                summary = result;
-                if (!Failed()) progress->setValue(100);
-                QDialog::accept();
-            },
-            Qt::QueuedConnection);
-    });
+    runner.Start([arc = platform::ToCore(archivePath), names](CArchiveJob& job) { return job.Delete(arc, names); });
     return QDialog::exec();
 }
 
-void DeleteDlg::ItemStarted(const JobItem& item) {
+void DeleteDlg::OnEnded(const JobSummary& result) {
+    done = true;
+    summary = result;
+    if (!Failed()) progress->setValue(100);
+    QDialog::accept();
+}
+
+void DeleteDlg::OnItemStarted(const JobItem& item) {
     // Names come from the archive: shown, they must not steer the label.
-    const QString text =
-        QString::fromLatin1(listmsg::kDeletingEntry).arg(platform::FromCore(EscapeName(item.name)));
-    QMetaObject::invokeMethod(
-        this,
-        [this, text] {
-            entry->setText(text);
-            FitHeight();
-        },
-        Qt::QueuedConnection);
+    entry->setText(QString::fromLatin1(listmsg::kDeletingEntry).arg(platform::FromCore(EscapeName(item.name))));
+    FitHeight();
 }
 
-bool DeleteDlg::ItemFinished(const ItemResult& result) {
-    // The first entry that is not deleted ends the deletion, and so does a
-    // stop request that came while an entry was being deleted.
-    const bool goOn = Succeeded(result.outcome) && !job.StopRequested();
-    if (Succeeded(result.outcome)) {
-        const std::size_t index = result.item.index, count = result.item.count;
-        QMetaObject::invokeMethod(
-            this,
-            [this, index, count] {
-                progress->setValue(std::max(progress->value(), listview::OverallPercent(index + 1, count, 0)));
-            },
-            Qt::QueuedConnection);
+void DeleteDlg::OnItemFinished(const ItemResult& result) {
+    if (!Succeeded(result.outcome)) {
+        runner.EndAfterItem();
+        return;
     }
-    return goOn;
+    progress->setValue(
+        std::max(progress->value(), listview::OverallPercent(result.item.index + 1, result.item.count, 0)));
 }
 
-void DeleteDlg::Notice(const std::string& text) {
-    const QString line = platform::FromCore(text);
-    QMetaObject::invokeMethod(
-        this,
-        [this, line] {
-            notice->setText(line);
-            notice->show();
-            FitHeight();
-        },
-        Qt::QueuedConnection);
+void DeleteDlg::OnNotice(const QString& line) {
+    notice->setText(line);
+    notice->show();
+    FitHeight();
 }
 
 void DeleteDlg::FitHeight() {
@@ -129,12 +106,10 @@ void DeleteDlg::FitHeight() {
     if (needed > height()) resize(width(), needed);
 }
 
-void DeleteDlg::Poll() {
-    if (done) return;
+void DeleteDlg::OnProgress(const JobProgress& p) {
     // Never back: an entry's figure starts again from 0 a moment after the
     // job has turned to it.
-    const JobProgress p = job.Progress();
-    if (p.active) progress->setValue(std::max(progress->value(), listview::OverallPercent(p.index, p.count, p.percent)));
+    progress->setValue(std::max(progress->value(), listview::OverallPercent(p.index, p.count, p.percent)));
 }
 
 void DeleteDlg::reject() {
@@ -145,5 +120,5 @@ void DeleteDlg::reject() {
     // The job notices a stop only while it waits for another program, when
     // nothing has been changed yet; a rewrite under way goes to its end, and
     // the deletion ends after it. The dialog closes when the job has ended.
-    job.RequestStop();
+    runner.Stop();
 }

@@ -4,23 +4,19 @@
 #include <QString>
 #include <QStringList>
 
-#include <atomic>
-#include <thread>
-
-#include "jobs/core/ArchiveJob.h"
+#include "jobs/JobRunner.h"
 
 class QLabel;
 class QProgressBar;
-class QTimer;
 
-// Deletes entries of an archive on a thread of its own, saying which entry
+// Deletes entries of an archive through a job runner, saying which entry
 // it deletes while a progress bar moves on entry by entry. It closes by
 // itself when the deletion has ended, also when it failed (Failure() then
 // tells why), and never before: an archive being rewritten must not be cut
 // short. Escape or the close box ask the job to stop: at once while it
 // waits for another program that uses the archive, otherwise once the entry
 // in hand is deleted.
-class DeleteDlg : public QDialog, private IJobHost {
+class DeleteDlg : public QDialog {
     Q_OBJECT
 public:
     DeleteDlg(QWidget* parent, const QString& archivePath, const QStringList& entryNames);
@@ -42,25 +38,24 @@ public:
     void reject() override;
 
 private:
-    void ItemStarted(const JobItem& item) override;
-    bool ConfirmReplace(const JobItem&) override { return false; }
-    bool ConfirmOverwrite(const JobItem&, const std::string&) override { return false; }
+    // The runner's signals.
+    void OnItemStarted(const JobItem& item);
+    void OnProgress(const JobProgress& p);
     // The first entry that is not deleted ends the deletion, and so does a
     // stop request that came while an entry was being deleted.
-    bool ItemFinished(const ItemResult& result) override;
-    void Notice(const std::string& text) override;
+    void OnItemFinished(const ItemResult& result);
+    void OnNotice(const QString& text);
+    void OnEnded(const JobSummary& result);
     // Makes the window as high as its wrapped lines need at its width.
     void FitHeight();
-    void Poll();
 
-    CArchiveJob job{*this};
-    std::thread deletion;
     QProgressBar* progress = nullptr;
     QLabel* entry = nullptr;
     QLabel* notice = nullptr;
-    QTimer* poll = nullptr;
     QString archivePath;
     QStringList entryNames;
-    std::atomic<bool> done{false};
+    bool done = false;
     JobSummary summary;
+    // Last, so that it goes first: no signal reaches a dialog half gone.
+    CJobRunner runner;
 };

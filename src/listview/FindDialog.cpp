@@ -11,15 +11,16 @@
 FindDialog::FindDialog(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QString::fromLatin1(listmsg::kFindCaption));
     edit = new QLineEdit(this);
+    edit->setObjectName(QStringLiteral("findText"));
     matchCaseBox = new QCheckBox(QString::fromLatin1(listmsg::kMatchCase), this);
+    matchCaseBox->setObjectName(QStringLiteral("matchCase"));
     lasBox = new QCheckBox(QString::fromLatin1(listmsg::kFindLas), this);
+    lasBox->setObjectName(QStringLiteral("selectLas"));
     vmraBox = new QCheckBox(QString::fromLatin1(listmsg::kFindVmra), this);
+    vmraBox->setObjectName(QStringLiteral("selectVmra"));
     matchCaseBox->setChecked(false);
     lasBox->setChecked(true);
     vmraBox->setChecked(true);
-    connect(matchCaseBox, &QCheckBox::toggled, this, [this](bool on) { matchCase = on; });
-    connect(lasBox, &QCheckBox::toggled, this, [this](bool on) { selectLas = on; });
-    connect(vmraBox, &QCheckBox::toggled, this, [this](bool on) { selectVmra = on; });
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &FindDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &FindDialog::reject);
@@ -34,6 +35,10 @@ FindDialog::FindDialog(QWidget* parent) : QDialog(parent) {
     layout->addWidget(buttons);
     edit->setFocus();
 }
+
+int FindDialog::Filter() const { return (lasBox->isChecked() ? 1 : 0) + (vmraBox->isChecked() ? 2 : 0); }
+
+bool FindDialog::MatchCase() const { return matchCaseBox->isChecked(); }
 
 void FindDialog::accept() {
     findText = edit->text();

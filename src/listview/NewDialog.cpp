@@ -11,6 +11,7 @@
 NewDialog::NewDialog(const QString& initialName, QWidget* parent) : QDialog(parent), newName(initialName) {
     setWindowTitle(QString::fromLatin1(listmsg::kNewCaption));
     edit = new QLineEdit(initialName, this);
+    edit->setObjectName(QStringLiteral("name"));
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &NewDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &NewDialog::reject);

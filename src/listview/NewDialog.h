@@ -11,10 +11,14 @@ class NewDialog : public QDialog {
 public:
     explicit NewDialog(const QString& initialName, QWidget* parent = nullptr);
 
-    QString newName;
-    QLineEdit* edit = nullptr;
+    // The name typed, once OK was pressed; the initial one before.
+    QString NewName() const { return newName; }
 
     void accept() override;
+
+private:
+    QString newName;
+    QLineEdit* edit = nullptr;
 };
 
 // The file name a typed name becomes: ".VMRA" is appended unless ".vmra"

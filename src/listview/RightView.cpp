@@ -247,6 +247,21 @@ std::vector<int> CRightView::ColumnWidthsOnScreen() const {
     return w;
 }
 
+std::vector<int> CRightView::Widths(bool archive) const {
+    return archive ? std::vector<int>(archiveWidths, archiveWidths + kArchiveColumns)
+                   : std::vector<int>(folderWidths, folderWidths + kFolderColumns);
+}
+
+void CRightView::SetWidth(bool archive, int column, int width) {
+    if (column < 0 || column >= (archive ? kArchiveColumns : kFolderColumns)) return;
+    (archive ? archiveWidths : folderWidths)[column] = width;
+}
+
+void CRightView::SetFlags(const listview::CommandFlags& f) {
+    flags = f;
+    emit FlagsChanged();
+}
+
 void CRightView::OnSectionResized(int column, int /*oldSize*/, int newSize) {
     if (!recordWidths || settingColumns || column < 0) return;
     if (archiveMode && column < kArchiveColumns) archiveWidths[column] = newSize;
@@ -316,7 +331,7 @@ bool CRightView::ReportListing(const QString& path, const listview::ArchiveListi
 }
 
 void CRightView::ListArchive(const QString& path) {
-    canAdd = canExtract = canDelete = canExtractHere = canTest = false;
+    flags = listview::CommandFlags{};
     const listview::ArchiveListing listing = listview::ReadArchiveListing(path);
     if (ReportListing(path, listing)) return;
     const QString folder = platform::FolderPart(path);

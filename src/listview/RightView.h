@@ -139,16 +139,31 @@ public:
     QListView* IconView() const { return icons; }
     QWidget* ActiveView() const;
 
-    QString currentPath;
-    int folderWidths[kFolderColumns] = {100, 100, 150};
-    int archiveWidths[kArchiveColumns] = {100, 100, 150, 150, 60, 60, 100, 80};
-    uint32_t folderShown = kAllColumns;
-    uint32_t archiveShown = kAllColumns;
-    bool archiveMode = false;
-    bool recordWidths = false;
-    bool canAdd = false, canExtract = false, canDelete = false, canExtractHere = false, canTest = false;
-    int sortColumn = -1;
-    int sortDirection = 1;
+    // The folder or archive listed; empty before the first listing.
+    QString CurrentPath() const { return currentPath; }
+    // The list shows the entries of an archive.
+    bool ArchiveMode() const { return archiveMode; }
+    // What the selection allows.
+    const listview::CommandFlags& Flags() const { return flags; }
+    // Puts the flags in a state of the caller's until the selection next
+    // changes them (a window in a state no selection gives, as tests need).
+    void SetFlags(const listview::CommandFlags& f);
+    // The column the list is sorted by (-1: as read) and its direction.
+    int SortColumn() const { return sortColumn; }
+    int SortDirection() const { return sortDirection; }
+
+    // The remembered widths of the details columns, for folders or for
+    // archives; the settings keep them, and a mode shows them when it is
+    // entered.
+    std::vector<int> Widths(bool archive) const;
+    // A column past the mode's columns is passed over.
+    void SetWidth(bool archive, int column, int width);
+    // The details columns shown in a mode (bit c for column c).
+    uint32_t ShownColumns(bool archive) const { return archive ? archiveShown : folderShown; }
+    void SetShownColumns(bool archive, uint32_t mask) { (archive ? archiveShown : folderShown) = mask; }
+    // While on, a width the user gives a column is remembered for its mode;
+    // off while the window itself sets the columns.
+    void SetRecordWidths(bool on) { recordWidths = on; }
 
 signals:
     // The list changed what it shows (for the frame's status and commands).
@@ -171,6 +186,17 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    QString currentPath;
+    int folderWidths[kFolderColumns] = {100, 100, 150};
+    int archiveWidths[kArchiveColumns] = {100, 100, 150, 150, 60, 60, 100, 80};
+    uint32_t folderShown = kAllColumns;
+    uint32_t archiveShown = kAllColumns;
+    bool archiveMode = false;
+    bool recordWidths = false;
+    listview::CommandFlags flags;
+    int sortColumn = -1;
+    int sortDirection = 1;
+
     struct Row {
         QString name;  // the file's or entry's own name, which commands use
         QString text;  // the name as shown

@@ -167,9 +167,9 @@ void CRightView::DragSelectedEntries() {
     const QString folder = platform::WithTrailingSeparator(QFile::decodeName(pattern));
 
     CDecompressDialog job(ui, window());
-    job.archivePath = archivePath;
-    job.outputFolder = folder;
-    job.entryNames = names;
+    job.SetArchivePath(archivePath);
+    job.SetOutputFolder(folder);
+    job.SetEntries(names);
     job.exec();
     QList<QUrl> urls;
     if (!job.Aborted())
@@ -209,12 +209,7 @@ void CRightView::UpdateCommandFlags() {
 }
 
 void CRightView::FollowSelection() {
-    const listview::CommandFlags f = listview::ComputeCommandFlags(SelectedNames(), archiveMode);
-    canAdd = f.canAdd;
-    canExtract = f.canExtract;
-    canDelete = f.canDelete;
-    canExtractHere = f.canExtractHere;
-    canTest = f.canTest;
+    flags = listview::ComputeCommandFlags(SelectedNames(), archiveMode);
     emit FlagsChanged();
     emit SelectionChanged();
 }
@@ -278,16 +273,18 @@ void CRightView::AddSelected() {
     if (selected.isEmpty()) return;
     CCompressDialog job(ui, window());
     const QString folder = ListedFolder();
+    QStringList paths, shown;
     for (const QString& name : selected) {
         if (!platform::HasSuffixNoCase(name, kLas)) continue;
-        job.lasPaths << folder + name;
-        job.displayNames << name;
+        paths << folder + name;
+        shown << name;
     }
+    job.SetFiles(paths, shown);
     job.exec();
     ShowTreeSelection();
     if (tree) {
         tree->RefreshTree();
-        if (job.archiveCreated) tree->SelectPath(job.archivePath);
+        if (job.ArchiveCreated()) tree->SelectPath(job.ArchivePath());
     }
 }
 
@@ -332,10 +329,12 @@ void CRightView::ExtractFromArchive(bool here, const QStringList& names) {
     const QStringList selected = names.isEmpty() ? SelectedNames() : names;
     if (selected.isEmpty() || !platform::HasSuffixNoCase(archivePath, kVmra)) return;
     CDecompressDialog job(ui, window());
-    job.archivePath = archivePath;
-    if (here) job.outputFolder = platform::FolderPart(archivePath);
+    job.SetArchivePath(archivePath);
+    if (here) job.SetOutputFolder(platform::FolderPart(archivePath));
+    QStringList entries;
     for (const QString& name : selected)
-        if (platform::HasSuffixNoCase(name, kLas)) job.entryNames << name;
+        if (platform::HasSuffixNoCase(name, kLas)) entries << name;
+    job.SetEntries(entries);
     job.exec();
     ShowTreeSelection();
 }
@@ -355,20 +354,21 @@ void CRightView::ExtractWholeArchives(bool here) {
         CDecompressDialog* job = shared.get();
         if (here) {
             own = std::make_unique<CDecompressDialog>(ui, window());
-            own->outputFolder = folder;
+            own->SetOutputFolder(folder);
             job = own.get();
         }
-        job->archivePath = folder + name;
+        const QString archivePath = folder + name;
+        job->SetArchivePath(archivePath);
         // An archive that cannot be read ends the command before any folder
         // is asked for; an empty one ends it quietly.
-        const listview::ArchiveListing listing = listview::ReadArchiveListing(job->archivePath);
-        if (ReportListing(job->archivePath, listing)) return;
+        const listview::ArchiveListing listing = listview::ReadArchiveListing(archivePath);
+        if (ReportListing(archivePath, listing)) return;
         if (listing.entries.empty()) return;
-        job->entryNames.clear();
-        job->wholeArchive = true;
+        job->SetEntries({});
+        job->SetWholeArchive(true);
         job->exec();
         ShowTreeSelection();
-        if (job->outputFolder.isEmpty()) return;
+        if (job->OutputFolder().isEmpty()) return;
     }
 }
 
@@ -389,11 +389,13 @@ void CRightView::ExtractHere() {
 void CRightView::TestSelected() {
     const QString archivePath = currentPath;
     if (!archiveMode || !platform::HasSuffixNoCase(archivePath, kVmra)) return;
-    CTestDialog job(ui, window());
-    job.archivePath = archivePath;
+    QStringList entries;
     for (const QString& name : SelectedNames())
-        if (platform::HasSuffixNoCase(name, kLas)) job.entryNames << name;
-    if (job.entryNames.isEmpty()) return;
+        if (platform::HasSuffixNoCase(name, kLas)) entries << name;
+    if (entries.isEmpty()) return;
+    CTestDialog job(ui, window());
+    job.SetArchivePath(archivePath);
+    job.SetEntries(entries);
     job.exec();
     // The test changes nothing, but opening the archive may have put right
     // an interrupted change of it.
@@ -409,14 +411,16 @@ void CRightView::DropFiles(const QStringList& paths) {
         MsgResult::Ok)
         return;
     CCompressDialog job(ui, window());
+    QStringList files, shown;
     for (const QString& path : paths) {
         if (!platform::HasTrailingExtension(path, kLas, true)) continue;
         if (QFileInfo(path).isDir()) continue;  // a folder named like a LAS file
-        job.lasPaths << path;
-        job.displayNames << platform::FileNamePart(path);
+        files << path;
+        shown << platform::FileNamePart(path);
     }
-    job.archivePath = currentPath;
-    if (job.lasPaths.isEmpty()) return;
+    job.SetFiles(files, shown);
+    job.SetArchivePath(currentPath);
+    if (job.FileCount() == 0) return;
     emit ArchiveChanging();
     job.exec();
     ShowTreeSelection();
@@ -425,7 +429,7 @@ void CRightView::DropFiles(const QStringList& paths) {
 void CRightView::FindAndSelect() {
     FindDialog dlg(window());
     if (ui.RunDialog(dlg) != QDialog::Accepted) return;
-    SelectMatching(dlg.findText, dlg.matchCase, dlg.Filter());
+    SelectMatching(dlg.FindText(), dlg.MatchCase(), dlg.Filter());
 }
 
 void CRightView::SelectMatching(const QString& text, bool matchCase, int filter) {
@@ -457,8 +461,8 @@ void CRightView::NewArchive() {
     if (!platform::IsSeparator(folder.back())) folder = platform::FolderPart(folder);
     NewDialog dlg(QString::fromLatin1(listmsg::kNewDefaultName), window());
     if (ui.RunDialog(dlg) != QDialog::Accepted) return;
-    if (dlg.newName.isEmpty()) return;
-    const QString name = NewArchiveFileName(dlg.newName);
+    if (dlg.NewName().isEmpty()) return;
+    const QString name = NewArchiveFileName(dlg.NewName());
     const QString path = Shown(folder + name);
     switch (CreateNewArchive(platform::ToCore(folder), platform::ToCore(name))) {
         case NewArchiveOutcome::Exists:
@@ -481,11 +485,11 @@ QMenu* CRightView::BuildContextMenu() {
             const char* text;
             bool enabled;
             void (CRightView::*run)();
-        } file[] = {{listmsg::kCtxAdd, canAdd, &CRightView::AddSelected},
-                    {listmsg::kCtxDelete, canDelete, &CRightView::DeleteSelected},
-                    {listmsg::kCtxExtractTo, canExtract, &CRightView::ExtractTo},
-                    {listmsg::kCtxExtractHere, canExtractHere, &CRightView::ExtractHere},
-                    {listmsg::kCtxTest, canTest, &CRightView::TestSelected}};
+        } file[] = {{listmsg::kCtxAdd, flags.canAdd, &CRightView::AddSelected},
+                    {listmsg::kCtxDelete, flags.canDelete, &CRightView::DeleteSelected},
+                    {listmsg::kCtxExtractTo, flags.canExtract, &CRightView::ExtractTo},
+                    {listmsg::kCtxExtractHere, flags.canExtractHere, &CRightView::ExtractHere},
+                    {listmsg::kCtxTest, flags.canTest, &CRightView::TestSelected}};
         for (const auto& f : file) {
             QAction* a = menu->addAction(QString::fromLatin1(f.text));
             a->setEnabled(f.enabled);

@@ -77,7 +77,7 @@ TEST_F(ArchiveListTest, EntriesWithSizesPackedAndRatio) {
     const QString archive =
         MakeArchive(QStringLiteral("three.vmra"), {"autzen_trim.las", "point10.las", "100_points.las"});
     list->ShowPath(archive);
-    EXPECT_TRUE(list->archiveMode);
+    EXPECT_TRUE(list->ArchiveMode());
     EXPECT_EQ(Column(list, 0), (QStringList{"..", "autzen_trim.las", "point10.las", "100_points.las"}));
     VMRAFile v;
     CFile f(archive.toStdString(), "rb");
@@ -107,7 +107,7 @@ TEST_F(ArchiveListTest, EntriesWithSizesPackedAndRatio) {
 TEST_F(ArchiveListTest, EmptyArchiveListsOnlyUpWithoutAMessage) {
     QFile(Root() + QStringLiteral("empty.vmra")).open(QIODevice::WriteOnly);
     list->ShowPath(Root() + QStringLiteral("empty.vmra"));
-    EXPECT_TRUE(list->archiveMode);
+    EXPECT_TRUE(list->ArchiveMode());
     EXPECT_EQ(Column(list, 0), QStringList{".."});
     EXPECT_TRUE(ui.shown.empty());
 }
@@ -123,7 +123,7 @@ TEST_F(ArchiveListTest, NonArchiveSaysWrongFileFormat) {
     EXPECT_EQ(ui.shown[0].icon, MsgIcon::Error);
     EXPECT_EQ(ui.shown[0].caption, QStringLiteral("Velmora"));
     EXPECT_EQ(Column(list, 0), QStringList{".."});
-    EXPECT_TRUE(list->archiveMode);
+    EXPECT_TRUE(list->ArchiveMode());
 }
 
 TEST_F(ArchiveListTest, VanishedArchiveSaysErrorOpeningFile) {
@@ -139,18 +139,18 @@ TEST_F(ArchiveListTest, VanishedArchiveSaysErrorOpeningFile) {
 TEST_F(ArchiveListTest, BackToAFolderRestoresItsColumnsAndForgetsTheSort) {
     QFile(Root() + QStringLiteral("e.vmra")).open(QIODevice::WriteOnly);
     list->SetType(listview::kDetails);
-    list->folderWidths[0] = 210;
-    list->archiveWidths[0] = 123;
+    list->SetWidth(false, 0, 210);
+    list->SetWidth(true, 0, 123);
     list->ShowPath(Root());
     list->OnHeaderClick(1);
     list->ShowPath(Root() + QStringLiteral("e.vmra"));
-    EXPECT_EQ(list->sortColumn, -1);
+    EXPECT_EQ(list->SortColumn(), -1);
     EXPECT_EQ(list->DetailsView()->model()->columnCount(), 8);
     EXPECT_EQ(list->DetailsView()->columnWidth(0), 123);
     list->OnHeaderClick(2);
     list->ShowPath(Root());
-    EXPECT_EQ(list->sortColumn, -1);
-    EXPECT_EQ(list->sortDirection, 1);
+    EXPECT_EQ(list->SortColumn(), -1);
+    EXPECT_EQ(list->SortDirection(), 1);
     EXPECT_EQ(list->DetailsView()->model()->columnCount(), 3);
     EXPECT_EQ(list->DetailsView()->model()->headerData(2, Qt::Horizontal).toString(), QStringLiteral("Last modified"));
     EXPECT_EQ(list->DetailsView()->columnWidth(0), 210);
@@ -162,8 +162,8 @@ TEST_F(ArchiveListTest, StoredArchivePathIsReopenedAsTheArchive) {
     CloseFrame(frame);
     EXPECT_EQ(ReadSetting("Path"), Root() + QStringLiteral("kept.vmra"));
     frame = StartFrame();
-    EXPECT_TRUE(frame->RightView()->archiveMode);
-    EXPECT_EQ(frame->RightView()->currentPath, Root() + QStringLiteral("kept.vmra"));
+    EXPECT_TRUE(frame->RightView()->ArchiveMode());
+    EXPECT_EQ(frame->RightView()->CurrentPath(), Root() + QStringLiteral("kept.vmra"));
     EXPECT_EQ(CLeftView::KindOf(frame->LeftView()->SelectedNode()), CLeftView::kArchiveNode);
 }
 
@@ -289,7 +289,7 @@ TEST_F(ArchiveListTest, HiddenColumnsStayHiddenInTheNextWindow) {
 
     frame = StartFrame();
     list = frame->RightView();
-    EXPECT_TRUE(list->archiveMode);
+    EXPECT_TRUE(list->ArchiveMode());
     EXPECT_TRUE(list->DetailsView()->isColumnHidden(listview::kColumnPoints));
     EXPECT_FALSE(list->DetailsView()->isColumnHidden(listview::kColumnChecksum));
     EXPECT_FALSE(list->DetailsView()->isColumnHidden(listview::kColumnVersion));

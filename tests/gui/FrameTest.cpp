@@ -67,9 +67,9 @@ TEST_F(FrameSettingsTest, FirstStartWithAnEmptyStore) {
     EXPECT_EQ(frame->LeftView()->width(), 150);
     EXPECT_EQ(frame->RightView()->Type(), listview::kLargeIcons);
     EXPECT_EQ(frame->LeftView()->SelectedNode(), nullptr);
-    EXPECT_TRUE(frame->RightView()->currentPath.isEmpty());
-    const int* fw = frame->RightView()->folderWidths;
-    const int* aw = frame->RightView()->archiveWidths;
+    EXPECT_TRUE(frame->RightView()->CurrentPath().isEmpty());
+    const std::vector<int> fw = frame->RightView()->Widths(false);
+    const std::vector<int> aw = frame->RightView()->Widths(true);
     EXPECT_EQ((std::vector<int>{fw[0], fw[1], fw[2]}), (std::vector<int>{100, 100, 150}));
     EXPECT_EQ((std::vector<int>{aw[0], aw[1], aw[2], aw[3]}), (std::vector<int>{100, 100, 150, 150}));
     EXPECT_EQ(frame->windowTitle(), QStringLiteral("Velmora"));
@@ -86,7 +86,7 @@ TEST_F(FrameSettingsTest, WrittenOnCloseAndRestoredOnStart) {
         frame->Action(cmd::kDetails)->trigger();
         frame->LeftView()->SelectPath(Root() + QStringLiteral("survey"));
         frame->RightView()->DetailsView()->setColumnWidth(0, 180);
-        frame->RightView()->archiveWidths[2] = 77;
+        frame->RightView()->SetWidth(true, 2, 77);
         CloseFrame(frame);
     }
     const WindowPlacement w = StoredPlacement("window");
@@ -107,9 +107,9 @@ TEST_F(FrameSettingsTest, WrittenOnCloseAndRestoredOnStart) {
     EXPECT_TRUE(again->Action(cmd::kDetails)->isChecked());
     EXPECT_EQ(again->LeftView()->GetItemPath(again->LeftView()->SelectedNode()),
               Root() + QStringLiteral("survey/"));
-    EXPECT_EQ(again->RightView()->currentPath, Root() + QStringLiteral("survey"));
+    EXPECT_EQ(again->RightView()->CurrentPath(), Root() + QStringLiteral("survey"));
     EXPECT_EQ(again->RightView()->DetailsView()->columnWidth(0), 180);
-    EXPECT_EQ(again->RightView()->archiveWidths[2], 77);
+    EXPECT_EQ(again->RightView()->Widths(true)[2], 77);
     EXPECT_TRUE(ui.shown.empty());
 }
 
@@ -142,10 +142,10 @@ TEST_F(FrameSettingsTest, MissingPartialAndGarbageValuesKeepTheDefaults) {
     EXPECT_EQ(frame->geometry(), fresh.geometry());
     EXPECT_EQ(frame->LeftView()->width(), 150);
     EXPECT_EQ(frame->RightView()->Type(), listview::kLargeIcons);
-    EXPECT_TRUE(frame->RightView()->currentPath.isEmpty());
-    const int* aw = frame->RightView()->archiveWidths;
+    EXPECT_TRUE(frame->RightView()->CurrentPath().isEmpty());
+    const std::vector<int> aw = frame->RightView()->Widths(true);
     EXPECT_EQ((std::vector<int>{aw[0], aw[1], aw[2], aw[3]}), (std::vector<int>{80, 90, 150, 150}));
-    EXPECT_EQ(frame->RightView()->folderWidths[0], 100);
+    EXPECT_EQ(frame->RightView()->Widths(false)[0], 100);
     EXPECT_TRUE(ui.shown.empty());
 }
 
@@ -177,7 +177,7 @@ TEST_F(FrameSettingsTest, WidthsOffScreenAreTheRememberedOnes) {
     frame->Action(cmd::kDetails)->trigger();
     frame->RightView()->DetailsView()->setColumnWidth(0, 200);
     frame->Action(cmd::kLargeIcons)->trigger();
-    frame->RightView()->recordWidths = false;
+    frame->RightView()->SetRecordWidths(false);
     frame->RightView()->DetailsView()->setColumnWidth(0, 300);
     CloseFrame(frame);
     EXPECT_EQ(ReadSetting("ColWidthNormal"), QStringLiteral("200, 100, 150"));
@@ -188,7 +188,7 @@ TEST_F(FrameSettingsTest, RecentFilesArePersisted) {
     auto frame = StartFrame();
     ui.openNames.push_back(Root() + QStringLiteral("a"));
     frame->Action(cmd::kOpen)->trigger();
-    EXPECT_EQ(frame->RightView()->currentPath, Root() + QStringLiteral("a"));
+    EXPECT_EQ(frame->RightView()->CurrentPath(), Root() + QStringLiteral("a"));
     EXPECT_EQ(frame->LeftView()->GetItemPath(frame->LeftView()->SelectedNode()), Root() + QStringLiteral("a/"));
     CloseFrame(frame);
     EXPECT_EQ(platform::CSettingsStore::ReadRecentFiles(), QStringList{Root() + QStringLiteral("a")});
@@ -249,7 +249,7 @@ TEST_F(FrameCommandTest, ToolBarHasTheTenItemsWithLabels) {
     }
     frame->ToolBar()->ShowButtonText(false);
     EXPECT_EQ(frame->ToolBar()->toolButtonStyle(), Qt::ToolButtonIconOnly);
-    EXPECT_GT(frame->ToolBar()->buttonSizeWithText.height(), frame->ToolBar()->buttonSizeWithoutText.height());
+    EXPECT_GT(frame->ToolBar()->ButtonSizeWithText().height(), frame->ToolBar()->ButtonSizeWithoutText().height());
 }
 
 TEST_F(FrameCommandTest, SaveAsIsNotImplementedAndCtrlSDoesNothing) {
@@ -281,7 +281,9 @@ TEST_F(FrameCommandTest, ListCommandsFollowTheActivePane) {
     frame->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
     CRightView* list = frame->RightView();
-    list->canAdd = list->canDelete = list->canExtract = list->canExtractHere = true;
+    listview::CommandFlags flags;
+    flags.canAdd = flags.canDelete = flags.canExtract = flags.canExtractHere = true;
+    list->SetFlags(flags);
 
     frame->LeftView()->setFocus();
     QApplication::processEvents();
@@ -294,7 +296,8 @@ TEST_F(FrameCommandTest, ListCommandsFollowTheActivePane) {
     EXPECT_TRUE(list->isAncestorOf(QApplication::focusWidget()));
     for (int id : {cmd::kAdd, cmd::kDelete, cmd::kExtractTo, cmd::kExtractHere})
         EXPECT_TRUE(frame->Action(id)->isEnabled()) << id;
-    list->canAdd = false;
+    flags.canAdd = false;
+    list->SetFlags(flags);
     frame->UpdateCommandUi();
     EXPECT_FALSE(frame->Action(cmd::kAdd)->isEnabled());
 
@@ -363,7 +366,7 @@ TEST_F(FrameCommandTest, ComingBackToTheWindowRefreshesTheListKeepingSelectionAn
         EXPECT_EQ(list->SelectedNames(), (QStringList{"f10.las", "f50.las"}));
         EXPECT_EQ(list->ItemText(list->CurrentRow()), QStringLiteral("f50.las"));
         EXPECT_EQ(scroll->value(), at);
-        EXPECT_EQ(list->currentPath, Root() + QStringLiteral("back/"));
+        EXPECT_EQ(list->CurrentPath(), Root() + QStringLiteral("back/"));
     }
     EXPECT_TRUE(ui.shown.empty());
 }

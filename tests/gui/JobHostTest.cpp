@@ -95,8 +95,8 @@ TEST_F(JobHostTest, TestingEntriesSaysWhatWasFoundForEach) {
 
     CTestDialog job(ui);
     EXPECT_EQ(job.windowTitle(), QStringLiteral("Test"));
-    job.archivePath = archive;
-    job.entryNames << QStringLiteral("a.las") << QStringLiteral("b.las") << longName;
+    job.SetArchivePath(archive);
+    job.SetEntries({QStringLiteral("a.las"), QStringLiteral("b.las"), longName});
     // Damage keeps the dialog open with its summary; it is a finding, not an
     // error box.
     EXPECT_EQ(job.exec(), QDialog::Accepted);
@@ -119,7 +119,7 @@ TEST_F(JobHostTest, TestingEntriesSaysWhatWasFoundForEach) {
 
     // An entry that is not there cannot be tested: a box says so and names it.
     ui.keptOpen.clear();
-    job.entryNames = QStringList{QStringLiteral("gone.las"), QStringLiteral("a.las")};
+    job.SetEntries(QStringList{QStringLiteral("gone.las"), QStringLiteral("a.las")});
     job.exec();
     ASSERT_EQ(ui.shown.size(), 1u);
     EXPECT_EQ(ui.shown[0].text, QStringLiteral("LAS file not found in archive!\n\ngone.las"));
@@ -152,16 +152,16 @@ TEST_F(JobHostTest, LogsAndBoxesShowHostileNamesEscaped) {
         f.write(bytes);
     }
     CTestDialog test(ui);
-    test.archivePath = archive;
-    test.entryNames << QString::fromStdString(hostile);
+    test.SetArchivePath(archive);
+    test.SetEntries({QString::fromStdString(hostile)});
     test.exec();
     EXPECT_EQ(test.LogLines(), (QStringList{"Testing files...", QStringLiteral("Testing file ") + shown,
                                             shown + QStringLiteral(": ok"), "1 file tested ok"}));
     // Extraction refuses the name, and its box names it escaped.
     CDecompressDialog extract(ui);
-    extract.archivePath = archive;
-    extract.outputFolder = out;
-    extract.entryNames << QString::fromStdString(hostile);
+    extract.SetArchivePath(archive);
+    extract.SetOutputFolder(out);
+    extract.SetEntries({QString::fromStdString(hostile)});
     ui.answers.push_back(MsgResult::Ok);
     extract.exec();
     ASSERT_FALSE(ui.shown.empty());
@@ -173,8 +173,8 @@ TEST_F(JobHostTest, LogsAndBoxesShowHostileNamesEscaped) {
 // until the user closes it.
 TEST_F(JobHostTest, ATestWithEveryEntryIntactStaysOpenWithItsVerdict) {
     CTestDialog job(ui);
-    job.archivePath = archive;
-    job.entryNames << QStringLiteral("a.las") << QStringLiteral("b.las");
+    job.SetArchivePath(archive);
+    job.SetEntries({QStringLiteral("a.las"), QStringLiteral("b.las")});
     bool closeShown = false;
     QString action;
     ui.keepOpenSteps.push_back([&](QDialog& d) {
@@ -199,9 +199,9 @@ TEST_F(JobHostTest, AnExtractionWaitsVisiblyForAnotherProgramAndAbortEndsTheWait
     CHeldArchiveLock other(archive);
     ASSERT_TRUE(other.Held());
     CDecompressDialog job(ui);
-    job.archivePath = archive;
-    job.outputFolder = out;
-    job.entryNames << QStringLiteral("a.las") << QStringLiteral("b.las");
+    job.SetArchivePath(archive);
+    job.SetOutputFolder(out);
+    job.SetEntries({QStringLiteral("a.las"), QStringLiteral("b.las")});
     bool sawWait = false;
     WhenActionIs(job, Waiting(), [&] {
         sawWait = job.LogLines().contains(Waiting());
@@ -230,9 +230,8 @@ TEST_F(JobHostTest, ACompressionWaitsForAnotherProgramAndGoesOnWhenItIsDone) {
     auto other = std::make_unique<CHeldArchiveLock>(archive);
     ASSERT_TRUE(other->Held());
     CCompressDialog job(ui);
-    job.archivePath = archive;
-    job.lasPaths << Root() + QStringLiteral("c.las");
-    job.displayNames << QStringLiteral("c.las");
+    job.SetArchivePath(archive);
+    job.SetFiles({Root() + QStringLiteral("c.las")}, {QStringLiteral("c.las")});
     bool sawWait = false;
     WhenActionIs(job, Waiting(), [&] {
         sawWait = true;
@@ -252,9 +251,9 @@ TEST_F(JobHostTest, AnArchivePutRightOnTheWayIsInTheLog) {
     const QByteArray before = Bytes(archive);
     ASSERT_TRUE(guitest::LeaveInterruptedChange(archive, Root() + QStringLiteral("c.las")));
     CDecompressDialog job(ui);
-    job.archivePath = archive;
-    job.outputFolder = out;
-    job.entryNames << QStringLiteral("b.las");
+    job.SetArchivePath(archive);
+    job.SetOutputFolder(out);
+    job.SetEntries({QStringLiteral("b.las")});
     EXPECT_EQ(job.exec(), QDialog::Accepted);
     const QString recovered = archive + QStringLiteral(": ") + QString::fromLatin1(archmsg::kRecovered);
     // Put right when the job first reads the archive, before its first entry.
@@ -267,12 +266,12 @@ TEST_F(JobHostTest, AnArchivePutRightOnTheWayIsInTheLog) {
 // A failure about the archive names the archive, with the system's reason.
 TEST_F(JobHostTest, BoxesNameTheArchiveWhenTheFailureIsAboutIt) {
     CDecompressDialog job(ui);
-    job.archivePath = Root() + QStringLiteral("nowhere.vmra");
-    job.outputFolder = out;
-    job.entryNames << QStringLiteral("a.las");
+    job.SetArchivePath(Root() + QStringLiteral("nowhere.vmra"));
+    job.SetOutputFolder(out);
+    job.SetEntries({QStringLiteral("a.las")});
     job.exec();
     ASSERT_EQ(ui.shown.size(), 1u);
-    EXPECT_EQ(ui.shown[0].text, QStringLiteral("Error opening archive!\n\n") + job.archivePath + QLatin1Char('\n') +
+    EXPECT_EQ(ui.shown[0].text, QStringLiteral("Error opening archive!\n\n") + job.ArchivePath() + QLatin1Char('\n') +
                                     QString::fromUtf8(CauseText(ENOENT)));
     EXPECT_EQ(job.LogLines().last(), QStringLiteral("1 file failed"));
 }
@@ -280,9 +279,9 @@ TEST_F(JobHostTest, BoxesNameTheArchiveWhenTheFailureIsAboutIt) {
 // Extracting every entry of an archive is one batch of the job layer.
 TEST_F(JobHostTest, AWholeArchiveIsExtractedAsItsDirectoryListsIt) {
     CDecompressDialog job(ui);
-    job.archivePath = archive;
-    job.outputFolder = out;
-    job.wholeArchive = true;
+    job.SetArchivePath(archive);
+    job.SetOutputFolder(out);
+    job.SetWholeArchive(true);
     EXPECT_EQ(job.exec(), QDialog::Accepted);
     EXPECT_EQ(job.LogLines(),
               (QStringList{"Decompressing files...", "Decompressing file a.las", "Decompressing file b.las"}));
@@ -342,9 +341,8 @@ TEST_F(JobHostTest, ALas14FileIsAddedListedTestedAndExtracted) {
     const QString v14 = Root() + QStringLiteral("v14.las");
     ASSERT_TRUE(GenerateLasFile(v14.toStdString(), o));
     CCompressDialog add(ui);
-    add.archivePath = archive;
-    add.lasPaths << v14;
-    add.displayNames << QStringLiteral("v14.las");
+    add.SetArchivePath(archive);
+    add.SetFiles({v14}, {QStringLiteral("v14.las")});
     add.exec();
     EXPECT_TRUE(ui.shown.empty()) << ui.Texts().join(QLatin1Char('|')).toStdString();
     EXPECT_EQ(EntryNames(archive), (QStringList{"a.las", "b.las", "v14.las"}));
@@ -355,15 +353,15 @@ TEST_F(JobHostTest, ALas14FileIsAddedListedTestedAndExtracted) {
     EXPECT_LT(listing.entries[2].packed, listing.entries[2].size / 2);
 
     CTestDialog test(ui);
-    test.archivePath = archive;
-    test.entryNames << QStringLiteral("v14.las");
+    test.SetArchivePath(archive);
+    test.SetEntries({QStringLiteral("v14.las")});
     test.exec();
     EXPECT_TRUE(test.LogLines().contains(QStringLiteral("v14.las: ok"))) << test.LogLines().join(QLatin1Char('|')).toStdString();
 
     CDecompressDialog extract(ui);
-    extract.archivePath = archive;
-    extract.outputFolder = out;
-    extract.entryNames << QStringLiteral("v14.las");
+    extract.SetArchivePath(archive);
+    extract.SetOutputFolder(out);
+    extract.SetEntries({QStringLiteral("v14.las")});
     extract.exec();
     EXPECT_TRUE(ui.shown.empty()) << ui.Texts().join(QLatin1Char('|')).toStdString();
     EXPECT_EQ(Bytes(out + QStringLiteral("v14.las")), Bytes(v14));
@@ -377,9 +375,9 @@ TEST_F(JobHostTest, AnAbortDuringAFilesErrorBoxStartsNoFurtherFile) {
     ASSERT_TRUE(GenerateLasFile((Root() + QStringLiteral("v13.las")).toStdString(), o));
     ASSERT_TRUE(guitest::CutShort(Root() + QStringLiteral("v13.las")));
     CCompressDialog job(ui);
-    job.archivePath = archive;
-    job.lasPaths << Root() + QStringLiteral("v13.las") << Root() + QStringLiteral("a.las");
-    job.displayNames << QStringLiteral("v13.las") << QStringLiteral("a.las");
+    job.SetArchivePath(archive);
+    job.SetFiles({Root() + QStringLiteral("v13.las"), Root() + QStringLiteral("a.las")},
+                 {QStringLiteral("v13.las"), QStringLiteral("a.las")});
     bool asked = false;
     ui.onShown = [&](const guitest::ScriptedUi::Shown&) {
         if (std::exchange(asked, true)) return;
@@ -407,9 +405,9 @@ TEST_F(JobHostTest, AFailedReplacementIsLoggedAsSuch) {
         ASSERT_TRUE(guitest::CutShort(folder + QString::fromLatin1(name)));
     }
     CCompressDialog job(ui);
-    job.archivePath = archive;
-    job.lasPaths << folder + QStringLiteral("a.las") << folder + QStringLiteral("n.las");
-    job.displayNames << QStringLiteral("a.las") << QStringLiteral("n.las");
+    job.SetArchivePath(archive);
+    job.SetFiles({folder + QStringLiteral("a.las"), folder + QStringLiteral("n.las")},
+                 {QStringLiteral("a.las"), QStringLiteral("n.las")});
     ui.answers.push_back(MsgResult::Ok);  // replace a.las
     job.exec();
     // Each failure's line says why, as the command line does.

@@ -95,9 +95,9 @@ TEST_F(JobProgressTest, ADeclinedReplacementLetsTheNextFileShowItsProgress) {
     AddDirect(Small(QStringLiteral("a.las"), 1), archive);
     Small(QStringLiteral("a.las"), 2);  // another file of the same name
     CCompressDialog job(ui);
-    job.archivePath = archive;
-    job.lasPaths << Root() + QStringLiteral("a.las") << Big(QStringLiteral("big.las"));
-    job.displayNames << QStringLiteral("a.las") << QStringLiteral("big.las");
+    job.SetArchivePath(archive);
+    job.SetFiles({Root() + QStringLiteral("a.las"), Big(QStringLiteral("big.las"))},
+                 {QStringLiteral("a.las"), QStringLiteral("big.las")});
     ui.answers.push_back(MsgResult::Cancel);
     int most = 0;
     QString ratio;
@@ -125,10 +125,10 @@ TEST_F(JobProgressTest, TheSummaryShowsTheRatioOfWhatTheBatchStored) {
     AddDirect(Small(QStringLiteral("a.las"), 1), archive);
     Small(QStringLiteral("a.las"), 3);
     CCompressDialog job(ui);
-    job.archivePath = archive;
-    job.lasPaths << Big(QStringLiteral("big.las")) << Root() + QStringLiteral("a.las")
-                 << CutShort(QStringLiteral("cut.las"), 4);
-    job.displayNames << QStringLiteral("big.las") << QStringLiteral("a.las") << QStringLiteral("cut.las");
+    job.SetArchivePath(archive);
+    job.SetFiles({Big(QStringLiteral("big.las")), Root() + QStringLiteral("a.las"),
+                  CutShort(QStringLiteral("cut.las"), 4)},
+                 {QStringLiteral("big.las"), QStringLiteral("a.las"), QStringLiteral("cut.las")});
     ui.answers.push_back(MsgResult::Ok);  // replace a.las
     QStringList ratioAtStart;
     OnLogLine(job, [&](const QString& line) {

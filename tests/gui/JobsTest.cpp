@@ -45,7 +45,7 @@ void AbortWhenWorkingOn(CJobDialog& job, guitest::ScriptedUi& ui, const QString&
     auto* timer = new QTimer(&job);
     timer->setInterval(1);
     QObject::connect(timer, &QTimer::timeout, &job, [&job, &ui, timer, logLine] {
-        if (!job.LogLines().contains(logLine) || job.Archive().Engine().streamsDone.load() < 1) return;
+        if (!job.LogLines().contains(logLine) || job.Runner().Archive().Engine().streamsDone.load() < 1) return;
         timer->stop();
         ui.answers.push_back(MsgResult::Yes);
         job.OnAbort();
@@ -71,7 +71,7 @@ void HoldAbortQuestion(CJobDialog& job, guitest::ScriptedUi& ui, const QString& 
     CJobDialog* held = &job;
     guitest::ScriptedUi* script = &ui;
     HeldQuestion* watch = &seen;
-    CPointCodec* engine = &job.Archive().Engine();
+    CPointCodec* engine = &job.Runner().Archive().Engine();
     auto* start = new QTimer(&job);
     start->setInterval(1);
     QObject::connect(start, &QTimer::timeout, &job, [=] {
@@ -116,7 +116,7 @@ public:
                      "Stepping ") {}
     ~CSteeredJob() override {
         release = true;
-        StopAndJoin();
+        StopAndWait();
     }
     std::atomic<bool> release{false};
     std::atomic<int> steps{0};
@@ -124,15 +124,18 @@ public:
     QString errorAtEnd;
 
 protected:
-    void Work() override {
-        while (!release) {
-            if (safePoints) WaitWhilePaused();
-            if (aborting) return;
-            ++steps;
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        if (!errorAtEnd.isEmpty()) ShowError(errorAtEnd);
-        Log(QStringLiteral("finished"));
+    CJobRunner::Body Prepare() override {
+        return [this, runner = &Runner(), safe = safePoints, error = errorAtEnd](CArchiveJob&) {
+            while (!release) {
+                if (safe) runner->WaitAtCheckPoint();
+                if (runner->StopRequested()) return JobSummary{};
+                ++steps;
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            }
+            if (!error.isEmpty()) runner->Ask(error, MsgButtons::Ok, MsgIcon::Error);
+            Log(QStringLiteral("finished"));
+            return JobSummary{};
+        };
     }
     void Report(const ItemResult&) override {}
 };
@@ -182,19 +185,20 @@ QString JobsTest::bigLas;
 TEST_F(JobsTest, BatchOfThreeIntoANewArchiveTypedWithoutExtension) {
     VELMORA_REQUIRE_CORPUS(dir);
     CCompressDialog job(ui);
-    for (const char* n : {"a.las", "b.las", "c.las"}) job.displayNames << QString::fromLatin1(n);
-    job.lasPaths << Las("point10.las", "a.las") << Las("point_time.las", "b.las") << Las("100_points.las", "c.las");
+    QStringList names;
+    for (const char* n : {"a.las", "b.las", "c.las"}) names << QString::fromLatin1(n);
+    job.SetFiles({Las("point10.las", "a.las"), Las("point_time.las", "b.las"), Las("100_points.las", "c.las")}, names);
     ui.saveNames.push_back(Root() + QStringLiteral("survey"));
     EXPECT_EQ(job.exec(), QDialog::Accepted);  // closes by itself
 
     EXPECT_EQ(ui.savePrompts, QStringList{Root() + QStringLiteral("a.VMRA")});
-    EXPECT_EQ(job.archivePath, Root() + QStringLiteral("survey.VMRA"));
-    EXPECT_TRUE(job.archiveCreated);
-    EXPECT_EQ(EntryNames(job.archivePath), (QStringList{"a.las", "b.las", "c.las"}));
+    EXPECT_EQ(job.ArchivePath(), Root() + QStringLiteral("survey.VMRA"));
+    EXPECT_TRUE(job.ArchiveCreated());
+    EXPECT_EQ(EntryNames(job.ArchivePath()), (QStringList{"a.las", "b.las", "c.las"}));
     EXPECT_EQ(job.LogLines(), (QStringList{"Compressing files...", "Compressing file a.las",
                                            "Compressing file b.las", "Compressing file c.las"}));
     EXPECT_EQ(job.FilesText(), QStringLiteral("File(s):\n3/3"));
-    EXPECT_EQ(job.ArchivePathText(), job.archivePath);
+    EXPECT_EQ(job.ArchivePathText(), job.ArchivePath());
     EXPECT_EQ(job.ActionText(), QStringLiteral("Compressing file c.las..."));
     EXPECT_TRUE(ui.shown.empty()) << ui.Texts().join(QLatin1Char('|')).toStdString();
     EXPECT_TRUE(ui.keptOpen.isEmpty());  // nothing failed: the dialog closed by itself
@@ -204,12 +208,11 @@ TEST_F(JobsTest, BatchOfThreeIntoANewArchiveTypedWithoutExtension) {
 TEST_F(JobsTest, ChosenNameEndingInVmraGetsNoSecondExtension) {
     VELMORA_REQUIRE_CORPUS(dir);
     CCompressDialog job(ui);
-    job.lasPaths << Las("point10.las", "a.las");
-    job.displayNames << QStringLiteral("a.las");
+    job.SetFiles({Las("point10.las", "a.las")}, {QStringLiteral("a.las")});
     ui.saveNames.push_back(Root() + QStringLiteral("x.vmra"));
     job.exec();
-    EXPECT_EQ(job.archivePath, Root() + QStringLiteral("x.vmra"));
-    EXPECT_EQ(EntryNames(job.archivePath), QStringList{"a.las"});
+    EXPECT_EQ(job.ArchivePath(), Root() + QStringLiteral("x.vmra"));
+    EXPECT_EQ(EntryNames(job.ArchivePath()), QStringList{"a.las"});
     EXPECT_EQ(CCompressDialog::ProposedArchiveName(QStringLiteral("/d.x/file")), QStringLiteral("/d.x/file.VMRA"));
     EXPECT_EQ(CCompressDialog::ProposedArchiveName(QStringLiteral("/d/a.b.las")), QStringLiteral("/d/a.b.VMRA"));
 }
@@ -217,14 +220,14 @@ TEST_F(JobsTest, ChosenNameEndingInVmraGetsNoSecondExtension) {
 TEST_F(JobsTest, CancellingTheArchiveChooserEndsTheJob) {
     VELMORA_REQUIRE_CORPUS(dir);
     CCompressDialog job(ui);
-    job.lasPaths << Las("point10.las", "a.las") << Las("point_time.las", "b.las") << Las("100_points.las", "c.las");
-    job.displayNames << QStringLiteral("a.las") << QStringLiteral("b.las") << QStringLiteral("c.las");
+    job.SetFiles({Las("point10.las", "a.las"), Las("point_time.las", "b.las"), Las("100_points.las", "c.las")},
+                 {QStringLiteral("a.las"), QStringLiteral("b.las"), QStringLiteral("c.las")});
     ui.saveNames = {QString(), Root() + QStringLiteral("late")};
     EXPECT_EQ(job.exec(), QDialog::Accepted);
     EXPECT_EQ(ui.savePrompts, QStringList{Root() + QStringLiteral("a.VMRA")});
     EXPECT_FALSE(QFileInfo::exists(Root() + QStringLiteral("late.VMRA")));
-    EXPECT_TRUE(job.archivePath.isEmpty());
-    EXPECT_FALSE(job.archiveCreated);
+    EXPECT_TRUE(job.ArchivePath().isEmpty());
+    EXPECT_FALSE(job.ArchiveCreated());
     EXPECT_EQ(job.LogLines(), QStringList{"Compressing files..."});
     EXPECT_TRUE(ui.shown.empty());
 }
@@ -232,10 +235,9 @@ TEST_F(JobsTest, CancellingTheArchiveChooserEndsTheJob) {
 TEST_F(JobsTest, ARefusedFileInTheMiddleFailsAndTheBatchGoesOn) {
     VELMORA_REQUIRE_CORPUS(dir);
     CCompressDialog job(ui);
-    job.archivePath = Root() + QStringLiteral("mixed.vmra");
-    job.lasPaths << Las("point10.las", "a.las") << Las("garbage_vlr_count.las", "cut.las")
-                 << Las("100_points.las", "c.las");
-    job.displayNames << QStringLiteral("a.las") << QStringLiteral("cut.las") << QStringLiteral("c.las");
+    job.SetArchivePath(Root() + QStringLiteral("mixed.vmra"));
+    job.SetFiles({Las("point10.las", "a.las"), Las("garbage_vlr_count.las", "cut.las"), Las("100_points.las", "c.las")},
+                 {QStringLiteral("a.las"), QStringLiteral("cut.las"), QStringLiteral("c.las")});
     // At the end the dialog stays with its log, the summary and Close.
     bool closeShown = false, abortShown = true;
     ui.keepOpenSteps.push_back([&](QDialog& d) {
@@ -261,7 +263,7 @@ TEST_F(JobsTest, ARefusedFileInTheMiddleFailsAndTheBatchGoesOn) {
                                                QString::fromUtf8(lasmsg::kTruncated.text),
                                            "Compressing file c.las", "2 files added, 1 refused"}));
     EXPECT_EQ(job.ActionText(), QStringLiteral("2 files added, 1 refused"));
-    EXPECT_EQ(EntryNames(job.archivePath), (QStringList{"a.las", "c.las"}));
+    EXPECT_EQ(EntryNames(job.ArchivePath()), (QStringList{"a.las", "c.las"}));
 }
 
 TEST_F(JobsTest, DecliningTheOverwriteKeepsTheEntryAndGoesOn) {
@@ -273,9 +275,9 @@ TEST_F(JobsTest, DecliningTheOverwriteKeepsTheEntryAndGoesOn) {
     QFile::remove(Root() + QStringLiteral("a.las"));
     Las("point_time.las", "a.las");
     CCompressDialog job(ui);
-    job.archivePath = archive;
-    job.lasPaths << Root() + QStringLiteral("a.las") << Las("100_points.las", "b.las");
-    job.displayNames << QStringLiteral("a.las") << QStringLiteral("b.las");
+    job.SetArchivePath(archive);
+    job.SetFiles({Root() + QStringLiteral("a.las"), Las("100_points.las", "b.las")},
+                 {QStringLiteral("a.las"), QStringLiteral("b.las")});
     ui.answers.push_back(MsgResult::Cancel);
     job.exec();
     ASSERT_EQ(ui.shown.size(), 1u);
@@ -284,7 +286,7 @@ TEST_F(JobsTest, DecliningTheOverwriteKeepsTheEntryAndGoesOn) {
     EXPECT_EQ(ui.shown[0].icon, MsgIcon::Question);
     EXPECT_EQ(EntryNames(archive), (QStringList{"a.las", "b.las"}));
     EXPECT_TRUE(Bytes(archive).startsWith(before.left(before.size() - 4 - 268)));
-    EXPECT_FALSE(job.archiveCreated);
+    EXPECT_FALSE(job.ArchiveCreated());
     EXPECT_TRUE(ui.keptOpen.isEmpty());  // a declined overwrite is no failure
 }
 
@@ -295,9 +297,9 @@ TEST_F(JobsTest, AbortDuringTheSecondFileLeavesExactlyTheFirstEntry) {
     AddDirect(first, reference);
 
     CCompressDialog job(ui);
-    job.archivePath = Root() + QStringLiteral("aborted.vmra");
-    job.lasPaths << first << Big(QStringLiteral("second.las"));
-    job.displayNames << QStringLiteral("first.las") << QStringLiteral("second.las");
+    job.SetArchivePath(Root() + QStringLiteral("aborted.vmra"));
+    job.SetFiles({first, Big(QStringLiteral("second.las"))},
+                 {QStringLiteral("first.las"), QStringLiteral("second.las")});
     AbortWhenWorkingOn(job, ui, QStringLiteral("Compressing file second.las"));
     job.exec();
 
@@ -306,48 +308,46 @@ TEST_F(JobsTest, AbortDuringTheSecondFileLeavesExactlyTheFirstEntry) {
     EXPECT_EQ(ui.shown[0].text, QStringLiteral("Do you really want to quit compression?"));
     EXPECT_EQ(ui.shown[0].caption, QStringLiteral("Cancle compression"));
     EXPECT_EQ(ui.shown[0].buttons, MsgButtons::YesNo);
-    EXPECT_EQ(EntryNames(job.archivePath), QStringList{"first.las"});
-    EXPECT_EQ(Bytes(job.archivePath), Bytes(reference));
+    EXPECT_EQ(EntryNames(job.ArchivePath()), QStringList{"first.las"});
+    EXPECT_EQ(Bytes(job.ArchivePath()), Bytes(reference));
     EXPECT_FALSE(job.WorkerRunning());
 }
 
 // The user made the archive with New (an empty file) and aborts the first add.
 TEST_F(JobsTest, AbortDuringTheFirstFileOfAnArchiveMadeWithNewKeepsItEmpty) {
     CCompressDialog job(ui);
-    job.archivePath = Root() + QStringLiteral("made.vmra");
-    QFile made(job.archivePath);
+    job.SetArchivePath(Root() + QStringLiteral("made.vmra"));
+    QFile made(job.ArchivePath());
     ASSERT_TRUE(made.open(QIODevice::WriteOnly));
     made.close();
-    job.lasPaths << Big(QStringLiteral("big.las")) << Big(QStringLiteral("other.las"));
-    job.displayNames << QStringLiteral("big.las") << QStringLiteral("other.las");
+    job.SetFiles({Big(QStringLiteral("big.las")), Big(QStringLiteral("other.las"))},
+                 {QStringLiteral("big.las"), QStringLiteral("other.las")});
     AbortWhenWorkingOn(job, ui, QStringLiteral("Compressing file big.las"));
     job.exec();
     EXPECT_TRUE(job.Aborted());
     // The second file is never started.
     EXPECT_FALSE(job.LogLines().contains(QStringLiteral("Compressing file other.las")));
-    ASSERT_TRUE(QFileInfo::exists(job.archivePath));
-    EXPECT_EQ(QFileInfo(job.archivePath).size(), 0);
+    ASSERT_TRUE(QFileInfo::exists(job.ArchivePath()));
+    EXPECT_EQ(QFileInfo(job.ArchivePath()).size(), 0);
 }
 
 // The archive is new to the job (the chooser named a file that was not there).
 TEST_F(JobsTest, AbortDuringTheFirstFileOfANewArchiveLeavesAnEmptyArchive) {
     CCompressDialog job(ui);
-    job.archivePath = Root() + QStringLiteral("new.vmra");
-    job.lasPaths << Big(QStringLiteral("big.las"));
-    job.displayNames << QStringLiteral("big.las");
+    job.SetArchivePath(Root() + QStringLiteral("new.vmra"));
+    job.SetFiles({Big(QStringLiteral("big.las"))}, {QStringLiteral("big.las")});
     AbortWhenWorkingOn(job, ui, QStringLiteral("Compressing file big.las"));
     job.exec();
     EXPECT_TRUE(job.Aborted());
-    ASSERT_TRUE(QFileInfo::exists(job.archivePath));
-    EXPECT_EQ(QFileInfo(job.archivePath).size(), 0);
+    ASSERT_TRUE(QFileInfo::exists(job.ArchivePath()));
+    EXPECT_EQ(QFileInfo(job.ArchivePath()).size(), 0);
 }
 
 TEST_F(JobsTest, TheAbortQuestionHoldsTheCompressionAndNoLetsItFinish) {
     const QString las = Big(QStringLiteral("big.las"));
     CCompressDialog job(ui);
-    job.archivePath = Root() + QStringLiteral("held.vmra");
-    job.lasPaths << las;
-    job.displayNames << QStringLiteral("big.las");
+    job.SetArchivePath(Root() + QStringLiteral("held.vmra"));
+    job.SetFiles({las}, {QStringLiteral("big.las")});
     HeldQuestion seen;
     HoldAbortQuestion(job, ui, QStringLiteral("Compressing file big.las"), MsgResult::No, seen);
     EXPECT_EQ(job.exec(), QDialog::Accepted);
@@ -357,8 +357,8 @@ TEST_F(JobsTest, TheAbortQuestionHoldsTheCompressionAndNoLetsItFinish) {
     EXPECT_GE(seen.early, 1);
     EXPECT_EQ(seen.late, seen.early) << "streams were coded while the question was open";
     EXPECT_FALSE(job.Aborted());
-    EXPECT_FALSE(job.Archive().Engine().Paused());
-    EXPECT_EQ(EntryNames(job.archivePath), QStringList{"big.las"});
+    EXPECT_FALSE(job.Runner().Archive().Engine().Paused());
+    EXPECT_EQ(EntryNames(job.ArchivePath()), QStringList{"big.las"});
     EXPECT_EQ(ui.closedByProgram, 0);
 }
 
@@ -367,9 +367,9 @@ TEST_F(JobsTest, TheAbortQuestionHoldsTheExtractionAndYesStopsIt) {
     AddDirect(Big(QStringLiteral("big.las")), archive);
     const QString out = MakeFolder(QStringLiteral("out"));
     CDecompressDialog job(ui);
-    job.archivePath = archive;
-    job.outputFolder = out + QLatin1Char('/');
-    job.entryNames << QStringLiteral("big.las") << QStringLiteral("big.las");
+    job.SetArchivePath(archive);
+    job.SetOutputFolder(out + QLatin1Char('/'));
+    job.SetEntries({QStringLiteral("big.las"), QStringLiteral("big.las")});
     HeldQuestion seen;
     HoldAbortQuestion(job, ui, QStringLiteral("Decompressing file big.las"), MsgResult::Yes, seen);
     job.exec();
@@ -414,13 +414,13 @@ TEST_F(JobsTest, BetweenFilesAHeldJobStartsNoFurtherFile) {
     const QString archive = Root() + QStringLiteral("two.vmra");
     AddDirect(Las("point10.las", "b.las"), archive);
     CCompressDialog compress(ui);
-    compress.archivePath = Root() + QStringLiteral("c.vmra");
-    compress.lasPaths << Las("garbage_vlr_count.las", "cut.las") << Las("100_points.las", "c.las");
-    compress.displayNames << QStringLiteral("cut.las") << QStringLiteral("c.las");
+    compress.SetArchivePath(Root() + QStringLiteral("c.vmra"));
+    compress.SetFiles({Las("garbage_vlr_count.las", "cut.las"), Las("100_points.las", "c.las")},
+                      {QStringLiteral("cut.las"), QStringLiteral("c.las")});
     CDecompressDialog extract(ui);
-    extract.archivePath = archive;
-    extract.outputFolder = MakeFolder(QStringLiteral("out")) + QLatin1Char('/');
-    extract.entryNames << QStringLiteral("missing.las") << QStringLiteral("b.las");
+    extract.SetArchivePath(archive);
+    extract.SetOutputFolder(MakeFolder(QStringLiteral("out")) + QLatin1Char('/'));
+    extract.SetEntries({QStringLiteral("missing.las"), QStringLiteral("b.las")});
 
     for (CJobDialog* job : {static_cast<CJobDialog*>(&compress), static_cast<CJobDialog*>(&extract)}) {
         const QString next = job == &compress ? QStringLiteral("Compressing file c.las")
@@ -429,10 +429,10 @@ TEST_F(JobsTest, BetweenFilesAHeldJobStartsNoFurtherFile) {
         bool startedWhileHeld = true, held = false;
         ui.onShown = [&](const guitest::ScriptedUi::Shown&) {
             if (std::exchange(held, true)) return;
-            job->Archive().Engine().RequestPause();
+            job->Runner().Archive().Engine().RequestPause();
             QTimer::singleShot(400, job, [&] {
                 startedWhileHeld = job->LogLines().contains(next);
-                job->Archive().Engine().Resume();
+                job->Runner().Archive().Engine().Resume();
             });
         };
         job->exec();
@@ -489,13 +489,12 @@ TEST_F(JobsTest, TheWorkersOwnQuestionsWaitForTheAnswerToAbort) {
 TEST_F(JobsTest, AnsweringNoToAbortLetsTheJobFinish) {
     VELMORA_REQUIRE_CORPUS(dir);
     CCompressDialog job(ui);
-    job.archivePath = Root() + QStringLiteral("go.vmra");
-    job.lasPaths << Las("autzen_trim.las", "a.las");
-    job.displayNames << QStringLiteral("a.las");
+    job.SetArchivePath(Root() + QStringLiteral("go.vmra"));
+    job.SetFiles({Las("autzen_trim.las", "a.las")}, {QStringLiteral("a.las")});
     QTimer::singleShot(0, &job, [&] { job.OnAbort(); });  // unscripted: No
     job.exec();
     EXPECT_FALSE(job.Aborted());
-    EXPECT_EQ(EntryNames(job.archivePath), QStringList{"a.las"});
+    EXPECT_EQ(EntryNames(job.ArchivePath()), QStringList{"a.las"});
 }
 
 class ExtractJobTest : public JobsTest {
@@ -514,11 +513,11 @@ protected:
 TEST_F(ExtractJobTest, TwoEntriesIntoAChosenFolder) {
     VELMORA_REQUIRE_CORPUS(dir);
     CDecompressDialog job(ui);
-    job.archivePath = archive;
-    job.entryNames << QStringLiteral("a.las") << QStringLiteral("b.las");
+    job.SetArchivePath(archive);
+    job.SetEntries({QStringLiteral("a.las"), QStringLiteral("b.las")});
     ui.folders.push_back(out);  // no trailing separator: the job adds it
     EXPECT_EQ(job.exec(), QDialog::Accepted);
-    EXPECT_EQ(job.outputFolder, out + QLatin1Char('/'));
+    EXPECT_EQ(job.OutputFolder(), out + QLatin1Char('/'));
     EXPECT_EQ(Bytes(out + QStringLiteral("/a.las")), Bytes(Root() + QStringLiteral("a.las")));
     EXPECT_EQ(Bytes(out + QStringLiteral("/b.las")), Bytes(Root() + QStringLiteral("b.las")));
     EXPECT_EQ(job.LogLines(), (QStringList{"Decompressing files...", "Decompressing file a.las",
@@ -529,8 +528,8 @@ TEST_F(ExtractJobTest, TwoEntriesIntoAChosenFolder) {
 TEST_F(ExtractJobTest, CancelledFolderBrowserExtractsNothing) {
     VELMORA_REQUIRE_CORPUS(dir);
     CDecompressDialog job(ui);
-    job.archivePath = archive;
-    job.entryNames << QStringLiteral("a.las") << QStringLiteral("b.las");
+    job.SetArchivePath(archive);
+    job.SetEntries({QStringLiteral("a.las"), QStringLiteral("b.las")});
     EXPECT_EQ(job.exec(), QDialog::Accepted);
     EXPECT_EQ(ui.folderRequests, 1);
     EXPECT_EQ(job.LogLines(), QStringList{"Decompressing files..."});
@@ -544,9 +543,9 @@ TEST_F(ExtractJobTest, ExistingOutputAnsweredWithCancelIsSkipped) {
     old.write("mine");
     old.close();
     CDecompressDialog job(ui);
-    job.archivePath = archive;
-    job.outputFolder = out + QLatin1Char('/');
-    job.entryNames << QStringLiteral("a.las") << QStringLiteral("b.las");
+    job.SetArchivePath(archive);
+    job.SetOutputFolder(out + QLatin1Char('/'));
+    job.SetEntries({QStringLiteral("a.las"), QStringLiteral("b.las")});
     ui.answers.push_back(MsgResult::Cancel);
     job.exec();
     ASSERT_EQ(ui.shown.size(), 1u);
@@ -558,9 +557,9 @@ TEST_F(ExtractJobTest, ExistingOutputAnsweredWithCancelIsSkipped) {
 TEST_F(ExtractJobTest, MissingEntryIsReportedAndTheNextIsExtracted) {
     VELMORA_REQUIRE_CORPUS(dir);
     CDecompressDialog job(ui);
-    job.archivePath = archive;
-    job.outputFolder = out + QLatin1Char('/');
-    job.entryNames << QStringLiteral("missing.las") << QStringLiteral("b.las");
+    job.SetArchivePath(archive);
+    job.SetOutputFolder(out + QLatin1Char('/'));
+    job.SetEntries({QStringLiteral("missing.las"), QStringLiteral("b.las")});
     job.exec();
     ASSERT_EQ(ui.shown.size(), 1u);
     EXPECT_EQ(ui.shown[0].text, QStringLiteral("LAS file not found in archive!\n\nmissing.las"));
@@ -580,15 +579,15 @@ TEST_F(ExtractJobTest, EachRunOfAReusedDialogStartsClean) {
     const QString second = Root() + QStringLiteral("second.vmra");
     AddDirect(Las("100_points.las", "c.las"), second);
     CDecompressDialog job(ui);
-    job.archivePath = archive;
-    job.outputFolder = out + QLatin1Char('/');
-    job.entryNames << QStringLiteral("missing.las") << QStringLiteral("a.las");
+    job.SetArchivePath(archive);
+    job.SetOutputFolder(out + QLatin1Char('/'));
+    job.SetEntries({QStringLiteral("missing.las"), QStringLiteral("a.las")});
     job.exec();
     ASSERT_EQ(ui.keptOpen, QStringList{"Decompress"});
     EXPECT_EQ(job.Summary().Count(ItemOutcome::Failed), 1u);
 
-    job.archivePath = second;
-    job.entryNames = QStringList{QStringLiteral("c.las")};
+    job.SetArchivePath(second);
+    job.SetEntries(QStringList{QStringLiteral("c.las")});
     EXPECT_EQ(job.exec(), QDialog::Accepted);
     EXPECT_EQ(job.LogLines(), (QStringList{"Decompressing files...", "Decompressing file c.las"}));
     EXPECT_EQ(job.FilesText(), QStringLiteral("File(s):\n1/1"));
@@ -604,7 +603,7 @@ TEST_F(ExtractJobTest, EachRunOfAReusedDialogStartsClean) {
     EXPECT_EQ(Bytes(out + QStringLiteral("/c.las")), Bytes(Root() + QStringLiteral("c.las")));
 
     // A run with nothing to do shows none of the texts of the one before.
-    job.entryNames.clear();
+    job.SetEntries({});
     job.exec();
     EXPECT_EQ(job.LogLines(), QStringList{"Decompressing files..."});
     EXPECT_TRUE(job.ArchivePathText().isEmpty());
@@ -617,9 +616,9 @@ TEST_F(JobsTest, AbortedExtractionLeavesNoPartFile) {
     AddDirect(Big(QStringLiteral("big.las")), archive);
     const QString out = MakeFolder(QStringLiteral("out"));
     CDecompressDialog job(ui);
-    job.archivePath = archive;
-    job.outputFolder = out + QLatin1Char('/');
-    job.entryNames << QStringLiteral("big.las");
+    job.SetArchivePath(archive);
+    job.SetOutputFolder(out + QLatin1Char('/'));
+    job.SetEntries({QStringLiteral("big.las")});
     AbortWhenWorkingOn(job, ui, QStringLiteral("Decompressing file big.las"));
     job.exec();
     EXPECT_TRUE(job.Aborted());

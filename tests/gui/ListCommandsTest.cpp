@@ -115,7 +115,7 @@ TEST_F(ListCommandsTest, CommandsFollowKeyboardAndFindSelections) {
     // Through Find: the archive alone, then the Delete key asks about it.
     ui.dialogSteps.push_back([](QDialog& d) {
         auto& find = dynamic_cast<FindDialog&>(d);
-        find.edit->setText(QStringLiteral("x"));
+        find.findChild<QLineEdit*>(QStringLiteral("findText"))->setText(QStringLiteral("x"));
         find.accept();
         return int(QDialog::Accepted);
     });
@@ -146,7 +146,7 @@ TEST_F(ListCommandsTest, AfterABatchNothingIsSelectedAndNothingEnabled) {
     ui.saveNames.push_back(store);  // an archive that is there already
     frame->Action(cmd::kAdd)->trigger();
     ASSERT_EQ(listview::ReadArchiveListing(store).entries.size(), 2u);
-    EXPECT_EQ(list->currentPath, Root() + QStringLiteral("batch/"));
+    EXPECT_EQ(list->CurrentPath(), Root() + QStringLiteral("batch/"));
     EXPECT_TRUE(list->SelectedNames().isEmpty());
     for (int id : {cmd::kAdd, cmd::kDelete, cmd::kExtractTo, cmd::kExtractHere})
         EXPECT_FALSE(Enabled(id)) << id;
@@ -158,7 +158,7 @@ TEST_F(ListCommandsTest, ArchiveEntriesAllowExtractAndDeleteButNeverAdd) {
     AddDirect(Las("point10.las", "src/a.las"), archive);
     list->SetType(listview::kDetails);
     tree->SelectPath(archive);
-    EXPECT_TRUE(list->archiveMode);
+    EXPECT_TRUE(list->ArchiveMode());
     list->setFocus();
     Click(QStringLiteral("a.las"));
     EXPECT_FALSE(Enabled(cmd::kAdd));
@@ -189,7 +189,7 @@ TEST_F(ListCommandsTest, SelectionKeysNeverSelectUp) {
     frame->Action(cmd::kSelectAll)->trigger();
     EXPECT_EQ(list->SelectedNames().size(), 2);
     EXPECT_FALSE(list->IsItemSelected(0));
-    EXPECT_TRUE(list->canDelete && list->canAdd);
+    EXPECT_TRUE(list->Flags().canDelete && list->Flags().canAdd);
 }
 
 TEST_F(ListCommandsTest, ReleasingAKeyOnUpMovesToTheFirstItem) {
@@ -208,14 +208,14 @@ TEST_F(ListCommandsTest, DoubleClickOnUpAndOnAnArchive) {
     tree->SelectPath(Root() + QStringLiteral("p/q"));
     list->SetItemSelected(1, true);
     list->OnDoubleClick(1);  // x.vmra
-    EXPECT_TRUE(list->archiveMode);
-    EXPECT_EQ(list->currentPath, Root() + QStringLiteral("p/q/x.vmra"));
+    EXPECT_TRUE(list->ArchiveMode());
+    EXPECT_EQ(list->CurrentPath(), Root() + QStringLiteral("p/q/x.vmra"));
     EXPECT_EQ(tree->GetItemPath(tree->SelectedNode()), Root() + QStringLiteral("p/q/x.vmra"));
     list->OnDoubleClick(0);  // ".."
-    EXPECT_FALSE(list->archiveMode);
-    EXPECT_EQ(list->currentPath, Root() + QStringLiteral("p/q/"));
+    EXPECT_FALSE(list->ArchiveMode());
+    EXPECT_EQ(list->CurrentPath(), Root() + QStringLiteral("p/q/"));
     list->OnDoubleClick(0);
-    EXPECT_EQ(list->currentPath, Root() + QStringLiteral("p/"));
+    EXPECT_EQ(list->CurrentPath(), Root() + QStringLiteral("p/"));
 }
 
 TEST_F(ListCommandsTest, UpGoesToTheParentByDoubleClickEnterAndBackspace) {
@@ -230,18 +230,18 @@ TEST_F(ListCommandsTest, UpGoesToTheParentByDoubleClickEnterAndBackspace) {
 
         DoubleClickAsAUser(QStringLiteral(".."));
         EXPECT_EQ(TreePath(), Root() + QStringLiteral("p/q/"));
-        EXPECT_EQ(list->currentPath, Root() + QStringLiteral("p/q/"));
+        EXPECT_EQ(list->CurrentPath(), Root() + QStringLiteral("p/q/"));
         EXPECT_TRUE(list->SelectedNames().isEmpty());
 
         ClickAsAUser(QStringLiteral(".."));
         EXPECT_FALSE(list->IsItemSelected(0));
         Key(Qt::Key_Return);
         EXPECT_EQ(TreePath(), Root() + QStringLiteral("p/"));
-        EXPECT_EQ(list->currentPath, Root() + QStringLiteral("p/"));
+        EXPECT_EQ(list->CurrentPath(), Root() + QStringLiteral("p/"));
 
         Key(Qt::Key_Backspace);
         EXPECT_EQ(TreePath(), Root());
-        EXPECT_EQ(list->currentPath, Root());
+        EXPECT_EQ(list->CurrentPath(), Root());
         // The place has no parent: Backspace leaves it listed.
         Key(Qt::Key_Backspace);
         EXPECT_EQ(TreePath(), Root());
@@ -261,7 +261,7 @@ TEST_F(ListCommandsTest, EnterAndDoubleClickOnAFileStayInTheFolder) {
     ClickAsAUser(QStringLiteral("a.las"));
     Key(Qt::Key_Return);
     EXPECT_EQ(TreePath(), Root() + QStringLiteral("s/t/"));
-    EXPECT_EQ(list->currentPath, Root() + QStringLiteral("s/t/"));
+    EXPECT_EQ(list->CurrentPath(), Root() + QStringLiteral("s/t/"));
 }
 
 TEST_F(ListCommandsTest, EnterOpensTheSelectedArchive) {
@@ -271,8 +271,8 @@ TEST_F(ListCommandsTest, EnterOpensTheSelectedArchive) {
     list->setFocus();
     list->SetItemSelected(RowOf(list, QStringLiteral("y.vmra")), true);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
-    EXPECT_TRUE(list->archiveMode);
-    EXPECT_EQ(list->currentPath, Root() + QStringLiteral("n/y.vmra"));
+    EXPECT_TRUE(list->ArchiveMode());
+    EXPECT_EQ(list->CurrentPath(), Root() + QStringLiteral("n/y.vmra"));
 }
 
 TEST_F(ListCommandsTest, CancelInTheArchiveChooserEndsAdd) {
@@ -413,7 +413,7 @@ TEST_F(ListCommandsTest, TestChecksTheSelectedEntriesOfTheOpenArchive) {
     list->setFocus();
     Click(QStringLiteral("a.las"));
     EXPECT_FALSE(Enabled(cmd::kTest));
-    EXPECT_FALSE(list->canTest);
+    EXPECT_FALSE(list->Flags().canTest);
 
     tree->SelectPath(archive);
     list->setFocus();
@@ -434,7 +434,7 @@ TEST_F(ListCommandsTest, TestChecksTheSelectedEntriesOfTheOpenArchive) {
     EXPECT_EQ(log[5], QStringLiteral("1 file tested ok, 1 damaged"));
     EXPECT_TRUE(ui.shown.empty());
     // The list still shows the archive, with the same selection.
-    EXPECT_EQ(list->currentPath, archive);
+    EXPECT_EQ(list->CurrentPath(), archive);
     EXPECT_EQ(list->SelectedNames(), (QStringList{"a.las", "b.las"}));
 }
 
@@ -556,10 +556,13 @@ TEST_F(DialogsTest, FindSelectsByTextCaseAndExtension) {
     // Through the dialog: only the VMRA box ticked.
     ui.dialogSteps.push_back([](QDialog& d) {
         auto& find = dynamic_cast<FindDialog&>(d);
-        EXPECT_TRUE(find.lasBox->isChecked() && find.vmraBox->isChecked());
-        EXPECT_FALSE(find.matchCaseBox->isChecked());
-        find.edit->setText(QStringLiteral("b"));
-        find.lasBox->click();
+        auto* las = find.findChild<QCheckBox*>(QStringLiteral("selectLas"));
+        auto* vmra = find.findChild<QCheckBox*>(QStringLiteral("selectVmra"));
+        auto* matchCase = find.findChild<QCheckBox*>(QStringLiteral("matchCase"));
+        EXPECT_TRUE(las->isChecked() && vmra->isChecked());
+        EXPECT_FALSE(matchCase->isChecked());
+        find.findChild<QLineEdit*>(QStringLiteral("findText"))->setText(QStringLiteral("b"));
+        las->click();
         find.accept();
         return int(QDialog::Accepted);
     });
@@ -574,8 +577,9 @@ TEST_F(DialogsTest, NewArchiveNames) {
     auto typeName = [&](const QString& name) {
         ui.dialogSteps.push_back([name](QDialog& d) {
             auto& dlg = dynamic_cast<NewDialog&>(d);
-            EXPECT_EQ(dlg.edit->text(), QStringLiteral("New.vmra"));
-            dlg.edit->setText(name);
+            auto* edit = dlg.findChild<QLineEdit*>(QStringLiteral("name"));
+            EXPECT_EQ(edit->text(), QStringLiteral("New.vmra"));
+            edit->setText(name);
             dlg.accept();
             return int(QDialog::Accepted);
         });
@@ -584,7 +588,7 @@ TEST_F(DialogsTest, NewArchiveNames) {
     typeName(QStringLiteral("data"));
     EXPECT_TRUE(QFileInfo::exists(Root() + QStringLiteral("new/data.VMRA")));
     EXPECT_EQ(QFileInfo(Root() + QStringLiteral("new/data.VMRA")).size(), 0);
-    EXPECT_EQ(list->currentPath, Root() + QStringLiteral("new/data.VMRA"));
+    EXPECT_EQ(list->CurrentPath(), Root() + QStringLiteral("new/data.VMRA"));
     EXPECT_EQ(Names(list), QStringList{".."});
     EXPECT_EQ(tree->GetItemPath(tree->SelectedNode()), Root() + QStringLiteral("new/data.VMRA"));
 

@@ -59,7 +59,7 @@ TEST_F(ListViewTest, FolderShowsLasFilesThenArchivesButNoFolders) {
     MakeFile(QStringLiteral("f/notes.txt"));
     MakeFile(QStringLiteral("f/x.las.bak"));
     list->ShowPath(Root() + QStringLiteral("f/"));
-    EXPECT_FALSE(list->archiveMode);
+    EXPECT_FALSE(list->ArchiveMode());
     EXPECT_EQ(Names(list), (QStringList{"..", "A.LAS", "b.las", "a.vmra"}));
     EXPECT_EQ(list->ItemText(1, 1), QStringLiteral("1.000 B"));
     EXPECT_EQ(list->ItemText(2, 1), QStringLiteral("12 B"));
@@ -76,7 +76,7 @@ TEST_F(ListViewTest, EmptyPathLeavesTheListAndMissingFolderShowsOnlyUp) {
     EXPECT_EQ(list->ItemCount(), 2);
     list->ShowPath(QString());
     EXPECT_EQ(list->ItemCount(), 2);
-    EXPECT_EQ(list->currentPath, Root() + QStringLiteral("g"));
+    EXPECT_EQ(list->CurrentPath(), Root() + QStringLiteral("g"));
     list->ShowPath(Root() + QStringLiteral("nowhere/"));
     EXPECT_EQ(Names(list), QStringList{".."});
     EXPECT_TRUE(ui.shown.empty());
@@ -118,8 +118,8 @@ TEST_F(ListViewTest, HeaderClickThroughTheWidget) {
     list->ShowPath(Root() + QStringLiteral("h/"));
     emit list->DetailsView()->header()->sectionClicked(1);
     EXPECT_EQ(Names(list), (QStringList{"..", "large.las", "small.las"}));
-    EXPECT_EQ(list->sortColumn, 1);
-    EXPECT_EQ(list->sortDirection, 1);
+    EXPECT_EQ(list->SortColumn(), 1);
+    EXPECT_EQ(list->SortDirection(), 1);
 }
 
 // Clicked as a user clicks it, the sorted column's heading shows an arrow
@@ -184,13 +184,13 @@ TEST_F(ListViewTest, FilesOfTwoGibibytesAndMoreShowAndSortRight) {
 TEST_F(ListViewTest, ColumnWidthsAreRecordedOnlyWhileSwitchedOn) {
     list->SetType(listview::kDetails);
     list->ShowPath(Root());
-    list->recordWidths = true;
+    list->SetRecordWidths(true);
     list->DetailsView()->setColumnWidth(1, 140);
-    EXPECT_EQ(list->folderWidths[1], 140);
-    list->recordWidths = false;
+    EXPECT_EQ(list->Widths(false)[1], 140);
+    list->SetRecordWidths(false);
     list->DetailsView()->setColumnWidth(1, 60);
-    EXPECT_EQ(list->folderWidths[1], 140);
-    list->folderWidths[2] = 222;
+    EXPECT_EQ(list->Widths(false)[1], 140);
+    list->SetWidth(false, 2, 222);
     list->ApplyColumnWidths();
     EXPECT_EQ(list->DetailsView()->columnWidth(2), 222);
 }

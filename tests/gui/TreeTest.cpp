@@ -91,7 +91,7 @@ TEST_F(TreeTest, FoldersAreReadOnceOnFirstExpansion) {
 TEST_F(TreeTest, SelectPathWalksAndStopsAtTheArchive) {
     tree->SelectPath(Root() + QStringLiteral("data/c/deep"));
     EXPECT_EQ(tree->GetItemPath(tree->SelectedNode()), Root() + QStringLiteral("data/c/deep/"));
-    EXPECT_EQ(frame->RightView()->currentPath, Root() + QStringLiteral("data/c/deep/"));
+    EXPECT_EQ(frame->RightView()->CurrentPath(), Root() + QStringLiteral("data/c/deep/"));
     ASSERT_TRUE(tree->SelectedNode() && tree->SelectedNode()->parent());
     EXPECT_TRUE(tree->SelectedNode()->parent()->isExpanded());
 
@@ -114,11 +114,11 @@ TEST_F(TreeTest, OpenPathInTreeSelectsTheTargetOrNothing) {
     ASSERT_NE(tree->SelectedNode(), nullptr);
     EXPECT_EQ(tree->GetItemPath(tree->SelectedNode()), Root() + QStringLiteral("data/c/"));
     EXPECT_TRUE(tree->SelectedNode()->isExpanded());
-    EXPECT_EQ(frame->RightView()->currentPath, Root() + QStringLiteral("data/c"));
+    EXPECT_EQ(frame->RightView()->CurrentPath(), Root() + QStringLiteral("data/c"));
 
     tree->OpenPathInTree(Root() + QStringLiteral("data/missing"));
     EXPECT_EQ(tree->SelectedNode(), nullptr);
-    EXPECT_EQ(frame->RightView()->currentPath, Root() + QStringLiteral("data/missing"));
+    EXPECT_EQ(frame->RightView()->CurrentPath(), Root() + QStringLiteral("data/missing"));
     EXPECT_EQ(frame->RightView()->ItemCount(), 1);  // only ".."
 }
 
@@ -138,8 +138,8 @@ TEST_F(TreeTest, SelectingANodeListsIt) {
     QTreeWidgetItem* data = tree->ExpandNode(tree->topLevelItem(0), QStringLiteral("data"));
     ASSERT_NE(data, nullptr);
     tree->setCurrentItem(data);
-    EXPECT_EQ(tree->selectedPath, Root() + QStringLiteral("data/"));
-    EXPECT_EQ(frame->RightView()->currentPath, Root() + QStringLiteral("data/"));
+    EXPECT_EQ(tree->LastSelectedPath(), Root() + QStringLiteral("data/"));
+    EXPECT_EQ(frame->RightView()->CurrentPath(), Root() + QStringLiteral("data/"));
 }
 
 // An archive made in a folder the tree has read already, then opened: the
@@ -167,8 +167,8 @@ TEST_F(TreeTest, OpeningAnArchiveTheTreeHasNotSeenRevealsIt) {
         QApplication::processEvents();
     };
     open();
-    EXPECT_EQ(list->currentPath, archive);
-    EXPECT_TRUE(list->archiveMode);
+    EXPECT_EQ(list->CurrentPath(), archive);
+    EXPECT_TRUE(list->ArchiveMode());
     ASSERT_NE(tree->SelectedNode(), nullptr) << "the opened archive has no node in the tree";
     EXPECT_EQ(tree->GetItemPath(tree->SelectedNode()), archive);
     EXPECT_EQ(CLeftView::KindOf(tree->SelectedNode()), CLeftView::kArchiveNode);
@@ -180,12 +180,12 @@ TEST_F(TreeTest, OpeningAnArchiveTheTreeHasNotSeenRevealsIt) {
     list->setFocus();
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backspace);
     EXPECT_EQ(tree->GetItemPath(tree->SelectedNode()), Root() + QStringLiteral("data/c/"));
-    EXPECT_EQ(list->currentPath, Root() + QStringLiteral("data/c/"));
+    EXPECT_EQ(list->CurrentPath(), Root() + QStringLiteral("data/c/"));
 
     open();
     QTest::keyClick(frame.get(), Qt::Key_F5);
     EXPECT_EQ(tree->GetItemPath(tree->SelectedNode()), archive);
-    EXPECT_EQ(list->currentPath, archive);
+    EXPECT_EQ(list->CurrentPath(), archive);
     EXPECT_EQ(list->ItemCount(), 2);  // "..", one.las
     EXPECT_TRUE(ui.shown.empty());
 }

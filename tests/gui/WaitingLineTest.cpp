@@ -80,9 +80,9 @@ TEST_F(WaitingLineTest, TheJobDialogShowsItWholeAtItsFirstSize) {
     guitest::CHeldArchiveLock other(archive);
     ASSERT_TRUE(other.Held());
     CDecompressDialog job(ui);
-    job.archivePath = archive;
-    job.outputFolder = MakeFolder(QStringLiteral("out")) + QLatin1Char('/');
-    job.entryNames << QStringLiteral("a.las");
+    job.SetArchivePath(archive);
+    job.SetOutputFolder(MakeFolder(QStringLiteral("out")) + QLatin1Char('/'));
+    job.SetEntries({QStringLiteral("a.las")});
     const QSize first = job.size();
     bool seen = false;
     WhenWaiting(job, "action", [&](QLabel& line) {

@@ -221,6 +221,43 @@ TEST(AddJob, AStopEndsTheJobAndTheArchiveKeepsWhatWasAddedBefore) {
     EXPECT_EQ(EntryNames(arc), std::vector<std::string>{"a.las"});
 }
 
+// The host's safe point between its own steps: held while paused, let go by
+// a resume, and false from a stop until the job is readied for the next batch.
+TEST(JobPause, TheHostsSafePointWaitsWhilePausedAndTellsOfAStop) {
+    using namespace std::chrono_literals;
+    TempDir dir;
+    ScriptedHost host;
+    CArchiveJob job(host);
+    EXPECT_TRUE(job.WaitWhilePaused());
+
+    std::atomic<int> passed{-1};
+    auto waitOnThread = [&] {
+        passed = -1;
+        return std::thread([&] { passed = job.WaitWhilePaused() ? 1 : 0; });
+    };
+    job.RequestPause();
+    std::thread held = waitOnThread();
+    std::this_thread::sleep_for(150ms);
+    EXPECT_EQ(passed.load(), -1) << "the safe point let the job on while it was paused";
+    job.Resume();
+    held.join();
+    EXPECT_EQ(passed.load(), 1);
+
+    job.RequestPause();
+    std::thread stopped = waitOnThread();
+    std::this_thread::sleep_for(50ms);
+    job.RequestStop();
+    stopped.join();
+    EXPECT_EQ(passed.load(), 0);
+    EXPECT_FALSE(job.WaitWhilePaused()) << "a stop is final until the job is readied again";
+
+    job.Reset();
+    EXPECT_FALSE(job.StopRequested());
+    EXPECT_TRUE(job.WaitWhilePaused());  // the pause left over went with the stop
+    const std::string a = GenerateLas(dir, "a.las", 800, 1, 1);
+    EXPECT_TRUE(job.Add({a}, dir.File("x.vmra")).AllSucceeded());
+}
+
 class ExtractJobs : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -101,6 +101,20 @@ void CArchiveJob::RequestStop() { archive.Engine().RequestStop(); }
 void CArchiveJob::RequestPause() { archive.Engine().RequestPause(); }
 void CArchiveJob::Resume() { archive.Engine().Resume(); }
 bool CArchiveJob::StopRequested() const { return archive.Engine().StopRequested(); }
+
+bool CArchiveJob::WaitWhilePaused() {
+    try {
+        archive.Engine().CheckPoint();
+        return true;
+    } catch (const CStopRequested&) {
+        return false;
+    }
+}
+
+void CArchiveJob::Reset() {
+    archive.ClearStopRequest();
+    Resume();
+}
 void CArchiveJob::SetThreadCount(int n) { archive.Engine().SetThreadCount(n); }
 
 JobProgress CArchiveJob::Progress() const {

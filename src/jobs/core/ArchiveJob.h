@@ -51,6 +51,12 @@ public:
     void RequestPause();
     void Resume();
     bool StopRequested() const;
+    // The host's safe point, on the job's thread: waits while the job is
+    // paused, and says false once a stop is pending.
+    bool WaitWhilePaused();
+    // Before another batch: a stop or a pause left by the last one is
+    // forgotten.
+    void Reset();
     JobProgress Progress() const;
     // Engine threads; 0 means one per core.
     void SetThreadCount(int n);
