@@ -9,7 +9,8 @@
 each the median of 5 runs; then the peak resident memory of a process that
 iterates iter_points over an entry of 33 million points (autzen tiled 300
 times, 1.1 GB of LAS), against the same process before it reads a point
-(resource.getrusage; /proc's VmHWM alongside, which no parent inflates).
+(resource.getrusage; /proc's VmHWM alongside, which no parent inflates),
+the growth between the two and the size of one chunk of output.
 The large entry is made once and kept; VELMORA_BENCH_LARGE=0 leaves it out.
 
 Usage: bench/python-read.py [BUILD]   (default: build). Run it with Debian's
@@ -99,19 +100,25 @@ def hwm():
 a = velmora.open({str(archive300)!r})
 before = peak()
 n = 0
+largest = 0
 for chunk in a.iter_points({las300.name!r}):
     n += len(chunk)
-print(n, before, peak(), hwm())
+    largest = max(largest, chunk.nbytes)
+print(n, before, peak(), hwm(), largest // 1024)
 """
     start = time.perf_counter()
     out = subprocess.run([sys.executable, "-c", probe], check=True, capture_output=True, text=True).stdout.split()
     seconds = time.perf_counter() - start
-    count, before, after, hwm = (int(v) for v in out)
+    count, before, after, hwm, chunk_kib = (int(v) for v in out)
     print(f"python.large_points {count}")
     print(f"python.large_iter_s {seconds:.2f}")
     print(f"python.large_rss_before_mib {before}")
     print(f"python.large_rss_peak_mib {after}")
     print(f"python.large_vmhwm_mib {hwm}")
+    # What iterating added to the process, against the target of 128 MB
+    # beside one chunk of output.
+    print(f"python.large_growth_mib {after - before}")
+    print(f"python.large_chunk_mib {chunk_kib / 1024:.1f}")
 
 las30, archive30 = made("autzen30.las", 30)
 a = velmora.open(archive30)

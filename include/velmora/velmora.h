@@ -102,7 +102,7 @@ typedef struct vm_field_info {
 
 /* Opens a reader of the entry's points. fields: field_count names to read
  * (every field but the scaled x, y, z when field_count is 0). chunk_points:
- * most points per chunk (0 for the entry's own chunks). threads: engine
+ * most points per chunk (0 for 65,536, a few megabytes). threads: engine
  * threads (0 for one per core). The archive stays locked against other
  * programs' changes until the reader is closed. */
 VM_API vm_status vm_reader_open(vm_archive* archive, const char* entry_name, const char* const* fields,

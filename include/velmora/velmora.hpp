@@ -165,7 +165,7 @@ public:
     std::vector<FieldInfo> Fields(const std::string& entryName) const;
     // Reads the entry's points a chunk at a time; no fields named means
     // every field of Fields() but the scaled coordinates. chunkPoints: most
-    // points a chunk holds (0 for the entry's own chunks).
+    // points a chunk holds (0 for 65,536, a few megabytes).
     PointReader Points(const std::string& entryName, const std::vector<std::string>& fields = {},
                        std::size_t chunkPoints = 0, int threads = 0) const;
 

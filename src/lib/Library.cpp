@@ -216,7 +216,9 @@ PointReader Archive::Points(const std::string& entryName, const std::vector<std:
         detail::RethrowAsError(entryName);
     }
     for (const Dimension& d : r->chosen) r->fields.push_back(d.info);
-    r->chunkPoints = chunkPoints > 0 ? chunkPoints : std::size_t{1} << 18;
+    // Small enough that the chunk and its copies (the records, the columns,
+    // a caller's own array) stay a few megabytes beside the decoder's chunk.
+    r->chunkPoints = chunkPoints > 0 ? chunkPoints : std::size_t{1} << 16;
     return PointReader(std::move(r));
 }
 
