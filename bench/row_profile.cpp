@@ -71,7 +71,7 @@ int main(int argc, char** argv) {
         CheckLasAdmission(h, FileSizeOf(argv[1]));
         const int format = h.PointDataFormat();
         const std::size_t r = h.PointDataRecordLength();
-        const coords::Kernels kernels = coords::Kernels::Fastest();
+        const ProcessorCode& processor = ProcessorCode::Detected();
         double prepare[kGroupCount] = {}, code[kGroupCount] = {}, layout[kGroupCount] = {};
         double entropy[kRowCount] = {}, restore[kRowCount] = {};
         std::size_t bytes[kRowCount] = {};
@@ -99,9 +99,9 @@ int main(int argc, char** argv) {
                 if (!GroupApplies(g, format)) continue;
                 const int gi = static_cast<int>(g);
                 clock.Lap();
-                PrepareGroup(g, cols, kernels, s, outs);
+                PrepareGroup(g, cols, processor.coords, s, outs);
                 prepare[gi] += clock.Lap();
-                CodeGroup(s);
+                CodeGroup(s, processor.encoder);
                 code[gi] += clock.Lap();
                 LayOutGroup(g, s, outs);
                 layout[gi] += clock.Lap();
@@ -122,9 +122,9 @@ int main(int argc, char** argv) {
             for (const RowInfo& info : kRows) {
                 if (!RowApplies(info.row, format)) continue;
                 clock.Lap();
-                ReadRowStreams(info.row, window, cols.count, s);
+                ReadRowStreams(info.row, window, cols.count, s, processor.decoder);
                 entropy[Index(info.row)] += clock.Lap();
-                RestoreRow(info.row, kernels, s, 0, cols);
+                RestoreRow(info.row, processor.coords, s, 0, cols);
                 restore[Index(info.row)] += clock.Lap();
             }
             for (std::size_t done = 0; done < cols.count; done += kPiece) {
@@ -145,7 +145,7 @@ int main(int argc, char** argv) {
             CFile again(argv[2], "rb");
             InputWindow chunks(again);
             TaskPool pool(1);
-            CChunkDecoder decoder(pool, kernels, {[] {}, [] {}});
+            CChunkDecoder decoder(pool, processor, {[] {}, [] {}});
             clock.Lap();
             for (std::size_t k = 0; k < sizes.size(); ++k) {
                 decoder.Decode(chunks, static_cast<std::size_t>(sizes[k]), format, k + 1 < sizes.size(), cols);

@@ -40,6 +40,41 @@ namespace bytestream {
 inline constexpr uint32_t kTotal = 10000;
 inline constexpr std::size_t kCountBytes = 512;
 
+namespace detail {
+struct EncodeLane;
+struct DecodeLane;
+}  // namespace detail
+
+// The versions of the encoder's inner loops one codec runs: the loops that
+// advance one to four lanes, and optionally the one that advances up to
+// eight in vector registers. Every version writes the same bytes; they
+// differ in the instructions they may use, so only versions this processor
+// runs may be chosen.
+struct EncoderLoops {
+    using Run = void (*)(detail::EncodeLane* const* lanes, std::size_t from, std::size_t steps);
+    using VectorRun = void (*)(detail::EncodeLane* const* lanes, int live, std::size_t from, std::size_t steps);
+
+    const char* name;
+    Run lanes[4];      // lanes[n - 1] advances n lanes
+    VectorRun vector;  // null: the batches are those of `lanes`
+
+    // The baseline versions, which any processor of the build's kind runs.
+    static EncoderLoops Plain();
+    // Every version this processor runs, Plain() first, the fastest last.
+    static std::vector<EncoderLoops> Available();
+};
+
+// The same for the decoder, whose loops advance one to three lanes.
+struct DecoderLoops {
+    using Run = void (*)(detail::DecodeLane* const* lanes, std::size_t steps);
+
+    const char* name;
+    Run lanes[3];  // lanes[n - 1] advances n lanes
+
+    static DecoderLoops Plain();
+    static std::vector<DecoderLoops> Available();
+};
+
 // How often each byte value occurs in data[0 .. length).
 void CountValues(const uint8_t* data, std::size_t length, uint64_t counts[256]);
 
@@ -53,10 +88,10 @@ void AbsorbExcess(uint16_t freq[256], int32_t d);
 
 // Appends one coded stream for data[0 .. length) (length >= 1) to out. When
 // emittedBits is given it receives the number of coded bits before padding.
-void EncodeByteStream(const uint8_t* data, std::size_t length, CByteBuffer& out,
+void EncodeByteStream(const uint8_t* data, std::size_t length, CByteBuffer& out, const EncoderLoops& loops,
                       std::size_t* emittedBits = nullptr);
 void EncodeByteStream(const uint8_t* data, std::size_t length, std::vector<uint8_t>& out,
-                      std::size_t* emittedBits = nullptr);
+                      const EncoderLoops& loops, std::size_t* emittedBits = nullptr);
 
 struct EncodeRequest {
     const uint8_t* data = nullptr;
@@ -66,7 +101,7 @@ struct EncodeRequest {
 };
 // Several streams coded side by side, each into its own buffer; the same
 // bytes as coding them one after the other, in a fraction of the time.
-void EncodeByteStreams(const EncodeRequest* requests, std::size_t count);
+void EncodeByteStreams(const EncodeRequest* requests, std::size_t count, const EncoderLoops& loops);
 
 // Whether 512 count bytes can head a stream: cumulative counts that never
 // fall and end at the total. Anything else is damage, and decoding with it
@@ -77,13 +112,13 @@ bool ValidCountTable(const uint8_t* counts);
 // Decodes one stream starting at the window's position into out[0 .. length)
 // and leaves the window at the first byte after the stream's end marker.
 // Throws CLasException "Unable to find stream" when the stream is damaged.
-void DecodeByteStream(InputWindow& in, uint8_t* out, std::size_t length);
+void DecodeByteStream(InputWindow& in, uint8_t* out, std::size_t length, const DecoderLoops& loops);
 
 // The same for a stream held in memory: data[0 .. size) holds the stream
 // starting at offset (and, for its end marker, the bytes after it when
 // there are any). Returns the offset of the next item.
 std::size_t DecodeByteStreamAt(const uint8_t* data, std::size_t size, std::size_t offset, uint8_t* out,
-                               std::size_t length);
+                               std::size_t length, const DecoderLoops& loops);
 
 struct DecodeRequest {
     std::size_t offset = 0;  // in: where the stream starts
@@ -94,6 +129,7 @@ struct DecodeRequest {
 };
 // Streams held in memory, decoded side by side. A damaged stream fails
 // alone; the others are decoded all the same.
-void DecodeByteStreamsAt(const uint8_t* data, std::size_t size, DecodeRequest* requests, std::size_t count);
+void DecodeByteStreamsAt(const uint8_t* data, std::size_t size, DecodeRequest* requests, std::size_t count,
+                         const DecoderLoops& loops);
 
 }  // namespace bytestream

@@ -49,13 +49,3 @@ std::vector<Request*> LongestFirst(Request* requests, std::size_t count) {
 }
 
 }  // namespace bytestream::detail
-
-namespace bytestream {
-
-// Whether this processor can advance the encoder's lanes in vector
-// registers, and a switch for it (on where it can be). Both ways write the
-// same bytes; tests compare them.
-bool VectorEncoderAvailable();
-void UseVectorEncoder(bool on);
-
-}  // namespace bytestream

@@ -98,13 +98,15 @@ inline uint32_t AboveLow(const BitIn& in) { return static_cast<uint32_t>(in.wind
 // predicted.
 constexpr uint32_t kMpsFirst = 8500;
 
+}  // namespace
+
 // One stream being decoded: its model and its registers between the loops
 // that advance it. The loops never throw: an exception leaving a function
 // compiled for several processors is not always unwound (the compiler
 // may treat the call as one that cannot throw, and the program ends).
 // Damage is marked in the lane instead, and whoever ran the loop reports
 // it once the loop is back.
-struct Lane {
+struct detail::DecodeLane {
     SymbolTable table;
     const uint8_t* coded = nullptr;  // first byte of the coded bits
     ByteSource source;
@@ -116,6 +118,10 @@ struct Lane {
     std::size_t length = 0;
     std::size_t done = 0;  // symbols decoded
 };
+
+namespace {
+
+using Lane = detail::DecodeLane;
 
 // data[0 .. size) holds the stream from offset on.
 void StartLane(Lane& lane, const uint8_t* data, std::size_t size, std::size_t offset, uint8_t* out,
@@ -245,15 +251,17 @@ __attribute__((always_inline)) inline void RunLanes(Lane* const* lanes, std::siz
     }
 }
 
-VELMORA_CPU_CLONES __attribute__((noinline)) void RunLanes1(Lane* const* l, std::size_t n) {
-    RunLanes<1>(l, n);
+template <int L>
+__attribute__((noinline)) void RunLanesPlain(Lane* const* l, std::size_t n) {
+    RunLanes<L>(l, n);
 }
-VELMORA_CPU_CLONES __attribute__((noinline)) void RunLanes2(Lane* const* l, std::size_t n) {
-    RunLanes<2>(l, n);
+
+#ifdef VELMORA_HAS_X86_64_V3
+template <int L>
+VELMORA_X86_64_V3 __attribute__((noinline)) void RunLanesV3(Lane* const* l, std::size_t n) {
+    RunLanes<L>(l, n);
 }
-VELMORA_CPU_CLONES __attribute__((noinline)) void RunLanes3(Lane* const* l, std::size_t n) {
-    RunLanes<3>(l, n);
-}
+#endif
 
 // Where the next item begins, judged from the seven bytes around c, the
 // offset of the byte that holds the last bit taken; bytes beyond the data
@@ -280,11 +288,12 @@ std::size_t FinishLane(const Lane& lane, const uint8_t* data, std::size_t size) 
     return FindStreamEnd(data, size, last);
 }
 
-std::size_t DecodeAt(const uint8_t* data, std::size_t size, std::size_t offset, uint8_t* out, std::size_t length) {
+std::size_t DecodeAt(const uint8_t* data, std::size_t size, std::size_t offset, uint8_t* out, std::size_t length,
+                     const DecoderLoops& loops) {
     auto lane = std::make_unique<Lane>();
     StartLane(*lane, data, size, offset, out, length);
     Lane* lanes[1] = {lane.get()};
-    RunLanes1(lanes, length);
+    loops.lanes[0](lanes, length);
     if (lane->source.damaged) StreamNotFound();
     return FinishLane(*lane, data, size);
 }
@@ -298,7 +307,7 @@ constexpr std::size_t kDecodeLanes = 3;
 // those left alone at the end are short. On damage it throws, and
 // finished[i] tells whether base[i] was done before.
 void DecodeInLanesAt(const uint8_t* data, std::size_t size, DecodeRequest* base, DecodeRequest* const* order,
-                     std::size_t count, bool* finished) {
+                     std::size_t count, bool* finished, const DecoderLoops& loops) {
     auto lanes = std::make_unique<Lane[]>(kDecodeLanes);
     DecodeRequest* servedBy[kDecodeLanes] = {};
     std::size_t next = 0;
@@ -316,12 +325,8 @@ void DecodeInLanesAt(const uint8_t* data, std::size_t size, DecodeRequest* base,
             live[liveCount++] = &lanes[slot];
             steps = std::min(steps, lanes[slot].length - lanes[slot].done);
         }
-        switch (liveCount) {
-            case 0: return;
-            case 1: RunLanes1(live, steps); break;
-            case 2: RunLanes2(live, steps); break;
-            default: RunLanes3(live, steps); break;
-        }
+        if (liveCount == 0) return;
+        loops.lanes[liveCount - 1](live, steps);
         for (std::size_t l = 0; l < liveCount; ++l) {
             if (live[l]->source.damaged) StreamNotFound();
         }
@@ -334,15 +339,25 @@ void DecodeInLanesAt(const uint8_t* data, std::size_t size, DecodeRequest* base,
     }
 }
 
-void DecodeAloneAt(const uint8_t* data, std::size_t size, DecodeRequest& r) {
+void DecodeAloneAt(const uint8_t* data, std::size_t size, DecodeRequest& r, const DecoderLoops& loops) {
     try {
-        r.next = DecodeAt(data, size, r.offset, r.out, r.length);
+        r.next = DecodeAt(data, size, r.offset, r.out, r.length, loops);
     } catch (const CLasException&) {
         r.failed = true;
     }
 }
 
 }  // namespace
+
+DecoderLoops DecoderLoops::Plain() { return {"plain", {RunLanesPlain<1>, RunLanesPlain<2>, RunLanesPlain<3>}}; }
+
+std::vector<DecoderLoops> DecoderLoops::Available() {
+    std::vector<DecoderLoops> all = {Plain()};
+#ifdef VELMORA_HAS_X86_64_V3
+    if (RunsX86_64V3()) all.push_back({"x86-64-v3", {RunLanesV3<1>, RunLanesV3<2>, RunLanesV3<3>}});
+#endif
+    return all;
+}
 
 bool ValidCountTable(const uint8_t* counts) {
     uint32_t prev = 0;
@@ -354,28 +369,29 @@ bool ValidCountTable(const uint8_t* counts) {
     return prev == kTotal;
 }
 
-void DecodeByteStream(InputWindow& in, uint8_t* out, std::size_t length) {
+void DecodeByteStream(InputWindow& in, uint8_t* out, std::size_t length, const DecoderLoops& loops) {
     // The whole stream in the window: it takes at most two bytes a symbol,
     // its counts, the flush, padding and marker, and the bytes after the
     // marker that tell where it ends.
     const std::size_t have = in.Ensure(kCountBytes + 2 * length + 96);
-    in.Skip(DecodeAt(in.Data(), have, 0, out, length));
+    in.Skip(DecodeAt(in.Data(), have, 0, out, length, loops));
 }
 
 std::size_t DecodeByteStreamAt(const uint8_t* data, std::size_t size, std::size_t offset, uint8_t* out,
-                               std::size_t length) {
-    return DecodeAt(data, size, offset, out, length);
+                               std::size_t length, const DecoderLoops& loops) {
+    return DecodeAt(data, size, offset, out, length, loops);
 }
 
-void DecodeByteStreamsAt(const uint8_t* data, std::size_t size, DecodeRequest* requests, std::size_t count) {
+void DecodeByteStreamsAt(const uint8_t* data, std::size_t size, DecodeRequest* requests, std::size_t count,
+                         const DecoderLoops& loops) {
     const std::vector<DecodeRequest*> order = LongestFirst(requests, count);
     std::unique_ptr<bool[]> finished(new bool[count]());
     try {
-        DecodeInLanesAt(data, size, requests, order.data(), count, finished.get());
+        DecodeInLanesAt(data, size, requests, order.data(), count, finished.get(), loops);
     } catch (const CLasException&) {
         // Which of them is damaged: each not yet finished on its own.
         for (std::size_t i = 0; i < count; ++i) {
-            if (!finished[i]) DecodeAloneAt(data, size, requests[i]);
+            if (!finished[i]) DecodeAloneAt(data, size, requests[i], loops);
         }
     }
 }

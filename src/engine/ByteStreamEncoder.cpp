@@ -1,7 +1,6 @@
 #include <immintrin.h>
 
 #include <algorithm>
-#include <atomic>
 
 #include "engine/ByteStreamCoder.h"
 #include "engine/ByteStreamCore.h"
@@ -106,11 +105,13 @@ struct BitSink {
     uint8_t* p;
 };
 
+}  // namespace
+
 // The registers and the bit output of one stream being encoded. Streams
 // are independent, so several are advanced in one loop: each symbol's
 // steps wait on the one before, and interleaving the streams gives the
 // processor independent work while it waits.
-struct Lane {
+struct detail::EncodeLane {
     const uint8_t* data = nullptr;
     std::size_t length = 0;
     CByteBuffer* buffer = nullptr;
@@ -122,6 +123,10 @@ struct Lane {
     uint64_t bound[256][2];    // premultiplied low and high of each value
     uint32_t cum[256];         // low | high << 16 of each value, for the vector lanes
 };
+
+namespace {
+
+using Lane = detail::EncodeLane;
 
 // Appends the k low bits of value (k + filled <= 57): the pending bits and
 // the new ones are stored as one big-endian word and the whole bytes among
@@ -264,18 +269,17 @@ __attribute__((always_inline)) inline void RunLanesInline(Lane* const* lanes, st
 
 // Each lane count in a function of its own, so its registers are allocated
 // for its loop alone.
-VELMORA_CPU_CLONES __attribute__((noinline)) void RunLanes1(Lane* const* l, std::size_t from, std::size_t n) {
-    RunLanesInline<1>(l, from, n);
+template <int L>
+__attribute__((noinline)) void RunLanesPlain(Lane* const* l, std::size_t from, std::size_t n) {
+    RunLanesInline<L>(l, from, n);
 }
-VELMORA_CPU_CLONES __attribute__((noinline)) void RunLanes2(Lane* const* l, std::size_t from, std::size_t n) {
-    RunLanesInline<2>(l, from, n);
+
+#ifdef VELMORA_HAS_X86_64_V3
+template <int L>
+VELMORA_X86_64_V3 __attribute__((noinline)) void RunLanesV3(Lane* const* l, std::size_t from, std::size_t n) {
+    RunLanesInline<L>(l, from, n);
 }
-VELMORA_CPU_CLONES __attribute__((noinline)) void RunLanes3(Lane* const* l, std::size_t from, std::size_t n) {
-    RunLanesInline<3>(l, from, n);
-}
-VELMORA_CPU_CLONES __attribute__((noinline)) void RunLanes4(Lane* const* l, std::size_t from, std::size_t n) {
-    RunLanesInline<4>(l, from, n);
-}
+#endif
 
 #if defined(__x86_64__) && defined(__GNUC__)
 #define VELMORA_HAS_VECTOR_ENCODER 1
@@ -456,11 +460,6 @@ bool VectorCapable() {
 bool VectorCapable() { return false; }
 #endif
 
-std::atomic<bool>& VectorOn() {
-    static std::atomic<bool> on{VectorCapable()};
-    return on;
-}
-
 void StartLane(Lane& lane) {
     uint16_t freq[256];
     BuildModel(lane.data, lane.length, freq);
@@ -500,12 +499,34 @@ constexpr std::size_t kVectorFrom = 3;
 
 }  // namespace
 
-bool VectorEncoderAvailable() { return VectorCapable(); }
-void UseVectorEncoder(bool on) { VectorOn() = on && VectorCapable(); }
+EncoderLoops EncoderLoops::Plain() {
+    return {"plain", {RunLanesPlain<1>, RunLanesPlain<2>, RunLanesPlain<3>, RunLanesPlain<4>}, nullptr};
+}
 
-void EncodeByteStreams(const EncodeRequest* requests, std::size_t count) {
+std::vector<EncoderLoops> EncoderLoops::Available() {
+    std::vector<EncoderLoops> all = {Plain()};
+#ifdef VELMORA_HAS_X86_64_V3
+    if (RunsX86_64V3()) {
+        all.push_back({"x86-64-v3", {RunLanesV3<1>, RunLanesV3<2>, RunLanesV3<3>, RunLanesV3<4>}, nullptr});
+    }
+#endif
 #ifdef VELMORA_HAS_VECTOR_ENCODER
-    const bool vector = VectorOn().load(std::memory_order_relaxed);
+    // The batches of three lanes or more in vector registers, the smaller
+    // ones as the best version so far runs them.
+    __builtin_cpu_init();
+    if (VectorCapable()) {
+        EncoderLoops vector = all.back();
+        vector.name = all.size() == 1 ? "avx-512 lanes" : "x86-64-v3, avx-512 lanes";
+        vector.vector = RunLanesVector;
+        all.push_back(vector);
+    }
+#endif
+    return all;
+}
+
+void EncodeByteStreams(const EncodeRequest* requests, std::size_t count, const EncoderLoops& loops) {
+#ifdef VELMORA_HAS_VECTOR_ENCODER
+    const bool vector = loops.vector != nullptr;
     const std::size_t batch = vector ? kVectorLanes : kLanes;
     static_assert(kVectorLanes <= kMostLanes);
 #else
@@ -535,32 +556,28 @@ void EncodeByteStreams(const EncodeRequest* requests, std::size_t count) {
             const std::size_t steps = until - done;
 #ifdef VELMORA_HAS_VECTOR_ENCODER
             if (vector && live >= kVectorFrom) {
-                RunLanesVector(active, static_cast<int>(live), done, steps);
+                loops.vector(active, static_cast<int>(live), done, steps);
                 done = until;
                 continue;
             }
 #endif
-            switch (live) {
-                case 4: RunLanes4(active, done, steps); break;
-                case 3: RunLanes3(active, done, steps); break;
-                case 2: RunLanes2(active, done, steps); break;
-                default: RunLanes1(active, done, steps); break;
-            }
+            loops.lanes[live - 1](active, done, steps);
             done = until;
         }
         for (std::size_t l = 0; l < m; ++l) FinishLane(lanes[l]);
     }
 }
 
-void EncodeByteStream(const uint8_t* data, std::size_t length, CByteBuffer& out, std::size_t* emittedBits) {
+void EncodeByteStream(const uint8_t* data, std::size_t length, CByteBuffer& out, const EncoderLoops& loops,
+                      std::size_t* emittedBits) {
     const EncodeRequest r{data, length, &out, emittedBits};
-    EncodeByteStreams(&r, 1);
+    EncodeByteStreams(&r, 1, loops);
 }
 
 void EncodeByteStream(const uint8_t* data, std::size_t length, std::vector<uint8_t>& out,
-                      std::size_t* emittedBits) {
+                      const EncoderLoops& loops, std::size_t* emittedBits) {
     CByteBuffer buffer;
-    EncodeByteStream(data, length, buffer, emittedBits);
+    EncodeByteStream(data, length, buffer, loops, emittedBits);
     out.insert(out.end(), buffer.Data(), buffer.Data() + buffer.Size());
 }
 

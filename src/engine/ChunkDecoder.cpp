@@ -102,9 +102,9 @@ void Check(const std::vector<Row>& rows, const chunkscan::ChunkSpots& spots, Scr
 
 }  // namespace
 
-CChunkDecoder::CChunkDecoder(TaskPool& taskPool, const coords::Kernels& k, Hooks h)
+CChunkDecoder::CChunkDecoder(TaskPool& taskPool, const ProcessorCode& processorCode, Hooks h)
     : pool(taskPool),
-      kernels(k),
+      code(processorCode),
       hooks(std::move(h)),
       scratch(MakeSlots(taskPool.Threads())) {}
 
@@ -149,7 +149,7 @@ bool CChunkDecoder::Decode(InputWindow& in, std::size_t count, int format, bool 
     std::size_t from = 0;  // the first row to decode stream after stream
     chunkscan::ChunkSpots spots;
     bool prepared = false;
-    if (chunkscan::Scan(in, count, format, moreChunks, ScanLimit(count), spots)) {
+    if (chunkscan::Scan(in, count, format, moreChunks, ScanLimit(count), code.decoder, spots)) {
         from = DecodeSideBySide(spots, c, prepare);
         prepared = true;
         if (from == rows.size()) {
@@ -165,7 +165,7 @@ bool CChunkDecoder::Decode(InputWindow& in, std::size_t count, int format, bool 
     if (wantedParts != ~0u && from < rows.size()) c.SizeArrays(count, format, room);
     for (std::size_t r = from; r < rows.size(); ++r) {
         hooks.checkPoint();
-        DecodeRow(rows[r], in, kernels, scratch[0], c);
+        DecodeRow(rows[r], in, code, scratch[0], c);
         Count(rows[r]);
     }
     return false;
@@ -218,7 +218,7 @@ void CChunkDecoder::RunGroups(const Group* groups, std::size_t n, const chunksca
         rows[j] = RowsOf(groups[j]);
         Request(rows[j], spots, c.count, s[j]);
     }
-    DecodeGroups(spots.data, spots.size, s, n);
+    DecodeGroups(spots.data, spots.size, s, n, code.decoder);
     for (std::size_t j = 0; j < n; ++j) {
         bool ok[4] = {};
         Check(rows[j], spots, s[j], ok);
@@ -231,7 +231,7 @@ void CChunkDecoder::RunGroups(const Group* groups, std::size_t n, const chunksca
                 all = false;
                 continue;
             }
-            RestoreRow(rows[j][r], kernels, s[j], static_cast<int>(r), c);
+            RestoreRow(rows[j][r], code.coords, s[j], static_cast<int>(r), c);
             restored[Index(rows[j][r])] = true;
             Count(rows[j][r]);
         }

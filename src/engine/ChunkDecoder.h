@@ -29,7 +29,8 @@ public:
         std::function<void()> rowDone;     // once per row, as rows are restored
     };
 
-    CChunkDecoder(TaskPool& pool, const coords::Kernels& kernels, Hooks hooks);
+    // code: the versions of the hot loops this decoder runs.
+    CChunkDecoder(TaskPool& pool, const ProcessorCode& code, Hooks hooks);
 
     // Decodes the chunk of `count` points (count >= 2) at the window's
     // position into c and leaves the window right after it. True when every
@@ -73,7 +74,7 @@ private:
     void Count(chunkrows::Row row);
 
     TaskPool& pool;
-    const coords::Kernels& kernels;
+    const ProcessorCode code;
     Hooks hooks;
     std::unique_ptr<chunkrows::Scratch[]> scratch;  // kMostGroupsPerTask per thread
     std::mutex mutex;

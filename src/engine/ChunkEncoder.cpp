@@ -29,9 +29,9 @@ static_assert(EveryGroupOnce());
 
 }  // namespace
 
-CChunkEncoder::CChunkEncoder(TaskPool& taskPool, const coords::Kernels& k, Hooks h)
+CChunkEncoder::CChunkEncoder(TaskPool& taskPool, const ProcessorCode& processorCode, Hooks h)
     : pool(taskPool),
-      kernels(k),
+      code(processorCode),
       hooks(std::move(h)),
       scratch(MakeSlots(taskPool.Threads())) {}
 
@@ -87,11 +87,11 @@ void CChunkEncoder::RunGroups(const Group* groups, std::size_t n, Scratch* s, co
     } reader{*this, n};
     for (std::size_t j = 0; j < n; ++j) {
         hooks.checkPoint();
-        PrepareGroup(groups[j], c, kernels, s[j], outs);
+        PrepareGroup(groups[j], c, code.coords, s[j], outs);
     }
     reader.read = true;
     ColumnsRead(n, false);
-    CodeGroups(s, n);
+    CodeGroups(s, n, code.encoder);
     for (std::size_t j = 0; j < n; ++j) LayOutGroup(groups[j], s[j], outs);
     std::lock_guard<std::mutex> lock(mutex);
     for (std::size_t j = 0; j < n; ++j) {

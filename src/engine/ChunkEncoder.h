@@ -26,7 +26,8 @@ public:
         std::function<void(const CByteBuffer&)> write;          // the rows, in stream order
     };
 
-    CChunkEncoder(TaskPool& pool, const coords::Kernels& kernels, Hooks hooks);
+    // code: the versions of the hot loops this encoder runs.
+    CChunkEncoder(TaskPool& pool, const ProcessorCode& code, Hooks hooks);
     // Codes the chunk in c. `next`, when given, runs in the same batch, on
     // the thread worker, as soon as every group has read what it needs of c
     // (the rest of their work is coding): it may refill c with the next
@@ -47,7 +48,7 @@ private:
     bool groupFailed = false;
 
     TaskPool& pool;
-    const coords::Kernels& kernels;
+    const ProcessorCode code;
     Hooks hooks;
     std::unique_ptr<chunkrows::Scratch[]> scratch;  // kMostGroupsPerTask per thread
     CByteBuffer outs[chunkrows::kRowCount];

@@ -91,26 +91,29 @@ void PrepareGroup(Group g, const ChunkColumns& c, const coords::Kernels& k, Scra
     }
 }
 
-void CodeGroup(Scratch& s) { bytestream::EncodeByteStreams(s.encodeRequests.data(), s.encodeRequests.size()); }
+void CodeGroup(Scratch& s, const bytestream::EncoderLoops& loops) {
+    bytestream::EncodeByteStreams(s.encodeRequests.data(), s.encodeRequests.size(), loops);
+}
 
-void CodeGroups(Scratch* s, std::size_t n) {
-    if (n == 1) return CodeGroup(s[0]);
+void CodeGroups(Scratch* s, std::size_t n, const bytestream::EncoderLoops& loops) {
+    if (n == 1) return CodeGroup(s[0], loops);
     std::vector<bytestream::EncodeRequest>& all = s[0].groupsEncodeRequests;
     all.clear();
     for (std::size_t j = 0; j < n; ++j) all.insert(all.end(), s[j].encodeRequests.begin(), s[j].encodeRequests.end());
-    bytestream::EncodeByteStreams(all.data(), all.size());
+    bytestream::EncodeByteStreams(all.data(), all.size(), loops);
 }
 
-void DecodeGroups(const uint8_t* data, std::size_t size, Scratch* s, std::size_t n) {
+void DecodeGroups(const uint8_t* data, std::size_t size, Scratch* s, std::size_t n,
+                  const bytestream::DecoderLoops& loops) {
     VELMORA_ASSERT(n >= 1 && n <= kMostGroupsPerTask);
     if (n == 1) {
-        bytestream::DecodeByteStreamsAt(data, size, s[0].decodeRequests.data(), s[0].decodeRequests.size());
+        bytestream::DecodeByteStreamsAt(data, size, s[0].decodeRequests.data(), s[0].decodeRequests.size(), loops);
         return;
     }
     std::vector<bytestream::DecodeRequest>& all = s[0].groupsDecodeRequests;
     all.clear();
     for (std::size_t j = 0; j < n; ++j) all.insert(all.end(), s[j].decodeRequests.begin(), s[j].decodeRequests.end());
-    bytestream::DecodeByteStreamsAt(data, size, all.data(), all.size());
+    bytestream::DecodeByteStreamsAt(data, size, all.data(), all.size(), loops);
     std::size_t at = 0;
     for (std::size_t j = 0; j < n; ++j) {
         for (bytestream::DecodeRequest& r : s[j].decodeRequests) r = all[at++];
@@ -124,19 +127,19 @@ void LayOutGroup(Group g, Scratch& s, CByteBuffer* outs) {
     }
 }
 
-void EncodeGroup(Group g, const ChunkColumns& c, const coords::Kernels& k, Scratch& s, CByteBuffer* outs) {
-    PrepareGroup(g, c, k, s, outs);
-    CodeGroup(s);
+void EncodeGroup(Group g, const ChunkColumns& c, const ProcessorCode& code, Scratch& s, CByteBuffer* outs) {
+    PrepareGroup(g, c, code.coords, s, outs);
+    CodeGroup(s, code.encoder);
     LayOutGroup(g, s, outs);
 }
 
-void ReadRowStreams(Row row, InputWindow& in, std::size_t count, Scratch& s) {
+void ReadRowStreams(Row row, InputWindow& in, std::size_t count, Scratch& s, const bytestream::DecoderLoops& loops) {
     if (IsByteRow(row)) {
         s.decodedBytes[0].Clear();
-        bytestream::DecodeByteStream(in, s.decodedBytes[0].Grow(count), count);
+        bytestream::DecodeByteStream(in, s.decodedBytes[0].Grow(count), count, loops);
         return;
     }
-    for (int b = 0; b < BlocksOf(row); ++b) s.blocks[b].Read(in, count);
+    for (int b = 0; b < BlocksOf(row); ++b) s.blocks[b].Read(in, count, loops);
 }
 
 void RestoreRow(Row row, const coords::Kernels& k, Scratch& s, int slot, ChunkColumns& c) {
@@ -153,9 +156,9 @@ void RestoreRow(Row row, const coords::Kernels& k, Scratch& s, int slot, ChunkCo
     }
 }
 
-void DecodeRow(Row row, InputWindow& in, const coords::Kernels& k, Scratch& s, ChunkColumns& c) {
-    ReadRowStreams(row, in, c.count, s);
-    RestoreRow(row, k, s, 0, c);
+void DecodeRow(Row row, InputWindow& in, const ProcessorCode& code, Scratch& s, ChunkColumns& c) {
+    ReadRowStreams(row, in, c.count, s, code.decoder);
+    RestoreRow(row, code.coords, s, 0, c);
 }
 
 }  // namespace chunkrows

@@ -11,6 +11,7 @@
 #include "engine/ChunkColumns.h"
 #include "engine/ChunkPlan.h"
 #include "engine/CoordinateCodec.h"
+#include "engine/ProcessorCode.h"
 #include "engine/ValueBlockCoder.h"
 
 class InputWindow;
@@ -165,23 +166,24 @@ void ForEachGroupTask(const std::vector<Group>& groups, std::size_t points, Task
 
 // Codes the group's rows into outs[Index(row)] (cleared first): the
 // streams made from the columns, coded side by side, laid out.
-void EncodeGroup(Group g, const ChunkColumns& c, const coords::Kernels& k, Scratch& s, CByteBuffer* outs);
+void EncodeGroup(Group g, const ChunkColumns& c, const ProcessorCode& code, Scratch& s, CByteBuffer* outs);
 // The three steps of EncodeGroup; only the first reads the columns.
 void PrepareGroup(Group g, const ChunkColumns& c, const coords::Kernels& k, Scratch& s, CByteBuffer* outs);
-void CodeGroup(Scratch& s);
+void CodeGroup(Scratch& s, const bytestream::EncoderLoops& loops);
 // CodeGroup for n groups prepared in s[0 .. n), their streams side by side.
-void CodeGroups(Scratch* s, std::size_t n);
+void CodeGroups(Scratch* s, std::size_t n, const bytestream::EncoderLoops& loops);
 // Decodes the streams that n groups request in s[j].decodeRequests (found in
 // data[0 .. size)) side by side; each request gets its own result.
-void DecodeGroups(const uint8_t* data, std::size_t size, Scratch* s, std::size_t n);
+void DecodeGroups(const uint8_t* data, std::size_t size, Scratch* s, std::size_t n,
+                  const bytestream::DecoderLoops& loops);
 void LayOutGroup(Group g, Scratch& s, CByteBuffer* outs);
 
 // The streams of one row from the window, stream after stream, into
 // s.decodedBytes[0] or s.blocks.
-void ReadRowStreams(Row row, InputWindow& in, std::size_t count, Scratch& s);
+void ReadRowStreams(Row row, InputWindow& in, std::size_t count, Scratch& s, const bytestream::DecoderLoops& loops);
 
 // Decodes one row from the window, stream after stream, and restores it.
-void DecodeRow(Row row, InputWindow& in, const coords::Kernels& k, Scratch& s, ChunkColumns& c);
+void DecodeRow(Row row, InputWindow& in, const ProcessorCode& code, Scratch& s, ChunkColumns& c);
 // Restores a row from its decoded streams: a byte row from s.decodedBytes[slot],
 // a value row from s.blocks.
 void RestoreRow(Row row, const coords::Kernels& k, Scratch& s, int slot, ChunkColumns& c);

@@ -24,7 +24,8 @@ enum class Follow { ByteStream, ValueBlock, ChunkEnd, EntryEnd };
 
 class Scanner {
 public:
-    Scanner(InputWindow& window, std::size_t maxBytes) : in(window), limit(maxBytes) {}
+    Scanner(InputWindow& window, std::size_t maxBytes, const bytestream::DecoderLoops& decoderLoops)
+        : in(window), limit(maxBytes), loops(decoderLoops) {}
 
     // Makes [0, end) of the chunk addressable; false past the limit or the file.
     bool Have(std::size_t end) {
@@ -37,6 +38,8 @@ public:
     }
     const uint8_t* Data() const { return data; }
     std::size_t Size() const { return have; }
+    // For decoding a stream on trial.
+    const bytestream::DecoderLoops& Loops() const { return loops; }
 
     bool ValidTable(std::size_t at) { return Have(at + kTable) && bytestream::ValidCountTable(data + at); }
     // Coded bits to expect for `length` symbols of the model in the (valid)
@@ -107,6 +110,7 @@ public:
 private:
     InputWindow& in;
     std::size_t limit;
+    const bytestream::DecoderLoops& loops;
     std::size_t have = 0;
     const uint8_t* data = nullptr;
 };
@@ -127,7 +131,7 @@ bool LooksLikePlane(Scanner& sc, const StreamSpot& plane, std::size_t end, std::
     if (2 * k >= n) return true;
     std::vector<uint8_t> trial(k);
     try {
-        return bytestream::DecodeByteStreamAt(sc.Data(), sc.Size(), plane.table, trial.data(), k) == end;
+        return bytestream::DecodeByteStreamAt(sc.Data(), sc.Size(), plane.table, trial.data(), k, sc.Loops()) == end;
     } catch (const CLasException&) {
         return false;
     }
@@ -222,9 +226,10 @@ const RowSpot* ChunkSpots::Find(Row row) const {
     return nullptr;
 }
 
-bool Scan(InputWindow& in, std::size_t count, int format, bool moreChunks, std::size_t limit, ChunkSpots& out) {
+bool Scan(InputWindow& in, std::size_t count, int format, bool moreChunks, std::size_t limit,
+          const bytestream::DecoderLoops& loops, ChunkSpots& out) {
     if (count < 2) return false;
-    Scanner sc(in, limit);
+    Scanner sc(in, limit, loops);
     if (!ScanRows(sc, count, format, moreChunks, out.rows, out.end)) return false;
     out.data = sc.Data();
     out.size = sc.Size();

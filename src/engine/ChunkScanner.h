@@ -51,6 +51,8 @@ struct ChunkSpots {
 // Finds the streams of the chunk of `count` points (count >= 2) at the
 // window's position, looking at no more than `limit` bytes (the window does
 // not move, but holds them afterwards). False when they cannot be found.
-bool Scan(InputWindow& in, std::size_t count, int format, bool moreChunks, std::size_t limit, ChunkSpots& out);
+// A stream whose place is in doubt is decoded on trial with `loops`.
+bool Scan(InputWindow& in, std::size_t count, int format, bool moreChunks, std::size_t limit,
+          const bytestream::DecoderLoops& loops, ChunkSpots& out);
 
 }  // namespace chunkscan

@@ -16,8 +16,9 @@ namespace coords {
 // The two loops of the Z predictor that look back up to 100 steps (and the
 // Y predictor's search) are its cost. Each has a plain version and versions
 // for wider vectors that give exactly the same results; which ones run is
-// chosen per codec, not for the whole process.
+// chosen per codec (see ProcessorCode), not for the whole process.
 struct Kernels {
+    const char* name;
     // Offset in [0, count) of the most recent (highest) step j with
     // |ddx - dx[j]| < 5 and |ddy - dy[j]| < 5, or -1.
     long (*match)(const int32_t* dx, const int32_t* dy, int32_t ddx, int32_t ddy, long count);
@@ -37,7 +38,6 @@ struct Kernels {
     // Every version this processor runs, the plain one first, the fastest
     // last.
     static std::vector<Kernels> Available();
-    static Kernels Fastest();
 };
 
 // The steps of a coordinate (v[j] - v[j-1]; 0 for the chunk's first point)

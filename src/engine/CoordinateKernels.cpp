@@ -205,21 +205,19 @@ __attribute__((target("avx512f,avx512vl,avx512bw,avx512dq,popcnt"))) bool VoteAv
 
 }  // namespace
 
-Kernels Kernels::Plain() { return {MatchScalar, MatchXScalar, VoteScalar, ResidualsXPlain}; }
+Kernels Kernels::Plain() { return {"plain", MatchScalar, MatchXScalar, VoteScalar, ResidualsXPlain}; }
 
 std::vector<Kernels> Kernels::Available() {
     std::vector<Kernels> all = {Plain()};
 #if defined(__x86_64__)
     __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx2")) all.push_back({MatchAvx2, MatchXAvx2, VoteAvx2, ResidualsXAvx2});
+    if (__builtin_cpu_supports("avx2")) all.push_back({"avx2", MatchAvx2, MatchXAvx2, VoteAvx2, ResidualsXAvx2});
     if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
         __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512dq")) {
-        all.push_back({MatchAvx512, MatchXAvx512, VoteAvx512, ResidualsXAvx2});
+        all.push_back({"avx-512", MatchAvx512, MatchXAvx512, VoteAvx512, ResidualsXAvx2});
     }
 #endif
     return all;
 }
-
-Kernels Kernels::Fastest() { return Available().back(); }
 
 }  // namespace coords

@@ -6,12 +6,12 @@
 #include "engine/ChunkColumns.h"
 #include "engine/ChunkDecoder.h"
 #include "engine/ChunkPlan.h"
-#include "engine/CoordinateCodec.h"
 #include "engine/EngineMessages.h"
 #include "engine/EntryMarkers.h"
 #include "engine/ExtEntry.h"
 #include "engine/InputWindow.h"
 #include "engine/PointCodec.h"
+#include "engine/ProcessorCode.h"
 #include "engine/TaskPool.h"
 #include "las/FileIo.h"
 #include "las/LasDigest.h"
@@ -104,7 +104,7 @@ namespace {
 // rows asked for), handed out in slices.
 struct ClassicPoints : CEntryPoints::Impl {
     ClassicPoints(CFile& file, int64_t extent, const std::vector<FieldRole>& wanted, CLasDigest* d, int threads)
-        : in(file), pool(ThreadsOf(threads)), decoder(pool, kernels, {[] {}, [] {}}) {
+        : in(file), pool(ThreadsOf(threads)), decoder(pool, code, {[] {}, [] {}}) {
         ReadClassicEntryHead(in, extent, las);
         LasHeader& h = *las.Header();
         raw = h.Marker() == entrymarker::kRaw;
@@ -155,7 +155,7 @@ struct ClassicPoints : CEntryPoints::Impl {
 
     InputWindow in;
     CLasFile las;
-    coords::Kernels kernels = coords::Kernels::Fastest();
+    ProcessorCode code = ProcessorCode::Detected();
     TaskPool pool;
     CChunkDecoder decoder;
     ChunkColumns cols;

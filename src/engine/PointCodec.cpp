@@ -15,6 +15,7 @@
 #include "engine/EngineMessages.h"
 #include "engine/EntryCheck.h"
 #include "engine/InputWindow.h"
+#include "engine/ProcessorCode.h"
 #include "engine/TaskPool.h"
 #include "las/FileIo.h"
 #include "las/LasException.h"
@@ -148,7 +149,7 @@ struct CPointCodec::Impl {
     uint64_t uncompressedBits = 0;
     int64_t codedBytes = 0;  // of the entry, written or waiting to be
     int32_t chunkCount = 0;
-    coords::Kernels kernels = coords::Kernels::Fastest();
+    ProcessorCode code = ProcessorCode::Detected();
 };
 
 CPointCodec::CPointCodec() : impl(std::make_unique<Impl>()) {}
@@ -162,7 +163,8 @@ int CPointCodec::ThreadsFor(const std::vector<int64_t>& chunkSizes, int format) 
                                      rec::RecordSize(format));
 }
 
-void CPointCodec::UseKernels(const coords::Kernels& kernels) { impl->kernels = kernels; }
+void CPointCodec::UseProcessorCode(const ProcessorCode& code) { impl->code = code; }
+const ProcessorCode& CPointCodec::Code() const { return impl->code; }
 
 void CPointCodec::BeginEntry(int64_t startPosition) {
     ratio = 0;
@@ -262,7 +264,7 @@ void CPointCodec::CompressChunks(CFile& out, CLasFile& las) {
                    static_cast<int64_t>(bytes));
     };
     hooks.write = [&out](const CByteBuffer& b) { WriteAll(out, b.Data(), b.Size()); };
-    CChunkEncoder encoder(pool, impl->kernels, hooks);
+    CChunkEncoder encoder(pool, impl->code, hooks);
     std::vector<std::vector<uint8_t>> pieces(static_cast<std::size_t>(pool.Threads()));
     // Each chunk after the first is read while the last groups of the one
     // before are still coding (they no longer read the columns then).
@@ -365,7 +367,7 @@ void CPointCodec::DecompressChunks(InputWindow& in, CLasFile& las, int* progress
     CChunkDecoder::Hooks hooks;
     hooks.checkPoint = [this] { CheckPoint(); };
     hooks.rowDone = [this] { ++streamsDone; };
-    CChunkDecoder decoder(pool, impl->kernels, hooks);
+    CChunkDecoder decoder(pool, impl->code, hooks);
     // The running ratio counts the entry's head among the bytes but not
     // among the uncompressed bits.
     impl->codedBytes = in.Position() - impl->startPosition;

@@ -9,11 +9,9 @@
 
 class CFile;
 class CLasFile;
-namespace coords {
-struct Kernels;
-}
 class InputWindow;
 class LasHeader;
+struct ProcessorCode;
 
 // The engine's face to the archive code: writes one archive entry's data
 // (header image, VLR block, then raw records or coded chunks) from a LAS file,
@@ -64,10 +62,11 @@ public:
     // side (in the others, some or all were decoded one after the other).
     int ParallelChunks() const { return parallelChunks; }
 
-    // Makes the predictors use these versions of their loops (by default
-    // the fastest this processor runs); every version gives the same
-    // results.
-    void UseKernels(const coords::Kernels& kernels);
+    // Makes this codec run these versions of the hot loops (by default
+    // ProcessorCode::Detected()); every version writes and reads the same
+    // bytes. Not while a Compress or Decompress is running.
+    void UseProcessorCode(const ProcessorCode& code);
+    const ProcessorCode& Code() const;
 
     // Progress for display, written by the threads of the running job.
     std::atomic<int32_t> streamsDone{0};

@@ -60,14 +60,15 @@ void CBlockWriter::AppendTo(CByteBuffer& out) const {
     }
 }
 
-void EncodeValueBlock(const int32_t* values, std::size_t count, std::vector<uint8_t>& out) {
+void EncodeValueBlock(const int32_t* values, std::size_t count, std::vector<uint8_t>& out,
+                      const bytestream::EncoderLoops& loops) {
     CBlockWriter w;
     SplitCursor c = w.Begin(count, values[0]);
     for (std::size_t i = 1; i < count; ++i) c.Add(values[i]);
     w.End(c);
     std::vector<bytestream::EncodeRequest> requests;
     w.AddRequests(requests);
-    bytestream::EncodeByteStreams(requests.data(), requests.size());
+    bytestream::EncodeByteStreams(requests.data(), requests.size(), loops);
     CByteBuffer block;
     w.AppendTo(block);
     out.insert(out.end(), block.Data(), block.Data() + block.Size());
@@ -107,10 +108,10 @@ void CBlockBytes::Settle() {
     }
 }
 
-void CBlockBytes::Read(InputWindow& in, std::size_t count) {
+void CBlockBytes::Read(InputWindow& in, std::size_t count, const bytestream::DecoderLoops& loops) {
     uint8_t first[4];
     if (!in.ReadExact(first, 4)) throw CLasException(enginemsg::kStreamNotFound);
-    bytestream::DecodeByteStream(in, PrepareHeader(le::LoadI32(first), count), count - 1);
+    bytestream::DecodeByteStream(in, PrepareHeader(le::LoadI32(first), count), count - 1, loops);
     const int called = PlanesCalledFor();
     for (int j = 0; j < called; ++j) {
         uint8_t kb[4];
@@ -120,7 +121,7 @@ void CBlockBytes::Read(InputWindow& in, std::size_t count) {
         // allocation from four arbitrary bytes.
         if (!PlausiblePlaneLength(k, n)) throw CLasException(enginemsg::kStreamNotFound);
         const std::size_t length = static_cast<std::size_t>(k);
-        bytestream::DecodeByteStream(in, PreparePlane(j, length), length);
+        bytestream::DecodeByteStream(in, PreparePlane(j, length), length, loops);
     }
     Settle();
 }
@@ -134,9 +135,9 @@ int PlaneCount(const uint8_t* header, std::size_t n) {
 
 bool PlausiblePlaneLength(int32_t k, std::size_t n) { return k >= 1 && static_cast<std::size_t>(k) <= n; }
 
-void DecodeValueBlock(InputWindow& in, int32_t* values, std::size_t count) {
+void DecodeValueBlock(InputWindow& in, int32_t* values, std::size_t count, const bytestream::DecoderLoops& loops) {
     CBlockBytes b;
-    b.Read(in, count);
+    b.Read(in, count, loops);
     ForEachValue(b, [&](std::size_t i, int32_t v) { values[i] = v; });
 }
 

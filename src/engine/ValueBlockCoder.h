@@ -91,7 +91,8 @@ private:
 };
 
 // Splits and codes the values in one go (for callers with an array).
-void EncodeValueBlock(const int32_t* values, std::size_t count, std::vector<uint8_t>& out);
+void EncodeValueBlock(const int32_t* values, std::size_t count, std::vector<uint8_t>& out,
+                      const bytestream::EncoderLoops& loops);
 
 // One value block's decoded pieces: the first value, the n header bytes and
 // the bytes of each plane. Each plane is padded with zeros up to the number
@@ -109,7 +110,7 @@ public:
 
     // Reads and decodes a block of count values at the window's position,
     // stream after stream, and leaves the window after its last stream.
-    void Read(InputWindow& in, std::size_t count);
+    void Read(InputWindow& in, std::size_t count, const bytestream::DecoderLoops& loops);
 
     // For decoding streams found elsewhere: room for the header's n bytes,
     // then, once they are decoded, the planes the header calls for.
@@ -187,6 +188,6 @@ int PlaneCount(const uint8_t* header, std::size_t n);
 bool PlausiblePlaneLength(int32_t k, std::size_t n);
 
 // Reads a block into values[0 .. count) (for callers that want an array).
-void DecodeValueBlock(InputWindow& in, int32_t* values, std::size_t count);
+void DecodeValueBlock(InputWindow& in, int32_t* values, std::size_t count, const bytestream::DecoderLoops& loops);
 
 }  // namespace valueblock

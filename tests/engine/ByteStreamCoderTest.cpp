@@ -8,6 +8,7 @@
 #include "engine/ByteStreamCore.h"
 #include "engine/EngineMessages.h"
 #include "engine/InputWindow.h"
+#include "engine/ProcessorCode.h"
 #include "las/FileIo.h"
 #include "las/LasException.h"
 
@@ -16,9 +17,10 @@ using testsupport::WriteAll;
 
 namespace {
 
-std::vector<uint8_t> Encode(const std::vector<uint8_t>& data, std::size_t* bits = nullptr) {
+std::vector<uint8_t> Encode(const std::vector<uint8_t>& data, std::size_t* bits = nullptr,
+                            const bytestream::EncoderLoops& loops = ProcessorCode::Detected().encoder) {
     std::vector<uint8_t> out;
-    bytestream::EncodeByteStream(data.data(), data.size(), out, bits);
+    bytestream::EncodeByteStream(data.data(), data.size(), out, loops, bits);
     return out;
 }
 
@@ -36,7 +38,7 @@ Decoded DecodeAll(const std::vector<uint8_t>& bytes, const std::vector<std::size
     Decoded d;
     for (std::size_t n : lengths) {
         std::vector<uint8_t> a(n);
-        bytestream::DecodeByteStream(in, a.data(), n);
+        bytestream::DecodeByteStream(in, a.data(), n, ProcessorCode::Detected().decoder);
         d.arrays.push_back(a);
         d.ends.push_back(in.Position());
     }
@@ -239,9 +241,11 @@ TEST(ByteStream, FastEncoderWritesTheBitsOfTheBitByBitCoder) {
         expected.push_back(EncodeBitByBit(in));
         EXPECT_EQ(DecodeAll(expected.back(), {in.size()}).arrays[0], in);
     }
-    testsupport::ForEachEncoderWay([&](const std::string& way) {
+    for (const bytestream::EncoderLoops& loops : bytestream::EncoderLoops::Available()) {
+        const std::string way = loops.name;
         for (std::size_t i = 0; i < inputs.size(); ++i) {
-            ASSERT_EQ(Encode(inputs[i]), expected[i]) << way << ", input of " << inputs[i].size() << " bytes";
+            ASSERT_EQ(Encode(inputs[i], nullptr, loops), expected[i])
+                << way << ", input of " << inputs[i].size() << " bytes";
         }
         // Side by side, in groups of every size the streams fall into (the
         // lanes of a group end at different lengths).
@@ -252,14 +256,14 @@ TEST(ByteStream, FastEncoderWritesTheBitsOfTheBitByBitCoder) {
                 requests.push_back({inputs[i].data(), inputs[i].size(), &outs[i]});
             }
             for (std::size_t first = 0; first < inputs.size(); first += group) {
-                bytestream::EncodeByteStreams(requests.data() + first, std::min(group, inputs.size() - first));
+                bytestream::EncodeByteStreams(requests.data() + first, std::min(group, inputs.size() - first), loops);
             }
             for (std::size_t i = 0; i < inputs.size(); ++i) {
                 EXPECT_EQ(std::vector<uint8_t>(outs[i].Data(), outs[i].Data() + outs[i].Size()), expected[i])
                     << way << ", groups of " << group << ", stream " << i;
             }
         }
-    });
+    }
 }
 
 // The decoder tests the most probable value before dividing. Its test must
@@ -438,16 +442,20 @@ std::vector<bytestream::DecodeRequest> RequestsFor(const LaidOut& l, std::vector
 
 TEST(ByteStream, StreamsDecodedSideBySideGiveWhatOneAtATimeGives) {
     // Every count from one to nine, so lanes end at different times and
-    // waiting streams take their place.
-    for (int count = 1; count <= 9; ++count) {
-        const LaidOut l = LayOut(count);
-        std::vector<std::vector<uint8_t>> outs;
-        auto r = RequestsFor(l, outs);
-        bytestream::DecodeByteStreamsAt(l.bytes.data(), l.bytes.size(), r.data(), r.size());
-        for (int i = 0; i < count; ++i) {
-            EXPECT_FALSE(r[i].failed) << count << " streams, stream " << i;
-            EXPECT_EQ(r[i].next, l.ends[i]) << count << " streams, stream " << i;
-            EXPECT_EQ(outs[i], l.arrays[i]) << count << " streams, stream " << i;
+    // waiting streams take their place; with each version of the loops.
+    for (const bytestream::DecoderLoops& loops : bytestream::DecoderLoops::Available()) {
+        for (int count = 1; count <= 9; ++count) {
+            const LaidOut l = LayOut(count);
+            std::vector<std::vector<uint8_t>> outs;
+            auto r = RequestsFor(l, outs);
+            bytestream::DecodeByteStreamsAt(l.bytes.data(), l.bytes.size(), r.data(), r.size(), loops);
+            for (int i = 0; i < count; ++i) {
+                const std::string where = std::string(loops.name) + ", " + std::to_string(count) + " streams, stream " +
+                                          std::to_string(i);
+                EXPECT_FALSE(r[i].failed) << where;
+                EXPECT_EQ(r[i].next, l.ends[i]) << where;
+                EXPECT_EQ(outs[i], l.arrays[i]) << where;
+            }
         }
     }
 }
@@ -478,7 +486,7 @@ TEST(ByteStream, ADamagedStreamAmongOthersFailsAloneAndTheOthersDecode) {
         d.apply(bytes, size);
         std::vector<std::vector<uint8_t>> outs;
         auto r = RequestsFor(l, outs);
-        bytestream::DecodeByteStreamsAt(bytes.data(), size, r.data(), r.size());
+        bytestream::DecodeByteStreamsAt(bytes.data(), size, r.data(), r.size(), ProcessorCode::Detected().decoder);
         for (int i = 0; i < count; ++i) {
             if (i == d.stream) {
                 EXPECT_TRUE(r[i].failed || r[i].next != l.ends[i]) << d.what;
@@ -505,7 +513,8 @@ TEST(ByteStream, AStreamWhoseBitsRunOutAtTheDataEndFailsSideBySide) {
         outs[count - 1].resize(l.arrays[count - 1].size() + extra);
         r[count - 1].out = outs[count - 1].data();
         r[count - 1].length = outs[count - 1].size();
-        bytestream::DecodeByteStreamsAt(l.bytes.data(), l.bytes.size(), r.data(), r.size());
+        bytestream::DecodeByteStreamsAt(l.bytes.data(), l.bytes.size(), r.data(), r.size(),
+                                        ProcessorCode::Detected().decoder);
         EXPECT_TRUE(r[count - 1].failed) << extra << " symbols more";
         for (int i = 0; i + 1 < count; ++i) {
             EXPECT_FALSE(r[i].failed) << extra << " more, stream " << i;

@@ -20,6 +20,7 @@
 #include "engine/EngineMessages.h"
 #include "engine/InputWindow.h"
 #include "engine/PointCodec.h"
+#include "engine/ProcessorCode.h"
 #include "engine/TaskPool.h"
 #include "engine/ValueBlockCoder.h"
 #include "las/FileIo.h"
@@ -193,14 +194,14 @@ TEST(Driver, GpsResidualsAreSplitIntoHighAndLowHalves) {
     std::vector<int32_t> values(1000);
     for (int row = 0; row < 12; ++row) {
         if (row == 4 || row >= 8) {
-            valueblock::DecodeValueBlock(in, values.data(), 1000);
+            valueblock::DecodeValueBlock(in, values.data(), 1000, ProcessorCode::Detected().decoder);
         } else {
-            bytestream::DecodeByteStream(in, bytes.data(), 1000);
+            bytestream::DecodeByteStream(in, bytes.data(), 1000, ProcessorCode::Detected().decoder);
         }
     }
     std::vector<int32_t> high(1000), low(1000);
-    valueblock::DecodeValueBlock(in, high.data(), 1000);
-    valueblock::DecodeValueBlock(in, low.data(), 1000);
+    valueblock::DecodeValueBlock(in, high.data(), 1000, ProcessorCode::Detected().decoder);
+    valueblock::DecodeValueBlock(in, low.data(), 1000, ProcessorCode::Detected().decoder);
     EXPECT_EQ(high[0], 0);
     EXPECT_EQ(low[0], 100);
     EXPECT_EQ(low[1], 10);
@@ -312,8 +313,8 @@ TEST(Driver, WhatStillReadsThePreviousChunkSeesItWhole) {
     testsupport::CompressToFile(codec, Generate(dir, "c.las", 45000, format, 0), dir.File("c"));
     for (int threads : {1, 2}) {
         TaskPool pool(threads);
-        const coords::Kernels kernels = coords::Kernels::Fastest();
-        CChunkDecoder decoder(pool, kernels, {[] {}, [] {}});
+        const ProcessorCode& detected = ProcessorCode::Detected();
+        CChunkDecoder decoder(pool, detected, {[] {}, [] {}});
         ChunkColumns cols;
         ASSERT_TRUE(DecodeOnlyChunk(decoder, dir.File("a"), 30000, format, cols));
         const ChunkColumns a = cols;
@@ -391,14 +392,14 @@ TEST(Driver, AFailureInTheBatchFailsTheChunkAndEndsEveryWait) {
     CPointCodec codec;
     testsupport::CompressToFile(codec, Generate(dir, "a.las", 20000, 3, 0), dir.File("a"));
     TaskPool pool(2);
-    const coords::Kernels kernels = coords::Kernels::Fastest();
+    const ProcessorCode& detected = ProcessorCode::Detected();
     std::atomic<bool> firstStops{false};
     auto checkPoint = [&] {
         if (!firstStops.exchange(false)) return;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         throw CLasException(enginemsg::kWriteEntry);
     };
-    CChunkDecoder decoder(pool, kernels, {checkPoint, [] {}});
+    CChunkDecoder decoder(pool, detected, {checkPoint, [] {}});
     ChunkColumns cols;
     ASSERT_TRUE(DecodeOnlyChunk(decoder, dir.File("a"), 20000, 3, cols));
     auto failingDrain = [](int) { throw CLasException(lasmsg::kWritePoint); };
@@ -493,7 +494,7 @@ ChunkColumns ColumnsOf(const std::string& path) {
 TEST(Driver, TheNextChunkGoesIntoTheColumnsOnlyOnceEveryGroupHasReadThem) {
     TempDir dir;
     const ChunkColumns original = ColumnsOf(Generate(dir, "a.las", 200000, 3, 0));
-    const coords::Kernels kernels = coords::Kernels::Fastest();
+    const ProcessorCode& detected = ProcessorCode::Detected();
     auto code = [&](int threads, ChunkColumns& c, const std::function<void(int)>& next) {
         std::vector<uint8_t> bytes;
         std::size_t rows = 0;
@@ -505,7 +506,7 @@ TEST(Driver, TheNextChunkGoesIntoTheColumnsOnlyOnceEveryGroupHasReadThem) {
         };
         hooks.write = [&](const CByteBuffer& b) { bytes.insert(bytes.end(), b.Data(), b.Data() + b.Size()); };
         TaskPool pool(threads);
-        CChunkEncoder encoder(pool, kernels, hooks);
+        CChunkEncoder encoder(pool, detected, hooks);
         encoder.Encode(c, next);
         EXPECT_EQ(rows, 16u);
         return bytes;
@@ -543,7 +544,7 @@ TEST(Driver, TheNextChunkGoesIntoTheColumnsOnlyOnceEveryGroupHasReadThem) {
 // count both as done with the columns.
 TEST(Driver, AFailedGroupKeepsTheNextChunkOut) {
     TempDir dir;
-    const coords::Kernels kernels = coords::Kernels::Fastest();
+    const ProcessorCode& detected = ProcessorCode::Detected();
     for (const auto& [format, groups] : {std::pair{1, 7}, {0, 6}}) {
         const ChunkColumns c = ColumnsOf(Generate(dir, "a" + std::to_string(format) + ".las", 5000, format, 0));
         for (int threads : {1, 2, 3}) {
@@ -559,7 +560,7 @@ TEST(Driver, AFailedGroupKeepsTheNextChunkOut) {
             hooks.rowCoded = [](chunkrows::Row, std::size_t, std::size_t) {};
             hooks.write = [](const CByteBuffer&) {};
             TaskPool pool(threads);
-            CChunkEncoder encoder(pool, kernels, hooks);
+            CChunkEncoder encoder(pool, detected, hooks);
             bool refilled = false;
             EXPECT_THROW(encoder.Encode(c, [&](int) { refilled = true; }), CLasException) << threads;
             EXPECT_FALSE(refilled) << threads;

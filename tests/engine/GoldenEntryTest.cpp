@@ -12,8 +12,8 @@
 #include "LasGenerator.h"
 #include "TestSupport.h"
 #include "engine/ChunkColumns.h"
-#include "engine/CoordinateCodec.h"
 #include "engine/PointCodec.h"
+#include "engine/ProcessorCode.h"
 
 using testsupport::ReadAll;
 using testsupport::TempDir;
@@ -51,18 +51,17 @@ std::string FirstDifference(const std::vector<uint8_t>& a, const std::vector<uin
 
 class GoldenEntry : public ::testing::TestWithParam<const char*> {};
 
-// Runs f with a codec set to each version of the predictors' loops this
-// processor runs (the plain one and the vector ones), with one thread and
-// with two; f gets the codec and a description for its messages.
+// Runs f with a codec set to each of `codes` (mixes of the versions of the
+// hot loops this processor runs), with one thread and with two; f gets the
+// codec and a description for its messages.
 template <class F>
-void ForEachSetting(F f) {
-    const auto kernels = coords::Kernels::Available();
-    for (std::size_t k = 0; k < kernels.size(); ++k) {
+void ForEachSetting(const std::vector<ProcessorCode>& codes, F f) {
+    for (const ProcessorCode& code : codes) {
         for (int threads : {1, 2}) {
             CPointCodec codec;
             codec.SetThreadCount(threads);
-            codec.UseKernels(kernels[k]);
-            f(codec, "loops " + std::to_string(k) + ", " + std::to_string(threads) + " threads");
+            codec.UseProcessorCode(code);
+            f(codec, code.Name() + ", " + std::to_string(threads) + " threads");
         }
     }
 }
@@ -72,15 +71,11 @@ TEST_P(GoldenEntry, EncoderWritesTheFrozenBytes) {
     const auto expected = ReadAll(kFixtures / (name + ".entry"));
     ASSERT_FALSE(expected.empty());
     TempDir dir;
-    testsupport::ForEachEncoderWay([&](const std::string& way) {
-        ForEachSetting([&](CPointCodec& codec, const std::string& setting) {
-            const int64_t n =
-                testsupport::CompressToFile(codec, (kFixtures / (name + ".las")).string(), dir.File("e"));
-            const auto entry = ReadAll(dir.File("e"));
-            EXPECT_EQ(n, static_cast<int64_t>(entry.size()));
-            EXPECT_TRUE(entry == expected)
-                << name << ", " << way << ", " << setting << ": " << FirstDifference(entry, expected);
-        });
+    ForEachSetting(testsupport::EveryEncodingCode(), [&](CPointCodec& codec, const std::string& setting) {
+        const int64_t n = testsupport::CompressToFile(codec, (kFixtures / (name + ".las")).string(), dir.File("e"));
+        const auto entry = ReadAll(dir.File("e"));
+        EXPECT_EQ(n, static_cast<int64_t>(entry.size()));
+        EXPECT_TRUE(entry == expected) << name << ", " << setting << ": " << FirstDifference(entry, expected);
     });
 }
 
@@ -90,7 +85,7 @@ TEST_P(GoldenEntry, FrozenEntryDecodesToItsInput) {
     const std::string name = GetParam();
     const auto original = ReadAll(kFixtures / (name + ".las"));
     TempDir dir;
-    ForEachSetting([&](CPointCodec& codec, const std::string& setting) {
+    ForEachSetting(testsupport::EveryDecodingCode(), [&](CPointCodec& codec, const std::string& setting) {
         testsupport::DecompressFromFile(codec, (kFixtures / (name + ".entry")).string(), dir.File("back.las"));
         const auto back = ReadAll(dir.File("back.las"));
         EXPECT_TRUE(back == original) << name << ", " << setting << ": " << FirstDifference(back, original);

@@ -24,6 +24,7 @@
 #include "engine/EntryCheck.h"
 #include "engine/InputWindow.h"
 #include "engine/PointCodec.h"
+#include "engine/ProcessorCode.h"
 #include "engine/ValueBlockCoder.h"
 #include "engine/WrapMath.h"
 #include "las/ByteOrder.h"
@@ -195,7 +196,7 @@ std::string ReadBlockMessage(const std::vector<uint8_t>& bytes, std::size_t coun
             ASSERT_TRUE(f.OpenMemory(bytes.data(), bytes.size()));
             InputWindow in(f);
             valueblock::CBlockBytes b;
-            b.Read(in, count);
+            b.Read(in, count, ProcessorCode::Detected().decoder);
         });
     });
     if (largest) *largest = most;
@@ -208,7 +209,7 @@ std::vector<uint8_t> BlockHead() {
     std::vector<uint8_t> header(999, 0);
     header[10] = 2;
     std::vector<uint8_t> bytes = {7, 0, 0, 0};
-    bytestream::EncodeByteStream(header.data(), header.size(), bytes);
+    bytestream::EncodeByteStream(header.data(), header.size(), bytes, ProcessorCode::Detected().encoder);
     return bytes;
 }
 
@@ -265,8 +266,9 @@ std::string AtTheEdge(const std::vector<uint8_t>& bytes, F f) {
 TEST(HostileStreams, CutStreamsAreNeverReadPastTheirBytes) {
     std::vector<uint8_t> data(5000);
     for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>((i * i) % 23);
+    const ProcessorCode& code = ProcessorCode::Detected();
     std::vector<uint8_t> stream;
-    bytestream::EncodeByteStream(data.data(), data.size(), stream);
+    bytestream::EncodeByteStream(data.data(), data.size(), stream, code.encoder);
     // Cut in the count table, just after it, among the coded bits, and
     // without its end marker.
     for (std::size_t cut : {std::size_t{1}, std::size_t{300}, std::size_t{511}, std::size_t{512}, std::size_t{513},
@@ -275,7 +277,7 @@ TEST(HostileStreams, CutStreamsAreNeverReadPastTheirBytes) {
         EXPECT_EQ(AtTheEdge(bytes,
                             [&](const uint8_t* p, std::size_t n) {
                                 std::vector<uint8_t> out(data.size());
-                                bytestream::DecodeByteStreamAt(p, n, 0, out.data(), out.size());
+                                bytestream::DecodeByteStreamAt(p, n, 0, out.data(), out.size(), code.decoder);
                             }),
                   "refused")
             << "cut at " << cut;
@@ -284,7 +286,7 @@ TEST(HostileStreams, CutStreamsAreNeverReadPastTheirBytes) {
     EXPECT_EQ(AtTheEdge(stream,
                         [&](const uint8_t* p, std::size_t n) {
                             std::vector<uint8_t> out(data.size());
-                            bytestream::DecodeByteStreamAt(p, n, 0, out.data(), out.size());
+                            bytestream::DecodeByteStreamAt(p, n, 0, out.data(), out.size(), code.decoder);
                         }),
               "decoded");
 }
@@ -294,11 +296,14 @@ TEST(HostileStreams, RunningOutOfCodedBitsEndsTheStreamAtOnce) {
     // with missing bits would fill the whole output before failing.
     std::vector<uint8_t> data(4000);
     for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i % 7 == 0 ? 3 : 1);
+    const ProcessorCode& code = ProcessorCode::Detected();
     std::vector<uint8_t> stream;
-    bytestream::EncodeByteStream(data.data(), data.size(), stream);
+    bytestream::EncodeByteStream(data.data(), data.size(), stream, code.encoder);
     const std::size_t asked = 1 << 20;
     std::vector<uint8_t> out(asked, 0xAB);
-    EXPECT_EQ(MessageOf([&] { bytestream::DecodeByteStreamAt(stream.data(), stream.size(), 0, out.data(), asked); }),
+    EXPECT_EQ(MessageOf([&] {
+                  bytestream::DecodeByteStreamAt(stream.data(), stream.size(), 0, out.data(), asked, code.decoder);
+              }),
               enginemsg::kStreamNotFound.text);
     EXPECT_EQ(std::vector<uint8_t>(out.begin(), out.begin() + 4000), data) << "the symbols the bits hold";
     const auto untouched = std::count(out.begin() + 8000, out.end(), 0xAB);

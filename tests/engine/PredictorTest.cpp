@@ -9,6 +9,7 @@
 #include "engine/GpsTimeCodec.h"
 #include "engine/InputWindow.h"
 #include "engine/ChunkRows.h"
+#include "engine/ProcessorCode.h"
 #include "engine/ValueBlockCoder.h"
 #include "engine/WrapMath.h"
 #include "las/FileIo.h"
@@ -25,6 +26,13 @@ std::vector<int32_t> Steps(const std::vector<int32_t>& v) {
 }
 
 const coords::Kernels kPlain = coords::Kernels::Plain();
+
+// The processor's own code with the predictors' loops in version k.
+ProcessorCode WithKernels(const coords::Kernels& k) {
+    ProcessorCode code = ProcessorCode::Detected();
+    code.coords = k;
+    return code;
+}
 
 // The predictors over whole arrays of coordinates and steps.
 int32_t PredictX(const int32_t* x, const int32_t* dx, std::size_t i) { return coords::PredictX(x[i - 1], dx + i, i); }
@@ -146,7 +154,7 @@ std::vector<uint8_t> EncodeCoordinates(const ChunkColumns& c, const coords::Kern
     CByteBuffer outs[chunkrows::kRowCount];
     std::vector<uint8_t> bytes;
     for (auto g : {chunkrows::Group::X, chunkrows::Group::Y, chunkrows::Group::Z}) {
-        chunkrows::EncodeGroup(g, c, k, s, outs);
+        chunkrows::EncodeGroup(g, c, WithKernels(k), s, outs);
         const CByteBuffer& out = outs[chunkrows::Index(chunkrows::RowsOf(g).front())];
         bytes.insert(bytes.end(), out.Data(), out.Data() + out.Size());
     }
@@ -178,7 +186,7 @@ TEST(CoordinateCodec, ResidualsRestoreTheCoordinates) {
     d.Resize(x.size(), 0);
     chunkrows::Scratch scratch;
     for (auto row : {chunkrows::Row::X, chunkrows::Row::Y, chunkrows::Row::Z}) {
-        chunkrows::DecodeRow(row, in, kPlain, scratch, d);
+        chunkrows::DecodeRow(row, in, WithKernels(kPlain), scratch, d);
     }
     EXPECT_EQ(d.x, c.x);
     EXPECT_EQ(d.y, c.y);
@@ -352,7 +360,7 @@ TEST(DifferenceValues, PointSourceWrapsBackToZero) {
     attrs::SplitDifferences16(v, w);
     std::vector<bytestream::EncodeRequest> requests;
     w.AddRequests(requests);
-    bytestream::EncodeByteStreams(requests.data(), requests.size());
+    bytestream::EncodeByteStreams(requests.data(), requests.size(), ProcessorCode::Detected().encoder);
     CByteBuffer out;
     w.AppendTo(out);
     TempDir dir;
@@ -361,13 +369,13 @@ TEST(DifferenceValues, PointSourceWrapsBackToZero) {
         CFile f(dir.File("s"), "rb");
         InputWindow in(f);
         std::vector<int32_t> r(3);
-        valueblock::DecodeValueBlock(in, r.data(), 3);
+        valueblock::DecodeValueBlock(in, r.data(), 3, ProcessorCode::Detected().decoder);
         EXPECT_EQ(r, (std::vector<int32_t>{65535, -65535, 7}));
     }
     CFile f(dir.File("s"), "rb");
     InputWindow in(f);
     valueblock::CBlockBytes b;
-    b.Read(in, 3);
+    b.Read(in, 3, ProcessorCode::Detected().decoder);
     std::vector<uint16_t> back(3);
     attrs::RestoreDifferences16(b, back);
     EXPECT_EQ(back, v);

@@ -5,6 +5,7 @@
 #include "TestSupport.h"
 #include "engine/ByteStreamCoder.h"
 #include "engine/InputWindow.h"
+#include "engine/ProcessorCode.h"
 #include "engine/ValueBlockCoder.h"
 #include "las/FileIo.h"
 
@@ -15,7 +16,7 @@ namespace {
 
 std::vector<uint8_t> Stream(const std::vector<uint8_t>& bytes) {
     std::vector<uint8_t> out;
-    bytestream::EncodeByteStream(bytes.data(), bytes.size(), out);
+    bytestream::EncodeByteStream(bytes.data(), bytes.size(), out, ProcessorCode::Detected().encoder);
     return out;
 }
 
@@ -29,7 +30,7 @@ std::vector<int32_t> Decode(const std::vector<uint8_t>& bytes, std::size_t count
     CFile f(dir.File("b"), "rb");
     InputWindow in(f);
     std::vector<int32_t> v(count);
-    valueblock::DecodeValueBlock(in, v.data(), count);
+    valueblock::DecodeValueBlock(in, v.data(), count, ProcessorCode::Detected().decoder);
     if (end) *end = in.Position();
     return v;
 }
@@ -38,7 +39,7 @@ TEST(ValueBlock, SplitsSignLengthAndBytePlanes) {
     std::vector<int32_t> values = {100, 5, -300, 0, 70000};
     const std::vector<int32_t> original = values;
     std::vector<uint8_t> block;
-    valueblock::EncodeValueBlock(values.data(), values.size(), block);
+    valueblock::EncodeValueBlock(values.data(), values.size(), block, ProcessorCode::Detected().encoder);
 
     std::vector<uint8_t> expected = {0x64, 0, 0, 0};
     Append(expected, Stream({2, 5, 0, 6}));
@@ -61,7 +62,7 @@ TEST(ValueBlock, AllZeroAfterTheFirstIsOneHeaderStream) {
     std::vector<int32_t> values(1000, 0);
     values[0] = -17;  // a negative first value is stored whole
     std::vector<uint8_t> block;
-    valueblock::EncodeValueBlock(values.data(), values.size(), block);
+    valueblock::EncodeValueBlock(values.data(), values.size(), block, ProcessorCode::Detected().encoder);
     std::vector<uint8_t> expected = {0xEF, 0xFF, 0xFF, 0xFF};
     Append(expected, Stream(std::vector<uint8_t>(999, 0)));
     EXPECT_EQ(block, expected);
@@ -72,7 +73,7 @@ TEST(ValueBlock, MostNegativeValueIsASignWithoutMagnitude) {
     std::vector<int32_t> values = {3, INT32_MIN, -1, INT32_MAX, 1};
     const auto original = values;
     std::vector<uint8_t> block;
-    valueblock::EncodeValueBlock(values.data(), values.size(), block);
+    valueblock::EncodeValueBlock(values.data(), values.size(), block, ProcessorCode::Detected().encoder);
     std::vector<uint8_t> expected = {3, 0, 0, 0};
     Append(expected, Stream({1, 3, 8, 2}));  // INT32_MIN: sign 1, length 0
     EXPECT_EQ(std::vector<uint8_t>(block.begin(), block.begin() + static_cast<long>(expected.size())), expected);
@@ -90,7 +91,7 @@ TEST(ValueBlock, RandomValuesOfEveryLengthComeBack) {
     }
     const auto original = values;
     std::vector<uint8_t> block;
-    valueblock::EncodeValueBlock(values.data(), values.size(), block);
+    valueblock::EncodeValueBlock(values.data(), values.size(), block, ProcessorCode::Detected().encoder);
     EXPECT_EQ(Decode(block, values.size()), original);
 }
 

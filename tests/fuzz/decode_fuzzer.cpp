@@ -17,6 +17,7 @@
 #include "engine/ExtEntry.h"
 #include "engine/InputWindow.h"
 #include "engine/PointCodec.h"
+#include "engine/ProcessorCode.h"
 #include "engine/ValueBlockCoder.h"
 #include "las/FileIo.h"
 #include "las/LasException.h"
@@ -117,13 +118,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
             case 0: {
                 InputWindow in(file);
                 std::vector<uint8_t> out(length);
-                bytestream::DecodeByteStream(in, out.data(), out.size());
+                bytestream::DecodeByteStream(in, out.data(), out.size(), ProcessorCode::Detected().decoder);
                 break;
             }
             case 1: {
                 InputWindow in(file);
                 std::vector<int32_t> out(length + 1);
-                valueblock::DecodeValueBlock(in, out.data(), out.size());
+                valueblock::DecodeValueBlock(in, out.data(), out.size(), ProcessorCode::Detected().decoder);
                 break;
             }
             case 2: {

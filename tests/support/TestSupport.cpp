@@ -1,7 +1,5 @@
 #include "TestSupport.h"
 
-#include "engine/ByteStreamCore.h"
-
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
@@ -79,16 +77,37 @@ TempDir::~TempDir() {
     fs::remove_all(path_, ec);
 }
 
-void ForEachEncoderWay(const std::function<void(const std::string&)>& f) {
-    struct Restore {
-        ~Restore() { bytestream::UseVectorEncoder(true); }
-    } restore;
-    bytestream::UseVectorEncoder(false);
-    f("plain encoder");
-    if (bytestream::VectorEncoderAvailable()) {
-        bytestream::UseVectorEncoder(true);
-        f("vector encoder");
+std::vector<ProcessorCode> EveryEncodingCode() {
+    std::vector<ProcessorCode> all;
+    for (const coords::Kernels& k : coords::Kernels::Available()) {
+        for (const bytestream::EncoderLoops& e : bytestream::EncoderLoops::Available()) {
+            all.push_back({k, e, ProcessorCode::Detected().decoder});
+        }
     }
+    return all;
+}
+
+std::vector<ProcessorCode> EveryDecodingCode() {
+    std::vector<ProcessorCode> all;
+    for (const coords::Kernels& k : coords::Kernels::Available()) {
+        for (const bytestream::DecoderLoops& d : bytestream::DecoderLoops::Available()) {
+            all.push_back({k, ProcessorCode::Detected().encoder, d});
+        }
+    }
+    return all;
+}
+
+std::vector<ProcessorCode> ProcessorCodeLevels() {
+    const auto kernels = coords::Kernels::Available();
+    const auto encoders = bytestream::EncoderLoops::Available();
+    const auto decoders = bytestream::DecoderLoops::Available();
+    const std::size_t levels = std::max({kernels.size(), encoders.size(), decoders.size()});
+    std::vector<ProcessorCode> all;
+    for (std::size_t i = 0; i < levels; ++i) {
+        all.push_back({kernels[std::min(i, kernels.size() - 1)], encoders[std::min(i, encoders.size() - 1)],
+                       decoders[std::min(i, decoders.size() - 1)]});
+    }
+    return all;
 }
 
 }  // namespace testsupport

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/ProcessorCode.h"
 #include "las/LasException.h"
 
 namespace testsupport {
@@ -52,10 +53,16 @@ private:
     std::filesystem::path path_;
 };
 
-// Runs f(description) once for each way the byte-stream encoder can work
-// on this processor (plainly, and in vector registers where it has them),
-// and leaves the encoder as it found it.
-void ForEachEncoderWay(const std::function<void(const std::string&)>& f);
+// Mixes of the versions of the hot loops this processor runs, for tests
+// that check that every version writes and reads the same bytes: each
+// version of the predictors' loops with each version of the byte-stream
+// encoder's (EveryEncodingCode) or decoder's (EveryDecodingCode), the
+// other coder's as detected; the plain versions first.
+std::vector<ProcessorCode> EveryEncodingCode();
+std::vector<ProcessorCode> EveryDecodingCode();
+// One mix a level, from ProcessorCode::Plain() up to ProcessorCode::Detected():
+// mix i takes each loop's version i, or its last where it has fewer.
+std::vector<ProcessorCode> ProcessorCodeLevels();
 
 }  // namespace testsupport
 
