@@ -6,17 +6,20 @@
 #include "engine/ByteStreamCore.h"
 #include "engine/CpuDispatch.h"
 
+void CByteBuffer::Reserve(std::size_t total) {
+    if (capacity >= total) return;
+    // An empty buffer's memory goes before the larger is taken, so the
+    // two are never held at once.
+    if (size == 0) Release();
+    const std::size_t want = std::max(total, capacity + capacity / 2);
+    std::unique_ptr<uint8_t[]> larger(new uint8_t[want]);
+    if (size) std::memcpy(larger.get(), bytes.get(), size);
+    bytes = std::move(larger);
+    capacity = want;
+}
+
 uint8_t* CByteBuffer::Grow(std::size_t n) {
-    if (capacity - size < n) {
-        // An empty buffer's memory goes before the larger is taken, so the
-        // two are never held at once.
-        if (size == 0) Release();
-        const std::size_t want = std::max(size + n, capacity + capacity / 2);
-        std::unique_ptr<uint8_t[]> larger(new uint8_t[want]);
-        if (size) std::memcpy(larger.get(), bytes.get(), size);
-        bytes = std::move(larger);
-        capacity = want;
-    }
+    if (capacity - size < n) Reserve(size + n);
     uint8_t* at = bytes.get() + size;
     size += n;
     return at;
