@@ -544,7 +544,7 @@ void EncodeByteStreams(const EncodeRequest* requests, std::size_t count, const E
     coded.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {
         const EncodeRequest& r = requests[i];
-        if (r.length == 1 || std::memcmp(r.data, r.data + 1, r.length - 1) != 0) {
+        if (r.length <= 1 || std::memcmp(r.data, r.data + 1, r.length - 1) != 0) {
             coded.push_back(r);
             continue;
         }
