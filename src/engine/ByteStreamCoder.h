@@ -21,6 +21,9 @@ public:
     // Cuts the buffer at end, which lies inside it.
     void Shrink(const uint8_t* end) { size = static_cast<std::size_t>(end - bytes.get()); }
     void Append(const void* src, std::size_t n);
+    // Room for `total` bytes in all, taken at once: appending piece by
+    // piece would otherwise move the bytes at each growth.
+    void Reserve(std::size_t total);
     // Gives the memory back.
     void Release();
 

@@ -288,12 +288,25 @@ std::size_t FinishLane(const Lane& lane, const uint8_t* data, std::size_t size) 
     return FindStreamEnd(data, size, last);
 }
 
+// A stream whose table gives one value the whole total: every symbol is
+// that value, and decoding it leaves the registers as they start (the full
+// interval maps onto itself, so no bit is ever shifted in). Such streams
+// are common (a flag never set, a time step that never changes) and are
+// filled at once rather than run symbol by symbol.
+bool FillWhenSingleValued(Lane& lane) {
+    const SymbolTable& t = lane.table;
+    if (t.highOf[lane.mps] - t.lowOf[lane.mps] != kTotal) return false;
+    std::memset(lane.out + lane.done, static_cast<int>(lane.mps), lane.length - lane.done);
+    lane.done = lane.length;
+    return true;
+}
+
 std::size_t DecodeAt(const uint8_t* data, std::size_t size, std::size_t offset, uint8_t* out, std::size_t length,
                      const DecoderLoops& loops) {
     auto lane = std::make_unique<Lane>();
     StartLane(*lane, data, size, offset, out, length);
     Lane* lanes[1] = {lane.get()};
-    loops.lanes[0](lanes, length);
+    if (!FillWhenSingleValued(*lane)) loops.lanes[0](lanes, length);
     if (lane->source.damaged) StreamNotFound();
     return FinishLane(*lane, data, size);
 }
@@ -316,9 +329,17 @@ void DecodeInLanesAt(const uint8_t* data, std::size_t size, DecodeRequest* base,
         std::size_t liveCount = 0;
         std::size_t steps = SIZE_MAX;
         for (std::size_t slot = 0; slot < kDecodeLanes; ++slot) {
-            if (!servedBy[slot] && next < count) {
+            while (!servedBy[slot] && next < count) {
                 const DecodeRequest& r = *order[next];
                 StartLane(lanes[slot], data, size, r.offset, r.out, r.length);
+                if (FillWhenSingleValued(lanes[slot])) {
+                    // Done without taking the lane: the slot takes the next.
+                    if (lanes[slot].source.damaged) StreamNotFound();
+                    order[next]->next = FinishLane(lanes[slot], data, size);
+                    finished[order[next] - base] = true;
+                    ++next;
+                    continue;
+                }
                 servedBy[slot] = order[next++];
             }
             if (!servedBy[slot]) continue;

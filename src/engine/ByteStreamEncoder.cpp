@@ -6,17 +6,20 @@
 #include "engine/ByteStreamCore.h"
 #include "engine/CpuDispatch.h"
 
+void CByteBuffer::Reserve(std::size_t total) {
+    if (capacity >= total) return;
+    // An empty buffer's memory goes before the larger is taken, so the
+    // two are never held at once.
+    if (size == 0) Release();
+    const std::size_t want = std::max(total, capacity + capacity / 2);
+    std::unique_ptr<uint8_t[]> larger(new uint8_t[want]);
+    if (size) std::memcpy(larger.get(), bytes.get(), size);
+    bytes = std::move(larger);
+    capacity = want;
+}
+
 uint8_t* CByteBuffer::Grow(std::size_t n) {
-    if (capacity - size < n) {
-        // An empty buffer's memory goes before the larger is taken, so the
-        // two are never held at once.
-        if (size == 0) Release();
-        const std::size_t want = std::max(size + n, capacity + capacity / 2);
-        std::unique_ptr<uint8_t[]> larger(new uint8_t[want]);
-        if (size) std::memcpy(larger.get(), bytes.get(), size);
-        bytes = std::move(larger);
-        capacity = want;
-    }
+    if (capacity - size < n) Reserve(size + n);
     uint8_t* at = bytes.get() + size;
     size += n;
     return at;
@@ -533,8 +536,29 @@ void EncodeByteStreams(const EncodeRequest* requests, std::size_t count, const E
     const bool vector = false;
     const std::size_t batch = kLanes;
 #endif
+    // A stream of one value alone codes to its table and the flush: its
+    // model gives that value the whole interval, which maps the registers
+    // onto themselves, so no symbol emits a bit. Such streams skip the
+    // symbol loop, and the lanes are left to the others.
+    std::vector<EncodeRequest> coded;
+    coded.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        const EncodeRequest& r = requests[i];
+        if (r.length <= 1 || std::memcmp(r.data, r.data + 1, r.length - 1) != 0) {
+            coded.push_back(r);
+            continue;
+        }
+        Lane lane;
+        lane.data = r.data;
+        lane.length = r.length;
+        lane.buffer = r.out;
+        lane.emittedBits = r.emittedBits;
+        StartLane(lane);
+        FinishLane(lane);
+    }
+    count = coded.size();
     // Each batch holds streams of like lengths.
-    const std::vector<const EncodeRequest*> order = LongestFirst(requests, count);
+    const std::vector<const EncodeRequest*> order = LongestFirst(static_cast<const EncodeRequest*>(coded.data()), count);
     for (std::size_t first = 0; first < count; first += batch) {
         const std::size_t m = std::min(batch, count - first);
         auto lanes = std::make_unique<Lane[]>(m);

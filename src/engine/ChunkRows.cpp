@@ -123,7 +123,11 @@ void DecodeGroups(const uint8_t* data, std::size_t size, Scratch* s, std::size_t
 
 void LayOutGroup(Group g, Scratch& s, CByteBuffer* outs) {
     for (Row row : RowsOf(g)) {
-        for (int b = 0; b < BlocksOf(row); ++b) s.writers[b].AppendTo(outs[Index(row)]);
+        CByteBuffer& out = outs[Index(row)];
+        std::size_t total = out.Size();
+        for (int b = 0; b < BlocksOf(row); ++b) total += s.writers[b].LaidOutSize();
+        out.Reserve(total);
+        for (int b = 0; b < BlocksOf(row); ++b) s.writers[b].AppendTo(out);
     }
 }
 

@@ -51,6 +51,12 @@ void CBlockWriter::AddRequests(std::vector<bytestream::EncodeRequest>& requests)
     }
 }
 
+std::size_t CBlockWriter::LaidOutSize() const {
+    std::size_t total = 4 + Coded(0).Size();
+    for (int j = 0; j < kPlanes && Plane(j).Size() > 0; ++j) total += 4 + Coded(j + 1).Size();
+    return total;
+}
+
 void CBlockWriter::AppendTo(CByteBuffer& out) const {
     AppendI32(out, firstValue);
     out.Append(Coded(0).Data(), Coded(0).Size());

@@ -76,8 +76,9 @@ public:
     void End(SplitCursor cursor);
     // The streams to code (header, then each plane that holds a byte).
     void AddRequests(std::vector<bytestream::EncodeRequest>& requests);
-    // After the requests are coded: the block's bytes.
+    // After the requests are coded: the block's bytes, and how many.
     void AppendTo(CByteBuffer& out) const;
+    std::size_t LaidOutSize() const;
 
 private:
     CByteBuffer& Header() const { return buf[0]; }

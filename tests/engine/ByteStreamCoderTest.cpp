@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <numeric>
 
@@ -521,4 +522,126 @@ TEST(ByteStream, AStreamWhoseBitsRunOutAtTheDataEndFailsSideBySide) {
             EXPECT_EQ(outs[i], l.arrays[i]) << extra << " more, stream " << i;
         }
     }
+}
+
+namespace {
+
+// Streams of one value only (lengths from one symbol up, values at both
+// ends of the table and between) mixed with streams of many values, in an
+// order where the single-valued ones sit between and around the others.
+std::vector<std::vector<uint8_t>> SingleValuedAmongOthers() {
+    std::vector<std::vector<uint8_t>> arrays;
+    uint32_t seed = 5;
+    const std::size_t lengths[] = {1, 2, 3, 1000, 70000};
+    const uint8_t values[] = {0, 7, 255};
+    int k = 0;
+    for (std::size_t n : lengths) {
+        for (uint8_t v : values) {
+            arrays.emplace_back(n, v);
+            std::vector<uint8_t> mixed(150 + (k++ * 2311) % 9000);
+            for (auto& b : mixed) {
+                seed = seed * 1664525u + 1013904223u;
+                b = static_cast<uint8_t>((seed >> 9) % 5 == 0 ? (seed >> 17) % 40 : v);
+            }
+            arrays.push_back(std::move(mixed));
+        }
+    }
+    return arrays;
+}
+
+}  // namespace
+
+TEST(ByteStream, SingleValuedStreamsCodedWithOthersMatchTheBitByBitCoder) {
+    const auto arrays = SingleValuedAmongOthers();
+    for (const bytestream::EncoderLoops& loops : bytestream::EncoderLoops::Available()) {
+        std::vector<CByteBuffer> outs(arrays.size());
+        std::vector<std::size_t> bits(arrays.size(), 0);
+        std::vector<bytestream::EncodeRequest> r;
+        for (std::size_t i = 0; i < arrays.size(); ++i) r.push_back({arrays[i].data(), arrays[i].size(), &outs[i], &bits[i]});
+        bytestream::EncodeByteStreams(r.data(), r.size(), loops);
+        for (std::size_t i = 0; i < arrays.size(); ++i) {
+            const auto want = EncodeBitByBit(arrays[i]);
+            const std::vector<uint8_t> got(outs[i].Data(), outs[i].Data() + outs[i].Size());
+            EXPECT_EQ(got, want) << loops.name << ", stream " << i << " of " << arrays[i].size() << " bytes";
+            const bool single = std::all_of(arrays[i].begin(), arrays[i].end(), [&](uint8_t b) { return b == arrays[i][0]; });
+            if (single) EXPECT_EQ(bits[i], 2u) << loops.name << ", stream " << i << ": only the flush";
+        }
+    }
+}
+
+TEST(ByteStream, SingleValuedStreamsDecodeSideBySideAndOneAtATime) {
+    const auto arrays = SingleValuedAmongOthers();
+    LaidOut l;
+    for (const auto& a : arrays) {
+        l.starts.push_back(l.bytes.size());
+        const auto s = Encode(a);
+        l.bytes.insert(l.bytes.end(), s.begin(), s.end());
+        l.ends.push_back(l.bytes.size());
+        l.arrays.push_back(a);
+    }
+    for (const bytestream::DecoderLoops& loops : bytestream::DecoderLoops::Available()) {
+        std::vector<std::vector<uint8_t>> outs;
+        auto r = RequestsFor(l, outs);
+        bytestream::DecodeByteStreamsAt(l.bytes.data(), l.bytes.size(), r.data(), r.size(), loops);
+        for (std::size_t i = 0; i < arrays.size(); ++i) {
+            EXPECT_FALSE(r[i].failed) << loops.name << ", stream " << i;
+            EXPECT_EQ(r[i].next, l.ends[i]) << loops.name << ", stream " << i;
+            EXPECT_EQ(outs[i], l.arrays[i]) << loops.name << ", stream " << i;
+        }
+    }
+    std::vector<std::size_t> lengths;
+    for (const auto& a : arrays) lengths.push_back(a.size());
+    const auto d = DecodeAll(l.bytes, lengths);
+    for (std::size_t i = 0; i < arrays.size(); ++i) {
+        EXPECT_EQ(d.arrays[i], arrays[i]) << "stream " << i;
+        EXPECT_EQ(d.ends[i], static_cast<int64_t>(l.ends[i])) << "stream " << i;
+    }
+}
+
+TEST(ByteStream, ADamagedSingleValuedStreamFailsAloneSideBySide) {
+    const auto arrays = SingleValuedAmongOthers();
+    LaidOut l;
+    for (const auto& a : arrays) {
+        l.starts.push_back(l.bytes.size());
+        const auto s = Encode(a);
+        l.bytes.insert(l.bytes.end(), s.begin(), s.end());
+        l.ends.push_back(l.bytes.size());
+        l.arrays.push_back(a);
+    }
+    const std::size_t victim = 20;  // 1,000 sevens
+    ASSERT_TRUE(std::all_of(arrays[victim].begin(), arrays[victim].end(), [&](uint8_t b) { return b == arrays[victim][0]; }));
+    struct Damage {
+        const char* what;
+        std::function<void(std::vector<uint8_t>&, std::size_t&)> apply;
+    };
+    const std::vector<Damage> damages = {
+        // No end marker where the flush leaves it.
+        {"end marker", [&](std::vector<uint8_t>& b, std::size_t&) { b[l.ends[victim] - 2] = 0x11; }},
+        // The table rises past the total.
+        {"count table", [&](std::vector<uint8_t>& b, std::size_t&) { b[l.starts[victim] + 510] ^= 0x01; }},
+    };
+    for (const Damage& dmg : damages) {
+        std::vector<uint8_t> bytes = l.bytes;
+        std::size_t size = bytes.size();
+        dmg.apply(bytes, size);
+        std::vector<std::vector<uint8_t>> outs;
+        auto r = RequestsFor(l, outs);
+        bytestream::DecodeByteStreamsAt(bytes.data(), size, r.data(), r.size(), ProcessorCode::Detected().decoder);
+        for (std::size_t i = 0; i < arrays.size(); ++i) {
+            if (i == victim) {
+                EXPECT_TRUE(r[i].failed) << dmg.what;
+                continue;
+            }
+            EXPECT_FALSE(r[i].failed) << dmg.what << ", stream " << i;
+            EXPECT_EQ(r[i].next, l.ends[i]) << dmg.what << ", stream " << i;
+            EXPECT_EQ(outs[i], l.arrays[i]) << dmg.what << ", stream " << i;
+        }
+    }
+    // Cut one byte into the coded bits: the code register cannot be filled.
+    std::vector<std::vector<uint8_t>> outs;
+    auto r = RequestsFor(l, outs);
+    bytestream::DecodeByteStreamsAt(l.bytes.data(), l.starts[victim] + 513, r.data(), victim + 1,
+                                    ProcessorCode::Detected().decoder);
+    EXPECT_TRUE(r[victim].failed) << "cut after the table";
+    for (std::size_t i = 0; i < victim; ++i) EXPECT_EQ(outs[i], l.arrays[i]) << "cut, stream " << i;
 }

@@ -96,3 +96,34 @@ TEST(ValueBlock, RandomValuesOfEveryLengthComeBack) {
 }
 
 }  // namespace
+
+TEST(ValueBlock, LaidOutSizeIsWhatAppendToWritesForEveryNumberOfPlanes) {
+    // Values reaching zero to four planes: the size said ahead must be the
+    // size laid out, or the room taken for it is wrong.
+    const int32_t reach[] = {0, 0x7F, 0x7FFF, 0x7FFFFF, 0x7FFFFFFF};
+    for (int planes = 0; planes <= 4; ++planes) {
+        std::vector<int32_t> values(3000);
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            values[i] = (i % 7 == 0) ? reach[planes] : static_cast<int32_t>(i % 3) - 1;
+            if (planes == 0) values[i] = 0;
+        }
+        valueblock::CBlockWriter w;
+        valueblock::SplitCursor c = w.Begin(values.size(), values[0]);
+        for (std::size_t i = 1; i < values.size(); ++i) c.Add(values[i]);
+        w.End(c);
+        std::vector<bytestream::EncodeRequest> requests;
+        w.AddRequests(requests);
+        bytestream::EncodeByteStreams(requests.data(), requests.size(), ProcessorCode::Detected().encoder);
+        CByteBuffer out;
+        out.Append("head", 4);
+        const std::size_t said = w.LaidOutSize();
+        out.Reserve(out.Size() + said);
+        const uint8_t* before = out.Data();
+        w.AppendTo(out);
+        EXPECT_EQ(out.Size(), 4 + said) << planes << " planes";
+        EXPECT_EQ(out.Data(), before) << planes << " planes: the reserved room was enough";
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(out.Data()), 4), "head");
+        const std::vector<uint8_t> laid(out.Data() + 4, out.Data() + out.Size());
+        EXPECT_EQ(Decode(laid, values.size()), values) << planes << " planes";
+    }
+}
