@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Benchmark inputs and runs: the real survey autzen_trim.las tiled 30 times
-# side by side (3.3 million points, format 3), and a generated 5,500,000-point
-# format 1 file; with VELMORA_BENCH_LARGE=1 also autzen_trim.las tiled 300
+# side by side (3.3 million points, format 3), the real forest survey
+# v12_format1_megaplot.las tiled 4 times (3.2 million points, format 1: real
+# format-1 data costs what the generated file does not), and a generated
+# 5,500,000-point format 1 file; with VELMORA_BENCH_LARGE=1 also autzen_trim.las tiled 300
 # times (33 million points, 1.1 GB), for memory and linear growth. Figures go
 # to standard output, one "name value" line each. Last, the cost of a change
 # of an archive as a transaction (velmora-archive-bench).
@@ -10,9 +12,13 @@ build=${1:-build}
 corpus=${VELMORA_LASDATA:-$(cd "$(dirname "$0")/.." && pwd)/../shared/lasdata}
 data="$build/bench-data"
 mkdir -p "$data"
-files=("$data/autzen30.las" "$data/gen5500k_f1.las")
+beyond="$corpus/beyond"
+files=("$data/autzen30.las" "$data/megaplot4.las" "$data/gen5500k_f1.las")
 if [ ! -f "$data/autzen30.las" ]; then
   "$build/tools/velmora-tile" "$corpus/autzen_trim.las" 30 "$data/autzen30.las"
+fi
+if [ ! -f "$data/megaplot4.las" ]; then
+  "$build/tools/velmora-tile" "$beyond/v12_format1_megaplot.las" 4 "$data/megaplot4.las"
 fi
 if [ ! -f "$data/gen5500k_f1.las" ]; then
   "$build/tools/velmora-gen" --points 5500000 --format 1 --seed 5 --out "$data/gen5500k_f1.las"
@@ -35,12 +41,8 @@ done
 # format-7 autzen tiled 30 times and the megaplot survey tiled 4 times, both
 # stored with --extended; then the size of every file of the beyond/ corpus
 # in each kind against zstd -3.
-beyond="$corpus/beyond"
 if [ ! -f "$data/v14autzen30.las" ]; then
   "$build/tools/velmora-tile" "$beyond/v14_format7_autzen_trim.las" 30 "$data/v14autzen30.las"
-fi
-if [ ! -f "$data/megaplot4.las" ]; then
-  "$build/tools/velmora-tile" "$beyond/v12_format1_megaplot.las" 4 "$data/megaplot4.las"
 fi
 for f in "$data/v14autzen30.las" "$data/megaplot4.las"; do
   "$build/bench/velmora-bench" "$f" --workdir "$data" --extended "${@:2}"
