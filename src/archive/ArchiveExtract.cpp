@@ -1,4 +1,3 @@
-#include <cstring>
 #include <set>
 
 #include "archive/ArchiveLayout.h"

@@ -4,14 +4,12 @@
 #include <chrono>
 #include <limits>
 #include <condition_variable>
-#include <cstring>
 #include <mutex>
 #include <thread>
 
 #include "archive/ArchiveMessages.h"
 #include "archive/ArchivePoints.h"
 #include "archive/VMRAFile.h"
-#include "engine/EngineMessages.h"
 #include "jobs/core/ArchiveJob.h"
 #include "las/LasException.h"
 #include "las/LasMessages.h"

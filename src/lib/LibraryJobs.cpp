@@ -1,6 +1,5 @@
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <condition_variable>
 #include <exception>
 #include <mutex>
@@ -41,8 +40,7 @@ ErrorCode CodeOfItem(const ItemResult& r) {
         case ItemOutcome::Refused:
         case ItemOutcome::Failed: {
             if (r.cause == ENOENT && r.failure.Is(archmsg::kErrorOpeningLas)) return ErrorCode::NotFound;
-            const ErrorCode code = detail::CodeOf(r.failure.kind, r.outcome == ItemOutcome::Refused);
-            return code == ErrorCode::Failed && r.outcome == ItemOutcome::Refused ? ErrorCode::Refused : code;
+            return detail::CodeOf(r.failure.kind, r.outcome == ItemOutcome::Refused);
         }
         default: return ErrorCode::Ok;
     }

@@ -1,6 +1,5 @@
 #include "listview/ArchiveListing.h"
 
-#include <cstring>
 #include <exception>
 
 #include "archive/ArchiveMessages.h"

@@ -122,6 +122,7 @@ inline constexpr const char* kUnitUsFoot = "ft (US)";
 inline constexpr const char* kUnitDegree = "\u00b0";
 inline constexpr Failure kPreviewUnknownFormat =
     failures::Of(401, FailureKind::Refused, "The records are of a point format not known here.");
+inline constexpr const Failure* kFailures[] = {&kPreviewUnknownFormat};
 
 // The details pane itself: what it shows before, while and instead of a
 // picture, the headings of its facts, and the legend under the picture.

@@ -410,8 +410,19 @@ struct LaidOut {
     std::vector<std::vector<uint8_t>> arrays;
     std::vector<std::size_t> starts, ends;
 };
-LaidOut LayOut(int count) {
+LaidOut LayOut(const std::vector<std::vector<uint8_t>>& arrays) {
     LaidOut l;
+    for (const auto& a : arrays) {
+        l.starts.push_back(l.bytes.size());
+        const auto s = Encode(a);
+        l.bytes.insert(l.bytes.end(), s.begin(), s.end());
+        l.ends.push_back(l.bytes.size());
+        l.arrays.push_back(a);
+    }
+    return l;
+}
+LaidOut LayOut(int count) {
+    std::vector<std::vector<uint8_t>> arrays;
     uint32_t seed = 11;
     for (int k = 0; k < count; ++k) {
         std::vector<uint8_t> a(200 + (k * 3571) % 20000);
@@ -420,13 +431,9 @@ LaidOut LayOut(int count) {
             seed = seed * 1664525u + 1013904223u;
             b = static_cast<uint8_t>((seed >> 9) % 7 < 4 ? 0 : (seed >> 16) % static_cast<uint32_t>(spread));
         }
-        l.starts.push_back(l.bytes.size());
-        const auto s = Encode(a);
-        l.bytes.insert(l.bytes.end(), s.begin(), s.end());
-        l.ends.push_back(l.bytes.size());
-        l.arrays.push_back(std::move(a));
+        arrays.push_back(std::move(a));
     }
-    return l;
+    return LayOut(arrays);
 }
 
 std::vector<bytestream::DecodeRequest> RequestsFor(const LaidOut& l, std::vector<std::vector<uint8_t>>& outs) {
@@ -571,14 +578,7 @@ TEST(ByteStream, SingleValuedStreamsCodedWithOthersMatchTheBitByBitCoder) {
 
 TEST(ByteStream, SingleValuedStreamsDecodeSideBySideAndOneAtATime) {
     const auto arrays = SingleValuedAmongOthers();
-    LaidOut l;
-    for (const auto& a : arrays) {
-        l.starts.push_back(l.bytes.size());
-        const auto s = Encode(a);
-        l.bytes.insert(l.bytes.end(), s.begin(), s.end());
-        l.ends.push_back(l.bytes.size());
-        l.arrays.push_back(a);
-    }
+    const LaidOut l = LayOut(arrays);
     for (const bytestream::DecoderLoops& loops : bytestream::DecoderLoops::Available()) {
         std::vector<std::vector<uint8_t>> outs;
         auto r = RequestsFor(l, outs);
@@ -600,14 +600,7 @@ TEST(ByteStream, SingleValuedStreamsDecodeSideBySideAndOneAtATime) {
 
 TEST(ByteStream, ADamagedSingleValuedStreamFailsAloneSideBySide) {
     const auto arrays = SingleValuedAmongOthers();
-    LaidOut l;
-    for (const auto& a : arrays) {
-        l.starts.push_back(l.bytes.size());
-        const auto s = Encode(a);
-        l.bytes.insert(l.bytes.end(), s.begin(), s.end());
-        l.ends.push_back(l.bytes.size());
-        l.arrays.push_back(a);
-    }
+    const LaidOut l = LayOut(arrays);
     const std::size_t victim = 20;  // 1,000 sevens
     ASSERT_TRUE(std::all_of(arrays[victim].begin(), arrays[victim].end(), [&](uint8_t b) { return b == arrays[victim][0]; }));
     struct Damage {

@@ -30,7 +30,7 @@ std::vector<Layer> Layers() {
     return {{"las", 100, all(lasmsg::kFailures)},
             {"engine", 200, all(enginemsg::kFailures)},
             {"archive", 300, all(archmsg::kFailures)},
-            {"listing", 400, {&listmsg::kPreviewUnknownFormat}}};
+            {"listing", 400, all(listmsg::kFailures)}};
 }
 
 TEST(FailureTables, EveryFailureHasACodeOfItsOwnWithinItsLayer) {
