@@ -85,8 +85,66 @@ struct EntryInfo {
     double scale[3] = {0, 0, 0};
     double offset[3] = {0, 0, 0};
     bool hasChecksum = false;
+    // The directory's checksum record of the entry is itself damaged (told
+    // whether or not the header could be read).
+    bool checksumDamaged = false;
     bool extended = false;     // kept in the extended entry kind
 };
+
+// One VLR (before the points) or EVLR (after them) as its record header
+// describes it.
+struct VlrInfo {
+    std::string userId;
+    uint16_t recordId = 0;
+    std::string description;
+    uint64_t length = 0;    // bytes after the record's header
+    bool extended = false;  // an EVLR
+};
+
+// What a LAS file says about itself in its header block, its VLRs and its
+// EVLRs' headers; no point is decoded to learn it.
+struct HeaderFacts {
+    int versionMajor = 0;
+    int versionMinor = 0;
+    int pointFormat = 0;
+    uint32_t recordLength = 0;
+    uint64_t pointCount = 0;  // LAS 1.4's 64-bit count, the 32-bit one before it
+    uint64_t fileSize = 0;    // bytes of the whole LAS file
+    uint16_t fileSourceId = 0;
+    uint16_t globalEncoding = 0;
+    std::string systemIdentifier;
+    std::string generatingSoftware;
+    uint16_t creationDay = 0;  // day of the year, 1-366 (0: not given)
+    uint16_t creationYear = 0;
+    std::vector<uint64_t> pointsByReturn;  // 5 counts, or LAS 1.4's 15
+    double scale[3] = {0, 0, 0};
+    double offset[3] = {0, 0, 0};
+    double minimum[3] = {0, 0, 0};
+    double maximum[3] = {0, 0, 0};
+    std::vector<VlrInfo> vlrs;  // the VLRs in file order, then the EVLRs
+    int epsg = 0;               // 0 when the file names no EPSG code
+    std::string crsName;        // the coordinate system's name, when a WKT gives one
+    std::string linearUnit;     // "metre", "foot", ...; empty when not said
+    bool vlrsComplete = true;   // false: the VLR area was cut short or damaged
+};
+
+// The header facts of an entry, as its stored header gives them; when
+// read is false, why says what kept them from being read.
+struct EntryHeader {
+    bool read = false;
+    HeaderFacts facts;
+    std::string why;
+};
+
+// The header facts of the LAS file at path. Fails with NotFound when there
+// is no such file and Refused when it is not a LAS file.
+VELMORA_API HeaderFacts ReadLasHeader(const std::string& path);
+
+// A name from a file or a command line as it is safe to show on a terminal:
+// control characters, bytes that are not UTF-8 and bidirectional overrides
+// written as escapes, a backslash doubled. Every message the library gives
+// shows names this way.
+VELMORA_API std::string EscapeName(const std::string& name);
 
 // The values of one field for the points of a chunk.
 struct Column {
@@ -102,8 +160,78 @@ struct PointChunk {
 };
 
 class PointReader;
+namespace detail {
+struct JobControlAccess;
+}
 
-// What a job of many files or entries reports, and asks.
+// A job's item as its work begins.
+struct ItemStart {
+    std::string name;         // the LAS path as given, or the entry name
+    std::string displayName;  // the file name alone
+    std::size_t index = 0;    // from 0
+    std::size_t count = 0;    // items in the job
+    uint64_t lasBytes = 0;    // length of the LAS file; 0 while unknown
+};
+
+// The figures of the item in hand, for a progress display.
+struct JobStatus {
+    bool active = false;  // an item is being worked on
+    std::size_t index = 0;
+    std::size_t count = 0;
+    std::string displayName;
+    uint64_t lasBytes = 0;
+    double fraction = 0;  // of the item done, 0..1
+    double ratio = 0;     // stored bytes per LAS byte so far; 0 while unknown
+};
+
+enum class Outcome { Added, Replaced, Extracted, Passed, Unverified, Deleted, Declined, Refused, Damaged, Failed, Stopped };
+
+struct ItemReport {
+    std::string name;     // the LAS path or the entry name
+    Outcome outcome = Outcome::Failed;
+    ErrorCode code = ErrorCode::Ok;
+    std::string message;  // as the command line prints it; empty when it went well
+    std::string reason;   // the message alone, without the name it is about
+    // The failure is the archive file's (it could not be read or written),
+    // not the item's: message names the archive.
+    bool aboutArchive = false;
+    uint64_t lasBytes = 0;     // length of the item's LAS file; 0 when unknown
+    uint64_t storedBytes = 0;  // what an added entry takes in the archive
+    // The part file an added entry went into when the archive was full; ""
+    // when it went into the archive itself.
+    std::string storedIn;
+};
+
+// Steers a running job from any thread (a signal handler's thread, a
+// window's buttons) and tells its figures. One control may serve one job
+// after another; a stop asked for before a job begins stops that job.
+class VELMORA_API JobControl {
+public:
+    JobControl();
+    ~JobControl();
+    JobControl(const JobControl&) = delete;
+    JobControl& operator=(const JobControl&) = delete;
+
+    // Stops the job at the engine's next check; the archive is left as it
+    // was before the item in hand.
+    void Stop();
+    bool StopRequested() const;
+    // Holds the job at the engine's next check until Resume.
+    void Pause();
+    void Resume();
+    // Forgets a stop or pause, before another job.
+    void Reset();
+    JobStatus Status() const;
+
+private:
+    friend struct detail::JobControlAccess;
+    struct Impl;
+    std::unique_ptr<Impl> impl;
+};
+
+// What a job of many files or entries reports, and asks. Every function
+// here is called on the thread that started the job, one at a time, while
+// the job waits for it to return.
 struct JobOptions {
     // Called after each item and as an item progresses: items done, items
     // in all, and the share of the current item done (0..1).
@@ -122,15 +250,16 @@ struct JobOptions {
     // Store every file in the extended entry kind (smaller; not readable by
     // readers of the classic kind alone).
     bool extendedForAll = false;
-};
-
-enum class Outcome { Added, Replaced, Extracted, Passed, Unverified, Deleted, Declined, Refused, Damaged, Failed, Stopped };
-
-struct ItemReport {
-    std::string name;     // the LAS path or the entry name
-    Outcome outcome = Outcome::Failed;
-    ErrorCode code = ErrorCode::Ok;
-    std::string message;  // as the command line prints it; empty when it went well
+    // An item's work begins.
+    std::function<void(const ItemStart&)> itemStarted;
+    // An item is done, whatever came of it; false ends the job after it.
+    // Without it the job goes on to the end.
+    std::function<bool(const ItemReport&)> itemFinished;
+    // Something the user should know that is not an item's outcome: the job
+    // waits for another program, or an interrupted change was put right.
+    std::function<void(const std::string& text)> notice;
+    // Steers the job from other threads; null for none.
+    JobControl* control = nullptr;
 };
 
 struct JobReport {
@@ -147,7 +276,14 @@ class VELMORA_API Archive {
 public:
     // Fails with NotFound when there is no such file and NotAnArchive when
     // it is not an archive (an empty file is an empty archive).
-    static Archive Open(const std::string& path);
+    // notice, when given, hears what opening and later calls do on their
+    // way ("NAME: text": an interrupted change put right, a wait for
+    // another program).
+    static Archive Open(const std::string& path, std::function<void(const std::string& text)> notice = {});
+    // The archive at path as it is, not opened: its jobs report whatever
+    // they find there (no such file, not an archive) as their items'
+    // outcomes instead of throwing.
+    static Archive At(const std::string& path);
     // Compresses the LAS files into the archive at path, creating it when
     // it is missing.
     static JobReport Compress(const std::vector<std::string>& lasFiles, const std::string& archivePath,
@@ -160,6 +296,9 @@ public:
     const std::string& Path() const;
     std::vector<EntryInfo> Entries() const;
     EntryInfo Entry(const std::string& name) const;
+    // Each entry's header facts, in the order of Entries(); an entry whose
+    // stored header cannot be read says why and the others are still told.
+    std::vector<EntryHeader> Headers() const;
     // Every field the entry's points have, in record order, then "x", "y",
     // "z".
     std::vector<FieldInfo> Fields(const std::string& entryName) const;

@@ -8,30 +8,44 @@
 #include <iostream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <csignal>
+#include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/signalfd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "app/CommandLineMessages.h"
 #include "app/EntryListing.h"
 #include "app/ProgressLine.h"
-#include "archive/ArchivePoints.h"
-#include "archive/EntryNames.h"
-#include "archive/VMRAFile.h"
-#include "jobs/core/ArchiveJob.h"
-#include "las/FileIo.h"
-#include "las/LasException.h"
-#include "las/LasMessages.h"
+#include "velmora/velmora.hpp"
+
+// The command line is a program on the library like any other: it sees the
+// archive, the engine and the jobs only through velmora/velmora.hpp.
+
+using velmora::EscapeName;
 
 namespace {
 
 // Framework messages are cut to what a message box of the original shows.
 constexpr std::size_t kMaxForeignMessage = 255;
 
+
+std::string LowerAscii(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
+
+std::string FileNamePart(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
 
 std::string ErrorOpeningFile(const std::string& path) {
     return std::string(climsg::kErrorOpeningFile) + EscapeName(path) + climsg::kErrorOpeningFileTail;
@@ -51,11 +65,11 @@ std::vector<std::string> LasFilesInCurrentFolder() {
     return names;
 }
 
-// Ties a job to the signal watcher for as long as the job lives.
+// Ties a job's control to the signal watcher for as long as the job lives.
 class SignalAttachment {
 public:
-    SignalAttachment(CSignalStop* stopSignals, CArchiveJob& job) : stopSignals(stopSignals) {
-        if (stopSignals) stopSignals->Attach(&job);
+    SignalAttachment(CSignalStop* stopSignals, velmora::JobControl& control) : stopSignals(stopSignals) {
+        if (stopSignals) stopSignals->Attach(&control);
     }
     ~SignalAttachment() {
         if (stopSignals) stopSignals->Attach(nullptr);
@@ -70,9 +84,12 @@ private:
 bool CanOpenForReading(const std::string& path) {
     // A FIFO would make the test open wait for a writer forever; a folder
     // or device is no LAS file or archive either.
-    if (IsSpecialFile(path)) return false;
-    CFile test;
-    return test.Open(path, "rb");
+    struct stat st {};
+    if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return false;
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return false;
+    close(fd);
+    return true;
 }
 
 }  // namespace
@@ -150,9 +167,9 @@ namespace {
 // extraction goes on past entries that cannot be given back (so every intact
 // entry is saved) and ends at any other failure. With a progress line, every
 // question and message waits until the line is out of the way.
-class ConsoleHost : public IJobHost {
+class ConsoleJob {
 public:
-    ConsoleHost(CommandLineConsole& console, bool compress, const CommandOptions& options)
+    ConsoleJob(CommandLineConsole& console, bool compress, const CommandOptions& options)
         : console(console), compress(compress), options(options) {}
 
     // The line to keep informed, and for extractions the stored size per LAS
@@ -163,39 +180,51 @@ public:
         ratios = std::move(entryRatios);
     }
 
-    void ItemStarted(const JobItem& item) override {
-        if (progress) progress->Start(item);
+    velmora::JobOptions Options(velmora::JobControl& control) {
+        velmora::JobOptions o;
+        o.threads = options.threads > 0 ? options.threads : 0;
+        o.extendedForAll = options.extended;
+        o.control = &control;
+        o.itemStarted = [this](const velmora::ItemStart& item) {
+            if (progress) progress->Start(item);
+        };
+        o.confirmReplace = [this](const std::string& displayName) { return ConfirmReplace(displayName); };
+        // Extraction replaces a file of the entry's name without asking, as
+        // it always has on the command line.
+        o.confirmOverwrite = [](const std::string&) { return true; };
+        o.itemFinished = [this](const velmora::ItemReport& r) { return ItemFinished(r); };
+        o.notice = [this](const std::string& text) { Notice(text); };
+        return o;
     }
-    bool ConfirmReplace(const JobItem& item) override {
+
+private:
+    bool ConfirmReplace(const std::string& displayName) {
         if (options.yes) return true;
         if (progress) progress->Pause();
-        const bool ok = console.AskOkCancel(EscapeName(item.displayName) + climsg::kAlreadyInArchive);
+        const bool ok = console.AskOkCancel(EscapeName(displayName) + climsg::kAlreadyInArchive);
         if (progress) progress->Resume();
         return ok;
     }
-    // Extraction replaces a file of the entry's name without asking, as it
-    // always has on the command line.
-    bool ConfirmOverwrite(const JobItem&, const std::string&) override { return true; }
-    bool ItemFinished(const ItemResult& r) override {
-        if (progress) progress->Finish(Succeeded(r.outcome), FinalRatio(r));
-        if (r.outcome == ItemOutcome::Stopped) return false;
-        if (!r.message.empty()) console.Show(r.Describe());
-        if (Succeeded(r.outcome)) return true;
+    bool ItemFinished(const velmora::ItemReport& r) {
+        using velmora::Outcome;
+        const bool succeeded = r.code == velmora::ErrorCode::Ok;
+        if (progress) progress->Finish(succeeded, FinalRatio(r));
+        if (r.outcome == Outcome::Stopped) return false;
+        if (!r.message.empty()) console.Show(r.message);
+        if (succeeded) return true;
         if (compress) return false;
-        return r.outcome == ItemOutcome::Damaged || r.outcome == ItemOutcome::Refused;
+        return r.outcome == Outcome::Damaged || r.outcome == Outcome::Refused;
     }
-    void Notice(const std::string& text) override {
+    void Notice(const std::string& text) {
         if (progress) progress->Pause();
         console.Show(text);
         if (progress) progress->Resume();
     }
-
-private:
-    double FinalRatio(const ItemResult& r) const {
+    double FinalRatio(const velmora::ItemReport& r) const {
         if (compress) {
-            return r.item.lasBytes > 0 ? static_cast<double>(r.storedBytes) / r.item.lasBytes : 0;
+            return r.lasBytes > 0 ? static_cast<double>(r.storedBytes) / static_cast<double>(r.lasBytes) : 0;
         }
-        const auto it = ratios.find(r.item.name);
+        const auto it = ratios.find(r.name);
         return it == ratios.end() ? 0 : it->second;
     }
 
@@ -211,26 +240,21 @@ private:
 std::map<std::string, double> EntryRatios(const std::string& archivePath) {
     std::map<std::string, double> ratios;
     try {
-        VMRAFile archive;
-        for (const EntryInfo& e : archive.ListEntries(archivePath)) {
-            if (e.record.uncompressedSize > 0) {
-                ratios[e.name] = static_cast<double>(e.extent) / e.record.uncompressedSize;
-            }
+        for (const velmora::EntryInfo& e : velmora::Archive::Open(archivePath).Entries()) {
+            if (e.lasSize > 0) ratios[e.name] = static_cast<double>(e.storedSize) / static_cast<double>(e.lasSize);
         }
     } catch (const std::exception&) {
     }
     return ratios;
 }
 
-// Sets the job's threads and, on a terminal unless -q, makes the progress
-// line that follows it (null otherwise).
-std::unique_ptr<CProgressLine> PrepareJob(CArchiveJob& job, const CommandOptions& options,
-                                          CommandLineConsole& console) {
-    if (options.threads > 0) job.SetThreadCount(options.threads);
-    job.Archive().extendedForAll = options.extended;
+// On a terminal unless -q, the progress line that follows the job (null
+// otherwise).
+std::unique_ptr<CProgressLine> ProgressLineFor(velmora::JobControl& control, const CommandOptions& options,
+                                               CommandLineConsole& console) {
     if (options.quiet || !console.ShowsProgress()) return nullptr;
     return std::make_unique<CProgressLine>(
-        [&job] { return job.Progress(); },
+        [&control] { return control.Status(); },
         [&console](const std::string& text) { console.WriteProgress(text); },
         [&console] { return console.Columns(); });
 }
@@ -287,58 +311,58 @@ CommandOutcome RunCommandLine(CommandMode mode, const std::vector<std::string>& 
         return CommandOutcome::Exit;
     }
 
-    ConsoleHost host(console, compress, options);
-    CArchiveJob job(host);
-    std::unique_ptr<CProgressLine> progress = PrepareJob(job, options, console);
+    ConsoleJob job(console, compress, options);
+    velmora::JobControl control;
+    std::unique_ptr<CProgressLine> progress = ProgressLineFor(control, options, console);
     if (progress) {
-        host.Follow(progress.get(), compress ? std::map<std::string, double>{}
-                                             : EntryRatios(archivePath));
+        job.Follow(progress.get(), compress ? std::map<std::string, double>{} : EntryRatios(archivePath));
     }
-    SignalAttachment attached(stopSignals, job);
-    JobSummary summary;
+    SignalAttachment attached(stopSignals, control);
+    const velmora::JobOptions jobOptions = job.Options(control);
+    velmora::JobReport report;
     if (compress) {
-        summary = job.Add(names, archivePath);
+        report = velmora::Archive::Compress(names, archivePath, jobOptions);
     } else {
         // "*.las" as the first name stands for every entry.
         if (!names.empty() && LowerAscii(names.front()) == "*.las") names.clear();
-        summary = job.Extract(archivePath, names, options.outputFolder);
+        report = velmora::Archive::At(archivePath).Extract(names, options.outputFolder, jobOptions);
     }
     progress.reset();
-    if (summary.stopped) {
-        console.Show(lasmsg::kStopped.text);
+    if (report.stopped) {
+        console.Show(climsg::kStopped);
         return CommandOutcome::Exit;
     }
-    return summary.AllSucceeded() ? CommandOutcome::Done : CommandOutcome::ShowUsage;
+    return report.allSucceeded ? CommandOutcome::Done : CommandOutcome::ShowUsage;
 }
 
 namespace {
 
 // -l of a LAS file: what it says of itself, nothing added anywhere.
 CommandOutcome ListLasFile(const std::string& path, const CommandOptions& options, CommandLineConsole& console) {
-    LasFacts facts;
+    velmora::HeaderFacts facts;
     try {
-        facts = ReadLasFileFacts(path);
-    } catch (const CLasException& e) {
-        console.Show(EscapeName(path) + ": " + DescribeFailure(e));
+        facts = velmora::ReadLasHeader(path);
+    } catch (const velmora::Error& e) {
+        console.Show(e.what());
         return CommandOutcome::Exit;
     }
     console.Print(options.json ? LasFileFactsJson(path, facts) : FormatLasFileFacts(path, facts));
     return CommandOutcome::Done;
 }
 
-// The facts of every entry, each read from its own stored header; an entry
-// whose header cannot be read says why and the others are still told.
-std::vector<EntryFacts> FactsOf(const std::string& archivePath, const std::vector<EntryInfo>& entries,
-                                CommandLineConsole& console) {
-    std::vector<EntryFacts> facts(entries.size());
+// The header facts of every entry, each read from its own stored header; an
+// entry whose header cannot be read says why and the others are still told.
+std::vector<velmora::EntryHeader> HeadersOf(const velmora::Archive& archive, std::size_t count,
+                                            CommandLineConsole& console) {
+    std::vector<velmora::EntryHeader> headers;
     try {
-        const auto all = CArchivePoints::AllFacts(archivePath);
-        for (std::size_t i = 0; i < facts.size() && i < all.size(); ++i) facts[i] = {all[i].facts, all[i].why};
-    } catch (const CLasException& e) {
+        headers = archive.Headers();
+    } catch (const velmora::Error& e) {
         // The archive changed between the listing and this reading of it.
-        console.Show(EscapeName(archivePath) + ": " + DescribeFailure(e));
+        console.Show(e.what());
     }
-    return facts;
+    headers.resize(count);
+    return headers;
 }
 
 }  // namespace
@@ -362,24 +386,22 @@ CommandOutcome RunListing(const std::vector<std::string>& args, const CommandOpt
         return CommandOutcome::Exit;
     }
     if (extension == "las") return ListLasFile(archivePath, options, console);
-    std::vector<EntryInfo> entries;
+    std::vector<velmora::EntryInfo> entries;
+    std::optional<velmora::Archive> archive;
     try {
-        VMRAFile archive;
         // What opening the archive did on its way (an interrupted change
         // undone, a wait for another program) goes to standard error, as the
         // jobs of the other switches say it.
-        archive.onNotice = [&console](const std::string& path, const char* text) {
-            console.Show(EscapeName(path) + ": " + text);
-        };
-        entries = archive.ListEntries(archivePath);
-    } catch (const CLasException& e) {
+        archive = velmora::Archive::Open(archivePath, [&console](const std::string& text) { console.Show(text); });
+        entries = archive->Entries();
+    } catch (const velmora::Error& e) {
         // The command line was right; only the archive is at fault.
-        console.Show(EscapeName(archivePath) + ": " + e.Message());
+        console.Show(e.what());
         return CommandOutcome::Exit;
     }
     if (options.verbose) {
-        const std::vector<EntryFacts> facts = FactsOf(archivePath, entries, console);
-        console.Print(options.json ? EntryFactsJson(archivePath, entries, facts) : FormatEntryFacts(entries, facts));
+        const std::vector<velmora::EntryHeader> headers = HeadersOf(*archive, entries.size(), console);
+        console.Print(options.json ? EntryFactsJson(archivePath, entries, headers) : FormatEntryFacts(entries, headers));
         return CommandOutcome::Done;
     }
     console.Print(options.json ? EntryListingJson(archivePath, entries) : FormatEntryListing(entries));
@@ -389,48 +411,56 @@ CommandOutcome RunListing(const std::vector<std::string>& args, const CommandOpt
 namespace {
 
 // The test's report: one line per entry on standard output, and a summary.
-class TestHost : public IJobHost {
+class TestReport {
 public:
-    explicit TestHost(CommandLineConsole& console) : console(console) {}
-    void ItemStarted(const JobItem& item) override {
-        if (progress) progress->Start(item);
+    explicit TestReport(CommandLineConsole& console) : console(console) {}
+
+    velmora::JobOptions Options(velmora::JobControl& control) {
+        velmora::JobOptions o;
+        o.control = &control;
+        o.itemStarted = [this](const velmora::ItemStart& item) {
+            if (progress) progress->Start(item);
+        };
+        o.itemFinished = [this](const velmora::ItemReport& r) { return ItemFinished(r); };
+        o.notice = [this](const std::string& text) {
+            if (progress) progress->Pause();
+            console.Show(text);
+            if (progress) progress->Resume();
+        };
+        return o;
     }
-    bool ConfirmReplace(const JobItem&) override { return false; }
-    bool ConfirmOverwrite(const JobItem&, const std::string&) override { return false; }
-    bool ItemFinished(const ItemResult& r) override {
-        if (progress) progress->Finish(Succeeded(r.outcome), 0);
+    CProgressLine* progress = nullptr;
+
+private:
+    bool ItemFinished(const velmora::ItemReport& r) {
+        using velmora::Outcome;
+        if (progress) progress->Finish(r.code == velmora::ErrorCode::Ok, 0);
+        const std::string name = EscapeName(r.name);
         switch (r.outcome) {
-            case ItemOutcome::Stopped:
+            case Outcome::Stopped:
                 return false;
-            case ItemOutcome::Passed:
-                console.Print(EscapeName(r.item.name) + climsg::kTestOk + "\n");
+            case Outcome::Passed:
+                console.Print(name + climsg::kTestOk + "\n");
                 break;
-            case ItemOutcome::Unverified:
-                console.Print(EscapeName(r.item.name) + climsg::kTestNoChecksum + "\n");
+            case Outcome::Unverified:
+                console.Print(name + climsg::kTestNoChecksum + "\n");
                 break;
-            case ItemOutcome::Damaged:
-                console.Print(EscapeName(r.item.name) + climsg::kTestDamaged + r.message + "\n");
+            case Outcome::Damaged:
+                console.Print(name + climsg::kTestDamaged + r.reason + "\n");
                 break;
             default:
                 // The archive itself could not be read: that is an error,
                 // not a finding about one entry.
-                if (!r.subject.empty() && r.subject == r.item.archivePath) {
-                    console.Show(r.Describe());
+                if (r.aboutArchive) {
+                    console.Show(r.message);
                 } else {
-                    console.Print(EscapeName(r.item.name) + climsg::kTestFailed + r.message + "\n");
+                    console.Print(name + climsg::kTestFailed + r.reason + "\n");
                 }
                 break;
         }
         return true;
     }
-    void Notice(const std::string& text) override {
-        if (progress) progress->Pause();
-        console.Show(text);
-        if (progress) progress->Resume();
-    }
-    CProgressLine* progress = nullptr;
 
-private:
     CommandLineConsole& console;
 };
 
@@ -457,19 +487,21 @@ CommandOutcome RunTest(const std::vector<std::string>& args, const CommandOption
         console.Show(ErrorOpeningFile(archivePath));
         return CommandOutcome::Exit;
     }
-    TestHost host(console);
-    CArchiveJob job(host);
-    std::unique_ptr<CProgressLine> progress = PrepareJob(job, options, console);
-    host.progress = progress.get();
-    SignalAttachment attached(stopSignals, job);
-    const JobSummary summary = job.Test(archivePath, names);
+    TestReport report(console);
+    velmora::JobControl control;
+    std::unique_ptr<CProgressLine> progress = ProgressLineFor(control, options, console);
+    report.progress = progress.get();
+    SignalAttachment attached(stopSignals, control);
+    velmora::JobOptions jobOptions = report.Options(control);
+    if (options.threads > 0) jobOptions.threads = options.threads;
+    const velmora::JobReport summary = velmora::Archive::At(archivePath).Test(names, jobOptions);
     progress.reset();
     if (summary.stopped) {
-        console.Show(lasmsg::kStopped.text);
+        console.Show(climsg::kStopped);
         return CommandOutcome::Exit;
     }
-    console.Print(summary.Text() + "\n");
-    return summary.AllSucceeded() ? CommandOutcome::Done : CommandOutcome::Exit;
+    console.Print(summary.summary + "\n");
+    return summary.allSucceeded ? CommandOutcome::Done : CommandOutcome::Exit;
 }
 
 int DispatchCommandLine(int argc, const char* const* argv, CommandLineConsole& console,
@@ -551,11 +583,11 @@ CSignalStop::~CSignalStop() {
     if (wakeFd >= 0) close(wakeFd);
 }
 
-void CSignalStop::Attach(CArchiveJob* job) {
+void CSignalStop::Attach(velmora::JobControl* control) {
     std::lock_guard<std::mutex> lock(mutex);
-    target = job;
+    target = control;
     // A signal that came before the job existed still stops it.
-    if (target && signalled.load()) target->RequestStop();
+    if (target && signalled.load()) target->Stop();
 }
 
 void CSignalStop::Watch() {
@@ -578,6 +610,6 @@ void CSignalStop::Watch() {
             _exit(255);
         }
         std::lock_guard<std::mutex> lock(mutex);
-        if (target) target->RequestStop();
+        if (target) target->Stop();
     }
 }

@@ -9,7 +9,9 @@
 
 #include "app/CommandOptions.h"
 
-class CArchiveJob;
+namespace velmora {
+class JobControl;
+}
 
 // Command-line mode: "-c LAS... ARCHIVE" compresses, "-d [ENTRY...] ARCHIVE"
 // extracts into the current folder (or the folder of -o), "-l ARCHIVE" lists
@@ -79,8 +81,8 @@ public:
     ~CSignalStop();
     CSignalStop(const CSignalStop&) = delete;
     CSignalStop& operator=(const CSignalStop&) = delete;
-    // The job a signal stops (null: none at the moment).
-    void Attach(CArchiveJob* job);
+    // The job a signal stops, by its control (null: none at the moment).
+    void Attach(velmora::JobControl* control);
     bool Signalled() const { return signalled.load(); }
 
 private:
@@ -89,7 +91,7 @@ private:
     sigset_t watched{};
     sigset_t previousMask{};
     std::mutex mutex;
-    CArchiveJob* target = nullptr;
+    velmora::JobControl* target = nullptr;
     std::atomic<bool> signalled{false};
     int signalFd = -1;  // the watched signals, read as they come
     int wakeFd = -1;    // written once the job is over, so the watcher ends at once

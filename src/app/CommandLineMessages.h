@@ -65,6 +65,9 @@ inline constexpr const char* kHelpTail =
 // --version: program name, a blank, the version.
 inline constexpr const char* kProgramName = "velmora";
 
+// A job ended by a signal.
+inline constexpr const char* kStopped = "The operation was stopped.";
+
 // -o DIR: the folder + this text + the system's reason.
 inline constexpr const char* kCannotMakeFolder = ": the output folder cannot be created";
 

@@ -18,12 +18,12 @@ struct Totals {
     uint64_t points = 0;
 };
 
-Totals Sum(const std::vector<EntryInfo>& entries) {
+Totals Sum(const std::vector<velmora::EntryInfo>& entries) {
     Totals t;
-    for (const EntryInfo& e : entries) {
-        t.lasBytes += e.record.uncompressedSize;
-        t.storedBytes += static_cast<uint64_t>(e.extent);
-        if (e.headerRead) t.points += e.points;
+    for (const velmora::EntryInfo& e : entries) {
+        t.lasBytes += e.lasSize;
+        t.storedBytes += e.storedSize;
+        if (e.headerRead) t.points += e.pointCount;
     }
     return t;
 }
@@ -40,7 +40,7 @@ std::string RatioText(double percent) {
     return buf;
 }
 
-std::string VersionText(const EntryInfo& e) {
+std::string VersionText(const velmora::EntryInfo& e) {
     return std::to_string(e.versionMajor) + "." + std::to_string(e.versionMinor);
 }
 
@@ -50,30 +50,30 @@ using Row = std::array<std::string, kColumns>;
 constexpr bool kLeftAligned[kColumns] = {false, false, false, false, false, false, true, true, true};
 
 // The kind is told by the entry's first byte, read with the directory.
-const char* KindText(const EntryInfo& e) { return e.extended ? climsg::kKindExtended : climsg::kKindClassic; }
+const char* KindText(const velmora::EntryInfo& e) { return e.extended ? climsg::kKindExtended : climsg::kKindClassic; }
 
 // A damaged checksum record is known from the directory alone; whether an
 // entry has one at all is told only beside a header that could be read.
-std::string ChecksumText(const EntryInfo& e) {
-    if (e.checksum == EntryRecord::ChecksumState::Damaged) return climsg::kChecksumDamaged;
+std::string ChecksumText(const velmora::EntryInfo& e) {
+    if (e.checksumDamaged) return climsg::kChecksumDamaged;
     if (!e.headerRead) return climsg::kUnknown;
-    return e.checksum == EntryRecord::ChecksumState::Present ? climsg::kYes : climsg::kNo;
+    return e.hasChecksum ? climsg::kYes : climsg::kNo;
 }
 
-Row EntryRow(const EntryInfo& e) {
+Row EntryRow(const velmora::EntryInfo& e) {
     const std::string unknown = climsg::kUnknown;
-    return {GroupDigits(e.record.uncompressedSize),
-            GroupDigits(static_cast<uint64_t>(e.extent)),
-            RatioText(RatioPercent(static_cast<uint64_t>(e.extent), e.record.uncompressedSize)),
+    return {GroupDigits(e.lasSize),
+            GroupDigits(e.storedSize),
+            RatioText(RatioPercent(e.storedSize, e.lasSize)),
             e.headerRead ? VersionText(e) : unknown,
             e.headerRead ? std::to_string(e.pointFormat) : unknown,
-            e.headerRead ? GroupDigits(e.points) : unknown,
+            e.headerRead ? GroupDigits(e.pointCount) : unknown,
             ChecksumText(e),
             KindText(e),
             TerminalSafe(e.name)};
 }
 
-Row TotalsRow(const std::vector<EntryInfo>& entries) {
+Row TotalsRow(const std::vector<velmora::EntryInfo>& entries) {
     const Totals t = Sum(entries);
     const std::size_t n = entries.size();
     return {GroupDigits(t.lasBytes),
@@ -108,11 +108,11 @@ std::string Layout(const std::vector<Row>& rows) {
 
 }  // namespace
 
-std::string FormatEntryListing(const std::vector<EntryInfo>& entries) {
+std::string FormatEntryListing(const std::vector<velmora::EntryInfo>& entries) {
     std::vector<Row> rows;
     rows.push_back({climsg::kColLasSize, climsg::kColStored, climsg::kColRatio, climsg::kColVersion,
                     climsg::kColFormat, climsg::kColPoints, climsg::kColChecksum, climsg::kColKind, climsg::kColName});
-    for (const EntryInfo& e : entries) rows.push_back(EntryRow(e));
+    for (const velmora::EntryInfo& e : entries) rows.push_back(EntryRow(e));
     rows.push_back(TotalsRow(entries));
     return Layout(rows);
 }
@@ -126,12 +126,12 @@ json RatioJson(uint64_t stored, uint64_t las) {
     return r < 0 ? json(nullptr) : json(r);
 }
 
-json EntryJson(const EntryInfo& e) {
-    const uint64_t stored = static_cast<uint64_t>(e.extent);
+json EntryJson(const velmora::EntryInfo& e) {
+    const uint64_t stored = e.storedSize;
     json item = {{"name", e.name},
-                 {"las_size", e.record.uncompressedSize},
+                 {"las_size", e.lasSize},
                  {"stored_size", stored},
-                 {"ratio_percent", RatioJson(stored, e.record.uncompressedSize)},
+                 {"ratio_percent", RatioJson(stored, e.lasSize)},
                  {"las_version", nullptr},
                  {"point_format", nullptr},
                  {"points", nullptr},
@@ -140,14 +140,14 @@ json EntryJson(const EntryInfo& e) {
     if (e.headerRead) {
         item["las_version"] = VersionText(e);
         item["point_format"] = e.pointFormat;
-        item["points"] = e.points;
-        item["checksum"] = e.checksum == EntryRecord::ChecksumState::Present;
+        item["points"] = e.pointCount;
+        item["checksum"] = e.hasChecksum;
     }
-    if (e.checksum == EntryRecord::ChecksumState::Damaged) item["checksum"] = climsg::kChecksumDamaged;
+    if (e.checksumDamaged) item["checksum"] = climsg::kChecksumDamaged;
     return item;
 }
 
-json ListingJson(const std::string& archivePath, const std::vector<EntryInfo>& entries, json list) {
+json ListingJson(const std::string& archivePath, const std::vector<velmora::EntryInfo>& entries, json list) {
     const Totals t = Sum(entries);
     return {{"archive", archivePath},
             {"entries", std::move(list)},
@@ -191,26 +191,25 @@ std::string Coordinates(const double (&v)[3], const double (&scale)[3]) {
 
 json TripleJson(const double (&v)[3]) { return {{"x", v[0]}, {"y", v[1]}, {"z", v[2]}}; }
 
-std::string CrsText(const LasFacts& f) {
+std::string CrsText(const velmora::HeaderFacts& f) {
     if (f.epsg == 0 && f.crsName.empty()) return climsg::kFactNoCrs;
     std::string text = f.epsg != 0 ? "EPSG:" + std::to_string(f.epsg) : "";
     if (!f.crsName.empty()) text += (text.empty() ? "" : " ") + std::string("\"") + TerminalSafe(f.crsName) + "\"";
     return text;
 }
 
-std::string FactsText(const std::string& title, const LasFacts& f, const char* kind) {
+std::string FactsText(const std::string& title, const velmora::HeaderFacts& f, const char* kind) {
     std::string byReturn;
     for (std::size_t r = 0; r < f.pointsByReturn.size(); ++r) {
         if (f.pointsByReturn[r] == 0 && r >= 5) continue;
         byReturn += (byReturn.empty() ? "" : "  ") + std::to_string(r + 1) + ": " + GroupDigits(f.pointsByReturn[r]);
     }
-    const LasFileLayout& l = f.layout;
-    std::vector<std::pair<const char*, std::string>> lines;
+        std::vector<std::pair<const char*, std::string>> lines;
     if (kind) lines.emplace_back(climsg::kFactKind, kind);
-    lines.emplace_back(climsg::kFactVersion, std::to_string(l.versionMajor) + "." + std::to_string(l.versionMinor));
-    lines.emplace_back(climsg::kFactFormat, std::to_string(l.PointFormat()));
-    lines.emplace_back(climsg::kFactRecord, std::to_string(l.recordLength));
-    lines.emplace_back(climsg::kFactPoints, GroupDigits(l.pointCount));
+    lines.emplace_back(climsg::kFactVersion, std::to_string(f.versionMajor) + "." + std::to_string(f.versionMinor));
+    lines.emplace_back(climsg::kFactFormat, std::to_string(f.pointFormat));
+    lines.emplace_back(climsg::kFactRecord, std::to_string(f.recordLength));
+    lines.emplace_back(climsg::kFactPoints, GroupDigits(f.pointCount));
     lines.emplace_back(climsg::kFactByReturn, byReturn);
     lines.emplace_back(climsg::kFactMin, Coordinates(f.minimum, f.scale));
     lines.emplace_back(climsg::kFactMax, Coordinates(f.maximum, f.scale));
@@ -228,7 +227,7 @@ std::string FactsText(const std::string& title, const LasFacts& f, const char* k
     for (const auto& [label, value] : lines) {
         text += "  " + std::string(label) + std::string(width - std::string(label).size() + 2, ' ') + value + "\n";
     }
-    for (const VlrFacts& v : f.vlrs) {
+    for (const velmora::VlrInfo& v : f.vlrs) {
         text += "    " + std::string(v.extended ? climsg::kFactEvlr : climsg::kFactVlr) + "  " + TerminalSafe(v.userId) +
                 "  " + std::to_string(v.recordId) + "  \"" + TerminalSafe(v.description) + "\"  " + GroupDigits(v.length) +
                 climsg::kFactBytes + "\n";
@@ -236,20 +235,19 @@ std::string FactsText(const std::string& title, const LasFacts& f, const char* k
     return text;
 }
 
-json FactsJson(const LasFacts& f) {
-    const LasFileLayout& l = f.layout;
-    json vlrs = json::array();
-    for (const VlrFacts& v : f.vlrs) {
+json FactsJson(const velmora::HeaderFacts& f) {
+        json vlrs = json::array();
+    for (const velmora::VlrInfo& v : f.vlrs) {
         vlrs.push_back({{"user_id", v.userId},
                         {"record_id", v.recordId},
                         {"description", v.description},
                         {"length", v.length},
                         {"extended", v.extended}});
     }
-    return {{"las_version", std::to_string(l.versionMajor) + "." + std::to_string(l.versionMinor)},
-            {"point_format", l.PointFormat()},
-            {"record_length", l.recordLength},
-            {"points", l.pointCount},
+    return {{"las_version", std::to_string(f.versionMajor) + "." + std::to_string(f.versionMinor)},
+            {"point_format", f.pointFormat},
+            {"record_length", f.recordLength},
+            {"points", f.pointCount},
             {"points_by_return", f.pointsByReturn},
             {"minimum", TripleJson(f.minimum)},
             {"maximum", TripleJson(f.maximum)},
@@ -270,19 +268,19 @@ json FactsJson(const LasFacts& f) {
 
 }  // namespace
 
-std::string EntryListingJson(const std::string& archivePath, const std::vector<EntryInfo>& entries) {
+std::string EntryListingJson(const std::string& archivePath, const std::vector<velmora::EntryInfo>& entries) {
     json list = json::array();
-    for (const EntryInfo& e : entries) list.push_back(EntryJson(e));
+    for (const velmora::EntryInfo& e : entries) list.push_back(EntryJson(e));
     return Dump(ListingJson(archivePath, entries, std::move(list)));
 }
 
-std::string FormatEntryFacts(const std::vector<EntryInfo>& entries, const std::vector<EntryFacts>& facts) {
+std::string FormatEntryFacts(const std::vector<velmora::EntryInfo>& entries, const std::vector<velmora::EntryHeader>& facts) {
     std::string text = FormatEntryListing(entries);
     for (std::size_t i = 0; i < entries.size() && i < facts.size(); ++i) {
         const std::string title = TerminalSafe(entries[i].name);
         text += "\n";
-        if (facts[i].facts) {
-            text += FactsText(title, *facts[i].facts, KindText(entries[i]));
+        if (facts[i].read) {
+            text += FactsText(title, facts[i].facts, KindText(entries[i]));
         } else {
             text += title + "\n  " + climsg::kFactUnreadable + facts[i].why + "\n";
         }
@@ -290,23 +288,23 @@ std::string FormatEntryFacts(const std::vector<EntryInfo>& entries, const std::v
     return text;
 }
 
-std::string EntryFactsJson(const std::string& archivePath, const std::vector<EntryInfo>& entries,
-                           const std::vector<EntryFacts>& facts) {
+std::string EntryFactsJson(const std::string& archivePath, const std::vector<velmora::EntryInfo>& entries,
+                           const std::vector<velmora::EntryHeader>& facts) {
     json list = json::array();
     for (std::size_t i = 0; i < entries.size(); ++i) {
         json item = EntryJson(entries[i]);
-        const bool known = i < facts.size() && facts[i].facts;
-        item["header"] = known ? FactsJson(*facts[i].facts) : json(nullptr);
+        const bool known = i < facts.size() && facts[i].read;
+        item["header"] = known ? FactsJson(facts[i].facts) : json(nullptr);
         if (!known && i < facts.size()) item["header_error"] = facts[i].why;
         list.push_back(std::move(item));
     }
     return Dump(ListingJson(archivePath, entries, std::move(list)));
 }
 
-std::string FormatLasFileFacts(const std::string& path, const LasFacts& facts) {
+std::string FormatLasFileFacts(const std::string& path, const velmora::HeaderFacts& facts) {
     return FactsText(TerminalSafe(path), facts, nullptr);
 }
 
-std::string LasFileFactsJson(const std::string& path, const LasFacts& facts) {
-    return Dump({{"file", path}, {"las_size", facts.layout.fileSize}, {"header", FactsJson(facts)}});
+std::string LasFileFactsJson(const std::string& path, const velmora::HeaderFacts& facts) {
+    return Dump({{"file", path}, {"las_size", facts.fileSize}, {"header", FactsJson(facts)}});
 }

@@ -1,11 +1,9 @@
 #pragma once
 
-#include <optional>
 #include <string>
 #include <vector>
 
-#include "archive/VMRAFile.h"
-#include "las/LasFacts.h"
+#include "velmora/velmora.hpp"
 
 // What "-l" prints of an archive's entries: figures of the directory and of
 // each entry's stored header only, nothing decoded. The stored size is the
@@ -15,22 +13,19 @@
 
 // A heading, one line per entry and a totals line, in aligned columns with
 // the name last (names may hold blanks).
-std::string FormatEntryListing(const std::vector<EntryInfo>& entries);
+std::string FormatEntryListing(const std::vector<velmora::EntryInfo>& entries);
 
 // The same figures as one JSON document: {"archive", "entries": [...],
 // "totals"}. Figures the stored header could not give are null; names that
 // are not UTF-8 have their bad bytes replaced.
-std::string EntryListingJson(const std::string& archivePath, const std::vector<EntryInfo>& entries);
+std::string EntryListingJson(const std::string& archivePath, const std::vector<velmora::EntryInfo>& entries);
 
-// -l -v: what each entry's stored header says (facts[i] of entries[i]; an
-// entry whose facts could not be read has none and the reason in why[i]).
-struct EntryFacts {
-    std::optional<LasFacts> facts;
-    std::string why;
-};
-std::string FormatEntryFacts(const std::vector<EntryInfo>& entries, const std::vector<EntryFacts>& facts);
-std::string EntryFactsJson(const std::string& archivePath, const std::vector<EntryInfo>& entries,
-                           const std::vector<EntryFacts>& facts);
+// -l -v: what each entry's stored header says (headers[i] of entries[i]; an
+// entry whose header could not be read says why).
+std::string FormatEntryFacts(const std::vector<velmora::EntryInfo>& entries,
+                             const std::vector<velmora::EntryHeader>& headers);
+std::string EntryFactsJson(const std::string& archivePath, const std::vector<velmora::EntryInfo>& entries,
+                           const std::vector<velmora::EntryHeader>& headers);
 // -l of a LAS file: its own facts, as text or as JSON.
-std::string FormatLasFileFacts(const std::string& path, const LasFacts& facts);
-std::string LasFileFactsJson(const std::string& path, const LasFacts& facts);
+std::string FormatLasFileFacts(const std::string& path, const velmora::HeaderFacts& facts);
+std::string LasFileFactsJson(const std::string& path, const velmora::HeaderFacts& facts);

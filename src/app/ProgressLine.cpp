@@ -88,14 +88,14 @@ CProgressLine::~CProgressLine() {
     ticker.join();
 }
 
-void CProgressLine::Start(const JobItem& item) {
+void CProgressLine::Start(const velmora::ItemStart& item) {
     std::lock_guard<std::mutex> lock(mutex);
     Erase();
     figures = ProgressFigures{};
     figures.name = item.displayName;
     figures.index = item.index;
     figures.count = item.count;
-    figures.lasBytes = item.lasBytes;
+    figures.lasBytes = static_cast<int64_t>(item.lasBytes);
     started = std::chrono::steady_clock::now();
     active = true;
     paused = false;
@@ -138,11 +138,11 @@ void CProgressLine::Run() {
     while (!stopping) {
         wake.wait_for(lock, period);
         if (stopping || !active || paused) continue;
-        const JobProgress p = poll();
+        const velmora::JobStatus p = poll();
         // Between two files the job reports nothing; the new file's line
         // starts with its own figures.
         if (!p.active || p.index != figures.index) continue;
-        figures.percent = p.percent;
+        figures.percent = static_cast<int>(std::lround(p.fraction * 100));
         // The engine's running ratio drops to 0 once a file is done; the
         // last one seen stands until the final figure comes.
         if (p.ratio > 0) figures.ratio = p.ratio;

@@ -9,7 +9,7 @@
 #include <string>
 #include <thread>
 
-#include "jobs/core/ArchiveJob.h"
+#include "velmora/velmora.hpp"
 
 // The figures of one file's progress line.
 struct ProgressFigures {
@@ -41,7 +41,7 @@ std::string FormatDuration(double seconds);
 // message never lands inside a progress line.
 class CProgressLine {
 public:
-    using Poll = std::function<JobProgress()>;
+    using Poll = std::function<velmora::JobStatus()>;
     using Write = std::function<void(const std::string&)>;
     using Columns = std::function<std::size_t()>;
 
@@ -53,7 +53,7 @@ public:
     CProgressLine& operator=(const CProgressLine&) = delete;
 
     // A file's work begins; its line appears at the next redraw.
-    void Start(const JobItem& item);
+    void Start(const velmora::ItemStart& item);
     // Erases the line and draws nothing until Resume(): a question or a
     // message is about to be printed.
     void Pause();

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "app/CommandLineMessages.h"
-#include "archive/EntryNames.h"
+#include "velmora/velmora.hpp"
 
 namespace {
 
@@ -31,7 +31,7 @@ std::size_t StartOfTail(const std::string& text, std::size_t columns) {
 
 }  // namespace
 
-std::string TerminalSafe(const std::string& text) { return EscapeName(text); }
+std::string TerminalSafe(const std::string& text) { return velmora::EscapeName(text); }
 
 std::size_t ColumnsOf(const std::string& text) {
     std::size_t n = 0;

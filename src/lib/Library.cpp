@@ -1,6 +1,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <functional>
 #include <chrono>
 #include <limits>
 #include <condition_variable>
@@ -9,6 +11,7 @@
 
 #include "archive/ArchiveMessages.h"
 #include "archive/ArchivePoints.h"
+#include "archive/EntryNames.h"
 #include "archive/VMRAFile.h"
 #include "jobs/core/ArchiveJob.h"
 #include "las/LasException.h"
@@ -51,15 +54,15 @@ void RethrowAsError(const std::string& subject) {
     } catch (const Error&) {
         throw;
     } catch (const CStopRequested& e) {
-        throw Error(ErrorCode::Stopped, subject + ": " + e.Message());
+        throw Error(ErrorCode::Stopped, ::EscapeName(subject) + ": " + e.Message());
     } catch (const CDamagedEntry& e) {
-        throw Error(ErrorCode::Damaged, subject + ": " + DescribeFailure(e));
+        throw Error(ErrorCode::Damaged, ::EscapeName(subject) + ": " + DescribeFailure(e));
     } catch (const CLasException& e) {
-        throw Error(CodeOf(e.Kind(), e.canContinue), subject + ": " + DescribeFailure(e));
+        throw Error(CodeOf(e.Kind(), e.canContinue), ::EscapeName(subject) + ": " + DescribeFailure(e));
     } catch (const std::bad_alloc&) {
         throw;
     } catch (const std::exception& e) {
-        throw Error(ErrorCode::Failed, subject + ": " + e.what());
+        throw Error(ErrorCode::Failed, ::EscapeName(subject) + ": " + e.what());
     }
 }
 
@@ -78,6 +81,7 @@ EntryInfo InfoOf(const ::EntryInfo& e) {
     info.pointFormat = e.pointFormat;
     info.pointCount = e.points;
     info.hasChecksum = e.checksum == EntryRecord::ChecksumState::Present;
+    info.checksumDamaged = e.checksum == EntryRecord::ChecksumState::Damaged;
     info.extended = e.extended;
     if (e.lasHead.empty()) return info;
     try {
@@ -95,6 +99,36 @@ EntryInfo InfoOf(const ::EntryInfo& e) {
     return info;
 }
 
+HeaderFacts HeaderFactsOf(const LasFacts& f) {
+    HeaderFacts h;
+    const LasFileLayout& l = f.layout;
+    h.versionMajor = l.versionMajor;
+    h.versionMinor = l.versionMinor;
+    h.pointFormat = l.PointFormat();
+    h.recordLength = l.recordLength;
+    h.pointCount = l.pointCount;
+    h.fileSize = static_cast<uint64_t>(std::max<int64_t>(0, l.fileSize));
+    h.fileSourceId = f.fileSourceId;
+    h.globalEncoding = f.globalEncoding;
+    h.systemIdentifier = f.systemIdentifier;
+    h.generatingSoftware = f.generatingSoftware;
+    h.creationDay = f.creationDay;
+    h.creationYear = f.creationYear;
+    h.pointsByReturn = f.pointsByReturn;
+    for (int a = 0; a < 3; ++a) {
+        h.scale[a] = f.scale[a];
+        h.offset[a] = f.offset[a];
+        h.minimum[a] = f.minimum[a];
+        h.maximum[a] = f.maximum[a];
+    }
+    for (const VlrFacts& v : f.vlrs) h.vlrs.push_back({v.userId, v.recordId, v.description, v.length, v.extended});
+    h.epsg = f.epsg;
+    h.crsName = f.crsName;
+    h.linearUnit = f.linearUnit;
+    h.vlrsComplete = f.vlrsComplete;
+    return h;
+}
+
 // The layout of an open entry's records, with the dimensions read from it
 // (none for records of no bytes).
 std::vector<Dimension> DimensionsOfEntry(const CArchivePoints& points) {
@@ -109,29 +143,53 @@ std::vector<Dimension> DimensionsOfEntry(const CArchivePoints& points) {
 
 struct Archive::Impl {
     std::string path;
+    std::function<void(const std::string&)> notice;
 };
+
+HeaderFacts ReadLasHeader(const std::string& path) {
+    try {
+        return HeaderFactsOf(ReadLasFileFacts(path));
+    } catch (const CLasException& e) {
+        // A file that is not there is NotFound, as a missing archive is.
+        if (e.Is(lasmsg::kReadOpen) && e.cause == ENOENT) {
+            throw Error(ErrorCode::NotFound, ::EscapeName(path) + ": " + DescribeFailure(e));
+        }
+        detail::RethrowAsError(path);
+    } catch (...) {
+        detail::RethrowAsError(path);
+    }
+}
+
+std::string EscapeName(const std::string& name) { return ::EscapeName(name); }
 
 Archive::Archive(std::unique_ptr<Impl> i) : impl(std::move(i)) {}
 Archive::Archive(Archive&&) noexcept = default;
 Archive& Archive::operator=(Archive&&) noexcept = default;
 Archive::~Archive() = default;
 
-Archive Archive::Open(const std::string& path) {
+Archive Archive::Open(const std::string& path, std::function<void(const std::string&)> notice) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
         throw Error(errno == ENOENT ? ErrorCode::NotFound : ErrorCode::Output,
-                    path + ": " + archmsg::kErrorOpeningArchive.text + " (" + CauseText(errno) + ")");
+                    ::EscapeName(path) + ": " + archmsg::kErrorOpeningArchive.text + " (" + CauseText(errno) + ")");
     }
-    Archive a(std::make_unique<Impl>(Impl{path}));
+    Archive a(std::make_unique<Impl>(Impl{path, std::move(notice)}));
     a.Entries();  // an archive whose directory cannot be read is not opened
     return a;
 }
+
+Archive Archive::At(const std::string& path) { return Archive(std::make_unique<Impl>(Impl{path, {}})); }
 
 const std::string& Archive::Path() const { return impl->path; }
 
 std::vector<EntryInfo> Archive::Entries() const {
     try {
         VMRAFile archive;
+        if (impl->notice) {
+            archive.onNotice = [this](const std::string& path, const char* text) {
+                impl->notice(::EscapeName(path) + ": " + text);
+            };
+        }
         std::vector<EntryInfo> out;
         for (const ::EntryInfo& e : archive.ListEntries(impl->path)) out.push_back(InfoOf(e));
         return out;
@@ -144,7 +202,22 @@ EntryInfo Archive::Entry(const std::string& name) const {
     for (EntryInfo& e : Entries()) {
         if (e.name == name) return std::move(e);
     }
-    throw Error(ErrorCode::NotFound, name + ": " + archmsg::kNotFound.text);
+    throw Error(ErrorCode::NotFound, ::EscapeName(name) + ": " + archmsg::kNotFound.text);
+}
+
+std::vector<EntryHeader> Archive::Headers() const {
+    try {
+        std::vector<EntryHeader> out;
+        for (const CArchivePoints::EntryFacts& e : CArchivePoints::AllFacts(impl->path)) {
+            EntryHeader& h = out.emplace_back();
+            h.read = e.facts.has_value();
+            if (h.read) h.facts = HeaderFactsOf(*e.facts);
+            h.why = e.why;
+        }
+        return out;
+    } catch (...) {
+        detail::RethrowAsError(impl->path);
+    }
 }
 
 std::vector<FieldInfo> Archive::Fields(const std::string& entryName) const {
@@ -193,7 +266,7 @@ PointReader Archive::Points(const std::string& entryName, const std::vector<std:
         }
         for (const std::string& name : fields) {
             auto it = std::find_if(all.begin(), all.end(), [&](const Dimension& d) { return d.info.name == name; });
-            if (it == all.end()) throw Error(ErrorCode::InvalidArgument, entryName + ": the points have no field \"" + name + "\"");
+            if (it == all.end()) throw Error(ErrorCode::InvalidArgument, ::EscapeName(entryName) + ": the points have no field \"" + name + "\"");
             r->chosen.push_back(*it);
         }
         std::vector<FieldRole> roles;

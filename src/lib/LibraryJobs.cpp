@@ -1,4 +1,6 @@
+#include <algorithm>
 #include <cerrno>
+#include <functional>
 #include <chrono>
 #include <condition_variable>
 #include <exception>
@@ -46,9 +48,111 @@ ErrorCode CodeOfItem(const ItemResult& r) {
     }
 }
 
+ItemReport ReportOfItem(const ItemResult& r) {
+    ItemReport report;
+    report.name = r.item.name;
+    report.outcome = OutcomeOf(r.outcome);
+    report.code = CodeOfItem(r);
+    report.message = r.Describe();
+    report.reason = r.message;
+    report.aboutArchive = !r.subject.empty() && r.subject == r.item.archivePath;
+    report.lasBytes = static_cast<uint64_t>(std::max<int64_t>(0, r.item.lasBytes));
+    report.storedBytes = static_cast<uint64_t>(std::max<int64_t>(0, r.storedBytes));
+    report.storedIn = r.storedIn;
+    return report;
+}
+
+}  // namespace
+
+// ---- JobControl ---------------------------------------------------------
+
+// The control's wishes outlive any one job; the job in hand, while there is
+// one, hears them at once.
+struct JobControl::Impl {
+    mutable std::mutex mutex;
+    CArchiveJob* job = nullptr;
+    bool stop = false;
+    bool paused = false;
+};
+
+JobControl::JobControl() : impl(std::make_unique<Impl>()) {}
+JobControl::~JobControl() = default;
+
+void JobControl::Stop() {
+    std::lock_guard<std::mutex> lock(impl->mutex);
+    impl->stop = true;
+    if (impl->job) impl->job->RequestStop();
+}
+
+bool JobControl::StopRequested() const {
+    std::lock_guard<std::mutex> lock(impl->mutex);
+    return impl->stop;
+}
+
+void JobControl::Pause() {
+    std::lock_guard<std::mutex> lock(impl->mutex);
+    impl->paused = true;
+    if (impl->job) impl->job->RequestPause();
+}
+
+void JobControl::Resume() {
+    std::lock_guard<std::mutex> lock(impl->mutex);
+    impl->paused = false;
+    if (impl->job) impl->job->Resume();
+}
+
+void JobControl::Reset() {
+    std::lock_guard<std::mutex> lock(impl->mutex);
+    impl->stop = impl->paused = false;
+    if (impl->job) impl->job->Reset();
+}
+
+JobStatus JobControl::Status() const {
+    std::lock_guard<std::mutex> lock(impl->mutex);
+    JobStatus s;
+    if (!impl->job) return s;
+    const JobProgress p = impl->job->Progress();
+    s.active = p.active;
+    s.index = p.index;
+    s.count = p.count;
+    s.displayName = p.displayName;
+    s.lasBytes = static_cast<uint64_t>(std::max<int64_t>(0, p.lasBytes));
+    s.fraction = p.percent / 100.0;
+    s.ratio = p.ratio;
+    return s;
+}
+
+namespace detail {
+
+// Binds a control to the job in hand for as long as it runs.
+struct JobControlAccess {
+    JobControlAccess(JobControl* control, CArchiveJob& job) : control(control) {
+        if (!control) return;
+        std::lock_guard<std::mutex> lock(control->impl->mutex);
+        control->impl->job = &job;
+        // Asked for before the job began: it begins stopped or paused.
+        if (control->impl->stop) job.RequestStop();
+        if (control->impl->paused) job.RequestPause();
+    }
+    ~JobControlAccess() {
+        if (!control) return;
+        std::lock_guard<std::mutex> lock(control->impl->mutex);
+        control->impl->job = nullptr;
+    }
+    JobControlAccess(const JobControlAccess&) = delete;
+    JobControlAccess& operator=(const JobControlAccess&) = delete;
+
+    JobControl* control;
+};
+
+}  // namespace detail
+
+namespace {
+
 // Runs a job on a thread of its own while the caller's thread answers its
-// questions and reports its progress, so that every callback comes on the
-// thread that started the job (a Python caller holds no lock for it).
+// questions, hears of its items and reports its progress, so that every
+// callback comes on the thread that started the job (a Python caller holds
+// no lock for it) and the job waits for each to return.
 class JobRunner : public IJobHost {
 public:
     explicit JobRunner(const JobOptions& options) : options(options), job(*this) {
@@ -58,6 +162,7 @@ public:
 
     template <class Work>
     JobReport Run(Work work) {
+        detail::JobControlAccess bound(options.control, job);
         std::optional<JobSummary> summary;
         std::exception_ptr failure;
         std::thread worker([&] {
@@ -76,23 +181,46 @@ public:
         return ReportOf(*summary);
     }
 
-    bool ConfirmReplace(const JobItem& item) override { return Ask(Question::Replace, item.displayName); }
-    bool ConfirmOverwrite(const JobItem&, const std::string& outputPath) override {
-        return Ask(Question::Overwrite, outputPath);
+    void ItemStarted(const JobItem& item) override {
+        if (!options.itemStarted) return;
+        ItemStart start;
+        start.name = item.name;
+        start.displayName = item.displayName;
+        start.index = item.index;
+        start.count = item.count;
+        start.lasBytes = static_cast<uint64_t>(std::max<int64_t>(0, item.lasBytes));
+        OnCaller([&] {
+            options.itemStarted(start);
+            return true;
+        });
     }
-    bool ItemFinished(const ItemResult&) override { return true; }
+    bool ConfirmReplace(const JobItem& item) override {
+        return options.confirmReplace && OnCaller([&] { return options.confirmReplace(item.displayName); });
+    }
+    bool ConfirmOverwrite(const JobItem&, const std::string& outputPath) override {
+        return options.confirmOverwrite && OnCaller([&] { return options.confirmOverwrite(outputPath); });
+    }
+    bool ItemFinished(const ItemResult& r) override {
+        if (!options.itemFinished) return true;
+        const ItemReport report = ReportOfItem(r);
+        return OnCaller([&] { return options.itemFinished(report); });
+    }
+    void Notice(const std::string& text) override {
+        if (!options.notice) return;
+        OnCaller([&] {
+            options.notice(text);
+            return true;
+        });
+    }
 
 private:
-    enum class Question { None, Replace, Overwrite };
-
-    // On the job's thread: hands the question to the caller's thread and
-    // waits for the answer.
-    bool Ask(Question q, const std::string& subject) {
+    // On the job's thread: has the caller's thread run call and waits for
+    // its answer. A callback that fails answers no, and the job stops.
+    bool OnCaller(const std::function<bool()>& call) {
         std::unique_lock<std::mutex> lock(mutex);
-        question = q;
-        questionSubject = subject;
+        pending = &call;
         changed.notify_all();
-        changed.wait(lock, [&] { return question == Question::None; });
+        changed.wait(lock, [&] { return pending == nullptr; });
         return answer;
     }
 
@@ -100,22 +228,19 @@ private:
     void Serve() {
         std::unique_lock<std::mutex> lock(mutex);
         while (!finished) {
-            changed.wait_for(lock, std::chrono::milliseconds(100), [&] { return finished || question != Question::None; });
-            if (question != Question::None) {
-                const Question q = question;
-                const std::string subject = questionSubject;
+            changed.wait_for(lock, std::chrono::milliseconds(100), [&] { return finished || pending != nullptr; });
+            if (pending) {
+                const std::function<bool()>& call = *pending;
                 lock.unlock();
                 bool yes = false;
                 try {
-                    const auto& ask = q == Question::Replace ? options.confirmReplace : options.confirmOverwrite;
-                    yes = ask && ask(subject);
+                    yes = call();
                 } catch (...) {
-                    // A callback that fails says no, and the job stops.
                     job.RequestStop();
                 }
                 lock.lock();
                 answer = yes;
-                question = Question::None;
+                pending = nullptr;
                 changed.notify_all();
                 continue;
             }
@@ -146,9 +271,7 @@ private:
         report.stopped = s.stopped;
         report.allSucceeded = s.AllSucceeded();
         report.summary = s.Text();
-        for (const ItemResult& r : s.items) {
-            report.items.push_back({r.item.name, OutcomeOf(r.outcome), CodeOfItem(r), r.Describe()});
-        }
+        for (const ItemResult& r : s.items) report.items.push_back(ReportOfItem(r));
         return report;
     }
 
@@ -157,8 +280,7 @@ private:
     std::mutex mutex;
     std::condition_variable changed;
     bool finished = false;
-    Question question = Question::None;
-    std::string questionSubject;
+    const std::function<bool()>* pending = nullptr;  // a call waiting for the caller's thread
     bool answer = false;
 };
 

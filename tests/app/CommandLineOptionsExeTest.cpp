@@ -187,8 +187,8 @@ TEST(VelmoraList, JsonGivesTheSameListingAsOneDocument) {
     EXPECT_EQ(doc["entries"][1]["point_format"], 3);
     EXPECT_EQ(doc["totals"]["entries"], 2);
     // The text listing of the same archive shows the same figures.
-    VMRAFile archive;
-    EXPECT_EQ(Velmora(f.Path(), {"-l", "x.vmra"}).out, FormatEntryListing(archive.ListEntries(f.File("x.vmra"))));
+    EXPECT_EQ(Velmora(f.Path(), {"-l", "x.vmra"}).out,
+              FormatEntryListing(velmora::Archive::Open(f.File("x.vmra")).Entries()));
 }
 
 // --extended stores even a file the classic kind could carry in the

@@ -6,23 +6,23 @@
 
 namespace {
 
+using velmora::EntryInfo;
+
 EntryInfo Entry(const std::string& name, uint32_t lasBytes, int64_t extent) {
     EntryInfo e;
     e.name = name;
-    e.record.SetName(name);
-    e.record.uncompressedSize = lasBytes;
-    e.record.storedSize = static_cast<uint32_t>(extent);
-    e.extent = extent;
+    e.lasSize = lasBytes;
+    e.storedSize = static_cast<uint64_t>(extent);
     return e;
 }
 
 EntryInfo WithHeader(EntryInfo e, int minor, int format, uint64_t points, bool checksum) {
     e.headerRead = true;
     e.versionMajor = 1;
-    e.versionMinor = static_cast<uint8_t>(minor);
-    e.pointFormat = static_cast<uint8_t>(format);
-    e.points = points;
-    e.checksum = checksum ? EntryRecord::ChecksumState::Present : EntryRecord::ChecksumState::None;
+    e.versionMinor = minor;
+    e.pointFormat = format;
+    e.pointCount = points;
+    e.hasChecksum = checksum;
     return e;
 }
 
@@ -68,9 +68,9 @@ TEST(EntryListingText, NamesCannotReachTheTerminalAsControlCharacters) {
 // entry's header could be read.
 TEST(EntryListingText, ADamagedChecksumRecordIsShownAsSuch) {
     EntryInfo read = WithHeader(Entry("a.las", 10, 5), 2, 1, 3, false);
-    read.checksum = EntryRecord::ChecksumState::Damaged;
+    read.checksumDamaged = true;
     EntryInfo unread = Entry("b.las", 10, 5);
-    unread.checksum = EntryRecord::ChecksumState::Damaged;
+    unread.checksumDamaged = true;
     const std::string text = FormatEntryListing({read, unread});
     EXPECT_NE(text.find("3  damaged   classic  a.las\n"), std::string::npos) << text;
     EXPECT_NE(text.find("?  damaged   classic  b.las\n"), std::string::npos) << text;

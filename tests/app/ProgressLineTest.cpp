@@ -113,11 +113,11 @@ public:
         }
         return false;
     }
-    JobProgress Poll() {
-        JobProgress p;
+    velmora::JobStatus Poll() {
+        velmora::JobStatus p;
         p.active = true;
         p.index = 0;
-        p.percent = percent.load();
+        p.fraction = percent.load() / 100.0;
         p.ratio = ratio.load();
         return p;
     }
@@ -133,8 +133,8 @@ struct LineFixture {
     FakeTerminal term;
     CProgressLine line{[this] { return term.Poll(); }, [this](const std::string& s) { term.Write(s); },
                        [] { return std::size_t{200}; }, 5ms};
-    JobItem Item() {
-        JobItem item;
+    velmora::ItemStart Item() {
+        velmora::ItemStart item;
         item.displayName = "a.las";
         item.count = 1;
         item.lasBytes = 1000;
@@ -206,7 +206,7 @@ TEST(ProgressLineDrawing, ALineLeftUnfinishedIsClearedWhenTheDisplayEnds) {
     {
         CProgressLine line([&] { return term.Poll(); }, [&](const std::string& s) { term.Write(s); },
                            [] { return std::size_t{200}; }, 5ms);
-        JobItem item;
+        velmora::ItemStart item;
         item.displayName = "a.las";
         line.Start(item);
         ASSERT_TRUE(term.WaitForMoreThan(0));
@@ -220,13 +220,13 @@ TEST(ProgressLineDrawing, NothingIsDrawnForAnotherItemOrBetweenItems) {
     std::atomic<std::size_t> index{3};
     CProgressLine line(
         [&] {
-            JobProgress p = term.Poll();
+            velmora::JobStatus p = term.Poll();
             p.active = active.load();
             p.index = index.load();
             return p;
         },
         [&](const std::string& s) { term.Write(s); }, [] { return std::size_t{200}; }, 5ms);
-    JobItem item;
+    velmora::ItemStart item;
     item.displayName = "a.las";
     item.index = 3;
     item.count = 5;

@@ -22,6 +22,7 @@ VELMORA_CONFIG=release  # configured as Release above
 
 root="$work/root"
 DESTDIR="$root" "$CMAKE" --install "$cli" --prefix /usr >/dev/null || fail "cmake --install failed"
+export LD_LIBRARY_PATH="$root/usr/$VELMORA_LIBDIR${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"
 diff -u <(VELMORA_GUI=0 expected_files) <(files_under "$root") >"$work/diff" ||
     { cat "$work/diff" >&2; fail "the installed files differ from the expected list (- expected, + installed)"; }
 

@@ -84,6 +84,9 @@ depends=$(dpkg-deb --field "$(deb_of velmora)" Depends)
 for lib in libc6 libstdc++6; do
     [[ "$depends" == *"$lib ("* ]] || fail "velmora: Depends lacks $lib: $depends"
 done
+# The program is a user of the library, of exactly the build it came with.
+[[ "$depends" == *"$runtime_package (= $VELMORA_VERSION)"* ]] ||
+    fail "velmora does not depend on $runtime_package (= $VELMORA_VERSION): $depends"
 if [ "$VELMORA_GUI" = 1 ]; then
     for lib in libqt6widgets6 libqt6svg6; do
         [[ "$depends" == *"$lib"* ]] || fail "velmora: Depends lacks $lib: $depends"

@@ -34,10 +34,13 @@ need() {
 work=$(mktemp -d "${TMPDIR:-/tmp}/velmora-packaging.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-# Installs the build under DESTDIR $1 with the prefix a package uses.
+# Installs the build under DESTDIR $1 with the prefix a package uses. The
+# installed program links the installed library, which is found there as the
+# system would find it under /usr.
 install_into() {
     DESTDIR="$1" "$CMAKE" --install "$VELMORA_BUILD" --prefix /usr >"$work/install.log" ||
         { cat "$work/install.log" >&2; fail "cmake --install failed"; }
+    export LD_LIBRARY_PATH="$1/usr/$VELMORA_LIBDIR${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"
 }
 
 # The files of each Debian package, relative to the root. The program:
