@@ -197,8 +197,8 @@ struct ItemReport {
     bool aboutArchive = false;
     uint64_t lasBytes = 0;     // length of the item's LAS file; 0 when unknown
     uint64_t storedBytes = 0;  // what an added entry takes in the archive
-    // The part file an added entry went into when the archive was full; ""
-    // when it went into the archive itself.
+    // The archive file an added entry went into: the archive itself, or the
+    // part file it went into when the archive was full.
     std::string storedIn;
 };
 

@@ -303,3 +303,92 @@ TEST(Library, AnEntryWithADamagedHeaderIsListedBesideTheOthers) {
     EXPECT_EQ(entries[1].pointCount, 3000u);
     EXPECT_EQ(entries[1].scale[0], RawLas(b).scale[0]);
 }
+
+// A job tells each item as it begins and ends, on the caller's thread; an
+// answer of false after an item ends the job there, and a control stopped
+// before a job begins stops that job with the archive as it was.
+TEST(Library, ItemEventsEndAJobAndAControlStopsIt) {
+    TempDir dir;
+    const std::string a = archtest::GenerateLas(dir, "a.las", 2000, 1, 3);
+    const std::string b = archtest::GenerateLas(dir, "b.las", 3000, 3, 4);
+    const std::string vmra = dir.File("e.vmra");
+    const std::thread::id caller = std::this_thread::get_id();
+    bool otherThread = false;
+    std::vector<std::string> events;
+    velmora::JobOptions o;
+    o.itemStarted = [&](const velmora::ItemStart& s) {
+        otherThread = otherThread || std::this_thread::get_id() != caller;
+        events.push_back("start " + s.displayName + " " + std::to_string(s.index) + "/" + std::to_string(s.count));
+    };
+    o.itemFinished = [&](const velmora::ItemReport& r) {
+        otherThread = otherThread || std::this_thread::get_id() != caller;
+        events.push_back("end " + r.name);
+        EXPECT_EQ(r.outcome, velmora::Outcome::Added);
+        EXPECT_EQ(r.lasBytes, ReadAll(a).size());
+        EXPECT_GT(r.storedBytes, 0u);
+        EXPECT_LT(r.storedBytes, r.lasBytes);
+        EXPECT_EQ(r.storedIn, vmra);
+        return false;
+    };
+    const velmora::JobReport ended = velmora::Archive::Compress({a, b}, vmra, o);
+    EXPECT_EQ(events, (std::vector<std::string>{"start a.las 0/2", "end " + a}));
+    EXPECT_FALSE(otherThread);
+    EXPECT_FALSE(ended.allSucceeded);
+    const std::vector<velmora::EntryInfo> entries = velmora::Archive::Open(vmra).Entries();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].name, "a.las");
+
+    const std::vector<uint8_t> before = ReadAll(vmra);
+    velmora::JobControl control;
+    EXPECT_FALSE(control.Status().active);
+    control.Stop();
+    velmora::JobOptions stopped;
+    stopped.control = &control;
+    const velmora::JobReport report = velmora::Archive::Compress({b}, vmra, stopped);
+    EXPECT_TRUE(report.stopped);
+    EXPECT_TRUE(ReadAll(vmra) == before);
+    control.Reset();
+    EXPECT_TRUE(velmora::Archive::Compress({b}, vmra, stopped).allSucceeded);
+}
+
+// The header facts of a LAS file and of each entry are the file's own; an
+// entry whose stored header is unreadable says why, beside the others.
+TEST(Library, HeaderFactsOfFilesAndEntries) {
+    TempDir dir;
+    const std::string a = archtest::GenerateLas(dir, "a.las", 2000, 1, 3);
+    const std::string b = archtest::GenerateLas(dir, "b.las", 3000, 3, 4);
+    const RawLas raw(b);
+    const velmora::HeaderFacts facts = velmora::ReadLasHeader(b);
+    EXPECT_EQ(facts.pointFormat, 3);
+    EXPECT_EQ(facts.recordLength, raw.recordLength);
+    EXPECT_EQ(facts.pointCount, raw.count);
+    EXPECT_EQ(facts.fileSize, raw.bytes.size());
+    EXPECT_EQ(facts.scale[2], raw.scale[2]);
+    auto codeOf = [](const std::string& path) {
+        try {
+            velmora::ReadLasHeader(path);
+        } catch (const velmora::Error& e) {
+            return e.code();
+        }
+        return velmora::ErrorCode::Ok;
+    };
+    EXPECT_EQ(codeOf(dir.File("none.las")), velmora::ErrorCode::NotFound);
+    testsupport::WriteAll(dir.File("text.las"), std::vector<uint8_t>(400, 'x'));
+    EXPECT_EQ(codeOf(dir.File("text.las")), velmora::ErrorCode::Refused);
+
+    const std::string vmra = dir.File("h.vmra");
+    ASSERT_TRUE(velmora::Archive::Compress({a, b}, vmra).allSucceeded);
+    std::vector<uint8_t> bytes = ReadAll(vmra);
+    uint32_t count = 0, offset = 0;
+    std::memcpy(&count, &bytes[bytes.size() - 4], 4);
+    std::memcpy(&offset, &bytes[bytes.size() - 4 - 268 * count], 4);
+    std::fill(bytes.begin() + offset, bytes.begin() + offset + 64, uint8_t{0xA5});
+    testsupport::WriteAll(vmra, bytes);
+    const std::vector<velmora::EntryHeader> headers = velmora::Archive::Open(vmra).Headers();
+    ASSERT_EQ(headers.size(), 2u);
+    EXPECT_FALSE(headers[0].read);
+    EXPECT_FALSE(headers[0].why.empty());
+    ASSERT_TRUE(headers[1].read) << headers[1].why;
+    EXPECT_EQ(headers[1].facts.pointCount, 3000u);
+    EXPECT_EQ(headers[1].facts.generatingSoftware, facts.generatingSoftware);
+}
