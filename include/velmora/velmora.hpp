@@ -44,15 +44,28 @@ enum class ErrorCode : int {
     Failed = 10,          // anything else
 };
 
-// A failure: a code, and the message the command line prints for it.
+// A failure: a code, and the message the command line prints for it
+// ("NAME: text (system reason)").
 class VELMORA_API Error : public std::runtime_error {
 public:
-    Error(ErrorCode code, const std::string& message) : std::runtime_error(message), errorCode(code) {}
+    Error(ErrorCode code, const std::string& message) : std::runtime_error(message), errorCode(code), why(message) {}
+    Error(ErrorCode code, const std::string& message, const std::string& reason, int systemError)
+        : std::runtime_error(message), errorCode(code), why(reason), errorNumber(systemError) {}
     ErrorCode code() const noexcept { return errorCode; }
+    // The text alone, without the name it is about or the system's reason.
+    const std::string& reason() const noexcept { return why; }
+    // The system's error number behind the failure (errno); 0 for none.
+    int systemError() const noexcept { return errorNumber; }
 
 private:
     ErrorCode errorCode;
+    std::string why;
+    int errorNumber = 0;
 };
+
+// The system's description of an error number ("Permission denied"); ""
+// for 0.
+VELMORA_API std::string SystemErrorText(int systemError);
 
 // How a column's values are stored: little-endian numbers of the type's
 // width, or for Bytes, `size` bytes a point.
@@ -146,6 +159,21 @@ VELMORA_API HeaderFacts ReadLasHeader(const std::string& path);
 // shows names this way.
 VELMORA_API std::string EscapeName(const std::string& name);
 
+// A path chosen for a new archive, with ".VMRA" appended unless it already
+// ends in ".vmra" (any case).
+VELMORA_API std::string WithArchiveSuffix(const std::string& path);
+
+// Makes a new, empty archive (a file of length 0) named name in folder.
+// name must be a plain file name (no folder, not "." or ".."); a file that
+// is already there is never touched.
+enum class NewArchive { Created, Exists, NotCreated };
+VELMORA_API NewArchive CreateNewArchive(const std::string& folder, const std::string& name);
+
+// Whether an entry of this name may be written to disk under its name: a
+// plain file name ending in ".las" (any case), not beginning with a dot,
+// without a folder or a control character in it.
+VELMORA_API bool IsExtractableName(const std::string& entryName);
+
 // The values of one field for the points of a chunk.
 struct Column {
     FieldInfo field;
@@ -188,13 +216,19 @@ enum class Outcome { Added, Replaced, Extracted, Passed, Unverified, Deleted, De
 
 struct ItemReport {
     std::string name;     // the LAS path or the entry name
+    std::size_t index = 0;  // of the item in the job, from 0
+    std::size_t count = 0;  // items in the job
     Outcome outcome = Outcome::Failed;
     ErrorCode code = ErrorCode::Ok;
     std::string message;  // as the command line prints it; empty when it went well
     std::string reason;   // the message alone, without the name it is about
+    // What the message is about: the item's name, or another path (the
+    // archive, an output file), as it is, not escaped.
+    std::string subject;
     // The failure is the archive file's (it could not be read or written),
     // not the item's: message names the archive.
     bool aboutArchive = false;
+    int systemError = 0;  // errno behind the failure; 0 for none
     uint64_t lasBytes = 0;     // length of the item's LAS file; 0 when unknown
     uint64_t storedBytes = 0;  // what an added entry takes in the archive
     // The archive file an added entry went into: the archive itself, or the
@@ -219,9 +253,14 @@ public:
     // Holds the job at the engine's next check until Resume.
     void Pause();
     void Resume();
+    bool Paused() const;
     // Forgets a stop or pause, before another job.
     void Reset();
     JobStatus Status() const;
+    // A safe point for the job's callbacks, before one asks its user
+    // something, or for the caller's own work beside the job: waits while
+    // paused, and says false once a stop is asked for.
+    bool WaitWhilePaused();
 
 private:
     friend struct detail::JobControlAccess;
@@ -265,6 +304,8 @@ struct JobOptions {
 struct JobReport {
     std::vector<ItemReport> items;
     bool stopped = false;
+    bool ended = false;  // ended early after an item, by itemFinished's answer
+    bool createdArchive = false;  // the job made the archive file (Compress)
     bool allSucceeded = false;
     std::string summary;  // "3 files added, 1 refused"
 };
@@ -279,7 +320,10 @@ public:
     // notice, when given, hears what opening and later calls do on their
     // way ("NAME: text": an interrupted change put right, a wait for
     // another program).
-    static Archive Open(const std::string& path, std::function<void(const std::string& text)> notice = {});
+    // waitForOthers false: an archive another program is changing fails at
+    // once with Busy instead of being waited for (a window must not freeze).
+    static Archive Open(const std::string& path, std::function<void(const std::string& text)> notice = {},
+                        bool waitForOthers = true);
     // The archive at path as it is, not opened: its jobs report whatever
     // they find there (no such file, not an archive) as their items'
     // outcomes instead of throwing.

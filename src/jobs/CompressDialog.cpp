@@ -2,7 +2,6 @@
 
 #include <utility>
 
-#include "archive/EntryNames.h"
 #include "jobs/JobMessages.h"
 #include "jobs/JobReport.h"
 #include "platform/Paths.h"
@@ -42,14 +41,16 @@ CJobRunner::Body CCompressDialog::Prepare() {
         if (chosen.isEmpty()) return {};
         archivePath = chosen;
     }
-    archivePath = platform::FromCore(WithArchiveSuffix(platform::ToCore(archivePath)));
+    archivePath = platform::FromCore(velmora::WithArchiveSuffix(platform::ToCore(archivePath)));
     SetArchivePathText(archivePath);
-    return [paths, archive = platform::ToCore(archivePath)](CArchiveJob& job) { return job.Add(paths, archive); };
+    return [paths, archive = platform::ToCore(archivePath)](const velmora::JobOptions& options) {
+        return velmora::Archive::Compress(paths, archive, options);
+    };
 }
 
-QString CCompressDialog::ItemName(const JobItem& item) const {
+QString CCompressDialog::ItemName(const velmora::ItemStart& item) const {
     if (item.index >= static_cast<std::size_t>(shownNames.size())) return CJobDialog::ItemName(item);
-    return platform::FromCore(EscapeName(platform::ToCore(shownNames[static_cast<qsizetype>(item.index)])));
+    return platform::FromCore(velmora::EscapeName(platform::ToCore(shownNames[static_cast<qsizetype>(item.index)])));
 }
 
 QString CCompressDialog::FinalRatioText() const {
@@ -57,21 +58,21 @@ QString CCompressDialog::FinalRatioText() const {
     return ratio ? RatioShown(*ratio) : QString();
 }
 
-bool CCompressDialog::ConfirmReplace(const JobItem& item) {
+bool CCompressDialog::ConfirmReplace(const velmora::ItemStart& item) {
     replacing = CJobDialog::ConfirmReplace(item);
     return replacing;
 }
 
-void CCompressDialog::Report(const ItemResult& result) {
+void CCompressDialog::Report(const velmora::ItemReport& result) {
     const bool replaced = std::exchange(replacing, false);
     switch (result.outcome) {
-        case ItemOutcome::Added:
-        case ItemOutcome::Replaced:
+        case velmora::Outcome::Added:
+        case velmora::Outcome::Replaced:
             return;
-        case ItemOutcome::Declined:
+        case velmora::Outcome::Declined:
             // The entry in the archive stays; the batch goes on, and so does
             // its progress. The log says so, since the box that asked is gone.
-            Log(QString::fromLatin1(jobmsg::kCompressingFile) + ItemName(result.item) +
+            Log(QString::fromLatin1(jobmsg::kCompressingFile) + ItemName(ItemOf(result)) +
                 QString::fromLatin1(jobmsg::kKept));
             return;
         default:
@@ -79,8 +80,8 @@ void CCompressDialog::Report(const ItemResult& result) {
     }
     // One file's failure never ends the batch, and every failure is in the
     // log, so the user sees at the end which files went in and which did not.
-    if (replaced || result.outcome != ItemOutcome::Refused) StopProgressDisplay();
+    if (replaced || result.outcome != velmora::Outcome::Refused) StopProgressDisplay();
     ShowFailure(result);
-    Log(QString::fromLatin1(jobmsg::kCompressingFile) + ItemName(result.item) +
-        QString::fromLatin1(replaced ? jobmsg::kFailure : jobmsg::kFailed) + platform::FromCore(result.Describe()));
+    Log(QString::fromLatin1(jobmsg::kCompressingFile) + ItemName(ItemOf(result)) +
+        QString::fromLatin1(replaced ? jobmsg::kFailure : jobmsg::kFailed) + platform::FromCore(result.message));
 }

@@ -31,9 +31,9 @@ public:
 
 protected:
     CJobRunner::Body Prepare() override;
-    void Report(const ItemResult& result) override;
-    QString ItemName(const JobItem& item) const override;
-    bool ConfirmReplace(const JobItem& item) override;
+    void Report(const velmora::ItemReport& result) override;
+    QString ItemName(const velmora::ItemStart& item) const override;
+    bool ConfirmReplace(const velmora::ItemStart& item) override;
     // The batch's ratio, not the last file's: refused and kept files add
     // nothing to it.
     QString FinalRatioText() const override;

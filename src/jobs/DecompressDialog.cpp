@@ -1,6 +1,7 @@
 #include "jobs/DecompressDialog.h"
 
 #include "jobs/JobMessages.h"
+#include "jobs/JobReport.h"
 #include "platform/Paths.h"
 
 CDecompressDialog::CDecompressDialog(platform::IPlatformUi& ui, QWidget* parent)
@@ -24,15 +25,17 @@ CJobRunner::Body CDecompressDialog::Prepare() {
     SetArchivePathText(archivePath);
     if (wholeArchive) names.clear();
     return [archive = platform::ToCore(archivePath), names, folder = platform::ToCore(outputFolder)](
-               CArchiveJob& job) { return job.Extract(archive, names, folder); };
+               const velmora::JobOptions& options) {
+        return velmora::Archive::At(archive).Extract(names, folder, options);
+    };
 }
 
-void CDecompressDialog::Report(const ItemResult& result) {
+void CDecompressDialog::Report(const velmora::ItemReport& result) {
     // Extracted, or declined (that file is skipped): nothing more to say.
-    if (result.outcome == ItemOutcome::Extracted || result.outcome == ItemOutcome::Declined) return;
+    if (result.outcome == velmora::Outcome::Extracted || result.outcome == velmora::Outcome::Declined) return;
     StopProgressDisplay();
     ShowFailure(result);
     // The log names every entry that did not come out.
-    Log(QString::fromLatin1(jobmsg::kDecompressingFile) + ItemName(result.item) +
-        QString::fromLatin1(jobmsg::kFailed) + platform::FromCore(result.Describe()));
+    Log(QString::fromLatin1(jobmsg::kDecompressingFile) + ItemName(ItemOf(result)) +
+        QString::fromLatin1(jobmsg::kFailed) + platform::FromCore(result.message));
 }

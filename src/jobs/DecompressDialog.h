@@ -23,7 +23,7 @@ public:
 
 protected:
     CJobRunner::Body Prepare() override;
-    void Report(const ItemResult& result) override;
+    void Report(const velmora::ItemReport& result) override;
 
 private:
     QString archivePath;

@@ -13,7 +13,6 @@
 
 #include <algorithm>
 
-#include "archive/EntryNames.h"
 #include "jobs/JobMessages.h"
 #include "jobs/JobReport.h"
 #include "platform/Paths.h"
@@ -105,7 +104,7 @@ void CJobDialog::ResetForRun() {
     beginPending = false;
     noticeShown = false;
     itemAction.clear();
-    summary = JobSummary{};
+    summary = velmora::JobReport{};
     log->clear();
     for (QLabel* label : {archiveLabel, ratioLabel, actionLabel, filesLabel}) label->clear();
     progress->setRange(0, 100);
@@ -138,7 +137,7 @@ void CJobDialog::Begin() {
     phase = Phase::Running;
 }
 
-void CJobDialog::OnEnded(const JobSummary& result) {
+void CJobDialog::OnEnded(const velmora::JobReport& result) {
     summary = result;
     if (asking) {
         // The job was past its last check point: the question has nothing
@@ -160,7 +159,7 @@ void CJobDialog::Finish() {
         accept();
         return;
     }
-    const QString text = platform::FromCore(summary.Text());
+    const QString text = platform::FromCore(summary.summary);
     ratioLabel->setText(FinalRatioText());
     actionLabel->setText(text);
     log->addItem(text);
@@ -174,14 +173,14 @@ void CJobDialog::Finish() {
 
 bool CJobDialog::KeepsOpen() const { return KeepsLogOpen(summary); }
 
-void CJobDialog::OnProgress(const JobProgress& p) {
+void CJobDialog::OnProgress(const velmora::JobStatus& p) {
     if (displayStopped) return;
-    progress->setValue(std::clamp(p.percent, 0, 100));
+    progress->setValue(PercentOf(p));
     // Before its first data the item has no ratio; nothing is better than a
     // figure that means nothing.
     if (p.ratio > 0) ratioLabel->setText(RatioShown(p.ratio));
     // The wait a notice told of is over once the work moves.
-    if (noticeShown && p.percent > 0) {
+    if (noticeShown && PercentOf(p) > 0) {
         noticeShown = false;
         actionLabel->setText(itemAction);
     }
@@ -258,7 +257,7 @@ MsgResult CJobDialog::Ask(const QString& text, MsgButtons buttons, MsgIcon icon)
     return platform::ShowMessage(ui, this, text, buttons, icon);
 }
 
-void CJobDialog::ShowFailure(const ItemResult& result) { Ask(FailureText(result), MsgButtons::Ok, MsgIcon::Error); }
+void CJobDialog::ShowFailure(const velmora::ItemReport& result) { Ask(FailureText(result), MsgButtons::Ok, MsgIcon::Error); }
 
 QString CJobDialog::AskSaveFile(const QString& proposed) {
     return ui.SaveFileName(this, proposed, QString::fromLatin1(platform::kArchiveFilter));
@@ -268,9 +267,9 @@ QString CJobDialog::AskFolder() { return ui.BrowseFolder(this); }
 
 // Names come from archives and folders anyone may have written: shown, they
 // must not break a line or turn the text around.
-QString CJobDialog::ItemName(const JobItem& item) const { return platform::FromCore(EscapeName(item.name)); }
+QString CJobDialog::ItemName(const velmora::ItemStart& item) const { return platform::FromCore(velmora::EscapeName(item.name)); }
 
-void CJobDialog::OnItemStarted(const JobItem& item) {
+void CJobDialog::OnItemStarted(const velmora::ItemStart& item) {
     if (aborted) return;
     const QString name = ItemName(item);
     filesLabel->setText(QString::fromLatin1(jobmsg::kFilesFormat)
@@ -285,15 +284,15 @@ void CJobDialog::OnItemStarted(const JobItem& item) {
     Log(QString::fromLatin1(itemVerb) + name);
 }
 
-bool CJobDialog::ConfirmReplace(const JobItem& item) {
+bool CJobDialog::ConfirmReplace(const velmora::ItemStart& item) {
     const MsgResult answer =
         Ask(ItemName(item) + QString::fromLatin1(jobmsg::kLasExists), MsgButtons::OkCancel, MsgIcon::Question);
     return answer == MsgResult::Ok && !aborted;
 }
 
-void CJobDialog::OnReplaceAsked(const JobItem& item) { runner.Answer(ConfirmReplace(item)); }
+void CJobDialog::OnReplaceAsked(const velmora::ItemStart& item) { runner.Answer(ConfirmReplace(item)); }
 
-void CJobDialog::OnOverwriteAsked(const JobItem&, const QString& outputPath) {
+void CJobDialog::OnOverwriteAsked(const velmora::ItemStart&, const QString& outputPath) {
     const MsgResult answer =
         Ask(outputPath + QString::fromLatin1(jobmsg::kFileExists), MsgButtons::OkCancel, MsgIcon::Question);
     runner.Answer(answer == MsgResult::Ok && !aborted);
@@ -303,9 +302,9 @@ void CJobDialog::OnMessageAsked(const QString& text, MsgButtons buttons, MsgIcon
     runner.Answer(Ask(text, buttons, icon));
 }
 
-void CJobDialog::OnItemFinished(const ItemResult& result) {
+void CJobDialog::OnItemFinished(const velmora::ItemReport& result) {
     // Stopped only by Abort (or the dialog going away): nothing to report.
-    if (result.outcome == ItemOutcome::Stopped) return;
+    if (result.outcome == velmora::Outcome::Stopped) return;
     Report(result);
 }
 

@@ -37,7 +37,7 @@ public:
     // True once Abort was confirmed in this run.
     bool Aborted() const { return aborted; }
     // What became of the items of the last run; read it once the run ended.
-    const JobSummary& Summary() const { return summary; }
+    const velmora::JobReport& Summary() const { return summary; }
     // The runner the dialog watches.
     CJobRunner& Runner() { return runner; }
 
@@ -56,9 +56,9 @@ protected:
     // there is nothing to do, and the run ends here.
     virtual CJobRunner::Body Prepare() = 0;
     // How the log and the boxes tell of an item that did not stop the job.
-    virtual void Report(const ItemResult& result) = 0;
+    virtual void Report(const velmora::ItemReport& result) = 0;
     // The name the dialog shows for an item.
-    virtual QString ItemName(const JobItem& item) const;
+    virtual QString ItemName(const velmora::ItemStart& item) const;
     // Whether the dialog stays open with the summary once the job has
     // ended; by default only when something failed.
     virtual bool KeepsOpen() const;
@@ -66,7 +66,7 @@ protected:
     // the last item showed.
     virtual QString FinalRatioText() const { return RatioText(); }
     // Whether to replace the entry of the item's name; false once aborted.
-    virtual bool ConfirmReplace(const JobItem& item);
+    virtual bool ConfirmReplace(const velmora::ItemStart& item);
 
     // For a dialog whose work uses its own members: stops a job that still
     // runs and waits for it, first thing in its destructor.
@@ -83,7 +83,7 @@ protected:
     // A message box; after a confirmed abort nothing more is shown.
     platform::MsgResult Ask(const QString& text, platform::MsgButtons buttons, platform::MsgIcon icon);
     // A failed item's box: the core's text naming what it is about.
-    void ShowFailure(const ItemResult& result);
+    void ShowFailure(const velmora::ItemReport& result);
     QString AskSaveFile(const QString& proposed);
     QString AskFolder();
 
@@ -92,14 +92,14 @@ protected:
 
 private:
     // The runner's signals.
-    void OnItemStarted(const JobItem& item);
-    void OnProgress(const JobProgress& p);
+    void OnItemStarted(const velmora::ItemStart& item);
+    void OnProgress(const velmora::JobStatus& p);
     void OnNotice(const QString& text);
-    void OnReplaceAsked(const JobItem& item);
-    void OnOverwriteAsked(const JobItem& item, const QString& outputPath);
+    void OnReplaceAsked(const velmora::ItemStart& item);
+    void OnOverwriteAsked(const velmora::ItemStart& item, const QString& outputPath);
     void OnMessageAsked(const QString& text, platform::MsgButtons buttons, platform::MsgIcon icon);
-    void OnItemFinished(const ItemResult& result);
-    void OnEnded(const JobSummary& result);
+    void OnItemFinished(const velmora::ItemReport& result);
+    void OnEnded(const velmora::JobReport& result);
 
     // Prepares the run and starts the runner, once no abort question is open.
     void Begin();
@@ -126,7 +126,7 @@ private:
 
     enum class Phase { Idle, Preparing, Running, Ended };
     Phase phase = Phase::Idle;
-    JobSummary summary;
+    velmora::JobReport summary;
     bool aborted = false;
     bool displayStopped = false;
     // The action text of the item in hand, shown again once a notice about

@@ -4,7 +4,7 @@
 
 #include <optional>
 
-#include "jobs/core/JobTypes.h"
+#include "velmora/velmora.hpp"
 
 // What the window makes of the results the job layer reports. No window is
 // needed for that, so these are plain functions.
@@ -16,21 +16,27 @@ QString MessageAbout(const QString& message, const QString& about, int cause);
 
 // The box for an item that failed: the core's text, then the path or entry
 // the text is about (the item's name when the result names nothing else).
-QString FailureText(const ItemResult& result);
+QString FailureText(const velmora::ItemReport& result);
 
 // A job that refused, failed or found damaged anything keeps its dialog open
 // at the end, so the user can read in the log what went in or came out and
 // what did not. Declined questions and a stop are the user's own doing.
-bool KeepsLogOpen(const JobSummary& summary);
+bool KeepsLogOpen(const velmora::JobReport& summary);
 
 // A test is asked for its verdict, so a test that ran to its end stays open
 // with it, sound entries or not; one the user stopped closes as any job does
 // (unless it found something wrong first).
-bool KeepsTestOpen(const JobSummary& summary);
+bool KeepsTestOpen(const velmora::JobReport& summary);
 
 // The ratio of a batch of adds: the bytes stored for the files that went in
 // (added or replaced) over their LAS bytes. None when nothing went in.
-std::optional<double> BatchRatio(const JobSummary& summary);
+std::optional<double> BatchRatio(const velmora::JobReport& summary);
+
+// The item a result is about, as it was when it started.
+velmora::ItemStart ItemOf(const velmora::ItemReport& result);
+
+// The share of the item in hand done, in percent (0..100).
+int PercentOf(const velmora::JobStatus& status);
 
 // A ratio (stored bytes per LAS byte) as the job dialogs show it: "20 %".
 QString RatioShown(double ratio);

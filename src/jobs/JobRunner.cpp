@@ -30,7 +30,7 @@ CJobRunner::~CJobRunner() {
 
 bool CJobRunner::Start(Body body) {
     if (running || endPending || worker.joinable()) return false;
-    job.Reset();
+    control.Reset();
     {
         std::lock_guard<std::mutex> lock(mutex);
         givenUp = false;
@@ -42,14 +42,14 @@ bool CJobRunner::Start(Body body) {
     asking = 0;
     endAfterItem = false;
     itemShown.reset();
-    summary = JobSummary{};
+    summary = velmora::JobReport{};
     running = true;
     endPending = true;
     sampler->start();
     worker = std::thread([this, body = std::move(body)] {
-        JobSummary result;
+        velmora::JobReport result;
         try {
-            result = body(job);
+            result = body(Options());
         } catch (...) {
             // The body reports its own failures; nothing may escape the thread.
         }
@@ -74,12 +74,12 @@ void CJobRunner::OnWorkerDone() {
 void CJobRunner::Pause() {
     if (!running) return;
     paused = true;
-    job.RequestPause();
+    control.Pause();
 }
 
 void CJobRunner::Resume() {
     paused = false;
-    job.Resume();
+    control.Resume();
     if (!parked) return;
     const Request request = *parked;
     parked.reset();
@@ -87,7 +87,7 @@ void CJobRunner::Resume() {
 }
 
 void CJobRunner::Stop() {
-    job.RequestStop();
+    control.Stop();
     // Once a stop is pending nothing more is asked: a question held back or
     // still open is answered no. An item's end is still told, at once.
     if (parked) {
@@ -101,7 +101,7 @@ void CJobRunner::Stop() {
     if (asking != 0) Reply(std::exchange(asking, 0), MsgResult::Cancel);
 }
 
-bool CJobRunner::StopRequested() const { return job.StopRequested(); }
+bool CJobRunner::StopRequested() const { return control.StopRequested(); }
 
 void CJobRunner::StopAndWait() {
     if (!worker.joinable()) return;
@@ -127,7 +127,7 @@ void CJobRunner::EndAfterItem() { endAfterItem = true; }
 
 void CJobRunner::SetProgressInterval(int ms) { sampler->setInterval(ms); }
 
-bool CJobRunner::WaitAtCheckPoint() { return job.WaitWhilePaused(); }
+bool CJobRunner::WaitAtCheckPoint() { return control.WaitWhilePaused(); }
 
 MsgResult CJobRunner::Ask(const QString& text, MsgButtons buttons, MsgIcon icon) {
     Request request;
@@ -156,7 +156,7 @@ MsgResult CJobRunner::Put(Request request) {
 MsgResult CJobRunner::PutQuestion(Request request) {
     // While the user is asked whether to stop, nothing else is asked, and
     // after a confirmed stop nothing at all.
-    if (!job.WaitWhilePaused()) return MsgResult::Cancel;
+    if (!control.WaitWhilePaused()) return MsgResult::Cancel;
     return Put(std::move(request));
 }
 
@@ -179,7 +179,7 @@ void CJobRunner::Deliver(const Request& request) {
     if (!Awaited(request.serial)) return;
     // A request that was on its way when the watcher paused the job waits
     // for the pause to end, so nothing opens over the watcher's question.
-    if (paused && !job.StopRequested()) {
+    if (paused && !control.StopRequested()) {
         parked = request;
         return;
     }
@@ -190,7 +190,7 @@ void CJobRunner::Deliver(const Request& request) {
         Reply(request.serial, std::exchange(endAfterItem, false) ? MsgResult::Cancel : MsgResult::Ok);
         return;
     }
-    if (job.StopRequested()) {
+    if (control.StopRequested()) {
         Reply(request.serial, MsgResult::Cancel);
         return;
     }
@@ -210,53 +210,65 @@ void CJobRunner::Deliver(const Request& request) {
 
 void CJobRunner::SampleProgress() {
     if (!itemShown) return;
-    const JobProgress p = job.Progress();
+    const velmora::JobStatus p = control.Status();
     // A sample of an item that has not been announced yet, or is already
     // over, would show figures out of their place.
     if (!p.active || p.index != *itemShown) return;
     emit ProgressMade(p);
 }
 
-void CJobRunner::Host::ItemStarted(const JobItem& item) {
+velmora::JobOptions CJobRunner::Options() {
+    velmora::JobOptions o;
+    o.control = &control;
+    o.itemStarted = [this](const velmora::ItemStart& item) { OnItemStarted(item); };
+    o.confirmReplace = [this](const std::string&) { return OnConfirmReplace(); };
+    o.confirmOverwrite = [this](const std::string& outputPath) { return OnConfirmOverwrite(outputPath); };
+    o.itemFinished = [this](const velmora::ItemReport& result) { return OnItemFinished(result); };
+    o.notice = [this](const std::string& text) { OnNotice(text); };
+    return o;
+}
+
+void CJobRunner::OnItemStarted(const velmora::ItemStart& item) {
+    current = item;
     // No item starts while the watcher asks whether to stop.
-    runner.job.WaitWhilePaused();
-    runner.Post([r = &runner, item] {
-        r->itemShown = item.index;
-        emit r->ItemStarted(item);
+    control.WaitWhilePaused();
+    Post([this, item] {
+        itemShown = item.index;
+        emit ItemStarted(item);
     });
 }
 
-bool CJobRunner::Host::ConfirmReplace(const JobItem& item) {
+bool CJobRunner::OnConfirmReplace() {
     Request request;
     request.kind = Kind::Replace;
-    request.item = item;
-    const bool yes = runner.PutQuestion(std::move(request)) == MsgResult::Ok;
+    request.item = current;
+    const bool yes = PutQuestion(std::move(request)) == MsgResult::Ok;
     // A stop confirmed while the question was open wins over its answer.
-    return yes && !runner.job.StopRequested();
+    return yes && !control.StopRequested();
 }
 
-bool CJobRunner::Host::ConfirmOverwrite(const JobItem& item, const std::string& outputPath) {
+bool CJobRunner::OnConfirmOverwrite(const std::string& outputPath) {
     Request request;
     request.kind = Kind::Overwrite;
-    request.item = item;
+    request.item = current;
     request.text = platform::FromCore(outputPath);
-    const bool yes = runner.PutQuestion(std::move(request)) == MsgResult::Ok;
-    return yes && !runner.job.StopRequested();
+    const bool yes = PutQuestion(std::move(request)) == MsgResult::Ok;
+    return yes && !control.StopRequested();
 }
 
-bool CJobRunner::Host::ItemFinished(const ItemResult& result) {
+bool CJobRunner::OnItemFinished(const velmora::ItemReport& result) {
     Request request;
     request.kind = Kind::ItemDone;
     request.result = result;
-    const bool goOn = runner.Put(std::move(request)) == MsgResult::Ok;
-    if (result.outcome == ItemOutcome::Stopped) return false;
+    const bool goOn = Put(std::move(request)) == MsgResult::Ok;
+    if (result.outcome == velmora::Outcome::Stopped) return false;
     // A pause that began while the item was told of holds the next one
     // back, and a stop ends the batch here.
-    const bool free = runner.job.WaitWhilePaused();
+    const bool free = control.WaitWhilePaused();
     return free && goOn;
 }
 
-void CJobRunner::Host::Notice(const std::string& text) {
+void CJobRunner::OnNotice(const std::string& text) {
     const QString line = platform::FromCore(text);
-    runner.Post([r = &runner, line] { emit r->Noticed(line); });
+    Post([this, line] { emit Noticed(line); });
 }

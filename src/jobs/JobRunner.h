@@ -11,16 +11,16 @@
 #include <optional>
 #include <thread>
 
-#include "jobs/core/ArchiveJob.h"
 #include "platform/PlatformUi.h"
+#include "velmora/velmora.hpp"
 
 class QTimer;
 
-// Runs one batch of the job layer on a thread of its own and tells whoever
+// Runs one batch of the library's jobs on a thread of its own and tells whoever
 // watches it, through signals on the thread that made the runner, what the
 // job does: each item as it starts and finishes, the progress of the item in
 // hand, the job's notices, its questions, and the end. A window observes a
-// runner; it never touches the worker, the job's archive or the engine.
+// runner; it never touches the worker or the job.
 //
 // Questions: the worker waits for the answer. A question is never put while
 // the runner is paused (the watcher is asking its user whether to stop) nor
@@ -35,8 +35,10 @@ class QTimer;
 class CJobRunner : public QObject {
     Q_OBJECT
 public:
-    // The work for the worker thread: one batch of the job, as a rule.
-    using Body = std::function<JobSummary(CArchiveJob& job)>;
+    // The work for the worker thread: one job of the library, as a rule,
+    // run with the options given (they carry the runner's answers and
+    // control).
+    using Body = std::function<velmora::JobReport(const velmora::JobOptions& options)>;
 
     explicit CJobRunner(QObject* parent = nullptr);
     // Stops a worker that still runs and waits for it; no signal comes from
@@ -76,51 +78,45 @@ public:
     // user pressed; Cancel without asking once a stop is pending.
     platform::MsgResult Ask(const QString& text, platform::MsgButtons buttons, platform::MsgIcon icon);
 
-    // The job's archive, for what has to be set before a run (and for tests
-    // that watch the engine itself).
-    VMRAFile& Archive() { return job.Archive(); }
+    // The job's control, for tests that watch the job itself.
+    velmora::JobControl& Control() { return control; }
 
 signals:
-    void ItemStarted(const JobItem& item);
+    void ItemStarted(const velmora::ItemStart& item);
     // The item in hand, sampled while it runs; only between its ItemStarted
     // and its ItemFinished.
-    void ProgressMade(const JobProgress& progress);
+    void ProgressMade(const velmora::JobStatus& progress);
     void Noticed(const QString& text);
     // An entry of the file's name is in the archive: replace it? Answer(bool).
-    void ReplaceAsked(const JobItem& item);
+    void ReplaceAsked(const velmora::ItemStart& item);
     // A file of the entry's name is in the output folder: overwrite it? Answer(bool).
-    void OverwriteAsked(const JobItem& item, const QString& outputPath);
+    void OverwriteAsked(const velmora::ItemStart& item, const QString& outputPath);
     // Answer(MsgResult).
     void MessageAsked(const QString& text, platform::MsgButtons buttons, platform::MsgIcon icon);
-    void ItemFinished(const ItemResult& result);
-    void Ended(const JobSummary& summary);
+    void ItemFinished(const velmora::ItemReport& result);
+    void Ended(const velmora::JobReport& summary);
 
 private:
     enum class Kind { Replace, Overwrite, Message, ItemDone };
     struct Request {
         Kind kind = Kind::Message;
         uint64_t serial = 0;
-        JobItem item;
-        ItemResult result;
+        velmora::ItemStart item;
+        velmora::ItemReport result;
         QString text;
         platform::MsgButtons buttons = platform::MsgButtons::Ok;
         platform::MsgIcon icon = platform::MsgIcon::None;
     };
 
-    // The job's host, on the worker thread: it turns the job's calls into
-    // requests to the runner's thread.
-    class Host : public IJobHost {
-    public:
-        explicit Host(CJobRunner& runner) : runner(runner) {}
-        void ItemStarted(const JobItem& item) override;
-        bool ConfirmReplace(const JobItem& item) override;
-        bool ConfirmOverwrite(const JobItem& item, const std::string& outputPath) override;
-        bool ItemFinished(const ItemResult& result) override;
-        void Notice(const std::string& text) override;
-
-    private:
-        CJobRunner& runner;
-    };
+    // The job's callbacks, on the worker thread (the library calls them
+    // there while its job waits): they turn the job's calls into requests to
+    // the runner's thread.
+    velmora::JobOptions Options();
+    void OnItemStarted(const velmora::ItemStart& item);
+    bool OnConfirmReplace();
+    bool OnConfirmOverwrite(const std::string& outputPath);
+    bool OnItemFinished(const velmora::ItemReport& result);
+    void OnNotice(const std::string& text);
 
     // Worker side: hands the request to the runner's thread and waits for
     // its answer (Cancel when the run is given up).
@@ -137,11 +133,11 @@ private:
     template <class F>
     void Post(F f);
 
-    Host host{*this};
-    CArchiveJob job{host};
+    velmora::JobControl control;
+    velmora::ItemStart current;  // the worker's: the item in hand, which the questions are about
     std::thread worker;
     std::atomic<bool> running{false};
-    JobSummary summary;  // written by the worker, read once it has ended
+    velmora::JobReport summary;  // written by the worker, read once it has ended
     bool endPending = false;  // the run's Ended is still to come
 
     // The conversation with the worker; guarded by mutex.

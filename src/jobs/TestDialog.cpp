@@ -18,20 +18,22 @@ CJobRunner::Body CTestDialog::Prepare() {
     // Nothing named is nothing to test (the job would test every entry).
     if (archivePath.isEmpty() || names.empty()) return {};
     SetArchivePathText(archivePath);
-    return [archive = platform::ToCore(archivePath), names](CArchiveJob& job) { return job.Test(archive, names); };
+    return [archive = platform::ToCore(archivePath), names](const velmora::JobOptions& options) {
+        return velmora::Archive::At(archive).Test(names, options);
+    };
 }
 
-void CTestDialog::Report(const ItemResult& result) {
-    const QString name = ItemName(result.item);
-    const QString why = platform::FromCore(result.message);
+void CTestDialog::Report(const velmora::ItemReport& result) {
+    const QString name = ItemName(ItemOf(result));
+    const QString why = platform::FromCore(result.reason);
     switch (result.outcome) {
-        case ItemOutcome::Passed:
+        case velmora::Outcome::Passed:
             Log(name + QString::fromLatin1(jobmsg::kTestOk));
             return;
-        case ItemOutcome::Unverified:
+        case velmora::Outcome::Unverified:
             Log(name + QString::fromLatin1(jobmsg::kTestNoChecksum));
             return;
-        case ItemOutcome::Damaged:
+        case velmora::Outcome::Damaged:
             // A finding of the test, not a failure of the window: the log
             // and the summary tell it.
             Log(name + QString::fromLatin1(jobmsg::kTestDamaged) + QString::fromLatin1(jobmsg::kDamagedData), why);

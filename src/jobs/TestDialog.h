@@ -19,7 +19,7 @@ public:
 
 protected:
     CJobRunner::Body Prepare() override;
-    void Report(const ItemResult& result) override;
+    void Report(const velmora::ItemReport& result) override;
     bool KeepsOpen() const override;
 
 private:

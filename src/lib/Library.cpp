@@ -54,11 +54,12 @@ void RethrowAsError(const std::string& subject) {
     } catch (const Error&) {
         throw;
     } catch (const CStopRequested& e) {
-        throw Error(ErrorCode::Stopped, ::EscapeName(subject) + ": " + e.Message());
+        throw Error(ErrorCode::Stopped, ::EscapeName(subject) + ": " + e.Message(), e.Message(), 0);
     } catch (const CDamagedEntry& e) {
-        throw Error(ErrorCode::Damaged, ::EscapeName(subject) + ": " + DescribeFailure(e));
+        throw Error(ErrorCode::Damaged, ::EscapeName(subject) + ": " + DescribeFailure(e), e.Message(), e.cause);
     } catch (const CLasException& e) {
-        throw Error(CodeOf(e.Kind(), e.canContinue), ::EscapeName(subject) + ": " + DescribeFailure(e));
+        throw Error(CodeOf(e.Kind(), e.canContinue), ::EscapeName(subject) + ": " + DescribeFailure(e), e.Message(),
+                    e.cause);
     } catch (const std::bad_alloc&) {
         throw;
     } catch (const std::exception& e) {
@@ -144,6 +145,7 @@ std::vector<Dimension> DimensionsOfEntry(const CArchivePoints& points) {
 struct Archive::Impl {
     std::string path;
     std::function<void(const std::string&)> notice;
+    bool waitForOthers = true;
 };
 
 HeaderFacts ReadLasHeader(const std::string& path) {
@@ -152,7 +154,7 @@ HeaderFacts ReadLasHeader(const std::string& path) {
     } catch (const CLasException& e) {
         // A file that is not there is NotFound, as a missing archive is.
         if (e.Is(lasmsg::kReadOpen) && e.cause == ENOENT) {
-            throw Error(ErrorCode::NotFound, ::EscapeName(path) + ": " + DescribeFailure(e));
+            throw Error(ErrorCode::NotFound, ::EscapeName(path) + ": " + DescribeFailure(e), e.Message(), e.cause);
         }
         detail::RethrowAsError(path);
     } catch (...) {
@@ -162,29 +164,47 @@ HeaderFacts ReadLasHeader(const std::string& path) {
 
 std::string EscapeName(const std::string& name) { return ::EscapeName(name); }
 
+std::string SystemErrorText(int systemError) { return CauseText(systemError); }
+
+std::string WithArchiveSuffix(const std::string& path) { return ::WithArchiveSuffix(path); }
+
+NewArchive CreateNewArchive(const std::string& folder, const std::string& name) {
+    switch (::CreateNewArchive(folder, name)) {
+        case NewArchiveOutcome::Created: return NewArchive::Created;
+        case NewArchiveOutcome::Exists: return NewArchive::Exists;
+        case NewArchiveOutcome::NotCreated: break;
+    }
+    return NewArchive::NotCreated;
+}
+
+bool IsExtractableName(const std::string& entryName) { return ::IsExtractableName(entryName); }
+
 Archive::Archive(std::unique_ptr<Impl> i) : impl(std::move(i)) {}
 Archive::Archive(Archive&&) noexcept = default;
 Archive& Archive::operator=(Archive&&) noexcept = default;
 Archive::~Archive() = default;
 
-Archive Archive::Open(const std::string& path, std::function<void(const std::string&)> notice) {
+Archive Archive::Open(const std::string& path, std::function<void(const std::string&)> notice, bool waitForOthers) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
-        throw Error(errno == ENOENT ? ErrorCode::NotFound : ErrorCode::Output,
-                    ::EscapeName(path) + ": " + archmsg::kErrorOpeningArchive.text + " (" + CauseText(errno) + ")");
+        const int cause = errno;
+        throw Error(cause == ENOENT ? ErrorCode::NotFound : ErrorCode::Output,
+                    ::EscapeName(path) + ": " + archmsg::kErrorOpeningArchive.text + " (" + CauseText(cause) + ")",
+                    archmsg::kErrorOpeningArchive.text, cause);
     }
-    Archive a(std::make_unique<Impl>(Impl{path, std::move(notice)}));
+    Archive a(std::make_unique<Impl>(Impl{path, std::move(notice), waitForOthers}));
     a.Entries();  // an archive whose directory cannot be read is not opened
     return a;
 }
 
-Archive Archive::At(const std::string& path) { return Archive(std::make_unique<Impl>(Impl{path, {}})); }
+Archive Archive::At(const std::string& path) { return Archive(std::make_unique<Impl>(Impl{path, {}, true})); }
 
 const std::string& Archive::Path() const { return impl->path; }
 
 std::vector<EntryInfo> Archive::Entries() const {
     try {
         VMRAFile archive;
+        archive.waitForLock = impl->waitForOthers;
         if (impl->notice) {
             archive.onNotice = [this](const std::string& path, const char* text) {
                 impl->notice(::EscapeName(path) + ": " + text);

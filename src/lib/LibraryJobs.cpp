@@ -51,11 +51,15 @@ ErrorCode CodeOfItem(const ItemResult& r) {
 ItemReport ReportOfItem(const ItemResult& r) {
     ItemReport report;
     report.name = r.item.name;
+    report.index = r.item.index;
+    report.count = r.item.count;
     report.outcome = OutcomeOf(r.outcome);
     report.code = CodeOfItem(r);
     report.message = r.Describe();
     report.reason = r.message;
+    report.subject = r.subject.empty() ? r.item.name : r.subject;
     report.aboutArchive = !r.subject.empty() && r.subject == r.item.archivePath;
+    report.systemError = r.cause;
     report.lasBytes = static_cast<uint64_t>(std::max<int64_t>(0, r.item.lasBytes));
     report.storedBytes = static_cast<uint64_t>(std::max<int64_t>(0, r.storedBytes));
     report.storedIn = r.storedIn;
@@ -70,6 +74,7 @@ ItemReport ReportOfItem(const ItemResult& r) {
 // one, hears them at once.
 struct JobControl::Impl {
     mutable std::mutex mutex;
+    std::condition_variable changed;  // a pause ended, or a stop came
     CArchiveJob* job = nullptr;
     bool stop = false;
     bool paused = false;
@@ -82,6 +87,20 @@ void JobControl::Stop() {
     std::lock_guard<std::mutex> lock(impl->mutex);
     impl->stop = true;
     if (impl->job) impl->job->RequestStop();
+    impl->changed.notify_all();
+}
+
+bool JobControl::Paused() const {
+    std::lock_guard<std::mutex> lock(impl->mutex);
+    return impl->paused;
+}
+
+bool JobControl::WaitWhilePaused() {
+    // The control's own wishes, which the job in hand hears too: so a
+    // caller's work outside the library's jobs pauses with them alike.
+    std::unique_lock<std::mutex> lock(impl->mutex);
+    impl->changed.wait(lock, [this] { return !impl->paused || impl->stop; });
+    return !impl->stop;
 }
 
 bool JobControl::StopRequested() const {
@@ -99,12 +118,14 @@ void JobControl::Resume() {
     std::lock_guard<std::mutex> lock(impl->mutex);
     impl->paused = false;
     if (impl->job) impl->job->Resume();
+    impl->changed.notify_all();
 }
 
 void JobControl::Reset() {
     std::lock_guard<std::mutex> lock(impl->mutex);
     impl->stop = impl->paused = false;
     if (impl->job) impl->job->Reset();
+    impl->changed.notify_all();
 }
 
 JobStatus JobControl::Status() const {
@@ -269,6 +290,8 @@ private:
     static JobReport ReportOf(const JobSummary& s) {
         JobReport report;
         report.stopped = s.stopped;
+        report.ended = s.ended;
+        report.createdArchive = s.createdArchive;
         report.allSucceeded = s.AllSucceeded();
         report.summary = s.Text();
         for (const ItemResult& r : s.items) report.items.push_back(ReportOfItem(r));

@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-#include "archive/EntryNames.h"
+#include "jobs/JobReport.h"
 #include "listview/ListLogic.h"
 #include "listview/ListMessages.h"
 #include "platform/Paths.h"
@@ -50,45 +50,47 @@ int DeleteDlg::Progress() const { return progress->value(); }
 
 QString DeleteDlg::NoticeText() const { return notice->text(); }
 
-const ItemResult* DeleteDlg::Failure() const {
-    for (const ItemResult& r : summary.items)
-        if (!Succeeded(r.outcome) && r.outcome != ItemOutcome::Stopped) return &r;
+const velmora::ItemReport* DeleteDlg::Failure() const {
+    for (const velmora::ItemReport& r : summary.items)
+        if (r.code != velmora::ErrorCode::Ok && r.outcome != velmora::Outcome::Stopped) return &r;
     return nullptr;
 }
 
 QString DeleteDlg::Error() const {
-    const ItemResult* failure = Failure();
-    return failure ? platform::FromCore(failure->message) : QString();
+    const velmora::ItemReport* failure = Failure();
+    return failure ? platform::FromCore(failure->reason) : QString();
 }
 
 int DeleteDlg::exec() {
     done = false;
     std::vector<std::string> names;
     for (const QString& n : entryNames) names.push_back(platform::ToCore(n));
-    runner.Start([arc = platform::ToCore(archivePath), names](CArchiveJob& job) { return job.Delete(arc, names); });
+    runner.Start([arc = platform::ToCore(archivePath), names](const velmora::JobOptions& options) {
+        return velmora::Archive::At(arc).Delete(names, options);
+    });
     return QDialog::exec();
 }
 
-void DeleteDlg::OnEnded(const JobSummary& result) {
+void DeleteDlg::OnEnded(const velmora::JobReport& result) {
     done = true;
     summary = result;
     if (!Failed()) progress->setValue(100);
     QDialog::accept();
 }
 
-void DeleteDlg::OnItemStarted(const JobItem& item) {
+void DeleteDlg::OnItemStarted(const velmora::ItemStart& item) {
     // Names come from the archive: shown, they must not steer the label.
-    entry->setText(QString::fromLatin1(listmsg::kDeletingEntry).arg(platform::FromCore(EscapeName(item.name))));
+    entry->setText(QString::fromLatin1(listmsg::kDeletingEntry).arg(platform::FromCore(velmora::EscapeName(item.name))));
     FitHeight();
 }
 
-void DeleteDlg::OnItemFinished(const ItemResult& result) {
-    if (!Succeeded(result.outcome)) {
+void DeleteDlg::OnItemFinished(const velmora::ItemReport& result) {
+    if (result.code != velmora::ErrorCode::Ok) {
         runner.EndAfterItem();
         return;
     }
     progress->setValue(
-        std::max(progress->value(), listview::OverallPercent(result.item.index + 1, result.item.count, 0)));
+        std::max(progress->value(), listview::OverallPercent(result.index + 1, result.count, 0)));
 }
 
 void DeleteDlg::OnNotice(const QString& line) {
@@ -106,10 +108,10 @@ void DeleteDlg::FitHeight() {
     if (needed > height()) resize(width(), needed);
 }
 
-void DeleteDlg::OnProgress(const JobProgress& p) {
+void DeleteDlg::OnProgress(const velmora::JobStatus& p) {
     // Never back: an entry's figure starts again from 0 a moment after the
     // job has turned to it.
-    progress->setValue(std::max(progress->value(), listview::OverallPercent(p.index, p.count, p.percent)));
+    progress->setValue(std::max(progress->value(), listview::OverallPercent(p.index, p.count, PercentOf(p))));
 }
 
 void DeleteDlg::reject() {

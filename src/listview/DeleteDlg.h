@@ -24,10 +24,10 @@ public:
 
     int exec() override;
     // What became of the entries; read it once exec() has returned.
-    const JobSummary& Summary() const { return summary; }
+    const velmora::JobReport& Summary() const { return summary; }
     // The entry that could not be deleted (the deletion ends there), or
     // null; a stop is no failure.
-    const ItemResult* Failure() const;
+    const velmora::ItemReport* Failure() const;
     bool Failed() const { return Failure() != nullptr; }
     // The core's text of the failure; empty when there was none.
     QString Error() const;
@@ -39,13 +39,13 @@ public:
 
 private:
     // The runner's signals.
-    void OnItemStarted(const JobItem& item);
-    void OnProgress(const JobProgress& p);
+    void OnItemStarted(const velmora::ItemStart& item);
+    void OnProgress(const velmora::JobStatus& p);
     // The first entry that is not deleted ends the deletion, and so does a
     // stop request that came while an entry was being deleted.
-    void OnItemFinished(const ItemResult& result);
+    void OnItemFinished(const velmora::ItemReport& result);
     void OnNotice(const QString& text);
-    void OnEnded(const JobSummary& result);
+    void OnEnded(const velmora::JobReport& result);
     // Makes the window as high as its wrapped lines need at its width.
     void FitHeight();
 
@@ -55,7 +55,7 @@ private:
     QString archivePath;
     QStringList entryNames;
     bool done = false;
-    JobSummary summary;
+    velmora::JobReport summary;
     // Last, so that it goes first: no signal reaches a dialog half gone.
     CJobRunner runner;
 };

@@ -22,12 +22,10 @@
 
 #include <unistd.h>
 
-#include "archive/EntryNames.h"
 #include "jobs/CompressDialog.h"
 #include "jobs/DecompressDialog.h"
 #include "jobs/JobReport.h"
 #include "jobs/TestDialog.h"
-#include "jobs/core/ArchiveJob.h"
 #include "listview/ArchiveListing.h"
 #include "listview/DeleteDlg.h"
 #include "listview/FindDialog.h"
@@ -47,7 +45,7 @@ const QString kLas = QStringLiteral(".las");
 const QString kVmra = QStringLiteral(".vmra");
 
 // A name or path as a box shows it: what could steer the box escaped.
-QString Shown(const QString& name) { return platform::FromCore(EscapeName(platform::ToCore(name))); }
+QString Shown(const QString& name) { return platform::FromCore(velmora::EscapeName(platform::ToCore(name))); }
 
 // Removes a file; 0, or the system's reason why not.
 int RemoveFile(const QString& path) {
@@ -147,7 +145,7 @@ void CRightView::DragSelectedEntries() {
     // nothing it could not get from Extract to.
     QStringList names;
     for (const QString& name : SelectedNames())
-        if (platform::HasSuffixNoCase(name, kLas) && IsExtractableName(platform::ToCore(name))) names << name;
+        if (platform::HasSuffixNoCase(name, kLas) && velmora::IsExtractableName(platform::ToCore(name))) names << name;
     if (names.isEmpty()) return;
 
     // A new folder that only this user can enter: the files wait there until
@@ -173,8 +171,8 @@ void CRightView::DragSelectedEntries() {
     job.exec();
     QList<QUrl> urls;
     if (!job.Aborted())
-        for (const ItemResult& r : job.Summary().items)
-            if (r.outcome == ItemOutcome::Extracted) urls << QUrl::fromLocalFile(folder + platform::FromCore(r.item.name));
+        for (const velmora::ItemReport& r : job.Summary().items)
+            if (r.outcome == velmora::Outcome::Extracted) urls << QUrl::fromLocalFile(folder + platform::FromCore(r.name));
     // Let go while the entries came out, the drag has nowhere left to go.
     if (urls.isEmpty() || !(QApplication::mouseButtons() & Qt::LeftButton)) {
         QDir(folder).removeRecursively();
@@ -315,7 +313,7 @@ void CRightView::DeleteSelected() {
             emit ArchiveChanging();
             DeleteDlg dlg(this, archivePath, entries);
             dlg.exec();
-            if (const ItemResult* failure = dlg.Failure())
+            if (const velmora::ItemReport* failure = dlg.Failure())
                 platform::ShowMessage(ui, this, FailureText(*failure), MsgButtons::Ok, MsgIcon::Error);
         }
         // Listed again also after a failure: entries deleted before it are gone.
@@ -464,14 +462,14 @@ void CRightView::NewArchive() {
     if (dlg.NewName().isEmpty()) return;
     const QString name = NewArchiveFileName(dlg.NewName());
     const QString path = Shown(folder + name);
-    switch (CreateNewArchive(platform::ToCore(folder), platform::ToCore(name))) {
-        case NewArchiveOutcome::Exists:
+    switch (velmora::CreateNewArchive(platform::ToCore(folder), platform::ToCore(name))) {
+        case velmora::NewArchive::Exists:
             platform::ShowMessage(ui, this, MessageAbout(QString::fromLatin1(listmsg::kFileExists), path, 0));
             return;
-        case NewArchiveOutcome::NotCreated:
+        case velmora::NewArchive::NotCreated:
             platform::ShowMessage(ui, this, MessageAbout(QString::fromLatin1(listmsg::kNewNotCreated), path, 0));
             return;
-        case NewArchiveOutcome::Created:
+        case velmora::NewArchive::Created:
             break;
     }
     tree->AddArchiveToSelectedFolder(name);

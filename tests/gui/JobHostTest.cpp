@@ -189,7 +189,7 @@ TEST_F(JobHostTest, ATestWithEveryEntryIntactStaysOpenWithItsVerdict) {
     EXPECT_EQ(job.LogLines(), (QStringList{"Testing files...", "Testing file a.las", "a.las: ok", "Testing file b.las",
                                            "b.las: ok", "2 files tested ok"}));
     EXPECT_TRUE(ui.shown.empty());
-    EXPECT_EQ(job.Summary().Count(ItemOutcome::Passed), 2u);
+    EXPECT_EQ(guitest::CountOf(job.Summary(), velmora::Outcome::Passed), 2u);
     EXPECT_EQ(job.FilesText(), QStringLiteral("File(s):\n2/2"));
 }
 
@@ -316,14 +316,14 @@ TEST_F(JobHostTest, ADeletionEndsAtTheFirstEntryThatCannotBeDeleted) {
     DeleteDlg dlg(nullptr, archive, {QStringLiteral("gone.las"), QStringLiteral("a.las")});
     dlg.exec();
     ASSERT_TRUE(dlg.Failed());
-    EXPECT_EQ(dlg.Failure()->item.name, "gone.las");
+    EXPECT_EQ(dlg.Failure()->name, "gone.las");
     EXPECT_EQ(dlg.Summary().items.size(), 1u);
     EXPECT_EQ(EntryNames(archive), (QStringList{"a.las", "b.las"}));
 
     DeleteDlg both(nullptr, archive, {QStringLiteral("b.las"), QStringLiteral("a.las")});
     both.exec();
     EXPECT_FALSE(both.Failed());
-    EXPECT_EQ(both.Summary().Count(ItemOutcome::Deleted), 2u);
+    EXPECT_EQ(guitest::CountOf(both.Summary(), velmora::Outcome::Deleted), 2u);
     EXPECT_EQ(QFileInfo(archive).size(), 0);  // the last entry leaves an empty archive
 }
 
@@ -388,7 +388,7 @@ TEST_F(JobHostTest, AnAbortDuringAFilesErrorBoxStartsNoFurtherFile) {
     ui.onShown = nullptr;
     EXPECT_TRUE(job.Aborted());
     ASSERT_EQ(job.Summary().items.size(), 1u);
-    EXPECT_EQ(job.Summary().items[0].outcome, ItemOutcome::Refused);
+    EXPECT_EQ(job.Summary().items[0].outcome, velmora::Outcome::Refused);
     EXPECT_TRUE(job.Summary().ended);
     EXPECT_EQ(ui.Texts().size(), 2);  // the error box and the abort question
     EXPECT_EQ(EntryNames(archive), (QStringList{"a.las", "b.las"}));

@@ -3,11 +3,13 @@
 #include <cerrno>
 #include <cstring>
 
-#include "archive/ArchiveMessages.h"
 #include "jobs/JobReport.h"
-#include "las/LasMessages.h"
 
 namespace {
+
+using ItemOutcome = velmora::Outcome;
+using ItemResult = velmora::ItemReport;
+using JobSummary = velmora::JobReport;
 
 ItemResult Result(ItemOutcome outcome) {
     ItemResult r;
@@ -25,15 +27,18 @@ JobSummary Of(std::initializer_list<ItemOutcome> outcomes) {
 
 TEST(JobReportTest, TheBoxNamesTheSubjectElseTheItemAndGivesTheReason) {
     ItemResult r = Result(ItemOutcome::Refused);
-    r.item.name = "/data/v13.las";
-    r.item.archivePath = "/data/x.vmra";
-    r.message = lasmsg::kVersion.text;
-    EXPECT_EQ(FailureText(r), QString::fromUtf8(lasmsg::kVersion.text) + QStringLiteral("\n\n/data/v13.las"));
+    r.name = "/data/v13.las";
+    r.subject = r.name;
+    r.reason = "Wrong LAS version!";
+    EXPECT_EQ(FailureText(r), QStringLiteral("Wrong LAS version!\n\n/data/v13.las"));
+    // A name that could steer the box is shown escaped.
+    r.subject = "/data/\x1b[2Jv13.las";
+    EXPECT_EQ(FailureText(r), QStringLiteral("Wrong LAS version!\n\n/data/\\x1b[2Jv13.las"));
 
     // About the archive, with the system's reason on a line of its own.
-    r.message = archmsg::kWriteArchive.text;
+    r.reason = "Error writing archive!";
     r.subject = "/data/x.vmra";
-    r.cause = ENOSPC;
+    r.systemError = ENOSPC;
     EXPECT_EQ(FailureText(r), QStringLiteral("Error writing archive!\n\n/data/x.vmra\n") +
                                   QString::fromUtf8(std::strerror(ENOSPC)));
 }
@@ -63,8 +68,8 @@ TEST(JobReportTest, RefusalsFailuresAndDamageKeepTheLogOpen) {
 TEST(JobReportTest, TheBatchRatioIsWhatWentInOverItsLasBytes) {
     auto item = [](ItemOutcome outcome, int64_t las, int64_t stored) {
         ItemResult r = Result(outcome);
-        r.item.lasBytes = las;
-        r.storedBytes = stored;
+        r.lasBytes = static_cast<uint64_t>(las);
+        r.storedBytes = static_cast<uint64_t>(stored);
         return r;
     };
     JobSummary s;

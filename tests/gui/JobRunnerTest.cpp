@@ -29,33 +29,33 @@ namespace {
 // "progress 0", "finished 0 Added", "replace? a.las", "ended").
 struct Watch {
     explicit Watch(CJobRunner& runner) {
-        QObject::connect(&runner, &CJobRunner::ItemStarted, [this](const JobItem& item) {
+        QObject::connect(&runner, &CJobRunner::ItemStarted, [this](const velmora::ItemStart& item) {
             events.push_back("started " + std::to_string(item.index));
         });
-        QObject::connect(&runner, &CJobRunner::ProgressMade, [this](const JobProgress& p) {
+        QObject::connect(&runner, &CJobRunner::ProgressMade, [this](const velmora::JobStatus& p) {
             events.push_back("progress " + std::to_string(p.index));
-            if (p.percent > 0) ++moving;
+            if (p.fraction > 0) ++moving;
         });
-        QObject::connect(&runner, &CJobRunner::ItemFinished, [this](const ItemResult& r) {
-            events.push_back("finished " + std::to_string(r.item.index) + " " + Outcome(r.outcome));
+        QObject::connect(&runner, &CJobRunner::ItemFinished, [this](const velmora::ItemReport& r) {
+            events.push_back("finished " + std::to_string(r.index) + " " + Outcome(r.outcome));
         });
         QObject::connect(&runner, &CJobRunner::ReplaceAsked,
-                         [this](const JobItem& item) { events.push_back("replace? " + item.displayName); });
+                         [this](const velmora::ItemStart& item) { events.push_back("replace? " + item.displayName); });
         QObject::connect(&runner, &CJobRunner::MessageAsked, [this](const QString& text, MsgButtons, MsgIcon) {
             events.push_back("message? " + text.toStdString());
         });
-        QObject::connect(&runner, &CJobRunner::Ended, [this](const JobSummary& s) {
+        QObject::connect(&runner, &CJobRunner::Ended, [this](const velmora::JobReport& s) {
             events.push_back("ended");
             summary = s;
             ++ends;
         });
     }
-    static std::string Outcome(ItemOutcome o) {
+    static std::string Outcome(velmora::Outcome o) {
         switch (o) {
-            case ItemOutcome::Added: return "Added";
-            case ItemOutcome::Replaced: return "Replaced";
-            case ItemOutcome::Declined: return "Declined";
-            case ItemOutcome::Stopped: return "Stopped";
+            case velmora::Outcome::Added: return "Added";
+            case velmora::Outcome::Replaced: return "Replaced";
+            case velmora::Outcome::Declined: return "Declined";
+            case velmora::Outcome::Stopped: return "Stopped";
             default: return "other";
         }
     }
@@ -80,7 +80,7 @@ struct Watch {
     }
 
     std::vector<std::string> events;
-    JobSummary summary;
+    velmora::JobReport summary;
     int ends = 0;
     int moving = 0;  // samples with some of the item done
 };
@@ -144,14 +144,14 @@ TEST_F(JobRunnerTest, TellsEachItemInOrderAndEndsOnceTheWorkerHasEnded) {
         workDoneAtEnd = workDone.load();
         runningAtEnd = runner.Running();
     });
-    ASSERT_TRUE(runner.Start([&](CArchiveJob& job) {
-        JobSummary s = job.Add({bigLas, small}, archive);
+    ASSERT_TRUE(runner.Start([&](const velmora::JobOptions& o) {
+        velmora::JobReport s = velmora::Archive::Compress({bigLas, small}, archive, o);
         std::this_thread::sleep_for(std::chrono::milliseconds(150));
         workDone = true;
         return s;
     }));
     EXPECT_TRUE(runner.Running());
-    EXPECT_FALSE(runner.Start([](CArchiveJob&) { return JobSummary{}; })) << "a second run began over the first";
+    EXPECT_FALSE(runner.Start([](const velmora::JobOptions&) { return velmora::JobReport{}; })) << "a second run began over the first";
     ASSERT_TRUE(watch.WaitForEnd());
     Spin(100);
 
@@ -173,7 +173,7 @@ TEST_F(JobRunnerTest, TellsEachItemInOrderAndEndsOnceTheWorkerHasEnded) {
     EXPECT_GT(samples, 0);
     EXPECT_GT(watch.moving, 0) << "no sample showed the large file moving";
     ASSERT_EQ(watch.summary.items.size(), 2u);
-    EXPECT_TRUE(watch.summary.AllSucceeded());
+    EXPECT_TRUE(watch.summary.allSucceeded);
     EXPECT_EQ(Entries(archive), (std::vector<std::string>{"big.las", "small.las"}));
 }
 
@@ -199,12 +199,12 @@ TEST_F(JobRunnerTest, TheAnswerToAReplaceQuestionReachesTheJob) {
         SCOPED_TRACE(replace ? "yes" : "no");
         CJobRunner runner;
         Watch watch(runner);
-        JobItem asked;
-        QObject::connect(&runner, &CJobRunner::ReplaceAsked, [&](const JobItem& item) {
+        velmora::ItemStart asked;
+        QObject::connect(&runner, &CJobRunner::ReplaceAsked, [&](const velmora::ItemStart& item) {
             asked = item;
             QTimer::singleShot(300, &runner, [&runner, replace] { runner.Answer(replace); });
         });
-        ASSERT_TRUE(runner.Start([&](CArchiveJob& job) { return job.Add({other}, archive); }));
+        ASSERT_TRUE(runner.Start([&](const velmora::JobOptions& o) { return velmora::Archive::Compress({other}, archive, o); }));
         ASSERT_TRUE(watch.WaitForEnd());
         EXPECT_EQ(watch.Steps(), (std::vector<std::string>{"started 0", "replace? a.las",
                                                             replace ? "finished 0 Replaced" : "finished 0 Declined",
@@ -221,10 +221,10 @@ TEST_F(JobRunnerTest, AStopEndsTheJobWithTheSummaryMarkedStopped) {
     CJobRunner runner;
     runner.SetProgressInterval(1);
     Watch watch(runner);
-    QObject::connect(&runner, &CJobRunner::ProgressMade, [&](const JobProgress& p) {
-        if (p.percent > 0 && !runner.StopRequested()) runner.Stop();
+    QObject::connect(&runner, &CJobRunner::ProgressMade, [&](const velmora::JobStatus& p) {
+        if (p.fraction > 0 && !runner.StopRequested()) runner.Stop();
     });
-    ASSERT_TRUE(runner.Start([&](CArchiveJob& job) { return job.Add({bigLas, small}, archive); }));
+    ASSERT_TRUE(runner.Start([&](const velmora::JobOptions& o) { return velmora::Archive::Compress({bigLas, small}, archive, o); }));
     ASSERT_TRUE(watch.WaitForEnd());
     EXPECT_EQ(watch.Steps(), (std::vector<std::string>{"started 0", "finished 0 Stopped", "ended"}));
     EXPECT_TRUE(watch.summary.stopped);
@@ -250,7 +250,7 @@ TEST_F(JobRunnerTest, AfterAStopNothingMoreIsAsked) {
         runner.Stop();
         runner.Answer(true);
     });
-    ASSERT_TRUE(runner.Start([&](CArchiveJob& job) { return job.Add({a, b}, archive); }));
+    ASSERT_TRUE(runner.Start([&](const velmora::JobOptions& o) { return velmora::Archive::Compress({a, b}, archive, o); }));
     ASSERT_TRUE(watch.WaitForEnd());
     EXPECT_EQ(watch.Steps(),
               (std::vector<std::string>{"started 0", "replace? a.las", "finished 0 Declined", "ended"}));
@@ -267,10 +267,10 @@ TEST_F(JobRunnerTest, APauseHoldsTheWorksQuestionAndARunnerThatGoesLeavesNoWorke
         std::atomic<bool> go{false};
         std::atomic<int> answer{-1};
         QObject::connect(&runner, &CJobRunner::MessageAsked, [&] { runner.Answer(MsgResult::Yes); });
-        ASSERT_TRUE(runner.Start([&](CArchiveJob&) {
+        ASSERT_TRUE(runner.Start([&](const velmora::JobOptions&) {
             while (!go) std::this_thread::sleep_for(std::chrono::milliseconds(1));
             answer = static_cast<int>(runner.Ask(QStringLiteral("go on?"), MsgButtons::YesNo, MsgIcon::Question));
-            return JobSummary{};
+            return velmora::JobReport{};
         }));
         runner.Pause();
         go = true;
@@ -290,9 +290,9 @@ TEST_F(JobRunnerTest, APauseHoldsTheWorksQuestionAndARunnerThatGoesLeavesNoWorke
         bool asked = false;
         QObject::connect(runner.get(), &CJobRunner::MessageAsked, [&] { asked = true; });
         CJobRunner* r = runner.get();
-        ASSERT_TRUE(runner->Start([&answer, r](CArchiveJob&) {
+        ASSERT_TRUE(runner->Start([&answer, r](const velmora::JobOptions&) {
             answer = static_cast<int>(r->Ask(QStringLiteral("anyone?"), MsgButtons::Ok, MsgIcon::None));
-            return JobSummary{};
+            return velmora::JobReport{};
         }));
         Spin(100);
         ASSERT_TRUE(asked);

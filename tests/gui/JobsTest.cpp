@@ -6,7 +6,9 @@
 #include <QPushButton>
 #include <QTimer>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <memory>
 #include <thread>
@@ -45,7 +47,7 @@ void AbortWhenWorkingOn(CJobDialog& job, guitest::ScriptedUi& ui, const QString&
     auto* timer = new QTimer(&job);
     timer->setInterval(1);
     QObject::connect(timer, &QTimer::timeout, &job, [&job, &ui, timer, logLine] {
-        if (!job.LogLines().contains(logLine) || job.Runner().Archive().Engine().streamsDone.load() < 1) return;
+        if (!job.LogLines().contains(logLine) || job.Runner().Control().Status().fraction <= 0) return;
         timer->stop();
         ui.answers.push_back(MsgResult::Yes);
         job.OnAbort();
@@ -56,7 +58,7 @@ void AbortWhenWorkingOn(CJobDialog& job, guitest::ScriptedUi& ui, const QString&
 // What the job did while its abort question was held open.
 struct HeldQuestion {
     bool asked = false;
-    int64_t early = -1, late = -1;  // streams done once they settled, and 0.8 s later
+    int64_t early = -1, late = -1;  // the item's progress once it settled, and 0.8 s later
     bool runningLate = false;
     bool pausedLate = false;
 };
@@ -71,11 +73,11 @@ void HoldAbortQuestion(CJobDialog& job, guitest::ScriptedUi& ui, const QString& 
     CJobDialog* held = &job;
     guitest::ScriptedUi* script = &ui;
     HeldQuestion* watch = &seen;
-    CPointCodec* engine = &job.Runner().Archive().Engine();
+    velmora::JobControl* control = &job.Runner().Control();
     auto* start = new QTimer(&job);
     start->setInterval(1);
     QObject::connect(start, &QTimer::timeout, &job, [=] {
-        if (!held->LogLines().contains(logLine) || engine->streamsDone.load() < 1) return;
+        if (!held->LogLines().contains(logLine) || control->Status().fraction <= 0) return;
         start->stop();
         auto* settle = new QTimer(held);
         settle->setInterval(50);
@@ -84,7 +86,7 @@ void HoldAbortQuestion(CJobDialog& job, guitest::ScriptedUi& ui, const QString& 
         auto asked = std::make_shared<QElapsedTimer>();
         asked->start();
         QObject::connect(settle, &QTimer::timeout, held, [=] {
-            const int64_t now = engine->streamsDone.load();
+            const int64_t now = std::lround(control->Status().fraction * 1000);
             if (now != *last) {
                 *last = now;
                 since->start();
@@ -94,9 +96,9 @@ void HoldAbortQuestion(CJobDialog& job, guitest::ScriptedUi& ui, const QString& 
             watch->early = now;
             QTimer::singleShot(800, held, [=] {
                 watch->asked = script->QuestionOpen();
-                watch->late = engine->streamsDone.load();
+                watch->late = std::lround(control->Status().fraction * 1000);
                 watch->runningLate = held->WorkerRunning();
-                watch->pausedLate = engine->Paused();
+                watch->pausedLate = control->Paused();
                 script->Answer(answer);
             });
         });
@@ -125,19 +127,19 @@ public:
 
 protected:
     CJobRunner::Body Prepare() override {
-        return [this, runner = &Runner(), safe = safePoints, error = errorAtEnd](CArchiveJob&) {
+        return [this, runner = &Runner(), safe = safePoints, error = errorAtEnd](const velmora::JobOptions&) {
             while (!release) {
                 if (safe) runner->WaitAtCheckPoint();
-                if (runner->StopRequested()) return JobSummary{};
+                if (runner->StopRequested()) return velmora::JobReport{};
                 ++steps;
                 std::this_thread::sleep_for(std::chrono::milliseconds(2));
             }
             if (!error.isEmpty()) runner->Ask(error, MsgButtons::Ok, MsgIcon::Error);
             Log(QStringLiteral("finished"));
-            return JobSummary{};
+            return velmora::JobReport{};
         };
     }
-    void Report(const ItemResult&) override {}
+    void Report(const velmora::ItemReport&) override {}
 };
 
 }  // namespace
@@ -357,7 +359,7 @@ TEST_F(JobsTest, TheAbortQuestionHoldsTheCompressionAndNoLetsItFinish) {
     EXPECT_GE(seen.early, 1);
     EXPECT_EQ(seen.late, seen.early) << "streams were coded while the question was open";
     EXPECT_FALSE(job.Aborted());
-    EXPECT_FALSE(job.Runner().Archive().Engine().Paused());
+    EXPECT_FALSE(job.Runner().Control().Paused());
     EXPECT_EQ(EntryNames(job.ArchivePath()), QStringList{"big.las"});
     EXPECT_EQ(ui.closedByProgram, 0);
 }
@@ -429,10 +431,10 @@ TEST_F(JobsTest, BetweenFilesAHeldJobStartsNoFurtherFile) {
         bool startedWhileHeld = true, held = false;
         ui.onShown = [&](const guitest::ScriptedUi::Shown&) {
             if (std::exchange(held, true)) return;
-            job->Runner().Archive().Engine().RequestPause();
+            job->Runner().Control().Pause();
             QTimer::singleShot(400, job, [&] {
                 startedWhileHeld = job->LogLines().contains(next);
-                job->Runner().Archive().Engine().Resume();
+                job->Runner().Control().Resume();
             });
         };
         job->exec();
@@ -584,7 +586,7 @@ TEST_F(ExtractJobTest, EachRunOfAReusedDialogStartsClean) {
     job.SetEntries({QStringLiteral("missing.las"), QStringLiteral("a.las")});
     job.exec();
     ASSERT_EQ(ui.keptOpen, QStringList{"Decompress"});
-    EXPECT_EQ(job.Summary().Count(ItemOutcome::Failed), 1u);
+    EXPECT_EQ(guitest::CountOf(job.Summary(), velmora::Outcome::Failed), 1u);
 
     job.SetArchivePath(second);
     job.SetEntries(QStringList{QStringLiteral("c.las")});
@@ -592,8 +594,8 @@ TEST_F(ExtractJobTest, EachRunOfAReusedDialogStartsClean) {
     EXPECT_EQ(job.LogLines(), (QStringList{"Decompressing files...", "Decompressing file c.las"}));
     EXPECT_EQ(job.FilesText(), QStringLiteral("File(s):\n1/1"));
     EXPECT_EQ(job.ArchivePathText(), second);
-    EXPECT_EQ(job.Summary().Count(ItemOutcome::Extracted), 1u);
-    EXPECT_EQ(job.Summary().Count(ItemOutcome::Failed), 0u);
+    EXPECT_EQ(guitest::CountOf(job.Summary(), velmora::Outcome::Extracted), 1u);
+    EXPECT_EQ(guitest::CountOf(job.Summary(), velmora::Outcome::Failed), 0u);
     EXPECT_EQ(ui.keptOpen.size(), 1);  // the clean run closed by itself
     auto* close = job.findChild<QPushButton*>(QStringLiteral("close"));
     auto* abort = job.findChild<QPushButton*>(QStringLiteral("abort"));

@@ -12,6 +12,7 @@
 #include "ScriptedUi.h"
 #include "TestSupport.h"
 #include "platform/Mounts.h"
+#include "velmora/velmora.hpp"
 
 class CMainFrame;
 
@@ -19,6 +20,13 @@ class CMainFrame;
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 
 namespace guitest {
+
+// The items of a job's report that came to outcome.
+inline std::size_t CountOf(const velmora::JobReport& report, velmora::Outcome outcome) {
+    std::size_t n = 0;
+    for (const velmora::ItemReport& r : report.items) n += r.outcome == outcome ? 1 : 0;
+    return n;
+}
 
 // A fresh settings store, a scripted platform and a folder that the tree
 // shows as its only top-level place.
