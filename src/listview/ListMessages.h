@@ -133,6 +133,7 @@ inline constexpr const char* kPreviewFailed = "The points cannot be shown: %1";
 inline constexpr const char* kPreviewDamaged = "The entry's compressed data is damaged; its points cannot be shown.\n(%1)";
 inline constexpr const char* kPreviewReading = "Reading the points: %1 %";
 inline constexpr const char* kPreviewNoPoints = "The file holds no points.";
+inline constexpr const char* kPreviewMemory = "There is not enough memory to read the points.";
 inline constexpr const char* kFactLabel = "Property";
 inline constexpr const char* kFactValue = "Value";
 inline constexpr const char* kRampCaption = "Elevation";
