@@ -190,6 +190,7 @@ struct PointChunk {
 class PointReader;
 namespace detail {
 struct JobControlAccess;
+struct PointReaderAccess;
 }
 
 // A job's item as its work begins.
@@ -351,6 +352,13 @@ public:
     // points a chunk holds (0 for 65,536, a few megabytes).
     PointReader Points(const std::string& entryName, const std::vector<std::string>& fields = {},
                        std::size_t chunkPoints = 0, int threads = 0) const;
+    // Fields and Points of the entry at index of Entries(), for an archive
+    // whose entries share a name. The entry there must still bear
+    // entryName (NotFound otherwise), so an entry listed before another
+    // program changed the archive is never mistaken for another.
+    std::vector<FieldInfo> FieldsAt(const std::string& entryName, std::size_t index) const;
+    PointReader PointsAt(const std::string& entryName, std::size_t index, const std::vector<std::string>& fields = {},
+                         std::size_t chunkPoints = 0, int threads = 0) const;
 
     JobReport Add(const std::vector<std::string>& lasFiles, const JobOptions& options = {});
     // Every entry when none is named; folder "" is the current folder.
@@ -365,10 +373,22 @@ private:
     std::unique_ptr<Impl> impl;
 };
 
-// An entry's points, chunk after chunk. The archive is held open (and other
-// programs' changes wait) until the reader is destroyed or has ended.
+// The points of the LAS file at lasPath as it lies on disk, a chunk at a
+// time, with the same fields as an entry's (Archive::Fields) and the same
+// choice of them: no fields named means every field but the scaled
+// coordinates. chunkPoints as for Archive::Points. Fails with NotFound when
+// there is no such file, and Refused when it is not a LAS file or is too
+// short for the records its header declares; a file cut short while it is
+// read fails in Next the same way, and points it no longer holds are never
+// handed out.
+VELMORA_API PointReader ReadLasPoints(const std::string& lasPath, const std::vector<std::string>& fields = {},
+                                      std::size_t chunkPoints = 0);
+
+// The points of an entry or of a LAS file, chunk after chunk. An entry's
+// archive, or the LAS file, is held open (and other programs' changes to the
+// archive wait) until the reader is destroyed or has ended.
 //
-// Every chunk is checked as it is decoded. When every field is read, the
+// Every chunk of an entry is checked as it is decoded. When every field is read, the
 // whole file's checksum is checked too, before Next reports the end: a
 // damaged entry throws Error(Damaged) there, so points of a damaged entry are
 // never reported as a complete, sound read. A read of only some fields cannot
@@ -381,11 +401,15 @@ public:
 
     const std::vector<FieldInfo>& Fields() const;
     uint64_t PointCount() const;
+    // What the LAS file read says of itself, known before any point is
+    // read: as ReadLasHeader gives it for a LAS file, and as
+    // Archive::Headers gives it for an entry.
+    const HeaderFacts& Header() const;
     // The next chunk into chunk (its columns reused); false at the end.
     bool Next(PointChunk& chunk);
 
 private:
-    friend class Archive;
+    friend struct detail::PointReaderAccess;
     struct Impl;
     explicit PointReader(std::unique_ptr<Impl> impl);
     std::unique_ptr<Impl> impl;

@@ -23,8 +23,8 @@ enum class FailureKind : uint8_t {
 enum class FailureSubject : uint8_t { Item, Archive };
 
 // One failure of a layer's table. Codes are unique over all layers (each
-// layer has its own hundred: LAS 1xx, engine 2xx, archive 3xx, listing 4xx,
-// tools and tests 9xx); 0 is no failure. The text is a literal, so a
+// layer has its own hundred: LAS 1xx, engine 2xx, archive 3xx, tools and
+// tests 9xx); 0 is no failure. The text is a literal, so a
 // Failure can be copied into an exception that must not allocate.
 struct Failure {
     uint16_t code = 0;

@@ -175,13 +175,19 @@ void CEvlrScanner::Take(uint64_t offset, const uint8_t* data, std::size_t n) {
 }
 
 LasFacts ReadLasFileFacts(const std::string& path) {
-    // As much of the file as a listing reads at a time.
-    constexpr std::size_t kWindow = 16u << 20;
     CFile file;
     if (!file.Open(path, "rb")) throw CLasException(lasmsg::kReadOpen, true, file.LastError());
+    std::vector<uint8_t> head;
+    return ReadLasFileFacts(file, head);
+}
+
+LasFacts ReadLasFileFacts(CFile& file, std::vector<uint8_t>& head) {
+    // As much of the file as a listing reads at a time.
+    constexpr std::size_t kWindow = 16u << 20;
     const int64_t size = file.Size();
-    std::vector<uint8_t> head(static_cast<std::size_t>(std::min<int64_t>(std::max<int64_t>(size, 0), kLasLayoutBytes)));
-    if (size < 0 || !file.ReadExact(head.data(), head.size())) throw CLasException(lasmsg::kReadHeader, true, file.LastError());
+    head.assign(static_cast<std::size_t>(std::min<int64_t>(std::max<int64_t>(size, 0), kLasLayoutBytes)), 0);
+    if (size < 0 || !file.Seek(0)) throw CLasException(lasmsg::kReadHeader, true, file.LastError());
+    if (!file.ReadExact(head.data(), head.size())) throw CLasException(lasmsg::kReadHeader, true, file.LastError());
     const LasFileLayout layout = ReadLasLayout(head.data(), head.size(), size);
     head.resize(std::min<std::size_t>(std::max<std::size_t>(layout.offsetToPoints, head.size()), kWindow));
     if (!file.Seek(0) || !file.ReadExact(head.data(), head.size())) throw CLasException(lasmsg::kReadHeader, true, file.LastError());

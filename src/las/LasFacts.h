@@ -7,6 +7,8 @@
 
 #include "las/LasLayout.h"
 
+class CFile;
+
 // What a LAS file says about itself in its header block, its VLRs and its
 // extended VLRs: read from those bytes alone, no point decoded.
 
@@ -70,3 +72,7 @@ private:
 // (up to 16 MiB of them) and its EVLRs' headers. Throws CLasException when
 // the file cannot be read or is not a LAS file.
 LasFacts ReadLasFileFacts(const std::string& path);
+// The same of a LAS file already open for reading, with the file's first
+// bytes as the facts were read from them (header block and VLRs, at most
+// 16 MiB) into head; the file's position is left anywhere.
+LasFacts ReadLasFileFacts(CFile& file, std::vector<uint8_t>& head);

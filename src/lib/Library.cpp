@@ -18,6 +18,7 @@
 #include "las/LasMessages.h"
 #include "lib/Dimensions.h"
 #include "lib/LibraryErrors.h"
+#include "lib/RecordSources.h"
 #include "velmora/velmora.hpp"
 
 #ifndef VELMORA_VERSION
@@ -71,6 +72,17 @@ void RethrowAsError(const std::string& subject) {
 
 namespace {
 
+// The scale, offset and bounds of the points, x, y and z.
+template <class From, class To>
+void CopyFrame(const From& from, To& to) {
+    for (int a = 0; a < 3; ++a) {
+        to.scale[a] = from.scale[a];
+        to.offset[a] = from.offset[a];
+        to.minimum[a] = from.minimum[a];
+        to.maximum[a] = from.maximum[a];
+    }
+}
+
 EntryInfo InfoOf(const ::EntryInfo& e) {
     EntryInfo info;
     info.name = e.name;
@@ -88,12 +100,7 @@ EntryInfo InfoOf(const ::EntryInfo& e) {
     try {
         const LasFacts f = ReadLasFacts(e.lasHead.data(), e.lasHead.size(), e.record.uncompressedSize);
         info.recordLength = f.layout.recordLength;
-        for (int a = 0; a < 3; ++a) {
-            info.scale[a] = f.scale[a];
-            info.offset[a] = f.offset[a];
-            info.maximum[a] = f.maximum[a];
-            info.minimum[a] = f.minimum[a];
-        }
+        CopyFrame(f, info);
     } catch (const CLasException&) {
         // Listed with what the directory and the header's first fields say.
     }
@@ -116,12 +123,7 @@ HeaderFacts HeaderFactsOf(const LasFacts& f) {
     h.creationDay = f.creationDay;
     h.creationYear = f.creationYear;
     h.pointsByReturn = f.pointsByReturn;
-    for (int a = 0; a < 3; ++a) {
-        h.scale[a] = f.scale[a];
-        h.offset[a] = f.offset[a];
-        h.minimum[a] = f.minimum[a];
-        h.maximum[a] = f.maximum[a];
-    }
+    CopyFrame(f, h);
     for (const VlrFacts& v : f.vlrs) h.vlrs.push_back({v.userId, v.recordId, v.description, v.length, v.extended});
     h.epsg = f.epsg;
     h.crsName = f.crsName;
@@ -130,12 +132,58 @@ HeaderFacts HeaderFactsOf(const LasFacts& f) {
     return h;
 }
 
-// The layout of an open entry's records, with the dimensions read from it
+// Every dimension of records laid out as the LAS file's first bytes say
 // (none for records of no bytes).
-std::vector<Dimension> DimensionsOfEntry(const CArchivePoints& points) {
-    const LasFileLayout& l = points.Layout();
+std::vector<Dimension> DimensionsOfRecords(const LasFileLayout& l, const std::vector<uint8_t>& head) {
     if (l.recordLength == 0) return {};
-    return detail::DimensionsOf(DescribeFileRecords(l, points.Head(), std::numeric_limits<std::size_t>::max()));
+    return detail::DimensionsOf(DescribeFileRecords(l, head, std::numeric_limits<std::size_t>::max()));
+}
+
+// The dimensions named, in the order named; every one but the scaled
+// coordinates when none is.
+std::vector<Dimension> Choose(const std::vector<Dimension>& all, const std::vector<std::string>& names,
+                              const std::string& subject) {
+    std::vector<Dimension> chosen;
+    if (names.empty()) {
+        for (const Dimension& d : all) {
+            if (d.axis < 0) chosen.push_back(d);
+        }
+    }
+    for (const std::string& name : names) {
+        auto it = std::find_if(all.begin(), all.end(), [&](const Dimension& d) { return d.info.name == name; });
+        if (it == all.end()) {
+            throw Error(ErrorCode::InvalidArgument,
+                        ::EscapeName(subject) + ": the points have no field \"" + name + "\"");
+        }
+        chosen.push_back(*it);
+    }
+    return chosen;
+}
+
+std::vector<FieldInfo> FieldsOfEntry(const std::string& archivePath, const std::string& entryName, int64_t index) {
+    try {
+        CArchivePoints points(archivePath, entryName, {FieldRole::X}, 1, index);
+        std::vector<FieldInfo> fields;
+        for (const Dimension& d : DimensionsOfRecords(points.Layout(), points.Head())) fields.push_back(d.info);
+        return fields;
+    } catch (...) {
+        detail::RethrowAsError(entryName);
+    }
+}
+
+// Called in a catch block about the LAS file at path: a file that is not
+// there is NotFound, as a missing archive is.
+[[noreturn]] void RethrowAboutLasFile(const std::string& path) {
+    try {
+        throw;
+    } catch (const CLasException& e) {
+        if (e.Is(lasmsg::kReadOpen) && e.cause == ENOENT) {
+            throw Error(ErrorCode::NotFound, ::EscapeName(path) + ": " + DescribeFailure(e), e.Message(), e.cause);
+        }
+        detail::RethrowAsError(path);
+    } catch (...) {
+        detail::RethrowAsError(path);
+    }
 }
 
 }  // namespace
@@ -151,14 +199,8 @@ struct Archive::Impl {
 HeaderFacts ReadLasHeader(const std::string& path) {
     try {
         return HeaderFactsOf(ReadLasFileFacts(path));
-    } catch (const CLasException& e) {
-        // A file that is not there is NotFound, as a missing archive is.
-        if (e.Is(lasmsg::kReadOpen) && e.cause == ENOENT) {
-            throw Error(ErrorCode::NotFound, ::EscapeName(path) + ": " + DescribeFailure(e), e.Message(), e.cause);
-        }
-        detail::RethrowAsError(path);
     } catch (...) {
-        detail::RethrowAsError(path);
+        RethrowAboutLasFile(path);
     }
 }
 
@@ -241,76 +283,113 @@ std::vector<EntryHeader> Archive::Headers() const {
 }
 
 std::vector<FieldInfo> Archive::Fields(const std::string& entryName) const {
-    try {
-        CArchivePoints points(impl->path, entryName, {FieldRole::X}, 1);
-        std::vector<FieldInfo> fields;
-        for (const Dimension& d : DimensionsOfEntry(points)) fields.push_back(d.info);
-        return fields;
-    } catch (...) {
-        detail::RethrowAsError(entryName);
-    }
+    return FieldsOfEntry(impl->path, entryName, -1);
 }
 
 // ---- PointReader --------------------------------------------------------
 
 struct PointReader::Impl {
-    std::string entry;
-    std::unique_ptr<CArchivePoints> points;
+    std::string subject;  // what its failures name: the entry, or the LAS file's path
+    std::unique_ptr<detail::RecordSource> source;
+    HeaderFacts header;
     std::vector<Dimension> chosen;
     std::vector<FieldInfo> fields;
     detail::Scaling scaling;
     std::size_t chunkPoints = 0;
     uint64_t total = 0, handed = 0;
-    // Records decoded but not yet handed out.
+    // Records read but not yet handed out.
     std::vector<uint8_t> records;
     std::size_t recordCount = 0, recordsTaken = 0;
     bool ended = false;
 };
 
+namespace detail {
+
+struct PointReaderAccess {
+    // The reader of r's source: the named dimensions (every one but the
+    // scaled coordinates when none is named), cut into chunks of at most
+    // chunkPoints points. The dimensions come from the records the source
+    // itself gives, never from an earlier look at them: an archive may
+    // have changed between two openings.
+    static PointReader Make(std::unique_ptr<PointReader::Impl> r, const std::vector<std::string>& names,
+                            std::size_t chunkPoints) {
+        const RecordSource& source = *r->source;
+        r->chosen = Choose(DimensionsOfRecords(source.Layout(), source.Head()), names, r->subject);
+        const std::vector<uint8_t>& head = source.Head();
+        r->scaling = ScalingOf(ReadLasFacts(head.data(), head.size(), source.Layout().fileSize));
+        r->total = source.Layout().pointCount;
+        for (const Dimension& d : r->chosen) r->fields.push_back(d.info);
+        // Small enough that the chunk and its copies (the records, the
+        // columns, a caller's own array) stay a few megabytes beside the
+        // decoder's chunk.
+        r->chunkPoints = chunkPoints > 0 ? chunkPoints : std::size_t{1} << 16;
+        return PointReader(std::move(r));
+    }
+
+    // The entry at index (-1: the first of its name). It is opened once to
+    // learn its facts and dimensions, then again to decode only the
+    // fields that are read.
+    static PointReader Entry(const std::string& archivePath, const std::string& entryName, int64_t index,
+                             const std::vector<std::string>& names, std::size_t chunkPoints, int threads) {
+        auto r = std::make_unique<PointReader::Impl>();
+        r->subject = entryName;
+        try {
+            std::vector<Dimension> all;
+            {
+                CArchivePoints probe(archivePath, entryName, {FieldRole::X}, 1, index);
+                all = DimensionsOfRecords(probe.Layout(), probe.Head());
+                r->header = HeaderFactsOf(probe.Facts());
+            }
+            std::vector<FieldRole> roles;
+            for (const Dimension& d : Choose(all, names, entryName)) {
+                if (std::find(roles.begin(), roles.end(), d.role) == roles.end()) roles.push_back(d.role);
+            }
+            // Every field read: the whole file is decoded and its checksum checked.
+            bool every = true;
+            for (const Dimension& d : all) {
+                every = every && std::find(roles.begin(), roles.end(), d.role) != roles.end();
+            }
+            if (every) roles.clear();
+            r->source = EntryRecords(archivePath, entryName, roles, threads, index);
+            return Make(std::move(r), names, chunkPoints);
+        } catch (...) {
+            RethrowAsError(entryName);
+        }
+    }
+
+    static PointReader Las(const std::string& path, const std::vector<std::string>& names, std::size_t chunkPoints) {
+        auto r = std::make_unique<PointReader::Impl>();
+        r->subject = path;
+        try {
+            LasFacts facts;
+            r->source = LasRecords(path, facts);
+            r->header = HeaderFactsOf(facts);
+            return Make(std::move(r), names, chunkPoints);
+        } catch (...) {
+            RethrowAboutLasFile(path);
+        }
+    }
+};
+
+}  // namespace detail
+
+std::vector<FieldInfo> Archive::FieldsAt(const std::string& entryName, std::size_t index) const {
+    return FieldsOfEntry(impl->path, entryName, static_cast<int64_t>(index));
+}
+
 PointReader Archive::Points(const std::string& entryName, const std::vector<std::string>& fields,
                             std::size_t chunkPoints, int threads) const {
-    auto r = std::make_unique<PointReader::Impl>();
-    r->entry = entryName;
-    try {
-        // The entry is opened once to learn its dimensions, then again for
-        // only the fields that are read.
-        std::vector<Dimension> all;
-        {
-            CArchivePoints probe(impl->path, entryName, {FieldRole::X}, 1);
-            all = DimensionsOfEntry(probe);
-        }
-        if (fields.empty()) {
-            for (const Dimension& d : all) {
-                if (d.axis < 0) r->chosen.push_back(d);
-            }
-        }
-        for (const std::string& name : fields) {
-            auto it = std::find_if(all.begin(), all.end(), [&](const Dimension& d) { return d.info.name == name; });
-            if (it == all.end()) throw Error(ErrorCode::InvalidArgument, ::EscapeName(entryName) + ": the points have no field \"" + name + "\"");
-            r->chosen.push_back(*it);
-        }
-        std::vector<FieldRole> roles;
-        for (const Dimension& d : r->chosen) {
-            if (std::find(roles.begin(), roles.end(), d.role) == roles.end()) roles.push_back(d.role);
-        }
-        // Every field read: the whole file is decoded and its checksum checked.
-        bool every = true;
-        for (const Dimension& d : all) {
-            every = every && std::find(roles.begin(), roles.end(), d.role) != roles.end();
-        }
-        if (every) roles.clear();
-        r->points = std::make_unique<CArchivePoints>(impl->path, entryName, roles, threads);
-        const std::vector<uint8_t>& head = r->points->Head();
-        r->scaling = detail::ScalingOf(ReadLasFacts(head.data(), head.size(), r->points->Layout().fileSize));
-        r->total = r->points->Layout().pointCount;
-    } catch (...) {
-        detail::RethrowAsError(entryName);
-    }
-    for (const Dimension& d : r->chosen) r->fields.push_back(d.info);
-    // Small enough that the chunk and its copies (the records, the columns,
-    // a caller's own array) stay a few megabytes beside the decoder's chunk.
-    r->chunkPoints = chunkPoints > 0 ? chunkPoints : std::size_t{1} << 16;
-    return PointReader(std::move(r));
+    return detail::PointReaderAccess::Entry(impl->path, entryName, -1, fields, chunkPoints, threads);
+}
+
+PointReader Archive::PointsAt(const std::string& entryName, std::size_t index, const std::vector<std::string>& fields,
+                              std::size_t chunkPoints, int threads) const {
+    return detail::PointReaderAccess::Entry(impl->path, entryName, static_cast<int64_t>(index), fields, chunkPoints,
+                                            threads);
+}
+
+PointReader ReadLasPoints(const std::string& lasPath, const std::vector<std::string>& fields, std::size_t chunkPoints) {
+    return detail::PointReaderAccess::Las(lasPath, fields, chunkPoints);
 }
 
 PointReader::PointReader(std::unique_ptr<Impl> i) : impl(std::move(i)) {}
@@ -320,6 +399,7 @@ PointReader::~PointReader() = default;
 
 const std::vector<FieldInfo>& PointReader::Fields() const { return impl->fields; }
 uint64_t PointReader::PointCount() const { return impl->total; }
+const HeaderFacts& PointReader::Header() const { return impl->header; }
 
 bool PointReader::Next(PointChunk& chunk) {
     Impl& r = *impl;
@@ -330,12 +410,12 @@ bool PointReader::Next(PointChunk& chunk) {
         chunk.columns[j].field = r.fields[j];
         chunk.columns[j].data.clear();
     }
-    const std::size_t length = r.points->Layout().recordLength;
+    const std::size_t length = r.source->Layout().recordLength;
     try {
         while (chunk.count < r.chunkPoints && !r.ended) {
             if (r.recordsTaken == r.recordCount) {
                 r.recordsTaken = r.recordCount = 0;
-                if (!r.points->Next(r.records, r.recordCount)) {
+                if (!r.source->Next(r.records, r.recordCount)) {
                     r.ended = true;
                     break;
                 }
@@ -352,7 +432,7 @@ bool PointReader::Next(PointChunk& chunk) {
             r.recordsTaken += k;
         }
     } catch (...) {
-        detail::RethrowAsError(r.entry);
+        detail::RethrowAsError(r.subject);
     }
     r.handed += chunk.count;
     return chunk.count > 0;

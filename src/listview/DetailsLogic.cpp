@@ -4,7 +4,6 @@
 #include <QFileInfo>
 #include <QStringList>
 
-#include "archive/EntryNames.h"
 #include "listview/ListLogic.h"
 #include "listview/ListMessages.h"
 #include "platform/Paths.h"
@@ -16,7 +15,7 @@ namespace {
 QString Text(const char* message) { return QString::fromUtf8(message); }
 
 // Bytes of the file as text that cannot mislead.
-QString Shown(const std::string& bytes) { return platform::FromCore(EscapeName(bytes)); }
+QString Shown(const std::string& bytes) { return platform::FromCore(velmora::EscapeName(bytes)); }
 
 // The shortest text that reads back as the value, for scales and offsets.
 QString Real(double v) { return QString::number(v, 'g', 15); }
@@ -33,7 +32,7 @@ QString ByReturn(const std::vector<uint64_t>& counts) {
     return parts.join(QStringLiteral(", "));
 }
 
-VlrRow RowOf(const VlrFacts& v) {
+VlrRow RowOf(const velmora::VlrInfo& v) {
     return {Text(listmsg::kFactVlrName).arg(Shown(v.userId), QString::number(v.recordId)),
             Text(listmsg::kFactVlrAbout).arg(Shown(v.description), FormatByteCount(static_cast<int64_t>(v.length)))};
 }
@@ -52,7 +51,7 @@ QString FormatCoordinate(double value, double scale) {
     return QString::number(value, 'f', decimals);
 }
 
-QString FormatCrs(const LasFacts& f) {
+QString FormatCrs(const velmora::HeaderFacts& f) {
     QStringList parts;
     if (f.epsg != 0) parts << Text(listmsg::kFactEpsg).arg(f.epsg);
     if (!f.crsName.empty()) parts << Shown(f.crsName);
@@ -79,14 +78,13 @@ QString ScaleBarText(double length, const std::string& unit) {
     return Text(listmsg::kScaleBar).arg(number, UnitSymbol(unit));
 }
 
-FactsText DescribeFacts(const LasFacts& f) {
+FactsText DescribeFacts(const velmora::HeaderFacts& f) {
     FactsText t;
-    const LasFileLayout& l = f.layout;
     auto add = [&t](const char* label, QString value) { t.rows.push_back({label, std::move(value)}); };
-    add(listmsg::kFactVersion, QString::number(l.versionMajor) + QLatin1Char('.') + QString::number(l.versionMinor));
-    add(listmsg::kFactFormat, QString::number(l.PointFormat()));
-    add(listmsg::kFactRecord, FormatByteCount(l.recordLength));
-    add(listmsg::kFactPoints, FormatCount(l.pointCount));
+    add(listmsg::kFactVersion, QString::number(f.versionMajor) + QLatin1Char('.') + QString::number(f.versionMinor));
+    add(listmsg::kFactFormat, QString::number(f.pointFormat));
+    add(listmsg::kFactRecord, FormatByteCount(f.recordLength));
+    add(listmsg::kFactPoints, FormatCount(f.pointCount));
     add(listmsg::kFactByReturn, ByReturn(f.pointsByReturn));
     const char* axes[3] = {listmsg::kFactX, listmsg::kFactY, listmsg::kFactZ};
     for (int a = 0; a < 3; ++a)
@@ -101,7 +99,7 @@ FactsText DescribeFacts(const LasFacts& f) {
     add(listmsg::kFactSoftware, Shown(f.generatingSoftware));
     add(listmsg::kFactSourceId, QString::number(f.fileSourceId));
     add(listmsg::kFactCrs, FormatCrs(f));
-    for (const VlrFacts& v : f.vlrs) (v.extended ? t.evlrs : t.vlrs).push_back(RowOf(v));
+    for (const velmora::VlrInfo& v : f.vlrs) (v.extended ? t.evlrs : t.vlrs).push_back(RowOf(v));
     const QString vlrCount = QString::number(t.vlrs.size());
     add(listmsg::kFactVlrs, f.vlrsComplete ? vlrCount : Text(listmsg::kFactCutShort).arg(vlrCount));
     if (!t.evlrs.empty()) add(listmsg::kFactEvlrs, QString::number(t.evlrs.size()));

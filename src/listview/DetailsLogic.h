@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "las/LasFacts.h"
+#include "velmora/velmora.hpp"
 
 // What the details pane decides without a window: the texts of a LAS
 // file's facts, the scale bar's label, and which pictures it keeps.
@@ -36,14 +36,14 @@ struct FactsText {
 // Texts that come from the file (identifiers, descriptions, the coordinate
 // system's name) are shown escaped, as entry names are: they are anyone's
 // bytes.
-FactsText DescribeFacts(const LasFacts& facts);
+FactsText DescribeFacts(const velmora::HeaderFacts& facts);
 
 // A coordinate to the decimals its scale gives it (0.01: two), which is
 // all the precision the points have.
 QString FormatCoordinate(double value, double scale);
 // "EPSG:2994, NAD83(HARN) / Oregon GIC Lambert (ft)"; either part alone;
 // or the not-given text.
-QString FormatCrs(const LasFacts& facts);
+QString FormatCrs(const velmora::HeaderFacts& facts);
 // The scale bar's label for a round length in the file's unit (as its
 // coordinate system names it: "500 m", "200 ft (US)"); "500 units" when the
 // file does not say.

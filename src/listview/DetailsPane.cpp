@@ -14,7 +14,6 @@
 #include <cmath>
 #include <limits>
 
-#include "archive/EntryNames.h"
 #include "listview/ListMessages.h"
 #include "platform/Paths.h"
 
@@ -219,13 +218,14 @@ void CDetailsPane::ShowItem(const QString& path, const QString& entry, qint64 in
     Retire();
     shownKey = identity;
     keepKey = key;
-    Reset(entry.isEmpty() ? platform::FileNamePart(path) : platform::FromCore(EscapeName(platform::ToCore(entry))));
+    Reset(entry.isEmpty() ? platform::FileNamePart(path)
+                          : platform::FromCore(velmora::EscapeName(platform::ToCore(entry))));
     if (const Kept* k = key.isEmpty() ? nullptr : kept.Find(key)) {
         fromKept = true;
         ShowFacts(k->facts);
         canvas->SetLegend(k->colour, k->zMin, k->zMax, k->facts.scale[2]);
         canvas->SetPicture(k->picture, k->frame);
-        if (k->facts.layout.pointCount == 0) canvas->SetMessage(Text(listmsg::kPreviewNoPoints));
+        if (k->facts.pointCount == 0) canvas->SetMessage(Text(listmsg::kPreviewNoPoints));
         emit Updated();
         return;
     }
@@ -275,7 +275,7 @@ void CDetailsPane::Poll() {
     if (!run && stopping.empty()) poll->stop();
 }
 
-void CDetailsPane::ShowFacts(const LasFacts& f) {
+void CDetailsPane::ShowFacts(const velmora::HeaderFacts& f) {
     factsText = listview::DescribeFacts(f);
     facts->clear();
     for (const listview::FactRow& row : factsText.rows) {
@@ -292,14 +292,14 @@ void CDetailsPane::ShowFacts(const LasFacts& f) {
     facts->expandAll();
 }
 
-void CDetailsPane::Begin(const LasFacts& f, bool own) {
+void CDetailsPane::Begin(const velmora::HeaderFacts& f, bool own) {
     shownFacts = f;
     colour = own;
     ShowFacts(f);
     // A header's bounds frame the picture from the start. Where they are
     // missing (all zero in some writers' files) or damaged, the samples
     // themselves set them as they come.
-    const bool flat = f.minimum[0] == f.maximum[0] && f.minimum[1] == f.maximum[1] && f.layout.pointCount > 1;
+    const bool flat = f.minimum[0] == f.maximum[0] && f.minimum[1] == f.maximum[1] && f.pointCount > 1;
     boundsFromHeader = preview::UsableRange(f.minimum[0], f.maximum[0]) &&
                        preview::UsableRange(f.minimum[1], f.maximum[1]) && !flat;
     zFromHeader = preview::UsableRange(f.minimum[2], f.maximum[2]) && !flat;
@@ -309,7 +309,7 @@ void CDetailsPane::Begin(const LasFacts& f, bool own) {
         bounds[a] = fromHeader ? f.minimum[a] : inf;
         bounds[a + 3] = fromHeader ? f.maximum[a] : -inf;
     }
-    if (f.layout.pointCount == 0) canvas->SetMessage(Text(listmsg::kPreviewNoPoints));
+    if (f.pointCount == 0) canvas->SetMessage(Text(listmsg::kPreviewNoPoints));
     Redraw();
 }
 
@@ -340,7 +340,7 @@ void CDetailsPane::AddSamples(std::vector<preview::Sample>& batch) {
 void CDetailsPane::Redraw() {
     const preview::Frame frame =
         preview::FitFrame(bounds[0], bounds[1], bounds[3], bounds[4], preview::kPictureSide, preview::kPictureSide);
-    const uint64_t expected = std::min<uint64_t>(shownFacts ? shownFacts->layout.pointCount : 0, preview::kMaxSamples);
+    const uint64_t expected = std::min<uint64_t>(shownFacts ? shownFacts->pointCount : 0, preview::kMaxSamples);
     drawnZ[0] = bounds[2];
     drawnZ[1] = bounds[5];
     raster.Reset(frame, colour ? preview::CRaster::Colouring::Rgb : preview::CRaster::Colouring::Elevation, bounds[2],
@@ -367,7 +367,7 @@ void CDetailsPane::End(const preview::CPreviewRun::News& news) {
     using State = preview::CPreviewRun::State;
     if (news.state == State::Done && shownFacts) {
         ShowPicture();
-        canvas->SetMessage(shownFacts->layout.pointCount == 0 ? Text(listmsg::kPreviewNoPoints) : QString());
+        canvas->SetMessage(shownFacts->pointCount == 0 ? Text(listmsg::kPreviewNoPoints) : QString());
         kept.Put(keepKey, {*shownFacts, colour, canvas->Picture(), raster.Shape(), drawnZ[0], drawnZ[1]});
         return;
     }

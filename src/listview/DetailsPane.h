@@ -10,10 +10,10 @@
 #include <thread>
 #include <vector>
 
-#include "las/LasFacts.h"
 #include "listview/DetailsLogic.h"
 #include "listview/PointPreview.h"
 #include "listview/PreviewRun.h"
+#include "velmora/velmora.hpp"
 
 class QLabel;
 class QTimer;
@@ -109,7 +109,7 @@ signals:
 
 private:
     struct Kept {
-        LasFacts facts;
+        velmora::HeaderFacts facts;
         bool colour = false;
         QImage picture;
         preview::Frame frame;
@@ -124,8 +124,8 @@ private:
     void Retire();
     void Reap();
     void Poll();
-    void ShowFacts(const LasFacts& facts);
-    void Begin(const LasFacts& facts, bool colour);
+    void ShowFacts(const velmora::HeaderFacts& facts);
+    void Begin(const velmora::HeaderFacts& facts, bool colour);
     void AddSamples(std::vector<preview::Sample>& batch);
     // Starts the picture afresh and draws every sample so far.
     void Redraw();
@@ -147,7 +147,7 @@ private:
     bool fromKept = false;
 
     // The picture in the making.
-    std::optional<LasFacts> shownFacts;
+    std::optional<velmora::HeaderFacts> shownFacts;
     bool colour = false;
     bool boundsFromHeader = false;
     bool zFromHeader = false;

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "las/Failure.h"
-
 // Every text the file list shows a user, in one place.
 namespace listmsg {
 inline constexpr const char* kUp = "..";
@@ -120,9 +118,7 @@ inline constexpr const char* kUnitMetre = "m";
 inline constexpr const char* kUnitFoot = "ft";
 inline constexpr const char* kUnitUsFoot = "ft (US)";
 inline constexpr const char* kUnitDegree = "\u00b0";
-inline constexpr Failure kPreviewUnknownFormat =
-    failures::Of(401, FailureKind::Refused, "The records are of a point format not known here.");
-inline constexpr const Failure* kFailures[] = {&kPreviewUnknownFormat};
+inline constexpr const char* kPreviewUnknownFormat = "The records are of a point format not known here.";
 
 // The details pane itself: what it shows before, while and instead of a
 // picture, the headings of its facts, and the legend under the picture.
@@ -133,6 +129,7 @@ inline constexpr const char* kPreviewFailed = "The points cannot be shown: %1";
 inline constexpr const char* kPreviewDamaged = "The entry's compressed data is damaged; its points cannot be shown.\n(%1)";
 inline constexpr const char* kPreviewReading = "Reading the points: %1 %";
 inline constexpr const char* kPreviewNoPoints = "The file holds no points.";
+inline constexpr const char* kPreviewMemory = "There is not enough memory to read the points.";
 inline constexpr const char* kFactLabel = "Property";
 inline constexpr const char* kFactValue = "Value";
 inline constexpr const char* kRampCaption = "Elevation";

@@ -2,140 +2,126 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <new>
 
-#include "archive/ArchivePoints.h"
-#include "las/ByteOrder.h"
-#include "las/FileIo.h"
-#include "las/LasException.h"
-#include "las/LasMessages.h"
 #include "listview/ListMessages.h"
 
 namespace preview {
 
 namespace {
 
-// Records read from a LAS file at a time: as many as an entry's reader
-// hands out, so a cancel is seen as soon in either.
-constexpr std::size_t kSliceRecords = 1 << 16;
+// Points a chunk holds: a cancel is seen between chunks, and a chunk's
+// columns stay a few megabytes.
+constexpr std::size_t kChunkPoints = 1 << 16;
+// x, y, z, red, green, blue.
+constexpr std::size_t kColourFields = 6;
 
-constexpr FieldRole kColourRoles[] = {FieldRole::Red, FieldRole::Green, FieldRole::Blue};
+// The fields a preview reads of records that have these: the scaled
+// coordinates, and the colours where the records have them (a classic
+// entry then decodes those streams alone). Empty for records without
+// coordinates.
+std::vector<std::string> PreviewFields(const std::vector<velmora::FieldInfo>& available) {
+    auto has = [&available](const char* name) {
+        return std::any_of(available.begin(), available.end(),
+                           [name](const velmora::FieldInfo& f) { return f.name == name; });
+    };
+    if (!has("X") || !has("Y") || !has("Z")) return {};
+    std::vector<std::string> fields{"x", "y", "z"};
+    if (has("red") && has("green") && has("blue")) fields.insert(fields.end(), {"red", "green", "blue"});
+    return fields;
+}
 
-bool HasColour(const PointLayout& layout) {
-    return std::all_of(std::begin(kColourRoles), std::end(kColourRoles),
-                       [&layout](FieldRole r) { return layout.Find(r) != nullptr; });
+template <class T>
+T ValueAt(const velmora::Column& column, std::size_t i) {
+    T v;
+    std::memcpy(&v, column.data.data() + i * sizeof(T), sizeof(T));
+    return v;
+}
+
+// The library's message names the file or entry first; the pane's title
+// names it already.
+std::string ReasonOf(const velmora::Error& e, const std::string& subject) {
+    const std::string said = e.what();
+    const std::string named = velmora::EscapeName(subject) + ": ";
+    return said.compare(0, named.size(), named) == 0 ? said.substr(named.size()) : said;
 }
 
 }  // namespace
-
-std::vector<FieldRole> PreviewRoles(const PointLayout& layout) {
-    std::vector<FieldRole> roles{FieldRole::X, FieldRole::Y, FieldRole::Z};
-    if (HasColour(layout)) roles.insert(roles.end(), std::begin(kColourRoles), std::end(kColourRoles));
-    return roles;
-}
 
 CPreviewRun::CPreviewRun(Target t, std::size_t most) : target(std::move(t)), maxSamples(std::max<std::size_t>(most, 1)) {}
 
 void CPreviewRun::Run() {
     try {
         Work();
-    } catch (const CDamagedEntry& e) {
-        End(State::Failed, DescribeFailure(e), true);
-    } catch (const CLasException& e) {
-        End(State::Failed, DescribeFailure(e));
+    } catch (const velmora::Error& e) {
+        End(State::Failed, ReasonOf(e, target.IsEntry() ? target.entry : target.path),
+            e.code() == velmora::ErrorCode::Damaged);
     } catch (const std::bad_alloc&) {
-        End(State::Failed, lasmsg::kReadPointsMemory.text);
+        End(State::Failed, listmsg::kPreviewMemory);
     } catch (const std::exception& e) {
         End(State::Failed, e.what());
     }
 }
 
 void CPreviewRun::Work() {
-    LasFacts facts;
-    if (target.IsEntry()) {
-        // A reader of its own: one that gave the facts reads no points.
-        CArchivePoints head(target.path, target.entry, {FieldRole::X}, 1, target.index);
-        facts = head.Facts();
-    } else {
-        facts = ReadLasFileFacts(target.path);
+    const velmora::Archive archive = velmora::Archive::At(target.path);
+    const bool byPlace = target.IsEntry() && target.index >= 0;
+    const auto place = static_cast<std::size_t>(std::max<int64_t>(target.index, 0));
+    // A LAS file's reader that names no field reads nothing as it opens.
+    auto available = [&] {
+        if (!target.IsEntry()) return velmora::ReadLasPoints(target.path).Fields();
+        return byPlace ? archive.FieldsAt(target.entry, place) : archive.Fields(target.entry);
+    };
+    auto open = [&](const std::vector<std::string>& fields) {
+        if (!target.IsEntry()) return velmora::ReadLasPoints(target.path, fields, kChunkPoints);
+        return byPlace ? archive.PointsAt(target.entry, place, fields, kChunkPoints)
+                       : archive.Points(target.entry, fields, kChunkPoints);
+    };
+    const std::vector<velmora::FieldInfo> has = available();
+    std::vector<std::string> fields = PreviewFields(has);
+    const bool located = !fields.empty();
+    // Records without coordinates (a format not known here) still have
+    // their facts told, by a reader of a field they do have.
+    if (!located) {
+        if (has.empty()) return End(State::Failed, listmsg::kPreviewUnknownFormat);
+        fields = {has.front().name};
     }
-    const PointLayout layout = DescribePoints(facts.layout.PointFormat(), facts.layout.recordLength);
-    PublishFacts(facts, HasColour(layout));
-    for (int a = 0; a < 3; ++a) {
-        scale[a] = facts.scale[a];
-        offset[a] = facts.offset[a];
-    }
-    stride = SampleStride(facts.layout.pointCount, maxSamples);
+    // An entry's archive is locked while the reader lives: it goes when this
+    // function returns, also when a cancel cuts the reading short.
+    velmora::PointReader reader = open(fields);
+    const velmora::HeaderFacts& facts = reader.Header();
+    PublishFacts(facts, located && fields.size() == kColourFields);
+    if (!located) return End(State::Failed, listmsg::kPreviewUnknownFormat);
+    stride = SampleStride(facts.pointCount, maxSamples);
     if (cancelled) return End(State::Cancelled);
-    if (target.IsEntry())
-        ReadEntry(PreviewRoles(layout));
-    else
-        ReadLasFile(facts, layout);
+    velmora::PointChunk chunk;
+    while (!cancelled && reader.Next(chunk)) {
+        if (!TakeChunk(chunk)) break;
+    }
     End(cancelled ? State::Cancelled : State::Done);
 }
 
-void CPreviewRun::Locate(const PointLayout& layout) {
-    const PointField* xyz[3] = {layout.Find(FieldRole::X), layout.Find(FieldRole::Y), layout.Find(FieldRole::Z)};
-    if (!xyz[0] || !xyz[1] || !xyz[2]) throw CLasException(listmsg::kPreviewUnknownFormat);
-    const bool colour = HasColour(layout);
-    for (int a = 0; a < 3; ++a) {
-        xyzAt[a] = xyz[a]->offset;
-        rgbAt[a].reset();
-        if (colour) rgbAt[a] = layout.Find(kColourRoles[a])->offset;
-    }
-    recordLength = layout.recordLength;
-}
-
-void CPreviewRun::ReadEntry(const std::vector<FieldRole>& roles) {
-    // The archive is locked while the reader lives: it goes at the end of
-    // this function, also when a cancel cuts the reading short.
-    CArchivePoints points(target.path, target.entry, roles, 0, target.index);
-    // The records are read by the layout they come in.
-    Locate(DescribePoints(points.Layout().PointFormat(), points.Layout().recordLength));
-    std::vector<uint8_t> records;
-    std::size_t count = 0;
-    while (!cancelled && points.Next(records, count)) {
-        if (!TakeSlice(records.data(), count)) break;
-    }
-}
-
-void CPreviewRun::ReadLasFile(const LasFacts& facts, const PointLayout& layout) {
-    Locate(layout);
-    CFile file;
-    if (!file.Open(target.path, "rb")) throw CLasException(lasmsg::kReadOpen, true, file.LastError());
-    if (!file.Seek(facts.layout.offsetToPoints)) throw CLasException(lasmsg::kReadPoints, true, file.LastError());
-    std::vector<uint8_t> records;
-    uint64_t left = facts.layout.pointCount;
-    while (!cancelled && left > 0) {
-        const std::size_t count = static_cast<std::size_t>(std::min<uint64_t>(left, kSliceRecords));
-        records.resize(count * recordLength);
-        // The layout was read from the same file: it holds these records,
-        // unless it was cut since.
-        if (!file.ReadExact(records.data(), records.size()))
-            throw CLasException(lasmsg::kReadPoints, true, file.LastError());
-        left -= count;
-        if (!TakeSlice(records.data(), count)) break;
-    }
-}
-
-bool CPreviewRun::TakeSlice(const uint8_t* records, std::size_t count) {
+bool CPreviewRun::TakeChunk(const velmora::PointChunk& chunk) {
+    const std::vector<velmora::Column>& c = chunk.columns;
+    const bool colour = c.size() == kColourFields;
     std::vector<preview::Sample> slice;
-    // Every stride-th record of the whole file, wherever the slices begin.
-    for (uint64_t i = nextTaken - seen; i < count && taken + slice.size() < maxSamples; i += stride) {
-        const uint8_t* rec = records + static_cast<std::size_t>(i) * recordLength;
+    // Every stride-th record of the whole file, wherever the chunks begin.
+    for (uint64_t i = nextTaken - seen; i < chunk.count && taken + slice.size() < maxSamples; i += stride) {
+        const auto k = static_cast<std::size_t>(i);
         preview::Sample s;
-        s.x = le::LoadI32(rec + xyzAt[0]) * scale[0] + offset[0];
-        s.y = le::LoadI32(rec + xyzAt[1]) * scale[1] + offset[1];
-        s.z = le::LoadI32(rec + xyzAt[2]) * scale[2] + offset[2];
-        if (rgbAt[0]) {
-            s.red = le::LoadU16(rec + *rgbAt[0]);
-            s.green = le::LoadU16(rec + *rgbAt[1]);
-            s.blue = le::LoadU16(rec + *rgbAt[2]);
+        s.x = ValueAt<double>(c[0], k);
+        s.y = ValueAt<double>(c[1], k);
+        s.z = ValueAt<double>(c[2], k);
+        if (colour) {
+            s.red = ValueAt<uint16_t>(c[3], k);
+            s.green = ValueAt<uint16_t>(c[4], k);
+            s.blue = ValueAt<uint16_t>(c[5], k);
         }
         slice.push_back(s);
         nextTaken += stride;
     }
-    seen += count;
+    seen += chunk.count;
     taken += slice.size();
     std::lock_guard<std::mutex> hold(lock);
     pending.insert(pending.end(), slice.begin(), slice.end());
@@ -143,11 +129,11 @@ bool CPreviewRun::TakeSlice(const uint8_t* records, std::size_t count) {
     return taken < maxSamples;
 }
 
-void CPreviewRun::PublishFacts(const LasFacts& facts, bool colour) {
+void CPreviewRun::PublishFacts(const velmora::HeaderFacts& facts, bool colour) {
     std::lock_guard<std::mutex> hold(lock);
     newFacts = facts;
     newColour = colour;
-    pointsTotal = facts.layout.pointCount;
+    pointsTotal = facts.pointCount;
 }
 
 void CPreviewRun::End(State how, std::string why, bool damage) {

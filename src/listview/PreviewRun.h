@@ -8,9 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "las/LasFacts.h"
-#include "las/PointFormat.h"
 #include "listview/PointPreview.h"
+#include "velmora/velmora.hpp"
 
 // The work behind the details pane, without Qt: what a LAS file or an
 // archive entry says of itself, and a sample of its points, read on a
@@ -26,10 +25,6 @@ struct Target {
     bool IsEntry() const { return !entry.empty(); }
     bool operator==(const Target&) const = default;
 };
-
-// The fields a preview decodes: the coordinates, and the colours where the
-// records have them. A classic entry then decodes those streams alone.
-std::vector<FieldRole> PreviewRoles(const PointLayout& layout);
 
 class CPreviewRun {
 public:
@@ -52,7 +47,7 @@ public:
 
     // What came in since the last look.
     struct News {
-        std::optional<LasFacts> facts;  // once, when they have been read
+        std::optional<velmora::HeaderFacts> facts;  // once, when they have been read
         bool colour = false;            // with the facts: the records carry RGB
         std::vector<Sample> samples;    // taken since the last look
         State state = State::Running;
@@ -69,30 +64,21 @@ public:
 
 private:
     void Work();
-    void PublishFacts(const LasFacts& facts, bool colour);
+    void PublishFacts(const velmora::HeaderFacts& facts, bool colour);
     void End(State how, std::string why = {}, bool damage = false);
-    // Where the fields are in records of the layout; throws for one
-    // without coordinates (a format not known).
-    void Locate(const PointLayout& layout);
-    void ReadEntry(const std::vector<FieldRole>& roles);
-    void ReadLasFile(const LasFacts& facts, const PointLayout& layout);
-    // Keeps the slice's samples; false once enough are kept.
-    bool TakeSlice(const uint8_t* records, std::size_t count);
+    // Keeps the chunk's samples; false once enough are kept.
+    bool TakeChunk(const velmora::PointChunk& chunk);
 
     const Target target;
     const std::size_t maxSamples;
     std::atomic<bool> cancelled{false};
 
     // The worker's own, while it reads.
-    double scale[3] = {1, 1, 1}, offset[3] = {0, 0, 0};
-    std::size_t recordLength = 0;
-    std::size_t xyzAt[3] = {0, 0, 0};
-    std::optional<std::size_t> rgbAt[3];
     uint64_t stride = 1, nextTaken = 0, seen = 0, taken = 0;
 
     mutable std::mutex lock;
     std::condition_variable ended;
-    std::optional<LasFacts> newFacts;
+    std::optional<velmora::HeaderFacts> newFacts;
     bool newColour = false;
     std::vector<preview::Sample> pending;
     State state = State::Running;

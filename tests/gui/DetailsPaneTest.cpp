@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QTest>
 
+#include <cstring>
 #include <memory>
 
 #include "ArchiveStates.h"
@@ -16,14 +17,13 @@
 #include "app/LeftView.h"
 #include "app/MainFrame.h"
 #include "archive/VMRAFile.h"
-#include "las/ByteOrder.h"
-#include "las/LasFacts.h"
 #include "listview/DetailsLogic.h"
 #include "listview/DetailsPane.h"
 #include "listview/ListLogic.h"
 #include "listview/ListMessages.h"
 #include "listview/PointPreview.h"
 #include "listview/RightView.h"
+#include "velmora/velmora.hpp"
 
 using guitest::ListFixture;
 using preview::CPreviewRun;
@@ -48,16 +48,18 @@ bool WritePoints(const QString& path, int format, const std::vector<Point>& poin
     if (!w.Begin(path.toStdString(), o)) return false;
     const PointLayout& layout = w.Records();
     std::vector<uint8_t> records(points.size() * layout.recordLength, 0);
+    // Little-endian in the file and on every machine the tests run on.
+    auto put = [](uint8_t* at, auto value) { std::memcpy(at, &value, sizeof value); };
     for (std::size_t i = 0; i < points.size(); ++i) {
         uint8_t* r = records.data() + i * layout.recordLength;
-        le::StoreI32(r + layout.Find(FieldRole::X)->offset, points[i].x);
-        le::StoreI32(r + layout.Find(FieldRole::Y)->offset, points[i].y);
-        le::StoreI32(r + layout.Find(FieldRole::Z)->offset, points[i].z);
+        put(r + layout.Find(FieldRole::X)->offset, points[i].x);
+        put(r + layout.Find(FieldRole::Y)->offset, points[i].y);
+        put(r + layout.Find(FieldRole::Z)->offset, points[i].z);
         r[layout.Find(FieldRole::ReturnByte)->offset] = 0x09;  // return 1 of 1
         if (const PointField* red = layout.Find(FieldRole::Red)) {
-            le::StoreU16(r + red->offset, points[i].red);
-            le::StoreU16(r + layout.Find(FieldRole::Green)->offset, points[i].green);
-            le::StoreU16(r + layout.Find(FieldRole::Blue)->offset, points[i].blue);
+            put(r + red->offset, points[i].red);
+            put(r + layout.Find(FieldRole::Green)->offset, points[i].green);
+            put(r + layout.Find(FieldRole::Blue)->offset, points[i].blue);
         }
     }
     return w.Add(records.data(), points.size()) && w.Finish();
@@ -93,12 +95,13 @@ protected:
         QApplication::processEvents();
     }
     void ExpectFactsOf(const QString& lasPath) {
-        const LasFacts facts = ReadLasFileFacts(lasPath.toStdString());
+        const velmora::HeaderFacts facts = velmora::ReadLasHeader(lasPath.toStdString());
         const listview::FactsText expected = listview::DescribeFacts(facts);
         ASSERT_FALSE(expected.rows.empty());
         for (const listview::FactRow& r : expected.rows) EXPECT_EQ(pane->Fact(r.label), r.value) << r.label;
         QStringList vlrs;
-        for (const VlrFacts& v : facts.vlrs) vlrs << QString::fromStdString(v.userId) + QLatin1Char(' ') + QString::number(v.recordId);
+        for (const velmora::VlrInfo& v : facts.vlrs)
+            vlrs << QString::fromStdString(v.userId) + QLatin1Char(' ') + QString::number(v.recordId);
         EXPECT_EQ(pane->VlrNames(), vlrs);
     }
     CDetailsPane* pane = nullptr;

@@ -11,7 +11,6 @@
 #include "jobs/core/ArchiveJob.h"
 #include "las/LasException.h"
 #include "las/LasMessages.h"
-#include "listview/ListMessages.h"
 
 using archtest::GenerateLas;
 using testsupport::TempDir;
@@ -29,8 +28,7 @@ std::vector<Layer> Layers() {
     auto all = [](const auto& table) { return std::vector<const Failure*>(std::begin(table), std::end(table)); };
     return {{"las", 100, all(lasmsg::kFailures)},
             {"engine", 200, all(enginemsg::kFailures)},
-            {"archive", 300, all(archmsg::kFailures)},
-            {"listing", 400, all(listmsg::kFailures)}};
+            {"archive", 300, all(archmsg::kFailures)}};
 }
 
 TEST(FailureTables, EveryFailureHasACodeOfItsOwnWithinItsLayer) {

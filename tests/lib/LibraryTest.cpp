@@ -2,11 +2,20 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <filesystem>
+#include <functional>
 #include <map>
 #include <thread>
 
+#include "AllocationProbe.h"
 #include "ArchiveTestSupport.h"
 #include "TestSupport.h"
 #include "velmora/velmora.hpp"
@@ -391,4 +400,219 @@ TEST(Library, HeaderFactsOfFilesAndEntries) {
     ASSERT_TRUE(headers[1].read) << headers[1].why;
     EXPECT_EQ(headers[1].facts.pointCount, 3000u);
     EXPECT_EQ(headers[1].facts.generatingSoftware, facts.generatingSoftware);
+}
+
+namespace {
+
+// Every chunk of a reader, joined into one chunk; the chunks follow each
+// other without a gap.
+velmora::PointChunk Drain(velmora::PointReader& r) {
+    velmora::PointChunk all, chunk;
+    while (r.Next(chunk)) {
+        EXPECT_EQ(chunk.first, all.count);
+        if (all.columns.empty()) all.columns = chunk.columns;
+        else
+            for (std::size_t j = 0; j < chunk.columns.size(); ++j) {
+                auto& d = all.columns[j].data;
+                d.insert(d.end(), chunk.columns[j].data.begin(), chunk.columns[j].data.end());
+            }
+        all.count += chunk.count;
+    }
+    return all;
+}
+
+velmora::ErrorCode CodeOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const velmora::Error& e) {
+        return e.code();
+    }
+    return velmora::ErrorCode::Ok;
+}
+
+uint16_t U16At(const RawLas& las, uint64_t i, std::size_t offset) {
+    uint16_t v;
+    std::memcpy(&v, &las.bytes[las.offsetToPoints + i * las.recordLength + offset], 2);
+    return v;
+}
+
+}  // namespace
+
+// Entries of one archive may share a name: each is read by its place in the
+// directory, and a place whose entry no longer bears the name is not read.
+TEST(Library, AnEntryIsReadByItsPlaceWhenNamesRepeat) {
+    TempDir dir;
+    const std::string a = archtest::GenerateLas(dir, "a.las", 2000, 1, 3);
+    const std::string b = archtest::GenerateLas(dir, "b.las", 3000, 3, 4);
+    const std::string vmra = dir.File("twice.vmra");
+    ASSERT_TRUE(velmora::Archive::Compress({a, b}, vmra).allSucceeded);
+    std::vector<uint8_t> image = ReadAll(vmra);
+    archtest::SetEntryName(image, 1, "a.las");
+    testsupport::WriteAll(vmra, image);
+    const velmora::Archive archive = velmora::Archive::Open(vmra);
+    ASSERT_EQ(archive.Entries().size(), 2u);
+
+    const RawLas first(a), second(b);
+    for (std::size_t index : {0u, 1u}) {
+        SCOPED_TRACE(index);
+        const RawLas& las = index == 0 ? first : second;
+        velmora::PointReader r = archive.PointsAt("a.las", index, {"X", "Y", "Z"}, 1000);
+        EXPECT_EQ(r.Header().pointCount, las.count);
+        EXPECT_EQ(r.Header().pointFormat, index == 0 ? 1 : 3);
+        const velmora::PointChunk all = Drain(r);
+        ASSERT_EQ(all.count, las.count);
+        for (uint64_t i = 0; i < las.count; ++i) {
+            for (int axis = 0; axis < 3; ++axis) {
+                ASSERT_EQ(At<int32_t>(all.columns[axis], i), las.Coordinate(i, axis)) << i;
+            }
+        }
+    }
+    // The fields are those of the entry at the place too: only the second
+    // has colours.
+    auto hasRed = [](const std::vector<velmora::FieldInfo>& fields) {
+        return std::any_of(fields.begin(), fields.end(), [](const velmora::FieldInfo& f) { return f.name == "red"; });
+    };
+    EXPECT_FALSE(hasRed(archive.FieldsAt("a.las", 0)));
+    EXPECT_TRUE(hasRed(archive.FieldsAt("a.las", 1)));
+    // By its name alone, the first of the name.
+    EXPECT_EQ(archive.Points("a.las").PointCount(), first.count);
+    EXPECT_EQ(CodeOf([&] { archive.PointsAt("b.las", 1); }), velmora::ErrorCode::NotFound);
+    EXPECT_EQ(CodeOf([&] { archive.PointsAt("a.las", 2); }), velmora::ErrorCode::NotFound);
+    EXPECT_EQ(CodeOf([&] { archive.FieldsAt("b.las", 1); }), velmora::ErrorCode::NotFound);
+}
+
+// A LAS file on disk reads as its records: the coordinates and colours at
+// their places in each record, the scaled coordinates as its header scales
+// them, the same fields as its entry has, and the facts ReadLasHeader gives.
+// Its records are read a slice at a time, never all at once.
+TEST(Library, ALasFileReadsAsItsRecords) {
+    TempDir dir;
+    LasGenOptions o;
+    o.points = 200'000;  // a few slices
+    o.format = 7;
+    o.versionMinor = 4;
+    o.versionHeader = true;
+    o.extraBytes = 7;
+    o.evlrCount = 2;
+    o.seed = 11;
+    const std::string las = archtest::GenerateLas(dir, "c.las", o);
+    const RawLas raw(las);
+    ASSERT_EQ(raw.count, o.points);
+    ASSERT_GT(raw.count * raw.recordLength, 8u << 20);
+
+    velmora::PointReader r = velmora::ReadLasPoints(las, {"X", "Y", "Z", "red", "green", "blue", "x", "y", "z"}, 7777);
+    EXPECT_EQ(r.PointCount(), raw.count);
+    const velmora::HeaderFacts facts = velmora::ReadLasHeader(las);
+    EXPECT_EQ(r.Header().pointCount, facts.pointCount);
+    EXPECT_EQ(r.Header().pointFormat, 7);
+    EXPECT_EQ(r.Header().vlrs.size(), facts.vlrs.size());
+    const std::vector<velmora::VlrInfo>& vlrs = r.Header().vlrs;
+    EXPECT_EQ(std::count_if(vlrs.begin(), vlrs.end(), [](const velmora::VlrInfo& v) { return v.extended; }), 2);
+    const velmora::PointChunk all = Drain(r);
+    ASSERT_EQ(all.count, raw.count);
+    bool coloured = false;
+    for (uint64_t i = 0; i < raw.count; ++i) {
+        for (int axis = 0; axis < 3; ++axis) {
+            ASSERT_EQ(At<int32_t>(all.columns[axis], i), raw.Coordinate(i, axis)) << i;
+            const double scaled = raw.Coordinate(i, axis) * raw.scale[axis] + raw.offset[axis];
+            ASSERT_EQ(At<double>(all.columns[6 + axis], i), scaled) << i;
+            // Format 7: red, green and blue follow 30 bytes of other fields.
+            ASSERT_EQ(At<uint16_t>(all.columns[3 + axis], i), U16At(raw, i, 30 + 2 * axis)) << i;
+        }
+        coloured = coloured || At<uint16_t>(all.columns[3], i) != 0;
+    }
+    EXPECT_TRUE(coloured);
+
+    // The same fields as the file's entry, but the scaled coordinates.
+    const std::string vmra = dir.File("c.vmra");
+    ASSERT_TRUE(velmora::Archive::Compress({las}, vmra).allSucceeded);
+    std::vector<std::string> entryFields, fileFields;
+    for (const velmora::FieldInfo& f : velmora::Archive::Open(vmra).Fields("c.las")) {
+        if (f.name != "x" && f.name != "y" && f.name != "z") entryFields.push_back(f.name);
+    }
+    const velmora::PointReader every = velmora::ReadLasPoints(las);
+    for (const velmora::FieldInfo& f : every.Fields()) fileFields.push_back(f.name);
+    EXPECT_EQ(fileFields, entryFields);
+
+    const std::size_t most = testsupport::LargestAllocationDuring([&] {
+        velmora::PointReader x = velmora::ReadLasPoints(las, {"X"});
+        Drain(x);
+    });
+    EXPECT_LT(most, 6u << 20);
+}
+
+// A LAS file too short for its records, whether cut before it is opened or
+// while it is read, and one declaring absurdly many records, fail with
+// Refused: no point the file does not hold is handed out, and nothing is
+// allocated for the records it only claims.
+TEST(Library, ALasFileCutShortFailsRatherThanGivingPoints) {
+    TempDir dir;
+    const std::string las = archtest::GenerateLas(dir, "s.las", 300'000, 1, 5);
+    const RawLas raw(las);
+    // Reads to the end; the points handed out are the file's own.
+    auto readAll = [&raw](const std::string& path, uint64_t* handed, const std::function<void()>& afterFirst = {}) {
+        velmora::PointReader r = velmora::ReadLasPoints(path, {"X"});
+        velmora::PointChunk chunk;
+        while (r.Next(chunk)) {
+            for (std::size_t i = 0; i < chunk.count; ++i) {
+                ASSERT_EQ(At<int32_t>(chunk.columns[0], i), raw.Coordinate(chunk.first + i, 0)) << chunk.first + i;
+            }
+            if (*handed == 0 && afterFirst) afterFirst();
+            *handed += chunk.count;
+        }
+    };
+
+    const std::string before = dir.File("before.las");
+    testsupport::WriteAll(before, std::vector<uint8_t>(raw.bytes.begin(), raw.bytes.end() - 10));
+    uint64_t handed = 0;
+    EXPECT_EQ(CodeOf([&] { readAll(before, &handed); }), velmora::ErrorCode::Refused);
+    EXPECT_EQ(handed, 0u);
+
+    // Cut after its first slice was read: the rest of that slice is still
+    // handed out, nothing past the cut.
+    const std::string during = dir.File("during.las");
+    testsupport::WriteAll(during, raw.bytes);
+    const uint64_t kept = 200'000;
+    handed = 0;
+    EXPECT_EQ(CodeOf([&] {
+                  readAll(during, &handed, [&] {
+                      std::filesystem::resize_file(during, raw.offsetToPoints + kept * raw.recordLength + 5);
+                  });
+              }),
+              velmora::ErrorCode::Refused);
+    EXPECT_GT(handed, 0u);
+    EXPECT_LE(handed, kept);
+
+    std::vector<uint8_t> absurd(raw.bytes.begin(), raw.bytes.begin() + raw.offsetToPoints + 100 * raw.recordLength);
+    const uint32_t count = 0xFFFFFFFFu;
+    std::memcpy(&absurd[107], &count, 4);
+    testsupport::WriteAll(dir.File("absurd.las"), absurd);
+    const std::size_t most = testsupport::LargestAllocationDuring([&] {
+        handed = 0;
+        EXPECT_EQ(CodeOf([&] { readAll(dir.File("absurd.las"), &handed); }), velmora::ErrorCode::Refused);
+    });
+    EXPECT_LE(handed, 100u);
+    EXPECT_LT(most, 6u << 20);
+    EXPECT_EQ(CodeOf([&] { velmora::ReadLasPoints(dir.File("none.las")); }), velmora::ErrorCode::NotFound);
+}
+
+// A named pipe is no LAS file: it is refused at once, not opened to wait for
+// a writer that may never come. (Should it be opened, a writer comes after a
+// while, so the test ends either way.)
+TEST(Library, ANamedPipeIsRefusedWithoutWaitingForAWriter) {
+    TempDir dir;
+    const std::string fifo = dir.File("pipe.las");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::atomic<bool> answered{false};
+    std::thread writer([&] {
+        for (int i = 0; i < 300 && !answered; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (answered) return;
+        const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0) ::close(fd);
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(CodeOf([&] { velmora::ReadLasPoints(fifo); }), velmora::ErrorCode::Refused);
+    answered = true;
+    writer.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
 }
