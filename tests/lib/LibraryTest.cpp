@@ -68,10 +68,9 @@ T At(const velmora::Column& c, std::size_t i) {
     return v;
 }
 
-// Every chunk of a read, joined into one chunk.
-velmora::PointChunk ReadWhole(const velmora::Archive& a, const std::string& entry,
-                              const std::vector<std::string>& fields = {}, std::size_t chunkPoints = 0) {
-    velmora::PointReader r = a.Points(entry, fields, chunkPoints);
+// Every chunk of a reader, joined into one chunk; the chunks follow each
+// other without a gap.
+velmora::PointChunk Drain(velmora::PointReader& r) {
     velmora::PointChunk all, chunk;
     while (r.Next(chunk)) {
         EXPECT_EQ(chunk.first, all.count);
@@ -84,6 +83,22 @@ velmora::PointChunk ReadWhole(const velmora::Archive& a, const std::string& entr
         all.count += chunk.count;
     }
     return all;
+}
+
+velmora::ErrorCode CodeOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const velmora::Error& e) {
+        return e.code();
+    }
+    return velmora::ErrorCode::Ok;
+}
+
+// Every chunk of a read, joined into one chunk.
+velmora::PointChunk ReadWhole(const velmora::Archive& a, const std::string& entry,
+                              const std::vector<std::string>& fields = {}, std::size_t chunkPoints = 0) {
+    velmora::PointReader r = a.Points(entry, fields, chunkPoints);
+    return Drain(r);
 }
 
 velmora::JobOptions Quiet() { return {}; }
@@ -228,22 +243,14 @@ TEST(Library, ADamagedEntryFailsItsReadAndItsTest) {
 // Callers decide by the code.
 TEST(Library, FailuresCarryTheirCodes) {
     TempDir dir;
-    auto codeOf = [](auto f) {
-        try {
-            f();
-        } catch (const velmora::Error& e) {
-            return e.code();
-        }
-        return velmora::ErrorCode::Ok;
-    };
-    EXPECT_EQ(codeOf([&] { velmora::Archive::Open(dir.File("missing.vmra")); }), velmora::ErrorCode::NotFound);
+    EXPECT_EQ(CodeOf([&] { velmora::Archive::Open(dir.File("missing.vmra")); }), velmora::ErrorCode::NotFound);
     const std::string las = archtest::GenerateLas(dir, "a.las", 2000, 1, 3);
-    EXPECT_EQ(codeOf([&] { velmora::Archive::Open(las); }), velmora::ErrorCode::NotAnArchive);
+    EXPECT_EQ(CodeOf([&] { velmora::Archive::Open(las); }), velmora::ErrorCode::NotAnArchive);
     const std::string vmra = dir.File("a.vmra");
     ASSERT_TRUE(velmora::Archive::Compress({las}, vmra).allSucceeded);
     const velmora::Archive a = velmora::Archive::Open(vmra);
-    EXPECT_EQ(codeOf([&] { a.Points("a.las", {"nir"}); }), velmora::ErrorCode::InvalidArgument);
-    EXPECT_EQ(codeOf([&] { a.Points("b.las"); }), velmora::ErrorCode::NotFound);
+    EXPECT_EQ(CodeOf([&] { a.Points("a.las", {"nir"}); }), velmora::ErrorCode::InvalidArgument);
+    EXPECT_EQ(CodeOf([&] { a.Points("b.las"); }), velmora::ErrorCode::NotFound);
     const velmora::JobReport refused = velmora::Archive::Compress({dir.File("none.las")}, vmra);
     ASSERT_EQ(refused.items.size(), 1u);
     EXPECT_FALSE(refused.allSucceeded);
@@ -373,14 +380,7 @@ TEST(Library, HeaderFactsOfFilesAndEntries) {
     EXPECT_EQ(facts.pointCount, raw.count);
     EXPECT_EQ(facts.fileSize, raw.bytes.size());
     EXPECT_EQ(facts.scale[2], raw.scale[2]);
-    auto codeOf = [](const std::string& path) {
-        try {
-            velmora::ReadLasHeader(path);
-        } catch (const velmora::Error& e) {
-            return e.code();
-        }
-        return velmora::ErrorCode::Ok;
-    };
+    auto codeOf = [](const std::string& path) { return CodeOf([&] { velmora::ReadLasHeader(path); }); };
     EXPECT_EQ(codeOf(dir.File("none.las")), velmora::ErrorCode::NotFound);
     testsupport::WriteAll(dir.File("text.las"), std::vector<uint8_t>(400, 'x'));
     EXPECT_EQ(codeOf(dir.File("text.las")), velmora::ErrorCode::Refused);
@@ -403,32 +403,6 @@ TEST(Library, HeaderFactsOfFilesAndEntries) {
 }
 
 namespace {
-
-// Every chunk of a reader, joined into one chunk; the chunks follow each
-// other without a gap.
-velmora::PointChunk Drain(velmora::PointReader& r) {
-    velmora::PointChunk all, chunk;
-    while (r.Next(chunk)) {
-        EXPECT_EQ(chunk.first, all.count);
-        if (all.columns.empty()) all.columns = chunk.columns;
-        else
-            for (std::size_t j = 0; j < chunk.columns.size(); ++j) {
-                auto& d = all.columns[j].data;
-                d.insert(d.end(), chunk.columns[j].data.begin(), chunk.columns[j].data.end());
-            }
-        all.count += chunk.count;
-    }
-    return all;
-}
-
-velmora::ErrorCode CodeOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const velmora::Error& e) {
-        return e.code();
-    }
-    return velmora::ErrorCode::Ok;
-}
 
 uint16_t U16At(const RawLas& las, uint64_t i, std::size_t offset) {
     uint16_t v;
