@@ -128,6 +128,22 @@ typedef int (*vm_progress_fn)(void* user, size_t done, size_t total, double frac
  * overwrite): return nonzero for yes. */
 typedef int (*vm_confirm_fn)(void* user, const char* subject);
 
+/* What came of one item of a job. The strings live until the callback
+ * returns. */
+typedef struct vm_item_report {
+    const char* name;       /* the LAS path or the entry name */
+    size_t index;           /* of the item in the job, from 0 */
+    size_t count;           /* items in the job */
+    vm_status status;       /* VM_OK when the item did what was asked */
+    const char* message;    /* as the command line prints it; "" when it went well */
+    uint64_t las_bytes;     /* length of the item's LAS file; 0 when unknown */
+    uint64_t stored_bytes;  /* what an added entry takes in the archive */
+} vm_item_report;
+/* Called after each item, whatever came of it. Return nonzero to end the
+ * job after this item: the job then returns VM_STOPPED unless an item
+ * failed. */
+typedef int (*vm_item_fn)(void* user, const vm_item_report* report);
+
 typedef struct vm_job_options {
     vm_progress_fn progress;          /* may be null */
     vm_confirm_fn confirm_replace;    /* null: never replace */
@@ -135,6 +151,7 @@ typedef struct vm_job_options {
     void* user;                       /* passed to the callbacks */
     int threads;                      /* engine threads, 0 for one per core */
     int extended_for_all;             /* nonzero: every file in the extended entry kind */
+    vm_item_fn item_finished;         /* may be null */
 } vm_job_options;
 
 /* The jobs. options may be null. Each returns VM_OK when every item did

@@ -77,6 +77,14 @@ velmora::JobOptions OptionsOf(const vm_job_options* o) {
         vm_confirm_fn fn = o->confirm_overwrite;
         options.confirmOverwrite = [fn, user](const std::string& s) { return fn(user, s.c_str()) != 0; };
     }
+    if (o->item_finished) {
+        vm_item_fn fn = o->item_finished;
+        options.itemFinished = [fn, user](const velmora::ItemReport& r) {
+            const vm_item_report report{r.name.c_str(), r.index,       r.count,         static_cast<vm_status>(r.code),
+                                        r.message.c_str(), r.lasBytes, r.storedBytes};
+            return fn(user, &report) == 0;
+        };
+    }
     return options;
 }
 
@@ -91,7 +99,8 @@ vm_status StatusOf(const velmora::JobReport& report) {
         if (!lines.empty()) lines += "\n";
         lines += item.message.empty() ? item.name + ": " + report.summary : item.message;
     }
-    if (status == VM_OK && report.stopped) return Fail(VM_STOPPED, report.summary);
+    // Stopped, or ended after an item by the caller's answer.
+    if (status == VM_OK && (report.stopped || report.ended)) return Fail(VM_STOPPED, report.summary);
     if (status == VM_OK) return VM_OK;
     return Fail(status, lines);
 }

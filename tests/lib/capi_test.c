@@ -22,6 +22,17 @@ static int say_no(void* user, const char* subject) {
     return 0;
 }
 
+/* The items a job told of, and after how many it is to end (0: never). */
+static int items = 0, end_after = 0;
+static vm_status first_status = VM_FAILED;
+static int item_done(void* user, const vm_item_report* report) {
+    (void)user;
+    if (++items == 1) first_status = report->status;
+    CHECK(report->index == (size_t)(items - 1) && report->count == 2);
+    CHECK(report->status == VM_OK ? report->message[0] == '\0' : strstr(report->message, report->name) != NULL);
+    return end_after != 0 && items >= end_after;
+}
+
 /* argv: a LAS file named c.las, its point count, a folder to work in. */
 int main(int argc, char** argv) {
     if (argc != 4) return 2;
@@ -77,6 +88,18 @@ int main(int argc, char** argv) {
     CHECK(vm_archive_add(archive, files, 1, &options) == VM_REFUSED);
     CHECK(questions == 1);
     CHECK(vm_archive_test(archive, NULL, 0, NULL) == VM_OK);
+
+    /* Each item is told of; an answer to end stops the job after it, so
+     * the missing entry after c.las is never tried. */
+    const char* two[] = {"c.las", "d.las"};
+    options = (vm_job_options){0};
+    options.item_finished = item_done;
+    CHECK(vm_archive_test(archive, two, 2, &options) == VM_NOT_FOUND);
+    CHECK(items == 2 && first_status == VM_OK);
+    items = 0;
+    end_after = 1;
+    CHECK(vm_archive_test(archive, two, 2, &options) == VM_STOPPED);
+    CHECK(items == 1 && first_status == VM_OK);
     vm_archive_close(archive);
 
     if (failures == 0) printf("C interface: all checks passed\n");
