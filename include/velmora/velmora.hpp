@@ -328,7 +328,10 @@ public:
     // The archive at path as it is, not opened: its jobs report whatever
     // they find there (no such file, not an archive) as their items'
     // outcomes instead of throwing.
-    static Archive At(const std::string& path);
+    // notice and waitForOthers as for Open. Its Entries() fail as Open
+    // would, without Open's reading the directory a second time.
+    static Archive At(const std::string& path, std::function<void(const std::string& text)> notice = {},
+                      bool waitForOthers = true);
     // Compresses the LAS files into the archive at path, creating it when
     // it is missing.
     static JobReport Compress(const std::vector<std::string>& lasFiles, const std::string& archivePath,

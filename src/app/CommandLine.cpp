@@ -8,7 +8,6 @@
 #include <iostream>
 #include <map>
 #include <memory>
-#include <optional>
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
@@ -240,7 +239,7 @@ private:
 std::map<std::string, double> EntryRatios(const std::string& archivePath) {
     std::map<std::string, double> ratios;
     try {
-        for (const velmora::EntryInfo& e : velmora::Archive::Open(archivePath).Entries()) {
+        for (const velmora::EntryInfo& e : velmora::Archive::At(archivePath).Entries()) {
             if (e.lasSize > 0) ratios[e.name] = static_cast<double>(e.storedSize) / static_cast<double>(e.lasSize);
         }
     } catch (const std::exception&) {
@@ -386,21 +385,21 @@ CommandOutcome RunListing(const std::vector<std::string>& args, const CommandOpt
         return CommandOutcome::Exit;
     }
     if (extension == "las") return ListLasFile(archivePath, options, console);
+    // What reading the archive did on its way (an interrupted change undone,
+    // a wait for another program) goes to standard error, as the jobs of the
+    // other switches say it.
+    const velmora::Archive archive =
+        velmora::Archive::At(archivePath, [&console](const std::string& text) { console.Show(text); });
     std::vector<velmora::EntryInfo> entries;
-    std::optional<velmora::Archive> archive;
     try {
-        // What opening the archive did on its way (an interrupted change
-        // undone, a wait for another program) goes to standard error, as the
-        // jobs of the other switches say it.
-        archive = velmora::Archive::Open(archivePath, [&console](const std::string& text) { console.Show(text); });
-        entries = archive->Entries();
+        entries = archive.Entries();
     } catch (const velmora::Error& e) {
         // The command line was right; only the archive is at fault.
         console.Show(e.what());
         return CommandOutcome::Exit;
     }
     if (options.verbose) {
-        const std::vector<velmora::EntryHeader> headers = HeadersOf(*archive, entries.size(), console);
+        const std::vector<velmora::EntryHeader> headers = HeadersOf(archive, entries.size(), console);
         console.Print(options.json ? EntryFactsJson(archivePath, entries, headers) : FormatEntryFacts(entries, headers));
         return CommandOutcome::Done;
     }

@@ -49,22 +49,27 @@ ErrorCode CodeOf(FailureKind kind, bool canContinue) {
     return canContinue ? ErrorCode::Refused : ErrorCode::Failed;
 }
 
+Error ErrorAbout(ErrorCode code, const std::string& subject, const std::string& reason, int systemError) {
+    std::string message = ::EscapeName(subject) + ": " + reason;
+    if (systemError != 0) message += std::string(" (") + CauseText(systemError) + ")";
+    return Error(code, message, reason, systemError);
+}
+
 void RethrowAsError(const std::string& subject) {
     try {
         throw;
     } catch (const Error&) {
         throw;
     } catch (const CStopRequested& e) {
-        throw Error(ErrorCode::Stopped, ::EscapeName(subject) + ": " + e.Message(), e.Message(), 0);
+        throw ErrorAbout(ErrorCode::Stopped, subject, e.Message());
     } catch (const CDamagedEntry& e) {
-        throw Error(ErrorCode::Damaged, ::EscapeName(subject) + ": " + DescribeFailure(e), e.Message(), e.cause);
+        throw ErrorAbout(ErrorCode::Damaged, subject, e.Message(), e.cause);
     } catch (const CLasException& e) {
-        throw Error(CodeOf(e.Kind(), e.canContinue), ::EscapeName(subject) + ": " + DescribeFailure(e), e.Message(),
-                    e.cause);
+        throw ErrorAbout(CodeOf(e.Kind(), e.canContinue), subject, e.Message(), e.cause);
     } catch (const std::bad_alloc&) {
         throw;
     } catch (const std::exception& e) {
-        throw Error(ErrorCode::Failed, ::EscapeName(subject) + ": " + e.what());
+        throw ErrorAbout(ErrorCode::Failed, subject, e.what());
     }
 }
 
@@ -152,8 +157,7 @@ std::vector<Dimension> Choose(const std::vector<Dimension>& all, const std::vect
     for (const std::string& name : names) {
         auto it = std::find_if(all.begin(), all.end(), [&](const Dimension& d) { return d.info.name == name; });
         if (it == all.end()) {
-            throw Error(ErrorCode::InvalidArgument,
-                        ::EscapeName(subject) + ": the points have no field \"" + name + "\"");
+            throw detail::ErrorAbout(ErrorCode::InvalidArgument, subject, "the points have no field \"" + name + "\"");
         }
         chosen.push_back(*it);
     }
@@ -178,7 +182,7 @@ std::vector<FieldInfo> FieldsOfEntry(const std::string& archivePath, const std::
         throw;
     } catch (const CLasException& e) {
         if (e.Is(lasmsg::kReadOpen) && e.cause == ENOENT) {
-            throw Error(ErrorCode::NotFound, ::EscapeName(path) + ": " + DescribeFailure(e), e.Message(), e.cause);
+            throw detail::ErrorAbout(ErrorCode::NotFound, path, e.Message(), e.cause);
         }
         detail::RethrowAsError(path);
     } catch (...) {
@@ -198,7 +202,10 @@ struct Archive::Impl {
 
 HeaderFacts ReadLasHeader(const std::string& path) {
     try {
-        return HeaderFactsOf(ReadLasFileFacts(path));
+        CFile file;
+        detail::OpenLasFile(file, path);
+        std::vector<uint8_t> head;
+        return HeaderFactsOf(ReadLasFileFacts(file, head));
     } catch (...) {
         RethrowAboutLasFile(path);
     }
@@ -230,16 +237,17 @@ Archive Archive::Open(const std::string& path, std::function<void(const std::str
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
         const int cause = errno;
-        throw Error(cause == ENOENT ? ErrorCode::NotFound : ErrorCode::Output,
-                    ::EscapeName(path) + ": " + archmsg::kErrorOpeningArchive.text + " (" + CauseText(cause) + ")",
-                    archmsg::kErrorOpeningArchive.text, cause);
+        throw detail::ErrorAbout(cause == ENOENT ? ErrorCode::NotFound : ErrorCode::Output, path,
+                                 archmsg::kErrorOpeningArchive.text, cause);
     }
     Archive a(std::make_unique<Impl>(Impl{path, std::move(notice), waitForOthers}));
     a.Entries();  // an archive whose directory cannot be read is not opened
     return a;
 }
 
-Archive Archive::At(const std::string& path) { return Archive(std::make_unique<Impl>(Impl{path, {}, true})); }
+Archive Archive::At(const std::string& path, std::function<void(const std::string&)> notice, bool waitForOthers) {
+    return Archive(std::make_unique<Impl>(Impl{path, std::move(notice), waitForOthers}));
+}
 
 const std::string& Archive::Path() const { return impl->path; }
 
@@ -264,7 +272,7 @@ EntryInfo Archive::Entry(const std::string& name) const {
     for (EntryInfo& e : Entries()) {
         if (e.name == name) return std::move(e);
     }
-    throw Error(ErrorCode::NotFound, ::EscapeName(name) + ": " + archmsg::kNotFound.text);
+    throw detail::ErrorAbout(ErrorCode::NotFound, name, archmsg::kNotFound.text);
 }
 
 std::vector<EntryHeader> Archive::Headers() const {

@@ -28,9 +28,7 @@ private:
 class LasSource final : public RecordSource {
 public:
     LasSource(const std::string& path, LasFacts& facts) {
-        // Opening a FIFO or a device for reading may wait for ever.
-        if (IsSpecialFile(path)) throw CLasException(archmsg::kNotRegularLas, true);
-        if (!file.Open(path, "rb")) throw CLasException(lasmsg::kReadOpen, true, file.LastError());
+        OpenLasFile(file, path);
         facts = ReadLasFileFacts(file, head);
         layout = facts.layout;
         left = layout.pointCount;
@@ -65,6 +63,11 @@ private:
 };
 
 }  // namespace
+
+void OpenLasFile(CFile& file, const std::string& path) {
+    if (IsSpecialFile(path)) throw CLasException(archmsg::kNotRegularLas, true);
+    if (!file.Open(path, "rb")) throw CLasException(lasmsg::kReadOpen, true, file.LastError());
+}
 
 std::unique_ptr<RecordSource> EntryRecords(const std::string& archivePath, const std::string& entryName,
                                            const std::vector<FieldRole>& roles, int threads, int64_t index) {

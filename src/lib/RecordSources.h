@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "las/FileIo.h"
 #include "las/LasFacts.h"
 #include "las/PointFormat.h"
 
@@ -38,6 +39,10 @@ std::unique_ptr<RecordSource> EntryRecords(const std::string& archivePath, const
 // A file that is not a LAS file, or too short for the records its header
 // declares, is refused here; one cut short while it is read fails in Next.
 std::unique_ptr<RecordSource> LasRecords(const std::string& path, LasFacts& facts);
+
+// Opens the LAS file at path for reading; a FIFO or a device, which an
+// open may wait on for ever, is refused first.
+void OpenLasFile(CFile& file, const std::string& path);
 
 // Bytes of records a LAS file's reads take at a time (one record at the
 // least): a file's declared records are never held at once.

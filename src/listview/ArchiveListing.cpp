@@ -54,7 +54,7 @@ ArchiveListing ReadArchiveListing(const QString& archivePath) {
     try {
         auto notice = [&out](const std::string& line) { out.notices << platform::FromCore(line); };
         int64_t index = 0;
-        for (const velmora::EntryInfo& e : velmora::Archive::Open(path, notice, false).Entries())
+        for (const velmora::EntryInfo& e : velmora::Archive::At(path, notice, false).Entries())
             out.entries.push_back({platform::FromCore(e.name), platform::FromCore(velmora::EscapeName(e.name)),
                                    static_cast<int64_t>(e.lasSize), static_cast<int64_t>(e.storedSize), index++,
                                    FiguresOf(e)});

@@ -446,6 +446,30 @@ std::vector<bytestream::DecodeRequest> RequestsFor(const LaidOut& l, std::vector
     return r;
 }
 
+// l's streams decoded side by side from a copy of its bytes that damage
+// has changed (the bytes and, for a cut, their size); outs gets the values.
+std::vector<bytestream::DecodeRequest> DecodeDamaged(
+    const LaidOut& l, const std::function<void(std::vector<uint8_t>&, std::size_t&)>& damage,
+    std::vector<std::vector<uint8_t>>& outs) {
+    std::vector<uint8_t> bytes = l.bytes;
+    std::size_t size = bytes.size();
+    damage(bytes, size);
+    auto r = RequestsFor(l, outs);
+    bytestream::DecodeByteStreamsAt(bytes.data(), size, r.data(), r.size(), ProcessorCode::Detected().decoder);
+    return r;
+}
+
+// Every stream but the damaged one decoded as it went in.
+void ExpectOthersIntact(const LaidOut& l, const std::vector<bytestream::DecodeRequest>& r,
+                        const std::vector<std::vector<uint8_t>>& outs, std::size_t damaged, const char* what) {
+    for (std::size_t i = 0; i < r.size(); ++i) {
+        if (i == damaged) continue;
+        EXPECT_FALSE(r[i].failed) << what << ", stream " << i;
+        EXPECT_EQ(r[i].next, l.ends[i]) << what << ", stream " << i;
+        EXPECT_EQ(outs[i], l.arrays[i]) << what << ", stream " << i;
+    }
+}
+
 }  // namespace
 
 TEST(ByteStream, StreamsDecodedSideBySideGiveWhatOneAtATimeGives) {
@@ -489,21 +513,11 @@ TEST(ByteStream, ADamagedStreamAmongOthersFailsAloneAndTheOthersDecode) {
          }},
     };
     for (const Damage& d : damages) {
-        std::vector<uint8_t> bytes = l.bytes;
-        std::size_t size = bytes.size();
-        d.apply(bytes, size);
         std::vector<std::vector<uint8_t>> outs;
-        auto r = RequestsFor(l, outs);
-        bytestream::DecodeByteStreamsAt(bytes.data(), size, r.data(), r.size(), ProcessorCode::Detected().decoder);
-        for (int i = 0; i < count; ++i) {
-            if (i == d.stream) {
-                EXPECT_TRUE(r[i].failed || r[i].next != l.ends[i]) << d.what;
-                continue;
-            }
-            EXPECT_FALSE(r[i].failed) << d.what << ", stream " << i;
-            EXPECT_EQ(r[i].next, l.ends[i]) << d.what << ", stream " << i;
-            EXPECT_EQ(outs[i], l.arrays[i]) << d.what << ", stream " << i;
-        }
+        const auto r = DecodeDamaged(l, d.apply, outs);
+        const auto victim = static_cast<std::size_t>(d.stream);
+        EXPECT_TRUE(r[victim].failed || r[victim].next != l.ends[victim]) << d.what;
+        ExpectOthersIntact(l, r, outs, victim, d.what);
     }
 }
 
@@ -571,7 +585,9 @@ TEST(ByteStream, SingleValuedStreamsCodedWithOthersMatchTheBitByBitCoder) {
             const std::vector<uint8_t> got(outs[i].Data(), outs[i].Data() + outs[i].Size());
             EXPECT_EQ(got, want) << loops.name << ", stream " << i << " of " << arrays[i].size() << " bytes";
             const bool single = std::all_of(arrays[i].begin(), arrays[i].end(), [&](uint8_t b) { return b == arrays[i][0]; });
-            if (single) EXPECT_EQ(bits[i], 2u) << loops.name << ", stream " << i << ": only the flush";
+            if (single) {
+                EXPECT_EQ(bits[i], 2u) << loops.name << ", stream " << i << ": only the flush";
+            }
         }
     }
 }
@@ -614,21 +630,10 @@ TEST(ByteStream, ADamagedSingleValuedStreamFailsAloneSideBySide) {
         {"count table", [&](std::vector<uint8_t>& b, std::size_t&) { b[l.starts[victim] + 510] ^= 0x01; }},
     };
     for (const Damage& dmg : damages) {
-        std::vector<uint8_t> bytes = l.bytes;
-        std::size_t size = bytes.size();
-        dmg.apply(bytes, size);
         std::vector<std::vector<uint8_t>> outs;
-        auto r = RequestsFor(l, outs);
-        bytestream::DecodeByteStreamsAt(bytes.data(), size, r.data(), r.size(), ProcessorCode::Detected().decoder);
-        for (std::size_t i = 0; i < arrays.size(); ++i) {
-            if (i == victim) {
-                EXPECT_TRUE(r[i].failed) << dmg.what;
-                continue;
-            }
-            EXPECT_FALSE(r[i].failed) << dmg.what << ", stream " << i;
-            EXPECT_EQ(r[i].next, l.ends[i]) << dmg.what << ", stream " << i;
-            EXPECT_EQ(outs[i], l.arrays[i]) << dmg.what << ", stream " << i;
-        }
+        const auto r = DecodeDamaged(l, dmg.apply, outs);
+        EXPECT_TRUE(r[victim].failed) << dmg.what;
+        ExpectOthersIntact(l, r, outs, victim, dmg.what);
     }
     // Cut one byte into the coded bits: the code register cannot be filled.
     std::vector<std::vector<uint8_t>> outs;

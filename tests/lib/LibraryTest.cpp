@@ -571,22 +571,28 @@ TEST(Library, ALasFileCutShortFailsRatherThanGivingPoints) {
 }
 
 // A named pipe is no LAS file: it is refused at once, not opened to wait for
-// a writer that may never come. (Should it be opened, a writer comes after a
-// while, so the test ends either way.)
+// a writer that may never come, whether its points or its header are read.
+// (Should it be opened, a writer comes after a while, so the test ends
+// either way.)
 TEST(Library, ANamedPipeIsRefusedWithoutWaitingForAWriter) {
     TempDir dir;
     const std::string fifo = dir.File("pipe.las");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    std::atomic<bool> answered{false};
-    std::thread writer([&] {
-        for (int i = 0; i < 300 && !answered; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        if (answered) return;
-        const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
-        if (fd >= 0) ::close(fd);
-    });
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(CodeOf([&] { velmora::ReadLasPoints(fifo); }), velmora::ErrorCode::Refused);
-    answered = true;
-    writer.join();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    const std::vector<std::pair<const char*, std::function<void()>>> reads = {
+        {"points", [&] { velmora::ReadLasPoints(fifo); }}, {"header", [&] { velmora::ReadLasHeader(fifo); }}};
+    for (const auto& [what, read] : reads) {
+        SCOPED_TRACE(what);
+        std::atomic<bool> answered{false};
+        std::thread writer([&] {
+            for (int i = 0; i < 300 && !answered; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            if (answered) return;
+            const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) ::close(fd);
+        });
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(CodeOf(read), velmora::ErrorCode::Refused);
+        answered = true;
+        writer.join();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    }
 }
