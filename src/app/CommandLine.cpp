@@ -161,6 +161,25 @@ std::string VersionText() { return std::string(climsg::kProgramName) + " " + VEL
 
 namespace {
 
+// What every job of the command line is given: the threads of -j, the
+// control its signals stop, and the progress line (when there is one)
+// started with each item and moved out of the way of each notice.
+velmora::JobOptions CommonJobOptions(const CommandOptions& options, velmora::JobControl& control,
+                                     CProgressLine* progress, CommandLineConsole& console) {
+    velmora::JobOptions o;
+    o.threads = std::max(0, options.threads);
+    o.control = &control;
+    o.itemStarted = [progress](const velmora::ItemStart& item) {
+        if (progress) progress->Start(item);
+    };
+    o.notice = [progress, &console](const std::string& text) {
+        if (progress) progress->Pause();
+        console.Show(text);
+        if (progress) progress->Resume();
+    };
+    return o;
+}
+
 // The command line's answers to the job's questions and its way of going on
 // after each file: a compression ends at the first file that is not added; an
 // extraction goes on past entries that cannot be given back (so every intact
@@ -180,19 +199,13 @@ public:
     }
 
     velmora::JobOptions Options(velmora::JobControl& control) {
-        velmora::JobOptions o;
-        o.threads = options.threads > 0 ? options.threads : 0;
+        velmora::JobOptions o = CommonJobOptions(options, control, progress, console);
         o.extendedForAll = options.extended;
-        o.control = &control;
-        o.itemStarted = [this](const velmora::ItemStart& item) {
-            if (progress) progress->Start(item);
-        };
         o.confirmReplace = [this](const std::string& displayName) { return ConfirmReplace(displayName); };
         // Extraction replaces a file of the entry's name without asking, as
         // it always has on the command line.
         o.confirmOverwrite = [](const std::string&) { return true; };
         o.itemFinished = [this](const velmora::ItemReport& r) { return ItemFinished(r); };
-        o.notice = [this](const std::string& text) { Notice(text); };
         return o;
     }
 
@@ -213,11 +226,6 @@ private:
         if (succeeded) return true;
         if (compress) return false;
         return r.outcome == Outcome::Damaged || r.outcome == Outcome::Refused;
-    }
-    void Notice(const std::string& text) {
-        if (progress) progress->Pause();
-        console.Show(text);
-        if (progress) progress->Resume();
     }
     double FinalRatio(const velmora::ItemReport& r) const {
         if (compress) {
@@ -414,18 +422,9 @@ class TestReport {
 public:
     explicit TestReport(CommandLineConsole& console) : console(console) {}
 
-    velmora::JobOptions Options(velmora::JobControl& control) {
-        velmora::JobOptions o;
-        o.control = &control;
-        o.itemStarted = [this](const velmora::ItemStart& item) {
-            if (progress) progress->Start(item);
-        };
+    velmora::JobOptions Options(const CommandOptions& options, velmora::JobControl& control) {
+        velmora::JobOptions o = CommonJobOptions(options, control, progress, console);
         o.itemFinished = [this](const velmora::ItemReport& r) { return ItemFinished(r); };
-        o.notice = [this](const std::string& text) {
-            if (progress) progress->Pause();
-            console.Show(text);
-            if (progress) progress->Resume();
-        };
         return o;
     }
     CProgressLine* progress = nullptr;
@@ -491,8 +490,7 @@ CommandOutcome RunTest(const std::vector<std::string>& args, const CommandOption
     std::unique_ptr<CProgressLine> progress = ProgressLineFor(control, options, console);
     report.progress = progress.get();
     SignalAttachment attached(stopSignals, control);
-    velmora::JobOptions jobOptions = report.Options(control);
-    if (options.threads > 0) jobOptions.threads = options.threads;
+    const velmora::JobOptions jobOptions = report.Options(options, control);
     const velmora::JobReport summary = velmora::Archive::At(archivePath).Test(names, jobOptions);
     progress.reset();
     if (summary.stopped) {
