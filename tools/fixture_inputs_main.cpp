@@ -94,20 +94,21 @@ struct Cloud {
     std::vector<uint8_t> Records() const {
         ChunkColumns cols;
         cols.Resize(n, format);
-        cols.x = x;
-        cols.y = y;
-        cols.z = z;
-        cols.intensity = intensity;
-        cols.returnBits = returnBits;
-        cols.classification = classification;
-        cols.scanAngle = scanAngle;
-        cols.userData = userData;
-        cols.pointSource = pointSource;
-        if (rec::HasGpsTime(format)) cols.gpsBits = gps;
+        const auto put = [](auto& column, const auto& values) { column.assign(values.begin(), values.end()); };
+        put(cols.x, x);
+        put(cols.y, y);
+        put(cols.z, z);
+        put(cols.intensity, intensity);
+        put(cols.returnBits, returnBits);
+        put(cols.classification, classification);
+        put(cols.scanAngle, scanAngle);
+        put(cols.userData, userData);
+        put(cols.pointSource, pointSource);
+        if (rec::HasGpsTime(format)) put(cols.gpsBits, gps);
         if (rec::HasRgb(format)) {
-            cols.rgb[0] = red;
-            cols.rgb[1] = green;
-            cols.rgb[2] = blue;
+            put(cols.rgb[0], red);
+            put(cols.rgb[1], green);
+            put(cols.rgb[2], blue);
         }
         const std::size_t r = rec::RecordSize(format);
         std::vector<uint8_t> out(n * r, 0);

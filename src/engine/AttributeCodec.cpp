@@ -9,7 +9,7 @@ namespace {
 // Where an attribute lives: its column, and its bits in that column's
 // byte (the return byte holds four attributes).
 struct Field {
-    std::vector<uint8_t> ChunkColumns::*column;
+    largepages::Vector<uint8_t> ChunkColumns::*column;
     unsigned shift;
     uint8_t mask;  // of the field's value, before shifting
 };
@@ -67,7 +67,7 @@ void RestoreBytes(ByteAttr a, const uint8_t* bytes, ChunkColumns& c) {
     }
 }
 
-void SplitDifferences16(const std::vector<uint16_t>& v, valueblock::CBlockWriter& out) {
+void SplitDifferences16(const largepages::Vector<uint16_t>& v, valueblock::CBlockWriter& out) {
     // In locals: the cursor's byte stores could alias the vector's own
     // pointers, which would then be loaded again for every value.
     const uint16_t* p = v.data();
@@ -77,7 +77,7 @@ void SplitDifferences16(const std::vector<uint16_t>& v, valueblock::CBlockWriter
     out.End(cursor);
 }
 
-void RestoreDifferences16(const valueblock::CBlockBytes& r, std::vector<uint16_t>& v) {
+void RestoreDifferences16(const valueblock::CBlockBytes& r, largepages::Vector<uint16_t>& v) {
     uint16_t prev = 0;
     valueblock::ForEachValue(r, [&](std::size_t i, int32_t d) {
         prev = static_cast<uint16_t>(i == 0 ? d : wrap::Add32(prev, d));

@@ -21,8 +21,8 @@ void RestoreBytes(ByteAttr a, const uint8_t* bytes, ChunkColumns& c);
 
 // Differences of a 16-bit attribute in one value block: the first value as
 // it is, then each value minus the one before, as a signed integer.
-void SplitDifferences16(const std::vector<uint16_t>& v, valueblock::CBlockWriter& out);
-void RestoreDifferences16(const valueblock::CBlockBytes& r, std::vector<uint16_t>& v);
+void SplitDifferences16(const largepages::Vector<uint16_t>& v, valueblock::CBlockWriter& out);
+void RestoreDifferences16(const valueblock::CBlockBytes& r, largepages::Vector<uint16_t>& v);
 
 // Prediction of the intensity of point i >= 3 from the intensities before
 // it and the Z of points i, i-1, i-2.

@@ -5,6 +5,8 @@
 #include <memory>
 #include <vector>
 
+#include "engine/LargePages.h"
+
 class InputWindow;
 
 // A growable byte array whose new room is not cleared, so room reserved for
@@ -12,23 +14,30 @@ class InputWindow;
 // is allocated once for the largest.
 class CByteBuffer {
 public:
+    // How the room a buffer takes will be used: written in full (its memory
+    // comes in large pages, see largepages), or only in part, up to a point
+    // not known beforehand (small pages: what is never written costs no
+    // memory, where a large page would hold 2 MB for its first byte). A
+    // buffer keeps the memory it has for either use.
+    enum class Use { Filled, Room };
+
     uint8_t* Data() { return bytes.get(); }
     const uint8_t* Data() const { return bytes.get(); }
     std::size_t Size() const { return size; }
     void Clear() { size = 0; }
     // Adds n bytes of room at the end and returns where they begin.
-    uint8_t* Grow(std::size_t n);
+    uint8_t* Grow(std::size_t n, Use use = Use::Filled);
     // Cuts the buffer at end, which lies inside it.
     void Shrink(const uint8_t* end) { size = static_cast<std::size_t>(end - bytes.get()); }
     void Append(const void* src, std::size_t n);
     // Room for `total` bytes in all, taken at once: appending piece by
     // piece would otherwise move the bytes at each growth.
-    void Reserve(std::size_t total);
+    void Reserve(std::size_t total, Use use = Use::Filled);
     // Gives the memory back.
     void Release();
 
 private:
-    std::unique_ptr<uint8_t[]> bytes;
+    std::unique_ptr<uint8_t[], largepages::Giver> bytes;
     std::size_t size = 0;
     std::size_t capacity = 0;
 };

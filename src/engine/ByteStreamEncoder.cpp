@@ -1,25 +1,34 @@
 #include <immintrin.h>
 
 #include <algorithm>
+#include <cstring>
+#include <new>
 
 #include "engine/ByteStreamCoder.h"
 #include "engine/ByteStreamCore.h"
 #include "engine/CpuDispatch.h"
 
-void CByteBuffer::Reserve(std::size_t total) {
+void CByteBuffer::Reserve(std::size_t total, Use use) {
     if (capacity >= total) return;
     // An empty buffer's memory goes before the larger is taken, so the
     // two are never held at once.
     if (size == 0) Release();
-    const std::size_t want = std::max(total, capacity + capacity / 2);
-    std::unique_ptr<uint8_t[]> larger(new uint8_t[want]);
+    const bool large = use == Use::Filled;
+    std::size_t want = std::max(total, capacity + capacity / 2);
+    // What a block is rounded up to is room too.
+    if (large) want = largepages::Mapped(want);
+    std::unique_ptr<uint8_t[], largepages::Giver> larger(
+        static_cast<uint8_t*>(large ? largepages::Take(want) : ::operator new(want)), largepages::Giver{want, large});
     if (size) std::memcpy(larger.get(), bytes.get(), size);
     bytes = std::move(larger);
     capacity = want;
 }
 
-uint8_t* CByteBuffer::Grow(std::size_t n) {
-    if (capacity - size < n) Reserve(size + n);
+uint8_t* CByteBuffer::Grow(std::size_t n, Use use) {
+    if (capacity - size < n) {
+        if (n > static_cast<std::size_t>(-1) - size) throw std::bad_alloc();
+        Reserve(size + n, use);
+    }
     uint8_t* at = bytes.get() + size;
     size += n;
     return at;
@@ -466,7 +475,7 @@ bool VectorCapable() { return false; }
 void StartLane(Lane& lane) {
     uint16_t freq[256];
     BuildModel(lane.data, lane.length, freq);
-    uint8_t* counts = lane.buffer->Grow(WorstCodedSize(lane.length));
+    uint8_t* counts = lane.buffer->Grow(WorstCodedSize(lane.length), CByteBuffer::Use::Room);
     uint32_t cum = 0;
     for (int k = 0; k < 256; ++k) {
         lane.bound[k][0] = Premultiplied(cum);

@@ -1,7 +1,5 @@
 #include "engine/ChunkColumns.h"
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <cstdint>
 
@@ -11,36 +9,15 @@
 
 namespace {
 
-// A column's memory is new to the process and every page of it is written:
-// taken in small pages, that is a page fault per 4 KB, which on a virtual
-// machine costs more than the writing itself. Large pages, where the
-// system grants them for the asking, take the same memory in a few hundred
-// times fewer faults. Only the whole large pages inside the block are asked
-// for, so nothing beyond the column is ever brought in with it.
-void PreferLargePages(const void* block, std::size_t bytes) {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-    constexpr std::uintptr_t kLargePage = std::uintptr_t{1} << 21;
-    const auto at = reinterpret_cast<std::uintptr_t>(block);
-    const std::uintptr_t begin = (at + kLargePage - 1) & ~(kLargePage - 1);
-    const std::uintptr_t end = (at + bytes) & ~(kLargePage - 1);
-    // Advice only: where it is refused, the pages come small as before.
-    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-#else
-    (void)block;
-    (void)bytes;
-#endif
-}
-
 // Sizes a column whose values will all be overwritten, with room for
 // `room` values: when it must grow, its memory goes first, so old and new
 // are never held at once.
 template <class T>
-void Size(std::vector<T>& v, std::size_t n, std::size_t room) {
+void Size(largepages::Vector<T>& v, std::size_t n, std::size_t room) {
     room = std::max(n, room);
     if (room > v.capacity()) {
-        std::vector<T>().swap(v);
+        largepages::Vector<T>().swap(v);
         v.reserve(room);
-        PreferLargePages(v.data(), room * sizeof(T));
     }
     v.resize(n);
 }

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "engine/LargePages.h"
+
 // The points of one chunk, one array per attribute: what the codec rows
 // read and restore. Kept between chunks, so the arrays are allocated once
 // for the largest chunk. The four small fields that share the return byte
@@ -12,11 +14,11 @@
 struct ChunkColumns {
     int format = 0;
     std::size_t count = 0;
-    std::vector<int32_t> x, y, z;
-    std::vector<uint16_t> intensity, pointSource;
-    std::vector<uint8_t> returnBits, classification, scanAngle, userData;
-    std::vector<int64_t> gpsBits;   // formats 1 and 3: the double's bits
-    std::vector<uint16_t> rgb[3];   // formats 2 and 3
+    largepages::Vector<int32_t> x, y, z;
+    largepages::Vector<uint16_t> intensity, pointSource;
+    largepages::Vector<uint8_t> returnBits, classification, scanAngle, userData;
+    largepages::Vector<int64_t> gpsBits;   // formats 1 and 3: the double's bits
+    largepages::Vector<uint16_t> rgb[3];   // formats 2 and 3
 
     // Sizes the arrays the format has for n points.
     void Resize(std::size_t n, int pointFormat);

@@ -127,7 +127,7 @@ namespace {
 // predictor gets the point and its offset in the block, where its steps
 // are in the windows.
 template <class Prepare, class Predict>
-void Split(const std::vector<int32_t>& v, Prepare&& prepare, Predict&& predict, valueblock::CBlockWriter& out) {
+void Split(const largepages::Vector<int32_t>& v, Prepare&& prepare, Predict&& predict, valueblock::CBlockWriter& out) {
     const std::size_t n = v.size();
     valueblock::SplitCursor cursor = out.Begin(n, v[0]);
     for (std::size_t begin = 1; begin < n; begin += CStepWindow::kBlock) {
@@ -142,7 +142,7 @@ void Split(const std::vector<int32_t>& v, Prepare&& prepare, Predict&& predict, 
 // so the predictor only ever sees restored points before i; the restored
 // coordinate's steps go into its window as they are known.
 template <class Prepare, class Predict>
-void Restore(const valueblock::CBlockBytes& r, std::vector<int32_t>& v, CStepWindow& own, Prepare&& prepare,
+void Restore(const valueblock::CBlockBytes& r, largepages::Vector<int32_t>& v, CStepWindow& own, Prepare&& prepare,
              Predict&& predict) {
     std::size_t begin = 0, blockEnd = 1;
     int32_t* steps = own.Base();

@@ -94,15 +94,17 @@ void PiecesInTurn(TaskPool* pool, int worker, std::size_t points, bool ownFirst,
 // order) while other threads scatter the pieces already read. pieces holds
 // one buffer per thread.
 void ReadChunk(TaskPool* pool, int worker, CLasFile& las, int64_t first, int64_t size, ChunkColumns& cols,
-               std::vector<std::vector<uint8_t>>& pieces) {
+               std::vector<CByteBuffer>& pieces) {
     const std::size_t r = las.Header()->PointDataRecordLength();
     cols.Resize(static_cast<std::size_t>(size), las.Header()->PointDataFormat());
     auto read = [&](std::size_t done, std::size_t k, int w) {
-        las.ReadRecords(static_cast<uint32_t>(k), static_cast<uint32_t>(first + static_cast<int64_t>(done)),
-                        pieces[static_cast<std::size_t>(w)]);
+        CByteBuffer& piece = pieces[static_cast<std::size_t>(w)];
+        piece.Clear();
+        las.ReadRecordsInto(static_cast<uint32_t>(k), static_cast<uint32_t>(first + static_cast<int64_t>(done)),
+                            piece.Grow(k * r));
     };
     auto scatter = [&](std::size_t done, std::size_t k, int w) {
-        cols.Scatter(pieces[static_cast<std::size_t>(w)].data(), r, done, k);
+        cols.Scatter(pieces[static_cast<std::size_t>(w)].Data(), r, done, k);
     };
     PiecesInTurn(pool, worker, static_cast<std::size_t>(size), false, scatter, read);
 }
@@ -110,15 +112,15 @@ void ReadChunk(TaskPool* pool, int worker, CLasFile& las, int64_t first, int64_t
 // Appends the chunk's `count` records to the LAS file, which counts the
 // progress: the pieces are gathered side by side and appended in order.
 void WriteChunk(TaskPool* pool, int worker, CLasFile& las, const ChunkColumns& cols, std::size_t count,
-                int* progressCounter, std::vector<std::vector<uint8_t>>& pieces) {
+                int* progressCounter, std::vector<CByteBuffer>& pieces) {
     const std::size_t r = las.Header()->PointDataRecordLength();
     CRecordAppender out(las, r, count, progressCounter);
     auto gather = [&](std::size_t done, std::size_t k, int w) {
-        std::vector<uint8_t>& piece = pieces[static_cast<std::size_t>(w)];
-        piece.resize(k * r);
-        cols.Gather(piece.data(), r, done, k);
+        CByteBuffer& piece = pieces[static_cast<std::size_t>(w)];
+        piece.Clear();
+        cols.Gather(piece.Grow(k * r), r, done, k);
     };
-    auto append = [&](std::size_t, std::size_t k, int w) { out.Append(pieces[static_cast<std::size_t>(w)].data(), k); };
+    auto append = [&](std::size_t, std::size_t k, int w) { out.Append(pieces[static_cast<std::size_t>(w)].Data(), k); };
     PiecesInTurn(pool, worker, count, true, gather, append);
     out.Finish();
 }
@@ -265,7 +267,7 @@ void CPointCodec::CompressChunks(CFile& out, CLasFile& las) {
     };
     hooks.write = [&out](const CByteBuffer& b) { WriteAll(out, b.Data(), b.Size()); };
     CChunkEncoder encoder(pool, impl->code, hooks);
-    std::vector<std::vector<uint8_t>> pieces(static_cast<std::size_t>(pool.Threads()));
+    std::vector<CByteBuffer> pieces(static_cast<std::size_t>(pool.Threads()));
     // Each chunk after the first is read while the last groups of the one
     // before are still coding (they no longer read the columns then).
     ReadChunk(&pool, 0, las, 0, sizes[0], cols, pieces);
@@ -375,7 +377,7 @@ void CPointCodec::DecompressChunks(InputWindow& in, CLasFile& las, int* progress
     // first chunk's streams are decoded.
     ChunkColumns cols;
     const std::size_t room = LargestChunk(sizes);
-    std::vector<std::vector<uint8_t>> pieces(static_cast<std::size_t>(pool.Threads()));
+    std::vector<CByteBuffer> pieces(static_cast<std::size_t>(pool.Threads()));
     // Each chunk's records are written while the next chunk's streams are
     // decoded: the writing is no longer time the other threads wait out.
     std::size_t unwritten = 0;  // points of the previous chunk still in the columns

@@ -34,7 +34,7 @@ SplitCursor CBlockWriter::Begin(std::size_t count, int32_t first) {
     // never written, and costs no memory.
     for (int j = 0; j < kPlanes; ++j) {
         Plane(j).Clear();
-        c.end[j] = Plane(j).Grow(n);
+        c.end[j] = Plane(j).Grow(n, CByteBuffer::Use::Room);
     }
     return c;
 }

@@ -190,9 +190,20 @@ void CLasFile::ReadRecords(uint32_t count, uint32_t first, std::vector<uint8_t>&
     } catch (const std::bad_alloc&) {
         throw CLasException(lasmsg::kReadPointsMemory);
     }
+    ReadOpened(f, out.data(), out.size());
+}
+
+void CLasFile::ReadRecordsInto(uint32_t count, uint32_t first, uint8_t* out) {
+    if (!header) throw CLasException(lasmsg::kReadPoints);
+    std::lock_guard<std::mutex> lock(inputLock);
+    CFile& f = OpenRecords(count, first);
+    ReadOpened(f, out, count * static_cast<std::size_t>(header->PointDataRecordLength()));
+}
+
+void CLasFile::ReadOpened(CFile& f, uint8_t* out, std::size_t bytes) {
     const int64_t start = f.Tell();
-    if (!f.ReadExact(out.data(), out.size())) throw CLasException(lasmsg::kReadPoints);
-    if (digest) digest->Take(start, out.data(), out.size());
+    if (!f.ReadExact(out, bytes)) throw CLasException(lasmsg::kReadPoints);
+    if (digest) digest->Take(start, out, bytes);
 }
 
 CFile& CLasFile::OpenRecords(uint32_t count, uint32_t first) const {

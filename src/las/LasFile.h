@@ -74,6 +74,8 @@ public:
     // Reads count records from record number first as they lie in the file,
     // record after record, into out (for block-wise work without objects).
     void ReadRecords(uint32_t count, uint32_t first, std::vector<uint8_t>& out);
+    // The same into the caller's room for count records.
+    void ReadRecordsInto(uint32_t count, uint32_t first, uint8_t* out);
     void WriteHeader();
     void WriteVlrs();
     // The bytes WriteHeader and WriteVlrs write, in file order.
@@ -113,11 +115,11 @@ public:
     PointStorage* Storage() { return storage.get(); }
 
 private:
-    // The file, opened and positioned at record `first`, once it is sure
-    // to hold `count` records from there.
     // The input positioned at record `first`, checked to hold `count`
     // records; the caller holds inputLock.
     CFile& OpenRecords(uint32_t count, uint32_t first) const;
+    // Reads bytes at f's place into out, through the digest.
+    void ReadOpened(CFile& f, uint8_t* out, std::size_t bytes);
     CFile OpenOutput(const char* mode) const;
     // Writes bytes to the output and the digest; throws message on failure.
     void Emit(CFile& f, const uint8_t* data, std::size_t n, const Failure& message);

@@ -142,9 +142,9 @@ ChunkColumns Coordinates(const std::vector<int32_t>& x, const std::vector<int32_
                          const std::vector<int32_t>& z) {
     ChunkColumns c;
     c.Resize(x.size(), 0);
-    c.x = x;
-    c.y = y;
-    c.z = z;
+    c.x.assign(x.begin(), x.end());
+    c.y.assign(y.begin(), y.end());
+    c.z.assign(z.begin(), z.end());
     return c;
 }
 
@@ -319,7 +319,8 @@ TEST(GpsTimePredictor, DirectionChangeUsesTheStepAtAnEarlierChange) {
 TEST(DifferenceBytes, SmallAttributesAreCodedAsDocumented) {
     // The bytes of an attribute's stream from the chunk's columns, and the
     // columns restored from them.
-    auto streamBytes = [](attrs::ByteAttr a, std::vector<uint8_t> ChunkColumns::*column, std::vector<uint8_t> values) {
+    auto streamBytes = [](attrs::ByteAttr a, largepages::Vector<uint8_t> ChunkColumns::*column,
+                          largepages::Vector<uint8_t> values) {
         ChunkColumns c;
         c.Resize(values.size(), 0);
         c.*column = values;
@@ -351,11 +352,11 @@ TEST(DifferenceBytes, RestoringOneFieldKeepsTheOthersOfItsByte) {
     // Number of returns (bits 3-5) 2, 3, 7 as differences 2, 1, 4.
     const uint8_t bytes[] = {2, 1, 4};
     attrs::RestoreBytes(attrs::ByteAttr::NumberOfReturns, bytes, c);
-    EXPECT_EQ(c.returnBits, (std::vector<uint8_t>{0xD7, 0x18, 0xBD}));
+    EXPECT_EQ(c.returnBits, (largepages::Vector<uint8_t>{0xD7, 0x18, 0xBD}));
 }
 
 TEST(DifferenceValues, PointSourceWrapsBackToZero) {
-    const std::vector<uint16_t> v = {65535, 0, 7};
+    const largepages::Vector<uint16_t> v = {65535, 0, 7};
     valueblock::CBlockWriter w;
     attrs::SplitDifferences16(v, w);
     std::vector<bytestream::EncodeRequest> requests;
@@ -376,7 +377,7 @@ TEST(DifferenceValues, PointSourceWrapsBackToZero) {
     InputWindow in(f);
     valueblock::CBlockBytes b;
     b.Read(in, 3, ProcessorCode::Detected().decoder);
-    std::vector<uint16_t> back(3);
+    largepages::Vector<uint16_t> back(3);
     attrs::RestoreDifferences16(b, back);
     EXPECT_EQ(back, v);
 }
