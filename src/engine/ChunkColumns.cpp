@@ -2,27 +2,12 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
+#include <type_traits>
 
 #include "las/ByteOrder.h"
 #include "las/Invariant.h"
 #include "las/LasPoint.h"
-
-namespace {
-
-// Sizes a column whose values will all be overwritten, with room for
-// `room` values: when it must grow, its memory goes first, so old and new
-// are never held at once.
-template <class T>
-void Size(largepages::Vector<T>& v, std::size_t n, std::size_t room) {
-    room = std::max(n, room);
-    if (room > v.capacity()) {
-        largepages::Vector<T>().swap(v);
-        v.reserve(room);
-    }
-    v.resize(n);
-}
-
-}  // namespace
 
 void ChunkColumns::Resize(std::size_t n, int pointFormat) {
     format = pointFormat;
@@ -31,20 +16,43 @@ void ChunkColumns::Resize(std::size_t n, int pointFormat) {
 }
 
 void ChunkColumns::SizeArrays(std::size_t n, int pointFormat, std::size_t room, unsigned parts) {
-    // A column nobody reads costs neither memory nor the time to fill it.
-    const auto sized = [&](auto& v, bool has, unsigned part) {
-        const bool used = has && (parts & part);
-        Size(v, used ? n : 0, used ? room : 0);
+    room = std::max(n, room);
+    const bool gps = rec::HasGpsTime(pointFormat), colour = rec::HasRgb(pointFormat);
+    // f(column, used) for every column; a column nobody reads (not in the
+    // format, or not asked for) costs neither memory nor the time to fill it.
+    const auto each = [&](auto f) {
+        f(x, (parts & kXPart) != 0);
+        f(y, (parts & kYPart) != 0);
+        f(z, (parts & kZPart) != 0);
+        f(intensity, (parts & kIntensityPart) != 0);
+        f(returnBits, (parts & kReturnPart) != 0);
+        for (auto* v : {&classification, &scanAngle, &userData}) f(*v, (parts & kBytesPart) != 0);
+        f(pointSource, (parts & kBytesPart) != 0);
+        f(gpsBits, gps && (parts & kGpsPart) != 0);
+        for (auto& c : rgb) f(c, colour && (parts & kRgbPart) != 0);
     };
-    sized(x, true, kXPart);
-    sized(y, true, kYPart);
-    sized(z, true, kZPart);
-    sized(intensity, true, kIntensityPart);
-    sized(returnBits, true, kReturnPart);
-    for (auto* v : {&classification, &scanAngle, &userData}) sized(*v, true, kBytesPart);
-    sized(pointSource, true, kBytesPart);
-    sized(gpsBits, rec::HasGpsTime(pointFormat), kGpsPart);
-    for (auto& c : rgb) sized(c, rec::HasRgb(pointFormat), kRgbPart);
+    // The columns that must grow give their memory back first, so old and
+    // new are never held at once, and are cut from one new block, so they
+    // share its large pages. The others keep theirs, and what they hold.
+    constexpr std::size_t kLine = 64;
+    std::size_t need = 0;
+    each([&](auto& v, bool used) {
+        if (!used || room <= v.capacity()) return;
+        need += (room * sizeof(v[0]) + kLine - 1) / kLine * kLine;
+        std::remove_reference_t<decltype(v)>().swap(v);
+    });
+    if (need > 0) {
+        const auto arena = std::make_shared<largepages::CArena>(need);
+        each([&](auto& v, bool used) {
+            if (!used || room <= v.capacity()) return;
+            using Column = std::remove_reference_t<decltype(v)>;
+            v = Column(typename Column::allocator_type(arena));
+            v.reserve(room);
+        });
+    }
+    // Every value is overwritten by the caller; resizing fills only what is
+    // new to a column.
+    each([&](auto& v, bool used) { v.resize(used ? n : 0); });
 }
 
 void ChunkColumns::Scatter(const uint8_t* records, std::size_t stride, std::size_t first, std::size_t n) {

@@ -1,10 +1,10 @@
 #include "engine/InputWindow.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <new>
 
+#include "engine/LargePages.h"
 #include "las/FileIo.h"
 
 namespace {
@@ -18,7 +18,7 @@ InputWindow::InputWindow(CFile& file) : file(file) {
     if (fileSize < bufferStart) fileSize = bufferStart;
 }
 
-InputWindow::~InputWindow() { std::free(buffer); }
+InputWindow::~InputWindow() { largepages::Give(buffer, capacity); }
 
 std::size_t InputWindow::Ensure(std::size_t n) {
     if (length - pos >= n) return n;
@@ -36,10 +36,12 @@ std::size_t InputWindow::Ensure(std::size_t n) {
     if (available <= 0) return length - pos;
     want = static_cast<std::size_t>(std::min<int64_t>(static_cast<int64_t>(want), available));
     if (capacity < length + want) {
-        const std::size_t larger = std::max(length + want, capacity + capacity / 2);
-        void* moved = std::realloc(buffer, larger);
-        if (!moved) throw std::bad_alloc();
-        buffer = static_cast<uint8_t*>(moved);
+        // The window is read into in full: large pages suit it.
+        const std::size_t larger = largepages::Mapped(std::max(length + want, capacity + capacity / 2));
+        auto* moved = static_cast<uint8_t*>(largepages::Take(larger));
+        if (length) std::memcpy(moved, buffer, length);
+        largepages::Give(buffer, capacity);
+        buffer = moved;
         capacity = larger;
     }
     if (file.Tell() != fileEnd) file.Seek(fileEnd);

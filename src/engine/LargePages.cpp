@@ -2,6 +2,7 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <mutex>
 #include <vector>
@@ -39,9 +40,8 @@ constexpr std::size_t kMost = static_cast<std::size_t>(PTRDIFF_MAX) / 2;
 std::size_t RoundUp(std::size_t bytes, std::size_t to) { return (bytes + to - 1) / to * to; }
 
 // `length` bytes starting on a large page's boundary, asked to be backed by
-// large pages: the whole large pages inside it are, the rest of its last
-// comes in small pages (rounding it up to a large page would hold memory
-// the block never uses).
+// large pages: the whole large pages inside it are, a last part shorter
+// than a large page comes in small pages.
 void* MapLarge(std::size_t length) {
     // Map a large page's more than needed and give back what lies before the
     // boundary and after the block.
@@ -106,6 +106,12 @@ public:
                 munmap(reinterpret_cast<void*>(base), kLargePage);
                 pages[i] = pages.back();
                 pages.pop_back();
+            } else {
+                // The page stays for its other blocks; the memory of this
+                // one goes back now (the page is split into small ones), or
+                // memory given back to save it, as for a large chunk's
+                // second group, would stay held.
+                madvise(block, RoundUp(bytes, kSlot), MADV_DONTNEED);
             }
             return;
         }
@@ -131,12 +137,15 @@ CSharedPages& Shared() {
 
 std::size_t Mapped(std::size_t bytes) {
     if (!kMapBlocks || bytes < kFrom || bytes > kMost) return bytes;
+    // Rounding the last part up to a large page would save its small-page
+    // faults but hold up to 2 MB more per block, which the largest chunks
+    // cannot afford.
     return RoundUp(bytes, bytes < kLargePage ? kSlot : kSmallPage);
 }
 
 void* Take(std::size_t bytes) {
-    if (!kMapBlocks || bytes < kFrom) return ::operator new(bytes);
     if (bytes > kMost) throw std::bad_alloc();
+    if (!kMapBlocks || bytes < kFrom) return ::operator new(bytes);
     if (bytes < kLargePage) return Shared().Take(bytes);
     return MapLarge(Mapped(bytes));
 }
@@ -150,6 +159,25 @@ void Give(void* block, std::size_t bytes) noexcept {
     } else {
         munmap(block, Mapped(bytes));
     }
+}
+
+CArena::CArena(std::size_t bytes) : block(static_cast<uint8_t*>(Take(Mapped(bytes)))), size(Mapped(bytes)) {}
+
+CArena::~CArena() { Give(block, size); }
+
+void* CArena::Cut(std::size_t bytes) {
+    // Each array on a cache line of its own.
+    constexpr std::size_t kAlign = 64;
+    if (bytes > size - used) return nullptr;
+    void* at = block + used;
+    used = std::min(size, RoundUp(used + bytes, kAlign));
+    return at;
+}
+
+bool CArena::Holds(const void* p) const {
+    const auto at = reinterpret_cast<std::uintptr_t>(p);
+    const auto begin = reinterpret_cast<std::uintptr_t>(block);
+    return at >= begin && at < begin + size;
 }
 
 }  // namespace largepages

@@ -1,7 +1,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <new>
+#include <type_traits>
 #include <vector>
 
 // Memory for the engine's large arrays that are written in full (a chunk's
@@ -44,21 +47,55 @@ struct Giver {
     }
 };
 
+// One block that several arrays are cut from, given back when the last of
+// them lets go: arrays sized together (a chunk's columns) share their large
+// pages, and only the block's very end is a part page.
+class CArena {
+public:
+    explicit CArena(std::size_t bytes);
+    ~CArena();
+    CArena(const CArena&) = delete;
+    CArena& operator=(const CArena&) = delete;
+    // The next `bytes` of the block, or null when they are not there.
+    void* Cut(std::size_t bytes);
+    bool Holds(const void* p) const;
+
+private:
+    uint8_t* block;
+    std::size_t size;
+    std::size_t used = 0;
+};
+
+// Arrays from an arena when they are given one and it has room, on their
+// own otherwise. A copy of an array takes memory of its own.
 template <class T>
 struct Allocator {
     using value_type = T;
+    using propagate_on_container_move_assignment = std::true_type;
+    using propagate_on_container_swap = std::true_type;
     Allocator() = default;
+    explicit Allocator(std::shared_ptr<CArena> from) : arena(std::move(from)) {}
     template <class U>
-    Allocator(const Allocator<U>&) noexcept {}
+    Allocator(const Allocator<U>& other) noexcept : arena(other.arena) {}
+    Allocator select_on_container_copy_construction() const { return Allocator(); }
+
     T* allocate(std::size_t n) {
         if (n > static_cast<std::size_t>(-1) / sizeof(T)) throw std::bad_array_new_length();
+        if (arena) {
+            if (void* p = arena->Cut(n * sizeof(T))) return static_cast<T*>(p);
+        }
         return static_cast<T*>(Take(n * sizeof(T)));
     }
-    void deallocate(T* p, std::size_t n) noexcept { Give(p, n * sizeof(T)); }
-    template <class U>
-    bool operator==(const Allocator<U>&) const noexcept {
-        return true;
+    void deallocate(T* p, std::size_t n) noexcept {
+        if (arena && arena->Holds(p)) return;
+        Give(p, n * sizeof(T));
     }
+    template <class U>
+    bool operator==(const Allocator<U>& other) const noexcept {
+        return arena == other.arena;
+    }
+
+    std::shared_ptr<CArena> arena;
 };
 
 template <class T>

@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <vector>
 
 #include "engine/ByteStreamCoder.h"
+#include "engine/ChunkColumns.h"
 #include "engine/LargePages.h"
 
 namespace {
@@ -84,6 +86,34 @@ TEST(LargePages, AByteBufferKeepsItsBytesAcrossEveryGrowth) {
     }
     ASSERT_EQ(b.Size(), expected.size());
     EXPECT_EQ(std::memcmp(b.Data(), expected.data(), expected.size()), 0);
+}
+
+// A chunk read for some fields first and then for all (its streams could
+// not be decoded side by side) sizes the other columns later: those already
+// restored must keep their values, and every column its own memory.
+TEST(LargePages, ColumnsSizedLaterLeaveTheRestoredOnesAsTheyAre) {
+    const std::size_t n = 300000;
+    ChunkColumns c;
+    c.format = 3;
+    c.SizeArrays(n, 3, n, ChunkColumns::kXPart | ChunkColumns::kGpsPart);
+    ASSERT_EQ(c.x.size(), n);
+    ASSERT_TRUE(c.y.empty());
+    for (std::size_t i = 0; i < n; ++i) {
+        c.x[i] = static_cast<int32_t>(i * 7);
+        c.gpsBits[i] = static_cast<int64_t>(i) << 20;
+    }
+    c.SizeArrays(n, 3, n);
+    for (auto* v : {&c.y, &c.z}) std::fill(v->begin(), v->end(), -1);
+    for (auto& col : c.rgb) std::fill(col.begin(), col.end(), 0xFFFF);
+    std::fill(c.returnBits.begin(), c.returnBits.end(), 0xAB);
+    std::size_t wrong = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        wrong += c.x[i] != static_cast<int32_t>(i * 7);
+        wrong += c.gpsBits[i] != static_cast<int64_t>(i) << 20;
+    }
+    EXPECT_EQ(wrong, 0u);
+    EXPECT_EQ(c.rgb[2].size(), n);
+    EXPECT_EQ(c.returnBits[n - 1], 0xAB);
 }
 
 }  // namespace
