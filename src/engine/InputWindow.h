@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "engine/ByteStreamCoder.h"
+
 class CFile;
 
 // Reads an archive file forward through a sliding buffer, so the decoders
@@ -13,7 +15,6 @@ class InputWindow {
 public:
     // Reading starts at the file's current position.
     explicit InputWindow(CFile& file);
-    ~InputWindow();
     InputWindow(const InputWindow&) = delete;
     InputWindow& operator=(const InputWindow&) = delete;
 
@@ -25,9 +26,9 @@ public:
     // Makes up to n bytes at the current position available and returns how
     // many are (fewer only at the end of the file).
     std::size_t Ensure(std::size_t n);
-    const uint8_t* Data() const { return buffer + pos; }
+    const uint8_t* Data() const { return held.Data() + pos; }
     void Skip(std::size_t n) {
-        if (n <= length - pos) {
+        if (n <= held.Size() - pos) {
             pos += n;
         } else {
             Seek(Position() + static_cast<int64_t>(n));
@@ -49,14 +50,11 @@ public:
 
 private:
     CFile& file;
-    // Grown with realloc: a large block is moved by remapping its pages, not
-    // copied, and room is not cleared before the file's bytes fill it. (The
-    // window of a chunk's streams grows in steps to megabytes, and every
-    // copy and clearing of it was time before the chunk could start.)
-    uint8_t* buffer = nullptr;
-    std::size_t capacity = 0;
-    int64_t bufferStart;     // file offset of buffer[0]
-    std::size_t length = 0;  // valid bytes in buffer
-    std::size_t pos = 0;  // current position inside buffer
+    // The bytes held, from bufferStart on. They are read into in full, so
+    // they take large pages; a growth copies only what is held after the
+    // slide (what is not read yet, and the history).
+    CByteBuffer held;
+    int64_t bufferStart;  // file offset of held's first byte
+    std::size_t pos = 0;  // current position inside held
     int64_t fileSize;
 };
