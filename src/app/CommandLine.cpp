@@ -574,6 +574,13 @@ CSignalStop::~CSignalStop() {
         while (write(wakeFd, &one, sizeof one) < 0 && errno == EINTR) {
         }
         watcher.join();
+        // A signal that came once the job was over, and that the watcher
+        // did not read before it was woken, stops nothing; unblocked, it
+        // would end a command whose work is done and whose archive is
+        // complete with the signal's status instead of success.
+        const timespec now{};
+        while (sigtimedwait(&watched, nullptr, &now) > 0) {
+        }
         pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
     }
     if (signalFd >= 0) close(signalFd);
