@@ -318,8 +318,9 @@ void CRecordAppender::Append(const uint8_t* records, std::size_t n) {
             }
         }
         s->index += run;
-        if (!s->discard && (s->index - 1) % kFlushEvery == 0 && !s->file.Flush()) {
-            throw CLasException(lasmsg::kWritePoint, false, s->file.LastError());
+        if (!s->discard && (s->index - 1) % kFlushEvery == 0) {
+            if (!s->file.Flush()) throw CLasException(lasmsg::kWritePoint, false, s->file.LastError());
+            s->file.StartWriteback();
         }
         done += run;
     }
