@@ -106,12 +106,16 @@ void SplitIntensity(const ChunkColumns& c, valueblock::CBlockWriter& out) {
     out.End(cursor);
 }
 
-void RestoreIntensity(const valueblock::CBlockBytes& r, ChunkColumns& c) {
+void RestoreIntensity(const valueblock::CBlockBytes& r, ChunkColumns& c, const RestorePacing& pace) {
     uint16_t* v = c.intensity.data();
     const int32_t* z = c.z.data();
-    valueblock::ForEachValue(r, [&](std::size_t i, int32_t residual) {
+    const auto value = [&](std::size_t i, int32_t residual) {
         const int32_t p = i < 3 ? 0 : PredictIntensity(v, z, i);
         v[i] = static_cast<uint16_t>(wrap::Add32(p, residual));
+    };
+    // Point 0 reads no Z; each step reads Z up to its own last point.
+    valueblock::ForEachValueInSteps(r, CRestorePace::kStep, value, [&](std::size_t i) {
+        pace.Await(std::min(c.count, i + CRestorePace::kStep));
     });
 }
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "engine/ChunkColumns.h"
+#include "engine/RestorePace.h"
 #include "engine/ValueBlockCoder.h"
 
 // The small attributes (one byte stream each, as they are or as differences
@@ -28,6 +29,7 @@ void RestoreDifferences16(const valueblock::CBlockBytes& r, largepages::Vector<u
 // it and the Z of points i, i-1, i-2.
 uint16_t PredictIntensity(const uint16_t* v, const int32_t* z, std::size_t i);
 void SplitIntensity(const ChunkColumns& c, valueblock::CBlockWriter& out);
-void RestoreIntensity(const valueblock::CBlockBytes& r, ChunkColumns& c);
+// With a pace, follows the restoring of Z block by block.
+void RestoreIntensity(const valueblock::CBlockBytes& r, ChunkColumns& c, const RestorePacing& pace = {});
 
 }  // namespace attrs

@@ -20,6 +20,12 @@ std::size_t ScanLimit(std::size_t count) {
 
 int GroupIndex(Group g) { return static_cast<int>(g); }
 
+// Groups that restore a block behind the group they read, rather than
+// after it: the coordinates and the intensity, whose predictors read the
+// column before them point by point. The GPS time reads the scan direction,
+// which is restored in a moment; it waits for the whole group.
+bool Follows(Group g) { return g == Group::Y || g == Group::Z || g == Group::Intensity; }
+
 // The order the groups are handed to the threads. A group that waits for
 // another blocks its thread, so each comes a few groups after the one it
 // waits for (X before Y before Z, the return bits before the GPS time), and
@@ -174,6 +180,7 @@ bool CChunkDecoder::Decode(InputWindow& in, std::size_t count, int format, bool 
 std::size_t CChunkDecoder::DecodeSideBySide(const chunkscan::ChunkSpots& spots, ChunkColumns& c,
                                             const std::function<void(int)>& prepare) {
     std::fill(std::begin(groupState), std::end(groupState), State::Pending);
+    for (CRestorePace& p : pace) p.Reset();
     std::fill(std::begin(restored), std::end(restored), false);
     std::vector<TaskPool::Task> tasks;
     // First, so the groups that wait for it wait for a task already started.
@@ -222,16 +229,25 @@ void CChunkDecoder::RunGroups(const Group* groups, std::size_t n, const chunksca
     for (std::size_t j = 0; j < n; ++j) {
         bool ok[4] = {};
         Check(rows[j], spots, s[j], ok);
-        Group dependency;
-        const bool ready = !DependsOn(groups[j], dependency) || Await(dependency);
+        Group dependency = groups[j];
+        const bool depends = DependsOn(groups[j], dependency);
+        const bool follows = depends && Follows(groups[j]);
+        const bool ready = !depends || (follows ? AwaitStarted(dependency) : Await(dependency));
         AwaitDrained();
-        bool all = ready;
+        // Once every row of the group is sure to be restored, the groups
+        // that read it may start behind it.
+        bool all = ready && std::all_of(ok, ok + rows[j].size(), [](bool b) { return b; });
+        if (all) Settle(groups[j], State::Restoring);
+        const RestorePacing pacing{follows ? &pace[GroupIndex(dependency)] : nullptr, &pace[GroupIndex(groups[j])]};
         for (std::size_t r = 0; r < rows[j].size(); ++r) {
-            if (!ready || !ok[r]) {
+            if (!ready || !ok[r]) continue;
+            try {
+                RestoreRow(rows[j][r], code.coords, s[j], static_cast<int>(r), c, pacing);
+            } catch (const CRestorePace::Broken&) {
+                // What it follows failed: decoded again, stream after stream.
                 all = false;
                 continue;
             }
-            RestoreRow(rows[j][r], code.coords, s[j], static_cast<int>(r), c);
             restored[Index(rows[j][r])] = true;
             Count(rows[j][r]);
         }
@@ -267,12 +283,24 @@ void CChunkDecoder::Settle(Group g, State state) {
         groupState[GroupIndex(g)] = state;
     }
     settled.notify_all();
+    // The followers learn the end from the pace, whatever stage they are at.
+    if (state == State::Restored) pace[GroupIndex(g)].Finished();
+    if (state == State::Failed) pace[GroupIndex(g)].Fail();
 }
 
 bool CChunkDecoder::Await(Group g) {
     std::unique_lock<std::mutex> lock(mutex);
-    settled.wait(lock, [&] { return groupState[GroupIndex(g)] != State::Pending; });
+    settled.wait(lock, [&] {
+        const State s = groupState[GroupIndex(g)];
+        return s == State::Restored || s == State::Failed;
+    });
     return groupState[GroupIndex(g)] == State::Restored;
+}
+
+bool CChunkDecoder::AwaitStarted(Group g) {
+    std::unique_lock<std::mutex> lock(mutex);
+    settled.wait(lock, [&] { return groupState[GroupIndex(g)] != State::Pending; });
+    return groupState[GroupIndex(g)] != State::Failed;
 }
 
 void CChunkDecoder::Count(Row row) {

@@ -10,6 +10,7 @@
 
 #include "engine/ChunkRows.h"
 #include "engine/ChunkScanner.h"
+#include "engine/RestorePace.h"
 
 class InputWindow;
 class TaskPool;
@@ -57,7 +58,9 @@ public:
     static constexpr uint32_t kAllGroups = (1u << chunkrows::kGroupCount) - 1;
 
 private:
-    enum class State { Pending, Restored, Failed };
+    // Restoring: every row of the group will be restored, and followers
+    // may start behind it.
+    enum class State { Pending, Restoring, Restored, Failed };
 
     // `prepare` (the drain, then the sizing of c) is the batch's first task;
     // no row is restored before it has run.
@@ -70,7 +73,10 @@ private:
     void RunGroups(const chunkrows::Group* groups, std::size_t n, const chunkscan::ChunkSpots& spots,
                    chunkrows::Scratch* s, ChunkColumns& c);
     void Settle(chunkrows::Group g, State state);
+    // Whether the group was restored, once it is restored or has failed.
     bool Await(chunkrows::Group g);
+    // Whether the group is being or was restored, once that is known.
+    bool AwaitStarted(chunkrows::Group g);
     void Count(chunkrows::Row row);
 
     TaskPool& pool;
@@ -80,6 +86,7 @@ private:
     std::mutex mutex;
     std::condition_variable settled;
     State groupState[chunkrows::kGroupCount] = {};
+    CRestorePace pace[chunkrows::kGroupCount];
     bool drained = true;
     bool restored[chunkrows::kRowCount] = {};
     bool counted[chunkrows::kRowCount] = {};

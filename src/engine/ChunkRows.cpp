@@ -146,15 +146,16 @@ void ReadRowStreams(Row row, InputWindow& in, std::size_t count, Scratch& s, con
     for (int b = 0; b < BlocksOf(row); ++b) s.blocks[b].Read(in, count, loops);
 }
 
-void RestoreRow(Row row, const coords::Kernels& k, Scratch& s, int slot, ChunkColumns& c) {
+void RestoreRow(Row row, const coords::Kernels& k, Scratch& s, int slot, ChunkColumns& c,
+                const RestorePacing& pace) {
     VELMORA_ASSERT(RowApplies(row, c.format) && slot >= 0 && slot < 4);
     if (IsByteRow(row)) return attrs::RestoreBytes(ByteAttrOf(row), s.decodedBytes[slot].Data(), c);
     switch (row) {
         case Row::PointSource: return attrs::RestoreDifferences16(s.blocks[0], c.pointSource);
-        case Row::X: return coords::RestoreX(s.blocks[0], s.windows, c);
-        case Row::Y: return coords::RestoreY(s.blocks[0], s.windows, k, c);
-        case Row::Z: return coords::RestoreZ(s.blocks[0], s.windows, k, c);
-        case Row::Intensity: return attrs::RestoreIntensity(s.blocks[0], c);
+        case Row::X: return coords::RestoreX(s.blocks[0], s.windows, c, pace);
+        case Row::Y: return coords::RestoreY(s.blocks[0], s.windows, k, c, pace);
+        case Row::Z: return coords::RestoreZ(s.blocks[0], s.windows, k, c, pace);
+        case Row::Intensity: return attrs::RestoreIntensity(s.blocks[0], c, pace);
         case Row::GpsTime: return gpstime::Restore(s.blocks[0], s.blocks[1], c);
         default: return attrs::RestoreDifferences16(s.blocks[0], c.rgb[ColourOf(row)]);
     }

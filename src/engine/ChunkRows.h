@@ -185,7 +185,8 @@ void ReadRowStreams(Row row, InputWindow& in, std::size_t count, Scratch& s, con
 // Decodes one row from the window, stream after stream, and restores it.
 void DecodeRow(Row row, InputWindow& in, const ProcessorCode& code, Scratch& s, ChunkColumns& c);
 // Restores a row from its decoded streams: a byte row from s.decodedBytes[slot],
-// a value row from s.blocks.
-void RestoreRow(Row row, const coords::Kernels& k, Scratch& s, int slot, ChunkColumns& c);
+// a value row from s.blocks. X, Y, Z and intensity keep the pace given.
+void RestoreRow(Row row, const coords::Kernels& k, Scratch& s, int slot, ChunkColumns& c,
+                const RestorePacing& pace = {});
 
 }  // namespace chunkrows

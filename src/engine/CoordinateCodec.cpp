@@ -6,6 +6,10 @@
 
 namespace coords {
 
+// A follower awaits whole blocks of the column it reads, and a leader
+// publishes them as its own blocks begin.
+static_assert(CStepWindow::kBlock == CRestorePace::kStep);
+
 using wrap::Abs32;
 using wrap::Add32;
 using wrap::Sub32;
@@ -142,8 +146,8 @@ void Split(const largepages::Vector<int32_t>& v, Prepare&& prepare, Predict&& pr
 // so the predictor only ever sees restored points before i; the restored
 // coordinate's steps go into its window as they are known.
 template <class Prepare, class Predict>
-void Restore(const valueblock::CBlockBytes& r, largepages::Vector<int32_t>& v, CStepWindow& own, Prepare&& prepare,
-             Predict&& predict) {
+void Restore(const valueblock::CBlockBytes& r, largepages::Vector<int32_t>& v, CStepWindow& own,
+             const RestorePacing& pace, Prepare&& prepare, Predict&& predict) {
     std::size_t begin = 0, blockEnd = 1;
     int32_t* steps = own.Base();
     valueblock::ForEachValue(r, [&](std::size_t i, int32_t residual) {
@@ -154,12 +158,15 @@ void Restore(const valueblock::CBlockBytes& r, largepages::Vector<int32_t>& v, C
         if (i == blockEnd) {
             begin = i;
             blockEnd = std::min(v.size(), i + CStepWindow::kBlock);
+            pace.Await(blockEnd);
+            pace.Reached(begin);
             prepare(begin, blockEnd);
         }
         const std::size_t off = i - begin;
         v[i] = Add32(predict(i, off), residual);
         steps[off] = Sub32(v[i], v[i - 1]);
     });
+    pace.Reached(v.size());
 }
 
 // Each window begun at `begin` and, for a coordinate known in full, filled
@@ -214,13 +221,13 @@ void SplitZ(const ChunkColumns& c, Windows& w, const Kernels& k, valueblock::CBl
           out);
 }
 
-void RestoreX(const valueblock::CBlockBytes& r, Windows&, ChunkColumns& c) {
+void RestoreX(const valueblock::CBlockBytes& r, Windows&, ChunkColumns& c, const RestorePacing& pace) {
     // Each X waits for the one before, so its last seven steps are kept in
     // registers (steps[6] the last), not in memory the chain would pass
     // through; no later row reads X's steps from here.
     int32_t* x = c.x.data();
     int32_t steps[7] = {};
-    valueblock::ForEachValue(r, [&](std::size_t i, int32_t residual) {
+    const auto value = [&](std::size_t i, int32_t residual) {
         if (i == 0) {
             x[0] = residual;
             return;
@@ -228,10 +235,13 @@ void RestoreX(const valueblock::CBlockBytes& r, Windows&, ChunkColumns& c) {
         x[i] = Add32(PredictXInline(x[i - 1], steps + 7, i), residual);
         for (int k = 0; k < 6; ++k) steps[k] = steps[k + 1];
         steps[6] = Sub32(x[i], x[i - 1]);
-    });
+    };
+    valueblock::ForEachValueInSteps(r, CRestorePace::kStep, value, [&](std::size_t i) { pace.Reached(i); });
+    pace.Reached(c.x.size());
 }
 
-void RestoreY(const valueblock::CBlockBytes& r, Windows& w, const Kernels& k, ChunkColumns& c) {
+void RestoreY(const valueblock::CBlockBytes& r, Windows& w, const Kernels& k, ChunkColumns& c,
+              const RestorePacing& pace) {
     const int32_t* x = c.x.data();
     int32_t* y = c.y.data();
     const int32_t *sx = w.x.Base(), *sy = w.y.Base();
@@ -239,11 +249,12 @@ void RestoreY(const valueblock::CBlockBytes& r, Windows& w, const Kernels& k, Ch
         Known(w.x, x, b, e);
         w.y.Start(y, b);
     };
-    Restore(r, c.y, w.y, prepare,
+    Restore(r, c.y, w.y, pace, prepare,
             [&](std::size_t i, std::size_t off) { return PredictY(y[i - 1], sx + off, sy + off, i, k); });
 }
 
-void RestoreZ(const valueblock::CBlockBytes& r, Windows& w, const Kernels& k, ChunkColumns& c) {
+void RestoreZ(const valueblock::CBlockBytes& r, Windows& w, const Kernels& k, ChunkColumns& c,
+              const RestorePacing& pace) {
     const int32_t *x = c.x.data(), *y = c.y.data();
     int32_t* z = c.z.data();
     const int32_t *sx = w.x.Base(), *sy = w.y.Base(), *sz = w.z.Base();
@@ -252,7 +263,7 @@ void RestoreZ(const valueblock::CBlockBytes& r, Windows& w, const Kernels& k, Ch
         Known(w.y, y, b, e);
         w.z.Start(z, b);
     };
-    Restore(r, c.z, w.z, prepare,
+    Restore(r, c.z, w.z, pace, prepare,
             [&](std::size_t i, std::size_t off) { return PredictZ(z[i - 1], sx + off, sy + off, sz + off, i, k); });
 }
 

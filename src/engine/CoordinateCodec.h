@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "engine/ChunkColumns.h"
+#include "engine/RestorePace.h"
 #include "engine/ValueBlockCoder.h"
 
 // X, Y and Z of a chunk as residuals of predictors built from the steps
@@ -85,9 +86,13 @@ void SplitX(const ChunkColumns& c, Windows& w, const Kernels& k, valueblock::CBl
 void SplitY(const ChunkColumns& c, Windows& w, const Kernels& k, valueblock::CBlockWriter& out);
 void SplitZ(const ChunkColumns& c, Windows& w, const Kernels& k, valueblock::CBlockWriter& out);
 
-// Restore c.x (then y, then z) from the chunk's residuals.
-void RestoreX(const valueblock::CBlockBytes& r, Windows& w, ChunkColumns& c);
-void RestoreY(const valueblock::CBlockBytes& r, Windows& w, const Kernels& k, ChunkColumns& c);
-void RestoreZ(const valueblock::CBlockBytes& r, Windows& w, const Kernels& k, ChunkColumns& c);
+// Restore c.x (then y, then z) from the chunk's residuals. With a pace,
+// Y and Z follow the column they read (X, Y) block by block, and each
+// publishes how far it has got.
+void RestoreX(const valueblock::CBlockBytes& r, Windows& w, ChunkColumns& c, const RestorePacing& pace = {});
+void RestoreY(const valueblock::CBlockBytes& r, Windows& w, const Kernels& k, ChunkColumns& c,
+              const RestorePacing& pace = {});
+void RestoreZ(const valueblock::CBlockBytes& r, Windows& w, const Kernels& k, ChunkColumns& c,
+              const RestorePacing& pace = {});
 
 }  // namespace coords

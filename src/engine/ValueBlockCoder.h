@@ -145,41 +145,54 @@ inline constexpr auto kReachOf = [] {
     return reach;
 }();
 
-// Calls f(i, value) for the block's values in order, i = 0 .. count - 1.
-template <int P, class F>
-void ForEachValueWithPlanes(const CBlockBytes& b, F&& f) {
+// Calls f(i, value) for the block's values in order, i = 0 .. count - 1,
+// and between(i) before value i for i = 1, 1 + step, 1 + 2 step, ...: from
+// outside the loop over the values, so what that loop keeps in registers
+// is not spilled for a call it rarely makes.
+template <int P, class F, class B>
+void ForEachValueWithPlanes(const CBlockBytes& b, std::size_t step, F&& f, B&& between) {
     const uint8_t* header = b.Header();
     const uint8_t* p[kPlanes];
     for (int j = 0; j < kPlanes; ++j) p[j] = b.Plane(j);
     f(std::size_t{0}, b.First());
     const std::size_t count = b.Count();
-    for (std::size_t i = 1; i < count; ++i) {
-        const uint32_t h = header[i - 1];
-        const uint32_t reach = kReachOf[h];
-        uint32_t m = 0;
-        for (int j = 0; j < P; ++j) {
-            const uint32_t take = (reach >> j) & 1;
-            m |= (static_cast<uint32_t>(*p[j]) << (8 * j)) & (0u - take);
-            p[j] += take;
+    step = std::max<std::size_t>(step, 1);
+    for (std::size_t from = 1, to = 1; from < count; from = to) {
+        to = from + std::min(step, count - from);
+        between(from);
+        for (std::size_t i = from; i < to; ++i) {
+            const uint32_t h = header[i - 1];
+            const uint32_t reach = kReachOf[h];
+            uint32_t m = 0;
+            for (int j = 0; j < P; ++j) {
+                const uint32_t take = (reach >> j) & 1;
+                m |= (static_cast<uint32_t>(*p[j]) << (8 * j)) & (0u - take);
+                p[j] += take;
+            }
+            // Negated where the sign is set, without a branch; a sign without
+            // magnitude stands for INT32_MIN, the one value whose magnitude has
+            // no 32-bit form.
+            const uint32_t sign = 0u - (h & 1);
+            const uint32_t v = ((m ^ sign) - sign) | (sign & (m == 0 ? 0x80000000u : 0u));
+            f(i, static_cast<int32_t>(v));
         }
-        // Negated where the sign is set, without a branch; a sign without
-        // magnitude stands for INT32_MIN, the one value whose magnitude has
-        // no 32-bit form.
-        const uint32_t sign = 0u - (h & 1);
-        const uint32_t v = ((m ^ sign) - sign) | (sign & (m == 0 ? 0x80000000u : 0u));
-        f(i, static_cast<int32_t>(v));
+    }
+}
+
+template <class F, class B>
+void ForEachValueInSteps(const CBlockBytes& b, std::size_t step, F&& f, B&& between) {
+    switch (b.Planes()) {
+        case 0: return ForEachValueWithPlanes<0>(b, step, f, between);
+        case 1: return ForEachValueWithPlanes<1>(b, step, f, between);
+        case 2: return ForEachValueWithPlanes<2>(b, step, f, between);
+        case 3: return ForEachValueWithPlanes<3>(b, step, f, between);
+        default: return ForEachValueWithPlanes<4>(b, step, f, between);
     }
 }
 
 template <class F>
 void ForEachValue(const CBlockBytes& b, F&& f) {
-    switch (b.Planes()) {
-        case 0: return ForEachValueWithPlanes<0>(b, f);
-        case 1: return ForEachValueWithPlanes<1>(b, f);
-        case 2: return ForEachValueWithPlanes<2>(b, f);
-        case 3: return ForEachValueWithPlanes<3>(b, f);
-        default: return ForEachValueWithPlanes<4>(b, f);
-    }
+    ForEachValueInSteps(b, b.Count(), f, [](std::size_t) {});
 }
 
 // How many plane streams follow a header stream of n bytes (at most 4).

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <climits>
+#include <future>
+#include <thread>
 
 #include "TestSupport.h"
 #include "engine/AttributeCodec.h"
@@ -10,6 +13,7 @@
 #include "engine/InputWindow.h"
 #include "engine/ChunkRows.h"
 #include "engine/ProcessorCode.h"
+#include "engine/RestorePace.h"
 #include "engine/ValueBlockCoder.h"
 #include "engine/WrapMath.h"
 #include "las/FileIo.h"
@@ -148,12 +152,14 @@ ChunkColumns Coordinates(const std::vector<int32_t>& x, const std::vector<int32_
     return c;
 }
 
-// The coded X, Y and Z rows of a chunk, back to back.
-std::vector<uint8_t> EncodeCoordinates(const ChunkColumns& c, const coords::Kernels& k) {
+// The coded X, Y and Z rows of a chunk (or the groups given), back to back.
+std::vector<uint8_t> EncodeCoordinates(const ChunkColumns& c, const coords::Kernels& k,
+                                       std::initializer_list<chunkrows::Group> groups = {
+                                           chunkrows::Group::X, chunkrows::Group::Y, chunkrows::Group::Z}) {
     chunkrows::Scratch s;
     CByteBuffer outs[chunkrows::kRowCount];
     std::vector<uint8_t> bytes;
-    for (auto g : {chunkrows::Group::X, chunkrows::Group::Y, chunkrows::Group::Z}) {
+    for (auto g : groups) {
         chunkrows::EncodeGroup(g, c, WithKernels(k), s, outs);
         const CByteBuffer& out = outs[chunkrows::Index(chunkrows::RowsOf(g).front())];
         bytes.insert(bytes.end(), out.Data(), out.Data() + out.Size());
@@ -192,6 +198,89 @@ TEST(CoordinateCodec, ResidualsRestoreTheCoordinates) {
     EXPECT_EQ(d.y, c.y);
     EXPECT_EQ(d.z, c.z);
     EXPECT_EQ(in.Position(), static_cast<int64_t>(bytes.size()));
+}
+
+// A restore that follows another (Y after X, Z after Y, intensity after Z)
+// must read no more of the column it follows than has been published. The
+// test plays the leader: the column is garbage beyond what it has handed
+// out, a step at a time, and the follower must still restore exactly.
+TEST(CoordinateCodec, AFollowingRestoreReadsOnlyWhatItsLeaderPublished) {
+    using chunkrows::Row;
+    const std::size_t n = 3 * CRestorePace::kStep + 700;
+    std::vector<int32_t> x, y, z;
+    uint32_t s = 11;
+    int32_t px = 5000, py = 0, pz = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        s = s * 1664525u + 1013904223u;
+        px += (i % 300 < 150 ? 1 : -1) * (90 + static_cast<int32_t>((s >> 24) % 21));
+        py += static_cast<int32_t>((s >> 12) % 9) - 2;
+        pz += static_cast<int32_t>((s >> 4) % 301) - 150;
+        x.push_back(px);
+        y.push_back(py);
+        z.push_back(pz);
+    }
+    ChunkColumns truth = Coordinates(x, y, z);
+    for (std::size_t i = 0; i < n; ++i) truth.intensity[i] = static_cast<uint16_t>(i * 37 % 900 + (z[i] & 63));
+    using G = chunkrows::Group;
+    const std::vector<uint8_t> bytes =
+        EncodeCoordinates(truth, kPlain, {G::X, G::Y, G::Z, G::Intensity});
+    TempDir dir;
+    WriteAll(dir.File("c"), bytes);
+    CFile f(dir.File("c"), "rb");
+    InputWindow in(f);
+    chunkrows::Scratch streams[4];
+    const Row rows[] = {Row::X, Row::Y, Row::Z, Row::Intensity};
+    for (int r = 0; r < 4; ++r) chunkrows::ReadRowStreams(rows[r], in, n, streams[r], WithKernels(kPlain).decoder);
+
+    struct Case {
+        int follower;                                 // index into rows
+        largepages::Vector<int32_t> ChunkColumns::*leader;
+    };
+    for (const Case& k : {Case{1, &ChunkColumns::x}, Case{2, &ChunkColumns::y}, Case{3, &ChunkColumns::z}}) {
+        ChunkColumns d = truth;
+        largepages::Vector<int32_t>& led = d.*k.leader;
+        const largepages::Vector<int32_t>& real = truth.*k.leader;
+        for (std::size_t i = 0; i < n; ++i) led[i] = static_cast<int32_t>(0x40000000u + i * 7919u);
+        // The follower's own column starts blank.
+        if (k.follower == 1) std::fill(d.y.begin(), d.y.end(), 0);
+        if (k.follower == 2) std::fill(d.z.begin(), d.z.end(), 0);
+        if (k.follower == 3) std::fill(d.intensity.begin(), d.intensity.end(), 0);
+        CRestorePace lead, own;
+        std::thread follower([&] {
+            chunkrows::RestoreRow(rows[k.follower], kPlain, streams[k.follower], 0, d, RestorePacing{&lead, &own});
+        });
+        // Handed out where a leader publishes: point 1, then a step at a
+        // time, then the end; the follower gets time to read too far.
+        for (std::size_t from = 0, to = 1; from < n; from = to, to = std::min(n, to + CRestorePace::kStep)) {
+            std::copy(real.begin() + static_cast<long>(from), real.begin() + static_cast<long>(to),
+                      led.begin() + static_cast<long>(from));
+            lead.Reached(to);
+            std::this_thread::sleep_for(std::chrono::milliseconds(3));
+        }
+        follower.join();
+        EXPECT_EQ(d.y, truth.y) << "follower " << k.follower;
+        EXPECT_EQ(d.z, truth.z) << "follower " << k.follower;
+        EXPECT_EQ(d.intensity, truth.intensity) << "follower " << k.follower;
+        // And Y and Z told their own followers they were done.
+        if (k.follower == 3) continue;
+        auto done = std::async(std::launch::async, [&] { own.Await(n); });
+        if (done.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+            own.Fail();
+            ADD_FAILURE() << "follower " << k.follower << " never published its end";
+        }
+    }
+}
+
+// A follower whose leader fails is woken, and told, wherever it waits.
+TEST(CoordinateCodec, AFollowerOfAFailedRestoreStopsWaiting) {
+    CRestorePace lead;
+    lead.Reached(100);
+    EXPECT_NO_THROW(lead.Await(100));
+    auto waiting = std::async(std::launch::async, [&] { lead.Await(5000); });
+    EXPECT_EQ(waiting.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
+    lead.Fail();
+    ASSERT_EQ(waiting.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    EXPECT_THROW(waiting.get(), CRestorePace::Broken);
 }
 
 TEST(CoordinateCodec, FastAndPlainSearchLoopsPredictAlike) {
