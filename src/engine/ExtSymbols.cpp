@@ -38,13 +38,12 @@ void CSymbolSink::Finish(std::vector<uint8_t>& out) {
         packed = compactOf[t] << 8 | (packed & 0xFF);
         ++counts[packed];
     }
-    extrans::BitWriter section;
     extrans::PutGamma(section, uint64_t(used.size()) + 1);
     // The tables are stored in increasing order of their numbers.
-    std::vector<uint32_t> order(used.begin(), used.end());
+    order.assign(used.begin(), used.end());
     std::sort(order.begin(), order.end());
-    std::vector<uint32_t> codeAt(used.size());  // compact number -> first symbol in code
-    std::vector<extrans::EncodeSymbol> code;
+    codeAt.assign(used.size(), 0);
+    code.clear();
     uint32_t previous = 0;
     bool first = true;
     for (const uint32_t t : order) {
@@ -62,7 +61,6 @@ void CSymbolSink::Finish(std::vector<uint8_t>& out) {
         code.insert(code.end(), symbolsOfTable.begin(), symbolsOfTable.end());
         compactOf[t] = kUnused;  // ready for the next chunk
     }
-    extrans::Encoder rans;
     for (auto it = symbols.rbegin(); it != symbols.rend(); ++it) rans.Put(code[codeAt[*it >> 8] + (*it & 0xFF)]);
     PutVarint(out, section.FinishedBytes());
     PutVarint(out, rans.FinishedBytes());

@@ -42,6 +42,13 @@ private:
     std::vector<uint32_t> used;       // table numbers, by compact number
     std::vector<uint32_t> counts;     // 256 per compact number
     extrans::BitWriter bits;
+    // Finish's working memory, kept between chunks: memory a thread frees
+    // may go back to the system, and each chunk would then pay for touching
+    // it afresh.
+    extrans::BitWriter section;
+    extrans::Encoder rans;
+    std::vector<uint32_t> order, codeAt;     // tables by number; compact number -> first symbol in code
+    std::vector<extrans::EncodeSymbol> code;
 };
 
 class CSymbolSource {
