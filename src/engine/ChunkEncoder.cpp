@@ -35,7 +35,7 @@ CChunkEncoder::CChunkEncoder(TaskPool& taskPool, const ProcessorCode& processorC
       hooks(std::move(h)),
       scratch(MakeSlots(taskPool.Threads())) {}
 
-void CChunkEncoder::Encode(const ChunkColumns& c, const std::function<void(int worker)>& next) {
+void CChunkEncoder::Encode(const ChunkColumns& c, const std::function<void(int worker)>& next, std::size_t nextCount) {
     order.clear();
     for (const RowInfo& info : kRows) {
         if (RowApplies(info.row, c.format)) order.push_back(info.row);
@@ -50,6 +50,13 @@ void CChunkEncoder::Encode(const ChunkColumns& c, const std::function<void(int w
     });
     reading = groups.size();
     points = c.count;
+    // The next chunk's rows need about as much memory as this one's, and
+    // fresh memory costs more to touch the first time than to fill again.
+    // Where the next chunk is coded a group a task (a large last chunk),
+    // this chunk's threads hold a second group's working memory while the
+    // rows wait, so they give theirs back: the job would otherwise take
+    // more than the large chunk needs.
+    keepRows = nextCount > 0 && GroupsPerTask(nextCount) == GroupsPerTask(c.count);
     groupFailed = false;
     // Last, so every group it waits for has started.
     if (next) {
@@ -100,11 +107,12 @@ void CChunkEncoder::RunGroups(const Group* groups, std::size_t n, Scratch* s, co
             hooks.rowCoded(row, outs[Index(row)].Size(), points);
         }
     }
-    // Whatever is ready goes out in stream order, one thread at a time, and
-    // its memory is given back: only rows done out of order wait.
+    // Whatever is ready goes out in stream order, one thread at a time: only
+    // rows done out of order wait.
     while (written < order.size() && done[Index(order[written])]) {
         CByteBuffer& out = outs[Index(order[written++])];
         hooks.write(out);
-        out.Release();
+        // A kept row is emptied where the next chunk prepares it.
+        if (!keepRows) out.Release();
     }
 }

@@ -32,8 +32,9 @@ public:
     // the thread worker, as soon as every group has read what it needs of c
     // (the rest of their work is coding): it may refill c with the next
     // chunk while the last groups are still coding. After a failure it may
-    // not run.
-    void Encode(const ChunkColumns& c, const std::function<void(int worker)>& next = {});
+    // not run. nextCount: the points of the chunk coded after this one (0
+    // for none), which tells whether the rows' memory is worth keeping.
+    void Encode(const ChunkColumns& c, const std::function<void(int worker)>& next = {}, std::size_t nextCount = 0);
 
 private:
     // Codes n groups, their streams side by side, each in its own s[j].
@@ -45,6 +46,7 @@ private:
     std::condition_variable columnsFree;
     std::size_t reading = 0;  // groups that may still read the columns
     std::size_t points = 0;   // of the chunk being coded
+    bool keepRows = false;    // rows written keep their memory for the next chunk
     bool groupFailed = false;
 
     TaskPool& pool;

@@ -282,7 +282,7 @@ void CPointCodec::CompressChunks(CFile& out, CLasFile& las) {
                 ReadChunk(nullptr, worker, las, nextFirst, sizes[k + 1], cols, pieces);
             };
         }
-        encoder.Encode(cols, readNext);
+        encoder.Encode(cols, readNext, k + 1 < sizes.size() ? static_cast<std::size_t>(sizes[k + 1]) : 0);
         // The archive is made durable before the job ends; the disk can work
         // on this chunk while the next is coded.
         out.StartWriteback();
