@@ -8,6 +8,11 @@
 #include "engine/ByteStreamCore.h"
 #include "engine/CpuDispatch.h"
 
+namespace {
+// Beyond this, room is taken as asked (well past any chunk's needs).
+constexpr std::size_t kDoubledRoomUpTo = std::size_t{1} << 30;
+}  // namespace
+
 void CByteBuffer::Reserve(std::size_t total, Use use) {
     if (capacity >= total) return;
     // An empty buffer's memory goes before the larger is taken, so the
@@ -15,6 +20,11 @@ void CByteBuffer::Reserve(std::size_t total, Use use) {
     if (size == 0) Release();
     const bool large = use == Use::Filled;
     std::size_t want = std::max(total, capacity + capacity / 2);
+    // Room costs memory only where it is written, so a part-written buffer
+    // takes twice what it is asked for: an entry's last chunk (up to twice
+    // the others) then fits in what the earlier chunks touched, instead of
+    // moving to fresh memory that must be faulted in all over again.
+    if (!large && total <= kDoubledRoomUpTo) want = std::max(want, 2 * total);
     // What a block is rounded up to is room too.
     if (large) want = largepages::Mapped(want);
     std::unique_ptr<uint8_t[], largepages::Giver> larger(
