@@ -221,15 +221,7 @@ CExtPointModel::CExtPointModel(PointLayout description, int64_t cellSize, bool r
 
 void CExtPointModel::Grid::Reset() { std::fill(slots.begin(), slots.end(), Slot{}); }
 
-uint64_t CExtPointModel::Grid::Key(int64_t cx, int64_t cy) {
-    // Never 0, the key of an empty slot.
-    return ((static_cast<uint64_t>(cx) & 0xFFFFFFFFu) << 32 | (static_cast<uint64_t>(cy) & 0xFFFFFFFFu)) + 1;
-}
 
-std::size_t CExtPointModel::Grid::SlotOf(uint64_t key) const {
-    const uint64_t h = key * 0x9E3779B97F4A7C15ull;
-    return static_cast<std::size_t>(h >> (64 - kSlotBits));
-}
 
 template <class Io>
 void CExtPointModel::Code(Io& io, uint8_t* records, std::size_t count) {
