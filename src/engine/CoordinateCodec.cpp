@@ -148,23 +148,24 @@ void Split(const largepages::Vector<int32_t>& v, Prepare&& prepare, Predict&& pr
 template <class Prepare, class Predict>
 void Restore(const valueblock::CBlockBytes& r, largepages::Vector<int32_t>& v, CStepWindow& own,
              const RestorePacing& pace, Prepare&& prepare, Predict&& predict) {
-    std::size_t begin = 0, blockEnd = 1;
+    std::size_t begin = 0;
     int32_t* steps = own.Base();
-    valueblock::ForEachValue(r, [&](std::size_t i, int32_t residual) {
+    const auto value = [&](std::size_t i, int32_t residual) {
         if (i == 0) {
             v[0] = residual;
             return;
         }
-        if (i == blockEnd) {
-            begin = i;
-            blockEnd = std::min(v.size(), i + CStepWindow::kBlock);
-            pace.Await(blockEnd);
-            pace.Reached(begin);
-            prepare(begin, blockEnd);
-        }
         const std::size_t off = i - begin;
         v[i] = Add32(predict(i, off), residual);
         steps[off] = Sub32(v[i], v[i - 1]);
+    };
+    // Each window block begins between the steps of the walk.
+    valueblock::ForEachValueInSteps(r, CStepWindow::kBlock, value, [&](std::size_t i) {
+        begin = i;
+        const std::size_t blockEnd = std::min(v.size(), i + CStepWindow::kBlock);
+        pace.Await(blockEnd);
+        pace.Reached(begin);
+        prepare(begin, blockEnd);
     });
     pace.Reached(v.size());
 }
