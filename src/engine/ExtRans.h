@@ -74,6 +74,37 @@ public:
                                : static_cast<uint32_t>((static_cast<Wide>(state) * e.reciprocal) >> 64);
         state = (q << kTotalBits) + (state - q * e.freq) + e.start;
     }
+    // Puts n symbols, of(n - 1) first and of(0) last, where of(i) is the
+    // EncodeSymbol of the i-th; the same words as Put of each in turn.
+    // Without a branch a symbol: whether a word goes out follows the data,
+    // which no predictor guesses, and a wrong guess costs more than the
+    // step. The word is always stored and the end moved only when it goes
+    // out, so a block at a time holds room for a word a symbol.
+    template <class Of>
+    void PutBackwards(std::size_t n, const Of& of) {
+        constexpr std::size_t kBlock = std::size_t{1} << 16;
+        uint32_t s = state;
+        for (std::size_t left = n; left > 0;) {
+            const std::size_t k = left < kBlock ? left : kBlock;
+            const std::size_t at = words.size();
+            words.resize(at + k);
+            uint16_t* w = words.data() + at;
+            for (std::size_t i = left; i-- > left - k;) {
+                const EncodeSymbol& e = of(i);
+                *w = static_cast<uint16_t>(s);
+                const bool out = s >= (uint64_t(1) << (32 - kTotalBits)) * e.freq;
+                w += out;
+                s = out ? s >> 16 : s;
+                const uint32_t q = e.reciprocal == 0 ? s : static_cast<uint32_t>((static_cast<Wide>(s) * e.reciprocal) >> 64);
+                // (q << kTotalBits) + (s - q * freq) + start, in fewer steps
+                // after the multiplication.
+                s = s + q * (kTotal - e.freq) + e.start;
+            }
+            words.resize(static_cast<std::size_t>(w - words.data()));
+            left -= k;
+        }
+        state = s;
+    }
     // The coded words, in the order the decoder reads them.
     std::vector<uint8_t> Finish();
     // The bytes Finish gives, and the same appended to out.

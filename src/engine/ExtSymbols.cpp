@@ -61,7 +61,9 @@ void CSymbolSink::Finish(std::vector<uint8_t>& out) {
         code.insert(code.end(), symbolsOfTable.begin(), symbolsOfTable.end());
         compactOf[t] = kUnused;  // ready for the next chunk
     }
-    for (auto it = symbols.rbegin(); it != symbols.rend(); ++it) rans.Put(code[codeAt[*it >> 8] + (*it & 0xFF)]);
+    rans.PutBackwards(symbols.size(), [this](std::size_t i) -> const extrans::EncodeSymbol& {
+        return code[codeAt[symbols[i] >> 8] + (symbols[i] & 0xFF)];
+    });
     PutVarint(out, section.FinishedBytes());
     PutVarint(out, rans.FinishedBytes());
     PutVarint(out, bits.FinishedBytes());

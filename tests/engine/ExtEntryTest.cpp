@@ -109,6 +109,35 @@ TEST(ExtRans, TablesAndSymbolsComeBackAsTheyWent) {
     EXPECT_TRUE(d.Ended());
 }
 
+// The encoder's run of many symbols writes exactly the words of putting
+// them one by one: over more than one block of its room, with frequencies
+// of 1 (no reciprocal), of a whole table (never a word out) and between,
+// from several tables in turn.
+TEST(ExtRans, ARunOfSymbolsCodesAsTheyDoOneByOne) {
+    std::mt19937 random(11);
+    std::vector<std::vector<extrans::EncodeSymbol>> tables;
+    tables.push_back(extrans::EncodeSymbols(extrans::MakeTable({0, 7})));                 // one symbol: 4096
+    tables.push_back(extrans::EncodeSymbols(extrans::MakeTable({1000000, 1, 1, 1, 5})));  // frequencies of 1
+    for (int t = 0; t < 3; ++t) {
+        std::vector<uint32_t> counts(1 + random() % 256);
+        for (auto& c : counts) c = 1 + random() % 1000;
+        tables.push_back(extrans::EncodeSymbols(extrans::MakeTable(counts)));
+    }
+    for (const std::size_t n : {std::size_t{0}, std::size_t{1}, std::size_t{70000}, std::size_t{200001}}) {
+        std::vector<const extrans::EncodeSymbol*> symbols(n);
+        for (auto& e : symbols) {
+            const auto& table = tables[random() % tables.size()];
+            do e = &table[random() % table.size()];
+            while (e->freq == 0);
+        }
+        extrans::Encoder one, run;
+        for (std::size_t i = n; i-- > 0;) one.Put(*symbols[i]);
+        run.PutBackwards(n, [&](std::size_t i) -> const extrans::EncodeSymbol& { return *symbols[i]; });
+        EXPECT_EQ(run.FinishedBytes(), one.FinishedBytes()) << n << " symbols";
+        EXPECT_EQ(run.Finish(), one.Finish()) << n << " symbols";
+    }
+}
+
 // Raw bits of every width, 0 to 64, read back across word and byte edges.
 TEST(ExtRans, BitsOfEveryWidthComeBackAsTheyWent) {
     std::mt19937_64 random(11);
