@@ -139,9 +139,16 @@ public:
         while ((symbols[s + 1] >> 16) <= slot) ++s;
         const uint32_t e = symbols[s];
         state = (e & 0xFFFF) * (state >> kTotalBits) + slot - (e >> 16);
-        if (state < (1u << 16)) {
-            state = (state << 16) | Next();
-        }
+        // Whether a word comes in follows the data, which no predictor
+        // guesses: the next word is read every time, from where it lies
+        // or, past the end of a damaged stream, as a zero, and taken by
+        // selection.
+        const bool in = state < (1u << 16);
+        const bool there = end - p >= 2;
+        const uint8_t* from = there ? p : kNoWord;
+        const uint32_t word = static_cast<uint32_t>(from[0] | (from[1] << 8));
+        state = in ? (state << 16) | word : state;
+        p += (in && there) ? 2 : 0;
         return s;
     }
     // After the last symbol the state is back where the encoder began:
@@ -158,6 +165,7 @@ private:
         p += 2;
         return w;
     }
+    static constexpr uint8_t kNoWord[2] = {0, 0};
     const uint8_t* p = nullptr;
     const uint8_t* end = nullptr;
     uint32_t state = 0;
