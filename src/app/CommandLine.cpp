@@ -548,11 +548,11 @@ int DispatchCommandLine(int argc, const char* const* argv, CommandLineConsole& c
 
 int DispatchCommandLine(int argc, const char* const* argv) {
     TerminalConsole console;
-    CSignalStop watcher;
+    CSignalStop watcher(true);
     return DispatchCommandLine(argc, argv, console, &watcher);
 }
 
-CSignalStop::CSignalStop() {
+CSignalStop::CSignalStop(bool keepBlocked) : keepBlocked(keepBlocked) {
     sigemptyset(&watched);
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&watched, sig);
     signalFd = signalfd(-1, &watched, SFD_CLOEXEC);
@@ -581,7 +581,7 @@ CSignalStop::~CSignalStop() {
         const timespec now{};
         while (sigtimedwait(&watched, nullptr, &now) > 0) {
         }
-        pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
+        if (!keepBlocked) pthread_sigmask(SIG_SETMASK, &previousMask, nullptr);
     }
     if (signalFd >= 0) close(signalFd);
     if (wakeFd >= 0) close(wakeFd);

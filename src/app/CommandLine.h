@@ -77,7 +77,11 @@ std::string VersionText();
 // signal ends the process at once. Lives for one command-line run.
 class CSignalStop {
 public:
-    CSignalStop();
+    // keepBlocked: the signals stay blocked once it ends, for a program that
+    // exits next. A signal that comes after the job is over has nothing to
+    // stop; unblocked, it would end a finished command, its files complete,
+    // with the signal's status instead of success.
+    explicit CSignalStop(bool keepBlocked = false);
     ~CSignalStop();
     CSignalStop(const CSignalStop&) = delete;
     CSignalStop& operator=(const CSignalStop&) = delete;
@@ -90,6 +94,7 @@ private:
 
     sigset_t watched{};
     sigset_t previousMask{};
+    bool keepBlocked = false;
     std::mutex mutex;
     velmora::JobControl* target = nullptr;
     std::atomic<bool> signalled{false};

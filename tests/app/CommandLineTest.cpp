@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -187,4 +189,30 @@ TEST(CommandLineSignals, TheWatcherLetsGoAsSoonAsTheCommandIsDone) {
         letGo += std::chrono::steady_clock::now() - t0;
     }
     EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(letGo).count(), 150);
+}
+
+// A signal that comes between the end of a command's job and the end of the
+// program must leave the finished command alone: its files are complete,
+// and it says success. The program's watcher leaves the signals blocked; a
+// watcher for a run within a longer life hands the old mask back.
+TEST(CommandLineSignals, ASignalAfterTheProgramsJobEndsNothing) {
+    sigset_t before, now, pending;
+    pthread_sigmask(SIG_SETMASK, nullptr, &before);
+    ASSERT_FALSE(sigismember(&before, SIGTERM));
+    { CSignalStop watcher; }
+    pthread_sigmask(SIG_SETMASK, nullptr, &now);
+    EXPECT_FALSE(sigismember(&now, SIGTERM)) << "a watcher within a longer life keeps the signals blocked";
+    { CSignalStop watcher(true); }
+    pthread_sigmask(SIG_SETMASK, nullptr, &now);
+    ASSERT_TRUE(sigismember(&now, SIGTERM)) << "the program's watcher let the signals through";
+    // Unblocked, this would end the test's process.
+    raise(SIGTERM);
+    sigpending(&pending);
+    EXPECT_TRUE(sigismember(&pending, SIGTERM));
+    sigset_t term;
+    sigemptyset(&term);
+    sigaddset(&term, SIGTERM);
+    const timespec zero{};
+    EXPECT_EQ(sigtimedwait(&term, nullptr, &zero), SIGTERM);
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
 }
