@@ -161,7 +161,10 @@ int CExtPointModel::CodeInt(Io& io, const IntModel& m, uint32_t context, int64_t
 }
 
 CExtPointModel::CExtPointModel(PointLayout description, int64_t cellSize, bool rich)
-    : layout(std::move(description)), cell(std::max<int64_t>(1, cellSize)), rich(rich) {
+    : layout(std::move(description)),
+      cell(std::max<int64_t>(1, cellSize)),
+      byCell(static_cast<uint64_t>(cell)),
+      rich(rich) {
     x = layout.Find(FieldRole::X);
     y = layout.Find(FieldRole::Y);
     z = layout.Find(FieldRole::Z);
@@ -327,7 +330,9 @@ void CExtPointModel::Code(Io& io, uint8_t* records, std::size_t count) {
         }
         // The nearest earlier point of the same return class in this and
         // the eight cells around, and the nearest of any class.
-        const int64_t cx = (vx - int64_t(INT32_MIN)) / cell, cy = (vy - int64_t(INT32_MIN)) / cell;
+        // vx and vy are 32-bit values: the numerators lie in [0, 2^32).
+        const int64_t cx = static_cast<int64_t>(byCell(static_cast<uint64_t>(vx - int64_t(INT32_MIN))));
+        const int64_t cy = static_cast<int64_t>(byCell(static_cast<uint64_t>(vy - int64_t(INT32_MIN))));
         std::size_t same = 0, any = 0;
         uint64_t sameDistance = 0, anyDistance = 0;
         if (x && y) {
@@ -466,7 +471,9 @@ void CExtPointModel::Code(Io& io, uint8_t* records, std::size_t count) {
             // cells are fetched while its first fields are coded. Only a
             // hint to the processor; nothing coded depends on it.
             const int64_t nx = 2 * vx - lastX, ny = 2 * vy - lastY;
-            const int64_t ncx = (nx - int64_t(INT32_MIN)) / cell, ncy = (ny - int64_t(INT32_MIN)) / cell;
+            // Out of 32 bits the guess is wrong, which costs nothing.
+            const int64_t ncx = static_cast<int64_t>(byCell(static_cast<uint64_t>(nx - int64_t(INT32_MIN))));
+            const int64_t ncy = static_cast<int64_t>(byCell(static_cast<uint64_t>(ny - int64_t(INT32_MIN))));
             for (int64_t ox = -1; ox <= 1; ++ox) {
                 for (int64_t oy = -1; oy <= 1; ++oy) {
                     __builtin_prefetch(&grid.slots[grid.SlotOf(Grid::Key(ncx + ox, ncy + oy))]);

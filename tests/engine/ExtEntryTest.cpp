@@ -138,6 +138,34 @@ TEST(ExtRans, ARunOfSymbolsCodesAsTheyDoOneByOne) {
     }
 }
 
+// The grid's cells come from a multiplication that must give the quotient
+// exactly, whatever the cell size a file's header leads to: numerators at
+// both ends of 32 bits and around multiples of the divisor, divisors from 1
+// to beyond 32 bits.
+TEST(ExtModel, CellsAreTheExactQuotient) {
+    std::mt19937_64 random(5);
+    std::vector<uint64_t> divisors = {1, 2, 3, 5, 7, 10, 100, 641, 1000, 65535, 65536, 65537, 6700417,
+                                      (1ull << 31) - 1, 1ull << 31, (1ull << 31) + 1, (1ull << 32) - 1,
+                                      1ull << 32, (1ull << 32) + 1, 1ull << 40, ~0ull >> 1, ~0ull};
+    for (int k = 0; k < 200; ++k) divisors.push_back(1 + random() % (k % 2 ? 0xFFFFFFFFull : 100000));
+    for (const uint64_t d : divisors) {
+        const CCellDivider divide(d);
+        std::vector<uint64_t> numerators = {0, 1, 0xFFFFFFFFull, 0xFFFFFFFEull, 0x80000000ull, 0x7FFFFFFFull};
+        for (uint64_t m = 1; m <= 3 && d <= 0xFFFFFFFFull; ++m) {
+            if (m * d - 1 <= 0xFFFFFFFFull) numerators.push_back(m * d - 1);
+            if (m * d <= 0xFFFFFFFFull) numerators.push_back(m * d);
+        }
+        if (d <= 0xFFFFFFFFull) {
+            // The largest multiple below 2^32, and the number before it.
+            const uint64_t top = 0xFFFFFFFFull / d * d;
+            numerators.push_back(top);
+            numerators.push_back(top - 1);
+        }
+        for (int k = 0; k < 200; ++k) numerators.push_back(random() & 0xFFFFFFFFull);
+        for (const uint64_t n : numerators) ASSERT_EQ(divide(n), n / d) << n << " / " << d;
+    }
+}
+
 // Raw bits of every width, 0 to 64, read back across word and byte edges.
 TEST(ExtRans, BitsOfEveryWidthComeBackAsTheyWent) {
     std::mt19937_64 random(11);
