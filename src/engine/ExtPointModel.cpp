@@ -161,10 +161,7 @@ int CExtPointModel::CodeInt(Io& io, const IntModel& m, uint32_t context, int64_t
 }
 
 CExtPointModel::CExtPointModel(PointLayout description, int64_t cellSize, bool rich)
-    : layout(std::move(description)),
-      cell(std::max<int64_t>(1, cellSize)),
-      byCell(static_cast<uint64_t>(cell)),
-      rich(rich) {
+    : layout(std::move(description)), byCell(static_cast<uint64_t>(std::max<int64_t>(1, cellSize))), rich(rich) {
     x = layout.Find(FieldRole::X);
     y = layout.Find(FieldRole::Y);
     z = layout.Find(FieldRole::Z);

@@ -5,24 +5,18 @@
 #include <cstdint>
 #include <vector>
 
+#include "engine/Reciprocal.h"
 #include "las/PointFormat.h"
 
-// floor(n / d) for any n below 2^32 and any d >= 1, by a multiplication by
-// ceil(2^64 / d) instead of a division, which takes the processor several
-// times as long and comes four times a point. Exact: 64 bits of the
-// reciprocal cover 32 of the numerator and up to 32 of the divisor (at 2^32
-// and above the quotient is 0, as the product's high half is then too).
+// floor(n / d) for any n below 2^32 and any d >= 1: a chunk's grid cells,
+// four times a point, without a division.
 class CCellDivider {
 public:
-    explicit CCellDivider(uint64_t d) : one(d == 1), reciprocal(d == 1 ? 0 : ~uint64_t{0} / d + 1) {}
-    [[gnu::always_inline]] uint64_t operator()(uint64_t n) const {
-        __extension__ using Wide = unsigned __int128;
-        return one ? n : static_cast<uint64_t>((static_cast<Wide>(n) * reciprocal) >> 64);
-    }
+    explicit CCellDivider(uint64_t d) : r(reciprocal::Of(d)) {}
+    [[gnu::always_inline]] uint64_t operator()(uint64_t n) const { return reciprocal::Divide(n, r); }
 
 private:
-    bool one;
-    uint64_t reciprocal;
+    uint64_t r;
 };
 
 // How the points of an extended entry's chunk become symbols and back: each
@@ -105,7 +99,6 @@ private:
     };
 
     PointLayout layout;
-    int64_t cell;
     CCellDivider byCell;
     bool rich;
     uint32_t tables = 0;

@@ -107,11 +107,7 @@ EncodeSymbol EncodeSymbolOf(const Table& t, uint32_t symbol) {
     EncodeSymbol e;
     e.freq = t.freq[symbol];
     e.start = t.start[symbol];
-    // 2^64 / freq rounded up: for a frequency above 1 it fits 64 bits.
-    if (e.freq > 1) {
-        const Wide two64 = static_cast<Wide>(1) << 64;
-        e.reciprocal = static_cast<uint64_t>((two64 + e.freq - 1) / e.freq);
-    }
+    e.reciprocal = reciprocal::Of(e.freq);
     return e;
 }
 

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "engine/Reciprocal.h"
+
 // The entropy coder of extended entries: range asymmetric numeral systems
 // with static frequency tables, one table per context. A chunk's symbols are
 // counted first, the tables are made from the counts and stored with the
@@ -44,14 +46,11 @@ void PutCounts(BitWriter& out, const std::vector<uint32_t>& counts);
 // input (no counted symbol, an alphabet larger than kMaxAlphabet).
 bool GetCounts(BitReader& in, std::vector<uint32_t>& counts);
 
-// 128-bit products, for exact division by multiplication.
-__extension__ using Wide = unsigned __int128;
-
 // A symbol as the encoder needs it: its frequency, first slot, and the
 // reciprocal of its frequency, so a step multiplies instead of dividing.
 struct EncodeSymbol {
     uint32_t freq = 0, start = 0;
-    uint64_t reciprocal = 0;  // ceil(2^64 / freq), 0 for a frequency of 1
+    uint64_t reciprocal = 0;  // reciprocal::Of(freq)
 };
 EncodeSymbol EncodeSymbolOf(const Table& t, uint32_t symbol);
 // One per symbol of the table's alphabet.
@@ -62,17 +61,11 @@ class Encoder {
 public:
     void Put(const Table& t, uint32_t symbol);
     void Put(const EncodeSymbol& e) {
-        // Keeps the state below 2^32 after the step.
-        if (state >= (uint64_t(1) << (32 - kTotalBits)) * e.freq) {
+        if (WordOut(state, e)) {
             words.push_back(static_cast<uint16_t>(state));
             state >>= 16;
         }
-        // For a state below 2^32 and a frequency below 2^13 the high half
-        // of the product is exactly state / freq.
-        const uint32_t q = e.reciprocal == 0
-                               ? state
-                               : static_cast<uint32_t>((static_cast<Wide>(state) * e.reciprocal) >> 64);
-        state = (q << kTotalBits) + (state - q * e.freq) + e.start;
+        state = Step(state, e);
     }
     // Puts n symbols, of(n - 1) first and of(0) last, where of(i) is the
     // EncodeSymbol of the i-th; the same words as Put of each in turn.
@@ -92,13 +85,9 @@ public:
             for (std::size_t i = left; i-- > left - k;) {
                 const EncodeSymbol& e = of(i);
                 *w = static_cast<uint16_t>(s);
-                const bool out = s >= (uint64_t(1) << (32 - kTotalBits)) * e.freq;
+                const bool out = WordOut(s, e);
                 w += out;
-                s = out ? s >> 16 : s;
-                const uint32_t q = e.reciprocal == 0 ? s : static_cast<uint32_t>((static_cast<Wide>(s) * e.reciprocal) >> 64);
-                // (q << kTotalBits) + (s - q * freq) + start, in fewer steps
-                // after the multiplication.
-                s = s + q * (kTotal - e.freq) + e.start;
+                s = Step(out ? s >> 16 : s, e);
             }
             words.resize(static_cast<std::size_t>(w - words.data()));
             left -= k;
@@ -112,6 +101,16 @@ public:
     void FinishInto(std::vector<uint8_t>& out);
 
 private:
+    // Whether a word goes out before e is coded, which keeps the state
+    // below 2^32 after the step.
+    static bool WordOut(uint32_t s, const EncodeSymbol& e) { return s >= (uint64_t(1) << (32 - kTotalBits)) * e.freq; }
+    // The state once e is coded: with q = s / freq, (q << kTotalBits) +
+    // (s - q * freq) + start, written with one step less after the
+    // multiplication.
+    static uint32_t Step(uint32_t s, const EncodeSymbol& e) {
+        const auto q = static_cast<uint32_t>(reciprocal::Divide(s, e.reciprocal));
+        return s + q * (kTotal - e.freq) + e.start;
+    }
     uint32_t state = 1u << 16;
     std::vector<uint16_t> words;  // in writing order (reversed by Finish)
 };
