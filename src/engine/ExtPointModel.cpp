@@ -5,6 +5,7 @@
 
 #include "engine/ExtSymbols.h"
 #include "las/ByteOrder.h"
+#include "las/Invariant.h"
 
 namespace {
 
@@ -95,6 +96,28 @@ bool IsSigned(FieldType t) { return t == FieldType::I8 || t == FieldType::I16 ||
 }
 [[gnu::always_inline]] inline void Store(uint8_t* record, const PointField& f, int64_t v) { StoreBits(record + f.offset, f.size, static_cast<uint64_t>(v)); }
 
+// A standard field, whose role fixes its type: one load or store, where a
+// field of any type goes through the switches above. The offset is the
+// caller's own copy: stores of record bytes may alias anything the model
+// keeps in memory, so a copy held there would be loaded again after each.
+template <class T>
+struct FieldAt {
+    std::size_t at = 0;
+    [[gnu::always_inline]] int64_t operator()(const uint8_t* record) const {
+        T v;
+        std::memcpy(&v, record + at, sizeof v);
+        return v;
+    }
+    [[gnu::always_inline]] void Set(uint8_t* record, int64_t v) const {
+        const auto w = static_cast<T>(v);
+        std::memcpy(record + at, &w, sizeof w);
+    }
+};
+template <class T>
+FieldAt<T> At(const PointField* f) {
+    return FieldAt<T>{f ? f->offset : 0};
+}
+
 // Wrapping sum and difference: predictions of hostile data may lie anywhere.
 int64_t Add(int64_t a, int64_t b) { return static_cast<int64_t>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b)); }
 int64_t Sub(int64_t a, int64_t b) { return static_cast<int64_t>(static_cast<uint64_t>(a) - static_cast<uint64_t>(b)); }
@@ -180,6 +203,8 @@ CExtPointModel::CExtPointModel(PointLayout description, int64_t cellSize, bool r
     blue = layout.Find(FieldRole::Blue);
     nir = layout.Find(FieldRole::Nir);
     for (const PointField& f : layout.fields) {
+        // Code reads the standard fields as their roles' types.
+        VELMORA_ASSERT(f.role == FieldRole::Extra || f.type == TypeOfRole(f.role));
         if (f.role >= FieldRole::WavePacketIndex && f.role <= FieldRole::WaveZt) wave.push_back(&f);
         if (f.role == FieldRole::Extra) extra.push_back(&f);
     }
@@ -231,6 +256,20 @@ void CExtPointModel::Code(Io& io, uint8_t* records, std::size_t count) {
     grid.Reset();
     int previousChannel = 0;
     int64_t lastX = 0, lastY = 0;
+    const FieldAt<int32_t> X = At<int32_t>(x), Y = At<int32_t>(y), Z = At<int32_t>(z);
+    const FieldAt<uint16_t> I = At<uint16_t>(intensity), source = At<uint16_t>(pointSource);
+    const FieldAt<uint16_t> R = At<uint16_t>(red), G = At<uint16_t>(green), B = At<uint16_t>(blue);
+    const FieldAt<uint16_t> N = At<uint16_t>(nir);
+    const FieldAt<int8_t> rank = At<int8_t>(scanAngleRank);
+    const FieldAt<int16_t> angle = At<int16_t>(scanAngle);
+    const bool hasXY = x && y, hasZ = z, hasI = intensity, hasSource = pointSource, hasRank = scanAngleRank,
+               hasAngle = scanAngle, hasRgb = red && green && blue, hasNir = nir;
+    const bool hasFlags = flagsByte, hasReturn = returnByte || returnsByte, oldReturn = returnByte;
+    const bool hasClass = classification, hasUser = userData, hasTime = gpsTime;
+    const std::size_t flagsAt = hasFlags ? flagsByte->offset : 0;
+    const std::size_t returnAt = hasReturn ? (returnByte ? returnByte : returnsByte)->offset : 0;
+    const std::size_t classAt = hasClass ? classification->offset : 0, userAt = hasUser ? userData->offset : 0;
+    const std::size_t timeAt = hasTime ? gpsTime->offset : 0;
     auto recordOf = [&](std::size_t i) { return records + i * rl; };
     for (std::size_t i = 0; i < count; ++i) {
         uint8_t* r = recordOf(i);
@@ -238,51 +277,49 @@ void CExtPointModel::Code(Io& io, uint8_t* records, std::size_t count) {
         const Channel& before = channels[static_cast<std::size_t>(previousChannel)];
         const uint8_t* previous = before.seen ? recordOf(before.last) : zero.data();
         int channel = 0;
-        if (flagsByte) {
-            const uint8_t ctx = rich ? previous[flagsByte->offset] : 0;
-            r[flagsByte->offset] = CodeByte(io, flagBytes + ctx, r[flagsByte->offset]);
-            channel = (r[flagsByte->offset] >> 4) & 3;
+        if (hasFlags) {
+            const uint8_t ctx = rich ? previous[flagsAt] : 0;
+            r[flagsAt] = CodeByte(io, flagBytes + ctx, r[flagsAt]);
+            channel = (r[flagsAt] >> 4) & 3;
         }
         Channel& c = channels[static_cast<std::size_t>(channel)];
         const uint8_t* L = c.seen ? recordOf(c.last) : zero.data();
         int ret = 1, count = 1;
-        if (returnByte || returnsByte) {
-            const PointField& f = returnByte ? *returnByte : *returnsByte;
-            r[f.offset] = CodeByte(io, returnBytes + L[f.offset], r[f.offset]);
-            ret = returnByte ? (r[f.offset] & 7) : (r[f.offset] & 15);
-            count = returnByte ? ((r[f.offset] >> 3) & 7) : (r[f.offset] >> 4);
+        if (hasReturn) {
+            r[returnAt] = CodeByte(io, returnBytes + L[returnAt], r[returnAt]);
+            ret = oldReturn ? (r[returnAt] & 7) : (r[returnAt] & 15);
+            count = oldReturn ? ((r[returnAt] >> 3) & 7) : (r[returnAt] >> 4);
         }
         const bool last = ret >= count;
         const std::size_t m = static_cast<std::size_t>(std::min(ret, 7) * 2 + (last ? 1 : 0));
         const std::size_t level = static_cast<std::size_t>(std::min(ret, 3) * 2 + (last ? 1 : 0));
         const std::size_t tag = static_cast<std::size_t>((ret == 1 ? 1 : 0) + (last ? 2 : 0));
-        if (classification) {
-            const uint32_t ctx = rich ? L[classification->offset] + (ret == 1 ? 256u : 0u) : (ret == 1 ? 1u : 0u);
-            r[classification->offset] = CodeByte(io, classBytes + ctx, r[classification->offset]);
+        if (hasClass) {
+            const uint32_t ctx = rich ? L[classAt] + (ret == 1 ? 256u : 0u) : (ret == 1 ? 1u : 0u);
+            r[classAt] = CodeByte(io, classBytes + ctx, r[classAt]);
         }
         // Fields that mostly stay as they were: whether it changed, then by
         // how much.
-        auto codeChange = [&](const PointField& f, uint32_t sameTable, const IntModel& model) {
-            const int64_t before = Load(L, f);
-            int64_t delta = Sub(Load(r, f), before);
+        auto codeChange = [&](const auto& field, uint32_t sameTable, const IntModel& model) {
+            const int64_t before = field(L);
+            int64_t delta = Sub(field(r), before);
             uint32_t changed = delta != 0;
             io.Sym(sameTable, changed);
             if (changed) CodeInt(io, model, 0, delta);
             if (!changed) delta = 0;
-            Store(r, f, Add(before, delta));
+            field.Set(r, Add(before, delta));
         };
-        for (const PointField* angle : {scanAngleRank, scanAngle}) {
-            if (angle) codeChange(*angle, sameTables + 0, angleInt);
+        if (hasRank) codeChange(rank, sameTables + 0, angleInt);
+        if (hasAngle) codeChange(angle, sameTables + 0, angleInt);
+        if (hasUser) {
+            const uint8_t ctx = rich ? L[userAt] : 0;
+            r[userAt] = CodeByte(io, userBytes + ctx, r[userAt]);
         }
-        if (userData) {
-            const uint8_t ctx = rich ? L[userData->offset] : 0;
-            r[userData->offset] = CodeByte(io, userBytes + ctx, r[userData->offset]);
-        }
-        if (pointSource) codeChange(*pointSource, sameTables + 1, sourceInt);
-        if (gpsTime) {
+        if (hasSource) codeChange(source, sameTables + 1, sourceInt);
+        if (hasTime) {
             // The returns of one pulse share its time; pulses follow one
             // another at a steady rate.
-            const uint64_t t = LoadBits(r + gpsTime->offset, 8);
+            const uint64_t t = LoadBits(r + timeAt, 8);
             uint32_t changed = t != c.time;
             io.Sym(sameTables + 2 + static_cast<uint32_t>(std::min(ret, 3) * 2 + (ret > 1 ? 1 : 0)), changed);
             if (changed) {
@@ -291,18 +328,18 @@ void CExtPointModel::Code(Io& io, uint8_t* records, std::size_t count) {
                 c.timeStep = Add(c.timeStep, residual);
                 c.time += static_cast<uint64_t>(c.timeStep);
             }
-            StoreBits(r + gpsTime->offset, 8, c.time);
+            StoreBits(r + timeAt, 8, c.time);
         }
         int kx = 0, ky = 0;
         int64_t px = 0, py = 0, vx = 0, vy = 0;
-        if (x && y) {
-            px = Load(L, *x);
-            py = Load(L, *y);
-            int64_t dx = Sub(Load(r, *x), Add(px, Median5(c.dx[m])));
+        if (hasXY) {
+            px = X(L);
+            py = Y(L);
+            int64_t dx = Sub(X(r), Add(px, Median5(c.dx[m])));
             const uint32_t xctx = static_cast<uint32_t>(std::min(ret, 3) * 16 + std::min<int>(c.lastKx[m], 15));
             kx = CodeInt(io, xInt, xctx, dx);
             vx = static_cast<int32_t>(Add(Add(px, Median5(c.dx[m])), dx));
-            Store(r, *x, vx);
+            X.Set(r, vx);
             c.lastKx[m] = static_cast<uint8_t>(kx);
             // The scan line's direction ties a step in Y to the step in X:
             // the latest earlier step of about this X step tells the Y step.
@@ -316,10 +353,10 @@ void CExtPointModel::Code(Io& io, uint8_t* records, std::size_t count) {
                     break;
                 }
             }
-            int64_t dy = Sub(Load(r, *y), Add(py, stepY));
+            int64_t dy = Sub(Y(r), Add(py, stepY));
             ky = CodeInt(io, yInt, static_cast<uint32_t>(std::min(kx, 20)), dy);
             vy = static_cast<int32_t>(Add(Add(py, stepY), dy));
-            Store(r, *y, vy);
+            Y.Set(r, vy);
             c.dx[m][c.dxAt[m]++ % 5] = static_cast<int32_t>(Sub(vx, px));
             c.dy[m][c.dyAt[m]++ % 5] = static_cast<int32_t>(Sub(vy, py));
             c.dxAt[m] %= 5;
@@ -332,7 +369,7 @@ void CExtPointModel::Code(Io& io, uint8_t* records, std::size_t count) {
         const int64_t cy = static_cast<int64_t>(byCell(static_cast<uint64_t>(vy - int64_t(INT32_MIN))));
         std::size_t same = 0, any = 0;
         uint64_t sameDistance = 0, anyDistance = 0;
-        if (x && y) {
+        if (hasXY) {
             for (int64_t ox = -1; ox <= 1; ++ox) {
                 for (int64_t oy = -1; oy <= 1; ++oy) {
                     const uint64_t key = Grid::Key(cx + ox, cy + oy);
@@ -359,52 +396,52 @@ void CExtPointModel::Code(Io& io, uint8_t* records, std::size_t count) {
             }
         }
         const uint8_t* near = same ? recordOf(same - 1) : nullptr;
-        if (z) {
+        if (hasZ) {
             const int64_t byLevel = c.zOfLevel[level];
-            const int64_t byNeighbour = near ? Load(near, *z) : byLevel;
+            const int64_t byNeighbour = near ? Z(near) : byLevel;
             const uint64_t disagree = static_cast<uint64_t>(std::abs(Sub(byLevel, byNeighbour)));
             const uint32_t kd = std::min<uint32_t>(BitLength(disagree), 15);
             const uint32_t ctx = (kd * 2 + (near ? 1 : 0)) * 10 + static_cast<uint32_t>(std::min((kx + ky) / 2, 18) / 2);
-            int64_t dz = Sub(Load(r, *z), byNeighbour);
+            int64_t dz = Sub(Z(r), byNeighbour);
             CodeInt(io, zInt, ctx, dz);
             const int64_t vz = static_cast<int32_t>(Add(byNeighbour, dz));
-            Store(r, *z, vz);
+            Z.Set(r, vz);
             c.zOfLevel[level] = static_cast<int32_t>(vz);
         }
-        if (intensity) {
+        if (hasI) {
             const int64_t byM = c.intensityOfM[m];
-            const int64_t byNeighbour = near ? Load(near, *intensity) : byM;
+            const int64_t byNeighbour = near ? I(near) : byM;
             const uint32_t kd = std::min<uint32_t>(BitLength(static_cast<uint64_t>(std::abs(byM - byNeighbour))), 12);
             const int64_t prediction = (byM + byNeighbour) / 2;
-            int64_t di = Sub(Load(r, *intensity), prediction);
+            int64_t di = Sub(I(r), prediction);
             CodeInt(io, intensityInt, kd * 2 + (ret > 1 ? 1 : 0), di);
             const int64_t vi = Add(prediction, di);
-            Store(r, *intensity, vi);
+            I.Set(r, vi);
             c.intensityOfM[m] = static_cast<uint16_t>(vi);
         }
         // Colour comes from the surface: the nearest point of any return
         // class tells it best, and the channels move together.
         const uint8_t* ref = any ? recordOf(any - 1) : L;
-        if (red && green && blue) {
-            const int64_t rr = Load(ref, *red), rg = Load(ref, *green), rb = Load(ref, *blue);
-            int64_t dR = Sub(Load(r, *red), rr);
+        if (hasRgb) {
+            const int64_t rr = R(ref), rg = G(ref), rb = B(ref);
+            int64_t dR = Sub(R(r), rr);
             const int kR = CodeInt(io, colourInt, 0, dR);
             const uint32_t ctx = static_cast<uint32_t>(std::min(kR, 15));
-            int64_t dG = Sub(Sub(Load(r, *green), rg), dR);
+            int64_t dG = Sub(Sub(G(r), rg), dR);
             CodeInt(io, colourInt, 1 + ctx, dG);
             dG = Add(dG, dR);
-            int64_t dB = Sub(Sub(Load(r, *blue), rb), Add(dR, dG) / 2);
+            int64_t dB = Sub(Sub(B(r), rb), Add(dR, dG) / 2);
             CodeInt(io, colourInt, 17 + ctx, dB);
             dB = Add(dB, Add(dR, dG) / 2);
-            Store(r, *red, Add(rr, dR));
-            Store(r, *green, Add(rg, dG));
-            Store(r, *blue, Add(rb, dB));
+            R.Set(r, Add(rr, dR));
+            G.Set(r, Add(rg, dG));
+            B.Set(r, Add(rb, dB));
         }
-        if (nir) {
-            const int64_t before = Load(ref, *nir);
-            int64_t d = Sub(Load(r, *nir), before);
+        if (hasNir) {
+            const int64_t before = N(ref);
+            int64_t d = Sub(N(r), before);
             CodeInt(io, nirInt, 0, d);
-            Store(r, *nir, Add(before, d));
+            N.Set(r, Add(before, d));
         }
         // Wave packets: data offsets advance by the previous packet's size.
         for (std::size_t w = 0; w < wave.size(); ++w) {
@@ -457,7 +494,7 @@ void CExtPointModel::Code(Io& io, uint8_t* records, std::size_t count) {
             }
             if (short8) c.extraBefore[e] = LoadBits(L + f.offset, f.size);
         }
-        if (x && y) {
+        if (hasXY) {
             const uint64_t key = Grid::Key(cx, cy);
             Grid::Slot& slot = grid.slots[grid.SlotOf(key)];
             if (slot.key != key) slot = Grid::Slot{key, {}, {}, {}};
