@@ -157,12 +157,15 @@ void BuildDecodeSlots(const Table& t, uint32_t* words) {
 }
 
 bool Decoder::Start(const uint8_t* begin, const uint8_t* e) {
-    p = begin;
-    end = e;
-    overrun = false;
-    const uint32_t high = Next();
-    state = (high << 16) | Next();
-    return !overrun && state >= kLow;
+    const auto n = static_cast<std::size_t>(e - begin);
+    if (n < 4 || n % 2 != 0) return false;
+    stream.resize(n + 2);
+    std::copy(begin, e, stream.begin());
+    stream[n] = stream[n + 1] = 0;
+    at = stream.data() + 4;
+    end = stream.data() + n;
+    state = uint32_t(stream[0] | stream[1] << 8) << 16 | uint32_t(stream[2] | stream[3] << 8);
+    return state >= kLow;
 }
 
 void BitWriter::Put(uint64_t value, unsigned bits) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -129,7 +130,8 @@ void BuildDecodeSlots(const Table& t, uint32_t* words);
 
 class Decoder {
 public:
-    // False when the stream is too short to start.
+    // False when the stream cannot be one the encoder wrote: too short to
+    // start, or of an odd length.
     bool Start(const uint8_t* begin, const uint8_t* end);
     uint32_t Get(const uint32_t* table) {
         const uint32_t slot = state & (kTotal - 1);
@@ -139,36 +141,27 @@ public:
         const uint32_t e = symbols[s];
         state = (e & 0xFFFF) * (state >> kTotalBits) + slot - (e >> 16);
         // Whether a word comes in follows the data, which no predictor
-        // guesses: the next word is read every time, from where it lies
-        // or, past the end of a damaged stream, as a zero, and taken by
-        // selection.
+        // guesses: the next word is read every time and taken by selection.
+        // The stream is a whole number of words with a zero word after it,
+        // so a damaged stream read past its end gives zeros, never a byte
+        // from elsewhere.
         const bool in = state < (1u << 16);
-        const bool there = end - p >= 2;
-        const uint8_t* from = there ? p : kNoWord;
-        const uint32_t word = static_cast<uint32_t>(from[0] | (from[1] << 8));
+        const uint32_t word = static_cast<uint32_t>(at[0] | (at[1] << 8));
         state = in ? (state << 16) | word : state;
-        p += (in && there) ? 2 : 0;
+        at = std::min(at + (in ? 2 : 0), end);
         return s;
     }
     // After the last symbol the state is back where the encoder began:
     // anything else means the stream was damaged.
-    bool Ended() const { return state == (1u << 16) && p == end; }
+    bool Ended() const { return state == (1u << 16) && at == end; }
 
 private:
-    uint16_t Next() {
-        if (p + 2 > end) {
-            overrun = true;
-            return 0;
-        }
-        const uint16_t w = static_cast<uint16_t>(p[0] | (p[1] << 8));
-        p += 2;
-        return w;
-    }
-    static constexpr uint8_t kNoWord[2] = {0, 0};
-    const uint8_t* p = nullptr;
+    // The stream's own copy, with the zero word after it; kept from chunk
+    // to chunk.
+    std::vector<uint8_t> stream;
+    const uint8_t* at = nullptr;
     const uint8_t* end = nullptr;
     uint32_t state = 0;
-    bool overrun = false;
 };
 
 // Raw bits, least significant first within 64-bit words.

@@ -95,6 +95,15 @@ TEST(ExtRans, TablesAndSymbolsComeBackAsTheyWent) {
         ASSERT_TRUE(d.Start(coded.data(), coded.data() + coded.size()));
         for (uint32_t s : symbols) ASSERT_EQ(d.Get(slots.data()), s);
         EXPECT_TRUE(d.Ended());
+        // A stream cut short is read to its end and no further (the
+        // sanitizer build sees a read past it), and does not end well; one
+        // of an odd length is not a stream of words at all.
+        const Bytes cut(coded.begin(), coded.end() - 2);
+        ASSERT_TRUE(d.Start(cut.data(), cut.data() + cut.size()));
+        for (std::size_t k = 0; k < symbols.size() + 64; ++k) d.Get(slots.data());
+        EXPECT_FALSE(d.Ended());
+        const Bytes odd(coded.begin(), coded.end() - 1);
+        EXPECT_FALSE(d.Start(odd.data(), odd.data() + odd.size()));
     }
     // A table of one symbol takes every slot.
     const extrans::Table one = extrans::MakeTable({0, 0, 9});
