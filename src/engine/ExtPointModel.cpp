@@ -118,6 +118,19 @@ FieldAt<T> At(const PointField* f) {
     return FieldAt<T>{f ? f->offset : 0};
 }
 
+// Decoding writes each value into its record. Encoding leaves the records
+// as they are, every value coded being the one read, and stores nothing:
+// a store of record bytes may alias anything the model keeps in memory and
+// would have it loaded again.
+template <class Io, class Field>
+[[gnu::always_inline]] inline void Keep(const Field& field, uint8_t* record, int64_t v) {
+    if constexpr (!Io::kEncoding) field.Set(record, v);
+}
+template <class Io>
+[[gnu::always_inline]] inline void KeepByte(uint8_t* at, uint8_t v) {
+    if constexpr (!Io::kEncoding) *at = v;
+}
+
 // Wrapping sum and difference: predictions of hostile data may lie anywhere.
 int64_t Add(int64_t a, int64_t b) { return static_cast<int64_t>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b)); }
 int64_t Sub(int64_t a, int64_t b) { return static_cast<int64_t>(static_cast<uint64_t>(a) - static_cast<uint64_t>(b)); }
@@ -279,16 +292,18 @@ void CExtPointModel::Code(Io& io, uint8_t* records, std::size_t count) {
         int channel = 0;
         if (hasFlags) {
             const uint8_t ctx = rich ? previous[flagsAt] : 0;
-            r[flagsAt] = CodeByte(io, flagBytes + ctx, r[flagsAt]);
-            channel = (r[flagsAt] >> 4) & 3;
+            const uint8_t flags = CodeByte(io, flagBytes + ctx, r[flagsAt]);
+            KeepByte<Io>(r + flagsAt, flags);
+            channel = (flags >> 4) & 3;
         }
         Channel& c = channels[static_cast<std::size_t>(channel)];
         const uint8_t* L = c.seen ? recordOf(c.last) : zero.data();
         int ret = 1, count = 1;
         if (hasReturn) {
-            r[returnAt] = CodeByte(io, returnBytes + L[returnAt], r[returnAt]);
-            ret = oldReturn ? (r[returnAt] & 7) : (r[returnAt] & 15);
-            count = oldReturn ? ((r[returnAt] >> 3) & 7) : (r[returnAt] >> 4);
+            const uint8_t returns = CodeByte(io, returnBytes + L[returnAt], r[returnAt]);
+            KeepByte<Io>(r + returnAt, returns);
+            ret = oldReturn ? (returns & 7) : (returns & 15);
+            count = oldReturn ? ((returns >> 3) & 7) : (returns >> 4);
         }
         const bool last = ret >= count;
         const std::size_t m = static_cast<std::size_t>(std::min(ret, 7) * 2 + (last ? 1 : 0));
@@ -296,7 +311,7 @@ void CExtPointModel::Code(Io& io, uint8_t* records, std::size_t count) {
         const std::size_t tag = static_cast<std::size_t>((ret == 1 ? 1 : 0) + (last ? 2 : 0));
         if (hasClass) {
             const uint32_t ctx = rich ? L[classAt] + (ret == 1 ? 256u : 0u) : (ret == 1 ? 1u : 0u);
-            r[classAt] = CodeByte(io, classBytes + ctx, r[classAt]);
+            KeepByte<Io>(r + classAt, CodeByte(io, classBytes + ctx, r[classAt]));
         }
         // Fields that mostly stay as they were: whether it changed, then by
         // how much.
@@ -307,13 +322,13 @@ void CExtPointModel::Code(Io& io, uint8_t* records, std::size_t count) {
             io.Sym(sameTable, changed);
             if (changed) CodeInt(io, model, 0, delta);
             if (!changed) delta = 0;
-            field.Set(r, Add(before, delta));
+            Keep<Io>(field, r, Add(before, delta));
         };
         if (hasRank) codeChange(rank, sameTables + 0, angleInt);
         if (hasAngle) codeChange(angle, sameTables + 0, angleInt);
         if (hasUser) {
             const uint8_t ctx = rich ? L[userAt] : 0;
-            r[userAt] = CodeByte(io, userBytes + ctx, r[userAt]);
+            KeepByte<Io>(r + userAt, CodeByte(io, userBytes + ctx, r[userAt]));
         }
         if (hasSource) codeChange(source, sameTables + 1, sourceInt);
         if (hasTime) {
@@ -328,7 +343,7 @@ void CExtPointModel::Code(Io& io, uint8_t* records, std::size_t count) {
                 c.timeStep = Add(c.timeStep, residual);
                 c.time += static_cast<uint64_t>(c.timeStep);
             }
-            StoreBits(r + timeAt, 8, c.time);
+            if constexpr (!Io::kEncoding) StoreBits(r + timeAt, 8, c.time);
         }
         int kx = 0, ky = 0;
         int64_t px = 0, py = 0, vx = 0, vy = 0;
@@ -339,7 +354,7 @@ void CExtPointModel::Code(Io& io, uint8_t* records, std::size_t count) {
             const uint32_t xctx = static_cast<uint32_t>(std::min(ret, 3) * 16 + std::min<int>(c.lastKx[m], 15));
             kx = CodeInt(io, xInt, xctx, dx);
             vx = static_cast<int32_t>(Add(Add(px, Median5(c.dx[m])), dx));
-            X.Set(r, vx);
+            Keep<Io>(X, r, vx);
             c.lastKx[m] = static_cast<uint8_t>(kx);
             // The scan line's direction ties a step in Y to the step in X:
             // the latest earlier step of about this X step tells the Y step.
@@ -356,7 +371,7 @@ void CExtPointModel::Code(Io& io, uint8_t* records, std::size_t count) {
             int64_t dy = Sub(Y(r), Add(py, stepY));
             ky = CodeInt(io, yInt, static_cast<uint32_t>(std::min(kx, 20)), dy);
             vy = static_cast<int32_t>(Add(Add(py, stepY), dy));
-            Y.Set(r, vy);
+            Keep<Io>(Y, r, vy);
             c.dx[m][c.dxAt[m]++ % 5] = static_cast<int32_t>(Sub(vx, px));
             c.dy[m][c.dyAt[m]++ % 5] = static_cast<int32_t>(Sub(vy, py));
             c.dxAt[m] %= 5;
@@ -405,7 +420,7 @@ void CExtPointModel::Code(Io& io, uint8_t* records, std::size_t count) {
             int64_t dz = Sub(Z(r), byNeighbour);
             CodeInt(io, zInt, ctx, dz);
             const int64_t vz = static_cast<int32_t>(Add(byNeighbour, dz));
-            Z.Set(r, vz);
+            Keep<Io>(Z, r, vz);
             c.zOfLevel[level] = static_cast<int32_t>(vz);
         }
         if (hasI) {
@@ -416,7 +431,7 @@ void CExtPointModel::Code(Io& io, uint8_t* records, std::size_t count) {
             int64_t di = Sub(I(r), prediction);
             CodeInt(io, intensityInt, kd * 2 + (ret > 1 ? 1 : 0), di);
             const int64_t vi = Add(prediction, di);
-            I.Set(r, vi);
+            Keep<Io>(I, r, vi);
             c.intensityOfM[m] = static_cast<uint16_t>(vi);
         }
         // Colour comes from the surface: the nearest point of any return
@@ -433,15 +448,15 @@ void CExtPointModel::Code(Io& io, uint8_t* records, std::size_t count) {
             int64_t dB = Sub(Sub(B(r), rb), Add(dR, dG) / 2);
             CodeInt(io, colourInt, 17 + ctx, dB);
             dB = Add(dB, Add(dR, dG) / 2);
-            R.Set(r, Add(rr, dR));
-            G.Set(r, Add(rg, dG));
-            B.Set(r, Add(rb, dB));
+            Keep<Io>(R, r, Add(rr, dR));
+            Keep<Io>(G, r, Add(rg, dG));
+            Keep<Io>(B, r, Add(rb, dB));
         }
         if (hasNir) {
             const int64_t before = N(ref);
             int64_t d = Sub(N(r), before);
             CodeInt(io, nirInt, 0, d);
-            N.Set(r, Add(before, d));
+            Keep<Io>(N, r, Add(before, d));
         }
         // Wave packets: data offsets advance by the previous packet's size.
         for (std::size_t w = 0; w < wave.size(); ++w) {
@@ -454,7 +469,7 @@ void CExtPointModel::Code(Io& io, uint8_t* records, std::size_t count) {
             }
             int64_t d = Sub(Load(r, f), prediction);
             CodeInt(io, waveInt, static_cast<uint32_t>(w), d);
-            Store(r, f, Add(prediction, d));
+            if constexpr (!Io::kEncoding) Store(r, f, Add(prediction, d));
         }
         if (c.extraBefore.size() != extra.size()) {
             c.extraBefore.assign(extra.size(), 0);
@@ -474,7 +489,7 @@ void CExtPointModel::Code(Io& io, uint8_t* records, std::size_t count) {
                 if (how == 0 || how == 1) {
                     const uint64_t v = how == 0 ? was : c.extraBefore[e];
                     if (how == 1) c.extraBefore[e] = was;
-                    StoreBits(r + f.offset, f.size, v);
+                    if constexpr (!Io::kEncoding) StoreBits(r + f.offset, f.size, v);
                     continue;
                 }
             }
@@ -484,13 +499,13 @@ void CExtPointModel::Code(Io& io, uint8_t* records, std::size_t count) {
                     const bool fine = extraFine[e];
                     const uint32_t table = extraBytes[e] + static_cast<uint32_t>(b) * (fine ? 256 : 1) + (fine ? before : 0);
                     const uint8_t d = CodeByte(io, table, static_cast<uint8_t>(r[f.offset + b] - before));
-                    r[f.offset + b] = static_cast<uint8_t>(before + d);
+                    KeepByte<Io>(r + f.offset + b, static_cast<uint8_t>(before + d));
                 }
             } else {
                 const int64_t before = Load(L, f);
                 int64_t d = Sub(Load(r, f), before);
                 CodeInt(io, extraInts[e], 0, d);
-                Store(r, f, Add(before, d));
+                if constexpr (!Io::kEncoding) Store(r, f, Add(before, d));
             }
             if (short8) c.extraBefore[e] = LoadBits(L + f.offset, f.size);
         }

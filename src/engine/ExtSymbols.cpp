@@ -21,6 +21,19 @@ bool GetVarint(const uint8_t*& p, const uint8_t* end, uint64_t& v) {
     return false;
 }
 
+void CSymbolSink::Reserve(std::size_t n) {
+    const auto room = static_cast<std::size_t>(limit - symbols.get()), held = static_cast<std::size_t>(put - symbols.get());
+    if (n <= room) return;
+    // Default-initialised: the pages of room never used stay untouched.
+    std::unique_ptr<uint32_t[]> more(new uint32_t[n]);
+    if (held > 0) std::copy(symbols.get(), put, more.get());
+    symbols = std::move(more);
+    put = symbols.get() + held;
+    limit = symbols.get() + n;
+}
+
+void CSymbolSink::Grow() { Reserve(std::max<std::size_t>(4096, 2 * static_cast<std::size_t>(limit - symbols.get()))); }
+
 void CSymbolSink::Finish(std::vector<uint8_t>& out) {
     // Each table used gets a small number in order of first use, and the
     // symbols are renamed to it, so counting and coding index flat arrays.
@@ -28,7 +41,10 @@ void CSymbolSink::Finish(std::vector<uint8_t>& out) {
     if (compactOf.size() != tableCount) compactOf.assign(tableCount, kUnused);
     used.clear();
     counts.clear();
-    for (uint32_t& packed : symbols) {
+    uint32_t* const begin = symbols.get();
+    const auto count = static_cast<std::size_t>(put - begin);
+    for (uint32_t* at = begin; at != put; ++at) {
+        uint32_t& packed = *at;
         const uint32_t t = packed >> 8;
         if (compactOf[t] == kUnused) {
             compactOf[t] = static_cast<uint32_t>(used.size());
@@ -61,8 +77,8 @@ void CSymbolSink::Finish(std::vector<uint8_t>& out) {
         code.insert(code.end(), symbolsOfTable.begin(), symbolsOfTable.end());
         compactOf[t] = kUnused;  // ready for the next chunk
     }
-    rans.PutBackwards(symbols.size(), [this](std::size_t i) -> const extrans::EncodeSymbol& {
-        return code[codeAt[symbols[i] >> 8] + (symbols[i] & 0xFF)];
+    rans.PutBackwards(count, [this, begin](std::size_t i) -> const extrans::EncodeSymbol& {
+        return code[codeAt[begin[i] >> 8] + (begin[i] & 0xFF)];
     });
     PutVarint(out, section.FinishedBytes());
     PutVarint(out, rans.FinishedBytes());
@@ -71,7 +87,7 @@ void CSymbolSink::Finish(std::vector<uint8_t>& out) {
     section.FinishInto(out);
     rans.FinishInto(out);
     bits.FinishInto(out);
-    symbols.clear();
+    put = begin;
 }
 
 bool CSymbolSource::Start(const uint8_t*& p, const uint8_t* end, uint32_t tableCount) {

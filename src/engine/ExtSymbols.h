@@ -25,19 +25,27 @@ public:
     static constexpr bool kEncoding = true;
 
     explicit CSymbolSink(uint32_t tableCount) : tableCount(tableCount) {}
-    // Room for a chunk's symbols before the first is put.
-    void Reserve(std::size_t n) { symbols.reserve(n); }
+    // Room for a chunk's symbols before the first is put. Room not used is
+    // never touched.
+    void Reserve(std::size_t n);
     [[gnu::always_inline]] void Sym(uint32_t table, uint32_t& symbol) {
         VELMORA_ASSERT(table < tableCount && symbol < 256);
-        symbols.push_back((table << 8) | symbol);
+        if (put == limit) Grow();
+        *put++ = (table << 8) | symbol;
     }
     void Bits(uint64_t& value, unsigned n) { bits.Put(value, n); }
     // Codes everything put so far and appends it to out.
     void Finish(std::vector<uint8_t>& out);
 
 private:
+    void Grow();
     uint32_t tableCount;
-    std::vector<uint32_t> symbols;
+    // The symbols put, as table << 8 | symbol: a buffer of its own rather
+    // than a vector's push_back, which the compiler would not inline at
+    // every one of the models' many calls.
+    std::unique_ptr<uint32_t[]> symbols;
+    uint32_t* put = nullptr;
+    uint32_t* limit = nullptr;
     std::vector<uint32_t> compactOf;  // per table; kept between chunks
     std::vector<uint32_t> used;       // table numbers, by compact number
     std::vector<uint32_t> counts;     // 256 per compact number
