@@ -15,24 +15,35 @@ constexpr uint32_t kLengthSymbols = 65;
 constexpr unsigned kTopBits = 3;
 constexpr unsigned kMidBits = 8;
 
-unsigned BitLength(uint64_t v) { return v == 0 ? 0 : 64 - static_cast<unsigned>(__builtin_clzll(v)); }
+// Written without a comparison: which way such a test goes follows the
+// data, no predictor guesses it, and the compiler turns many of them into
+// branches.
+[[gnu::always_inline]] inline unsigned BitLength(uint64_t v) {
+    return static_cast<unsigned>(63 ^ __builtin_clzll(v | 1)) + (v != 0);
+}
+
+// Both 32-bit values ordered, by the sign of their 64-bit difference, which
+// cannot overflow: the same reason.
+[[gnu::always_inline]] inline void Order(int32_t& lo, int32_t& hi) {
+    const int64_t d = int64_t(hi) - lo;
+    const int64_t swap = d & (d >> 63);  // d when hi < lo, else 0
+    lo = static_cast<int32_t>(lo + swap);
+    hi = static_cast<int32_t>(hi - swap);
+}
 
 // The median of five without sorting a copy: a fixed network of exchanges.
 [[gnu::always_inline]] inline int32_t Median5(const std::array<int32_t, 5>& m) {
     int32_t a = m[0], b = m[1], c = m[2], d = m[3], e = m[4];
-    auto order = [](int32_t& lo, int32_t& hi) {
-        const int32_t l = std::min(lo, hi), h = std::max(lo, hi);
-        lo = l;
-        hi = h;
-    };
-    order(a, b);
-    order(d, e);
-    order(a, d);  // a is now the least of a, b, d, e: not the median
-    order(b, e);  // e the greatest of them
-    order(c, b);
-    order(c, d);
-    order(b, d);
-    return std::min(std::max(c, b), d);
+    Order(a, b);
+    Order(d, e);
+    Order(a, d);  // a is now the least of a, b, d, e: not the median
+    Order(b, e);  // e the greatest of them
+    Order(c, b);
+    Order(c, d);
+    Order(b, d);
+    Order(c, b);  // b = max(c, b)
+    Order(b, d);  // b = min(max(c, b), d)
+    return b;
 }
 
 // Little-endian field access by the field's own width, sign-extended for
@@ -167,8 +178,8 @@ uint32_t CExtPointModel::NewBytes(uint32_t contexts) {
 template <class Io>
 int CExtPointModel::CodeInt(Io& io, const IntModel& m, uint32_t context, int64_t& value) {
     const uint64_t u = static_cast<uint64_t>(value);
-    const bool negative = value < 0;
-    const uint64_t magnitude = negative ? 0 - u : u;
+    const uint64_t sign = 0 - (u >> 63);  // all ones for a negative value
+    const uint64_t magnitude = (u ^ sign) - sign;
     uint32_t length = BitLength(magnitude);
     io.Sym(m.kTables + context, length);
     if (length == 0 || length > 64) {
@@ -177,11 +188,11 @@ int CExtPointModel::CodeInt(Io& io, const IntModel& m, uint32_t context, int64_t
     }
     const unsigned below = length - 1;
     const uint64_t rest = magnitude - (uint64_t(1) << below);
-    const unsigned top = std::min(below, kTopBits);
-    uint32_t head = (negative ? 1u << kTopBits : 0u) | static_cast<uint32_t>(rest >> (below - top));
+    const unsigned top = below < kTopBits ? below : kTopBits;
+    uint32_t head = (static_cast<uint32_t>(sign) & (1u << kTopBits)) | static_cast<uint32_t>(rest >> (below - top));
     io.Sym(m.topTables + (m.topPerContext ? context * kLengthSymbols : 0) + length, head);
     const unsigned after = below - top;
-    const unsigned mid = std::min(after, kMidBits);
+    const unsigned mid = after < kMidBits ? after : kMidBits;
     uint32_t middle = static_cast<uint32_t>((rest >> (after - mid)) & ((1u << mid) - 1));
     if (mid > 0) io.Sym(m.midTables + length, middle);
     const unsigned raw = after - mid;
@@ -191,7 +202,8 @@ int CExtPointModel::CodeInt(Io& io, const IntModel& m, uint32_t context, int64_t
         const uint64_t topPart = uint64_t(head & ((1u << kTopBits) - 1)) & ((uint64_t(1) << top) - 1);
         const uint64_t r = (topPart << after) | (uint64_t(middle & ((1u << mid) - 1)) << raw) | low;
         const uint64_t mag = (uint64_t(1) << below) + r;
-        value = static_cast<int64_t>((head >> kTopBits) & 1 ? 0 - mag : mag);
+        const uint64_t negative = 0 - uint64_t((head >> kTopBits) & 1);
+        value = static_cast<int64_t>((mag ^ negative) - negative);
     }
     return static_cast<int>(length);
 }
@@ -359,14 +371,16 @@ void CExtPointModel::Code(Io& io, uint8_t* records, std::size_t count) {
             // The scan line's direction ties a step in Y to the step in X:
             // the latest earlier step of about this X step tells the Y step.
             const int64_t stepX = Sub(vx, px);
+            // Walked from the oldest, each match taking the place of the
+            // one before it, so the latest wins, as with a search from it
+            // that stops at the first: without a branch on each.
             int64_t stepY = Median5(c.dy[m]);
-            for (int k = 0; k < 5; ++k) {
+#pragma GCC unroll 5
+            for (int k = 4; k >= 0; --k) {
                 const std::size_t at = (c.dxAt[m] + 4 - static_cast<std::size_t>(k)) % 5;
                 const int64_t diff = stepX - c.dx[m][at];
-                if (diff > -4 && diff < 4) {
-                    stepY = c.dy[m][at];
-                    break;
-                }
+                const int64_t match = 0 - int64_t((diff > -4) & (diff < 4));
+                stepY ^= (stepY ^ int64_t(c.dy[m][at])) & match;
             }
             int64_t dy = Sub(Y(r), Add(py, stepY));
             ky = CodeInt(io, yInt, static_cast<uint32_t>(std::min(kx, 20)), dy);

@@ -145,10 +145,12 @@ public:
         // The stream is a whole number of words with a zero word after it,
         // so a damaged stream read past its end gives zeros, never a byte
         // from elsewhere.
-        const bool in = state < (1u << 16);
+        const uint32_t in = state < (1u << 16);
         const uint32_t word = static_cast<uint32_t>(at[0] | (at[1] << 8));
-        state = in ? (state << 16) | word : state;
-        at = std::min(at + (in ? 2 : 0), end);
+        // Shifts and masks rather than a choice, which the compiler may
+        // make a branch.
+        state = (state << (16 * in)) | (word & (0 - in));
+        at += 2 * (in & (at != end));
         return s;
     }
     // After the last symbol the state is back where the encoder began:
