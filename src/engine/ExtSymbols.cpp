@@ -34,26 +34,17 @@ void CSymbolSink::Reserve(std::size_t n) {
 
 void CSymbolSink::Grow() { Reserve(std::max<std::size_t>(4096, 2 * static_cast<std::size_t>(limit - symbols.get()))); }
 
+uint32_t CSymbolSink::FirstUse(uint32_t table) {
+    const auto compact = static_cast<uint32_t>(used.size());
+    compactOf[table] = compact;
+    used.push_back(table);
+    counts.resize(counts.size() + 256, 0);
+    return compact;
+}
+
 void CSymbolSink::Finish(std::vector<uint8_t>& out) {
-    // Each table used gets a small number in order of first use, and the
-    // symbols are renamed to it, so counting and coding index flat arrays.
-    constexpr uint32_t kUnused = ~0u;
-    if (compactOf.size() != tableCount) compactOf.assign(tableCount, kUnused);
-    used.clear();
-    counts.clear();
     uint32_t* const begin = symbols.get();
     const auto count = static_cast<std::size_t>(put - begin);
-    for (uint32_t* at = begin; at != put; ++at) {
-        uint32_t& packed = *at;
-        const uint32_t t = packed >> 8;
-        if (compactOf[t] == kUnused) {
-            compactOf[t] = static_cast<uint32_t>(used.size());
-            used.push_back(t);
-            counts.resize(counts.size() + 256, 0);
-        }
-        packed = compactOf[t] << 8 | (packed & 0xFF);
-        ++counts[packed];
-    }
     extrans::PutGamma(section, uint64_t(used.size()) + 1);
     // The tables are stored in increasing order of their numbers.
     order.assign(used.begin(), used.end());
@@ -88,6 +79,8 @@ void CSymbolSink::Finish(std::vector<uint8_t>& out) {
     rans.FinishInto(out);
     bits.FinishInto(out);
     put = begin;
+    used.clear();
+    counts.clear();
 }
 
 bool CSymbolSource::Start(const uint8_t*& p, const uint8_t* end, uint32_t tableCount) {

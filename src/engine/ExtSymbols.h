@@ -24,21 +24,30 @@ class CSymbolSink {
 public:
     static constexpr bool kEncoding = true;
 
-    explicit CSymbolSink(uint32_t tableCount) : tableCount(tableCount) {}
+    explicit CSymbolSink(uint32_t tableCount) : tableCount(tableCount), compactOf(tableCount, kUnused) {}
     // Room for a chunk's symbols before the first is put. Room not used is
     // never touched.
     void Reserve(std::size_t n);
+    // Each table gets a small number in order of first use, and its
+    // symbols are counted as they come: coding indexes flat arrays, and the
+    // counting fills the time the models wait for memory.
     [[gnu::always_inline]] void Sym(uint32_t table, uint32_t& symbol) {
         VELMORA_ASSERT(table < tableCount && symbol < 256);
+        uint32_t compact = compactOf[table];
+        if (compact == kUnused) compact = FirstUse(table);
         if (put == limit) Grow();
-        *put++ = (table << 8) | symbol;
+        const uint32_t packed = compact << 8 | symbol;
+        *put++ = packed;
+        ++counts[packed];
     }
     void Bits(uint64_t& value, unsigned n) { bits.Put(value, n); }
     // Codes everything put so far and appends it to out.
     void Finish(std::vector<uint8_t>& out);
 
 private:
+    static constexpr uint32_t kUnused = ~0u;
     void Grow();
+    uint32_t FirstUse(uint32_t table);
     uint32_t tableCount;
     // The symbols put, as table << 8 | symbol: a buffer of its own rather
     // than a vector's push_back, which the compiler would not inline at
@@ -46,7 +55,7 @@ private:
     std::unique_ptr<uint32_t[]> symbols;
     uint32_t* put = nullptr;
     uint32_t* limit = nullptr;
-    std::vector<uint32_t> compactOf;  // per table; kept between chunks
+    std::vector<uint32_t> compactOf;  // per table, kUnused until used; kept between chunks
     std::vector<uint32_t> used;       // table numbers, by compact number
     std::vector<uint32_t> counts;     // 256 per compact number
     extrans::BitWriter bits;
