@@ -15,15 +15,15 @@ constexpr uint32_t kLengthSymbols = 65;
 constexpr unsigned kTopBits = 3;
 constexpr unsigned kMidBits = 8;
 
-// Written without a comparison: which way such a test goes follows the
-// data, no predictor guesses it, and the compiler turns many of them into
-// branches.
+// Here and below, tests whose outcome follows the data are computed, not
+// branched on: no predictor guesses them, and the compiler makes branches
+// of many a choice written as one.
 [[gnu::always_inline]] inline unsigned BitLength(uint64_t v) {
     return static_cast<unsigned>(63 ^ __builtin_clzll(v | 1)) + (v != 0);
 }
 
 // Both 32-bit values ordered, by the sign of their 64-bit difference, which
-// cannot overflow: the same reason.
+// cannot overflow.
 [[gnu::always_inline]] inline void Order(int32_t& lo, int32_t& hi) {
     const int64_t d = int64_t(hi) - lo;
     const int64_t swap = d & (d >> 63);  // d when hi < lo, else 0
@@ -108,9 +108,8 @@ bool IsSigned(FieldType t) { return t == FieldType::I8 || t == FieldType::I16 ||
 [[gnu::always_inline]] inline void Store(uint8_t* record, const PointField& f, int64_t v) { StoreBits(record + f.offset, f.size, static_cast<uint64_t>(v)); }
 
 // A standard field, whose role fixes its type: one load or store, where a
-// field of any type goes through the switches above. The offset is the
-// caller's own copy: stores of record bytes may alias anything the model
-// keeps in memory, so a copy held there would be loaded again after each.
+// field of any type goes through the switches above. Held by the caller
+// (see Keep), not read from the layout at each access.
 template <class T>
 struct FieldAt {
     std::size_t at = 0;
@@ -130,9 +129,9 @@ FieldAt<T> At(const PointField* f) {
 }
 
 // Decoding writes each value into its record. Encoding leaves the records
-// as they are, every value coded being the one read, and stores nothing:
-// a store of record bytes may alias anything the model keeps in memory and
-// would have it loaded again.
+// as they are, every value coded being the one read, and stores nothing: a
+// store of record bytes may alias anything the model keeps in memory (an
+// offset, a table number) and would have it loaded again.
 template <class Io, class Field>
 [[gnu::always_inline]] inline void Keep(const Field& field, uint8_t* record, int64_t v) {
     if constexpr (!Io::kEncoding) field.Set(record, v);
@@ -141,6 +140,9 @@ template <class Io>
 [[gnu::always_inline]] inline void KeepByte(uint8_t* at, uint8_t v) {
     if constexpr (!Io::kEncoding) *at = v;
 }
+
+// v, or -v where mask is all ones (mask is 0 or all ones).
+[[gnu::always_inline]] inline uint64_t NegatedWhere(uint64_t v, uint64_t mask) { return (v ^ mask) - mask; }
 
 // Wrapping sum and difference: predictions of hostile data may lie anywhere.
 int64_t Add(int64_t a, int64_t b) { return static_cast<int64_t>(static_cast<uint64_t>(a) + static_cast<uint64_t>(b)); }
@@ -179,7 +181,7 @@ template <class Io>
 int CExtPointModel::CodeInt(Io& io, const IntModel& m, uint32_t context, int64_t& value) {
     const uint64_t u = static_cast<uint64_t>(value);
     const uint64_t sign = 0 - (u >> 63);  // all ones for a negative value
-    const uint64_t magnitude = (u ^ sign) - sign;
+    const uint64_t magnitude = NegatedWhere(u, sign);
     uint32_t length = BitLength(magnitude);
     io.Sym(m.kTables + context, length);
     if (length == 0 || length > 64) {
@@ -202,8 +204,7 @@ int CExtPointModel::CodeInt(Io& io, const IntModel& m, uint32_t context, int64_t
         const uint64_t topPart = uint64_t(head & ((1u << kTopBits) - 1)) & ((uint64_t(1) << top) - 1);
         const uint64_t r = (topPart << after) | (uint64_t(middle & ((1u << mid) - 1)) << raw) | low;
         const uint64_t mag = (uint64_t(1) << below) + r;
-        const uint64_t negative = 0 - uint64_t((head >> kTopBits) & 1);
-        value = static_cast<int64_t>((mag ^ negative) - negative);
+        value = static_cast<int64_t>(NegatedWhere(mag, 0 - uint64_t((head >> kTopBits) & 1)));
     }
     return static_cast<int>(length);
 }
@@ -362,10 +363,11 @@ void CExtPointModel::Code(Io& io, uint8_t* records, std::size_t count) {
         if (hasXY) {
             px = X(L);
             py = Y(L);
-            int64_t dx = Sub(X(r), Add(px, Median5(c.dx[m])));
+            const int64_t predictedX = Add(px, Median5(c.dx[m]));
+            int64_t dx = Sub(X(r), predictedX);
             const uint32_t xctx = static_cast<uint32_t>(std::min(ret, 3) * 16 + std::min<int>(c.lastKx[m], 15));
             kx = CodeInt(io, xInt, xctx, dx);
-            vx = static_cast<int32_t>(Add(Add(px, Median5(c.dx[m])), dx));
+            vx = static_cast<int32_t>(Add(predictedX, dx));
             Keep<Io>(X, r, vx);
             c.lastKx[m] = static_cast<uint8_t>(kx);
             // The scan line's direction ties a step in Y to the step in X:

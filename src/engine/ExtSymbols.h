@@ -49,9 +49,9 @@ private:
     void Grow();
     uint32_t FirstUse(uint32_t table);
     uint32_t tableCount;
-    // The symbols put, as table << 8 | symbol: a buffer of its own rather
-    // than a vector's push_back, which the compiler would not inline at
-    // every one of the models' many calls.
+    // The symbols put, as compact table number << 8 | symbol: a buffer of
+    // its own rather than a vector's push_back, which the compiler would not
+    // inline at every one of the models' many calls.
     std::unique_ptr<uint32_t[]> symbols;
     uint32_t* put = nullptr;
     uint32_t* limit = nullptr;

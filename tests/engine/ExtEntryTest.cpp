@@ -175,6 +175,35 @@ TEST(ExtModel, CellsAreTheExactQuotient) {
     }
 }
 
+// A sink given no room ahead grows as symbols come, keeping those it holds,
+// and each chunk it codes starts with no table in use: the second chunk
+// here uses tables the first numbered too, and others.
+TEST(ExtSymbols, ASinkGrowsAndStartsEachChunkAfresh) {
+    std::mt19937 random(3);
+    constexpr uint32_t kTables = 50;
+    CSymbolSink sink(kTables);
+    for (const std::size_t n : {std::size_t{20000}, std::size_t{300}}) {
+        std::vector<std::pair<uint32_t, uint32_t>> put;
+        for (std::size_t i = 0; i < n; ++i) {
+            const uint32_t table = n > 1000 ? random() % 40 : 30 + random() % 20;
+            put.emplace_back(table, random() % (table + 1));
+        }
+        for (auto [table, symbol] : put) sink.Sym(table, symbol);
+        std::vector<uint8_t> out;
+        sink.Finish(out);
+        CSymbolSource source;
+        const uint8_t* p = out.data();
+        ASSERT_TRUE(source.Start(p, out.data() + out.size(), kTables)) << n;
+        for (const auto& [table, symbol] : put) {
+            uint32_t got = 0;
+            source.Sym(table, got);
+            ASSERT_EQ(got, symbol) << n;
+        }
+        EXPECT_TRUE(source.Ended()) << n;
+        EXPECT_EQ(p, out.data() + out.size()) << n;
+    }
+}
+
 // Raw bits of every width, 0 to 64, read back across word and byte edges.
 TEST(ExtRans, BitsOfEveryWidthComeBackAsTheyWent) {
     std::mt19937_64 random(11);
