@@ -150,7 +150,7 @@ int64_t Sub(int64_t a, int64_t b) { return static_cast<int64_t>(static_cast<uint
 
 // Puts a byte (or gets it) in one table.
 template <class Io>
-uint8_t CodeByte(Io& io, uint32_t table, uint8_t value) {
+[[gnu::always_inline]] inline uint8_t CodeByte(Io& io, uint32_t table, uint8_t value) {
     uint32_t s = value;
     io.Sym(table, s);
     return static_cast<uint8_t>(s);
@@ -275,7 +275,8 @@ void CExtPointModel::Grid::Reset() { std::fill(slots.begin(), slots.end(), Slot{
 
 
 template <class Io>
-void CExtPointModel::Code(Io& io, uint8_t* records, std::size_t count) {
+void CExtPointModel::Code(Io& symbols, uint8_t* records, std::size_t count) {
+    typename Io::Local io(symbols);
     const std::size_t rl = layout.recordLength;
     const std::vector<uint8_t> zero(rl, 0);
     std::array<Channel, 4> channels{};
@@ -328,7 +329,7 @@ void CExtPointModel::Code(Io& io, uint8_t* records, std::size_t count) {
         }
         // Fields that mostly stay as they were: whether it changed, then by
         // how much.
-        auto codeChange = [&](const auto& field, uint32_t sameTable, const IntModel& model) {
+        auto codeChange = [&](const auto& field, uint32_t sameTable, const IntModel& model) __attribute__((always_inline)) {
             const int64_t before = field(L);
             int64_t delta = Sub(field(r), before);
             uint32_t changed = delta != 0;

@@ -162,10 +162,10 @@ bool Decoder::Start(const uint8_t* begin, const uint8_t* e) {
     stream.resize(n + 2);
     std::copy(begin, e, stream.begin());
     stream[n] = stream[n + 1] = 0;
-    at = stream.data() + 4;
-    end = stream.data() + n;
-    state = uint32_t(stream[0] | stream[1] << 8) << 16 | uint32_t(stream[2] | stream[3] << 8);
-    return state >= kLow;
+    cursor.at = stream.data() + 4;
+    cursor.end = stream.data() + n;
+    cursor.state = uint32_t(stream[0] | stream[1] << 8) << 16 | uint32_t(stream[2] | stream[3] << 8);
+    return cursor.state >= kLow;
 }
 
 void BitWriter::Put(uint64_t value, unsigned bits) {

@@ -130,40 +130,52 @@ void BuildDecodeSlots(const Table& t, uint32_t* words);
 
 class Decoder {
 public:
+    // Where decoding stands: all a symbol changes. A caller decoding many
+    // symbols between stores of bytes keeps a copy of its own in a local,
+    // which the compiler may hold in registers (a store of a byte could
+    // otherwise be a store into the decoder), and hands it back after.
+    struct Cursor {
+        const uint8_t* at = nullptr;
+        const uint8_t* end = nullptr;
+        uint32_t state = 0;
+
+        [[gnu::always_inline]] uint32_t Get(const uint32_t* table) {
+            const uint32_t slot = state & (kTotal - 1);
+            uint32_t s = reinterpret_cast<const uint8_t*>(table)[slot >> kBucketBits];
+            const uint32_t* symbols = table + kBucketWords;
+            while ((symbols[s + 1] >> 16) <= slot) ++s;
+            const uint32_t e = symbols[s];
+            state = (e & 0xFFFF) * (state >> kTotalBits) + slot - (e >> 16);
+            // Whether a word comes in follows the data, which no predictor
+            // guesses: the next word is read every time and taken by
+            // selection. The stream is a whole number of words with a zero
+            // word after it, so a damaged stream read past its end gives
+            // zeros, never a byte from elsewhere.
+            const uint32_t in = state < (1u << 16);
+            const uint32_t word = static_cast<uint32_t>(at[0] | (at[1] << 8));
+            // Shifts and masks rather than a choice, which the compiler may
+            // make a branch.
+            state = (state << (16 * in)) | (word & (0 - in));
+            at += 2 * (in & (at != end));
+            return s;
+        }
+    };
+
     // False when the stream cannot be one the encoder wrote: too short to
     // start, or of an odd length.
     bool Start(const uint8_t* begin, const uint8_t* end);
-    uint32_t Get(const uint32_t* table) {
-        const uint32_t slot = state & (kTotal - 1);
-        uint32_t s = reinterpret_cast<const uint8_t*>(table)[slot >> kBucketBits];
-        const uint32_t* symbols = table + kBucketWords;
-        while ((symbols[s + 1] >> 16) <= slot) ++s;
-        const uint32_t e = symbols[s];
-        state = (e & 0xFFFF) * (state >> kTotalBits) + slot - (e >> 16);
-        // Whether a word comes in follows the data, which no predictor
-        // guesses: the next word is read every time and taken by selection.
-        // The stream is a whole number of words with a zero word after it,
-        // so a damaged stream read past its end gives zeros, never a byte
-        // from elsewhere.
-        const uint32_t in = state < (1u << 16);
-        const uint32_t word = static_cast<uint32_t>(at[0] | (at[1] << 8));
-        // Shifts and masks rather than a choice, which the compiler may
-        // make a branch.
-        state = (state << (16 * in)) | (word & (0 - in));
-        at += 2 * (in & (at != end));
-        return s;
-    }
+    uint32_t Get(const uint32_t* table) { return cursor.Get(table); }
+    const Cursor& Position() const { return cursor; }
+    void MoveTo(const Cursor& c) { cursor = c; }
     // After the last symbol the state is back where the encoder began:
     // anything else means the stream was damaged.
-    bool Ended() const { return state == (1u << 16) && at == end; }
+    bool Ended() const { return cursor.state == (1u << 16) && cursor.at == cursor.end; }
 
 private:
     // The stream's own copy, with the zero word after it; kept from chunk
     // to chunk.
     std::vector<uint8_t> stream;
-    const uint8_t* at = nullptr;
-    const uint8_t* end = nullptr;
-    uint32_t state = 0;
+    Cursor cursor;
 };
 
 // Raw bits, least significant first within 64-bit words.

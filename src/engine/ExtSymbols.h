@@ -31,16 +31,49 @@ public:
     // Each table gets a small number in order of first use, and its
     // symbols are counted as they come: coding indexes flat arrays, and the
     // counting fills the time the models wait for memory.
-    [[gnu::always_inline]] void Sym(uint32_t table, uint32_t& symbol) {
-        VELMORA_ASSERT(table < tableCount && symbol < 256);
-        uint32_t compact = compactOf[table];
-        if (compact == kUnused) compact = FirstUse(table);
-        if (put == limit) Grow();
-        const uint32_t packed = compact << 8 | symbol;
-        *put++ = packed;
-        ++counts[packed];
-    }
+    void Sym(uint32_t table, uint32_t& symbol) { Local(*this).Sym(table, symbol); }
     void Bits(uint64_t& value, unsigned n) { bits.Put(value, n); }
+    // The sink as a loop over records puts symbols into it: where the
+    // next symbol goes and the arrays it indexes, copied into a local of
+    // the loop (the compiler would load them again from the sink at each
+    // symbol), and handed back when the loop is done.
+    class Local {
+    public:
+        static constexpr bool kEncoding = true;
+        explicit Local(CSymbolSink& sink)
+            : sink(sink), tableCount(sink.tableCount), compactOf(sink.compactOf.data()),
+              counts(sink.counts.data()), put(sink.put), limit(sink.limit) {}
+        ~Local() { sink.put = put; }
+        Local(const Local&) = delete;
+        Local& operator=(const Local&) = delete;
+
+        [[gnu::always_inline]] void Sym(uint32_t table, uint32_t& symbol) {
+            VELMORA_ASSERT(table < tableCount && symbol < 256);
+            uint32_t compact = compactOf[table];
+            if (compact == kUnused) [[unlikely]] {
+                compact = sink.FirstUse(table);
+                counts = sink.counts.data();
+            }
+            if (put == limit) [[unlikely]] {
+                sink.put = put;
+                sink.Grow();
+                put = sink.put;
+                limit = sink.limit;
+            }
+            const uint32_t packed = compact << 8 | symbol;
+            *put++ = packed;
+            ++counts[packed];
+        }
+        void Bits(uint64_t& value, unsigned n) { sink.Bits(value, n); }
+
+    private:
+        CSymbolSink& sink;
+        uint32_t tableCount;
+        const uint32_t* compactOf;
+        uint32_t* counts;
+        uint32_t* put;
+        uint32_t* limit;
+    };
     // Codes everything put so far and appends it to out.
     void Finish(std::vector<uint8_t>& out);
 
@@ -75,16 +108,46 @@ public:
     // Reads the tables and starts the streams of a chunk's symbols at p;
     // moves p past them. False when they are damaged.
     bool Start(const uint8_t*& p, const uint8_t* end, uint32_t tableCount);
-    [[gnu::always_inline]] void Sym(uint32_t table, uint32_t& symbol) {
-        const uint32_t at = table < tableAt.size() ? tableAt[table] : kNone;
-        if (at == kNone) {
-            // A table the chunk never stored: the data is not what was written.
-            damaged = true;
-            symbol = 0;
-            return;
+
+    // The source as a loop that writes records takes symbols from it: what
+    // a symbol reads and changes copied into a local of the loop, so that
+    // the bytes it stores cannot be taken by the compiler to change them,
+    // and handed back when the loop is done.
+    class Local {
+    public:
+        static constexpr bool kEncoding = false;
+        explicit Local(CSymbolSource& source)
+            : source(source), cursor(source.rans.Position()), tableAt(source.tableAt.data()),
+              tables(source.tableAt.size()), slots(source.slots.data()) {}
+        [[gnu::always_inline]] ~Local() {
+            source.rans.MoveTo(cursor);
+            source.damaged = source.damaged || damaged;
         }
-        symbol = rans.Get(slots.data() + at);
-    }
+        Local(const Local&) = delete;
+        Local& operator=(const Local&) = delete;
+
+        [[gnu::always_inline]] void Sym(uint32_t table, uint32_t& symbol) {
+            const uint32_t at = table < tables ? tableAt[table] : kNone;
+            if (at == kNone) {
+                // A table the chunk never stored: the data is not what was written.
+                damaged = true;
+                symbol = 0;
+                return;
+            }
+            symbol = cursor.Get(slots + at);
+        }
+        void Bits(uint64_t& value, unsigned n) { value = source.bits.Get(n); }
+
+    private:
+        CSymbolSource& source;
+        extrans::Decoder::Cursor cursor;
+        const uint32_t* tableAt;
+        std::size_t tables;
+        const uint32_t* slots;
+        bool damaged = false;
+    };
+
+    void Sym(uint32_t table, uint32_t& symbol) { Local(*this).Sym(table, symbol); }
     void Bits(uint64_t& value, unsigned n) { value = bits.Get(n); }
     // True once every symbol and bit was read and the streams ended where
     // they should.

@@ -188,7 +188,11 @@ TEST(ExtSymbols, ASinkGrowsAndStartsEachChunkAfresh) {
             const uint32_t table = n > 1000 ? random() % 40 : 30 + random() % 20;
             put.emplace_back(table, random() % (table + 1));
         }
-        for (auto [table, symbol] : put) sink.Sym(table, symbol);
+        {
+            // As the models put them: through one local view of the sink.
+            CSymbolSink::Local local(sink);
+            for (auto [table, symbol] : put) local.Sym(table, symbol);
+        }
         std::vector<uint8_t> out;
         sink.Finish(out);
         CSymbolSource source;
@@ -201,6 +205,37 @@ TEST(ExtSymbols, ASinkGrowsAndStartsEachChunkAfresh) {
         }
         EXPECT_TRUE(source.Ended()) << n;
         EXPECT_EQ(p, out.data() + out.size()) << n;
+    }
+}
+
+// A loop over records reads symbols through a local view of the source;
+// where it stopped and what it found wrong must reach the source when the
+// view is gone: the symbols end where they should, and a table the chunk
+// never stored is damage.
+TEST(ExtSymbols, ALocalViewHandsBackWhereItStoppedAndWhatItFound) {
+    CSymbolSink sink(8);
+    std::vector<uint32_t> put;
+    for (uint32_t i = 0; i < 5000; ++i) {
+        uint32_t symbol = i * 7 % 13;
+        put.push_back(symbol);
+        sink.Sym(2 + i % 3, symbol);
+    }
+    std::vector<uint8_t> out;
+    sink.Finish(out);
+    for (const bool askOther : {false, true}) {
+        CSymbolSource source;
+        const uint8_t* p = out.data();
+        ASSERT_TRUE(source.Start(p, out.data() + out.size(), 8));
+        {
+            CSymbolSource::Local local(source);
+            for (uint32_t i = 0; i < put.size(); ++i) {
+                uint32_t got = 99;
+                local.Sym(askOther && i == 100 ? 6 : 2 + i % 3, got);
+                if (!askOther) ASSERT_EQ(got, put[i]) << i;
+            }
+        }
+        EXPECT_EQ(source.Ended(), !askOther) << askOther;
+        EXPECT_EQ(source.Damaged(), askOther) << askOther;
     }
 }
 
