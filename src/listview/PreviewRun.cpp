@@ -55,13 +55,21 @@ void CPreviewRun::Run() {
     try {
         Work();
     } catch (const velmora::Error& e) {
-        End(State::Failed, ReasonOf(e, target.IsEntry() ? target.entry : target.path),
-            e.code() == velmora::ErrorCode::Damaged);
+        Fail(ReasonOf(e, target.IsEntry() ? target.entry : target.path), e.code() == velmora::ErrorCode::Damaged);
     } catch (const std::bad_alloc&) {
-        End(State::Failed, listmsg::kPreviewMemory);
+        Fail(listmsg::kPreviewMemory);
     } catch (const std::exception& e) {
-        End(State::Failed, e.what());
+        Fail(e.what());
     }
+}
+
+// A reading stopped on request may still fail on its way out: the window
+// stops the reading of an entry before deleting it, and a reading that was
+// still opening the entry then finds it gone. It ended as it was asked to,
+// and no failure is told for it.
+void CPreviewRun::Fail(std::string why, bool damage) {
+    if (cancelled) return End(State::Cancelled);
+    End(State::Failed, std::move(why), damage);
 }
 
 void CPreviewRun::Work() {

@@ -66,6 +66,7 @@ private:
     void Work();
     void PublishFacts(const velmora::HeaderFacts& facts, bool colour);
     void End(State how, std::string why = {}, bool damage = false);
+    void Fail(std::string why, bool damage = false);
     // Keeps the chunk's samples; false once enough are kept.
     bool TakeChunk(const velmora::PointChunk& chunk);
 

@@ -356,6 +356,15 @@ TEST(PreviewRunTest, FailuresEndTheRunWithTheirText) {
     const Outcome noEntry = RunToEnd({g.archive, "other.las", -1});
     EXPECT_EQ(noEntry.state, CPreviewRun::State::Failed);
     EXPECT_FALSE(noEntry.error.empty());
+
+    // Stopped first, as the window stops the reading of an entry it is
+    // about to delete: the entry being gone is then no failure to tell.
+    CPreviewRun stopped({g.archive, "other.las", -1});
+    stopped.Cancel();
+    stopped.Run();
+    const CPreviewRun::News n = stopped.Take();
+    EXPECT_EQ(n.state, CPreviewRun::State::Cancelled);
+    EXPECT_TRUE(n.error.empty());
 }
 
 // Point format 11 is no format: the header is told, the points are not.
