@@ -31,48 +31,28 @@ public:
     // Each table gets a small number in order of first use, and its
     // symbols are counted as they come: coding indexes flat arrays, and the
     // counting fills the time the models wait for memory.
-    void Sym(uint32_t table, uint32_t& symbol) { Local(*this).Sym(table, symbol); }
+    [[gnu::always_inline]] void Sym(uint32_t table, uint32_t& symbol) {
+        VELMORA_ASSERT(table < tableCount && symbol < 256);
+        uint32_t compact = compactOf[table];
+        if (compact == kUnused) compact = FirstUse(table);
+        if (put == limit) Grow();
+        const uint32_t packed = compact << 8 | symbol;
+        *put++ = packed;
+        ++counts[packed];
+    }
     void Bits(uint64_t& value, unsigned n) { bits.Put(value, n); }
-    // The sink as a loop over records puts symbols into it: where the
-    // next symbol goes and the arrays it indexes, copied into a local of
-    // the loop (the compiler would load them again from the sink at each
-    // symbol), and handed back when the loop is done.
+    // The sink as a loop over records puts symbols into it. Coding stores
+    // nothing into the records, so nothing the sink holds need be copied
+    // out of the compiler's way (see CSymbolSource::Local): the sink serves.
     class Local {
     public:
         static constexpr bool kEncoding = true;
-        explicit Local(CSymbolSink& sink)
-            : sink(sink), tableCount(sink.tableCount), compactOf(sink.compactOf.data()),
-              counts(sink.counts.data()), put(sink.put), limit(sink.limit) {}
-        ~Local() { sink.put = put; }
-        Local(const Local&) = delete;
-        Local& operator=(const Local&) = delete;
-
-        [[gnu::always_inline]] void Sym(uint32_t table, uint32_t& symbol) {
-            VELMORA_ASSERT(table < tableCount && symbol < 256);
-            uint32_t compact = compactOf[table];
-            if (compact == kUnused) [[unlikely]] {
-                compact = sink.FirstUse(table);
-                counts = sink.counts.data();
-            }
-            if (put == limit) [[unlikely]] {
-                sink.put = put;
-                sink.Grow();
-                put = sink.put;
-                limit = sink.limit;
-            }
-            const uint32_t packed = compact << 8 | symbol;
-            *put++ = packed;
-            ++counts[packed];
-        }
+        explicit Local(CSymbolSink& sink) : sink(sink) {}
+        [[gnu::always_inline]] void Sym(uint32_t table, uint32_t& symbol) { sink.Sym(table, symbol); }
         void Bits(uint64_t& value, unsigned n) { sink.Bits(value, n); }
 
     private:
         CSymbolSink& sink;
-        uint32_t tableCount;
-        const uint32_t* compactOf;
-        uint32_t* counts;
-        uint32_t* put;
-        uint32_t* limit;
     };
     // Codes everything put so far and appends it to out.
     void Finish(std::vector<uint8_t>& out);
