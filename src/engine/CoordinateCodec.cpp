@@ -27,6 +27,10 @@ void CStepWindow::Fill(const int32_t* v, std::size_t end) {
     for (std::size_t i = start; i < end; ++i) steps[kHistory + (i - start)] = Sub32(v[i], v[i - 1]);
 }
 
+void CStepWindow::Turns(std::size_t n, double* out) const {
+    for (std::size_t j = 0; j + 1 < kHistory + n; ++j) out[j] = static_cast<double>(Sub32(steps[j + 1], steps[j]));
+}
+
 namespace {
 
 // trunc(t / d + 0.5) in double precision, for d = 1 to 5 and any 32-bit t,
@@ -93,8 +97,8 @@ int32_t PredictY(int32_t prev, const int32_t* dx, const int32_t* dy, std::size_t
     return Add32(prev, step);
 }
 
-int32_t PredictZ(int32_t prev, const int32_t* dx, const int32_t* dy, const int32_t* dz, std::size_t i,
-                 const Kernels& k) {
+int32_t PredictZ(int32_t prev, const int32_t* dx, const int32_t* dy, const int32_t* dz, const double* turnX,
+                 const double* turnY, std::size_t i, const Kernels& k) {
     const int32_t ddx = dx[0], ddy = dy[0];
     const long limit = static_cast<long>(std::min<std::size_t>(100, i - 1));
     // The Z step that went with the most recent similar X and Y steps.
@@ -116,12 +120,25 @@ int32_t PredictZ(int32_t prev, const int32_t* dx, const int32_t* dy, const int32
     const long rounds = static_cast<long>(std::min<std::size_t>(100, i - 2));
     const long back = 1 + rounds;
     int32_t step;
-    if (k.xExplainsBetter(dx - back, dy - back, dz - back, kx, ky, rounds)) {
+    if (k.xExplainsBetter(turnX - back, turnY - back, dz - back, kx, ky, rounds)) {
         step = TruncToInt32(kx * static_cast<double>(Sub32(ddx, ax)) + static_cast<double>(az) + 0.5);
     } else {
         step = TruncToInt32(ky * static_cast<double>(Sub32(ddy, ay)) + static_cast<double>(az) + 0.5);
     }
     return Add32(prev, step);
+}
+
+int32_t PredictZ(int32_t prev, const int32_t* dx, const int32_t* dy, const int32_t* dz, std::size_t i,
+                 const Kernels& k) {
+    // The turns of the pairs a vote may weigh: the 100 before point i.
+    constexpr long kPairs = 101;
+    double turnX[kPairs], turnY[kPairs];
+    const long back = static_cast<long>(std::min<std::size_t>(kPairs, i));
+    for (long m = -back; m < -1; ++m) {
+        turnX[kPairs + m] = static_cast<double>(Sub32(dx[m + 1], dx[m]));
+        turnY[kPairs + m] = static_cast<double>(Sub32(dy[m + 1], dy[m]));
+    }
+    return PredictZ(prev, dx, dy, dz, turnX + kPairs, turnY + kPairs, i, k);
 }
 
 namespace {
@@ -212,13 +229,18 @@ void SplitY(const ChunkColumns& c, Windows& w, const Kernels& k, valueblock::CBl
 void SplitZ(const ChunkColumns& c, Windows& w, const Kernels& k, valueblock::CBlockWriter& out) {
     const int32_t *x = c.x.data(), *y = c.y.data(), *z = c.z.data();
     const int32_t *sx = w.x.Base(), *sy = w.y.Base(), *sz = w.z.Base();
+    const double *tx = w.TurnXBase(), *ty = w.TurnYBase();
     auto prepare = [&](std::size_t b, std::size_t e) {
         Known(w.x, x, b, e);
         Known(w.y, y, b, e);
         Known(w.z, z, b, e);
+        w.x.Turns(e - b, w.turnX);
+        w.y.Turns(e - b, w.turnY);
     };
     Split(c.z, prepare,
-          [&](std::size_t i, std::size_t off) { return PredictZ(z[i - 1], sx + off, sy + off, sz + off, i, k); },
+          [&](std::size_t i, std::size_t off) {
+              return PredictZ(z[i - 1], sx + off, sy + off, sz + off, tx + off, ty + off, i, k);
+          },
           out);
 }
 
@@ -259,13 +281,17 @@ void RestoreZ(const valueblock::CBlockBytes& r, Windows& w, const Kernels& k, Ch
     const int32_t *x = c.x.data(), *y = c.y.data();
     int32_t* z = c.z.data();
     const int32_t *sx = w.x.Base(), *sy = w.y.Base(), *sz = w.z.Base();
+    const double *tx = w.TurnXBase(), *ty = w.TurnYBase();
     auto prepare = [&](std::size_t b, std::size_t e) {
         Known(w.x, x, b, e);
         Known(w.y, y, b, e);
+        w.x.Turns(e - b, w.turnX);
+        w.y.Turns(e - b, w.turnY);
         w.z.Start(z, b);
     };
-    Restore(r, c.z, w.z, pace, prepare,
-            [&](std::size_t i, std::size_t off) { return PredictZ(z[i - 1], sx + off, sy + off, sz + off, i, k); });
+    Restore(r, c.z, w.z, pace, prepare, [&](std::size_t i, std::size_t off) {
+        return PredictZ(z[i - 1], sx + off, sy + off, sz + off, tx + off, ty + off, i, k);
+    });
 }
 
 }  // namespace coords

@@ -27,8 +27,9 @@ struct Kernels {
     long (*matchX)(const int32_t* dx, int32_t ddx, long count);
     // Over the step pairs (m, m + 1), m in [0, count), each voting +1 where
     // the X slope explains the Z step better than the Y slope and -1 where
-    // worse: whether the votes add up to more than 0.
-    bool (*xExplainsBetter)(const int32_t* dx, const int32_t* dy, const int32_t* dz, double kx, double ky,
+    // worse: whether the votes add up to more than 0. turnX[m] and turnY[m]
+    // are the pair's changes of the X and Y steps (see CStepWindow::Turns).
+    bool (*xExplainsBetter)(const double* turnX, const double* turnY, const int32_t* dz, double kx, double ky,
                             long count);
     // X's residuals from point 8 on, where the prediction is always the
     // trimmed mean of seven steps: out[j] for the point whose step is
@@ -58,6 +59,11 @@ public:
     // The step into the block's first point; the block's steps follow it,
     // the history's precede it.
     int32_t* Base() { return steps + kHistory; }
+    // out[j] = steps[j + 1] - steps[j] as a double, for the history and the
+    // first n points of the block, out laid out as the steps are. The Z
+    // vote weighs each such change of the X and Y steps for up to a
+    // hundred points: converted once, as the window fills, not per vote.
+    void Turns(std::size_t n, double* out) const;
 
 private:
     std::size_t start = 0;
@@ -71,13 +77,23 @@ int32_t PredictX(int32_t prev, const int32_t* dx, std::size_t i);
 // The plain version of Kernels::residualsX.
 void ResidualsXPlain(const int32_t* dx, std::size_t n, int32_t* out);
 int32_t PredictY(int32_t prev, const int32_t* dx, const int32_t* dy, std::size_t i, const Kernels& k);
+// turnX and turnY point at point i's place in the turns of the X and Y
+// windows (see Windows).
+int32_t PredictZ(int32_t prev, const int32_t* dx, const int32_t* dy, const int32_t* dz, const double* turnX,
+                 const double* turnY, std::size_t i, const Kernels& k);
+// The same for steps in arrays of their own: the turns are worked out here.
 int32_t PredictZ(int32_t prev, const int32_t* dx, const int32_t* dy, const int32_t* dz, std::size_t i,
                  const Kernels& k);
 
 // Working memory of the coordinate rows: one step window per coordinate,
-// and room for a window block's residuals.
+// the turns of the X and Y windows for the Z rows, laid out as the steps
+// are, and room for a window block's residuals.
 struct Windows {
+    static constexpr std::size_t kSteps = CStepWindow::kHistory + CStepWindow::kBlock;
     CStepWindow x, y, z;
+    double turnX[kSteps], turnY[kSteps];
+    double* TurnXBase() { return turnX + CStepWindow::kHistory; }
+    double* TurnYBase() { return turnY + CStepWindow::kHistory; }
     int32_t residuals[CStepWindow::kBlock];
 };
 

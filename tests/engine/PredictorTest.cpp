@@ -305,6 +305,47 @@ TEST(CoordinateCodec, FastAndPlainSearchLoopsPredictAlike) {
     for (std::size_t k = 1; k < kernels.size(); ++k) EXPECT_EQ(EncodeCoordinates(c, kernels[k]), plain) << k;
 }
 
+// The Z row holds the residuals alone. A chunk whose Z was made from
+// chosen residuals by the predictor over plain arrays, where most points
+// vote, must code its Z row as a chunk with the same residuals whose
+// prediction is trivial (no X or Y step: every search finds the last
+// step): the windows, the turns they hold for the vote and their blocks'
+// seams predict each point as the plain arrays do.
+TEST(CoordinateCodec, ZRowOfTheWindowsIsThatOfPlainArrays) {
+    const std::size_t n = 3 * coords::CStepWindow::kBlock + 777;
+    std::vector<int32_t> x(n), y(n), z(n), residuals(n);
+    uint64_t s = 41;
+    for (std::size_t i = 0; i < n; ++i) {
+        s = s * 6364136223846793005ull + 1442695040888963407ull;
+        x[i] = static_cast<int32_t>((s >> 20) % 100000);
+        y[i] = static_cast<int32_t>((s >> 40) % 100000);
+        residuals[i] = static_cast<int32_t>((s >> 8) % 61) - 30;
+    }
+    const auto dx = Steps(x), dy = Steps(y);
+    std::vector<int32_t> dz(n, 0);
+    z[0] = residuals[0];
+    long votes = 0;
+    for (std::size_t i = 1; i < n; ++i) {
+        const long limit = static_cast<long>(std::min<std::size_t>(100, i - 1));
+        votes += kPlain.match(dx.data() + i - limit, dy.data() + i - limit, dx[i], dy[i], limit) < 0;
+        z[i] = wrap::Add32(PredictZ(z.data(), dx.data(), dy.data(), dz.data(), i), residuals[i]);
+        dz[i] = wrap::Sub32(z[i], z[i - 1]);
+    }
+    ASSERT_GT(votes, static_cast<long>(n) * 9 / 10);
+
+    std::vector<int32_t> flat(n);
+    flat[0] = residuals[0];
+    for (std::size_t i = 1; i < n; ++i) {
+        const int32_t last = i >= 2 ? wrap::Sub32(flat[i - 1], flat[i - 2]) : 0;
+        flat[i] = wrap::Add32(wrap::Add32(flat[i - 1], last), residuals[i]);
+    }
+    const std::vector<int32_t> still(n, 0);
+    const auto expected = EncodeCoordinates(Coordinates(still, still, flat), kPlain, {chunkrows::Group::Z});
+    for (const auto& k : coords::Kernels::Available()) {
+        EXPECT_EQ(EncodeCoordinates(Coordinates(x, y, z), k, {chunkrows::Group::Z}), expected) << k.name;
+    }
+}
+
 // X's residuals in vectors: the trimmed mean's sum wraps, its quotient is
 // worked out in double precision, and a turn takes the last step off;
 // every version must give the plain one's residuals for any steps.

@@ -44,9 +44,9 @@ struct Counted {
         ++calls.matchX;
         return inner.coords.matchX(dx, ddx, count);
     }
-    static bool Vote(const int32_t* dx, const int32_t* dy, const int32_t* dz, double kx, double ky, long count) {
+    static bool Vote(const double* turnX, const double* turnY, const int32_t* dz, double kx, double ky, long count) {
         ++calls.vote;
-        return inner.coords.xExplainsBetter(dx, dy, dz, kx, ky, count);
+        return inner.coords.xExplainsBetter(turnX, turnY, dz, kx, ky, count);
     }
     static void ResidualsX(const int32_t* dx, std::size_t n, int32_t* out) {
         ++calls.residualsX;
