@@ -194,6 +194,15 @@ void Known(CStepWindow& w, const int32_t* v, std::size_t begin, std::size_t end)
     w.Fill(v, end);
 }
 
+// What Z reads of X and Y for the block [begin, end): their steps, and the
+// turns of those steps its vote weighs.
+void KnownForZ(Windows& w, const ChunkColumns& c, std::size_t begin, std::size_t end) {
+    Known(w.x, c.x.data(), begin, end);
+    Known(w.y, c.y.data(), begin, end);
+    w.x.Turns(end - begin, w.turnX);
+    w.y.Turns(end - begin, w.turnY);
+}
+
 }  // namespace
 
 void SplitX(const ChunkColumns& c, Windows& w, const Kernels& k, valueblock::CBlockWriter& out) {
@@ -227,15 +236,12 @@ void SplitY(const ChunkColumns& c, Windows& w, const Kernels& k, valueblock::CBl
 }
 
 void SplitZ(const ChunkColumns& c, Windows& w, const Kernels& k, valueblock::CBlockWriter& out) {
-    const int32_t *x = c.x.data(), *y = c.y.data(), *z = c.z.data();
+    const int32_t* z = c.z.data();
     const int32_t *sx = w.x.Base(), *sy = w.y.Base(), *sz = w.z.Base();
     const double *tx = w.TurnXBase(), *ty = w.TurnYBase();
     auto prepare = [&](std::size_t b, std::size_t e) {
-        Known(w.x, x, b, e);
-        Known(w.y, y, b, e);
+        KnownForZ(w, c, b, e);
         Known(w.z, z, b, e);
-        w.x.Turns(e - b, w.turnX);
-        w.y.Turns(e - b, w.turnY);
     };
     Split(c.z, prepare,
           [&](std::size_t i, std::size_t off) {
@@ -278,15 +284,11 @@ void RestoreY(const valueblock::CBlockBytes& r, Windows& w, const Kernels& k, Ch
 
 void RestoreZ(const valueblock::CBlockBytes& r, Windows& w, const Kernels& k, ChunkColumns& c,
               const RestorePacing& pace) {
-    const int32_t *x = c.x.data(), *y = c.y.data();
     int32_t* z = c.z.data();
     const int32_t *sx = w.x.Base(), *sy = w.y.Base(), *sz = w.z.Base();
     const double *tx = w.TurnXBase(), *ty = w.TurnYBase();
     auto prepare = [&](std::size_t b, std::size_t e) {
-        Known(w.x, x, b, e);
-        Known(w.y, y, b, e);
-        w.x.Turns(e - b, w.turnX);
-        w.y.Turns(e - b, w.turnY);
+        KnownForZ(w, c, b, e);
         w.z.Start(z, b);
     };
     Restore(r, c.z, w.z, pace, prepare, [&](std::size_t i, std::size_t off) {

@@ -59,10 +59,11 @@ public:
     // The step into the block's first point; the block's steps follow it,
     // the history's precede it.
     int32_t* Base() { return steps + kHistory; }
-    // out[j] = steps[j + 1] - steps[j] as a double, for the history and the
-    // first n points of the block, out laid out as the steps are. The Z
-    // vote weighs each such change of the X and Y steps for up to a
-    // hundred points: converted once, as the window fills, not per vote.
+    // out[j] = steps[j + 1] - steps[j] as a double, for every j whose two
+    // steps are known with the block's first n (out laid out as the steps
+    // are). The Z vote weighs each such change of the X and Y steps for up
+    // to a hundred points: converted once, as the window fills, not per
+    // vote.
     void Turns(std::size_t n, double* out) const;
 
 private:

@@ -17,8 +17,9 @@ namespace {
 
 // The loops of the Y and Z predictors that look back up to 100 steps are
 // their cost. Each has a plain version and versions for AVX2 and (the
-// searches) AVX-512 that give exactly the same results: the same double products and sums
-// in the same order (never fused), the conversion instruction that yields
+// searches) AVX-512 that give exactly the same results: the same double
+// products and sums in the same order (never fused), the conversion
+// instruction that yields
 // INT32_MIN out of range, wrapping integer steps, and the votes, counted in
 // any order, giving the same sum.
 
