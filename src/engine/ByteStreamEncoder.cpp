@@ -472,6 +472,184 @@ VELMORA_AVX512 __attribute__((noinline)) void RunLanesVector(Lane* const* lanes,
     StoreLaneStates(lanes, live, state);
 }
 
+#define VELMORA_AVX2 __attribute__((target("avx2,bmi2")))
+
+// The bit length of each 64-bit element, for elements below 2^24: the
+// exponent of its conversion to single precision, which is exact there (a
+// zero element, and the zero upper half of each element, give 0).
+VELMORA_AVX2 inline __m256i BitLengthBelow24(__m256i v) {
+    const __m256i exponent = _mm256_srli_epi32(_mm256_castps_si256(_mm256_cvtepi32_ps(v)), 23);
+    return _mm256_max_epi32(_mm256_sub_epi32(exponent, _mm256_set1_epi32(126)), _mm256_setzero_si256());
+}
+
+// Four lanes' coder registers in the 64-bit elements of AVX2 registers.
+struct Avx2Lanes {
+    __m256i low, range, underflow;
+};
+
+// EncodeOne for four lanes at once, element by element, where the
+// processor has AVX2 but not the AVX-512 instructions of RunLanesVector:
+// the scaled bounds as two 32-bit products (range * count stays below
+// 2^31), and the leading-zero counts as bit lengths of values below 2^17.
+// The underflow steps k are the zeros of ~l | h below its top differing
+// bit p (the bit length of l ^ h, less one), counted down to a stop put
+// below bit 0: p less the bit length of those bits.
+VELMORA_AVX2 inline __m256i EncodeFourAvx2(Avx2Lanes& s, __m256i cum, bool& longSeen) {
+    const __m256i one = _mm256_set1_epi64x(1), mask16 = _mm256_set1_epi64x(kMask16);
+    const __m256i reciprocal = _mm256_set1_epi64x(static_cast<long long>(kReciprocal));
+    const __m256i lr = _mm256_srli_epi64(
+        _mm256_mul_epu32(_mm256_mul_epu32(s.range, _mm256_and_si256(cum, mask16)), reciprocal), kReciprocalShift);
+    const __m256i hr = _mm256_srli_epi64(
+        _mm256_mul_epu32(_mm256_mul_epu32(s.range, _mm256_srli_epi64(cum, 16)), reciprocal), kReciprocalShift);
+    const __m256i l = _mm256_add_epi64(s.low, lr);
+    const __m256i h = _mm256_sub_epi64(_mm256_add_epi64(s.low, hr), one);
+    const __m256i differ = BitLengthBelow24(_mm256_xor_si256(l, h));  // 32 - z: 0 to 16
+    const __m256i z = _mm256_sub_epi64(_mm256_set1_epi64x(32), differ);
+    const __m256i s1 = _mm256_sub_epi64(_mm256_set1_epi64x(16), differ);
+    const __m256i p = _mm256_max_epi32(_mm256_sub_epi32(differ, _mm256_set1_epi32(1)), _mm256_setzero_si256());
+    const __m256i below = _mm256_sub_epi64(_mm256_sllv_epi64(one, p), one);
+    const __m256i stops = _mm256_or_si256(_mm256_andnot_si256(l, below), _mm256_and_si256(h, below));
+    const __m256i k = _mm256_sub_epi64(p, BitLengthBelow24(stops));
+    const __m256i owed = _mm256_andnot_si256(_mm256_cmpeq_epi64(s1, _mm256_setzero_si256()), s.underflow);
+    const __m256i settled = _mm256_srli_epi64(_mm256_sllv_epi64(h, z), 32);
+    const __m256i ones = _mm256_sub_epi64(_mm256_sllv_epi64(one, owed), one);
+    const __m256i bits = _mm256_add_epi64(settled, _mm256_srli_epi64(_mm256_sllv_epi64(ones, s1), 1));
+    __m256i e = _mm256_or_si256(_mm256_slli_epi64(bits, 8), _mm256_add_epi64(s1, owed));
+    // owed is below 2^32: the signed comparison serves.
+    const __m256i longOnes = _mm256_cmpgt_epi64(owed, _mm256_set1_epi64x(kInlinePending));
+    if (__builtin_expect(!_mm256_testz_si256(longOnes, longOnes), 0)) {
+        const __m256i parts = _mm256_or_si256(
+            _mm256_or_si256(_mm256_set1_epi64x(static_cast<long long>(kLongPending)), _mm256_slli_epi64(settled, 40)),
+            _mm256_or_si256(_mm256_slli_epi64(owed, 8), s1));
+        e = _mm256_blendv_epi8(e, parts, longOnes);
+        longSeen = true;
+    }
+    s.underflow = _mm256_add_epi64(_mm256_sub_epi64(s.underflow, owed), k);
+    const __m256i t = _mm256_add_epi64(s1, k);
+    s.low = _mm256_and_si256(_mm256_sllv_epi64(l, t), _mm256_set1_epi64x(0x7FFF));
+    s.range = _mm256_sllv_epi64(_mm256_add_epi64(_mm256_sub_epi64(h, l), one), t);
+    return e;
+}
+
+// Puts a block of emissions (m rows, none of the marked kind) of the four
+// lanes of one set into their outputs, four at a time: Put, element by
+// element, each lane's word then stored at its own place. A lane beyond
+// `live` emits nothing and stores into a spare word.
+VELMORA_AVX2 inline void PutBlockAvx2(Lane* const* lanes, int live, int set,
+                                      const uint64_t (*emitted)[kVectorLanes], std::size_t m) {
+    alignas(32) uint64_t sink[3][4];
+    alignas(32) uint64_t words[4];
+    alignas(32) uint8_t* at[4];
+    uint64_t spare[2];
+    for (int j = 0; j < 4; ++j) {
+        const int l = 4 * set + j;
+        const bool here = l < live;
+        sink[0][j] = here ? lanes[l]->out.acc : 0;
+        sink[1][j] = here ? lanes[l]->out.filled : 0;
+        sink[2][j] = reinterpret_cast<uintptr_t>(here ? lanes[l]->out.p : reinterpret_cast<uint8_t*>(spare));
+    }
+    __m256i acc = _mm256_load_si256(reinterpret_cast<const __m256i*>(sink[0]));
+    __m256i filled = _mm256_load_si256(reinterpret_cast<const __m256i*>(sink[1]));
+    __m256i p = _mm256_load_si256(reinterpret_cast<const __m256i*>(sink[2]));
+    const __m256i countMask = _mm256_set1_epi64x(0xFF), c63 = _mm256_set1_epi64x(63), c64 = _mm256_set1_epi64x(64);
+    const __m256i c7 = _mm256_set1_epi64x(7);
+    // Each 64-bit element's bytes reversed: the words go out big-endian.
+    const __m256i reverse = _mm256_setr_epi8(7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1,
+                                             0, 15, 14, 13, 12, 11, 10, 9, 8);
+    for (std::size_t i = 0; i < m; ++i) {
+        const __m256i e = _mm256_load_si256(reinterpret_cast<const __m256i*>(&emitted[i][4 * set]));
+        const __m256i n = _mm256_and_si256(e, countMask);
+        acc = _mm256_or_si256(_mm256_sllv_epi64(acc, n), _mm256_srli_epi64(e, 8));
+        filled = _mm256_add_epi64(filled, n);
+        const __m256i word = _mm256_sllv_epi64(acc, _mm256_and_si256(_mm256_sub_epi64(c64, filled), c63));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(words), _mm256_shuffle_epi8(word, reverse));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(at), p);
+        for (int j = 0; j < 4; ++j) std::memcpy(at[j], &words[j], 8);
+        p = _mm256_add_epi64(p, _mm256_srli_epi64(filled, 3));
+        filled = _mm256_and_si256(filled, c7);
+    }
+    _mm256_store_si256(reinterpret_cast<__m256i*>(sink[0]), acc);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(sink[1]), filled);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(sink[2]), p);
+    for (int j = 0; j < 4 && 4 * set + j < live; ++j) {
+        BitSink& out = lanes[4 * set + j]->out;
+        out.acc = sink[0][j];
+        out.filled = static_cast<uint32_t>(sink[1][j]);
+        out.p = reinterpret_cast<uint8_t*>(sink[2][j]);
+    }
+}
+
+// Up to eight lanes, four in each of two sets of registers (Sets of them),
+// advanced in one loop: the two sets' serial paths overlap. Like
+// RunLanesVector, the counts of a block are laid out first and the bits put
+// out after it.
+template <int Sets>
+VELMORA_AVX2 __attribute__((always_inline)) inline void RunLanesAvx2Sets(Lane* const* lanes, int live, std::size_t from,
+                                                                        std::size_t steps) {
+    alignas(32) uint64_t state[3][kVectorLanes];
+    alignas(32) static thread_local uint32_t cums[kVectorBlock][kVectorLanes];
+    alignas(32) static thread_local uint64_t emitted[kVectorBlock][kVectorLanes];
+    for (int l = 0; l < kVectorLanes; ++l) {
+        state[0][l] = l < live ? lanes[l]->low : 0;
+        state[1][l] = l < live ? lanes[l]->range : kMask16 + 1;
+        state[2][l] = l < live ? lanes[l]->underflow : 0;
+        if (l >= live) {
+            for (std::size_t i = 0; i < kVectorBlock; ++i) cums[i][l] = kTotal << 16;
+        }
+    }
+    Avx2Lanes a{_mm256_load_si256(reinterpret_cast<const __m256i*>(&state[0][0])),
+                _mm256_load_si256(reinterpret_cast<const __m256i*>(&state[1][0])),
+                _mm256_load_si256(reinterpret_cast<const __m256i*>(&state[2][0]))};
+    Avx2Lanes b{_mm256_load_si256(reinterpret_cast<const __m256i*>(&state[0][4])),
+                _mm256_load_si256(reinterpret_cast<const __m256i*>(&state[1][4])),
+                _mm256_load_si256(reinterpret_cast<const __m256i*>(&state[2][4]))};
+    for (std::size_t done = 0; done < steps; done += kVectorBlock) {
+        const std::size_t m = std::min(kVectorBlock, steps - done);
+        for (int l = 0; l < live; ++l) {
+            const uint8_t* d = lanes[l]->data + from + done;
+            const uint32_t* c = lanes[l]->cum;
+            for (std::size_t i = 0; i < m; ++i) cums[i][l] = c[d[i]];
+        }
+        bool longSeen = false;
+        for (std::size_t i = 0; i < m; ++i) {
+            const __m256i ca = _mm256_cvtepu32_epi64(_mm_load_si128(reinterpret_cast<const __m128i*>(&cums[i][0])));
+            const __m256i cb = _mm256_cvtepu32_epi64(_mm_load_si128(reinterpret_cast<const __m128i*>(&cums[i][4])));
+            _mm256_store_si256(reinterpret_cast<__m256i*>(&emitted[i][0]), EncodeFourAvx2(a, ca, longSeen));
+            if (Sets == 2) {
+                _mm256_store_si256(reinterpret_cast<__m256i*>(&emitted[i][4]), EncodeFourAvx2(b, cb, longSeen));
+            }
+        }
+        if (longSeen) {
+            for (int l = 0; l < live; ++l) {
+                BitSink out = lanes[l]->out;
+                for (std::size_t i = 0; i < m; ++i) PutEmission(out, emitted[i][l]);
+                lanes[l]->out = out;
+            }
+        } else {
+            for (int set = 0; set < Sets; ++set) PutBlockAvx2(lanes, live, set, emitted, m);
+        }
+    }
+    _mm256_store_si256(reinterpret_cast<__m256i*>(&state[0][0]), a.low);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(&state[1][0]), a.range);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(&state[2][0]), a.underflow);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(&state[0][4]), b.low);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(&state[1][4]), b.range);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(&state[2][4]), b.underflow);
+    for (int l = 0; l < live; ++l) {
+        lanes[l]->low = static_cast<uint32_t>(state[0][l]);
+        lanes[l]->range = static_cast<uint32_t>(state[1][l]);
+        lanes[l]->underflow = static_cast<uint32_t>(state[2][l]);
+    }
+}
+
+VELMORA_AVX2 __attribute__((noinline)) void RunLanesAvx2(Lane* const* lanes, int live, std::size_t from,
+                                                         std::size_t steps) {
+    if (live <= 4) return RunLanesAvx2Sets<1>(lanes, live, from, steps);
+    RunLanesAvx2Sets<2>(lanes, live, from, steps);
+}
+
+bool Avx2Capable() { return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2"); }
+
 bool VectorCapable() {
     return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
            __builtin_cpu_supports("avx512cd") && __builtin_cpu_supports("avx512dq") &&
@@ -480,6 +658,13 @@ bool VectorCapable() {
 }
 #else
 bool VectorCapable() { return false; }
+VELMORA_AVX2 __attribute__((noinline)) void RunLanesAvx2(Lane* const* lanes, int live, std::size_t from,
+                                                         std::size_t steps) {
+    if (live <= 4) return RunLanesAvx2Sets<1>(lanes, live, from, steps);
+    RunLanesAvx2Sets<2>(lanes, live, from, steps);
+}
+
+bool Avx2Capable() { return false; }
 #endif
 
 void StartLane(Lane& lane) {
@@ -536,6 +721,12 @@ std::vector<EncoderLoops> EncoderLoops::Available() {
     // The batches of three lanes or more in vector registers, the smaller
     // ones as the best version so far runs them.
     __builtin_cpu_init();
+    if (Avx2Capable()) {
+        EncoderLoops vector = all.back();
+        vector.name = all.size() == 1 ? "avx2 lanes" : "x86-64-v3, avx2 lanes";
+        vector.vector = RunLanesAvx2;
+        all.push_back(vector);
+    }
     if (VectorCapable()) {
         EncoderLoops vector = all.back();
         vector.name = all.size() == 1 ? "avx-512 lanes" : "x86-64-v3, avx-512 lanes";

@@ -9,13 +9,17 @@ using namespace chunkrows;
 
 namespace {
 
-// Longest first, so the groups coded last are short and the threads end a
-// chunk close together (the next chunk is read in the time left). The rows
-// still go out in stream order; a long group done early waits, coded, in
-// memory.
-constexpr Group kEncodeOrder[] = {Group::GpsTime, Group::Z,     Group::Bytes,     Group::Y,
-                                  Group::X,       Group::ReturnBits, Group::Intensity, Group::Red,
-                                  Group::Green,   Group::Blue};
+// Groups go two a task, their streams coded side by side, and vector
+// lanes pay only from three streams at once: Z and the return bits each
+// often have just two streams that are not of one value (a constant scan
+// direction and edge, a plane of Z that few points need), so they share a
+// task. Otherwise longest first, so the groups coded last are short and the
+// threads end a chunk close together (the next chunk is read in the time
+// left). The rows still go out in stream order; a long group done early
+// waits, coded, in memory.
+constexpr Group kEncodeOrder[] = {Group::Z,         Group::ReturnBits, Group::Bytes, Group::Y,
+                                  Group::X,         Group::Intensity,  Group::GpsTime, Group::Red,
+                                  Group::Green,     Group::Blue};
 
 constexpr bool EveryGroupOnce() {
     for (Group g : kGroups) {
