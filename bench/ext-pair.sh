@@ -4,7 +4,9 @@
 # round), on the same LAS file. On a machine whose speed drifts by more than
 # the change being judged, runs taken one after the other compare phases of
 # the machine; runs taken at once share them. Prints each round's times and
-# the median of B's time over A's, for compressing and for decoding.
+# B's time over A's, for compressing and for decoding: per two rounds (each
+# build once on each core) the geometric mean of the two ratios, then the
+# median over the pairs, as bench/row-pair.sh does.
 #
 #   bench/ext-pair.sh A/velmora-ext-micro B/velmora-ext-micro FILE.las [ROUNDS]
 #
@@ -14,6 +16,7 @@
 # differences, or take more rounds. Needs two cores and taskset.
 set -euo pipefail
 a=$1 b=$2 file=$3 rounds=${4:-16}
+rounds=$(((rounds + 1) / 2 * 2))
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 figure() { awk -v name="$1" '$1 == name { print $2 }' "$2"; }
@@ -29,5 +32,6 @@ for ((i = 0; i < rounds; ++i)); do
   printf '%s %s %s %s\n' "$(figure compress_ns_per_point "$work/a")" "$(figure compress_ns_per_point "$work/b")" \
     "$(figure decompress_ns_per_point "$work/a")" "$(figure decompress_ns_per_point "$work/b")"
 done | tee "$work/rounds" | awk '{ printf "round compress A %.1f B %.1f  decode A %.1f B %.1f ns/point\n", $1, $2, $3, $4 }'
-echo "compress_b_over_a $(awk '{ print $2 / $1 }' "$work/rounds" | median)"
-echo "decode_b_over_a $(awk '{ print $4 / $3 }' "$work/rounds" | median)"
+paired() { awk -v n="$1" -v d="$2" 'NR % 2 { first = $n / $d; next } { print sqrt(first * $n / $d) }' "$work/rounds" | median; }
+echo "compress_b_over_a $(paired 2 1)"
+echo "decode_b_over_a $(paired 4 3)"
