@@ -376,7 +376,18 @@ VELMORA_AVX512 inline void LoadLaneStates(Lane* const* lanes, int live, uint64_t
     }
 }
 
-VELMORA_AVX512 inline void StoreLaneStates(Lane* const* lanes, int live, const uint64_t (&state)[3][kVectorLanes]) {
+// The counts of m symbols of each live lane from symbol `from` on, a row a
+// symbol: the vector loops read a row at a time.
+__attribute__((always_inline)) inline void LayOutCounts(Lane* const* lanes, int live, std::size_t from, std::size_t m,
+                                                        uint32_t (&cums)[kVectorBlock][kVectorLanes]) {
+    for (int l = 0; l < live; ++l) {
+        const uint8_t* d = lanes[l]->data + from;
+        const uint32_t* c = lanes[l]->cum;
+        for (std::size_t i = 0; i < m; ++i) cums[i][l] = c[d[i]];
+    }
+}
+
+inline void StoreLaneStates(Lane* const* lanes, int live, const uint64_t (&state)[3][kVectorLanes]) {
     for (int l = 0; l < live; ++l) {
         lanes[l]->low = static_cast<uint32_t>(state[0][l]);
         lanes[l]->range = static_cast<uint32_t>(state[1][l]);
@@ -419,11 +430,7 @@ VELMORA_AVX512 __attribute__((noinline)) void RunLanesVector(Lane* const* lanes,
     __mmask8 longSeen = 0;
     for (std::size_t done = 0; done < steps; done += kVectorBlock) {
         const std::size_t m = std::min(kVectorBlock, steps - done);
-        for (int l = 0; l < live; ++l) {
-            const uint8_t* d = lanes[l]->data + from + done;
-            const uint32_t* c = lanes[l]->cum;
-            for (std::size_t i = 0; i < m; ++i) cums[i][l] = c[d[i]];
-        }
+        LayOutCounts(lanes, live, from + done, m, cums);
         for (std::size_t i = 0; i < m; ++i) {
             const __m512i cum = _mm512_cvtepu32_epi64(_mm256_load_si256(reinterpret_cast<const __m256i*>(cums[i])));
             const __m512i lowBound = _mm512_mullo_epi64(_mm512_and_si512(cum, mask16), reciprocal64);
@@ -605,11 +612,7 @@ VELMORA_AVX2 __attribute__((always_inline)) inline void RunLanesAvx2Sets(Lane* c
                 _mm256_load_si256(reinterpret_cast<const __m256i*>(&state[2][4]))};
     for (std::size_t done = 0; done < steps; done += kVectorBlock) {
         const std::size_t m = std::min(kVectorBlock, steps - done);
-        for (int l = 0; l < live; ++l) {
-            const uint8_t* d = lanes[l]->data + from + done;
-            const uint32_t* c = lanes[l]->cum;
-            for (std::size_t i = 0; i < m; ++i) cums[i][l] = c[d[i]];
-        }
+        LayOutCounts(lanes, live, from + done, m, cums);
         bool longSeen = false;
         for (std::size_t i = 0; i < m; ++i) {
             const __m256i ca = _mm256_cvtepu32_epi64(_mm_load_si128(reinterpret_cast<const __m128i*>(&cums[i][0])));
@@ -635,11 +638,7 @@ VELMORA_AVX2 __attribute__((always_inline)) inline void RunLanesAvx2Sets(Lane* c
     _mm256_store_si256(reinterpret_cast<__m256i*>(&state[0][4]), b.low);
     _mm256_store_si256(reinterpret_cast<__m256i*>(&state[1][4]), b.range);
     _mm256_store_si256(reinterpret_cast<__m256i*>(&state[2][4]), b.underflow);
-    for (int l = 0; l < live; ++l) {
-        lanes[l]->low = static_cast<uint32_t>(state[0][l]);
-        lanes[l]->range = static_cast<uint32_t>(state[1][l]);
-        lanes[l]->underflow = static_cast<uint32_t>(state[2][l]);
-    }
+    StoreLaneStates(lanes, live, state);
 }
 
 VELMORA_AVX2 __attribute__((noinline)) void RunLanesAvx2(Lane* const* lanes, int live, std::size_t from,
