@@ -313,6 +313,22 @@ std::size_t DecodeAt(const uint8_t* data, std::size_t size, std::size_t offset, 
 
 constexpr std::size_t kDecodeLanes = 3;
 
+// Whether the stream at offset holds one value alone: its count table
+// gives that value the whole total. (Damage shows when it is decoded.)
+bool OneValued(const uint8_t* data, std::size_t size, std::size_t offset) {
+    if (offset > size || size - offset < kCountBytes) return false;
+    for (std::size_t k = 0; k < 256; ++k) {
+        const uint32_t high = le::LoadU16(data + offset + 2 * k);
+        if (high != 0) return high == kTotal;
+    }
+    return false;
+}
+
+// How many long streams may run at once while `left` of them are not done:
+// a stream left to run alone costs nearly what three side by side do for
+// each symbol, so four go two and two rather than three and one.
+std::size_t LongLanesFor(std::size_t left) { return left == 4 ? 2 : kDecodeLanes; }
+
 // Up to three streams in one loop (with four, more registers spill): the
 // processor works on the others while one waits on its division and loads.
 // As one ends, the next waiting stream takes its lane, so the loop runs as
@@ -323,14 +339,26 @@ void DecodeInLanesAt(const uint8_t* data, std::size_t size, DecodeRequest* base,
                      std::size_t count, bool* finished, const DecoderLoops& loops) {
     auto lanes = std::make_unique<Lane[]>(kDecodeLanes);
     DecodeRequest* servedBy[kDecodeLanes] = {};
+    // Long streams: those of a quarter of the longest's symbols or more.
+    std::size_t longest = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (!OneValued(data, size, order[i]->offset)) longest = std::max(longest, order[i]->length);
+    }
+    auto isLong = [&](const DecodeRequest& r) { return r.length >= longest / 4 && !OneValued(data, size, r.offset); };
+    std::size_t longLeft = 0;
+    for (std::size_t i = 0; i < count; ++i) longLeft += isLong(*order[i]);
     std::size_t next = 0;
     for (;;) {
         Lane* live[kDecodeLanes];
         std::size_t liveCount = 0;
         std::size_t steps = SIZE_MAX;
+        std::size_t longRunning = 0;
+        for (std::size_t slot = 0; slot < kDecodeLanes; ++slot) longRunning += servedBy[slot] && isLong(*servedBy[slot]);
         for (std::size_t slot = 0; slot < kDecodeLanes; ++slot) {
             while (!servedBy[slot] && next < count) {
                 const DecodeRequest& r = *order[next];
+                const bool longOne = isLong(r);
+                if (longOne && longRunning >= LongLanesFor(longLeft)) break;
                 StartLane(lanes[slot], data, size, r.offset, r.out, r.length);
                 if (FillWhenSingleValued(lanes[slot])) {
                     // Done without taking the lane: the slot takes the next.
@@ -341,6 +369,7 @@ void DecodeInLanesAt(const uint8_t* data, std::size_t size, DecodeRequest* base,
                     continue;
                 }
                 servedBy[slot] = order[next++];
+                longRunning += longOne;
             }
             if (!servedBy[slot]) continue;
             live[liveCount++] = &lanes[slot];
@@ -353,6 +382,7 @@ void DecodeInLanesAt(const uint8_t* data, std::size_t size, DecodeRequest* base,
         }
         for (std::size_t slot = 0; slot < kDecodeLanes; ++slot) {
             if (!servedBy[slot] || lanes[slot].done < lanes[slot].length) continue;
+            longLeft -= isLong(*servedBy[slot]);
             servedBy[slot]->next = FinishLane(lanes[slot], data, size);
             finished[servedBy[slot] - base] = true;
             servedBy[slot] = nullptr;
