@@ -657,12 +657,6 @@ bool VectorCapable() {
 }
 #else
 bool VectorCapable() { return false; }
-VELMORA_AVX2 __attribute__((noinline)) void RunLanesAvx2(Lane* const* lanes, int live, std::size_t from,
-                                                         std::size_t steps) {
-    if (live <= 4) return RunLanesAvx2Sets<1>(lanes, live, from, steps);
-    RunLanesAvx2Sets<2>(lanes, live, from, steps);
-}
-
 bool Avx2Capable() { return false; }
 #endif
 
