@@ -339,14 +339,20 @@ void DecodeInLanesAt(const uint8_t* data, std::size_t size, DecodeRequest* base,
                      std::size_t count, bool* finished, const DecoderLoops& loops) {
     auto lanes = std::make_unique<Lane[]>(kDecodeLanes);
     DecodeRequest* servedBy[kDecodeLanes] = {};
-    // Long streams: those of a quarter of the longest's symbols or more.
+    // Long streams: those of a quarter of the longest's symbols or more,
+    // among those not of one value.
+    std::unique_ptr<bool[]> longs(new bool[count]());
     std::size_t longest = 0;
     for (std::size_t i = 0; i < count; ++i) {
-        if (!OneValued(data, size, order[i]->offset)) longest = std::max(longest, order[i]->length);
+        longs[i] = !OneValued(data, size, base[i].offset);
+        if (longs[i]) longest = std::max(longest, base[i].length);
     }
-    auto isLong = [&](const DecodeRequest& r) { return r.length >= longest / 4 && !OneValued(data, size, r.offset); };
     std::size_t longLeft = 0;
-    for (std::size_t i = 0; i < count; ++i) longLeft += isLong(*order[i]);
+    for (std::size_t i = 0; i < count; ++i) {
+        longs[i] = longs[i] && base[i].length >= longest / 4;
+        longLeft += longs[i];
+    }
+    auto isLong = [&](const DecodeRequest& r) { return longs[&r - base]; };
     std::size_t next = 0;
     for (;;) {
         Lane* live[kDecodeLanes];

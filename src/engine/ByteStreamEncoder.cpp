@@ -362,13 +362,14 @@ VELMORA_AVX512 inline void PutBlockVector(Lane* const* lanes, int live, const ui
 // loop was slower than these plain loads), and their bits put out after it
 // (the scatter inside the loop slowed the serial path). Lanes beyond
 // `live` code the whole interval, which moves nothing.
-// The lanes' coder states into one element each (low, twice the range,
-// underflow); lanes beyond `live` get a state, and counts, that move nothing.
-VELMORA_AVX512 inline void LoadLaneStates(Lane* const* lanes, int live, uint64_t (&state)[3][kVectorLanes],
-                                          uint32_t (&cums)[kVectorBlock][kVectorLanes]) {
+// The lanes' coder states into one element each (low, the range times
+// rangeScale, underflow); lanes beyond `live` get a state, and counts, that
+// move nothing.
+inline void LoadLaneStates(Lane* const* lanes, int live, uint64_t rangeScale, uint64_t (&state)[3][kVectorLanes],
+                           uint32_t (&cums)[kVectorBlock][kVectorLanes]) {
     for (int l = 0; l < kVectorLanes; ++l) {
         state[0][l] = l < live ? lanes[l]->low : 0;
-        state[1][l] = 2 * (l < live ? lanes[l]->range : kMask16 + 1);
+        state[1][l] = rangeScale * (l < live ? lanes[l]->range : kMask16 + 1);
         state[2][l] = l < live ? lanes[l]->underflow : 0;
         if (l >= live) {
             for (std::size_t i = 0; i < kVectorBlock; ++i) cums[i][l] = kTotal << 16;
@@ -415,7 +416,7 @@ VELMORA_AVX512 __attribute__((noinline)) void RunLanesVector(Lane* const* lanes,
     alignas(64) uint64_t state[3][kVectorLanes];
     alignas(64) static thread_local uint32_t cums[kVectorBlock][kVectorLanes];
     alignas(64) static thread_local uint64_t emitted[kVectorBlock][kVectorLanes];
-    LoadLaneStates(lanes, live, state, cums);
+    LoadLaneStates(lanes, live, 2, state, cums);  // twice the range
     const __m512i one = _mm512_set1_epi64(1);
     __m512i low = _mm512_load_si512(state[0]);
     __m512i lowLess1 = _mm512_sub_epi64(low, one);
@@ -596,30 +597,22 @@ VELMORA_AVX2 __attribute__((always_inline)) inline void RunLanesAvx2Sets(Lane* c
     alignas(32) uint64_t state[3][kVectorLanes];
     alignas(32) static thread_local uint32_t cums[kVectorBlock][kVectorLanes];
     alignas(32) static thread_local uint64_t emitted[kVectorBlock][kVectorLanes];
-    for (int l = 0; l < kVectorLanes; ++l) {
-        state[0][l] = l < live ? lanes[l]->low : 0;
-        state[1][l] = l < live ? lanes[l]->range : kMask16 + 1;
-        state[2][l] = l < live ? lanes[l]->underflow : 0;
-        if (l >= live) {
-            for (std::size_t i = 0; i < kVectorBlock; ++i) cums[i][l] = kTotal << 16;
-        }
+    LoadLaneStates(lanes, live, 1, state, cums);
+    Avx2Lanes sets[Sets];
+    for (int set = 0; set < Sets; ++set) {
+        auto row = [&](int r) { return reinterpret_cast<const __m256i*>(&state[r][4 * set]); };
+        sets[set] = {_mm256_load_si256(row(0)), _mm256_load_si256(row(1)), _mm256_load_si256(row(2))};
     }
-    Avx2Lanes a{_mm256_load_si256(reinterpret_cast<const __m256i*>(&state[0][0])),
-                _mm256_load_si256(reinterpret_cast<const __m256i*>(&state[1][0])),
-                _mm256_load_si256(reinterpret_cast<const __m256i*>(&state[2][0]))};
-    Avx2Lanes b{_mm256_load_si256(reinterpret_cast<const __m256i*>(&state[0][4])),
-                _mm256_load_si256(reinterpret_cast<const __m256i*>(&state[1][4])),
-                _mm256_load_si256(reinterpret_cast<const __m256i*>(&state[2][4]))};
     for (std::size_t done = 0; done < steps; done += kVectorBlock) {
         const std::size_t m = std::min(kVectorBlock, steps - done);
         LayOutCounts(lanes, live, from + done, m, cums);
         bool longSeen = false;
         for (std::size_t i = 0; i < m; ++i) {
-            const __m256i ca = _mm256_cvtepu32_epi64(_mm_load_si128(reinterpret_cast<const __m128i*>(&cums[i][0])));
-            const __m256i cb = _mm256_cvtepu32_epi64(_mm_load_si128(reinterpret_cast<const __m128i*>(&cums[i][4])));
-            _mm256_store_si256(reinterpret_cast<__m256i*>(&emitted[i][0]), EncodeFourAvx2(a, ca, longSeen));
-            if (Sets == 2) {
-                _mm256_store_si256(reinterpret_cast<__m256i*>(&emitted[i][4]), EncodeFourAvx2(b, cb, longSeen));
+            for (int set = 0; set < Sets; ++set) {
+                const __m256i cum =
+                    _mm256_cvtepu32_epi64(_mm_load_si128(reinterpret_cast<const __m128i*>(&cums[i][4 * set])));
+                _mm256_store_si256(reinterpret_cast<__m256i*>(&emitted[i][4 * set]),
+                                   EncodeFourAvx2(sets[set], cum, longSeen));
             }
         }
         if (longSeen) {
@@ -632,12 +625,11 @@ VELMORA_AVX2 __attribute__((always_inline)) inline void RunLanesAvx2Sets(Lane* c
             for (int set = 0; set < Sets; ++set) PutBlockAvx2(lanes, live, set, emitted, m);
         }
     }
-    _mm256_store_si256(reinterpret_cast<__m256i*>(&state[0][0]), a.low);
-    _mm256_store_si256(reinterpret_cast<__m256i*>(&state[1][0]), a.range);
-    _mm256_store_si256(reinterpret_cast<__m256i*>(&state[2][0]), a.underflow);
-    _mm256_store_si256(reinterpret_cast<__m256i*>(&state[0][4]), b.low);
-    _mm256_store_si256(reinterpret_cast<__m256i*>(&state[1][4]), b.range);
-    _mm256_store_si256(reinterpret_cast<__m256i*>(&state[2][4]), b.underflow);
+    for (int set = 0; set < Sets; ++set) {
+        _mm256_store_si256(reinterpret_cast<__m256i*>(&state[0][4 * set]), sets[set].low);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(&state[1][4 * set]), sets[set].range);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(&state[2][4 * set]), sets[set].underflow);
+    }
     StoreLaneStates(lanes, live, state);
 }
 

@@ -19,9 +19,8 @@ namespace {
 // their cost. Each has a plain version and versions for AVX2 and (the
 // searches) AVX-512 that give exactly the same results: the same double
 // products and sums in the same order (never fused), the conversion
-// instruction that yields
-// INT32_MIN out of range, wrapping integer steps, and the votes, counted in
-// any order, giving the same sum.
+// instruction that yields INT32_MIN out of range, wrapping integer steps,
+// and the votes, counted in any order, giving the same sum.
 
 long MatchScalar(const int32_t* dx, const int32_t* dy, int32_t ddx, int32_t ddy, long count) {
     for (long j = count - 1; j >= 0; --j) {
