@@ -521,6 +521,32 @@ TEST(ByteStream, ADamagedStreamAmongOthersFailsAloneAndTheOthersDecode) {
     }
 }
 
+TEST(ByteStream, AStreamWhoseCountTableIsCutOrMissingFailsAloneSideBySide) {
+    // The data ends inside the last stream's count table, or that stream is
+    // asked for past the data's end; the data is held in exactly its bytes,
+    // so a look past them is a read outside the buffer. Every version of
+    // the loops, as each decides how to share its lanes from the tables.
+    const int count = 5;
+    const LaidOut l = LayOut(count);
+    for (const bytestream::DecoderLoops& loops : bytestream::DecoderLoops::Available()) {
+        for (const std::size_t into : {std::size_t{0}, std::size_t{1}, std::size_t{300}, std::size_t{511}}) {
+            const std::vector<uint8_t> cut(l.bytes.begin(), l.bytes.begin() + static_cast<std::ptrdiff_t>(l.starts[count - 1] + into));
+            std::vector<std::vector<uint8_t>> outs;
+            auto r = RequestsFor(l, outs);
+            bytestream::DecodeByteStreamsAt(cut.data(), cut.size(), r.data(), r.size(), loops);
+            const std::string where = std::string(loops.name) + ", cut " + std::to_string(into) + " bytes into the table";
+            EXPECT_TRUE(r[count - 1].failed) << where;
+            ExpectOthersIntact(l, r, outs, count - 1, where.c_str());
+        }
+        std::vector<std::vector<uint8_t>> outs;
+        auto r = RequestsFor(l, outs);
+        r[count - 1].offset = l.bytes.size() + 1;
+        bytestream::DecodeByteStreamsAt(l.bytes.data(), l.bytes.size(), r.data(), r.size(), loops);
+        EXPECT_TRUE(r[count - 1].failed) << loops.name << ", a stream past the data";
+        ExpectOthersIntact(l, r, outs, count - 1, "a stream past the data");
+    }
+}
+
 TEST(ByteStream, AStreamWhoseBitsRunOutAtTheDataEndFailsSideBySide) {
     // The last stream of the data, asked for hundreds of symbols more than
     // it holds: its bits run out at the data's end, right after its own
