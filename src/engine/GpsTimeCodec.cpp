@@ -1,6 +1,7 @@
 #include "engine/GpsTimeCodec.h"
 
 #include <algorithm>
+#include <limits>
 
 #include "engine/ValueBlockCoder.h"
 #include "engine/WrapMath.h"
@@ -49,6 +50,47 @@ int64_t Predict(const int64_t* t, const uint8_t* returnBits, std::size_t k) {
     return StepPredict(t, returnBits, k - 1);
 }
 
+namespace {
+
+// A zero step is no step to the selection below: it is never the smaller.
+constexpr int64_t kNoStep = std::numeric_limits<int64_t>::max();
+int64_t Candidate(int64_t step) { return step == 0 ? kNoStep : step; }
+
+// Predict for every point k in [1, count) in turn, settle(k, prediction)
+// making t[k] the time before the next point is predicted. From point 7 on
+// the five steps the predictor weighs are kept as they go by, a new one a
+// point, rather than worked out again from the times: the selection is
+// then the least of them (zero steps left out, but a zero when both latest
+// steps are zero), the same value StepPredict's scan gives. A change of
+// direction takes StepPredict itself.
+template <class Settle>
+void PredictInTurn(const int64_t* t, const uint8_t* rb, std::size_t count, Settle settle) {
+    constexpr std::size_t kSteady = 7;
+    for (std::size_t k = 1; k < std::min(count, kSteady); ++k) settle(k, Predict(t, rb, k));
+    if (count <= kSteady) return;
+    // At point k the steps ending at k-2 .. k-6; before point 7, those
+    // ending at 4 .. 1.
+    int64_t c3 = Candidate(Sub64(t[4], t[3])), c4 = Candidate(Sub64(t[3], t[2]));
+    int64_t c5 = Candidate(Sub64(t[2], t[1])), c6 = Candidate(Sub64(t[1], t[0]));
+    int64_t before = Sub64(t[4], t[3]);
+    for (std::size_t k = kSteady; k < count; ++k) {
+        const int64_t latest = Sub64(t[k - 2], t[k - 3]);
+        const int64_t c2 = Candidate(latest);
+        int64_t d = std::min(std::min(c2, c3), std::min(std::min(c4, c5), c6));
+        if ((latest | before) == 0) d = std::min<int64_t>(d, 0);
+        const int64_t prediction =
+            Flag(rb, k - 1) == Flag(rb, k - 2) ? Add64(t[k - 2], d) : StepPredict(t, rb, k - 1);
+        settle(k, prediction);
+        c6 = c5;
+        c5 = c4;
+        c4 = c3;
+        c3 = c2;
+        before = latest;
+    }
+}
+
+}  // namespace
+
 void Split(const ChunkColumns& c, valueblock::CBlockWriter& high, valueblock::CBlockWriter& low) {
     const int64_t* t = c.gpsBits.data();
     const uint8_t* flags = c.returnBits.data();
@@ -56,11 +98,11 @@ void Split(const ChunkColumns& c, valueblock::CBlockWriter& high, valueblock::CB
     auto lo = [](int64_t r) { return static_cast<int32_t>(static_cast<uint32_t>(r)); };
     valueblock::SplitCursor h = high.Begin(c.count, hi(t[0]));
     valueblock::SplitCursor l = low.Begin(c.count, lo(t[0]));
-    for (std::size_t k = 1; k < c.count; ++k) {
-        const int64_t r = Sub64(t[k], Predict(t, flags, k));
+    PredictInTurn(t, flags, c.count, [&](std::size_t k, int64_t prediction) {
+        const int64_t r = Sub64(t[k], prediction);
         h.Add(hi(r));
         l.Add(lo(r));
-    }
+    });
     high.End(h);
     low.End(l);
 }
@@ -75,8 +117,8 @@ void Restore(const valueblock::CBlockBytes& high, const valueblock::CBlockBytes&
     valueblock::ForEachValue(low, [&](std::size_t k, int32_t v) {
         t[k] = static_cast<int64_t>(static_cast<uint64_t>(t[k]) | static_cast<uint32_t>(v));
     });
-    const uint8_t* flags = c.returnBits.data();
-    for (std::size_t k = 1; k < c.count; ++k) t[k] = Add64(Predict(t, flags, k), t[k]);
+    PredictInTurn(t, c.returnBits.data(), c.count,
+                  [t](std::size_t k, int64_t prediction) { t[k] = Add64(prediction, t[k]); });
 }
 
 }  // namespace gpstime

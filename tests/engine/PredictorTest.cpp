@@ -2,7 +2,9 @@
 
 #include <chrono>
 #include <climits>
+#include <functional>
 #include <future>
+#include <random>
 #include <thread>
 
 #include "TestSupport.h"
@@ -444,6 +446,83 @@ TEST(GpsTimePredictor, DirectionChangeUsesTheStepAtAnEarlierChange) {
     const std::vector<int64_t> u = {0, 1, 2, 3, 23, 24, 25, 0};
     const std::vector<uint8_t> g = {1, 1, 0, 0, 1, 1, 0, 0};
     EXPECT_EQ(gpstime::Predict(u.data(), WithFlags(g).data(), 7), 24 + 20);
+}
+
+// The coded bytes of a value block holding `values`, the first as it is.
+std::vector<uint8_t> CodedBlock(const std::function<void(valueblock::CBlockWriter&)>& write) {
+    valueblock::CBlockWriter w;
+    write(w);
+    std::vector<bytestream::EncodeRequest> requests;
+    w.AddRequests(requests);
+    bytestream::EncodeByteStreams(requests.data(), requests.size(), ProcessorCode::Detected().encoder);
+    CByteBuffer out;
+    w.AppendTo(out);
+    return std::vector<uint8_t>(out.Data(), out.Data() + out.Size());
+}
+
+TEST(GpsTimePredictor, ChunkCodingAgreesWithThePredictorPointByPoint) {
+    // The chunk's coder keeps the steps it weighs as it goes; whatever the
+    // times (repeated ones, steps back, steps that wrap) and however the
+    // direction flags run, it must code and restore what the predictor
+    // gives point by point.
+    std::mt19937_64 rng(27);
+    for (const std::size_t n : {1u, 2u, 4u, 7u, 8u, 9u, 40u, 300u, 5000u}) {
+        // Short chunks many times over: their first points are where the
+        // kept steps start.
+        for (int round = 0; round < (n <= 40 ? 300 : 6); ++round) {
+            ChunkColumns c;
+            c.Resize(n, 1);
+            int64_t step = static_cast<int64_t>(rng() % 50);
+            uint8_t flag = static_cast<uint8_t>(rng() & 1);
+            for (std::size_t k = 0; k < n; ++k) {
+                switch (rng() % 8) {
+                    case 0: step = static_cast<int64_t>(rng() % 200) - 100; break;  // back in time too
+                    case 1: step = 0; break;                                        // returns of one pulse
+                    case 2: step = static_cast<int64_t>(rng()); break;              // wraps
+                    default: break;
+                }
+                if (rng() % (round % 2 ? 40 : 3) == 0) flag ^= 1;
+                const int64_t prev = k == 0 ? static_cast<int64_t>(rng()) : c.gpsBits[k - 1];
+                c.gpsBits[k] = k > 0 && rng() % 4 == 0 ? prev : wrap::Add64(prev, step);
+                c.returnBits[k] = static_cast<uint8_t>(flag << 6 | (rng() & 0x3F));
+            }
+            const int64_t* t = c.gpsBits.data();
+            auto hi = [](int64_t r) { return static_cast<int32_t>(static_cast<uint64_t>(r) >> 32); };
+            auto lo = [](int64_t r) { return static_cast<int32_t>(static_cast<uint32_t>(r)); };
+            std::vector<int64_t> residuals = {t[0]};
+            for (std::size_t k = 1; k < n; ++k) {
+                residuals.push_back(wrap::Sub64(t[k], gpstime::Predict(t, c.returnBits.data(), k)));
+            }
+            const auto expect = [&](int32_t (*half)(int64_t)) {
+                return CodedBlock([&](valueblock::CBlockWriter& w) {
+                    valueblock::SplitCursor cursor = w.Begin(n, half(residuals[0]));
+                    for (std::size_t k = 1; k < n; ++k) cursor.Add(half(residuals[k]));
+                    w.End(cursor);
+                });
+            };
+            std::vector<uint8_t> high, low;
+            high = CodedBlock([&](valueblock::CBlockWriter& h) {
+                low = CodedBlock([&](valueblock::CBlockWriter& l) { gpstime::Split(c, h, l); });
+            });
+            ASSERT_EQ(high, expect(+hi)) << n << " points, round " << round;
+            ASSERT_EQ(low, expect(+lo)) << n << " points, round " << round;
+
+            TempDir dir;
+            std::vector<uint8_t> both = high;
+            both.insert(both.end(), low.begin(), low.end());
+            WriteAll(dir.File("g"), both);
+            CFile f(dir.File("g"), "rb");
+            InputWindow in(f);
+            valueblock::CBlockBytes hb, lb;
+            hb.Read(in, n, ProcessorCode::Detected().decoder);
+            lb.Read(in, n, ProcessorCode::Detected().decoder);
+            ChunkColumns back;
+            back.Resize(n, 1);
+            back.returnBits = c.returnBits;
+            gpstime::Restore(hb, lb, back);
+            ASSERT_EQ(back.gpsBits, c.gpsBits) << n << " points, round " << round;
+        }
+    }
 }
 
 TEST(DifferenceBytes, SmallAttributesAreCodedAsDocumented) {
