@@ -296,7 +296,8 @@ std::size_t FinishLane(const Lane& lane, const uint8_t* data, std::size_t size) 
 bool FillWhenSingleValued(Lane& lane) {
     const SymbolTable& t = lane.table;
     if (t.highOf[lane.mps] - t.lowOf[lane.mps] != kTotal) return false;
-    std::memset(lane.out + lane.done, static_cast<int>(lane.mps), lane.length - lane.done);
+    // A stream of no symbols may have no buffer at all to fill.
+    if (lane.done < lane.length) std::memset(lane.out + lane.done, static_cast<int>(lane.mps), lane.length - lane.done);
     lane.done = lane.length;
     return true;
 }
