@@ -41,17 +41,6 @@ int64_t StepPredict(const int64_t* t, const uint8_t* rb, std::size_t j) {
     return Add64(t[j - 1], d);
 }
 
-}  // namespace
-
-int64_t Predict(const int64_t* t, const uint8_t* returnBits, std::size_t k) {
-    // Evaluated at k - 1: the predictor starts from t[k-2] and compares the
-    // flags of points k-1 and k-2.
-    if (k <= 3) return t[0];
-    return StepPredict(t, returnBits, k - 1);
-}
-
-namespace {
-
 // A zero step is no step to the selection below: it is never the smaller.
 constexpr int64_t kNoStep = std::numeric_limits<int64_t>::max();
 int64_t Candidate(int64_t step) { return step == 0 ? kNoStep : step; }
@@ -70,9 +59,9 @@ void PredictInTurn(const int64_t* t, const uint8_t* rb, std::size_t count, Settl
     if (count <= kSteady) return;
     // At point k the steps ending at k-2 .. k-6; before point 7, those
     // ending at 4 .. 1.
-    int64_t c3 = Candidate(Sub64(t[4], t[3])), c4 = Candidate(Sub64(t[3], t[2]));
-    int64_t c5 = Candidate(Sub64(t[2], t[1])), c6 = Candidate(Sub64(t[1], t[0]));
     int64_t before = Sub64(t[4], t[3]);
+    int64_t c3 = Candidate(before), c4 = Candidate(Sub64(t[3], t[2]));
+    int64_t c5 = Candidate(Sub64(t[2], t[1])), c6 = Candidate(Sub64(t[1], t[0]));
     for (std::size_t k = kSteady; k < count; ++k) {
         const int64_t latest = Sub64(t[k - 2], t[k - 3]);
         const int64_t c2 = Candidate(latest);
@@ -90,6 +79,13 @@ void PredictInTurn(const int64_t* t, const uint8_t* rb, std::size_t count, Settl
 }
 
 }  // namespace
+
+int64_t Predict(const int64_t* t, const uint8_t* returnBits, std::size_t k) {
+    // Evaluated at k - 1: the predictor starts from t[k-2] and compares the
+    // flags of points k-1 and k-2.
+    if (k <= 3) return t[0];
+    return StepPredict(t, returnBits, k - 1);
+}
 
 void Split(const ChunkColumns& c, valueblock::CBlockWriter& high, valueblock::CBlockWriter& low) {
     const int64_t* t = c.gpsBits.data();

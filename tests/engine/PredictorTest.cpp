@@ -448,7 +448,7 @@ TEST(GpsTimePredictor, DirectionChangeUsesTheStepAtAnEarlierChange) {
     EXPECT_EQ(gpstime::Predict(u.data(), WithFlags(g).data(), 7), 24 + 20);
 }
 
-// The coded bytes of a value block holding `values`, the first as it is.
+// The coded bytes of the value block that `write` puts into a writer.
 std::vector<uint8_t> CodedBlock(const std::function<void(valueblock::CBlockWriter&)>& write) {
     valueblock::CBlockWriter w;
     write(w);
@@ -566,15 +566,8 @@ TEST(DifferenceBytes, RestoringOneFieldKeepsTheOthersOfItsByte) {
 
 TEST(DifferenceValues, PointSourceWrapsBackToZero) {
     const largepages::Vector<uint16_t> v = {65535, 0, 7};
-    valueblock::CBlockWriter w;
-    attrs::SplitDifferences16(v, w);
-    std::vector<bytestream::EncodeRequest> requests;
-    w.AddRequests(requests);
-    bytestream::EncodeByteStreams(requests.data(), requests.size(), ProcessorCode::Detected().encoder);
-    CByteBuffer out;
-    w.AppendTo(out);
     TempDir dir;
-    WriteAll(dir.File("s"), std::vector<uint8_t>(out.Data(), out.Data() + out.Size()));
+    WriteAll(dir.File("s"), CodedBlock([&](valueblock::CBlockWriter& w) { attrs::SplitDifferences16(v, w); }));
     {
         CFile f(dir.File("s"), "rb");
         InputWindow in(f);
