@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include "engine/ExtSymbols.h"
 #include "las/ByteOrder.h"
 #include "las/Invariant.h"
@@ -157,6 +161,99 @@ template <class Io>
 }
 
 }  // namespace
+
+namespace extgrid {
+namespace {
+
+void NearestPlain(const Slot* const* cells, int32_t x, int32_t y, std::size_t tag, uint32_t& same, uint32_t& any) {
+    same = any = 0;
+    uint64_t sameDistance = 0, anyDistance = 0;
+    for (std::size_t o = 0; o < 9; ++o) {
+        const Slot* slot = cells[o];
+        if (!slot) continue;
+        for (std::size_t t = 0; t < 4; ++t) {
+            const uint32_t p = slot->point[t];
+            if (p == 0) continue;
+            // Unsigned: far points (a hostile cell size) wrap, alike on
+            // both sides, rather than overflow.
+            const uint64_t ex = static_cast<uint64_t>(std::abs(int64_t(slot->x[t]) - x));
+            const uint64_t ey = static_cast<uint64_t>(std::abs(int64_t(slot->y[t]) - y));
+            const uint64_t d = ex * ex + ey * ey;
+            // Chosen without branches: which point is nearest is anyone's
+            // guess, and a guess costs when wrong.
+            const bool takeSame = (t == tag) & ((same == 0) | (d < sameDistance));
+            same = takeSame ? p : same;
+            sameDistance = takeSame ? d : sameDistance;
+            const bool takeAny = (any == 0) | (d < anyDistance);
+            any = takeAny ? p : any;
+            anyDistance = takeAny ? d : anyDistance;
+        }
+    }
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// The four classes of a cell side by side: each lane keeps the nearest
+// point of its class over the cells so far, the first on ties. The nearest
+// of any class is then the nearest of the four lanes' points, the first of
+// them in the order of the plain search on ties: by cell, then by class.
+__attribute__((target("avx2"))) void NearestAvx2(const Slot* const* cells, int32_t x, int32_t y, std::size_t tag,
+                                                 uint32_t& same, uint32_t& any) {
+    const __m128i px = _mm_set1_epi32(x), py = _mm_set1_epi32(y);
+    // Unsigned 64-bit order as signed order with the top bit flipped.
+    const __m256i flip = _mm256_set1_epi64x(INT64_MIN);
+    const __m256i zero = _mm256_setzero_si256();
+    __m256i bestD = flip, bestP = zero, bestO = zero;
+    for (int o = 0; o < 9; ++o) {
+        const Slot* slot = cells[o];
+        if (!slot) continue;
+        const __m256i p = _mm256_cvtepu32_epi64(_mm_loadu_si128(reinterpret_cast<const __m128i*>(slot->point.data())));
+        const __m128i sx = _mm_loadu_si128(reinterpret_cast<const __m128i*>(slot->x.data()));
+        const __m128i sy = _mm_loadu_si128(reinterpret_cast<const __m128i*>(slot->y.data()));
+        // |a - b| of two 32-bit values is below 2^32: the larger less the
+        // smaller, wrapping in 32 bits, gives it exactly.
+        const __m256i ex = _mm256_cvtepu32_epi64(_mm_sub_epi32(_mm_max_epi32(sx, px), _mm_min_epi32(sx, px)));
+        const __m256i ey = _mm256_cvtepu32_epi64(_mm_sub_epi32(_mm_max_epi32(sy, py), _mm_min_epi32(sy, py)));
+        const __m256i d = _mm256_xor_si256(_mm256_add_epi64(_mm256_mul_epu32(ex, ex), _mm256_mul_epu32(ey, ey)), flip);
+        const __m256i none = _mm256_cmpeq_epi64(bestP, zero);
+        const __m256i nearer = _mm256_cmpgt_epi64(bestD, d);
+        const __m256i take = _mm256_andnot_si256(_mm256_cmpeq_epi64(p, zero), _mm256_or_si256(none, nearer));
+        bestD = _mm256_blendv_epi8(bestD, d, take);
+        bestP = _mm256_blendv_epi8(bestP, p, take);
+        bestO = _mm256_blendv_epi8(bestO, _mm256_set1_epi64x(o), take);
+    }
+    alignas(32) uint64_t distance[4], point[4], cell[4];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(distance), _mm256_xor_si256(bestD, flip));
+    _mm256_store_si256(reinterpret_cast<__m256i*>(point), bestP);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(cell), bestO);
+    same = static_cast<uint32_t>(point[tag]);
+    any = 0;
+    uint64_t anyDistance = 0, anyCell = 0;
+    for (std::size_t t = 0; t < 4; ++t) {
+        const bool take = point[t] != 0 && (any == 0 || distance[t] < anyDistance ||
+                                            (distance[t] == anyDistance && cell[t] < anyCell));
+        if (!take) continue;
+        any = static_cast<uint32_t>(point[t]);
+        anyDistance = distance[t];
+        anyCell = cell[t];
+    }
+}
+#endif
+
+}  // namespace
+
+const std::vector<Search>& Available() {
+    static const std::vector<Search> all = [] {
+        std::vector<Search> versions = {NearestPlain};
+#if defined(__x86_64__) && defined(__GNUC__)
+        __builtin_cpu_init();
+        if (__builtin_cpu_supports("avx2")) versions.push_back(NearestAvx2);
+#endif
+        return versions;
+    }();
+    return all;
+}
+
+}  // namespace extgrid
 
 CExtPointModel::IntModel CExtPointModel::NewInt(uint32_t contexts, bool perContextTop) {
     IntModel m;
@@ -399,33 +496,15 @@ void CExtPointModel::Code(Io& symbols, uint8_t* records, std::size_t count) {
         // vx and vy are 32-bit values: the numerators lie in [0, 2^32).
         const int64_t cx = static_cast<int64_t>(byCell(static_cast<uint64_t>(vx - int64_t(INT32_MIN))));
         const int64_t cy = static_cast<int64_t>(byCell(static_cast<uint64_t>(vy - int64_t(INT32_MIN))));
-        std::size_t same = 0, any = 0;
-        uint64_t sameDistance = 0, anyDistance = 0;
+        uint32_t same = 0, any = 0;
         if (hasXY) {
-            for (int64_t ox = -1; ox <= 1; ++ox) {
-                for (int64_t oy = -1; oy <= 1; ++oy) {
-                    const uint64_t key = Grid::Key(cx + ox, cy + oy);
-                    const Grid::Slot& slot = grid.slots[grid.SlotOf(key)];
-                    if (slot.key != key) continue;
-                    for (std::size_t t = 0; t < 4; ++t) {
-                        const uint32_t p = slot.point[t];
-                        if (p == 0) continue;
-                        // Unsigned: far points (a hostile cell size) wrap, alike on
-                        // both sides, rather than overflow.
-                        const uint64_t ex = static_cast<uint64_t>(std::abs(int64_t(slot.x[t]) - vx));
-                        const uint64_t ey = static_cast<uint64_t>(std::abs(int64_t(slot.y[t]) - vy));
-                        const uint64_t d = ex * ex + ey * ey;
-                        // Chosen without branches: which point is nearest
-                        // is anyone's guess, and a guess costs when wrong.
-                        const bool takeSame = (t == tag) & ((same == 0) | (d < sameDistance));
-                        same = takeSame ? p : same;
-                        sameDistance = takeSame ? d : sameDistance;
-                        const bool takeAny = (any == 0) | (d < anyDistance);
-                        any = takeAny ? p : any;
-                        anyDistance = takeAny ? d : anyDistance;
-                    }
-                }
+            std::array<const Grid::Slot*, 9> cells;
+            for (std::size_t o = 0; o < 9; ++o) {
+                const uint64_t key = Grid::Key(cx + int64_t(o / 3) - 1, cy + int64_t(o % 3) - 1);
+                const Grid::Slot* slot = &grid.slots[grid.SlotOf(key)];
+                cells[o] = slot->key == key ? slot : nullptr;
             }
+            grid.nearest(cells.data(), static_cast<int32_t>(vx), static_cast<int32_t>(vy), tag, same, any);
         }
         const uint8_t* near = same ? recordOf(same - 1) : nullptr;
         if (hasZ) {

@@ -19,6 +19,32 @@ private:
     uint64_t r;
 };
 
+// The grid of earlier points that an extended entry's point model searches.
+namespace extgrid {
+
+// One cell's latest point of each return class. The points' X and Y are
+// kept beside them: a search looks at up to 36 points, and reading them from
+// the records would scatter over the whole chunk. A slot fills one cache
+// line.
+struct alignas(64) Slot {
+    uint64_t key = 0;
+    std::array<uint32_t, 4> point{};  // index + 1; 0 for none
+    std::array<int32_t, 4> x{}, y{};
+};
+
+// Over nine cells (null for a cell that holds no point), the nearest point
+// to (x, y) of class tag and the nearest of any class, as index + 1 (0 for
+// none): squared distances, unsigned and wrapping, ties to the first found
+// with cells in the order given and classes 0 to 3 within a cell.
+using Search = void (*)(const Slot* const* cells, int32_t x, int32_t y, std::size_t tag, uint32_t& same,
+                        uint32_t& any);
+
+// The versions this processor runs, the plain one first and the fastest
+// last; all give the same answers.
+const std::vector<Search>& Available();
+
+}  // namespace extgrid
+
 // How the points of an extended entry's chunk become symbols and back: each
 // field is predicted from the points before it (the previous point of the
 // same scanner channel, the last point of the same return, the nearest
@@ -77,15 +103,9 @@ private:
     // slot is forgotten, which both sides do alike.
     struct Grid {
         static constexpr unsigned kSlotBits = 16;
-        // The points' X and Y are kept beside them: a search looks at up to
-        // 36 points, and reading them from the records would scatter over
-        // the whole chunk. A slot fills one cache line.
-        struct alignas(64) Slot {
-            uint64_t key = 0;
-            std::array<uint32_t, 4> point{};  // index + 1; 0 for none
-            std::array<int32_t, 4> x{}, y{};
-        };
+        using Slot = extgrid::Slot;
         std::vector<Slot> slots;
+        extgrid::Search nearest = extgrid::Available().back();
         void Reset();
         // Inline: a point looks up nineteen cells.
         [[gnu::always_inline]] static uint64_t Key(int64_t cx, int64_t cy) {

@@ -175,6 +175,46 @@ TEST(ExtModel, CellsAreTheExactQuotient) {
     }
 }
 
+// Every version of the grid's search finds the points the plain one finds:
+// ties (points at the same distance, within a cell and across cells), empty
+// cells and classes, and points so far apart that the squared distance
+// passes 64 bits and wraps.
+TEST(ExtModel, EverySearchOfTheGridFindsWhatThePlainOneFinds) {
+    const std::vector<extgrid::Search>& versions = extgrid::Available();
+    if (versions.size() < 2) GTEST_SKIP() << "this processor runs the plain search only";
+    std::mt19937_64 random(11);
+    const int32_t extremes[] = {INT32_MIN, INT32_MIN + 1, -1, 0, 1, INT32_MAX - 1, INT32_MAX};
+    std::vector<extgrid::Slot> slots(9);
+    std::array<const extgrid::Slot*, 9> cells{};
+    for (int round = 0; round < 20000; ++round) {
+        const int spread = round % 3;  // near, ties, far apart
+        auto coordinate = [&]() -> int32_t {
+            if (spread == 0) return static_cast<int32_t>(random() % 8);
+            if (spread == 1) return static_cast<int32_t>(random() % 2) * 2;
+            return extremes[random() % 7];
+        };
+        for (std::size_t o = 0; o < 9; ++o) {
+            for (std::size_t t = 0; t < 4; ++t) {
+                slots[o].point[t] = random() % 3 ? static_cast<uint32_t>(1 + random() % 1000) : 0;
+                slots[o].x[t] = coordinate();
+                slots[o].y[t] = coordinate();
+            }
+            cells[o] = random() % 4 ? &slots[o] : nullptr;
+        }
+        const int32_t x = coordinate(), y = coordinate();
+        for (std::size_t tag = 0; tag < 4; ++tag) {
+            uint32_t same = 0, any = 0;
+            versions.front()(cells.data(), x, y, tag, same, any);
+            for (std::size_t v = 1; v < versions.size(); ++v) {
+                uint32_t sameV = ~0u, anyV = ~0u;
+                versions[v](cells.data(), x, y, tag, sameV, anyV);
+                ASSERT_EQ(sameV, same) << "version " << v << ", round " << round << ", class " << tag;
+                ASSERT_EQ(anyV, any) << "version " << v << ", round " << round << ", class " << tag;
+            }
+        }
+    }
+}
+
 // A sink given no room ahead grows as symbols come, keeping those it holds,
 // and each chunk it codes starts with no table in use: the second chunk
 // here uses tables the first numbered too, and others.
