@@ -12,6 +12,7 @@
 #include "engine/EngineMessages.h"
 #include "engine/ExtPointModel.h"
 #include "engine/ExtSymbols.h"
+#include "engine/InOrderWork.h"
 #include "las/ByteOrder.h"
 #include "las/FileIo.h"
 #include "las/LasException.h"
@@ -201,44 +202,32 @@ PointLayout GetFields(Input& in) {
     return layout;
 }
 
-// Runs job(0) .. job(count - 1) at once, the first on the calling thread;
-// rethrows the first exception any of them threw, after all have ended.
-void RunSideBySide(std::size_t count, const std::function<void(std::size_t)>& job) {
-    std::vector<std::exception_ptr> failed(count);
-    auto guarded = [&](std::size_t j) {
-        try {
-            job(j);
-        } catch (...) {
-            failed[j] = std::current_exception();
-        }
-    };
-    std::vector<std::thread> others;
-    for (std::size_t j = 1; j < count; ++j) others.emplace_back(guarded, j);
-    guarded(0);
-    for (std::thread& t : others) t.join();
-    for (const std::exception_ptr& e : failed) {
-        if (e) std::rethrow_exception(e);
-    }
-}
-
-// What one thread codes a chunk with; kept from chunk to chunk, as every
+// What one thread codes chunks with; kept from chunk to chunk, as every
 // chunk starts the model afresh.
 struct CompressWorker {
     CExtPointModel model;
     CSymbolSink sink;
-    std::vector<uint8_t> records, coded;
-    std::size_t points = 0;
     CompressWorker(const PointLayout& layout, int64_t cell, bool rich)
         : model(layout, cell, rich), sink(model.TableCount()) {}
+};
+
+// A chunk on its way: its records read, then its coded bytes.
+struct CompressChunk {
+    std::vector<uint8_t> records, coded;
+    std::size_t points = 0;
 };
 
 struct DecompressWorker {
     CExtPointModel model;
     CSymbolSource source;
+    DecompressWorker(const PointLayout& layout, int64_t cell, bool rich) : model(layout, cell, rich) {}
+};
+
+// A chunk on its way back: its coded bytes read, then its records.
+struct DecompressChunk {
     std::vector<uint8_t> coded, records;
     std::size_t points = 0;
     bool sound = false;
-    DecompressWorker(const PointLayout& layout, int64_t cell, bool rich) : model(layout, cell, rich) {}
 };
 
 // Symbols a point's fields take at most: an integer its length, top and
@@ -254,8 +243,36 @@ std::size_t SymbolsPerPointAtMost(const PointLayout& layout) {
     return n;
 }
 
-int ThreadsOf(int asked, std::size_t recordLength, bool compressing) {
-    return asked > 0 ? asked : DefaultThreads(recordLength, compressing);
+uint64_t PerWorkerBytes(uint64_t points, bool compressing) {
+    // The model's grid and tables, and compressing, the chunk's symbols
+    // (about 100 bytes a point).
+    return (compressing ? points * 100 : 0) + (8u << 20);
+}
+uint64_t PerChunkBytes(uint64_t points, std::size_t recordLength) {
+    // Its records and its coded bytes (about 40 a point).
+    return points * (recordLength + 40);
+}
+// What the default threads may hold by these estimates, which run high
+// (symbols are about 80 bytes a point, coded bytes fewer than 40); the
+// chunk read ahead may take that to kMemoryCeiling, which keeps a job within
+// 128 MB.
+constexpr uint64_t kMemoryBudget = 110u << 20;
+constexpr uint64_t kMemoryCeiling = 124u << 20;
+
+// The threads that code chunks (none: the caller codes them) and the chunks
+// on their way at once: one more than the threads, so that a thread that
+// finishes its chunk finds the next one read, where memory allows.
+struct Plan {
+    std::size_t threads = 0, chunks = 1;
+};
+Plan PlanFor(int asked, uint64_t chunks, std::size_t recordLength, bool compressing) {
+    const auto workers = static_cast<std::size_t>(
+        std::min<uint64_t>(chunks, static_cast<uint64_t>(asked > 0 ? asked : DefaultThreads(recordLength, compressing))));
+    if (workers <= 1) return {};
+    const uint64_t points = ChunkPointsFor(recordLength);
+    const uint64_t held = workers * (PerWorkerBytes(points, compressing) + PerChunkBytes(points, recordLength));
+    const bool another = held + PerChunkBytes(points, recordLength) <= kMemoryCeiling;
+    return {workers, workers + (another ? 1 : 0)};
 }
 
 std::vector<uint8_t> Whole(CFile& las, int64_t size, const Progress& progress) {
@@ -269,12 +286,9 @@ std::vector<uint8_t> Whole(CFile& las, int64_t size, const Progress& progress) {
 
 int DefaultThreads(std::size_t recordLength, bool compressing) {
     const uint64_t points = ChunkPointsFor(std::max<std::size_t>(1, recordLength));
-    // A worker holds a chunk's records, its symbols (compressing: about
-    // 100 bytes a point) or its coded bytes, and the model's grid.
-    const uint64_t perWorker = points * (recordLength + (compressing ? 100 : 40)) + (8u << 20);
-    const uint64_t budget = 110u << 20;
+    const uint64_t perWorker = PerWorkerBytes(points, compressing) + PerChunkBytes(points, recordLength);
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    const uint64_t byMemory = std::max<uint64_t>(1, budget / perWorker);
+    const uint64_t byMemory = std::max<uint64_t>(1, kMemoryBudget / perWorker);
     return static_cast<int>(std::min<uint64_t>({cores, 4, byMemory}));
 }
 
@@ -306,40 +320,39 @@ int64_t Compress(CFile& las, const LasFileLayout& l, CFile& out, const Progress&
         const bool rich = l.pointCount >= kRichPoints;
         bytes.push_back(rich ? 1 : 0);
         // Chunks are read in turn, coded side by side, and written in order.
-        const uint64_t chunks = (l.pointCount + chunkPoints - 1) / chunkPoints;
-        const auto workerCount = static_cast<std::size_t>(
-            std::min<uint64_t>(chunks, static_cast<uint64_t>(ThreadsOf(threads, l.recordLength, true))));
+        const Plan plan = PlanFor(threads, (l.pointCount + chunkPoints - 1) / chunkPoints, l.recordLength, true);
         std::vector<std::unique_ptr<CompressWorker>> workers;
-        for (std::size_t j = 0; j < workerCount; ++j) {
+        for (std::size_t j = 0; j < std::max<std::size_t>(1, plan.threads); ++j) {
             workers.push_back(std::make_unique<CompressWorker>(layout, cell, rich));
             // Room for as many symbols as a point can take, so the buffer is
             // never moved while it grows (room not used is never touched).
             workers.back()->sink.Reserve(static_cast<std::size_t>(std::min(chunkPoints, l.pointCount)) *
                                          SymbolsPerPointAtMost(layout));
         }
-        for (uint64_t first = 0; first < l.pointCount;) {
-            std::size_t batch = 0;
-            for (; batch < workerCount && first < l.pointCount; ++batch) {
+        CInOrderWork<CompressChunk> work(plan.threads, plan.chunks, [&](CompressChunk& c, std::size_t worker) {
+            CompressWorker& w = *workers[worker];
+            w.model.Code(w.sink, c.records.data(), c.points);
+            c.coded.clear();
+            w.sink.Finish(c.coded);
+        });
+        uint64_t written = 0;
+        for (uint64_t first = 0; written < l.pointCount;) {
+            for (; work.Room() && first < l.pointCount; work.Put()) {
                 if (progress.checkPoint) progress.checkPoint();
-                CompressWorker& w = *workers[batch];
-                w.points = static_cast<std::size_t>(std::min(chunkPoints, l.pointCount - first));
-                w.records.resize(w.points * l.recordLength);
-                Read(las, l.offsetToPoints + static_cast<int64_t>(first * l.recordLength), w.records.data(),
-                     w.records.size(), progress);
-                first += w.points;
+                CompressChunk& c = work.Next();
+                c.points = static_cast<std::size_t>(std::min(chunkPoints, l.pointCount - first));
+                c.records.resize(c.points * l.recordLength);
+                Read(las, l.offsetToPoints + static_cast<int64_t>(first * l.recordLength), c.records.data(),
+                     c.records.size(), progress);
+                first += c.points;
             }
-            RunSideBySide(batch, [&](std::size_t j) {
-                CompressWorker& w = *workers[j];
-                w.model.Code(w.sink, w.records.data(), w.points);
-                w.coded.clear();
-                w.sink.Finish(w.coded);
-            });
-            for (std::size_t j = 0; j < batch; ++j) {
-                PutVarint(bytes, workers[j]->coded.size());
-                bytes.insert(bytes.end(), workers[j]->coded.begin(), workers[j]->coded.end());
-                flush();
-            }
-            if (progress.points) progress.points(first, l.pointCount);
+            const CompressChunk& c = work.Oldest();
+            PutVarint(bytes, c.coded.size());
+            bytes.insert(bytes.end(), c.coded.begin(), c.coded.end());
+            written += c.points;
+            work.Release();
+            flush();
+            if (progress.points) progress.points(written, l.pointCount);
         }
     }
     PutBlock(bytes, las, l.PointsEnd(), static_cast<uint64_t>(l.TailBytes()), progress);
@@ -361,9 +374,13 @@ struct Reader::Impl {
     int64_t expectedLength;
     enum class Stage { Start, Points, Tail, Done } stage = Stage::Start;
     uint64_t fileLength = 0, given = 0;
-    uint64_t headLength = 0, points = 0, first = 0, chunkPoints = 0;
+    // Points whose chunks were read, and handed out.
+    uint64_t headLength = 0, points = 0, first = 0, handed = 0, chunkPoints = 0;
     PointLayout layout;
     std::vector<std::unique_ptr<DecompressWorker>> workers;
+    // Declared after the workers it uses, so it ends (and waits for its
+    // threads) before they do.
+    std::unique_ptr<CInOrderWork<DecompressChunk>> work;
     std::vector<uint8_t> scratch;
     bool skipPoints = false;
 
@@ -408,54 +425,58 @@ void Reader::Impl::Start(const Sink& sink) {
     if (cell <= 0 || chunkPoints == 0 || chunkPoints > ChunkPointsFor(layout.recordLength)) Damaged();
     const uint8_t contexts = in.Byte();
     if (contexts > 1) Damaged();
-    const uint64_t chunks = (points + chunkPoints - 1) / chunkPoints;
-    const auto workerCount = static_cast<std::size_t>(
-        std::min<uint64_t>(chunks, static_cast<uint64_t>(ThreadsOf(threads, layout.recordLength, false))));
-    for (std::size_t j = 0; j < workerCount; ++j) {
+    const Plan plan = PlanFor(threads, (points + chunkPoints - 1) / chunkPoints, layout.recordLength, false);
+    for (std::size_t j = 0; j < std::max<std::size_t>(1, plan.threads); ++j) {
         workers.push_back(std::make_unique<DecompressWorker>(layout, cell, contexts == 1));
     }
+    work = std::make_unique<CInOrderWork<DecompressChunk>>(
+        plan.threads, plan.chunks, [this](DecompressChunk& c, std::size_t worker) {
+            DecompressWorker& w = *workers[worker];
+            const uint8_t* p = c.coded.data();
+            c.sound = w.source.Start(p, p + c.coded.size(), w.model.TableCount());
+            if (!c.sound) return;
+            c.records.resize(c.points * layout.recordLength);
+            w.model.Code(w.source, c.records.data(), c.points);
+            c.sound = w.source.Ended();
+        });
     stage = Stage::Points;
 }
 
 void Reader::Impl::Batch(const Sink& sink) {
     if (skipPoints) {
-        // Past the chunks by their lengths; the tail's check still holds,
+        // Chunks read ahead are dropped (their threads finish first), and
+        // the rest passed by their lengths; the tail's check still holds,
         // as the points are counted as given.
+        work.reset();
+        workers.clear();
         for (; first < points; first += std::min(chunkPoints, points - first)) {
             if (progress.checkPoint) progress.checkPoint();
             in.Skip(in.Varint());
         }
-        given += points * layout.recordLength;
+        given += (points - handed) * layout.recordLength;
         if (given > fileLength) Damaged();
-        workers.clear();
         stage = Stage::Tail;
         return;
     }
-    std::size_t batch = 0;
-    for (; batch < workers.size() && first < points; ++batch) {
+    // Chunks are read ahead as far as there is room, decoded side by side,
+    // and handed out one a step, in order.
+    for (; work->Room() && first < points; work->Put()) {
         if (progress.checkPoint) progress.checkPoint();
-        DecompressWorker& w = *workers[batch];
-        w.points = static_cast<std::size_t>(std::min(chunkPoints, points - first));
+        DecompressChunk& c = work->Next();
+        c.points = static_cast<std::size_t>(std::min(chunkPoints, points - first));
         const uint64_t size = in.Varint();
         if (size > static_cast<uint64_t>(in.Left())) Damaged();
-        in.TakeInto(w.coded, static_cast<std::size_t>(size));
-        first += w.points;
+        in.TakeInto(c.coded, static_cast<std::size_t>(size));
+        first += c.points;
     }
-    RunSideBySide(batch, [&](std::size_t j) {
-        DecompressWorker& w = *workers[j];
-        const uint8_t* p = w.coded.data();
-        w.sound = w.source.Start(p, p + w.coded.size(), w.model.TableCount());
-        if (!w.sound) return;
-        w.records.resize(w.points * layout.recordLength);
-        w.model.Code(w.source, w.records.data(), w.points);
-        w.sound = w.source.Ended();
-    });
-    for (std::size_t j = 0; j < batch; ++j) {
-        if (!workers[j]->sound) Damaged();
-        Give(sink, workers[j]->records.data(), workers[j]->records.size());
-    }
-    if (progress.points) progress.points(first, points);
-    if (first == points) {
+    const DecompressChunk& c = work->Oldest();
+    if (!c.sound) Damaged();
+    Give(sink, c.records.data(), c.records.size());
+    handed += c.points;
+    work->Release();
+    if (progress.points) progress.points(handed, points);
+    if (handed == points) {
+        work.reset();
         workers.clear();
         stage = Stage::Tail;
     }

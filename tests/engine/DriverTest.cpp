@@ -18,6 +18,7 @@
 #include "engine/ChunkPlan.h"
 #include "engine/ChunkRows.h"
 #include "engine/EngineMessages.h"
+#include "engine/InOrderWork.h"
 #include "engine/InputWindow.h"
 #include "engine/PointCodec.h"
 #include "engine/ProcessorCode.h"
@@ -408,6 +409,45 @@ TEST(Driver, AFailureInTheBatchFailsTheChunkAndEndsEveryWait) {
     firstStops = true;
     EXPECT_THROW(DecodeOnlyChunk(decoder, dir.File("a"), 20000, 3, cols), CLasException);
     EXPECT_TRUE(DecodeOnlyChunk(decoder, dir.File("a"), 20000, 3, cols));
+}
+
+// Items come back in the order they went in, each with its own result,
+// though later ones finish first; no two items at work at once share a
+// worker's memory; an item is never refilled while at work; a failure comes
+// back with its own item, after those before it; and the work's end waits
+// for what is still at work.
+TEST(InOrderWork, ItemsComeBackInOrderWithTheirOwnResults) {
+    struct Item {
+        int in = 0, out = 0;
+    };
+    for (const std::size_t workers : {std::size_t{0}, std::size_t{3}}) {
+        std::vector<std::atomic<bool>> busy(std::max<std::size_t>(1, workers));
+        std::atomic<int> finished{0}, overtaken{0};
+        std::atomic<bool> shared{false};
+        auto work = [&](Item& item, std::size_t worker) {
+            if (busy[worker].exchange(true)) shared = true;
+            const int in = item.in;
+            // Every fifth item is slow: the items after it finish first.
+            std::this_thread::sleep_for(std::chrono::microseconds(in % 5 == 0 ? 3000 : 100));
+            if (in < finished) ++overtaken;
+            finished = std::max(finished.load(), in);
+            busy[worker] = false;
+            if (in == 77) throw CLasException(lasmsg::kWritePoint);
+            item.out = in * 3 + 1;
+        };
+        CInOrderWork<Item> line(workers, workers + 1, work);
+        int next = 0;
+        for (int k = 0; k < 77; ++k) {
+            for (; line.Room() && next < 100; line.Put()) line.Next().in = next++;
+            ASSERT_TRUE(line.Pending());
+            ASSERT_EQ(line.Oldest().out, k * 3 + 1) << "item " << k << " with " << workers << " workers";
+            line.Release();
+        }
+        for (; line.Room() && next < 100; line.Put()) line.Next().in = next++;
+        EXPECT_THROW(line.Oldest(), CLasException);
+        EXPECT_FALSE(shared) << workers << " workers";
+        if (workers > 0) EXPECT_GT(overtaken, 0) << "no item finished before one put in earlier";
+    }
 }
 
 TEST(Driver, DamagedEntriesFailCleanly) {
