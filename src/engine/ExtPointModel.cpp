@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -364,10 +365,20 @@ CExtPointModel::CExtPointModel(PointLayout description, int64_t cellSize, bool r
         extraInts.push_back(integer ? NewInt(1) : IntModel{});
         extraHowTables.push_back(f->size <= 8 ? NewBytes(3) : 0);
     }
-    grid.slots.assign(std::size_t(1) << Grid::kSlotBits, Grid::Slot{});
 }
 
-void CExtPointModel::Grid::Reset() { std::fill(slots.begin(), slots.end(), Slot{}); }
+CExtPointModel::Grid::Grid() {
+    // Blocks of large pages start on one; others (under the address
+    // sanitizer) are aligned here.
+    const std::size_t bytes = kSlots * sizeof(Slot) + alignof(Slot);
+    block = std::unique_ptr<void, largepages::Giver>(largepages::Take(bytes), largepages::Giver{bytes});
+    void* at = block.get();
+    std::size_t room = bytes;
+    slots = static_cast<Slot*>(std::align(alignof(Slot), kSlots * sizeof(Slot), at, room));
+    std::uninitialized_fill_n(slots, kSlots, Slot{});
+}
+
+void CExtPointModel::Grid::Reset() { std::fill_n(slots, kSlots, Slot{}); }
 
 
 

@@ -3,8 +3,10 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
+#include "engine/LargePages.h"
 #include "engine/Reciprocal.h"
 #include "las/PointFormat.h"
 
@@ -104,7 +106,13 @@ private:
     struct Grid {
         static constexpr unsigned kSlotBits = 16;
         using Slot = extgrid::Slot;
-        std::vector<Slot> slots;
+        static constexpr std::size_t kSlots = std::size_t(1) << kSlotBits;
+        // In large pages where the system grants them: slots are looked up
+        // all over the grid, and in small pages most lookups would also
+        // miss the processor's cache of pages.
+        std::unique_ptr<void, largepages::Giver> block;
+        Slot* slots = nullptr;
+        Grid();
         extgrid::Search nearest = extgrid::Available().back();
         void Reset();
         // Inline: a point looks up nineteen cells.
