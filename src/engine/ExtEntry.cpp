@@ -13,6 +13,7 @@
 #include "engine/ExtPointModel.h"
 #include "engine/ExtSymbols.h"
 #include "engine/InOrderWork.h"
+#include "engine/LargePages.h"
 #include "las/ByteOrder.h"
 #include "las/FileIo.h"
 #include "las/LasException.h"
@@ -213,7 +214,9 @@ struct CompressWorker {
 
 // A chunk on its way: its records read, then its coded bytes.
 struct CompressChunk {
-    std::vector<uint8_t> records, coded;
+    // Large pages: the models look back at records all over the chunk.
+    largepages::Vector<uint8_t> records;
+    std::vector<uint8_t> coded;
     std::size_t points = 0;
 };
 
@@ -225,7 +228,8 @@ struct DecompressWorker {
 
 // A chunk on its way back: its coded bytes read, then its records.
 struct DecompressChunk {
-    std::vector<uint8_t> coded, records;
+    std::vector<uint8_t> coded;
+    largepages::Vector<uint8_t> records;
     std::size_t points = 0;
     bool sound = false;
 };
