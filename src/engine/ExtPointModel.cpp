@@ -19,6 +19,8 @@ namespace {
 constexpr uint32_t kLengthSymbols = 65;
 constexpr unsigned kTopBits = 3;
 constexpr unsigned kMidBits = 8;
+// Points ahead whose grid cells coding fetches.
+constexpr std::size_t kFetchAhead = 4;
 
 // Here and below, tests whose outcome follows the data are computed, not
 // branched on: no predictor guesses them, and the compiler makes branches
@@ -406,6 +408,7 @@ void CExtPointModel::Code(Io& symbols, uint8_t* records, std::size_t count) {
     const std::size_t classAt = hasClass ? classification->offset : 0, userAt = hasUser ? userData->offset : 0;
     const std::size_t timeAt = hasTime ? gpsTime->offset : 0;
     auto recordOf = [&](std::size_t i) { return records + i * rl; };
+    const std::size_t points = count;
     for (std::size_t i = 0; i < count; ++i) {
         uint8_t* r = recordOf(i);
         if constexpr (!Io::kEncoding) std::memset(r, 0, rl);
@@ -623,10 +626,16 @@ void CExtPointModel::Code(Io& symbols, uint8_t* records, std::size_t count) {
             slot.point[tag] = static_cast<uint32_t>(i + 1);
             slot.x[tag] = static_cast<int32_t>(vx);
             slot.y[tag] = static_cast<int32_t>(vy);
-            // The next point most likely lies one step further on: its
-            // cells are fetched while its first fields are coded. Only a
-            // hint to the processor; nothing coded depends on it.
-            const int64_t nx = 2 * vx - lastX, ny = 2 * vy - lastY;
+            // The cells a point to come looks up are fetched ahead. Only a
+            // hint to the processor; nothing coded depends on it. Coding
+            // knows where that point lies, a few points ahead; decoding
+            // guesses the next point one step further on.
+            int64_t nx = 2 * vx - lastX, ny = 2 * vy - lastY;
+            if constexpr (Io::kEncoding) {
+                const std::size_t ahead = std::min(i + kFetchAhead, points - 1);
+                nx = X(recordOf(ahead));
+                ny = Y(recordOf(ahead));
+            }
             // Out of 32 bits the guess is wrong, which costs nothing.
             const int64_t ncx = static_cast<int64_t>(byCell(static_cast<uint64_t>(nx - int64_t(INT32_MIN))));
             const int64_t ncy = static_cast<int64_t>(byCell(static_cast<uint64_t>(ny - int64_t(INT32_MIN))));
