@@ -408,7 +408,6 @@ void CExtPointModel::Code(Io& symbols, uint8_t* records, std::size_t count) {
     const std::size_t classAt = hasClass ? classification->offset : 0, userAt = hasUser ? userData->offset : 0;
     const std::size_t timeAt = hasTime ? gpsTime->offset : 0;
     auto recordOf = [&](std::size_t i) { return records + i * rl; };
-    const std::size_t points = count;
     for (std::size_t i = 0; i < count; ++i) {
         uint8_t* r = recordOf(i);
         if constexpr (!Io::kEncoding) std::memset(r, 0, rl);
@@ -423,14 +422,14 @@ void CExtPointModel::Code(Io& symbols, uint8_t* records, std::size_t count) {
         }
         Channel& c = channels[static_cast<std::size_t>(channel)];
         const uint8_t* L = c.seen ? recordOf(c.last) : zero.data();
-        int ret = 1, count = 1;
+        int ret = 1, returnCount = 1;
         if (hasReturn) {
             const uint8_t returns = CodeByte(io, returnBytes + L[returnAt], r[returnAt]);
             KeepByte<Io>(r + returnAt, returns);
             ret = oldReturn ? (returns & 7) : (returns & 15);
-            count = oldReturn ? ((returns >> 3) & 7) : (returns >> 4);
+            returnCount = oldReturn ? ((returns >> 3) & 7) : (returns >> 4);
         }
-        const bool last = ret >= count;
+        const bool last = ret >= returnCount;
         const std::size_t m = static_cast<std::size_t>(std::min(ret, 7) * 2 + (last ? 1 : 0));
         const std::size_t level = static_cast<std::size_t>(std::min(ret, 3) * 2 + (last ? 1 : 0));
         const std::size_t tag = static_cast<std::size_t>((ret == 1 ? 1 : 0) + (last ? 2 : 0));
@@ -632,7 +631,7 @@ void CExtPointModel::Code(Io& symbols, uint8_t* records, std::size_t count) {
             // guesses the next point one step further on.
             int64_t nx = 2 * vx - lastX, ny = 2 * vy - lastY;
             if constexpr (Io::kEncoding) {
-                const std::size_t ahead = std::min(i + kFetchAhead, points - 1);
+                const std::size_t ahead = std::min(i + kFetchAhead, count - 1);
                 nx = X(recordOf(ahead));
                 ny = Y(recordOf(ahead));
             }
