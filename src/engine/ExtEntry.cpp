@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <exception>
 #include <memory>
 #include <thread>
 
@@ -268,6 +267,8 @@ constexpr uint64_t kMemoryCeiling = 124u << 20;
 // finishes its chunk finds the next one read, where memory allows.
 struct Plan {
     std::size_t threads = 0, chunks = 1;
+    // Models and their working memory: one per thread, or the caller's.
+    std::size_t Workers() const { return std::max<std::size_t>(1, threads); }
 };
 Plan PlanFor(int asked, uint64_t chunks, std::size_t recordLength, bool compressing) {
     const auto workers = static_cast<std::size_t>(
@@ -275,7 +276,11 @@ Plan PlanFor(int asked, uint64_t chunks, std::size_t recordLength, bool compress
     if (workers <= 1) return {};
     const uint64_t points = ChunkPointsFor(recordLength);
     const uint64_t held = workers * (PerWorkerBytes(points, compressing) + PerChunkBytes(points, recordLength));
-    const bool another = held + PerChunkBytes(points, recordLength) <= kMemoryCeiling;
+    // The chunk read ahead is counted at its records and as many coded
+    // bytes, as records that do not compress (long extra bytes) take: the
+    // estimates above hold for short records, not for those.
+    const uint64_t ahead = 2 * points * recordLength;
+    const bool another = held + ahead <= kMemoryCeiling;
     return {workers, workers + (another ? 1 : 0)};
 }
 
@@ -326,7 +331,7 @@ int64_t Compress(CFile& las, const LasFileLayout& l, CFile& out, const Progress&
         // Chunks are read in turn, coded side by side, and written in order.
         const Plan plan = PlanFor(threads, (l.pointCount + chunkPoints - 1) / chunkPoints, l.recordLength, true);
         std::vector<std::unique_ptr<CompressWorker>> workers;
-        for (std::size_t j = 0; j < std::max<std::size_t>(1, plan.threads); ++j) {
+        for (std::size_t j = 0; j < plan.Workers(); ++j) {
             workers.push_back(std::make_unique<CompressWorker>(layout, cell, rich));
             // Room for as many symbols as a point can take, so the buffer is
             // never moved while it grows (room not used is never touched).
@@ -430,7 +435,7 @@ void Reader::Impl::Start(const Sink& sink) {
     const uint8_t contexts = in.Byte();
     if (contexts > 1) Damaged();
     const Plan plan = PlanFor(threads, (points + chunkPoints - 1) / chunkPoints, layout.recordLength, false);
-    for (std::size_t j = 0; j < std::max<std::size_t>(1, plan.threads); ++j) {
+    for (std::size_t j = 0; j < plan.Workers(); ++j) {
         workers.push_back(std::make_unique<DecompressWorker>(layout, cell, contexts == 1));
     }
     work = std::make_unique<CInOrderWork<DecompressChunk>>(
