@@ -357,7 +357,15 @@ int64_t Compress(CFile& las, const LasFileLayout& l, CFile& out, const Progress&
             }
             const CompressChunk& c = work.Oldest();
             PutVarint(bytes, c.coded.size());
-            bytes.insert(bytes.end(), c.coded.begin(), c.coded.end());
+            if (small) {
+                bytes.insert(bytes.end(), c.coded.begin(), c.coded.end());
+            } else {
+                // Written from where it lies: a copy would hold it twice.
+                flush();
+                if (!out.Write(c.coded.data(), c.coded.size())) {
+                    throw CLasException(enginemsg::kWriteEntry, false, out.LastError());
+                }
+            }
             written += c.points;
             work.Release();
             flush();

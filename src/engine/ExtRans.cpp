@@ -1,5 +1,7 @@
 #include "engine/ExtRans.h"
 
+#include "las/Invariant.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -135,6 +137,15 @@ void Encoder::FinishInto(std::vector<uint8_t>& out) {
     state = kLow;
 }
 
+void Encoder::FinishFrom(std::vector<uint8_t>& out, const uint8_t* from, const uint8_t* top) {
+    VELMORA_ASSERT(words.empty());
+    const uint8_t head[4] = {static_cast<uint8_t>(state >> 16), static_cast<uint8_t>(state >> 24),
+                             static_cast<uint8_t>(state), static_cast<uint8_t>(state >> 8)};
+    out.insert(out.end(), head, head + 4);
+    out.insert(out.end(), from, top);
+    state = kLow;
+}
+
 std::vector<uint8_t> Encoder::Finish() {
     std::vector<uint8_t> out;
     FinishInto(out);
@@ -156,15 +167,20 @@ void BuildDecodeSlots(const Table& t, uint32_t* words) {
     symbols[alphabet] = kTotal << 16;
 }
 
-bool Decoder::Start(const uint8_t* begin, const uint8_t* e) {
+bool Decoder::Start(const uint8_t* begin, const uint8_t* e, const uint8_t* readable) {
     const auto n = static_cast<std::size_t>(e - begin);
     if (n < 4 || n % 2 != 0) return false;
-    stream.resize(n + 2);
-    std::copy(begin, e, stream.begin());
-    stream[n] = stream[n + 1] = 0;
-    cursor.at = stream.data() + 4;
-    cursor.end = stream.data() + n;
-    cursor.state = uint32_t(stream[0] | stream[1] << 8) << 16 | uint32_t(stream[2] | stream[3] << 8);
+    // A copy would hold a chunk's largest part twice.
+    const uint8_t* at = begin;
+    if (readable - e < 2) {
+        stream.resize(n + 2);
+        std::copy(begin, e, stream.begin());
+        stream[n] = stream[n + 1] = 0;
+        at = stream.data();
+    }
+    cursor.at = at + 4;
+    cursor.end = at + n;
+    cursor.state = uint32_t(at[0] | at[1] << 8) << 16 | uint32_t(at[2] | at[3] << 8);
     return cursor.state >= kLow;
 }
 

@@ -95,6 +95,30 @@ public:
         }
         state = s;
     }
+    // The same words, written down from top, two bytes each (the first to
+    // go out highest): at most one a symbol, so a caller that held the
+    // symbols below top, four bytes each, lets their room take the words
+    // as the symbols are used up; of(i) is read before any word goes where
+    // it lay. Returns where the words begin, for FinishFrom; the stream is
+    // then in the order the decoder reads it.
+    template <class Of>
+    uint8_t* PutBackwardsBelow(std::size_t n, const Of& of, uint8_t* top) {
+        uint32_t s = state;
+        uint8_t* w = top;
+        for (std::size_t i = n; i-- > 0;) {
+            const EncodeSymbol& e = of(i);
+            w[-2] = static_cast<uint8_t>(s);
+            w[-1] = static_cast<uint8_t>(s >> 8);
+            const bool out = WordOut(s, e);
+            w -= 2 * static_cast<std::size_t>(out);
+            s = Step(out ? s >> 16 : s, e);
+        }
+        state = s;
+        return w;
+    }
+    // Appends what Finish gives for a stream whose words PutBackwardsBelow
+    // left in [from, top), and starts afresh.
+    void FinishFrom(std::vector<uint8_t>& out, const uint8_t* from, const uint8_t* top);
     // The coded words, in the order the decoder reads them.
     std::vector<uint8_t> Finish();
     // The bytes Finish gives, and the same appended to out.
@@ -148,9 +172,10 @@ public:
             state = (e & 0xFFFF) * (state >> kTotalBits) + slot - (e >> 16);
             // Whether a word comes in follows the data, which no predictor
             // guesses: the next word is read every time and taken by
-            // selection. The stream is a whole number of words with a zero
-            // word after it, so a damaged stream read past its end gives
-            // zeros, never a byte from elsewhere.
+            // selection. The stream is a whole number of words with a word
+            // readable after it (of the bytes it came with, or zeros), so a
+            // damaged stream read past its end stays there, never reading
+            // memory beyond.
             const uint32_t in = state < (1u << 16);
             const uint32_t word = static_cast<uint32_t>(at[0] | (at[1] << 8));
             // Shifts and masks rather than a choice, which the compiler may
@@ -162,8 +187,11 @@ public:
     };
 
     // False when the stream cannot be one the encoder wrote: too short to
-    // start, or of an odd length.
-    bool Start(const uint8_t* begin, const uint8_t* end);
+    // start, or of an odd length. The stream is read where it lies when at
+    // least two bytes up to readable are there after it (a chunk's other
+    // parts), and copied otherwise; either way it must outlive the decoding.
+    bool Start(const uint8_t* begin, const uint8_t* end) { return Start(begin, end, end); }
+    bool Start(const uint8_t* begin, const uint8_t* end, const uint8_t* readable);
     uint32_t Get(const uint32_t* table) { return cursor.Get(table); }
     const Cursor& Position() const { return cursor; }
     void MoveTo(const Cursor& c) { cursor = c; }
@@ -172,8 +200,8 @@ public:
     bool Ended() const { return cursor.state == (1u << 16) && cursor.at == cursor.end; }
 
 private:
-    // The stream's own copy, with the zero word after it; kept from chunk
-    // to chunk.
+    // The stream's own copy where it has no word after it, with a zero
+    // word after it; kept from chunk to chunk.
     std::vector<uint8_t> stream;
     Cursor cursor;
 };
@@ -182,6 +210,8 @@ private:
 class BitWriter {
 public:
     void Put(uint64_t value, unsigned bits);
+    // Room for n more bytes, as Encoder::Reserve.
+    void Reserve(std::size_t n) { bytes.reserve(bytes.size() + n); }
     std::vector<uint8_t> Finish();
     // The bytes Finish gives, and the same appended to out.
     std::size_t FinishedBytes() const { return bytes.size() + (filled + 7) / 8; }

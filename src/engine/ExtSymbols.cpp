@@ -22,6 +22,9 @@ bool GetVarint(const uint8_t*& p, const uint8_t* end, uint64_t& v) {
 }
 
 void CSymbolSink::Reserve(std::size_t n) {
+    // The raw bits beside the symbols: an integer's three symbols carry at
+    // most 52 of them, so three bytes a symbol is room enough.
+    bits.Reserve(n * 3);
     const auto room = static_cast<std::size_t>(limit - symbols.get()), held = static_cast<std::size_t>(put - symbols.get());
     if (n <= room) return;
     // Default-initialised: the pages of room never used stay untouched.
@@ -51,6 +54,7 @@ void CSymbolSink::Finish(std::vector<uint8_t>& out) {
     std::sort(order.begin(), order.end());
     codeAt.assign(used.size(), 0);
     code.clear();
+    code.reserve(used.size() * extrans::kMaxAlphabet);
     uint32_t previous = 0;
     bool first = true;
     for (const uint32_t t : order) {
@@ -68,15 +72,19 @@ void CSymbolSink::Finish(std::vector<uint8_t>& out) {
         code.insert(code.end(), symbolsOfTable.begin(), symbolsOfTable.end());
         compactOf[t] = kUnused;  // ready for the next chunk
     }
-    rans.PutBackwards(count, [this, begin](std::size_t i) -> const extrans::EncodeSymbol& {
+    // The words take the room of the symbols they code, as those are used
+    // up: a stream of their own would hold a chunk's coded bytes once more.
+    uint8_t* const top = reinterpret_cast<uint8_t*>(begin + count);
+    const uint8_t* const words = rans.PutBackwardsBelow(count, [this, begin](std::size_t i) -> const extrans::EncodeSymbol& {
         return code[codeAt[begin[i] >> 8] + (begin[i] & 0xFF)];
-    });
+    }, top);
+    const auto ransBytes = static_cast<std::size_t>(4 + (top - words));
     PutVarint(out, section.FinishedBytes());
-    PutVarint(out, rans.FinishedBytes());
+    PutVarint(out, ransBytes);
     PutVarint(out, bits.FinishedBytes());
-    out.reserve(out.size() + section.FinishedBytes() + rans.FinishedBytes() + bits.FinishedBytes());
+    out.reserve(out.size() + section.FinishedBytes() + ransBytes + bits.FinishedBytes());
     section.FinishInto(out);
-    rans.FinishInto(out);
+    rans.FinishFrom(out, words, top);
     bits.FinishInto(out);
     put = begin;
     used.clear();
@@ -114,7 +122,7 @@ bool CSymbolSource::Start(const uint8_t*& p, const uint8_t* end, uint32_t tableC
     }
     if (section.Overrun()) return false;
     p += sectionBytes;
-    if (!rans.Start(p, p + ransBytes)) return false;
+    if (!rans.Start(p, p + ransBytes, end)) return false;
     p += ransBytes;
     bits.Start(p, p + bitBytes);
     p += bitBytes;

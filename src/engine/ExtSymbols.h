@@ -56,6 +56,9 @@ public:
     };
     // Codes everything put so far and appends it to out.
     void Finish(std::vector<uint8_t>& out);
+    // Symbols put since the last Finish, and the tables they were put with.
+    std::size_t Pending() const { return static_cast<std::size_t>(put - symbols.get()); }
+    std::size_t TablesUsed() const { return used.size(); }
 
 private:
     static constexpr uint32_t kUnused = ~0u;
@@ -64,7 +67,8 @@ private:
     uint32_t tableCount;
     // The symbols put, as compact table number << 8 | symbol: a buffer of
     // its own rather than a vector's push_back, which the compiler would not
-    // inline at every one of the models' many calls.
+    // inline at every one of the models' many calls. Finish puts the coded
+    // words in their room.
     std::unique_ptr<uint32_t[]> symbols;
     uint32_t* put = nullptr;
     uint32_t* limit = nullptr;
@@ -86,7 +90,9 @@ public:
     static constexpr bool kEncoding = false;
 
     // Reads the tables and starts the streams of a chunk's symbols at p;
-    // moves p past them. False when they are damaged.
+    // moves p past them. False when they are damaged. The streams are read
+    // where they lie, so the bytes up to end must stay until the chunk is
+    // decoded.
     bool Start(const uint8_t*& p, const uint8_t* end, uint32_t tableCount);
 
     // The source as a loop that writes records takes symbols from it: what

@@ -121,7 +121,8 @@ TEST(ExtRans, TablesAndSymbolsComeBackAsTheyWent) {
 // The encoder's run of many symbols writes exactly the words of putting
 // them one by one: over more than one block of its room, with frequencies
 // of 1 (no reciprocal), of a whole table (never a word out) and between,
-// from several tables in turn.
+// from several tables in turn; and so does the run whose words take the
+// room of the symbols it reads, as a chunk's do.
 TEST(ExtRans, ARunOfSymbolsCodesAsTheyDoOneByOne) {
     std::mt19937 random(11);
     std::vector<std::vector<extrans::EncodeSymbol>> tables;
@@ -134,16 +135,26 @@ TEST(ExtRans, ARunOfSymbolsCodesAsTheyDoOneByOne) {
     }
     for (const std::size_t n : {std::size_t{0}, std::size_t{1}, std::size_t{70000}, std::size_t{200001}}) {
         std::vector<const extrans::EncodeSymbol*> symbols(n);
-        for (auto& e : symbols) {
-            const auto& table = tables[random() % tables.size()];
-            do e = &table[random() % table.size()];
-            while (e->freq == 0);
+        std::vector<uint32_t> held(n);  // table << 8 | symbol
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::size_t t = random() % tables.size();
+            do held[i] = static_cast<uint32_t>(t << 8 | random() % tables[t].size());
+            while (tables[t][held[i] & 0xFF].freq == 0);
+            symbols[i] = &tables[t][held[i] & 0xFF];
         }
-        extrans::Encoder one, run;
+        extrans::Encoder one, run, below;
         for (std::size_t i = n; i-- > 0;) one.Put(*symbols[i]);
         run.PutBackwards(n, [&](std::size_t i) -> const extrans::EncodeSymbol& { return *symbols[i]; });
         EXPECT_EQ(run.FinishedBytes(), one.FinishedBytes()) << n << " symbols";
-        EXPECT_EQ(run.Finish(), one.Finish()) << n << " symbols";
+        const Bytes expected = one.Finish();
+        EXPECT_EQ(run.Finish(), expected) << n << " symbols";
+        uint8_t* const top = reinterpret_cast<uint8_t*>(held.data() + n);
+        const uint8_t* words = below.PutBackwardsBelow(
+            n, [&](std::size_t i) -> const extrans::EncodeSymbol& { return tables[held[i] >> 8][held[i] & 0xFF]; },
+            top);
+        Bytes inPlace;
+        below.FinishFrom(inPlace, words, top);
+        EXPECT_EQ(inPlace, expected) << n << " symbols";
     }
 }
 
@@ -271,7 +282,9 @@ TEST(ExtSymbols, ALocalViewHandsBackWhereItStoppedAndWhatItFound) {
             for (uint32_t i = 0; i < put.size(); ++i) {
                 uint32_t got = 99;
                 local.Sym(askOther && i == 100 ? 6 : 2 + i % 3, got);
-                if (!askOther) ASSERT_EQ(got, put[i]) << i;
+                if (!askOther) {
+                    ASSERT_EQ(got, put[i]) << i;
+                }
             }
         }
         EXPECT_EQ(source.Ended(), !askOther) << askOther;
