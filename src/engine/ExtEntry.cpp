@@ -33,11 +33,24 @@ constexpr uint8_t kZstd = 1;
 // bounded whatever follows the points.
 constexpr std::size_t kPieceBytes = 16u << 20;
 // Points per chunk: chunks are coded on their own, and one chunk's records
-// and symbols are what a coder holds at a time, so both are bounded.
+// and symbols are what a coder holds at a time, so both are bounded. A
+// decoder takes any chunk size up to this bound.
 constexpr uint64_t kChunkPoints = 1u << 18;
 constexpr uint64_t kChunkRecordBytes = 32u << 20;
-uint64_t ChunkPointsFor(uint64_t recordLength) {
+uint64_t MaxChunkPoints(uint64_t recordLength) {
     return std::max<uint64_t>(1, std::min<uint64_t>(kChunkPoints, kChunkRecordBytes / recordLength));
+}
+// The symbols of extra fields a chunk may hold (4 bytes each while they are
+// counted): a record's standard fields take a few dozen symbols at most,
+// but extra fields coded byte by byte take one a byte, and long records of
+// them would otherwise fill a chunk with hundreds of megabytes of symbols.
+// No record without extra fields, nor one with a few of them, gets fewer
+// points a chunk for it.
+constexpr uint64_t kChunkExtraSymbols = 1u << 22;
+// The points a chunk of these records gets.
+uint64_t ChunkPointsFor(const PointLayout& layout) {
+    const uint64_t extra = CExtPointModel::SymbolsAtMost(layout).extra;
+    return std::min(MaxChunkPoints(layout.recordLength), std::max<uint64_t>(1, kChunkExtraSymbols / std::max<uint64_t>(1, extra)));
 }
 // Contexts are split finely only where a chunk has points enough to fill
 // them: for a small file the tables would cost more than they save.
@@ -207,8 +220,10 @@ PointLayout GetFields(Input& in) {
 struct CompressWorker {
     CExtPointModel model;
     CSymbolSink sink;
-    CompressWorker(const PointLayout& layout, int64_t cell, bool rich)
-        : model(layout, cell, rich), sink(model.TableCount()) {}
+    CompressWorker(const PointLayout& layout, int64_t cell, bool rich, std::size_t symbols)
+        : model(layout, cell, rich), sink(model.TableCount()) {
+        sink.Reserve(symbols);
+    }
 };
 
 // A chunk on its way: its records read, then its coded bytes.
@@ -233,34 +248,34 @@ struct DecompressChunk {
     bool sound = false;
 };
 
-// Symbols a point's fields take at most: an integer its length, top and
-// middle bits, plus whether it changed; a byte one; a field coded byte by
-// byte one a byte, plus how it came.
-std::size_t SymbolsPerPointAtMost(const PointLayout& layout) {
-    std::size_t n = 0;
-    for (const PointField& f : layout.fields) {
-        const bool byBytes = f.role == FieldRole::Extra &&
-                             (f.type == FieldType::Bytes || f.type == FieldType::F32 || f.type == FieldType::F64);
-        n += byBytes ? f.size + 1 : 4;
-    }
-    return n;
-}
+// What the points of a file take a point while they are coded, in bytes:
+// symbols waiting to be coded (compressing), and coded bytes. Measured on
+// the file's first points, as they differ far from file to file (about 60
+// bytes of symbols and 4 coded for a survey, 250 and 70 for noise); before
+// that, or decoding, they are estimated.
+struct Density {
+    double symbols = 100, coded = 40;
+    // And the tables, a thread's own: their counts and codes, up to 5 KB
+    // each; several thousand where records are long.
+    uint64_t tableBytes = 0;
+};
 
-uint64_t PerWorkerBytes(uint64_t points, bool compressing) {
-    // The model's grid and tables, and compressing, the chunk's symbols
-    // (about 100 bytes a point).
-    return (compressing ? points * 100 : 0) + (8u << 20);
+// Memory of the job besides its chunks: a thread's model (its grid is 4
+// MB) and tables, and compressing, a chunk's symbols and their coded words,
+// with room for points that take more than the first did.
+uint64_t PerWorkerBytes(uint64_t points, const Density& d, bool compressing) {
+    return (5u << 20) + d.tableBytes +
+           (compressing ? static_cast<uint64_t>(static_cast<double>(points) * 1.1 * (d.symbols + d.coded)) : 0);
 }
-uint64_t PerChunkBytes(uint64_t points, std::size_t recordLength) {
-    // Its records and its coded bytes (about 40 a point).
-    return points * (recordLength + 40);
+// A chunk on its way: its records and its coded bytes.
+uint64_t PerChunkBytes(uint64_t points, std::size_t recordLength, const Density& d) {
+    return static_cast<uint64_t>(static_cast<double>(points) * (static_cast<double>(recordLength) + 1.1 * d.coded));
 }
-// What the default threads may hold by these estimates, which run high
-// (symbols are about 80 bytes a point, coded bytes fewer than 40); the
-// chunk read ahead may take that to kMemoryCeiling, which keeps a job within
-// 128 MB.
-constexpr uint64_t kMemoryBudget = 110u << 20;
-constexpr uint64_t kMemoryCeiling = 124u << 20;
+// What the default threads may hold by these estimates; the chunk read
+// ahead may take that to kMemoryCeiling. With the program's own memory,
+// that keeps a job within about 128 MB.
+constexpr uint64_t kMemoryBudget = 104u << 20;
+constexpr uint64_t kMemoryCeiling = 112u << 20;
 
 // The threads that code chunks (none: the caller codes them) and the chunks
 // on their way at once: one more than the threads, so that a thread that
@@ -270,18 +285,37 @@ struct Plan {
     // Models and their working memory: one per thread, or the caller's.
     std::size_t Workers() const { return std::max<std::size_t>(1, threads); }
 };
-Plan PlanFor(int asked, uint64_t chunks, std::size_t recordLength, bool compressing) {
-    const auto workers = static_cast<std::size_t>(
-        std::min<uint64_t>(chunks, static_cast<uint64_t>(asked > 0 ? asked : DefaultThreads(recordLength, compressing))));
+// For chunks of `points` records (the last may have fewer). By default one
+// thread per core, at most four, and fewer where their chunks' memory would
+// take the job past the budget.
+Plan PlanFor(int asked, uint64_t chunks, uint64_t points, std::size_t recordLength, const Density& d,
+             bool compressing) {
+    const uint64_t perChunk = PerChunkBytes(points, recordLength, d);
+    const uint64_t perWorker = PerWorkerBytes(points, d, compressing) + perChunk;
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    const uint64_t byMemory = std::max<uint64_t>(1, kMemoryBudget / perWorker);
+    const uint64_t threads = asked > 0 ? static_cast<uint64_t>(asked) : std::min<uint64_t>({cores, 4, byMemory});
+    const auto workers = static_cast<std::size_t>(std::min<uint64_t>(chunks, threads));
     if (workers <= 1) return {};
-    const uint64_t points = ChunkPointsFor(recordLength);
-    const uint64_t held = workers * (PerWorkerBytes(points, compressing) + PerChunkBytes(points, recordLength));
-    // The chunk read ahead is counted at its records and as many coded
-    // bytes, as records that do not compress (long extra bytes) take: the
-    // estimates above hold for short records, not for those.
-    const uint64_t ahead = 2 * points * recordLength;
-    const bool another = held + ahead <= kMemoryCeiling;
+    const bool another = workers * perWorker + perChunk <= kMemoryCeiling;
     return {workers, workers + (another ? 1 : 0)};
+}
+
+// Codes the file's first points (read past the progress callback: they are
+// read again with their chunk) to see what its points take.
+Density Measure(CFile& las, const LasFileLayout& l, uint64_t chunkPoints, CompressWorker& w) {
+    const std::size_t n = static_cast<std::size_t>(std::min<uint64_t>({l.pointCount, chunkPoints, 8192}));
+    largepages::Vector<uint8_t> records(n * l.recordLength);
+    if (!las.Seek(l.offsetToPoints) || !las.ReadExact(records.data(), records.size())) {
+        throw CLasException(lasmsg::kReadPoints, false, las.LastError());
+    }
+    w.model.Code(w.sink, records.data(), n);
+    const double symbols = static_cast<double>(w.sink.Pending()) * sizeof(uint32_t);
+    // A whole chunk may use more of the tables than its first points do.
+    const uint64_t tables = 2 * w.sink.TablesUsed() * (5u << 10);
+    std::vector<uint8_t> coded;
+    w.sink.Finish(coded);
+    return {symbols / static_cast<double>(n), static_cast<double>(coded.size()) / static_cast<double>(n), tables};
 }
 
 std::vector<uint8_t> Whole(CFile& las, int64_t size, const Progress& progress) {
@@ -292,14 +326,6 @@ std::vector<uint8_t> Whole(CFile& las, int64_t size, const Progress& progress) {
 }
 
 }  // namespace
-
-int DefaultThreads(std::size_t recordLength, bool compressing) {
-    const uint64_t points = ChunkPointsFor(std::max<std::size_t>(1, recordLength));
-    const uint64_t perWorker = PerWorkerBytes(points, compressing) + PerChunkBytes(points, recordLength);
-    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    const uint64_t byMemory = std::max<uint64_t>(1, kMemoryBudget / perWorker);
-    return static_cast<int>(std::min<uint64_t>({cores, 4, byMemory}));
-}
 
 int64_t Compress(CFile& las, const LasFileLayout& l, CFile& out, const Progress& progress, int threads) {
     const int64_t start = out.Tell();
@@ -324,20 +350,23 @@ int64_t Compress(CFile& las, const LasFileLayout& l, CFile& out, const Progress&
         PutFields(bytes, layout);
         const int64_t cell = CellSizeOf(head);
         PutVarint(bytes, static_cast<uint64_t>(cell));
-        const uint64_t chunkPoints = ChunkPointsFor(l.recordLength);
+        const uint64_t chunkPoints = ChunkPointsFor(layout);
         PutVarint(bytes, chunkPoints);
         const bool rich = l.pointCount >= kRichPoints;
         bytes.push_back(rich ? 1 : 0);
         // Chunks are read in turn, coded side by side, and written in order.
-        const Plan plan = PlanFor(threads, (l.pointCount + chunkPoints - 1) / chunkPoints, l.recordLength, true);
+        const uint64_t chunks = (l.pointCount + chunkPoints - 1) / chunkPoints;
+        // Room for as many symbols as a chunk's points can take, so the
+        // buffer is never moved while it grows (room not used is never
+        // touched).
+        const std::size_t symbols =
+            static_cast<std::size_t>(std::min(chunkPoints, l.pointCount)) * CExtPointModel::SymbolsAtMost(layout).Total();
         std::vector<std::unique_ptr<CompressWorker>> workers;
-        for (std::size_t j = 0; j < plan.Workers(); ++j) {
-            workers.push_back(std::make_unique<CompressWorker>(layout, cell, rich));
-            // Room for as many symbols as a point can take, so the buffer is
-            // never moved while it grows (room not used is never touched).
-            workers.back()->sink.Reserve(static_cast<std::size_t>(std::min(chunkPoints, l.pointCount)) *
-                                         SymbolsPerPointAtMost(layout));
-        }
+        workers.push_back(std::make_unique<CompressWorker>(layout, cell, rich, symbols));
+        const Plan plan = chunks > 1 && threads != 1
+                              ? PlanFor(threads, chunks, chunkPoints, l.recordLength, Measure(las, l, chunkPoints, *workers[0]), true)
+                              : Plan{};
+        while (workers.size() < plan.Workers()) workers.push_back(std::make_unique<CompressWorker>(layout, cell, rich, symbols));
         CInOrderWork<CompressChunk> work(plan.threads, plan.chunks, [&](CompressChunk& c, std::size_t worker) {
             CompressWorker& w = *workers[worker];
             w.model.Code(w.sink, c.records.data(), c.points);
@@ -439,10 +468,13 @@ void Reader::Impl::Start(const Sink& sink) {
     chunkPoints = in.Varint();
     // Any chunk size an encoder chose, as long as a chunk's records
     // stay within the bound that keeps a decoder's memory small.
-    if (cell <= 0 || chunkPoints == 0 || chunkPoints > ChunkPointsFor(layout.recordLength)) Damaged();
+    if (cell <= 0 || chunkPoints == 0 || chunkPoints > MaxChunkPoints(layout.recordLength)) Damaged();
     const uint8_t contexts = in.Byte();
     if (contexts > 1) Damaged();
-    const Plan plan = PlanFor(threads, (points + chunkPoints - 1) / chunkPoints, layout.recordLength, false);
+    // The coded bytes a point takes, from what is left of the entry.
+    const Density density{0, static_cast<double>(in.Left()) / static_cast<double>(points)};
+    const Plan plan = PlanFor(threads, (points + chunkPoints - 1) / chunkPoints, chunkPoints, layout.recordLength,
+                              density, false);
     for (std::size_t j = 0; j < plan.Workers(); ++j) {
         workers.push_back(std::make_unique<DecompressWorker>(layout, cell, contexts == 1));
     }

@@ -33,7 +33,7 @@ struct Progress {
 // layout as ReadLasLayout read it) at out's position. Returns the bytes
 // written. Throws CLasException when reading or writing fails.
 // threads: chunks coded side by side; 0 for one per core, as many as memory
-// allows (ThreadsFor).
+// allows.
 int64_t Compress(CFile& las, const LasFileLayout& layout, CFile& out, const Progress& progress, int threads = 0);
 
 // Reads the entry of `extent` bytes at in's position and hands the LAS
@@ -67,11 +67,6 @@ private:
     struct Impl;
     std::unique_ptr<Impl> impl;
 };
-
-// The threads a job of records of recordLength bytes gets by default: one
-// per core, at most four, and fewer where their chunks' memory would take the
-// job past about 128 MB.
-int DefaultThreads(std::size_t recordLength, bool compressing);
 
 // What a listing shows of an entry without decoding its points: the LAS
 // file's length and the first bytes of its header block (up to

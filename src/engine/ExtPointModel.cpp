@@ -309,6 +309,46 @@ int CExtPointModel::CodeInt(Io& io, const IntModel& m, uint32_t context, int64_t
     return static_cast<int>(length);
 }
 
+namespace {
+
+// An extra field of a number type other than floating point is coded as the
+// difference of its values; the others byte by byte.
+bool CodedAsInteger(const PointField& f) {
+    return f.type != FieldType::Bytes && f.type != FieldType::F32 && f.type != FieldType::F64;
+}
+
+}  // namespace
+
+CExtPointModel::SymbolCount CExtPointModel::SymbolsAtMost(const PointLayout& layout) {
+    // As Code puts them: a byte one symbol; an integer its length, top and
+    // middle bits (CodeInt); a field that mostly stays the same one more
+    // for whether it changed.
+    constexpr std::size_t kInt = 3, kChange = 1 + kInt;
+    SymbolCount n;
+    auto has = [&](FieldRole role) { return layout.Find(role) != nullptr; };
+    for (const FieldRole byte : {FieldRole::FlagsByte, FieldRole::Classification, FieldRole::UserData}) {
+        n.standard += has(byte) ? 1 : 0;
+    }
+    n.standard += has(FieldRole::ReturnByte) || has(FieldRole::ReturnsByte) ? 1 : 0;
+    for (const FieldRole change : {FieldRole::ScanAngleRank, FieldRole::ScanAngle, FieldRole::PointSourceId,
+                                   FieldRole::GpsTime}) {
+        n.standard += has(change) ? kChange : 0;
+    }
+    n.standard += has(FieldRole::X) && has(FieldRole::Y) ? 2 * kInt : 0;
+    for (const FieldRole integer : {FieldRole::Z, FieldRole::Intensity, FieldRole::Nir}) {
+        n.standard += has(integer) ? kInt : 0;
+    }
+    n.standard += has(FieldRole::Red) && has(FieldRole::Green) && has(FieldRole::Blue) ? 3 * kInt : 0;
+    for (const PointField& f : layout.fields) {
+        if (f.role >= FieldRole::WavePacketIndex && f.role <= FieldRole::WaveZt) n.standard += kInt;
+        if (f.role != FieldRole::Extra) continue;
+        // Whether a short field is as before, as the time before, or new;
+        // then a new value.
+        n.extra += (f.size <= 8 ? 1 : 0) + (CodedAsInteger(f) ? kInt : f.size);
+    }
+    return n;
+}
+
 CExtPointModel::CExtPointModel(PointLayout description, int64_t cellSize, bool rich)
     : layout(std::move(description)), byCell(static_cast<uint64_t>(std::max<int64_t>(1, cellSize))), rich(rich) {
     x = layout.Find(FieldRole::X);
@@ -359,7 +399,7 @@ CExtPointModel::CExtPointModel(PointLayout description, int64_t cellSize, bool r
     // hundreds of thousands of tables.
     std::size_t richBytes = 0;
     for (const PointField* f : extra) {
-        const bool integer = f->type != FieldType::Bytes && f->type != FieldType::F32 && f->type != FieldType::F64;
+        const bool integer = CodedAsInteger(*f);
         const bool fine = rich && !integer && richBytes + f->size <= kRichExtraBytes;
         if (fine) richBytes += f->size;
         extraFine.push_back(fine);

@@ -64,6 +64,15 @@ public:
     // Tables the model may name; the sink and the source need the number.
     uint32_t TableCount() const { return tables; }
 
+    // The most symbols a record of the layout is put as, for the records'
+    // standard fields and for their extra fields: what a chunk's symbols
+    // can take, whatever the data.
+    struct SymbolCount {
+        std::size_t standard = 0, extra = 0;
+        std::size_t Total() const { return standard + extra; }
+    };
+    static SymbolCount SymbolsAtMost(const PointLayout& layout);
+
     // Codes count records (recordLength bytes each) with the sink, or fills
     // them from the source. Encoding reads records; decoding writes them in
     // order, so every field a prediction looks at is already there.

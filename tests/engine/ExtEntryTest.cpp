@@ -4,11 +4,14 @@
 
 #include <malloc.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <exception>
 #include <cstring>
 #include <filesystem>
 #include <random>
 
+#include "AllocationProbe.h"
 #include "ExtSynth.h"
 #include "TestLas.h"
 #include "TestSupport.h"
@@ -28,8 +31,9 @@ using Bytes = std::vector<uint8_t>;
 
 namespace {
 
-// The entry of a LAS file given as bytes.
-Bytes Encode(const Bytes& las, int threads = 0) {
+// The entry of a LAS file given as bytes; and where asked, the largest block
+// of memory the coder took at once.
+Bytes Encode(const Bytes& las, int threads = 0, std::size_t* largestBlock = nullptr) {
     TempDir dir;
     WriteAll(dir.File("in.las"), las);
     CFile in(dir.File("in.las"), "rb");
@@ -37,7 +41,16 @@ Bytes Encode(const Bytes& las, int threads = 0) {
                                                static_cast<int64_t>(las.size()));
     {
         CFile out(dir.File("out.entry"), "wb");
-        extentry::Compress(in, layout, out, {}, threads);
+        std::exception_ptr failure;
+        const std::size_t largest = testsupport::LargestAllocationDuring([&] {
+            try {
+                extentry::Compress(in, layout, out, {}, threads);
+            } catch (...) {
+                failure = std::current_exception();
+            }
+        });
+        if (failure) std::rethrow_exception(failure);
+        if (largestBlock) *largestBlock = largest;
     }
     return ReadAll(dir.File("out.entry"));
 }
@@ -465,18 +478,62 @@ TEST(ExtEntry, DamagedEntriesFailWithoutHarm) {
 }
 
 // Records of thousands of extra bytes come back, without a table for every
-// value of every byte.
+// value of every byte, and in chunks of fewer of them: a byte coded byte by
+// byte is a symbol, and a chunk of the points of shorter records would hold
+// a hundred megabytes of them (and of tables for their values).
 TEST(ExtEntry, LongRecordsKeepTheModelsSmall) {
     PointLayout wide = DescribePoints(1, 28 + 3000, {});
     ASSERT_EQ(wide.fields.back().size, 3000u);
     const CExtPointModel model(wide, 100, true);
     EXPECT_LT(model.TableCount(), 80000u);
+    // Noise in the extra bytes, which would use every table there is.
     extsynth::Options o;
     o.format = 1;
-    o.points = 20000;
-    o.extraBytes = 3000;
-    const Bytes las = extsynth::MakeLas(o);
-    EXPECT_EQ(Decode(Encode(las)), las);
+    o.points = 17000;
+    o.extraBytes = 1000;
+    Bytes las = extsynth::MakeLas(o);
+    std::mt19937 random(8);
+    const std::size_t first = las.size() - std::size_t(o.points) * (28 + o.extraBytes);
+    for (std::size_t at = first; at < las.size(); at += 28 + o.extraBytes) {
+        for (std::size_t k = 28; k < 28 + o.extraBytes; ++k) las[at + k] = static_cast<uint8_t>(random());
+    }
+    std::size_t largest = 0;
+    const Bytes entry = Encode(las, 2, &largest);
+    EXPECT_LT(largest, std::size_t(32) << 20);
+    EXPECT_EQ(Decode(entry), las);
+}
+
+// What a record can take, counted from its layout, holds for records of
+// noise, which take nearly all of it: chunk sizes and the memory a job
+// plans for rest on it.
+TEST(ExtModel, NoRecordTakesMoreSymbolsThanItsLayoutSays) {
+    std::mt19937_64 random(3);
+    for (uint8_t format = 0; format <= 10; ++format) {
+        for (const bool described : {false, true}) {
+            extsynth::Options o;
+            o.format = format;
+            o.versionMinor = 4;
+            o.points = 1;
+            o.extraBytes = 14;
+            o.describeExtra = described;
+            const Bytes las = extsynth::MakeLas(o);
+            const LasFileLayout file = ReadLasLayout(las.data(), kLasLayoutBytes, static_cast<int64_t>(las.size()));
+            const PointLayout layout =
+                DescribeFileRecords(file, Bytes(las.begin(), las.begin() + static_cast<std::ptrdiff_t>(file.offsetToPoints)), 512);
+            const auto extras = std::count_if(layout.fields.begin(), layout.fields.end(),
+                                              [](const PointField& f) { return f.role == FieldRole::Extra; });
+            ASSERT_EQ(extras, described ? 3 : 1) << int(format);
+            const CExtPointModel::SymbolCount most = CExtPointModel::SymbolsAtMost(layout);
+            CExtPointModel model(layout, 100, true);
+            CSymbolSink sink(model.TableCount());
+            const std::size_t n = 2000;
+            Bytes records(n * layout.recordLength);
+            for (auto& b : records) b = static_cast<uint8_t>(random());
+            model.Code(sink, records.data(), n);
+            EXPECT_LE(sink.Pending(), n * most.Total()) << int(format) << described;
+            EXPECT_GE(sink.Pending(), n * (most.Total() - 1)) << int(format) << described;
+        }
+    }
 }
 
 // A file of a quarter of a gigabyte before its points (a sparse file here)
