@@ -50,7 +50,8 @@ constexpr uint64_t kChunkExtraSymbols = 1u << 22;
 // The points a chunk of these records gets.
 uint64_t ChunkPointsFor(const PointLayout& layout) {
     const uint64_t extra = CExtPointModel::SymbolsAtMost(layout).extra;
-    return std::min(MaxChunkPoints(layout.recordLength), std::max<uint64_t>(1, kChunkExtraSymbols / std::max<uint64_t>(1, extra)));
+    const uint64_t bySymbols = std::max<uint64_t>(1, kChunkExtraSymbols / std::max<uint64_t>(1, extra));
+    return std::min(MaxChunkPoints(layout.recordLength), bySymbols);
 }
 // Contexts are split finely only where a chunk has points enough to fill
 // them: for a small file the tables would cost more than they save.
@@ -359,14 +360,17 @@ int64_t Compress(CFile& las, const LasFileLayout& l, CFile& out, const Progress&
         // Room for as many symbols as a chunk's points can take, so the
         // buffer is never moved while it grows (room not used is never
         // touched).
-        const std::size_t symbols =
-            static_cast<std::size_t>(std::min(chunkPoints, l.pointCount)) * CExtPointModel::SymbolsAtMost(layout).Total();
+        const std::size_t symbols = static_cast<std::size_t>(std::min(chunkPoints, l.pointCount)) *
+                                    CExtPointModel::SymbolsAtMost(layout).Total();
         std::vector<std::unique_ptr<CompressWorker>> workers;
         workers.push_back(std::make_unique<CompressWorker>(layout, cell, rich, symbols));
-        const Plan plan = chunks > 1 && threads != 1
-                              ? PlanFor(threads, chunks, chunkPoints, l.recordLength, Measure(las, l, chunkPoints, *workers[0]), true)
-                              : Plan{};
-        while (workers.size() < plan.Workers()) workers.push_back(std::make_unique<CompressWorker>(layout, cell, rich, symbols));
+        const Plan plan =
+            chunks > 1 && threads != 1
+                ? PlanFor(threads, chunks, chunkPoints, l.recordLength, Measure(las, l, chunkPoints, *workers[0]), true)
+                : Plan{};
+        while (workers.size() < plan.Workers()) {
+            workers.push_back(std::make_unique<CompressWorker>(layout, cell, rich, symbols));
+        }
         CInOrderWork<CompressChunk> work(plan.threads, plan.chunks, [&](CompressChunk& c, std::size_t worker) {
             CompressWorker& w = *workers[worker];
             w.model.Code(w.sink, c.records.data(), c.points);

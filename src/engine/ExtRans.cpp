@@ -1,9 +1,9 @@
 #include "engine/ExtRans.h"
 
-#include "las/Invariant.h"
-
 #include <algorithm>
 #include <cstring>
+
+#include "las/Invariant.h"
 
 namespace extrans {
 

@@ -69,37 +69,15 @@ public:
         state = Step(state, e);
     }
     // Puts n symbols, of(n - 1) first and of(0) last, where of(i) is the
-    // EncodeSymbol of the i-th; the same words as Put of each in turn.
+    // EncodeSymbol of the i-th; the same words as Put of each in turn,
+    // written down from top, two bytes each (the first to go out highest):
+    // at most one a symbol, so a caller that held the symbols below top,
+    // four bytes each, lets their room take the words as the symbols are
+    // used up (a stream of their own would hold the coded bytes once more).
     // Without a branch a symbol: whether a word goes out follows the data,
     // which no predictor guesses, and a wrong guess costs more than the
     // step. The word is always stored and the end moved only when it goes
-    // out, so a block at a time holds room for a word a symbol.
-    template <class Of>
-    void PutBackwards(std::size_t n, const Of& of) {
-        constexpr std::size_t kBlock = std::size_t{1} << 16;
-        uint32_t s = state;
-        for (std::size_t left = n; left > 0;) {
-            const std::size_t k = left < kBlock ? left : kBlock;
-            const std::size_t at = words.size();
-            words.resize(at + k);
-            uint16_t* w = words.data() + at;
-            for (std::size_t i = left; i-- > left - k;) {
-                const EncodeSymbol& e = of(i);
-                *w = static_cast<uint16_t>(s);
-                const bool out = WordOut(s, e);
-                w += out;
-                s = Step(out ? s >> 16 : s, e);
-            }
-            words.resize(static_cast<std::size_t>(w - words.data()));
-            left -= k;
-        }
-        state = s;
-    }
-    // The same words, written down from top, two bytes each (the first to
-    // go out highest): at most one a symbol, so a caller that held the
-    // symbols below top, four bytes each, lets their room take the words
-    // as the symbols are used up; of(i) is read before any word goes where
-    // it lay. Returns where the words begin, for FinishFrom; the stream is
+    // out. Returns where the words begin, for FinishFrom; the stream is
     // then in the order the decoder reads it.
     template <class Of>
     uint8_t* PutBackwardsBelow(std::size_t n, const Of& of, uint8_t* top) {
@@ -210,7 +188,8 @@ private:
 class BitWriter {
 public:
     void Put(uint64_t value, unsigned bits);
-    // Room for n more bytes, as Encoder::Reserve.
+    // Room for n more bytes, so that the stream never moves while it grows
+    // (a move holds it twice); room not used is never touched.
     void Reserve(std::size_t n) { bytes.reserve(bytes.size() + n); }
     std::vector<uint8_t> Finish();
     // The bytes Finish gives, and the same appended to out.

@@ -53,8 +53,19 @@ void CSymbolSink::Finish(std::vector<uint8_t>& out) {
     order.assign(used.begin(), used.end());
     std::sort(order.begin(), order.end());
     codeAt.assign(used.size(), 0);
+    // A table's alphabet ends at its last symbol put.
+    auto alphabetOf = [this](uint32_t compact) {
+        const uint32_t* own = counts.data() + std::size_t(compact) * 256;
+        std::size_t alphabet = 256;
+        while (own[alphabet - 1] == 0) --alphabet;
+        return alphabet;
+    };
+    // Room for every table's code at once, so that it never moves while it
+    // grows (a move holds it twice).
+    std::size_t codes = 0;
+    for (uint32_t c = 0; c < used.size(); ++c) codes += alphabetOf(c);
     code.clear();
-    code.reserve(used.size() * extrans::kMaxAlphabet);
+    code.reserve(codes);
     uint32_t previous = 0;
     bool first = true;
     for (const uint32_t t : order) {
@@ -63,8 +74,7 @@ void CSymbolSink::Finish(std::vector<uint8_t>& out) {
         previous = t;
         const uint32_t c = compactOf[t];
         const uint32_t* own = counts.data() + std::size_t(c) * 256;
-        std::size_t alphabet = 256;
-        while (own[alphabet - 1] == 0) --alphabet;
+        const std::size_t alphabet = alphabetOf(c);
         const std::vector<uint32_t> tableCounts(own, own + alphabet);
         extrans::PutCounts(section, tableCounts);
         const std::vector<extrans::EncodeSymbol> symbolsOfTable = extrans::EncodeSymbols(extrans::MakeTable(tableCounts));
@@ -72,12 +82,12 @@ void CSymbolSink::Finish(std::vector<uint8_t>& out) {
         code.insert(code.end(), symbolsOfTable.begin(), symbolsOfTable.end());
         compactOf[t] = kUnused;  // ready for the next chunk
     }
-    // The words take the room of the symbols they code, as those are used
-    // up: a stream of their own would hold a chunk's coded bytes once more.
+    // The words take the room of the symbols they code, as those are used up.
     uint8_t* const top = reinterpret_cast<uint8_t*>(begin + count);
-    const uint8_t* const words = rans.PutBackwardsBelow(count, [this, begin](std::size_t i) -> const extrans::EncodeSymbol& {
+    auto codeOf = [this, begin](std::size_t i) -> const extrans::EncodeSymbol& {
         return code[codeAt[begin[i] >> 8] + (begin[i] & 0xFF)];
-    }, top);
+    };
+    const uint8_t* const words = rans.PutBackwardsBelow(count, codeOf, top);
     const auto ransBytes = static_cast<std::size_t>(4 + (top - words));
     PutVarint(out, section.FinishedBytes());
     PutVarint(out, ransBytes);
