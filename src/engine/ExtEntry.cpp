@@ -307,9 +307,7 @@ Plan PlanFor(int asked, uint64_t chunks, uint64_t points, std::size_t recordLeng
 Density Measure(CFile& las, const LasFileLayout& l, uint64_t chunkPoints, CompressWorker& w) {
     const std::size_t n = static_cast<std::size_t>(std::min<uint64_t>({l.pointCount, chunkPoints, 8192}));
     largepages::Vector<uint8_t> records(n * l.recordLength);
-    if (!las.Seek(l.offsetToPoints) || !las.ReadExact(records.data(), records.size())) {
-        throw CLasException(lasmsg::kReadPoints, false, las.LastError());
-    }
+    Read(las, l.offsetToPoints, records.data(), records.size(), {});
     w.model.Code(w.sink, records.data(), n);
     const double symbols = static_cast<double>(w.sink.Pending()) * sizeof(uint32_t);
     // A whole chunk may use more of the tables than its first points do.

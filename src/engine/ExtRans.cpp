@@ -121,22 +121,6 @@ std::vector<EncodeSymbol> EncodeSymbols(const Table& t) {
 
 void Encoder::Put(const Table& t, uint32_t symbol) { Put(EncodeSymbolOf(t, symbol)); }
 
-void Encoder::FinishInto(std::vector<uint8_t>& out) {
-    const std::size_t at = out.size();
-    out.resize(at + FinishedBytes());
-    uint8_t* p = out.data() + at;
-    *p++ = static_cast<uint8_t>(state >> 16);
-    *p++ = static_cast<uint8_t>(state >> 24);
-    *p++ = static_cast<uint8_t>(state);
-    *p++ = static_cast<uint8_t>(state >> 8);
-    for (auto it = words.rbegin(); it != words.rend(); ++it) {
-        *p++ = static_cast<uint8_t>(*it);
-        *p++ = static_cast<uint8_t>(*it >> 8);
-    }
-    words.clear();
-    state = kLow;
-}
-
 void Encoder::FinishFrom(std::vector<uint8_t>& out, const uint8_t* from, const uint8_t* top) {
     VELMORA_ASSERT(words.empty());
     const uint8_t head[4] = {static_cast<uint8_t>(state >> 16), static_cast<uint8_t>(state >> 24),
@@ -147,8 +131,16 @@ void Encoder::FinishFrom(std::vector<uint8_t>& out, const uint8_t* from, const u
 }
 
 std::vector<uint8_t> Encoder::Finish() {
+    // The words Put wrote, last first, as PutBackwardsBelow leaves them.
+    std::vector<uint8_t> stream;
+    stream.reserve(2 * words.size());
+    for (auto it = words.rbegin(); it != words.rend(); ++it) {
+        stream.push_back(static_cast<uint8_t>(*it));
+        stream.push_back(static_cast<uint8_t>(*it >> 8));
+    }
+    words.clear();
     std::vector<uint8_t> out;
-    FinishInto(out);
+    FinishFrom(out, stream.data(), stream.data() + stream.size());
     return out;
 }
 

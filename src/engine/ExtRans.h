@@ -97,11 +97,8 @@ public:
     // Appends what Finish gives for a stream whose words PutBackwardsBelow
     // left in [from, top), and starts afresh.
     void FinishFrom(std::vector<uint8_t>& out, const uint8_t* from, const uint8_t* top);
-    // The coded words, in the order the decoder reads them.
+    // The words Put wrote, in the order the decoder reads them.
     std::vector<uint8_t> Finish();
-    // The bytes Finish gives, and the same appended to out.
-    std::size_t FinishedBytes() const { return 4 + 2 * words.size(); }
-    void FinishInto(std::vector<uint8_t>& out);
 
 private:
     // Whether a word goes out before e is coded, which keeps the state

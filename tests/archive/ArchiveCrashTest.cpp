@@ -500,6 +500,48 @@ TEST_F(ArchiveCrashMixed, AnExtendedEntryWrittenChunkByChunkKilledAtAnyWriteLeav
     EXPECT_EQ(Kinds(), (std::vector<bool>{false, true}));
 }
 
+// A write that fails, at any step of adding such an entry, fails the add and
+// leaves the archive as it was; an add that reports success holds the file
+// whole (a chunk whose write failed unnoticed would be missing from it).
+TEST_F(ArchiveCrashMixed, AFailedWriteOfAnExtendedEntryChunkByChunkLeavesTheArchiveByteForByte) {
+    LasGenOptions o = V14(270000, 6, 41);
+    o.channels = 1;
+    o.extraBytes = 0;
+    o.evlrCount = 0;
+    const std::string big = GenerateLas(dir, "big.las", o);
+    int failed = 0;
+    for (int step = 1;; ++step) {
+        Make({"a.las"});
+        const Bytes before = ReadAll(vmra);
+        bool threw = false;
+        std::string message;
+        {
+            PlantedFault fault("fail@" + std::to_string(step));
+            VMRAFile archive;
+            archive.Engine().SetThreadCount(1);  // one chunk a write
+            try {
+                archive.AddLasFile(big, vmra);
+            } catch (const CLasException& e) {
+                threw = true;
+                message = e.Message();
+            }
+        }
+        const std::string label = "fail at step " + std::to_string(step);
+        if (threw && message != archmsg::kNotDurable.text) {
+            EXPECT_EQ(ReadAll(vmra), before) << label << ": " << message;
+            ++failed;
+            ASSERT_LT(step, 400);
+            continue;
+        }
+        TempDir out;
+        VMRAFile extractor;
+        extractor.ExtractEntry(vmra, "big.las", out.Path().string() + "/");
+        EXPECT_EQ(ReadAll(out.File("big.las")), ReadAll(big)) << label;
+        if (!threw) break;
+    }
+    EXPECT_GE(failed, 4) << "the head, two chunks and the tail are writes of their own";
+}
+
 TEST_F(ArchiveCrashMixed, AnExtendedEntryReplacedByAClassicFileKilledAtAnyStepIsTheOldEntryOrTheNewOne) {
     // The extended entry lies in the middle: the classic one after it moves.
     const int steps = SweepKills(
