@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <thread>
 
 #include "engine/EngineMessages.h"
@@ -53,6 +54,10 @@ uint64_t ChunkPointsFor(const PointLayout& layout) {
     const uint64_t bySymbols = std::max<uint64_t>(1, kChunkExtraSymbols / std::max<uint64_t>(1, extra));
     return std::min(MaxChunkPoints(layout.recordLength), bySymbols);
 }
+// The symbols a chunk's points may take while they are coded, by what the
+// file's first points take: noise in every field of a long record takes four
+// times a survey's.
+constexpr uint64_t kChunkSymbolBytes = 40u << 20;
 // Contexts are split finely only where a chunk has points enough to fill
 // them: for a small file the tables would cost more than they save.
 constexpr uint64_t kRichPoints = 1u << 14;
@@ -349,23 +354,32 @@ int64_t Compress(CFile& las, const LasFileLayout& l, CFile& out, const Progress&
         PutFields(bytes, layout);
         const int64_t cell = CellSizeOf(head);
         PutVarint(bytes, static_cast<uint64_t>(cell));
-        const uint64_t chunkPoints = ChunkPointsFor(layout);
-        PutVarint(bytes, chunkPoints);
+        uint64_t chunkPoints = ChunkPointsFor(layout);
         const bool rich = l.pointCount >= kRichPoints;
-        bytes.push_back(rich ? 1 : 0);
-        // Chunks are read in turn, coded side by side, and written in order.
-        const uint64_t chunks = (l.pointCount + chunkPoints - 1) / chunkPoints;
         // Room for as many symbols as a chunk's points can take, so the
         // buffer is never moved while it grows (room not used is never
         // touched).
-        const std::size_t symbols = static_cast<std::size_t>(std::min(chunkPoints, l.pointCount)) *
-                                    CExtPointModel::SymbolsAtMost(layout).Total();
+        const std::size_t symbolsAtMost = CExtPointModel::SymbolsAtMost(layout).Total();
+        auto symbolRoom = [&] { return static_cast<std::size_t>(std::min(chunkPoints, l.pointCount)) * symbolsAtMost; };
         std::vector<std::unique_ptr<CompressWorker>> workers;
-        workers.push_back(std::make_unique<CompressWorker>(layout, cell, rich, symbols));
+        workers.push_back(std::make_unique<CompressWorker>(layout, cell, rich, 0));
+        // Where a chunk's symbols could pass their bound, what the points
+        // really take decides.
+        std::optional<Density> density;
+        if (symbolRoom() * sizeof(uint32_t) > kChunkSymbolBytes) {
+            density = Measure(las, l, chunkPoints, *workers[0]);
+            const auto bySymbols = static_cast<uint64_t>(static_cast<double>(kChunkSymbolBytes) / density->symbols);
+            chunkPoints = std::max<uint64_t>(1, std::min(chunkPoints, bySymbols));
+        }
+        const std::size_t symbols = symbolRoom();
+        workers[0]->sink.Reserve(symbols);
+        PutVarint(bytes, chunkPoints);
+        bytes.push_back(rich ? 1 : 0);
+        // Chunks are read in turn, coded side by side, and written in order.
+        const uint64_t chunks = (l.pointCount + chunkPoints - 1) / chunkPoints;
+        if (chunks > 1 && threads != 1 && !density) density = Measure(las, l, chunkPoints, *workers[0]);
         const Plan plan =
-            chunks > 1 && threads != 1
-                ? PlanFor(threads, chunks, chunkPoints, l.recordLength, Measure(las, l, chunkPoints, *workers[0]), true)
-                : Plan{};
+            chunks > 1 && threads != 1 ? PlanFor(threads, chunks, chunkPoints, l.recordLength, *density, true) : Plan{};
         while (workers.size() < plan.Workers()) {
             workers.push_back(std::make_unique<CompressWorker>(layout, cell, rich, symbols));
         }

@@ -55,6 +55,37 @@ Bytes Encode(const Bytes& las, int threads = 0, std::size_t* largestBlock = null
     return ReadAll(dir.File("out.entry"));
 }
 
+// Where an entry kept in parts goes on after its header block: past the
+// marker, version, storage and file length, and the block (its length, then
+// pieces of a codec byte, a length and the bytes).
+const uint8_t* PastHeadBlock(const Bytes& entry) {
+    const uint8_t* p = entry.data() + 3;
+    const uint8_t* end = entry.data() + entry.size();
+    uint64_t v = 0, head = 0;
+    EXPECT_TRUE(GetVarint(p, end, v) && GetVarint(p, end, head));
+    for (uint64_t done = 0; done < head && p < end; done += 16u << 20) {
+        ++p;
+        EXPECT_TRUE(GetVarint(p, end, v));
+        p += v;
+    }
+    return p;
+}
+
+// The points a chunk of an entry kept in parts holds, as its description of
+// the records says.
+uint64_t ChunkPointsOf(const Bytes& entry) {
+    const uint8_t* p = PastHeadBlock(entry);
+    const uint8_t* end = entry.data() + entry.size();
+    uint64_t v = 0, fields = 0;
+    EXPECT_TRUE(GetVarint(p, end, v) && GetVarint(p, end, v) && GetVarint(p, end, fields));
+    for (uint64_t f = 0; f < fields; ++f) {
+        p += 2;
+        EXPECT_TRUE(GetVarint(p, end, v) && GetVarint(p, end, v));
+    }
+    EXPECT_TRUE(GetVarint(p, end, v) && GetVarint(p, end, v));
+    return v;
+}
+
 // The LAS file an entry gives back (throws when it cannot).
 Bytes Decode(const Bytes& entry, int threads = 0) {
     TempDir dir;
@@ -531,6 +562,26 @@ TEST(ExtModel, NoRecordTakesMoreSymbolsThanItsLayoutSays) {
     }
 }
 
+// Records of noise take four times the symbols a survey's do: a chunk of
+// them gets as many points as its symbols leave room for, not the usual
+// 262,144, so a coder's memory stays bounded.
+TEST(ExtEntry, NoisyRecordsGetChunksTheirSymbolsFit) {
+    extsynth::Options o;
+    o.format = 10;
+    o.versionMinor = 4;
+    o.points = 200000;
+    Bytes las = extsynth::MakeLas(o);
+    std::mt19937 random(10);
+    for (std::size_t at = las.size() - std::size_t(o.points) * 67; at < las.size(); ++at) {
+        las[at] = static_cast<uint8_t>(random());
+    }
+    const Bytes entry = Encode(las, 1);
+    // About 240 bytes of symbols a point, in 40 MiB.
+    EXPECT_GT(ChunkPointsOf(entry), 150000u);
+    EXPECT_LT(ChunkPointsOf(entry), 190000u);
+    EXPECT_EQ(Decode(entry), las);
+}
+
 // A file of a quarter of a gigabyte before its points (a sparse file here)
 // comes back a piece at a time: neither side holds the bytes before the
 // points whole.
@@ -587,16 +638,9 @@ TEST(ExtEntry, CoordinatesOfAnotherTypeAreDamage) {
     // Past the marker, version, storage and file length, the header block
     // (its length, then pieces of a codec byte, a length and the bytes),
     // the point count, R and the field count, to the first field: X.
-    const uint8_t* p = entry.data() + 3;
+    const uint8_t* p = PastHeadBlock(entry);
     const uint8_t* end = entry.data() + entry.size();
-    uint64_t v = 0, head = 0;
-    ASSERT_TRUE(GetVarint(p, end, v));
-    ASSERT_TRUE(GetVarint(p, end, head));
-    for (uint64_t done = 0; done < head; done += 16u << 20) {
-        ++p;
-        ASSERT_TRUE(GetVarint(p, end, v));
-        p += v;
-    }
+    uint64_t v = 0;
     for (int k = 0; k < 3; ++k) ASSERT_TRUE(GetVarint(p, end, v));
     const std::size_t xType = static_cast<std::size_t>(p - entry.data()) + 1;
     ASSERT_EQ(entry[xType - 1], 0) << "the role of X";
