@@ -30,6 +30,19 @@ constexpr uint8_t kWhole = 2;
 // Codecs of a piece of a block.
 constexpr uint8_t kStored = 0;
 constexpr uint8_t kZstd = 1;
+// How a chunk keeps its records (from version 2 on; before, every chunk is
+// symbols): coded by the point models, as they are, or as a zstd frame.
+// Noise would take more coded than as it is, and records that repeat one
+// another whole a general-purpose coder finds better than the models do.
+constexpr uint8_t kChunkSymbols = 0;
+constexpr uint8_t kChunkStored = 1;
+constexpr uint8_t kChunkZstd = 2;
+// Only chunks whose symbols take more than a third of their records are
+// tried with zstd: a survey's take a sixth or less, and trying would cost
+// about what coding them does.
+constexpr std::size_t kTryZstdAbove = 3;
+constexpr int kChunkZstdLevel = 3;
+constexpr std::size_t kZstdSample = 1u << 20;
 // Blocks are cut into pieces of at most this many bytes, so memory stays
 // bounded whatever follows the points.
 constexpr std::size_t kPieceBytes = 16u << 20;
@@ -226,23 +239,62 @@ PointLayout GetFields(Input& in) {
 struct CompressWorker {
     CExtPointModel model;
     CSymbolSink sink;
+    std::unique_ptr<ZSTD_CCtx, decltype(&ZSTD_freeCCtx)> zstd{ZSTD_createCCtx(), &ZSTD_freeCCtx};
+    std::vector<uint8_t> packed;
     CompressWorker(const PointLayout& layout, int64_t cell, bool rich, std::size_t symbols)
         : model(layout, cell, rich), sink(model.TableCount()) {
         sink.Reserve(symbols);
     }
 };
 
-// A chunk on its way: its records read, then its coded bytes.
+// A chunk on its way: its records read, then its coded bytes, and how they
+// keep the records (the records themselves, when stored).
 struct CompressChunk {
     // Large pages: the models look back at records all over the chunk.
     largepages::Vector<uint8_t> records;
     std::vector<uint8_t> coded;
+    uint8_t form = kChunkSymbols;
     std::size_t points = 0;
+    const uint8_t* Payload() const { return form == kChunkStored ? records.data() : coded.data(); }
+    std::size_t PayloadBytes() const { return form == kChunkStored ? records.size() : coded.size(); }
 };
+
+// Codes a chunk, and keeps its records in the form that takes fewest bytes.
+void CodeChunk(CompressChunk& c, CompressWorker& w) {
+    w.model.Code(w.sink, c.records.data(), c.points);
+    c.coded.clear();
+    w.sink.Finish(c.coded);
+    c.form = kChunkSymbols;
+    const std::size_t raw = c.records.size();
+    if (c.coded.size() > raw / kTryZstdAbove && w.zstd) {
+        // A frame is of use only in less room than the symbols or the
+        // records take, so it gets no more. The first megabyte tells noise,
+        // which nothing shrinks, without the room for the whole chunk.
+        const std::size_t limit = std::min(c.coded.size(), raw) - 1;
+        auto frame = [&](std::size_t n, std::size_t room) -> std::size_t {
+            w.packed.resize(room);
+            const std::size_t size =
+                ZSTD_compressCCtx(w.zstd.get(), w.packed.data(), room, c.records.data(), n, kChunkZstdLevel);
+            return ZSTD_isError(size) ? 0 : size;
+        };
+        const std::size_t sample = std::min(raw, kZstdSample);
+        const bool promising = sample == raw || frame(sample, limit * sample / raw) > 0;
+        if (const std::size_t size = promising ? frame(raw, limit) : 0; size > 0) {
+            w.packed.resize(size);
+            c.coded.swap(w.packed);
+            c.form = kChunkZstd;
+        }
+    }
+    if (c.coded.size() >= raw) {
+        c.coded.clear();
+        c.form = kChunkStored;
+    }
+}
 
 struct DecompressWorker {
     CExtPointModel model;
     CSymbolSource source;
+    std::unique_ptr<ZSTD_DCtx, decltype(&ZSTD_freeDCtx)> zstd{ZSTD_createDCtx(), &ZSTD_freeDCtx};
     DecompressWorker(const PointLayout& layout, int64_t cell, bool rich) : model(layout, cell, rich) {}
 };
 
@@ -253,6 +305,38 @@ struct DecompressChunk {
     std::size_t points = 0;
     bool sound = false;
 };
+
+// Gives back a chunk's records from its bytes as the entry keeps them;
+// false when they are damaged.
+bool DecodeChunk(DecompressChunk& c, DecompressWorker& w, std::size_t recordLength, bool withForm) {
+    const uint8_t* p = c.coded.data();
+    const uint8_t* const end = p + c.coded.size();
+    uint8_t form = kChunkSymbols;
+    if (withForm) {
+        if (p == end) return false;
+        form = *p++;
+    }
+    const std::size_t raw = c.points * recordLength;
+    c.records.resize(raw);
+    switch (form) {
+        case kChunkSymbols:
+            if (!w.source.Start(p, end, w.model.TableCount())) return false;
+            w.model.Code(w.source, c.records.data(), c.points);
+            return w.source.Ended();
+        case kChunkStored:
+            if (static_cast<std::size_t>(end - p) != raw) return false;
+            std::copy(p, end, c.records.begin());
+            return true;
+        case kChunkZstd: {
+            if (!w.zstd) throw std::bad_alloc();
+            const std::size_t got =
+                ZSTD_decompressDCtx(w.zstd.get(), c.records.data(), raw, p, static_cast<std::size_t>(end - p));
+            return !ZSTD_isError(got) && got == raw;
+        }
+        default:
+            return false;
+    }
+}
 
 // What the points of a file take a point while they are coded, in bytes:
 // symbols waiting to be coded (compressing), and coded bytes. Measured on
@@ -269,9 +353,12 @@ struct Density {
 // Memory of the job besides its chunks: a thread's model (its grid is 4
 // MB) and tables, and compressing, a chunk's symbols and their coded words,
 // with room for points that take more than the first did.
-uint64_t PerWorkerBytes(uint64_t points, const Density& d, bool compressing) {
+// Where the symbols take more than a third of the records, the chunk is
+// also tried with zstd, into room of the same size again.
+uint64_t PerWorkerBytes(uint64_t points, std::size_t recordLength, const Density& d, bool compressing) {
+    const double tried = d.coded > static_cast<double>(recordLength) / kTryZstdAbove ? d.coded : 0;
     return (5u << 20) + d.tableBytes +
-           (compressing ? static_cast<uint64_t>(static_cast<double>(points) * 1.1 * (d.symbols + d.coded)) : 0);
+           (compressing ? static_cast<uint64_t>(static_cast<double>(points) * 1.1 * (d.symbols + d.coded + tried)) : 0);
 }
 // A chunk on its way: its records and its coded bytes.
 uint64_t PerChunkBytes(uint64_t points, std::size_t recordLength, const Density& d) {
@@ -297,7 +384,7 @@ struct Plan {
 Plan PlanFor(int asked, uint64_t chunks, uint64_t points, std::size_t recordLength, const Density& d,
              bool compressing) {
     const uint64_t perChunk = PerChunkBytes(points, recordLength, d);
-    const uint64_t perWorker = PerWorkerBytes(points, d, compressing) + perChunk;
+    const uint64_t perWorker = PerWorkerBytes(points, recordLength, d, compressing) + perChunk;
     const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
     const uint64_t byMemory = std::max<uint64_t>(1, kMemoryBudget / perWorker);
     const uint64_t threads = asked > 0 ? static_cast<uint64_t>(asked) : std::min<uint64_t>({cores, 4, byMemory});
@@ -383,12 +470,8 @@ int64_t Compress(CFile& las, const LasFileLayout& l, CFile& out, const Progress&
         while (workers.size() < plan.Workers()) {
             workers.push_back(std::make_unique<CompressWorker>(layout, cell, rich, symbols));
         }
-        CInOrderWork<CompressChunk> work(plan.threads, plan.chunks, [&](CompressChunk& c, std::size_t worker) {
-            CompressWorker& w = *workers[worker];
-            w.model.Code(w.sink, c.records.data(), c.points);
-            c.coded.clear();
-            w.sink.Finish(c.coded);
-        });
+        CInOrderWork<CompressChunk> work(plan.threads, plan.chunks,
+                                         [&](CompressChunk& c, std::size_t worker) { CodeChunk(c, *workers[worker]); });
         uint64_t written = 0;
         for (uint64_t first = 0; written < l.pointCount;) {
             for (; work.Room() && first < l.pointCount; work.Put()) {
@@ -401,13 +484,14 @@ int64_t Compress(CFile& las, const LasFileLayout& l, CFile& out, const Progress&
                 first += c.points;
             }
             const CompressChunk& c = work.Oldest();
-            PutVarint(bytes, c.coded.size());
+            PutVarint(bytes, 1 + c.PayloadBytes());
+            bytes.push_back(c.form);
             if (small) {
-                bytes.insert(bytes.end(), c.coded.begin(), c.coded.end());
+                bytes.insert(bytes.end(), c.Payload(), c.Payload() + c.PayloadBytes());
             } else {
                 // Written from where it lies: a copy would hold it twice.
                 flush();
-                if (!out.Write(c.coded.data(), c.coded.size())) {
+                if (!out.Write(c.Payload(), c.PayloadBytes())) {
                     throw CLasException(enginemsg::kWriteEntry, false, out.LastError());
                 }
             }
@@ -445,6 +529,7 @@ struct Reader::Impl {
     std::unique_ptr<CInOrderWork<DecompressChunk>> work;
     std::vector<uint8_t> scratch;
     bool skipPoints = false;
+    uint8_t version = 0;
 
     void Give(const Sink& sink, const uint8_t* data, std::size_t n) {
         given += n;
@@ -458,7 +543,9 @@ struct Reader::Impl {
 
 void Reader::Impl::Start(const Sink& sink) {
     if (in.Byte() != kMarker) Damaged();
-    if (in.Byte() != kVersion) throw CLasException(enginemsg::kExtNewer);
+    version = in.Byte();
+    if (version > kVersion) throw CLasException(enginemsg::kExtNewer);
+    if (version == 0) Damaged();
     const uint8_t storage = in.Byte();
     fileLength = in.Varint();
     if (expectedLength >= 0 && fileLength != static_cast<uint64_t>(expectedLength)) Damaged();
@@ -496,13 +583,7 @@ void Reader::Impl::Start(const Sink& sink) {
     }
     work = std::make_unique<CInOrderWork<DecompressChunk>>(
         plan.threads, plan.chunks, [this](DecompressChunk& c, std::size_t worker) {
-            DecompressWorker& w = *workers[worker];
-            const uint8_t* p = c.coded.data();
-            c.sound = w.source.Start(p, p + c.coded.size(), w.model.TableCount());
-            if (!c.sound) return;
-            c.records.resize(c.points * layout.recordLength);
-            w.model.Code(w.source, c.records.data(), c.points);
-            c.sound = w.source.Ended();
+            c.sound = DecodeChunk(c, *workers[worker], layout.recordLength, version >= 2);
         });
     stage = Stage::Points;
 }
@@ -585,7 +666,9 @@ void Decompress(CFile& file, int64_t extent, const Sink& sink, const Progress& p
 bool ReadHead(CFile& file, int64_t extent, uint64_t& fileLength, std::vector<uint8_t>& head) {
     try {
         Input in(file, extent);
-        if (in.Byte() != kMarker || in.Byte() != kVersion) return false;
+        if (in.Byte() != kMarker) return false;
+        const uint8_t version = in.Byte();
+        if (version == 0 || version > kVersion) return false;
         in.Byte();
         fileLength = in.Varint();
         const uint64_t length = std::min<uint64_t>(in.Varint(), fileLength);

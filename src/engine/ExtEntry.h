@@ -16,7 +16,8 @@ class CFile;
 namespace extentry {
 
 inline constexpr uint8_t kMarker = 'X';
-inline constexpr uint8_t kVersion = 1;
+// The layout version written; versions from 1 up to it are read.
+inline constexpr uint8_t kVersion = 2;
 
 // What the coder reports and asks while it works.
 struct Progress {

@@ -217,7 +217,7 @@ TEST(ArchiveExtended, DamagedAndNewerEntriesAreToldApartAndWriteNothing) {
     }
 
     Bytes newer = good;
-    newer[start + 1] = 2;  // the layout version after the mark
+    newer[start + 1] = extentry::kVersion + 1;  // the layout version after the mark
     WriteAll(dir.File("newer.vmra"), newer);
     VMRAFile reader;
     TempDir out;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <malloc.h>
+#include <zstd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -72,8 +73,8 @@ const uint8_t* PastHeadBlock(const Bytes& entry) {
 }
 
 // The points a chunk of an entry kept in parts holds, as its description of
-// the records says.
-uint64_t ChunkPointsOf(const Bytes& entry) {
+// the records says; and where it ends.
+uint64_t ChunkPointsOf(const Bytes& entry, const uint8_t** after = nullptr) {
     const uint8_t* p = PastHeadBlock(entry);
     const uint8_t* end = entry.data() + entry.size();
     uint64_t v = 0, fields = 0;
@@ -83,7 +84,19 @@ uint64_t ChunkPointsOf(const Bytes& entry) {
         EXPECT_TRUE(GetVarint(p, end, v) && GetVarint(p, end, v));
     }
     EXPECT_TRUE(GetVarint(p, end, v) && GetVarint(p, end, v));
+    if (after) *after = p;
     return v;
+}
+
+// How the first chunk keeps its records: the byte after its length, past
+// the contexts byte.
+int FirstChunkForm(const Bytes& entry) {
+    const uint8_t* p = nullptr;
+    ChunkPointsOf(entry, &p);
+    uint64_t length = 0;
+    ++p;
+    EXPECT_TRUE(GetVarint(p, entry.data() + entry.size(), length));
+    return p < entry.data() + entry.size() ? *p : -1;
 }
 
 // The LAS file an entry gives back (throws when it cannot).
@@ -427,7 +440,8 @@ TEST(ExtEntry, EveryRealFileComesBackByteForByte) {
 // (tests/engine/fixtures/ext_*.entry, written by this test with
 // VELMORA_WRITE_EXT_FIXTURES=1): a change of the layout or of a model made
 // alike in encoder and decoder shows here, and the decoder is held to the
-// kept bytes whatever the encoder does.
+// kept bytes whatever the encoder does. The entries of layout version 1
+// (ext_v1_*.entry), which archives still hold, must give the same files.
 TEST(ExtEntry, GoldenEntriesOfEveryFormat) {
     const std::string folder = VELMORA_FIXTURES_DIR;
     const bool write = std::getenv("VELMORA_WRITE_EXT_FIXTURES") != nullptr;
@@ -448,6 +462,9 @@ TEST(ExtEntry, GoldenEntriesOfEveryFormat) {
         const Bytes kept = ReadAll(name);
         EXPECT_EQ(Encode(las), kept) << name;
         EXPECT_EQ(Decode(kept), las) << name;
+        const Bytes first = ReadAll(folder + "/ext_v1_" + std::to_string(format) + ".entry");
+        ASSERT_EQ(first[1], 1) << format;
+        EXPECT_EQ(Decode(first), las) << format;
     }
 }
 
@@ -484,7 +501,7 @@ TEST(ExtEntry, DamagedEntriesFailWithoutHarm) {
             << cut;
     }
     Bytes newer = good;
-    newer[1] = 2;
+    newer[1] = extentry::kVersion + 1;
     EXPECT_EQ(testsupport::MessageOf([&] { Decode(newer); }), enginemsg::kExtNewer.text);
 
     // A length other than the archive's record of it is damage before any
@@ -579,7 +596,88 @@ TEST(ExtEntry, NoisyRecordsGetChunksTheirSymbolsFit) {
     // About 240 bytes of symbols a point, in 40 MiB.
     EXPECT_GT(ChunkPointsOf(entry), 150000u);
     EXPECT_LT(ChunkPointsOf(entry), 190000u);
+    // Kept as they are: coded, they would take more.
+    EXPECT_EQ(FirstChunkForm(entry), 1);
+    EXPECT_LT(entry.size(), las.size() + 100);
     EXPECT_EQ(Decode(entry), las);
+}
+
+// Chunks that keep their records as they are (form 1) or as a zstd frame
+// (form 2), put together here byte by byte as the layout's documentation
+// lays them out: the decoder reads them so, and another form, or a chunk
+// that gives other than its points' records, is damage.
+TEST(ExtEntry, ChunksKeptAsTheyAreOrAsZstdFrames) {
+    extsynth::Options o;
+    o.format = 1;
+    o.points = 3000;
+    const Bytes las = extsynth::MakeLas(o);
+    const LasFileLayout l = ReadLasLayout(las.data(), kLasLayoutBytes, static_cast<int64_t>(las.size()));
+    ASSERT_EQ(l.TailBytes(), 0);
+    const std::size_t head = l.offsetToPoints, chunk = 1000 * l.recordLength;
+    // forms: per chunk of 1,000 points; short: the second chunk holds one
+    // record too few.
+    auto build = [&](const std::vector<uint8_t>& forms, bool shortChunk = false) {
+        Bytes e = {'X', 2, 1};
+        PutVarint(e, las.size());
+        PutVarint(e, head);
+        e.push_back(0);
+        PutVarint(e, head);
+        e.insert(e.end(), las.begin(), las.begin() + static_cast<std::ptrdiff_t>(head));
+        PutVarint(e, o.points);
+        // One field of bytes, the record whole.
+        PutVarint(e, l.recordLength);
+        PutVarint(e, 1);
+        e.push_back(24);
+        e.push_back(10);
+        PutVarint(e, 0);
+        PutVarint(e, l.recordLength);
+        PutVarint(e, 100);
+        PutVarint(e, 1000);
+        e.push_back(0);
+        for (std::size_t k = 0; k < forms.size(); ++k) {
+            const uint8_t* records = las.data() + head + k * chunk;
+            const std::size_t n = chunk - (shortChunk && k == 1 ? l.recordLength : 0);
+            Bytes body(records, records + n);
+            if (forms[k] == 2) {
+                body.resize(ZSTD_compressBound(n));
+                body.resize(ZSTD_compress(body.data(), body.size(), records, n, 1));
+            }
+            PutVarint(e, 1 + body.size());
+            e.push_back(forms[k]);
+            e.insert(e.end(), body.begin(), body.end());
+        }
+        PutVarint(e, 0);  // no tail
+        return e;
+    };
+    EXPECT_EQ(Decode(build({1, 2, 1})), las);
+    EXPECT_EQ(Decode(build({2, 2, 2})), las);
+    for (const Bytes& bad : {build({1, 3, 1}), build({1, 1, 1}, true), build({2, 2, 2}, true)}) {
+        EXPECT_EQ(testsupport::MessageOf([&] { Decode(bad); }), enginemsg::kExtDamaged.text);
+    }
+}
+
+// Records that repeat a few others whole, which the models code worse than
+// a general-purpose coder does, are kept as such a coder keeps them.
+TEST(ExtEntry, ChunksTheModelsCodeBadlyAreKeptOtherwise) {
+    // 4.5 MB, past the size at which a file is also tried as one block.
+    extsynth::Options o;
+    o.format = 1;
+    o.points = 20000;
+    o.extraBytes = 200;
+    Bytes las = extsynth::MakeLas(o);
+    const std::size_t r = 28 + o.extraBytes, first = las.size() - std::size_t(o.points) * r;
+    std::mt19937 random(11);
+    Bytes kinds(7 * r);
+    for (auto& b : kinds) b = static_cast<uint8_t>(random());
+    for (std::size_t at = first; at < las.size(); at += r) {
+        const auto kind = static_cast<std::ptrdiff_t>((random() % 7) * r);
+        std::copy(kinds.begin() + kind, kinds.begin() + kind + static_cast<std::ptrdiff_t>(r),
+                  las.begin() + static_cast<std::ptrdiff_t>(at));
+    }
+    const Bytes repeated = Encode(las, 1);
+    EXPECT_EQ(FirstChunkForm(repeated), 2);
+    EXPECT_LT(repeated.size(), las.size() / 20);
+    EXPECT_EQ(Decode(repeated), las);
 }
 
 // A file of a quarter of a gigabyte before its points (a sparse file here)

@@ -56,3 +56,35 @@ extended whole --points 10 --format 1 --seed 3
 # No seed has points enough for the finer contexts: one would take longer to
 # decode than all the others together, and the contexts byte of any seed
 # switches them on.
+# Layout version 1, which archives still hold: its chunks have no form byte.
+for f in 0 3 6 10; do
+  { printf '\x03\x00\x00'; cat "$(dirname "$0")/../engine/fixtures/ext_v1_$f.entry"; } > "$out/ext-v1-$f"
+done
+# Chunks kept as they are (form 1) and as a zstd frame (form 2), which only
+# files of megabytes get from the coder: the points of a small file put
+# together so, in two chunks of one field of bytes.
+"$build/tools/velmora-gen" --points 200 --format 1 --seed 7 --out "$work/forms.las"
+/usr/bin/python3 - "$work/forms.las" "$work/forms.entry" <<'PY'
+import struct, subprocess, sys
+las = open(sys.argv[1], 'rb').read()
+def varint(v):
+    out = bytearray()
+    while v >= 0x80:
+        out.append(v & 0x7F | 0x80)
+        v >>= 7
+    out.append(v)
+    return bytes(out)
+head = struct.unpack_from('<I', las, 96)[0]
+r = struct.unpack_from('<H', las, 105)[0]
+n = struct.unpack_from('<I', las, 107)[0]
+e = b'X\x02\x01' + varint(len(las)) + varint(head) + b'\x00' + varint(head) + las[:head]
+e += varint(n) + varint(r) + varint(1) + bytes([24, 10]) + varint(0) + varint(r) + varint(100) + varint(100) + b'\x00'
+first = las[head:head + 100 * r]
+rest = subprocess.run(['zstd', '-q', '-c', '-3'], input=las[head + 100 * r:head + n * r],
+                      stdout=subprocess.PIPE, check=True).stdout
+e += varint(1 + len(first)) + b'\x01' + first + varint(1 + len(rest)) + b'\x02' + rest + varint(0)
+open(sys.argv[2], 'wb').write(e)
+PY
+"$build/tools/velmora-entry" -d "$work/forms.entry" "$work/forms.back"
+cmp -s "$work/forms.las" "$work/forms.back" || { echo "make-seeds: the forms seed does not come back" >&2; exit 1; }
+{ printf '\x03\x00\x00'; cat "$work/forms.entry"; } > "$out/ext-forms"
