@@ -446,7 +446,9 @@ TEST(InOrderWork, ItemsComeBackInOrderWithTheirOwnResults) {
         for (; line.Room() && next < 100; line.Put()) line.Next().in = next++;
         EXPECT_THROW(line.Oldest(), CLasException);
         EXPECT_FALSE(shared) << workers << " workers";
-        if (workers > 0) EXPECT_GT(overtaken, 0) << "no item finished before one put in earlier";
+        if (workers > 0) {
+            EXPECT_GT(overtaken, 0) << "no item finished before one put in earlier";
+        }
     }
 }
 
