@@ -38,8 +38,9 @@ constexpr uint8_t kChunkSymbols = 0;
 constexpr uint8_t kChunkStored = 1;
 constexpr uint8_t kChunkZstd = 2;
 // Only chunks whose symbols take more than a third of their records are
-// tried with zstd: a survey's take a sixth or less, and trying would cost
-// about what coding them does.
+// tried with zstd (level 3): a survey's take a quarter or less, and trying
+// would cost about what coding them does. A first megabyte is tried before
+// the whole chunk.
 constexpr std::size_t kTryZstdAbove = 3;
 constexpr int kChunkZstdLevel = 3;
 constexpr std::size_t kZstdSample = 1u << 20;

@@ -53,9 +53,6 @@ extended zero14 --points 0 --format 6 --version-minor 4 --version-header --evlrs
 extended zero12 --points 0 --format 1
 # So few points that the whole file as one compressed block is smaller.
 extended whole --points 10 --format 1 --seed 3
-# No seed has points enough for the finer contexts: one would take longer to
-# decode than all the others together, and the contexts byte of any seed
-# switches them on.
 # Layout version 1, which archives still hold: its chunks have no form byte.
 for f in 0 3 6 10; do
   { printf '\x03\x00\x00'; cat "$(dirname "$0")/../engine/fixtures/ext_v1_$f.entry"; } > "$out/ext-v1-$f"
@@ -88,3 +85,6 @@ PY
 "$build/tools/velmora-entry" -d "$work/forms.entry" "$work/forms.back"
 cmp -s "$work/forms.las" "$work/forms.back" || { echo "make-seeds: the forms seed does not come back" >&2; exit 1; }
 { printf '\x03\x00\x00'; cat "$work/forms.entry"; } > "$out/ext-forms"
+# No seed has points enough for the finer contexts: one would take longer to
+# decode than all the others together, and the contexts byte of any seed
+# switches them on.
