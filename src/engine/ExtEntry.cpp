@@ -353,9 +353,8 @@ struct Density {
 
 // Memory of the job besides its chunks: a thread's model (its grid is 4
 // MB) and tables, and compressing, a chunk's symbols and their coded words,
-// with room for points that take more than the first did.
-// Where the symbols take more than a third of the records, the chunk is
-// also tried with zstd, into room of the same size again.
+// with room for points that take more than the first did, and where the
+// symbols take more than a third of the records, the room of a zstd try.
 uint64_t PerWorkerBytes(uint64_t points, std::size_t recordLength, const Density& d, bool compressing) {
     const double tried = d.coded > static_cast<double>(recordLength) / kTryZstdAbove ? d.coded : 0;
     return (5u << 20) + d.tableBytes +
@@ -451,12 +450,17 @@ int64_t Compress(CFile& las, const LasFileLayout& l, CFile& out, const Progress&
         auto symbolRoom = [&] { return static_cast<std::size_t>(std::min(chunkPoints, l.pointCount)) * symbolsAtMost; };
         std::vector<std::unique_ptr<CompressWorker>> workers;
         workers.push_back(std::make_unique<CompressWorker>(layout, cell, rich, 0));
+        // The file's first points, coded once where something needs what
+        // they take.
+        std::optional<Density> density;
+        auto measured = [&]() -> const Density& {
+            if (!density) density = Measure(las, l, chunkPoints, *workers[0]);
+            return *density;
+        };
         // Where a chunk's symbols could pass their bound, what the points
         // really take decides.
-        std::optional<Density> density;
         if (symbolRoom() * sizeof(uint32_t) > kChunkSymbolBytes) {
-            density = Measure(las, l, chunkPoints, *workers[0]);
-            const auto bySymbols = static_cast<uint64_t>(static_cast<double>(kChunkSymbolBytes) / density->symbols);
+            const auto bySymbols = static_cast<uint64_t>(static_cast<double>(kChunkSymbolBytes) / measured().symbols);
             chunkPoints = std::max<uint64_t>(1, std::min(chunkPoints, bySymbols));
         }
         const std::size_t symbols = symbolRoom();
@@ -465,9 +469,8 @@ int64_t Compress(CFile& las, const LasFileLayout& l, CFile& out, const Progress&
         bytes.push_back(rich ? 1 : 0);
         // Chunks are read in turn, coded side by side, and written in order.
         const uint64_t chunks = (l.pointCount + chunkPoints - 1) / chunkPoints;
-        if (chunks > 1 && threads != 1 && !density) density = Measure(las, l, chunkPoints, *workers[0]);
         const Plan plan =
-            chunks > 1 && threads != 1 ? PlanFor(threads, chunks, chunkPoints, l.recordLength, *density, true) : Plan{};
+            chunks > 1 && threads != 1 ? PlanFor(threads, chunks, chunkPoints, l.recordLength, measured(), true) : Plan{};
         while (workers.size() < plan.Workers()) {
             workers.push_back(std::make_unique<CompressWorker>(layout, cell, rich, symbols));
         }

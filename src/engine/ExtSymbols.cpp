@@ -53,17 +53,16 @@ void CSymbolSink::Finish(std::vector<uint8_t>& out) {
     order.assign(used.begin(), used.end());
     std::sort(order.begin(), order.end());
     codeAt.assign(used.size(), 0);
-    // A table's alphabet ends at its last symbol put.
-    auto alphabetOf = [this](uint32_t compact) {
-        const uint32_t* own = counts.data() + std::size_t(compact) * 256;
-        std::size_t alphabet = 256;
-        while (own[alphabet - 1] == 0) --alphabet;
-        return alphabet;
-    };
-    // Room for every table's code at once, so that it never moves while it
-    // grows (a move holds it twice).
+    // A table's alphabet ends at its last symbol put. Room for every
+    // table's code at once, so that it never moves while it grows (a move
+    // holds it twice).
+    alphabets.assign(used.size(), 256);
     std::size_t codes = 0;
-    for (uint32_t c = 0; c < used.size(); ++c) codes += alphabetOf(c);
+    for (uint32_t c = 0; c < used.size(); ++c) {
+        const uint32_t* own = counts.data() + std::size_t(c) * 256;
+        while (own[alphabets[c] - 1] == 0) --alphabets[c];
+        codes += alphabets[c];
+    }
     code.clear();
     code.reserve(codes);
     uint32_t previous = 0;
@@ -74,7 +73,7 @@ void CSymbolSink::Finish(std::vector<uint8_t>& out) {
         previous = t;
         const uint32_t c = compactOf[t];
         const uint32_t* own = counts.data() + std::size_t(c) * 256;
-        const std::size_t alphabet = alphabetOf(c);
+        const std::size_t alphabet = alphabets[c];
         const std::vector<uint32_t> tableCounts(own, own + alphabet);
         extrans::PutCounts(section, tableCounts);
         const std::vector<extrans::EncodeSymbol> symbolsOfTable = extrans::EncodeSymbols(extrans::MakeTable(tableCounts));

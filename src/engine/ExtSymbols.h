@@ -82,6 +82,7 @@ private:
     extrans::BitWriter section;
     extrans::Encoder rans;
     std::vector<uint32_t> order, codeAt;     // tables by number; compact number -> first symbol in code
+    std::vector<std::size_t> alphabets;      // by compact number
     std::vector<extrans::EncodeSymbol> code;
 };
 
