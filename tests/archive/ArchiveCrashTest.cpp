@@ -498,6 +498,22 @@ TEST_F(ArchiveCrashMixed, AnExtendedEntryWrittenChunkByChunkKilledAtAnyWriteLeav
     std::printf("chunked extended add: %d steps swept, %d for a small one\n", steps, small);
     EXPECT_GE(steps, small + 2) << "each of the two chunks is a write of its own";
     EXPECT_EQ(Kinds(), (std::vector<bool>{false, true}));
+
+    // Noise in the records: each chunk is written from the records as they
+    // are, in fewer bytes than coded.
+    Bytes noisy = ReadAll(sources["big.las"]);
+    uint64_t seed = 7;
+    for (std::size_t at = noisy.size() - 270000 * 30; at < noisy.size(); ++at) {
+        seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+        noisy[at] = static_cast<uint8_t>(seed >> 56);
+    }
+    WriteAll(sources["big.las"], noisy);
+    const int stored = SweepKills(vmra, [&] { Make({"a.las"}); }, add, sources, "stored extended add");
+    std::printf("stored extended add: %d steps swept\n", stored);
+    EXPECT_GE(stored, small + 2) << "each of the two chunks is a write of its own";
+    const std::vector<EntryInfo> listed = VMRAFile().ListEntries(vmra);
+    ASSERT_EQ(listed.size(), 2u);
+    EXPECT_LT(listed[1].extent, static_cast<int64_t>(noisy.size()) + 200) << "the records kept as they are";
 }
 
 // A write that fails, at any step of adding such an entry, fails the add and

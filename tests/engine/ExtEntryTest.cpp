@@ -503,6 +503,19 @@ TEST(ExtEntry, DamagedEntriesFailWithoutHarm) {
     Bytes newer = good;
     newer[1] = extentry::kVersion + 1;
     EXPECT_EQ(testsupport::MessageOf([&] { Decode(newer); }), enginemsg::kExtNewer.text);
+    // No layout was ever numbered 0: such an entry is damaged, and not
+    // read as one of the first layout, which it would pass for.
+    Bytes none = ReadAll(std::string(VELMORA_FIXTURES_DIR) + "/ext_v1_0.entry");
+    none[1] = 0;
+    EXPECT_EQ(testsupport::MessageOf([&] { Decode(none); }), enginemsg::kExtDamaged.text);
+    for (const Bytes* entry : std::initializer_list<const Bytes*>{&good, &none}) {
+        TempDir box;
+        WriteAll(box.File("e"), *entry);
+        CFile in(box.File("e"), "rb");
+        uint64_t length = 0;
+        std::vector<uint8_t> head;
+        EXPECT_EQ(extentry::ReadHead(in, static_cast<int64_t>(entry->size()), length, head), entry == &good);
+    }
 
     // A length other than the archive's record of it is damage before any
     // byte is handed out.
