@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -374,6 +375,22 @@ CExtPointModel::CExtPointModel(PointLayout description, int64_t cellSize, bool r
         if (f.role >= FieldRole::WavePacketIndex && f.role <= FieldRole::WaveZt) wave.push_back(&f);
         if (f.role == FieldRole::Extra) extra.push_back(&f);
     }
+    fields = {x && y,
+              z != nullptr,
+              intensity != nullptr,
+              pointSource != nullptr,
+              scanAngleRank != nullptr,
+              scanAngle != nullptr,
+              red && green && blue,
+              flagsByte != nullptr,
+              returnByte || returnsByte,
+              returnByte != nullptr,
+              classification != nullptr,
+              userData != nullptr,
+              gpsTime != nullptr,
+              !extra.empty()};
+    const unsigned guess = (flagsByte ? 1u : 0u) | (gpsTime ? 2u : 0u) | (red ? 4u : 0u) | (extra.empty() ? 0u : 8u);
+    shape = FieldsOf(guess) == fields ? guess : kAnyShape;
     xInt = NewInt(64);
     yInt = NewInt(21, true);
     zInt = NewInt(16 * 2 * 10);
@@ -425,8 +442,18 @@ void CExtPointModel::Grid::Reset() { std::fill_n(slots, kSlots, Slot{}); }
 
 
 template <class Io>
-void CExtPointModel::Code(Io& symbols, uint8_t* records, std::size_t count) {
+void CExtPointModel::Code(Io& io, uint8_t* records, std::size_t count) {
+    using Coder = void (CExtPointModel::*)(Io&, uint8_t*, std::size_t);
+    static constexpr auto coders = []<unsigned... kShape>(std::integer_sequence<unsigned, kShape...>) {
+        return std::array<Coder, sizeof...(kShape)>{&CExtPointModel::CodeShaped<Io, kShape>...};
+    }(std::make_integer_sequence<unsigned, kShapes + 1>{});
+    (this->*coders[shape])(io, records, count);
+}
+
+template <class Io, unsigned kShape>
+void CExtPointModel::CodeShaped(Io& symbols, uint8_t* records, std::size_t count) {
     typename Io::Local io(symbols);
+    const Fields present = kShape == kAnyShape ? fields : FieldsOf(kShape);
     const std::size_t rl = layout.recordLength;
     const std::vector<uint8_t> zero(rl, 0);
     std::array<Channel, 4> channels{};
@@ -439,14 +466,18 @@ void CExtPointModel::Code(Io& symbols, uint8_t* records, std::size_t count) {
     const FieldAt<uint16_t> N = At<uint16_t>(nir);
     const FieldAt<int8_t> rank = At<int8_t>(scanAngleRank);
     const FieldAt<int16_t> angle = At<int16_t>(scanAngle);
-    const bool hasXY = x && y, hasZ = z, hasI = intensity, hasSource = pointSource, hasRank = scanAngleRank,
-               hasAngle = scanAngle, hasRgb = red && green && blue, hasNir = nir;
-    const bool hasFlags = flagsByte, hasReturn = returnByte || returnsByte, oldReturn = returnByte;
-    const bool hasClass = classification, hasUser = userData, hasTime = gpsTime;
+    const bool hasXY = present.xy, hasZ = present.z, hasI = present.intensity, hasSource = present.source,
+               hasRank = present.rank, hasAngle = present.angle, hasRgb = present.rgb, hasNir = nir;
+    const bool hasFlags = present.flags, hasReturn = present.ret, oldReturn = present.oldReturn;
+    const bool hasClass = present.classification, hasUser = present.user, hasTime = present.time,
+               hasExtra = present.extra;
     const std::size_t flagsAt = hasFlags ? flagsByte->offset : 0;
     const std::size_t returnAt = hasReturn ? (returnByte ? returnByte : returnsByte)->offset : 0;
     const std::size_t classAt = hasClass ? classification->offset : 0, userAt = hasUser ? userData->offset : 0;
     const std::size_t timeAt = hasTime ? gpsTime->offset : 0;
+    // In locals: decoding stores record bytes, which could be any member's.
+    const std::size_t waves = wave.size();
+    const PointField* const packetSize = layout.Find(FieldRole::WavePacketSize);
     auto recordOf = [&](std::size_t i) { return records + i * rl; };
     for (std::size_t i = 0; i < count; ++i) {
         uint8_t* r = recordOf(i);
@@ -608,23 +639,19 @@ void CExtPointModel::Code(Io& symbols, uint8_t* records, std::size_t count) {
             Keep<Io>(N, r, Add(before, d));
         }
         // Wave packets: data offsets advance by the previous packet's size.
-        for (std::size_t w = 0; w < wave.size(); ++w) {
+        for (std::size_t w = 0; w < waves; ++w) {
             const PointField& f = *wave[w];
             int64_t prediction = Load(L, f);
-            if (f.role == FieldRole::WaveDataOffset) {
-                if (const PointField* size = layout.Find(FieldRole::WavePacketSize)) {
-                    prediction = Add(prediction, Load(L, *size));
-                }
-            }
+            if (f.role == FieldRole::WaveDataOffset && packetSize) prediction = Add(prediction, Load(L, *packetSize));
             int64_t d = Sub(Load(r, f), prediction);
             CodeInt(io, waveInt, static_cast<uint32_t>(w), d);
             if constexpr (!Io::kEncoding) Store(r, f, Add(prediction, d));
         }
-        if (c.extraBefore.size() != extra.size()) {
+        if (hasExtra && c.extraBefore.size() != extra.size()) {
             c.extraBefore.assign(extra.size(), 0);
             c.extraHow.assign(extra.size(), 0);
         }
-        for (std::size_t e = 0; e < extra.size(); ++e) {
+        for (std::size_t e = 0; hasExtra && e < extra.size(); ++e) {
             const PointField& f = *extra[e];
             // Extra fields often hold labels (a tree, a segment) that switch
             // back and forth: same as before, the label before, or new.

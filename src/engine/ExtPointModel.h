@@ -61,6 +61,11 @@ public:
     // The layout's fields must tile its records exactly.
     CExtPointModel(PointLayout layout, int64_t cellSize, bool rich);
 
+    // Whether a loop was compiled for the layout's set of fields (see
+    // Fields below); otherwise it is coded, to the same bytes, by the loop
+    // that asks for each field.
+    bool Specialized() const { return shape != kAnyShape; }
+
     // Tables the model may name; the sink and the source need the number.
     uint32_t TableCount() const { return tables; }
 
@@ -80,6 +85,35 @@ public:
     void Code(Io& io, uint8_t* records, std::size_t count);
 
 private:
+    // The standard fields a layout has, as Code asks about them.
+    struct Fields {
+        bool xy = false, z = false, intensity = false, source = false, rank = false, angle = false, rgb = false,
+             flags = false, ret = false, oldReturn = false, classification = false, user = false, time = false,
+             extra = false;
+        bool operator==(const Fields&) const = default;
+    };
+    // The sets of fields the point formats have, with extra fields and
+    // without, named by four bits: the newer return and flag bytes, GPS
+    // time, colour, extra fields. Each set has a loop compiled for it, in
+    // which a field it lacks costs nothing a point: a test a field, and the
+    // registers the tests took, cost a survey up to a tenth of the time. A
+    // layout of any other set (no format's, or a damaged field list) takes
+    // the loop that asks.
+    static constexpr unsigned kShapes = 16, kAnyShape = kShapes;
+    static constexpr Fields FieldsOf(unsigned shape) {
+        const bool newer = (shape & 1) != 0;
+        Fields f;
+        f.xy = f.z = f.intensity = f.source = f.ret = f.classification = f.user = true;
+        f.rank = f.oldReturn = !newer;
+        f.angle = f.flags = newer;
+        f.time = (shape & 2) != 0;
+        f.rgb = (shape & 4) != 0;
+        f.extra = (shape & 8) != 0;
+        return f;
+    }
+    template <class Io, unsigned kShape>
+    void CodeShaped(Io& io, uint8_t* records, std::size_t count);
+
     // Integer differences: the bit length of the magnitude in a context,
     // then sign and top bits, the next byte, and the rest as raw bits.
     struct IntModel {
@@ -143,6 +177,8 @@ private:
     const PointField *x, *y, *z, *intensity, *returnByte, *returnsByte, *flagsByte, *classification,
         *scanAngleRank, *scanAngle, *userData, *pointSource, *gpsTime, *red, *green, *blue, *nir;
     std::vector<const PointField*> wave, extra;
+    Fields fields;
+    unsigned shape = kAnyShape;
 
     IntModel xInt, yInt, zInt, intensityInt, angleInt, sourceInt, timeInt, colourInt, nirInt, waveInt;
     uint32_t returnBytes = 0, flagBytes = 0, classBytes = 0, userBytes = 0, sameTables = 0;

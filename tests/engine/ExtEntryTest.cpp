@@ -596,6 +596,24 @@ TEST(ExtModel, NoRecordTakesMoreSymbolsThanItsLayoutSays) {
     }
 }
 
+// Every format's fields, with extra bytes and without, have a loop compiled
+// for them; a set of fields no format has is coded by the loop that asks.
+TEST(ExtModel, EveryFormatHasALoopCompiledForItsFields) {
+    for (uint8_t format = 0; format <= 10; ++format) {
+        for (const std::size_t extra : {0, 6}) {
+            const PointLayout layout = DescribePoints(format, StandardLength(format) + extra);
+            EXPECT_TRUE(CExtPointModel(layout, 100, false).Specialized()) << int(format) << ' ' << extra;
+        }
+    }
+    // As a stored field list may have it: the user data byte as a byte of
+    // no role.
+    PointLayout noUserData = DescribePoints(1, 28);
+    for (PointField& f : noUserData.fields) {
+        if (f.role == FieldRole::UserData) f = {"byte", FieldRole::Extra, FieldType::Bytes, f.offset, 1, {}};
+    }
+    EXPECT_FALSE(CExtPointModel(noUserData, 100, false).Specialized());
+}
+
 // Records of noise take four times the symbols a survey's do: a chunk of
 // them gets as many points as its symbols leave room for, not the usual
 // 262,144, so a coder's memory stays bounded.
