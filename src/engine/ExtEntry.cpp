@@ -44,6 +44,12 @@ constexpr uint8_t kChunkZstd = 2;
 constexpr std::size_t kTryZstdAbove = 3;
 constexpr int kChunkZstdLevel = 3;
 constexpr std::size_t kZstdSample = 1u << 20;
+// Records the models shrink by less than a tenth (noise, say) are better
+// kept as they are or as zstd keeps them, and modelling them takes many
+// times what zstd does. Where the file's first points were so, each chunk's
+// first eighth is modelled before the whole chunk is.
+constexpr std::size_t kModelSample = 8;
+bool ModelHopeless(double coded, double raw) { return coded * 10 >= raw * 9; }
 // Blocks are cut into pieces of at most this many bytes, so memory stays
 // bounded whatever follows the points.
 constexpr std::size_t kPieceBytes = 16u << 20;
@@ -261,17 +267,28 @@ struct CompressChunk {
 };
 
 // Codes a chunk, and keeps its records in the form that takes fewest bytes.
-void CodeChunk(CompressChunk& c, CompressWorker& w) {
-    w.model.Code(w.sink, c.records.data(), c.points);
-    c.coded.clear();
-    w.sink.Finish(c.coded);
-    c.form = kChunkSymbols;
+// doubtful: the file's first points did not shrink.
+void CodeChunk(CompressChunk& c, CompressWorker& w, bool doubtful) {
     const std::size_t raw = c.records.size();
-    if (c.coded.size() > raw / kTryZstdAbove && w.zstd) {
+    bool modelled = true;
+    if (doubtful) {
+        const std::size_t n = std::max<std::size_t>(1, c.points / kModelSample);
+        w.model.Code(w.sink, c.records.data(), n);
+        c.coded.clear();
+        w.sink.Finish(c.coded);
+        modelled = !ModelHopeless(static_cast<double>(c.coded.size()), static_cast<double>(n * raw / c.points));
+    }
+    c.coded.clear();
+    if (modelled) {
+        w.model.Code(w.sink, c.records.data(), c.points);
+        w.sink.Finish(c.coded);
+    }
+    c.form = kChunkSymbols;
+    if ((!modelled || c.coded.size() > raw / kTryZstdAbove) && w.zstd) {
         // A frame is of use only in less room than the symbols or the
         // records take, so it gets no more. The first megabyte tells noise,
         // which nothing shrinks, without the room for the whole chunk.
-        const std::size_t limit = std::min(c.coded.size(), raw) - 1;
+        const std::size_t limit = (modelled ? std::min(c.coded.size(), raw) : raw) - 1;
         auto frame = [&](std::size_t n, std::size_t room) -> std::size_t {
             w.packed.resize(room);
             const std::size_t size =
@@ -286,7 +303,7 @@ void CodeChunk(CompressChunk& c, CompressWorker& w) {
             c.form = kChunkZstd;
         }
     }
-    if (c.coded.size() >= raw) {
+    if ((!modelled && c.form == kChunkSymbols) || c.coded.size() >= raw) {
         c.coded.clear();
         c.form = kChunkStored;
     }
@@ -469,13 +486,15 @@ int64_t Compress(CFile& las, const LasFileLayout& l, CFile& out, const Progress&
         bytes.push_back(rich ? 1 : 0);
         // Chunks are read in turn, coded side by side, and written in order.
         const uint64_t chunks = (l.pointCount + chunkPoints - 1) / chunkPoints;
+        // Whatever the threads, so that the entry is the same.
+        const bool doubtful = chunks > 1 && ModelHopeless(measured().coded, static_cast<double>(l.recordLength));
         const Plan plan =
             chunks > 1 && threads != 1 ? PlanFor(threads, chunks, chunkPoints, l.recordLength, measured(), true) : Plan{};
         while (workers.size() < plan.Workers()) {
             workers.push_back(std::make_unique<CompressWorker>(layout, cell, rich, symbols));
         }
         CInOrderWork<CompressChunk> work(plan.threads, plan.chunks,
-                                         [&](CompressChunk& c, std::size_t worker) { CodeChunk(c, *workers[worker]); });
+                                         [&](CompressChunk& c, std::size_t worker) { CodeChunk(c, *workers[worker], doubtful); });
         uint64_t written = 0;
         for (uint64_t first = 0; written < l.pointCount;) {
             for (; work.Room() && first < l.pointCount; work.Put()) {
