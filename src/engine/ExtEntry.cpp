@@ -274,9 +274,8 @@ void CodeChunk(CompressChunk& c, CompressWorker& w, bool doubtful) {
     if (doubtful) {
         const std::size_t n = std::max<std::size_t>(1, c.points / kModelSample);
         w.model.Code(w.sink, c.records.data(), n);
-        c.coded.clear();
-        w.sink.Finish(c.coded);
-        modelled = !ModelHopeless(static_cast<double>(c.coded.size()), static_cast<double>(n * raw / c.points));
+        const std::size_t estimate = w.sink.EstimateAndForget();
+        modelled = !ModelHopeless(static_cast<double>(estimate), static_cast<double>(n * raw / c.points));
     }
     c.coded.clear();
     if (modelled) {

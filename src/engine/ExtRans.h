@@ -189,6 +189,11 @@ public:
     // (a move holds it twice); room not used is never touched.
     void Reserve(std::size_t n) { bytes.reserve(bytes.size() + n); }
     std::vector<uint8_t> Finish();
+    void Clear() {
+        bytes.clear();
+        buffer = 0;
+        filled = 0;
+    }
     // The bytes Finish gives, and the same appended to out.
     std::size_t FinishedBytes() const { return bytes.size() + (filled + 7) / 8; }
     void FinishInto(std::vector<uint8_t>& out);

@@ -1,6 +1,7 @@
 #include "engine/ExtSymbols.h"
 
 #include <algorithm>
+#include <cmath>
 
 
 void PutVarint(std::vector<uint8_t>& out, uint64_t v) {
@@ -98,6 +99,54 @@ void CSymbolSink::Finish(std::vector<uint8_t>& out) {
     put = begin;
     used.clear();
     counts.clear();
+}
+
+namespace {
+
+// n log2 n, worked out once for the counts most tables hold.
+double NLogN(uint64_t n) {
+    static const std::vector<double> small = [] {
+        std::vector<double> v(4096, 0);
+        for (std::size_t i = 1; i < v.size(); ++i) v[i] = static_cast<double>(i) * std::log2(static_cast<double>(i));
+        return v;
+    }();
+    return n < small.size() ? small[n] : static_cast<double>(n) * std::log2(static_cast<double>(n));
+}
+
+}  // namespace
+
+std::size_t CSymbolSink::EstimateAndForget() {
+    // Elias gamma takes 2 floor(log2 v) + 1 bits for v >= 1.
+    auto gamma = [](uint64_t v) { return 2.0 * (63 - __builtin_clzll(v)) + 1; };
+    // The table section as Finish writes it: the tables' number and gaps,
+    // and each one's counts (as frequencies where those take fewer bits).
+    double size = gamma(used.size() + 1);
+    order.assign(used.begin(), used.end());
+    std::sort(order.begin(), order.end());
+    for (std::size_t k = 0; k < order.size(); ++k) size += gamma(order[k] - (k == 0 ? 0 : order[k - 1] + 1) + 1);
+    for (uint32_t c = 0; c < used.size(); ++c) {
+        const uint32_t* own = counts.data() + std::size_t(c) * 256;
+        uint64_t total = 0;
+        std::size_t alphabet = 0;
+        for (std::size_t s = 0; s < 256; ++s) {
+            total += own[s];
+            if (own[s] != 0) alphabet = s + 1;
+        }
+        const double scale = total > extrans::kTotal ? static_cast<double>(extrans::kTotal) / static_cast<double>(total) : 1;
+        // The symbols' information: the sum of n log2(total / n).
+        size += gamma(alphabet) + 1 + NLogN(total);
+        for (std::size_t s = 0; s < alphabet; ++s) {
+            size += gamma(static_cast<uint64_t>(own[s] * scale) + 1) - NLogN(own[s]);
+        }
+        compactOf[used[c]] = kUnused;
+    }
+    // The rANS stream's four bytes of state, and the raw bits.
+    const std::size_t estimate = static_cast<std::size_t>(size / 8) + 4 + bits.FinishedBytes();
+    bits.Clear();
+    put = symbols.get();
+    used.clear();
+    counts.clear();
+    return estimate;
 }
 
 bool CSymbolSource::Start(const uint8_t*& p, const uint8_t* end, uint32_t tableCount) {

@@ -624,6 +624,39 @@ TEST(ExtModel, EveryFormatHasALoopCompiledForItsFields) {
     EXPECT_FALSE(CExtPointModel(noUserData, 100, false).Specialized());
 }
 
+// What a chunk's symbols would take, estimated without coding them, is near
+// what coding them takes, for a survey's points and for noise; and the sink
+// forgets them whole: what it codes next comes out as from a new sink.
+TEST(ExtModel, AnEstimateOfTheCodedBytesIsNearThemAndForgetsTheSymbols) {
+    std::mt19937_64 random(4);
+    for (const bool noisy : {false, true}) {
+        extsynth::Options o;
+        o.format = 8;
+        o.points = 20000;
+        o.extraBytes = 40;
+        Bytes las = extsynth::MakeLas(o);
+        const LasFileLayout file = ReadLasLayout(las.data(), kLasLayoutBytes, static_cast<int64_t>(las.size()));
+        uint8_t* const records = las.data() + file.offsetToPoints;
+        if (noisy) std::generate(records, las.data() + las.size(), [&] { return static_cast<uint8_t>(random()); });
+        const Bytes head(las.begin(), las.begin() + static_cast<std::ptrdiff_t>(file.offsetToPoints));
+        const PointLayout layout = DescribeFileRecords(file, head, 512);
+        CExtPointModel model(layout, 100, true);
+        auto finished = [&](CSymbolSink& sink) {
+            model.Code(sink, records, o.points);
+            Bytes out;
+            sink.Finish(out);
+            return out;
+        };
+        CSymbolSink fresh(model.TableCount()), reused(model.TableCount());
+        const Bytes coded = finished(fresh);
+        model.Code(reused, records, o.points);
+        const auto estimate = static_cast<double>(reused.EstimateAndForget());
+        EXPECT_GT(estimate, 0.95 * static_cast<double>(coded.size())) << noisy;
+        EXPECT_LT(estimate, 1.05 * static_cast<double>(coded.size())) << noisy;
+        EXPECT_EQ(finished(reused), coded) << noisy;
+    }
+}
+
 // Records of noise take four times the symbols a survey's do: a chunk of
 // them gets as many points as its symbols leave room for, not the usual
 // 262,144, so a coder's memory stays bounded.
