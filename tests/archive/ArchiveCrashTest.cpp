@@ -458,6 +458,24 @@ protected:
         return kinds;
     }
 
+    // Puts noise in the last bytes of the file (its records), and returns
+    // what the file then holds.
+    static Bytes WithNoisyRecords(const std::string& path, std::size_t bytes) {
+        Bytes noisy = ReadAll(path);
+        uint64_t seed = 7;
+        for (std::size_t at = noisy.size() - bytes; at < noisy.size(); ++at) {
+            seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+            noisy[at] = static_cast<uint8_t>(seed >> 56);
+        }
+        WriteAll(path, noisy);
+        return noisy;
+    }
+
+    // Adds the file with a failing write at each step in turn (what says
+    // which file, in failures): a failed add leaves the archive as it was,
+    // one that reports success holds the file whole.
+    void SweepFailedWrites(const std::string& big, const std::string& what);
+
     std::string classicX;
     std::string extendedB;
 };
@@ -501,13 +519,7 @@ TEST_F(ArchiveCrashMixed, AnExtendedEntryWrittenChunkByChunkKilledAtAnyWriteLeav
 
     // Noise in the records: each chunk is written from the records as they
     // are, in fewer bytes than coded.
-    Bytes noisy = ReadAll(sources["big.las"]);
-    uint64_t seed = 7;
-    for (std::size_t at = noisy.size() - 270000 * 30; at < noisy.size(); ++at) {
-        seed = seed * 6364136223846793005ull + 1442695040888963407ull;
-        noisy[at] = static_cast<uint8_t>(seed >> 56);
-    }
-    WriteAll(sources["big.las"], noisy);
+    const Bytes noisy = WithNoisyRecords(sources["big.las"], 270000 * 30);
     const int stored = SweepKills(vmra, [&] { Make({"a.las"}); }, add, sources, "stored extended add");
     std::printf("stored extended add: %d steps swept\n", stored);
     EXPECT_GE(stored, small + 2) << "each of the two chunks is a write of its own";
@@ -519,12 +531,21 @@ TEST_F(ArchiveCrashMixed, AnExtendedEntryWrittenChunkByChunkKilledAtAnyWriteLeav
 // A write that fails, at any step of adding such an entry, fails the add and
 // leaves the archive as it was; an add that reports success holds the file
 // whole (a chunk whose write failed unnoticed would be missing from it).
+// Swept twice: with chunks of symbols, and with noise in the records, whose
+// chunks are written from the records as they are.
 TEST_F(ArchiveCrashMixed, AFailedWriteOfAnExtendedEntryChunkByChunkLeavesTheArchiveByteForByte) {
     LasGenOptions o = V14(270000, 6, 41);
     o.channels = 1;
     o.extraBytes = 0;
     o.evlrCount = 0;
     const std::string big = GenerateLas(dir, "big.las", o);
+    for (const bool noisy : {false, true}) {
+        if (noisy) WithNoisyRecords(big, 270000 * 30);
+        SweepFailedWrites(big, noisy ? "noisy records" : "survey");
+    }
+}
+
+void ArchiveCrashMixed::SweepFailedWrites(const std::string& big, const std::string& what) {
     int failed = 0;
     for (int step = 1;; ++step) {
         Make({"a.las"});
@@ -542,7 +563,7 @@ TEST_F(ArchiveCrashMixed, AFailedWriteOfAnExtendedEntryChunkByChunkLeavesTheArch
                 message = e.Message();
             }
         }
-        const std::string label = "fail at step " + std::to_string(step);
+        const std::string label = what + ", fail at step " + std::to_string(step);
         if (threw && message != archmsg::kNotDurable.text) {
             EXPECT_EQ(ReadAll(vmra), before) << label << ": " << message;
             ++failed;
@@ -555,7 +576,7 @@ TEST_F(ArchiveCrashMixed, AFailedWriteOfAnExtendedEntryChunkByChunkLeavesTheArch
         EXPECT_EQ(ReadAll(out.File("big.las")), ReadAll(big)) << label;
         if (!threw) break;
     }
-    EXPECT_GE(failed, 4) << "the head, two chunks and the tail are writes of their own";
+    EXPECT_GE(failed, 4) << what << ": the head, two chunks and the tail are writes of their own";
 }
 
 TEST_F(ArchiveCrashMixed, AnExtendedEntryReplacedByAClassicFileKilledAtAnyStepIsTheOldEntryOrTheNewOne) {
