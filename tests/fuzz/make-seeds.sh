@@ -57,6 +57,9 @@ extended whole --points 10 --format 1 --seed 3
 for f in 0 3 6 10; do
   { printf '\x03\x00\x00'; cat "$(dirname "$0")/../engine/fixtures/ext_v1_$f.entry"; } > "$out/ext-v1-$f"
 done
+# A point format no description knows: its records coded whole as bytes, by
+# the models' loop for fields of no format's set.
+{ printf '\x03\x00\x00'; cat "$(dirname "$0")/../engine/fixtures/ext_12.entry"; } > "$out/ext-12"
 # Chunks kept as they are (form 1) and as a zstd frame (form 2), which only
 # files of megabytes get from the coder: the points of a small file put
 # together so, in two chunks of one field of bytes.
