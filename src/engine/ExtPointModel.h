@@ -64,7 +64,7 @@ public:
     // Whether a loop was compiled for the layout's set of fields (see
     // Fields below); otherwise it is coded, to the same bytes, by the loop
     // that asks for each field.
-    bool Specialized() const { return shape != kAnyShape; }
+    bool Specialized() const { return loop != kLoops; }
 
     // Tables the model may name; the sink and the source need the number.
     uint32_t TableCount() const { return tables; }
@@ -111,6 +111,18 @@ private:
         f.extra = (shape & 8) != 0;
         return f;
     }
+    // The sets a loop is compiled for, those the formats have (the newer
+    // bytes come with GPS time in all of them), then the loop that asks.
+    static constexpr std::size_t kLoops = 12;
+    static constexpr std::array<unsigned, kLoops + 1> kLoopShapes = [] {
+        std::array<unsigned, kLoops + 1> shapes{};
+        std::size_t n = 0;
+        for (unsigned shape = 0; shape < kShapes; ++shape) {
+            if ((shape & 1) == 0 || (shape & 2) != 0) shapes[n++] = shape;
+        }
+        shapes[n] = kAnyShape;
+        return shapes;
+    }();
     template <class Io, unsigned kShape>
     void CodeShaped(Io& io, uint8_t* records, std::size_t count);
 
@@ -178,7 +190,7 @@ private:
         *scanAngleRank, *scanAngle, *userData, *pointSource, *gpsTime, *red, *green, *blue, *nir;
     std::vector<const PointField*> wave, extra;
     Fields fields;
-    unsigned shape = kAnyShape;
+    std::size_t loop = kLoops;  // into kLoopShapes
 
     IntModel xInt, yInt, zInt, intensityInt, angleInt, sourceInt, timeInt, colourInt, nirInt, waveInt;
     uint32_t returnBytes = 0, flagBytes = 0, classBytes = 0, userBytes = 0, sameTables = 0;
