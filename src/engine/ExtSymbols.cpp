@@ -80,7 +80,6 @@ void CSymbolSink::Finish(std::vector<uint8_t>& out) {
         const std::vector<extrans::EncodeSymbol> symbolsOfTable = extrans::EncodeSymbols(extrans::MakeTable(tableCounts));
         codeAt[c] = static_cast<uint32_t>(code.size());
         code.insert(code.end(), symbolsOfTable.begin(), symbolsOfTable.end());
-        compactOf[t] = kUnused;  // ready for the next chunk
     }
     // The words take the room of the symbols they code, as those are used up.
     uint8_t* const top = reinterpret_cast<uint8_t*>(begin + count);
@@ -96,7 +95,13 @@ void CSymbolSink::Finish(std::vector<uint8_t>& out) {
     section.FinishInto(out);
     rans.FinishFrom(out, words, top);
     bits.FinishInto(out);
-    put = begin;
+    Forget();
+}
+
+void CSymbolSink::Forget() {
+    // Ready for the next chunk.
+    for (const uint32_t t : used) compactOf[t] = kUnused;
+    put = symbols.get();
     used.clear();
     counts.clear();
 }
@@ -138,14 +143,11 @@ std::size_t CSymbolSink::EstimateAndForget() {
         for (std::size_t s = 0; s < alphabet; ++s) {
             size += gamma(static_cast<uint64_t>(own[s] * scale) + 1) - NLogN(own[s]);
         }
-        compactOf[used[c]] = kUnused;
     }
     // The rANS stream's four bytes of state, and the raw bits.
     const std::size_t estimate = static_cast<std::size_t>(size / 8) + 4 + bits.FinishedBytes();
     bits.Clear();
-    put = symbols.get();
-    used.clear();
-    counts.clear();
+    Forget();
     return estimate;
 }
 

@@ -69,6 +69,8 @@ public:
 private:
     static constexpr uint32_t kUnused = ~0u;
     void Grow();
+    // Drops the symbols put and the tables' numbers, as a new chunk starts.
+    void Forget();
     uint32_t FirstUse(uint32_t table);
     uint32_t tableCount;
     // The symbols put, as compact table number << 8 | symbol: a buffer of
