@@ -52,8 +52,16 @@ std::vector<fs::path> EveryCorpusFile() {
 }
 
 std::vector<uint8_t> ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+    // Read at once, not a character at a time: unoptimised, as in the
+    // sanitizers' build, that took up to half a test's time.
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    const std::streamoff size = in ? std::streamoff(in.tellg()) : -1;
+    if (size < 0) return {};
+    std::vector<uint8_t> bytes(static_cast<std::size_t>(size));
+    in.seekg(0);
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    bytes.resize(static_cast<std::size_t>(in.gcount()));
+    return bytes;
 }
 
 void WriteAll(const fs::path& path, const std::vector<uint8_t>& bytes) {
