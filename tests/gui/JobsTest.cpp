@@ -391,7 +391,14 @@ TEST_F(JobsTest, TheAbortQuestionStopsTheWorkerBetweenFiles) {
     CSteeredJob job(ui);
     ui.holdQuestions = true;
     int early = -1, late = -1;
-    QTimer::singleShot(50, &job, [&] {
+    // Asked once the worker is under way: on a loaded machine its thread
+    // may not have taken a step in the first 50 ms, and a worker held
+    // before its first step would show nothing of being held.
+    QTimer underWay;
+    underWay.setInterval(5);
+    QObject::connect(&underWay, &QTimer::timeout, &job, [&] {
+        if (job.steps.load() == 0) return;
+        underWay.stop();
         QTimer::singleShot(300, &job, [&] { early = job.steps.load(); });
         QTimer::singleShot(700, &job, [&] {
             late = job.steps.load();
@@ -401,9 +408,9 @@ TEST_F(JobsTest, TheAbortQuestionStopsTheWorkerBetweenFiles) {
         // Answered No: the worker goes on counting until it is released.
         QTimer::singleShot(200, &job, [&] { job.release = true; });
     });
-    const int before = job.steps.load();
+    underWay.start();
     EXPECT_EQ(job.exec(), QDialog::Accepted);
-    EXPECT_GT(early, before);
+    ASSERT_GE(early, 1) << "the question was never asked";
     EXPECT_EQ(late, early) << "the worker went on while the user was asked";
     EXPECT_GT(job.steps.load(), late);
     EXPECT_EQ(job.LogLines(), QStringList{"finished"});
