@@ -428,4 +428,18 @@ TEST(LasGenerator, IsDeterministicAndReadable) {
     EXPECT_NE(ReadAll(dir.File("c.las")), ReadAll(dir.File("d.las")));
 }
 
+// The tests' own reading of files, which every comparison of bytes rests on:
+// a file whole, with bytes of every value and a size not a power of two,
+// and nothing at all for a file that is not there.
+TEST(TestFiles, AreReadWholeAndAMissingOneAsNothing) {
+    TempDir dir;
+    std::vector<uint8_t> bytes(70001);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7 + i / 256);
+    WriteAll(dir.File("some.bin"), bytes);
+    EXPECT_EQ(ReadAll(dir.File("some.bin")), bytes);
+    WriteAll(dir.File("empty.bin"), {});
+    EXPECT_TRUE(ReadAll(dir.File("empty.bin")).empty());
+    EXPECT_TRUE(ReadAll(dir.File("missing.bin")).empty());
+}
+
 }  // namespace

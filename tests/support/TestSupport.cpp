@@ -60,7 +60,6 @@ std::vector<uint8_t> ReadAll(const fs::path& path) {
     std::vector<uint8_t> bytes(static_cast<std::size_t>(size));
     in.seekg(0);
     in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    bytes.resize(static_cast<std::size_t>(in.gcount()));
     return bytes;
 }
 
